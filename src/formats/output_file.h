@@ -1,0 +1,56 @@
+// Where a container writer's bytes go.
+//
+// Nothing is written under the target's own name until every byte is down: the writer
+// fills a temporary file beside the target, flushes it to the disk and then moves it
+// over the target in one step. So a failed write never leaves a half-written file under
+// the target's name, and a target that is also a data source of the save (the loaded
+// container, or a PC file an entry points to) is read whole before it is replaced.
+//
+// A save over the container it was loaded from goes through the file named with "~0"
+// appended; if the final move fails that file keeps the complete save (result -4).
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "io/file.h"
+#include "model/save_game.h"
+
+// True when writing to target means writing over the save's own container: the same
+// text, or another spelling of the same file.
+bool IsSameContainer(const std::string& target, const std::string& sourcePath);
+
+class OutputFile {
+ public:
+  OutputFile(const std::string& target, bool inPlace);
+  ~OutputFile();  // removes the temporary file unless Commit succeeded or kept it
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  bool ok() const { return ok_; }
+  // Sticky: after a failed write, ok() stays false and later writes do nothing.
+  bool Write(std::span<const std::uint8_t> bytes);
+  bool Write(const void* p, std::size_t n) {
+    return Write(std::span<const std::uint8_t>(static_cast<const std::uint8_t*>(p), n));
+  }
+  bool WriteFill(std::uint8_t value, std::size_t n);
+  std::uint64_t written() const { return written_; }
+  // Marks the write as failed, e.g. when a data source could not be read.
+  void Fail() { ok_ = false; }
+
+  // Finishes: 1 written; -5 written in place; -4 in place but the old file could not be
+  // replaced (the "~0" file holds the save); 0 when any write failed (nothing replaced).
+  LoadResult Commit();
+
+  const std::string& temporaryPath() const { return tempPath_; }
+
+ private:
+  std::string target_;
+  std::string tempPath_;
+  bool inPlace_;
+  io::File file_;
+  bool ok_ = false;
+  bool keepTemp_ = false;
+  std::uint64_t written_ = 0;
+};

@@ -1,0 +1,224 @@
+#include "formats/psu/psu.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include "formats/output_file.h"
+#include "io/file.h"
+#include "model/bytes.h"
+#include "model/entry_data.h"
+#include "model/icon_sys.h"
+
+namespace {
+
+using psu::Header;
+
+std::uint32_t ModeOf(const Header& h) { return bytes::GetU32LE(h.data() + psu::kModeOffset); }
+std::uint32_t SizeOf(const Header& h) { return bytes::GetU32LE(h.data() + psu::kSizeOffset); }
+
+// An entry record from a header: the name keeps at most 31 characters, title and rawTitle
+// the whole 32-byte field.
+void FillFromHeader(SaveEntry& e, const Header& h) {
+  e.mode = ModeOf(h);
+  e.size = SizeOf(h);
+  e.created = EntryTime::FromBytes(h.data() + psu::kCreatedOffset);
+  e.modified = EntryTime::FromBytes(h.data() + psu::kModifiedOffset);
+  const std::uint8_t* name = h.data() + psu::kNameOffset;
+  SetFieldFromBytes(e.name, name, psu::kNameSize, psu::kNameSize - 1);
+  SetFieldFromBytes(e.title, name, psu::kNameSize, psu::kNameSize);
+  SetFieldFromBytes(e.rawTitle, name, psu::kNameSize, psu::kNameSize);
+}
+
+void PutName(Header& h, std::string_view name) {
+  std::uint8_t* field = h.data() + psu::kNameOffset;
+  std::memset(field, 0, psu::kNameSize);
+  std::size_t n = std::min({name.size(), psu::kNameSize, name.find('\0')});
+  std::memcpy(field, name.data(), n);
+}
+
+// A header holding nothing but the model's fields.
+Header BuildHeader(std::uint32_t mode, std::uint32_t size, const EntryTime& created,
+                   const EntryTime& modified, std::uint8_t aux1, std::uint8_t aux2,
+                   std::string_view name) {
+  Header h{};
+  bytes::PutU32LE(h.data() + psu::kModeOffset, mode);
+  bytes::PutU32LE(h.data() + psu::kSizeOffset, size);
+  created.ToBytes(h.data() + psu::kCreatedOffset);
+  modified.ToBytes(h.data() + psu::kModifiedOffset);
+  h[psu::kAux1Offset] = aux1;
+  h[psu::kAux2Offset] = aux2;
+  PutName(h, name);
+  return h;
+}
+
+Header BuildHeader(const SaveEntry& e) {
+  return BuildHeader(e.mode, e.size, e.created, e.modified, static_cast<std::uint8_t>(e.aux1),
+                     static_cast<std::uint8_t>(e.aux2), e.Name());
+}
+
+// Writes an entry's data and its 0xFF padding; false when the source fails.
+bool WriteData(OutputFile& out, const SaveEntry& e, const std::string& containerPath) {
+  DataResult r = CopyEntryData(e, containerPath, [&out](std::span<const std::uint8_t> piece) {
+    return out.Write(piece);
+  });
+  if (r != DataResult::kOk) {
+    out.Fail();
+    return false;
+  }
+  return out.WriteFill(0xFF, psu::PaddingFor(e.size));
+}
+
+}  // namespace
+
+LoadResult CPsu::Load(const std::string& path) {
+  io::File file = io::File::OpenRead(path);
+  if (!file) return kOpenFailed;
+  auto length = file.Length();
+  if (!length) return kReadFailed;
+
+  Header first;
+  if (!file.ReadExact(first.data(), first.size())) return kReadFailed;
+  if (!EntryMode::IsDirectory(ModeOf(first))) return kNotDirectory;
+
+  // Every header that the directory announces must fit in the file before any is read.
+  std::uint64_t count = SizeOf(first);
+  if (count < 2) return kInvalid;
+  if ((count + 1) * psu::kHeaderSize > *length) return kReadFailed;
+
+  try {
+    std::vector<Header> newHeaders(count + 1);
+    EntryTable table(count - 1);
+    newHeaders[0] = first;
+    FillFromHeader(table[0], first);
+
+    std::uint64_t position = psu::kHeaderSize;
+    for (std::uint64_t k = 1; k <= count; ++k) {
+      Header& h = newHeaders[k];
+      if (!file.Seek(position) || !file.ReadExact(h.data(), h.size())) return kReadFailed;
+      position += psu::kHeaderSize;
+      // "." and ".." come first and are directories; every header after them is a file.
+      bool directory = EntryMode::IsDirectory(ModeOf(h));
+      if (directory != (k <= 2)) return kInvalid;
+      if (directory) continue;
+      SaveEntry& e = table[k - 2];
+      FillFromHeader(e, h);
+      e.dataOffset = static_cast<std::uint32_t>(position);
+      if (position + e.size > *length || position > 0xFFFFFFFFu) return kReadFailed;
+      position += e.size + psu::PaddingFor(e.size);
+    }
+
+    headers = std::move(newHeaders);
+    entries = std::move(table);
+    sourcePath = path;
+  } catch (const std::bad_alloc&) {
+    return kNoMemory;
+  }
+  file.Close();
+
+  SaveEntry& root = (*entries)[0];
+  ReadIconSysTitle(*this, root.rawTitle);
+  TitleToAscii(root.rawTitle, root.title);
+  return kLoadOk;
+}
+
+LoadResult CPsu::Save(const std::string& path) {
+  if (!entries || headers.size() != entries->size() + 2) return kInvalid;
+  OutputFile out(path, IsSameContainer(path, sourcePath));
+  if (!out.ok()) return kOpenFailed;
+  for (std::size_t k = 0; k < headers.size(); ++k) {
+    const Header& h = headers[k];
+    out.Write(h.data(), h.size());
+    if (EntryMode::IsDirectory(ModeOf(h)) || k < 3) continue;
+    const SaveEntry& e = (*entries)[k - 2];
+    if (SizeOf(h) != e.size) return kOpenFailed;
+    if (!WriteData(out, e, sourcePath)) return kOpenFailed;
+  }
+  return out.Commit();
+}
+
+LoadResult CPsu::WriteConvertedFrom(const CSaveGame& source, const std::string& path) {
+  if (!source.entries || source.entries->empty()) return kInvalid;
+  const EntryTable& table = *source.entries;
+  const SaveEntry& root = table[0];
+  OutputFile out(path, /*inPlace=*/false);
+  if (!out.ok()) return kOpenFailed;
+
+  Header dir = BuildHeader(root);
+  out.Write(dir.data(), dir.size());
+  for (std::string_view dots : {".", ".."}) {
+    Header h = BuildHeader(root.mode, 0, root.created, root.modified, 0, 0, dots);
+    out.Write(h.data(), h.size());
+  }
+  for (std::size_t pos = 1; pos < table.size(); ++pos) {
+    const SaveEntry& e = table[pos];
+    Header h = BuildHeader(e);
+    out.Write(h.data(), h.size());
+    if (!WriteData(out, e, source.sourcePath)) return kOpenFailed;
+  }
+  return out.Commit();
+}
+
+psu::Header* CPsu::HeaderOf(int entryIndex) {
+  if (!EntryAt(entryIndex)) return nullptr;
+  std::size_t k = entryIndex < 0 ? 0 : static_cast<std::size_t>(entryIndex) + 3;
+  return k < headers.size() ? &headers[k] : nullptr;
+}
+
+void CPsu::SetName(int entryIndex, std::string_view text) {
+  CSaveGame::SetName(entryIndex, text);
+  if (Header* h = HeaderOf(entryIndex)) PutName(*h, text);
+}
+
+void CPsu::SetMode(int entryIndex, std::uint32_t mode) {
+  CSaveGame::SetMode(entryIndex, mode);
+  if (Header* h = HeaderOf(entryIndex)) bytes::PutU32LE(h->data() + psu::kModeOffset, mode);
+}
+
+void CPsu::SetCreated(int entryIndex, const EntryTime& time) {
+  CSaveGame::SetCreated(entryIndex, time);
+  if (Header* h = HeaderOf(entryIndex)) time.ToBytes(h->data() + psu::kCreatedOffset);
+}
+
+void CPsu::SetModified(int entryIndex, const EntryTime& time) {
+  CSaveGame::SetModified(entryIndex, time);
+  if (Header* h = HeaderOf(entryIndex)) time.ToBytes(h->data() + psu::kModifiedOffset);
+}
+
+void CPsu::RemoveEntry(int fileIndex) {
+  if (!ValidFileIndex(fileIndex)) return;
+  EraseFile(fileIndex);
+  std::size_t k = static_cast<std::size_t>(fileIndex) + 3;
+  if (k < headers.size()) {
+    std::vector<Header> kept;
+    kept.reserve(headers.size() - 1);
+    for (std::size_t i = 0; i < headers.size(); ++i)
+      if (i != k) kept.push_back(headers[i]);
+    headers = std::move(kept);
+    bytes::PutU32LE(headers[0].data() + psu::kSizeOffset, SizeOf(headers[0]) - 1);
+  }
+}
+
+void CPsu::AddEntryFromDisk(const std::string& pcPath, std::string_view entryName) {
+  if (!entries || entries->empty() || headers.empty()) return;
+  auto size = MeasurePcFile(pcPath);
+  if (!size) return;
+  EntryTime now = EntryTime::Now();
+  const SaveEntry& added = AppendDiskEntry(pcPath, entryName, *size, now);
+  std::vector<Header> grown;
+  grown.reserve(headers.size() + 1);
+  grown.insert(grown.end(), headers.begin(), headers.end());
+  grown.push_back(BuildHeader(EntryMode::kNewFile, *size, now, now, 0, 0, added.Name()));
+  headers = std::move(grown);
+  bytes::PutU32LE(headers[0].data() + psu::kSizeOffset, SizeOf(headers[0]) + 1);
+}
+
+void CPsu::ReplaceEntryFromDisk(const std::string& pcPath, int tablePosition) {
+  if (!ValidFileIndex(tablePosition - 1)) return;
+  auto size = MeasurePcFile(pcPath);
+  if (!size) return;
+  PointAtDisk((*entries)[static_cast<std::size_t>(tablePosition)], pcPath, *size);
+  std::size_t k = static_cast<std::size_t>(tablePosition) + 2;
+  if (k < headers.size()) bytes::PutU32LE(headers[k].data() + psu::kSizeOffset, *size);
+}

@@ -1,0 +1,73 @@
+// Memory Linker .psu files: a flat image of one memory-card directory.
+//
+// The file is a run of 512-byte directory-entry headers. The first describes the
+// directory and counts the headers that follow ("." and ".." included); each file's
+// header is followed by its data, padded to a multiple of 1024 bytes (this program
+// pads with 0xFF; the reader never looks at the padding). Little-endian throughout.
+//
+//   header offset  width  field
+//   0x00           4      mode (all 32 bits); Directory (0x20) means no data follows
+//   0x04           4      directory: headers that follow; file: data length
+//   0x08           8      created (EntryTime)
+//   0x10           1      low byte of aux1 when converted from X-Port, else 0
+//   0x11           1      low byte of aux2, likewise
+//   0x18           8      modified (EntryTime)
+//   0x40           32     name, NUL-padded (a 32-character name has no NUL)
+//
+// Every other byte is kept as loaded and written back unchanged by Save.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "model/save_game.h"
+
+namespace psu {
+inline constexpr std::size_t kHeaderSize = 512;
+inline constexpr std::size_t kBlock = 1024;
+inline constexpr std::size_t kModeOffset = 0x00;
+inline constexpr std::size_t kSizeOffset = 0x04;
+inline constexpr std::size_t kCreatedOffset = 0x08;
+inline constexpr std::size_t kAux1Offset = 0x10;
+inline constexpr std::size_t kAux2Offset = 0x11;
+inline constexpr std::size_t kModifiedOffset = 0x18;
+inline constexpr std::size_t kNameOffset = 0x40;
+inline constexpr std::size_t kNameSize = 32;
+
+using Header = std::array<std::uint8_t, kHeaderSize>;
+
+// Bytes of padding after data of this length.
+inline std::uint64_t PaddingFor(std::uint64_t size) { return (kBlock - size % kBlock) % kBlock; }
+}  // namespace psu
+
+class CPsu : public CSaveGame {
+ public:
+  CPsu() : CSaveGame(kKindPsu) {}
+  ~CPsu() override = default;
+
+  // Results: 1; 0 the file can't be opened; -1 the file is shorter than its headers and
+  // data announce; -3 the first header is not a directory; -6 the headers after the
+  // first are not "." and ".." followed by file headers, or the directory counts fewer
+  // than two; -7 no memory. On any failure the object keeps its previous state.
+  LoadResult Load(const std::string& path) override;
+  // Results: 1; 0 the target or a data source can't be opened or read whole, or a write
+  // failed; -4 and -5 as for every in-place save.
+  LoadResult Save(const std::string& path) override;
+  LoadResult WriteConvertedFrom(const CSaveGame& source, const std::string& path) override;
+
+  void SetName(int entryIndex, std::string_view text) override;
+  void SetMode(int entryIndex, std::uint32_t mode) override;
+  void RemoveEntry(int fileIndex) override;
+  void AddEntryFromDisk(const std::string& pcPath, std::string_view entryName) override;
+  void ReplaceEntryFromDisk(const std::string& pcPath, int tablePosition) override;
+  void SetCreated(int entryIndex, const EntryTime& time) override;
+  void SetModified(int entryIndex, const EntryTime& time) override;
+
+  // Every header of the loaded file in file order: the directory, ".", "..", then one
+  // per file (header k >= 3 belongs to table position k - 2). Empty until a Load.
+  std::vector<psu::Header> headers;
+
+ private:
+  psu::Header* HeaderOf(int entryIndex);
+};

@@ -1,0 +1,210 @@
+#include "io/file.h"
+
+#include <system_error>
+#include <utility>
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace io {
+
+namespace {
+
+#ifdef _WIN32
+std::wstring Widen(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring w(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
+  return w;
+}
+
+// Paths of MAX_PATH or more need the extended-length form, which takes only absolute
+// paths with backslashes.
+std::wstring NativePath(const std::string& utf8) {
+  std::wstring w = Widen(utf8);
+  if (w.size() < MAX_PATH - 12 || w.rfind(L"\\\\?\\", 0) == 0) return w;
+  DWORD n = GetFullPathNameW(w.c_str(), 0, nullptr, nullptr);
+  if (n == 0) return w;
+  std::wstring full(n, L'\0');
+  n = GetFullPathNameW(w.c_str(), n, full.data(), nullptr);
+  full.resize(n);
+  if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
+std::FILE* OpenNative(const std::string& path, const wchar_t* mode) {
+  return _wfopen(NativePath(path).c_str(), mode);
+}
+#else
+std::FILE* OpenNative(const std::string& path, const char* mode) {
+  return std::fopen(path.c_str(), mode);
+}
+#endif
+
+}  // namespace
+
+File::~File() noexcept {
+  if (f_) std::fclose(f_);
+}
+
+File::File(File&& other) noexcept : f_(std::exchange(other.f_, nullptr)) {}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    if (f_) std::fclose(f_);
+    f_ = std::exchange(other.f_, nullptr);
+  }
+  return *this;
+}
+
+File File::OpenRead(const std::string& path) {
+#ifdef _WIN32
+  return File(OpenNative(path, L"rb"));
+#else
+  return File(OpenNative(path, "rb"));
+#endif
+}
+
+File File::OpenWrite(const std::string& path) {
+#ifdef _WIN32
+  return File(OpenNative(path, L"wb"));
+#else
+  return File(OpenNative(path, "wb"));
+#endif
+}
+
+std::size_t File::Read(void* buffer, std::size_t n) {
+  if (!f_ || n == 0) return 0;
+  return std::fread(buffer, 1, n, f_);
+}
+
+bool File::Write(const void* buffer, std::size_t n) {
+  if (!f_) return false;
+  return n == 0 || std::fwrite(buffer, 1, n, f_) == n;
+}
+
+bool File::Seek(std::uint64_t offset) {
+  if (!f_) return false;
+#ifdef _WIN32
+  return _fseeki64(f_, static_cast<__int64>(offset), SEEK_SET) == 0;
+#else
+  return fseeko(f_, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
+bool File::SeekEnd() {
+  if (!f_) return false;
+#ifdef _WIN32
+  return _fseeki64(f_, 0, SEEK_END) == 0;
+#else
+  return fseeko(f_, 0, SEEK_END) == 0;
+#endif
+}
+
+std::optional<std::uint64_t> File::Tell() {
+  if (!f_) return std::nullopt;
+#ifdef _WIN32
+  __int64 pos = _ftelli64(f_);
+#else
+  off_t pos = ftello(f_);
+#endif
+  if (pos < 0) return std::nullopt;
+  return static_cast<std::uint64_t>(pos);
+}
+
+std::optional<std::uint64_t> File::Length() {
+  auto here = Tell();
+  if (!here || !SeekEnd()) return std::nullopt;
+  auto end = Tell();
+  if (!Seek(*here)) return std::nullopt;
+  return end;
+}
+
+bool File::AtEnd() const { return f_ && std::feof(f_); }
+
+bool File::HasError() const { return !f_ || std::ferror(f_); }
+
+bool File::Flush(bool durable) {
+  if (!f_) return false;
+  if (std::fflush(f_) != 0) return false;
+  if (!durable) return true;
+#ifdef _WIN32
+  return _commit(_fileno(f_)) == 0;
+#else
+  return fsync(fileno(f_)) == 0;
+#endif
+}
+
+bool File::Close() {
+  if (!f_) return false;
+  bool good = !std::ferror(f_);
+  good = (std::fclose(std::exchange(f_, nullptr)) == 0) && good;
+  return good;
+}
+
+std::filesystem::path ToFsPath(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string FromFsPath(const std::filesystem::path& path) {
+  std::u8string s = path.u8string();
+  return std::string(s.begin(), s.end());
+}
+
+std::optional<std::uint64_t> FileSize(const std::string& path) {
+  File f = File::OpenRead(path);
+  if (!f) return std::nullopt;
+  return f.Length();
+}
+
+bool Exists(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::exists(ToFsPath(path), ec);
+}
+
+bool RemoveFile(const std::string& path) {
+#ifdef _WIN32
+  return DeleteFileW(NativePath(path).c_str()) != 0;
+#else
+  return std::remove(path.c_str()) == 0;
+#endif
+}
+
+bool RenameReplace(const std::string& from, const std::string& to) {
+#ifdef _WIN32
+  return MoveFileExW(NativePath(from).c_str(), NativePath(to).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+#else
+  return std::rename(from.c_str(), to.c_str()) == 0;
+#endif
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  if (a.empty() || b.empty()) return false;
+  if (a == b) return true;
+  std::error_code ec;
+  bool same = std::filesystem::equivalent(ToFsPath(a), ToFsPath(b), ec);
+  return !ec && same;
+}
+
+void SyncDirectoryOf(const std::string& path) {
+#ifndef _WIN32
+  std::filesystem::path dir = ToFsPath(path).parent_path();
+  if (dir.empty()) dir = ".";
+  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+#else
+  (void)path;
+#endif
+}
+
+}  // namespace io

@@ -1,0 +1,73 @@
+// Byte-stream file access for the model and the formats.
+//
+// Paths are UTF-8 text everywhere in the program. On Windows they are widened at
+// this boundary (and given the \\?\ prefix when long), so that non-ASCII names and
+// paths longer than 260 characters work; elsewhere they go to the C library as they
+// are. Nothing above this layer includes a platform header.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace io {
+
+// A move-only owner of one open file. Every operation reports failure through its
+// result; a File that failed to open is simply !ok().
+class File {
+ public:
+  File() = default;
+  ~File() noexcept;
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  static File OpenRead(const std::string& path);
+  // Creates the file, or truncates an existing one.
+  static File OpenWrite(const std::string& path);
+
+  bool ok() const { return f_ != nullptr; }
+  explicit operator bool() const { return ok(); }
+
+  // Reads up to n bytes; returns how many arrived (fewer at the end of the file or on an error).
+  std::size_t Read(void* buffer, std::size_t n);
+  // True when exactly n bytes arrived.
+  bool ReadExact(void* buffer, std::size_t n) { return Read(buffer, n) == n; }
+  bool Write(const void* buffer, std::size_t n);
+  bool Seek(std::uint64_t offset);
+  bool SeekEnd();
+  std::optional<std::uint64_t> Tell();
+  // Length of the file, leaving the position where it was.
+  std::optional<std::uint64_t> Length();
+  bool AtEnd() const;
+  bool HasError() const;
+  // Pushes buffered bytes to the operating system and, when durable, to the disk.
+  bool Flush(bool durable);
+  // Closes the file; false when buffered bytes could not be written.
+  bool Close();
+
+ private:
+  explicit File(std::FILE* f) : f_(f) {}
+  std::FILE* f_ = nullptr;
+};
+
+// The path as the standard library's filesystem wants it (UTF-8 understood on every platform).
+std::filesystem::path ToFsPath(const std::string& utf8);
+std::string FromFsPath(const std::filesystem::path& path);
+
+// The current length of an existing file, opened for reading only; none when it can't be opened.
+std::optional<std::uint64_t> FileSize(const std::string& path);
+bool Exists(const std::string& path);
+bool RemoveFile(const std::string& path);
+// Moves `from` to `to`, replacing an existing `to` in one step where the platform offers it.
+bool RenameReplace(const std::string& from, const std::string& to);
+// True when both paths name one existing file, however they are spelled.
+bool SameFile(const std::string& a, const std::string& b);
+// Makes a completed rename durable (the directory entry reaches the disk where the platform allows).
+void SyncDirectoryOf(const std::string& path);
+
+}  // namespace io

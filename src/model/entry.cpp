@@ -1,0 +1,69 @@
+#include "model/entry.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+
+EntryTime EntryTime::FromBytes(const std::uint8_t* p) {
+  EntryTime t;
+  t.reserved = p[0];
+  t.second = p[1];
+  t.minute = p[2];
+  t.hour = p[3];
+  t.day = p[4];
+  t.month = p[5];
+  t.year = static_cast<std::uint16_t>(p[6] | (p[7] << 8));
+  return t;
+}
+
+void EntryTime::ToBytes(std::uint8_t* p) const {
+  p[0] = reserved;
+  p[1] = second;
+  p[2] = minute;
+  p[3] = hour;
+  p[4] = day;
+  p[5] = month;
+  p[6] = static_cast<std::uint8_t>(year);
+  p[7] = static_cast<std::uint8_t>(year >> 8);
+}
+
+EntryTime EntryTime::Now() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &now);
+#else
+  localtime_r(&now, &local);
+#endif
+  EntryTime t;
+  t.second = static_cast<std::uint8_t>(local.tm_sec > 59 ? 59 : local.tm_sec);
+  t.minute = static_cast<std::uint8_t>(local.tm_min);
+  t.hour = static_cast<std::uint8_t>(local.tm_hour);
+  t.day = static_cast<std::uint8_t>(local.tm_mday);
+  t.month = static_cast<std::uint8_t>(local.tm_mon + 1);
+  t.year = static_cast<std::uint16_t>(local.tm_year + 1900);
+  return t;
+}
+
+std::string_view SaveEntry::Name() const { return FieldText(name); }
+std::string_view SaveEntry::Title() const { return FieldText(title); }
+std::string_view SaveEntry::RawTitle() const { return FieldText(rawTitle); }
+
+std::string_view FieldText(std::span<const char> field) {
+  std::size_t n = 0;
+  while (n < field.size() && field[n] != '\0') ++n;
+  return std::string_view(field.data(), n);
+}
+
+void SetField(std::span<char> field, std::string_view text, std::size_t maxChars) {
+  if (field.empty()) return;
+  maxChars = std::min(maxChars, field.size() - 1);
+  std::size_t n = std::min({text.size(), maxChars, text.find('\0')});
+  std::memcpy(field.data(), text.data(), n);
+  std::fill(field.begin() + static_cast<std::ptrdiff_t>(n), field.end(), '\0');
+}
+
+void SetFieldFromBytes(std::span<char> field, const std::uint8_t* src, std::size_t srcLen,
+                       std::size_t maxChars) {
+  SetField(field, std::string_view(reinterpret_cast<const char*>(src), srcLen), maxChars);
+}

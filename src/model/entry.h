@@ -1,0 +1,98 @@
+// The in-memory save: one directory entry per record, the root first.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The memory card's 8-byte timestamp. The same eight bytes are stored unchanged in
+// .psu headers and .xps records: reserved, second, minute, hour, day, month, then the
+// full year as a 16-bit little-endian number.
+struct EntryTime {
+  std::uint8_t reserved = 0;  // 0 in every time the program makes; others pass through
+  std::uint8_t second = 0;
+  std::uint8_t minute = 0;
+  std::uint8_t hour = 0;
+  std::uint8_t day = 0;    // 1-31
+  std::uint8_t month = 0;  // 1-12
+  std::uint16_t year = 0;  // full year, 2007 is 0x07D7
+
+  static constexpr std::size_t kSize = 8;
+
+  static EntryTime FromBytes(const std::uint8_t* p);
+  void ToBytes(std::uint8_t* p) const;
+  // The PC's local clock, no time-zone conversion.
+  static EntryTime Now();
+
+  friend bool operator==(const EntryTime&, const EntryTime&) = default;
+};
+
+// The 16 mode flags. The model keeps a 32-bit word; .psu headers carry all 32 bits.
+namespace EntryMode {
+inline constexpr std::uint32_t kRead = 0x0001;
+inline constexpr std::uint32_t kWrite = 0x0002;
+inline constexpr std::uint32_t kExecute = 0x0004;
+inline constexpr std::uint32_t kCopyProtected = 0x0008;
+inline constexpr std::uint32_t kFile = 0x0010;
+inline constexpr std::uint32_t kDirectory = 0x0020;
+inline constexpr std::uint32_t kPreserved = 0x0080;
+inline constexpr std::uint32_t kPdaFile = 0x0800;
+inline constexpr std::uint32_t kPs1 = 0x1000;
+inline constexpr std::uint32_t kHidden = 0x4000;
+inline constexpr std::uint32_t kPs2 = 0x8000;
+
+// What the program gives a directory and a file that it creates.
+inline constexpr std::uint32_t kNewDirectory = 0x8427;
+inline constexpr std::uint32_t kNewFile = 0x8497;
+
+inline bool IsDirectory(std::uint32_t mode) { return (mode & kDirectory) != 0; }
+}  // namespace EntryMode
+
+inline constexpr std::size_t kNameChars = 32;    // characters a name may have
+inline constexpr std::size_t kNameField = 34;    // the name buffer, always NUL-terminated
+inline constexpr std::size_t kTitleField = 68;   // title and rawTitle buffers
+
+// One directory entry.
+struct SaveEntry {
+  std::uint32_t mode = 0;
+  // File: its data length. Root: the directory's entry count as the card counts it, files + 2.
+  std::uint32_t size = 0;
+  EntryTime created;
+  EntryTime modified;
+  std::array<char, kNameField> name{};
+  // Root: the save's title as ASCII. File: normally a copy of its name.
+  std::array<char, kTitleField> title{};
+  // Root: the title bytes as icon.sys stores them (Shift-JIS). File: like title.
+  std::array<char, kTitleField> rawTitle{};
+  std::uint32_t dataOffset = 0;  // where the data starts inside the save's container file
+  std::uint32_t aux1 = 0;        // carried over from X-Port records
+  std::uint32_t aux2 = 0;
+  bool fromDisk = false;         // the data is the whole PC file diskPath
+  std::string diskPath;          // never cut: paths keep every character
+  std::optional<std::vector<std::uint8_t>> data;  // the bytes in memory (ARMAX only)
+
+  std::string_view Name() const;
+  std::string_view Title() const;
+  std::string_view RawTitle() const;
+};
+
+// Position 0 is the root, positions 1..n the files in directory order; "." and ".."
+// have no records. The root's size is always n + 2.
+using EntryTable = std::vector<SaveEntry>;
+
+// The text in a fixed field, up to its first NUL.
+std::string_view FieldText(std::span<const char> field);
+
+// Copies text into a fixed field: at most maxChars characters, stopping at a NUL in the
+// text, the rest of the field filled with NULs. maxChars is cut so that a NUL always fits.
+void SetField(std::span<char> field, std::string_view text, std::size_t maxChars);
+
+// Copies a name field of a container (bytes up to its first NUL, at most srcLen) into a
+// fixed field with at most maxChars characters.
+void SetFieldFromBytes(std::span<char> field, const std::uint8_t* src, std::size_t srcLen,
+                       std::size_t maxChars);

@@ -1,0 +1,113 @@
+#include "model/icon_sys.h"
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include "io/file.h"
+#include "model/save_game.h"
+
+namespace {
+
+constexpr std::string_view kIconSysName = "icon.sys";
+constexpr std::string_view kMagic = "PS2D";
+
+// Second byte -> output for first byte 0x81; 0 means unmapped.
+constexpr std::array<std::uint8_t, 256> MakeTable81() {
+  std::array<std::uint8_t, 256> t{};
+  t[0x40] = ' ';  t[0x41] = ',';  t[0x42] = '.';  t[0x43] = ',';
+  t[0x44] = '.';  t[0x46] = ':';  t[0x47] = ';';  t[0x48] = '?';
+  t[0x49] = '!';  t[0x4C] = 0xB4; t[0x4D] = '`';  t[0x4F] = '^';
+  t[0x51] = '_';  t[0x5A] = '0';  t[0x5C] = '-';  t[0x5D] = '-';
+  t[0x65] = '\''; t[0x66] = '\''; t[0x67] = '"';  t[0x68] = '"';
+  t[0x69] = '(';  t[0x6A] = ')';  t[0x6D] = '[';  t[0x6E] = ']';
+  t[0x6F] = '{';  t[0x7B] = '+';  t[0x7C] = '-';  t[0x7E] = '*';
+  t[0x80] = '/';  t[0x81] = '=';  t[0x83] = '<';  t[0x84] = '>';
+  t[0x8B] = 0xB0; t[0x8E] = 0xB0; t[0x90] = '$';  t[0x93] = '%';
+  t[0x94] = '#';  t[0x95] = '&';  t[0x96] = '*';  t[0x97] = '@';
+  t[0xC8] = '&';  t[0xC9] = '|';  t[0xCA] = '!';
+  return t;
+}
+
+// Second byte -> output for first byte 0x82: full-width digits and letters.
+constexpr std::array<std::uint8_t, 256> MakeTable82() {
+  std::array<std::uint8_t, 256> t{};
+  for (int i = 0; i < 10; ++i) t[0x4F + i] = static_cast<std::uint8_t>('0' + i);
+  for (int i = 0; i < 26; ++i) t[0x60 + i] = static_cast<std::uint8_t>('A' + i);
+  for (int i = 0; i < 26; ++i) t[0x81 + i] = static_cast<std::uint8_t>('a' + i);
+  return t;
+}
+
+constexpr auto kTable81 = MakeTable81();
+constexpr auto kTable82 = MakeTable82();
+
+// The title field up to its first NUL; a field without one loses its last byte.
+void CopyTitle(const std::uint8_t* field, std::span<char> destination) {
+  std::size_t n = 0;
+  while (n < kIconSysTitleField - 1 && field[n] != 0) ++n;
+  std::memcpy(destination.data(), field, n);
+  destination[n] = '\0';
+}
+
+}  // namespace
+
+int ReadIconSysTitle(const CSaveGame& save, std::span<char> destination) {
+  if (!save.entries || destination.size() < kIconSysTitleField) return 0;
+  for (const SaveEntry& entry : *save.entries) {
+    // Byte for byte, the NUL included: case matters.
+    if (std::memcmp(entry.name.data(), kIconSysName.data(), kIconSysName.size() + 1) != 0) continue;
+    if (entry.size != kIconSysSize) return 0;
+    if (entry.data) {
+      if (entry.data->size() < kIconSysSize) return 0;
+      const std::uint8_t* bytes = entry.data->data();
+      if (std::memcmp(bytes, kMagic.data(), kMagic.size()) != 0) return 0;
+      CopyTitle(bytes + kIconSysTitleOffset, destination);
+      return 1;
+    }
+    const std::string& path = entry.fromDisk ? entry.diskPath : save.sourcePath;
+    std::uint64_t start = entry.fromDisk ? 0 : entry.dataOffset;
+    io::File file = io::File::OpenRead(path);
+    if (!file) continue;
+    std::uint8_t magic[4];
+    if (!file.Seek(start) || !file.ReadExact(magic, sizeof magic) ||
+        std::memcmp(magic, kMagic.data(), kMagic.size()) != 0) {
+      return 0;
+    }
+    std::uint8_t field[kIconSysTitleField];
+    if (!file.Seek(start + kIconSysTitleOffset) || !file.ReadExact(field, sizeof field)) continue;
+    CopyTitle(field, destination);
+    return 1;
+  }
+  return 0;
+}
+
+char* TitleToAscii(std::span<const char> raw, std::span<char> destination) {
+  if (destination.empty()) return destination.data();
+  std::size_t in = 0;
+  std::size_t out = 0;
+  auto at = [&](std::size_t i) -> std::uint8_t {
+    return i < raw.size() ? static_cast<std::uint8_t>(raw[i]) : 0;
+  };
+  while (at(in) != 0 && out + 1 < destination.size()) {
+    std::uint8_t first = at(in);
+    if (first < 0x80) {
+      destination[out++] = static_cast<char>(first);
+      ++in;
+      continue;
+    }
+    std::uint8_t second = at(in + 1);
+    if (second == 0) {  // a lone lead byte at the end stays as it is
+      destination[out++] = static_cast<char>(first);
+      ++in;
+      break;
+    }
+    std::uint8_t mapped = 0;
+    if (first == 0x81) mapped = kTable81[second];
+    if (first == 0x82) mapped = kTable82[second];
+    destination[out++] = static_cast<char>(mapped ? mapped : '_');
+    in += 2;
+  }
+  destination[out] = '\0';
+  return destination.data();
+}

@@ -1,0 +1,23 @@
+// The save's title, from its icon.sys file.
+//
+// icon.sys is exactly 964 bytes, begins with "PS2D", and holds the title the console
+// shows at offset 192: 64 bytes of Shift-JIS, ended by the first NUL or the field's end.
+#pragma once
+
+#include <span>
+
+class CSaveGame;
+
+inline constexpr std::size_t kIconSysSize = 964;
+inline constexpr std::size_t kIconSysTitleOffset = 192;
+inline constexpr std::size_t kIconSysTitleField = 64;
+
+// Copies the raw title of the save's first entry named exactly "icon.sys" into
+// destination (at least 64 bytes): at most 63 bytes and a NUL. Returns 1, or 0 with
+// destination untouched when there is no usable icon.sys.
+int ReadIconSysTitle(const CSaveGame& save, std::span<char> destination);
+
+// Converts a raw Shift-JIS title (up to its NUL or the end of raw) into single-byte text,
+// mapping the common full-width characters to ASCII. The output is never longer than
+// the input; destination gets a NUL. Returns destination.data().
+char* TitleToAscii(std::span<const char> raw, std::span<char> destination);

@@ -1,0 +1,102 @@
+// The container interface: one abstract class, one concrete class per container family.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "model/entry.h"
+
+// Result of Load, Save and WriteConverted, shared by every class.
+enum LoadResult : int {
+  kLoadOk = 1,            // success
+  kOpenFailed = 0,        // the container, the target, or an entry's data file could not be opened
+  kReadFailed = -1,       // the file could not be read (or is shorter than its first fixed header)
+  kTruncated = -2,        // the file ended within its first length word
+  kNotDirectory = -3,     // the first entry of the container is not a directory
+  kReplaceFailed = -4,    // in place: the old file could not be replaced; the "~0" file holds the save
+  kSavedInPlace = -5,     // written over the source through the "~0" file: load it again
+  kInvalid = -6,          // unsupported by this class, or not a valid container of its family
+  kNoMemory = -7,         // a buffer could not be allocated
+};
+
+// A yes/no question a loader puts to the user: true means Yes.
+using QuestionHandler = std::function<bool(const std::string& text, const std::string& caption)>;
+
+// The kinds of container object.
+enum SaveKind : int { kKindPsu = 1, kKindXps = 2, kKindGeneric = 3, kKindMax = 4 };
+
+class CSaveGame {
+ public:
+  explicit CSaveGame(int kind) : kind(kind) {}
+  CSaveGame(const CSaveGame&) = delete;
+  CSaveGame& operator=(const CSaveGame&) = delete;
+
+  // The eleven operations, in this order. Load, Save and WriteConverted are
+  // unsupported here (-6, nothing changes); the edits change the table only.
+  virtual ~CSaveGame() = 0;
+  virtual LoadResult Load(const std::string& path);
+  virtual LoadResult Save(const std::string& path);
+  // Writes the application's current save (AppState) in this object's format.
+  virtual LoadResult WriteConverted(const std::string& path);
+  // Entry index -1 is the root, 0..n-1 the files.
+  virtual void SetName(int entryIndex, std::string_view text);
+  virtual void SetMode(int entryIndex, std::uint32_t mode);
+  // File index 0..n-1.
+  virtual void RemoveEntry(int fileIndex);
+  virtual void AddEntryFromDisk(const std::string& pcPath, std::string_view entryName);
+  // Table position 1..n.
+  virtual void ReplaceEntryFromDisk(const std::string& pcPath, int tablePosition);
+  virtual void SetCreated(int entryIndex, const EntryTime& time);
+  virtual void SetModified(int entryIndex, const EntryTime& time);
+
+  // What WriteConverted does, with the save to write named by the caller instead of
+  // taken from the application state (so that several conversions can run at once).
+  virtual LoadResult WriteConvertedFrom(const CSaveGame& source, const std::string& path);
+
+  // How a loader asks the user; without a handler every question is answered No.
+  void SetQuestionHandler(QuestionHandler handler) { question_ = std::move(handler); }
+
+  // The number of files (root size - 2), 0 without a table.
+  int FileCount() const;
+  // The record of an entry index (-1 the root), or nullptr when there is none.
+  SaveEntry* EntryAt(int entryIndex);
+  const SaveEntry* EntryAt(int entryIndex) const;
+
+  int kind;
+  std::string sourcePath;    // the container this save was loaded from
+  int extensionOffset = 0;   // where the extension starts in sourcePath (set by the open command)
+  std::optional<EntryTable> entries;
+
+ protected:
+  bool Ask(const std::string& text, const std::string& caption) const;
+
+  // The size of a PC file that becomes an entry's data; none when it can't be measured or
+  // doesn't fit the 32-bit size field.
+  static std::optional<std::uint32_t> MeasurePcFile(const std::string& pcPath);
+  // Appends a file record for a PC file to the table and counts it in the root.
+  SaveEntry& AppendDiskEntry(const std::string& pcPath, std::string_view entryName,
+                             std::uint32_t size, const EntryTime& now);
+  // Points an existing record at a PC file, dropping any bytes it held in memory.
+  static void PointAtDisk(SaveEntry& entry, const std::string& pcPath, std::uint32_t size);
+  // Drops a file record (and its bytes) and uncounts it in the root.
+  void EraseFile(int fileIndex);
+  bool ValidFileIndex(int fileIndex) const;
+
+ private:
+  QuestionHandler question_;
+};
+
+// A save put together from PC files; it has no container format of its own and reaches
+// the disk only through another class's WriteConverted.
+class CGeneric : public CSaveGame {
+ public:
+  CGeneric() : CSaveGame(kKindGeneric) {}
+  ~CGeneric() override = default;
+  // Creates the "UNNAMED SAVE" root first when there is no table yet.
+  void AddEntryFromDisk(const std::string& pcPath, std::string_view entryName) override;
+};
+
+inline constexpr std::string_view kUnnamedSave = "UNNAMED SAVE";

@@ -1,0 +1,49 @@
+// Helpers every test file uses: scratch folders, whole-file reads and writes, and the
+// shared corpus of real save files.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "model/entry.h"
+
+namespace testutil {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A fresh folder under the system's temporary folder, removed with the object.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  // The UTF-8 path of a name inside the folder.
+  std::string File(const std::string& name) const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+Bytes ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const Bytes& bytes);
+Bytes MakeBytes(std::size_t n, std::uint32_t seed);  // deterministic pseudo-random bytes
+Bytes FromString(const std::string& s);
+
+// The corpus folder, or empty when it is absent (tests then skip).
+std::string CorpusPath(const std::string& relative);
+
+// A valid 964-byte icon.sys with the given raw title bytes at offset 192.
+Bytes MakeIconSys(const std::string& rawTitle);
+
+EntryTime MakeTime(int year, int month, int day, int hour, int minute, int second);
+
+}  // namespace testutil
+
+// Skips the current test when a corpus file is missing.
+#define REQUIRE_CORPUS(var, relative)                                        \
+  std::string var = ::testutil::CorpusPath(relative);                        \
+  if (var.empty()) GTEST_SKIP() << "corpus file " << (relative) << " absent"
