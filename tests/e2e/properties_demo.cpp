@@ -294,6 +294,42 @@ int SelfTest(const char* logPath) {
   Check(save.EntryAt(-1)->modified == Time(2008, 12, 24, 1, 2, 3),
         "a time left open keeps its old value");
 
+  // 4. Enter in an open entry field is the dialog's OK (the default button), Escape its
+  //    Cancel; both go through the dialog's own keyboard handling, so they are posted.
+  applied = RunScripted(1, {
+      [](HWND d) {
+        Click(d, IDC_PROP_EDIT_CREATED);
+        HWND field = GetDlgItem(d, IDC_PROP_CREATED_ENTRY);
+        Type(field, "0101");
+        PostMessageW(field, WM_KEYDOWN, VK_RETURN, 0);
+      },
+  });
+  Check(applied, "Enter in the entry field ends the dialog with OK");
+  Check(save.EntryAt(1)->created == Time(2007, 3, 5, 14, 3, 9),
+        "Enter in the entry field keeps the old time");
+  applied = RunScripted(1, {
+      [](HWND d) {
+        SendDlgItemMessageW(d, 1023, BM_CLICK, 0, 0);
+        PostMessageW(GetDlgItem(d, IDC_PROP_NAME), WM_KEYDOWN, VK_ESCAPE, 0);
+      },
+  });
+  Check(!applied && save.EntryAt(1)->mode == EntryMode::kNewFile, "Escape acts as Cancel");
+
+  // 5. Names that are not plain ASCII: Japanese text shows as such, and bytes that are not
+  //    UTF-8 come back unchanged when the user leaves the name alone.
+  save.SetName(1, "\xE3\x82\xBB\xE3\x83\xBC\xE3\x83\x96.DAT");
+  applied = RunScripted(1, {
+      [](HWND d) {
+        CheckText(d, IDC_PROP_NAME, "\xE3\x82\xBB\xE3\x83\xBC\xE3\x83\x96.DAT");
+        Click(d, IDOK);
+      },
+  });
+  Check(applied && save.EntryAt(1)->Name() == "\xE3\x82\xBB\xE3\x83\xBC\xE3\x83\x96.DAT",
+        "a Japanese name comes back unchanged");
+  save.SetName(1, "caf\xE9");
+  applied = RunScripted(1, {[](HWND d) { Click(d, IDOK); }});
+  Check(applied && save.EntryAt(1)->Name() == "caf\xE9", "a name that is not UTF-8 is kept");
+
   Check(!RunEntryProperties(5), "no dialog for a row that doesn't exist");
   g_log << (g_failures == 0 ? "PASS" : "FAILED") << "\n";
   return g_failures == 0 ? 0 : 1;

@@ -22,6 +22,8 @@ inner() {
   cd "$out"
   # A fresh prefix is set up on first use; wine's own output goes to files, never pipes.
   timeout 180 wineboot -i >wineboot.log 2>&1
+  # Xvfb has no window manager: wine draws the captions itself.
+  timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >reg.log 2>&1
   timeout 120 wine "$exe" --selftest selftest.log >wine-selftest.log 2>&1
   status=$?
   for shot in plain edit; do
@@ -31,7 +33,7 @@ inner() {
     pid=$!
     for _ in $(seq 1 300); do [ -f "$shot/shown" ] && break; sleep 0.1; done
     sleep 1
-    import -window root "properties-$shot.png"
+    import -window root -trim +repage "properties-$shot.png"
     touch "$shot/close"
     wait $pid
   done
