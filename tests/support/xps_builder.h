@@ -13,8 +13,8 @@
 namespace testutil {
 
 struct XpsEntrySpec {
-  std::string name;  // stored as given, cut to the 64-byte field
-  Bytes data;        // follows a file's header; a root's is ignored
+  std::string name;                   // stored as given, cut to the 64-byte field
+  Bytes data;                         // follows a file's header; a root's is ignored
   std::optional<std::uint32_t> size;  // default: the data's length, or files + 2 for the root
   std::uint16_t headerLength = 250;   // above 250 the header is followed by padding
   std::uint16_t mode = 0x8497;        // big-endian at 0x4E

@@ -32,8 +32,12 @@ constexpr std::uint8_t kFileModeBytes[xps::kModeWordSize] = {0x84, 0x97, 0x00, 0
 std::uint16_t HeaderLengthOf(const XpsEntryHeader& h) {
   return bytes::GetU16LE(h.data() + xps::kHeaderLengthOffset);
 }
-std::uint32_t SizeOf(const XpsEntryHeader& h) { return bytes::GetU32LE(h.data() + xps::kSizeOffset); }
-std::uint16_t ModeOf(const XpsEntryHeader& h) { return bytes::GetU16BE(h.data() + xps::kModeOffset); }
+std::uint32_t SizeOf(const XpsEntryHeader& h) {
+  return bytes::GetU32LE(h.data() + xps::kSizeOffset);
+}
+std::uint16_t ModeOf(const XpsEntryHeader& h) {
+  return bytes::GetU16BE(h.data() + xps::kModeOffset);
+}
 
 void PutSize(XpsEntryHeader& h, std::uint32_t size) {
   bytes::PutU32LE(h.data() + xps::kSizeOffset, size);
@@ -210,7 +214,8 @@ class DataAreaWriter {
   }
   // Every header goes out 250 bytes long, whatever length it was loaded with.
   void WriteHeader(XpsEntryHeader h) {
-    bytes::PutU16LE(h.data() + xps::kHeaderLengthOffset, static_cast<std::uint16_t>(xps::kHeaderSize));
+    bytes::PutU16LE(h.data() + xps::kHeaderLengthOffset,
+                    static_cast<std::uint16_t>(xps::kHeaderSize));
     Write(h);
   }
   // False (and the output marked failed) when the entry's bytes can't all be read.
@@ -264,7 +269,8 @@ std::vector<std::uint8_t> TextBytes(std::string_view s) { return {s.begin(), s.e
 // The header of an entry converted from any save: nothing but the model's fields.
 XpsEntryHeader BuildHeader(const SaveEntry& e, std::uint32_t itemCount) {
   XpsEntryHeader h{};
-  bytes::PutU16LE(h.data() + xps::kHeaderLengthOffset, static_cast<std::uint16_t>(xps::kHeaderSize));
+  bytes::PutU16LE(h.data() + xps::kHeaderLengthOffset,
+                  static_cast<std::uint16_t>(xps::kHeaderSize));
   PutName(h, e.Name());
   PutSize(h, e.size);
   bytes::PutU32LE(h.data() + xps::kAux2Offset, e.aux2);
@@ -423,7 +429,8 @@ void CXps::AddEntryFromDisk(const std::string& pcPath, std::string_view entryNam
   const SaveEntry& added = AppendDiskEntry(pcPath, entryName, *size, now);
 
   XpsEntryHeader h{};
-  bytes::PutU16LE(h.data() + xps::kHeaderLengthOffset, static_cast<std::uint16_t>(xps::kHeaderSize));
+  bytes::PutU16LE(h.data() + xps::kHeaderLengthOffset,
+                  static_cast<std::uint16_t>(xps::kHeaderSize));
   PutName(h, added.Name());
   PutSize(h, *size);
   std::memcpy(h.data() + xps::kModeOffset, kFileModeBytes, xps::kModeWordSize);
