@@ -21,7 +21,7 @@ using testutil::MakeTime;
 using testutil::ReadFile;
 using testutil::TempDir;
 using testutil::WriteFile;
-using testutil::XpsEntrySpec;
+using testutil::XpsEntryRecord;
 using testutil::XpsFile;
 using testutil::XpsImage;
 

@@ -21,8 +21,8 @@ void PutText(Bytes& h, std::size_t offset, const std::string& text, std::size_t 
 
 }  // namespace
 
-XpsEntrySpec XpsImage::DefaultRoot() {
-  XpsEntrySpec root;
+XpsEntryRecord XpsImage::DefaultRoot() {
+  XpsEntryRecord root;
   root.name = "BESLES-12345SAVE";
   root.mode = 0x8427;
   root.title = "Save title";
@@ -31,8 +31,8 @@ XpsEntrySpec XpsImage::DefaultRoot() {
   return root;
 }
 
-XpsEntrySpec XpsFile(const std::string& name, Bytes data) {
-  XpsEntrySpec f;
+XpsEntryRecord XpsFile(const std::string& name, Bytes data) {
+  XpsEntryRecord f;
   f.name = name;
   f.title = name;
   f.rawTitle = name;
@@ -40,7 +40,7 @@ XpsEntrySpec XpsFile(const std::string& name, Bytes data) {
   return f;
 }
 
-Bytes XpsHeader(const XpsEntrySpec& e, std::uint32_t size) {
+Bytes XpsHeader(const XpsEntryRecord& e, std::uint32_t size) {
   Bytes h(std::max<std::size_t>(250, e.headerLength), e.filler);
   std::fill(h.begin(), h.begin() + 0x62, 0);
   std::fill(h.begin() + 0x66, h.begin() + 0xF2, 0);
@@ -77,7 +77,7 @@ Bytes XpsImage::Build() const {
   Bytes area;
   auto append = [&area](const Bytes& b) { area.insert(area.end(), b.begin(), b.end()); };
   append(XpsHeader(root, root.size.value_or(static_cast<std::uint32_t>(files.size() + 2))));
-  for (const XpsEntrySpec& f : files) {
+  for (const XpsEntryRecord& f : files) {
     append(XpsHeader(f, f.size.value_or(static_cast<std::uint32_t>(f.data.size()))));
     append(f.data);
   }

@@ -12,7 +12,7 @@
 
 namespace testutil {
 
-struct XpsEntrySpec {
+struct XpsEntryRecord {
   std::string name;                   // stored as given, cut to the 64-byte field
   Bytes data;                         // follows a file's header; a root's is ignored
   std::optional<std::uint32_t> size;  // default: the data's length, or files + 2 for the root
@@ -40,20 +40,20 @@ struct XpsImage {
   std::string subtitle = "Second text";
   std::string comment;
   std::optional<std::uint32_t> dataLength;  // default: the data area's real length
-  XpsEntrySpec root = DefaultRoot();
-  std::vector<XpsEntrySpec> files;
+  XpsEntryRecord root = DefaultRoot();
+  std::vector<XpsEntryRecord> files;
   bool withChecksum = true;  // over min(dataLength, data area) bytes
 
-  static XpsEntrySpec DefaultRoot();
+  static XpsEntryRecord DefaultRoot();
   Bytes Build() const;
   // Where the data area starts: the byte after dataLength.
   std::size_t DataAreaStart() const;
 };
 
-XpsEntrySpec XpsFile(const std::string& name, Bytes data);
+XpsEntryRecord XpsFile(const std::string& name, Bytes data);
 
 // One entry header as stored, headerLength bytes long.
-Bytes XpsHeader(const XpsEntrySpec& e, std::uint32_t size);
+Bytes XpsHeader(const XpsEntryRecord& e, std::uint32_t size);
 
 // The sum of the format, computed here independently of the program's own.
 std::uint32_t ReferenceXpsChecksum(const std::uint8_t* p, std::size_t n);
