@@ -148,6 +148,11 @@ std::string DisplayText(std::string_view bytes) {
   return IsValidUtf8(bytes) ? std::string(bytes) : BytesToUtf8(bytes);
 }
 
-std::string Quoted(std::string_view text) { return "\"" + DisplayText(text) + "\""; }
+std::string Quoted(std::string_view text) {
+  std::string quoted(1, '"');
+  quoted += DisplayText(text);
+  quoted += '"';
+  return quoted;
+}
 
 }  // namespace cli
