@@ -1,6 +1,5 @@
 // rename, add, remove, set-mode, set-time: one change through the container operations,
 // then the save written back over its source or to -o.
-#include <cstdio>
 #include <filesystem>
 #include <system_error>
 

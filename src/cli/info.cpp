@@ -1,7 +1,6 @@
 // info: what the main window shows for a save, as text or as one JSON object.
 #include <array>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "cli/commands.h"
 #include "cli/title.h"
