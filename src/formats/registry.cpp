@@ -3,6 +3,7 @@
 #include <array>
 #include <span>
 
+#include "formats/max/max.h"
 #include "formats/psu/psu.h"
 
 namespace {
@@ -20,6 +21,8 @@ std::unique_ptr<CSaveGame> Make() {
 // One line per readable extension.
 const std::array kReadable = {
     Entry{{"psu", kKindPsu, "Memory Linker"}, &Make<CPsu>},
+    Entry{{"max", kKindMax, "ARMAX V3"}, &Make<CMax>},
+    Entry{{"pws", kKindMax, "ARMAX PowerSave"}, &Make<CMax>},
 };
 
 // One line per writable kind, with the extension that selects it.
