@@ -1,44 +1,88 @@
 #include "formats/lzari.h"
 
+#include <bit>
 #include <cstring>
 
 using namespace lzari;
 
 namespace {
 
+// symbolTree[k] holds the frequencies of symbols k - lowbit(k) + 1 .. k.
+void BuildSymbolTree(LzariState& s) {
+  std::uint32_t* tree = s.symbolTree;
+  for (std::uint32_t k = 1; k <= kCharCodes; ++k) tree[k] = s.symbolFreq[k];
+  for (std::uint32_t k = 1; k <= kCharCodes; ++k) {
+    std::uint32_t parent = k + (k & (0u - k));
+    if (parent <= kCharCodes) tree[parent] += tree[k];
+  }
+}
+
 void StartModels(LzariState& s) {
-  s.symbolCum[kCharCodes] = 0;
   for (std::uint32_t sym = kCharCodes; sym >= 1; --sym) {
     s.symbolToChar[sym] = sym - 1;
     s.charToSymbol[sym - 1] = sym;
     s.symbolFreq[sym] = 1;
-    s.symbolCum[sym - 1] = s.symbolCum[sym] + 1;
   }
   s.symbolToChar[0] = 0;
   s.symbolFreq[0] = 0;
+  s.charTotal = kCharCodes;
+  std::memset(s.symbolTree, 0xFF, sizeof s.symbolTree);
+  s.symbolTree[0] = 0;
+  BuildSymbolTree(s);
 
   s.positionCum[kRingSize] = 0;
   for (std::uint32_t i = kRingSize; i >= 1; --i)
     s.positionCum[i - 1] = s.positionCum[i] + 10000 / (i + 200);
 }
 
+// The symbol whose share of the character total holds x (0 <= x < total), with the two
+// cumulative frequencies that bound it: cumAbove = symbolCum[sym - 1] > x >=
+// cumBelow = symbolCum[sym]. Those are the frequencies of the symbols after sym, so
+// sym is the first symbol whose prefix sum reaches total - x.
+inline std::uint32_t FindSymbol(const LzariState& s, std::uint32_t x, std::uint32_t& cumAbove,
+                                std::uint32_t& cumBelow) {
+  const std::uint32_t* tree = s.symbolTree;
+  std::uint32_t pos = 0;
+  std::uint32_t rest = s.charTotal - x;  // 1 .. total
+  for (std::uint32_t step = kSymbolTreeSize / 2; step != 0; step >>= 1) {
+    // Written to compile without branches: the path is as good as random.
+    const std::uint32_t next = pos + step;
+    const std::uint32_t part = tree[next];
+    const bool go = part < rest;
+    pos = go ? next : pos;
+    rest = go ? rest - part : rest;
+  }
+  // Now symbols 1..pos sum to total - x - rest.
+  const std::uint32_t sym = pos + 1;
+  cumAbove = x + rest;
+  cumBelow = cumAbove - s.symbolFreq[sym];
+  return sym;
+}
+
 // Counts symbol `sym` once. The symbols stay sorted by falling frequency: before the
 // increment, `sym` trades places with the lowest symbol of its run of equal
-// frequencies, so only that one symbol's frequency (and the sums above it) change.
+// frequencies, so only that one symbol's frequency changes.
 inline void UpdateCharModel(LzariState& s, std::uint32_t sym) {
   std::uint32_t* freq = s.symbolFreq;
-  std::uint32_t* cum = s.symbolCum;
-  if (cum[0] >= kMaxCharTotal) {
+  if (s.charTotal >= kMaxCharTotal) {
     std::uint32_t sum = 0;
     for (std::uint32_t i = kCharCodes; i >= 1; --i) {
-      cum[i] = sum;
       freq[i] = (freq[i] + 1) >> 1;
       sum += freq[i];
     }
-    cum[0] = sum;
+    s.charTotal = sum;
+    BuildSymbolTree(s);
   }
-  std::uint32_t i = sym;
-  while (freq[i] == freq[i - 1]) --i;  // freq[0] == 0 stops this at 1
+  // The lowest symbol with freq[sym]: frequencies never rise from symbol 1 to 314, so
+  // it is the first i with freq[i] <= freq[sym], found by bisection in [1, sym].
+  const std::uint32_t f = freq[sym];
+  std::uint32_t i = 1;
+  for (std::uint32_t n = sym; n > 1;) {
+    const std::uint32_t half = n >> 1;
+    i = freq[i + half - 1] > f ? i + half : i;
+    n -= half;
+  }
+  i += freq[i] > f;
   if (i < sym) {
     std::uint32_t chI = s.symbolToChar[i];
     std::uint32_t chSym = s.symbolToChar[sym];
@@ -48,7 +92,8 @@ inline void UpdateCharModel(LzariState& s, std::uint32_t sym) {
     s.charToSymbol[chSym] = i;
   }
   ++freq[i];
-  for (std::uint32_t j = 0; j < i; ++j) ++cum[j];
+  ++s.charTotal;
+  for (std::uint32_t k = i; k <= kCharCodes; k += k & (0u - k)) ++s.symbolTree[k];
 }
 
 }  // namespace
@@ -60,7 +105,8 @@ int LzariDecode(std::span<const std::uint8_t> input, std::uint8_t* output,
   std::memset(s.charToSymbol, 0, sizeof s.charToSymbol);
   std::memset(s.symbolToChar, 0, sizeof s.symbolToChar);
   std::memset(s.symbolFreq, 0, sizeof s.symbolFreq);
-  std::memset(s.symbolCum, 0, sizeof s.symbolCum);
+  std::memset(s.symbolTree, 0, sizeof s.symbolTree);
+  s.charTotal = 0;
   std::memset(s.positionCum, 0, sizeof s.positionCum);
   s.low = 0;
   s.high = kFull;
@@ -84,8 +130,9 @@ int LzariDecode(std::span<const std::uint8_t> input, std::uint8_t* output,
   // Bits past this many have gone further beyond the input than any sound stream does.
   const std::uint64_t bitLimit = (static_cast<std::uint64_t>(inLength) + kInputSlackBytes) * 8;
 
-  auto nextBit = [&]() -> std::uint32_t {
-    if (bitCount == 0) {
+  // The next n (0..32) bits as a number, the first one most significant.
+  auto takeBits = [&](std::uint32_t n) -> std::uint32_t {
+    if (bitCount < n) {
       // Top the buffer up to 7 or 8 whole bytes; zeros past the end of the input.
       while (bitCount <= 56) {
         std::uint64_t byte = inCount < inLength ? in[inCount] : 0;
@@ -94,28 +141,37 @@ int LzariDecode(std::span<const std::uint8_t> input, std::uint8_t* output,
         bitCount += 8;
       }
     }
-    std::uint32_t bit = static_cast<std::uint32_t>(bits >> 63);
-    bits <<= 1;
-    --bitCount;
-    return bit;
+    std::uint32_t taken = static_cast<std::uint32_t>((bits >> 32) >> (32 - n));
+    bits <<= n;
+    bitCount -= n;
+    return taken;
   };
+  // The published loop shifts one bit at a time: while low and high - 1 agree in their
+  // top bit it drops that bit (low >= half: subtract half; high <= half: nothing) and
+  // doubles; then, while low is 01... and high - 1 is 10... (the interval straddles the
+  // middle half), it subtracts a quarter and doubles, which drops the second bit and
+  // keeps the top one. Once the top bits differ they stay different, so all the first
+  // kind come before all the second, and each run is counted and shifted at once.
   auto renormalise = [&]() {
-    for (;;) {
-      if (low >= kHalf) {
-        value -= kHalf;
-        low -= kHalf;
-        high -= kHalf;
-      } else if (low >= kQuarter && high <= kThreeQuarters) {
-        value -= kQuarter;
-        low -= kQuarter;
-        high -= kQuarter;
-      } else if (high > kHalf) {
-        break;
-      }
-      low += low;
-      high += high;
-      value = 2 * value + nextBit();
+    constexpr std::uint32_t kMask = kFull - 1;
+    std::uint32_t top = high - 1;  // the interval's last value
+    std::uint32_t n = static_cast<std::uint32_t>(std::countl_zero((low ^ top) << (32 - kCodeBits)));
+    if (n > kCodeBits) n = kCodeBits;
+    if (n != 0) {
+      low = (low << n) & kMask;
+      top = ((top << n) | ((1u << n) - 1)) & kMask;
+      value = ((value << n) | takeBits(n)) & kMask;
     }
+    // Runs of the second kind: low's bits after the top one are 1 where top's are 0.
+    std::uint32_t m = static_cast<std::uint32_t>(
+        std::countl_one(((low & ~top) & (kHalf - 1)) << (32 - kCodeBits + 1)));
+    if (m != 0) {
+      const std::uint32_t keep = (1u << (kCodeBits - 1 - m)) - 1;  // bits below the dropped ones
+      low = (low & kHalf) | ((low & keep) << m);
+      top = (top & kHalf) | ((top & keep) << m) | ((1u << m) - 1);
+      value = (value & kHalf) | ((value & keep) << m) | takeBits(m);
+    }
+    high = top + 1;
   };
   auto save = [&]() {
     s.low = low;
@@ -126,31 +182,26 @@ int LzariDecode(std::span<const std::uint8_t> input, std::uint8_t* output,
     s.bitCount = bitCount;
   };
 
-  for (std::uint32_t i = 0; i < kCodeBits; ++i) value = 2 * value + nextBit();
+  value = takeBits(kCodeBits);
   StartModels(s);
   std::memset(s.ring, kRingFill, kRingStart);
   std::uint32_t r = kRingStart;
   std::uint32_t count = 0;
 
-  const std::uint32_t* symbolCum = s.symbolCum;
   const std::uint32_t* positionCum = s.positionCum;
   std::uint8_t* ring = s.ring;
 
   for (;;) {
-    // A character code. low <= value < high holds whatever the input, so x names a
-    // symbol: the s with symbolCum[s-1] > x >= symbolCum[s].
+    // A character code. low <= value < high holds whatever the input, so x < total;
+    // the clamp only keeps the search inside its table should that ever fail.
     std::uint32_t range = high - low;
-    std::uint32_t total = symbolCum[0];
+    std::uint32_t total = s.charTotal;
     std::uint32_t x = ((value - low + 1) * total - 1) / range;
-    std::uint32_t lo = 1, hi = kCharCodes;
-    while (lo < hi) {
-      std::uint32_t mid = (lo + hi) >> 1;
-      if (symbolCum[mid] > x) lo = mid + 1;
-      else hi = mid;
-    }
-    const std::uint32_t sym = lo;
-    high = low + range * symbolCum[sym - 1] / total;
-    low = low + range * symbolCum[sym] / total;
+    if (x >= total) x = total - 1;
+    std::uint32_t cumAbove, cumBelow;
+    const std::uint32_t sym = FindSymbol(s, x, cumAbove, cumBelow);
+    high = low + range * cumAbove / total;
+    low = low + range * cumBelow / total;
     renormalise();
     const std::uint32_t ch = s.symbolToChar[sym];
     UpdateCharModel(s, sym);
@@ -163,8 +214,7 @@ int LzariDecode(std::span<const std::uint8_t> input, std::uint8_t* output,
       // Its position, from the fixed model: the p with positionCum[p] > x >= positionCum[p+1].
       range = high - low;
       x = ((value - low + 1) * kPositionTotal - 1) / range;
-      lo = 1;
-      hi = kRingSize;
+      std::uint32_t lo = 1, hi = kRingSize;
       while (lo < hi) {
         std::uint32_t mid = (lo + hi) >> 1;
         if (positionCum[mid] > x) lo = mid + 1;

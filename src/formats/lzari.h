@@ -51,6 +51,7 @@ inline constexpr std::uint32_t kLiterals = 256;
 inline constexpr std::uint32_t kCharCodes = kLiterals + kMaxMatch - kThreshold;  // 314
 inline constexpr std::uint32_t kRingStart = kRingSize - kMaxMatch;               // 4036
 inline constexpr std::uint8_t kRingFill = 0x20;
+inline constexpr std::uint32_t kSymbolTreeSize = 512;  // a power of two above 314
 
 inline constexpr std::uint32_t kCodeBits = 17;
 inline constexpr std::uint32_t kQuarter = 1u << (kCodeBits - 2);
@@ -75,7 +76,12 @@ struct LzariState {
   std::uint32_t charToSymbol[lzari::kCharCodes];        // symbol 1..314 of each code
   std::uint32_t symbolToChar[lzari::kCharCodes + 1];    // code of each symbol; [0] unused
   std::uint32_t symbolFreq[lzari::kCharCodes + 1];      // [0] is a sentinel 0
-  std::uint32_t symbolCum[lzari::kCharCodes + 1];       // [s] = freq of s+1..314; [0] total
+  // The published decoder keeps symbolCum[s], the frequencies of symbols s+1..314, and
+  // adds 1 to up to 314 of them per code. Here the same sums come from a Fenwick tree
+  // over symbolFreq (prefix sums in O(log n) both ways): symbolCum[s] = charTotal minus
+  // the sum of symbols 1..s. Entries past 314 hold all ones and are never taken.
+  std::uint32_t symbolTree[lzari::kSymbolTreeSize];
+  std::uint32_t charTotal;                              // symbolCum[0]: all frequencies
   std::uint32_t positionCum[lzari::kRingSize + 1];      // [i] = weight of i..4095; [0] total
 
   // The bit reader: bits are consumed from the top of `bits`.
