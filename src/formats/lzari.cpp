@@ -1,11 +1,32 @@
 #include "formats/lzari.h"
 
+#include <array>
 #include <bit>
 #include <cstring>
 
 using namespace lzari;
 
 namespace {
+
+// The fixed position model. Position p weighs floor(10000 / (p + 201)); cum[i] is the
+// weight of positions i..4095, so cum[0] is the total and cum[4096] is 0. positionOf[x]
+// is the p with cum[p] > x >= cum[p + 1], looked up instead of searched for.
+struct PositionModel {
+  std::array<std::uint32_t, kRingSize + 1> cum{};
+  std::array<std::uint16_t, kPositionTotal> positionOf{};
+};
+
+constexpr PositionModel MakePositionModel() {
+  PositionModel m;
+  for (std::uint32_t i = kRingSize; i >= 1; --i) m.cum[i - 1] = m.cum[i] + 10000 / (i + 200);
+  for (std::uint32_t p = 0; p < kRingSize; ++p)
+    for (std::uint32_t x = m.cum[p + 1]; x < m.cum[p]; ++x) m.positionOf[x] = static_cast<std::uint16_t>(p);
+  return m;
+}
+
+constexpr PositionModel kPositions = MakePositionModel();
+static_assert(kPositions.cum[0] == kPositionTotal);
+static_assert(kPositions.cum[0] - kPositions.cum[1] == 49 && kPositions.cum[4095] == 2);
 
 // symbolTree[k] holds the frequencies of symbols k - lowbit(k) + 1 .. k.
 void BuildSymbolTree(LzariState& s) {
@@ -17,6 +38,12 @@ void BuildSymbolTree(LzariState& s) {
   }
 }
 
+// Walking down, the last symbol seen with each frequency is the front of its run.
+void FindRuns(LzariState& s) {
+  for (std::uint32_t sym = kCharCodes; sym >= 1; --sym)
+    s.runStart[s.symbolFreq[sym]] = static_cast<std::uint16_t>(sym);
+}
+
 void StartModels(LzariState& s) {
   for (std::uint32_t sym = kCharCodes; sym >= 1; --sym) {
     s.symbolToChar[sym] = sym - 1;
@@ -25,14 +52,12 @@ void StartModels(LzariState& s) {
   }
   s.symbolToChar[0] = 0;
   s.symbolFreq[0] = 0;
+  s.symbolFreq[kCharCodes + 1] = 0;
   s.charTotal = kCharCodes;
+  FindRuns(s);
   std::memset(s.symbolTree, 0xFF, sizeof s.symbolTree);
   s.symbolTree[0] = 0;
   BuildSymbolTree(s);
-
-  s.positionCum[kRingSize] = 0;
-  for (std::uint32_t i = kRingSize; i >= 1; --i)
-    s.positionCum[i - 1] = s.positionCum[i] + 10000 / (i + 200);
 }
 
 // The symbol whose share of the character total holds x (0 <= x < total), with the two
@@ -72,17 +97,10 @@ inline void UpdateCharModel(LzariState& s, std::uint32_t sym) {
     }
     s.charTotal = sum;
     BuildSymbolTree(s);
+    FindRuns(s);
   }
-  // The lowest symbol with freq[sym]: frequencies never rise from symbol 1 to 314, so
-  // it is the first i with freq[i] <= freq[sym], found by bisection in [1, sym].
   const std::uint32_t f = freq[sym];
-  std::uint32_t i = 1;
-  for (std::uint32_t n = sym; n > 1;) {
-    const std::uint32_t half = n >> 1;
-    i = freq[i + half - 1] > f ? i + half : i;
-    n -= half;
-  }
-  i += freq[i] > f;
+  const std::uint32_t i = s.runStart[f];
   if (i < sym) {
     std::uint32_t chI = s.symbolToChar[i];
     std::uint32_t chSym = s.symbolToChar[sym];
@@ -93,6 +111,9 @@ inline void UpdateCharModel(LzariState& s, std::uint32_t sym) {
   }
   ++freq[i];
   ++s.charTotal;
+  // i left the front of the run of f and became the back of the run of f + 1.
+  if (freq[i + 1] == f) s.runStart[f] = static_cast<std::uint16_t>(i + 1);
+  if (freq[i - 1] != f + 1) s.runStart[f + 1] = static_cast<std::uint16_t>(i);
   for (std::uint32_t k = i; k <= kCharCodes; k += k & (0u - k)) ++s.symbolTree[k];
 }
 
@@ -105,9 +126,9 @@ int LzariDecode(std::span<const std::uint8_t> input, std::uint8_t* output,
   std::memset(s.charToSymbol, 0, sizeof s.charToSymbol);
   std::memset(s.symbolToChar, 0, sizeof s.symbolToChar);
   std::memset(s.symbolFreq, 0, sizeof s.symbolFreq);
+  std::memset(s.runStart, 0, sizeof s.runStart);
   std::memset(s.symbolTree, 0, sizeof s.symbolTree);
   s.charTotal = 0;
-  std::memset(s.positionCum, 0, sizeof s.positionCum);
   s.low = 0;
   s.high = kFull;
   s.value = 0;
@@ -188,7 +209,7 @@ int LzariDecode(std::span<const std::uint8_t> input, std::uint8_t* output,
   std::uint32_t r = kRingStart;
   std::uint32_t count = 0;
 
-  const std::uint32_t* positionCum = s.positionCum;
+  const std::uint32_t* positionCum = kPositions.cum.data();
   std::uint8_t* ring = s.ring;
 
   for (;;) {
@@ -211,16 +232,11 @@ int LzariDecode(std::span<const std::uint8_t> input, std::uint8_t* output,
       ring[r] = static_cast<std::uint8_t>(ch);
       r = (r + 1) & kRingMask;
     } else {
-      // Its position, from the fixed model: the p with positionCum[p] > x >= positionCum[p+1].
+      // Its position, from the fixed model.
       range = high - low;
       x = ((value - low + 1) * kPositionTotal - 1) / range;
-      std::uint32_t lo = 1, hi = kRingSize;
-      while (lo < hi) {
-        std::uint32_t mid = (lo + hi) >> 1;
-        if (positionCum[mid] > x) lo = mid + 1;
-        else hi = mid;
-      }
-      const std::uint32_t p = lo - 1;
+      if (x >= kPositionTotal) x = kPositionTotal - 1;
+      const std::uint32_t p = kPositions.positionOf[x];
       high = low + range * positionCum[p] / kPositionTotal;
       low = low + range * positionCum[p + 1] / kPositionTotal;
       renormalise();

@@ -75,14 +75,17 @@ struct LzariState {
   std::uint32_t value;                         // the code bits read so far
   std::uint32_t charToSymbol[lzari::kCharCodes];        // symbol 1..314 of each code
   std::uint32_t symbolToChar[lzari::kCharCodes + 1];    // code of each symbol; [0] unused
-  std::uint32_t symbolFreq[lzari::kCharCodes + 1];      // [0] is a sentinel 0
+  std::uint32_t symbolFreq[lzari::kCharCodes + 2];      // [0] and [315] are sentinels 0
+  // The lowest symbol of the run of symbols that share a frequency, by frequency; valid
+  // for the frequencies some symbol has (the published decoder walks down to it).
+  std::uint16_t runStart[lzari::kQuarter];
   // The published decoder keeps symbolCum[s], the frequencies of symbols s+1..314, and
   // adds 1 to up to 314 of them per code. Here the same sums come from a Fenwick tree
   // over symbolFreq (prefix sums in O(log n) both ways): symbolCum[s] = charTotal minus
   // the sum of symbols 1..s. Entries past 314 hold all ones and are never taken.
   std::uint32_t symbolTree[lzari::kSymbolTreeSize];
   std::uint32_t charTotal;                              // symbolCum[0]: all frequencies
-  std::uint32_t positionCum[lzari::kRingSize + 1];      // [i] = weight of i..4095; [0] total
+  // The position model never changes: it is constant data beside the decoder.
 
   // The bit reader: bits are consumed from the top of `bits`.
   const std::uint8_t* input;   // the coded bytes
