@@ -349,7 +349,8 @@ TEST(MaxLoad, TruncationSweep) {
   Bytes image = ThreeFiles().Build();
   testutil::TempDir dir;
   constexpr std::size_t kUndetectable = 256;  // see LzariDecode.TruncatedStreamsFailOnceTheyRunDry
-  for (std::size_t len = 0; len < image.size(); ++len) {
+  // Every length around the header and the end, every fifth one in between.
+  for (std::size_t len = 0; len < image.size(); len += (len < 100 || len + 300 > image.size()) ? 1 : 5) {
     CMax save;
     Questions q;
     q.answer = true;
