@@ -47,46 +47,6 @@ bool AllAscii(const std::string& s) {
 
 }  // namespace
 
-TEST(FormatSizeText, MatchesTheFileListRule) {
-  const struct {
-    std::uint32_t bytes;
-    const char* text;
-  } cases[] = {
-      {0, "0 B"},           {964, "964 B"},         {1023, "1023 B"},
-      {1024, "1 kB"},       {1536, "1.5 kB"},       {1000000, "976.56 kB"},
-      {1048575, "1024 kB"}, {1048576, "1 MB"},      {5242880, "5 MB"},
-      {0xFFFFFFFFu, "4096 MB"}, {1049, "1.02 kB"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(FormatSize(c.bytes), c.text) << c.bytes;
-}
-
-TEST(ResultMessages, OpenAndSaveTables) {
-  const struct {
-    int result;
-    const char* text;
-  } load[] = {
-      {0, "Error opening file"},
-      {-1, "Unexpected error"},
-      {-2, "Unexpected error"},
-      {-3, "Cannot load file. First entry is not a directory"},
-      {-4, "Unexpected error"},
-      {-5, "Unexpected error"},
-      {-6, "Format of the file you are trying to open is not valid"},
-      {-7, "Not enough memory to create buffers"},
-      {-8, "Unexpected error"},
-      {2, "Unexpected error"},
-  };
-  for (const auto& c : load) EXPECT_EQ(messages::LoadResultMessage(c.result), c.text) << c.result;
-  EXPECT_EQ(messages::SaveResultMessage(0), "Error opening file");
-  EXPECT_EQ(messages::SaveResultMessage(-4),
-            "There was a problem when deleting/reneming file. You can still access copy of "
-            "your file.");
-  EXPECT_EQ(messages::SaveResultMessage(1), "");
-  EXPECT_EQ(messages::SaveResultMessage(-6), "");
-  EXPECT_EQ(messages::FileExistsQuestion("a.bin"),
-            "File \"a.bin\" already exists. Do you want to replace it?");
-}
-
 TEST(CliInfo, TextShowsWhatTheWindowShows) {
   testutil::TempDir dir;
   std::string path = WriteImage(dir, "game.psu", SampleImage());

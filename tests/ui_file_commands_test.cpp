@@ -7,8 +7,9 @@
 #include "model/app_state.h"
 #include "support/psu_builder.h"
 #include "support/test_util.h"
+#include "formats/messages.h"
 #include "ui/file_commands.h"
-#include "ui/format_size.h"
+#include "formats/messages.h"
 #include "ui_fake_platform.h"
 
 namespace {
@@ -64,54 +65,6 @@ class FileCommandsTest : public ::testing::Test {
   FakePlatform fake;
   ui::FileCommands commands{fake};
 };
-
-TEST(FormatSize, KeepsTwoDecimalsAndPicksTheUnit) {
-  struct Case {
-    std::uint32_t bytes;
-    const char* text;
-  } cases[] = {
-      {0, "0 B"},
-      {964, "964 B"},
-      {1023, "1023 B"},          // the last count shown in bytes
-      {1024, "1 kB"},
-      {1536, "1.5 kB"},
-      {1000000, "976.56 kB"},    // 976.5625 rounds down
-      {1048575, "1024 kB"},      // 1023.999 rounds up but stays in kB
-      {1048576, "1 MB"},
-      {5242880, "5 MB"},
-      {143640, "140.27 kB"},
-      {10485, "10.24 kB"},       // 10.2392 rounds to 10.24
-      {1572864, "1.5 MB"},
-      {1034, "1.01 kB"},         // 1.0098 rounds up to the second decimal
-      {4294967295u, "4096 MB"},  // the largest size the model holds
-  };
-  for (const Case& c : cases) EXPECT_EQ(ui::FormatSize(c.bytes), c.text) << c.bytes;
-}
-
-TEST(FormatMode, EightUpperCaseHexDigits) {
-  EXPECT_EQ(ui::FormatMode(0x8497), "0x00008497");
-  EXPECT_EQ(ui::FormatMode(0x842F), "0x0000842F");
-  EXPECT_EQ(ui::FormatMode(0xDEADBEEF), "0xDEADBEEF");
-}
-
-TEST(LoadFailureMessage, OneTextPerResult) {
-  struct Case {
-    int result;
-    const char* text;
-  } cases[] = {
-      {0, "Error opening file"},
-      {-3, "Cannot load file. First entry is not a directory"},
-      {-6, "Format of the file you are trying to open is not valid"},
-      {-7, "Not enough memory to create buffers"},
-      {-1, "Unexpected error"},
-      {-2, "Unexpected error"},
-      {-4, "Unexpected error"},
-      {-5, "Unexpected error"},
-      {-8, "Unexpected error"},
-      {2, "Unexpected error"},
-  };
-  for (const Case& c : cases) EXPECT_EQ(ui::LoadFailureMessage(c.result), c.text) << c.result;
-}
 
 TEST(ChosenFile, SplitsNameAndExtensionLikeTheDialogs) {
   ui::ChosenFile f = ui::ChosenFileFromPath("C:\\saves.old\\game.max");

@@ -10,7 +10,7 @@
 #include "properties_ids.h"
 #include "support/psu_builder.h"
 #include "support/test_util.h"
-#include "ui/format_size.h"
+#include "formats/messages.h"
 #include "ui/properties.h"
 
 namespace {

@@ -56,8 +56,7 @@ std::string WriteSave(CSaveGame& save, const std::string& target) {
     result = writer->WriteConvertedFrom(save, target);
   }
   if (result == kLoadOk || result == kSavedInPlace) return {};
-  std::string_view message = messages::SaveResultMessage(result);
-  return std::string(message.empty() ? std::string_view("Unexpected error") : message);
+  return std::string(messages::SaveResultMessage(result));
 }
 
 std::string FullName(const SaveEntry& entry) {

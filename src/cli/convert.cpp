@@ -159,9 +159,8 @@ void Convert(Job& job, int kind, Console& console, bool yes) {
     job.status = Status::kConverted;
     return;
   }
-  std::string_view message = messages::SaveResultMessage(result);
   job.status = Status::kFailed;
-  job.reason = message.empty() ? "Unexpected error" : std::string(message);
+  job.reason = std::string(messages::SaveResultMessage(result));
 }
 
 std::string JobLine(const Job& job) {

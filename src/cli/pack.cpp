@@ -133,8 +133,7 @@ int RunPack(const PackOptions& o, Console& console) {
   std::unique_ptr<CSaveGame> writer = CreateForKind(kind);
   int result = writer->WriteConvertedFrom(save, o.target);
   if (result != kLoadOk) {
-    std::string_view message = messages::SaveResultMessage(result);
-    console.Error(message.empty() ? std::string_view("Unexpected error") : message);
+    console.Error(messages::SaveResultMessage(result));
     return kExitFailed;
   }
   return kExitOk;

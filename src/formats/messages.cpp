@@ -22,7 +22,10 @@ std::string_view SaveResultMessage(int result) {
     case kReplaceFailed:
       return "There was a problem when deleting/reneming file. You can still access copy of your "
              "file.";
-    default: return {};
+    case kLoadOk:
+    case kSavedInPlace: return {};
+    case kNoMemory: return "Not enough memory to create buffers";
+    default: return "Unexpected error";
   }
 }
 
@@ -51,5 +54,11 @@ std::string FormatSize(std::uint32_t bytes) {
   value = hundredths / 100.0;
   char text[32];
   std::snprintf(text, sizeof text, "%g %s", value, unit);
+  return text;
+}
+
+std::string FormatMode(std::uint32_t mode) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(mode));
   return text;
 }

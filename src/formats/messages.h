@@ -19,9 +19,9 @@ inline constexpr std::string_view kFileExistsCaption = "File exists";
 // The message after a failed Load (every result other than 1).
 std::string_view LoadResultMessage(int result);
 
-// The message after Save or WriteConverted: "Error opening file" for 0, the replace
-// failure for -4, and nothing (empty) for every other result, which the dialog program
-// passes over in silence.
+// The message after Save or WriteConverted: empty for success (1, and -5 written in
+// place), "Error opening file" for 0, the replace failure for -4, and for anything else
+// the memory message (-7) or "Unexpected error", so that no failure passes as success.
 std::string_view SaveResultMessage(int result);
 
 // "File \"NAME\" already exists. Do you want to replace it?"
@@ -33,3 +33,6 @@ std::string FileExistsQuestion(std::string_view entryName);
 // else in "kB", kept to two decimals and printed with "%g" (964 B, 1.5 kB, 976.56 kB,
 // 1024 kB, 5 MB).
 std::string FormatSize(std::uint32_t bytes);
+
+// A mode word as the views show it: "0x%08X".
+std::string FormatMode(std::uint32_t mode);

@@ -31,7 +31,7 @@ const std::array kReadable = {
 // One line per writable kind, with the extension that selects it.
 const std::array kWritable = {
     Entry{{"psu", kKindPsu, "Memory Linker"}, &Make<CPsu>},
-    Entry{{"xps", kKindXps, "X-Port"}, &Make<CXps>},
+    Entry{{"xps", kKindXps, "Xport-2"}, &Make<CXps>},
 };
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {

@@ -11,20 +11,15 @@
 #include "model/entry_data.h"
 #include "model/icon_sys.h"
 #include "resource.h"
-#include "ui/format_size.h"
+#include "formats/messages.h"
 
 namespace ui {
 
 namespace {
 
-constexpr std::string_view kErrorOpeningFile = "Error opening file";
-constexpr std::string_view kReplaceFailedText =
-    "There was a problem when deleting/reneming file. You can still access copy of your file.";
-constexpr std::string_view kNoMemoryText = "Not enough memory to create buffers";
-constexpr std::string_view kUnexpectedError = "Unexpected error";
-constexpr std::string_view kCannotWrite = "Cannot write file";
-constexpr std::string_view kCannotRead = "Cannot read file";
-constexpr std::string_view kFileExistsCaption = "File exists";
+using messages::kCannotReadFile;
+using messages::kCannotWriteFile;
+using messages::kFileExistsCaption;
 
 constexpr std::array kFileItems = {IDM_DELETE_FILE, IDM_EXTRACT_FILE, IDM_PROPERTIES};
 
@@ -72,23 +67,6 @@ bool IsDataSourceOf(const CSaveGame& save, const std::string& target) {
 }
 
 }  // namespace
-
-std::string LoadFailureMessage(int result) {
-  switch (result) {
-    case kOpenFailed: return std::string(kErrorOpeningFile);
-    case kNotDirectory: return "Cannot load file. First entry is not a directory";
-    case kInvalid: return "Format of the file you are trying to open is not valid";
-    case kNoMemory: return std::string(kNoMemoryText);
-    default: return std::string(kUnexpectedError);
-  }
-}
-
-std::string FileExistsQuestion(std::string_view name) {
-  std::string text = "File \"";
-  text += name;
-  text += "\" already exists. Do you want to replace it?";
-  return text;
-}
 
 FileCommands::~FileCommands() {
   // The question handler of a save refers to this object's platform.
@@ -141,7 +119,7 @@ void FileCommands::OpenCommand() {
     RefreshFileList();
     return;
   }
-  Message(LoadFailureMessage(result == kLoadOk ? kInvalid : result));
+  Message(messages::LoadResultMessage(result == kLoadOk ? kInvalid : result));
   ShowNoSave();
 }
 
@@ -195,17 +173,8 @@ void FileCommands::SaveCommand() {
       // The entries still describe the file as it was before; read them from the new one.
       current->Load(chosen->path);
       break;
-    case kOpenFailed:
-      Message(kErrorOpeningFile);
-      break;
-    case kReplaceFailed:
-      Message(kReplaceFailedText);
-      break;
-    case kNoMemory:
-      Message(kNoMemoryText);
-      break;
     default:
-      Message(kUnexpectedError);
+      Message(messages::SaveResultMessage(result));
       break;
   }
 }
@@ -223,7 +192,7 @@ bool FileCommands::AddPcFile(const std::string& path, std::string_view name) {
   if (CSaveGame* current = LoadedSave()) {
     for (int i = 0; i < current->FileCount(); ++i) {
       if (current->EntryAt(i)->Name() != name) continue;
-      if (platform_.AskYesNo(FileExistsQuestion(name), std::string(kFileExistsCaption),
+      if (platform_.AskYesNo(messages::FileExistsQuestion(name), std::string(kFileExistsCaption),
                              MessageIcon::kInformation))
         current->ReplaceEntryFromDisk(path, i + 1);
       return false;
@@ -271,17 +240,17 @@ void FileCommands::ExtractFileCommand(int row) {
   std::vector<std::uint8_t> bytes;
   DataResult read = ReadEntryData(entry, current->sourcePath, bytes);
   if (read != DataResult::kOk) {
-    Message(kCannotRead);
+    Message(kCannotReadFile);
     return;
   }
   // Writing over the container or a PC file the save reads from would destroy the save.
   if (IsDataSourceOf(*current, chosen->path)) {
-    Message(kCannotWrite);
+    Message(kCannotWriteFile);
     return;
   }
   OutputFile out(chosen->path, false);
   out.Write(bytes);
-  if (out.Commit() != kLoadOk) Message(kCannotWrite);
+  if (out.Commit() != kLoadOk) Message(kCannotWriteFile);
 }
 
 void FileCommands::RefreshTitle() {

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "formats/messages.h"
 #include "model/save_game.h"
 #include "ui/platform.h"
 
@@ -17,7 +18,7 @@ namespace ui {
 
 inline constexpr std::string_view kErrorCaption = "Error";
 inline constexpr std::string_view kUnknownFileType = "Unknown file type";
-inline constexpr std::string_view kNoValidIconSys = "No valid icon.sys";
+using messages::kNoValidIconSys;
 inline constexpr std::string_view kNewSaveName = "NewSave";
 inline constexpr std::string_view kInitialDirectory = ".\\";
 
@@ -25,12 +26,6 @@ inline constexpr std::string_view kInitialDirectory = ".\\";
 // bar takes its share.
 inline constexpr int kNameColumnWidth = 214;
 inline constexpr int kNameColumnWidthScrolled = 194;
-
-// The message for a failed Load.
-std::string LoadFailureMessage(int result);
-
-// The question asked before a file of the same name is replaced.
-std::string FileExistsQuestion(std::string_view name);
 
 class FileCommands {
  public:

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "properties_ids.h"
-#include "ui/format_size.h"
+#include "formats/messages.h"
 
 namespace {
 
@@ -15,7 +15,7 @@ const char* const kOk = "Ok";
 }  // namespace
 
 std::string SummaryLine(const SaveEntry& entry, bool isRoot) {
-  if (!isRoot) return ui::FormatSize(entry.size);
+  if (!isRoot) return FormatSize(entry.size);
   char text[40];
   // The root's size counts "." and ".." besides the files.
   std::snprintf(text, sizeof text, "Num. of fiiles = %lli", static_cast<long long>(entry.size) - 2);
