@@ -97,12 +97,6 @@ std::string TimeText(const EntryTime& t) {
   return text;
 }
 
-std::string ModeText(std::uint32_t mode) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(mode));
-  return text;
-}
-
 std::string BaseName(std::string_view path) {
   std::size_t slash = path.find_last_of("/\\");
   return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));

@@ -61,8 +61,6 @@ std::string BytesToUtf8(std::string_view bytes);
 // "YYYY-MM-DD HH:MM:SS" from the stored fields, zero-padded and unvalidated.
 std::string TimeText(const EntryTime& time);
 
-// "0x%08X".
-std::string ModeText(std::uint32_t mode);
 
 // The file name part of a path (after the last / or \).
 std::string BaseName(std::string_view path);

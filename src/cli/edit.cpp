@@ -4,7 +4,7 @@
 #include <system_error>
 
 #include "cli/commands.h"
-#include "cli/time_entry.h"
+#include "ui/date_time_field.h"
 #include "formats/messages.h"
 #include "formats/registry.h"
 #include "io/file.h"
@@ -134,16 +134,20 @@ bool SetModeOf(CSaveGame& save, const EditOptions& o, Failure& failure) {
 bool SetTime(CSaveGame& save, const EditOptions& o, Failure& failure) {
   std::optional<int> index = Target(save, o, failure);
   if (!index) return false;
-  EntryTime time;
-  TimeEntryResult r = ParseTimeEntry(o.value, time);
-  if (r != TimeEntryResult::kOk) {
-    failure = {std::string(TimeEntryMessage(r)), kExitUsage};
+  // The Properties dialog's entry form and checks; a text longer than the form is refused.
+  TimeEntry entry = ReadEntryForm(o.value);
+  if (o.value.size() > kEntryMask.size() && entry.check == TimeCheck::kOk)
+    entry.check = TimeCheck::kInvalid;
+  if (entry.check != TimeCheck::kOk) {
+    std::string_view message =
+        entry.check == TimeCheck::kBlank ? kBlankDigitsMessage : kInvalidTimeMessage;
+    failure = {std::string(message), kExitUsage};
     return false;
   }
   if (o.created)
-    save.SetCreated(*index, time);
+    save.SetCreated(*index, entry.time);
   else
-    save.SetModified(*index, time);
+    save.SetModified(*index, entry.time);
   return true;
 }
 

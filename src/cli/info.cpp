@@ -67,7 +67,7 @@ void PrintText(const CSaveGame& save, Console& console) {
     out << "Full title: " << full.line1 << '\n';
     if (!full.line2.empty()) out << "            " << full.line2 << '\n';
   }
-  out << "Mode:       " << ModeText(root.mode) << '\n';
+  out << "Mode:       " << FormatMode(root.mode) << '\n';
   out << "Created:    " << TimeText(root.created) << '\n';
   out << "Modified:   " << TimeText(root.modified) << '\n';
   out << "Files:      " << save.FileCount() << '\n';
@@ -83,7 +83,7 @@ void PrintText(const CSaveGame& save, Console& console) {
   for (int i = 0; i < save.FileCount(); ++i) {
     const SaveEntry& e = *save.EntryAt(i);
     out << "  " << pad(DisplayText(e.Name()), width) << "  " << pad(FormatSize(e.size), 10)
-        << "  " << ModeText(e.mode) << "  " << TimeText(e.created) << "  "
+        << "  " << FormatMode(e.mode) << "  " << TimeText(e.created) << "  "
         << TimeText(e.modified) << '\n';
   }
 }
