@@ -205,7 +205,7 @@ TEST(XpsLoad, ShortAndMissingFiles) {
 TEST(XpsLoad, KeepsTextsAndFillsTable) {
   TempDir dir;
   XpsImage image = ThreeFiles();
-  image.title = "Rez ";
+  image.title = "Demo";
   image.subtitle = std::string("a\0b\xff", 4);
   image.comment = "";
   image.root.aux1 = 7;
@@ -216,7 +216,7 @@ TEST(XpsLoad, KeepsTextsAndFillsTable) {
   EXPECT_EQ(x.sourcePath, path);
   const XpsFileHeader& fh = *x.fileHeader;
   EXPECT_EQ(fh.titleLength, 4u);
-  EXPECT_EQ(fh.titleText, testutil::FromString("Rez "));
+  EXPECT_EQ(fh.titleText, testutil::FromString("Demo"));
   EXPECT_EQ(fh.subtitleLength, 4u);
   EXPECT_EQ(fh.subtitleText, (Bytes{'a', 0, 'b', 0xFF}));
   EXPECT_EQ(fh.commentLength, 0u);
