@@ -1,0 +1,88 @@
+// Writes the fuzz targets' seed corpus from the test builders:
+//   moravelt-make-seeds <folder>     (normally fuzz/corpus)
+// Each seed is a valid file of its format, small enough for the fuzzer to mutate
+// quickly; together they reach every branch of their loader. The generated files are
+// committed, beside the inputs that once crashed a target.
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/psu_builder.h"
+#include "support/test_util.h"
+
+namespace {
+
+using testutil::Bytes;
+
+struct Seed {
+  std::string target;  // the fuzz target's name, and the corpus folder
+  std::string name;
+  Bytes bytes;
+};
+
+// Full-width "AB 1" in Shift-JIS, then a katakana character and an unmapped symbol.
+const std::string kShiftJisTitle = "\x82\x60\x82\x61\x81\x40\x82\x50\x83\x41\x81\x70";
+
+std::vector<Seed> PsuSeeds() {
+  using testutil::PsuFile;
+  using testutil::PsuImage;
+  std::vector<Seed> seeds;
+
+  PsuImage empty;
+  seeds.push_back({"psu_load", "empty.psu", empty.Build()});
+
+  PsuImage titled;
+  titled.files.push_back(PsuFile{"icon.sys", testutil::MakeIconSys(kShiftJisTitle)});
+  titled.files.push_back(PsuFile{"DATA.BIN", testutil::MakeBytes(300, 1)});
+  seeds.push_back({"psu_load", "titled.psu", titled.Build()});
+
+  PsuImage sizes;
+  for (std::size_t n : {0u, 1u, 1023u, 1024u, 1025u})
+    sizes.files.push_back(PsuFile{"F" + std::to_string(n), testutil::MakeBytes(n, 2)});
+  seeds.push_back({"psu_load", "sizes.psu", sizes.Build()});
+
+  PsuImage odd;
+  odd.folder = "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345";  // 32 characters: no NUL in the field
+  odd.rootMode = 0x842F;
+  odd.fillIgnored = true;
+  odd.files.push_back(PsuFile{"abcdefghijklmnopqrstuvwxyz012345", testutil::MakeBytes(40, 3), 0xFFFF8497});
+  odd.files.push_back(PsuFile{"icon.sys", testutil::MakeIconSys("NO TITLE HERE"), 0x8497});
+  odd.files.back().data.pop_back();  // 963 bytes: no title
+  seeds.push_back({"psu_load", "odd.psu", odd.Build()});
+  return seeds;
+}
+
+std::vector<Seed> IconSysSeeds() {
+  std::vector<Seed> seeds;
+  seeds.push_back({"icon_sys", "ascii.sys", testutil::MakeIconSys("PLAIN TITLE")});
+  seeds.push_back({"icon_sys", "shiftjis.sys", testutil::MakeIconSys(kShiftJisTitle)});
+  seeds.push_back({"icon_sys", "full-field.sys", testutil::MakeIconSys(std::string(64, 'T'))});
+  seeds.push_back({"icon_sys", "lone-lead.sys", testutil::MakeIconSys("END\x82")});
+  Bytes shortFile = testutil::MakeIconSys("SHORT");
+  shortFile.pop_back();
+  seeds.push_back({"icon_sys", "963-bytes.sys", shortFile});
+  Bytes badMagic = testutil::MakeIconSys("BAD MAGIC");
+  badMagic[3] = 'X';
+  seeds.push_back({"icon_sys", "bad-magic.sys", badMagic});
+  return seeds;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s <corpus folder>\n", argv[0]);
+    return 2;
+  }
+  std::filesystem::path root(argv[1]);
+  std::vector<Seed> seeds = PsuSeeds();
+  for (Seed& s : IconSysSeeds()) seeds.push_back(std::move(s));
+  for (const Seed& s : seeds) {
+    std::filesystem::create_directories(root / s.target);
+    std::string path = (root / s.target / s.name).string();
+    testutil::WriteFile(path, s.bytes);
+    std::printf("%s (%zu bytes)\n", path.c_str(), s.bytes.size());
+  }
+  return 0;
+}
