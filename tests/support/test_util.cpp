@@ -10,11 +10,13 @@
 
 namespace testutil {
 
-TempDir::TempDir() {
+TempDir::TempDir() : TempDir(std::filesystem::temp_directory_path()) {}
+
+TempDir::TempDir(const std::filesystem::path& base) {
   static std::atomic<unsigned> counter{0};
   std::random_device rd;
   for (;;) {
-    auto candidate = std::filesystem::temp_directory_path() /
+    auto candidate = base /
                      ("moravelt-test-" + std::to_string(rd()) + "-" + std::to_string(counter++));
     if (std::filesystem::create_directory(candidate)) {
       path_ = candidate;
@@ -56,6 +58,19 @@ Bytes MakeBytes(std::size_t n, std::uint32_t seed) {
     b = static_cast<std::uint8_t>(x);
   }
   return out;
+}
+
+std::filesystem::path FastTempBase() {
+  std::error_code ec;
+  std::filesystem::path shm("/dev/shm");
+  if (std::filesystem::is_directory(shm, ec)) {
+    std::filesystem::path probe = shm / ("moravelt-probe-" + std::to_string(std::random_device{}()));
+    if (std::filesystem::create_directory(probe, ec)) {
+      std::filesystem::remove(probe, ec);
+      return shm;
+    }
+  }
+  return std::filesystem::temp_directory_path();
 }
 
 Bytes FromString(const std::string& s) { return Bytes(s.begin(), s.end()); }

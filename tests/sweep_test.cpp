@@ -1,0 +1,226 @@
+// Truncation and corruption sweeps over every container family, and the allocation caps.
+//
+// Each family starts from valid files (made here with the test builders, plus the real
+// files of the shared corpus when present). The truncation sweep loads every prefix up
+// to the first 4 KiB and a sample of longer ones; the corruption sweep loads a few
+// thousand copies with random bytes changed. Every file that loads is converted to each
+// writable format and read back (testutil::LoadAndConvert). Each case must end with a
+// defined result code; the sanitizer builds add that nothing reads or writes outside a
+// buffer. A family joins by adding a row to Families().
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "formats/registry.h"
+#include "model/bytes.h"
+#include "support/alloc_probe.h"
+#include "support/exercise.h"
+#include "support/psu_builder.h"
+#include "support/test_util.h"
+
+namespace {
+
+using testutil::Bytes;
+
+struct Source {
+  std::string name;
+  Bytes bytes;
+  // The shortest prefix that holds every byte the loader needs, when known: shorter
+  // prefixes must be refused with the family's truncation result, longer ones load.
+  std::size_t completeAt = 0;
+};
+
+// A valid file changed to announce a count or length far beyond what it holds.
+struct Absurd {
+  std::string name;
+  Bytes bytes;
+  int expected;  // the result Load must give
+};
+
+struct Family {
+  std::string extension;
+  std::function<std::vector<Source>()> sources;
+  int truncatedResult;  // what Load gives for a file cut before completeAt
+  std::function<std::vector<Absurd>()> absurd;
+};
+
+void AddCorpus(std::vector<Source>& sources, std::initializer_list<const char*> names) {
+  for (const char* name : names) {
+    std::string path = testutil::CorpusPath(name);
+    if (!path.empty()) sources.push_back({name, testutil::ReadFile(path)});
+  }
+}
+
+// --- Memory Linker .psu ---------------------------------------------------------------
+
+Source PsuSource(const std::string& name, const testutil::PsuImage& image) {
+  Bytes bytes = image.Build();
+  std::size_t lastPadding = 0;
+  if (!image.files.empty()) {
+    std::size_t n = image.files.back().data.size();
+    lastPadding = (1024 - n % 1024) % 1024;
+  }
+  return {name, bytes, bytes.size() - lastPadding};
+}
+
+std::vector<Source> PsuSources() {
+  using testutil::PsuFile;
+  using testutil::PsuImage;
+  std::vector<Source> sources;
+  sources.push_back(PsuSource("empty", PsuImage{}));
+
+  PsuImage titled;
+  titled.files.push_back(PsuFile{"icon.sys", testutil::MakeIconSys("\x82\x60\x82\x61 TITLE")});
+  titled.files.push_back(PsuFile{"DATA", testutil::MakeBytes(700, 1)});
+  sources.push_back(PsuSource("titled", titled));
+
+  PsuImage sizes;
+  sizes.fillIgnored = true;
+  for (std::size_t n : {1025u, 0u, 1u, 1024u, 1023u})
+    sizes.files.push_back(PsuFile{"F" + std::to_string(n), testutil::MakeBytes(n, 2)});
+  sources.push_back(PsuSource("sizes", sizes));
+
+  AddCorpus(sources, {"psu/a.psu", "psu/d.psu", "psu/e.PSU", "psu/f.psu", "psu/g.psu"});
+  return sources;
+}
+
+std::vector<Absurd> PsuAbsurd() {
+  testutil::PsuImage image;
+  image.files.push_back({"ONE", testutil::MakeBytes(10, 3)});
+  Bytes valid = image.Build();
+  std::vector<Absurd> cases;
+  for (std::uint32_t count : {0xFFFFFFFFu, 0x80000000u, 0x00800000u, 5u}) {
+    Bytes b = valid;
+    bytes::PutU32LE(&b[4], count);  // headers the directory announces
+    cases.push_back({"directory count " + std::to_string(count), b, kReadFailed});
+  }
+  for (std::uint32_t size : {0xFFFFFFFFu, 0xFFFFFC01u, 0x7FFFFFFFu}) {
+    Bytes b = valid;
+    bytes::PutU32LE(&b[3 * 512 + 4], size);  // the file's data length
+    cases.push_back({"file size " + std::to_string(size), b, kReadFailed});
+  }
+  return cases;
+}
+
+// --------------------------------------------------------------------------------------
+
+std::vector<Family> Families() {
+  std::vector<Family> families;
+  families.push_back({"psu", PsuSources, kReadFailed, PsuAbsurd});
+  return families;
+}
+
+class Sweep : public ::testing::TestWithParam<Family> {
+ protected:
+  testutil::TempDir dir_{testutil::FastTempBase()};
+  std::string file_ = dir_.File("input." + GetParam().extension);
+  int cases_ = 0;
+  bool answer_ = false;
+
+  // Loads the file as it stands now, answering questions Yes and No by turns.
+  testutil::LoadOutcome Run() {
+    ++cases_;
+    answer_ = !answer_;
+    return testutil::LoadAndConvert(file_, GetParam().extension, answer_, dir_.path().string());
+  }
+};
+
+std::string Describe(const Source& s, std::size_t at) {
+  return s.name + " at " + std::to_string(at);
+}
+
+TEST_P(Sweep, EveryPrefixEndsWithADefinedResult) {
+  const Family& family = GetParam();
+  for (const Source& source : family.sources()) {
+    const std::size_t size = source.bytes.size();
+    std::vector<std::size_t> lengths;
+    for (std::size_t n = 0; n <= std::min<std::size_t>(size, 4096); ++n) lengths.push_back(n);
+    // Beyond 4 KiB: 64 lengths spread over the rest, the boundaries of the last blocks too.
+    std::mt19937 rng(static_cast<std::uint32_t>(size));
+    for (int i = 0; i < 64 && size > 4096; ++i)
+      lengths.push_back(4096 + std::uniform_int_distribution<std::size_t>(0, size - 4096)(rng));
+    for (std::size_t back : {1u, 2u, 511u, 512u, 513u, 1024u})
+      if (size > back) lengths.push_back(size - back);
+    std::sort(lengths.begin(), lengths.end());
+    lengths.erase(std::unique(lengths.begin(), lengths.end()), lengths.end());
+
+    // Written once, then cut shorter and shorter.
+    testutil::WriteFile(file_, source.bytes);
+    for (auto it = lengths.rbegin(); it != lengths.rend(); ++it) {
+      std::filesystem::resize_file(dir_.path() / ("input." + family.extension), *it);
+      testutil::LoadOutcome outcome = Run();
+      ASSERT_EQ(testutil::CheckOutcome(outcome), "") << Describe(source, *it);
+      if (source.completeAt == 0) continue;
+      if (*it < source.completeAt)
+        ASSERT_EQ(outcome.load, family.truncatedResult) << Describe(source, *it);
+      else
+        ASSERT_EQ(outcome.load, kLoadOk) << Describe(source, *it);
+    }
+  }
+  EXPECT_GT(cases_, 4096);
+}
+
+TEST_P(Sweep, RandomlyChangedBytesEndWithADefinedResult) {
+  const Family& family = GetParam();
+  std::vector<Source> sources = family.sources();
+  constexpr int kFiles = 3000;
+  std::mt19937 rng(20240601);
+  int loaded = 0;
+  for (int i = 0; i < kFiles; ++i) {
+    const Source& source = sources[static_cast<std::size_t>(i) % sources.size()];
+    Bytes bytes = source.bytes;
+    if (bytes.empty()) continue;
+    // Mostly within the first 4 KiB, where the headers are; now and then anywhere.
+    int changes = std::uniform_int_distribution<int>(1, 8)(rng);
+    for (int c = 0; c < changes; ++c) {
+      std::size_t span = (rng() % 4 == 0) ? bytes.size() : std::min<std::size_t>(bytes.size(), 4096);
+      std::size_t at = std::uniform_int_distribution<std::size_t>(0, span - 1)(rng);
+      bytes[at] = static_cast<std::uint8_t>(rng() % 3 == 0 ? bytes[at] ^ (1u << (rng() % 8)) : rng());
+    }
+    testutil::WriteFile(file_, bytes);
+    testutil::LoadOutcome outcome = Run();
+    ASSERT_EQ(testutil::CheckOutcome(outcome), "") << source.name << ", file " << i;
+    if (outcome.load == kLoadOk) ++loaded;
+  }
+  // The sweep must reach the writers, not only the loader's first refusal.
+  EXPECT_GT(loaded, kFiles / 20);
+}
+
+// Allocation caps. A loader sizes nothing from a count or length before checking it against
+// the bytes the file really holds, so what one Load allocates stays within a small multiple
+// of the file's size, whatever the file announces.
+TEST_P(Sweep, AbsurdCountsAreRefusedWithoutALargeAllocation) {
+  const Family& family = GetParam();
+  for (const Absurd& c : family.absurd()) {
+    testutil::WriteFile(file_, c.bytes);
+    std::unique_ptr<CSaveGame> save = CreateForExtension(family.extension);
+    ASSERT_TRUE(save);
+    int result;
+    std::size_t largest;
+    {
+      testutil::AllocationProbe probe;
+      result = save->Load(file_);
+      largest = probe.largest();
+    }
+    EXPECT_EQ(result, c.expected) << c.name;
+    EXPECT_LE(largest, std::max<std::size_t>(64 * 1024, 4 * c.bytes.size())) << c.name;
+  }
+}
+
+std::string FamilyName(const ::testing::TestParamInfo<Family>& info) { return info.param.extension; }
+
+INSTANTIATE_TEST_SUITE_P(Containers, Sweep, ::testing::ValuesIn(Families()), FamilyName);
+
+TEST(AllocationProbe, SeesALargeRequest) {
+  testutil::AllocationProbe probe;
+  auto buffer = std::make_unique<std::vector<std::uint8_t>>(1 << 20);
+  EXPECT_GE(probe.largest(), std::size_t{1} << 20);
+  EXPECT_GE(probe.total(), std::size_t{1} << 20);
+}
+
+}  // namespace
