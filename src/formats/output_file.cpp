@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <random>
 #include <vector>
 
@@ -28,13 +29,21 @@ OutputFile::OutputFile(const std::string& target, bool inPlace)
     : target_(target),
       tempPath_(inPlace ? target + "~0" : UniqueTemporaryName(target)),
       inPlace_(inPlace) {
+  // Only a regular file is ever replaced: a device, a pipe or a folder under the target's
+  // name stays what it is (renaming over /dev/full would swap the device for a file).
+  std::error_code ec;
+  auto type = std::filesystem::status(io::ToFsPath(target), ec).type();
+  if (type != std::filesystem::file_type::not_found && type != std::filesystem::file_type::regular)
+    return;
   file_ = io::File::OpenWrite(tempPath_);
   ok_ = file_.ok();
+  created_ = ok_;
 }
 
 OutputFile::~OutputFile() {
   if (file_.ok()) file_.Close();
-  if (!keepTemp_ && !tempPath_.empty()) io::RemoveFile(tempPath_);
+  // Only a file this writer made goes: an older "~0" file it could not open stays.
+  if (created_ && !keepTemp_) io::RemoveFile(tempPath_);
 }
 
 bool OutputFile::Write(std::span<const std::uint8_t> bytes) {

@@ -51,6 +51,7 @@ class OutputFile {
   bool inPlace_;
   io::File file_;
   bool ok_ = false;
+  bool created_ = false;  // the temporary file was made by this writer
   bool keepTemp_ = false;
   std::uint64_t written_ = 0;
 };
