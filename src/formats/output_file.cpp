@@ -13,6 +13,12 @@ bool IsSameContainer(const std::string& target, const std::string& sourcePath) {
 
 namespace {
 
+std::atomic<OutputProbe> probe{nullptr};
+
+void Step(OutputStage stage, std::uint64_t written) {
+  if (OutputProbe p = probe.load(std::memory_order_relaxed)) p(stage, written);
+}
+
 // A name beside the target that no other writer of this process or another one uses.
 std::string UniqueTemporaryName(const std::string& target) {
   static std::atomic<unsigned> counter{0};
@@ -24,6 +30,8 @@ std::string UniqueTemporaryName(const std::string& target) {
 }
 
 }  // namespace
+
+void SetOutputProbe(OutputProbe p) { probe = p; }
 
 OutputFile::OutputFile(const std::string& target, bool inPlace)
     : target_(target),
@@ -53,6 +61,7 @@ bool OutputFile::Write(std::span<const std::uint8_t> bytes) {
     return false;
   }
   written_ += bytes.size();
+  Step(OutputStage::kWritten, written_);
   return true;
 }
 
@@ -71,12 +80,15 @@ bool OutputFile::WriteFill(std::uint8_t value, std::size_t n) {
 LoadResult OutputFile::Commit() {
   if (!ok_) return kOpenFailed;
   bool flushed = file_.Flush(/*durable=*/true);
+  if (flushed) Step(OutputStage::kFlushed, written_);
   bool closed = file_.Close();
   if (!flushed || !closed) {
     ok_ = false;
     return kOpenFailed;
   }
+  Step(OutputStage::kClosed, written_);
   if (io::RenameReplace(tempPath_, target_)) {
+    Step(OutputStage::kReplaced, written_);
     io::SyncDirectoryOf(target_);
     keepTemp_ = true;  // it has become the target
     return inPlace_ ? kSavedInPlace : kLoadOk;
@@ -85,7 +97,9 @@ LoadResult OutputFile::Commit() {
   // The complete save is in the "~0" file from here on, whatever happens.
   keepTemp_ = true;
   if (io::Exists(target_) && !io::RemoveFile(target_)) return kReplaceFailed;
+  Step(OutputStage::kOldRemoved, written_);
   if (!io::RenameReplace(tempPath_, target_)) return kReplaceFailed;
+  Step(OutputStage::kReplaced, written_);
   io::SyncDirectoryOf(target_);
   return kSavedInPlace;
 }
