@@ -1,13 +1,246 @@
+// The save model: the container without a format, the table operations every class
+// shares, and the rules of where an entry's bytes come from.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
+#include "model/app_state.h"
+#include "model/entry_data.h"
 #include "model/save_game.h"
 #include "support/test_util.h"
 
-TEST(GenericSave, FirstAddCreatesUnnamedRoot) {
+using testutil::Bytes;
+
+namespace {
+
+// A CGeneric save of PC files named f0, f1, ... with distinct contents.
+struct GenericFixture {
   testutil::TempDir dir;
-  testutil::WriteFile(dir.File("a.bin"), testutil::MakeBytes(100, 1));
   CGeneric save;
-  save.AddEntryFromDisk(dir.File("a.bin"), "a.bin");
+  std::vector<Bytes> contents;
+
+  explicit GenericFixture(int files) {
+    for (int i = 0; i < files; ++i) {
+      std::string name = "f" + std::to_string(i);
+      contents.push_back(testutil::MakeBytes(100 + static_cast<std::size_t>(i) * 37, i + 1));
+      testutil::WriteFile(dir.File(name), contents.back());
+      save.AddEntryFromDisk(dir.File(name), name);
+    }
+  }
+};
+
+}  // namespace
+
+TEST(GenericSave, FirstAddCreatesTheUnnamedRoot) {
+  GenericFixture f(1);
+  ASSERT_TRUE(f.save.entries);
+  const EntryTable& t = *f.save.entries;
+  ASSERT_EQ(t.size(), 2u);
+  EXPECT_EQ(t[0].size, 3u);
+  EXPECT_EQ(t[0].Name(), "UNNAMED SAVE");
+  EXPECT_EQ(t[0].mode, 0x8427u);
+  EXPECT_EQ(t[0].Title(), "");
+  EXPECT_EQ(t[1].mode, 0x8497u);
+  EXPECT_EQ(t[1].size, 100u);
+  EXPECT_EQ(t[1].created, t[1].modified);
+  EXPECT_TRUE(t[1].fromDisk);
+  EXPECT_EQ(t[1].diskPath, f.dir.File("f0"));
+  EXPECT_EQ(t[1].Title(), "");
+  EXPECT_EQ(t[1].RawTitle(), "");
+  EXPECT_EQ(f.save.kind, kKindGeneric);
+}
+
+TEST(GenericSave, UnsupportedOperationsReturnMinusSixAndChangeNothing) {
+  GenericFixture f(2);
+  testutil::TempDir out;
+  EntryTable before = *f.save.entries;
+  EXPECT_EQ(f.save.Load(f.dir.File("f0")), kInvalid);
+  EXPECT_EQ(f.save.Save(out.File("x.psu")), kInvalid);
+  EXPECT_EQ(f.save.WriteConverted(out.File("x.psu")), kInvalid);
+  EXPECT_EQ(f.save.entries->size(), before.size());
+  EXPECT_TRUE(f.save.sourcePath.empty());
+  EXPECT_FALSE(std::filesystem::exists(out.path() / "x.psu"));
+}
+
+TEST(GenericSave, LongNamesKeepTheirFirst32Characters) {
+  testutil::TempDir dir;
+  testutil::WriteFile(dir.File("a"), Bytes(3));
+  CGeneric save;
+  std::string forty(40, 'x');
+  for (int i = 0; i < 40; ++i) forty[static_cast<std::size_t>(i)] = static_cast<char>('A' + i % 26);
+  save.AddEntryFromDisk(dir.File("a"), forty);
+  EXPECT_EQ((*save.entries)[1].Name(), forty.substr(0, 32));
+}
+
+TEST(GenericSave, PathsAreNeverCut) {
+  testutil::TempDir dir;
+  std::string deep = dir.path().string();
+  for (int i = 0; i < 6; ++i) {
+    deep += "/" + std::string(60, static_cast<char>('a' + i));
+    std::filesystem::create_directory(deep);
+  }
+  std::string file = deep + "/data.bin";
+  ASSERT_GT(file.size(), 300u);
+  testutil::WriteFile(file, testutil::MakeBytes(10, 3));
+  CGeneric save;
+  save.AddEntryFromDisk(file, "data.bin");
   ASSERT_TRUE(save.entries);
-  EXPECT_EQ((*save.entries)[0].size, 3u);
+  EXPECT_EQ((*save.entries)[1].diskPath, file);
+  Bytes got;
+  ASSERT_EQ(ReadEntryData((*save.entries)[1], "", got), DataResult::kOk);
+  EXPECT_EQ(got, testutil::MakeBytes(10, 3));
+}
+
+TEST(GenericSave, UnmeasurableFileChangesNothing) {
+  GenericFixture f(1);
+  f.save.AddEntryFromDisk(f.dir.File("missing"), "missing");
+  EXPECT_EQ(f.save.entries->size(), 2u);
+  EXPECT_EQ((*f.save.entries)[0].size, 3u);
+  f.save.ReplaceEntryFromDisk(f.dir.File("missing"), 1);
+  EXPECT_EQ((*f.save.entries)[1].diskPath, f.dir.File("f0"));
+  EXPECT_EQ((*f.save.entries)[1].size, 100u);
+
+  CGeneric empty;
+  empty.AddEntryFromDisk(f.dir.File("missing"), "missing");
+  EXPECT_FALSE(empty.entries) << "no root for a file that can't be measured";
+}
+
+TEST(SaveTable, RemovingTheFirstOfThreeMovesTheOthersDown) {
+  GenericFixture f(3);
+  EXPECT_EQ((*f.save.entries)[0].size, 5u);
+  f.save.RemoveEntry(0);
+  const EntryTable& t = *f.save.entries;
+  ASSERT_EQ(t.size(), 3u);
+  EXPECT_EQ(t[0].size, 4u);
+  EXPECT_EQ(t[1].Name(), "f1");
+  EXPECT_EQ(t[2].Name(), "f2");
+  Bytes got;
+  ASSERT_EQ(ReadEntryData(t[2], "", got), DataResult::kOk);
+  EXPECT_EQ(got, f.contents[2]);
+}
+
+TEST(SaveTable, ReplacingAnEntryThatHeldDataFreesItAndKeepsNameModeTimes) {
+  GenericFixture f(2);
+  SaveEntry& e = (*f.save.entries)[2];
+  e.fromDisk = false;
+  e.data = Bytes{1, 2, 3};
+  e.size = 3;
+  e.mode = 0x1234;
+  EntryTime created = testutil::MakeTime(2001, 2, 3, 4, 5, 6);
+  e.created = created;
+  f.save.ReplaceEntryFromDisk(f.dir.File("f0"), 2);
+  const SaveEntry& r = (*f.save.entries)[2];
+  EXPECT_FALSE(r.data.has_value());
+  EXPECT_TRUE(r.fromDisk);
+  EXPECT_EQ(r.size, 100u);
+  EXPECT_EQ(r.dataOffset, 0u);
+  EXPECT_EQ(r.Name(), "f1");
+  EXPECT_EQ(r.mode, 0x1234u);
+  EXPECT_EQ(r.created, created);
+  Bytes got;
+  ASSERT_EQ(ReadEntryData(r, "", got), DataResult::kOk);
+  EXPECT_EQ(got, f.contents[0]);
+}
+
+TEST(SaveTable, SetNameOnTheRootLeavesTheTitles) {
+  GenericFixture f(1);
+  SaveEntry& root = (*f.save.entries)[0];
+  SetField(root.title, "TITLE", 67);
+  SetField(root.rawTitle, "RAW", 67);
+  f.save.SetName(-1, "NEWFOLDER");
+  EXPECT_EQ(root.Name(), "NEWFOLDER");
+  EXPECT_EQ(root.Title(), "TITLE");
+  EXPECT_EQ(root.RawTitle(), "RAW");
+  f.save.SetName(0, "renamed.dat");
+  const SaveEntry& file = (*f.save.entries)[1];
+  EXPECT_EQ(file.Name(), "renamed.dat");
+  EXPECT_EQ(file.Title(), "renamed.dat");
+  EXPECT_EQ(file.RawTitle(), "renamed.dat");
+}
+
+TEST(SaveTable, ModeAndTimesChangeOneEntry) {
+  GenericFixture f(2);
+  EntryTime t = testutil::MakeTime(2099, 12, 31, 23, 59, 58);
+  t.reserved = 7;  // passes through unchanged
+  f.save.SetMode(1, 0xFFFF0000u);
+  f.save.SetCreated(-1, t);
+  f.save.SetModified(0, t);
+  const EntryTable& e = *f.save.entries;
+  EXPECT_EQ(e[2].mode, 0xFFFF0000u);
+  EXPECT_EQ(e[1].mode, 0x8497u);
+  EXPECT_EQ(e[0].created, t);
+  EXPECT_EQ(e[1].modified, t);
+  EXPECT_NE(e[2].modified, t);
+}
+
+TEST(SaveTable, OutOfRangeIndicesChangeNothing) {
+  GenericFixture f(1);
+  EntryTable before = *f.save.entries;
+  f.save.SetName(1, "x");
+  f.save.SetName(-2, "x");
+  f.save.RemoveEntry(1);
+  f.save.RemoveEntry(-1);
+  f.save.ReplaceEntryFromDisk(f.dir.File("f0"), 0);
+  f.save.ReplaceEntryFromDisk(f.dir.File("f0"), 2);
+  ASSERT_EQ(f.save.entries->size(), before.size());
+  EXPECT_EQ((*f.save.entries)[0].Name(), before[0].Name());
+  EXPECT_EQ((*f.save.entries)[1].Name(), before[1].Name());
+  EXPECT_EQ((*f.save.entries)[0].size, before[0].size);
+}
+
+TEST(EntryTimeBytes, RoundTripsTheCardLayout) {
+  const std::uint8_t raw[8] = {0x05, 59, 30, 23, 31, 12, 0xD7, 0x07};
+  EntryTime t = EntryTime::FromBytes(raw);
+  EXPECT_EQ(t.reserved, 5);
+  EXPECT_EQ(t.second, 59);
+  EXPECT_EQ(t.minute, 30);
+  EXPECT_EQ(t.hour, 23);
+  EXPECT_EQ(t.day, 31);
+  EXPECT_EQ(t.month, 12);
+  EXPECT_EQ(t.year, 2007);
+  std::uint8_t back[8];
+  t.ToBytes(back);
+  EXPECT_EQ(0, std::memcmp(raw, back, 8));
+}
+
+TEST(EntryDataSource, MemoryThenPcFileThenContainer) {
+  testutil::TempDir dir;
+  Bytes container = testutil::MakeBytes(64, 9);
+  testutil::WriteFile(dir.File("container"), container);
+  testutil::WriteFile(dir.File("pc"), testutil::FromString("pc-file-bytes"));
+
+  SaveEntry e;
+  e.size = 8;
+  e.dataOffset = 16;
+  Bytes got;
+  ASSERT_EQ(ReadEntryData(e, dir.File("container"), got), DataResult::kOk);
+  EXPECT_EQ(got, Bytes(container.begin() + 16, container.begin() + 24));
+
+  e.fromDisk = true;
+  e.diskPath = dir.File("pc");
+  ASSERT_EQ(ReadEntryData(e, dir.File("container"), got), DataResult::kOk);
+  EXPECT_EQ(got, testutil::FromString("pc-file-"));
+
+  e.data = Bytes{9, 8, 7, 6, 5, 4, 3, 2, 1};
+  ASSERT_EQ(ReadEntryData(e, dir.File("container"), got), DataResult::kOk);
+  EXPECT_EQ(got, (Bytes{9, 8, 7, 6, 5, 4, 3, 2}));
+}
+
+TEST(EntryDataSource, ShortAndMissingSourcesAreReported) {
+  testutil::TempDir dir;
+  testutil::WriteFile(dir.File("container"), Bytes(20, 1));
+  SaveEntry e;
+  e.size = 8;
+  e.dataOffset = 16;
+  Bytes got;
+  EXPECT_EQ(ReadEntryData(e, dir.File("container"), got), DataResult::kShort);
+  EXPECT_EQ(ReadEntryData(e, dir.File("absent"), got), DataResult::kOpenFailed);
+  e.data = Bytes(4);
+  EXPECT_EQ(ReadEntryData(e, dir.File("container"), got), DataResult::kShort);
+}
+
+TEST(AppStateRecord, IsOneRecordCreatedEmpty) {
+  AppState& a = GetAppState();
+  EXPECT_EQ(&a, &GetAppState());
+  EXPECT_EQ(a.mainWindow, nullptr);
 }

@@ -98,14 +98,17 @@ LoadResult CPsu::Load(const std::string& path) {
       Header& h = newHeaders[k];
       if (!file.Seek(position) || !file.ReadExact(h.data(), h.size())) return kReadFailed;
       position += psu::kHeaderSize;
-      // "." and ".." come first and are directories; every header after them is a file.
-      bool directory = EntryMode::IsDirectory(ModeOf(h));
-      if (directory != (k <= 2)) return kInvalid;
-      if (directory) continue;
+      // "." and ".." come first and are directories. Every header after them is a file
+      // whose data follows, whatever its mode says: a Directory flag set on a file (the
+      // Properties dialog allows it) must not cost the file its data.
+      if (k <= 2) {
+        if (!EntryMode::IsDirectory(ModeOf(h))) return kInvalid;
+        continue;
+      }
       SaveEntry& e = table[k - 2];
       FillFromHeader(e, h);
+      if (position > 0xFFFFFFFFu || position + e.size > *length) return kReadFailed;
       e.dataOffset = static_cast<std::uint32_t>(position);
-      if (position + e.size > *length || position > 0xFFFFFFFFu) return kReadFailed;
       position += e.size + psu::PaddingFor(e.size);
     }
 
@@ -130,7 +133,7 @@ LoadResult CPsu::Save(const std::string& path) {
   for (std::size_t k = 0; k < headers.size(); ++k) {
     const Header& h = headers[k];
     out.Write(h.data(), h.size());
-    if (EntryMode::IsDirectory(ModeOf(h)) || k < 3) continue;
+    if (k < 3) continue;
     const SaveEntry& e = (*entries)[k - 2];
     if (SizeOf(h) != e.size) return kOpenFailed;
     if (!WriteData(out, e, sourcePath)) return kOpenFailed;

@@ -6,7 +6,7 @@
 // pads with 0xFF; the reader never looks at the padding). Little-endian throughout.
 //
 //   header offset  width  field
-//   0x00           4      mode (all 32 bits); Directory (0x20) means no data follows
+//   0x00           4      mode (all 32 bits)
 //   0x04           4      directory: headers that follow; file: data length
 //   0x08           8      created (EntryTime)
 //   0x10           1      low byte of aux1 when converted from X-Port, else 0
@@ -15,6 +15,11 @@
 //   0x40           32     name, NUL-padded (a 32-character name has no NUL)
 //
 // Every other byte is kept as loaded and written back unchanged by Save.
+//
+// The layout this reader takes: the directory header, "." and ".." (both marked as
+// directories, no data), then file headers, each followed by its data. A file header
+// always has its data after it, even when its mode carries the Directory flag, so that
+// a flag changed by the user never separates a file from its bytes.
 #pragma once
 
 #include <array>
@@ -47,9 +52,9 @@ class CPsu : public CSaveGame {
   ~CPsu() override = default;
 
   // Results: 1; 0 the file can't be opened; -1 the file is shorter than its headers and
-  // data announce; -3 the first header is not a directory; -6 the headers after the
-  // first are not "." and ".." followed by file headers, or the directory counts fewer
-  // than two; -7 no memory. On any failure the object keeps its previous state.
+  // data announce; -3 the first header is not a directory; -6 "." or ".." is not marked
+  // as a directory, or the directory counts fewer than two entries; -7 no memory. On any
+  // failure the object keeps its previous state.
   LoadResult Load(const std::string& path) override;
   // Results: 1; 0 the target or a data source can't be opened or read whole, or a write
   // failed; -4 and -5 as for every in-place save.
