@@ -18,11 +18,7 @@ bool IsDefinedResult(int code) { return code >= kNoMemory && code <= kLoadOk; }
 
 bool HasPlainLayout(const CSaveGame& save) {
   if (!save.entries || save.entries->empty()) return false;
-  const EntryTable& table = *save.entries;
-  if (!EntryMode::IsDirectory(table[0].mode)) return false;
-  for (std::size_t i = 1; i < table.size(); ++i)
-    if (EntryMode::IsDirectory(table[i].mode)) return false;
-  return true;
+  return EntryMode::IsDirectory((*save.entries)[0].mode);
 }
 
 std::vector<ConvertOutcome> ConvertToAll(const CSaveGame& save, const std::string& scratchDir) {

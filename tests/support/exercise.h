@@ -20,9 +20,9 @@ std::vector<int> WritableKinds();
 // True for the codes Load, Save and WriteConverted may return.
 bool IsDefinedResult(int code);
 
-// True when the save's directory flags are as every loader expects them: the root is a
-// directory and no file is. A save that breaks this can be written, but its file may be
-// refused when read back (a file header marked as a directory).
+// True when the save's root is marked as a directory, as every loader expects of the first
+// entry. A save whose root is not can be written, but reading the file back refuses it
+// (or asks first).
 bool HasPlainLayout(const CSaveGame& save);
 
 struct ConvertOutcome {
