@@ -1,0 +1,88 @@
+// The masked date-time entry field of the Properties dialog, and the record that the
+// dialog and its two entry fields share.
+//
+// A time is edited as the 19 characters "dd-mm-yyyy hh:mm:ss". The mask marks each digit
+// position with '#'; every other mask character is a separator that the keyboard never
+// changes. Digits overwrite in place, the caret hops over separators, and deleting a
+// digit leaves the blank mark '_' in its place, so the text keeps its length and its
+// separators.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "model/entry.h"
+
+inline constexpr std::string_view kEntryMask = "##-##-#### ##:##:##";
+inline constexpr char kEntryBlank = '_';
+
+// What the Properties dialog edits, and its state while it runs. One per process: made on
+// first use, released after every run of the dialog so that each run starts afresh.
+struct EntryProperties {
+  std::string name;     // up to 32 characters
+  std::string summary;  // the size line
+  EntryTime created;
+  EntryTime modified;
+  std::uint32_t mode = 0;
+  bool editingCreated = false;
+  bool editingModified = false;
+  void* dialog = nullptr;  // the running dialog's window
+  std::string mask{kEntryMask};
+  char blank = kEntryBlank;
+};
+
+EntryProperties& GetEntryProperties();
+void ReleaseEntryProperties();
+bool HaveEntryProperties();
+
+// The outcome of one input on the field: when `applied`, `text` is written back and, if
+// `caret` holds a position, an empty selection is put there. Otherwise nothing changes.
+struct FieldEdit {
+  bool applied = false;
+  std::string text;
+  std::optional<std::size_t> caret;
+};
+
+// p is the start of the field's selection; only that position counts.
+FieldEdit TypeDigit(std::string_view text, std::size_t p, char digit,
+                    std::string_view mask = kEntryMask, char blank = kEntryBlank);
+FieldEdit DeleteDigit(std::string_view text, std::size_t p, std::string_view mask = kEntryMask,
+                      char blank = kEntryBlank);
+FieldEdit BackspaceDigit(std::string_view text, std::size_t p,
+                         std::string_view mask = kEntryMask, char blank = kEntryBlank);
+
+// A typed character: digits are typed, '.' deletes like the Delete key, backspace blanks the
+// digit before the caret, and everything else is swallowed (never applied).
+FieldEdit TypeChar(std::string_view text, std::size_t p, char32_t ch,
+                   std::string_view mask = kEntryMask, char blank = kEntryBlank);
+
+// Pasted text is typed, not inserted: each of its digits fills the next digit position from
+// p on, everything else in it is skipped, and filling stops at the end of the mask. The
+// text therefore keeps its length; the caret ends after the last digit written.
+FieldEdit PasteDigits(std::string_view text, std::size_t p, std::string_view pasted,
+                      std::string_view mask = kEntryMask, char blank = kEntryBlank);
+
+// "5 March 2007 14:03:09". A month outside 1..12 shows as "(month 13)".
+std::string DisplayForm(const EntryTime& time);
+// "05-03-2007 14:03:09", always as long as the mask: a value too wide for its digit
+// positions (a day of 100, a year of 10000) is shown as blanks, so that it has to be typed
+// before the time can be confirmed.
+std::string EntryForm(const EntryTime& time);
+
+// Checking an entered time.
+enum class TimeCheck { kOk, kBlank, kInvalid };
+struct TimeEntry {
+  TimeCheck check = TimeCheck::kInvalid;
+  EntryTime time;  // the new time when check is kOk
+};
+// `text` is the field's text, of which at most the mask's length is read.
+TimeEntry ReadEntryForm(std::string_view text, std::string_view mask = kEntryMask);
+
+inline constexpr std::string_view kBlankDigitsMessage =
+    "All blanks have to be filled with digits.\nOperation cancelled.";
+inline constexpr std::string_view kInvalidTimeMessage =
+    "Invalid date/time format.\nOperation cancelled.";
+inline constexpr std::string_view kWarningCaption = "Warrning";

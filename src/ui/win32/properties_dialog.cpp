@@ -1,0 +1,218 @@
+// The Win32 side of the Properties dialog: it forwards the dialog's messages to
+// PropertiesDialog and the entry fields' input to the masked field functions, and carries
+// out what they decide. Texts cross this boundary as UTF-8 and are UTF-16 inside Windows.
+#include "ui/win32/properties_dialog.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <map>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "model/app_state.h"
+#include "properties_ids.h"
+#include "ui/date_time_field.h"
+#include "ui/properties.h"
+
+namespace {
+
+std::wstring Widen(std::string_view text) {
+  if (text.empty()) return {};
+  int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+  return wide;
+}
+
+std::string Narrow(std::wstring_view wide) {
+  if (wide.empty()) return {};
+  int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                              nullptr, nullptr);
+  std::string text(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), n,
+                      nullptr, nullptr);
+  return text;
+}
+
+std::wstring WindowText(HWND window) {
+  int n = GetWindowTextLengthW(window);
+  if (n <= 0) return {};
+  std::wstring text(static_cast<std::size_t>(n) + 1, L'\0');
+  n = GetWindowTextW(window, text.data(), n + 1);
+  text.resize(static_cast<std::size_t>(n > 0 ? n : 0));
+  return text;
+}
+
+template <class T>
+void StoreWindowData(HWND window, T* data) {
+  SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(data));
+}
+
+template <class T>
+T* WindowData(HWND window) {
+  return reinterpret_cast<T*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+class Win32PropertiesView : public PropertiesView {
+ public:
+  void Attach(HWND dialog) { dialog_ = dialog; }
+
+  void SetText(int id, const std::string& text) override {
+    std::wstring wide = Widen(text);
+    SetDlgItemTextW(dialog_, id, wide.c_str());
+    written_[id] = {text, std::move(wide)};
+  }
+  // A control whose text the user left alone gives back the very bytes it was given, even
+  // where they were not UTF-8 and could not be shown exactly.
+  std::string GetText(int id) override {
+    std::wstring wide = WindowText(GetDlgItem(dialog_, id));
+    auto it = written_.find(id);
+    if (it != written_.end() && it->second.second == wide) return it->second.first;
+    return Narrow(wide);
+  }
+  void SetChecked(int id, bool checked) override {
+    CheckDlgButton(dialog_, id, checked ? BST_CHECKED : BST_UNCHECKED);
+  }
+  void Show(int id, bool visible) override {
+    ShowWindow(GetDlgItem(dialog_, id), visible ? SW_SHOW : SW_HIDE);
+  }
+  void Enable(int id, bool enabled) override { EnableWindow(GetDlgItem(dialog_, id), enabled); }
+  void Focus(int id) override { SetFocus(GetDlgItem(dialog_, id)); }
+  void SetCaret(int id, std::size_t position) override {
+    SendDlgItemMessageW(dialog_, id, EM_SETSEL, position, static_cast<LPARAM>(position));
+  }
+  void LimitText(int id, std::size_t chars) override {
+    SendDlgItemMessageW(dialog_, id, EM_SETLIMITTEXT, chars, 0);
+  }
+  void Warn(const std::string& text, const std::string& caption) override {
+    MessageBoxW(dialog_, Widen(text).c_str(), Widen(caption).c_str(), MB_OK | MB_ICONWARNING);
+  }
+  void EndDialog(int result) override { ::EndDialog(dialog_, result); }
+
+ private:
+  HWND dialog_ = nullptr;
+  std::map<int, std::pair<std::string, std::wstring>> written_;
+};
+
+// One run of the dialog.
+struct PropertiesRun {
+  explicit PropertiesRun(HINSTANCE instance) : instance(instance), logic(GetEntryProperties(), view) {}
+  HINSTANCE instance;
+  Win32PropertiesView view;
+  PropertiesDialog logic;
+};
+
+// --- The masked entry fields 1045 and 1046 ----------------------------------------------
+
+void ApplyFieldEdit(HWND field, const FieldEdit& edit) {
+  if (!edit.applied) return;
+  SetWindowTextW(field, Widen(edit.text).c_str());
+  if (edit.caret) SendMessageW(field, EM_SETSEL, *edit.caret, static_cast<LPARAM>(*edit.caret));
+}
+
+std::size_t SelectionStart(HWND field) {
+  DWORD start = 0, end = 0;
+  SendMessageW(field, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+  return start;
+}
+
+std::string ClipboardText(HWND owner) {
+  std::string text;
+  if (!OpenClipboard(owner)) return text;
+  if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+    if (auto* wide = static_cast<const wchar_t*>(GlobalLock(data))) {
+      text = Narrow(wide);
+      GlobalUnlock(data);
+    }
+  }
+  CloseClipboard();
+  return text;
+}
+
+LRESULT CALLBACK EntryFieldProc(HWND field, UINT message, WPARAM wParam, LPARAM lParam,
+                                UINT_PTR subclassId, DWORD_PTR) {
+  if (message == WM_NCDESTROY) {
+    RemoveWindowSubclass(field, EntryFieldProc, subclassId);
+    return DefSubclassProc(field, message, wParam, lParam);
+  }
+  if (!HaveEntryProperties()) return DefSubclassProc(field, message, wParam, lParam);
+  const EntryProperties& record = GetEntryProperties();
+  auto text = [&] { return Narrow(WindowText(field)); };
+  switch (message) {
+    case WM_KEYDOWN:
+      if (wParam != VK_DELETE) break;
+      [[fallthrough]];
+    case WM_CLEAR:
+      ApplyFieldEdit(field, DeleteDigit(text(), SelectionStart(field), record.mask, record.blank));
+      return 0;
+    case WM_CHAR:
+    case WM_IME_CHAR:
+      ApplyFieldEdit(field, TypeChar(text(), SelectionStart(field), static_cast<char32_t>(wParam),
+                                     record.mask, record.blank));
+      return 0;
+    case WM_RBUTTONDOWN:
+      return 0;
+    case WM_PASTE:
+      ApplyFieldEdit(field, PasteDigits(text(), SelectionStart(field), ClipboardText(field),
+                                        record.mask, record.blank));
+      return 0;
+    case WM_CUT:
+      // Cutting would shorten the text: it copies only.
+      return DefSubclassProc(field, WM_COPY, 0, 0);
+    case WM_IME_COMPOSITION:
+      // The edit control would insert a composed string as a whole; the default handling
+      // hands it over as WM_IME_CHAR, one character at a time, through the mask above.
+      return DefWindowProcW(field, message, wParam, lParam);
+    default:
+      break;
+  }
+  return DefSubclassProc(field, message, wParam, lParam);
+}
+
+// --- The dialog ----------------------------------------------------------------------------
+
+INT_PTR CALLBACK PropertiesProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    auto* run = reinterpret_cast<PropertiesRun*>(lParam);
+    StoreWindowData(dialog, run);
+    run->view.Attach(dialog);
+    SetWindowSubclass(GetDlgItem(dialog, IDC_PROP_CREATED_ENTRY), EntryFieldProc, 0, 0);
+    SetWindowSubclass(GetDlgItem(dialog, IDC_PROP_MODIFIED_ENTRY), EntryFieldProc, 0, 0);
+    GetEntryProperties().dialog = dialog;
+    if (HICON icon = LoadIconW(run->instance, MAKEINTRESOURCEW(IDI_PROP_PROGRAM_ICON))) {
+      SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+      SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+    }
+    run->logic.Init();
+    return TRUE;
+  }
+  auto* run = WindowData<PropertiesRun>(dialog);
+  if (!run) return FALSE;
+  switch (message) {
+    case WM_COMMAND:
+      run->logic.Command(LOWORD(wParam), HIWORD(wParam));
+      return TRUE;
+    case WM_CLOSE:
+      run->logic.Close();
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+bool RunEntryProperties(int index) {
+  AppState& app = GetAppState();
+  HINSTANCE instance =
+      app.instance ? static_cast<HINSTANCE>(app.instance) : GetModuleHandleW(nullptr);
+  return RunProperties(app.currentSave.get(), index, [&] {
+    PropertiesRun run(instance);
+    INT_PTR result = DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_PROPERTIES),
+                                     static_cast<HWND>(app.mainWindow), PropertiesProc,
+                                     reinterpret_cast<LPARAM>(&run));
+    return static_cast<int>(result);
+  });
+}
