@@ -37,9 +37,14 @@ std::string TempDir::File(const std::string& name) const {
 }
 
 Bytes ReadFile(const std::string& path) {
-  std::ifstream in(io::ToFsPath(path), std::ios::binary);
+  std::ifstream in(io::ToFsPath(path), std::ios::binary | std::ios::ate);
   if (!in) throw std::runtime_error("cannot read " + path);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // In one piece: a byte-by-byte copy takes seconds for a large save in the sanitizer build.
+  Bytes bytes(static_cast<std::size_t>(in.tellg()));
+  in.seekg(0);
+  if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size())))
+    throw std::runtime_error("cannot read " + path);
+  return bytes;
 }
 
 void WriteFile(const std::string& path, const Bytes& bytes) {
