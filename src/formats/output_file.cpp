@@ -39,10 +39,19 @@ OutputFile::OutputFile(const std::string& target, bool inPlace)
       inPlace_(inPlace) {
   // Only a regular file is ever replaced: a device, a pipe or a folder under the target's
   // name stays what it is (renaming over /dev/full would swap the device for a file).
+  // A status that can't be taken (a long path on Windows) decides nothing.
+  using std::filesystem::file_type;
   std::error_code ec;
-  auto type = std::filesystem::status(io::ToFsPath(target), ec).type();
-  if (type != std::filesystem::file_type::not_found && type != std::filesystem::file_type::regular)
-    return;
+  switch (std::filesystem::status(io::ToFsPath(target), ec).type()) {
+    case file_type::directory:
+    case file_type::character:
+    case file_type::block:
+    case file_type::fifo:
+    case file_type::socket:
+      return;
+    default:
+      break;
+  }
   file_ = io::File::OpenWrite(tempPath_);
   ok_ = file_.ok();
   created_ = ok_;
