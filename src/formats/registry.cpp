@@ -4,6 +4,7 @@
 #include <span>
 
 #include "formats/psu/psu.h"
+#include "formats/xps/xps.h"
 
 namespace {
 
@@ -20,11 +21,14 @@ std::unique_ptr<CSaveGame> Make() {
 // One line per readable extension.
 const std::array kReadable = {
     Entry{{"psu", kKindPsu, "Memory Linker"}, &Make<CPsu>},
+    Entry{{"xps", kKindXps, "X-Port"}, &Make<CXps>},
+    Entry{{"sps", kKindXps, "SharkPort"}, &Make<CXps>},
 };
 
 // One line per writable kind, with the extension that selects it.
 const std::array kWritable = {
     Entry{{"psu", kKindPsu, "Memory Linker"}, &Make<CPsu>},
+    Entry{{"xps", kKindXps, "X-Port"}, &Make<CXps>},
 };
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {

@@ -1,0 +1,145 @@
+// X-Port (.xps) and SharkPort (.sps) files: one format under two extensions.
+//
+// The file is a sequence without alignment; integers are little-endian except the
+// mode word inside an entry header, which is big-endian:
+//
+//   4            magicLength, then magicLength bytes of magic: "SharkPortSave"
+//                (a NUL may follow it inside the stated length)
+//   4            zeroWord, always 0
+//   4 + n        title text, length-prefixed, no terminator
+//   4 + n        subtitle text, likewise
+//   4 + n        comment text, likewise
+//   4            dataLength: bytes from the root header to the end of the last file's data
+//   ...          the data area: the root's entry header, then per file its entry header
+//                immediately followed by its data
+//   4            checksum over the first dataLength bytes of the data area (XpsChecksum)
+//
+// An entry header is 250 bytes as this program writes it; a longer headerLength is
+// read as 250 bytes followed by padding that the reader skips.
+//
+//   header offset  width  field
+//   0x00           2      headerLength
+//   0x02           64     name, NUL-padded (at most 32 characters are written)
+//   0x42           4      size: root, the directory's entry count (files + 2); file, data length
+//   0x46           4      second auxiliary word (aux2)
+//   0x4A           4      first auxiliary word (aux1)
+//   0x4E           2      mode, big-endian
+//   0x50           2      zero
+//   0x52           8      created (EntryTime)
+//   0x5A           8      modified (EntryTime)
+//   0x66           4      itemCount: root, the number of files; file, 1 (not read)
+//   0x6A           8      extraTime: the time a file was added (not read)
+//   0x72           64     title: root, the save title as ASCII; file, its name
+//   0xB2           64     rawTitle: root, the title as icon.sys stores it; file, its name
+//
+// Every other byte of a loaded header is kept and written back unchanged by Save.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "model/save_game.h"
+
+namespace xps {
+inline constexpr std::size_t kHeaderSize = 250;
+inline constexpr std::size_t kHeaderLengthOffset = 0x00;
+inline constexpr std::size_t kNameOffset = 0x02;
+inline constexpr std::size_t kNameSize = 64;
+inline constexpr std::size_t kSizeOffset = 0x42;
+inline constexpr std::size_t kAux2Offset = 0x46;
+inline constexpr std::size_t kAux1Offset = 0x4A;
+inline constexpr std::size_t kModeOffset = 0x4E;
+inline constexpr std::size_t kModeWordSize = 4;  // the big-endian mode and the zero after it
+inline constexpr std::size_t kCreatedOffset = 0x52;
+inline constexpr std::size_t kModifiedOffset = 0x5A;
+inline constexpr std::size_t kItemCountOffset = 0x66;
+inline constexpr std::size_t kExtraTimeOffset = 0x6A;
+inline constexpr std::size_t kTitleOffset = 0x72;
+inline constexpr std::size_t kRawTitleOffset = 0xB2;
+inline constexpr std::size_t kTitleSize = 64;
+
+// Names a loaded entry keeps: the root's is cut to 31 characters, a file's to 33.
+inline constexpr std::size_t kRootNameChars = 31;
+inline constexpr std::size_t kFileNameChars = 33;
+
+inline constexpr std::string_view kMagic = "SharkPortSave";
+inline constexpr std::string_view kSignature = "Made using file converter by velloquin";
+
+// No text in a real file comes near a memory card's whole capacity (8 MiB); a longer
+// stated length means a damaged file, and nothing that large is allocated.
+inline constexpr std::uint32_t kMaxTextLength = 16u << 20;
+}  // namespace xps
+
+// The running sum of an X-Port data area. For each byte b in order:
+// sum += b << (sum % 24), the shift taken from the sum before the addition, modulo 2^32.
+class XpsChecksum {
+ public:
+  void Add(std::span<const std::uint8_t> bytes);
+  std::uint32_t value() const { return sum_; }
+  static std::uint32_t Of(std::span<const std::uint8_t> bytes);
+
+ private:
+  std::uint32_t sum_ = 0;
+};
+
+using XpsEntryHeader = std::array<std::uint8_t, xps::kHeaderSize>;
+
+// The fields in front of the data area, exactly as stored (texts without terminator).
+struct XpsFileHeader {
+  std::uint32_t magicLength = 0;
+  std::vector<std::uint8_t> magic;
+  std::uint32_t zeroWord = 0;
+  std::uint32_t titleLength = 0;
+  std::vector<std::uint8_t> titleText;
+  std::uint32_t subtitleLength = 0;
+  std::vector<std::uint8_t> subtitleText;
+  std::uint32_t commentLength = 0;
+  std::vector<std::uint8_t> commentText;
+  std::uint32_t dataLength = 0;
+
+  friend bool operator==(const XpsFileHeader&, const XpsFileHeader&) = default;
+};
+
+class CXps : public CSaveGame {
+ public:
+  CXps() : CSaveGame(kKindXps) {}
+  ~CXps() override = default;
+
+  // Results: 1; 0 the file can't be opened; -2 the file ends within its first 4 bytes;
+  // -1 those 4 bytes (or, later, bytes the file does hold) can't be read; -3 the root is
+  // not a directory and the question "First entry is not a directory. ..." was not
+  // answered Yes; -6 the magic is not "SharkPortSave", zeroWord is not 0, or the file
+  // is damaged: a text length, header length or file size reaches past the end of the
+  // file, a text is longer than kMaxTextLength, the root counts fewer than 2 entries,
+  // it counts more file headers than the file can hold, or a file's data starts beyond
+  // 4 GiB; -7 no memory.
+  // The whole structure is checked before the root question is asked, and on any
+  // failure the object keeps its previous state.
+  LoadResult Load(const std::string& path) override;
+  // Results: 1; 0 the target or a data source can't be opened or read whole, or a write
+  // failed; -4 and -5 as for every in-place save; -6 nothing loaded.
+  LoadResult Save(const std::string& path) override;
+  // As Save, and -6 when the source has no table or its data area passes 4 GiB.
+  LoadResult WriteConvertedFrom(const CSaveGame& source, const std::string& path) override;
+
+  void SetName(int entryIndex, std::string_view text) override;
+  void SetMode(int entryIndex, std::uint32_t mode) override;
+  void RemoveEntry(int fileIndex) override;
+  void AddEntryFromDisk(const std::string& pcPath, std::string_view entryName) override;
+  void ReplaceEntryFromDisk(const std::string& pcPath, int tablePosition) override;
+  void SetCreated(int entryIndex, const EntryTime& time) override;
+  void SetModified(int entryIndex, const EntryTime& time) override;
+
+  // The fields in front of the data area; dataLength follows every edit.
+  std::optional<XpsFileHeader> fileHeader;
+  // One entry header per table position (0 the root), as loaded and then edited.
+  std::vector<XpsEntryHeader> headers;
+
+ private:
+  XpsEntryHeader* HeaderOf(int entryIndex);
+};
