@@ -1,9 +1,8 @@
 // Round trips through every writable format with randomly made saves. Each save is built
 // as a .psu file and loaded, then written and loaded again in each writable format in
-// turn, twice round (psu -> xps -> psu -> xps -> psu once X-Port writing exists, psu ->
-// psu -> psu before). Every loaded copy holds the same entries as far as the formats on
-// its way carry them, and the second time round every file comes out byte for byte as the
-// first time.
+// turn (psu -> xps -> psu -> xps -> psu -> xps; psu -> psu -> psu -> psu with one format).
+// Every loaded copy holds the same entries as far as the formats on its way carry them,
+// and the second time round every file comes out byte for byte as the first time.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -126,10 +125,11 @@ TEST(RoundTrip, RandomSavesThroughEveryWritableFormat) {
     ExpectEntries(*current, expected, false, where + ", built");
     std::string title(current->entries->front().Title());
 
-    // Twice round every writable kind, starting after .psu when there are two.
+    // Twice round every writable kind after the first write, starting after .psu when
+    // there are two.
     std::vector<Bytes> written;
     bool viaXps = false;
-    std::size_t steps = 2 * kinds.size() + (withXps ? 0 : 1);
+    std::size_t steps = 2 * kinds.size() + 1;
     for (std::size_t step = 0; step < steps; ++step) {
       int kind = kinds[(step + (withXps ? 1 : 0)) % kinds.size()];
       std::string path = dir.File("step" + std::to_string(step) + "." + std::string(KindName(kind)));
@@ -149,7 +149,9 @@ TEST(RoundTrip, RandomSavesThroughEveryWritableFormat) {
     }
     // The second time round writes what the first did.
     std::size_t period = kinds.size();
-    for (std::size_t i = period; i < written.size(); ++i)
+    // The first file still carries what only the built file had (a 32-character name
+    // in a title field); from the second on, each pass writes what the one before did.
+    for (std::size_t i = period + 1; i < written.size(); ++i)
       EXPECT_EQ(written[i], written[i - period]) << where << ", step " << i;
   }
 }

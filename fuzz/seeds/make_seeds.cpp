@@ -10,6 +10,7 @@
 
 #include "support/psu_builder.h"
 #include "support/test_util.h"
+#include "support/xps_builder.h"
 
 namespace {
 
@@ -53,6 +54,41 @@ std::vector<Seed> PsuSeeds() {
   return seeds;
 }
 
+std::vector<Seed> XpsSeeds() {
+  using testutil::XpsFile;
+  using testutil::XpsImage;
+  std::vector<Seed> seeds;
+
+  XpsImage empty;
+  seeds.push_back({"xps_load", "empty.xps", empty.Build()});
+
+  XpsImage titled;
+  titled.root.title = "PLAIN TITLE";
+  titled.root.rawTitle = kShiftJisTitle;
+  titled.files.push_back(XpsFile("icon.sys", testutil::MakeIconSys(kShiftJisTitle)));
+  titled.files.push_back(XpsFile("DATA.BIN", testutil::MakeBytes(300, 1)));
+  seeds.push_back({"xps_load", "titled.xps", titled.Build()});
+
+  XpsImage odd;
+  odd.magic = std::string("SharkPortSave\0", 14);
+  odd.comment = "Made using file converter by velloquin";
+  odd.root.mode = 0x8497;  // not a directory: the loader asks
+  odd.root.headerLength = 300;
+  odd.files.push_back(XpsFile("abcdefghijklmnopqrstuvwxyz0123456789", testutil::MakeBytes(40, 3)));
+  odd.files.back().mode = 0;  // read as 0x8497
+  odd.files.back().headerLength = 260;
+  odd.files.push_back(XpsFile("SUB", testutil::MakeBytes(10, 4)));
+  odd.files.back().mode = 0x8427;
+  odd.dataLength = 5;
+  seeds.push_back({"xps_load", "odd.xps", odd.Build()});
+
+  XpsImage sizes;
+  for (std::size_t n : {0u, 1u, 1023u, 1024u, 1025u})
+    sizes.files.push_back(XpsFile("F" + std::to_string(n), testutil::MakeBytes(n, 2)));
+  seeds.push_back({"xps_load", "sizes.xps", sizes.Build()});
+  return seeds;
+}
+
 std::vector<Seed> IconSysSeeds() {
   std::vector<Seed> seeds;
   seeds.push_back({"icon_sys", "ascii.sys", testutil::MakeIconSys("PLAIN TITLE")});
@@ -77,6 +113,7 @@ int main(int argc, char** argv) {
   }
   std::filesystem::path root(argv[1]);
   std::vector<Seed> seeds = PsuSeeds();
+  for (Seed& s : XpsSeeds()) seeds.push_back(std::move(s));
   for (Seed& s : IconSysSeeds()) seeds.push_back(std::move(s));
   for (const Seed& s : seeds) {
     std::filesystem::create_directories(root / s.target);
