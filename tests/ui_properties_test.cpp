@@ -107,22 +107,6 @@ class PropertiesTest : public ::testing::Test {
   std::unique_ptr<PropertiesDialog> dialog;
 };
 
-TEST(FormatSizeText, Table) {
-  struct Case {
-    std::uint32_t bytes;
-    const char* text;
-  } cases[] = {
-      {0, "0 B"},          {964, "964 B"},         {1023, "1023 B"},      {1024, "1 kB"},
-      {1536, "1.5 kB"},    {1000000, "976.56 kB"}, {1048575, "1024 kB"},  {1048576, "1 MB"},
-      {5242880, "5 MB"},   {1572864, "1.5 MB"},    {0xFFFFFFFFu, "4096 MB"}, {1029, "1 kB"},
-      {1034, "1.01 kB"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.bytes);
-    EXPECT_EQ(FormatSize(c.bytes), c.text);
-  }
-}
-
 TEST(PropertiesText, AttributesCaptionAndNameCut) {
   EXPECT_EQ(AttributesCaption(0), "Attributes (0x00000000)");
   EXPECT_EQ(AttributesCaption(0x8497), "Attributes (0x00008497)");

@@ -1,6 +1,24 @@
-// The portable command-line front end.
+// The portable command-line front end: info, convert, extract, batch, unpack, pack and
+// the edit commands, built on the same container classes as the dialog program.
 #pragma once
 
+#include <ostream>
+#include <string>
+#include <vector>
+
 namespace cli {
-int Main(int argc, char** argv);
-}
+
+// Exit codes.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+// Runs one command line (without the program name), writing to out and err.
+// errIsTerminal turns on the progress bar of batch.
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+        bool errIsTerminal = false);
+
+// The process entry: UTF-8 arguments, standard streams.
+int Main(const std::vector<std::string>& args);
+
+}  // namespace cli

@@ -3,6 +3,7 @@
 #include <array>
 #include <span>
 
+#include "formats/max/max.h"
 #include "formats/psu/psu.h"
 #include "formats/xps/xps.h"
 
@@ -21,8 +22,10 @@ std::unique_ptr<CSaveGame> Make() {
 // One line per readable extension.
 const std::array kReadable = {
     Entry{{"psu", kKindPsu, "Memory Linker"}, &Make<CPsu>},
-    Entry{{"xps", kKindXps, "X-Port"}, &Make<CXps>},
-    Entry{{"sps", kKindXps, "SharkPort"}, &Make<CXps>},
+    Entry{{"xps", kKindXps, "Xport-2"}, &Make<CXps>},
+    Entry{{"sps", kKindXps, "Shark Port 2"}, &Make<CXps>},
+    Entry{{"max", kKindMax, "ARMAX V3"}, &Make<CMax>},
+    Entry{{"pws", kKindMax, "ARMAX PowerSave"}, &Make<CMax>},
 };
 
 // One line per writable kind, with the extension that selects it.

@@ -15,7 +15,7 @@ const char* const kOk = "Ok";
 }  // namespace
 
 std::string SummaryLine(const SaveEntry& entry, bool isRoot) {
-  if (!isRoot) return FormatSize(entry.size);
+  if (!isRoot) return ui::FormatSize(entry.size);
   char text[40];
   // The root's size counts "." and ".." besides the files.
   std::snprintf(text, sizeof text, "Num. of fiiles = %lli", static_cast<long long>(entry.size) - 2);

@@ -1,0 +1,158 @@
+#include "cli/common.h"
+
+#include <cstdio>
+
+#include "formats/messages.h"
+#include "formats/registry.h"
+#include "io/file.h"
+
+namespace cli {
+
+void Console::Error(std::string_view text) {
+  std::lock_guard<std::mutex> guard(lock);
+  err << text << '\n';
+  err.flush();
+}
+
+void Console::Note(std::string_view text) { Error(text); }
+
+QuestionHandler MakeQuestionHandler(Console& console, bool yes) {
+  return [&console, yes](const std::string& text, const std::string& caption) {
+    console.Note(caption + ": " + text + (yes ? " -> Yes" : " -> No (--yes answers Yes)"));
+    return yes;
+  };
+}
+
+Opened OpenSave(const std::string& path, Console& console, bool yes) {
+  Opened opened;
+  opened.save = CreateForExtension(ExtensionOf(path));
+  if (!opened.save) {
+    opened.error = messages::kUnknownFileType;
+    return opened;
+  }
+  opened.save->SetQuestionHandler(MakeQuestionHandler(console, yes));
+  int result = opened.save->Load(path);
+  if (result != kLoadOk) {
+    opened.error = messages::LoadResultMessage(result);
+    opened.save.reset();
+    return opened;
+  }
+  std::string_view ext = ExtensionOf(path);
+  opened.save->extensionOffset = static_cast<int>(path.size() - ext.size());
+  return opened;
+}
+
+std::string WriteSave(CSaveGame& save, const std::string& target) {
+  int kind = TargetKindForExtension(ExtensionOf(target));
+  if (kind == 0) return std::string(messages::kUnknownFileType);
+  int result;
+  if (kind == save.kind) {
+    result = save.Save(target);
+    // The entries still describe the old file: read them again from the new one.
+    if (result == kSavedInPlace) save.Load(target);
+  } else {
+    std::unique_ptr<CSaveGame> writer = CreateForKind(kind);
+    if (!writer) return std::string(messages::kUnknownFileType);
+    result = writer->WriteConvertedFrom(save, target);
+  }
+  if (result == kLoadOk || result == kSavedInPlace) return {};
+  std::string_view message = messages::SaveResultMessage(result);
+  return std::string(message.empty() ? std::string_view("Unexpected error") : message);
+}
+
+std::string FullName(const SaveEntry& entry) {
+  std::string_view name = entry.Name();
+  std::string_view title = entry.Title();
+  if (name.size() == kNameChars - 1 && title.size() == kNameChars && title.starts_with(name))
+    return std::string(title);
+  return std::string(name);
+}
+
+std::optional<int> FindFile(const CSaveGame& save, std::string_view name) {
+  for (int i = 0; i < save.FileCount(); ++i) {
+    const SaveEntry* e = save.EntryAt(i);
+    if (e->Name() == name || FullName(*e) == name) return i;
+  }
+  return std::nullopt;
+}
+
+std::string BytesToUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (unsigned char c : bytes) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::string TimeText(const EntryTime& t) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", unsigned{t.year},
+                unsigned{t.month}, unsigned{t.day}, unsigned{t.hour}, unsigned{t.minute},
+                unsigned{t.second});
+  return text;
+}
+
+std::string ModeText(std::uint32_t mode) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(mode));
+  return text;
+}
+
+std::string BaseName(std::string_view path) {
+  std::size_t slash = path.find_last_of("/\\");
+  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+bool IsValidUtf8(std::string_view bytes) {
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    unsigned char c = static_cast<unsigned char>(bytes[i]);
+    std::size_t extra;
+    std::uint32_t cp;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+      extra = 1;
+      cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      extra = 2;
+      cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      extra = 3;
+      cp = c & 0x07;
+    } else {
+      return false;
+    }
+    if (bytes.size() - i <= extra) return false;
+    for (std::size_t k = 1; k <= extra; ++k) {
+      unsigned char d = static_cast<unsigned char>(bytes[i + k]);
+      if ((d & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (d & 0x3F);
+    }
+    if ((extra == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
+        (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)))
+      return false;
+    i += extra + 1;
+  }
+  return true;
+}
+
+std::string DisplayText(std::string_view bytes) {
+  return IsValidUtf8(bytes) ? std::string(bytes) : BytesToUtf8(bytes);
+}
+
+std::string Quoted(std::string_view text) {
+  std::string quoted(1, '"');
+  quoted += DisplayText(text);
+  quoted += '"';
+  return quoted;
+}
+
+}  // namespace cli

@@ -1,0 +1,80 @@
+// What the commands share: the streams, opening a save by its extension, finding an entry
+// by name, writing a save back, and the text forms of names and times.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include "model/save_game.h"
+
+namespace cli {
+
+// The two streams of one run. Lines written through Note/Error are whole lines even when
+// several threads report at once.
+struct Console {
+  std::ostream& out;
+  std::ostream& err;
+  bool errIsTerminal = false;
+  std::mutex lock;
+
+  void Error(std::string_view text);  // "text\n" on err
+  void Note(std::string_view text);   // "text\n" on err
+};
+
+// How a loader's question is answered: --yes answers Yes, else No; either way the question
+// and the answer are reported on err.
+QuestionHandler MakeQuestionHandler(Console& console, bool yes);
+
+// A loaded save, or the message that explains why there is none.
+struct Opened {
+  std::unique_ptr<CSaveGame> save;
+  std::string error;  // empty on success
+};
+
+// Opens path with the class its extension names and loads it.
+Opened OpenSave(const std::string& path, Console& console, bool yes);
+
+// Writes a loaded save to target: the save's own Save when the target's extension names
+// its kind (in place through the "~0" file when target is its source, reloading it
+// afterwards), else a short-lived object of the target kind converts it. Returns the
+// message for a failure, empty on success.
+std::string WriteSave(CSaveGame& save, const std::string& target);
+
+// The entry index (-1 root, 0.. files) of the file called name; none when no file has it.
+// A name field of 32 characters reaches `name` as 31, while the title keeps all 32: such a
+// file is found under either spelling.
+std::optional<int> FindFile(const CSaveGame& save, std::string_view name);
+
+// The whole name of a file entry: `name`, or the 32-character form when the container
+// field held 32 characters (see FindFile).
+std::string FullName(const SaveEntry& entry);
+
+// Bytes of 0x80 and above read as the code points of the same value, in UTF-8, so that a
+// name or title of any bytes prints and serialises as valid text.
+std::string BytesToUtf8(std::string_view bytes);
+
+// "YYYY-MM-DD HH:MM:SS" from the stored fields, zero-padded and unvalidated.
+std::string TimeText(const EntryTime& time);
+
+// "0x%08X".
+std::string ModeText(std::uint32_t mode);
+
+// The file name part of a path (after the last / or \).
+std::string BaseName(std::string_view path);
+
+// True when the bytes are well-formed UTF-8 (no overlong forms, no surrogates).
+bool IsValidUtf8(std::string_view bytes);
+
+// Text from a save for people to read: kept as it is when it is valid UTF-8, else each
+// byte of 0x80 and above shown as the code point of the same value.
+std::string DisplayText(std::string_view bytes);
+
+// Quoted for messages: "text", with DisplayText applied.
+std::string Quoted(std::string_view text);
+
+}  // namespace cli

@@ -1,0 +1,276 @@
+// convert and batch: a save written in another (or its own) format.
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <system_error>
+#include <thread>
+
+#include "cli/commands.h"
+#include "cli/safe_name.h"
+#include "formats/messages.h"
+#include "formats/registry.h"
+#include "io/file.h"
+
+namespace cli {
+
+int RunConvert(const ConvertOptions& o, Console& console) {
+  // Refuse an unknown target before the source is even read.
+  if (TargetKindForExtension(ExtensionOf(o.target)) == 0 && CreateForExtension(ExtensionOf(o.source))) {
+    console.Error(messages::kUnknownFileType);
+    return kExitFailed;
+  }
+  Opened opened = OpenSave(o.source, console, o.yes);
+  if (!opened.save) {
+    console.Error(opened.error);
+    return kExitFailed;
+  }
+  std::string error = WriteSave(*opened.save, o.target);
+  if (!error.empty()) {
+    console.Error(error);
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+
+enum class Status { kPending, kConverted, kSkipped, kFailed };
+
+struct Job {
+  std::string input;
+  std::string output;
+  Status status = Status::kPending;
+  std::string reason;
+  std::string renamedFrom;  // the output name it would have had, when it had to change
+};
+
+const char* StatusName(Status s) {
+  switch (s) {
+    case Status::kConverted: return "converted";
+    case Status::kSkipped: return "skipped";
+    case Status::kFailed: return "failed";
+    default: return "pending";
+  }
+}
+
+bool Readable(const fs::path& p) {
+  return CreateForExtension(ExtensionOf(io::FromFsPath(p.filename()))) != nullptr;
+}
+
+// How two spellings of one path compare: absolute, normalised, in any letter case.
+std::string PathKey(const std::string& path) {
+  std::error_code ec;
+  fs::path p = fs::absolute(io::ToFsPath(path), ec).lexically_normal();
+  return FoldCase(io::FromFsPath(p));
+}
+
+// The inputs: files as named, and the readable files under named folders (sorted, so that
+// runs are repeatable). A file reached twice counts once.
+std::vector<Job> CollectInputs(const std::vector<std::string>& inputs) {
+  std::vector<Job> jobs;
+  std::set<std::string> seen;
+  auto add = [&](const std::string& path) {
+    if (seen.insert(PathKey(path)).second) jobs.push_back(Job{path, {}, Status::kPending, {}, {}});
+  };
+  for (const std::string& input : inputs) {
+    std::error_code ec;
+    fs::path root = io::ToFsPath(input);
+    if (!fs::is_directory(root, ec)) {
+      add(input);
+      continue;
+    }
+    std::vector<std::string> found;
+    fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec);
+    for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+      std::error_code fileEc;
+      if (it->is_regular_file(fileEc) && Readable(it->path()))
+        found.push_back(io::FromFsPath(it->path()));
+    }
+    std::sort(found.begin(), found.end());
+    for (const std::string& f : found) add(f);
+  }
+  return jobs;
+}
+
+// Gives each job its output name: the input's name with the new extension, in outDir or
+// beside the input. Two inputs that would meet on one name get distinct names ("-2",
+// "-3", ...) with a warning; an input that already is its own output is skipped.
+void AssignOutputs(std::vector<Job>& jobs, const BatchOptions& o, Console& console) {
+  std::map<std::string, std::string> claimedBy;  // output key -> the input writing it
+  for (Job& job : jobs) {
+    fs::path in = io::ToFsPath(job.input);
+    if (!CreateForExtension(ExtensionOf(job.input))) {
+      job.status = Status::kFailed;
+      job.reason = messages::kUnknownFileType;
+      continue;
+    }
+    fs::path dir = o.outDir.empty() ? in.parent_path() : io::ToFsPath(o.outDir);
+    std::string stem = io::FromFsPath(in.stem());
+    auto outputFor = [&](const std::string& s) {
+      return io::FromFsPath(dir / io::ToFsPath(s + "." + o.to));
+    };
+    std::string output = outputFor(stem);
+    if (PathKey(output) == PathKey(job.input) || io::SameFile(output, job.input)) {
+      job.output = output;
+      job.status = Status::kSkipped;
+      job.reason = "already a ." + o.to + " file";
+      continue;
+    }
+    std::string wanted = output;
+    for (int n = 2; claimedBy.count(PathKey(output)) != 0; ++n)
+      output = outputFor(stem + "-" + std::to_string(n));
+    if (output != wanted) {
+      job.renamedFrom = wanted;
+      auto other = claimedBy.find(PathKey(wanted));
+      console.Note("warning: " + Quoted(job.input) +
+                   (other != claimedBy.end() ? " and " + Quoted(other->second) : std::string()) +
+                   " would both be written as " + Quoted(wanted) + "; " + Quoted(job.input) +
+                   " is written as " + Quoted(output));
+    }
+    claimedBy[PathKey(output)] = job.input;
+    job.output = output;
+    if (!o.force && io::Exists(output)) {
+      job.status = Status::kSkipped;
+      job.reason = "exists (--force overwrites it)";
+    }
+  }
+}
+
+void Convert(Job& job, int kind, Console& console, bool yes) {
+  Opened opened = OpenSave(job.input, console, yes);
+  if (!opened.save) {
+    job.status = Status::kFailed;
+    job.reason = opened.error;
+    return;
+  }
+  int result;
+  if (opened.save->kind == kind) {
+    result = opened.save->Save(job.output);
+  } else {
+    std::unique_ptr<CSaveGame> writer = CreateForKind(kind);
+    result = writer->WriteConvertedFrom(*opened.save, job.output);
+  }
+  if (result == kLoadOk || result == kSavedInPlace) {
+    job.status = Status::kConverted;
+    return;
+  }
+  std::string_view message = messages::SaveResultMessage(result);
+  job.status = Status::kFailed;
+  job.reason = message.empty() ? "Unexpected error" : std::string(message);
+}
+
+std::string JobLine(const Job& job) {
+  std::string line = std::string(StatusName(job.status)) + ": " + DisplayText(job.input);
+  if (job.status == Status::kConverted) return line + " -> " + DisplayText(job.output);
+  return line + ": " + job.reason;
+}
+
+// Progress on standard error: a bar redrawn in place on a terminal, else one line per file.
+class Progress {
+ public:
+  Progress(Console& console, std::size_t total) : console_(console), total_(total) {}
+
+  void Done(const Job& job) {
+    std::lock_guard<std::mutex> guard(console_.lock);
+    ++done_;
+    if (!console_.errIsTerminal) {
+      console_.err << JobLine(job) << '\n';
+      return;
+    }
+    constexpr std::size_t kWidth = 30;
+    std::size_t filled = total_ ? done_ * kWidth / total_ : kWidth;
+    std::string name = DisplayText(BaseName(job.input));
+    if (name.size() > 40) name = "..." + name.substr(name.size() - 37);
+    console_.err << "\r[" << std::string(filled, '#') << std::string(kWidth - filled, '.') << "] "
+                 << done_ << '/' << total_ << ' ' << name << "\x1b[K";
+    if (job.status == Status::kFailed) console_.err << '\n';  // keep failures on screen
+    console_.err.flush();
+  }
+
+  void Finish() {
+    std::lock_guard<std::mutex> guard(console_.lock);
+    if (console_.errIsTerminal && done_ > 0) console_.err << "\r\x1b[K";
+    console_.err.flush();
+  }
+
+ private:
+  Console& console_;
+  std::size_t total_;
+  std::size_t done_ = 0;
+};
+
+}  // namespace
+
+int RunBatch(const BatchOptions& o, Console& console) {
+  int kind = TargetKindForExtension(o.to);
+  if (kind == 0) {
+    console.Error(messages::kUnknownFileType);
+    return kExitUsage;
+  }
+  std::vector<Job> jobs = CollectInputs(o.inputs);
+  if (!o.outDir.empty()) {
+    std::error_code ec;
+    fs::create_directories(io::ToFsPath(o.outDir), ec);
+    if (!fs::is_directory(io::ToFsPath(o.outDir), ec)) {
+      console.Error(std::string(messages::kCannotWriteFile) + ": " + Quoted(o.outDir));
+      return kExitFailed;
+    }
+  }
+  AssignOutputs(jobs, o, console);
+
+  std::vector<Job*> pending;
+  for (Job& job : jobs)
+    if (job.status == Status::kPending) pending.push_back(&job);
+  Progress progress(console, jobs.size());
+  for (Job& job : jobs)
+    if (job.status != Status::kPending) progress.Done(job);
+
+  unsigned workers = o.jobs ? o.jobs : std::max(1u, std::thread::hardware_concurrency());
+  workers = static_cast<unsigned>(std::min<std::size_t>(workers, pending.size()));
+  std::atomic<std::size_t> next{0};
+  auto work = [&] {
+    for (std::size_t i = next++; i < pending.size(); i = next++) {
+      Convert(*pending[i], kind, console, o.yes);
+      progress.Done(*pending[i]);
+    }
+  };
+  std::vector<std::thread> threads;
+  for (unsigned t = 1; t < workers; ++t) threads.emplace_back(work);
+  if (workers > 0) work();
+  for (std::thread& t : threads) t.join();
+  progress.Finish();
+
+  std::size_t converted = 0, skipped = 0, failed = 0;
+  for (const Job& job : jobs) {
+    if (job.status == Status::kConverted) ++converted;
+    if (job.status == Status::kSkipped) ++skipped;
+    if (job.status == Status::kFailed) ++failed;
+  }
+  if (o.json) {
+    for (const Job& job : jobs) {
+      nlohmann::ordered_json j;
+      j["input"] = DisplayText(job.input);
+      j["output"] = job.output.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(DisplayText(job.output));
+      j["status"] = StatusName(job.status);
+      j["reason"] = job.reason.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(job.reason);
+      j["renamed"] = !job.renamedFrom.empty();
+      console.out << j.dump(-1, ' ', true) << '\n';
+    }
+  }
+  std::ostream& summary = o.json ? console.err : console.out;
+  {
+    std::lock_guard<std::mutex> guard(console.lock);
+    summary << converted << " converted, " << skipped << " skipped, " << failed << " failed\n";
+    for (const Job& job : jobs)
+      if (job.status == Status::kFailed)
+        summary << "  " << DisplayText(job.input) << ": " << job.reason << '\n';
+  }
+  return failed == 0 ? kExitOk : kExitFailed;
+}
+
+}  // namespace cli

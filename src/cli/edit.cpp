@@ -1,0 +1,192 @@
+// rename, add, remove, set-mode, set-time: one change through the container operations,
+// then the save written back over its source or to -o.
+#include <filesystem>
+#include <system_error>
+
+#include "cli/commands.h"
+#include "cli/time_entry.h"
+#include "formats/messages.h"
+#include "formats/registry.h"
+#include "io/file.h"
+
+namespace cli {
+
+namespace {
+
+// MODE in decimal, or hexadecimal after "0x"; none unless the whole text is one 32-bit number.
+std::optional<std::uint32_t> ParseMode(const std::string& text) {
+  bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  std::string digits = hex ? text.substr(2) : text;
+  if (digits.empty() || digits.size() > 10) return std::nullopt;
+  std::uint64_t value = 0;
+  for (char c : digits) {
+    int d;
+    if (c >= '0' && c <= '9')
+      d = c - '0';
+    else if (hex && c >= 'a' && c <= 'f')
+      d = c - 'a' + 10;
+    else if (hex && c >= 'A' && c <= 'F')
+      d = c - 'A' + 10;
+    else
+      return std::nullopt;
+    value = value * (hex ? 16 : 10) + static_cast<std::uint64_t>(d);
+  }
+  if (value > 0xFFFFFFFFu) return std::nullopt;
+  return static_cast<std::uint32_t>(value);
+}
+
+struct Failure {
+  std::string message;
+  int code = kExitFailed;
+};
+
+// The entry the edit works on: --file NAME, or the folder without it.
+std::optional<int> Target(const CSaveGame& save, const EditOptions& o, Failure& failure) {
+  if (!o.file) return -1;
+  std::optional<int> index = FindFile(save, *o.file);
+  if (!index) failure.message = "No file named " + Quoted(*o.file) + " in the save";
+  return index;
+}
+
+bool Rename(CSaveGame& save, const EditOptions& o, Failure& failure) {
+  std::optional<int> index = Target(save, o, failure);
+  if (!index) return false;
+  if (o.value.empty() || o.value.size() > kNameChars || o.value.find('\0') != std::string::npos) {
+    failure = {"A name has 1 to 32 characters", kExitUsage};
+    return false;
+  }
+  if (*index >= 0) {
+    std::optional<int> other = FindFile(save, o.value);
+    if (other && *other != *index) {
+      failure.message = "The save already has a file named " + Quoted(o.value);
+      return false;
+    }
+  }
+  save.SetName(*index, o.value);
+  return true;
+}
+
+bool Add(CSaveGame& save, const EditOptions& o, Console& console, Failure& failure) {
+  for (const std::string& pcFile : o.pcFiles) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(io::ToFsPath(pcFile), ec) || !io::FileSize(pcFile)) {
+      failure.message = std::string(messages::kCannotReadFile) + ": " + Quoted(pcFile);
+      return false;
+    }
+    std::string name = BaseName(pcFile);
+    // The whole name, byte for byte and case-sensitive, as the add command compares.
+    int position = 0;
+    for (int i = 0; i < save.FileCount(); ++i)
+      if (save.EntryAt(i)->Name() == name) {
+        position = i + 1;
+        break;
+      }
+    if (position > 0) {
+      console.Note(std::string(messages::kFileExistsCaption) + ": " +
+                   messages::FileExistsQuestion(DisplayText(name)) +
+                   (o.replace ? " -> Yes" : " -> No (--replace answers Yes)"));
+      if (o.replace) save.ReplaceEntryFromDisk(pcFile, position);
+      continue;
+    }
+    if (name.size() > kNameChars)
+      console.Note("note: " + Quoted(name) + " is stored as " +
+                   Quoted(name.substr(0, kNameChars)));
+    int before = save.FileCount();
+    save.AddEntryFromDisk(pcFile, name);
+    if (save.FileCount() != before + 1) {
+      failure.message = std::string(messages::kCannotReadFile) + ": " + Quoted(pcFile);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool Remove(CSaveGame& save, const EditOptions& o, Failure& failure) {
+  std::optional<int> index = FindFile(save, o.value);
+  if (!index) {
+    failure.message = "No file named " + Quoted(o.value) + " in the save";
+    return false;
+  }
+  save.RemoveEntry(*index);
+  return true;
+}
+
+bool SetModeOf(CSaveGame& save, const EditOptions& o, Failure& failure) {
+  std::optional<int> index = Target(save, o, failure);
+  if (!index) return false;
+  std::optional<std::uint32_t> mode = ParseMode(o.value);
+  if (!mode) {
+    failure = {"MODE is a 32-bit number, decimal or 0x hexadecimal: " + Quoted(o.value),
+               kExitUsage};
+    return false;
+  }
+  // As in the Properties dialog, File and Directory stay as they are: they decide how
+  // a container is read back.
+  constexpr std::uint32_t kFixed = EntryMode::kFile | EntryMode::kDirectory;
+  if (((save.EntryAt(*index)->mode ^ *mode) & kFixed) != 0) {
+    failure = {"The File (0x0010) and Directory (0x0020) flags cannot be changed", kExitUsage};
+    return false;
+  }
+  save.SetMode(*index, *mode);
+  return true;
+}
+
+bool SetTime(CSaveGame& save, const EditOptions& o, Failure& failure) {
+  std::optional<int> index = Target(save, o, failure);
+  if (!index) return false;
+  EntryTime time;
+  TimeEntryResult r = ParseTimeEntry(o.value, time);
+  if (r != TimeEntryResult::kOk) {
+    failure = {std::string(TimeEntryMessage(r)), kExitUsage};
+    return false;
+  }
+  if (o.created)
+    save.SetCreated(*index, time);
+  else
+    save.SetModified(*index, time);
+  return true;
+}
+
+}  // namespace
+
+int RunEdit(const EditOptions& o, Console& console) {
+  std::string target = o.output.empty() ? o.source : o.output;
+  Opened opened = OpenSave(o.source, console, o.yes);
+  if (!opened.save) {
+    console.Error(opened.error);
+    return kExitFailed;
+  }
+  CSaveGame& save = *opened.save;
+  if (o.output.empty() && TargetKindForExtension(ExtensionOf(o.source)) != save.kind) {
+    std::string ext(ExtensionOf(o.source));
+    console.Error("A ." + ext + " save cannot be written in its own format: name a .psu or .xps "
+                  "file to write with -o OUT");
+    return kExitUsage;
+  }
+  if (TargetKindForExtension(ExtensionOf(target)) == 0) {
+    console.Error(messages::kUnknownFileType);
+    return kExitFailed;
+  }
+
+  Failure failure;
+  bool done = false;
+  switch (o.kind) {
+    case EditKind::kRename: done = Rename(save, o, failure); break;
+    case EditKind::kAdd: done = Add(save, o, console, failure); break;
+    case EditKind::kRemove: done = Remove(save, o, failure); break;
+    case EditKind::kSetMode: done = SetModeOf(save, o, failure); break;
+    case EditKind::kSetTime: done = SetTime(save, o, failure); break;
+  }
+  if (!done) {
+    console.Error(failure.message);
+    return failure.code;
+  }
+  std::string error = WriteSave(save, target);
+  if (!error.empty()) {
+    console.Error(error);
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+}  // namespace cli

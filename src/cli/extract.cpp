@@ -1,0 +1,121 @@
+// extract and unpack: a save's files as PC files.
+#include <filesystem>
+#include <system_error>
+
+#include "cli/commands.h"
+#include "cli/platform.h"
+#include "cli/safe_name.h"
+#include "formats/messages.h"
+#include "formats/output_file.h"
+#include "io/file.h"
+#include "model/entry_data.h"
+
+namespace cli {
+
+namespace {
+
+// Writes one entry's bytes to path through a temporary file, so that a path that is also
+// the entry's own source (the container, or its PC file) is read whole before it is
+// replaced. Returns the message for a failure, empty on success.
+std::string WriteEntry(const CSaveGame& save, const SaveEntry& entry, const std::string& path) {
+  OutputFile out(path, /*inPlace=*/false);
+  if (!out.ok()) return std::string(messages::kCannotWriteFile);
+  DataResult r = CopyEntryData(entry, save.sourcePath, [&out](std::span<const std::uint8_t> piece) {
+    return out.Write(piece);
+  });
+  if (r == DataResult::kOpenFailed || r == DataResult::kShort) {
+    out.Fail();
+    out.Commit();
+    return std::string(messages::kCannotReadFile);
+  }
+  if (r != DataResult::kOk || out.Commit() != kLoadOk) return std::string(messages::kCannotWriteFile);
+  return {};
+}
+
+bool MakeFolder(const std::string& dir) {
+  std::error_code ec;
+  std::filesystem::create_directories(io::ToFsPath(dir), ec);
+  return std::filesystem::is_directory(io::ToFsPath(dir), ec);
+}
+
+std::string Join(const std::string& dir, const std::string& name) {
+  return io::FromFsPath(io::ToFsPath(dir) / io::ToFsPath(name));
+}
+
+// Writes every file of the save into dir under safe, distinct names. Names that had to
+// change are reported; existing files are kept unless force. Returns the exit code.
+int WriteAll(const CSaveGame& save, const std::string& dir, bool force, bool applyTimes,
+             Console& console) {
+  if (!MakeFolder(dir)) {
+    console.Error(std::string(messages::kCannotWriteFile) + ": " + Quoted(dir));
+    return kExitFailed;
+  }
+  SafeNamer namer;
+  int failures = 0;
+  for (int i = 0; i < save.FileCount(); ++i) {
+    const SaveEntry& e = *save.EntryAt(i);
+    std::string name = FullName(e);
+    std::string safe = namer.Next(name);
+    if (namer.changed())
+      console.Note("renamed: " + Quoted(name) + " is written as " + Quoted(safe));
+    std::string path = Join(dir, safe);
+    if (!force && io::Exists(path)) {
+      console.Error("exists, not overwritten (use --force): " + Quoted(path));
+      ++failures;
+      continue;
+    }
+    std::string error = WriteEntry(save, e, path);
+    if (!error.empty()) {
+      console.Error(error + ": " + Quoted(name));
+      ++failures;
+      continue;
+    }
+    if (applyTimes) platform::SetModifiedTime(path, e.modified);
+    console.out << path << '\n';
+  }
+  return failures == 0 ? kExitOk : kExitFailed;
+}
+
+}  // namespace
+
+int RunExtract(const ExtractOptions& o, Console& console) {
+  Opened opened = OpenSave(o.source, console, o.yes);
+  if (!opened.save) {
+    console.Error(opened.error);
+    return kExitFailed;
+  }
+  const CSaveGame& save = *opened.save;
+  if (!o.allDir.empty()) return WriteAll(save, o.allDir, /*force=*/true, false, console);
+
+  std::optional<int> index = FindFile(save, o.name);
+  if (!index) {
+    console.Error("No file named " + Quoted(o.name) + " in the save");
+    return kExitFailed;
+  }
+  std::string error = WriteEntry(save, *save.EntryAt(*index), o.output);
+  if (!error.empty()) {
+    console.Error(error);
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+int RunUnpack(const UnpackOptions& o, Console& console) {
+  Opened opened = OpenSave(o.source, console, o.yes);
+  if (!opened.save) {
+    console.Error(opened.error);
+    return kExitFailed;
+  }
+  const CSaveGame& save = *opened.save;
+  const SaveEntry& root = (*save.entries)[0];
+  std::string folder = SafeName(root.Name());
+  if (folder != root.Name())
+    console.Note("renamed: folder " + Quoted(root.Name()) + " is written as " + Quoted(folder));
+  std::string dir = Join(o.dir, folder);
+  int code = WriteAll(save, dir, o.force, /*applyTimes=*/true, console);
+  // Last, since writing the files changed the folder's time.
+  platform::SetModifiedTime(dir, root.modified);
+  return code;
+}
+
+}  // namespace cli

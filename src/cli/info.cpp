@@ -1,0 +1,106 @@
+// info: what the main window shows for a save, as text or as one JSON object.
+#include <array>
+#include <nlohmann/json.hpp>
+
+#include "cli/commands.h"
+#include "cli/title.h"
+#include "formats/messages.h"
+#include "formats/registry.h"
+#include "model/icon_sys.h"
+
+namespace cli {
+
+namespace {
+
+// The title as the title field shows it: read into an empty buffer and converted, or
+// "No valid icon.sys" when that gives nothing.
+std::string ShownTitle(const CSaveGame& save) {
+  std::array<char, kTitleField> raw{};
+  std::array<char, kTitleField> ascii{};
+  ReadIconSysTitle(save, raw);
+  TitleToAscii(raw, ascii);
+  std::string text = ascii.data();
+  return text.empty() ? std::string(messages::kNoValidIconSys) : text;
+}
+
+void PrintJson(const CSaveGame& save, Console& console) {
+  const SaveEntry& root = (*save.entries)[0];
+  FullTitle full = ReadFullTitle(save);
+  nlohmann::ordered_json j;
+  j["format"] = std::string(KindName(save.kind));
+  j["folder"] = BytesToUtf8(root.Name());
+  j["title"] = BytesToUtf8(ShownTitle(save));
+  j["title_utf8"] = full.found ? nlohmann::ordered_json(full.Joined()) : nlohmann::ordered_json();
+  nlohmann::ordered_json lines = nlohmann::ordered_json::array();
+  if (full.found) {
+    lines.push_back(full.line1);
+    if (!full.line2.empty()) lines.push_back(full.line2);
+  }
+  j["title_lines"] = lines;
+  j["mode"] = root.mode;
+  j["created"] = TimeText(root.created);
+  j["modified"] = TimeText(root.modified);
+  nlohmann::ordered_json files = nlohmann::ordered_json::array();
+  for (int i = 0; i < save.FileCount(); ++i) {
+    const SaveEntry& e = *save.EntryAt(i);
+    nlohmann::ordered_json f;
+    f["name"] = BytesToUtf8(e.Name());
+    f["size"] = e.size;
+    f["mode"] = e.mode;
+    f["created"] = TimeText(e.created);
+    f["modified"] = TimeText(e.modified);
+    files.push_back(std::move(f));
+  }
+  j["files"] = std::move(files);
+  // ensure_ascii: every byte of 0x80 and above leaves as a \u escape.
+  console.out << j.dump(2, ' ', true) << '\n';
+}
+
+void PrintText(const CSaveGame& save, Console& console) {
+  const SaveEntry& root = (*save.entries)[0];
+  FullTitle full = ReadFullTitle(save);
+  std::ostream& out = console.out;
+  out << "Format:     " << KindName(save.kind) << '\n';
+  out << "Folder:     " << DisplayText(root.Name()) << '\n';
+  out << "Title:      " << BytesToUtf8(ShownTitle(save)) << '\n';
+  if (full.found) {
+    out << "Full title: " << full.line1 << '\n';
+    if (!full.line2.empty()) out << "            " << full.line2 << '\n';
+  }
+  out << "Mode:       " << ModeText(root.mode) << '\n';
+  out << "Created:    " << TimeText(root.created) << '\n';
+  out << "Modified:   " << TimeText(root.modified) << '\n';
+  out << "Files:      " << save.FileCount() << '\n';
+  std::size_t width = 9;
+  for (int i = 0; i < save.FileCount(); ++i)
+    width = std::max(width, DisplayText(save.EntryAt(i)->Name()).size());
+  auto pad = [](std::string s, std::size_t n) {
+    if (s.size() < n) s.append(n - s.size(), ' ');
+    return s;
+  };
+  out << "  " << pad("File name", width) << "  " << pad("Size", 10) << "  " << pad("Attrib", 10)
+      << "  " << pad("Created", 19) << "  Modified\n";
+  for (int i = 0; i < save.FileCount(); ++i) {
+    const SaveEntry& e = *save.EntryAt(i);
+    out << "  " << pad(DisplayText(e.Name()), width) << "  " << pad(FormatSize(e.size), 10)
+        << "  " << ModeText(e.mode) << "  " << TimeText(e.created) << "  "
+        << TimeText(e.modified) << '\n';
+  }
+}
+
+}  // namespace
+
+int RunInfo(const InfoOptions& o, Console& console) {
+  Opened opened = OpenSave(o.file, console, o.yes);
+  if (!opened.save) {
+    console.Error(opened.error);
+    return kExitFailed;
+  }
+  if (o.json)
+    PrintJson(*opened.save, console);
+  else
+    PrintText(*opened.save, console);
+  return kExitOk;
+}
+
+}  // namespace cli

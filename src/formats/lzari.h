@@ -1,0 +1,105 @@
+// LZARI decoding, memory to memory.
+//
+// LZARI is LZSS (a 4096-byte sliding window with back references of 3 to 60 bytes)
+// whose output is coded arithmetically instead of with flag bits:
+//
+//   - One adaptive model codes every "character": the bytes 0..255 as literals and
+//     the match lengths 3..60 as codes 256..313 (length = code - 253). Each code owns
+//     a symbol 1..314; symbols are kept sorted by falling frequency, so symbol 1 is
+//     always the most frequent code. Every code starts with frequency 1; each one
+//     decoded adds 1, and when the total has reached 32767 all frequencies are halved
+//     (rounding up) first.
+//   - A fixed model codes the position of a match: position p (0..4095) means "p + 1
+//     bytes back" and weighs floor(10000 / (p + 201)), from 49 for p = 0 down to 2 for
+//     p = 4095, 28568 in all.
+//   - The coder keeps 17-bit registers low/high/value (quarter 0x8000, half 0x10000,
+//     three quarters 0x18000, full 0x20000), reads 17 bits before the first symbol and
+//     one per renormalising shift. Bits are taken most significant first, starting
+//     with the top bit of the first input byte; the stream has no header.
+//   - The window starts with 0x20 in bytes 0..4035 and 0 in 4036..4095; output starts
+//     at position 4036. A match copies one byte at a time, each entering the window
+//     before the next is read, so a match may overlap what it produces.
+//
+// The stream carries no length and no end mark; the caller knows how many bytes it
+// decodes to. What this decoder does at the edges:
+//
+//   - End of input. Past the last input byte the coder is fed zero bits. The 17-bit
+//     look-ahead runs ahead of the last symbol, so a complete stream is read up to 17
+//     bits beyond its end (15 at most when the encoder closed it the published way;
+//     real ARMAX files need 9 to 15). A decode that would consume more than
+//     kInputSlackBytes bytes past the end is abandoned with -1: its input is truncated
+//     or is not LZARI at all. Bytes are only ever read inside the input. There is no
+//     end mark, so a stream that lost no more than its last few bytes can still decode
+//     in full with its last symbols wrong; a check sum over the data has to catch that.
+//   - Output overrun. The output holds exactly expectedLength bytes. A final match
+//     that reaches past it is cut off at expectedLength and the decode succeeds (the
+//     count has reached its target); no byte is written past the buffer.
+//   - Every loop pass writes at least one byte, so any input terminates after at most
+//     expectedLength symbols.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace lzari {
+inline constexpr std::uint32_t kRingSize = 4096;
+inline constexpr std::uint32_t kRingMask = kRingSize - 1;
+inline constexpr std::uint32_t kMaxMatch = 60;
+inline constexpr std::uint32_t kThreshold = 2;  // a match is longer than this
+inline constexpr std::uint32_t kLiterals = 256;
+inline constexpr std::uint32_t kCharCodes = kLiterals + kMaxMatch - kThreshold;  // 314
+inline constexpr std::uint32_t kRingStart = kRingSize - kMaxMatch;               // 4036
+inline constexpr std::uint8_t kRingFill = 0x20;
+inline constexpr std::uint32_t kSymbolTreeSize = 512;  // a power of two above 314
+
+inline constexpr std::uint32_t kCodeBits = 17;
+inline constexpr std::uint32_t kQuarter = 1u << (kCodeBits - 2);
+inline constexpr std::uint32_t kHalf = 2 * kQuarter;
+inline constexpr std::uint32_t kThreeQuarters = 3 * kQuarter;
+inline constexpr std::uint32_t kFull = 4 * kQuarter;
+inline constexpr std::uint32_t kMaxCharTotal = kQuarter - 1;
+inline constexpr std::uint32_t kPositionTotal = 28568;
+
+// How far past the end of the input the decoder may read (as zero bits) before it
+// gives up on the stream.
+inline constexpr std::size_t kInputSlackBytes = 3;
+}  // namespace lzari
+
+// Everything one decode uses. LzariDecode initialises every field itself, so a state
+// can be reused; nothing carries over from one decode to the next.
+struct LzariState {
+  std::uint8_t ring[lzari::kRingSize];         // the sliding window
+  std::uint32_t low;                           // coder interval, lower end
+  std::uint32_t high;                          // coder interval, upper end (exclusive)
+  std::uint32_t value;                         // the code bits read so far
+  std::uint32_t charToSymbol[lzari::kCharCodes];        // symbol 1..314 of each code
+  std::uint32_t symbolToChar[lzari::kCharCodes + 1];    // code of each symbol; [0] unused
+  std::uint32_t symbolFreq[lzari::kCharCodes + 2];      // [0] and [315] are sentinels 0
+  // The lowest symbol of the run of symbols that share a frequency, by frequency; valid
+  // for the frequencies some symbol has (the published decoder walks down to it).
+  std::uint16_t runStart[lzari::kQuarter];
+  // The published decoder keeps symbolCum[s], the frequencies of symbols s+1..314, and
+  // adds 1 to up to 314 of them per code. Here the same sums come from a Fenwick tree
+  // over symbolFreq (prefix sums in O(log n) both ways): symbolCum[s] = charTotal minus
+  // the sum of symbols 1..s. Entries past 314 hold all ones and are never taken.
+  std::uint32_t symbolTree[lzari::kSymbolTreeSize];
+  std::uint32_t charTotal;                              // symbolCum[0]: all frequencies
+  // The position model never changes: it is constant data beside the decoder.
+
+  // The bit reader: bits are consumed from the top of `bits`.
+  const std::uint8_t* input;   // the coded bytes
+  std::size_t inputLength;     // how many there are
+  std::size_t inputCount;      // bytes fetched so far, counting the zeros past the end
+  std::uint64_t bits;          // fetched bits not yet consumed, most significant first
+  std::uint32_t bitCount;      // how many of them are valid
+
+  std::uint32_t outputCount;   // bytes written so far
+};
+
+// Decodes `input` into output[0 .. expectedLength). Returns 1 when expectedLength bytes
+// have been produced; -1 when expectedLength is 0 or output is null (nothing is read or
+// written), or when the stream ran out of input (see above; the bytes decoded until
+// then are in output, the rest is untouched).
+int LzariDecode(std::span<const std::uint8_t> input, std::uint8_t* output,
+                std::uint32_t expectedLength, LzariState& state);

@@ -1,0 +1,85 @@
+// ARMAX V3 (.max) and ARMAX PowerSave (.pws) files: one format, read only.
+//
+// A 92-byte header, then an LZARI stream that runs to the end of the file.
+// Little-endian throughout.
+//
+//   header offset  width  field
+//   0              12     a signature text; not checked
+//   12             4      CRC-32 of the whole file, taken with these four bytes as zero
+//   16             32     folder name, NUL-padded (a 32-character name has no NUL)
+//   84             4      number of file records in the payload
+//   88             4      length of the decompressed payload
+//   92             ...    the LZARI stream (the payload)
+//
+// Other header bytes are not read (one writer counts its stream length at 80 with the
+// 4-byte field at 88 included, another without it).
+//
+// The decompressed payload is a run of records:
+//
+//   record offset  width  field
+//   0              4      data size
+//   4              32     file name, NUL-padded
+//   36             size   the file's bytes
+//
+// The first record starts at payload offset 0; each next one at the first offset at
+// or after the end of the previous record's data whose value plus 8 is a multiple of 16.
+// The format holds no times and no modes: a load gives every entry the time of the load,
+// the folder mode 0x8427 and the file mode 0x8497.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "model/save_game.h"
+
+namespace armax {
+inline constexpr std::size_t kHeaderSize = 92;
+inline constexpr std::size_t kCrcOffset = 12;
+inline constexpr std::size_t kCrcSize = 4;
+inline constexpr std::size_t kFolderOffset = 16;
+inline constexpr std::size_t kFolderSize = 32;
+inline constexpr std::size_t kFileCountOffset = 84;
+inline constexpr std::size_t kLengthOffset = 88;
+
+inline constexpr std::size_t kRecordHeadSize = 36;
+inline constexpr std::size_t kRecordSizeOffset = 0;
+inline constexpr std::size_t kRecordNameOffset = 4;
+inline constexpr std::size_t kRecordNameSize = 32;
+
+// The largest decompressed payload accepted: a memory card holds 8 MiB, so no real
+// save comes near this.
+inline constexpr std::uint32_t kMaxPayload = 64u << 20;
+// No LZARI stream yields more than this many bytes per coded byte (a run of one
+// literal at its most probable costs about 0.0138 bits, some 580 bytes per coded
+// byte); a length beyond it can't come from the stream the file holds.
+inline constexpr std::uint64_t kMaxExpansion = 1024;
+// Nor does any symbol cost more than 17 bits, so a payload of n bytes never needs more
+// than this many coded bytes; input beyond it is never read.
+inline constexpr std::uint64_t InputNeededFor(std::uint64_t payload) { return 3 * payload + 64; }
+
+// Where the record after one at `start` with `size` data bytes begins.
+inline constexpr std::uint64_t NextRecord(std::uint64_t start, std::uint64_t size) {
+  return (start + size + 59) / 16 * 16 - 8;
+}
+
+inline constexpr const char* kCrcQuestion =
+    "CRC32 value computed doesn't match stored.\nDo you want to load it anyway?";
+inline constexpr const char* kCrcCaption = "Invalid format";
+}  // namespace armax
+
+// The save of an ARMAX file, with every file's bytes in memory. It is written only by
+// conversion (Save and WriteConverted return -6); the edits are the table-only ones of
+// CSaveGame: removing and replacing files, and adding PC files to a loaded save (no
+// root is made when there is no table).
+class CMax : public CSaveGame {
+ public:
+  CMax() : CSaveGame(kKindMax) {}
+  ~CMax() override = default;
+
+  // Results: 1; 0 the file can't be opened; -1 it is shorter than the header or can't be
+  // read; -6 the CRC differs and the question is answered No, or the payload is not what
+  // the header says (a length over the cap or beyond what the stream can hold, a stream
+  // that doesn't decode, records that don't fit); -7 no memory. On any failure the
+  // object keeps its previous state.
+  LoadResult Load(const std::string& path) override;
+};

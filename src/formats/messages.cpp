@@ -1,0 +1,55 @@
+#include "formats/messages.h"
+
+#include <cstdio>
+
+#include "model/save_game.h"
+
+namespace messages {
+
+std::string_view LoadResultMessage(int result) {
+  switch (result) {
+    case kOpenFailed: return "Error opening file";
+    case kNotDirectory: return "Cannot load file. First entry is not a directory";
+    case kInvalid: return "Format of the file you are trying to open is not valid";
+    case kNoMemory: return "Not enough memory to create buffers";
+    default: return "Unexpected error";
+  }
+}
+
+std::string_view SaveResultMessage(int result) {
+  switch (result) {
+    case kOpenFailed: return "Error opening file";
+    case kReplaceFailed:
+      return "There was a problem when deleting/reneming file. You can still access copy of your "
+             "file.";
+    default: return {};
+  }
+}
+
+std::string FileExistsQuestion(std::string_view entryName) {
+  std::string text = "File \"";
+  text.append(entryName);
+  text += "\" already exists. Do you want to replace it?";
+  return text;
+}
+
+}  // namespace messages
+
+std::string FormatSize(std::uint32_t bytes) {
+  double value = bytes;
+  const char* unit = "kB";
+  if (bytes < 1024) {
+    unit = "B";
+  } else if (bytes >= 1048576) {
+    value = value / 1048576.0;
+    unit = "MB";
+  } else {
+    value = value / 1024.0;
+  }
+  // Two decimals, rounded half up: 1048575 bytes is 1023.999 kB and shows as 1024 kB.
+  double hundredths = static_cast<double>(static_cast<long long>(value * 100.0 + 0.5));
+  value = hundredths / 100.0;
+  char text[32];
+  std::snprintf(text, sizeof text, "%g %s", value, unit);
+  return text;
+}

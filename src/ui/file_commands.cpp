@@ -1,0 +1,315 @@
+#include "ui/file_commands.h"
+
+#include <array>
+#include <memory>
+#include <vector>
+
+#include "formats/output_file.h"
+#include "formats/registry.h"
+#include "io/file.h"
+#include "model/app_state.h"
+#include "model/entry_data.h"
+#include "model/icon_sys.h"
+#include "resource.h"
+#include "ui/format_size.h"
+
+namespace ui {
+
+namespace {
+
+constexpr std::string_view kErrorOpeningFile = "Error opening file";
+constexpr std::string_view kReplaceFailedText =
+    "There was a problem when deleting/reneming file. You can still access copy of your file.";
+constexpr std::string_view kNoMemoryText = "Not enough memory to create buffers";
+constexpr std::string_view kUnexpectedError = "Unexpected error";
+constexpr std::string_view kCannotWrite = "Cannot write file";
+constexpr std::string_view kCannotRead = "Cannot read file";
+constexpr std::string_view kFileExistsCaption = "File exists";
+
+constexpr std::array kFileItems = {IDM_DELETE_FILE, IDM_EXTRACT_FILE, IDM_PROPERTIES};
+
+FileDialogRequest OpenContainerRequest() {
+  FileDialogRequest r;
+  r.filters = {{"All supported", "*.xps;*.psu;*.max;*.pws;*.sps"},
+               {"Xport-2 (*.xps)", "*.xps"},
+               {"Memory Linker (*.psu)", "*.psu"},
+               {"ARMAX V3 (*.max)", "*.max"},
+               {"ARMAX PowerSave (*.pws)", "*.pws"},
+               {"Shark Port 2 (*.sps)", "*.sps"}};
+  r.selectedFilter = 1;
+  r.initialDirectory = kInitialDirectory;
+  r.flags = kDialogExplorer | kDialogFileMustExist | kDialogPathMustExist;
+  return r;
+}
+
+FileDialogRequest AnyFileRequest(std::string offeredName, unsigned flags) {
+  FileDialogRequest r;
+  r.filters = {{"All files (*.*)", "*"}};
+  r.selectedFilter = 0;
+  r.fileName = std::move(offeredName);
+  r.initialDirectory = kInitialDirectory;
+  r.flags = flags;
+  return r;
+}
+
+// The name Save offers: the source path without its extension's dot and what follows.
+std::string OfferedSaveName(const CSaveGame& save) {
+  if (save.kind == kKindGeneric) return std::string(kNewSaveName);
+  const std::string& path = save.sourcePath;
+  if (save.extensionOffset < 1 || static_cast<std::size_t>(save.extensionOffset) > path.size())
+    return path;
+  return path.substr(0, static_cast<std::size_t>(save.extensionOffset) - 1);
+}
+
+// True when writing `target` would overwrite a file the save still reads its bytes from.
+bool IsDataSourceOf(const CSaveGame& save, const std::string& target) {
+  if (!save.sourcePath.empty() && io::SameFile(target, save.sourcePath)) return true;
+  if (save.entries) {
+    for (const SaveEntry& e : *save.entries)
+      if (e.fromDisk && io::SameFile(target, e.diskPath)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string LoadFailureMessage(int result) {
+  switch (result) {
+    case kOpenFailed: return std::string(kErrorOpeningFile);
+    case kNotDirectory: return "Cannot load file. First entry is not a directory";
+    case kInvalid: return "Format of the file you are trying to open is not valid";
+    case kNoMemory: return std::string(kNoMemoryText);
+    default: return std::string(kUnexpectedError);
+  }
+}
+
+std::string FileExistsQuestion(std::string_view name) {
+  std::string text = "File \"";
+  text += name;
+  text += "\" already exists. Do you want to replace it?";
+  return text;
+}
+
+FileCommands::~FileCommands() {
+  // The question handler of a save refers to this object's platform.
+  if (CSaveGame* save = GetAppState().currentSave.get()) save->SetQuestionHandler(nullptr);
+}
+
+bool FileCommands::SaveLoaded() const { return LoadedSave() != nullptr; }
+
+CSaveGame* FileCommands::LoadedSave() const {
+  CSaveGame* current = GetAppState().currentSave.get();
+  if (!current || current != loaded_ || !current->entries || current->entries->empty())
+    return nullptr;
+  return current;
+}
+
+void FileCommands::Message(std::string_view text) {
+  platform_.ShowMessage(std::string(text), std::string(kErrorCaption), MessageIcon::kWarning);
+}
+
+void FileCommands::OpenCommand() {
+  std::optional<ChosenFile> chosen = platform_.OpenFileDialog(OpenContainerRequest());
+  if (!chosen) return;
+
+  std::unique_ptr<CSaveGame> save = CreateForExtension(chosen->Extension());
+  if (!save) {
+    Message(kUnknownFileType);
+    return;
+  }
+  // The X-Port and ARMAX loaders may ask whether to load a doubtful file anyway.
+  save->SetQuestionHandler([this](const std::string& text, const std::string& caption) {
+    return platform_.AskYesNo(text, caption, MessageIcon::kQuestion);
+  });
+
+  AppState& app = GetAppState();
+  loaded_ = nullptr;
+  app.currentSave.reset();
+  app.currentSave = std::move(save);
+  CSaveGame& current = *app.currentSave;
+
+  LoadResult result = current.Load(chosen->path);
+  if (result == kLoadOk && current.entries && !current.entries->empty()) {
+    loaded_ = &current;
+    current.extensionOffset = static_cast<int>(chosen->extensionOffset);
+    platform_.EnableControl(IDC_SAVE, true);
+    platform_.EnableControl(IDC_FOLDER_PROPERTIES, true);
+    platform_.EnableMenuItem(IDM_SAVE_AS, true);
+    for (int id : kFileItems) platform_.EnableMenuItem(id, false);
+    RefreshTitle();
+    ShowRootFields();
+    RefreshFileList();
+    return;
+  }
+  Message(LoadFailureMessage(result == kLoadOk ? kInvalid : result));
+  ShowNoSave();
+}
+
+void FileCommands::ShowNoSave() {
+  platform_.EnableControl(IDC_SAVE, false);
+  platform_.EnableControl(IDC_FOLDER_PROPERTIES, false);
+  platform_.EnableMenuItem(IDM_SAVE_AS, false);
+  platform_.EnableMenuItem(IDM_EXTRACT_FILE, false);
+  platform_.EnableMenuItem(IDM_DELETE_FILE, false);
+  platform_.EnableMenuItem(IDM_PROPERTIES, false);
+  platform_.SetControlText(IDC_FOLDER_NAME, "");
+  platform_.SetControlText(IDC_TITLE, "");
+  platform_.SetControlText(IDC_ROOT_MODE, "");
+  platform_.ListDeleteAllRows();
+}
+
+void FileCommands::SaveCommand() {
+  CSaveGame* current = LoadedSave();
+  if (!current) return;
+
+  FileDialogRequest request;
+  request.filters = {{"Xport-2 (*.xps)", "*.xps"}, {"Memory Linker (*.psu)", "*.psu"}};
+  request.selectedFilter = 2;
+  request.fileName = OfferedSaveName(*current);
+  request.initialDirectory = kInitialDirectory;
+  request.defaultExtension = "psu";
+  request.flags = kDialogOverwritePrompt | kDialogPathMustExist;
+  std::optional<ChosenFile> chosen = platform_.SaveFileDialog(request);
+  if (!chosen) return;
+
+  int targetKind = TargetKindForExtension(chosen->Extension());
+  std::unique_ptr<CSaveGame> converter;
+  if (targetKind != current->kind) converter = CreateForKind(targetKind);
+  if (targetKind == 0 || (targetKind != current->kind && !converter)) {
+    Message(kUnknownFileType);
+    return;
+  }
+
+  LoadResult result;
+  if (converter) {
+    result = converter->WriteConvertedFrom(*current, chosen->path);
+    converter.reset();
+  } else {
+    result = current->Save(chosen->path);
+  }
+
+  switch (result) {
+    case kLoadOk:
+      break;
+    case kSavedInPlace:
+      // The entries still describe the file as it was before; read them from the new one.
+      current->Load(chosen->path);
+      break;
+    case kOpenFailed:
+      Message(kErrorOpeningFile);
+      break;
+    case kReplaceFailed:
+      Message(kReplaceFailedText);
+      break;
+    case kNoMemory:
+      Message(kNoMemoryText);
+      break;
+    default:
+      Message(kUnexpectedError);
+      break;
+  }
+}
+
+void FileCommands::AddFileCommand() {
+  std::optional<ChosenFile> chosen = platform_.OpenFileDialog(
+      AnyFileRequest("", kDialogFileMustExist | kDialogPathMustExist));
+  if (!chosen) return;
+  if (AddPcFile(chosen->path, chosen->Name())) ShowNewSave();
+  RefreshTitle();
+  RefreshFileList();
+}
+
+bool FileCommands::AddPcFile(const std::string& path, std::string_view name) {
+  if (CSaveGame* current = LoadedSave()) {
+    for (int i = 0; i < current->FileCount(); ++i) {
+      if (current->EntryAt(i)->Name() != name) continue;
+      if (platform_.AskYesNo(FileExistsQuestion(name), std::string(kFileExistsCaption),
+                             MessageIcon::kInformation))
+        current->ReplaceEntryFromDisk(path, i + 1);
+      return false;
+    }
+    current->AddEntryFromDisk(path, name);
+    return false;
+  }
+
+  auto created = std::make_unique<CGeneric>();
+  created->AddEntryFromDisk(path, name);
+  // A file that vanished before it could be measured starts no save.
+  if (!created->entries) return false;
+  AppState& app = GetAppState();
+  app.currentSave = std::move(created);
+  loaded_ = app.currentSave.get();
+  return true;
+}
+
+void FileCommands::ShowNewSave() {
+  ShowRootFields();
+  platform_.EnableControl(IDC_SAVE, true);
+  platform_.EnableControl(IDC_FOLDER_PROPERTIES, true);
+  platform_.EnableMenuItem(IDM_SAVE_AS, true);
+  for (int id : kFileItems) platform_.EnableMenuItem(id, false);
+}
+
+void FileCommands::ShowRootFields() {
+  const CSaveGame* current = LoadedSave();
+  if (!current) return;
+  const SaveEntry& root = *current->EntryAt(-1);
+  platform_.SetControlText(IDC_FOLDER_NAME, std::string(root.Name()));
+  platform_.SetControlText(IDC_ROOT_MODE, FormatMode(root.mode));
+}
+
+void FileCommands::ExtractFileCommand(int row) {
+  const CSaveGame* current = LoadedSave();
+  if (!current || row < 0 || row >= current->FileCount()) return;
+  const SaveEntry& entry = *current->EntryAt(row);
+
+  std::optional<ChosenFile> chosen = platform_.SaveFileDialog(AnyFileRequest(
+      std::string(entry.Name()), kDialogOverwritePrompt | kDialogPathMustExist));
+  if (!chosen) return;
+
+  // The entry's bytes come first, whole, so that a short or missing source writes nothing.
+  std::vector<std::uint8_t> bytes;
+  DataResult read = ReadEntryData(entry, current->sourcePath, bytes);
+  if (read != DataResult::kOk) {
+    Message(kCannotRead);
+    return;
+  }
+  // Writing over the container or a PC file the save reads from would destroy the save.
+  if (IsDataSourceOf(*current, chosen->path)) {
+    Message(kCannotWrite);
+    return;
+  }
+  OutputFile out(chosen->path, false);
+  out.Write(bytes);
+  if (out.Commit() != kLoadOk) Message(kCannotWrite);
+}
+
+void FileCommands::RefreshTitle() {
+  const CSaveGame* current = LoadedSave();
+  if (!current) return;
+  std::array<char, kIconSysTitleField> raw{};
+  std::array<char, kIconSysTitleField> ascii{};
+  ReadIconSysTitle(*current, raw);
+  TitleToAscii(raw, ascii);
+  std::string text = FieldText(ascii).empty() ? std::string(kNoValidIconSys)
+                                              : std::string(FieldText(ascii));
+  platform_.SetControlText(IDC_TITLE, text);
+}
+
+void FileCommands::RefreshFileList() {
+  const CSaveGame* current = LoadedSave();
+  if (!current) return;
+  platform_.ListDeleteAllRows();
+  int files = current->FileCount();
+  platform_.ListSetColumnWidth(0, platform_.ListFullyVisibleRows() < files
+                                      ? kNameColumnWidthScrolled
+                                      : kNameColumnWidth);
+  for (int row = 0; row < files; ++row) {
+    const SaveEntry& e = *current->EntryAt(row);
+    platform_.ListInsertRow(row, std::string(e.Name()));
+    platform_.ListSetCell(row, 1, FormatSize(e.size));
+    platform_.ListSetCell(row, 2, FormatMode(e.mode));
+  }
+}
+
+}  // namespace ui

@@ -1,0 +1,162 @@
+#include "ui/main_window.h"
+
+#include <array>
+#include <filesystem>
+#include <system_error>
+
+#include "io/file.h"
+#include "model/app_state.h"
+#include "resource.h"
+
+namespace ui {
+
+namespace {
+
+// A dropped path is used only when it names a file that can be read; folders and locked
+// or vanished files are passed over.
+bool IsReadableFile(const std::string& path) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(io::ToFsPath(path), ec)) return false;
+  return io::File::OpenRead(path).ok();
+}
+
+}  // namespace
+
+std::string_view DroppedFileName(std::string_view path) {
+  std::size_t slash = path.find_last_of("\\/");
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+void MainWindow::OnInit() {
+  platform_.EnableControl(IDC_SAVE, false);
+  platform_.EnableControl(IDC_FOLDER_PROPERTIES, false);
+  for (int id : {IDM_SAVE_AS, IDM_EXTRACT_FILE, IDM_DELETE_FILE, IDM_PROPERTIES})
+    platform_.EnableMenuItem(id, false);
+  platform_.ListInsertColumn(0, "File name", kNameColumnWidth);
+  platform_.ListInsertColumn(1, "Size", 80);
+  platform_.ListInsertColumn(2, "Attrib", 80);
+}
+
+void MainWindow::OnCommand(int id, int notifyCode) {
+  if (notifyCode != 0) return;
+  switch (id) {
+    case IDC_OPEN:
+    case IDM_OPEN:
+      commands_.OpenCommand();
+      break;
+    case IDC_SAVE:
+    case IDM_SAVE_AS:
+      commands_.SaveCommand();
+      break;
+    case IDC_FOLDER_PROPERTIES:
+      FolderProperties();
+      break;
+    case IDM_EXIT:
+      platform_.CloseMainWindow();
+      break;
+    case IDM_ABOUT:
+      platform_.RunAboutBox();
+      break;
+    case IDM_ADD_FILE:
+      commands_.AddFileCommand();
+      break;
+    case IDM_EXTRACT_FILE:
+      if (int row = SelectedFileRow(); row >= 0) commands_.ExtractFileCommand(row);
+      break;
+    case IDM_PROPERTIES:
+      FileProperties(true);
+      break;
+    case IDM_DELETE_FILE:
+      DeleteSelectedFile();
+      break;
+    default:
+      break;
+  }
+}
+
+int MainWindow::SelectedFileRow() {
+  int row = platform_.ListSelectedRow();
+  CSaveGame* save = commands_.LoadedSave();
+  if (!save || row < 0 || row >= save->FileCount()) return -1;
+  return row;
+}
+
+void MainWindow::OnListItemChanged() {
+  bool selected = platform_.ListSelectedRow() >= 0;
+  for (int id : {IDM_EXTRACT_FILE, IDM_DELETE_FILE, IDM_PROPERTIES})
+    platform_.EnableMenuItem(id, selected);
+}
+
+void MainWindow::ShowEditMenu(bool fileItems) {
+  const std::array<MenuItemState, 4> items = {{{IDM_ADD_FILE, true},
+                                               {IDM_DELETE_FILE, fileItems},
+                                               {IDM_EXTRACT_FILE, fileItems},
+                                               {IDM_PROPERTIES, fileItems}}};
+  platform_.ShowEditMenu(items);
+}
+
+void MainWindow::OnListRightClick() {
+  // The list keeps the button release to itself on most systems, so this is where a
+  // right click normally arrives, with or without a selected row.
+  ShowEditMenu(platform_.ListSelectedRow() >= 0);
+}
+
+bool MainWindow::OnListRightButtonUp() {
+  if (platform_.ListSelectedRow() >= 0) return false;
+  ShowEditMenu(false);
+  return true;
+}
+
+void MainWindow::OnListDoubleClick() { FileProperties(false); }
+
+void MainWindow::OnListDeleteKey() { DeleteSelectedFile(); }
+
+void MainWindow::DeleteSelectedFile() {
+  int row = SelectedFileRow();
+  if (row < 0) return;
+  commands_.LoadedSave()->RemoveEntry(row);
+  commands_.RefreshTitle();
+  commands_.RefreshFileList();
+}
+
+void MainWindow::FileProperties(bool fromMenu) {
+  int row = SelectedFileRow();
+  if (row < 0) return;
+  if (!platform_.RunEntryProperties(row)) return;
+  // A double click refreshes only the list; the menu item also the title, which the
+  // change may have touched (an icon.sys renamed).
+  if (fromMenu) commands_.RefreshTitle();
+  commands_.RefreshFileList();
+}
+
+void MainWindow::FolderProperties() {
+  if (!commands_.SaveLoaded()) return;
+  if (platform_.RunEntryProperties(-1)) commands_.ShowRootFields();
+}
+
+void MainWindow::OnListLabelEditEnd(int row, const std::optional<std::string>& text) {
+  if (!text || text->empty()) return;
+  CSaveGame* save = commands_.LoadedSave();
+  if (!save || row < 0 || row >= save->FileCount()) return;
+  if (text->size() > kNameChars) {
+    platform_.ShowMessage(std::string(kNameTooLong), std::string(kErrorCaption),
+                          MessageIcon::kWarning);
+    return;
+  }
+  platform_.ListSetCell(row, 0, *text);
+  save->SetName(row, *text);
+  commands_.RefreshTitle();
+}
+
+void MainWindow::OnDropFiles(const std::vector<std::string>& paths) {
+  bool created = false;
+  for (const std::string& path : paths) {
+    if (!IsReadableFile(path)) continue;
+    if (commands_.AddPcFile(path, DroppedFileName(path))) created = true;
+  }
+  if (created) commands_.ShowNewSave();
+  commands_.RefreshTitle();
+  commands_.RefreshFileList();
+}
+
+}  // namespace ui

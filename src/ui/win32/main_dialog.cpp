@@ -1,0 +1,155 @@
+// The main dialog: start-up, the dialog procedure, and the file list's filter. Every
+// decision is MainWindow's; this file turns window messages into its calls.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "model/app_state.h"
+#include "resource.h"
+#include "ui/main_window.h"
+#include "utf16.h"
+#include "win32_platform.h"
+
+namespace {
+
+struct MainDialog {
+  win32::Win32Platform platform;
+  ui::MainWindow window{platform};
+  HWND list = nullptr;
+  WNDPROC listProc = nullptr;  // the list's own procedure, for what the filter passes on
+};
+
+// The one place that keeps a MainDialog pointer in a window.
+void SetDialogData(HWND hwnd, MainDialog* data) {
+  SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(data));
+}
+MainDialog* DialogData(HWND hwnd) {
+  return reinterpret_cast<MainDialog*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+}
+
+std::vector<std::string> DroppedPaths(HDROP drop) {
+  std::vector<std::string> paths;
+  UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+  for (UINT i = 0; i < count; ++i) {
+    // Each path whole, however long.
+    UINT length = DragQueryFileW(drop, i, nullptr, 0);
+    std::wstring path(length + 1, L'\0');
+    length = DragQueryFileW(drop, i, path.data(), length + 1);
+    path.resize(length);
+    paths.push_back(win32::Narrow(path));
+  }
+  return paths;
+}
+
+LRESULT CALLBACK ListFilterProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam) {
+  MainDialog* d = DialogData(GetParent(list));
+  switch (message) {
+    case WM_RBUTTONUP:
+      if (d->window.OnListRightButtonUp()) return 0;
+      break;
+    case WM_DROPFILES:
+      return SendMessageW(GetParent(list), WM_DROPFILES, wParam, lParam);
+    default:
+      break;
+  }
+  return CallWindowProcW(d->listProc, list, message, wParam, lParam);
+}
+
+// A notification's result, as a dialog procedure returns it.
+INT_PTR NotifyResult(HWND dialog, LRESULT result) {
+  SetWindowLongPtrW(dialog, DWLP_MSGRESULT, result);
+  return TRUE;
+}
+
+INT_PTR OnListNotify(HWND dialog, MainDialog& d, NMHDR& header) {
+  switch (header.code) {
+    case LVN_KEYDOWN:
+      if (reinterpret_cast<NMLVKEYDOWN&>(header).wVKey == VK_DELETE) d.window.OnListDeleteKey();
+      return TRUE;
+    case LVN_ENDLABELEDITW: {
+      auto& info = reinterpret_cast<NMLVDISPINFOW&>(header);
+      std::optional<std::string> text;
+      if (info.item.pszText) text = win32::Narrow(info.item.pszText);
+      d.window.OnListLabelEditEnd(info.item.iItem, text);
+      // The new name, when taken, is already in the row; the list must not set it again.
+      return NotifyResult(dialog, FALSE);
+    }
+    case LVN_ITEMCHANGED:
+      d.window.OnListItemChanged();
+      return TRUE;
+    case NM_RCLICK:
+      d.window.OnListRightClick();
+      return TRUE;
+    case NM_DBLCLK:
+      d.window.OnListDoubleClick();
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+void OnInitDialog(HWND dialog, MainDialog& d) {
+  SetDialogData(dialog, &d);
+  d.list = GetDlgItem(dialog, IDC_FILE_LIST);
+  d.platform.Attach(dialog, d.list);
+  d.listProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(d.list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ListFilterProc)));
+  AppState& app = GetAppState();
+  app.mainWindow = dialog;
+  app.mainMenu = GetMenu(dialog);
+  win32::SetProgramIcon(dialog);
+  SendMessageW(d.list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT,
+               LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+  d.window.OnInit();
+}
+
+INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    OnInitDialog(dialog, *reinterpret_cast<MainDialog*>(lParam));
+    return TRUE;
+  }
+  MainDialog* d = DialogData(dialog);
+  if (!d) return FALSE;
+  switch (message) {
+    case WM_COMMAND:
+      d->window.OnCommand(LOWORD(wParam), HIWORD(wParam));
+      return TRUE;
+    case WM_NOTIFY: {
+      auto* header = reinterpret_cast<NMHDR*>(lParam);
+      if (header->idFrom == IDC_FILE_LIST) return OnListNotify(dialog, *d, *header);
+      return FALSE;
+    }
+    case WM_DROPFILES: {
+      auto drop = reinterpret_cast<HDROP>(wParam);
+      d->window.OnDropFiles(DroppedPaths(drop));
+      DragFinish(drop);
+      return TRUE;
+    }
+    case WM_CLOSE:
+      EndDialog(dialog, MAIN_DIALOG_RESULT);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  GetAppState().instance = instance;
+  INITCOMMONCONTROLSEX controls{};
+  controls.dwSize = sizeof controls;
+  controls.dwICC = ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES;
+  InitCommonControlsEx(&controls);
+  MainDialog dialog;
+  INT_PTR result = DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc,
+                                   reinterpret_cast<LPARAM>(&dialog));
+  // The save object may hold a question handler that refers to the dialog.
+  GetAppState().currentSave.reset();
+  return static_cast<int>(result);
+}

@@ -1,0 +1,218 @@
+#include "win32_platform.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <vector>
+
+#include "model/app_state.h"
+#include "resource.h"
+#include "utf16.h"
+
+#if __has_include("properties_dialog.h")
+#include "properties_dialog.h"
+#define MORAVELT_HAVE_PROPERTIES_DIALOG 1
+#endif
+
+namespace win32 {
+
+namespace {
+
+// Room for long paths: the dialogs report a path of any length the file system allows.
+constexpr std::size_t kPathBuffer = 32768;
+
+HINSTANCE Instance() { return static_cast<HINSTANCE>(GetAppState().instance); }
+
+UINT IconFlag(ui::MessageIcon icon) {
+  switch (icon) {
+    case ui::MessageIcon::kWarning: return MB_ICONWARNING;
+    case ui::MessageIcon::kInformation: return MB_ICONINFORMATION;
+    case ui::MessageIcon::kQuestion: return MB_ICONQUESTION;
+  }
+  return 0;
+}
+
+// "description\0pattern\0...\0\0", as the file dialogs take their filters.
+std::wstring FilterText(const std::vector<ui::FileFilter>& filters) {
+  std::wstring text;
+  for (const ui::FileFilter& f : filters) {
+    text += Widen(f.description);
+    text.push_back(L'\0');
+    text += Widen(f.pattern);
+    text.push_back(L'\0');
+  }
+  text.push_back(L'\0');
+  return text;
+}
+
+DWORD DialogFlags(unsigned flags) {
+  DWORD out = 0;
+  if (flags & ui::kDialogExplorer) out |= OFN_EXPLORER;
+  if (flags & ui::kDialogFileMustExist) out |= OFN_FILEMUSTEXIST;
+  if (flags & ui::kDialogPathMustExist) out |= OFN_PATHMUSTEXIST;
+  if (flags & ui::kDialogOverwritePrompt) out |= OFN_OVERWRITEPROMPT;
+  return out;
+}
+
+INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  switch (message) {
+    case WM_INITDIALOG:
+      SetProgramIcon(dialog);
+      return TRUE;
+    case WM_COMMAND:
+      // Only "OK" closes the box; Escape (IDCANCEL) does not.
+      if (LOWORD(wParam) == IDOK && HIWORD(wParam) == 0) SendMessageW(dialog, WM_CLOSE, 0, 0);
+      return TRUE;
+    case WM_CLOSE:
+      EndDialog(dialog, MAIN_DIALOG_RESULT);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+void SetProgramIcon(HWND dialog) {
+  HINSTANCE instance = Instance();
+  auto big = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_MORAVELT), IMAGE_ICON,
+                                           GetSystemMetrics(SM_CXICON),
+                                           GetSystemMetrics(SM_CYICON), LR_SHARED));
+  auto small = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_MORAVELT), IMAGE_ICON,
+                                             GetSystemMetrics(SM_CXSMICON),
+                                             GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+  SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
+  SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+}
+
+std::optional<ui::ChosenFile> Win32Platform::FileDialog(bool save,
+                                                        const ui::FileDialogRequest& request) {
+  std::wstring filter = FilterText(request.filters);
+  std::wstring initial = Widen(request.initialDirectory);
+  std::wstring defExt = Widen(request.defaultExtension);
+  std::vector<wchar_t> buffer(kPathBuffer, L'\0');
+  std::wstring offered = Widen(request.fileName);
+  offered.copy(buffer.data(), std::min(offered.size(), buffer.size() - 1));
+
+  OPENFILENAMEW ofn{};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = window_;
+  ofn.lpstrFilter = filter.c_str();
+  ofn.nFilterIndex = static_cast<DWORD>(request.selectedFilter);
+  ofn.lpstrFile = buffer.data();
+  ofn.nMaxFile = static_cast<DWORD>(buffer.size());
+  ofn.lpstrInitialDir = initial.empty() ? nullptr : initial.c_str();
+  ofn.lpstrDefExt = defExt.empty() ? nullptr : defExt.c_str();
+  ofn.Flags = DialogFlags(request.flags);
+  BOOL chosen = save ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn);
+  if (chosen != TRUE) return std::nullopt;
+  // The offsets are recomputed on the UTF-8 text; they mean what nFileOffset and
+  // nFileExtension mean on the wide one.
+  return ui::ChosenFileFromPath(Narrow(buffer.data()));
+}
+
+std::optional<ui::ChosenFile> Win32Platform::OpenFileDialog(const ui::FileDialogRequest& request) {
+  return FileDialog(false, request);
+}
+
+std::optional<ui::ChosenFile> Win32Platform::SaveFileDialog(const ui::FileDialogRequest& request) {
+  return FileDialog(true, request);
+}
+
+void Win32Platform::ShowMessage(const std::string& text, const std::string& caption,
+                                ui::MessageIcon icon) {
+  MessageBoxW(window_, Widen(text).c_str(), Widen(caption).c_str(), MB_OK | IconFlag(icon));
+}
+
+bool Win32Platform::AskYesNo(const std::string& text, const std::string& caption,
+                             ui::MessageIcon icon) {
+  return MessageBoxW(window_, Widen(text).c_str(), Widen(caption).c_str(),
+                     MB_YESNO | IconFlag(icon)) == IDYES;
+}
+
+void Win32Platform::SetControlText(int id, const std::string& text) {
+  SetDlgItemTextW(window_, id, Widen(text).c_str());
+}
+
+void Win32Platform::EnableControl(int id, bool enabled) {
+  EnableWindow(GetDlgItem(window_, id), enabled ? TRUE : FALSE);
+}
+
+void Win32Platform::EnableMenuItem(int id, bool enabled) {
+  ::EnableMenuItem(static_cast<HMENU>(GetAppState().mainMenu), static_cast<UINT>(id),
+                   MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED | MF_DISABLED));
+}
+
+void Win32Platform::ListInsertColumn(int column, const std::string& title, int width) {
+  std::wstring text = Widen(title);
+  LVCOLUMNW c{};
+  c.mask = LVCF_FMT | LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+  c.fmt = LVCFMT_LEFT;
+  c.cx = width;
+  c.pszText = text.data();
+  c.iSubItem = column;
+  SendMessageW(list_, LVM_INSERTCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&c));
+}
+
+void Win32Platform::ListDeleteAllRows() { SendMessageW(list_, LVM_DELETEALLITEMS, 0, 0); }
+
+int Win32Platform::ListFullyVisibleRows() {
+  return static_cast<int>(SendMessageW(list_, LVM_GETCOUNTPERPAGE, 0, 0));
+}
+
+void Win32Platform::ListSetColumnWidth(int column, int width) {
+  SendMessageW(list_, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column), MAKELPARAM(width, 0));
+}
+
+void Win32Platform::ListInsertRow(int row, const std::string& firstColumn) {
+  std::wstring text = Widen(firstColumn);
+  LVITEMW item{};
+  item.mask = LVIF_TEXT;
+  item.iItem = row;
+  item.pszText = text.data();
+  SendMessageW(list_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+}
+
+void Win32Platform::ListSetCell(int row, int column, const std::string& text) {
+  std::wstring wide = Widen(text);
+  LVITEMW item{};
+  item.iSubItem = column;
+  item.pszText = wide.data();
+  SendMessageW(list_, LVM_SETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+}
+
+int Win32Platform::ListSelectedRow() {
+  return static_cast<int>(
+      SendMessageW(list_, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), MAKELPARAM(LVNI_SELECTED, 0)));
+}
+
+void Win32Platform::ShowEditMenu(std::span<const ui::MenuItemState> items) {
+  HMENU menu = LoadMenuW(Instance(), MAKEINTRESOURCEW(IDR_MAIN_MENU));
+  if (!menu) return;
+  HMENU edit = GetSubMenu(menu, EDIT_SUBMENU_INDEX);
+  for (const ui::MenuItemState& item : items)
+    ::EnableMenuItem(edit, static_cast<UINT>(item.id),
+                     MF_BYCOMMAND | (item.enabled ? MF_ENABLED : MF_GRAYED | MF_DISABLED));
+  POINT at{};
+  GetCursorPos(&at);
+  TrackPopupMenu(edit, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_LEFTBUTTON, at.x, at.y, 0, window_,
+                 nullptr);
+  DestroyMenu(menu);
+}
+
+bool Win32Platform::RunEntryProperties(int index) {
+#ifdef MORAVELT_HAVE_PROPERTIES_DIALOG
+  return ::RunEntryProperties(index);
+#else
+  (void)index;
+  return false;
+#endif
+}
+
+void Win32Platform::RunAboutBox() {
+  DialogBoxParamW(Instance(), MAKEINTRESOURCEW(IDD_ABOUT), window_, AboutProc, 0);
+}
+
+void Win32Platform::CloseMainWindow() { SendMessageW(window_, WM_CLOSE, 0, 0); }
+
+}  // namespace win32

@@ -1,0 +1,49 @@
+// The platform interface on Win32: wide-character calls, UTF-8 converted at this edge.
+#pragma once
+
+#include <windows.h>
+
+#include "ui/platform.h"
+
+namespace win32 {
+
+class Win32Platform : public ui::Platform {
+ public:
+  // The main dialog, owner of every dialog and message box, and its file list.
+  void Attach(HWND window, HWND list) {
+    window_ = window;
+    list_ = list;
+  }
+
+  std::optional<ui::ChosenFile> OpenFileDialog(const ui::FileDialogRequest& request) override;
+  std::optional<ui::ChosenFile> SaveFileDialog(const ui::FileDialogRequest& request) override;
+  void ShowMessage(const std::string& text, const std::string& caption,
+                   ui::MessageIcon icon) override;
+  bool AskYesNo(const std::string& text, const std::string& caption,
+                ui::MessageIcon icon) override;
+  void SetControlText(int id, const std::string& text) override;
+  void EnableControl(int id, bool enabled) override;
+  void EnableMenuItem(int id, bool enabled) override;
+  void ListInsertColumn(int column, const std::string& title, int width) override;
+  void ListDeleteAllRows() override;
+  int ListFullyVisibleRows() override;
+  void ListSetColumnWidth(int column, int width) override;
+  void ListInsertRow(int row, const std::string& firstColumn) override;
+  void ListSetCell(int row, int column, const std::string& text) override;
+  int ListSelectedRow() override;
+  void ShowEditMenu(std::span<const ui::MenuItemState> items) override;
+  bool RunEntryProperties(int index) override;
+  void RunAboutBox() override;
+  void CloseMainWindow() override;
+
+ private:
+  std::optional<ui::ChosenFile> FileDialog(bool save, const ui::FileDialogRequest& request);
+
+  HWND window_ = nullptr;
+  HWND list_ = nullptr;
+};
+
+// Sets icon 104 as a dialog's icon, large and small.
+void SetProgramIcon(HWND dialog);
+
+}  // namespace win32

@@ -1,0 +1,373 @@
+// The command line's info, convert and extract, the shared messages, and safe names.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+
+#include "cli/safe_name.h"
+#include "formats/messages.h"
+#include "formats/psu/psu.h"
+#include "formats/registry.h"
+#include "io/file.h"
+#include "support/cli_runner.h"
+#include "support/psu_builder.h"
+#include "support/test_util.h"
+
+using testutil::Bytes;
+using testutil::RunCli;
+
+namespace {
+
+testutil::PsuImage SampleImage() {
+  testutil::PsuImage image;
+  image.folder = "BESLES-12345SAVE";
+  // "ＡＢ" then a line break at byte 4, then "Ｃ１".
+  std::string title = "\x82\x60\x82\x61\x82\x62\x82\x50";
+  Bytes icon = testutil::MakeIconSys(title);
+  icon[6] = 4;
+  image.files.push_back({"icon.sys", icon});
+  image.files.push_back({"data.bin", testutil::MakeBytes(1536, 7)});
+  image.files.push_back({"empty", {}});
+  return image;
+}
+
+std::string WriteImage(const testutil::TempDir& dir, const std::string& name,
+                       const testutil::PsuImage& image) {
+  std::string path = dir.File(name);
+  testutil::WriteFile(path, image.Build());
+  return path;
+}
+
+bool AllAscii(const std::string& s) {
+  for (unsigned char c : s)
+    if (c >= 0x80) return false;
+  return true;
+}
+
+}  // namespace
+
+TEST(FormatSizeText, MatchesTheFileListRule) {
+  const struct {
+    std::uint32_t bytes;
+    const char* text;
+  } cases[] = {
+      {0, "0 B"},           {964, "964 B"},         {1023, "1023 B"},
+      {1024, "1 kB"},       {1536, "1.5 kB"},       {1000000, "976.56 kB"},
+      {1048575, "1024 kB"}, {1048576, "1 MB"},      {5242880, "5 MB"},
+      {0xFFFFFFFFu, "4096 MB"}, {1049, "1.02 kB"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(FormatSize(c.bytes), c.text) << c.bytes;
+}
+
+TEST(ResultMessages, OpenAndSaveTables) {
+  const struct {
+    int result;
+    const char* text;
+  } load[] = {
+      {0, "Error opening file"},
+      {-1, "Unexpected error"},
+      {-2, "Unexpected error"},
+      {-3, "Cannot load file. First entry is not a directory"},
+      {-4, "Unexpected error"},
+      {-5, "Unexpected error"},
+      {-6, "Format of the file you are trying to open is not valid"},
+      {-7, "Not enough memory to create buffers"},
+      {-8, "Unexpected error"},
+      {2, "Unexpected error"},
+  };
+  for (const auto& c : load) EXPECT_EQ(messages::LoadResultMessage(c.result), c.text) << c.result;
+  EXPECT_EQ(messages::SaveResultMessage(0), "Error opening file");
+  EXPECT_EQ(messages::SaveResultMessage(-4),
+            "There was a problem when deleting/reneming file. You can still access copy of "
+            "your file.");
+  EXPECT_EQ(messages::SaveResultMessage(1), "");
+  EXPECT_EQ(messages::SaveResultMessage(-6), "");
+  EXPECT_EQ(messages::FileExistsQuestion("a.bin"),
+            "File \"a.bin\" already exists. Do you want to replace it?");
+}
+
+TEST(CliInfo, TextShowsWhatTheWindowShows) {
+  testutil::TempDir dir;
+  std::string path = WriteImage(dir, "game.psu", SampleImage());
+  auto run = RunCli({"info", path});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_NE(run.out.find("Folder:     BESLES-12345SAVE\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Title:      ABC1\n"), std::string::npos);
+  EXPECT_NE(run.out.find("Full title: \xEF\xBC\xA1\xEF\xBC\xA2\n"
+                         "            \xEF\xBC\xA3\xEF\xBC\x91\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("Mode:       0x00008427\n"), std::string::npos);
+  EXPECT_NE(run.out.find("Created:    2006-01-02 03:04:05\n"), std::string::npos);
+  EXPECT_NE(run.out.find("Files:      3\n"), std::string::npos);
+  EXPECT_NE(run.out.find("data.bin   1.5 kB      0x00008497  2007-03-04 05:06:07  "
+                         "2008-09-10 11:12:13"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("icon.sys   964 B"), std::string::npos);
+  EXPECT_NE(run.out.find("empty      0 B"), std::string::npos);
+}
+
+TEST(CliInfo, JsonHasEveryFieldAndIsAscii) {
+  testutil::TempDir dir;
+  testutil::PsuImage image = SampleImage();
+  image.folder = "SAVE\xE9\x81";  // bytes that are no UTF-8
+  image.files[1].name = "d\xFF";
+  image.files[1].mode = 0x1234D497;
+  std::string path = WriteImage(dir, "game.psu", image);
+  auto run = RunCli({"info", "--json", path});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_TRUE(AllAscii(run.out));
+  EXPECT_NE(run.out.find("\"SAVE\\u00e9\\u0081\""), std::string::npos) << run.out;
+  auto j = nlohmann::json::parse(run.out);
+  EXPECT_EQ(j["format"], "psu");
+  EXPECT_EQ(j["folder"], "SAVE\xC3\xA9\xC2\x81");
+  EXPECT_EQ(j["title"], "ABC1");
+  EXPECT_EQ(j["title_utf8"], "\xEF\xBC\xA1\xEF\xBC\xA2\n\xEF\xBC\xA3\xEF\xBC\x91");
+  EXPECT_EQ(j["title_lines"].size(), 2u);
+  EXPECT_EQ(j["mode"], 0x8427);
+  EXPECT_EQ(j["created"], "2006-01-02 03:04:05");
+  EXPECT_EQ(j["modified"], "2006-06-07 08:09:10");
+  ASSERT_EQ(j["files"].size(), 3u);
+  EXPECT_EQ(j["files"][1]["name"], "d\xC3\xBF");
+  EXPECT_EQ(j["files"][1]["size"], 1536);
+  EXPECT_EQ(j["files"][1]["mode"], 0x1234D497);
+  EXPECT_EQ(j["files"][1]["created"], "2007-03-04 05:06:07");
+  EXPECT_EQ(j["files"][2]["size"], 0);
+}
+
+TEST(CliInfo, NoIconSysAndUnvalidatedTimes) {
+  testutil::TempDir dir;
+  testutil::PsuImage image;
+  image.created = testutil::MakeTime(99, 13, 0, 25, 61, 99);
+  image.files.push_back({"ICON.SYS", testutil::MakeIconSys("x")});
+  std::string path = WriteImage(dir, "game.psu", image);
+  auto run = RunCli({"info", "--json", path});
+  ASSERT_EQ(run.code, 0);
+  auto j = nlohmann::json::parse(run.out);
+  EXPECT_EQ(j["title"], "No valid icon.sys");
+  EXPECT_TRUE(j["title_utf8"].is_null());
+  EXPECT_EQ(j["created"], "0099-13-00 25:61:99");
+}
+
+TEST(CliInfo, CorpusSavesAllLoad) {
+  for (const char* name : {"psu/a.psu", "psu/d.psu", "psu/e.PSU", "psu/f.psu", "psu/g.psu"}) {
+    REQUIRE_CORPUS(path, name);
+    auto run = RunCli({"info", "--json", path});
+    ASSERT_EQ(run.code, 0) << name << run.err;
+    auto j = nlohmann::json::parse(run.out);
+    CPsu psu;
+    ASSERT_EQ(psu.Load(path), kLoadOk);
+    EXPECT_EQ(j["files"].size(), static_cast<std::size_t>(psu.FileCount())) << name;
+    EXPECT_EQ(j["mode"], (*psu.entries)[0].mode) << name;
+  }
+  REQUIRE_CORPUS(a, "psu/a.psu");
+  auto text = RunCli({"info", a});
+  EXPECT_NE(text.out.find("Title:      Rez\n"), std::string::npos) << text.out;
+}
+
+TEST(CliFailures, MessagesAndExitCodes) {
+  testutil::TempDir dir;
+  testutil::PsuImage image = SampleImage();
+  Bytes good = image.Build();
+  Bytes notDir = good;
+  notDir[0] = 0x97;  // mode 0x8497: a file, not a directory
+  Bytes cut(good.begin(), good.begin() + 1200);
+  Bytes fewEntries = good;
+  fewEntries[4] = 1;  // a directory that counts fewer than "." and ".."
+  testutil::WriteFile(dir.File("notdir.psu"), notDir);
+  testutil::WriteFile(dir.File("cut.psu"), cut);
+  testutil::WriteFile(dir.File("few.psu"), fewEntries);
+  testutil::WriteFile(dir.File("game.txt"), good);
+  testutil::WriteFile(dir.File("good.psu"), good);
+
+  const struct {
+    std::vector<std::string> args;
+    int code;
+    const char* err;
+  } cases[] = {
+      {{"info", dir.File("missing.psu")}, 1, "Error opening file\n"},
+      {{"info", dir.File("notdir.psu")}, 1, "Cannot load file. First entry is not a directory\n"},
+      {{"info", dir.File("cut.psu")}, 1, "Unexpected error\n"},
+      {{"info", dir.File("few.psu")}, 1, "Format of the file you are trying to open is not valid\n"},
+      {{"info", dir.File("game.txt")}, 1, "Unknown file type\n"},
+      {{"convert", dir.File("good.psu"), dir.File("out.txt")}, 1, "Unknown file type\n"},
+      {{"convert", dir.File("cut.psu"), dir.File("out.psu")}, 1, "Unexpected error\n"},
+      {{"convert", dir.File("good.psu"), dir.File("no/such/folder/out.psu")}, 1,
+       "Error opening file\n"},
+      {{"extract", dir.File("good.psu"), "nothere", "-o", dir.File("x")}, 1,
+       "No file named \"nothere\" in the save\n"},
+  };
+  for (const auto& c : cases) {
+    auto run = RunCli(c.args);
+    EXPECT_EQ(run.code, c.code) << c.args[1];
+    EXPECT_EQ(run.err, c.err) << c.args[1];
+    EXPECT_EQ(run.out, "");
+  }
+  EXPECT_FALSE(io::Exists(dir.File("out.psu")));
+
+  for (const std::vector<std::string>& usage :
+       {std::vector<std::string>{}, {"frobnicate"}, {"info"}, {"info", "a", "b"},
+        {"extract", dir.File("good.psu"), "icon.sys"},
+        {"extract", dir.File("good.psu"), "icon.sys", "--all", dir.File("d")},
+        {"set-time", dir.File("good.psu"), "01-01-2000 00:00:00"},
+        {"batch", "--to", "psu", "--jobs", "0", dir.File("good.psu")}}) {
+    auto run = RunCli(usage);
+    EXPECT_EQ(run.code, 2) << (usage.empty() ? "" : usage[0]) << run.err;
+    EXPECT_FALSE(run.err.empty());
+  }
+  auto help = RunCli({"info", "--help"});
+  EXPECT_EQ(help.code, 0);
+  EXPECT_NE(help.out.find("Examples:"), std::string::npos);
+}
+
+TEST(CliHelp, EveryCommandHasExamples) {
+  for (const char* cmd : {"info", "convert", "extract", "batch", "unpack", "pack", "rename", "add",
+                          "remove", "set-mode", "set-time"}) {
+    auto run = RunCli({cmd, "--help"});
+    EXPECT_EQ(run.code, 0) << cmd;
+    EXPECT_NE(run.out.find("Examples:\n  moravelt-cli " + std::string(cmd)), std::string::npos)
+        << cmd << run.out;
+  }
+}
+
+TEST(CliConvert, PsuToAnotherPathAndInPlace) {
+  testutil::TempDir dir;
+  testutil::PsuImage image = SampleImage();
+  image.fillIgnored = true;  // Save keeps every header byte
+  std::string path = WriteImage(dir, "game.psu", image);
+  Bytes original = testutil::ReadFile(path);
+
+  auto copy = RunCli({"convert", path, dir.File("copy.PSU")});
+  ASSERT_EQ(copy.code, 0) << copy.err;
+  EXPECT_EQ(testutil::ReadFile(dir.File("copy.PSU")), original);
+
+  auto inPlace = RunCli({"convert", path, path});
+  ASSERT_EQ(inPlace.code, 0) << inPlace.err;
+  EXPECT_EQ(testutil::ReadFile(path), original);
+  EXPECT_FALSE(io::Exists(path + "~0"));
+}
+
+TEST(CliConvert, CorpusPsuInPlaceKeepsEveryFile) {
+  REQUIRE_CORPUS(source, "psu/f.psu");
+  testutil::TempDir dir;
+  std::string path = dir.File("f.psu");
+  std::filesystem::copy_file(source, path);
+  ASSERT_EQ(RunCli({"convert", path, path}).code, 0);
+  CPsu before, after;
+  ASSERT_EQ(before.Load(source), kLoadOk);
+  ASSERT_EQ(after.Load(path), kLoadOk);
+  ASSERT_EQ(before.FileCount(), after.FileCount());
+  EXPECT_EQ(testutil::ReadFile(path).size(), testutil::ReadFile(source).size());
+  auto out1 = RunCli({"extract", source, "--all", dir.File("one")});
+  auto out2 = RunCli({"extract", path, "--all", dir.File("two")});
+  ASSERT_EQ(out1.code, 0);
+  ASSERT_EQ(out2.code, 0);
+  for (int i = 0; i < before.FileCount(); ++i) {
+    std::string name(before.EntryAt(i)->Name());
+    EXPECT_EQ(testutil::ReadFile(dir.File("one/" + name)), testutil::ReadFile(dir.File("two/" + name)))
+        << name;
+  }
+}
+
+TEST(CliExtract, OneFileAndAll) {
+  testutil::TempDir dir;
+  testutil::PsuImage image = SampleImage();
+  std::string path = WriteImage(dir, "game.psu", image);
+  auto one = RunCli({"extract", path, "data.bin", "-o", dir.File("data.out")});
+  ASSERT_EQ(one.code, 0) << one.err;
+  EXPECT_EQ(testutil::ReadFile(dir.File("data.out")), image.files[1].data);
+
+  auto all = RunCli({"extract", path, "--all", dir.File("all")});
+  ASSERT_EQ(all.code, 0) << all.err;
+  for (const auto& f : image.files) EXPECT_EQ(testutil::ReadFile(dir.File("all/" + f.name)), f.data);
+  EXPECT_EQ(all.err, "");  // no name needed changing
+}
+
+TEST(CliExtract, ExtractOverTheContainerItselfReadsItFirst) {
+  testutil::TempDir dir;
+  testutil::PsuImage image = SampleImage();
+  std::string path = WriteImage(dir, "game.psu", image);
+  auto run = RunCli({"extract", path, "data.bin", "-o", path});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(testutil::ReadFile(path), image.files[1].data);
+}
+
+TEST(CliExtract, HostileNamesStayInsideTheFolder) {
+  testutil::TempDir dir;
+  testutil::PsuImage image;
+  std::string name32(32, 'n');
+  const struct {
+    std::string name;
+    std::string written;
+  } files[] = {
+      {"../evil", ".._evil"}, {"a/b", "a_b"},   {"a_b", "a_b~2"},     {"CON", "_CON"},
+      {"con.txt", "_con.txt"}, {"..", "__"},    {"/abs", "_abs"},     {"c:x", "c_x"},
+      {"trail. ", "trail__"},  {"A_B", "A_B~3"}, {name32, name32},
+  };
+  for (std::size_t i = 0; i < std::size(files); ++i)
+    image.files.push_back({files[i].name, testutil::MakeBytes(10 + i, static_cast<std::uint32_t>(i))});
+  std::string path = WriteImage(dir, "evil.psu", image);
+  std::string out = dir.File("inner/out");
+
+  auto run = RunCli({"extract", path, "--all", out});
+  ASSERT_EQ(run.code, 0) << run.err;
+  std::size_t count = 0;
+  for (auto& entry : std::filesystem::directory_iterator(dir.path() / "inner/out")) {
+    (void)entry;
+    ++count;
+  }
+  EXPECT_EQ(count, std::size(files));
+  for (std::size_t i = 0; i < std::size(files); ++i) {
+    EXPECT_EQ(testutil::ReadFile(out + "/" + files[i].written), image.files[i].data)
+        << files[i].name;
+    if (files[i].written != files[i].name) {
+      EXPECT_NE(run.err.find("\"" + files[i].name + "\" is written as \"" + files[i].written + "\""),
+                std::string::npos)
+          << run.err;
+    }
+  }
+  // Nothing beside the output folder, nothing at the top of the scratch folder.
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "inner/evil"));
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "evil"));
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "inner/out/a"));
+}
+
+TEST(SafeNames, Rules) {
+  const struct {
+    const char* name;
+    const char* safe;
+  } cases[] = {
+      {"icon.sys", "icon.sys"}, {"", "_"},           {".", "_"},           {"...", "___"},
+      {"a\\b", "a_b"},          {"x<>:\"|?*", "x_______"}, {"tab\there", "tab_here"},
+      {"nul", "_nul"},          {"Com1.dat", "_Com1.dat"}, {"LPT9", "_LPT9"},
+      {"COM0", "COM0"},         {"console", "console"}, {"CON .x", "_CON .x"},
+      {"s\xE9", "s_"},          {"\xC3\xA9t\xC3\xA9", "\xC3\xA9t\xC3\xA9"}, {".hidden", ".hidden"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(cli::SafeName(c.name), c.safe) << c.name;
+
+  cli::SafeNamer namer;
+  EXPECT_EQ(namer.Next("data.bin"), "data.bin");
+  EXPECT_FALSE(namer.changed());
+  EXPECT_EQ(namer.Next("DATA.BIN"), "DATA~2.BIN");
+  EXPECT_TRUE(namer.changed());
+  EXPECT_EQ(namer.Next("data/bin"), "data_bin");
+  EXPECT_EQ(namer.Next("data.bin"), "data~3.bin");
+}
+
+#ifndef _WIN32
+TEST(CliProcess, ExitCodesAndNonAsciiPaths) {
+  testutil::TempDir dir;
+  std::string path = WriteImage(dir, "s\xC3\xA4ve.psu", SampleImage());
+  auto shell = [](const std::string& args) {
+    int status = std::system((std::string("\"") + MORAVELT_CLI_PATH + "\" " + args + " >/dev/null 2>&1").c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  EXPECT_EQ(shell("info '" + path + "'"), 0);
+  EXPECT_EQ(shell("convert '" + path + "' '" + dir.File("\xC3\xB6ut.psu") + "'"), 0);
+  EXPECT_EQ(testutil::ReadFile(dir.File("\xC3\xB6ut.psu")), testutil::ReadFile(path));
+  EXPECT_EQ(shell("info '" + dir.File("missing.psu") + "'"), 1);
+  EXPECT_EQ(shell("--no-such-option"), 2);
+}
+#endif

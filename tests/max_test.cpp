@@ -1,0 +1,543 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "formats/lzari.h"
+#include "formats/max/max.h"
+#include "formats/psu/psu.h"
+#include "formats/registry.h"
+#include "model/bytes.h"
+#include "model/entry_data.h"
+#include "support/lzari_encoder.h"
+#include "support/max_builder.h"
+#include "support/test_util.h"
+
+#ifdef MORAVELT_HAVE_ZLIB
+#include <zlib.h>
+#endif
+
+using testutil::Bytes;
+using testutil::MaxFile;
+using testutil::LzariCompress;
+using testutil::MaxImage;
+
+namespace {
+
+// Records the questions a load asks and answers them all the same way.
+struct Questions {
+  bool answer = false;
+  std::vector<std::pair<std::string, std::string>> asked;
+  QuestionHandler Handler() {
+    return [this](const std::string& text, const std::string& caption) {
+      asked.emplace_back(text, caption);
+      return answer;
+    };
+  }
+};
+
+MaxImage ThreeFiles() {
+  MaxImage img;
+  img.files = {{"icon.sys", testutil::MakeIconSys("\x82\x60\x82\x61")},
+               {"view.ico", testutil::MakeBytes(1000, 2)},
+               {"BESLES-12345SAVE", testutil::MakeBytes(10, 3)}};
+  return img;
+}
+
+LoadResult LoadImage(CMax& save, const testutil::TempDir& dir, const Bytes& image,
+                     const std::string& name = "save.max") {
+  testutil::WriteFile(dir.File(name), image);
+  return save.Load(dir.File(name));
+}
+
+// The file names, sizes and bytes of a loaded save, for comparing saves.
+struct FileView {
+  std::string name;
+  Bytes data;
+  friend bool operator==(const FileView&, const FileView&) = default;
+};
+
+std::vector<FileView> FilesOf(const CSaveGame& save) {
+  std::vector<FileView> out;
+  if (!save.entries) return out;
+  for (std::size_t pos = 1; pos < save.entries->size(); ++pos) {
+    const SaveEntry& e = (*save.entries)[pos];
+    FileView f{std::string(e.Name()), {}};
+    EXPECT_EQ(ReadEntryData(e, save.sourcePath, f.data), DataResult::kOk) << f.name;
+    EXPECT_EQ(f.data.size(), e.size) << f.name;
+    out.push_back(std::move(f));
+  }
+  return out;
+}
+
+// What must survive a failed load untouched.
+struct Snapshot {
+  std::string sourcePath;
+  std::vector<std::string> names;
+  std::vector<std::uint32_t> sizes;
+  bool hasTable;
+  explicit Snapshot(const CSaveGame& s) : sourcePath(s.sourcePath), hasTable(s.entries.has_value()) {
+    if (s.entries)
+      for (const SaveEntry& e : *s.entries) {
+        names.emplace_back(e.Name());
+        sizes.push_back(e.size);
+      }
+  }
+  friend bool operator==(const Snapshot&, const Snapshot&) = default;
+};
+
+}  // namespace
+
+TEST(MaxLoad, BuildsRootAndFilesWithOneLoadTime) {
+  testutil::TempDir dir;
+  MaxImage img = ThreeFiles();
+  CMax save;
+  Questions q;
+  save.SetQuestionHandler(q.Handler());
+  EntryTime before = EntryTime::Now();
+  ASSERT_EQ(LoadImage(save, dir, img.Build()), kLoadOk);
+  EXPECT_TRUE(q.asked.empty()) << "a matching CRC asks nothing";
+  EXPECT_EQ(save.kind, 4);
+  EXPECT_EQ(save.sourcePath, dir.File("save.max"));
+  ASSERT_TRUE(save.entries);
+  ASSERT_EQ(save.entries->size(), 4u);
+
+  const SaveEntry& root = (*save.entries)[0];
+  EXPECT_EQ(root.mode, 0x8427u);
+  EXPECT_EQ(root.size, 5u);
+  EXPECT_EQ(root.Name(), "BESLES-12345SAVE");
+  EXPECT_EQ(root.RawTitle(), "\x82\x60\x82\x61");
+  EXPECT_EQ(root.Title(), "AB");
+  EXPECT_FALSE(root.data);
+  EXPECT_GE(root.created.year, before.year);
+  for (std::size_t pos = 0; pos < 4; ++pos) {
+    const SaveEntry& e = (*save.entries)[pos];
+    EXPECT_EQ(e.created, root.created) << pos;
+    EXPECT_EQ(e.modified, root.created) << pos;
+    EXPECT_EQ(e.dataOffset, 0u);
+    EXPECT_FALSE(e.fromDisk);
+    EXPECT_TRUE(e.diskPath.empty());
+    EXPECT_EQ(e.aux1, 0u);
+    EXPECT_EQ(e.aux2, 0u);
+    if (pos == 0) continue;
+    const MaxFile& f = img.files[pos - 1];
+    EXPECT_EQ(e.mode, 0x8497u);
+    EXPECT_EQ(e.Name(), f.name);
+    EXPECT_EQ(e.Title(), f.name);
+    EXPECT_EQ(e.RawTitle(), f.name);
+    EXPECT_EQ(e.size, f.data.size());
+    ASSERT_TRUE(e.data);
+    EXPECT_TRUE(*e.data == f.data) << f.name;
+  }
+}
+
+TEST(MaxLoad, SignatureIsNotChecked) {
+  testutil::TempDir dir;
+  MaxImage img = ThreeFiles();
+  img.signature = "\x01\x02 anything";
+  CMax save;
+  EXPECT_EQ(LoadImage(save, dir, img.Build()), kLoadOk);
+}
+
+#ifdef MORAVELT_HAVE_ZLIB
+// The stored CRC covers every byte of the file except its own four, which count as
+// zero; checked with an independent CRC, through the loader's question.
+TEST(MaxLoad, CrcCoversEveryByteButItsOwnField) {
+  testutil::TempDir dir;
+  MaxImage img;
+  img.files = {{"a", Bytes{1, 2, 3}}};
+  Bytes image = img.Build();
+  Bytes zeroed = image;
+  std::fill(zeroed.begin() + 12, zeroed.begin() + 16, 0);
+  ASSERT_EQ(bytes::GetU32LE(&image[12]),
+            static_cast<std::uint32_t>(crc32(0L, zeroed.data(), static_cast<uInt>(zeroed.size()))));
+
+  for (std::size_t i = 0; i < image.size(); ++i) {
+    Bytes changed = image;
+    changed[i] ^= 0x40;
+    CMax save;
+    Questions q;  // answers No
+    save.SetQuestionHandler(q.Handler());
+    LoadResult r = LoadImage(save, dir, changed);
+    EXPECT_EQ(q.asked.size(), 1u) << "byte " << i << " changed without the CRC noticing";
+    EXPECT_EQ(r, kInvalid) << i;
+  }
+  // The stored field itself is never summed: the right value in it loads whatever was
+  // there when the sum was taken.
+  Bytes changed = image;
+  changed[0] ^= 0x40;
+  Bytes z = changed;
+  std::fill(z.begin() + 12, z.begin() + 16, 0);
+  bytes::PutU32LE(&changed[12], static_cast<std::uint32_t>(crc32(0L, z.data(), static_cast<uInt>(z.size()))));
+  CMax save;
+  EXPECT_EQ(LoadImage(save, dir, changed), kLoadOk);
+}
+#endif
+
+TEST(MaxLoad, CrcMismatchAsksAndFollowsTheAnswer) {
+  testutil::TempDir dir;
+  MaxImage img = ThreeFiles();
+  img.validCrc = false;
+  Bytes image = img.Build();
+
+  CMax yes;
+  Questions qy;
+  qy.answer = true;
+  yes.SetQuestionHandler(qy.Handler());
+  ASSERT_EQ(LoadImage(yes, dir, image), kLoadOk);
+  ASSERT_EQ(qy.asked.size(), 1u);
+  EXPECT_EQ(qy.asked[0].first,
+            "CRC32 value computed doesn't match stored.\nDo you want to load it anyway?");
+  EXPECT_EQ(qy.asked[0].second, "Invalid format");
+  EXPECT_EQ(yes.FileCount(), 3);
+  EXPECT_TRUE(*(*yes.entries)[2].data == img.files[1].data);
+
+  // No keeps what was loaded before; so does having no handler at all.
+  CMax no;
+  ASSERT_EQ(LoadImage(no, dir, ThreeFiles().Build(), "good.max"), kLoadOk);
+  Snapshot before(no);
+  Questions qn;
+  no.SetQuestionHandler(qn.Handler());
+  EXPECT_EQ(LoadImage(no, dir, image), kInvalid);
+  EXPECT_EQ(qn.asked.size(), 1u);
+  EXPECT_TRUE(Snapshot(no) == before);
+
+  CMax silent;
+  EXPECT_EQ(LoadImage(silent, dir, image), kInvalid);
+  EXPECT_FALSE(silent.entries);
+  EXPECT_TRUE(silent.sourcePath.empty());
+}
+
+TEST(MaxLoad, ShortFilesAndMissingFiles) {
+  testutil::TempDir dir;
+  CMax save;
+  EXPECT_EQ(save.Load(dir.File("absent.max")), kOpenFailed);
+  Bytes image = ThreeFiles().Build();
+  EXPECT_EQ(LoadImage(save, dir, Bytes(image.begin(), image.begin() + 91)), kReadFailed);
+  EXPECT_EQ(LoadImage(save, dir, Bytes{}), kReadFailed);
+  EXPECT_FALSE(save.entries);
+}
+
+TEST(MaxLoad, RecordsStartWherePlusEightIsAMultipleOfSixteen) {
+  struct Case {
+    std::uint32_t firstSize;
+    std::size_t secondAt;
+  };
+  for (Case c : {Case{10, 56}, Case{100, 136}, Case{0, 40}, Case{4, 40}, Case{5, 56}}) {
+    EXPECT_EQ(armax::NextRecord(0, c.firstSize), c.secondAt) << c.firstSize;
+    // A payload laid out by hand, the gap filled with bytes that must not be read.
+    Bytes payload(c.secondAt + 36 + 3, 0x77);
+    bytes::PutU32LE(&payload[0], c.firstSize);
+    std::memset(&payload[4], 0, 32);
+    std::memcpy(&payload[4], "first", 5);
+    for (std::uint32_t i = 0; i < c.firstSize; ++i) payload[36 + i] = static_cast<std::uint8_t>(i);
+    bytes::PutU32LE(&payload[c.secondAt], 3);
+    std::memset(&payload[c.secondAt + 4], 0, 32);
+    std::memcpy(&payload[c.secondAt + 4], "second", 6);
+    payload[c.secondAt + 36] = 'x';
+    payload[c.secondAt + 37] = 'y';
+    payload[c.secondAt + 38] = 'z';
+
+    MaxImage img;
+    img.fileCount = 2;
+    img.payloadLength = static_cast<std::uint32_t>(payload.size());
+    img.stream = testutil::LzariCompress(payload);
+    testutil::TempDir dir;
+    CMax save;
+    ASSERT_EQ(LoadImage(save, dir, img.Build()), kLoadOk) << c.firstSize;
+    EXPECT_EQ((*save.entries)[1].size, c.firstSize);
+    EXPECT_EQ((*save.entries)[2].Name(), "second");
+    EXPECT_EQ(*(*save.entries)[2].data, testutil::FromString("xyz"));
+  }
+}
+
+TEST(MaxLoad, NamesFillingAllThirtyTwoBytes) {
+  const std::string folder32 = "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345";
+  const std::string file32 = "abcdefghijklmnopqrstuvwxyz-_6789";
+  MaxImage img;
+  img.folder = folder32;
+  img.files = {{file32, Bytes{9}}};
+  testutil::TempDir dir;
+  CMax save;
+  ASSERT_EQ(LoadImage(save, dir, img.Build()), kLoadOk);
+  const SaveEntry& root = (*save.entries)[0];
+  EXPECT_EQ(root.Name(), folder32.substr(0, 31));
+  EXPECT_EQ(root.RawTitle(), folder32);
+  EXPECT_EQ(root.Title(), folder32);
+  const SaveEntry& f = (*save.entries)[1];
+  EXPECT_EQ(f.Name(), file32.substr(0, 31));
+  EXPECT_EQ(f.Title(), file32);
+  EXPECT_EQ(f.RawTitle(), file32);
+}
+
+TEST(MaxLoad, NoFilesGivesRootAlone) {
+  MaxImage img;  // file count 0, payload length 0, an empty stream
+  Bytes image = img.Build();
+  EXPECT_EQ(image.size(), 92u + LzariCompress(Bytes{}).size());
+  testutil::TempDir dir;
+  CMax save;
+  ASSERT_EQ(LoadImage(save, dir, image), kLoadOk);
+  ASSERT_EQ(save.entries->size(), 1u);
+  EXPECT_EQ((*save.entries)[0].size, 2u);
+
+  // The header alone, with nothing after it, is the same empty save.
+  Bytes bare(image.begin(), image.begin() + 92);
+  testutil::FixMaxCrc(bare);
+  CMax bareSave;
+  ASSERT_EQ(LoadImage(bareSave, dir, bare), kLoadOk);
+  EXPECT_EQ(bareSave.FileCount(), 0);
+}
+
+// Files whose header and payload disagree: each is refused with -6 and the object keeps
+// the save it held.
+TEST(MaxLoad, DamagedFilesAreRefusedAndChangeNothing) {
+  struct Case {
+    const char* why;
+    void (*damage)(MaxImage&);
+  };
+  const Case cases[] = {
+      {"more records than the payload holds",
+       [](MaxImage& m) { m.fileCount = 4; }},
+      {"a count no payload could hold", [](MaxImage& m) { m.fileCount = 0xFFFFFFFFu; }},
+      {"files but no payload",
+       [](MaxImage& m) { m.payloadLength = 0; m.stream = Bytes{}; }},
+      {"a record's data reaching past the payload",
+       [](MaxImage& m) { m.payloadLength = static_cast<std::uint32_t>(m.Payload().size() - 1); }},
+      {"the last record's head cut short",
+       [](MaxImage& m) {
+         m.files.push_back({"tail", Bytes{}});
+         m.fileCount = 4;
+         m.payloadLength = static_cast<std::uint32_t>(m.Payload().size() - 20);
+       }},
+      {"a payload length over the cap",
+       [](MaxImage& m) { m.payloadLength = armax::kMaxPayload + 1; m.fileCount = 0; }},
+      {"a payload length the stream can't produce",
+       [](MaxImage& m) { m.payloadLength = 40u << 20; }},
+      {"a stream that runs dry",
+       [](MaxImage& m) {
+         Bytes s = testutil::LzariCompress(m.Payload());
+         s.resize(s.size() / 2);
+         m.stream = s;
+       }},
+      {"a stream of junk too short for its payload",
+       [](MaxImage& m) { m.stream = testutil::MakeBytes(40, 99); }},
+  };
+  testutil::TempDir dir;
+  for (const Case& c : cases) {
+    CMax save;
+    ASSERT_EQ(LoadImage(save, dir, ThreeFiles().Build(), "good.max"), kLoadOk);
+    Snapshot before(save);
+    MaxImage img = ThreeFiles();
+    img.files[1].data = testutil::MakeBytes(3000, 4);  // a stream long enough to cut in half
+    c.damage(img);
+    EXPECT_EQ(LoadImage(save, dir, img.Build()), kInvalid) << c.why;
+    EXPECT_TRUE(Snapshot(save) == before) << c.why;
+
+    CMax fresh;
+    EXPECT_EQ(LoadImage(fresh, dir, img.Build()), kInvalid) << c.why;
+    EXPECT_FALSE(fresh.entries) << c.why;
+    EXPECT_TRUE(fresh.sourcePath.empty()) << c.why;
+  }
+}
+
+// Every prefix of a valid file: the header needs all 92 bytes; after that the CRC no
+// longer matches (answered Yes here) and the stream runs dry, so nothing loads unless
+// only its last few bytes are gone.
+TEST(MaxLoad, TruncationSweep) {
+  Bytes image = ThreeFiles().Build();
+  testutil::TempDir dir;
+  constexpr std::size_t kUndetectable = 256;  // see LzariDecode.TruncatedStreamsFailOnceTheyRunDry
+  // Every length around the header and the end, every fifth one in between.
+  for (std::size_t len = 0; len < image.size(); len += (len < 100 || len + 300 > image.size()) ? 1 : 5) {
+    CMax save;
+    Questions q;
+    q.answer = true;
+    save.SetQuestionHandler(q.Handler());
+    LoadResult r = LoadImage(save, dir, Bytes(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(len)));
+    if (len < 92) {
+      EXPECT_EQ(r, kReadFailed) << len;
+      EXPECT_TRUE(q.asked.empty());
+    } else if (len + kUndetectable <= image.size()) {
+      EXPECT_EQ(r, kInvalid) << len;
+      EXPECT_EQ(q.asked.size(), 1u);
+    } else {
+      EXPECT_TRUE(r == kInvalid || r == kLoadOk) << len;
+    }
+    if (r != kLoadOk) {
+      EXPECT_FALSE(save.entries) << len;
+    }
+  }
+}
+
+// Random damage anywhere: a defined result every time, never a crash or a stray access.
+TEST(MaxLoad, CorruptionSweep) {
+  MaxImage img = ThreeFiles();
+  Bytes image = img.Build();
+  testutil::TempDir dir;
+  Bytes noise = testutil::MakeBytes(4000, 77);
+  for (int round = 0; round < 1000; ++round) {
+    Bytes changed = image;
+    int flips = 1 + noise[static_cast<std::size_t>(round) * 3] % 4;
+    for (int f = 0; f < flips; ++f) {
+      std::size_t at = (noise[(round * 3 + f + 1) % noise.size()] * 131u + round * 17u) % changed.size();
+      changed[at] ^= static_cast<std::uint8_t>(1u << (round % 8));
+    }
+    CMax save;
+    Questions q;
+    q.answer = true;
+    save.SetQuestionHandler(q.Handler());
+    LoadResult r = LoadImage(save, dir, changed);
+    ASSERT_TRUE(r == kLoadOk || r == kInvalid) << round << " gave " << r;
+    if (r == kLoadOk) {
+      ASSERT_TRUE(save.entries);
+      EXPECT_EQ((*save.entries)[0].size, save.entries->size() + 1);
+    }
+  }
+}
+
+TEST(MaxLoad, LengthBoundHoldsForTheMostCompressibleStreams) {
+  // A run of one literal is the cheapest thing LZARI codes; a run of longest matches at
+  // distance 1 the cheapest match. Neither comes near the bound the loader assumes.
+  const std::size_t n = 2u << 20;
+  testutil::LzariEncoder literals;
+  for (std::size_t i = 0; i < n; ++i) literals.Literal(0);
+  Bytes a = literals.Finish();
+  testutil::LzariEncoder matches;
+  matches.Literal(0);
+  for (std::size_t i = 1; i + 60 <= n; i += 60) matches.Match(0, 60);
+  Bytes b = matches.Finish();
+  EXPECT_LT(n, a.size() * armax::kMaxExpansion / 1.5);
+  EXPECT_LT(n, b.size() * armax::kMaxExpansion / 1.5);
+}
+
+TEST(MaxSave, WritingIsUnsupported) {
+  testutil::TempDir dir;
+  CMax save;
+  ASSERT_EQ(LoadImage(save, dir, ThreeFiles().Build()), kLoadOk);
+  EXPECT_EQ(save.Save(dir.File("out.max")), kInvalid);
+  EXPECT_EQ(save.Save(save.sourcePath), kInvalid);
+  EXPECT_EQ(save.WriteConverted(dir.File("out.max")), kInvalid);
+  EXPECT_EQ(save.WriteConvertedFrom(save, dir.File("out.max")), kInvalid);
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "out.max"));
+}
+
+TEST(MaxEdit, RemoveAddReplace) {
+  testutil::TempDir dir;
+  MaxImage img = ThreeFiles();
+  CMax save;
+  ASSERT_EQ(LoadImage(save, dir, img.Build()), kLoadOk);
+
+  save.RemoveEntry(0);
+  ASSERT_EQ(save.entries->size(), 3u);
+  EXPECT_EQ((*save.entries)[0].size, 4u);
+  EXPECT_EQ((*save.entries)[1].Name(), "view.ico");
+  EXPECT_TRUE(*(*save.entries)[1].data == img.files[1].data);
+  EXPECT_TRUE(*(*save.entries)[2].data == img.files[2].data);
+
+  Bytes pc = testutil::MakeBytes(777, 8);
+  testutil::WriteFile(dir.File("pc.bin"), pc);
+  EntryTime created = (*save.entries)[1].created;
+  save.ReplaceEntryFromDisk(dir.File("pc.bin"), 1);
+  const SaveEntry& replaced = (*save.entries)[1];
+  EXPECT_FALSE(replaced.data);
+  EXPECT_TRUE(replaced.fromDisk);
+  EXPECT_EQ(replaced.size, 777u);
+  EXPECT_EQ(replaced.Name(), "view.ico");
+  EXPECT_EQ(replaced.mode, 0x8497u);
+  EXPECT_EQ(replaced.created, created);
+  Bytes extracted;
+  ASSERT_EQ(ReadEntryData(replaced, save.sourcePath, extracted), DataResult::kOk);
+  EXPECT_TRUE(extracted == pc);
+
+  save.AddEntryFromDisk(dir.File("pc.bin"), "added.bin");
+  ASSERT_EQ(save.FileCount(), 3);
+  EXPECT_EQ((*save.entries)[0].size, 5u);
+  EXPECT_EQ((*save.entries)[3].Name(), "added.bin");
+  EXPECT_EQ((*save.entries)[3].diskPath, dir.File("pc.bin"));
+
+  // Without a loaded save there is nothing to add to: no root appears.
+  CMax empty;
+  empty.AddEntryFromDisk(dir.File("pc.bin"), "added.bin");
+  empty.ReplaceEntryFromDisk(dir.File("pc.bin"), 1);
+  empty.RemoveEntry(0);
+  EXPECT_FALSE(empty.entries);
+}
+
+TEST(MaxRegistry, BothExtensionsOpenAsArmax) {
+  for (const char* ext : {"max", "pws", "MAX", "Pws"}) {
+    auto save = CreateForExtension(ext);
+    ASSERT_TRUE(save) << ext;
+    EXPECT_EQ(save->kind, kKindMax) << ext;
+    EXPECT_NE(dynamic_cast<CMax*>(save.get()), nullptr) << ext;
+  }
+  EXPECT_EQ(TargetKindForExtension("max"), 0) << "ARMAX files are never written";
+}
+
+// Files made by real devices and tools.
+TEST(MaxCorpus, RealFilesLoad) {
+  struct Case {
+    const char* file;
+    int files;
+  };
+  for (Case c : {Case{"max/a.max", 3}, Case{"max/b.max", 4}, Case{"max/c.max", -1}}) {
+    std::string path = testutil::CorpusPath(c.file);
+    if (path.empty()) GTEST_SKIP() << c.file << " absent";
+    CMax save;
+    Questions q;
+    save.SetQuestionHandler(q.Handler());
+    ASSERT_EQ(save.Load(path), kLoadOk) << c.file;
+    EXPECT_TRUE(q.asked.empty()) << c.file << ": its CRC matches";
+    if (c.files >= 0) {
+      EXPECT_EQ(save.FileCount(), c.files) << c.file;
+    }
+    EXPECT_GT(save.FileCount(), 0) << c.file;
+    for (std::size_t pos = 1; pos < save.entries->size(); ++pos) {
+      const SaveEntry& e = (*save.entries)[pos];
+      ASSERT_TRUE(e.data);
+      EXPECT_EQ(e.data->size(), e.size);
+    }
+    EXPECT_FALSE((*save.entries)[0].Title().empty());
+  }
+}
+
+TEST(MaxCorpus, SameSaveAsThePsu) {
+  REQUIRE_CORPUS(maxPath, "max/a.max");
+  REQUIRE_CORPUS(psuPath, "psu/a.psu");
+  CMax max;
+  CPsu psu;
+  ASSERT_EQ(max.Load(maxPath), kLoadOk);
+  ASSERT_EQ(psu.Load(psuPath), kLoadOk);
+  EXPECT_EQ((*max.entries)[0].Name(), (*psu.entries)[0].Name());
+  EXPECT_EQ((*max.entries)[0].Title(), (*psu.entries)[0].Title());
+  EXPECT_TRUE(FilesOf(max) == FilesOf(psu));
+  EXPECT_EQ(max.FileCount(), 3);
+
+  // Converted to .psu, it holds the same files again.
+  testutil::TempDir dir;
+  CPsu writer;
+  ASSERT_EQ(writer.WriteConvertedFrom(max, dir.File("a.psu")), kLoadOk);
+  CPsu converted;
+  ASSERT_EQ(converted.Load(dir.File("a.psu")), kLoadOk);
+  EXPECT_TRUE(FilesOf(converted) == FilesOf(psu));
+  EXPECT_EQ((*converted.entries)[0].Name(), (*psu.entries)[0].Name());
+}
+
+TEST(MaxCorpus, SameFileNamesAsTheSharkPortSave) {
+  REQUIRE_CORPUS(maxPath, "max/b.max");
+  REQUIRE_CORPUS(spsPath, "sps/b.sps");
+  CMax max;
+  ASSERT_EQ(max.Load(maxPath), kLoadOk);
+  ASSERT_EQ(max.FileCount(), 4);
+  // The SharkPort file is read here only as bytes: each name must be stored in it.
+  Bytes sps = testutil::ReadFile(spsPath);
+  bool hasLargeFile = false;
+  for (std::size_t pos = 1; pos < max.entries->size(); ++pos) {
+    std::string_view name = (*max.entries)[pos].Name();
+    auto found = std::search(sps.begin(), sps.end(), name.begin(), name.end());
+    EXPECT_NE(found, sps.end()) << name;
+    hasLargeFile |= (*max.entries)[pos].size == 143640;
+  }
+  EXPECT_TRUE(hasLargeFile);
+}

@@ -1,0 +1,318 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "model/app_state.h"
+#include "support/psu_builder.h"
+#include "support/test_util.h"
+#include "ui/main_window.h"
+#include "ui_fake_platform.h"
+
+namespace {
+
+using testutil::FakePlatform;
+using ui::MessageIcon;
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    GetAppState().currentSave.reset();
+    fake.ResetWindow();
+    window.OnInit();
+  }
+  void TearDown() override { GetAppState().currentSave.reset(); }
+
+  std::string OpenSample() {
+    testutil::PsuImage image;
+    image.files = {{"icon.sys", testutil::MakeIconSys("TITLE ONE")},
+                   {"a.dat", testutil::MakeBytes(10, 1)},
+                   {"b.dat", testutil::MakeBytes(20, 2)}};
+    std::string path = dir.File("s.psu");
+    testutil::WriteFile(path, image.Build());
+    fake.dialogAnswers.push_back(path);
+    window.OnCommand(1001, 0);
+    return path;
+  }
+  std::string PcFile(const std::string& name, std::size_t size = 16) {
+    std::string path = dir.File(name);
+    testutil::WriteFile(path, testutil::MakeBytes(size, static_cast<std::uint32_t>(name.size())));
+    return path;
+  }
+  void Select(int row) {
+    fake.selectedRow = row;
+    window.OnListItemChanged();
+  }
+  CSaveGame* Current() { return GetAppState().currentSave.get(); }
+  std::vector<std::string> Names() {
+    std::vector<std::string> names;
+    for (const auto& row : fake.rows) names.push_back(row[0]);
+    return names;
+  }
+
+  testutil::TempDir dir;
+  FakePlatform fake;
+  ui::MainWindow window{fake};
+};
+
+TEST_F(MainWindowTest, StartsWithOnlyOpenAddAboutAndExitUsable) {
+  EXPECT_TRUE(fake.controlEnabled[1001]);
+  EXPECT_FALSE(fake.controlEnabled[1002]);
+  EXPECT_FALSE(fake.controlEnabled[1040]);
+  for (int id : {40001, 40004, 40009, 40005}) EXPECT_TRUE(fake.menuEnabled[id]) << id;
+  for (int id : {40003, 40013, 40010, 40011}) EXPECT_FALSE(fake.menuEnabled[id]) << id;
+  EXPECT_EQ(fake.columns, (std::vector<std::pair<std::string, int>>{
+                              {"File name", 214}, {"Size", 80}, {"Attrib", 80}}));
+}
+
+TEST_F(MainWindowTest, CommandsRunOnClicksOnly) {
+  window.OnCommand(1001, 1);  // not a click
+  window.OnCommand(40005, 1);
+  EXPECT_TRUE(fake.dialogs.empty());
+  EXPECT_EQ(fake.aboutBoxes, 0);
+  window.OnCommand(40005, 0);
+  EXPECT_EQ(fake.aboutBoxes, 1);
+  window.OnCommand(40004, 0);
+  EXPECT_EQ(fake.closeRequests, 1);
+  // Enter and Escape arrive as commands 1 and 2 and do nothing.
+  window.OnCommand(1, 0);
+  window.OnCommand(2, 0);
+  EXPECT_EQ(fake.closeRequests, 1);
+  EXPECT_TRUE(fake.dialogs.empty());
+}
+
+TEST_F(MainWindowTest, ButtonAndMenuRunTheSameCommands) {
+  fake.dialogAnswers = {std::nullopt, std::nullopt, std::nullopt};
+  window.OnCommand(1001, 0);
+  window.OnCommand(40001, 0);
+  window.OnCommand(40009, 0);
+  ASSERT_EQ(fake.dialogs.size(), 3u);
+  EXPECT_EQ(fake.dialogs[0].request.filters.size(), 6u);
+  EXPECT_EQ(fake.dialogs[1].request.filters.size(), 6u);
+  EXPECT_EQ(fake.dialogs[2].request.filters.size(), 1u);
+  // Save does nothing without a save, from either source.
+  window.OnCommand(1002, 0);
+  window.OnCommand(40003, 0);
+  EXPECT_EQ(fake.dialogs.size(), 3u);
+  OpenSample();
+  fake.dialogAnswers = {std::nullopt, std::nullopt};
+  window.OnCommand(1002, 0);
+  window.OnCommand(40003, 0);
+  ASSERT_EQ(fake.dialogs.size(), 6u);
+  EXPECT_TRUE(fake.dialogs[4].save);
+  EXPECT_TRUE(fake.dialogs[5].save);
+}
+
+TEST_F(MainWindowTest, SelectionDecidesTheFileItems) {
+  OpenSample();
+  Select(1);
+  for (int id : {40013, 40010, 40011}) EXPECT_TRUE(fake.menuEnabled[id]) << id;
+  Select(-1);
+  for (int id : {40013, 40010, 40011}) EXPECT_FALSE(fake.menuEnabled[id]) << id;
+}
+
+TEST_F(MainWindowTest, FileCommandsNeedASelectedRow) {
+  OpenSample();
+  window.OnCommand(40010, 0);
+  window.OnCommand(40011, 0);
+  window.OnCommand(40013, 0);
+  window.OnListDeleteKey();
+  window.OnListDoubleClick();
+  EXPECT_TRUE(fake.dialogs.size() == 1u);  // the open dialog only
+  EXPECT_TRUE(fake.propertiesCalls.empty());
+  EXPECT_EQ(Current()->FileCount(), 3);
+}
+
+TEST_F(MainWindowTest, DeleteRemovesTheSelectedFileAtOnce) {
+  OpenSample();
+  Select(0);  // icon.sys
+  window.OnListDeleteKey();
+  EXPECT_TRUE(fake.messages.empty());
+  EXPECT_EQ(Names(), (std::vector<std::string>{"a.dat", "b.dat"}));
+  EXPECT_EQ(fake.Text(1007), "No valid icon.sys");
+  Select(1);
+  window.OnCommand(40013, 0);
+  EXPECT_EQ(Names(), (std::vector<std::string>{"a.dat"}));
+  EXPECT_EQ(Current()->EntryAt(-1)->size, 3u);
+}
+
+TEST_F(MainWindowTest, ExtractRunsForTheSelectedRow) {
+  OpenSample();
+  Select(2);
+  fake.dialogAnswers.push_back(std::nullopt);
+  window.OnCommand(40010, 0);
+  EXPECT_EQ(fake.dialogs.back().request.fileName, "b.dat");
+}
+
+TEST_F(MainWindowTest, RenameAcceptsThirtyTwoCharactersAndRefusesMore) {
+  OpenSample();
+  std::string name32(32, 'x');
+  window.OnListLabelEditEnd(1, name32);
+  EXPECT_TRUE(fake.messages.empty());
+  EXPECT_EQ(fake.rows[1][0], name32);
+  EXPECT_EQ(Current()->EntryAt(1)->Name(), name32);
+  EXPECT_EQ(Current()->EntryAt(1)->Title(), name32);
+
+  window.OnListLabelEditEnd(1, std::string(33, 'y'));
+  EXPECT_EQ(fake.LastMessage().text, "Filename must not exceed 32 characters");
+  EXPECT_EQ(fake.LastMessage().caption, "Error");
+  EXPECT_EQ(fake.LastMessage().icon, MessageIcon::kWarning);
+  EXPECT_EQ(fake.rows[1][0], name32);
+  EXPECT_EQ(Current()->EntryAt(1)->Name(), name32);
+}
+
+TEST_F(MainWindowTest, RenameWithNoTextChangesNothing) {
+  OpenSample();
+  window.OnListLabelEditEnd(1, std::nullopt);
+  window.OnListLabelEditEnd(1, std::string());
+  EXPECT_TRUE(fake.messages.empty());
+  EXPECT_EQ(Current()->EntryAt(1)->Name(), "a.dat");
+  EXPECT_EQ(fake.rows[1][0], "a.dat");
+}
+
+TEST_F(MainWindowTest, RenamingIconSysRefreshesTheTitleButNotTheList) {
+  OpenSample();
+  int rebuilds = fake.deleteAllRowsCalls;
+  window.OnListLabelEditEnd(0, "icon.old");
+  EXPECT_EQ(fake.Text(1007), "No valid icon.sys");
+  EXPECT_EQ(fake.deleteAllRowsCalls, rebuilds);
+  // Any text is taken, even a name another file already has.
+  window.OnListLabelEditEnd(2, "a.dat");
+  EXPECT_EQ(Current()->EntryAt(2)->Name(), "a.dat");
+}
+
+TEST_F(MainWindowTest, RightClickShowsTheEditMenu) {
+  using Items = std::vector<std::pair<int, bool>>;
+  auto items = [](const std::vector<ui::MenuItemState>& menu) {
+    Items out;
+    for (const auto& m : menu) out.emplace_back(m.id, m.enabled);
+    return out;
+  };
+  // Nothing selected: the menu as the resource has it, only "&Add File".
+  EXPECT_TRUE(window.OnListRightButtonUp());
+  window.OnListRightClick();
+  ASSERT_EQ(fake.popups.size(), 2u);
+  Items addOnly = {{40009, true}, {40013, false}, {40010, false}, {40011, false}};
+  EXPECT_EQ(items(fake.popups[0]), addOnly);
+  EXPECT_EQ(items(fake.popups[1]), addOnly);
+  // A file selected: its items enabled; the button release goes on to the list.
+  OpenSample();
+  fake.selectedRow = 0;
+  EXPECT_FALSE(window.OnListRightButtonUp());
+  window.OnListRightClick();
+  ASSERT_EQ(fake.popups.size(), 3u);
+  EXPECT_EQ(items(fake.popups[2]),
+            (Items{{40009, true}, {40013, true}, {40010, true}, {40011, true}}));
+}
+
+TEST_F(MainWindowTest, FilePropertiesRefreshAfterAConfirmedDialog) {
+  OpenSample();
+  Select(0);
+  // Cancelled: nothing refreshed.
+  int rebuilds = fake.deleteAllRowsCalls;
+  window.OnCommand(40011, 0);
+  EXPECT_EQ(fake.propertiesCalls, std::vector<int>{0});
+  EXPECT_EQ(fake.deleteAllRowsCalls, rebuilds);
+
+  // Confirmed renaming icon.sys away: the menu item refreshes title and list...
+  fake.onProperties = [this](int index) {
+    Current()->SetName(index, "renamed");
+    return true;
+  };
+  window.OnCommand(40011, 0);
+  EXPECT_EQ(fake.Text(1007), "No valid icon.sys");
+  EXPECT_EQ(fake.rows[0][0], "renamed");
+
+  // ...a double click only the list.
+  fake.onProperties = [this](int index) {
+    Current()->SetName(index, "icon.sys");
+    return true;
+  };
+  fake.selectedRow = 0;
+  window.OnListDoubleClick();
+  EXPECT_EQ(fake.propertiesCalls, (std::vector<int>{0, 0, 0}));
+  EXPECT_EQ(fake.rows[0][0], "icon.sys");
+  EXPECT_EQ(fake.Text(1007), "No valid icon.sys");
+}
+
+TEST_F(MainWindowTest, FolderPropertiesNeedASaveAndShowTheNewRoot) {
+  window.OnCommand(1040, 0);
+  EXPECT_TRUE(fake.propertiesCalls.empty());
+  OpenSample();
+  fake.onProperties = [this](int index) {
+    Current()->SetName(index, "NEWFOLDER");
+    Current()->SetMode(index, 0x842F);
+    return true;
+  };
+  window.OnCommand(1040, 0);
+  EXPECT_EQ(fake.propertiesCalls, std::vector<int>{-1});
+  EXPECT_EQ(fake.Text(1003), "NEWFOLDER");
+  EXPECT_EQ(fake.Text(1015), "0x0000842F");
+}
+
+TEST_F(MainWindowTest, DroppingThreeFilesOnAnEmptyWindowMakesOneSave) {
+  std::vector<std::string> paths = {PcFile("one.bin"), PcFile("two.bin"), PcFile("three.bin")};
+  window.OnDropFiles(paths);
+  ASSERT_NE(Current(), nullptr);
+  EXPECT_EQ(Current()->kind, kKindGeneric);
+  EXPECT_EQ(Names(), (std::vector<std::string>{"one.bin", "two.bin", "three.bin"}));
+  EXPECT_EQ(fake.Text(1003), "UNNAMED SAVE");
+  EXPECT_EQ(fake.Text(1015), "0x00008427");
+  EXPECT_EQ(fake.Text(1007), "No valid icon.sys");
+  for (int id : {1002, 1040}) EXPECT_TRUE(fake.controlEnabled[id]) << id;
+  EXPECT_TRUE(fake.menuEnabled[40003]);
+  for (int id : {40013, 40010, 40011}) EXPECT_FALSE(fake.menuEnabled[id]) << id;
+}
+
+TEST_F(MainWindowTest, DropAsksOncePerEqualNameAndSkipsFolders) {
+  OpenSample();
+  std::filesystem::create_directory(dir.File("in"));
+  std::string same = PcFile("in/a.dat", 99);
+  std::string folder = dir.File("in/sub");
+  std::filesystem::create_directory(folder);
+  std::string fresh = PcFile("in/new.dat");
+  fake.questionAnswers.push_back(false);
+  fake.rows.clear();
+  window.OnDropFiles({folder, same, dir.File("in/vanished.dat"), fresh});
+  ASSERT_EQ(fake.messages.size(), 1u);
+  EXPECT_EQ(fake.messages[0].text, "File \"a.dat\" already exists. Do you want to replace it?");
+  EXPECT_EQ(fake.messages[0].caption, "File exists");
+  EXPECT_EQ(fake.messages[0].icon, MessageIcon::kInformation);
+  EXPECT_EQ(Names(), (std::vector<std::string>{"icon.sys", "a.dat", "b.dat", "new.dat"}));
+  EXPECT_FALSE(Current()->EntryAt(1)->fromDisk);
+
+  fake.questionAnswers.push_back(true);
+  window.OnDropFiles({same});
+  EXPECT_TRUE(Current()->EntryAt(1)->fromDisk);
+  EXPECT_EQ(fake.rows[1][1], "99 B");
+}
+
+TEST_F(MainWindowTest, DropOfNothingReadableLeavesAnEmptyWindowEmpty) {
+  std::filesystem::create_directory(dir.File("folder"));
+  window.OnDropFiles({dir.File("folder"), dir.File("missing")});
+  EXPECT_EQ(Current(), nullptr);
+  EXPECT_TRUE(fake.texts.empty());
+  EXPECT_TRUE(fake.rows.empty());
+  EXPECT_FALSE(fake.controlEnabled[1002]);
+}
+
+TEST_F(MainWindowTest, DropAfterAFailedOpenStartsANewSave) {
+  testutil::PsuImage bad;
+  bad.rootMode = 0x8497;
+  std::string path = dir.File("bad.psu");
+  testutil::WriteFile(path, bad.Build());
+  fake.dialogAnswers.push_back(path);
+  window.OnCommand(40001, 0);
+  ASSERT_EQ(fake.messages.size(), 1u);
+  window.OnDropFiles({PcFile("x.bin")});
+  EXPECT_EQ(Current()->kind, kKindGeneric);
+  EXPECT_EQ(Names(), std::vector<std::string>{"x.bin"});
+  EXPECT_TRUE(fake.controlEnabled[1002]);
+}
+
+TEST(DroppedFileName, TakesTheTextAfterTheLastSeparator) {
+  EXPECT_EQ(ui::DroppedFileName("C:\\a\\b/c.bin"), "c.bin");
+  EXPECT_EQ(ui::DroppedFileName("/x/y\\z"), "z");
+  EXPECT_EQ(ui::DroppedFileName("plain"), "plain");
+}
+
+}  // namespace
