@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/lzari_encoder.h"
+#include "support/max_builder.h"
 #include "support/psu_builder.h"
 #include "support/test_util.h"
 #include "support/xps_builder.h"
@@ -89,6 +91,58 @@ std::vector<Seed> XpsSeeds() {
   return seeds;
 }
 
+std::vector<Seed> MaxSeeds() {
+  using testutil::MaxFile;
+  using testutil::MaxImage;
+  std::vector<Seed> seeds;
+
+  MaxImage empty;
+  seeds.push_back({"max_load", "empty.max", empty.Build()});
+
+  MaxImage titled;
+  titled.files.push_back(MaxFile{"icon.sys", testutil::MakeIconSys(kShiftJisTitle)});
+  titled.files.push_back(MaxFile{"DATA.BIN", testutil::MakeBytes(300, 1)});
+  seeds.push_back({"max_load", "titled.max", titled.Build()});
+
+  MaxImage sizes;
+  sizes.folder = "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345";
+  for (std::size_t n : {0u, 1u, 10u, 100u, 1025u})
+    sizes.files.push_back(MaxFile{"F" + std::to_string(n), Bytes(n, static_cast<std::uint8_t>(n))});
+  seeds.push_back({"max_load", "sizes.max", sizes.Build()});
+
+  MaxImage badCrc = titled;
+  badCrc.validCrc = false;  // the loader asks
+  seeds.push_back({"max_load", "bad-crc.max", badCrc.Build()});
+  return seeds;
+}
+
+// A stream for the LZARI target: three bytes of the expected length, then the coded bytes.
+Bytes LzariSeed(const Bytes& plain) {
+  Bytes seed = {static_cast<std::uint8_t>(plain.size()), static_cast<std::uint8_t>(plain.size() >> 8),
+                static_cast<std::uint8_t>(plain.size() >> 16)};
+  Bytes coded = testutil::LzariCompress(plain);
+  seed.insert(seed.end(), coded.begin(), coded.end());
+  return seed;
+}
+
+std::vector<Seed> LzariSeeds() {
+  std::vector<Seed> seeds;
+  seeds.push_back({"lzari_decode", "text.lz", LzariSeed(testutil::FromString(
+      "The payload of an ARMAX file: records, names, data; records, names, data again."))});
+  seeds.push_back({"lzari_decode", "random.lz", LzariSeed(testutil::MakeBytes(600, 5))});
+  seeds.push_back({"lzari_decode", "runs.lz", LzariSeed(Bytes(5000, 0))});
+  // Literal, then a match of distance 1 and length 5; then a match into the initial window.
+  testutil::LzariEncoder exact;
+  exact.Literal('x');
+  exact.Match(0, 5);
+  exact.Match(100, 60);
+  Bytes coded = exact.Finish();
+  Bytes seed = {66, 0, 0};
+  seed.insert(seed.end(), coded.begin(), coded.end());
+  seeds.push_back({"lzari_decode", "matches.lz", seed});
+  return seeds;
+}
+
 std::vector<Seed> IconSysSeeds() {
   std::vector<Seed> seeds;
   seeds.push_back({"icon_sys", "ascii.sys", testutil::MakeIconSys("PLAIN TITLE")});
@@ -114,6 +168,8 @@ int main(int argc, char** argv) {
   std::filesystem::path root(argv[1]);
   std::vector<Seed> seeds = PsuSeeds();
   for (Seed& s : XpsSeeds()) seeds.push_back(std::move(s));
+  for (Seed& s : MaxSeeds()) seeds.push_back(std::move(s));
+  for (Seed& s : LzariSeeds()) seeds.push_back(std::move(s));
   for (Seed& s : IconSysSeeds()) seeds.push_back(std::move(s));
   for (const Seed& s : seeds) {
     std::filesystem::create_directories(root / s.target);
