@@ -37,13 +37,13 @@ OutputFile::OutputFile(const std::string& target, bool inPlace)
     : target_(target),
       tempPath_(inPlace ? target + "~0" : UniqueTemporaryName(target)),
       inPlace_(inPlace) {
-  // Only a regular file is ever replaced: a device, a pipe or a folder under the target's
-  // name stays what it is (renaming over /dev/full would swap the device for a file).
-  // A status that can't be taken (a long path on Windows) decides nothing.
+  // A device, a pipe or a socket under the target's name is never replaced by a file
+  // (renaming over /dev/full would swap the device for a regular file). A folder there
+  // needs no check: the final move fails on it. A status that can't be taken (a long
+  // path on Windows) decides nothing.
   using std::filesystem::file_type;
   std::error_code ec;
   switch (std::filesystem::status(io::ToFsPath(target), ec).type()) {
-    case file_type::directory:
     case file_type::character:
     case file_type::block:
     case file_type::fifo:
