@@ -116,10 +116,9 @@ std::vector<Seed> MaxSeeds() {
   return seeds;
 }
 
-// A stream for the LZARI target: three bytes of the expected length, then the coded bytes.
+// A stream for the LZARI target: two bytes of the expected length, then the coded bytes.
 Bytes LzariSeed(const Bytes& plain) {
-  Bytes seed = {static_cast<std::uint8_t>(plain.size()), static_cast<std::uint8_t>(plain.size() >> 8),
-                static_cast<std::uint8_t>(plain.size() >> 16)};
+  Bytes seed = {static_cast<std::uint8_t>(plain.size()), static_cast<std::uint8_t>(plain.size() >> 8)};
   Bytes coded = testutil::LzariCompress(plain);
   seed.insert(seed.end(), coded.begin(), coded.end());
   return seed;
@@ -137,7 +136,7 @@ std::vector<Seed> LzariSeeds() {
   exact.Match(0, 5);
   exact.Match(100, 60);
   Bytes coded = exact.Finish();
-  Bytes seed = {66, 0, 0};
+  Bytes seed = {66, 0};
   seed.insert(seed.end(), coded.begin(), coded.end());
   seeds.push_back({"lzari_decode", "matches.lz", seed});
   return seeds;
