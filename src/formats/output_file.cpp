@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <random>
 #include <vector>
 
@@ -11,6 +12,12 @@ bool IsSameContainer(const std::string& target, const std::string& sourcePath) {
 }
 
 namespace {
+
+std::atomic<OutputProbe> probe{nullptr};
+
+void Step(OutputStage stage, std::uint64_t written) {
+  if (OutputProbe p = probe.load(std::memory_order_relaxed)) p(stage, written);
+}
 
 // A name beside the target that no other writer of this process or another one uses.
 std::string UniqueTemporaryName(const std::string& target) {
@@ -24,17 +31,36 @@ std::string UniqueTemporaryName(const std::string& target) {
 
 }  // namespace
 
+void SetOutputProbe(OutputProbe p) { probe = p; }
+
 OutputFile::OutputFile(const std::string& target, bool inPlace)
     : target_(target),
       tempPath_(inPlace ? target + "~0" : UniqueTemporaryName(target)),
       inPlace_(inPlace) {
+  // A device, a pipe or a socket under the target's name is never replaced by a file
+  // (renaming over /dev/full would swap the device for a regular file). A folder there
+  // needs no check: the final move fails on it. A status that can't be taken (a long
+  // path on Windows) decides nothing.
+  using std::filesystem::file_type;
+  std::error_code ec;
+  switch (std::filesystem::status(io::ToFsPath(target), ec).type()) {
+    case file_type::character:
+    case file_type::block:
+    case file_type::fifo:
+    case file_type::socket:
+      return;
+    default:
+      break;
+  }
   file_ = io::File::OpenWrite(tempPath_);
   ok_ = file_.ok();
+  created_ = ok_;
 }
 
 OutputFile::~OutputFile() {
   if (file_.ok()) file_.Close();
-  if (!keepTemp_ && !tempPath_.empty()) io::RemoveFile(tempPath_);
+  // Only a file this writer made goes: an older "~0" file it could not open stays.
+  if (created_ && !keepTemp_) io::RemoveFile(tempPath_);
 }
 
 bool OutputFile::Write(std::span<const std::uint8_t> bytes) {
@@ -44,6 +70,7 @@ bool OutputFile::Write(std::span<const std::uint8_t> bytes) {
     return false;
   }
   written_ += bytes.size();
+  Step(OutputStage::kWritten, written_);
   return true;
 }
 
@@ -62,12 +89,15 @@ bool OutputFile::WriteFill(std::uint8_t value, std::size_t n) {
 LoadResult OutputFile::Commit() {
   if (!ok_) return kOpenFailed;
   bool flushed = file_.Flush(/*durable=*/true);
+  if (flushed) Step(OutputStage::kFlushed, written_);
   bool closed = file_.Close();
   if (!flushed || !closed) {
     ok_ = false;
     return kOpenFailed;
   }
+  Step(OutputStage::kClosed, written_);
   if (io::RenameReplace(tempPath_, target_)) {
+    Step(OutputStage::kReplaced, written_);
     io::SyncDirectoryOf(target_);
     keepTemp_ = true;  // it has become the target
     return inPlace_ ? kSavedInPlace : kLoadOk;
@@ -76,7 +106,9 @@ LoadResult OutputFile::Commit() {
   // The complete save is in the "~0" file from here on, whatever happens.
   keepTemp_ = true;
   if (io::Exists(target_) && !io::RemoveFile(target_)) return kReplaceFailed;
+  Step(OutputStage::kOldRemoved, written_);
   if (!io::RenameReplace(tempPath_, target_)) return kReplaceFailed;
+  Step(OutputStage::kReplaced, written_);
   io::SyncDirectoryOf(target_);
   return kSavedInPlace;
 }

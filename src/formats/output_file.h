@@ -21,6 +21,18 @@
 // text, or another spelling of the same file.
 bool IsSameContainer(const std::string& target, const std::string& sourcePath);
 
+// The steps of a write, for tests that stop a process in the middle of one.
+enum class OutputStage {
+  kWritten,    // a Write has handed its bytes to the file (count: bytes written so far)
+  kFlushed,    // the temporary file is complete on the disk
+  kClosed,     // next: the temporary file moves over the target
+  kReplaced,   // the target holds the new bytes
+  kOldRemoved, // in place, after a failed move: the old file is gone, "~0" is complete
+};
+using OutputProbe = void (*)(OutputStage stage, std::uint64_t written);
+// Test-only: a function every OutputFile calls at each step (nullptr, the default: none).
+void SetOutputProbe(OutputProbe probe);
+
 class OutputFile {
  public:
   OutputFile(const std::string& target, bool inPlace);
@@ -51,6 +63,7 @@ class OutputFile {
   bool inPlace_;
   io::File file_;
   bool ok_ = false;
+  bool created_ = false;  // the temporary file was made by this writer
   bool keepTemp_ = false;
   std::uint64_t written_ = 0;
 };

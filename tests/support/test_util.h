@@ -13,10 +13,12 @@ namespace testutil {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A fresh folder under the system's temporary folder, removed with the object.
+// A fresh folder under the system's temporary folder (or under `base`), removed with the
+// object.
 class TempDir {
  public:
   TempDir();
+  explicit TempDir(const std::filesystem::path& base);
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
@@ -32,6 +34,10 @@ Bytes ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const Bytes& bytes);
 Bytes MakeBytes(std::size_t n, std::uint32_t seed);  // deterministic pseudo-random bytes
 Bytes FromString(const std::string& s);
+
+// A folder in memory (/dev/shm) where there is one, else the temporary folder: for tests
+// that write many files, since every save is flushed to the disk.
+std::filesystem::path FastTempBase();
 
 // The corpus folder, or empty when it is absent (tests then skip).
 std::string CorpusPath(const std::string& relative);

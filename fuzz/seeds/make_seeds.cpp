@@ -1,0 +1,180 @@
+// Writes the fuzz targets' seed corpus from the test builders:
+//   moravelt-make-seeds <folder>     (normally fuzz/corpus)
+// Each seed is a valid file of its format, small enough for the fuzzer to mutate
+// quickly; together they reach every branch of their loader. The generated files are
+// committed, beside the inputs that once crashed a target.
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/lzari_encoder.h"
+#include "support/max_builder.h"
+#include "support/psu_builder.h"
+#include "support/test_util.h"
+#include "support/xps_builder.h"
+
+namespace {
+
+using testutil::Bytes;
+
+struct Seed {
+  std::string target;  // the fuzz target's name, and the corpus folder
+  std::string name;
+  Bytes bytes;
+};
+
+// Full-width "AB 1" in Shift-JIS, then a katakana character and an unmapped symbol.
+const std::string kShiftJisTitle = "\x82\x60\x82\x61\x81\x40\x82\x50\x83\x41\x81\x70";
+
+std::vector<Seed> PsuSeeds() {
+  using testutil::PsuFile;
+  using testutil::PsuImage;
+  std::vector<Seed> seeds;
+
+  PsuImage empty;
+  seeds.push_back({"psu_load", "empty.psu", empty.Build()});
+
+  PsuImage titled;
+  titled.files.push_back(PsuFile{"icon.sys", testutil::MakeIconSys(kShiftJisTitle)});
+  titled.files.push_back(PsuFile{"DATA.BIN", testutil::MakeBytes(300, 1)});
+  seeds.push_back({"psu_load", "titled.psu", titled.Build()});
+
+  PsuImage sizes;
+  for (std::size_t n : {0u, 1u, 1023u, 1024u, 1025u})
+    sizes.files.push_back(PsuFile{"F" + std::to_string(n), testutil::MakeBytes(n, 2)});
+  seeds.push_back({"psu_load", "sizes.psu", sizes.Build()});
+
+  PsuImage odd;
+  odd.folder = "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345";  // 32 characters: no NUL in the field
+  odd.rootMode = 0x842F;
+  odd.fillIgnored = true;
+  odd.files.push_back(PsuFile{"abcdefghijklmnopqrstuvwxyz012345", testutil::MakeBytes(40, 3), 0xFFFF8497});
+  odd.files.push_back(PsuFile{"icon.sys", testutil::MakeIconSys("NO TITLE HERE"), 0x8497});
+  odd.files.back().data.pop_back();  // 963 bytes: no title
+  seeds.push_back({"psu_load", "odd.psu", odd.Build()});
+  return seeds;
+}
+
+std::vector<Seed> XpsSeeds() {
+  using testutil::XpsFile;
+  using testutil::XpsImage;
+  std::vector<Seed> seeds;
+
+  XpsImage empty;
+  seeds.push_back({"xps_load", "empty.xps", empty.Build()});
+
+  XpsImage titled;
+  titled.root.title = "PLAIN TITLE";
+  titled.root.rawTitle = kShiftJisTitle;
+  titled.files.push_back(XpsFile("icon.sys", testutil::MakeIconSys(kShiftJisTitle)));
+  titled.files.push_back(XpsFile("DATA.BIN", testutil::MakeBytes(300, 1)));
+  seeds.push_back({"xps_load", "titled.xps", titled.Build()});
+
+  XpsImage odd;
+  odd.magic = std::string("SharkPortSave\0", 14);
+  odd.comment = "Made using file converter by velloquin";
+  odd.root.mode = 0x8497;  // not a directory: the loader asks
+  odd.root.headerLength = 300;
+  odd.files.push_back(XpsFile("abcdefghijklmnopqrstuvwxyz0123456789", testutil::MakeBytes(40, 3)));
+  odd.files.back().mode = 0;  // read as 0x8497
+  odd.files.back().headerLength = 260;
+  odd.files.push_back(XpsFile("SUB", testutil::MakeBytes(10, 4)));
+  odd.files.back().mode = 0x8427;
+  odd.dataLength = 5;
+  seeds.push_back({"xps_load", "odd.xps", odd.Build()});
+
+  XpsImage sizes;
+  for (std::size_t n : {0u, 1u, 1023u, 1024u, 1025u})
+    sizes.files.push_back(XpsFile("F" + std::to_string(n), testutil::MakeBytes(n, 2)));
+  seeds.push_back({"xps_load", "sizes.xps", sizes.Build()});
+  return seeds;
+}
+
+std::vector<Seed> MaxSeeds() {
+  using testutil::MaxFile;
+  using testutil::MaxImage;
+  std::vector<Seed> seeds;
+
+  MaxImage empty;
+  seeds.push_back({"max_load", "empty.max", empty.Build()});
+
+  MaxImage titled;
+  titled.files.push_back(MaxFile{"icon.sys", testutil::MakeIconSys(kShiftJisTitle)});
+  titled.files.push_back(MaxFile{"DATA.BIN", testutil::MakeBytes(300, 1)});
+  seeds.push_back({"max_load", "titled.max", titled.Build()});
+
+  MaxImage sizes;
+  sizes.folder = "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345";
+  for (std::size_t n : {0u, 1u, 10u, 100u, 1025u})
+    sizes.files.push_back(MaxFile{"F" + std::to_string(n), Bytes(n, static_cast<std::uint8_t>(n))});
+  seeds.push_back({"max_load", "sizes.max", sizes.Build()});
+
+  MaxImage badCrc = titled;
+  badCrc.validCrc = false;  // the loader asks
+  seeds.push_back({"max_load", "bad-crc.max", badCrc.Build()});
+  return seeds;
+}
+
+// A stream for the LZARI target: two bytes of the expected length, then the coded bytes.
+Bytes LzariSeed(const Bytes& plain) {
+  Bytes seed = {static_cast<std::uint8_t>(plain.size()), static_cast<std::uint8_t>(plain.size() >> 8)};
+  Bytes coded = testutil::LzariCompress(plain);
+  seed.insert(seed.end(), coded.begin(), coded.end());
+  return seed;
+}
+
+std::vector<Seed> LzariSeeds() {
+  std::vector<Seed> seeds;
+  seeds.push_back({"lzari_decode", "text.lz", LzariSeed(testutil::FromString(
+      "The payload of an ARMAX file: records, names, data; records, names, data again."))});
+  seeds.push_back({"lzari_decode", "random.lz", LzariSeed(testutil::MakeBytes(600, 5))});
+  seeds.push_back({"lzari_decode", "runs.lz", LzariSeed(Bytes(5000, 0))});
+  // Literal, then a match of distance 1 and length 5; then a match into the initial window.
+  testutil::LzariEncoder exact;
+  exact.Literal('x');
+  exact.Match(0, 5);
+  exact.Match(100, 60);
+  Bytes coded = exact.Finish();
+  Bytes seed = {66, 0};
+  seed.insert(seed.end(), coded.begin(), coded.end());
+  seeds.push_back({"lzari_decode", "matches.lz", seed});
+  return seeds;
+}
+
+std::vector<Seed> IconSysSeeds() {
+  std::vector<Seed> seeds;
+  seeds.push_back({"icon_sys", "ascii.sys", testutil::MakeIconSys("PLAIN TITLE")});
+  seeds.push_back({"icon_sys", "shiftjis.sys", testutil::MakeIconSys(kShiftJisTitle)});
+  seeds.push_back({"icon_sys", "full-field.sys", testutil::MakeIconSys(std::string(64, 'T'))});
+  seeds.push_back({"icon_sys", "lone-lead.sys", testutil::MakeIconSys("END\x82")});
+  Bytes shortFile = testutil::MakeIconSys("SHORT");
+  shortFile.pop_back();
+  seeds.push_back({"icon_sys", "963-bytes.sys", shortFile});
+  Bytes badMagic = testutil::MakeIconSys("BAD MAGIC");
+  badMagic[3] = 'X';
+  seeds.push_back({"icon_sys", "bad-magic.sys", badMagic});
+  return seeds;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s <corpus folder>\n", argv[0]);
+    return 2;
+  }
+  std::filesystem::path root(argv[1]);
+  std::vector<Seed> seeds = PsuSeeds();
+  for (Seed& s : XpsSeeds()) seeds.push_back(std::move(s));
+  for (Seed& s : MaxSeeds()) seeds.push_back(std::move(s));
+  for (Seed& s : LzariSeeds()) seeds.push_back(std::move(s));
+  for (Seed& s : IconSysSeeds()) seeds.push_back(std::move(s));
+  for (const Seed& s : seeds) {
+    std::filesystem::create_directories(root / s.target);
+    std::string path = (root / s.target / s.name).string();
+    testutil::WriteFile(path, s.bytes);
+    std::printf("%s (%zu bytes)\n", path.c_str(), s.bytes.size());
+  }
+  return 0;
+}

@@ -1,0 +1,75 @@
+#include "support/exercise.h"
+
+#include <memory>
+
+#include "formats/registry.h"
+#include "io/file.h"
+
+namespace testutil {
+
+std::vector<int> WritableKinds() {
+  std::vector<int> kinds;
+  for (int kind : {kKindPsu, kKindXps})
+    if (CreateForKind(kind)) kinds.push_back(kind);
+  return kinds;
+}
+
+bool IsDefinedResult(int code) { return code >= kNoMemory && code <= kLoadOk; }
+
+bool HasPlainLayout(const CSaveGame& save) {
+  if (!save.entries || save.entries->empty()) return false;
+  return EntryMode::IsDirectory((*save.entries)[0].mode);
+}
+
+std::vector<ConvertOutcome> ConvertToAll(const CSaveGame& save, const std::string& scratchDir) {
+  std::vector<ConvertOutcome> outcomes;
+  for (int kind : WritableKinds()) {
+    ConvertOutcome c;
+    c.kind = kind;
+    std::string target =
+        io::FromFsPath(io::ToFsPath(scratchDir) / ("converted." + std::string(KindName(kind))));
+    std::unique_ptr<CSaveGame> writer = CreateForKind(kind);
+    c.written = writer->WriteConvertedFrom(save, target);
+    if (c.written == kLoadOk) {
+      c.bytes = io::FileSize(target).value_or(0);
+      std::unique_ptr<CSaveGame> reader = CreateForKind(kind);
+      c.reloaded = reader->Load(target);
+    }
+    io::RemoveFile(target);
+    outcomes.push_back(c);
+  }
+  return outcomes;
+}
+
+LoadOutcome LoadAndConvert(const std::string& path, std::string_view extension, bool answer,
+                           const std::string& scratchDir) {
+  LoadOutcome outcome;
+  std::unique_ptr<CSaveGame> save = CreateForExtension(extension);
+  if (!save) return outcome;
+  save->SetQuestionHandler([&outcome, answer](const std::string&, const std::string&) {
+    ++outcome.questions;
+    return answer;
+  });
+  outcome.load = save->Load(path);
+  if (outcome.load != kLoadOk) return outcome;
+  outcome.plainLayout = HasPlainLayout(*save);
+  outcome.conversions = ConvertToAll(*save, scratchDir);
+  return outcome;
+}
+
+std::string CheckOutcome(const LoadOutcome& outcome) {
+  if (!IsDefinedResult(outcome.load)) return "Load returned " + std::to_string(outcome.load);
+  for (const ConvertOutcome& c : outcome.conversions) {
+    std::string kind(KindName(c.kind));
+    if (!IsDefinedResult(c.written))
+      return "conversion to " + kind + " returned " + std::to_string(c.written);
+    // The data of a loaded save is there to be read, so converting it succeeds.
+    if (c.written != kLoadOk)
+      return "conversion to " + kind + " failed with " + std::to_string(c.written);
+    if (outcome.plainLayout && c.reloaded != kLoadOk)
+      return "the converted " + kind + " file does not load back: " + std::to_string(c.reloaded);
+  }
+  return {};
+}
+
+}  // namespace testutil

@@ -1,0 +1,56 @@
+// Drives a loader over untrusted bytes the way the program would, and then sends what it
+// loaded through every writer. Shared by the fuzz targets and the corruption sweeps, so
+// that both meet the same paths: a new container class is covered as soon as the
+// registry knows its extension.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/save_game.h"
+
+namespace testutil {
+
+// The writable kinds that exist in this build (1 "psu", and 2 "xps" once it is there).
+std::vector<int> WritableKinds();
+
+// True for the codes Load, Save and WriteConverted may return.
+bool IsDefinedResult(int code);
+
+// True when the save's root is marked as a directory, as every loader expects of the first
+// entry. A save whose root is not can be written, but reading the file back refuses it
+// (or asks first).
+bool HasPlainLayout(const CSaveGame& save);
+
+struct ConvertOutcome {
+  int kind = 0;                  // the writer's kind
+  int written = kOpenFailed;     // WriteConvertedFrom's result
+  int reloaded = kOpenFailed;    // Load of the written file by the writer's own class (when written)
+  std::uint64_t bytes = 0;       // size of the written file
+};
+
+struct LoadOutcome {
+  int load = kOpenFailed;          // the first Load, every question answered `answer`
+  int questions = 0;               // how many questions the loader asked
+  std::vector<ConvertOutcome> conversions;  // one per writable kind, when the load succeeded
+  bool plainLayout = false;        // HasPlainLayout of the loaded save
+};
+
+// Loads `path` with a new object of the class that opens `extension`, answering each
+// question with `answer`; when that succeeds, converts the save to every writable kind
+// inside `scratchDir`, loads each result back, and removes what it wrote.
+LoadOutcome LoadAndConvert(const std::string& path, std::string_view extension, bool answer,
+                           const std::string& scratchDir);
+
+// Converts an already loaded save to every writable kind inside scratchDir (as above).
+std::vector<ConvertOutcome> ConvertToAll(const CSaveGame& save, const std::string& scratchDir);
+
+// Checks what LoadAndConvert reports for the invariants every input must keep: defined
+// result codes, and a converted file that its own class reads back unless the save's
+// layout is not plain. Returns an empty text when all hold, else what broke.
+std::string CheckOutcome(const LoadOutcome& outcome);
+
+}  // namespace testutil

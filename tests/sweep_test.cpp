@@ -1,0 +1,361 @@
+// Truncation and corruption sweeps over every container family, and the allocation caps.
+//
+// Each family starts from valid files (made here with the test builders, plus the real
+// files of the shared corpus when present). The truncation sweep loads every prefix up
+// to the first 4 KiB and a sample of longer ones; the corruption sweep loads a few
+// thousand copies with random bytes changed. Every file that loads is converted to each
+// writable format and read back (testutil::LoadAndConvert). Each case must end with a
+// defined result code; the sanitizer builds add that nothing reads or writes outside a
+// buffer. A family joins by adding a row to Families().
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "formats/registry.h"
+#include "model/bytes.h"
+#include "support/alloc_probe.h"
+#include "support/exercise.h"
+#include "support/lzari_encoder.h"
+#include "support/max_builder.h"
+#include "support/psu_builder.h"
+#include "support/test_util.h"
+#include "support/xps_builder.h"
+
+namespace {
+
+using testutil::Bytes;
+
+struct Source {
+  std::string name;
+  Bytes bytes;
+  // The shortest prefix that holds every byte the loader needs, when known: shorter
+  // prefixes must be refused with the family's truncation result, longer ones load.
+  std::size_t completeAt = 0;
+};
+
+// A valid file changed to announce a count or length far beyond what it holds.
+struct Absurd {
+  std::string name;
+  Bytes bytes;
+  int expected;  // the result Load must give
+};
+
+struct Family {
+  std::string extension;
+  std::function<std::vector<Source>()> sources;
+  // What Load gives for a file cut to this many bytes, before its completeAt.
+  std::function<int(std::size_t length)> truncatedResult;
+  // Every prefix shorter than this gives truncatedResult, whatever the source.
+  std::size_t minimumSize;
+  std::function<std::vector<Absurd>()> absurd;
+};
+
+void AddCorpus(std::vector<Source>& sources, std::initializer_list<const char*> names) {
+  for (const char* name : names) {
+    std::string path = testutil::CorpusPath(name);
+    if (!path.empty()) sources.push_back({name, testutil::ReadFile(path)});
+  }
+}
+
+// --- Memory Linker .psu ---------------------------------------------------------------
+
+Source PsuSource(const std::string& name, const testutil::PsuImage& image) {
+  Bytes bytes = image.Build();
+  std::size_t lastPadding = 0;
+  if (!image.files.empty()) {
+    std::size_t n = image.files.back().data.size();
+    lastPadding = (1024 - n % 1024) % 1024;
+  }
+  return {name, bytes, bytes.size() - lastPadding};
+}
+
+std::vector<Source> PsuSources() {
+  using testutil::PsuFile;
+  using testutil::PsuImage;
+  std::vector<Source> sources;
+  sources.push_back(PsuSource("empty", PsuImage{}));
+
+  PsuImage titled;
+  titled.files.push_back(PsuFile{"icon.sys", testutil::MakeIconSys("\x82\x60\x82\x61 TITLE")});
+  titled.files.push_back(PsuFile{"DATA", testutil::MakeBytes(700, 1)});
+  sources.push_back(PsuSource("titled", titled));
+
+  PsuImage sizes;
+  sizes.fillIgnored = true;
+  for (std::size_t n : {1025u, 0u, 1u, 1024u, 1023u})
+    sizes.files.push_back(PsuFile{"F" + std::to_string(n), testutil::MakeBytes(n, 2)});
+  sources.push_back(PsuSource("sizes", sizes));
+
+  AddCorpus(sources, {"psu/a.psu", "psu/d.psu", "psu/e.PSU", "psu/f.psu", "psu/g.psu"});
+  return sources;
+}
+
+std::vector<Absurd> PsuAbsurd() {
+  testutil::PsuImage image;
+  image.files.push_back({"ONE", testutil::MakeBytes(10, 3)});
+  Bytes valid = image.Build();
+  std::vector<Absurd> cases;
+  for (std::uint32_t count : {0xFFFFFFFFu, 0x80000000u, 0x00800000u, 5u}) {
+    Bytes b = valid;
+    bytes::PutU32LE(&b[4], count);  // headers the directory announces
+    cases.push_back({"directory count " + std::to_string(count), b, kReadFailed});
+  }
+  for (std::uint32_t size : {0xFFFFFFFFu, 0xFFFFFC01u, 0x7FFFFFFFu}) {
+    Bytes b = valid;
+    bytes::PutU32LE(&b[3 * 512 + 4], size);  // the file's data length
+    cases.push_back({"file size " + std::to_string(size), b, kReadFailed});
+  }
+  return cases;
+}
+
+// --- X-Port and SharkPort .xps / .sps --------------------------------------------------
+
+// The loader never reads the checksum at the end: a file without it still loads.
+Source XpsSource(const std::string& name, const testutil::XpsImage& image) {
+  Bytes bytes = image.Build();
+  return {name, bytes, bytes.size() - (image.withChecksum ? 4 : 0)};
+}
+
+std::vector<Source> XpsSources() {
+  using testutil::XpsFile;
+  using testutil::XpsImage;
+  std::vector<Source> sources;
+  sources.push_back(XpsSource("empty", XpsImage{}));
+
+  XpsImage titled;
+  titled.root.title = "TITLE";
+  titled.files.push_back(XpsFile("icon.sys", testutil::MakeIconSys("\x82\x60\x82\x61 TITLE")));
+  titled.files.push_back(XpsFile("DATA", testutil::MakeBytes(700, 1)));
+  sources.push_back(XpsSource("titled", titled));
+
+  XpsImage odd;
+  odd.root.mode = 0x8497;  // the loader asks whether to load it anyway
+  odd.root.headerLength = 300;
+  for (std::size_t n : {1025u, 0u, 1u, 1024u})
+    odd.files.push_back(XpsFile("F" + std::to_string(n), testutil::MakeBytes(n, 2)));
+  odd.files[1].mode = 0;
+  odd.files[2].headerLength = 270;
+  odd.files[3].mode = 0x8427;
+  sources.push_back(XpsSource("odd", odd));
+
+  AddCorpus(sources, {"xps/a.xps", "sps/a.sps", "sps/b.sps"});
+  return sources;
+}
+
+// Within the first length word the file has ended (-2); after it, every length that
+// reaches past the end is refused as damage (-6).
+int XpsTruncated(std::size_t length) { return length < 4 ? kTruncated : kInvalid; }
+
+std::vector<Absurd> XpsAbsurd() {
+  testutil::XpsImage image;
+  image.files.push_back(testutil::XpsFile("ONE", testutil::MakeBytes(10, 3)));
+  const Bytes valid = image.Build();
+  const std::size_t area = image.DataAreaStart();  // the root header
+  std::vector<Absurd> cases;
+  auto with = [&](const std::string& name, std::size_t at, std::uint32_t value, bool wide) {
+    Bytes b = valid;
+    if (wide) bytes::PutU32LE(&b[at], value);
+    else bytes::PutU16LE(&b[at], static_cast<std::uint16_t>(value));
+    cases.push_back({name, b, kInvalid});
+  };
+  with("magic length", 0, 0xFFFFFFFFu, true);
+  with("title length", 4 + 13 + 4, 0xFFFFFFF0u, true);
+  with("title length at the cap", 4 + 13 + 4, 16u << 20, true);
+  for (std::uint32_t count : {0xFFFFFFFFu, 0x80000000u, 0x00800000u, 4u})
+    with("root size " + std::to_string(count), area + 0x42, count, true);
+  with("file size", area + 250 + 0x42, 0xFFFFFFFFu, true);
+  with("header length", area + 250, 0xFFFF, false);
+  return cases;
+}
+
+// --- ARMAX .max / .pws ----------------------------------------------------------------
+
+// A cut ARMAX file fails its CRC; declined it gives -6, accepted its stream comes up short
+// (-6), unless only the last few coded bytes went, which the decoder may not need. So the
+// exact results are those of prefixes shorter than the 92-byte header.
+std::vector<Source> MaxSources() {
+  using testutil::MaxFile;
+  using testutil::MaxImage;
+  std::vector<Source> sources;
+  sources.push_back({"empty", MaxImage{}.Build()});
+
+  MaxImage titled;
+  titled.files.push_back(MaxFile{"icon.sys", testutil::MakeIconSys("\x82\x60\x82\x61 TITLE")});
+  titled.files.push_back(MaxFile{"DATA", testutil::MakeBytes(700, 1)});
+  sources.push_back({"titled", titled.Build()});
+
+  MaxImage sizes;
+  for (std::size_t n : {1025u, 0u, 1u, 100u})
+    sizes.files.push_back(MaxFile{"F" + std::to_string(n), Bytes(n, static_cast<std::uint8_t>(n))});
+  sizes.validCrc = false;
+  sources.push_back({"sizes", sizes.Build()});
+
+  AddCorpus(sources, {"max/a.max", "max/b.max", "max/c.max"});
+  return sources;
+}
+
+int MaxTruncated(std::size_t) { return kReadFailed; }
+
+std::vector<Absurd> MaxAbsurd() {
+  using testutil::MaxImage;
+  MaxImage image;
+  image.files.push_back({"ONE", testutil::MakeBytes(10, 3)});
+  std::vector<Absurd> cases;
+  auto with = [&](const std::string& name, MaxImage changed) {
+    cases.push_back({name, changed.Build(), kInvalid});
+  };
+  for (std::uint32_t length : {0xFFFFFFFFu, (64u << 20) + 1, 64u << 20, 1u << 20}) {
+    MaxImage m = image;
+    m.payloadLength = length;  // far beyond the cap, or beyond what the short stream holds
+    with("payload length " + std::to_string(length), m);
+  }
+  for (std::uint32_t count : {0xFFFFFFFFu, 0x10000000u, 2u}) {
+    MaxImage m = image;
+    m.fileCount = count;
+    with("file count " + std::to_string(count), m);
+  }
+  // A record that claims more data than the payload holds.
+  Bytes payload = image.Payload();
+  payload[0] = payload[1] = payload[2] = payload[3] = 0xFF;
+  MaxImage m = image;
+  m.stream = testutil::LzariCompress(payload);
+  with("record size", m);
+  return cases;
+}
+
+// --------------------------------------------------------------------------------------
+
+void PrintTo(const Family& family, std::ostream* os) { *os << family.extension; }
+
+std::vector<Family> Families() {
+  std::vector<Family> families;
+  // The smallest .psu holds three headers; the smallest X-Port file its magic, four length
+  // words and a root header; an ARMAX file its 92-byte header.
+  families.push_back({"psu", PsuSources, [](std::size_t) { return int{kReadFailed}; }, 3 * 512, PsuAbsurd});
+  if (CreateForExtension("xps")) families.push_back({"xps", XpsSources, XpsTruncated, 4 + 13 + 20 + 250, XpsAbsurd});
+  if (CreateForExtension("max")) families.push_back({"max", MaxSources, MaxTruncated, 92, MaxAbsurd});
+  return families;
+}
+
+class Sweep : public ::testing::TestWithParam<Family> {
+ protected:
+  testutil::TempDir dir_{testutil::FastTempBase()};
+  std::string file_ = dir_.File("input." + GetParam().extension);
+  int cases_ = 0;
+  bool answer_ = false;
+
+  // Loads the file as it stands now, answering questions Yes and No by turns.
+  testutil::LoadOutcome Run() {
+    ++cases_;
+    answer_ = !answer_;
+    return testutil::LoadAndConvert(file_, GetParam().extension, answer_, dir_.path().string());
+  }
+};
+
+std::string Describe(const Source& s, std::size_t at) {
+  return s.name + " at " + std::to_string(at);
+}
+
+TEST_P(Sweep, EveryPrefixEndsWithADefinedResult) {
+  const Family& family = GetParam();
+  for (const Source& source : family.sources()) {
+    const std::size_t size = source.bytes.size();
+    std::vector<std::size_t> lengths;
+    for (std::size_t n = 0; n <= std::min<std::size_t>(size, 4096); ++n) lengths.push_back(n);
+    // Beyond 4 KiB: 64 lengths spread over the rest, the boundaries of the last blocks too.
+    std::mt19937 rng(static_cast<std::uint32_t>(size));
+    for (int i = 0; i < 64 && size > 4096; ++i)
+      lengths.push_back(4096 + std::uniform_int_distribution<std::size_t>(0, size - 4096)(rng));
+    for (std::size_t back : {1u, 2u, 511u, 512u, 513u, 1024u})
+      if (size > back) lengths.push_back(size - back);
+    std::sort(lengths.begin(), lengths.end());
+    lengths.erase(std::unique(lengths.begin(), lengths.end()), lengths.end());
+
+    // Written once, then cut shorter and shorter.
+    testutil::WriteFile(file_, source.bytes);
+    for (auto it = lengths.rbegin(); it != lengths.rend(); ++it) {
+      std::filesystem::resize_file(dir_.path() / ("input." + family.extension), *it);
+      testutil::LoadOutcome outcome = Run();
+      ASSERT_EQ(testutil::CheckOutcome(outcome), "") << Describe(source, *it);
+      if (*it < family.minimumSize) {
+        ASSERT_EQ(outcome.load, family.truncatedResult(*it)) << Describe(source, *it);
+      }
+      if (source.completeAt == 0) continue;
+      if (*it < source.completeAt)
+        ASSERT_EQ(outcome.load, family.truncatedResult(*it)) << Describe(source, *it);
+      else if (outcome.questions > 0 && !answer_)
+        ASSERT_EQ(outcome.load, kNotDirectory) << Describe(source, *it);  // declined
+      else
+        ASSERT_EQ(outcome.load, kLoadOk) << Describe(source, *it);
+    }
+  }
+  EXPECT_GT(cases_, 4096);
+}
+
+TEST_P(Sweep, RandomlyChangedBytesEndWithADefinedResult) {
+  const Family& family = GetParam();
+  std::vector<Source> sources = family.sources();
+  constexpr int kFiles = 2000;
+  std::mt19937 rng(20240601);
+  int loaded = 0;
+  for (int i = 0; i < kFiles; ++i) {
+    const Source& source = sources[static_cast<std::size_t>(i) % sources.size()];
+    Bytes bytes = source.bytes;
+    if (bytes.empty()) continue;
+    // Mostly within the first 4 KiB, where the headers are; now and then anywhere.
+    int changes = std::uniform_int_distribution<int>(1, 8)(rng);
+    for (int c = 0; c < changes; ++c) {
+      std::size_t span = (rng() % 4 == 0) ? bytes.size() : std::min<std::size_t>(bytes.size(), 4096);
+      std::size_t at = std::uniform_int_distribution<std::size_t>(0, span - 1)(rng);
+      bytes[at] = static_cast<std::uint8_t>(rng() % 3 == 0 ? bytes[at] ^ (1u << (rng() % 8)) : rng());
+    }
+    testutil::WriteFile(file_, bytes);
+    testutil::LoadOutcome outcome = Run();
+    ASSERT_EQ(testutil::CheckOutcome(outcome), "") << source.name << ", file " << i;
+    if (outcome.load == kLoadOk) ++loaded;
+  }
+  // The sweep must reach the writers, not only the loader's first refusal.
+  EXPECT_GT(loaded, kFiles / 20);
+}
+
+// Allocation caps. A loader sizes nothing from a count or length before checking it against
+// the bytes the file really holds, so what one Load allocates stays within a small multiple
+// of the file's size, whatever the file announces.
+TEST_P(Sweep, AbsurdCountsAreRefusedWithoutALargeAllocation) {
+  const Family& family = GetParam();
+  for (const Absurd& c : family.absurd()) {
+    testutil::WriteFile(file_, c.bytes);
+    std::unique_ptr<CSaveGame> save = CreateForExtension(family.extension);
+    ASSERT_TRUE(save);
+    // Past any question (a CRC that no longer matches), to the checks behind it.
+    save->SetQuestionHandler([](const std::string&, const std::string&) { return true; });
+    int result;
+    std::size_t largest;
+    {
+      testutil::AllocationProbe probe;
+      result = save->Load(file_);
+      largest = probe.largest();
+    }
+    EXPECT_EQ(result, c.expected) << c.name;
+    // The decoder's state block (some 80 KiB) is the one fixed buffer a load may take.
+    EXPECT_LE(largest, std::max<std::size_t>(128 * 1024, 4 * c.bytes.size())) << c.name;
+  }
+}
+
+std::string FamilyName(const ::testing::TestParamInfo<Family>& info) { return info.param.extension; }
+
+INSTANTIATE_TEST_SUITE_P(Containers, Sweep, ::testing::ValuesIn(Families()), FamilyName);
+
+TEST(AllocationProbe, SeesALargeRequest) {
+  testutil::AllocationProbe probe;
+  auto buffer = std::make_unique<std::vector<std::uint8_t>>(1 << 20);
+  EXPECT_GE(probe.largest(), std::size_t{1} << 20);
+  EXPECT_GE(probe.total(), std::size_t{1} << 20);
+}
+
+}  // namespace
