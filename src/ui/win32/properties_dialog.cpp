@@ -62,7 +62,8 @@ class Win32PropertiesView : public PropertiesView {
     SendDlgItemMessageW(dialog_, id, EM_SETLIMITTEXT, chars, 0);
   }
   void Warn(const std::string& text, const std::string& caption) override {
-    MessageBoxW(dialog_, win32::Widen(text).c_str(), win32::Widen(caption).c_str(), MB_OK | MB_ICONWARNING);
+    MessageBoxW(dialog_, win32::Widen(text).c_str(), win32::Widen(caption).c_str(),
+                MB_OK | MB_ICONWARNING);
   }
   void EndDialog(int result) override { ::EndDialog(dialog_, result); }
 
