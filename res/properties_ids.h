@@ -17,6 +17,3 @@
 #define IDC_PROP_SUMMARY 1039
 #define IDC_PROP_CREATED_ENTRY 1045
 #define IDC_PROP_MODIFIED_ENTRY 1046
-
-// The program icon, which every dialog of the program shows.
-#define IDI_PROP_PROGRAM_ICON 104

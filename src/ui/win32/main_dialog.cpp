@@ -14,6 +14,7 @@
 #include "ui/main_window.h"
 #include "utf16.h"
 #include "win32_platform.h"
+#include "window_data.h"
 
 namespace {
 
@@ -23,14 +24,6 @@ struct MainDialog {
   HWND list = nullptr;
   WNDPROC listProc = nullptr;  // the list's own procedure, for what the filter passes on
 };
-
-// The one place that keeps a MainDialog pointer in a window.
-void SetDialogData(HWND hwnd, MainDialog* data) {
-  SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(data));
-}
-MainDialog* DialogData(HWND hwnd) {
-  return reinterpret_cast<MainDialog*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-}
 
 std::vector<std::string> DroppedPaths(HDROP drop) {
   std::vector<std::string> paths;
@@ -47,7 +40,7 @@ std::vector<std::string> DroppedPaths(HDROP drop) {
 }
 
 LRESULT CALLBACK ListFilterProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam) {
-  MainDialog* d = DialogData(GetParent(list));
+  MainDialog* d = win32::WindowData<MainDialog>(GetParent(list));
   switch (message) {
     case WM_RBUTTONUP:
       if (d->window.OnListRightButtonUp()) return 0;
@@ -94,7 +87,7 @@ INT_PTR OnListNotify(HWND dialog, MainDialog& d, NMHDR& header) {
 }
 
 void OnInitDialog(HWND dialog, MainDialog& d) {
-  SetDialogData(dialog, &d);
+  win32::SetWindowData(dialog, &d);
   d.list = GetDlgItem(dialog, IDC_FILE_LIST);
   d.platform.Attach(dialog, d.list);
   d.listProc = reinterpret_cast<WNDPROC>(
@@ -113,7 +106,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     OnInitDialog(dialog, *reinterpret_cast<MainDialog*>(lParam));
     return TRUE;
   }
-  MainDialog* d = DialogData(dialog);
+  MainDialog* d = win32::WindowData<MainDialog>(dialog);
   if (!d) return FALSE;
   switch (message) {
     case WM_COMMAND:

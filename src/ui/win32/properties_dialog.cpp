@@ -1,7 +1,7 @@
 // The Win32 side of the Properties dialog: it forwards the dialog's messages to
 // PropertiesDialog and the entry fields' input to the masked field functions, and carries
 // out what they decide. Texts cross this boundary as UTF-8 and are UTF-16 inside Windows.
-#include "ui/win32/properties_dialog.h"
+#include "properties_dialog.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -15,26 +15,11 @@
 #include "properties_ids.h"
 #include "ui/date_time_field.h"
 #include "ui/properties.h"
+#include "utf16.h"
+#include "win32_platform.h"
+#include "window_data.h"
 
 namespace {
-
-std::wstring Widen(std::string_view text) {
-  if (text.empty()) return {};
-  int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-  return wide;
-}
-
-std::string Narrow(std::wstring_view wide) {
-  if (wide.empty()) return {};
-  int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                              nullptr, nullptr);
-  std::string text(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), n,
-                      nullptr, nullptr);
-  return text;
-}
 
 std::wstring WindowText(HWND window) {
   int n = GetWindowTextLengthW(window);
@@ -45,22 +30,12 @@ std::wstring WindowText(HWND window) {
   return text;
 }
 
-template <class T>
-void StoreWindowData(HWND window, T* data) {
-  SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(data));
-}
-
-template <class T>
-T* WindowData(HWND window) {
-  return reinterpret_cast<T*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-}
-
 class Win32PropertiesView : public PropertiesView {
  public:
   void Attach(HWND dialog) { dialog_ = dialog; }
 
   void SetText(int id, const std::string& text) override {
-    std::wstring wide = Widen(text);
+    std::wstring wide = win32::Widen(text);
     SetDlgItemTextW(dialog_, id, wide.c_str());
     written_[id] = {text, std::move(wide)};
   }
@@ -70,7 +45,7 @@ class Win32PropertiesView : public PropertiesView {
     std::wstring wide = WindowText(GetDlgItem(dialog_, id));
     auto it = written_.find(id);
     if (it != written_.end() && it->second.second == wide) return it->second.first;
-    return Narrow(wide);
+    return win32::Narrow(wide);
   }
   void SetChecked(int id, bool checked) override {
     CheckDlgButton(dialog_, id, checked ? BST_CHECKED : BST_UNCHECKED);
@@ -87,7 +62,8 @@ class Win32PropertiesView : public PropertiesView {
     SendDlgItemMessageW(dialog_, id, EM_SETLIMITTEXT, chars, 0);
   }
   void Warn(const std::string& text, const std::string& caption) override {
-    MessageBoxW(dialog_, Widen(text).c_str(), Widen(caption).c_str(), MB_OK | MB_ICONWARNING);
+    MessageBoxW(dialog_, win32::Widen(text).c_str(), win32::Widen(caption).c_str(),
+                MB_OK | MB_ICONWARNING);
   }
   void EndDialog(int result) override { ::EndDialog(dialog_, result); }
 
@@ -98,8 +74,7 @@ class Win32PropertiesView : public PropertiesView {
 
 // One run of the dialog.
 struct PropertiesRun {
-  explicit PropertiesRun(HINSTANCE instance) : instance(instance), logic(GetEntryProperties(), view) {}
-  HINSTANCE instance;
+  PropertiesRun() : logic(GetEntryProperties(), view) {}
   Win32PropertiesView view;
   PropertiesDialog logic;
 };
@@ -108,7 +83,7 @@ struct PropertiesRun {
 
 void ApplyFieldEdit(HWND field, const FieldEdit& edit) {
   if (!edit.applied) return;
-  SetWindowTextW(field, Widen(edit.text).c_str());
+  SetWindowTextW(field, win32::Widen(edit.text).c_str());
   if (edit.caret) SendMessageW(field, EM_SETSEL, *edit.caret, static_cast<LPARAM>(*edit.caret));
 }
 
@@ -123,7 +98,7 @@ std::string ClipboardText(HWND owner) {
   if (!OpenClipboard(owner)) return text;
   if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
     if (auto* wide = static_cast<const wchar_t*>(GlobalLock(data))) {
-      text = Narrow(wide);
+      text = win32::Narrow(wide);
       GlobalUnlock(data);
     }
   }
@@ -139,7 +114,7 @@ LRESULT CALLBACK EntryFieldProc(HWND field, UINT message, WPARAM wParam, LPARAM 
   }
   if (!HaveEntryProperties()) return DefSubclassProc(field, message, wParam, lParam);
   const EntryProperties& record = GetEntryProperties();
-  auto text = [&] { return Narrow(WindowText(field)); };
+  auto text = [&] { return win32::Narrow(WindowText(field)); };
   switch (message) {
     case WM_KEYDOWN:
       if (wParam != VK_DELETE) break;
@@ -176,19 +151,16 @@ LRESULT CALLBACK EntryFieldProc(HWND field, UINT message, WPARAM wParam, LPARAM 
 INT_PTR CALLBACK PropertiesProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
     auto* run = reinterpret_cast<PropertiesRun*>(lParam);
-    StoreWindowData(dialog, run);
+    win32::SetWindowData(dialog, run);
     run->view.Attach(dialog);
     SetWindowSubclass(GetDlgItem(dialog, IDC_PROP_CREATED_ENTRY), EntryFieldProc, 0, 0);
     SetWindowSubclass(GetDlgItem(dialog, IDC_PROP_MODIFIED_ENTRY), EntryFieldProc, 0, 0);
     GetEntryProperties().dialog = dialog;
-    if (HICON icon = LoadIconW(run->instance, MAKEINTRESOURCEW(IDI_PROP_PROGRAM_ICON))) {
-      SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-      SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
-    }
+    win32::SetProgramIcon(dialog);
     run->logic.Init();
     return TRUE;
   }
-  auto* run = WindowData<PropertiesRun>(dialog);
+  auto* run = win32::WindowData<PropertiesRun>(dialog);
   if (!run) return FALSE;
   switch (message) {
     case WM_COMMAND:
@@ -206,10 +178,9 @@ INT_PTR CALLBACK PropertiesProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 
 bool RunEntryProperties(int index) {
   AppState& app = GetAppState();
-  HINSTANCE instance =
-      app.instance ? static_cast<HINSTANCE>(app.instance) : GetModuleHandleW(nullptr);
+  auto instance = static_cast<HINSTANCE>(app.instance);
   return RunProperties(app.currentSave.get(), index, [&] {
-    PropertiesRun run(instance);
+    PropertiesRun run;
     INT_PTR result = DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_PROPERTIES),
                                      static_cast<HWND>(app.mainWindow), PropertiesProc,
                                      reinterpret_cast<LPARAM>(&run));

@@ -6,13 +6,10 @@
 #include <vector>
 
 #include "model/app_state.h"
+#include "properties_dialog.h"
 #include "resource.h"
 #include "utf16.h"
 
-#if __has_include("properties_dialog.h")
-#include "properties_dialog.h"
-#define MORAVELT_HAVE_PROPERTIES_DIALOG 1
-#endif
 
 namespace win32 {
 
@@ -200,14 +197,7 @@ void Win32Platform::ShowEditMenu(std::span<const ui::MenuItemState> items) {
   DestroyMenu(menu);
 }
 
-bool Win32Platform::RunEntryProperties(int index) {
-#ifdef MORAVELT_HAVE_PROPERTIES_DIALOG
-  return ::RunEntryProperties(index);
-#else
-  (void)index;
-  return false;
-#endif
-}
+bool Win32Platform::RunEntryProperties(int index) { return ::RunEntryProperties(index); }
 
 void Win32Platform::RunAboutBox() {
   DialogBoxParamW(Instance(), MAKEINTRESOURCEW(IDD_ABOUT), window_, AboutProc, 0);
