@@ -4,6 +4,11 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define MORAVELT_LZARI_SSE2 1
+#endif
+
 using namespace lzari;
 
 namespace {
@@ -28,14 +33,31 @@ constexpr PositionModel kPositions = MakePositionModel();
 static_assert(kPositions.cum[0] == kPositionTotal);
 static_assert(kPositions.cum[0] - kPositions.cum[1] == 49 && kPositions.cum[4095] == 2);
 
-// symbolTree[k] holds the frequencies of symbols k - lowbit(k) + 1 .. k.
-void BuildSymbolTree(LzariState& s) {
-  std::uint32_t* tree = s.symbolTree;
-  for (std::uint32_t k = 1; k <= kCharCodes; ++k) tree[k] = s.symbolFreq[k];
-  for (std::uint32_t k = 1; k <= kCharCodes; ++k) {
-    std::uint32_t parent = k + (k & (0u - k));
-    if (parent <= kCharCodes) tree[parent] += tree[k];
+// Exact division of any 32-bit n by a fixed d (2 <= d < 2^32) as a multiplication:
+// with m = ceil(2^64 / d), floor(n / d) is the top 64 bits of n * m, because n * m /
+// 2^64 exceeds n / d by less than n / 2^64 < 1 / d, too little to reach the next whole
+// number.
+class Reciprocal {
+ public:
+  explicit Reciprocal(std::uint32_t d) : m_(~std::uint64_t{0} / d + 1) {}
+  std::uint32_t Divide(std::uint32_t n) const {
+    return static_cast<std::uint32_t>((static_cast<unsigned __int128>(n) * m_) >> 64);
   }
+
+ private:
+  std::uint64_t m_;
+};
+
+// symbolCum from the frequencies, the published way: from the last symbol up.
+void SumFrequencies(LzariState& s) {
+  std::uint32_t c = 0;
+  for (std::uint32_t sym = kCharCodes; sym >= 1; --sym) {
+    s.symbolCum[sym] = static_cast<std::int16_t>(c);
+    c += s.symbolFreq[sym];
+  }
+  s.symbolCum[0] = static_cast<std::int16_t>(c);
+  for (std::uint32_t k = kCharCodes + 1; k < kSymbolCumSize; ++k) s.symbolCum[k] = 0;
+  s.charTotal = c;
 }
 
 // Walking down, the last symbol seen with each frequency is the front of its run.
@@ -53,35 +75,50 @@ void StartModels(LzariState& s) {
   s.symbolToChar[0] = 0;
   s.symbolFreq[0] = 0;
   s.symbolFreq[kCharCodes + 1] = 0;
-  s.charTotal = kCharCodes;
+  SumFrequencies(s);
   FindRuns(s);
-  std::memset(s.symbolTree, 0xFF, sizeof s.symbolTree);
-  s.symbolTree[0] = 0;
-  BuildSymbolTree(s);
 }
 
-// The symbol whose share of the character total holds x (0 <= x < total), with the two
-// cumulative frequencies that bound it: cumAbove = symbolCum[sym - 1] > x >=
-// cumBelow = symbolCum[sym]. Those are the frequencies of the symbols after sym, so
-// sym is the first symbol whose prefix sum reaches total - x.
-inline std::uint32_t FindSymbol(const LzariState& s, std::uint32_t x, std::uint32_t& cumAbove,
-                                std::uint32_t& cumBelow) {
-  const std::uint32_t* tree = s.symbolTree;
-  std::uint32_t pos = 0;
-  std::uint32_t rest = s.charTotal - x;  // 1 .. total
-  for (std::uint32_t step = kSymbolTreeSize / 2; step != 0; step >>= 1) {
-    // Written to compile without branches: the path is as good as random.
-    const std::uint32_t next = pos + step;
-    const std::uint32_t part = tree[next];
-    const bool go = part < rest;
-    pos = go ? next : pos;
-    rest = go ? rest - part : rest;
+// The symbol whose share of the character total holds x (0 <= x < total): the first
+// sym with symbolCum[sym] <= x. symbolCum falls from left to right, so the entries
+// above x are exactly symbols 0..sym-1; eight are compared at a time, from the most
+// frequent symbols on, and the search mostly ends in the first vector or two.
+inline std::uint32_t FindSymbol(const LzariState& s, std::uint32_t x) {
+  const std::int16_t* cum = s.symbolCum;
+#ifdef MORAVELT_LZARI_SSE2
+  const __m128i limit = _mm_set1_epi16(static_cast<std::int16_t>(x));
+  for (std::uint32_t k = 0;; k += 8) {
+    __m128i above = _mm_cmpgt_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(cum + k)), limit);
+    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(above));  // two bits a lane
+    if (mask != 0xFFFF) return k + static_cast<std::uint32_t>(std::countr_one(mask)) / 2;
   }
-  // Now symbols 1..pos sum to total - x - rest.
-  const std::uint32_t sym = pos + 1;
-  cumAbove = x + rest;
-  cumBelow = cumAbove - s.symbolFreq[sym];
+#else
+  std::uint32_t sym = 1;
+  while (static_cast<std::uint32_t>(cum[sym]) > x) ++sym;
   return sym;
+#endif
+}
+
+// Adds 1 to symbolCum[0..n-1].
+inline void CountUpTo(LzariState& s, std::uint32_t n) {
+  std::int16_t* cum = s.symbolCum;
+#ifdef MORAVELT_LZARI_SSE2
+  const __m128i one = _mm_set1_epi16(1);
+  std::uint32_t k = 0;
+  for (; k + 8 <= n; k += 8) {
+    __m128i* v = reinterpret_cast<__m128i*>(cum + k);
+    _mm_store_si128(v, _mm_add_epi16(_mm_load_si128(v), one));
+  }
+  if (k < n) {
+    // The lanes below n - k: compare minus one gives -1 there, so subtracting adds 1.
+    const __m128i lanes = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m128i inside = _mm_cmpgt_epi16(_mm_set1_epi16(static_cast<std::int16_t>(n - k)), lanes);
+    __m128i* v = reinterpret_cast<__m128i*>(cum + k);
+    _mm_store_si128(v, _mm_sub_epi16(_mm_load_si128(v), inside));
+  }
+#else
+  for (std::uint32_t k = 0; k < n; ++k) ++cum[k];
+#endif
 }
 
 // Counts symbol `sym` once. The symbols stay sorted by falling frequency: before the
@@ -90,13 +127,8 @@ inline std::uint32_t FindSymbol(const LzariState& s, std::uint32_t x, std::uint3
 inline void UpdateCharModel(LzariState& s, std::uint32_t sym) {
   std::uint32_t* freq = s.symbolFreq;
   if (s.charTotal >= kMaxCharTotal) {
-    std::uint32_t sum = 0;
-    for (std::uint32_t i = kCharCodes; i >= 1; --i) {
-      freq[i] = (freq[i] + 1) >> 1;
-      sum += freq[i];
-    }
-    s.charTotal = sum;
-    BuildSymbolTree(s);
+    for (std::uint32_t i = kCharCodes; i >= 1; --i) freq[i] = (freq[i] + 1) >> 1;
+    SumFrequencies(s);
     FindRuns(s);
   }
   const std::uint32_t f = freq[sym];
@@ -114,7 +146,7 @@ inline void UpdateCharModel(LzariState& s, std::uint32_t sym) {
   // i left the front of the run of f and became the back of the run of f + 1.
   if (freq[i + 1] == f) s.runStart[f] = static_cast<std::uint16_t>(i + 1);
   if (freq[i - 1] != f + 1) s.runStart[f + 1] = static_cast<std::uint16_t>(i);
-  for (std::uint32_t k = i; k <= kCharCodes; k += k & (0u - k)) ++s.symbolTree[k];
+  CountUpTo(s, i);
 }
 
 }  // namespace
@@ -127,7 +159,7 @@ int LzariDecode(std::span<const std::uint8_t> input, std::uint8_t* output,
   std::memset(s.symbolToChar, 0, sizeof s.symbolToChar);
   std::memset(s.symbolFreq, 0, sizeof s.symbolFreq);
   std::memset(s.runStart, 0, sizeof s.runStart);
-  std::memset(s.symbolTree, 0, sizeof s.symbolTree);
+  std::memset(s.symbolCum, 0, sizeof s.symbolCum);
   s.charTotal = 0;
   s.low = 0;
   s.high = kFull;
@@ -217,12 +249,16 @@ int LzariDecode(std::span<const std::uint8_t> input, std::uint8_t* output,
     // the clamp only keeps the search inside its table should that ever fail.
     std::uint32_t range = high - low;
     std::uint32_t total = s.charTotal;
+    // The two bounds divide by the total, known before this symbol's x is: its
+    // reciprocal is worked out meanwhile and they take a multiplication each.
+    const Reciprocal byTotal(total);
     std::uint32_t x = ((value - low + 1) * total - 1) / range;
     if (x >= total) x = total - 1;
-    std::uint32_t cumAbove, cumBelow;
-    const std::uint32_t sym = FindSymbol(s, x, cumAbove, cumBelow);
-    high = low + range * cumAbove / total;
-    low = low + range * cumBelow / total;
+    const std::uint32_t sym = FindSymbol(s, x);
+    const std::uint32_t cumAbove = static_cast<std::uint32_t>(s.symbolCum[sym - 1]);
+    const std::uint32_t cumBelow = static_cast<std::uint32_t>(s.symbolCum[sym]);
+    high = low + byTotal.Divide(range * cumAbove);
+    low = low + byTotal.Divide(range * cumBelow);
     renormalise();
     const std::uint32_t ch = s.symbolToChar[sym];
     UpdateCharModel(s, sym);
