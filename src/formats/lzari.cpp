@@ -48,16 +48,21 @@ class Reciprocal {
   std::uint64_t m_;
 };
 
-// symbolCum from the frequencies, the published way: from the last symbol up.
+// The block and local sums from the frequencies.
 void SumFrequencies(LzariState& s) {
-  std::uint32_t c = 0;
-  for (std::uint32_t sym = kCharCodes; sym >= 1; --sym) {
-    s.symbolCum[sym] = static_cast<std::int16_t>(c);
-    c += s.symbolFreq[sym];
+  std::uint32_t total = 0;
+  for (std::int32_t b = kBlocks - 1; b >= 0; --b) {
+    s.blockCum[b] = static_cast<std::int16_t>(total);
+    std::uint32_t local = 0;
+    for (std::int32_t k = kSymbolBlock - 1; k >= 0; --k) {
+      const std::uint32_t sym = static_cast<std::uint32_t>(b) * kSymbolBlock + static_cast<std::uint32_t>(k);
+      s.localCum[sym] = static_cast<std::int16_t>(local);
+      if (sym >= 1 && sym <= kCharCodes) local += s.symbolFreq[sym];
+    }
+    total += local;
   }
-  s.symbolCum[0] = static_cast<std::int16_t>(c);
-  for (std::uint32_t k = kCharCodes + 1; k < kSymbolCumSize; ++k) s.symbolCum[k] = 0;
-  s.charTotal = c;
+  for (std::uint32_t b = kBlocks; b < kBlockSlots; ++b) s.blockCum[b] = 0;
+  s.charTotal = total;
 }
 
 // Walking down, the last symbol seen with each frequency is the front of its run.
@@ -79,45 +84,68 @@ void StartModels(LzariState& s) {
   FindRuns(s);
 }
 
+#ifdef MORAVELT_LZARI_SSE2
+inline __m128i Load8(const std::int16_t* p) { return _mm_load_si128(reinterpret_cast<const __m128i*>(p)); }
+inline void Store8(std::int16_t* p, __m128i v) { _mm_store_si128(reinterpret_cast<__m128i*>(p), v); }
+// Two mask bits per 16-bit lane where a > b.
+inline std::uint64_t Above(__m128i a, __m128i b) {
+  return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpgt_epi16(a, b)));
+}
+#endif
+
 // The symbol whose share of the character total holds x (0 <= x < total): the first
-// sym with symbolCum[sym] <= x. symbolCum falls from left to right, so the entries
-// above x are exactly symbols 0..sym-1; eight are compared at a time, from the most
-// frequent symbols on, and the search mostly ends in the first vector or two.
-inline std::uint32_t FindSymbol(const LzariState& s, std::uint32_t x) {
-  const std::int16_t* cum = s.symbolCum;
+// sym with symbolCum[sym] <= x, so that symbolCum[sym - 1] > x >= symbolCum[sym].
+// The sums fall from symbol to symbol, so the entries above x are a leading run: the
+// block is the first whose blockCum (the sum at its last symbol) is not above x, and
+// within it the symbol is the first whose local sum is not above what is left.
+// cumBelow and cumAbove are symbolCum[sym] and symbolCum[sym - 1].
+inline std::uint32_t FindSymbol(const LzariState& s, std::uint32_t x, std::uint32_t& cumBelow,
+                                std::uint32_t& cumAbove) {
 #ifdef MORAVELT_LZARI_SSE2
   const __m128i limit = _mm_set1_epi16(static_cast<std::int16_t>(x));
-  for (std::uint32_t k = 0;; k += 8) {
-    __m128i above = _mm_cmpgt_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(cum + k)), limit);
-    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(above));  // two bits a lane
-    if (mask != 0xFFFF) return k + static_cast<std::uint32_t>(std::countr_one(mask)) / 2;
-  }
+  const std::uint64_t blocksAbove = Above(Load8(s.blockCum), limit) |
+                                    Above(Load8(s.blockCum + 8), limit) << 16 |
+                                    Above(Load8(s.blockCum + 16), limit) << 32;
+  const std::uint32_t block = static_cast<std::uint32_t>(std::countr_one(blocksAbove)) / 2;
+  const std::uint32_t base = static_cast<std::uint32_t>(s.blockCum[block]);
+  const std::int16_t* local = s.localCum + block * kSymbolBlock;
+  const __m128i rest = _mm_set1_epi16(static_cast<std::int16_t>(x - base));
+  const std::uint64_t localAbove = Above(Load8(local), rest) | Above(Load8(local + 8), rest) << 16;
+  const std::uint32_t sym = block * kSymbolBlock + static_cast<std::uint32_t>(std::countr_one(localAbove)) / 2;
 #else
-  std::uint32_t sym = 1;
-  while (static_cast<std::uint32_t>(cum[sym]) > x) ++sym;
-  return sym;
+  std::uint32_t block = 0;
+  while (static_cast<std::uint32_t>(s.blockCum[block]) > x) ++block;
+  const std::uint32_t base = static_cast<std::uint32_t>(s.blockCum[block]);
+  std::uint32_t sym = block * kSymbolBlock;
+  while (base + static_cast<std::uint32_t>(s.localCum[sym]) > x) ++sym;
 #endif
+  cumBelow = base + static_cast<std::uint32_t>(s.localCum[sym]);
+  cumAbove = cumBelow + s.symbolFreq[sym];
+  return sym;
 }
 
-// Adds 1 to symbolCum[0..n-1].
+// Adds 1 to symbolCum[0..n-1]: the local sums before n in n's block and the block sums
+// before that block.
 inline void CountUpTo(LzariState& s, std::uint32_t n) {
-  std::int16_t* cum = s.symbolCum;
+  const std::uint32_t block = n / kSymbolBlock;
+  const std::uint32_t within = n % kSymbolBlock;
 #ifdef MORAVELT_LZARI_SSE2
-  const __m128i one = _mm_set1_epi16(1);
-  std::uint32_t k = 0;
-  for (; k + 8 <= n; k += 8) {
-    __m128i* v = reinterpret_cast<__m128i*>(cum + k);
-    _mm_store_si128(v, _mm_add_epi16(_mm_load_si128(v), one));
-  }
-  if (k < n) {
-    // The lanes below n - k: compare minus one gives -1 there, so subtracting adds 1.
-    const __m128i lanes = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
-    const __m128i inside = _mm_cmpgt_epi16(_mm_set1_epi16(static_cast<std::int16_t>(n - k)), lanes);
-    __m128i* v = reinterpret_cast<__m128i*>(cum + k);
-    _mm_store_si128(v, _mm_sub_epi16(_mm_load_si128(v), inside));
-  }
+  // A compare that holds gives -1 in a lane, so subtracting it adds 1 there.
+  const __m128i lanes = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
+  const __m128i eight = _mm_set1_epi16(8);
+  const __m128i sixteen = _mm_set1_epi16(16);
+  const __m128i localEnd = _mm_set1_epi16(static_cast<std::int16_t>(within));
+  std::int16_t* local = s.localCum + block * kSymbolBlock;
+  Store8(local, _mm_sub_epi16(Load8(local), _mm_cmpgt_epi16(localEnd, lanes)));
+  Store8(local + 8, _mm_sub_epi16(Load8(local + 8), _mm_cmpgt_epi16(localEnd, _mm_add_epi16(lanes, eight))));
+  const __m128i blockEnd = _mm_set1_epi16(static_cast<std::int16_t>(block));
+  std::int16_t* blocks = s.blockCum;
+  Store8(blocks, _mm_sub_epi16(Load8(blocks), _mm_cmpgt_epi16(blockEnd, lanes)));
+  Store8(blocks + 8, _mm_sub_epi16(Load8(blocks + 8), _mm_cmpgt_epi16(blockEnd, _mm_add_epi16(lanes, eight))));
+  Store8(blocks + 16, _mm_sub_epi16(Load8(blocks + 16), _mm_cmpgt_epi16(blockEnd, _mm_add_epi16(lanes, sixteen))));
 #else
-  for (std::uint32_t k = 0; k < n; ++k) ++cum[k];
+  for (std::uint32_t k = 0; k < within; ++k) ++s.localCum[block * kSymbolBlock + k];
+  for (std::uint32_t b = 0; b < block; ++b) ++s.blockCum[b];
 #endif
 }
 
@@ -159,7 +187,8 @@ int LzariDecode(std::span<const std::uint8_t> input, std::uint8_t* output,
   std::memset(s.symbolToChar, 0, sizeof s.symbolToChar);
   std::memset(s.symbolFreq, 0, sizeof s.symbolFreq);
   std::memset(s.runStart, 0, sizeof s.runStart);
-  std::memset(s.symbolCum, 0, sizeof s.symbolCum);
+  std::memset(s.localCum, 0, sizeof s.localCum);
+  std::memset(s.blockCum, 0, sizeof s.blockCum);
   s.charTotal = 0;
   s.low = 0;
   s.high = kFull;
@@ -254,9 +283,8 @@ int LzariDecode(std::span<const std::uint8_t> input, std::uint8_t* output,
     const Reciprocal byTotal(total);
     std::uint32_t x = ((value - low + 1) * total - 1) / range;
     if (x >= total) x = total - 1;
-    const std::uint32_t sym = FindSymbol(s, x);
-    const std::uint32_t cumAbove = static_cast<std::uint32_t>(s.symbolCum[sym - 1]);
-    const std::uint32_t cumBelow = static_cast<std::uint32_t>(s.symbolCum[sym]);
+    std::uint32_t cumBelow, cumAbove;
+    const std::uint32_t sym = FindSymbol(s, x, cumBelow, cumAbove);
     high = low + byTotal.Divide(range * cumAbove);
     low = low + byTotal.Divide(range * cumBelow);
     renormalise();
