@@ -133,6 +133,8 @@ void BM_PeakMemory(benchmark::State& state, std::string from, std::string to) {
   state.counters["peak_rss_MiB"] = static_cast<double>(peak) / 1024.0;
   state.counters["save_MiB"] = size / static_cast<double>(bench::kMiB);
   state.counters["peak_vs_size"] = static_cast<double>(peak) * 1024.0 / size;
+  // The file data the save holds, what an ARMAX save keeps in memory once decompressed.
+  state.counters["peak_vs_data"] = static_cast<double>(peak) * 1024.0 / static_cast<double>(8 * bench::kMiB);
 }
 
 }  // namespace
