@@ -69,6 +69,19 @@ TEST(Crc32, IncrementalSplitsGiveTheWholeBufferCrc) {
   }
 }
 
+// Long buffers are folded 64 and 16 bytes at a time where the processor allows and
+// finished byte by byte: every way a length splits between those steps, at any alignment.
+TEST(Crc32, FoldingStepBoundaries) {
+  Bytes data = testutil::MakeBytes(70000, 13);
+  for (std::size_t offset : {0u, 1u, 3u, 8u, 15u})
+    for (std::size_t len : {63u, 64u, 65u, 79u, 80u, 81u, 127u, 128u, 129u, 143u, 144u, 191u,
+                            192u, 193u, 4095u, 4096u, 65536u + 47u}) {
+      Bytes piece(data.begin() + static_cast<std::ptrdiff_t>(offset),
+                  data.begin() + static_cast<std::ptrdiff_t>(offset + len));
+      ASSERT_EQ(Crc32(piece), BitwiseCrc(piece)) << "offset " << offset << " length " << len;
+    }
+}
+
 #ifdef MORAVELT_HAVE_ZLIB
 TEST(Crc32, MatchesZlibOnRandomBuffers) {
   std::uint32_t seed = 1;

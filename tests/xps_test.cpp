@@ -138,6 +138,32 @@ TEST(XpsChecksumTest, IncrementalEqualsWholeAndReference) {
   EXPECT_EQ(pieces.value(), testutil::ReferenceXpsChecksum(data.data(), data.size()));
 }
 
+// The sum wraps past 2^32 every few thousand bytes; each wrap changes the next shift.
+// Data that wraps often, rarely, and pieces that end right after a wrap.
+TEST(XpsChecksumTest, WrapsAgreeWithReference) {
+  struct Case {
+    const char* why;
+    Bytes data;
+  } cases[] = {
+      {"all 0xFF: wraps every few hundred bytes", Bytes(200000, 0xFF)},
+      {"random", MakeBytes(300000, 21)},
+      {"small bytes: wraps seldom", Bytes(100000, 0x01)},
+      {"alternating", [] {
+         Bytes b(100000);
+         for (std::size_t i = 0; i < b.size(); ++i) b[i] = (i & 1) ? 0xFF : 0x00;
+         return b;
+       }()},
+  };
+  for (const Case& c : cases) {
+    const std::uint32_t expected = testutil::ReferenceXpsChecksum(c.data.data(), c.data.size());
+    EXPECT_EQ(XpsChecksum::Of(c.data), expected) << c.why;
+    XpsChecksum bytewise;
+    for (std::size_t i = 0; i < 5000; ++i) bytewise.Add(std::span(c.data).subspan(i, 1));
+    bytewise.Add(std::span(c.data).subspan(5000));
+    EXPECT_EQ(bytewise.value(), expected) << c.why << ", byte by byte then the rest";
+  }
+}
+
 // ---------------------------------------------------------------- registry
 
 TEST(XpsRegistry, ExtensionsOpenAsXpsAndXpsIsATarget) {

@@ -36,7 +36,7 @@ int RunExtract(const ExtractOptions& o, Console& console);
 struct BatchOptions {
   std::string to;  // "psu" or "xps"
   std::string outDir;
-  unsigned jobs = 0;  // 0: one per hardware thread
+  unsigned jobs = 0;  // 0: twice the hardware threads, at least 8
   bool force = false;
   bool yes = false;
   bool json = false;

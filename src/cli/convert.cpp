@@ -229,7 +229,10 @@ int RunBatch(const BatchOptions& o, Console& console) {
   for (Job& job : jobs)
     if (job.status != Status::kPending) progress.Done(job);
 
-  unsigned workers = o.jobs ? o.jobs : std::max(1u, std::thread::hardware_concurrency());
+  // A conversion spends most of its time waiting for its output to reach the disk (each
+  // is flushed before it takes its name), and the file system serves many such waits at
+  // once: so by default more conversions run than there are processors.
+  unsigned workers = o.jobs ? o.jobs : std::max(8u, 2 * std::thread::hardware_concurrency());
   workers = static_cast<unsigned>(std::min<std::size_t>(workers, pending.size()));
   std::atomic<std::size_t> next{0};
   auto work = [&] {

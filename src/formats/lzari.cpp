@@ -4,6 +4,11 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define MORAVELT_LZARI_SSE2 1
+#endif
+
 using namespace lzari;
 
 namespace {
@@ -28,14 +33,36 @@ constexpr PositionModel kPositions = MakePositionModel();
 static_assert(kPositions.cum[0] == kPositionTotal);
 static_assert(kPositions.cum[0] - kPositions.cum[1] == 49 && kPositions.cum[4095] == 2);
 
-// symbolTree[k] holds the frequencies of symbols k - lowbit(k) + 1 .. k.
-void BuildSymbolTree(LzariState& s) {
-  std::uint32_t* tree = s.symbolTree;
-  for (std::uint32_t k = 1; k <= kCharCodes; ++k) tree[k] = s.symbolFreq[k];
-  for (std::uint32_t k = 1; k <= kCharCodes; ++k) {
-    std::uint32_t parent = k + (k & (0u - k));
-    if (parent <= kCharCodes) tree[parent] += tree[k];
+// Exact division of any 32-bit n by a fixed d (2 <= d < 2^32) as a multiplication:
+// with m = ceil(2^64 / d), floor(n / d) is the top 64 bits of n * m, because n * m /
+// 2^64 exceeds n / d by less than n / 2^64 < 1 / d, too little to reach the next whole
+// number.
+class Reciprocal {
+ public:
+  explicit Reciprocal(std::uint32_t d) : m_(~std::uint64_t{0} / d + 1) {}
+  std::uint32_t Divide(std::uint32_t n) const {
+    return static_cast<std::uint32_t>((static_cast<unsigned __int128>(n) * m_) >> 64);
   }
+
+ private:
+  std::uint64_t m_;
+};
+
+// The block and local sums from the frequencies.
+void SumFrequencies(LzariState& s) {
+  std::uint32_t total = 0;
+  for (std::int32_t b = kBlocks - 1; b >= 0; --b) {
+    s.blockCum[b] = static_cast<std::int16_t>(total);
+    std::uint32_t local = 0;
+    for (std::int32_t k = kSymbolBlock - 1; k >= 0; --k) {
+      const std::uint32_t sym = static_cast<std::uint32_t>(b) * kSymbolBlock + static_cast<std::uint32_t>(k);
+      s.localCum[sym] = static_cast<std::int16_t>(local);
+      if (sym >= 1 && sym <= kCharCodes) local += s.symbolFreq[sym];
+    }
+    total += local;
+  }
+  for (std::uint32_t b = kBlocks; b < kBlockSlots; ++b) s.blockCum[b] = 0;
+  s.charTotal = total;
 }
 
 // Walking down, the last symbol seen with each frequency is the front of its run.
@@ -53,35 +80,73 @@ void StartModels(LzariState& s) {
   s.symbolToChar[0] = 0;
   s.symbolFreq[0] = 0;
   s.symbolFreq[kCharCodes + 1] = 0;
-  s.charTotal = kCharCodes;
+  SumFrequencies(s);
   FindRuns(s);
-  std::memset(s.symbolTree, 0xFF, sizeof s.symbolTree);
-  s.symbolTree[0] = 0;
-  BuildSymbolTree(s);
 }
 
-// The symbol whose share of the character total holds x (0 <= x < total), with the two
-// cumulative frequencies that bound it: cumAbove = symbolCum[sym - 1] > x >=
-// cumBelow = symbolCum[sym]. Those are the frequencies of the symbols after sym, so
-// sym is the first symbol whose prefix sum reaches total - x.
-inline std::uint32_t FindSymbol(const LzariState& s, std::uint32_t x, std::uint32_t& cumAbove,
-                                std::uint32_t& cumBelow) {
-  const std::uint32_t* tree = s.symbolTree;
-  std::uint32_t pos = 0;
-  std::uint32_t rest = s.charTotal - x;  // 1 .. total
-  for (std::uint32_t step = kSymbolTreeSize / 2; step != 0; step >>= 1) {
-    // Written to compile without branches: the path is as good as random.
-    const std::uint32_t next = pos + step;
-    const std::uint32_t part = tree[next];
-    const bool go = part < rest;
-    pos = go ? next : pos;
-    rest = go ? rest - part : rest;
-  }
-  // Now symbols 1..pos sum to total - x - rest.
-  const std::uint32_t sym = pos + 1;
-  cumAbove = x + rest;
-  cumBelow = cumAbove - s.symbolFreq[sym];
+#ifdef MORAVELT_LZARI_SSE2
+inline __m128i Load8(const std::int16_t* p) { return _mm_load_si128(reinterpret_cast<const __m128i*>(p)); }
+inline void Store8(std::int16_t* p, __m128i v) { _mm_store_si128(reinterpret_cast<__m128i*>(p), v); }
+// Two mask bits per 16-bit lane where a > b.
+inline std::uint64_t Above(__m128i a, __m128i b) {
+  return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpgt_epi16(a, b)));
+}
+#endif
+
+// The symbol whose share of the character total holds x (0 <= x < total): the first
+// sym with symbolCum[sym] <= x, so that symbolCum[sym - 1] > x >= symbolCum[sym].
+// The sums fall from symbol to symbol, so the entries above x are a leading run: the
+// block is the first whose blockCum (the sum at its last symbol) is not above x, and
+// within it the symbol is the first whose local sum is not above what is left.
+// cumBelow and cumAbove are symbolCum[sym] and symbolCum[sym - 1].
+inline std::uint32_t FindSymbol(const LzariState& s, std::uint32_t x, std::uint32_t& cumBelow,
+                                std::uint32_t& cumAbove) {
+#ifdef MORAVELT_LZARI_SSE2
+  const __m128i limit = _mm_set1_epi16(static_cast<std::int16_t>(x));
+  const std::uint64_t blocksAbove = Above(Load8(s.blockCum), limit) |
+                                    Above(Load8(s.blockCum + 8), limit) << 16 |
+                                    Above(Load8(s.blockCum + 16), limit) << 32;
+  const std::uint32_t block = static_cast<std::uint32_t>(std::countr_one(blocksAbove)) / 2;
+  const std::uint32_t base = static_cast<std::uint32_t>(s.blockCum[block]);
+  const std::int16_t* local = s.localCum + block * kSymbolBlock;
+  const __m128i rest = _mm_set1_epi16(static_cast<std::int16_t>(x - base));
+  const std::uint64_t localAbove = Above(Load8(local), rest) | Above(Load8(local + 8), rest) << 16;
+  const std::uint32_t sym = block * kSymbolBlock + static_cast<std::uint32_t>(std::countr_one(localAbove)) / 2;
+#else
+  std::uint32_t block = 0;
+  while (static_cast<std::uint32_t>(s.blockCum[block]) > x) ++block;
+  const std::uint32_t base = static_cast<std::uint32_t>(s.blockCum[block]);
+  std::uint32_t sym = block * kSymbolBlock;
+  while (base + static_cast<std::uint32_t>(s.localCum[sym]) > x) ++sym;
+#endif
+  cumBelow = base + static_cast<std::uint32_t>(s.localCum[sym]);
+  cumAbove = cumBelow + s.symbolFreq[sym];
   return sym;
+}
+
+// Adds 1 to symbolCum[0..n-1]: the local sums before n in n's block and the block sums
+// before that block.
+inline void CountUpTo(LzariState& s, std::uint32_t n) {
+  const std::uint32_t block = n / kSymbolBlock;
+  const std::uint32_t within = n % kSymbolBlock;
+#ifdef MORAVELT_LZARI_SSE2
+  // A compare that holds gives -1 in a lane, so subtracting it adds 1 there.
+  const __m128i lanes = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
+  const __m128i eight = _mm_set1_epi16(8);
+  const __m128i sixteen = _mm_set1_epi16(16);
+  const __m128i localEnd = _mm_set1_epi16(static_cast<std::int16_t>(within));
+  std::int16_t* local = s.localCum + block * kSymbolBlock;
+  Store8(local, _mm_sub_epi16(Load8(local), _mm_cmpgt_epi16(localEnd, lanes)));
+  Store8(local + 8, _mm_sub_epi16(Load8(local + 8), _mm_cmpgt_epi16(localEnd, _mm_add_epi16(lanes, eight))));
+  const __m128i blockEnd = _mm_set1_epi16(static_cast<std::int16_t>(block));
+  std::int16_t* blocks = s.blockCum;
+  Store8(blocks, _mm_sub_epi16(Load8(blocks), _mm_cmpgt_epi16(blockEnd, lanes)));
+  Store8(blocks + 8, _mm_sub_epi16(Load8(blocks + 8), _mm_cmpgt_epi16(blockEnd, _mm_add_epi16(lanes, eight))));
+  Store8(blocks + 16, _mm_sub_epi16(Load8(blocks + 16), _mm_cmpgt_epi16(blockEnd, _mm_add_epi16(lanes, sixteen))));
+#else
+  for (std::uint32_t k = 0; k < within; ++k) ++s.localCum[block * kSymbolBlock + k];
+  for (std::uint32_t b = 0; b < block; ++b) ++s.blockCum[b];
+#endif
 }
 
 // Counts symbol `sym` once. The symbols stay sorted by falling frequency: before the
@@ -90,13 +155,8 @@ inline std::uint32_t FindSymbol(const LzariState& s, std::uint32_t x, std::uint3
 inline void UpdateCharModel(LzariState& s, std::uint32_t sym) {
   std::uint32_t* freq = s.symbolFreq;
   if (s.charTotal >= kMaxCharTotal) {
-    std::uint32_t sum = 0;
-    for (std::uint32_t i = kCharCodes; i >= 1; --i) {
-      freq[i] = (freq[i] + 1) >> 1;
-      sum += freq[i];
-    }
-    s.charTotal = sum;
-    BuildSymbolTree(s);
+    for (std::uint32_t i = kCharCodes; i >= 1; --i) freq[i] = (freq[i] + 1) >> 1;
+    SumFrequencies(s);
     FindRuns(s);
   }
   const std::uint32_t f = freq[sym];
@@ -114,7 +174,7 @@ inline void UpdateCharModel(LzariState& s, std::uint32_t sym) {
   // i left the front of the run of f and became the back of the run of f + 1.
   if (freq[i + 1] == f) s.runStart[f] = static_cast<std::uint16_t>(i + 1);
   if (freq[i - 1] != f + 1) s.runStart[f + 1] = static_cast<std::uint16_t>(i);
-  for (std::uint32_t k = i; k <= kCharCodes; k += k & (0u - k)) ++s.symbolTree[k];
+  CountUpTo(s, i);
 }
 
 }  // namespace
@@ -127,7 +187,8 @@ int LzariDecode(std::span<const std::uint8_t> input, std::uint8_t* output,
   std::memset(s.symbolToChar, 0, sizeof s.symbolToChar);
   std::memset(s.symbolFreq, 0, sizeof s.symbolFreq);
   std::memset(s.runStart, 0, sizeof s.runStart);
-  std::memset(s.symbolTree, 0, sizeof s.symbolTree);
+  std::memset(s.localCum, 0, sizeof s.localCum);
+  std::memset(s.blockCum, 0, sizeof s.blockCum);
   s.charTotal = 0;
   s.low = 0;
   s.high = kFull;
@@ -217,12 +278,15 @@ int LzariDecode(std::span<const std::uint8_t> input, std::uint8_t* output,
     // the clamp only keeps the search inside its table should that ever fail.
     std::uint32_t range = high - low;
     std::uint32_t total = s.charTotal;
+    // The two bounds divide by the total, known before this symbol's x is: its
+    // reciprocal is worked out meanwhile and they take a multiplication each.
+    const Reciprocal byTotal(total);
     std::uint32_t x = ((value - low + 1) * total - 1) / range;
     if (x >= total) x = total - 1;
-    std::uint32_t cumAbove, cumBelow;
-    const std::uint32_t sym = FindSymbol(s, x, cumAbove, cumBelow);
-    high = low + range * cumAbove / total;
-    low = low + range * cumBelow / total;
+    std::uint32_t cumBelow, cumAbove;
+    const std::uint32_t sym = FindSymbol(s, x, cumBelow, cumAbove);
+    high = low + byTotal.Divide(range * cumAbove);
+    low = low + byTotal.Divide(range * cumBelow);
     renormalise();
     const std::uint32_t ch = s.symbolToChar[sym];
     UpdateCharModel(s, sym);

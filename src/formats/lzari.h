@@ -51,7 +51,10 @@ inline constexpr std::uint32_t kLiterals = 256;
 inline constexpr std::uint32_t kCharCodes = kLiterals + kMaxMatch - kThreshold;  // 314
 inline constexpr std::uint32_t kRingStart = kRingSize - kMaxMatch;               // 4036
 inline constexpr std::uint8_t kRingFill = 0x20;
-inline constexpr std::uint32_t kSymbolTreeSize = 512;  // a power of two above 314
+inline constexpr std::uint32_t kSymbolBlock = 16;
+inline constexpr std::uint32_t kSymbolSlots = 320;  // symbols 0..314 in whole blocks
+inline constexpr std::uint32_t kBlocks = kSymbolSlots / kSymbolBlock;  // 20
+inline constexpr std::uint32_t kBlockSlots = 24;     // 20 rounded up to whole vectors
 
 inline constexpr std::uint32_t kCodeBits = 17;
 inline constexpr std::uint32_t kQuarter = 1u << (kCodeBits - 2);
@@ -79,12 +82,17 @@ struct LzariState {
   // The lowest symbol of the run of symbols that share a frequency, by frequency; valid
   // for the frequencies some symbol has (the published decoder walks down to it).
   std::uint16_t runStart[lzari::kQuarter];
-  // The published decoder keeps symbolCum[s], the frequencies of symbols s+1..314, and
-  // adds 1 to up to 314 of them per code. Here the same sums come from a Fenwick tree
-  // over symbolFreq (prefix sums in O(log n) both ways): symbolCum[s] = charTotal minus
-  // the sum of symbols 1..s. Entries past 314 hold all ones and are never taken.
-  std::uint32_t symbolTree[lzari::kSymbolTreeSize];
-  std::uint32_t charTotal;                              // symbolCum[0]: all frequencies
+  // The published decoder keeps symbolCum[s], the frequencies of symbols s+1..314 added
+  // up, and adds 1 to up to 314 of them per code. Here the same sums are kept in two
+  // parts over blocks of 16 symbols (symbol s in block s / 16):
+  //   symbolCum[s] = blockCum[s / 16] + localCum[s]
+  // blockCum[b]: the frequencies of every block after b; localCum[s]: those of the
+  // symbols after s within its block. A code then changes at most 15 local and 19 block
+  // sums, a few vector additions, and a search looks at 20 block sums and one block.
+  // 16 bits are enough (the total stays below 32768). Symbols 0 and 315..319 weigh 0.
+  alignas(16) std::int16_t localCum[lzari::kSymbolSlots];
+  alignas(16) std::int16_t blockCum[lzari::kBlockSlots];
+  std::uint32_t charTotal;                              // all frequencies (symbolCum[0])
   // The position model never changes: it is constant data beside the decoder.
 
   // The bit reader: bits are consumed from the top of `bits`.

@@ -70,6 +70,12 @@ bool OutputFile::Write(std::span<const std::uint8_t> bytes) {
     return false;
   }
   written_ += bytes.size();
+  // Large outputs go to the disk while the rest is still being made, so that the flush
+  // in Commit waits only for the tail.
+  if (written_ - writeBackMark_ >= kWriteBackStep) {
+    file_.StartWriteBack();
+    writeBackMark_ = written_;
+  }
   Step(OutputStage::kWritten, written_);
   return true;
 }

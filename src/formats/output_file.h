@@ -66,4 +66,6 @@ class OutputFile {
   bool created_ = false;  // the temporary file was made by this writer
   bool keepTemp_ = false;
   std::uint64_t written_ = 0;
+  std::uint64_t writeBackMark_ = 0;  // written_ when write-back was last started
+  static constexpr std::uint64_t kWriteBackStep = std::uint64_t{1} << 20;
 };

@@ -141,6 +141,13 @@ bool File::Flush(bool durable) {
 #endif
 }
 
+void File::StartWriteBack() {
+  if (!f_ || std::fflush(f_) != 0) return;
+#ifdef __linux__
+  sync_file_range(fileno(f_), 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+}
+
 bool File::Close() {
   if (!f_) return false;
   bool good = !std::ferror(f_);

@@ -47,6 +47,10 @@ class File {
   bool HasError() const;
   // Pushes buffered bytes to the operating system and, when durable, to the disk.
   bool Flush(bool durable);
+  // Asks the system to start writing what has been written so far to the disk, without
+  // waiting for it (where the platform offers that; elsewhere nothing). A later durable
+  // Flush then has less left to wait for.
+  void StartWriteBack();
   // Closes the file; false when buffered bytes could not be written.
   bool Close();
 

@@ -1,0 +1,220 @@
+#include "fixtures.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <string_view>
+
+#include "support/lzari_encoder.h"
+#include "support/max_builder.h"
+#include "support/psu_builder.h"
+#include "support/xps_builder.h"
+
+namespace bench {
+
+namespace {
+
+class Rng {
+ public:
+  explicit Rng(std::uint64_t seed) : x_(seed) {}
+  std::uint64_t Next() {
+    std::uint64_t z = (x_ += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  std::uint32_t Below(std::uint32_t n) { return static_cast<std::uint32_t>(Next() % n); }
+
+ private:
+  std::uint64_t x_;
+};
+
+void PutWord(Bytes& out, std::uint32_t w) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(w >> (8 * i)));
+}
+
+// Instructions of a few common kinds with registers and offsets drawn from small sets,
+// plus a handful of routines that recur whole, as a program's prologues and calls do.
+void AppendCode(Bytes& out, std::size_t n, Rng& rng) {
+  static const std::uint32_t kOps[] = {0x8C000000, 0xAC000000, 0x24000000, 0x3C000000,
+                                       0x0C000000, 0x00000021, 0x10000000, 0x27BD0000};
+  std::vector<std::vector<std::uint32_t>> routines;
+  for (int r = 0; r < 12; ++r) {
+    std::vector<std::uint32_t> words;
+    std::uint32_t len = 4 + rng.Below(20);
+    for (std::uint32_t i = 0; i < len; ++i)
+      words.push_back(kOps[rng.Below(8)] | (rng.Below(32) << 21) | (rng.Below(32) << 16) |
+                      (rng.Below(16) * 4));
+    routines.push_back(words);
+  }
+  const std::size_t end = out.size() + n;
+  while (out.size() < end) {
+    std::uint32_t pick = rng.Below(10);
+    if (pick < 4) {
+      for (std::uint32_t w : routines[rng.Below(12)]) PutWord(out, w);
+    } else if (pick < 5) {
+      PutWord(out, 0);  // nop
+    } else {
+      std::uint32_t op = kOps[rng.Below(8)];
+      std::uint32_t imm = (op == 0x0C000000) ? (0x100000 + rng.Below(4096)) : rng.Below(64) * 4;
+      PutWord(out, op | (rng.Below(8) + 2) << 21 | (rng.Below(8) + 2) << 16 | imm);
+    }
+  }
+  out.resize(end);
+}
+
+void AppendText(Bytes& out, std::size_t n, Rng& rng) {
+  static const std::string_view kWords[] = {
+      "the ", "memory ", "card ", "save ", "game ", "data ", "slot ", "player ", "level ",
+      "score ", "time ", "options ", "sound ", "volume ", "load ", "continue ", "chapter ",
+      "of ", "and ", "to ", "a ", "in ", "is ", "you ", "item ", "map ", "world ", "stage ",
+      "Press START ", "Loading... ", "Are you sure? ", "Yes ", "No ", ". ", ", ", "\n",
+      "\n\n", "1", "2", "0", "BESLES-", "icon.sys ", "SYSTEM ", "CONFIG ", "%d ", "%s\n"};
+  const std::size_t end = out.size() + n;
+  while (out.size() < end) {
+    std::string_view w = kWords[rng.Below(sizeof kWords / sizeof kWords[0])];
+    out.insert(out.end(), w.begin(), w.end());
+  }
+  out.resize(end);
+}
+
+void AppendRandom(Bytes& out, std::size_t n, Rng& rng) {
+  for (std::size_t i = 0; i < n; i += 8) {
+    std::uint64_t v = rng.Next();
+    for (std::size_t k = 0; k < 8 && i + k < n; ++k) out.push_back(static_cast<std::uint8_t>(v >> (8 * k)));
+  }
+}
+
+std::map<std::string, std::string>& SaveCache() {
+  static std::map<std::string, std::string> cache;
+  return cache;
+}
+
+// icon.sys, an icon and one data file for the rest of fileBytes: the same three entries
+// at every size, so that sizes compare on their data alone.
+std::vector<std::pair<std::string, Bytes>> SaveFiles(std::size_t fileBytes) {
+  std::vector<std::pair<std::string, Bytes>> files;
+  Bytes iconSys = testutil::MakeIconSys("Benchmark save");
+  std::size_t left = fileBytes - iconSys.size();
+  std::size_t icon = std::min<std::size_t>(32 * kKiB, left / 4);
+  files.emplace_back("icon.sys", iconSys);
+  files.emplace_back("icon.ico", MixedData(icon, 7));
+  files.emplace_back("DATA", MixedData(left - icon, 11));
+  return files;
+}
+
+}  // namespace
+
+Bytes MixedData(std::size_t n, std::uint64_t seed) {
+  Rng rng(seed);
+  Bytes out;
+  out.reserve(n + 64 * kKiB);
+  while (out.size() < n) {
+    std::size_t block = kKiB * (1 + rng.Below(64));
+    std::uint32_t kind = rng.Below(20);
+    if (kind < 7) AppendCode(out, block, rng);
+    else if (kind < 13) AppendText(out, block, rng);
+    else if (kind < 17) AppendRandom(out, block, rng);
+    else out.insert(out.end(), block, 0);
+  }
+  out.resize(n);
+  return out;
+}
+
+Bytes RandomData(std::size_t n, std::uint64_t seed) {
+  Rng rng(seed);
+  Bytes out;
+  out.reserve(n);
+  AppendRandom(out, n, rng);
+  return out;
+}
+
+const LzariSample& MixedSample() {
+  static const LzariSample s = [] {
+    LzariSample m;
+    m.plain = MixedData(8 * kMiB, 1);
+    m.coded = testutil::LzariCompress(m.plain);
+    return m;
+  }();
+  return s;
+}
+
+const LzariSample& RandomSample() {
+  static const LzariSample s = [] {
+    LzariSample m;
+    m.plain = RandomData(kMiB, 2);
+    m.coded = testutil::LzariCompress(m.plain);
+    return m;
+  }();
+  return s;
+}
+
+const testutil::TempDir& Scratch() {
+  static const testutil::TempDir dir;
+  return dir;
+}
+
+const std::string& SavePath(const std::string& format, std::size_t fileBytes) {
+  const std::string key = format + "-" + std::to_string(fileBytes);
+  auto& cache = SaveCache();
+  if (auto it = cache.find(key); it != cache.end()) return it->second;
+
+  const std::string folder = "BESLES-99999BENCH";
+  auto files = SaveFiles(fileBytes);
+  Bytes image;
+  if (format == "psu") {
+    testutil::PsuImage psu;
+    psu.folder = folder;
+    for (auto& [name, data] : files) psu.files.push_back({name, data});
+    image = psu.Build();
+  } else if (format == "xps") {
+    testutil::XpsImage xps;
+    xps.root.name = folder;
+    for (auto& [name, data] : files) xps.files.push_back(testutil::XpsFile(name, data));
+    image = xps.Build();
+  } else {
+    testutil::MaxImage max;
+    max.folder = folder;
+    for (auto& [name, data] : files) max.files.push_back({name, data});
+    image = max.Build();
+  }
+  std::string path = Scratch().File("save-" + key + "." + format);
+  testutil::WriteFile(path, image);
+  return cache.emplace(key, path).first->second;
+}
+
+const std::string& SmallSavesFolder(std::size_t count) {
+  const std::string key = "small-" + std::to_string(count);
+  auto& cache = SaveCache();
+  if (auto it = cache.find(key); it != cache.end()) return it->second;
+  std::string folder = Scratch().File(key);
+  std::filesystem::create_directories(folder);
+  Rng rng(count);
+  Bytes pool = MixedData(4 * kMiB, 5);
+  for (std::size_t i = 0; i < count; ++i) {
+    testutil::PsuImage psu;
+    psu.folder = "BESLES-" + std::to_string(10000 + i) + "SMALL";
+    std::uint32_t files = 3 + rng.Below(3);
+    for (std::uint32_t f = 0; f < files; ++f) {
+      std::size_t size = kKiB + rng.Below(49 * kKiB + 1);
+      std::size_t at = rng.Below(static_cast<std::uint32_t>(pool.size() - size));
+      Bytes data(pool.begin() + static_cast<std::ptrdiff_t>(at),
+                 pool.begin() + static_cast<std::ptrdiff_t>(at + size));
+      psu.files.push_back({"FILE" + std::to_string(f), std::move(data)});
+    }
+    char name[32];
+    std::snprintf(name, sizeof name, "save%04zu.psu", i);
+    testutil::WriteFile(folder + "/" + name, psu.Build());
+  }
+  return cache.emplace(key, folder).first->second;
+}
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+  std::vector<std::string> out;
+  for (const auto& e : std::filesystem::directory_iterator(folder))
+    if (e.is_regular_file()) out.push_back(e.path().string());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+}  // namespace bench

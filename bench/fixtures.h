@@ -1,0 +1,46 @@
+// What the benchmarks work on, made once per run and deterministic: the data to
+// compress, the LZARI streams, and saves on disk in a scratch folder.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "support/test_util.h"
+
+namespace bench {
+
+using testutil::Bytes;
+
+inline constexpr std::size_t kKiB = 1024;
+inline constexpr std::size_t kMiB = 1024 * 1024;
+
+// A deterministic mix of what saves hold: machine code (MIPS-like words and repeated
+// routines), text, data that is already compressed (random bytes) and runs of zeros,
+// in blocks of 1 to 64 KiB.
+Bytes MixedData(std::size_t n, std::uint64_t seed);
+Bytes RandomData(std::size_t n, std::uint64_t seed);
+
+// Plain data and its LZARI stream made by the project's test encoder.
+struct LzariSample {
+  Bytes plain;
+  Bytes coded;
+};
+const LzariSample& MixedSample();   // 8 MiB
+const LzariSample& RandomSample();  // 1 MiB
+
+// The scratch folder, removed at exit.
+const testutil::TempDir& Scratch();
+
+// A save of the given format ("psu", "xps" or "max") on disk, holding icon.sys, an icon
+// and a data file with `fileBytes` bytes of file data in all; made on first use.
+const std::string& SavePath(const std::string& format, std::size_t fileBytes);
+
+// The folder of `count` small .psu saves (3 to 5 files of 1 to 50 KiB each).
+const std::string& SmallSavesFolder(std::size_t count);
+
+// The list of paths in a folder, sorted.
+std::vector<std::string> FilesIn(const std::string& folder);
+
+}  // namespace bench

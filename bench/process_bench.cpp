@@ -1,0 +1,149 @@
+// The command line as people run it: many saves with one `batch` process beside one
+// `convert` process per save (a shell loop, one after the other), and the peak memory
+// (max RSS) of converting one large save, read from the child's own resource usage.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "fixtures.h"
+#include "io/file.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr std::size_t kSmallSaves = 1000;
+
+struct ChildResult {
+  int status = -1;
+  long maxRssKiB = 0;
+};
+
+// Runs the command line with its output thrown away and waits for it. With
+// measureMemory it runs under moravelt-peak-rss, which reports the peak.
+ChildResult RunCli(const std::vector<std::string>& args, bool measureMemory = false) {
+  std::vector<std::string> all{MORAVELT_CLI_PATH};
+  if (measureMemory) all.insert(all.begin(), MORAVELT_PEAK_RSS_PATH);
+  all.insert(all.end(), args.begin(), args.end());
+  int pipeFds[2] = {-1, -1};
+  if (measureMemory && pipe(pipeFds) != 0) return {};
+  std::vector<char*> argv;
+  for (std::string& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (measureMemory) {
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+    posix_spawn_file_actions_addclose(&actions, pipeFds[1]);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  }
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  ChildResult r;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+    std::string report;
+    if (measureMemory) {
+      close(pipeFds[1]);
+      char buffer[256];
+      ssize_t n;
+      while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0) report.append(buffer, static_cast<std::size_t>(n));
+      close(pipeFds[0]);
+    }
+    int status = 0;
+    if (waitpid(pid, &status, 0) == pid) {
+      r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      if (measureMemory && r.status == 0 && std::sscanf(report.c_str(), "%d %ld", &r.status, &r.maxRssKiB) != 2)
+        r.status = -1;
+    }
+  } else if (measureMemory) {
+    close(pipeFds[0]);
+    close(pipeFds[1]);
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  return r;
+}
+
+std::string FreshFolder(const std::string& name) {
+  std::string folder = bench::Scratch().File(name);
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  return folder;
+}
+
+void BM_Batch(benchmark::State& state) {
+  const std::string& inputs = bench::SmallSavesFolder(kSmallSaves);
+  for (auto _ : state) {
+    std::string out = FreshFolder("batch-out");
+    auto start = std::chrono::steady_clock::now();
+    ChildResult r = RunCli({"batch", "--to", "xps", "-o", out, inputs});
+    auto end = std::chrono::steady_clock::now();
+    if (r.status != 0 || bench::FilesIn(out).size() != kSmallSaves) {
+      state.SkipWithError("batch failed");
+      return;
+    }
+    state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+  }
+  state.counters["saves"] = kSmallSaves;
+}
+
+void BM_ProcessPerSave(benchmark::State& state) {
+  const std::vector<std::string> inputs = bench::FilesIn(bench::SmallSavesFolder(kSmallSaves));
+  for (auto _ : state) {
+    std::string out = FreshFolder("loop-out");
+    auto start = std::chrono::steady_clock::now();
+    for (const std::string& in : inputs) {
+      std::string target = out + "/" + std::filesystem::path(in).stem().string() + ".xps";
+      if (RunCli({"convert", in, target}).status != 0) {
+        state.SkipWithError("convert failed");
+        return;
+      }
+    }
+    auto end = std::chrono::steady_clock::now();
+    state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+  }
+  state.counters["saves"] = kSmallSaves;
+}
+
+// Peak resident memory of `moravelt-cli convert` on the 8 MiB save, beside its size.
+void BM_PeakMemory(benchmark::State& state, std::string from, std::string to) {
+  const std::string& source = bench::SavePath(from, 8 * bench::kMiB);
+  const std::string target = bench::Scratch().File("rss." + to);
+  long peak = 0;
+  for (auto _ : state) {
+    ChildResult r = RunCli({"convert", source, target}, /*measureMemory=*/true);
+    if (r.status != 0) {
+      state.SkipWithError("convert failed");
+      return;
+    }
+    peak = std::max(peak, r.maxRssKiB);
+  }
+  const double size = static_cast<double>(io::FileSize(source).value_or(1));
+  state.counters["peak_rss_MiB"] = static_cast<double>(peak) / 1024.0;
+  state.counters["save_MiB"] = size / static_cast<double>(bench::kMiB);
+  state.counters["peak_vs_size"] = static_cast<double>(peak) * 1024.0 / size;
+  // The file data the save holds, what an ARMAX save keeps in memory once decompressed.
+  state.counters["peak_vs_data"] = static_cast<double>(peak) * 1024.0 / static_cast<double>(8 * bench::kMiB);
+}
+
+}  // namespace
+
+BENCHMARK(BM_Batch)->Name("batch_1000/batch")->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1)->Repetitions(3);
+BENCHMARK(BM_ProcessPerSave)->Name("batch_1000/process_per_save")->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1)->Repetitions(3);
+BENCHMARK_CAPTURE(BM_PeakMemory, psu_xps, std::string("psu"), std::string("xps"))
+    ->Name("peak_rss/convert_psu_to_xps")->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(BM_PeakMemory, xps_psu, std::string("xps"), std::string("psu"))
+    ->Name("peak_rss/convert_xps_to_psu")->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(BM_PeakMemory, max_psu, std::string("max"), std::string("psu"))
+    ->Name("peak_rss/convert_max_to_psu")->Unit(benchmark::kMillisecond)->Iterations(1);
