@@ -11,6 +11,7 @@
 #include "cli/commands.h"
 #include "cli/safe_name.h"
 #include "formats/messages.h"
+#include "formats/output_file.h"
 #include "formats/registry.h"
 #include "io/file.h"
 
@@ -229,9 +230,13 @@ int RunBatch(const BatchOptions& o, Console& console) {
   for (Job& job : jobs)
     if (job.status != Status::kPending) progress.Done(job);
 
-  // A conversion spends most of its time waiting for its output to reach the disk (each
-  // is flushed before it takes its name), and the file system serves many such waits at
-  // once: so by default more conversions run than there are processors.
+  // Every output is a new file (an input is never its own output), so the outputs are
+  // flushed together by one sync of each file system they went to, before the summary
+  // reports them, rather than each on its own. Where that isn't possible each output is
+  // flushed as it is written, and the waits overlap: more conversions run than there are
+  // processors.
+  const bool deferFlush = io::CanSyncFileSystem();
+  SetDeferredFlush(deferFlush);
   unsigned workers = o.jobs ? o.jobs : std::max(8u, 2 * std::thread::hardware_concurrency());
   workers = static_cast<unsigned>(std::min<std::size_t>(workers, pending.size()));
   std::atomic<std::size_t> next{0};
@@ -245,6 +250,22 @@ int RunBatch(const BatchOptions& o, Console& console) {
   for (unsigned t = 1; t < workers; ++t) threads.emplace_back(work);
   if (workers > 0) work();
   for (std::thread& t : threads) t.join();
+  SetDeferredFlush(false);
+  if (deferFlush) {
+    std::set<std::string> folders;
+    for (const Job& job : jobs)
+      if (job.status == Status::kConverted)
+        folders.insert(io::FromFsPath(io::ToFsPath(job.output).parent_path() / "."));
+    for (const std::string& folder : folders) {
+      if (io::SyncFileSystemOf(folder)) continue;
+      for (Job& job : jobs) {
+        if (job.status != Status::kConverted) continue;
+        job.status = Status::kFailed;
+        job.reason = "the converted files could not be flushed to the disk";
+      }
+      break;
+    }
+  }
   progress.Finish();
 
   std::size_t converted = 0, skipped = 0, failed = 0;

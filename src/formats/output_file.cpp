@@ -14,6 +14,7 @@ bool IsSameContainer(const std::string& target, const std::string& sourcePath) {
 namespace {
 
 std::atomic<OutputProbe> probe{nullptr};
+std::atomic<bool> deferredFlush{false};
 
 void Step(OutputStage stage, std::uint64_t written) {
   if (OutputProbe p = probe.load(std::memory_order_relaxed)) p(stage, written);
@@ -32,6 +33,8 @@ std::string UniqueTemporaryName(const std::string& target) {
 }  // namespace
 
 void SetOutputProbe(OutputProbe p) { probe = p; }
+
+void SetDeferredFlush(bool deferred) { deferredFlush = deferred; }
 
 OutputFile::OutputFile(const std::string& target, bool inPlace)
     : target_(target),
@@ -94,7 +97,10 @@ bool OutputFile::WriteFill(std::uint8_t value, std::size_t n) {
 
 LoadResult OutputFile::Commit() {
   if (!ok_) return kOpenFailed;
-  bool flushed = file_.Flush(/*durable=*/true);
+  // The old file is replaced only by one that is on the disk; a new name may wait for the
+  // caller's one flush of the whole file system.
+  bool durable = inPlace_ || !deferredFlush.load(std::memory_order_relaxed);
+  bool flushed = file_.Flush(durable);
   if (flushed) Step(OutputStage::kFlushed, written_);
   bool closed = file_.Close();
   if (!flushed || !closed) {
@@ -104,7 +110,7 @@ LoadResult OutputFile::Commit() {
   Step(OutputStage::kClosed, written_);
   if (io::RenameReplace(tempPath_, target_)) {
     Step(OutputStage::kReplaced, written_);
-    io::SyncDirectoryOf(target_);
+    if (durable) io::SyncDirectoryOf(target_);
     keepTemp_ = true;  // it has become the target
     return inPlace_ ? kSavedInPlace : kLoadOk;
   }

@@ -33,6 +33,12 @@ using OutputProbe = void (*)(OutputStage stage, std::uint64_t written);
 // Test-only: a function every OutputFile calls at each step (nullptr, the default: none).
 void SetOutputProbe(OutputProbe probe);
 
+// Many new files written in a row (a batch conversion) need not each wait for the disk
+// before taking their names: with deferred flushing, Commit still moves a complete file
+// into place but leaves the flush to one io::SyncFileSystemOf by the caller, who reports
+// success only after it. Process-wide; off by default. In-place saves always flush first.
+void SetDeferredFlush(bool deferred);
+
 class OutputFile {
  public:
   OutputFile(const std::string& target, bool inPlace);

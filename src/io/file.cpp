@@ -200,6 +200,27 @@ bool SameFile(const std::string& a, const std::string& b) {
   return !ec && same;
 }
 
+bool CanSyncFileSystem() {
+#ifdef __linux__
+  return true;
+#else
+  return false;
+#endif
+}
+
+bool SyncFileSystemOf(const std::string& path) {
+#ifdef __linux__
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool done = ::syncfs(fd) == 0;
+  ::close(fd);
+  return done;
+#else
+  (void)path;
+  return false;
+#endif
+}
+
 void SyncDirectoryOf(const std::string& path) {
 #ifndef _WIN32
   std::filesystem::path dir = ToFsPath(path).parent_path();

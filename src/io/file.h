@@ -73,5 +73,10 @@ bool RenameReplace(const std::string& from, const std::string& to);
 bool SameFile(const std::string& a, const std::string& b);
 // Makes a completed rename durable (the directory entry reaches the disk where the platform allows).
 void SyncDirectoryOf(const std::string& path);
+// True where the whole file system holding a path can be flushed in one call.
+bool CanSyncFileSystem();
+// Flushes everything written to the file system that holds the path; false on failure
+// or where the platform has no such call.
+bool SyncFileSystemOf(const std::string& path);
 
 }  // namespace io
