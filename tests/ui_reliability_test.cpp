@@ -632,4 +632,36 @@ TEST_F(UiFailingDisk, SaveOverAnAddedPcFileIsRefused) {
   }
 }
 
+// A file chosen in Add File that is gone (or is a folder) by the time it is measured adds
+// nothing, replaces nothing and starts no save.
+TEST_F(UiFailingDisk, AddFileThatIsGoneChangesNothing) {
+  fs::create_directory(dir.path() / "folder");
+  const std::vector<std::string> gone = {dir.File("missing.bin"), dir.File("folder")};
+  for (const std::string& path : gone) {
+    fake.dialogAnswers.push_back(path);
+    window.OnCommand(IDM_ADD_FILE, 0);
+    EXPECT_FALSE(window.commands().SaveLoaded()) << path;
+    EXPECT_FALSE(fake.controlEnabled[IDC_SAVE]) << path;
+    EXPECT_TRUE(fake.rows.empty()) << path;
+  }
+  window.OnDropFiles(gone);
+  EXPECT_FALSE(window.commands().SaveLoaded());
+
+  if (!OpenSample(Samples()[0], "source.psu")) return;
+  SaveSnapshot snapshot = Snapshot();
+  auto rows = fake.rows;
+  for (const std::string& path : gone) {
+    fake.dialogAnswers.push_back(path);
+    window.OnCommand(IDM_ADD_FILE, 0);
+  }
+  // Named like an entry, and Yes to replacing it.
+  fake.dialogAnswers.push_back(dir.File("F700"));
+  fake.questionAnswers.push_back(true);
+  window.OnCommand(IDM_ADD_FILE, 0);
+  window.OnDropFiles(gone);
+  EXPECT_TRUE(Snapshot() == snapshot);
+  EXPECT_EQ(fake.rows, rows);
+  EXPECT_EQ(SaveInPlace(), "");
+}
+
 }  // namespace
