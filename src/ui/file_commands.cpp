@@ -56,14 +56,19 @@ std::string OfferedSaveName(const CSaveGame& save) {
   return path.substr(0, static_cast<std::size_t>(save.extensionOffset) - 1);
 }
 
-// True when writing `target` would overwrite a file the save still reads its bytes from.
-bool IsDataSourceOf(const CSaveGame& save, const std::string& target) {
-  if (!save.sourcePath.empty() && io::SameFile(target, save.sourcePath)) return true;
+// True when an entry of the save reads its bytes from the PC file `target`.
+bool ReadsPcFile(const CSaveGame& save, const std::string& target) {
   if (save.entries) {
     for (const SaveEntry& e : *save.entries)
       if (e.fromDisk && io::SameFile(target, e.diskPath)) return true;
   }
   return false;
+}
+
+// True when writing `target` would overwrite a file the save still reads its bytes from.
+bool IsDataSourceOf(const CSaveGame& save, const std::string& target) {
+  if (!save.sourcePath.empty() && io::SameFile(target, save.sourcePath)) return true;
+  return ReadsPcFile(save, target);
 }
 
 }  // namespace
@@ -155,6 +160,14 @@ void FileCommands::SaveCommand() {
   if (targetKind != current->kind) converter = CreateForKind(targetKind);
   if (targetKind == 0 || (targetKind != current->kind && !converter)) {
     Message(kUnknownFileType);
+    return;
+  }
+
+  // The writers read such a file whole before replacing it, but afterwards its entry would
+  // read the new container instead. Only a save over its own container is read again.
+  bool reloads = !converter && IsSameContainer(chosen->path, current->sourcePath);
+  if (!reloads && ReadsPcFile(*current, chosen->path)) {
+    Message(messages::SaveResultMessage(kOpenFailed));
     return;
   }
 
