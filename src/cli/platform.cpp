@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "io/file.h"
+#include "io/utf16.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -24,16 +25,6 @@ namespace {
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
 #ifdef _WIN32
-std::string Narrow(const std::wstring& wide) {
-  if (wide.empty()) return {};
-  int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                              nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n,
-                      nullptr, nullptr);
-  return out;
-}
-
 // One character of code page 932: a lead byte takes its trail byte with it.
 std::size_t CharLength(std::string_view sjis, std::size_t i) {
   unsigned char c = static_cast<unsigned char>(sjis[i]);
@@ -62,7 +53,7 @@ std::string ShiftJisToUtf8(std::string_view sjis) {
     int got = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, sjis.data() + i, static_cast<int>(n),
                                   wide, 4);
     if (got > 0)
-      out += Narrow(std::wstring(wide, static_cast<std::size_t>(got)));
+      out += io::Narrow(std::wstring_view(wide, static_cast<std::size_t>(got)));
     else
       out += kReplacement;
     i += n;

@@ -3,6 +3,8 @@
 #include <system_error>
 #include <utility>
 
+#include "io/utf16.h"
+
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
@@ -16,14 +18,6 @@ namespace io {
 namespace {
 
 #ifdef _WIN32
-std::wstring Widen(const std::string& utf8) {
-  if (utf8.empty()) return {};
-  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring w(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
-  return w;
-}
-
 // Paths of MAX_PATH or more need the extended-length form, which takes only absolute
 // paths with backslashes.
 std::wstring NativePath(const std::string& utf8) {

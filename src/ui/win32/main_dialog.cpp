@@ -12,7 +12,7 @@
 #include "model/app_state.h"
 #include "resource.h"
 #include "ui/main_window.h"
-#include "utf16.h"
+#include "io/utf16.h"
 #include "win32_platform.h"
 #include "window_data.h"
 
@@ -34,7 +34,7 @@ std::vector<std::string> DroppedPaths(HDROP drop) {
     std::wstring path(length + 1, L'\0');
     length = DragQueryFileW(drop, i, path.data(), length + 1);
     path.resize(length);
-    paths.push_back(win32::Narrow(path));
+    paths.push_back(io::Narrow(path));
   }
   return paths;
 }
@@ -67,7 +67,7 @@ INT_PTR OnListNotify(HWND dialog, MainDialog& d, NMHDR& header) {
     case LVN_ENDLABELEDITW: {
       auto& info = reinterpret_cast<NMLVDISPINFOW&>(header);
       std::optional<std::string> text;
-      if (info.item.pszText) text = win32::Narrow(info.item.pszText);
+      if (info.item.pszText) text = io::Narrow(info.item.pszText);
       d.window.OnListLabelEditEnd(info.item.iItem, text);
       // The new name, when taken, is already in the row; the list must not set it again.
       return NotifyResult(dialog, FALSE);

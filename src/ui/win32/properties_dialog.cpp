@@ -15,7 +15,7 @@
 #include "properties_ids.h"
 #include "ui/date_time_field.h"
 #include "ui/properties.h"
-#include "utf16.h"
+#include "io/utf16.h"
 #include "win32_platform.h"
 #include "window_data.h"
 
@@ -35,7 +35,7 @@ class Win32PropertiesView : public PropertiesView {
   void Attach(HWND dialog) { dialog_ = dialog; }
 
   void SetText(int id, const std::string& text) override {
-    std::wstring wide = win32::Widen(text);
+    std::wstring wide = io::Widen(text);
     SetDlgItemTextW(dialog_, id, wide.c_str());
     written_[id] = {text, std::move(wide)};
   }
@@ -45,7 +45,7 @@ class Win32PropertiesView : public PropertiesView {
     std::wstring wide = WindowText(GetDlgItem(dialog_, id));
     auto it = written_.find(id);
     if (it != written_.end() && it->second.second == wide) return it->second.first;
-    return win32::Narrow(wide);
+    return io::Narrow(wide);
   }
   void SetChecked(int id, bool checked) override {
     CheckDlgButton(dialog_, id, checked ? BST_CHECKED : BST_UNCHECKED);
@@ -62,7 +62,7 @@ class Win32PropertiesView : public PropertiesView {
     SendDlgItemMessageW(dialog_, id, EM_SETLIMITTEXT, chars, 0);
   }
   void Warn(const std::string& text, const std::string& caption) override {
-    MessageBoxW(dialog_, win32::Widen(text).c_str(), win32::Widen(caption).c_str(),
+    MessageBoxW(dialog_, io::Widen(text).c_str(), io::Widen(caption).c_str(),
                 MB_OK | MB_ICONWARNING);
   }
   void EndDialog(int result) override { ::EndDialog(dialog_, result); }
@@ -83,7 +83,7 @@ struct PropertiesRun {
 
 void ApplyFieldEdit(HWND field, const FieldEdit& edit) {
   if (!edit.applied) return;
-  SetWindowTextW(field, win32::Widen(edit.text).c_str());
+  SetWindowTextW(field, io::Widen(edit.text).c_str());
   if (edit.caret) SendMessageW(field, EM_SETSEL, *edit.caret, static_cast<LPARAM>(*edit.caret));
 }
 
@@ -98,7 +98,7 @@ std::string ClipboardText(HWND owner) {
   if (!OpenClipboard(owner)) return text;
   if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
     if (auto* wide = static_cast<const wchar_t*>(GlobalLock(data))) {
-      text = win32::Narrow(wide);
+      text = io::Narrow(wide);
       GlobalUnlock(data);
     }
   }
@@ -114,7 +114,7 @@ LRESULT CALLBACK EntryFieldProc(HWND field, UINT message, WPARAM wParam, LPARAM 
   }
   if (!HaveEntryProperties()) return DefSubclassProc(field, message, wParam, lParam);
   const EntryProperties& record = GetEntryProperties();
-  auto text = [&] { return win32::Narrow(WindowText(field)); };
+  auto text = [&] { return io::Narrow(WindowText(field)); };
   switch (message) {
     case WM_KEYDOWN:
       if (wParam != VK_DELETE) break;

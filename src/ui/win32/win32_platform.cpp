@@ -5,13 +5,15 @@
 
 #include <vector>
 
+#include "io/utf16.h"
 #include "model/app_state.h"
 #include "properties_dialog.h"
 #include "resource.h"
-#include "utf16.h"
-
 
 namespace win32 {
+
+using io::Narrow;
+using io::Widen;
 
 namespace {
 

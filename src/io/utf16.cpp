@@ -1,8 +1,9 @@
-#include "utf16.h"
+#include "io/utf16.h"
 
+#ifdef _WIN32
 #include <windows.h>
 
-namespace win32 {
+namespace io {
 
 std::wstring Widen(std::string_view utf8) {
   if (utf8.empty()) return {};
@@ -22,4 +23,5 @@ std::string Narrow(std::wstring_view utf16) {
   return out;
 }
 
-}  // namespace win32
+}  // namespace io
+#endif
