@@ -75,12 +75,15 @@ bool OutputFile::Write(std::span<const std::uint8_t> bytes) {
   written_ += bytes.size();
   // Large outputs go to the disk while the rest is still being made, so that the flush
   // in Commit waits only for the tail.
-  if (written_ - writeBackMark_ >= kWriteBackStep) {
-    file_.StartWriteBack();
-    writeBackMark_ = written_;
-  }
+  if (written_ - writeBackMark_ >= kWriteBackStep) StartWriteBack();
   Step(OutputStage::kWritten, written_);
   return true;
+}
+
+void OutputFile::StartWriteBack() {
+  if (!ok_ || written_ == writeBackMark_) return;
+  file_.StartWriteBack();
+  writeBackMark_ = written_;
 }
 
 bool OutputFile::WriteFill(std::uint8_t value, std::size_t n) {

@@ -54,6 +54,9 @@ class OutputFile {
   }
   bool WriteFill(std::uint8_t value, std::size_t n);
   std::uint64_t written() const { return written_; }
+  // Sends what has been written so far on its way to the disk without waiting for it,
+  // so that work done before Commit overlaps the disk's (done by itself every 1 MiB).
+  void StartWriteBack();
   // Marks the write as failed, e.g. when a data source could not be read.
   void Fail() { ok_ = false; }
 
