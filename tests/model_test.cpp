@@ -2,6 +2,7 @@
 // shares, and the rules of where an entry's bytes come from.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "model/app_state.h"
@@ -237,6 +238,63 @@ TEST(EntryDataSource, ShortAndMissingSourcesAreReported) {
   EXPECT_EQ(ReadEntryData(e, dir.File("absent"), got), DataResult::kOpenFailed);
   e.data = Bytes(4);
   EXPECT_EQ(ReadEntryData(e, dir.File("container"), got), DataResult::kShort);
+}
+
+// One reader for a save's entries in a row keeps the container open between them: each
+// entry must still get exactly its own bytes, whatever order and source comes next.
+TEST(EntryDataSource, OneReaderForManyEntriesInAnyOrder) {
+  testutil::TempDir dir;
+  Bytes container = testutil::MakeBytes(3 * 1024 * 1024, 11);
+  Bytes pc = testutil::MakeBytes(5000, 12);
+  testutil::WriteFile(dir.File("container"), container);
+  testutil::WriteFile(dir.File("pc"), pc);
+  testutil::WriteFile(dir.File("short"), Bytes(100, 7));
+
+  struct Step {
+    const char* what;
+    std::string path;  // the container path handed in
+    bool fromDisk;
+    std::uint32_t offset, size;
+    DataResult result;
+    Bytes expected;
+  };
+  auto slice = [](const Bytes& b, std::size_t at, std::size_t n) {
+    return Bytes(b.begin() + static_cast<std::ptrdiff_t>(at),
+                 b.begin() + static_cast<std::ptrdiff_t>(at + n));
+  };
+  const std::string c = dir.File("container");
+  const Step steps[] = {
+      {"small, near the end", c, false, 3000000, 100, DataResult::kOk, slice(container, 3000000, 100)},
+      {"earlier: a seek back", c, false, 10, 50, DataResult::kOk, slice(container, 10, 50)},
+      {"larger than one piece", c, false, 7, 1500000, DataResult::kOk, slice(container, 7, 1500000)},
+      {"a PC file between", c, true, 0, 4000, DataResult::kOk, slice(pc, 0, 4000)},
+      {"back to the container", c, false, 2000000, 300, DataResult::kOk, slice(container, 2000000, 300)},
+      {"empty", c, false, 5, 0, DataResult::kOk, {}},
+      {"another container, cut short", dir.File("short"), false, 50, 60, DataResult::kShort, {}},
+      {"the same one, now within it", dir.File("short"), false, 10, 60, DataResult::kOk, Bytes(60, 7)},
+      {"missing", dir.File("absent"), false, 0, 1, DataResult::kOpenFailed, {}},
+      {"the first again", c, false, 0, 20, DataResult::kOk, slice(container, 0, 20)},
+  };
+  EntryDataReader reader;
+  for (const Step& step : steps) {
+    SaveEntry e;
+    e.size = step.size;
+    e.dataOffset = step.offset;
+    e.fromDisk = step.fromDisk;
+    e.diskPath = step.fromDisk ? dir.File("pc") : "";
+    Bytes got;
+    std::size_t largestPiece = 0;
+    DataResult r = reader.Copy(e, step.path, [&](std::span<const std::uint8_t> piece) {
+      got.insert(got.end(), piece.begin(), piece.end());
+      largestPiece = std::max(largestPiece, piece.size());
+      return true;
+    });
+    EXPECT_EQ(r, step.result) << step.what;
+    if (step.result == DataResult::kOk) {
+      EXPECT_EQ(got, step.expected) << step.what;
+    }
+    EXPECT_LE(largestPiece, std::size_t{1} << 20) << step.what;
+  }
 }
 
 TEST(AppStateRecord, IsOneRecordCreatedEmpty) {

@@ -81,7 +81,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       "batch", "Convert many saves: the files named and every save under the folders named");
   batchCmd->add_option("--to", batch.to, "Target format: psu or xps")->required();
   batchCmd->add_option("-o,--output", batch.outDir, "Folder for the outputs (default: beside each input)");
-  batchCmd->add_option("-j,--jobs", batch.jobs, "Conversions at once (default: twice the CPUs, at least 8)")
+  batchCmd->add_option("-j,--jobs", batch.jobs, "Conversions at once (default: one per CPU; twice the CPUs, at least 8, where outputs are flushed one by one)")
       ->check(CLI::Range(1u, 256u));
   batchCmd->add_flag("-f,--force", batch.force, "Overwrite outputs that exist");
   batchCmd->add_flag("--json", batch.json, "Print one JSON object per input");

@@ -232,12 +232,15 @@ int RunBatch(const BatchOptions& o, Console& console) {
 
   // Every output is a new file (an input is never its own output), so the outputs are
   // flushed together by one sync of each file system they went to, before the summary
-  // reports them, rather than each on its own. Where that isn't possible each output is
-  // flushed as it is written, and the waits overlap: more conversions run than there are
-  // processors.
+  // reports them, rather than each on its own. Then nothing waits for the disk and one
+  // conversion per processor keeps them all busy; more only contend for the output
+  // folder's lock (1,000 small saves took half as long again with 8 at once as with 2
+  // on two processors). Where that isn't possible each output is flushed as it is
+  // written, and more conversions run than there are processors so the waits overlap.
   const bool deferFlush = io::CanSyncFileSystem();
   SetDeferredFlush(deferFlush);
-  unsigned workers = o.jobs ? o.jobs : std::max(8u, 2 * std::thread::hardware_concurrency());
+  const unsigned cpus = std::max(1u, std::thread::hardware_concurrency());
+  unsigned workers = o.jobs ? o.jobs : deferFlush ? cpus : std::max(8u, 2 * cpus);
   workers = static_cast<unsigned>(std::min<std::size_t>(workers, pending.size()));
   std::atomic<std::size_t> next{0};
   auto work = [&] {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "io/file.h"
 #include "model/entry.h"
 
 enum class DataResult {
@@ -24,6 +25,23 @@ using DataSink = std::function<bool(std::span<const std::uint8_t>)>;
 // Streams the entry's `size` bytes to the sink in pieces of at most 1 MiB.
 DataResult CopyEntryData(const SaveEntry& entry, const std::string& containerPath,
                          const DataSink& sink);
+
+// The same for the entries of a save one after another: the file read last stays open
+// and the buffer is kept, since most entries lie in one container file (a writer of
+// many small saves otherwise spends much of its time opening the same file again).
+class EntryDataReader {
+ public:
+  DataResult Copy(const SaveEntry& entry, const std::string& containerPath,
+                  const DataSink& sink);
+  // Lets go of the open file: before a target that may be that file is replaced (an
+  // open file can't be replaced on every system).
+  void Close();
+
+ private:
+  io::File file_;
+  std::string openPath_;
+  std::vector<std::uint8_t> buffer_;
+};
 
 // Reads the entry's `size` bytes into out (resized to fit).
 DataResult ReadEntryData(const SaveEntry& entry, const std::string& containerPath,

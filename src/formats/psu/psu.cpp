@@ -59,8 +59,9 @@ Header BuildHeader(const SaveEntry& e) {
 }
 
 // Writes an entry's data and its 0xFF padding; false when the source fails.
-bool WriteData(OutputFile& out, const SaveEntry& e, const std::string& containerPath) {
-  DataResult r = CopyEntryData(e, containerPath, [&out](std::span<const std::uint8_t> piece) {
+bool WriteData(OutputFile& out, EntryDataReader& reader, const SaveEntry& e,
+               const std::string& containerPath) {
+  DataResult r = reader.Copy(e, containerPath, [&out](std::span<const std::uint8_t> piece) {
     return out.Write(piece);
   });
   if (r != DataResult::kOk) {
@@ -130,14 +131,16 @@ LoadResult CPsu::Save(const std::string& path) {
   if (!entries || headers.size() != entries->size() + 2) return kInvalid;
   OutputFile out(path, IsSameContainer(path, sourcePath));
   if (!out.ok()) return kOpenFailed;
+  EntryDataReader reader;
   for (std::size_t k = 0; k < headers.size(); ++k) {
     const Header& h = headers[k];
     out.Write(h.data(), h.size());
     if (k < 3) continue;
     const SaveEntry& e = (*entries)[k - 2];
     if (SizeOf(h) != e.size) return kOpenFailed;
-    if (!WriteData(out, e, sourcePath)) return kOpenFailed;
+    if (!WriteData(out, reader, e, sourcePath)) return kOpenFailed;
   }
+  reader.Close();
   return out.Commit();
 }
 
@@ -154,12 +157,14 @@ LoadResult CPsu::WriteConvertedFrom(const CSaveGame& source, const std::string& 
     Header h = BuildHeader(root.mode, 0, root.created, root.modified, 0, 0, dots);
     out.Write(h.data(), h.size());
   }
+  EntryDataReader reader;
   for (std::size_t pos = 1; pos < table.size(); ++pos) {
     const SaveEntry& e = table[pos];
     Header h = BuildHeader(e);
     out.Write(h.data(), h.size());
-    if (!WriteData(out, e, source.sourcePath)) return kOpenFailed;
+    if (!WriteData(out, reader, e, source.sourcePath)) return kOpenFailed;
   }
+  reader.Close();
   return out.Commit();
 }
 

@@ -335,7 +335,7 @@ class DataAreaWriter {
   }
   // False (and the output marked failed) when the entry's bytes can't all be read.
   bool WriteData(const SaveEntry& e, const std::string& containerPath) {
-    DataResult r = CopyEntryData(e, containerPath, [this](std::span<const std::uint8_t> piece) {
+    DataResult r = reader_.Copy(e, containerPath, [this](std::span<const std::uint8_t> piece) {
       Write(piece);
       return out_.ok();
     });
@@ -345,7 +345,10 @@ class DataAreaWriter {
     }
     return true;
   }
+  // The last step: every entry's data is out, so the sources are let go before the
+  // target (which may be one of them) is replaced.
   void WriteChecksum() {
+    reader_.Close();
     std::uint8_t b[4];
     if (behind_) out_.StartWriteBack();  // the disk works while the sum catches up
     bytes::PutU32LE(b, behind_ ? behind_->Finish() : sum_.value());
@@ -355,6 +358,7 @@ class DataAreaWriter {
  private:
   OutputFile& out_;
   std::uint32_t left_;
+  EntryDataReader reader_;
   XpsChecksum sum_;
   std::unique_ptr<BackgroundSum> behind_;  // sums instead of sum_ when running
 };
