@@ -104,6 +104,9 @@ LoadResult OutputFile::Commit() {
   // caller's one flush of the whole file system.
   bool durable = inPlace_ || !deferredFlush.load(std::memory_order_relaxed);
   bool flushed = file_.Flush(durable);
+  // Not waited for, but started: the disk writes this file while the caller makes the
+  // next ones, so that the one flush at the end waits only for the last few.
+  if (flushed && !durable) file_.StartWriteBack();
   if (flushed) Step(OutputStage::kFlushed, written_);
   bool closed = file_.Close();
   if (!flushed || !closed) {
