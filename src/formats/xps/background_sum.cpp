@@ -60,6 +60,7 @@ void BackgroundSum::HandOver() {
 }
 
 std::uint32_t BackgroundSum::Finish() {
+  if (!thread_.joinable()) return sum_.value();  // finished before
   if (filling_ && filling_->used > 0) HandOver();
   {
     std::lock_guard lock(mutex_);

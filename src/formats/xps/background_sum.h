@@ -38,7 +38,7 @@ class BackgroundSum {
   // Queues the bytes after every byte queued before; waits while every slot is full.
   void Add(std::span<const std::uint8_t> bytes);
 
-  // Waits until everything queued is summed and returns the sum.
+  // Waits until everything queued is summed and returns the sum (again when called again).
   std::uint32_t Finish();
 
  private:
