@@ -344,10 +344,21 @@ class App {
 
   // A click or menu choice, posted so that a modal dialog it opens doesn't block us.
   void Command(int id) { PostMessageW(main_, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
-  // Waits until the program has handled everything posted so far.
+  // Waits until the program has handled everything posted so far. A message sent from
+  // another process is handled before the messages posted earlier, so a round trip
+  // alone proves nothing (the rename case failed that way now and then). Instead a
+  // harmless setting of the list (its hover time, which nothing here uses) is posted
+  // behind everything else and read back until it has changed: posted messages are
+  // handled in order.
   void Settle() {
-    DWORD_PTR r = 0;
-    SendMessageTimeoutW(main_, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &r);
+    static WPARAM mark = 0;
+    const LPARAM hover = static_cast<LPARAM>(400 + (++mark % 100));
+    PostMessageW(list_, LVM_SETHOVERTIME, 0, hover);
+    WaitUntil([&] {
+      DWORD_PTR now = 0;
+      return SendMessageTimeoutW(list_, LVM_GETHOVERTIME, 0, 0, SMTO_NORMAL, 1000, &now) &&
+             static_cast<LPARAM>(now) == hover;
+    });
   }
 
   // Menu items, when this system lets another process read the menu.
@@ -453,6 +464,9 @@ class App {
     if (!edit) Abort("label edit did not start");
     SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
     PostMessageW(edit, WM_KEYDOWN, VK_RETURN, 0);
+    // Wait until the edit is gone, or a message box about the name is up.
+    if (!WaitUntil([&] { return !IsWindow(edit) || !NoDialogOpen(); }))
+      Abort("label edit did not end");
   }
   void PressKeyInList(UINT key) {
     PostMessageW(list_, WM_KEYDOWN, key, 0);
