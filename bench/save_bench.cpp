@@ -34,7 +34,7 @@ void BM_Load(benchmark::State& state, std::string format, std::size_t size) {
   const std::string& path = bench::SavePath(format, size);
   for (auto _ : state) {
     auto save = Make(format);
-    if (save->Load(path) != kLoadOk) {
+    if (save->Load(path) != LoadResult::kOk) {
       state.SkipWithError("load failed");
       return;
     }
@@ -48,7 +48,7 @@ void BM_Convert(benchmark::State& state, std::string from, std::string to) {
   for (auto _ : state) {
     auto save = Make(from);
     auto writer = Make(to);
-    if (save->Load(source) != kLoadOk || writer->WriteConvertedFrom(*save, target) != kLoadOk) {
+    if (save->Load(source) != LoadResult::kOk || writer->WriteConvertedFrom(*save, target) != LoadResult::kOk) {
       state.SkipWithError("conversion failed");
       return;
     }

@@ -90,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const CSaveGame* save : {static_cast<const CSaveGame*>(&inMemory),
                                 static_cast<const CSaveGame*>(&onDisk)}) {
     testutil::LoadOutcome outcome;
-    outcome.load = kLoadOk;
+    outcome.load = LoadResult::kOk;
     outcome.plainLayout = true;
     outcome.conversions = testutil::ConvertToAll(*save, fuzz::ScratchDir());
     fuzz::Require(testutil::CheckOutcome(outcome), "converting");

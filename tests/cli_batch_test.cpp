@@ -48,7 +48,7 @@ std::map<std::string, Bytes> FilesOf(const CSaveGame& save) {
 
 std::unique_ptr<CSaveGame> Load(const std::string& path) {
   auto save = CreateForExtension(ExtensionOf(path));
-  if (!save || save->Load(path) != kLoadOk) return nullptr;
+  if (!save || save->Load(path) != LoadResult::kOk) return nullptr;
   return save;
 }
 
@@ -212,7 +212,7 @@ TEST(CliUnpackPack, PackBuildsASaveInNameOrder) {
   auto run = RunCli({"pack", src.string() + "/", dir.File("out.psu")});
   ASSERT_EQ(run.code, 0) << run.err;
   CPsu psu;
-  ASSERT_EQ(psu.Load(dir.File("out.psu")), kLoadOk);
+  ASSERT_EQ(psu.Load(dir.File("out.psu")), LoadResult::kOk);
   EXPECT_EQ(psu.EntryAt(-1)->Name(), "BESLES-00001GAME");
   EXPECT_EQ(psu.EntryAt(-1)->mode, 0x8427u);
   ASSERT_EQ(psu.FileCount(), 3);
@@ -223,7 +223,7 @@ TEST(CliUnpackPack, PackBuildsASaveInNameOrder) {
   EXPECT_EQ(psu.EntryAt(-1)->Title(), "AB");
 
   ASSERT_EQ(RunCli({"pack", src.string(), dir.File("named.psu"), "--name", "OTHER"}).code, 0);
-  ASSERT_EQ(psu.Load(dir.File("named.psu")), kLoadOk);
+  ASSERT_EQ(psu.Load(dir.File("named.psu")), LoadResult::kOk);
   EXPECT_EQ(psu.EntryAt(-1)->Name(), "OTHER");
 }
 

@@ -32,7 +32,7 @@ class CliEdit : public ::testing::Test {
   // The save as written, loaded again.
   std::unique_ptr<CPsu> Reload(const std::string& path) {
     auto psu = std::make_unique<CPsu>();
-    EXPECT_EQ(psu->Load(path), kLoadOk);
+    EXPECT_EQ(psu->Load(path), LoadResult::kOk);
     return psu;
   }
 
@@ -208,7 +208,7 @@ TEST_F(CliEdit, OtherFormatsThroughOutput) {
     std::string out = dir_.File("game.xps");
     ASSERT_EQ(RunCli({"rename", path_, "XNAME", "-o", out}).code, 0);
     auto xps = CreateForExtension("xps");
-    ASSERT_EQ(xps->Load(out), kLoadOk);
+    ASSERT_EQ(xps->Load(out), LoadResult::kOk);
     EXPECT_EQ(xps->EntryAt(-1)->Name(), "XNAME");
     ExpectUnchanged();
   }

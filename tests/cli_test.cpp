@@ -118,14 +118,14 @@ TEST(CliInfo, CorpusSavesAllLoad) {
     ASSERT_EQ(run.code, 0) << name << run.err;
     auto j = nlohmann::json::parse(run.out);
     CPsu psu;
-    ASSERT_EQ(psu.Load(path), kLoadOk);
+    ASSERT_EQ(psu.Load(path), LoadResult::kOk);
     EXPECT_EQ(j["files"].size(), static_cast<std::size_t>(psu.FileCount())) << name;
     EXPECT_EQ(j["mode"], (*psu.entries)[0].mode) << name;
   }
   REQUIRE_CORPUS(a, "psu/a.psu");
   auto text = RunCli({"info", a});
   CPsu loaded;
-  ASSERT_EQ(loaded.Load(a), kLoadOk);
+  ASSERT_EQ(loaded.Load(a), LoadResult::kOk);
   // The title line is the icon.sys title in ASCII, which differs from the folder name here.
   std::string title((*loaded.entries)[0].Title());
   ASSERT_NE(title, std::string((*loaded.entries)[0].Name()));
@@ -221,8 +221,8 @@ TEST(CliConvert, CorpusPsuInPlaceKeepsEveryFile) {
   std::filesystem::copy_file(source, path);
   ASSERT_EQ(RunCli({"convert", path, path}).code, 0);
   CPsu before, after;
-  ASSERT_EQ(before.Load(source), kLoadOk);
-  ASSERT_EQ(after.Load(path), kLoadOk);
+  ASSERT_EQ(before.Load(source), LoadResult::kOk);
+  ASSERT_EQ(after.Load(path), LoadResult::kOk);
   ASSERT_EQ(before.FileCount(), after.FileCount());
   EXPECT_EQ(testutil::ReadFile(path).size(), testutil::ReadFile(source).size());
   auto out1 = RunCli({"extract", source, "--all", dir.File("one")});

@@ -57,8 +57,8 @@ Bytes SmallPsu() {
 
 // Every way the program writes a save to `target`: the save's own Save, and conversion to
 // each writable kind.
-std::vector<std::pair<std::string, int>> WriteEveryWay(CSaveGame& save, const std::string& target) {
-  std::vector<std::pair<std::string, int>> results;
+std::vector<std::pair<std::string, LoadResult>> WriteEveryWay(CSaveGame& save, const std::string& target) {
+  std::vector<std::pair<std::string, LoadResult>> results;
   results.push_back({"Save", save.Save(target)});
   for (int kind : testutil::WritableKinds()) {
     std::unique_ptr<CSaveGame> writer = CreateForKind(kind);
@@ -97,7 +97,7 @@ class FailingDisk : public ::testing::Test {
   void LoadSource(const Bytes& bytes) {
     original_ = bytes;
     testutil::WriteFile(sourcePath_, bytes);
-    ASSERT_EQ(save_.Load(sourcePath_), kLoadOk);
+    ASSERT_EQ(save_.Load(sourcePath_), LoadResult::kOk);
   }
   void ExpectSourceUntouched() { EXPECT_EQ(testutil::ReadFile(sourcePath_), original_); }
 
@@ -115,14 +115,14 @@ TEST_F(FailingDisk, FullDiskLeavesNoFileAndKeepsAnExistingTarget) {
   LoadSource(BigPsu());
 
   for (auto [how, result] : WriteEveryWay(save_, disk.File("out.psu"))) {
-    EXPECT_EQ(result, kOpenFailed) << how;
+    EXPECT_EQ(result, LoadResult::kOpenFailed) << how;
     EXPECT_TRUE(Listing(disk.path()).empty()) << how;
   }
   // An older file under the target's name keeps its bytes.
   Bytes older = testutil::MakeBytes(5000, 3);
   testutil::WriteFile(disk.File("out.psu"), older);
   for (auto [how, result] : WriteEveryWay(save_, disk.File("out.psu"))) {
-    EXPECT_EQ(result, kOpenFailed) << how;
+    EXPECT_EQ(result, LoadResult::kOpenFailed) << how;
     EXPECT_EQ(Listing(disk.path()), std::vector<std::string>{"out.psu"}) << how;
     EXPECT_EQ(testutil::ReadFile(disk.File("out.psu")), older) << how;
   }
@@ -138,7 +138,7 @@ TEST_F(FailingDisk, FullDiskInPlaceKeepsTheSource) {
   sourcePath_ = disk.File("save.psu");
   LoadSource(image.Build());
 
-  EXPECT_EQ(save_.Save(sourcePath_), kOpenFailed);
+  EXPECT_EQ(save_.Save(sourcePath_), LoadResult::kOpenFailed);
   EXPECT_EQ(Listing(disk.path()), std::vector<std::string>{"save.psu"});
   ExpectSourceUntouched();
 }
@@ -153,7 +153,7 @@ TEST_F(FailingDisk, ReadOnlyFolderTakesNothing) {
 
   for (std::string name : {"out.psu", "new.psu"}) {
     for (auto [how, result] : WriteEveryWay(save_, disk.File(name))) {
-      EXPECT_EQ(result, kOpenFailed) << how << " " << name;
+      EXPECT_EQ(result, LoadResult::kOpenFailed) << how << " " << name;
       EXPECT_EQ(Listing(disk.path()), std::vector<std::string>{"out.psu"}) << how;
     }
   }
@@ -168,9 +168,9 @@ TEST_F(FailingDisk, ReadOnlySourceFolderKeepsTheSourceInPlace) {
   testutil::WriteFile(sourcePath_, SmallPsu());
   original_ = SmallPsu();
   ASSERT_TRUE(disk.MakeReadOnly());
-  ASSERT_EQ(save_.Load(sourcePath_), kLoadOk);
+  ASSERT_EQ(save_.Load(sourcePath_), LoadResult::kOk);
 
-  EXPECT_EQ(save_.Save(sourcePath_), kOpenFailed);
+  EXPECT_EQ(save_.Save(sourcePath_), LoadResult::kOpenFailed);
   EXPECT_EQ(Listing(disk.path()), std::vector<std::string>{"save.psu"});
   ExpectSourceUntouched();
 }
@@ -190,7 +190,7 @@ TEST_F(FailingDisk, TargetThatIsNoRegularFileStaysWhatItIs) {
   for (const std::string& target : targets) {
     fs::file_type before = fs::symlink_status(target).type();
     for (auto [how, result] : WriteEveryWay(save_, target)) {
-      EXPECT_EQ(result, kOpenFailed) << how << " " << target;
+      EXPECT_EQ(result, LoadResult::kOpenFailed) << how << " " << target;
       EXPECT_EQ(fs::symlink_status(target).type(), before) << how << " " << target;
     }
   }
@@ -207,7 +207,7 @@ TEST_F(FailingDisk, TargetThatIsNoRegularFileStaysWhatItIs) {
 TEST_F(FailingDisk, InPlaceSaveLeavesAnUnopenableTemporaryNameAlone) {
   LoadSource(SmallPsu());
   fs::create_directory(sourcePath_ + "~0");
-  EXPECT_EQ(save_.Save(sourcePath_), kOpenFailed);
+  EXPECT_EQ(save_.Save(sourcePath_), LoadResult::kOpenFailed);
   EXPECT_TRUE(fs::is_directory(sourcePath_ + "~0"));
   ExpectSourceUntouched();
 }
@@ -224,7 +224,7 @@ TEST_F(FailingDisk, FolderWithoutWritePermission) {
     GTEST_SKIP() << "folder permissions have no effect for this user";
   }
   for (auto [how, result] : WriteEveryWay(save_, (locked / "out.psu").string())) {
-    EXPECT_EQ(result, kOpenFailed) << how;
+    EXPECT_EQ(result, LoadResult::kOpenFailed) << how;
     EXPECT_TRUE(Listing(locked).empty()) << how;
   }
   ExpectSourceUntouched();
@@ -235,11 +235,11 @@ TEST_F(FailingDisk, SourceThatDisappearsGivesNoTarget) {
   fs::remove(sourcePath_);
   testutil::TempDir out;
   for (auto [how, result] : WriteEveryWay(save_, out.File("out.psu"))) {
-    EXPECT_EQ(result, kOpenFailed) << how;
+    EXPECT_EQ(result, LoadResult::kOpenFailed) << how;
     EXPECT_TRUE(Listing(out.path()).empty()) << how;
   }
   // In place over a path that is gone: nothing appears under it, nor a "~0" file.
-  EXPECT_EQ(save_.Save(sourcePath_), kOpenFailed);
+  EXPECT_EQ(save_.Save(sourcePath_), LoadResult::kOpenFailed);
   EXPECT_EQ(Listing(home_.path()), std::vector<std::string>{});
 }
 
@@ -251,10 +251,10 @@ TEST_F(FailingDisk, SourceThatShrinksGivesNoTarget) {
   original_ = shrunk;
   testutil::TempDir out;
   for (auto [how, result] : WriteEveryWay(save_, out.File("out.psu"))) {
-    EXPECT_EQ(result, kOpenFailed) << how;
+    EXPECT_EQ(result, LoadResult::kOpenFailed) << how;
     EXPECT_TRUE(Listing(out.path()).empty()) << how;
   }
-  EXPECT_EQ(save_.Save(sourcePath_), kOpenFailed);
+  EXPECT_EQ(save_.Save(sourcePath_), LoadResult::kOpenFailed);
   EXPECT_EQ(Listing(home_.path()), std::vector<std::string>{"source.psu"});
   ExpectSourceUntouched();
 }
@@ -269,15 +269,15 @@ TEST_F(FailingDisk, AddedPcFileThatDisappearsOrShrinksGivesNoTarget) {
 
   testutil::WriteFile(pc.File("added.bin"), testutil::MakeBytes(4000, 6));
   for (auto [how, result] : WriteEveryWay(save_, out.File("out.psu"))) {
-    EXPECT_EQ(result, kOpenFailed) << "shrunk, " << how;
+    EXPECT_EQ(result, LoadResult::kOpenFailed) << "shrunk, " << how;
     EXPECT_TRUE(Listing(out.path()).empty()) << how;
   }
   fs::remove(pc.path() / "added.bin");
   for (auto [how, result] : WriteEveryWay(save_, out.File("out.psu"))) {
-    EXPECT_EQ(result, kOpenFailed) << "gone, " << how;
+    EXPECT_EQ(result, LoadResult::kOpenFailed) << "gone, " << how;
     EXPECT_TRUE(Listing(out.path()).empty()) << how;
   }
-  EXPECT_EQ(save_.Save(sourcePath_), kOpenFailed);
+  EXPECT_EQ(save_.Save(sourcePath_), LoadResult::kOpenFailed);
   EXPECT_EQ(Listing(home_.path()), std::vector<std::string>{"source.psu"});
   ExpectSourceUntouched();
 }

@@ -53,9 +53,9 @@ class InterruptedSave : public ::testing::Test {
 
     // The new save, as a save to another path writes it.
     CPsu save;
-    ASSERT_EQ(save.Load(path_), kLoadOk);
+    ASSERT_EQ(save.Load(path_), LoadResult::kOk);
     Edit(save);
-    ASSERT_EQ(save.Save(dir_.File("expected.psu")), kLoadOk);
+    ASSERT_EQ(save.Save(dir_.File("expected.psu")), LoadResult::kOk);
     newSave_ = testutil::ReadFile(dir_.File("expected.psu"));
     std::filesystem::remove(dir_.path() / "expected.psu");
     ASSERT_NE(newSave_, oldSave_);
@@ -68,9 +68,9 @@ class InterruptedSave : public ::testing::Test {
     pid_t pid = ::fork();
     if (pid == 0) {
       CPsu save;
-      if (save.Load(path_) != kLoadOk) ::_exit(2);
+      if (save.Load(path_) != LoadResult::kOk) ::_exit(2);
       Edit(save);
-      ::_exit(save.Save(path_) == kSavedInPlace ? 0 : 3);
+      ::_exit(save.Save(path_) == LoadResult::kSavedInPlace ? 0 : 3);
     }
     kill(pid);
     int status = 0;

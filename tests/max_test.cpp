@@ -97,7 +97,7 @@ TEST(MaxLoad, BuildsRootAndFilesWithOneLoadTime) {
   Questions q;
   save.SetQuestionHandler(q.Handler());
   EntryTime before = EntryTime::Now();
-  ASSERT_EQ(LoadImage(save, dir, img.Build()), kLoadOk);
+  ASSERT_EQ(LoadImage(save, dir, img.Build()), LoadResult::kOk);
   EXPECT_TRUE(q.asked.empty()) << "a matching CRC asks nothing";
   EXPECT_EQ(save.kind, 4);
   EXPECT_EQ(save.sourcePath, dir.File("save.max"));
@@ -138,7 +138,7 @@ TEST(MaxLoad, SignatureIsNotChecked) {
   MaxImage img = ThreeFiles();
   img.signature = "\x01\x02 anything";
   CMax save;
-  EXPECT_EQ(LoadImage(save, dir, img.Build()), kLoadOk);
+  EXPECT_EQ(LoadImage(save, dir, img.Build()), LoadResult::kOk);
 }
 
 #ifdef MORAVELT_HAVE_ZLIB
@@ -162,7 +162,7 @@ TEST(MaxLoad, CrcCoversEveryByteButItsOwnField) {
     save.SetQuestionHandler(q.Handler());
     LoadResult r = LoadImage(save, dir, changed);
     EXPECT_EQ(q.asked.size(), 1u) << "byte " << i << " changed without the CRC noticing";
-    EXPECT_EQ(r, kInvalid) << i;
+    EXPECT_EQ(r, LoadResult::kInvalid) << i;
   }
   // The stored field itself is never summed: the right value in it loads whatever was
   // there when the sum was taken.
@@ -172,7 +172,7 @@ TEST(MaxLoad, CrcCoversEveryByteButItsOwnField) {
   std::fill(z.begin() + 12, z.begin() + 16, 0);
   bytes::PutU32LE(&changed[12], static_cast<std::uint32_t>(crc32(0L, z.data(), static_cast<uInt>(z.size()))));
   CMax save;
-  EXPECT_EQ(LoadImage(save, dir, changed), kLoadOk);
+  EXPECT_EQ(LoadImage(save, dir, changed), LoadResult::kOk);
 }
 #endif
 
@@ -186,7 +186,7 @@ TEST(MaxLoad, CrcMismatchAsksAndFollowsTheAnswer) {
   Questions qy;
   qy.answer = true;
   yes.SetQuestionHandler(qy.Handler());
-  ASSERT_EQ(LoadImage(yes, dir, image), kLoadOk);
+  ASSERT_EQ(LoadImage(yes, dir, image), LoadResult::kOk);
   ASSERT_EQ(qy.asked.size(), 1u);
   EXPECT_EQ(qy.asked[0].first,
             "CRC32 value computed doesn't match stored.\nDo you want to load it anyway?");
@@ -196,16 +196,16 @@ TEST(MaxLoad, CrcMismatchAsksAndFollowsTheAnswer) {
 
   // No keeps what was loaded before; so does having no handler at all.
   CMax no;
-  ASSERT_EQ(LoadImage(no, dir, ThreeFiles().Build(), "good.max"), kLoadOk);
+  ASSERT_EQ(LoadImage(no, dir, ThreeFiles().Build(), "good.max"), LoadResult::kOk);
   Snapshot before(no);
   Questions qn;
   no.SetQuestionHandler(qn.Handler());
-  EXPECT_EQ(LoadImage(no, dir, image), kInvalid);
+  EXPECT_EQ(LoadImage(no, dir, image), LoadResult::kInvalid);
   EXPECT_EQ(qn.asked.size(), 1u);
   EXPECT_TRUE(Snapshot(no) == before);
 
   CMax silent;
-  EXPECT_EQ(LoadImage(silent, dir, image), kInvalid);
+  EXPECT_EQ(LoadImage(silent, dir, image), LoadResult::kInvalid);
   EXPECT_FALSE(silent.entries);
   EXPECT_TRUE(silent.sourcePath.empty());
 }
@@ -213,10 +213,10 @@ TEST(MaxLoad, CrcMismatchAsksAndFollowsTheAnswer) {
 TEST(MaxLoad, ShortFilesAndMissingFiles) {
   testutil::TempDir dir;
   CMax save;
-  EXPECT_EQ(save.Load(dir.File("absent.max")), kOpenFailed);
+  EXPECT_EQ(save.Load(dir.File("absent.max")), LoadResult::kOpenFailed);
   Bytes image = ThreeFiles().Build();
-  EXPECT_EQ(LoadImage(save, dir, Bytes(image.begin(), image.begin() + 91)), kReadFailed);
-  EXPECT_EQ(LoadImage(save, dir, Bytes{}), kReadFailed);
+  EXPECT_EQ(LoadImage(save, dir, Bytes(image.begin(), image.begin() + 91)), LoadResult::kReadFailed);
+  EXPECT_EQ(LoadImage(save, dir, Bytes{}), LoadResult::kReadFailed);
   EXPECT_FALSE(save.entries);
 }
 
@@ -246,7 +246,7 @@ TEST(MaxLoad, RecordsStartWherePlusEightIsAMultipleOfSixteen) {
     img.stream = testutil::LzariCompress(payload);
     testutil::TempDir dir;
     CMax save;
-    ASSERT_EQ(LoadImage(save, dir, img.Build()), kLoadOk) << c.firstSize;
+    ASSERT_EQ(LoadImage(save, dir, img.Build()), LoadResult::kOk) << c.firstSize;
     EXPECT_EQ((*save.entries)[1].size, c.firstSize);
     EXPECT_EQ((*save.entries)[2].Name(), "second");
     EXPECT_EQ(*(*save.entries)[2].data, testutil::FromString("xyz"));
@@ -261,7 +261,7 @@ TEST(MaxLoad, NamesFillingAllThirtyTwoBytes) {
   img.files = {{file32, Bytes{9}}};
   testutil::TempDir dir;
   CMax save;
-  ASSERT_EQ(LoadImage(save, dir, img.Build()), kLoadOk);
+  ASSERT_EQ(LoadImage(save, dir, img.Build()), LoadResult::kOk);
   const SaveEntry& root = (*save.entries)[0];
   EXPECT_EQ(root.Name(), folder32.substr(0, 31));
   EXPECT_EQ(root.RawTitle(), folder32);
@@ -278,7 +278,7 @@ TEST(MaxLoad, NoFilesGivesRootAlone) {
   EXPECT_EQ(image.size(), 92u + LzariCompress(Bytes{}).size());
   testutil::TempDir dir;
   CMax save;
-  ASSERT_EQ(LoadImage(save, dir, image), kLoadOk);
+  ASSERT_EQ(LoadImage(save, dir, image), LoadResult::kOk);
   ASSERT_EQ(save.entries->size(), 1u);
   EXPECT_EQ((*save.entries)[0].size, 2u);
 
@@ -286,7 +286,7 @@ TEST(MaxLoad, NoFilesGivesRootAlone) {
   Bytes bare(image.begin(), image.begin() + 92);
   testutil::FixMaxCrc(bare);
   CMax bareSave;
-  ASSERT_EQ(LoadImage(bareSave, dir, bare), kLoadOk);
+  ASSERT_EQ(LoadImage(bareSave, dir, bare), LoadResult::kOk);
   EXPECT_EQ(bareSave.FileCount(), 0);
 }
 
@@ -327,16 +327,16 @@ TEST(MaxLoad, DamagedFilesAreRefusedAndChangeNothing) {
   testutil::TempDir dir;
   for (const Case& c : cases) {
     CMax save;
-    ASSERT_EQ(LoadImage(save, dir, ThreeFiles().Build(), "good.max"), kLoadOk);
+    ASSERT_EQ(LoadImage(save, dir, ThreeFiles().Build(), "good.max"), LoadResult::kOk);
     Snapshot before(save);
     MaxImage img = ThreeFiles();
     img.files[1].data = testutil::MakeBytes(3000, 4);  // a stream long enough to cut in half
     c.damage(img);
-    EXPECT_EQ(LoadImage(save, dir, img.Build()), kInvalid) << c.why;
+    EXPECT_EQ(LoadImage(save, dir, img.Build()), LoadResult::kInvalid) << c.why;
     EXPECT_TRUE(Snapshot(save) == before) << c.why;
 
     CMax fresh;
-    EXPECT_EQ(LoadImage(fresh, dir, img.Build()), kInvalid) << c.why;
+    EXPECT_EQ(LoadImage(fresh, dir, img.Build()), LoadResult::kInvalid) << c.why;
     EXPECT_FALSE(fresh.entries) << c.why;
     EXPECT_TRUE(fresh.sourcePath.empty()) << c.why;
   }
@@ -357,15 +357,15 @@ TEST(MaxLoad, TruncationSweep) {
     save.SetQuestionHandler(q.Handler());
     LoadResult r = LoadImage(save, dir, Bytes(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(len)));
     if (len < 92) {
-      EXPECT_EQ(r, kReadFailed) << len;
+      EXPECT_EQ(r, LoadResult::kReadFailed) << len;
       EXPECT_TRUE(q.asked.empty());
     } else if (len + kUndetectable <= image.size()) {
-      EXPECT_EQ(r, kInvalid) << len;
+      EXPECT_EQ(r, LoadResult::kInvalid) << len;
       EXPECT_EQ(q.asked.size(), 1u);
     } else {
-      EXPECT_TRUE(r == kInvalid || r == kLoadOk) << len;
+      EXPECT_TRUE(r == LoadResult::kInvalid || r == LoadResult::kOk) << len;
     }
-    if (r != kLoadOk) {
+    if (r != LoadResult::kOk) {
       EXPECT_FALSE(save.entries) << len;
     }
   }
@@ -389,8 +389,8 @@ TEST(MaxLoad, CorruptionSweep) {
     q.answer = true;
     save.SetQuestionHandler(q.Handler());
     LoadResult r = LoadImage(save, dir, changed);
-    ASSERT_TRUE(r == kLoadOk || r == kInvalid) << round << " gave " << r;
-    if (r == kLoadOk) {
+    ASSERT_TRUE(r == LoadResult::kOk || r == LoadResult::kInvalid) << round << " gave " << r;
+    if (r == LoadResult::kOk) {
       ASSERT_TRUE(save.entries);
       EXPECT_EQ((*save.entries)[0].size, save.entries->size() + 1);
     }
@@ -415,11 +415,11 @@ TEST(MaxLoad, LengthBoundHoldsForTheMostCompressibleStreams) {
 TEST(MaxSave, WritingIsUnsupported) {
   testutil::TempDir dir;
   CMax save;
-  ASSERT_EQ(LoadImage(save, dir, ThreeFiles().Build()), kLoadOk);
-  EXPECT_EQ(save.Save(dir.File("out.max")), kInvalid);
-  EXPECT_EQ(save.Save(save.sourcePath), kInvalid);
-  EXPECT_EQ(save.WriteConverted(dir.File("out.max")), kInvalid);
-  EXPECT_EQ(save.WriteConvertedFrom(save, dir.File("out.max")), kInvalid);
+  ASSERT_EQ(LoadImage(save, dir, ThreeFiles().Build()), LoadResult::kOk);
+  EXPECT_EQ(save.Save(dir.File("out.max")), LoadResult::kInvalid);
+  EXPECT_EQ(save.Save(save.sourcePath), LoadResult::kInvalid);
+  EXPECT_EQ(save.WriteConverted(dir.File("out.max")), LoadResult::kInvalid);
+  EXPECT_EQ(save.WriteConvertedFrom(save, dir.File("out.max")), LoadResult::kInvalid);
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "out.max"));
 }
 
@@ -427,7 +427,7 @@ TEST(MaxEdit, RemoveAddReplace) {
   testutil::TempDir dir;
   MaxImage img = ThreeFiles();
   CMax save;
-  ASSERT_EQ(LoadImage(save, dir, img.Build()), kLoadOk);
+  ASSERT_EQ(LoadImage(save, dir, img.Build()), LoadResult::kOk);
 
   save.RemoveEntry(0);
   ASSERT_EQ(save.entries->size(), 3u);
@@ -487,7 +487,7 @@ TEST(MaxCorpus, RealFilesLoad) {
     CMax save;
     Questions q;
     save.SetQuestionHandler(q.Handler());
-    ASSERT_EQ(save.Load(path), kLoadOk) << c.file;
+    ASSERT_EQ(save.Load(path), LoadResult::kOk) << c.file;
     EXPECT_TRUE(q.asked.empty()) << c.file << ": its CRC matches";
     if (c.files >= 0) {
       EXPECT_EQ(save.FileCount(), c.files) << c.file;
@@ -507,8 +507,8 @@ TEST(MaxCorpus, SameSaveAsThePsu) {
   REQUIRE_CORPUS(psuPath, "psu/a.psu");
   CMax max;
   CPsu psu;
-  ASSERT_EQ(max.Load(maxPath), kLoadOk);
-  ASSERT_EQ(psu.Load(psuPath), kLoadOk);
+  ASSERT_EQ(max.Load(maxPath), LoadResult::kOk);
+  ASSERT_EQ(psu.Load(psuPath), LoadResult::kOk);
   EXPECT_EQ((*max.entries)[0].Name(), (*psu.entries)[0].Name());
   EXPECT_EQ((*max.entries)[0].Title(), (*psu.entries)[0].Title());
   EXPECT_TRUE(FilesOf(max) == FilesOf(psu));
@@ -517,9 +517,9 @@ TEST(MaxCorpus, SameSaveAsThePsu) {
   // Converted to .psu, it holds the same files again.
   testutil::TempDir dir;
   CPsu writer;
-  ASSERT_EQ(writer.WriteConvertedFrom(max, dir.File("a.psu")), kLoadOk);
+  ASSERT_EQ(writer.WriteConvertedFrom(max, dir.File("a.psu")), LoadResult::kOk);
   CPsu converted;
-  ASSERT_EQ(converted.Load(dir.File("a.psu")), kLoadOk);
+  ASSERT_EQ(converted.Load(dir.File("a.psu")), LoadResult::kOk);
   EXPECT_TRUE(FilesOf(converted) == FilesOf(psu));
   EXPECT_EQ((*converted.entries)[0].Name(), (*psu.entries)[0].Name());
 }
@@ -528,7 +528,7 @@ TEST(MaxCorpus, SameFileNamesAsTheSharkPortSave) {
   REQUIRE_CORPUS(maxPath, "max/b.max");
   REQUIRE_CORPUS(spsPath, "sps/b.sps");
   CMax max;
-  ASSERT_EQ(max.Load(maxPath), kLoadOk);
+  ASSERT_EQ(max.Load(maxPath), LoadResult::kOk);
   ASSERT_EQ(max.FileCount(), 4);
   // The SharkPort file is read here only as bytes: each name must be stored in it.
   Bytes sps = testutil::ReadFile(spsPath);

@@ -55,9 +55,9 @@ TEST(GenericSave, UnsupportedOperationsReturnMinusSixAndChangeNothing) {
   GenericFixture f(2);
   testutil::TempDir out;
   EntryTable before = *f.save.entries;
-  EXPECT_EQ(f.save.Load(f.dir.File("f0")), kInvalid);
-  EXPECT_EQ(f.save.Save(out.File("x.psu")), kInvalid);
-  EXPECT_EQ(f.save.WriteConverted(out.File("x.psu")), kInvalid);
+  EXPECT_EQ(f.save.Load(f.dir.File("f0")), LoadResult::kInvalid);
+  EXPECT_EQ(f.save.Save(out.File("x.psu")), LoadResult::kInvalid);
+  EXPECT_EQ(f.save.WriteConverted(out.File("x.psu")), LoadResult::kInvalid);
   EXPECT_EQ(f.save.entries->size(), before.size());
   EXPECT_TRUE(f.save.sourcePath.empty());
   EXPECT_FALSE(std::filesystem::exists(out.path() / "x.psu"));

@@ -51,7 +51,7 @@ Bytes EntryBytes(const CSaveGame& save, int position) {
 // The files of a .psu as (name, bytes) pairs, read by a fresh object.
 std::vector<std::pair<std::string, Bytes>> FilesOf(const std::string& path) {
   CPsu save;
-  EXPECT_EQ(save.Load(path), kLoadOk) << path;
+  EXPECT_EQ(save.Load(path), LoadResult::kOk) << path;
   std::vector<std::pair<std::string, Bytes>> out;
   for (int i = 1; i <= save.FileCount(); ++i)
     out.emplace_back(std::string((*save.entries)[static_cast<std::size_t>(i)].Name()),
@@ -82,7 +82,7 @@ Bytes WithFFPadding(const Bytes& image) {
 
 TEST(PsuLoad, BuildsTheTableFromTheHeaders) {
   Loaded l(ThreeFiles().Build());
-  ASSERT_EQ(l.result, kLoadOk);
+  ASSERT_EQ(l.result, LoadResult::kOk);
   const EntryTable& t = *l.save.entries;
   ASSERT_EQ(t.size(), 4u);
   EXPECT_EQ(t[0].size, 5u);
@@ -105,7 +105,7 @@ TEST(PsuLoad, WithoutIconSysTheTitleIsTheFolderName) {
   PsuImage img;
   img.files = {{"data", Bytes(10)}};
   Loaded l(img.Build());
-  ASSERT_EQ(l.result, kLoadOk);
+  ASSERT_EQ(l.result, LoadResult::kOk);
   EXPECT_EQ((*l.save.entries)[0].Title(), "BESLES-12345SAVE");
 }
 
@@ -114,7 +114,7 @@ TEST(PsuLoad, ThirtyTwoCharacterNames) {
   img.folder = std::string(32, 'F');
   img.files = {{std::string(31, 'n') + "X", Bytes(5)}};
   Loaded l(img.Build());
-  ASSERT_EQ(l.result, kLoadOk);
+  ASSERT_EQ(l.result, LoadResult::kOk);
   const SaveEntry& file = (*l.save.entries)[1];
   EXPECT_EQ(file.Name(), std::string(31, 'n'));
   EXPECT_EQ(file.Title(), std::string(31, 'n') + "X");
@@ -124,8 +124,8 @@ TEST(PsuLoad, ThirtyTwoCharacterNames) {
   // Save writes the 32 characters back; a conversion writes the 31 the model holds.
   std::string saved = l.dir.File("saved.psu");
   std::string converted = l.dir.File("converted.psu");
-  ASSERT_EQ(l.save.Save(saved), kLoadOk);
-  ASSERT_EQ(CPsu().WriteConvertedFrom(l.save, converted), kLoadOk);
+  ASSERT_EQ(l.save.Save(saved), LoadResult::kOk);
+  ASSERT_EQ(CPsu().WriteConvertedFrom(l.save, converted), LoadResult::kOk);
   Bytes s = testutil::ReadFile(saved), c = testutil::ReadFile(converted);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(&s[3 * 512 + 0x40]), 32), std::string(31, 'n') + "X");
   EXPECT_EQ(std::string(reinterpret_cast<char*>(&c[3 * 512 + 0x40])), std::string(31, 'n'));
@@ -153,22 +153,22 @@ TEST(PsuLoad, RefusesDamagedFilesAndKeepsThePreviousSave) {
   Bytes oversized = good;
   bytes::PutU32LE(&oversized[3 * 512 + 4], 0x7FFFFFFF);
   const Case cases[] = {
-      {"first header not a directory", notDir, kNotDirectory},
-      {"count of 4 billion headers", hugeCount, kReadFailed},
-      {"more headers announced than present", tooFewHeaders, kReadFailed},
-      {"directory counting fewer than two", countOne, kInvalid},
-      {"'.' not a directory", dotIsFile, kInvalid},
-      {"last file's data cut", dataCut, kReadFailed},
-      {"short first header", shortHeader, kReadFailed},
-      {"file size beyond the end", oversized, kReadFailed},
-      {"empty file", Bytes{}, kReadFailed},
+      {"first header not a directory", notDir, LoadResult::kNotDirectory},
+      {"count of 4 billion headers", hugeCount, LoadResult::kReadFailed},
+      {"more headers announced than present", tooFewHeaders, LoadResult::kReadFailed},
+      {"directory counting fewer than two", countOne, LoadResult::kInvalid},
+      {"'.' not a directory", dotIsFile, LoadResult::kInvalid},
+      {"last file's data cut", dataCut, LoadResult::kReadFailed},
+      {"short first header", shortHeader, LoadResult::kReadFailed},
+      {"file size beyond the end", oversized, LoadResult::kReadFailed},
+      {"empty file", Bytes{}, LoadResult::kReadFailed},
   };
   PsuImage previous;
   previous.folder = "PREVIOUS";
   previous.files = {{"keep", Bytes(3, 7)}};
   for (const Case& c : cases) {
     Loaded l(previous.Build(), "previous.psu");
-    ASSERT_EQ(l.result, kLoadOk);
+    ASSERT_EQ(l.result, LoadResult::kOk);
     std::string damaged = l.dir.File("damaged.psu");
     testutil::WriteFile(damaged, c.image);
     EXPECT_EQ(l.save.Load(damaged), c.expected) << c.why;
@@ -177,7 +177,7 @@ TEST(PsuLoad, RefusesDamagedFilesAndKeepsThePreviousSave) {
     EXPECT_EQ(l.save.sourcePath, l.path) << c.why;
   }
   CPsu fresh;
-  EXPECT_EQ(fresh.Load("/nonexistent/dir/x.psu"), kOpenFailed);
+  EXPECT_EQ(fresh.Load("/nonexistent/dir/x.psu"), LoadResult::kOpenFailed);
   EXPECT_FALSE(fresh.entries);
 }
 
@@ -185,7 +185,7 @@ TEST(PsuLoad, LastFileWithoutPaddingLoads) {
   Bytes image = ThreeFiles().Build();
   image.resize(image.size() - 1023);  // the 1025-byte file keeps its data, loses its padding
   Loaded l(image);
-  ASSERT_EQ(l.result, kLoadOk);
+  ASSERT_EQ(l.result, LoadResult::kOk);
   EXPECT_EQ(EntryBytes(l.save, 3), testutil::MakeBytes(1025, 2));
 }
 
@@ -194,9 +194,9 @@ TEST(PsuSave, WritesTheLoadedFileBackExactly) {
   img.fillIgnored = true;
   Bytes original = img.Build();
   Loaded l(original);
-  ASSERT_EQ(l.result, kLoadOk);
+  ASSERT_EQ(l.result, LoadResult::kOk);
   std::string out = l.dir.File("copy.psu");
-  ASSERT_EQ(l.save.Save(out), kLoadOk);
+  ASSERT_EQ(l.save.Save(out), LoadResult::kOk);
   EXPECT_EQ(testutil::ReadFile(out), original);
 }
 
@@ -210,9 +210,9 @@ TEST(PsuSave, PaddingFollowsTheDataLength) {
     img.padByte = 0x00;  // the writer must pad with 0xFF whatever it read
     img.files = {{"f", testutil::MakeBytes(c.size, 5)}, {"g", Bytes(1, 0x42)}};
     Loaded l(img.Build());
-    ASSERT_EQ(l.result, kLoadOk);
+    ASSERT_EQ(l.result, LoadResult::kOk);
     std::string out = l.dir.File("out.psu");
-    ASSERT_EQ(l.save.Save(out), kLoadOk);
+    ASSERT_EQ(l.save.Save(out), LoadResult::kOk);
     Bytes written = testutil::ReadFile(out);
     std::size_t dataStart = 4 * 512;
     std::size_t next = dataStart + c.size + c.padding;
@@ -224,11 +224,11 @@ TEST(PsuSave, PaddingFollowsTheDataLength) {
 
 TEST(PsuSave, InPlaceGoesThroughTheTemporaryFile) {
   Loaded l(ThreeFiles().Build());
-  ASSERT_EQ(l.result, kLoadOk);
+  ASSERT_EQ(l.result, LoadResult::kOk);
   l.save.SetName(1, "renamed");
-  EXPECT_EQ(l.save.Save(l.path), kSavedInPlace);
+  EXPECT_EQ(l.save.Save(l.path), LoadResult::kSavedInPlace);
   EXPECT_FALSE(std::filesystem::exists(l.path + "~0"));
-  ASSERT_EQ(l.save.Load(l.path), kLoadOk);
+  ASSERT_EQ(l.save.Load(l.path), LoadResult::kOk);
   EXPECT_EQ((*l.save.entries)[2].Name(), "renamed");
   EXPECT_EQ(EntryBytes(l.save, 2), testutil::MakeBytes(1000, 1));
   EXPECT_EQ(EntryBytes(l.save, 3), testutil::MakeBytes(1025, 2));
@@ -236,13 +236,13 @@ TEST(PsuSave, InPlaceGoesThroughTheTemporaryFile) {
 
 TEST(PsuSave, AnotherSpellingOfTheSourceIsInPlace) {
   Loaded l(ThreeFiles().Build());
-  ASSERT_EQ(l.result, kLoadOk);
+  ASSERT_EQ(l.result, LoadResult::kOk);
   std::string other = (l.dir.path() / "." / "save.psu").string();
   ASSERT_NE(other, l.path);
   l.save.RemoveEntry(0);
-  EXPECT_EQ(l.save.Save(other), kSavedInPlace);
+  EXPECT_EQ(l.save.Save(other), LoadResult::kSavedInPlace);
   CPsu reread;
-  ASSERT_EQ(reread.Load(l.path), kLoadOk);
+  ASSERT_EQ(reread.Load(l.path), LoadResult::kOk);
   ASSERT_EQ(reread.FileCount(), 2);
   EXPECT_EQ(EntryBytes(reread, 2), testutil::MakeBytes(1025, 2));
 }
@@ -253,9 +253,9 @@ TEST(PsuSave, TargetThatIsAnEntrysPcFileIsReadBeforeItIsReplaced) {
   Bytes extra = testutil::MakeBytes(5000, 9);
   testutil::WriteFile(pc, extra);
   l.save.AddEntryFromDisk(pc, "extra.bin");
-  ASSERT_EQ(l.save.Save(pc), kLoadOk);
+  ASSERT_EQ(l.save.Save(pc), LoadResult::kOk);
   CPsu reread;
-  ASSERT_EQ(reread.Load(pc), kLoadOk);
+  ASSERT_EQ(reread.Load(pc), LoadResult::kOk);
   ASSERT_EQ(reread.FileCount(), 4);
   EXPECT_EQ(EntryBytes(reread, 4), extra);
 }
@@ -267,11 +267,11 @@ TEST(PsuSave, MissingOrShrunkSourceFailsWithoutATarget) {
   l.save.AddEntryFromDisk(pc, "extra.bin");
   testutil::WriteFile(pc, Bytes(2000, 1));  // shrank since it was measured
   std::string out = l.dir.File("out.psu");
-  EXPECT_EQ(l.save.Save(out), kOpenFailed);
-  EXPECT_EQ(CPsu().WriteConvertedFrom(l.save, out), kOpenFailed);
+  EXPECT_EQ(l.save.Save(out), LoadResult::kOpenFailed);
+  EXPECT_EQ(CPsu().WriteConvertedFrom(l.save, out), LoadResult::kOpenFailed);
   std::filesystem::remove(pc);
-  EXPECT_EQ(l.save.Save(out), kOpenFailed);
-  EXPECT_EQ(l.save.Save(l.path), kOpenFailed);
+  EXPECT_EQ(l.save.Save(out), LoadResult::kOpenFailed);
+  EXPECT_EQ(l.save.Save(l.path), LoadResult::kOpenFailed);
   std::vector<std::string> left;
   for (const auto& e : std::filesystem::directory_iterator(l.dir.path()))
     left.push_back(e.path().filename().string());
@@ -283,7 +283,7 @@ TEST(PsuEdits, HeadersFollowTheTable) {
   PsuImage img = ThreeFiles();
   img.fillIgnored = true;
   Loaded l(img.Build());
-  ASSERT_EQ(l.result, kLoadOk);
+  ASSERT_EQ(l.result, LoadResult::kOk);
   EntryTime t = testutil::MakeTime(2030, 1, 2, 3, 4, 5);
   l.save.SetName(-1, "NEWROOT");
   l.save.SetMode(0, 0x12345657u);
@@ -297,9 +297,9 @@ TEST(PsuEdits, HeadersFollowTheTable) {
   EXPECT_EQ(h[1][0x60], 0xA3) << "the '.' header never changes";
 
   std::string out = l.dir.File("out.psu");
-  ASSERT_EQ(l.save.Save(out), kLoadOk);
+  ASSERT_EQ(l.save.Save(out), LoadResult::kOk);
   CPsu reread;
-  ASSERT_EQ(reread.Load(out), kLoadOk);
+  ASSERT_EQ(reread.Load(out), LoadResult::kOk);
   EXPECT_EQ((*reread.entries)[0].Name(), "NEWROOT");
   EXPECT_EQ((*reread.entries)[1].mode, 0x12345657u);
   EXPECT_EQ((*reread.entries)[2].created, t);
@@ -309,9 +309,9 @@ TEST(PsuEdits, AFileMarkedAsDirectoryKeepsItsData) {
   Loaded l(ThreeFiles().Build());
   l.save.SetMode(1, 0x8427);
   std::string out = l.dir.File("out.psu");
-  ASSERT_EQ(l.save.Save(out), kLoadOk);
+  ASSERT_EQ(l.save.Save(out), LoadResult::kOk);
   CPsu reread;
-  ASSERT_EQ(reread.Load(out), kLoadOk);
+  ASSERT_EQ(reread.Load(out), LoadResult::kOk);
   EXPECT_EQ((*reread.entries)[2].mode, 0x8427u);
   EXPECT_EQ(EntryBytes(reread, 2), testutil::MakeBytes(1000, 1));
   EXPECT_EQ(EntryBytes(reread, 3), testutil::MakeBytes(1025, 2));
@@ -323,7 +323,7 @@ TEST(PsuEdits, RemovingTheSecondOfThreeLeavesNoTrace) {
   EXPECT_EQ(bytes::GetU32LE(&l.save.headers[0][4]), 4u);
   EXPECT_EQ((*l.save.entries)[0].size, 4u);
   std::string out = l.dir.File("out.psu");
-  ASSERT_EQ(l.save.Save(out), kLoadOk);
+  ASSERT_EQ(l.save.Save(out), LoadResult::kOk);
   Bytes written = testutil::ReadFile(out);
   EXPECT_EQ(bytes::GetU32LE(&written[4]), 4u);
   EXPECT_EQ(written.size(), 5u * 512 + 1024 + 2048);
@@ -355,7 +355,7 @@ TEST(PsuEdits, AddAndReplaceFromThePc) {
   EXPECT_EQ(bytes::GetU32LE(&l.save.headers[4][4]), 40u);
 
   std::string out = l.dir.File("out.psu");
-  ASSERT_EQ(l.save.Save(out), kLoadOk);
+  ASSERT_EQ(l.save.Save(out), LoadResult::kOk);
   auto files = FilesOf(out);
   ASSERT_EQ(files.size(), 4u);
   EXPECT_EQ(files[1], std::make_pair(std::string("data0"), Bytes(40, 0x33)));
@@ -367,12 +367,12 @@ TEST(PsuConvert, WritesOnlyTheModelsFields) {
   img.fillIgnored = true;
   img.files = {{"a", Bytes(10, 1)}, {"b", Bytes(2000, 2)}};
   Loaded l(img.Build());
-  ASSERT_EQ(l.result, kLoadOk);
+  ASSERT_EQ(l.result, LoadResult::kOk);
   (*l.save.entries)[1].aux1 = 0x1234;
   (*l.save.entries)[1].aux2 = 0x5678;
   std::string out = l.dir.File("conv.psu");
   GetAppState().currentSave = nullptr;
-  ASSERT_EQ(CPsu().WriteConvertedFrom(l.save, out), kLoadOk);
+  ASSERT_EQ(CPsu().WriteConvertedFrom(l.save, out), LoadResult::kOk);
   Bytes w = testutil::ReadFile(out);
   ASSERT_EQ(w.size(), 5u * 512 + 1024 + 2048);
   EXPECT_EQ(bytes::GetU32LE(&w[4]), 4u);
@@ -397,7 +397,7 @@ TEST(PsuConvert, WriteConvertedReadsTheCurrentSave) {
   generic->AddEntryFromDisk(dir.File("icon.sys"), "icon.sys");
   GetAppState().currentSave = std::move(generic);
   CPsu writer;
-  ASSERT_EQ(writer.WriteConverted(dir.File("new.psu")), kLoadOk);
+  ASSERT_EQ(writer.WriteConverted(dir.File("new.psu")), LoadResult::kOk);
   GetAppState().currentSave = nullptr;
   auto files = FilesOf(dir.File("new.psu"));
   ASSERT_EQ(files.size(), 1u);
@@ -410,12 +410,12 @@ TEST(PsuCorpus, EveryFileLoadsAndSavesBackByteForByte) {
     std::string path = testutil::CorpusPath(name);
     if (path.empty()) GTEST_SKIP() << "corpus absent";
     CPsu save;
-    ASSERT_EQ(save.Load(path), kLoadOk) << name;
+    ASSERT_EQ(save.Load(path), LoadResult::kOk) << name;
     testutil::TempDir dir;
-    ASSERT_EQ(save.Save(dir.File("copy.psu")), kLoadOk) << name;
+    ASSERT_EQ(save.Save(dir.File("copy.psu")), LoadResult::kOk) << name;
     EXPECT_EQ(testutil::ReadFile(dir.File("copy.psu")), WithFFPadding(testutil::ReadFile(path))) << name;
     // A conversion of the same save holds the same files.
-    ASSERT_EQ(CPsu().WriteConvertedFrom(save, dir.File("conv.psu")), kLoadOk) << name;
+    ASSERT_EQ(CPsu().WriteConvertedFrom(save, dir.File("conv.psu")), LoadResult::kOk) << name;
     EXPECT_EQ(FilesOf(dir.File("conv.psu")), FilesOf(path)) << name;
   }
 }
@@ -423,22 +423,22 @@ TEST(PsuCorpus, EveryFileLoadsAndSavesBackByteForByte) {
 TEST(PsuCorpus, KnownContents) {
   REQUIRE_CORPUS(a, "psu/a.psu");
   CPsu save;
-  ASSERT_EQ(save.Load(a), kLoadOk);
+  ASSERT_EQ(save.Load(a), LoadResult::kOk);
   EXPECT_EQ(save.FileCount(), 3);
   EXPECT_NE((*save.entries)[0].Title(), (*save.entries)[0].Name()) << "title comes from icon.sys";
 
   REQUIRE_CORPUS(e, "psu/e.PSU");
   CPsu homebrew;
-  ASSERT_EQ(homebrew.Load(e), kLoadOk);
+  ASSERT_EQ(homebrew.Load(e), LoadResult::kOk);
   EXPECT_EQ((*homebrew.entries)[0].mode, 0x842Fu);
 
   REQUIRE_CORPUS(f, "psu/f.psu");
   CPsu eleven;
-  ASSERT_EQ(eleven.Load(f), kLoadOk);
+  ASSERT_EQ(eleven.Load(f), LoadResult::kOk);
   EXPECT_EQ(eleven.FileCount(), 11);
 
   REQUIRE_CORPUS(g, "psu/g.psu");
   CPsu future;
-  ASSERT_EQ(future.Load(g), kLoadOk);
+  ASSERT_EQ(future.Load(g), LoadResult::kOk);
   EXPECT_EQ((*future.entries)[0].created.year, 2099);
 }

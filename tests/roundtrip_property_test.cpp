@@ -121,7 +121,7 @@ TEST(RoundTrip, RandomSavesThroughEveryWritableFormat) {
     testutil::WriteFile(start, image.Build());
 
     std::unique_ptr<CSaveGame> current = CreateForKind(kKindPsu);
-    ASSERT_EQ(current->Load(start), kLoadOk) << where;
+    ASSERT_EQ(current->Load(start), LoadResult::kOk) << where;
     ExpectEntries(*current, expected, false, where + ", built");
     std::string title(current->entries->front().Title());
 
@@ -135,10 +135,10 @@ TEST(RoundTrip, RandomSavesThroughEveryWritableFormat) {
       std::string path = dir.File("step" + std::to_string(step) + "." + std::string(KindName(kind)));
       std::string at = where + ", step " + std::to_string(step) + " (" + std::string(KindName(kind)) + ")";
       std::unique_ptr<CSaveGame> writer = CreateForKind(kind);
-      ASSERT_EQ(writer->WriteConvertedFrom(*current, path), kLoadOk) << at;
+      ASSERT_EQ(writer->WriteConvertedFrom(*current, path), LoadResult::kOk) << at;
       written.push_back(testutil::ReadFile(path));
       std::unique_ptr<CSaveGame> next = CreateForKind(kind);
-      ASSERT_EQ(next->Load(path), kLoadOk) << at;
+      ASSERT_EQ(next->Load(path), LoadResult::kOk) << at;
       viaXps = viaXps || kind == kKindXps;
       ExpectEntries(*next, expected, viaXps, at);
       // The title comes from icon.sys where there is one, and every format carries it.

@@ -36,6 +36,6 @@ TEST(SampleSave, MatchesItsRecipeAndLoads) {
   ASSERT_TRUE(std::filesystem::exists(path)) << "samples/demo.psu is missing";
   EXPECT_EQ(testutil::ReadFile(path.string()), expected);
   CPsu save;
-  ASSERT_EQ(save.Load(path.string()), kLoadOk);
+  ASSERT_EQ(save.Load(path.string()), LoadResult::kOk);
   EXPECT_EQ((*save.entries)[0].Title(), "DEMO SAVE");
 }

@@ -42,14 +42,14 @@ struct Source {
 struct Absurd {
   std::string name;
   Bytes bytes;
-  int expected;  // the result Load must give
+  LoadResult expected;  // the result Load must give
 };
 
 struct Family {
   std::string extension;
   std::function<std::vector<Source>()> sources;
   // What Load gives for a file cut to this many bytes, before its completeAt.
-  std::function<int(std::size_t length)> truncatedResult;
+  std::function<LoadResult(std::size_t length)> truncatedResult;
   // Every prefix shorter than this gives truncatedResult, whatever the source.
   std::size_t minimumSize;
   std::function<std::vector<Absurd>()> absurd;
@@ -103,12 +103,12 @@ std::vector<Absurd> PsuAbsurd() {
   for (std::uint32_t count : {0xFFFFFFFFu, 0x80000000u, 0x00800000u, 5u}) {
     Bytes b = valid;
     bytes::PutU32LE(&b[4], count);  // headers the directory announces
-    cases.push_back({"directory count " + std::to_string(count), b, kReadFailed});
+    cases.push_back({"directory count " + std::to_string(count), b, LoadResult::kReadFailed});
   }
   for (std::uint32_t size : {0xFFFFFFFFu, 0xFFFFFC01u, 0x7FFFFFFFu}) {
     Bytes b = valid;
     bytes::PutU32LE(&b[3 * 512 + 4], size);  // the file's data length
-    cases.push_back({"file size " + std::to_string(size), b, kReadFailed});
+    cases.push_back({"file size " + std::to_string(size), b, LoadResult::kReadFailed});
   }
   return cases;
 }
@@ -149,7 +149,7 @@ std::vector<Source> XpsSources() {
 
 // Within the first length word the file has ended (-2); after it, every length that
 // reaches past the end is refused as damage (-6).
-int XpsTruncated(std::size_t length) { return length < 4 ? kTruncated : kInvalid; }
+LoadResult XpsTruncated(std::size_t length) { return length < 4 ? LoadResult::kTruncated : LoadResult::kInvalid; }
 
 std::vector<Absurd> XpsAbsurd() {
   testutil::XpsImage image;
@@ -161,7 +161,7 @@ std::vector<Absurd> XpsAbsurd() {
     Bytes b = valid;
     if (wide) bytes::PutU32LE(&b[at], value);
     else bytes::PutU16LE(&b[at], static_cast<std::uint16_t>(value));
-    cases.push_back({name, b, kInvalid});
+    cases.push_back({name, b, LoadResult::kInvalid});
   };
   with("magic length", 0, 0xFFFFFFFFu, true);
   with("title length", 4 + 13 + 4, 0xFFFFFFF0u, true);
@@ -201,7 +201,7 @@ std::vector<Source> MaxSources() {
   return sources;
 }
 
-int MaxTruncated(std::size_t) { return kReadFailed; }
+LoadResult MaxTruncated(std::size_t) { return LoadResult::kReadFailed; }
 
 std::vector<Absurd> MaxAbsurd() {
   using testutil::MaxImage;
@@ -209,7 +209,7 @@ std::vector<Absurd> MaxAbsurd() {
   image.files.push_back({"ONE", testutil::MakeBytes(10, 3)});
   std::vector<Absurd> cases;
   auto with = [&](const std::string& name, MaxImage changed) {
-    cases.push_back({name, changed.Build(), kInvalid});
+    cases.push_back({name, changed.Build(), LoadResult::kInvalid});
   };
   for (std::uint32_t length : {0xFFFFFFFFu, (64u << 20) + 1, 64u << 20, 1u << 20}) {
     MaxImage m = image;
@@ -238,7 +238,7 @@ std::vector<Family> Families() {
   std::vector<Family> families;
   // The smallest .psu holds three headers; the smallest X-Port file its magic, four length
   // words and a root header; an ARMAX file its 92-byte header.
-  families.push_back({"psu", PsuSources, [](std::size_t) { return int{kReadFailed}; }, 3 * 512, PsuAbsurd});
+  families.push_back({"psu", PsuSources, [](std::size_t) { return LoadResult::kReadFailed; }, 3 * 512, PsuAbsurd});
   if (CreateForExtension("xps")) families.push_back({"xps", XpsSources, XpsTruncated, 4 + 13 + 20 + 250, XpsAbsurd});
   if (CreateForExtension("max")) families.push_back({"max", MaxSources, MaxTruncated, 92, MaxAbsurd});
   return families;
@@ -291,9 +291,9 @@ TEST_P(Sweep, EveryPrefixEndsWithADefinedResult) {
       if (*it < source.completeAt)
         ASSERT_EQ(outcome.load, family.truncatedResult(*it)) << Describe(source, *it);
       else if (outcome.questions > 0 && !answer_)
-        ASSERT_EQ(outcome.load, kNotDirectory) << Describe(source, *it);  // declined
+        ASSERT_EQ(outcome.load, LoadResult::kNotDirectory) << Describe(source, *it);  // declined
       else
-        ASSERT_EQ(outcome.load, kLoadOk) << Describe(source, *it);
+        ASSERT_EQ(outcome.load, LoadResult::kOk) << Describe(source, *it);
     }
   }
   EXPECT_GT(cases_, 4096);
@@ -319,7 +319,7 @@ TEST_P(Sweep, RandomlyChangedBytesEndWithADefinedResult) {
     testutil::WriteFile(file_, bytes);
     testutil::LoadOutcome outcome = Run();
     ASSERT_EQ(testutil::CheckOutcome(outcome), "") << source.name << ", file " << i;
-    if (outcome.load == kLoadOk) ++loaded;
+    if (outcome.load == LoadResult::kOk) ++loaded;
   }
   // The sweep must reach the writers, not only the loader's first refusal.
   EXPECT_GT(loaded, kFiles / 20);
@@ -336,7 +336,7 @@ TEST_P(Sweep, AbsurdCountsAreRefusedWithoutALargeAllocation) {
     ASSERT_TRUE(save);
     // Past any question (a CRC that no longer matches), to the checks behind it.
     save->SetQuestionHandler([](const std::string&, const std::string&) { return true; });
-    int result;
+    LoadResult result;
     std::size_t largest;
     {
       testutil::AllocationProbe probe;

@@ -349,7 +349,7 @@ TEST_F(FileCommandsTest, AddFileOnAnEmptyWindowStartsANewSave) {
   fake.dialogAnswers.push_back(out);
   commands.SaveCommand();
   CPsu check;
-  ASSERT_EQ(check.Load(out), kLoadOk);
+  ASSERT_EQ(check.Load(out), LoadResult::kOk);
   EXPECT_EQ(check.EntryAt(-1)->Name(), "UNNAMED SAVE");
   EXPECT_EQ(check.EntryAt(0)->Name(), "Data.Bin");
 }

@@ -387,7 +387,7 @@ TEST(PropertiesOnPsu, OkChangesReachTheWrittenFile) {
   image.files.push_back({"DATA", testutil::MakeBytes(2048, 9), 0x8497});
   testutil::WriteFile(dir.File("in.psu"), image.Build());
   CPsu psu;
-  ASSERT_EQ(psu.Load(dir.File("in.psu")), kLoadOk);
+  ASSERT_EQ(psu.Load(dir.File("in.psu")), LoadResult::kOk);
   ReleaseEntryProperties();
   FakeView view;
   ASSERT_TRUE(RunProperties(&psu, 1, [&] {
@@ -402,9 +402,9 @@ TEST(PropertiesOnPsu, OkChangesReachTheWrittenFile) {
     d.Command(kPropertiesOk, 0);
     return view.ended.back();
   }));
-  ASSERT_EQ(psu.Save(dir.File("out.psu")), kLoadOk);
+  ASSERT_EQ(psu.Save(dir.File("out.psu")), LoadResult::kOk);
   CPsu back;
-  ASSERT_EQ(back.Load(dir.File("out.psu")), kLoadOk);
+  ASSERT_EQ(back.Load(dir.File("out.psu")), LoadResult::kOk);
   const SaveEntry* e = back.EntryAt(1);
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(e->Name(), "SAVEDATA");
@@ -418,8 +418,8 @@ TEST(PropertiesOnPsu, CancelLeavesTheFileBytesAlone) {
   REQUIRE_CORPUS(path, "psu/a.psu");
   testutil::TempDir dir;
   CPsu psu;
-  ASSERT_EQ(psu.Load(path), kLoadOk);
-  ASSERT_EQ(psu.Save(dir.File("before.psu")), kLoadOk);
+  ASSERT_EQ(psu.Load(path), LoadResult::kOk);
+  ASSERT_EQ(psu.Save(dir.File("before.psu")), LoadResult::kOk);
   ReleaseEntryProperties();
   FakeView view;
   EXPECT_FALSE(RunProperties(&psu, -1, [&] {
@@ -430,7 +430,7 @@ TEST(PropertiesOnPsu, CancelLeavesTheFileBytesAlone) {
     d.Command(kPropertiesCancel, 0);
     return view.ended.back();
   }));
-  ASSERT_EQ(psu.Save(dir.File("after.psu")), kLoadOk);
+  ASSERT_EQ(psu.Save(dir.File("after.psu")), LoadResult::kOk);
   EXPECT_EQ(testutil::ReadFile(dir.File("after.psu")), testutil::ReadFile(dir.File("before.psu")));
 }
 

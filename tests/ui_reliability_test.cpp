@@ -225,9 +225,9 @@ class UiReliability : public ::testing::Test {
     if (after != before) return name + ": the folder holds other files than the target";
     std::unique_ptr<CSaveGame> check = CreateForExtension(fs::path(name).extension().string().substr(1));
     check->SetQuestionHandler([](const std::string&, const std::string&) { return true; });
-    int loaded = check->Load(target);
+    LoadResult loaded = check->Load(target);
     if (testutil::HasPlainLayout(*Loaded())) {
-      if (loaded != kLoadOk) return name + ": the written file loads with " + std::to_string(loaded);
+      if (loaded != LoadResult::kOk) return name + ": the written file loads with " + std::to_string(ResultCode(loaded));
       if (check->FileCount() != Loaded()->FileCount()) return name + ": file count differs";
     }
     return "";
@@ -306,7 +306,7 @@ class UiReliability : public ::testing::Test {
     if (Loaded() != &save) return "in place: the save is no longer shown";
     std::unique_ptr<CSaveGame> fresh = CreateForExtension(ext);
     fresh->SetQuestionHandler([](const std::string&, const std::string&) { return true; });
-    if (fresh->Load(path) != kLoadOk) return "in place: the written container doesn't load";
+    if (fresh->Load(path) != LoadResult::kOk) return "in place: the written container doesn't load";
     if (fresh->FileCount() != save.FileCount()) return "in place: file count differs";
     for (int i = -1; i < save.FileCount(); ++i) {
       Bytes shown, written;
@@ -575,7 +575,7 @@ TEST_F(UiFailingDisk, PropertiesEditsOnAVanishedSourceLoseNothingOnSave) {
       if (inMemory) {
         EXPECT_EQ(SaveAs("out." + ext), "");
         std::unique_ptr<CSaveGame> check = CreateForExtension(ext);
-        ASSERT_EQ(check->Load(target), kLoadOk);
+        ASSERT_EQ(check->Load(target), LoadResult::kOk);
         EXPECT_EQ(check->EntryAt(-1)->Name(), "RENAMED-FOLDER");
         EXPECT_EQ(check->EntryAt(0)->Name(), "renamed.dat");
         fs::remove(target);

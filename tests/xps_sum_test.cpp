@@ -160,9 +160,9 @@ TEST(XpsLargeSave, SumOfLargeDataAreasMatchesTheDefinition) {
   testutil::WriteFile(source, psu.Build());
 
   CPsu loaded;
-  ASSERT_EQ(loaded.Load(source), kLoadOk);
+  ASSERT_EQ(loaded.Load(source), LoadResult::kOk);
   CXps writer;
-  ASSERT_EQ(writer.WriteConvertedFrom(loaded, dir.File("big.xps")), kLoadOk);
+  ASSERT_EQ(writer.WriteConvertedFrom(loaded, dir.File("big.xps")), LoadResult::kOk);
   Bytes w = testutil::ReadFile(dir.File("big.xps"));
   std::size_t start = DataAreaStart(w);
   std::uint32_t dataLength = U32At(w, start - 4);
@@ -171,8 +171,8 @@ TEST(XpsLargeSave, SumOfLargeDataAreasMatchesTheDefinition) {
 
   // Loaded and saved back: the same bytes.
   CXps again;
-  ASSERT_EQ(again.Load(dir.File("big.xps")), kLoadOk);
-  ASSERT_EQ(again.Save(dir.File("again.xps")), kLoadOk);
+  ASSERT_EQ(again.Load(dir.File("big.xps")), LoadResult::kOk);
+  ASSERT_EQ(again.Save(dir.File("again.xps")), LoadResult::kOk);
   EXPECT_EQ(testutil::ReadFile(dir.File("again.xps")), w);
 
   // A kept dataLength that stops inside the big file: the sum covers only that much.
@@ -183,8 +183,8 @@ TEST(XpsLargeSave, SumOfLargeDataAreasMatchesTheDefinition) {
   Bytes built = image.Build();
   testutil::WriteFile(dir.File("short.xps"), built);
   CXps shortLength;
-  ASSERT_EQ(shortLength.Load(dir.File("short.xps")), kLoadOk);
-  ASSERT_EQ(shortLength.Save(dir.File("short-out.xps")), kLoadOk);
+  ASSERT_EQ(shortLength.Load(dir.File("short.xps")), LoadResult::kOk);
+  ASSERT_EQ(shortLength.Save(dir.File("short-out.xps")), LoadResult::kOk);
   Bytes out = testutil::ReadFile(dir.File("short-out.xps"));
   EXPECT_EQ(out, built);
   EXPECT_EQ(U32At(out, out.size() - 4),
@@ -203,10 +203,10 @@ TEST(XpsLargeSave, SourceCutShortMidWayLeavesNothing) {
   std::string source = dir.File("cut.xps");
   testutil::WriteFile(source, built);
   CXps x;
-  ASSERT_EQ(x.Load(source), kLoadOk);
+  ASSERT_EQ(x.Load(source), LoadResult::kOk);
   std::filesystem::resize_file(source, built.size() - 1024 * 1024);
   for (int i = 0; i < 5; ++i) {
-    EXPECT_EQ(x.Save(dir.File("out.xps")), kOpenFailed);
+    EXPECT_EQ(x.Save(dir.File("out.xps")), LoadResult::kOpenFailed);
     EXPECT_FALSE(std::filesystem::exists(dir.File("out.xps")));
   }
   std::size_t left = 0;

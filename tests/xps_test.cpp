@@ -191,15 +191,15 @@ TEST(XpsLoad, MagicAndZeroWord) {
     std::uint32_t zeroWord;
     LoadResult result;
   } cases[] = {
-      {"plain magic", "SharkPortSave", {}, 0, kLoadOk},
-      {"magic with a NUL inside its length", std::string("SharkPortSave\0", 14), {}, 0, kLoadOk},
-      {"NUL then other bytes", std::string("SharkPortSave\0xy", 16), {}, 0, kLoadOk},
-      {"one letter short", "SharkPortSav", {}, 0, kInvalid},
-      {"one letter more", "SharkPortSaveX", {}, 0, kInvalid},
-      {"other case", "sharkportsave", {}, 0, kInvalid},
-      {"empty magic", "", {}, 0, kInvalid},
-      {"zeroWord 1", "SharkPortSave", {}, 1, kInvalid},
-      {"magic length past the file", "SharkPortSave", 0xFFFFFFF0u, 0, kInvalid},
+      {"plain magic", "SharkPortSave", {}, 0, LoadResult::kOk},
+      {"magic with a NUL inside its length", std::string("SharkPortSave\0", 14), {}, 0, LoadResult::kOk},
+      {"NUL then other bytes", std::string("SharkPortSave\0xy", 16), {}, 0, LoadResult::kOk},
+      {"one letter short", "SharkPortSav", {}, 0, LoadResult::kInvalid},
+      {"one letter more", "SharkPortSaveX", {}, 0, LoadResult::kInvalid},
+      {"other case", "sharkportsave", {}, 0, LoadResult::kInvalid},
+      {"empty magic", "", {}, 0, LoadResult::kInvalid},
+      {"zeroWord 1", "SharkPortSave", {}, 1, LoadResult::kInvalid},
+      {"magic length past the file", "SharkPortSave", 0xFFFFFFF0u, 0, LoadResult::kInvalid},
   };
   TempDir dir;
   for (const Case& c : cases) {
@@ -209,7 +209,7 @@ TEST(XpsLoad, MagicAndZeroWord) {
     image.zeroWord = c.zeroWord;
     CXps x;
     EXPECT_EQ(x.Load(Put(dir, "m.xps", image.Build())), c.result) << c.why;
-    if (c.result == kLoadOk) {
+    if (c.result == LoadResult::kOk) {
       ASSERT_TRUE(x.fileHeader) << c.why;
       EXPECT_EQ(x.fileHeader->magicLength, c.magic.size()) << c.why;
       EXPECT_EQ(x.fileHeader->magic, Bytes(c.magic.begin(), c.magic.end())) << c.why;
@@ -222,9 +222,9 @@ TEST(XpsLoad, MagicAndZeroWord) {
 TEST(XpsLoad, ShortAndMissingFiles) {
   TempDir dir;
   CXps x;
-  EXPECT_EQ(x.Load(dir.File("absent.xps")), kOpenFailed);
-  EXPECT_EQ(x.Load(Put(dir, "empty.xps", {})), kTruncated);
-  EXPECT_EQ(x.Load(Put(dir, "three.xps", {13, 0, 0})), kTruncated);
+  EXPECT_EQ(x.Load(dir.File("absent.xps")), LoadResult::kOpenFailed);
+  EXPECT_EQ(x.Load(Put(dir, "empty.xps", {})), LoadResult::kTruncated);
+  EXPECT_EQ(x.Load(Put(dir, "three.xps", {13, 0, 0})), LoadResult::kTruncated);
   EXPECT_EQ(StateOf(x), StateOf(CXps()));
 }
 
@@ -238,7 +238,7 @@ TEST(XpsLoad, KeepsTextsAndFillsTable) {
   image.root.aux2 = 8;
   std::string path = Put(dir, "t.xps", image.Build());
   CXps x;
-  ASSERT_EQ(x.Load(path), kLoadOk);
+  ASSERT_EQ(x.Load(path), LoadResult::kOk);
   EXPECT_EQ(x.sourcePath, path);
   const XpsFileHeader& fh = *x.fileHeader;
   EXPECT_EQ(fh.titleLength, 4u);
@@ -293,7 +293,7 @@ TEST(XpsLoad, FirstDataOffsetFollowsTextLengths) {
     image.subtitle = std::string(c.subtitle, 's');
     image.comment = std::string(c.comment, 'c');
     CXps x;
-    ASSERT_EQ(x.Load(Put(dir, "o.xps", image.Build())), kLoadOk);
+    ASSERT_EQ(x.Load(Put(dir, "o.xps", image.Build())), LoadResult::kOk);
     std::size_t expected = 24 + c.magic + c.title + c.subtitle + c.comment + 250 + 250;
     EXPECT_EQ((*x.entries)[1].dataOffset, expected);
     if (c.magic == 13) {
@@ -312,17 +312,17 @@ TEST(XpsLoad, RootQuestion) {
   CXps x;
   Question q;
   AnswerWith(x, q, false);
-  EXPECT_EQ(x.Load(path), kNotDirectory);
+  EXPECT_EQ(x.Load(path), LoadResult::kNotDirectory);
   EXPECT_EQ(q.asked, 1);
   EXPECT_EQ(q.text, "First entry is not a directory.\nDo you want to load it anyway?");
   EXPECT_EQ(q.caption, "Invalid format");
   EXPECT_EQ(StateOf(x), StateOf(CXps()));
 
   CXps unasked;  // no handler: No
-  EXPECT_EQ(unasked.Load(path), kNotDirectory);
+  EXPECT_EQ(unasked.Load(path), LoadResult::kNotDirectory);
 
   AnswerWith(x, q, true);
-  EXPECT_EQ(x.Load(path), kLoadOk);
+  EXPECT_EQ(x.Load(path), LoadResult::kOk);
   EXPECT_EQ(q.asked, 2);
   EXPECT_EQ((*x.entries)[0].mode, 0x8427u);
   EXPECT_EQ(ModeWord(x.headers[0]), (Bytes{0x84, 0x27, 0, 0}));
@@ -331,7 +331,7 @@ TEST(XpsLoad, RootQuestion) {
   CXps y;
   Question none;
   AnswerWith(y, none, false);
-  EXPECT_EQ(y.Load(Put(dir, "d.xps", ThreeFiles().Build())), kLoadOk);
+  EXPECT_EQ(y.Load(Put(dir, "d.xps", ThreeFiles().Build())), LoadResult::kOk);
   EXPECT_EQ(none.asked, 0);
 }
 
@@ -343,7 +343,7 @@ TEST(XpsLoad, FileModeCorrection) {
   image.files[1].mode = 0;
   image.files[1].modeTail = 0x0001;  // 00 00 00 01: only the 16 big-endian bits count
   CXps x;
-  ASSERT_EQ(x.Load(Put(dir, "m.xps", image.Build())), kLoadOk);
+  ASSERT_EQ(x.Load(Put(dir, "m.xps", image.Build())), LoadResult::kOk);
   EXPECT_EQ((*x.entries)[1].mode, 0x8497u);
   EXPECT_EQ(ModeWord(x.headers[1]), (Bytes{0x84, 0x97, 0, 0}));
   EXPECT_EQ((*x.entries)[2].mode, 0u);
@@ -360,7 +360,7 @@ TEST(XpsLoad, LongHeadersAreSkipped) {
   Bytes file = image.Build();
   std::uint32_t stored = U32At(file, image.DataAreaStart() - 4);
   CXps x;
-  ASSERT_EQ(x.Load(Put(dir, "h.xps", file)), kLoadOk);
+  ASSERT_EQ(x.Load(Put(dir, "h.xps", file)), LoadResult::kOk);
   std::size_t start = image.DataAreaStart();
   EXPECT_EQ((*x.entries)[1].dataOffset, start + 260 + 300);
   EXPECT_EQ((*x.entries)[2].dataOffset, start + 260 + 300 + 100 + 250);
@@ -378,7 +378,7 @@ TEST(XpsLoad, NameBounds) {
   image.files = {XpsFile(name32, {1}), XpsFile(name40, {2})};
   image.files[1].rawTitle = title64 + "overflow";
   CXps x;
-  ASSERT_EQ(x.Load(Put(dir, "n.xps", image.Build())), kLoadOk);
+  ASSERT_EQ(x.Load(Put(dir, "n.xps", image.Build())), LoadResult::kOk);
   EXPECT_EQ((*x.entries)[0].Name(), name32.substr(0, 31));
   EXPECT_EQ((*x.entries)[0].Title(), title64);
   EXPECT_EQ((*x.entries)[1].Name(), name32);
@@ -418,11 +418,11 @@ TEST(XpsLoad, DamagedLengthsAreRefusedWithoutChange) {
     Bytes file = image.Build();
     if (c.patch) c.patch(file, image);
     CXps x;
-    ASSERT_EQ(x.Load(good), kLoadOk);
+    ASSERT_EQ(x.Load(good), LoadResult::kOk);
     XpsState before = StateOf(x);
     Question q;
     AnswerWith(x, q, true);
-    EXPECT_EQ(x.Load(Put(dir, "bad.xps", file)), kInvalid) << c.why;
+    EXPECT_EQ(x.Load(Put(dir, "bad.xps", file)), LoadResult::kInvalid) << c.why;
     EXPECT_EQ(StateOf(x), before) << c.why;
   }
 }
@@ -433,9 +433,9 @@ TEST(XpsLoad, TextAboveTheCapIsRefused) {
   XpsImage image = ThreeFiles();
   image.comment = std::string(xps::kMaxTextLength + 1, 'c');
   CXps x;
-  EXPECT_EQ(x.Load(Put(dir, "big.xps", image.Build())), kInvalid);
+  EXPECT_EQ(x.Load(Put(dir, "big.xps", image.Build())), LoadResult::kInvalid);
   image.comment.resize(xps::kMaxTextLength);
-  EXPECT_EQ(x.Load(Put(dir, "cap.xps", image.Build())), kLoadOk);
+  EXPECT_EQ(x.Load(Put(dir, "cap.xps", image.Build())), LoadResult::kOk);
   EXPECT_EQ(x.fileHeader->commentLength, xps::kMaxTextLength);
 }
 
@@ -448,7 +448,7 @@ TEST(XpsLoad, RootWithoutDirectoryFlagAndDamageIsRefusedUnasked) {
   CXps x;
   Question q;
   AnswerWith(x, q, true);
-  EXPECT_EQ(x.Load(Put(dir, "c.xps", file)), kInvalid);
+  EXPECT_EQ(x.Load(Put(dir, "c.xps", file)), LoadResult::kInvalid);
   EXPECT_EQ(q.asked, 0);
 }
 
@@ -460,20 +460,20 @@ TEST(XpsLoad, TruncationSweep) {
   Bytes full = image.Build();
   std::string good = Put(dir, "good.xps", ThreeFiles().Build());
   CXps x;
-  ASSERT_EQ(x.Load(good), kLoadOk);
+  ASSERT_EQ(x.Load(good), LoadResult::kOk);
   const XpsState before = StateOf(x);
   std::string path = dir.File("cut.xps");
   for (std::size_t n = 0; n <= full.size(); ++n) {
     WriteFile(path, Bytes(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(n)));
-    LoadResult expected = n < 4 ? kTruncated : n < full.size() - 4 ? kInvalid : kLoadOk;
+    LoadResult expected = n < 4 ? LoadResult::kTruncated : n < full.size() - 4 ? LoadResult::kInvalid : LoadResult::kOk;
     LoadResult got = x.Load(path);
     ASSERT_EQ(got, expected) << "prefix of " << n << " bytes";
-    if (got != kLoadOk) {
+    if (got != LoadResult::kOk) {
       ASSERT_EQ(StateOf(x), before) << "prefix of " << n << " bytes";
     } else {
       // Only the checksum is missing; the reader never needs it.
       EXPECT_EQ(FilesOf(x)[1].second, image.files[1].data);
-      ASSERT_EQ(x.Load(good), kLoadOk);
+      ASSERT_EQ(x.Load(good), LoadResult::kOk);
     }
     // A fresh file each time: truncating one that holds data is slow on some file systems.
     std::filesystem::remove(io::ToFsPath(path));
@@ -503,13 +503,13 @@ TEST(XpsLoad, CorruptionSweep) {
     Question q;
     AnswerWith(x, q, true);
     LoadResult r = x.Load(path);
-    ASSERT_TRUE(r == kLoadOk || r == kInvalid) << "round " << round << " gave " << r;
-    if (r == kLoadOk) {
+    ASSERT_TRUE(r == LoadResult::kOk || r == LoadResult::kInvalid) << "round " << round << " gave " << r;
+    if (r == LoadResult::kOk) {
       ASSERT_EQ(x.headers.size(), x.entries->size());
       // Writing flushes to the disk: a sample of the loadable ones keeps the run short.
       if (++loaded % 10 == 1) {
         LoadResult w = x.Save(dir.File("out.xps"));
-        EXPECT_TRUE(w == kLoadOk || w == kOpenFailed) << "round " << round;
+        EXPECT_TRUE(w == LoadResult::kOk || w == LoadResult::kOpenFailed) << "round " << round;
       }
     }
     std::filesystem::remove(io::ToFsPath(path));
@@ -525,7 +525,7 @@ class XpsEdit : public ::testing::Test {
     image_ = ThreeFiles();
     image_.files[1].mode = 0x8427;  // a file entry marked as a directory
     image_.dataLength = 5000;       // not what the file holds: stays off by the same amount
-    ASSERT_EQ(x_.Load(Put(dir_, "e.xps", image_.Build())), kLoadOk);
+    ASSERT_EQ(x_.Load(Put(dir_, "e.xps", image_.Build())), LoadResult::kOk);
   }
   std::uint32_t DataLength() const { return x_.fileHeader->dataLength; }
   void ExpectInStep() const {
@@ -663,9 +663,9 @@ TEST(XpsSave, UnchangedSaveReproducesTheFile) {
   image.files[0].extraTime = MakeTime(2001, 2, 3, 4, 5, 6);
   Bytes source = image.Build();
   CXps x;
-  ASSERT_EQ(x.Load(Put(dir, "s.xps", source)), kLoadOk);
+  ASSERT_EQ(x.Load(Put(dir, "s.xps", source)), LoadResult::kOk);
   std::string out = dir.File("out.xps");
-  EXPECT_EQ(x.Save(out), kLoadOk);
+  EXPECT_EQ(x.Save(out), LoadResult::kOk);
   EXPECT_EQ(ReadFile(out), source);
   EXPECT_EQ(x.sourcePath, dir.File("s.xps"));
 }
@@ -676,8 +676,8 @@ TEST(XpsSave, LongHeadersComeOut250) {
   image.root.headerLength = 300;
   image.files[2].headerLength = 260;
   CXps x;
-  ASSERT_EQ(x.Load(Put(dir, "h.xps", image.Build())), kLoadOk);
-  ASSERT_EQ(x.Save(dir.File("out.xps")), kLoadOk);
+  ASSERT_EQ(x.Load(Put(dir, "h.xps", image.Build())), LoadResult::kOk);
+  ASSERT_EQ(x.Save(dir.File("out.xps")), LoadResult::kOk);
   EXPECT_EQ(bytes::GetU16LE(&x.headers[0][0]), 300);  // the kept records keep their lengths
 
   XpsImage expected = ThreeFiles();
@@ -696,8 +696,8 @@ TEST(XpsSave, ChecksumCoversOnlyTheKeptLengthOrWhatExists) {
     image.dataLength = static_cast<std::uint32_t>(real + delta);
     Bytes source = image.Build();
     CXps x;
-    ASSERT_EQ(x.Load(Put(dir, "c.xps", source)), kLoadOk);
-    ASSERT_EQ(x.Save(dir.File("out.xps")), kLoadOk);
+    ASSERT_EQ(x.Load(Put(dir, "c.xps", source)), LoadResult::kOk);
+    ASSERT_EQ(x.Save(dir.File("out.xps")), LoadResult::kOk);
     Bytes written = ReadFile(dir.File("out.xps"));
     EXPECT_EQ(written, source) << delta;
     std::size_t start = image.DataAreaStart();
@@ -712,13 +712,13 @@ TEST(XpsSave, EditsReachTheFile) {
   TempDir dir;
   XpsImage image = ThreeFiles();
   CXps x;
-  ASSERT_EQ(x.Load(Put(dir, "s.xps", image.Build())), kLoadOk);
+  ASSERT_EQ(x.Load(Put(dir, "s.xps", image.Build())), LoadResult::kOk);
   std::string pc = Put(dir, "add.bin", MakeBytes(300, 8));
   x.AddEntryFromDisk(pc, "add.bin");
   x.RemoveEntry(1);
   x.SetName(0, "renamed");
   EntryTime added = (*x.entries)[3].created;
-  ASSERT_EQ(x.Save(dir.File("out.xps")), kLoadOk);
+  ASSERT_EQ(x.Save(dir.File("out.xps")), LoadResult::kOk);
 
   Bytes written = ReadFile(dir.File("out.xps"));
   std::size_t start = image.DataAreaStart();
@@ -733,7 +733,7 @@ TEST(XpsSave, EditsReachTheFile) {
   EXPECT_EQ(EntryTime::FromBytes(&written[addedHeader + xps::kExtraTimeOffset]), added);
 
   CXps y;
-  ASSERT_EQ(y.Load(dir.File("out.xps")), kLoadOk);
+  ASSERT_EQ(y.Load(dir.File("out.xps")), LoadResult::kOk);
   EXPECT_EQ(FilesOf(y),
             (std::vector<std::pair<std::string, Bytes>>{
                 {"renamed", image.files[0].data}, {"empty", {}}, {"add.bin", MakeBytes(300, 8)}}));
@@ -748,12 +748,12 @@ TEST(XpsSave, InPlaceThroughTemporaryFile) {
   std::filesystem::create_directory(dir.path() / "sub");
   for (std::string target : {path, dir.File("./a.xps"), dir.File("sub/../a.xps")}) {
     CXps x;
-    ASSERT_EQ(x.Load(path), kLoadOk);
+    ASSERT_EQ(x.Load(path), LoadResult::kOk);
     x.SetName(1, "changed");
-    EXPECT_EQ(x.Save(target), kSavedInPlace) << target;
+    EXPECT_EQ(x.Save(target), LoadResult::kSavedInPlace) << target;
     EXPECT_FALSE(io::Exists(path + "~0"));
     EXPECT_FALSE(io::Exists(target + "~0"));
-    ASSERT_EQ(x.Load(path), kLoadOk) << target;
+    ASSERT_EQ(x.Load(path), LoadResult::kOk) << target;
     EXPECT_EQ(FieldAt(x.headers[2], xps::kNameOffset, 64), "changed");
     EXPECT_EQ(FieldAt(x.headers[2], xps::kTitleOffset, 64), "view.ico");
     EXPECT_EQ(FieldAt(x.headers[2], xps::kRawTitleOffset, 64), "view.ico");
@@ -767,20 +767,20 @@ TEST(XpsSave, InPlaceThroughTemporaryFile) {
 TEST(XpsSave, TargetThatIsADataSource) {
   TempDir dir;
   CXps x;
-  ASSERT_EQ(x.Load(Put(dir, "s.xps", ThreeFiles().Build())), kLoadOk);
+  ASSERT_EQ(x.Load(Put(dir, "s.xps", ThreeFiles().Build())), LoadResult::kOk);
   std::string pc = Put(dir, "pc.xps", MakeBytes(3000, 4));
   x.ReplaceEntryFromDisk(pc, 2);
-  ASSERT_EQ(x.Save(pc), kLoadOk);
+  ASSERT_EQ(x.Save(pc), LoadResult::kOk);
   CXps back;
-  ASSERT_EQ(back.Load(pc), kLoadOk);
+  ASSERT_EQ(back.Load(pc), LoadResult::kOk);
   EXPECT_EQ(FilesOf(back)[1].second, MakeBytes(3000, 4));
 
   CGeneric generic;
   std::string other = Put(dir, "g.xps", MakeBytes(500, 5));
   generic.AddEntryFromDisk(other, "g.bin");
   CXps converter;
-  ASSERT_EQ(converter.WriteConvertedFrom(generic, other), kLoadOk);
-  ASSERT_EQ(back.Load(other), kLoadOk);
+  ASSERT_EQ(converter.WriteConvertedFrom(generic, other), LoadResult::kOk);
+  ASSERT_EQ(back.Load(other), LoadResult::kOk);
   EXPECT_EQ(FilesOf(back)[0].second, MakeBytes(500, 5));
 }
 
@@ -788,18 +788,18 @@ TEST(XpsSave, MissingDataSourceWritesNothing) {
   TempDir dir;
   CXps x;
   std::string path = Put(dir, "s.xps", ThreeFiles().Build());
-  ASSERT_EQ(x.Load(path), kLoadOk);
+  ASSERT_EQ(x.Load(path), LoadResult::kOk);
   std::string pc = Put(dir, "gone.bin", MakeBytes(10, 1));
   x.ReplaceEntryFromDisk(pc, 2);
   std::filesystem::remove(io::ToFsPath(pc));
   Bytes before = ReadFile(path);
-  EXPECT_EQ(x.Save(dir.File("out.xps")), kOpenFailed);
+  EXPECT_EQ(x.Save(dir.File("out.xps")), LoadResult::kOpenFailed);
   EXPECT_FALSE(io::Exists(dir.File("out.xps")));
-  EXPECT_EQ(x.Save(path), kOpenFailed);
+  EXPECT_EQ(x.Save(path), LoadResult::kOpenFailed);
   EXPECT_EQ(ReadFile(path), before);
   EXPECT_FALSE(io::Exists(path + "~0"));
   CXps empty;
-  EXPECT_EQ(empty.Save(dir.File("none.xps")), kInvalid);
+  EXPECT_EQ(empty.Save(dir.File("none.xps")), LoadResult::kInvalid);
 }
 
 // ---------------------------------------------------------------- WriteConverted
@@ -811,9 +811,9 @@ TEST(XpsConvert, LayoutFollowsTitleLength) {
     image.root.title = std::string(t, 'T');
     image.root.rawTitle = "raw";
     CXps source;
-    ASSERT_EQ(source.Load(Put(dir, "src.xps", image.Build())), kLoadOk);
+    ASSERT_EQ(source.Load(Put(dir, "src.xps", image.Build())), LoadResult::kOk);
     CXps target;
-    ASSERT_EQ(target.WriteConvertedFrom(source, dir.File("out.xps")), kLoadOk);
+    ASSERT_EQ(target.WriteConvertedFrom(source, dir.File("out.xps")), LoadResult::kOk);
     Bytes w = ReadFile(dir.File("out.xps"));
 
     std::uint32_t dataLength = 250u * 4 + 2100;
@@ -856,9 +856,9 @@ TEST(XpsConvert, EmptySaveAndGenericSave) {
   TempDir dir;
   XpsImage image;  // no files
   CXps source;
-  ASSERT_EQ(source.Load(Put(dir, "e.xps", image.Build())), kLoadOk);
+  ASSERT_EQ(source.Load(Put(dir, "e.xps", image.Build())), LoadResult::kOk);
   CXps target;
-  ASSERT_EQ(target.WriteConvertedFrom(source, dir.File("out.xps")), kLoadOk);
+  ASSERT_EQ(target.WriteConvertedFrom(source, dir.File("out.xps")), LoadResult::kOk);
   Bytes w = ReadFile(dir.File("out.xps"));
   std::size_t t = image.root.title.size();
   EXPECT_EQ(U32At(w, 71 + 2 * t), 250u);
@@ -868,18 +868,18 @@ TEST(XpsConvert, EmptySaveAndGenericSave) {
 
   CGeneric generic;
   generic.AddEntryFromDisk(Put(dir, "a.bin", MakeBytes(10, 3)), "a.bin");
-  ASSERT_EQ(target.WriteConvertedFrom(generic, dir.File("g.xps")), kLoadOk);
+  ASSERT_EQ(target.WriteConvertedFrom(generic, dir.File("g.xps")), LoadResult::kOk);
   Bytes g = ReadFile(dir.File("g.xps"));
   EXPECT_EQ(U32At(g, 21), 0u);  // titleLength
   EXPECT_EQ(U32At(g, 25), 0u);  // subtitleLength, right after
   EXPECT_EQ(U32At(g, 29), 38u);
   CXps back;
-  ASSERT_EQ(back.Load(dir.File("g.xps")), kLoadOk);
+  ASSERT_EQ(back.Load(dir.File("g.xps")), LoadResult::kOk);
   EXPECT_EQ((*back.entries)[0].Name(), "UNNAMED SAVE");
   EXPECT_EQ(FilesOf(back)[0].second, MakeBytes(10, 3));
 
   CGeneric nothing;
-  EXPECT_EQ(target.WriteConvertedFrom(nothing, dir.File("n.xps")), kInvalid);
+  EXPECT_EQ(target.WriteConvertedFrom(nothing, dir.File("n.xps")), LoadResult::kInvalid);
   EXPECT_FALSE(io::Exists(dir.File("n.xps")));
 }
 
@@ -902,7 +902,7 @@ TEST(XpsConvert, ReadsBackWhatItWrites) {
   (*source.entries)[2].aux2 = 0xB1B2B3B4;
 
   CXps target;
-  ASSERT_EQ(target.WriteConvertedFrom(source, dir.File("out.xps")), kLoadOk);
+  ASSERT_EQ(target.WriteConvertedFrom(source, dir.File("out.xps")), LoadResult::kOk);
   Bytes w = ReadFile(dir.File("out.xps"));
   std::size_t start = 75;  // no title
   // The directory-marked entry's data is written but not counted.
@@ -913,7 +913,7 @@ TEST(XpsConvert, ReadsBackWhatItWrites) {
   EXPECT_EQ(U32At(w, w.size() - 4), testutil::ReferenceXpsChecksum(&w[start], 250 * 4 + 700 + 5));
 
   CXps back;
-  ASSERT_EQ(back.Load(dir.File("out.xps")), kLoadOk);
+  ASSERT_EQ(back.Load(dir.File("out.xps")), LoadResult::kOk);
   const EntryTable& t = *back.entries;
   EXPECT_EQ(t[0].Name(), std::string(31, 'R'));
   EXPECT_EQ(t[0].mode, 0x8427u);
@@ -936,10 +936,10 @@ TEST(XpsCorpus, LoadsAndSavesByteForByte) {
   for (const char* name : {"xps/a.xps", "sps/a.sps", "sps/b.sps"}) {
     REQUIRE_CORPUS(path, name);
     CXps x;
-    ASSERT_EQ(x.Load(path), kLoadOk) << name;
+    ASSERT_EQ(x.Load(path), LoadResult::kOk) << name;
     EXPECT_GE(x.entries->size(), 2u) << name;
     TempDir dir;
-    ASSERT_EQ(x.Save(dir.File("out.xps")), kLoadOk) << name;
+    ASSERT_EQ(x.Save(dir.File("out.xps")), LoadResult::kOk) << name;
     EXPECT_EQ(ReadFile(dir.File("out.xps")), ReadFile(path)) << name;
   }
 }
@@ -949,8 +949,8 @@ TEST(XpsCorpus, SameFilesAsThePsu) {
   REQUIRE_CORPUS(psuPath, "psu/a.psu");
   CXps x;
   CPsu p;
-  ASSERT_EQ(x.Load(xpsPath), kLoadOk);
-  ASSERT_EQ(p.Load(psuPath), kLoadOk);
+  ASSERT_EQ(x.Load(xpsPath), LoadResult::kOk);
+  ASSERT_EQ(p.Load(psuPath), LoadResult::kOk);
   EXPECT_EQ(FilesOf(x), FilesOf(p));
   ASSERT_EQ(x.entries->size(), p.entries->size());
   // The two were made at different times and mark the folder differently; the files agree.
@@ -968,15 +968,15 @@ TEST(XpsCorpus, PsuToXpsAndBack) {
   REQUIRE_CORPUS(psuPath, "psu/a.psu");
   TempDir dir;
   CPsu original;
-  ASSERT_EQ(original.Load(psuPath), kLoadOk);
+  ASSERT_EQ(original.Load(psuPath), LoadResult::kOk);
   CXps asXps;
-  ASSERT_EQ(asXps.WriteConvertedFrom(original, dir.File("a.xps")), kLoadOk);
+  ASSERT_EQ(asXps.WriteConvertedFrom(original, dir.File("a.xps")), LoadResult::kOk);
   CXps loaded;
-  ASSERT_EQ(loaded.Load(dir.File("a.xps")), kLoadOk);
+  ASSERT_EQ(loaded.Load(dir.File("a.xps")), LoadResult::kOk);
   CPsu asPsu;
-  ASSERT_EQ(asPsu.WriteConvertedFrom(loaded, dir.File("back.psu")), kLoadOk);
+  ASSERT_EQ(asPsu.WriteConvertedFrom(loaded, dir.File("back.psu")), LoadResult::kOk);
   CPsu back;
-  ASSERT_EQ(back.Load(dir.File("back.psu")), kLoadOk);
+  ASSERT_EQ(back.Load(dir.File("back.psu")), LoadResult::kOk);
 
   EXPECT_EQ(FilesOf(back), FilesOf(original));
   ASSERT_EQ(back.entries->size(), original.entries->size());

@@ -31,8 +31,8 @@ Opened OpenSave(const std::string& path, Console& console, bool yes) {
     return opened;
   }
   opened.save->SetQuestionHandler(MakeQuestionHandler(console, yes));
-  int result = opened.save->Load(path);
-  if (result != kLoadOk) {
+  LoadResult result = opened.save->Load(path);
+  if (result != LoadResult::kOk) {
     opened.error = messages::LoadResultMessage(result);
     opened.save.reset();
     return opened;
@@ -45,17 +45,17 @@ Opened OpenSave(const std::string& path, Console& console, bool yes) {
 std::string WriteSave(CSaveGame& save, const std::string& target) {
   int kind = TargetKindForExtension(ExtensionOf(target));
   if (kind == 0) return std::string(messages::kUnknownFileType);
-  int result;
+  LoadResult result;
   if (kind == save.kind) {
     result = save.Save(target);
     // The entries still describe the old file: read them again from the new one.
-    if (result == kSavedInPlace) save.Load(target);
+    if (result == LoadResult::kSavedInPlace) save.Load(target);
   } else {
     std::unique_ptr<CSaveGame> writer = CreateForKind(kind);
     if (!writer) return std::string(messages::kUnknownFileType);
     result = writer->WriteConvertedFrom(save, target);
   }
-  if (result == kLoadOk || result == kSavedInPlace) return {};
+  if (result == LoadResult::kOk || result == LoadResult::kSavedInPlace) return {};
   return std::string(messages::SaveResultMessage(result));
 }
 

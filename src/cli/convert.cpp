@@ -149,14 +149,14 @@ void Convert(Job& job, int kind, Console& console, bool yes) {
     job.reason = opened.error;
     return;
   }
-  int result;
+  LoadResult result;
   if (opened.save->kind == kind) {
     result = opened.save->Save(job.output);
   } else {
     std::unique_ptr<CSaveGame> writer = CreateForKind(kind);
     result = writer->WriteConvertedFrom(*opened.save, job.output);
   }
-  if (result == kLoadOk || result == kSavedInPlace) {
+  if (result == LoadResult::kOk || result == LoadResult::kSavedInPlace) {
     job.status = Status::kConverted;
     return;
   }

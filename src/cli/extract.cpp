@@ -28,7 +28,7 @@ std::string WriteEntry(const CSaveGame& save, const SaveEntry& entry, const std:
     out.Commit();
     return std::string(messages::kCannotReadFile);
   }
-  if (r != DataResult::kOk || out.Commit() != kLoadOk) return std::string(messages::kCannotWriteFile);
+  if (r != DataResult::kOk || out.Commit() != LoadResult::kOk) return std::string(messages::kCannotWriteFile);
   return {};
 }
 

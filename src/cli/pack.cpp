@@ -131,8 +131,8 @@ int RunPack(const PackOptions& o, Console& console) {
   save.SetName(-1, folder);
 
   std::unique_ptr<CSaveGame> writer = CreateForKind(kind);
-  int result = writer->WriteConvertedFrom(save, o.target);
-  if (result != kLoadOk) {
+  LoadResult result = writer->WriteConvertedFrom(save, o.target);
+  if (result != LoadResult::kOk) {
     console.Error(messages::SaveResultMessage(result));
     return kExitFailed;
   }

@@ -6,25 +6,28 @@
 
 namespace messages {
 
+
 std::string_view LoadResultMessage(int result) {
-  switch (result) {
-    case kOpenFailed: return "Error opening file";
-    case kNotDirectory: return "Cannot load file. First entry is not a directory";
-    case kInvalid: return "Format of the file you are trying to open is not valid";
-    case kNoMemory: return "Not enough memory to create buffers";
+  // Any number can arrive here, so the switch is on the enum made from it: a value that
+  // names no result falls to the default.
+  switch (static_cast<LoadResult>(result)) {
+    case LoadResult::kOpenFailed: return "Error opening file";
+    case LoadResult::kNotDirectory: return "Cannot load file. First entry is not a directory";
+    case LoadResult::kInvalid: return "Format of the file you are trying to open is not valid";
+    case LoadResult::kNoMemory: return "Not enough memory to create buffers";
     default: return "Unexpected error";
   }
 }
 
 std::string_view SaveResultMessage(int result) {
-  switch (result) {
-    case kOpenFailed: return "Error opening file";
-    case kReplaceFailed:
+  switch (static_cast<LoadResult>(result)) {
+    case LoadResult::kOpenFailed: return "Error opening file";
+    case LoadResult::kReplaceFailed:
       return "There was a problem when deleting/reneming file. You can still access copy of your "
              "file.";
-    case kLoadOk:
-    case kSavedInPlace: return {};
-    case kNoMemory: return "Not enough memory to create buffers";
+    case LoadResult::kOk:
+    case LoadResult::kSavedInPlace: return {};
+    case LoadResult::kNoMemory: return "Not enough memory to create buffers";
     default: return "Unexpected error";
   }
 }

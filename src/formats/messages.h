@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "model/save_game.h"
+
 namespace messages {
 
 inline constexpr std::string_view kErrorCaption = "Error";
@@ -18,11 +20,13 @@ inline constexpr std::string_view kFileExistsCaption = "File exists";
 
 // The message after a failed Load (every result other than 1).
 std::string_view LoadResultMessage(int result);
+inline std::string_view LoadResultMessage(LoadResult r) { return LoadResultMessage(ResultCode(r)); }
 
 // The message after Save or WriteConverted: empty for success (1, and -5 written in
 // place), "Error opening file" for 0, the replace failure for -4, and for anything else
 // the memory message (-7) or "Unexpected error", so that no failure passes as success.
 std::string_view SaveResultMessage(int result);
+inline std::string_view SaveResultMessage(LoadResult r) { return SaveResultMessage(ResultCode(r)); }
 
 // "File \"NAME\" already exists. Do you want to replace it?"
 std::string FileExistsQuestion(std::string_view entryName);

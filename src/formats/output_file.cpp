@@ -99,7 +99,7 @@ bool OutputFile::WriteFill(std::uint8_t value, std::size_t n) {
 }
 
 LoadResult OutputFile::Commit() {
-  if (!ok_) return kOpenFailed;
+  if (!ok_) return LoadResult::kOpenFailed;
   // The old file is replaced only by one that is on the disk; a new name may wait for the
   // caller's one flush of the whole file system.
   bool durable = inPlace_ || !deferredFlush.load(std::memory_order_relaxed);
@@ -111,22 +111,22 @@ LoadResult OutputFile::Commit() {
   bool closed = file_.Close();
   if (!flushed || !closed) {
     ok_ = false;
-    return kOpenFailed;
+    return LoadResult::kOpenFailed;
   }
   Step(OutputStage::kClosed, written_);
   if (io::RenameReplace(tempPath_, target_)) {
     Step(OutputStage::kReplaced, written_);
     if (durable) io::SyncDirectoryOf(target_);
     keepTemp_ = true;  // it has become the target
-    return inPlace_ ? kSavedInPlace : kLoadOk;
+    return inPlace_ ? LoadResult::kSavedInPlace : LoadResult::kOk;
   }
-  if (!inPlace_) return kOpenFailed;
+  if (!inPlace_) return LoadResult::kOpenFailed;
   // The complete save is in the "~0" file from here on, whatever happens.
   keepTemp_ = true;
-  if (io::Exists(target_) && !io::RemoveFile(target_)) return kReplaceFailed;
+  if (io::Exists(target_) && !io::RemoveFile(target_)) return LoadResult::kReplaceFailed;
   Step(OutputStage::kOldRemoved, written_);
-  if (!io::RenameReplace(tempPath_, target_)) return kReplaceFailed;
+  if (!io::RenameReplace(tempPath_, target_)) return LoadResult::kReplaceFailed;
   Step(OutputStage::kReplaced, written_);
   io::SyncDirectoryOf(target_);
-  return kSavedInPlace;
+  return LoadResult::kSavedInPlace;
 }

@@ -8,16 +8,16 @@
 
 CSaveGame::~CSaveGame() = default;
 
-LoadResult CSaveGame::Load(const std::string&) { return kInvalid; }
-LoadResult CSaveGame::Save(const std::string&) { return kInvalid; }
+LoadResult CSaveGame::Load(const std::string&) { return LoadResult::kInvalid; }
+LoadResult CSaveGame::Save(const std::string&) { return LoadResult::kInvalid; }
 
 LoadResult CSaveGame::WriteConverted(const std::string& path) {
   const CSaveGame* current = GetAppState().currentSave.get();
-  if (!current) return kInvalid;
+  if (!current) return LoadResult::kInvalid;
   return WriteConvertedFrom(*current, path);
 }
 
-LoadResult CSaveGame::WriteConvertedFrom(const CSaveGame&, const std::string&) { return kInvalid; }
+LoadResult CSaveGame::WriteConvertedFrom(const CSaveGame&, const std::string&) { return LoadResult::kInvalid; }
 
 int CSaveGame::FileCount() const {
   if (!entries || entries->empty()) return 0;

@@ -9,18 +9,26 @@
 
 #include "model/entry.h"
 
-// Result of Load, Save and WriteConverted, shared by every class.
-enum LoadResult : int {
-  kLoadOk = 1,            // success
-  kOpenFailed = 0,        // the container, the target, or an entry's data file could not be opened
-  kReadFailed = -1,       // the file could not be read (or is shorter than its first fixed header)
-  kTruncated = -2,        // the file ended within its first length word
-  kNotDirectory = -3,     // the first entry of the container is not a directory
-  kReplaceFailed = -4,    // in place: the old file could not be replaced; the "~0" file holds the save
-  kSavedInPlace = -5,     // written over the source through the "~0" file: load it again
-  kInvalid = -6,          // unsupported by this class, or not a valid container of its family
-  kNoMemory = -7,         // a buffer could not be allocated
+// The result of Load, Save and WriteConvertedFrom, shared by every class. The numbers are
+// the ones the file commands and their messages are keyed on.
+enum class LoadResult : int {
+  kOk = 1,              // success
+  kOpenFailed = 0,      // the container, the target, or an entry's data file could not be opened
+  kReadFailed = -1,     // the file could not be read (or is shorter than its first fixed header)
+  kTruncated = -2,      // the file ended within its first length word
+  kNotDirectory = -3,   // the first entry of the container is not a directory
+  kReplaceFailed = -4,  // in place: the old file could not be replaced; the "~0" file holds the save
+  kSavedInPlace = -5,   // written over the source through the "~0" file: load it again
+  kInvalid = -6,        // unsupported by this class, or not a valid container of its family
+  kNoMemory = -7,       // a buffer could not be allocated
 };
+
+// A save was written: to a new file (1), or over its own container through "~0" (-5).
+constexpr bool Succeeded(LoadResult r) {
+  return r == LoadResult::kOk || r == LoadResult::kSavedInPlace;
+}
+// The number a result stands for.
+constexpr int ResultCode(LoadResult r) { return static_cast<int>(r); }
 
 // A yes/no question a loader puts to the user: true means Yes.
 using QuestionHandler = std::function<bool(const std::string& text, const std::string& caption)>;

@@ -112,7 +112,7 @@ void FileCommands::OpenCommand() {
   CSaveGame& current = *app.currentSave;
 
   LoadResult result = current.Load(chosen->path);
-  if (result == kLoadOk && current.entries && !current.entries->empty()) {
+  if (result == LoadResult::kOk && current.entries && !current.entries->empty()) {
     loaded_ = &current;
     current.extensionOffset = static_cast<int>(chosen->extensionOffset);
     platform_.EnableControl(IDC_SAVE, true);
@@ -124,7 +124,7 @@ void FileCommands::OpenCommand() {
     RefreshFileList();
     return;
   }
-  Message(messages::LoadResultMessage(result == kLoadOk ? kInvalid : result));
+  Message(messages::LoadResultMessage(result == LoadResult::kOk ? LoadResult::kInvalid : result));
   ShowNoSave();
 }
 
@@ -167,7 +167,7 @@ void FileCommands::SaveCommand() {
   // read the new container instead. Only a save over its own container is read again.
   bool reloads = !converter && IsSameContainer(chosen->path, current->sourcePath);
   if (!reloads && ReadsPcFile(*current, chosen->path)) {
-    Message(messages::SaveResultMessage(kOpenFailed));
+    Message(messages::SaveResultMessage(LoadResult::kOpenFailed));
     return;
   }
 
@@ -180,9 +180,9 @@ void FileCommands::SaveCommand() {
   }
 
   switch (result) {
-    case kLoadOk:
+    case LoadResult::kOk:
       break;
-    case kSavedInPlace:
+    case LoadResult::kSavedInPlace:
       // The entries still describe the file as it was before; read them from the new one.
       current->Load(chosen->path);
       break;
@@ -263,7 +263,7 @@ void FileCommands::ExtractFileCommand(int row) {
   }
   OutputFile out(chosen->path, false);
   out.Write(bytes);
-  if (out.Commit() != kLoadOk) Message(kCannotWriteFile);
+  if (out.Commit() != LoadResult::kOk) Message(kCannotWriteFile);
 }
 
 void FileCommands::RefreshTitle() {

@@ -14,7 +14,10 @@ std::vector<int> WritableKinds() {
   return kinds;
 }
 
-bool IsDefinedResult(int code) { return code >= kNoMemory && code <= kLoadOk; }
+bool IsDefinedResult(LoadResult result) {
+  const int code = ResultCode(result);
+  return code >= ResultCode(LoadResult::kNoMemory) && code <= ResultCode(LoadResult::kOk);
+}
 
 bool HasPlainLayout(const CSaveGame& save) {
   if (!save.entries || save.entries->empty()) return false;
@@ -30,7 +33,7 @@ std::vector<ConvertOutcome> ConvertToAll(const CSaveGame& save, const std::strin
         io::FromFsPath(io::ToFsPath(scratchDir) / ("converted." + std::string(KindName(kind))));
     std::unique_ptr<CSaveGame> writer = CreateForKind(kind);
     c.written = writer->WriteConvertedFrom(save, target);
-    if (c.written == kLoadOk) {
+    if (c.written == LoadResult::kOk) {
       c.bytes = io::FileSize(target).value_or(0);
       std::unique_ptr<CSaveGame> reader = CreateForKind(kind);
       c.reloaded = reader->Load(target);
@@ -51,23 +54,23 @@ LoadOutcome LoadAndConvert(const std::string& path, std::string_view extension, 
     return answer;
   });
   outcome.load = save->Load(path);
-  if (outcome.load != kLoadOk) return outcome;
+  if (outcome.load != LoadResult::kOk) return outcome;
   outcome.plainLayout = HasPlainLayout(*save);
   outcome.conversions = ConvertToAll(*save, scratchDir);
   return outcome;
 }
 
 std::string CheckOutcome(const LoadOutcome& outcome) {
-  if (!IsDefinedResult(outcome.load)) return "Load returned " + std::to_string(outcome.load);
+  if (!IsDefinedResult(outcome.load)) return "Load returned " + std::to_string(ResultCode(outcome.load));
   for (const ConvertOutcome& c : outcome.conversions) {
     std::string kind(KindName(c.kind));
     if (!IsDefinedResult(c.written))
-      return "conversion to " + kind + " returned " + std::to_string(c.written);
+      return "conversion to " + kind + " returned " + std::to_string(ResultCode(c.written));
     // The data of a loaded save is there to be read, so converting it succeeds.
-    if (c.written != kLoadOk)
-      return "conversion to " + kind + " failed with " + std::to_string(c.written);
-    if (outcome.plainLayout && c.reloaded != kLoadOk)
-      return "the converted " + kind + " file does not load back: " + std::to_string(c.reloaded);
+    if (c.written != LoadResult::kOk)
+      return "conversion to " + kind + " failed with " + std::to_string(ResultCode(c.written));
+    if (outcome.plainLayout && c.reloaded != LoadResult::kOk)
+      return "the converted " + kind + " file does not load back: " + std::to_string(ResultCode(c.reloaded));
   }
   return {};
 }

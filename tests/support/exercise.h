@@ -18,7 +18,7 @@ namespace testutil {
 std::vector<int> WritableKinds();
 
 // True for the codes Load, Save and WriteConverted may return.
-bool IsDefinedResult(int code);
+bool IsDefinedResult(LoadResult result);
 
 // True when the save's root is marked as a directory, as every loader expects of the first
 // entry. A save whose root is not can be written, but reading the file back refuses it
@@ -27,13 +27,13 @@ bool HasPlainLayout(const CSaveGame& save);
 
 struct ConvertOutcome {
   int kind = 0;                  // the writer's kind
-  int written = kOpenFailed;     // WriteConvertedFrom's result
-  int reloaded = kOpenFailed;    // Load of the written file by the writer's own class (when written)
+  LoadResult written = LoadResult::kOpenFailed;     // WriteConvertedFrom's result
+  LoadResult reloaded = LoadResult::kOpenFailed;    // Load of the written file by the writer's own class (when written)
   std::uint64_t bytes = 0;       // size of the written file
 };
 
 struct LoadOutcome {
-  int load = kOpenFailed;          // the first Load, every question answered `answer`
+  LoadResult load = LoadResult::kOpenFailed;          // the first Load, every question answered `answer`
   int questions = 0;               // how many questions the loader asked
   std::vector<ConvertOutcome> conversions;  // one per writable kind, when the load succeeded
   bool plainLayout = false;        // HasPlainLayout of the loaded save

@@ -4,10 +4,15 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "model/entry.h"
+#include "model/save_game.h"
+
+// Results print as their numbers in test messages.
+inline std::ostream& operator<<(std::ostream& os, LoadResult r) { return os << ResultCode(r); }
 
 namespace testutil {
 

@@ -51,37 +51,37 @@ void SetNames(SaveEntry& e, const std::uint8_t* field) {
 
 LoadResult CMax::Load(const std::string& path) {
   io::File file = io::File::OpenRead(path);
-  if (!file) return kOpenFailed;
+  if (!file) return LoadResult::kOpenFailed;
   Header header;
-  if (!file.ReadExact(header.data(), header.size())) return kReadFailed;
+  if (!file.ReadExact(header.data(), header.size())) return LoadResult::kReadFailed;
   auto length = file.Length();
-  if (!length || *length < armax::kHeaderSize) return kReadFailed;
+  if (!length || *length < armax::kHeaderSize) return LoadResult::kReadFailed;
 
   try {
     std::uint32_t computed = 0;
-    if (!FileCrc(file, *length, computed)) return kReadFailed;
+    if (!FileCrc(file, *length, computed)) return LoadResult::kReadFailed;
     if (computed != bytes::GetU32LE(header.data() + armax::kCrcOffset) &&
         !Ask(armax::kCrcQuestion, armax::kCrcCaption))
-      return kInvalid;
+      return LoadResult::kInvalid;
 
     // Every length is checked against what the file can hold before anything is sized
     // from it: each record needs at least its 36-byte head.
     const std::uint32_t count = bytes::GetU32LE(header.data() + armax::kFileCountOffset);
     const std::uint32_t payloadLength = bytes::GetU32LE(header.data() + armax::kLengthOffset);
     const std::uint64_t streamLength = *length - armax::kHeaderSize;
-    if (payloadLength > armax::kMaxPayload) return kInvalid;
+    if (payloadLength > armax::kMaxPayload) return LoadResult::kInvalid;
     if (payloadLength > (streamLength + lzari::kInputSlackBytes) * armax::kMaxExpansion)
-      return kInvalid;
-    if (count > payloadLength / armax::kRecordHeadSize) return kInvalid;
+      return LoadResult::kInvalid;
+    if (count > payloadLength / armax::kRecordHeadSize) return LoadResult::kInvalid;
 
     std::vector<std::uint8_t> payload(payloadLength);
     if (payloadLength > 0) {
       std::vector<std::uint8_t> stream(static_cast<std::size_t>(
           std::min(streamLength, armax::InputNeededFor(payloadLength))));
       if (!file.Seek(armax::kHeaderSize) || !file.ReadExact(stream.data(), stream.size()))
-        return kReadFailed;
+        return LoadResult::kReadFailed;
       auto state = std::make_unique<LzariState>();
-      if (LzariDecode(stream, payload.data(), payloadLength, *state) != 1) return kInvalid;
+      if (LzariDecode(stream, payload.data(), payloadLength, *state) != 1) return LoadResult::kInvalid;
     }
     file.Close();
 
@@ -96,11 +96,11 @@ LoadResult CMax::Load(const std::string& path) {
 
     std::uint64_t start = 0;
     for (std::uint32_t k = 1; k <= count; ++k) {
-      if (start + armax::kRecordHeadSize > payloadLength) return kInvalid;
+      if (start + armax::kRecordHeadSize > payloadLength) return LoadResult::kInvalid;
       const std::uint8_t* head = payload.data() + start;
       const std::uint32_t size = bytes::GetU32LE(head + armax::kRecordSizeOffset);
       const std::uint64_t dataStart = start + armax::kRecordHeadSize;
-      if (size > payloadLength - dataStart) return kInvalid;
+      if (size > payloadLength - dataStart) return LoadResult::kInvalid;
       SaveEntry& e = table[k];
       e.mode = EntryMode::kNewFile;
       e.size = size;
@@ -115,11 +115,11 @@ LoadResult CMax::Load(const std::string& path) {
     entries = std::move(table);
     sourcePath = path;
   } catch (const std::bad_alloc&) {
-    return kNoMemory;
+    return LoadResult::kNoMemory;
   }
 
   SaveEntry& root = (*entries)[0];
   ReadIconSysTitle(*this, root.rawTitle);
   TitleToAscii(root.rawTitle, root.title);
-  return kLoadOk;
+  return LoadResult::kOk;
 }

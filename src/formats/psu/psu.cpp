@@ -75,18 +75,18 @@ bool WriteData(OutputFile& out, EntryDataReader& reader, const SaveEntry& e,
 
 LoadResult CPsu::Load(const std::string& path) {
   io::File file = io::File::OpenRead(path);
-  if (!file) return kOpenFailed;
+  if (!file) return LoadResult::kOpenFailed;
   auto length = file.Length();
-  if (!length) return kReadFailed;
+  if (!length) return LoadResult::kReadFailed;
 
   Header first;
-  if (!file.ReadExact(first.data(), first.size())) return kReadFailed;
-  if (!EntryMode::IsDirectory(ModeOf(first))) return kNotDirectory;
+  if (!file.ReadExact(first.data(), first.size())) return LoadResult::kReadFailed;
+  if (!EntryMode::IsDirectory(ModeOf(first))) return LoadResult::kNotDirectory;
 
   // Every header that the directory announces must fit in the file before any is read.
   std::uint64_t count = SizeOf(first);
-  if (count < 2) return kInvalid;
-  if ((count + 1) * psu::kHeaderSize > *length) return kReadFailed;
+  if (count < 2) return LoadResult::kInvalid;
+  if ((count + 1) * psu::kHeaderSize > *length) return LoadResult::kReadFailed;
 
   try {
     std::vector<Header> newHeaders(count + 1);
@@ -97,18 +97,18 @@ LoadResult CPsu::Load(const std::string& path) {
     std::uint64_t position = psu::kHeaderSize;
     for (std::uint64_t k = 1; k <= count; ++k) {
       Header& h = newHeaders[k];
-      if (!file.Seek(position) || !file.ReadExact(h.data(), h.size())) return kReadFailed;
+      if (!file.Seek(position) || !file.ReadExact(h.data(), h.size())) return LoadResult::kReadFailed;
       position += psu::kHeaderSize;
       // "." and ".." come first and are directories. Every header after them is a file
       // whose data follows, whatever its mode says: a Directory flag set on a file (the
       // Properties dialog allows it) must not cost the file its data.
       if (k <= 2) {
-        if (!EntryMode::IsDirectory(ModeOf(h))) return kInvalid;
+        if (!EntryMode::IsDirectory(ModeOf(h))) return LoadResult::kInvalid;
         continue;
       }
       SaveEntry& e = table[k - 2];
       FillFromHeader(e, h);
-      if (position > 0xFFFFFFFFu || position + e.size > *length) return kReadFailed;
+      if (position > 0xFFFFFFFFu || position + e.size > *length) return LoadResult::kReadFailed;
       e.dataOffset = static_cast<std::uint32_t>(position);
       position += e.size + psu::PaddingFor(e.size);
     }
@@ -117,39 +117,39 @@ LoadResult CPsu::Load(const std::string& path) {
     entries = std::move(table);
     sourcePath = path;
   } catch (const std::bad_alloc&) {
-    return kNoMemory;
+    return LoadResult::kNoMemory;
   }
   file.Close();
 
   SaveEntry& root = (*entries)[0];
   ReadIconSysTitle(*this, root.rawTitle);
   TitleToAscii(root.rawTitle, root.title);
-  return kLoadOk;
+  return LoadResult::kOk;
 }
 
 LoadResult CPsu::Save(const std::string& path) {
-  if (!entries || headers.size() != entries->size() + 2) return kInvalid;
+  if (!entries || headers.size() != entries->size() + 2) return LoadResult::kInvalid;
   OutputFile out(path, IsSameContainer(path, sourcePath));
-  if (!out.ok()) return kOpenFailed;
+  if (!out.ok()) return LoadResult::kOpenFailed;
   EntryDataReader reader;
   for (std::size_t k = 0; k < headers.size(); ++k) {
     const Header& h = headers[k];
     out.Write(h.data(), h.size());
     if (k < 3) continue;
     const SaveEntry& e = (*entries)[k - 2];
-    if (SizeOf(h) != e.size) return kOpenFailed;
-    if (!WriteData(out, reader, e, sourcePath)) return kOpenFailed;
+    if (SizeOf(h) != e.size) return LoadResult::kOpenFailed;
+    if (!WriteData(out, reader, e, sourcePath)) return LoadResult::kOpenFailed;
   }
   reader.Close();
   return out.Commit();
 }
 
 LoadResult CPsu::WriteConvertedFrom(const CSaveGame& source, const std::string& path) {
-  if (!source.entries || source.entries->empty()) return kInvalid;
+  if (!source.entries || source.entries->empty()) return LoadResult::kInvalid;
   const EntryTable& table = *source.entries;
   const SaveEntry& root = table[0];
   OutputFile out(path, /*inPlace=*/false);
-  if (!out.ok()) return kOpenFailed;
+  if (!out.ok()) return LoadResult::kOpenFailed;
 
   Header dir = BuildHeader(root);
   out.Write(dir.data(), dir.size());
@@ -162,7 +162,7 @@ LoadResult CPsu::WriteConvertedFrom(const CSaveGame& source, const std::string& 
     const SaveEntry& e = table[pos];
     Header h = BuildHeader(e);
     out.Write(h.data(), h.size());
-    if (!WriteData(out, reader, e, source.sourcePath)) return kOpenFailed;
+    if (!WriteData(out, reader, e, source.sourcePath)) return LoadResult::kOpenFailed;
   }
   reader.Close();
   return out.Commit();

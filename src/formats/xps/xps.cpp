@@ -192,13 +192,13 @@ class FileCursor {
       : file_(file), length_(length), position_(position) {}
 
   LoadResult status() const { return status_; }
-  bool ok() const { return status_ == kLoadOk; }
+  bool ok() const { return status_ == LoadResult::kOk; }
   std::uint64_t position() const { return position_; }
   std::uint64_t left() const { return length_ - position_; }
 
   bool Read(void* out, std::size_t n) {
     if (!Claim(n)) return false;
-    if (!file_.ReadExact(out, n)) return Fail(kReadFailed);
+    if (!file_.ReadExact(out, n)) return Fail(LoadResult::kReadFailed);
     position_ += n;
     return true;
   }
@@ -211,7 +211,7 @@ class FileCursor {
     length = U32();
     if (!ok()) return;
     if (length > xps::kMaxTextLength || !Claim(length)) {
-      Fail(kInvalid);
+      Fail(LoadResult::kInvalid);
       return;
     }
     text.resize(length);
@@ -220,14 +220,14 @@ class FileCursor {
   bool Skip(std::uint64_t n) {
     if (!Claim(n)) return false;
     position_ += n;
-    if (!file_.Seek(position_)) return Fail(kReadFailed);
+    if (!file_.Seek(position_)) return Fail(LoadResult::kReadFailed);
     return true;
   }
 
  private:
   bool Claim(std::uint64_t n) {
     if (!ok()) return false;
-    if (n > left()) return Fail(kInvalid);
+    if (n > left()) return Fail(LoadResult::kInvalid);
     return true;
   }
   bool Fail(LoadResult r) {
@@ -238,7 +238,7 @@ class FileCursor {
   io::File& file_;
   std::uint64_t length_;
   std::uint64_t position_;
-  LoadResult status_ = kLoadOk;
+  LoadResult status_ = LoadResult::kOk;
 };
 
 // The magic, taken as text up to its first NUL, must be exactly "SharkPortSave".
@@ -272,9 +272,9 @@ LoadResult Parse(FileCursor& in, Parsed& out) {
   XpsFileHeader& fh = out.fileHeader;
   in.Text(fh.magicLength, fh.magic);
   if (!in.ok()) return in.status();
-  if (!MagicMatches(fh.magic)) return kInvalid;
+  if (!MagicMatches(fh.magic)) return LoadResult::kInvalid;
   fh.zeroWord = in.U32();
-  if (in.ok() && fh.zeroWord != 0) return kInvalid;
+  if (in.ok() && fh.zeroWord != 0) return LoadResult::kInvalid;
   in.Text(fh.titleLength, fh.titleText);
   in.Text(fh.subtitleLength, fh.subtitleText);
   in.Text(fh.commentLength, fh.commentText);
@@ -284,11 +284,11 @@ LoadResult Parse(FileCursor& in, Parsed& out) {
   ReadHeader(in, root, fh.dataLength);
   if (!in.ok()) return in.status();
   std::uint32_t rootSize = SizeOf(root);
-  if (rootSize < 2) return kInvalid;
+  if (rootSize < 2) return LoadResult::kInvalid;
   // Each file header takes at least 250 bytes: a count the file can't hold is refused
   // before anything is allocated for it.
   std::uint64_t fileCount = rootSize - 2u;
-  if (fileCount > in.left() / xps::kHeaderSize) return kInvalid;
+  if (fileCount > in.left() / xps::kHeaderSize) return LoadResult::kInvalid;
 
   out.headers.resize(fileCount + 1);
   out.table.resize(fileCount + 1);
@@ -301,11 +301,11 @@ LoadResult Parse(FileCursor& in, Parsed& out) {
       std::memcpy(modeWord, kFileModeBytes, xps::kModeWordSize);
     SaveEntry& e = out.table[p];
     FillFromHeader(e, h, xps::kFileNameChars);
-    if (in.position() > kMaxOffset) return kInvalid;
+    if (in.position() > kMaxOffset) return LoadResult::kInvalid;
     e.dataOffset = static_cast<std::uint32_t>(in.position());
     if (!in.Skip(e.size)) return in.status();
   }
-  return kLoadOk;
+  return LoadResult::kOk;
 }
 
 // Writes the data area, summing its first `limit` bytes (the kept dataLength) as they go
@@ -410,28 +410,28 @@ XpsEntryHeader BuildHeader(const SaveEntry& e, std::uint32_t itemCount) {
 
 LoadResult CXps::Load(const std::string& path) {
   io::File file = io::File::OpenRead(path);
-  if (!file) return kOpenFailed;
+  if (!file) return LoadResult::kOpenFailed;
   // Only the very first read tells a short file (-2) from an unreadable one (-1).
   std::uint8_t first[4];
   if (!file.ReadExact(first, sizeof first))
-    return file.AtEnd() && !file.HasError() ? kTruncated : kReadFailed;
+    return file.AtEnd() && !file.HasError() ? LoadResult::kTruncated : LoadResult::kReadFailed;
   auto length = file.Length();
-  if (!length || !file.Seek(0)) return kReadFailed;
+  if (!length || !file.Seek(0)) return LoadResult::kReadFailed;
 
   Parsed parsed;
   try {
     FileCursor in(file, *length, 0);
     LoadResult r = Parse(in, parsed);
-    if (r != kLoadOk) return r;
+    if (r != LoadResult::kOk) return r;
   } catch (const std::bad_alloc&) {
-    return kNoMemory;
+    return LoadResult::kNoMemory;
   }
   file.Close();
 
   XpsEntryHeader& root = parsed.headers[0];
   if (!EntryMode::IsDirectory(ModeOf(root))) {
     if (!Ask("First entry is not a directory.\nDo you want to load it anyway?", "Invalid format"))
-      return kNotDirectory;
+      return LoadResult::kNotDirectory;
     std::memcpy(root.data() + xps::kModeOffset, kRootModeBytes, xps::kModeWordSize);
   }
   FillFromHeader(parsed.table[0], root, xps::kRootNameChars);
@@ -440,28 +440,28 @@ LoadResult CXps::Load(const std::string& path) {
   headers = std::move(parsed.headers);
   entries = std::move(parsed.table);
   sourcePath = path;
-  return kLoadOk;
+  return LoadResult::kOk;
 }
 
 LoadResult CXps::Save(const std::string& path) {
-  if (!entries || !fileHeader || headers.size() != entries->size()) return kInvalid;
+  if (!entries || !fileHeader || headers.size() != entries->size()) return LoadResult::kInvalid;
   OutputFile out(path, IsSameContainer(path, sourcePath));
-  if (!out.ok()) return kOpenFailed;
+  if (!out.ok()) return LoadResult::kOpenFailed;
   WriteFileHeader(out, *fileHeader);
   DataAreaWriter area(out, fileHeader->dataLength);
   area.WriteHeader(headers[0]);
   for (std::size_t p = 1; p < headers.size(); ++p) {
     const SaveEntry& e = (*entries)[p];
-    if (SizeOf(headers[p]) != e.size) return kOpenFailed;
+    if (SizeOf(headers[p]) != e.size) return LoadResult::kOpenFailed;
     area.WriteHeader(headers[p]);
-    if (!area.WriteData(e, sourcePath)) return kOpenFailed;
+    if (!area.WriteData(e, sourcePath)) return LoadResult::kOpenFailed;
   }
   area.WriteChecksum();
   return out.Commit();
 }
 
 LoadResult CXps::WriteConvertedFrom(const CSaveGame& source, const std::string& path) {
-  if (!source.entries || source.entries->empty()) return kInvalid;
+  if (!source.entries || source.entries->empty()) return LoadResult::kInvalid;
   const EntryTable& table = *source.entries;
   const SaveEntry& root = table[0];
 
@@ -478,18 +478,18 @@ LoadResult CXps::WriteConvertedFrom(const CSaveGame& source, const std::string& 
   std::uint64_t dataLength = 0;
   for (const SaveEntry& e : table)
     dataLength += xps::kHeaderSize + (EntryMode::IsDirectory(e.mode) ? 0 : e.size);
-  if (dataLength > kMaxOffset) return kInvalid;
+  if (dataLength > kMaxOffset) return LoadResult::kInvalid;
   fh.dataLength = static_cast<std::uint32_t>(dataLength);
 
   OutputFile out(path, /*inPlace=*/false);
-  if (!out.ok()) return kOpenFailed;
+  if (!out.ok()) return LoadResult::kOpenFailed;
   WriteFileHeader(out, fh);
   DataAreaWriter area(out, fh.dataLength);
   area.WriteHeader(BuildHeader(root, static_cast<std::uint32_t>(table.size() - 1)));
   for (std::size_t p = 1; p < table.size(); ++p) {
     const SaveEntry& e = table[p];
     area.WriteHeader(BuildHeader(e, 1));
-    if (!area.WriteData(e, source.sourcePath)) return kOpenFailed;
+    if (!area.WriteData(e, source.sourcePath)) return LoadResult::kOpenFailed;
   }
   area.WriteChecksum();
   LoadResult r = out.Commit();
