@@ -60,15 +60,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // The bytes in memory, as an ARMAX save holds them.
   CGeneric inMemory;
-  AddIconSys(inMemory, size).data.emplace(bytes.begin(), bytes.end());
+  AddIconSys(inMemory, size).source = InMemory{{bytes.begin(), bytes.end()}};
   CheckTitle(inMemory, bytes, "in memory");
 
   // The bytes as a PC file added to the save.
   std::string path = fuzz::WriteInput(bytes, "icon.sys");
   CGeneric onDisk;
   SaveEntry& fromPc = AddIconSys(onDisk, size);
-  fromPc.fromDisk = true;
-  fromPc.diskPath = path;
+  fromPc.source = FromDisk{path};
   CheckTitle(onDisk, bytes, "PC file");
 
   // The bytes at the start of the save's container file.

@@ -31,7 +31,7 @@ std::unique_ptr<CGeneric> MemorySave(const std::string& name, const Bytes& data)
   SaveEntry& e = (*save->entries)[1];
   SetField(e.name, name, 32);
   e.size = static_cast<std::uint32_t>(data.size());
-  e.data = data;
+  e.source = InMemory{data};
   return save;
 }
 
@@ -148,7 +148,7 @@ TEST(ReadIconSys, ReadsFromTheContainerAtTheDataOffset) {
   SaveEntry& e = (*save.entries)[1];
   SetField(e.name, "icon.sys", 32);
   e.size = 964;
-  e.dataOffset = 100;
+  e.source = InContainer{100};
   EXPECT_EQ(ReadTitle(save), "IN CONTAINER");
 }
 

@@ -110,15 +110,14 @@ TEST(MaxLoad, BuildsRootAndFilesWithOneLoadTime) {
   EXPECT_EQ(root.Name(), "BESLES-12345SAVE");
   EXPECT_EQ(root.RawTitle(), "\x82\x60\x82\x61");
   EXPECT_EQ(root.Title(), "AB");
-  EXPECT_FALSE(root.data);
+  EXPECT_FALSE(root.Data());
   EXPECT_GE(root.created.year, before.year);
   for (std::size_t pos = 0; pos < 4; ++pos) {
     const SaveEntry& e = (*save.entries)[pos];
     EXPECT_EQ(e.created, root.created) << pos;
     EXPECT_EQ(e.modified, root.created) << pos;
-    EXPECT_EQ(e.dataOffset, 0u);
-    EXPECT_FALSE(e.fromDisk);
-    EXPECT_TRUE(e.diskPath.empty());
+    EXPECT_EQ(e.DataOffset().value_or(0), 0u);
+    EXPECT_FALSE(e.DiskPath());
     EXPECT_EQ(e.aux1, 0u);
     EXPECT_EQ(e.aux2, 0u);
     if (pos == 0) continue;
@@ -128,8 +127,8 @@ TEST(MaxLoad, BuildsRootAndFilesWithOneLoadTime) {
     EXPECT_EQ(e.Title(), f.name);
     EXPECT_EQ(e.RawTitle(), f.name);
     EXPECT_EQ(e.size, f.data.size());
-    ASSERT_TRUE(e.data);
-    EXPECT_TRUE(*e.data == f.data) << f.name;
+    ASSERT_TRUE(e.Data());
+    EXPECT_TRUE(*e.Data() == f.data) << f.name;
   }
 }
 
@@ -192,7 +191,7 @@ TEST(MaxLoad, CrcMismatchAsksAndFollowsTheAnswer) {
             "CRC32 value computed doesn't match stored.\nDo you want to load it anyway?");
   EXPECT_EQ(qy.asked[0].second, "Invalid format");
   EXPECT_EQ(yes.FileCount(), 3);
-  EXPECT_TRUE(*(*yes.entries)[2].data == img.files[1].data);
+  EXPECT_TRUE(*(*yes.entries)[2].Data() == img.files[1].data);
 
   // No keeps what was loaded before; so does having no handler at all.
   CMax no;
@@ -249,7 +248,7 @@ TEST(MaxLoad, RecordsStartWherePlusEightIsAMultipleOfSixteen) {
     ASSERT_EQ(LoadImage(save, dir, img.Build()), LoadResult::kOk) << c.firstSize;
     EXPECT_EQ((*save.entries)[1].size, c.firstSize);
     EXPECT_EQ((*save.entries)[2].Name(), "second");
-    EXPECT_EQ(*(*save.entries)[2].data, testutil::FromString("xyz"));
+    EXPECT_EQ(*(*save.entries)[2].Data(), testutil::FromString("xyz"));
   }
 }
 
@@ -433,16 +432,16 @@ TEST(MaxEdit, RemoveAddReplace) {
   ASSERT_EQ(save.entries->size(), 3u);
   EXPECT_EQ((*save.entries)[0].size, 4u);
   EXPECT_EQ((*save.entries)[1].Name(), "view.ico");
-  EXPECT_TRUE(*(*save.entries)[1].data == img.files[1].data);
-  EXPECT_TRUE(*(*save.entries)[2].data == img.files[2].data);
+  EXPECT_TRUE(*(*save.entries)[1].Data() == img.files[1].data);
+  EXPECT_TRUE(*(*save.entries)[2].Data() == img.files[2].data);
 
   Bytes pc = testutil::MakeBytes(777, 8);
   testutil::WriteFile(dir.File("pc.bin"), pc);
   EntryTime created = (*save.entries)[1].created;
   save.ReplaceEntryFromDisk(dir.File("pc.bin"), 1);
   const SaveEntry& replaced = (*save.entries)[1];
-  EXPECT_FALSE(replaced.data);
-  EXPECT_TRUE(replaced.fromDisk);
+  EXPECT_FALSE(replaced.Data());
+  EXPECT_TRUE(replaced.DiskPath());
   EXPECT_EQ(replaced.size, 777u);
   EXPECT_EQ(replaced.Name(), "view.ico");
   EXPECT_EQ(replaced.mode, 0x8497u);
@@ -455,7 +454,7 @@ TEST(MaxEdit, RemoveAddReplace) {
   ASSERT_EQ(save.FileCount(), 3);
   EXPECT_EQ((*save.entries)[0].size, 5u);
   EXPECT_EQ((*save.entries)[3].Name(), "added.bin");
-  EXPECT_EQ((*save.entries)[3].diskPath, dir.File("pc.bin"));
+  EXPECT_EQ(*(*save.entries)[3].DiskPath(), dir.File("pc.bin"));
 
   // Without a loaded save there is nothing to add to: no root appears.
   CMax empty;
@@ -495,8 +494,8 @@ TEST(MaxCorpus, RealFilesLoad) {
     EXPECT_GT(save.FileCount(), 0) << c.file;
     for (std::size_t pos = 1; pos < save.entries->size(); ++pos) {
       const SaveEntry& e = (*save.entries)[pos];
-      ASSERT_TRUE(e.data);
-      EXPECT_EQ(e.data->size(), e.size);
+      ASSERT_TRUE(e.Data());
+      EXPECT_EQ(e.Data()->size(), e.size);
     }
     EXPECT_FALSE((*save.entries)[0].Title().empty());
   }

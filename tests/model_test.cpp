@@ -44,8 +44,8 @@ TEST(GenericSave, FirstAddCreatesTheUnnamedRoot) {
   EXPECT_EQ(t[1].mode, 0x8497u);
   EXPECT_EQ(t[1].size, 100u);
   EXPECT_EQ(t[1].created, t[1].modified);
-  EXPECT_TRUE(t[1].fromDisk);
-  EXPECT_EQ(t[1].diskPath, f.dir.File("f0"));
+  EXPECT_TRUE(t[1].DiskPath());
+  EXPECT_EQ(*t[1].DiskPath(), f.dir.File("f0"));
   EXPECT_EQ(t[1].Title(), "");
   EXPECT_EQ(t[1].RawTitle(), "");
   EXPECT_EQ(f.save.kind, kKindGeneric);
@@ -86,7 +86,7 @@ TEST(GenericSave, PathsAreNeverCut) {
   CGeneric save;
   save.AddEntryFromDisk(file, "data.bin");
   ASSERT_TRUE(save.entries);
-  EXPECT_EQ((*save.entries)[1].diskPath, file);
+  EXPECT_EQ(*(*save.entries)[1].DiskPath(), file);
   Bytes got;
   ASSERT_EQ(ReadEntryData((*save.entries)[1], "", got), DataResult::kOk);
   EXPECT_EQ(got, testutil::MakeBytes(10, 3));
@@ -98,7 +98,7 @@ TEST(GenericSave, UnmeasurableFileChangesNothing) {
   EXPECT_EQ(f.save.entries->size(), 2u);
   EXPECT_EQ((*f.save.entries)[0].size, 3u);
   f.save.ReplaceEntryFromDisk(f.dir.File("missing"), 1);
-  EXPECT_EQ((*f.save.entries)[1].diskPath, f.dir.File("f0"));
+  EXPECT_EQ(*(*f.save.entries)[1].DiskPath(), f.dir.File("f0"));
   EXPECT_EQ((*f.save.entries)[1].size, 100u);
 
   CGeneric empty;
@@ -123,18 +123,16 @@ TEST(SaveTable, RemovingTheFirstOfThreeMovesTheOthersDown) {
 TEST(SaveTable, ReplacingAnEntryThatHeldDataFreesItAndKeepsNameModeTimes) {
   GenericFixture f(2);
   SaveEntry& e = (*f.save.entries)[2];
-  e.fromDisk = false;
-  e.data = Bytes{1, 2, 3};
+  e.source = InMemory{Bytes{1, 2, 3}};
   e.size = 3;
   e.mode = 0x1234;
   EntryTime created = testutil::MakeTime(2001, 2, 3, 4, 5, 6);
   e.created = created;
   f.save.ReplaceEntryFromDisk(f.dir.File("f0"), 2);
   const SaveEntry& r = (*f.save.entries)[2];
-  EXPECT_FALSE(r.data.has_value());
-  EXPECT_TRUE(r.fromDisk);
+  EXPECT_FALSE(r.Data());
+  EXPECT_TRUE(r.DiskPath());
   EXPECT_EQ(r.size, 100u);
-  EXPECT_EQ(r.dataOffset, 0u);
   EXPECT_EQ(r.Name(), "f1");
   EXPECT_EQ(r.mode, 0x1234u);
   EXPECT_EQ(r.created, created);
@@ -212,17 +210,16 @@ TEST(EntryDataSource, MemoryThenPcFileThenContainer) {
 
   SaveEntry e;
   e.size = 8;
-  e.dataOffset = 16;
+  e.source = InContainer{16};
   Bytes got;
   ASSERT_EQ(ReadEntryData(e, dir.File("container"), got), DataResult::kOk);
   EXPECT_EQ(got, Bytes(container.begin() + 16, container.begin() + 24));
 
-  e.fromDisk = true;
-  e.diskPath = dir.File("pc");
+  e.source = FromDisk{dir.File("pc")};
   ASSERT_EQ(ReadEntryData(e, dir.File("container"), got), DataResult::kOk);
   EXPECT_EQ(got, testutil::FromString("pc-file-"));
 
-  e.data = Bytes{9, 8, 7, 6, 5, 4, 3, 2, 1};
+  e.source = InMemory{Bytes{9, 8, 7, 6, 5, 4, 3, 2, 1}};
   ASSERT_EQ(ReadEntryData(e, dir.File("container"), got), DataResult::kOk);
   EXPECT_EQ(got, (Bytes{9, 8, 7, 6, 5, 4, 3, 2}));
 }
@@ -232,11 +229,11 @@ TEST(EntryDataSource, ShortAndMissingSourcesAreReported) {
   testutil::WriteFile(dir.File("container"), Bytes(20, 1));
   SaveEntry e;
   e.size = 8;
-  e.dataOffset = 16;
+  e.source = InContainer{16};
   Bytes got;
   EXPECT_EQ(ReadEntryData(e, dir.File("container"), got), DataResult::kShort);
   EXPECT_EQ(ReadEntryData(e, dir.File("absent"), got), DataResult::kOpenFailed);
-  e.data = Bytes(4);
+  e.source = InMemory{Bytes(4)};
   EXPECT_EQ(ReadEntryData(e, dir.File("container"), got), DataResult::kShort);
 }
 
@@ -257,10 +254,15 @@ TEST(EntryDataSource, OneReaderForManyEntriesInAnyOrder) {
     std::uint32_t offset, size;
     DataResult result;
     Bytes expected;
+    std::vector<Extent> extents = {};  // when given, the bytes are these pieces of the container
   };
   auto slice = [](const Bytes& b, std::size_t at, std::size_t n) {
     return Bytes(b.begin() + static_cast<std::ptrdiff_t>(at),
                  b.begin() + static_cast<std::ptrdiff_t>(at + n));
+  };
+  auto join = [](Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
   };
   const std::string c = dir.File("container");
   const Step steps[] = {
@@ -274,14 +276,28 @@ TEST(EntryDataSource, OneReaderForManyEntriesInAnyOrder) {
       {"the same one, now within it", dir.File("short"), false, 10, 60, DataResult::kOk, Bytes(60, 7)},
       {"missing", dir.File("absent"), false, 0, 1, DataResult::kOpenFailed, {}},
       {"the first again", c, false, 0, 20, DataResult::kOk, slice(container, 0, 20)},
+      // A file kept as a chain of clusters: pieces out of order, the last one used in part.
+      {"extents, backwards and in part", c, false, 0, 1500, DataResult::kOk,
+       join(join(slice(container, 5000, 512), slice(container, 100, 512)), slice(container, 9000, 476)),
+       {{5000, 512}, {100, 512}, {9000, 512}}},
+      {"extents larger than one piece", c, false, 0, 1200000, DataResult::kOk,
+       join(slice(container, 2000000, 1100000), slice(container, 0, 100000)),
+       {{2000000, 1100000}, {0, 1048576}}},
+      {"extents holding too few bytes", c, false, 0, 1025, DataResult::kShort, {},
+       {{0, 512}, {1024, 512}}},
+      {"an extent past the end", dir.File("short"), false, 0, 150, DataResult::kShort, {},
+       {{0, 50}, {90, 100}}},
   };
   EntryDataReader reader;
   for (const Step& step : steps) {
     SaveEntry e;
     e.size = step.size;
-    e.dataOffset = step.offset;
-    e.fromDisk = step.fromDisk;
-    e.diskPath = step.fromDisk ? dir.File("pc") : "";
+    if (step.fromDisk)
+      e.source = FromDisk{dir.File("pc")};
+    else if (!step.extents.empty())
+      e.source = ContainerExtents{step.extents};
+    else
+      e.source = InContainer{step.offset};
     Bytes got;
     std::size_t largestPiece = 0;
     DataResult r = reader.Copy(e, step.path, [&](std::span<const std::uint8_t> piece) {

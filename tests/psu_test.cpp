@@ -91,9 +91,9 @@ TEST(PsuLoad, BuildsTheTableFromTheHeaders) {
   EXPECT_EQ(t[0].created, testutil::MakeTime(2006, 1, 2, 3, 4, 5));
   EXPECT_EQ(t[0].RawTitle(), "\x82\x60\x82\x61 save");
   EXPECT_EQ(t[0].Title(), "AB save");
-  EXPECT_EQ(t[1].dataOffset, 4u * 512);
-  EXPECT_EQ(t[2].dataOffset, 5u * 512 + 1024);
-  EXPECT_EQ(t[3].dataOffset, 6u * 512 + 1024 + 1024);
+  EXPECT_EQ(t[1].DataOffset(), 4u * 512);
+  EXPECT_EQ(t[2].DataOffset(), 5u * 512 + 1024);
+  EXPECT_EQ(t[3].DataOffset(), 6u * 512 + 1024 + 1024);
   EXPECT_EQ(t[3].size, 1025u);
   EXPECT_EQ(t[3].modified, testutil::MakeTime(2008, 9, 10, 11, 12, 13));
   EXPECT_EQ(l.save.headers.size(), 6u);

@@ -242,12 +242,12 @@ TEST_F(FileCommandsTest, SaveInPlaceReloadsFromTheWrittenFile) {
   fake.dialogAnswers.push_back(pc);
   commands.AddFileCommand();
   ASSERT_EQ(Current()->FileCount(), 4);
-  ASSERT_TRUE(Current()->EntryAt(3)->fromDisk);
+  ASSERT_TRUE(Current()->EntryAt(3)->DiskPath());
 
   // To another path: written, nothing reloaded.
   fake.dialogAnswers.push_back(dir.File("other.psu"));
   commands.SaveCommand();
-  EXPECT_TRUE(Current()->EntryAt(3)->fromDisk);
+  EXPECT_TRUE(Current()->EntryAt(3)->DiskPath());
 
   // Over its own file: written through "~0", then loaded again from it.
   fake.dialogAnswers.push_back(path);
@@ -256,8 +256,8 @@ TEST_F(FileCommandsTest, SaveInPlaceReloadsFromTheWrittenFile) {
   EXPECT_FALSE(std::filesystem::exists(path + "~0"));
   EXPECT_EQ(testutil::ReadFile(path), testutil::ReadFile(dir.File("other.psu")));
   const SaveEntry* added = Current()->EntryAt(3);
-  EXPECT_FALSE(added->fromDisk);
-  EXPECT_GT(added->dataOffset, 0u);
+  EXPECT_FALSE(added->DiskPath());
+  EXPECT_GT(added->DataOffset().value_or(0), 0u);
   EXPECT_EQ(Current()->sourcePath, path);
   EXPECT_TRUE(commands.SaveLoaded());
 }
@@ -385,7 +385,7 @@ TEST_F(FileCommandsTest, AddFileAsksBeforeReplacingAnEqualName) {
   EXPECT_EQ(fake.LastMessage().icon, MessageIcon::kInformation);
   EXPECT_TRUE(fake.LastMessage().question);
   EXPECT_EQ(Current()->FileCount(), 3);
-  EXPECT_FALSE(Current()->EntryAt(2)->fromDisk);
+  EXPECT_FALSE(Current()->EntryAt(2)->DiskPath());
   EXPECT_EQ(fake.rows.size(), 3u);
   EXPECT_EQ(fake.Text(1007), "HELLO WORLD");
 
@@ -394,8 +394,8 @@ TEST_F(FileCommandsTest, AddFileAsksBeforeReplacingAnEqualName) {
   fake.questionAnswers.push_back(true);
   commands.AddFileCommand();
   EXPECT_EQ(Current()->FileCount(), 3);
-  EXPECT_TRUE(Current()->EntryAt(2)->fromDisk);
-  EXPECT_EQ(Current()->EntryAt(2)->diskPath, pc);
+  EXPECT_TRUE(Current()->EntryAt(2)->DiskPath());
+  EXPECT_EQ(*Current()->EntryAt(2)->DiskPath(), pc);
   EXPECT_EQ(fake.rows[2], (std::vector<std::string>{"save.dat", "100 B", "0x00008497"}));
 }
 
@@ -453,7 +453,7 @@ TEST_F(FileCommandsTest, ExtractWritesBytesHeldInMemory) {
   Open(WriteSample("a.psu"));
   // As an ARMAX save holds them.
   SaveEntry* e = Current()->EntryAt(1);
-  e->data = testutil::MakeBytes(e->size, 77);
+  e->source = InMemory{testutil::MakeBytes(e->size, 77)};
   std::filesystem::remove(dir.File("a.psu"));  // the container is no longer needed
   fake.dialogAnswers.push_back(dir.File("mem.bin"));
   commands.ExtractFileCommand(1);
@@ -510,7 +510,8 @@ TEST_F(FileCommandsTest, CorpusSaveOpensAndExtractsTheSameBytesAsItsContainer) {
     fake.dialogAnswers.push_back(out);
     commands.ExtractFileCommand(row);
     const SaveEntry& e = *Current()->EntryAt(row);
-    Bytes expected(container.begin() + e.dataOffset, container.begin() + e.dataOffset + e.size);
+    const std::uint64_t at = e.DataOffset().value_or(0);
+    Bytes expected(container.begin() + at, container.begin() + at + e.size);
     EXPECT_EQ(testutil::ReadFile(out), expected) << row;
   }
   EXPECT_TRUE(fake.messages.empty());

@@ -278,11 +278,11 @@ TEST_F(MainWindowTest, DropAsksOncePerEqualNameAndSkipsFolders) {
   EXPECT_EQ(fake.messages[0].caption, "File exists");
   EXPECT_EQ(fake.messages[0].icon, MessageIcon::kInformation);
   EXPECT_EQ(Names(), (std::vector<std::string>{"icon.sys", "a.dat", "b.dat", "new.dat"}));
-  EXPECT_FALSE(Current()->EntryAt(1)->fromDisk);
+  EXPECT_FALSE(Current()->EntryAt(1)->DiskPath());
 
   fake.questionAnswers.push_back(true);
   window.OnDropFiles({same});
-  EXPECT_TRUE(Current()->EntryAt(1)->fromDisk);
+  EXPECT_TRUE(Current()->EntryAt(1)->DiskPath());
   EXPECT_EQ(fake.rows[1][1], "99 B");
 }
 

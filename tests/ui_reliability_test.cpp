@@ -124,8 +124,9 @@ SaveSnapshot Snapshot() {
   s.sourcePath = save->sourcePath;
   if (save->entries) {
     for (const SaveEntry& e : *save->entries)
-      s.entries.push_back({std::string(e.Name()), e.mode, e.size, e.fromDisk, e.diskPath,
-                           static_cast<std::uint64_t>(e.dataOffset), e.data.has_value()});
+      s.entries.push_back({std::string(e.Name()), e.mode, e.size, e.DiskPath() != nullptr,
+                           e.DiskPath() ? *e.DiskPath() : std::string(),
+                           e.DataOffset().value_or(0), e.Data() != nullptr});
   }
   return s;
 }
@@ -473,7 +474,7 @@ TEST_F(UiFailingDisk, SourceGoneOrShrunkAfterOpen) {
     for (bool shrink : {false, true}) {
       SCOPED_TRACE(sample.name + (shrink ? ", shrunk" : ", deleted"));
       if (!OpenSample(sample, "source." + sample.extension)) continue;
-      const bool inMemory = Loaded()->EntryAt(0)->data.has_value();
+      const bool inMemory = Loaded()->EntryAt(0)->Data() != nullptr;
       if (shrink) fs::resize_file(source, sample.bytes.size() / 2);
       else fs::remove(source);
       Bytes left = shrink ? testutil::ReadFile(source) : Bytes{};
@@ -548,7 +549,7 @@ TEST_F(UiFailingDisk, PropertiesEditsOnAVanishedSourceLoseNothingOnSave) {
   for (const Sample& sample : Samples()) {
     SCOPED_TRACE(sample.name);
     if (!OpenSample(sample, "source." + sample.extension)) continue;
-    const bool inMemory = Loaded()->EntryAt(0)->data.has_value();
+    const bool inMemory = Loaded()->EntryAt(0)->Data() != nullptr;
     fs::remove(source);
 
     fake.onProperties = [this](int index) {
@@ -623,7 +624,7 @@ TEST_F(UiFailingDisk, SaveOverAnAddedPcFileIsRefused) {
   SaveTo(source);
   EXPECT_TRUE(MessagesSince(from).empty());
   const CSaveGame& save = *Loaded();
-  EXPECT_FALSE(save.EntryAt(self)->fromDisk);
+  EXPECT_FALSE(save.EntryAt(self)->DiskPath());
   for (int row = firstAdded; row <= self; ++row) {
     Bytes now;
     ASSERT_EQ(ReadEntryData(*save.EntryAt(row), save.sourcePath, now), DataResult::kOk);

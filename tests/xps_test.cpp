@@ -32,7 +32,8 @@ struct EntryView {
   std::uint32_t mode, size;
   EntryTime created, modified;
   std::string name, title, rawTitle;
-  std::uint32_t dataOffset, aux1, aux2;
+  std::uint64_t dataOffset;
+  std::uint32_t aux1, aux2;
   bool fromDisk;
   std::string diskPath;
   bool hasData;
@@ -53,8 +54,9 @@ XpsState StateOf(const CXps& x) {
   if (x.entries)
     for (const SaveEntry& e : *x.entries)
       s.entries.push_back({e.mode, e.size, e.created, e.modified, std::string(e.Name()),
-                           std::string(e.Title()), std::string(e.RawTitle()), e.dataOffset, e.aux1,
-                           e.aux2, e.fromDisk, e.diskPath, e.data.has_value()});
+                           std::string(e.Title()), std::string(e.RawTitle()), e.DataOffset().value_or(0),
+                           e.aux1, e.aux2, e.DiskPath() != nullptr,
+                           e.DiskPath() ? *e.DiskPath() : std::string(), e.Data() != nullptr});
   return s;
 }
 
@@ -259,7 +261,7 @@ TEST(XpsLoad, KeepsTextsAndFillsTable) {
   EXPECT_EQ(root.RawTitle(), "Save title");
   EXPECT_EQ(root.aux1, 7u);
   EXPECT_EQ(root.aux2, 8u);
-  EXPECT_EQ(root.dataOffset, 0u);
+  EXPECT_EQ(root.DataOffset(), 0u);
   EXPECT_EQ(root.created, image.root.created);
   EXPECT_EQ(root.modified, image.root.modified);
 
@@ -269,8 +271,8 @@ TEST(XpsLoad, KeepsTextsAndFillsTable) {
   EXPECT_EQ(icon.size, 100u);
   EXPECT_EQ(icon.aux1, 0x11223344u);
   EXPECT_EQ(icon.aux2, 0x55667788u);
-  EXPECT_FALSE(icon.fromDisk);
-  EXPECT_FALSE(icon.data);
+  EXPECT_FALSE(icon.DiskPath());
+  EXPECT_FALSE(icon.Data());
   EXPECT_EQ(
       FilesOf(x),
       (std::vector<std::pair<std::string, Bytes>>{
@@ -295,11 +297,11 @@ TEST(XpsLoad, FirstDataOffsetFollowsTextLengths) {
     CXps x;
     ASSERT_EQ(x.Load(Put(dir, "o.xps", image.Build())), LoadResult::kOk);
     std::size_t expected = 24 + c.magic + c.title + c.subtitle + c.comment + 250 + 250;
-    EXPECT_EQ((*x.entries)[1].dataOffset, expected);
+    EXPECT_EQ((*x.entries)[1].DataOffset(), expected);
     if (c.magic == 13) {
-      EXPECT_EQ((*x.entries)[1].dataOffset, 537 + c.title + c.subtitle + c.comment);
+      EXPECT_EQ((*x.entries)[1].DataOffset(), 537 + c.title + c.subtitle + c.comment);
     }
-    EXPECT_EQ((*x.entries)[2].dataOffset, expected + 100 + 250);
+    EXPECT_EQ((*x.entries)[2].DataOffset(), expected + 100 + 250);
   }
 }
 
@@ -362,8 +364,8 @@ TEST(XpsLoad, LongHeadersAreSkipped) {
   CXps x;
   ASSERT_EQ(x.Load(Put(dir, "h.xps", file)), LoadResult::kOk);
   std::size_t start = image.DataAreaStart();
-  EXPECT_EQ((*x.entries)[1].dataOffset, start + 260 + 300);
-  EXPECT_EQ((*x.entries)[2].dataOffset, start + 260 + 300 + 100 + 250);
+  EXPECT_EQ((*x.entries)[1].DataOffset(), start + 260 + 300);
+  EXPECT_EQ((*x.entries)[2].DataOffset(), start + 260 + 300 + 100 + 250);
   EXPECT_EQ(x.fileHeader->dataLength, stored - 10 - 50);
   EXPECT_EQ(bytes::GetU16LE(&x.headers[1][0]), 300);  // the record keeps its length
   EXPECT_EQ(FilesOf(x)[1].second, image.files[1].data);
@@ -578,9 +580,8 @@ TEST_F(XpsEdit, AddFromDisk) {
   EXPECT_EQ(e.Name(), longName.substr(0, 32));
   EXPECT_EQ(e.Title(), "");
   EXPECT_EQ(e.RawTitle(), "");
-  EXPECT_TRUE(e.fromDisk);
-  EXPECT_EQ(e.diskPath, pc);
-  EXPECT_EQ(e.dataOffset, 0u);
+  ASSERT_TRUE(e.DiskPath());
+  EXPECT_EQ(*e.DiskPath(), pc);
   EXPECT_EQ(e.created, e.modified);
   const XpsEntryHeader& h = x_.headers[4];
   EXPECT_EQ(bytes::GetU16LE(&h[0]), 250);
@@ -608,8 +609,7 @@ TEST_F(XpsEdit, ReplaceFromDisk) {
   EXPECT_EQ(e.mode, before.mode);
   EXPECT_EQ(e.created, before.created);
   EXPECT_EQ(e.modified, before.modified);
-  EXPECT_TRUE(e.fromDisk);
-  EXPECT_EQ(e.dataOffset, 0u);
+  EXPECT_TRUE(e.DiskPath());
   EXPECT_EQ(FilesOf(x_)[0].second, MakeBytes(40, 6));
   // A directory-marked entry's size counts here too, whatever its mode.
   x_.ReplaceEntryFromDisk(pc, 2);

@@ -20,28 +20,19 @@ std::string FullTitle::Joined() const { return line2.empty() ? line1 : line1 + "
 
 FullTitle ReadFullTitle(const CSaveGame& save) {
   FullTitle title;
-  if (!save.entries) return title;
-  for (const SaveEntry& e : *save.entries) {
-    if (e.Name() != "icon.sys") continue;
-    if (e.size != kIconSysSize) return title;
-    std::vector<std::uint8_t> bytes;
-    if (ReadEntryData(e, save.sourcePath, bytes) != DataResult::kOk ||
-        bytes.size() != kIconSysSize)
-      continue;
-    if (std::memcmp(bytes.data(), "PS2D", 4) != 0) return title;
-    const char* field = reinterpret_cast<const char*>(bytes.data() + kIconSysTitleOffset);
-    std::size_t length = 0;
-    while (length < kIconSysTitleField && field[length] != '\0') ++length;
-    std::string_view raw(field, length);
-    std::size_t split = bytes::GetU16LE(bytes.data() + kLineBreakOffset);
-    title.found = true;
-    if (split > 0 && split < raw.size()) {
-      title.line1 = platform::ShiftJisToUtf8(raw.substr(0, split));
-      title.line2 = platform::ShiftJisToUtf8(raw.substr(split));
-    } else {
-      title.line1 = platform::ShiftJisToUtf8(raw);
-    }
-    return title;
+  std::optional<std::vector<std::uint8_t>> bytes = ReadIconSys(save);
+  if (!bytes) return title;
+  const char* field = reinterpret_cast<const char*>(bytes->data() + kIconSysTitleOffset);
+  std::size_t length = 0;
+  while (length < kIconSysTitleField && field[length] != '\0') ++length;
+  std::string_view raw(field, length);
+  std::size_t split = bytes::GetU16LE(bytes->data() + kLineBreakOffset);
+  title.found = true;
+  if (split > 0 && split < raw.size()) {
+    title.line1 = platform::ShiftJisToUtf8(raw.substr(0, split));
+    title.line2 = platform::ShiftJisToUtf8(raw.substr(split));
+  } else {
+    title.line1 = platform::ShiftJisToUtf8(raw);
   }
   return title;
 }

@@ -67,3 +67,19 @@ void SetFieldFromBytes(std::span<char> field, const std::uint8_t* src, std::size
                        std::size_t maxChars) {
   SetField(field, std::string_view(reinterpret_cast<const char*>(src), srcLen), maxChars);
 }
+
+const std::string* SaveEntry::DiskPath() const {
+  const FromDisk* pc = std::get_if<FromDisk>(&source);
+  return pc ? &pc->diskPath : nullptr;
+}
+
+const std::vector<std::uint8_t>* SaveEntry::Data() const {
+  const InMemory* memory = std::get_if<InMemory>(&source);
+  return memory ? &memory->data : nullptr;
+}
+
+std::optional<std::uint64_t> SaveEntry::DataOffset() const {
+  const InContainer* range = std::get_if<InContainer>(&source);
+  if (!range) return std::nullopt;
+  return range->dataOffset;
+}

@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 // The memory card's 8-byte timestamp. The same eight bytes are stored unchanged in
@@ -57,6 +58,32 @@ inline constexpr std::size_t kNameChars = 32;    // characters a name may have
 inline constexpr std::size_t kNameField = 34;    // the name buffer, always NUL-terminated
 inline constexpr std::size_t kTitleField = 68;   // title and rawTitle buffers
 
+// Where a file entry's bytes are: exactly `size` of them are taken from there.
+//  - InContainer: one range of the save's own container file, from dataOffset;
+//  - ContainerExtents: several ranges of the container, read one after another (a file
+//    stored as a chain of clusters in a memory-card image);
+//  - FromDisk: the whole PC file diskPath (added or replaced by the user);
+//  - InMemory: bytes decompressed at load time.
+// Paths keep every character; offsets are 64-bit.
+struct InContainer {
+  std::uint64_t dataOffset = 0;
+};
+struct Extent {
+  std::uint64_t offset = 0;
+  std::uint64_t length = 0;
+  friend bool operator==(const Extent&, const Extent&) = default;
+};
+struct ContainerExtents {
+  std::vector<Extent> extents;
+};
+struct FromDisk {
+  std::string diskPath;
+};
+struct InMemory {
+  std::vector<std::uint8_t> data;
+};
+using EntrySource = std::variant<InContainer, ContainerExtents, FromDisk, InMemory>;
+
 // One directory entry.
 struct SaveEntry {
   std::uint32_t mode = 0;
@@ -69,12 +96,16 @@ struct SaveEntry {
   std::array<char, kTitleField> title{};
   // Root: the title bytes as icon.sys stores them (Shift-JIS). File: like title.
   std::array<char, kTitleField> rawTitle{};
-  std::uint32_t dataOffset = 0;  // where the data starts inside the save's container file
   std::uint32_t aux1 = 0;        // carried over from X-Port records
   std::uint32_t aux2 = 0;
-  bool fromDisk = false;         // the data is the whole PC file diskPath
-  std::string diskPath;          // never cut: paths keep every character
-  std::optional<std::vector<std::uint8_t>> data;  // the bytes in memory (ARMAX only)
+  EntrySource source;            // where the `size` bytes of a file are
+
+  // The PC file the bytes are, or nullptr.
+  const std::string* DiskPath() const;
+  // The bytes held in memory, or nullptr.
+  const std::vector<std::uint8_t>* Data() const;
+  // Where the bytes start in the save's container, when they are one range of it.
+  std::optional<std::uint64_t> DataOffset() const;
 
   std::string_view Name() const;
   std::string_view Title() const;

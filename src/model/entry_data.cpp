@@ -15,32 +15,54 @@ DataResult CopyEntryData(const SaveEntry& entry, const std::string& containerPat
 
 DataResult EntryDataReader::Copy(const SaveEntry& entry, const std::string& containerPath,
                                  const DataSink& sink) {
-  if (entry.data) {
-    if (entry.data->size() < entry.size) return DataResult::kShort;
-    return sink(std::span<const std::uint8_t>(entry.data->data(), entry.size))
+  const std::uint64_t size = entry.size;
+  if (const InMemory* memory = std::get_if<InMemory>(&entry.source)) {
+    if (memory->data.size() < size) return DataResult::kShort;
+    return sink(std::span<const std::uint8_t>(memory->data.data(), entry.size))
                ? DataResult::kOk
                : DataResult::kSinkFailed;
   }
-  const std::string& path = entry.fromDisk ? entry.diskPath : containerPath;
-  std::uint64_t offset = entry.fromDisk ? 0 : entry.dataOffset;
-  if (!file_ || openPath_ != path) {
-    Close();
-    file_ = io::File::OpenRead(path);
-    if (!file_) return DataResult::kOpenFailed;
-    openPath_ = path;
+  if (const FromDisk* pc = std::get_if<FromDisk>(&entry.source)) {
+    if (!OpenFile(pc->diskPath)) return DataResult::kOpenFailed;
+    return CopyRange(0, size, sink);
   }
+  if (!OpenFile(containerPath)) return DataResult::kOpenFailed;
+  if (const InContainer* range = std::get_if<InContainer>(&entry.source))
+    return CopyRange(range->dataOffset, size, sink);
+  // Extents: in order until `size` bytes have gone; extents that hold fewer leave it short.
+  std::uint64_t left = size;
+  for (const Extent& extent : std::get<ContainerExtents>(entry.source).extents) {
+    if (left == 0) break;
+    const std::uint64_t n = std::min(left, extent.length);
+    DataResult r = CopyRange(extent.offset, n, sink);
+    if (r != DataResult::kOk) return r;
+    left -= n;
+  }
+  return left == 0 ? DataResult::kOk : DataResult::kShort;
+}
+
+bool EntryDataReader::OpenFile(const std::string& path) {
+  if (file_ && openPath_ == path) return true;
+  Close();
+  file_ = io::File::OpenRead(path);
+  if (!file_) return false;
+  openPath_ = path;
+  return true;
+}
+
+DataResult EntryDataReader::CopyRange(std::uint64_t offset, std::uint64_t length,
+                                      const DataSink& sink) {
   if (!file_.Seek(offset)) return DataResult::kShort;
-  if (buffer_.size() < std::min<std::size_t>(entry.size, kChunk))
-    buffer_.resize(std::min<std::size_t>(entry.size, kChunk));
-  std::uint32_t left = entry.size;
-  while (left > 0) {
-    std::size_t n = std::min<std::size_t>(left, buffer_.size());
+  const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(length, kChunk));
+  if (buffer_.size() < want) buffer_.resize(want);
+  while (length > 0) {
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(length, buffer_.size()));
     if (!file_.ReadExact(buffer_.data(), n)) {
       Close();  // a file cut short may be reopened by the next entry: don't keep state
       return DataResult::kShort;
     }
     if (!sink(std::span<const std::uint8_t>(buffer_.data(), n))) return DataResult::kSinkFailed;
-    left -= static_cast<std::uint32_t>(n);
+    length -= n;
   }
   return DataResult::kOk;
 }

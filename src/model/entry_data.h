@@ -1,5 +1,6 @@
-// Reading an entry's bytes from the one place they are: memory, then the PC file,
-// then the save's container file at dataOffset. Exactly `size` bytes are taken.
+// Reading an entry's bytes from the one place they are (see EntrySource): memory, a PC
+// file, one range of the save's container or a list of its extents. Exactly `size` bytes
+// are taken; every writer, the extract command and the icon readers read through here.
 #pragma once
 
 #include <cstddef>
@@ -38,6 +39,10 @@ class EntryDataReader {
   void Close();
 
  private:
+  bool OpenFile(const std::string& path);
+  // Streams `length` bytes of the open file from `offset` to the sink.
+  DataResult CopyRange(std::uint64_t offset, std::uint64_t length, const DataSink& sink);
+
   io::File file_;
   std::string openPath_;
   std::vector<std::uint8_t> buffer_;

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "io/file.h"
+#include "model/entry_data.h"
 #include "model/save_game.h"
 
 namespace {
@@ -52,34 +52,32 @@ void CopyTitle(const std::uint8_t* field, std::span<char> destination) {
 
 }  // namespace
 
-int ReadIconSysTitle(const CSaveGame& save, std::span<char> destination) {
-  if (!save.entries || destination.size() < kIconSysTitleField) return 0;
+std::optional<std::vector<std::uint8_t>> ReadIconSys(const CSaveGame& save) {
+  if (!save.entries) return std::nullopt;
+  EntryDataReader reader;
+  std::vector<std::uint8_t> bytes;
   for (const SaveEntry& entry : *save.entries) {
     // Byte for byte, the NUL included: case matters.
     if (std::memcmp(entry.name.data(), kIconSysName.data(), kIconSysName.size() + 1) != 0) continue;
-    if (entry.size != kIconSysSize) return 0;
-    if (entry.data) {
-      if (entry.data->size() < kIconSysSize) return 0;
-      const std::uint8_t* bytes = entry.data->data();
-      if (std::memcmp(bytes, kMagic.data(), kMagic.size()) != 0) return 0;
-      CopyTitle(bytes + kIconSysTitleOffset, destination);
-      return 1;
-    }
-    const std::string& path = entry.fromDisk ? entry.diskPath : save.sourcePath;
-    std::uint64_t start = entry.fromDisk ? 0 : entry.dataOffset;
-    io::File file = io::File::OpenRead(path);
-    if (!file) continue;
-    std::uint8_t magic[4];
-    if (!file.Seek(start) || !file.ReadExact(magic, sizeof magic) ||
-        std::memcmp(magic, kMagic.data(), kMagic.size()) != 0) {
-      return 0;
-    }
-    std::uint8_t field[kIconSysTitleField];
-    if (!file.Seek(start + kIconSysTitleOffset) || !file.ReadExact(field, sizeof field)) continue;
-    CopyTitle(field, destination);
-    return 1;
+    if (entry.size != kIconSysSize) return std::nullopt;
+    bytes.clear();
+    DataResult r = reader.Copy(entry, save.sourcePath, [&bytes](std::span<const std::uint8_t> piece) {
+      bytes.insert(bytes.end(), piece.begin(), piece.end());
+      return true;
+    });
+    if (r != DataResult::kOk) continue;  // a file that is gone or cut short: the next one may do
+    if (std::memcmp(bytes.data(), kMagic.data(), kMagic.size()) != 0) return std::nullopt;
+    return bytes;
   }
-  return 0;
+  return std::nullopt;
+}
+
+int ReadIconSysTitle(const CSaveGame& save, std::span<char> destination) {
+  if (destination.size() < kIconSysTitleField) return 0;
+  std::optional<std::vector<std::uint8_t>> bytes = ReadIconSys(save);
+  if (!bytes) return 0;
+  CopyTitle(bytes->data() + kIconSysTitleOffset, destination);
+  return 1;
 }
 
 char* TitleToAscii(std::span<const char> raw, std::span<char> destination) {

@@ -4,13 +4,21 @@
 // shows at offset 192: 64 bytes of Shift-JIS, ended by the first NUL or the field's end.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <span>
+#include <vector>
 
 class CSaveGame;
 
 inline constexpr std::size_t kIconSysSize = 964;
 inline constexpr std::size_t kIconSysTitleOffset = 192;
 inline constexpr std::size_t kIconSysTitleField = 64;
+
+// The bytes of the save's icon.sys: its first entry named exactly "icon.sys" whose bytes
+// can be read (one whose file is gone or cut short is passed over for the next), when that
+// entry has 964 bytes beginning with "PS2D"; none otherwise.
+std::optional<std::vector<std::uint8_t>> ReadIconSys(const CSaveGame& save);
 
 // Copies the raw title of the save's first entry named exactly "icon.sys" into
 // destination (at least 64 bytes): at most 63 bytes and a NUL. Returns 1, or 0 with

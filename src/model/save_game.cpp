@@ -100,19 +100,15 @@ SaveEntry& CSaveGame::AppendDiskEntry(const std::string& pcPath, std::string_vie
   SetField(added.name, entryName, kNameChars);
   added.created = now;
   added.modified = now;
-  added.fromDisk = true;
-  added.diskPath = pcPath;
+  added.source = FromDisk{pcPath};
   grown[0].size += 1;
   *entries = std::move(grown);
   return entries->back();
 }
 
 void CSaveGame::PointAtDisk(SaveEntry& entry, const std::string& pcPath, std::uint32_t size) {
-  entry.data.reset();
   entry.size = size;
-  entry.dataOffset = 0;
-  entry.fromDisk = true;
-  entry.diskPath = pcPath;
+  entry.source = FromDisk{pcPath};
 }
 
 void CSaveGame::EraseFile(int fileIndex) {

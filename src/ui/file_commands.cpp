@@ -60,7 +60,7 @@ std::string OfferedSaveName(const CSaveGame& save) {
 bool ReadsPcFile(const CSaveGame& save, const std::string& target) {
   if (save.entries) {
     for (const SaveEntry& e : *save.entries)
-      if (e.fromDisk && io::SameFile(target, e.diskPath)) return true;
+      if (e.DiskPath() && io::SameFile(target, *e.DiskPath())) return true;
   }
   return false;
 }

@@ -108,7 +108,7 @@ LoadResult CMax::Load(const std::string& path) {
       e.modified = now;
       SetNames(e, head + armax::kRecordNameOffset);
       const std::uint8_t* data = payload.data() + dataStart;
-      e.data.emplace(data, data + size);
+      e.source = InMemory{std::vector<std::uint8_t>(data, data + size)};
       start = armax::NextRecord(start, size);
     }
 

@@ -109,7 +109,7 @@ LoadResult CPsu::Load(const std::string& path) {
       SaveEntry& e = table[k - 2];
       FillFromHeader(e, h);
       if (position > 0xFFFFFFFFu || position + e.size > *length) return LoadResult::kReadFailed;
-      e.dataOffset = static_cast<std::uint32_t>(position);
+      e.source = InContainer{position};
       position += e.size + psu::PaddingFor(e.size);
     }
 

@@ -302,7 +302,7 @@ LoadResult Parse(FileCursor& in, Parsed& out) {
     SaveEntry& e = out.table[p];
     FillFromHeader(e, h, xps::kFileNameChars);
     if (in.position() > kMaxOffset) return LoadResult::kInvalid;
-    e.dataOffset = static_cast<std::uint32_t>(in.position());
+    e.source = InContainer{in.position()};
     if (!in.Skip(e.size)) return in.status();
   }
   return LoadResult::kOk;
