@@ -1,94 +1,164 @@
 #include "formats/registry.h"
 
+#include <algorithm>
 #include <array>
-#include <span>
 
 #include "formats/max/max.h"
 #include "formats/psu/psu.h"
 #include "formats/xps/xps.h"
+#include "io/file.h"
 
 namespace {
-
-struct Entry {
-  FormatInfo info;
-  std::unique_ptr<CSaveGame> (*create)();
-};
 
 template <class T>
 std::unique_ptr<CSaveGame> Make() {
   return std::make_unique<T>();
 }
 
-// One line per readable extension.
-const std::array kReadable = {
-    Entry{{"psu", kKindPsu, "Memory Linker"}, &Make<CPsu>},
-    Entry{{"xps", kKindXps, "Xport-2"}, &Make<CXps>},
-    Entry{{"sps", kKindXps, "Shark Port 2"}, &Make<CXps>},
-    Entry{{"max", kKindMax, "ARMAX V3"}, &Make<CMax>},
-    Entry{{"pws", kKindMax, "ARMAX PowerSave"}, &Make<CMax>},
+constexpr std::array kPsuExtensions = {FamilyExtension{"psu", "Memory Linker", 2, true}};
+constexpr std::array kXpsExtensions = {FamilyExtension{"xps", "Xport-2", 1, true},
+                                       FamilyExtension{"sps", "Shark Port 2", 5, false}};
+constexpr std::array kMaxExtensions = {FamilyExtension{"max", "ARMAX V3", 3, false},
+                                       FamilyExtension{"pws", "ARMAX PowerSave", 4, false}};
+
+// One row per family.
+const std::array kFamilies = {
+    FormatFamily{"psu", "Memory Linker save", kKindPsu,
+                 kOpens | kWritesConversions | kSavesInPlace, kPsuExtensions, &LooksLikePsu,
+                 &Make<CPsu>},
+    FormatFamily{"xps", "X-Port or SharkPort save", kKindXps,
+                 kOpens | kWritesConversions | kSavesInPlace, kXpsExtensions, &LooksLikeXps,
+                 &Make<CXps>},
+    FormatFamily{"max", "ARMAX save", kKindMax, kOpens, kMaxExtensions, &LooksLikeMax,
+                 &Make<CMax>},
 };
 
-// One line per writable kind, with the extension that selects it.
-const std::array kWritable = {
-    Entry{{"psu", kKindPsu, "Memory Linker"}, &Make<CPsu>},
-    Entry{{"xps", kKindXps, "Xport-2"}, &Make<CXps>},
-};
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
+// Every extension of the table, in the dialogs' order.
+std::vector<const FamilyExtension*> ListedExtensions() {
+  std::vector<const FamilyExtension*> all;
+  for (const FormatFamily& f : kFamilies)
+    for (const FamilyExtension& e : f.extensions) all.push_back(&e);
+  std::sort(all.begin(), all.end(),
+            [](const FamilyExtension* a, const FamilyExtension* b) { return a->listed < b->listed; });
+  return all;
 }
 
-std::array<FormatInfo, kReadable.size()> MakeReadableInfo() {
-  std::array<FormatInfo, kReadable.size()> out{};
-  for (std::size_t i = 0; i < kReadable.size(); ++i) out[i] = kReadable[i].info;
-  return out;
+std::string Joined(const std::vector<std::string>& parts, std::string_view separator) {
+  std::string text;
+  for (const std::string& part : parts) {
+    if (!text.empty()) text += separator;
+    text += part;
+  }
+  return text;
+}
+
+DialogFilter FilterFor(const FamilyExtension& e) {
+  std::string pattern = "*." + std::string(e.extension);
+  return {std::string(e.filterName) + " (" + pattern + ")", pattern};
 }
 
 }  // namespace
 
-std::string_view ExtensionOf(std::string_view path) {
-  std::size_t slash = path.find_last_of("/\\");
-  std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
-  std::size_t dot = name.rfind('.');
-  return dot == std::string_view::npos ? std::string_view{} : name.substr(dot + 1);
+std::span<const FormatFamily> Families() { return kFamilies; }
+
+const FormatFamily* FamilyForExtension(std::string_view extension) {
+  for (const FormatFamily& f : kFamilies)
+    for (const FamilyExtension& e : f.extensions)
+      if (f.Can(kOpens) && io::EqualsIgnoringCase(e.extension, extension)) return &f;
+  return nullptr;
+}
+
+const FormatFamily* TargetFamilyForExtension(std::string_view extension) {
+  for (const FormatFamily& f : kFamilies)
+    for (const FamilyExtension& e : f.extensions)
+      if (e.target && f.Can(kWritesConversions) && io::EqualsIgnoringCase(e.extension, extension))
+        return &f;
+  return nullptr;
+}
+
+const FormatFamily* FamilyNamed(std::string_view name) {
+  for (const FormatFamily& f : kFamilies)
+    if (io::EqualsIgnoringCase(f.name, name)) return &f;
+  return nullptr;
+}
+
+const FormatFamily* FamilyOfKind(int kind) {
+  for (const FormatFamily& f : kFamilies)
+    if (f.kind == kind) return &f;
+  return nullptr;
+}
+
+const FormatFamily* FamilyByContent(std::span<const std::uint8_t> head, std::uint64_t fileSize) {
+  for (const FormatFamily& f : kFamilies)
+    if (f.Can(kOpens) && f.sniff(head, fileSize)) return &f;
+  return nullptr;
+}
+
+const FormatFamily* FamilyOfFile(const std::string& path) {
+  io::File file = io::File::OpenRead(path);
+  if (!file) return nullptr;
+  std::optional<std::uint64_t> length = file.Length();
+  if (!length) return nullptr;
+  std::array<std::uint8_t, kSniffBytes> head{};
+  std::size_t n = file.Read(head.data(), head.size());
+  return FamilyByContent(std::span<const std::uint8_t>(head.data(), n), *length);
+}
+
+std::vector<DialogFilter> OpenDialogFilters() {
+  std::vector<const FamilyExtension*> listed = ListedExtensions();
+  std::vector<std::string> patterns;
+  for (const FamilyExtension* e : listed) patterns.push_back("*." + std::string(e->extension));
+  std::vector<DialogFilter> filters = {{"All supported", Joined(patterns, ";")}};
+  for (const FamilyExtension* e : listed) filters.push_back(FilterFor(*e));
+  return filters;
+}
+
+std::vector<DialogFilter> SaveDialogFilters() {
+  std::vector<DialogFilter> filters;
+  for (const FamilyExtension* e : ListedExtensions())
+    if (TargetFamilyForExtension(e->extension)) filters.push_back(FilterFor(*e));
+  return filters;
+}
+
+std::string ReadableExtensions(std::string_view separator) {
+  std::vector<std::string> parts;
+  for (const FamilyExtension* e : ListedExtensions())
+    if (FamilyForExtension(e->extension)) parts.push_back("." + std::string(e->extension));
+  return Joined(parts, separator);
+}
+
+std::string TargetExtensions(std::string_view separator) {
+  std::vector<std::string> parts;
+  for (const FormatFamily& f : kFamilies)
+    for (const FamilyExtension& e : f.extensions)
+      if (TargetFamilyForExtension(e.extension) == &f) parts.push_back("." + std::string(e.extension));
+  return Joined(parts, separator);
+}
+
+std::string TargetFamilyNames(std::string_view separator) {
+  std::vector<std::string> parts;
+  for (const FormatFamily& f : kFamilies)
+    if (f.Can(kWritesConversions)) parts.emplace_back(f.name);
+  return Joined(parts, separator);
 }
 
 std::unique_ptr<CSaveGame> CreateForExtension(std::string_view extension) {
-  for (const Entry& e : kReadable)
-    if (EqualsNoCase(e.info.extension, extension)) return e.create();
-  return nullptr;
+  const FormatFamily* f = FamilyForExtension(extension);
+  return f ? f->create() : nullptr;
 }
 
 int TargetKindForExtension(std::string_view extension) {
-  for (const Entry& e : kWritable)
-    if (EqualsNoCase(e.info.extension, extension)) return e.info.kind;
-  return 0;
+  const FormatFamily* f = TargetFamilyForExtension(extension);
+  return f ? f->kind : 0;
 }
 
 std::unique_ptr<CSaveGame> CreateForKind(int kind) {
-  for (const Entry& e : kWritable)
-    if (e.info.kind == kind) return e.create();
-  return nullptr;
-}
-
-std::span<const FormatInfo> ReadableFormats() {
-  static const auto infos = MakeReadableInfo();
-  return infos;
+  const FormatFamily* f = FamilyOfKind(kind);
+  return f && f->Can(kWritesConversions) ? f->create() : nullptr;
 }
 
 std::string_view KindName(int kind) {
-  switch (kind) {
-    case kKindPsu: return "psu";
-    case kKindXps: return "xps";
-    case kKindGeneric: return "generic";
-    case kKindMax: return "max";
-    default: return "unknown";
-  }
+  if (kind == kKindGeneric) return "generic";
+  const FormatFamily* f = FamilyOfKind(kind);
+  return f ? f->name : "unknown";
 }

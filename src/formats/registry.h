@@ -1,36 +1,90 @@
-// Which container class opens a file, and which kind a target file name asks for.
-// Extensions compare in any letter case; the extension is the text after the last dot
-// of the file name (none when the name has no dot).
+// The container families, described once: name, extensions, what each can do, how to
+// recognise its files by their contents, and how to make an object of its class. The
+// file dialogs' filters, the command line's help, its "unknown type" errors and the
+// targets of its conversions all come from this table, so a new family is its own folder
+// and one row here.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "io/path.h"
 #include "model/save_game.h"
 
-struct FormatInfo {
-  std::string_view extension;  // lower case, without the dot
-  int kind;                    // the kind of the class that opens it
-  std::string_view description;
+enum FamilyAbility : unsigned {
+  kOpens = 1u << 0,              // files of the family can be loaded
+  kWritesConversions = 1u << 1,  // a save of any family can be written in it
+  kSavesInPlace = 1u << 2,       // a loaded save is written back in its own format by Save
 };
 
-// The extension of a path's file name, without the dot; empty when it has none.
-std::string_view ExtensionOf(std::string_view path);
+struct FamilyExtension {
+  std::string_view extension;   // lower case, without the dot
+  std::string_view filterName;  // what the file dialogs call it: "Xport-2"
+  int listed;                   // its place in the dialogs' filter lists
+  bool target;                  // a conversion to a file with this extension writes the family
+};
 
+struct FormatFamily {
+  std::string_view name;  // what --as and --to take: "psu"
+  std::string_view noun;  // for messages: "Memory Linker save"
+  int kind;               // the kind of its objects
+  unsigned abilities;     // FamilyAbility bits
+  std::span<const FamilyExtension> extensions;  // the first is the family's own
+  // True when the first bytes of a file (up to kSniffBytes of them) and its size look like
+  // the family's; a cheap check of magic texts and sizes, never a full load.
+  bool (*sniff)(std::span<const std::uint8_t> head, std::uint64_t fileSize);
+  std::unique_ptr<CSaveGame> (*create)();
+
+  bool Can(FamilyAbility ability) const { return (abilities & ability) != 0; }
+  std::string_view OwnExtension() const { return extensions.front().extension; }
+};
+
+// How many bytes of a file the content checks see.
+inline constexpr std::size_t kSniffBytes = 4096;
+
+// Every family, in the table's order.
+std::span<const FormatFamily> Families();
+
+// The family that reads files with this extension (any letter case), or nullptr.
+const FormatFamily* FamilyForExtension(std::string_view extension);
+// The family a file with this extension is written as, or nullptr when no family writes it.
+const FormatFamily* TargetFamilyForExtension(std::string_view extension);
+// The family of this name (any letter case), or nullptr.
+const FormatFamily* FamilyNamed(std::string_view name);
+const FormatFamily* FamilyOfKind(int kind);
+// The family whose content check the bytes pass, or nullptr.
+const FormatFamily* FamilyByContent(std::span<const std::uint8_t> head, std::uint64_t fileSize);
+// The same for a file on disk; nullptr also when it can't be read.
+const FormatFamily* FamilyOfFile(const std::string& path);
+
+// The file dialogs' filters, built from the table.
+struct DialogFilter {
+  std::string description;  // "Memory Linker (*.psu)"
+  std::string pattern;      // "*.psu"
+};
+// "All supported" with every readable extension, then one filter per extension.
+std::vector<DialogFilter> OpenDialogFilters();
+// One filter per extension that a save can be written as.
+std::vector<DialogFilter> SaveDialogFilters();
+
+// Extensions for help texts: ".psu .xps .sps" (readable), ".psu, .xps" (targets), ...
+std::string ReadableExtensions(std::string_view separator);
+std::string TargetExtensions(std::string_view separator);
+// Names of the families a save can be converted to: "psu, xps".
+std::string TargetFamilyNames(std::string_view separator);
+
+// What the file commands use.
+using io::ExtensionOf;
 // A new, empty object of the class that reads files with this extension; nullptr for an
 // extension no class reads.
 std::unique_ptr<CSaveGame> CreateForExtension(std::string_view extension);
-
-// The kind a file with this extension is written as: 1 for "psu", 2 for "xps", 0 otherwise.
+// The kind a file with this extension is written as, 0 when no family writes it.
 int TargetKindForExtension(std::string_view extension);
-
-// A new, empty object of a writable kind (1 or 2); nullptr for any other kind.
+// A new, empty object of a kind that writes conversions; nullptr for any other kind.
 std::unique_ptr<CSaveGame> CreateForKind(int kind);
-
-// Every extension that opens, in the order the open dialog lists them.
-std::span<const FormatInfo> ReadableFormats();
-
-// The short name of a kind: "psu", "xps", "generic", "max".
+// The short name of a kind: "psu", "xps", "generic", "max", ...
 std::string_view KindName(int kind);

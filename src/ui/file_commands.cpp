@@ -23,14 +23,15 @@ using messages::kFileExistsCaption;
 
 constexpr std::array kFileItems = {IDM_DELETE_FILE, IDM_EXTRACT_FILE, IDM_PROPERTIES};
 
+std::vector<FileFilter> ToFileFilters(const std::vector<DialogFilter>& filters) {
+  std::vector<FileFilter> out;
+  for (const DialogFilter& f : filters) out.push_back({f.description, f.pattern});
+  return out;
+}
+
 FileDialogRequest OpenContainerRequest() {
   FileDialogRequest r;
-  r.filters = {{"All supported", "*.xps;*.psu;*.max;*.pws;*.sps"},
-               {"Xport-2 (*.xps)", "*.xps"},
-               {"Memory Linker (*.psu)", "*.psu"},
-               {"ARMAX V3 (*.max)", "*.max"},
-               {"ARMAX PowerSave (*.pws)", "*.pws"},
-               {"Shark Port 2 (*.sps)", "*.sps"}};
+  r.filters = ToFileFilters(OpenDialogFilters());
   r.selectedFilter = 1;
   r.initialDirectory = kInitialDirectory;
   r.flags = kDialogExplorer | kDialogFileMustExist | kDialogPathMustExist;
@@ -146,8 +147,10 @@ void FileCommands::SaveCommand() {
   if (!current) return;
 
   FileDialogRequest request;
-  request.filters = {{"Xport-2 (*.xps)", "*.xps"}, {"Memory Linker (*.psu)", "*.psu"}};
-  request.selectedFilter = 2;
+  request.filters = ToFileFilters(SaveDialogFilters());
+  // Memory Linker is offered first.
+  for (std::size_t i = 0; i < request.filters.size(); ++i)
+    if (request.filters[i].pattern == "*.psu") request.selectedFilter = static_cast<int>(i) + 1;
   request.fileName = OfferedSaveName(*current);
   request.initialDirectory = kInitialDirectory;
   request.defaultExtension = "psu";

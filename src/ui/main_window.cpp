@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "io/file.h"
+#include "io/path.h"
 #include "model/app_state.h"
 #include "resource.h"
 
@@ -22,10 +23,7 @@ bool IsReadableFile(const std::string& path) {
 
 }  // namespace
 
-std::string_view DroppedFileName(std::string_view path) {
-  std::size_t slash = path.find_last_of("\\/");
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
+std::string_view DroppedFileName(std::string_view path) { return io::FileNameOf(path); }
 
 void MainWindow::OnInit() {
   platform_.EnableControl(IDC_SAVE, false);

@@ -1,14 +1,14 @@
 #include "ui/platform.h"
 
+#include "io/path.h"
+
 namespace ui {
 
 ChosenFile ChosenFileFromPath(std::string path) {
   ChosenFile chosen;
-  std::size_t slash = path.find_last_of("\\/");
-  chosen.nameOffset = slash == std::string::npos ? 0 : slash + 1;
-  std::size_t dot = path.rfind('.');
-  chosen.extensionOffset =
-      dot == std::string::npos || dot < chosen.nameOffset ? path.size() : dot + 1;
+  chosen.nameOffset = io::FileNameOffset(path);
+  // Just after the name's last dot; the path's end when the name has none.
+  chosen.extensionOffset = path.size() - io::ExtensionOf(path).size();
   chosen.path = std::move(path);
   return chosen;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <span>
@@ -48,6 +49,11 @@ void SetNames(SaveEntry& e, const std::uint8_t* field) {
 }
 
 }  // namespace
+
+bool LooksLikeMax(std::span<const std::uint8_t> head, std::uint64_t fileSize) {
+  return fileSize >= armax::kHeaderSize && head.size() >= armax::kSignature.size() &&
+         std::memcmp(head.data(), armax::kSignature.data(), armax::kSignature.size()) == 0;
+}
 
 LoadResult CMax::Load(const std::string& path) {
   io::File file = io::File::OpenRead(path);

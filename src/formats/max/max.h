@@ -29,6 +29,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
+#include <string_view>
 
 #include "model/save_game.h"
 
@@ -62,10 +64,15 @@ inline constexpr std::uint64_t NextRecord(std::uint64_t start, std::uint64_t siz
   return (start + size + 59) / 16 * 16 - 8;
 }
 
+inline constexpr std::string_view kSignature = "Ps2PowerSave";
+
 inline constexpr const char* kCrcQuestion =
     "CRC32 value computed doesn't match stored.\nDo you want to load it anyway?";
 inline constexpr const char* kCrcCaption = "Invalid format";
 }  // namespace armax
+
+// The content check: the signature text and room for the header.
+bool LooksLikeMax(std::span<const std::uint8_t> head, std::uint64_t fileSize);
 
 // The save of an ARMAX file, with every file's bytes in memory. It is written only by
 // conversion (Save and WriteConverted return -6); the edits are the table-only ones of

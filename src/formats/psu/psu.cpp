@@ -73,6 +73,19 @@ bool WriteData(OutputFile& out, EntryDataReader& reader, const SaveEntry& e,
 
 }  // namespace
 
+bool LooksLikePsu(std::span<const std::uint8_t> head, std::uint64_t fileSize) {
+  using namespace psu;
+  if (fileSize < 3 * kHeaderSize || head.size() < 3 * kHeaderSize) return false;
+  auto named = [&head](std::size_t k, std::string_view name) {
+    const std::uint8_t* h = head.data() + k * kHeaderSize;
+    return EntryMode::IsDirectory(bytes::GetU32LE(h + kModeOffset)) &&
+           std::memcmp(h + kNameOffset, name.data(), name.size() + 1) == 0;
+  };
+  return bytes::GetU32LE(head.data() + kSizeOffset) >= 2 &&
+         EntryMode::IsDirectory(bytes::GetU32LE(head.data() + kModeOffset)) && named(1, ".") &&
+         named(2, "..");
+}
+
 LoadResult CPsu::Load(const std::string& path) {
   io::File file = io::File::OpenRead(path);
   if (!file) return LoadResult::kOpenFailed;

@@ -24,6 +24,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "model/save_game.h"
@@ -45,6 +46,9 @@ using Header = std::array<std::uint8_t, kHeaderSize>;
 // Bytes of padding after data of this length.
 inline std::uint64_t PaddingFor(std::uint64_t size) { return (kBlock - size % kBlock) % kBlock; }
 }  // namespace psu
+
+// The content check: a directory header, then headers named "." and "..".
+bool LooksLikePsu(std::span<const std::uint8_t> head, std::uint64_t fileSize);
 
 class CPsu : public CSaveGame {
  public:

@@ -241,6 +241,17 @@ class FileCursor {
   LoadResult status_ = LoadResult::kOk;
 };
 
+}  // namespace
+
+bool LooksLikeXps(std::span<const std::uint8_t> head, std::uint64_t fileSize) {
+  if (head.size() < 4 + xps::kMagic.size() || fileSize < head.size()) return false;
+  std::uint32_t length = bytes::GetU32LE(head.data());
+  return length >= xps::kMagic.size() && length <= 64 &&
+         std::memcmp(head.data() + 4, xps::kMagic.data(), xps::kMagic.size()) == 0;
+}
+
+namespace {
+
 // The magic, taken as text up to its first NUL, must be exactly "SharkPortSave".
 bool MagicMatches(const std::vector<std::uint8_t>& magic) {
   std::size_t n = 0;

@@ -75,6 +75,9 @@ inline constexpr std::string_view kSignature = "Made using file converter by vel
 inline constexpr std::uint32_t kMaxTextLength = 16u << 20;
 }  // namespace xps
 
+// The content check: the length-prefixed magic "SharkPortSave".
+bool LooksLikeXps(std::span<const std::uint8_t> head, std::uint64_t fileSize);
+
 // The running sum of an X-Port data area. For each byte b in order:
 // sum += b << (sum % 24), the shift taken from the sum before the addition, modulo 2^32.
 class XpsChecksum {
