@@ -5,6 +5,7 @@
 
 #include "formats/cbs/cbs_body.h"
 #include "formats/cbs/zlib_stream.h"
+#include "formats/psv/psv_sign.h"
 #include "io/crypto.h"
 #include "model/bytes.h"
 #include "support/alloc_probe.h"
@@ -12,6 +13,20 @@
 #include "support/test_util.h"
 
 using testutil::Bytes;
+
+namespace {
+
+// Feeds `bytes` to `sink` in pieces of 1, 2, 3, ... bytes.
+template <typename Sink>
+void FeedUnevenly(Sink& sink, std::span<const std::uint8_t> bytes) {
+  for (std::size_t n = 1; !bytes.empty(); ++n) {
+    const std::size_t take = std::min(n, bytes.size());
+    sink.Update(bytes.first(take));
+    bytes = bytes.subspan(take);
+  }
+}
+
+}  // namespace
 
 TEST(Crypto, KnownAnswerVectors) {
   int checks = 0;
@@ -98,6 +113,7 @@ TEST(CodeBreakerBody, RealBodiesDecodeAndReencodeByteForByte) {
   }
 }
 
+// Two records; a prefix parses only when it ends at a record boundary.
 TEST(CodeBreakerBody, RecordsTruncationSweep) {
   const Bytes data = testutil::MakeBytes(100, 5);
   cbs::Record a;
@@ -128,4 +144,68 @@ TEST(CodeBreakerBody, RecordsTruncationSweep) {
   EXPECT_EQ(back, records);
   b.name += 'N';
   EXPECT_FALSE(cbs::BuildRecords(std::vector{a, b})) << "a 33-byte name";
+}
+
+TEST(Ps3Signature, RealExportsVerifyAndResign) {
+  for (const char* name : {"psv/a.psv", "psv/k.psv", "psv/j-ps1.psv"}) {
+    REQUIRE_CORPUS(path, name);
+    Bytes file = testutil::ReadFile(path);
+    ASSERT_GE(file.size(), psv::kHeaderSize) << name;
+    EXPECT_EQ(psv::Verify(file), psv::SignatureCheck::kValid) << name;
+    const Bytes stored(file.begin() + 0x1C, file.begin() + 0x30);
+    // Signed in pieces, as a writer would, with junk where the signature goes.
+    psv::Seed seed;
+    std::copy_n(file.begin() + 0x08, seed.size(), seed.begin());
+    std::fill(file.begin() + 0x1C, file.begin() + 0x30, 0xA5);
+    psv::Signer signer(*psv::KindOf(file), seed);
+    FeedUnevenly(signer, file);
+    const auto signature = signer.Finish();
+    ASSERT_TRUE(signature) << name;
+    EXPECT_TRUE(std::ranges::equal(*signature, stored)) << name;
+    std::copy(stored.begin(), stored.end(), file.begin() + 0x1C);
+    file[file.size() / 2] ^= 0x40;
+    EXPECT_EQ(psv::Verify(file), psv::SignatureCheck::kMismatch) << name;
+    file[file.size() / 2] ^= 0x40;
+    file[0x3C] ^= 3;  // the other derivation
+    EXPECT_EQ(psv::Verify(file), psv::SignatureCheck::kMismatch) << name;
+  }
+}
+
+// The content seed ignores exactly the seed and the signature (0x08..0x2F).
+TEST(Ps3Signature, ContentSeedCoversAllButSeedAndSignature) {
+  Bytes file = testutil::MakeBytes(300, 9);
+  const psv::Seed base = *psv::ContentSeed(file);
+  for (std::size_t at : {0x07u, 0x08u, 0x1Bu, 0x1Cu, 0x2Fu, 0x30u, 0x3Cu, 299u}) {
+    Bytes changed = file;
+    changed[at] ^= 0xFF;
+    const bool ignored = at >= 0x08 && at < 0x30;
+    psv::SeedMaker maker;
+    FeedUnevenly(maker, changed);
+    EXPECT_EQ(*maker.Finish() == base, ignored) << "byte " << at;
+  }
+  EXPECT_FALSE(psv::ContentSeed(std::span(file).first(0x3F)));
+  file[0x3C] = 3;
+  EXPECT_EQ(psv::Verify(file), psv::SignatureCheck::kUnreadable) << "no such kind";
+}
+
+TEST(Ps3Signature, ExportFileNames) {
+  struct Case {
+    std::string folder;
+    std::optional<std::string> want;
+  };
+  const Case cases[] = {
+      {"BESCES-50501REZ", "BESCES-5050152455A.PSV"},
+      {"SHORT", "SHORT.PSV"},
+      {"BASLUS-21050", "BASLUS-21050.PSV"},
+      {"BASLUS-21050a", "BASLUS-2105061.PSV"},
+      {"BESCES-50501\xE9\x01 /", "BESCES-50501E901202F.PSV"},
+      // 20 characters past the twelfth: 40 hex digits.
+      {std::string(32, 'A'), std::string(12, 'A') + "4141414141414141414141414141414141414141" + ".PSV"},
+      {std::string(33, 'A'), std::nullopt},
+      {"", std::nullopt},
+      {"BES\xE9", std::nullopt},
+      {"BES/CES", std::nullopt},
+      {"BES\tCES", std::nullopt},
+  };
+  for (const Case& c : cases) EXPECT_EQ(psv::ExportFileName(c.folder), c.want) << c.folder;
 }
