@@ -5,6 +5,8 @@
 #include <bcrypt.h>
 
 #include <algorithm>
+#include <cwchar>
+#include <utility>
 
 #include "io/crypto.h"
 
