@@ -200,7 +200,7 @@ TEST(Ps3Signature, ExportFileNames) {
       {"BASLUS-21050a", "BASLUS-2105061.PSV"},
       {"BESCES-50501\xE9\x01 /", "BESCES-50501E901202F.PSV"},
       // 20 characters past the twelfth: 40 hex digits.
-      {std::string(32, 'A'), std::string(12, 'A') + "4141414141414141414141414141414141414141" + ".PSV"},
+      {std::string(32, 'A'), "AAAAAAAAAAAA4141414141414141414141414141414141414141.PSV"},
       {std::string(33, 'A'), std::nullopt},
       {"", std::nullopt},
       {"BES\xE9", std::nullopt},

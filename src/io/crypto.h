@@ -46,10 +46,8 @@ class Sha1 {
   void Update(std::span<const std::uint8_t> bytes);
   std::optional<Sha1Digest> Finish();
 
-  // The platform's context; defined by each implementation.
-  struct State;
-
  private:
+  struct State;  // the platform's context, defined by each implementation
   explicit Sha1(std::unique_ptr<State> state) noexcept;
   std::unique_ptr<State> state_;  // null once finished or when it could not start
 };

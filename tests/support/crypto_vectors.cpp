@@ -71,23 +71,6 @@ std::vector<HashVector> HashVectors() {
   };
 }
 
-class Checker {
- public:
-  explicit Checker(int& checks) : checks_(checks) {}
-  void Expect(const std::string& what, const std::optional<std::string>& got,
-              const std::string& want) {
-    ++checks_;
-    if (!got)
-      failures_.push_back(what + ": the call failed");
-    else if (*got != want)
-      failures_.push_back(what + ": got " + *got + ", want " + want);
-  }
-  std::vector<std::string> failures_;
-
- private:
-  int& checks_;
-};
-
 template <std::size_t N>
 std::optional<std::string> HexOf(const std::optional<std::array<std::uint8_t, N>>& value) {
   if (!value) return std::nullopt;
@@ -95,7 +78,8 @@ std::optional<std::string> HexOf(const std::optional<std::array<std::uint8_t, N>
 }
 
 // Feeds the message in pieces whose lengths cycle through `pieces`.
-std::optional<io::Sha1Digest> HashInPieces(const HashVector& v, std::span<const std::size_t> pieces) {
+std::optional<io::Sha1Digest> HashInPieces(const HashVector& v,
+                                           std::span<const std::size_t> pieces) {
   io::Sha1 sha = v.hmac ? io::Sha1::Hmac(v.key) : io::Sha1();
   std::span<const std::uint8_t> rest(v.message);
   for (std::size_t k = 0; !rest.empty(); ++k) {
@@ -117,24 +101,32 @@ std::array<std::uint8_t, N> Array(const std::string& hex) {
 }  // namespace
 
 std::vector<std::string> RunAll(int& checks) {
-  Checker check(checks);
+  std::vector<std::string> failures;
+  auto expect = [&](const std::string& what, const std::optional<std::string>& got,
+                    const std::string& want) {
+    ++checks;
+    if (!got)
+      failures.push_back(what + ": the call failed");
+    else if (*got != want)
+      failures.push_back(what + ": got " + *got + ", want " + want);
+  };
   static const std::size_t kOneByOne[] = {1};
   static const std::size_t kUneven[] = {3, 0, 17, 64, 1, 30};
   for (const HashVector& v : HashVectors()) {
     const std::string name = v.name;
-    check.Expect(name + ", whole",
+    expect(name + ", whole",
                  HexOf(v.hmac ? io::HmacSha1Of(v.key, v.message) : io::Sha1Of(v.message)),
                  v.digest);
-    check.Expect(name + ", byte by byte", HexOf(HashInPieces(v, kOneByOne)), v.digest);
-    check.Expect(name + ", uneven pieces", HexOf(HashInPieces(v, kUneven)), v.digest);
+    expect(name + ", byte by byte", HexOf(HashInPieces(v, kOneByOne)), v.digest);
+    expect(name + ", uneven pieces", HexOf(HashInPieces(v, kUneven)), v.digest);
   }
 
   const auto aesKey = Array<16>("000102030405060708090a0b0c0d0e0f");
   const std::string plain = "00112233445566778899aabbccddeeff";
   const std::string cipher = "69c4e0d86a7b0430d8cdb78070b4c55a";
-  check.Expect("AES-128 FIPS-197 C.1 encrypt",
+  expect("AES-128 FIPS-197 C.1 encrypt",
                HexOf(io::Aes128EncryptBlock(aesKey, Array<16>(plain))), cipher);
-  check.Expect("AES-128 FIPS-197 C.1 decrypt",
+  expect("AES-128 FIPS-197 C.1 decrypt",
                HexOf(io::Aes128DecryptBlock(aesKey, Array<16>(cipher))), plain);
 
   const auto cbcKey = Array<16>("2b7e151628aed2a6abf7158809cf4f3c");
@@ -146,18 +138,18 @@ std::vector<std::string> RunAll(int& checks) {
       "6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9eb76fac45af8e51"
       "30c81c46a35ce411e5fbc1191a0a52eff69f2445df4f9b17ad2b417be66c3710";
   Bytes out(cbcCipher.size());
-  check.Expect("AES-128-CBC SP 800-38A F.2.2 decrypt",
+  expect("AES-128-CBC SP 800-38A F.2.2 decrypt",
                io::Aes128CbcDecrypt(cbcKey, cbcIv, cbcCipher, out)
                    ? std::optional<std::string>(ToHex(out))
                    : std::nullopt,
                cbcPlain);
   Bytes inPlace = cbcCipher;
-  check.Expect("AES-128-CBC SP 800-38A F.2.2 decrypt in place",
+  expect("AES-128-CBC SP 800-38A F.2.2 decrypt in place",
                io::Aes128CbcDecrypt(cbcKey, cbcIv, inPlace, inPlace)
                    ? std::optional<std::string>(ToHex(inPlace))
                    : std::nullopt,
                cbcPlain);
-  return check.failures_;
+  return failures;
 }
 
 }  // namespace crypto_vectors

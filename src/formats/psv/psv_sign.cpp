@@ -60,7 +60,8 @@ void MaskedSha1::Update(std::span<const std::uint8_t> bytes) {
       n = static_cast<std::size_t>(std::min<std::uint64_t>(n, maskBegin_ - position_));
       sha_.Update(bytes.first(n));
     } else if (position_ < maskEnd_) {
-      n = static_cast<std::size_t>(std::min<std::uint64_t>({n, maskEnd_ - position_, sizeof kZeros}));
+      n = static_cast<std::size_t>(
+          std::min<std::uint64_t>({n, maskEnd_ - position_, sizeof kZeros}));
       sha_.Update(std::span(kZeros, n));
     } else {
       sha_.Update(bytes);
