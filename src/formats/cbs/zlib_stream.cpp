@@ -1,0 +1,98 @@
+#include "formats/cbs/zlib_stream.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <new>
+
+std::optional<std::vector<std::uint8_t>> ZlibDeflate(std::span<const std::uint8_t> data) {
+  if (data.size() > zstream::kMaxInflated) return std::nullopt;
+  try {
+    uLongf length = compressBound(static_cast<uLong>(data.size()));
+    std::vector<std::uint8_t> out(length);
+    if (compress2(out.data(), &length, data.data(), static_cast<uLong>(data.size()),
+                  Z_BEST_COMPRESSION) != Z_OK)
+      return std::nullopt;
+    out.resize(length);
+    return out;
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
+  }
+}
+
+namespace {
+
+// An inflate stream that ends itself.
+struct Inflater {
+  z_stream z{};
+  bool open = false;
+  ~Inflater() {
+    if (open) inflateEnd(&z);
+  }
+};
+
+// Runs the stream into out[0 .. declared), with one spare byte beyond it to notice a
+// stream that holds more.
+InflateResult Run(std::span<const std::uint8_t> stream, std::vector<std::uint8_t>& out) {
+  Inflater inf;
+  const int init = inflateInit(&inf.z);
+  if (init != Z_OK) return init == Z_MEM_ERROR ? InflateResult::kNoMemory : InflateResult::kDamaged;
+  inf.open = true;
+  z_stream& z = inf.z;
+  z.next_out = out.data();
+  z.avail_out = static_cast<uInt>(out.size());
+  std::uint8_t spare = 0;
+  bool spareGiven = false;
+  std::size_t fed = 0;  // bytes of `stream` handed to zlib so far
+  for (;;) {
+    if (z.avail_in == 0 && fed < stream.size()) {
+      // zlib counts input in uInt: a long stream goes in pieces.
+      const std::size_t n = std::min<std::size_t>(UINT_MAX, stream.size() - fed);
+      z.next_in = const_cast<Bytef*>(stream.data() + fed);
+      z.avail_in = static_cast<uInt>(n);
+      fed += n;
+    }
+    if (z.avail_out == 0) {
+      if (spareGiven) return InflateResult::kTooLong;
+      z.next_out = &spare;
+      z.avail_out = 1;
+      spareGiven = true;
+    }
+    const int ret = inflate(&z, Z_NO_FLUSH);
+    if (ret == Z_STREAM_END) break;
+    if (ret == Z_OK) continue;
+    if (ret == Z_BUF_ERROR && z.avail_in == 0 && fed == stream.size())
+      return InflateResult::kTruncated;
+    if (ret == Z_MEM_ERROR) return InflateResult::kNoMemory;
+    // zlib has no code of its own for a wrong Adler-32, only this message.
+    if (ret == Z_DATA_ERROR && z.msg && std::strcmp(z.msg, "incorrect data check") == 0)
+      return InflateResult::kBadCheck;
+    return InflateResult::kDamaged;
+  }
+  if (spareGiven && z.avail_out == 0) return InflateResult::kTooLong;
+  if (z.total_out < out.size()) return InflateResult::kTooShort;
+  if (z.avail_in != 0 || fed != stream.size()) return InflateResult::kTrailingData;
+  return InflateResult::kOk;
+}
+
+}  // namespace
+
+InflateResult ZlibInflate(std::span<const std::uint8_t> stream, std::uint32_t declaredSize,
+                          std::vector<std::uint8_t>& out) {
+  out.clear();
+  if (declaredSize > zstream::kMaxInflated) return InflateResult::kOverCap;
+  if (declaredSize > zstream::kMaxExpansion * stream.size()) return InflateResult::kImplausible;
+  try {
+    out.resize(declaredSize);
+  } catch (const std::bad_alloc&) {
+    return InflateResult::kNoMemory;
+  }
+  const InflateResult result = Run(stream, out);
+  if (result != InflateResult::kOk) {
+    out.clear();
+    out.shrink_to_fit();
+  }
+  return result;
+}
