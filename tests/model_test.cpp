@@ -94,15 +94,15 @@ TEST(GenericSave, PathsAreNeverCut) {
 
 TEST(GenericSave, UnmeasurableFileChangesNothing) {
   GenericFixture f(1);
-  f.save.AddEntryFromDisk(f.dir.File("missing"), "missing");
+  EXPECT_FALSE(f.save.AddEntryFromDisk(f.dir.File("missing"), "missing"));
   EXPECT_EQ(f.save.entries->size(), 2u);
   EXPECT_EQ((*f.save.entries)[0].size, 3u);
-  f.save.ReplaceEntryFromDisk(f.dir.File("missing"), 1);
+  EXPECT_FALSE(f.save.ReplaceEntryFromDisk(f.dir.File("missing"), 1));
   EXPECT_EQ(*(*f.save.entries)[1].DiskPath(), f.dir.File("f0"));
   EXPECT_EQ((*f.save.entries)[1].size, 100u);
 
   CGeneric empty;
-  empty.AddEntryFromDisk(f.dir.File("missing"), "missing");
+  EXPECT_FALSE(empty.AddEntryFromDisk(f.dir.File("missing"), "missing"));
   EXPECT_FALSE(empty.entries) << "no root for a file that can't be measured";
 }
 
@@ -179,8 +179,8 @@ TEST(SaveTable, OutOfRangeIndicesChangeNothing) {
   f.save.SetName(-2, "x");
   f.save.RemoveEntry(1);
   f.save.RemoveEntry(-1);
-  f.save.ReplaceEntryFromDisk(f.dir.File("f0"), 0);
-  f.save.ReplaceEntryFromDisk(f.dir.File("f0"), 2);
+  EXPECT_FALSE(f.save.ReplaceEntryFromDisk(f.dir.File("f0"), 0));
+  EXPECT_FALSE(f.save.ReplaceEntryFromDisk(f.dir.File("f0"), 2));
   ASSERT_EQ(f.save.entries->size(), before.size());
   EXPECT_EQ((*f.save.entries)[0].Name(), before[0].Name());
   EXPECT_EQ((*f.save.entries)[1].Name(), before[1].Name());

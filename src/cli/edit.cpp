@@ -85,15 +85,16 @@ bool Add(CSaveGame& save, const EditOptions& o, Console& console, Failure& failu
       console.Note(std::string(messages::kFileExistsCaption) + ": " +
                    messages::FileExistsQuestion(DisplayText(name)) +
                    (o.replace ? " -> Yes" : " -> No (--replace answers Yes)"));
-      if (o.replace) save.ReplaceEntryFromDisk(pcFile, position);
+      if (o.replace && !save.ReplaceEntryFromDisk(pcFile, position)) {
+        failure.message = std::string(messages::kCannotReadFile) + ": " + Quoted(pcFile);
+        return false;
+      }
       continue;
     }
     if (name.size() > kNameChars)
       console.Note("note: " + Quoted(name) + " is stored as " +
                    Quoted(name.substr(0, kNameChars)));
-    int before = save.FileCount();
-    save.AddEntryFromDisk(pcFile, name);
-    if (save.FileCount() != before + 1) {
+    if (!save.AddEntryFromDisk(pcFile, name)) {
       failure.message = std::string(messages::kCannotReadFile) + ": " + Quoted(pcFile);
       return false;
     }

@@ -121,9 +121,7 @@ int RunPack(const PackOptions& o, Console& console) {
 
   CGeneric save;
   for (const PcFile& f : files) {
-    int before = save.FileCount();
-    save.AddEntryFromDisk(f.path, f.name);
-    if (save.FileCount() != before + 1) {
+    if (!save.AddEntryFromDisk(f.path, f.name)) {
       console.Error(std::string(messages::kCannotReadFile) + ": " + Quoted(f.name));
       return kExitFailed;
     }

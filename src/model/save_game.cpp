@@ -64,18 +64,20 @@ void CSaveGame::RemoveEntry(int fileIndex) {
   if (ValidFileIndex(fileIndex)) EraseFile(fileIndex);
 }
 
-void CSaveGame::AddEntryFromDisk(const std::string& pcPath, std::string_view entryName) {
-  if (!entries || entries->empty()) return;
+bool CSaveGame::AddEntryFromDisk(const std::string& pcPath, std::string_view entryName) {
+  if (!entries || entries->empty()) return false;
   auto size = MeasurePcFile(pcPath);
-  if (!size) return;
+  if (!size) return false;
   AppendDiskEntry(pcPath, entryName, *size, EntryTime::Now());
+  return true;
 }
 
-void CSaveGame::ReplaceEntryFromDisk(const std::string& pcPath, int tablePosition) {
-  if (!ValidFileIndex(tablePosition - 1)) return;
+bool CSaveGame::ReplaceEntryFromDisk(const std::string& pcPath, int tablePosition) {
+  if (!ValidFileIndex(tablePosition - 1)) return false;
   auto size = MeasurePcFile(pcPath);
-  if (!size) return;
+  if (!size) return false;
   PointAtDisk((*entries)[static_cast<std::size_t>(tablePosition)], pcPath, *size);
+  return true;
 }
 
 bool CSaveGame::Ask(const std::string& text, const std::string& caption) const {
@@ -122,9 +124,9 @@ void CSaveGame::EraseFile(int fileIndex) {
   *entries = std::move(shrunk);
 }
 
-void CGeneric::AddEntryFromDisk(const std::string& pcPath, std::string_view entryName) {
+bool CGeneric::AddEntryFromDisk(const std::string& pcPath, std::string_view entryName) {
   auto size = MeasurePcFile(pcPath);
-  if (!size) return;
+  if (!size) return false;
   EntryTime now = EntryTime::Now();
   if (!entries || entries->empty()) {
     EntryTable table(1);
@@ -137,4 +139,5 @@ void CGeneric::AddEntryFromDisk(const std::string& pcPath, std::string_view entr
     entries = std::move(table);
   }
   AppendDiskEntry(pcPath, entryName, *size, now);
+  return true;
 }

@@ -54,9 +54,11 @@ class CSaveGame {
   virtual void SetMode(int entryIndex, std::uint32_t mode);
   // File index 0..n-1.
   virtual void RemoveEntry(int fileIndex);
-  virtual void AddEntryFromDisk(const std::string& pcPath, std::string_view entryName);
+  // The two edits that read a PC file: false, with nothing changed, when the file can't be
+  // measured (gone, unreadable, 4 GiB or more) or the save has no such place.
+  virtual bool AddEntryFromDisk(const std::string& pcPath, std::string_view entryName);
   // Table position 1..n.
-  virtual void ReplaceEntryFromDisk(const std::string& pcPath, int tablePosition);
+  virtual bool ReplaceEntryFromDisk(const std::string& pcPath, int tablePosition);
   virtual void SetCreated(int entryIndex, const EntryTime& time);
   virtual void SetModified(int entryIndex, const EntryTime& time);
 
@@ -104,7 +106,7 @@ class CGeneric : public CSaveGame {
   CGeneric() : CSaveGame(kKindGeneric) {}
   ~CGeneric() override = default;
   // Creates the "UNNAMED SAVE" root first when there is no table yet.
-  void AddEntryFromDisk(const std::string& pcPath, std::string_view entryName) override;
+  bool AddEntryFromDisk(const std::string& pcPath, std::string_view entryName) override;
 };
 
 inline constexpr std::string_view kUnnamedSave = "UNNAMED SAVE";

@@ -218,9 +218,8 @@ bool FileCommands::AddPcFile(const std::string& path, std::string_view name) {
   }
 
   auto created = std::make_unique<CGeneric>();
-  created->AddEntryFromDisk(path, name);
   // A file that vanished before it could be measured starts no save.
-  if (!created->entries) return false;
+  if (!created->AddEntryFromDisk(path, name)) return false;
   AppState& app = GetAppState();
   app.currentSave = std::move(created);
   loaded_ = app.currentSave.get();

@@ -221,10 +221,10 @@ void CPsu::RemoveEntry(int fileIndex) {
   }
 }
 
-void CPsu::AddEntryFromDisk(const std::string& pcPath, std::string_view entryName) {
-  if (!entries || entries->empty() || headers.empty()) return;
+bool CPsu::AddEntryFromDisk(const std::string& pcPath, std::string_view entryName) {
+  if (!entries || entries->empty() || headers.empty()) return false;
   auto size = MeasurePcFile(pcPath);
-  if (!size) return;
+  if (!size) return false;
   EntryTime now = EntryTime::Now();
   const SaveEntry& added = AppendDiskEntry(pcPath, entryName, *size, now);
   std::vector<Header> grown;
@@ -233,13 +233,15 @@ void CPsu::AddEntryFromDisk(const std::string& pcPath, std::string_view entryNam
   grown.push_back(BuildHeader(EntryMode::kNewFile, *size, now, now, 0, 0, added.Name()));
   headers = std::move(grown);
   bytes::PutU32LE(headers[0].data() + psu::kSizeOffset, SizeOf(headers[0]) + 1);
+  return true;
 }
 
-void CPsu::ReplaceEntryFromDisk(const std::string& pcPath, int tablePosition) {
-  if (!ValidFileIndex(tablePosition - 1)) return;
+bool CPsu::ReplaceEntryFromDisk(const std::string& pcPath, int tablePosition) {
+  if (!ValidFileIndex(tablePosition - 1)) return false;
   auto size = MeasurePcFile(pcPath);
-  if (!size) return;
+  if (!size) return false;
   PointAtDisk((*entries)[static_cast<std::size_t>(tablePosition)], pcPath, *size);
   std::size_t k = static_cast<std::size_t>(tablePosition) + 2;
   if (k < headers.size()) bytes::PutU32LE(headers[k].data() + psu::kSizeOffset, *size);
+  return true;
 }

@@ -68,8 +68,8 @@ class CPsu : public CSaveGame {
   void SetName(int entryIndex, std::string_view text) override;
   void SetMode(int entryIndex, std::uint32_t mode) override;
   void RemoveEntry(int fileIndex) override;
-  void AddEntryFromDisk(const std::string& pcPath, std::string_view entryName) override;
-  void ReplaceEntryFromDisk(const std::string& pcPath, int tablePosition) override;
+  bool AddEntryFromDisk(const std::string& pcPath, std::string_view entryName) override;
+  bool ReplaceEntryFromDisk(const std::string& pcPath, int tablePosition) override;
   void SetCreated(int entryIndex, const EntryTime& time) override;
   void SetModified(int entryIndex, const EntryTime& time) override;
 

@@ -554,10 +554,10 @@ void CXps::RemoveEntry(int fileIndex) {
   if (fileHeader) fileHeader->dataLength -= removed;
 }
 
-void CXps::AddEntryFromDisk(const std::string& pcPath, std::string_view entryName) {
-  if (!entries || entries->empty() || headers.empty()) return;
+bool CXps::AddEntryFromDisk(const std::string& pcPath, std::string_view entryName) {
+  if (!entries || entries->empty() || headers.empty()) return false;
   auto size = MeasurePcFile(pcPath);
-  if (!size) return;
+  if (!size) return false;
   EntryTime now = EntryTime::Now();
   const SaveEntry& added = AppendDiskEntry(pcPath, entryName, *size, now);
 
@@ -578,15 +578,17 @@ void CXps::AddEntryFromDisk(const std::string& pcPath, std::string_view entryNam
   headers = std::move(grown);
   PutSize(headers[0], SizeOf(headers[0]) + 1);
   if (fileHeader) fileHeader->dataLength += static_cast<std::uint32_t>(xps::kHeaderSize) + *size;
+  return true;
 }
 
-void CXps::ReplaceEntryFromDisk(const std::string& pcPath, int tablePosition) {
-  if (!ValidFileIndex(tablePosition - 1)) return;
+bool CXps::ReplaceEntryFromDisk(const std::string& pcPath, int tablePosition) {
+  if (!ValidFileIndex(tablePosition - 1)) return false;
   auto size = MeasurePcFile(pcPath);
-  if (!size) return;
+  if (!size) return false;
   std::size_t p = static_cast<std::size_t>(tablePosition);
   std::uint32_t oldSize = (*entries)[p].size;
   PointAtDisk((*entries)[p], pcPath, *size);
   if (p < headers.size()) PutSize(headers[p], *size);
   if (fileHeader) fileHeader->dataLength = fileHeader->dataLength - oldSize + *size;
+  return true;
 }
