@@ -17,6 +17,8 @@
 
 #include "formats/psu/psu.h"
 #include "formats/registry.h"
+#include "io/file.h"
+#include "support/cli_runner.h"
 #include "support/exercise.h"
 #include "support/psu_builder.h"
 #include "support/test_util.h"
@@ -116,8 +118,13 @@ TEST_F(FailingDisk, FullDiskLeavesNoFileAndKeepsAnExistingTarget) {
 
   for (auto [how, result] : WriteEveryWay(save_, disk.File("out.psu"))) {
     EXPECT_EQ(result, LoadResult::kOpenFailed) << how;
+    EXPECT_EQ(io::LastFailureReason(), "No space left on device") << how;
     EXPECT_TRUE(Listing(disk.path()).empty()) << how;
   }
+  // The command line names the system's reason after the program's own words.
+  testutil::CliRun run = testutil::RunCli({"convert", sourcePath_, disk.File("out.xps")});
+  EXPECT_EQ(run.err, "Error opening file: No space left on device\n");
+  EXPECT_EQ(run.code, 1);
   // An older file under the target's name keeps its bytes.
   Bytes older = testutil::MakeBytes(5000, 3);
   testutil::WriteFile(disk.File("out.psu"), older);

@@ -417,7 +417,6 @@ TEST(MaxSave, WritingIsUnsupported) {
   ASSERT_EQ(LoadImage(save, dir, ThreeFiles().Build()), LoadResult::kOk);
   EXPECT_EQ(save.Save(dir.File("out.max")), LoadResult::kInvalid);
   EXPECT_EQ(save.Save(save.sourcePath), LoadResult::kInvalid);
-  EXPECT_EQ(save.WriteConverted(dir.File("out.max")), LoadResult::kInvalid);
   EXPECT_EQ(save.WriteConvertedFrom(save, dir.File("out.max")), LoadResult::kInvalid);
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "out.max"));
 }

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "model/app_state.h"
 #include "model/entry_data.h"
 #include "model/save_game.h"
 #include "support/test_util.h"
@@ -57,7 +56,7 @@ TEST(GenericSave, UnsupportedOperationsReturnMinusSixAndChangeNothing) {
   EntryTable before = *f.save.entries;
   EXPECT_EQ(f.save.Load(f.dir.File("f0")), LoadResult::kInvalid);
   EXPECT_EQ(f.save.Save(out.File("x.psu")), LoadResult::kInvalid);
-  EXPECT_EQ(f.save.WriteConverted(out.File("x.psu")), LoadResult::kInvalid);
+  EXPECT_EQ(f.save.WriteConvertedFrom(f.save, out.File("x.psu")), LoadResult::kInvalid);
   EXPECT_EQ(f.save.entries->size(), before.size());
   EXPECT_TRUE(f.save.sourcePath.empty());
   EXPECT_FALSE(std::filesystem::exists(out.path() / "x.psu"));
@@ -311,10 +310,4 @@ TEST(EntryDataSource, OneReaderForManyEntriesInAnyOrder) {
     }
     EXPECT_LE(largestPiece, std::size_t{1} << 20) << step.what;
   }
-}
-
-TEST(AppStateRecord, IsOneRecordCreatedEmpty) {
-  AppState& a = GetAppState();
-  EXPECT_EQ(&a, &GetAppState());
-  EXPECT_EQ(a.mainWindow, nullptr);
 }

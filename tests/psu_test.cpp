@@ -7,7 +7,6 @@
 #include <filesystem>
 
 #include "formats/psu/psu.h"
-#include "model/app_state.h"
 #include "model/bytes.h"
 #include "model/entry_data.h"
 #include "support/psu_builder.h"
@@ -371,7 +370,6 @@ TEST(PsuConvert, WritesOnlyTheModelsFields) {
   (*l.save.entries)[1].aux1 = 0x1234;
   (*l.save.entries)[1].aux2 = 0x5678;
   std::string out = l.dir.File("conv.psu");
-  GetAppState().currentSave = nullptr;
   ASSERT_EQ(CPsu().WriteConvertedFrom(l.save, out), LoadResult::kOk);
   Bytes w = testutil::ReadFile(out);
   ASSERT_EQ(w.size(), 5u * 512 + 1024 + 2048);
@@ -390,15 +388,13 @@ TEST(PsuConvert, WritesOnlyTheModelsFields) {
   EXPECT_EQ(w[0x20], 0x00);
 }
 
-TEST(PsuConvert, WriteConvertedReadsTheCurrentSave) {
+TEST(PsuConvert, ConvertsASaveBuiltFromPcFiles) {
   testutil::TempDir dir;
   testutil::WriteFile(dir.File("icon.sys"), testutil::MakeIconSys("T"));
-  auto generic = std::make_unique<CGeneric>();
-  generic->AddEntryFromDisk(dir.File("icon.sys"), "icon.sys");
-  GetAppState().currentSave = std::move(generic);
+  CGeneric generic;
+  generic.AddEntryFromDisk(dir.File("icon.sys"), "icon.sys");
   CPsu writer;
-  ASSERT_EQ(writer.WriteConverted(dir.File("new.psu")), LoadResult::kOk);
-  GetAppState().currentSave = nullptr;
+  ASSERT_EQ(writer.WriteConvertedFrom(generic, dir.File("new.psu")), LoadResult::kOk);
   auto files = FilesOf(dir.File("new.psu"));
   ASSERT_EQ(files.size(), 1u);
   EXPECT_EQ(files[0].second, testutil::MakeIconSys("T"));

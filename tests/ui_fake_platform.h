@@ -100,7 +100,7 @@ class FakePlatform : public ui::Platform {
   void ShowEditMenu(std::span<const ui::MenuItemState> items) override {
     popups.emplace_back(items.begin(), items.end());
   }
-  bool RunEntryProperties(int index) override {
+  bool RunEntryProperties(CSaveGame&, int index) override {
     propertiesCalls.push_back(index);
     return onProperties ? onProperties(index) : false;
   }

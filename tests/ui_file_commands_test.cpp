@@ -4,7 +4,6 @@
 
 #include "formats/psu/psu.h"
 #include "formats/registry.h"
-#include "model/app_state.h"
 #include "support/psu_builder.h"
 #include "support/test_util.h"
 #include "formats/messages.h"
@@ -33,10 +32,8 @@ testutil::PsuImage SampleImage() {
 class FileCommandsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    GetAppState().currentSave.reset();
     fake.ResetWindow();
   }
-  void TearDown() override { GetAppState().currentSave.reset(); }
 
   std::string WriteSample(const std::string& name, const testutil::PsuImage& image = SampleImage()) {
     std::string path = dir.File(name);
@@ -47,7 +44,7 @@ class FileCommandsTest : public ::testing::Test {
     fake.dialogAnswers.push_back(path);
     commands.OpenCommand();
   }
-  CSaveGame* Current() { return GetAppState().currentSave.get(); }
+  CSaveGame* Current() { return commands.Current(); }
 
   // Buttons 1002 and 1040 and menu item 40003 together.
   void ExpectSaveControls(bool enabled) {
@@ -278,6 +275,22 @@ TEST_F(FileCommandsTest, SaveReportsAFailedReplaceAndKeepsTheCopy) {
   EXPECT_EQ(fake.LastMessage().caption, kWarnCaption);
   EXPECT_EQ(fake.LastMessage().icon, MessageIcon::kWarning);
   EXPECT_EQ(testutil::ReadFile(path + "~0"), empty.Build());
+}
+
+// Saved in place, but the new file doesn't load back (here a root the user stripped of its
+// Directory flag): the entries would point into a file they don't describe, so the window
+// shows the loader's message and lets the save go.
+TEST_F(FileCommandsTest, SaveInPlaceWhoseReloadFailsEmptiesTheWindow) {
+  std::string path = WriteSample("a.psu");
+  Open(path);
+  Current()->SetMode(-1, 0x8407);
+  fake.dialogAnswers.push_back(path);
+  commands.SaveCommand();
+  EXPECT_EQ(fake.LastMessage().text, "Cannot load file. First entry is not a directory");
+  EXPECT_FALSE(commands.SaveLoaded());
+  ExpectSaveControls(false);
+  EXPECT_TRUE(fake.rows.empty());
+  EXPECT_EQ(fake.texts[1003], "");
 }
 
 TEST_F(FileCommandsTest, SaveReportsATargetThatCannotBeOpened) {

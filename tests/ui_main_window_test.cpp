@@ -2,7 +2,6 @@
 
 #include <filesystem>
 
-#include "model/app_state.h"
 #include "support/psu_builder.h"
 #include "support/test_util.h"
 #include "ui/main_window.h"
@@ -16,11 +15,9 @@ using ui::MessageIcon;
 class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    GetAppState().currentSave.reset();
     fake.ResetWindow();
     window.OnInit();
   }
-  void TearDown() override { GetAppState().currentSave.reset(); }
 
   std::string OpenSample() {
     testutil::PsuImage image;
@@ -42,7 +39,7 @@ class MainWindowTest : public ::testing::Test {
     fake.selectedRow = row;
     window.OnListItemChanged();
   }
-  CSaveGame* Current() { return GetAppState().currentSave.get(); }
+  CSaveGame* Current() { return window.commands().Current(); }
   std::vector<std::string> Names() {
     std::vector<std::string> names;
     for (const auto& row : fake.rows) names.push_back(row[0]);

@@ -22,7 +22,6 @@
 
 #include "formats/messages.h"
 #include "formats/registry.h"
-#include "model/app_state.h"
 #include "model/entry_data.h"
 #include "resource.h"
 #include "support/exercise.h"
@@ -116,9 +115,8 @@ struct SaveSnapshot {
   bool operator==(const SaveSnapshot&) const = default;
 };
 
-SaveSnapshot Snapshot() {
+SaveSnapshot Snapshot(const CSaveGame* save) {
   SaveSnapshot s;
-  const CSaveGame* save = GetAppState().currentSave.get();
   s.object = save;
   if (!save) return s;
   s.sourcePath = save->sourcePath;
@@ -134,13 +132,11 @@ SaveSnapshot Snapshot() {
 class UiReliability : public ::testing::Test {
  protected:
   void SetUp() override {
-    GetAppState().currentSave.reset();
     fake.ResetWindow();
     window.OnInit();
   }
-  void TearDown() override { GetAppState().currentSave.reset(); }
 
-  CSaveGame* Current() { return GetAppState().currentSave.get(); }
+  CSaveGame* Current() { return window.commands().Current(); }
   CSaveGame* Loaded() { return window.commands().LoadedSave(); }
 
   // The messages (not questions) shown since `from`.
@@ -209,12 +205,12 @@ class UiReliability : public ::testing::Test {
   std::string SaveAs(const std::string& name) {
     std::string target = dir.File(name);
     std::set<std::string> before = Listing();
-    SaveSnapshot snapshot = Snapshot();
+    SaveSnapshot snapshot = Snapshot(Current());
     std::size_t from = fake.messages.size();
     fake.dialogAnswers.push_back(target);
     window.OnCommand(IDC_SAVE, 0);
     std::vector<std::string> shown = MessagesSince(from);
-    if (!(Snapshot() == snapshot)) return name + ": the current save changed";
+    if (!(Snapshot(Current()) == snapshot)) return name + ": the current save changed";
     std::set<std::string> after = Listing();
     if (!shown.empty()) {
       if (shown.size() != 1 || !OneOf(kSaveFailures, shown[0]))
@@ -239,7 +235,7 @@ class UiReliability : public ::testing::Test {
   std::string Extract(int row, const std::string& name) {
     std::string target = dir.File(name);
     std::set<std::string> before = Listing();
-    SaveSnapshot snapshot = Snapshot();
+    SaveSnapshot snapshot = Snapshot(Current());
     std::size_t from = fake.messages.size();
     fake.selectedRow = row;
     window.OnListItemChanged();
@@ -248,7 +244,7 @@ class UiReliability : public ::testing::Test {
     fake.selectedRow = -1;
     window.OnListItemChanged();
     std::vector<std::string> shown = MessagesSince(from);
-    if (!(Snapshot() == snapshot)) return name + ": the current save changed";
+    if (!(Snapshot(Current()) == snapshot)) return name + ": the current save changed";
     std::set<std::string> after = Listing();
     if (!shown.empty()) {
       if (shown.size() != 1 || (shown[0] != kCannotRead && shown[0] != kCannotWrite))
@@ -408,14 +404,14 @@ class UiFailingDisk : public UiReliability {
   // window as they were and changed nothing in the scratch folder.
   void ExpectRefused(const std::function<void()>& command, std::string_view message,
                      const std::string& label) {
-    SaveSnapshot snapshot = Snapshot();
+    SaveSnapshot snapshot = Snapshot(Current());
     std::set<std::string> files = Listing();
     auto rows = fake.rows;
     std::string folder = fake.Text(IDC_FOLDER_NAME);
     std::size_t from = fake.messages.size();
     command();
     EXPECT_EQ(MessagesSince(from), std::vector<std::string>{std::string(message)}) << label;
-    EXPECT_TRUE(Snapshot() == snapshot) << label;
+    EXPECT_TRUE(Snapshot(Current()) == snapshot) << label;
     EXPECT_EQ(Listing(), files) << label;
     EXPECT_EQ(fake.rows, rows) << label;
     EXPECT_EQ(fake.Text(IDC_FOLDER_NAME), folder) << label;
@@ -515,7 +511,7 @@ TEST_F(UiFailingDisk, AddedPcFileThatVanishedOrShrankIsNotWritten) {
     for (bool shrink : {false, true}) {
       SCOPED_TRACE(std::string(fromOpen ? "opened save" : "new save") +
                    (shrink ? ", shrunk" : ", deleted"));
-      GetAppState().currentSave.reset();
+      window.commands().CloseSave();
       if (fromOpen && !OpenSample(Samples()[0], "source.psu")) return;
       std::string pc = dir.File("added.bin");
       testutil::WriteFile(pc, testutil::MakeBytes(3000, 9));
@@ -649,7 +645,7 @@ TEST_F(UiFailingDisk, AddFileThatIsGoneChangesNothing) {
   EXPECT_FALSE(window.commands().SaveLoaded());
 
   if (!OpenSample(Samples()[0], "source.psu")) return;
-  SaveSnapshot snapshot = Snapshot();
+  SaveSnapshot snapshot = Snapshot(Current());
   auto rows = fake.rows;
   for (const std::string& path : gone) {
     fake.dialogAnswers.push_back(path);
@@ -660,7 +656,7 @@ TEST_F(UiFailingDisk, AddFileThatIsGoneChangesNothing) {
   fake.questionAnswers.push_back(true);
   window.OnCommand(IDM_ADD_FILE, 0);
   window.OnDropFiles(gone);
-  EXPECT_TRUE(Snapshot() == snapshot);
+  EXPECT_TRUE(Snapshot(Current()) == snapshot);
   EXPECT_EQ(fake.rows, rows);
   EXPECT_EQ(SaveInPlace(), "");
 }

@@ -4,6 +4,7 @@
 
 #include "formats/messages.h"
 #include "formats/registry.h"
+#include "formats/write_save.h"
 #include "io/file.h"
 
 namespace cli {
@@ -42,21 +43,22 @@ Opened OpenSave(const std::string& path, Console& console, bool yes) {
   return opened;
 }
 
+std::string WriteFailure(LoadResult result) {
+  std::string message(messages::SaveResultMessage(result));
+  std::string reason = io::LastFailureReason();
+  if (!reason.empty() && result == LoadResult::kOpenFailed) message += ": " + reason;
+  return message;
+}
+
 std::string WriteSave(CSaveGame& save, const std::string& target) {
-  int kind = TargetKindForExtension(ExtensionOf(target));
-  if (kind == 0) return std::string(messages::kUnknownFileType);
-  LoadResult result;
-  if (kind == save.kind) {
-    result = save.Save(target);
-    // The entries still describe the old file: read them again from the new one.
-    if (result == LoadResult::kSavedInPlace) save.Load(target);
-  } else {
-    std::unique_ptr<CSaveGame> writer = CreateForKind(kind);
-    if (!writer) return std::string(messages::kUnknownFileType);
-    result = writer->WriteConvertedFrom(save, target);
-  }
-  if (result == LoadResult::kOk || result == LoadResult::kSavedInPlace) return {};
-  return std::string(messages::SaveResultMessage(result));
+  const FormatFamily* family = TargetFamilyForExtension(ExtensionOf(target));
+  if (!family) return std::string(messages::kUnknownFileType);
+  SaveWrite outcome = WriteSaveAs(save, *family, target);
+  if (!Succeeded(outcome.written)) return WriteFailure(outcome.written);
+  if (outcome.reloaded && *outcome.reloaded != LoadResult::kOk)
+    return "The save was written, but reading it back failed: " +
+           std::string(messages::LoadResultMessage(*outcome.reloaded));
+  return {};
 }
 
 std::string FullName(const SaveEntry& entry) {

@@ -36,6 +36,10 @@ struct Opened {
   std::string error;  // empty on success
 };
 
+// The message for a failed write: the program's own words, and after "Error opening file"
+// the system's reason where it gave one ("Error opening file: No space left on device").
+std::string WriteFailure(LoadResult result);
+
 // Opens path with the class its extension names and loads it.
 Opened OpenSave(const std::string& path, Console& console, bool yes);
 

@@ -13,6 +13,7 @@
 #include "formats/messages.h"
 #include "formats/output_file.h"
 #include "formats/registry.h"
+#include "formats/write_save.h"
 #include "io/file.h"
 
 namespace cli {
@@ -142,26 +143,21 @@ void AssignOutputs(std::vector<Job>& jobs, const BatchOptions& o, Console& conso
   }
 }
 
-void Convert(Job& job, int kind, Console& console, bool yes) {
+void Convert(Job& job, const FormatFamily& family, Console& console, bool yes) {
   Opened opened = OpenSave(job.input, console, yes);
   if (!opened.save) {
     job.status = Status::kFailed;
     job.reason = opened.error;
     return;
   }
-  LoadResult result;
-  if (opened.save->kind == kind) {
-    result = opened.save->Save(job.output);
-  } else {
-    std::unique_ptr<CSaveGame> writer = CreateForKind(kind);
-    result = writer->WriteConvertedFrom(*opened.save, job.output);
-  }
-  if (result == LoadResult::kOk || result == LoadResult::kSavedInPlace) {
+  // An output is never its input, so nothing here is written in place.
+  SaveWrite outcome = WriteSaveAs(*opened.save, family, job.output);
+  if (outcome.ok()) {
     job.status = Status::kConverted;
     return;
   }
   job.status = Status::kFailed;
-  job.reason = std::string(messages::SaveResultMessage(result));
+  job.reason = WriteFailure(outcome.written);
 }
 
 std::string JobLine(const Job& job) {
@@ -207,8 +203,8 @@ class Progress {
 }  // namespace
 
 int RunBatch(const BatchOptions& o, Console& console) {
-  int kind = TargetKindForExtension(o.to);
-  if (kind == 0) {
+  const FormatFamily* family = TargetFamilyForExtension(o.to);
+  if (!family) {
     console.Error(messages::kUnknownFileType);
     return kExitUsage;
   }
@@ -245,7 +241,7 @@ int RunBatch(const BatchOptions& o, Console& console) {
   std::atomic<std::size_t> next{0};
   auto work = [&] {
     for (std::size_t i = next++; i < pending.size(); i = next++) {
-      Convert(*pending[i], kind, console, o.yes);
+      Convert(*pending[i], *family, console, o.yes);
       progress.Done(*pending[i]);
     }
   };

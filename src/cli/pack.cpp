@@ -6,6 +6,7 @@
 #include "cli/commands.h"
 #include "formats/messages.h"
 #include "formats/registry.h"
+#include "formats/write_save.h"
 #include "io/file.h"
 
 namespace cli {
@@ -51,8 +52,8 @@ int RunPack(const PackOptions& o, Console& console) {
     console.Error("Not a folder: " + Quoted(o.dir));
     return kExitFailed;
   }
-  int kind = TargetKindForExtension(ExtensionOf(o.target));
-  if (kind == 0) {
+  const FormatFamily* family = TargetFamilyForExtension(ExtensionOf(o.target));
+  if (!family) {
     console.Error(messages::kUnknownFileType);
     return kExitFailed;
   }
@@ -128,10 +129,9 @@ int RunPack(const PackOptions& o, Console& console) {
   }
   save.SetName(-1, folder);
 
-  std::unique_ptr<CSaveGame> writer = CreateForKind(kind);
-  LoadResult result = writer->WriteConvertedFrom(save, o.target);
-  if (result != LoadResult::kOk) {
-    console.Error(messages::SaveResultMessage(result));
+  SaveWrite outcome = WriteSaveAs(save, *family, o.target);
+  if (!outcome.ok()) {
+    console.Error(WriteFailure(outcome.written));
     return kExitFailed;
   }
   return kExitOk;

@@ -57,6 +57,9 @@ OutputFile::OutputFile(const std::string& target, bool inPlace)
   }
   file_ = io::File::OpenWrite(tempPath_);
   ok_ = file_.ok();
+  // A target that can't be opened is reported as that alone; from here on, the system's
+  // reason for a failure (a full disk, a short write) is kept for the caller.
+  io::ClearFailureReason();
   created_ = ok_;
 }
 
@@ -78,6 +81,11 @@ bool OutputFile::Write(std::span<const std::uint8_t> bytes) {
   if (written_ - writeBackMark_ >= kWriteBackStep) StartWriteBack();
   Step(OutputStage::kWritten, written_);
   return true;
+}
+
+void OutputFile::Fail() {
+  if (ok_) io::SetFailureReason("the save's data could not be read whole");
+  ok_ = false;
 }
 
 void OutputFile::StartWriteBack() {

@@ -57,11 +57,13 @@ class OutputFile {
   // Sends what has been written so far on its way to the disk without waiting for it,
   // so that work done before Commit overlaps the disk's (done by itself every 1 MiB).
   void StartWriteBack();
-  // Marks the write as failed, e.g. when a data source could not be read.
-  void Fail() { ok_ = false; }
+  // Marks the write as failed when a data source could not be read whole.
+  void Fail();
 
   // Finishes: 1 written; -5 written in place; -4 in place but the old file could not be
   // replaced (the "~0" file holds the save); 0 when any write failed (nothing replaced).
+  // After a failure past opening the temporary file, io::LastFailureReason() gives the
+  // system's reason where it gave one.
   LoadResult Commit();
 
   const std::string& temporaryPath() const { return tempPath_; }

@@ -52,9 +52,21 @@ std::string Joined(const std::vector<std::string>& parts, std::string_view separ
   return text;
 }
 
+// "." then the extension, or "*." then it. (Built by appending: GCC 12 warns wrongly
+// about a literal + std::string here.)
+std::string Dotted(std::string_view prefix, std::string_view extension) {
+  std::string text(prefix);
+  text += extension;
+  return text;
+}
+
 DialogFilter FilterFor(const FamilyExtension& e) {
-  std::string pattern = "*." + std::string(e.extension);
-  return {std::string(e.filterName) + " (" + pattern + ")", pattern};
+  std::string pattern = Dotted("*.", e.extension);
+  std::string description(e.filterName);
+  description += " (";
+  description += pattern;
+  description += ")";
+  return {description, pattern};
 }
 
 }  // namespace
@@ -107,7 +119,7 @@ const FormatFamily* FamilyOfFile(const std::string& path) {
 std::vector<DialogFilter> OpenDialogFilters() {
   std::vector<const FamilyExtension*> listed = ListedExtensions();
   std::vector<std::string> patterns;
-  for (const FamilyExtension* e : listed) patterns.push_back("*." + std::string(e->extension));
+  for (const FamilyExtension* e : listed) patterns.push_back(Dotted("*.", e->extension));
   std::vector<DialogFilter> filters = {{"All supported", Joined(patterns, ";")}};
   for (const FamilyExtension* e : listed) filters.push_back(FilterFor(*e));
   return filters;
@@ -123,7 +135,7 @@ std::vector<DialogFilter> SaveDialogFilters() {
 std::string ReadableExtensions(std::string_view separator) {
   std::vector<std::string> parts;
   for (const FamilyExtension* e : ListedExtensions())
-    if (FamilyForExtension(e->extension)) parts.push_back("." + std::string(e->extension));
+    if (FamilyForExtension(e->extension)) parts.push_back(Dotted(".", e->extension));
   return Joined(parts, separator);
 }
 
@@ -131,7 +143,7 @@ std::string TargetExtensions(std::string_view separator) {
   std::vector<std::string> parts;
   for (const FormatFamily& f : kFamilies)
     for (const FamilyExtension& e : f.extensions)
-      if (TargetFamilyForExtension(e.extension) == &f) parts.push_back("." + std::string(e.extension));
+      if (TargetFamilyForExtension(e.extension) == &f) parts.push_back(Dotted(".", e.extension));
   return Joined(parts, separator);
 }
 

@@ -1,5 +1,7 @@
 #include "io/file.h"
 
+#include <cerrno>
+#include <string>
 #include <system_error>
 #include <utility>
 
@@ -16,6 +18,28 @@
 namespace io {
 
 namespace {
+
+thread_local std::string lastFailure;
+
+// Keeps the C library's reason (errno) for a call that has just failed; false, for the
+// caller to return.
+bool NoteFailure() {
+  if (errno != 0) lastFailure = std::generic_category().message(errno);
+  return false;
+}
+
+#ifdef _WIN32
+// The same for a Win32 call (GetLastError).
+bool NoteWin32Failure() {
+  DWORD code = GetLastError();
+  if (code == 0) return false;
+  std::string text = std::system_category().message(static_cast<int>(code));
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.'))
+    text.pop_back();
+  lastFailure = text;
+  return false;
+}
+#endif
 
 #ifdef _WIN32
 // Paths of MAX_PATH or more need the extended-length form, which takes only absolute
@@ -66,11 +90,14 @@ File File::OpenRead(const std::string& path) {
 }
 
 File File::OpenWrite(const std::string& path) {
+  errno = 0;
 #ifdef _WIN32
-  return File(OpenNative(path, L"wb"));
+  File file(OpenNative(path, L"wb"));
 #else
-  return File(OpenNative(path, "wb"));
+  File file(OpenNative(path, "wb"));
 #endif
+  if (!file) NoteFailure();
+  return file;
 }
 
 std::size_t File::Read(void* buffer, std::size_t n) {
@@ -80,7 +107,8 @@ std::size_t File::Read(void* buffer, std::size_t n) {
 
 bool File::Write(const void* buffer, std::size_t n) {
   if (!f_) return false;
-  return n == 0 || std::fwrite(buffer, 1, n, f_) == n;
+  errno = 0;
+  return n == 0 || std::fwrite(buffer, 1, n, f_) == n || NoteFailure();
 }
 
 bool File::Seek(std::uint64_t offset) {
@@ -126,12 +154,13 @@ bool File::HasError() const { return !f_ || std::ferror(f_); }
 
 bool File::Flush(bool durable) {
   if (!f_) return false;
-  if (std::fflush(f_) != 0) return false;
+  errno = 0;
+  if (std::fflush(f_) != 0) return NoteFailure();
   if (!durable) return true;
 #ifdef _WIN32
-  return _commit(_fileno(f_)) == 0;
+  return _commit(_fileno(f_)) == 0 || NoteFailure();
 #else
-  return fsync(fileno(f_)) == 0;
+  return fsync(fileno(f_)) == 0 || NoteFailure();
 #endif
 }
 
@@ -145,8 +174,9 @@ void File::StartWriteBack() {
 bool File::Close() {
   if (!f_) return false;
   bool good = !std::ferror(f_);
+  errno = 0;
   good = (std::fclose(std::exchange(f_, nullptr)) == 0) && good;
-  return good;
+  return good || NoteFailure();
 }
 
 std::filesystem::path ToFsPath(const std::string& utf8) {
@@ -180,9 +210,11 @@ bool RemoveFile(const std::string& path) {
 bool RenameReplace(const std::string& from, const std::string& to) {
 #ifdef _WIN32
   return MoveFileExW(NativePath(from).c_str(), NativePath(to).c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0 ||
+         NoteWin32Failure();
 #else
-  return std::rename(from.c_str(), to.c_str()) == 0;
+  errno = 0;
+  return std::rename(from.c_str(), to.c_str()) == 0 || NoteFailure();
 #endif
 }
 
@@ -228,5 +260,11 @@ void SyncDirectoryOf(const std::string& path) {
   (void)path;
 #endif
 }
+
+std::string LastFailureReason() { return lastFailure; }
+
+void ClearFailureReason() { lastFailure.clear(); }
+
+void SetFailureReason(std::string reason) { lastFailure = std::move(reason); }
 
 }  // namespace io

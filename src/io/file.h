@@ -71,6 +71,13 @@ bool RemoveFile(const std::string& path);
 bool RenameReplace(const std::string& from, const std::string& to);
 // True when both paths name one existing file, however they are spelled.
 bool SameFile(const std::string& a, const std::string& b);
+// The system's words for why the last failed write, flush, close, open for writing or
+// rename of this thread failed ("No space left on device"); empty when none failed since
+// ClearFailureReason or the system gave no reason.
+std::string LastFailureReason();
+void ClearFailureReason();
+// For a failure the program finds itself (a source that changed under a writer).
+void SetFailureReason(std::string reason);
 // Makes a completed rename durable (the directory entry reaches the disk where the platform allows).
 void SyncDirectoryOf(const std::string& path);
 // True where the whole file system holding a path can be flushed in one call.

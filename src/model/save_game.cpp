@@ -4,18 +4,11 @@
 #include <utility>
 
 #include "io/file.h"
-#include "model/app_state.h"
 
 CSaveGame::~CSaveGame() = default;
 
 LoadResult CSaveGame::Load(const std::string&) { return LoadResult::kInvalid; }
 LoadResult CSaveGame::Save(const std::string&) { return LoadResult::kInvalid; }
-
-LoadResult CSaveGame::WriteConverted(const std::string& path) {
-  const CSaveGame* current = GetAppState().currentSave.get();
-  if (!current) return LoadResult::kInvalid;
-  return WriteConvertedFrom(*current, path);
-}
 
 LoadResult CSaveGame::WriteConvertedFrom(const CSaveGame&, const std::string&) { return LoadResult::kInvalid; }
 

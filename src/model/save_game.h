@@ -42,13 +42,11 @@ class CSaveGame {
   CSaveGame(const CSaveGame&) = delete;
   CSaveGame& operator=(const CSaveGame&) = delete;
 
-  // The eleven operations, in this order. Load, Save and WriteConverted are
-  // unsupported here (-6, nothing changes); the edits change the table only.
+  // The container operations. Load, Save and WriteConvertedFrom are unsupported here
+  // (-6, nothing changes); the edits change the table only.
   virtual ~CSaveGame() = 0;
   virtual LoadResult Load(const std::string& path);
   virtual LoadResult Save(const std::string& path);
-  // Writes the application's current save (AppState) in this object's format.
-  virtual LoadResult WriteConverted(const std::string& path);
   // Entry index -1 is the root, 0..n-1 the files.
   virtual void SetName(int entryIndex, std::string_view text);
   virtual void SetMode(int entryIndex, std::uint32_t mode);
@@ -62,8 +60,8 @@ class CSaveGame {
   virtual void SetCreated(int entryIndex, const EntryTime& time);
   virtual void SetModified(int entryIndex, const EntryTime& time);
 
-  // What WriteConverted does, with the save to write named by the caller instead of
-  // taken from the application state (so that several conversions can run at once).
+  // Writes `source` (a save of any class) in this object's format: the conversion. The
+  // object itself only lends its format; a converter with no save of its own keeps none.
   virtual LoadResult WriteConvertedFrom(const CSaveGame& source, const std::string& path);
 
   // How a loader asks the user; without a handler every question is answered No.

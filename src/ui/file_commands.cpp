@@ -6,8 +6,8 @@
 
 #include "formats/output_file.h"
 #include "formats/registry.h"
+#include "formats/write_save.h"
 #include "io/file.h"
-#include "model/app_state.h"
 #include "model/entry_data.h"
 #include "model/icon_sys.h"
 #include "resource.h"
@@ -76,13 +76,13 @@ bool IsDataSourceOf(const CSaveGame& save, const std::string& target) {
 
 FileCommands::~FileCommands() {
   // The question handler of a save refers to this object's platform.
-  if (CSaveGame* save = GetAppState().currentSave.get()) save->SetQuestionHandler(nullptr);
+  if (current_) current_->SetQuestionHandler(nullptr);
 }
 
 bool FileCommands::SaveLoaded() const { return LoadedSave() != nullptr; }
 
 CSaveGame* FileCommands::LoadedSave() const {
-  CSaveGame* current = GetAppState().currentSave.get();
+  CSaveGame* current = current_.get();
   if (!current || current != loaded_ || !current->entries || current->entries->empty())
     return nullptr;
   return current;
@@ -106,11 +106,10 @@ void FileCommands::OpenCommand() {
     return platform_.AskYesNo(text, caption, MessageIcon::kQuestion);
   });
 
-  AppState& app = GetAppState();
   loaded_ = nullptr;
-  app.currentSave.reset();
-  app.currentSave = std::move(save);
-  CSaveGame& current = *app.currentSave;
+  current_.reset();
+  current_ = std::move(save);
+  CSaveGame& current = *current_;
 
   LoadResult result = current.Load(chosen->path);
   if (result == LoadResult::kOk && current.entries && !current.entries->empty()) {
@@ -126,6 +125,12 @@ void FileCommands::OpenCommand() {
     return;
   }
   Message(messages::LoadResultMessage(result == LoadResult::kOk ? LoadResult::kInvalid : result));
+  ShowNoSave();
+}
+
+void FileCommands::CloseSave() {
+  loaded_ = nullptr;
+  current_.reset();
   ShowNoSave();
 }
 
@@ -158,40 +163,30 @@ void FileCommands::SaveCommand() {
   std::optional<ChosenFile> chosen = platform_.SaveFileDialog(request);
   if (!chosen) return;
 
-  int targetKind = TargetKindForExtension(chosen->Extension());
-  std::unique_ptr<CSaveGame> converter;
-  if (targetKind != current->kind) converter = CreateForKind(targetKind);
-  if (targetKind == 0 || (targetKind != current->kind && !converter)) {
+  const FormatFamily* target = TargetFamilyForExtension(chosen->Extension());
+  if (!target) {
     Message(kUnknownFileType);
     return;
   }
 
   // The writers read such a file whole before replacing it, but afterwards its entry would
   // read the new container instead. Only a save over its own container is read again.
-  bool reloads = !converter && IsSameContainer(chosen->path, current->sourcePath);
+  bool reloads = target->kind == current->kind && IsSameContainer(chosen->path, current->sourcePath);
   if (!reloads && ReadsPcFile(*current, chosen->path)) {
     Message(messages::SaveResultMessage(LoadResult::kOpenFailed));
     return;
   }
 
-  LoadResult result;
-  if (converter) {
-    result = converter->WriteConvertedFrom(*current, chosen->path);
-    converter.reset();
-  } else {
-    result = current->Save(chosen->path);
+  SaveWrite outcome = WriteSaveAs(*current, *target, chosen->path);
+  if (!Succeeded(outcome.written)) {
+    Message(messages::SaveResultMessage(outcome.written));
+    return;
   }
-
-  switch (result) {
-    case LoadResult::kOk:
-      break;
-    case LoadResult::kSavedInPlace:
-      // The entries still describe the file as it was before; read them from the new one.
-      current->Load(chosen->path);
-      break;
-    default:
-      Message(messages::SaveResultMessage(result));
-      break;
+  // Written in place, but the new file does not load: the entries can't be trusted to
+  // describe it, so the window lets the save go rather than show stale offsets.
+  if (outcome.reloaded && *outcome.reloaded != LoadResult::kOk) {
+    Message(messages::LoadResultMessage(*outcome.reloaded));
+    CloseSave();
   }
 }
 
@@ -220,9 +215,8 @@ bool FileCommands::AddPcFile(const std::string& path, std::string_view name) {
   auto created = std::make_unique<CGeneric>();
   // A file that vanished before it could be measured starts no save.
   if (!created->AddEntryFromDisk(path, name)) return false;
-  AppState& app = GetAppState();
-  app.currentSave = std::move(created);
-  loaded_ = app.currentSave.get();
+  current_ = std::move(created);
+  loaded_ = current_.get();
   return true;
 }
 

@@ -1,12 +1,13 @@
 // The file commands of the dialog program: open, save (and convert), add a PC file,
 // extract a file, and the two refreshes that show the current save.
 //
-// They work on GetAppState().currentSave and reach the window only through Platform.
-// An open that fails leaves its object in currentSave, but the window then counts as
-// holding no save: nothing reads that object's entries again, and adding a file starts
-// a new save in its place.
+// They own the current save (the one container object the window shows) and reach the
+// window only through Platform. An open that fails leaves its object as the current one,
+// but the window then counts as holding no save: nothing reads that object's entries
+// again, and adding a file starts a new save in its place.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -44,10 +45,15 @@ class FileCommands {
   // The list's rows rebuilt from the entry table.
   void RefreshFileList();
 
-  // True when currentSave holds a save the window shows: opened, or built from PC files.
+  // True when the current save is one the window shows: opened, or built from PC files.
   bool SaveLoaded() const;
   // The current save when SaveLoaded(), else nullptr.
   CSaveGame* LoadedSave() const;
+  // The current container object, shown or the leftover of a failed open; nullptr when
+  // there has been none.
+  CSaveGame* Current() const { return current_.get(); }
+  // Lets go of the current save and shows the window without one.
+  void CloseSave();
 
   // Adds a PC file to the save under `name`: starts a new save from PC files when none
   // is loaded; asks before replacing a file of the same name. True when it started a
@@ -63,8 +69,9 @@ class FileCommands {
   void Message(std::string_view text);
 
   Platform& platform_;
-  // The object in currentSave that holds a shown save; anything else there is a leftover
-  // of a failed open.
+  std::unique_ptr<CSaveGame> current_;
+  // The current object when it holds a shown save; anything else there is a leftover of
+  // a failed open.
   const CSaveGame* loaded_ = nullptr;
 };
 

@@ -6,7 +6,6 @@
 
 #include "io/file.h"
 #include "io/path.h"
-#include "model/app_state.h"
 #include "resource.h"
 
 namespace ui {
@@ -120,7 +119,7 @@ void MainWindow::DeleteSelectedFile() {
 void MainWindow::FileProperties(bool fromMenu) {
   int row = SelectedFileRow();
   if (row < 0) return;
-  if (!platform_.RunEntryProperties(row)) return;
+  if (!platform_.RunEntryProperties(*commands_.LoadedSave(), row)) return;
   // A double click refreshes only the list; the menu item also the title, which the
   // change may have touched (an icon.sys renamed).
   if (fromMenu) commands_.RefreshTitle();
@@ -129,7 +128,7 @@ void MainWindow::FileProperties(bool fromMenu) {
 
 void MainWindow::FolderProperties() {
   if (!commands_.SaveLoaded()) return;
-  if (platform_.RunEntryProperties(-1)) commands_.ShowRootFields();
+  if (platform_.RunEntryProperties(*commands_.LoadedSave(), -1)) commands_.ShowRootFields();
 }
 
 void MainWindow::OnListLabelEditEnd(int row, const std::optional<std::string>& text) {

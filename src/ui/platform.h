@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+class CSaveGame;
+
 namespace ui {
 
 enum class MessageIcon { kWarning, kInformation, kQuestion };
@@ -93,9 +95,9 @@ class Platform {
   // Its commands come back as ordinary menu commands.
   virtual void ShowEditMenu(std::span<const MenuItemState> items) = 0;
 
-  // The Properties dialog for file row `index`, or -1 for the save folder; true when the
-  // user confirmed it and the changes were applied to the current save.
-  virtual bool RunEntryProperties(int index) = 0;
+  // The Properties dialog for file row `index` of the save, or -1 for its folder; true
+  // when the user confirmed it and the changes were applied to the save.
+  virtual bool RunEntryProperties(CSaveGame& save, int index) = 0;
   virtual void RunAboutBox() = 0;
   // Ends the main window as its close box does.
   virtual void CloseMainWindow() = 0;

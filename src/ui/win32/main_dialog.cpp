@@ -9,12 +9,17 @@
 #include <string>
 #include <vector>
 
-#include "model/app_state.h"
+#include "app_state.h"
 #include "resource.h"
 #include "ui/main_window.h"
 #include "io/utf16.h"
 #include "win32_platform.h"
 #include "window_data.h"
+
+AppState& GetAppState() {
+  static AppState state;
+  return state;
+}
 
 namespace {
 
@@ -142,7 +147,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   MainDialog dialog;
   INT_PTR result = DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc,
                                    reinterpret_cast<LPARAM>(&dialog));
-  // The save object may hold a question handler that refers to the dialog.
-  GetAppState().currentSave.reset();
   return static_cast<int>(result);
 }

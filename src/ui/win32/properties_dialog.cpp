@@ -11,7 +11,7 @@
 #include <string_view>
 #include <utility>
 
-#include "model/app_state.h"
+#include "app_state.h"
 #include "properties_ids.h"
 #include "ui/date_time_field.h"
 #include "ui/properties.h"
@@ -176,13 +176,12 @@ INT_PTR CALLBACK PropertiesProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 
 }  // namespace
 
-bool RunEntryProperties(int index) {
+bool RunEntryProperties(CSaveGame& save, int index) {
   AppState& app = GetAppState();
-  auto instance = static_cast<HINSTANCE>(app.instance);
-  return RunProperties(app.currentSave.get(), index, [&] {
+  return RunProperties(&save, index, [&] {
     PropertiesRun run;
-    INT_PTR result = DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_PROPERTIES),
-                                     static_cast<HWND>(app.mainWindow), PropertiesProc,
+    INT_PTR result = DialogBoxParamW(app.instance, MAKEINTRESOURCEW(IDD_PROPERTIES),
+                                     app.mainWindow, PropertiesProc,
                                      reinterpret_cast<LPARAM>(&run));
     return static_cast<int>(result);
   });

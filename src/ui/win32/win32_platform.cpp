@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "io/utf16.h"
-#include "model/app_state.h"
+#include "app_state.h"
 #include "properties_dialog.h"
 #include "resource.h"
 
@@ -20,7 +20,7 @@ namespace {
 // Room for long paths: the dialogs report a path of any length the file system allows.
 constexpr std::size_t kPathBuffer = 32768;
 
-HINSTANCE Instance() { return static_cast<HINSTANCE>(GetAppState().instance); }
+HINSTANCE Instance() { return GetAppState().instance; }
 
 UINT IconFlag(ui::MessageIcon icon) {
   switch (icon) {
@@ -138,7 +138,7 @@ void Win32Platform::EnableControl(int id, bool enabled) {
 }
 
 void Win32Platform::EnableMenuItem(int id, bool enabled) {
-  ::EnableMenuItem(static_cast<HMENU>(GetAppState().mainMenu), static_cast<UINT>(id),
+  ::EnableMenuItem(GetAppState().mainMenu, static_cast<UINT>(id),
                    MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED | MF_DISABLED));
 }
 
@@ -199,7 +199,9 @@ void Win32Platform::ShowEditMenu(std::span<const ui::MenuItemState> items) {
   DestroyMenu(menu);
 }
 
-bool Win32Platform::RunEntryProperties(int index) { return ::RunEntryProperties(index); }
+bool Win32Platform::RunEntryProperties(CSaveGame& save, int index) {
+  return ::RunEntryProperties(save, index);
+}
 
 void Win32Platform::RunAboutBox() {
   DialogBoxParamW(Instance(), MAKEINTRESOURCEW(IDD_ABOUT), window_, AboutProc, 0);

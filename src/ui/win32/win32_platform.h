@@ -32,7 +32,7 @@ class Win32Platform : public ui::Platform {
   void ListSetCell(int row, int column, const std::string& text) override;
   int ListSelectedRow() override;
   void ShowEditMenu(std::span<const ui::MenuItemState> items) override;
-  bool RunEntryProperties(int index) override;
+  bool RunEntryProperties(CSaveGame& save, int index) override;
   void RunAboutBox() override;
   void CloseMainWindow() override;
 

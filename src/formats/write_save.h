@@ -1,0 +1,24 @@
+// Writing a loaded save to a file: the one way the dialog program, convert, batch and the
+// edit commands do it.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "formats/registry.h"
+#include "model/save_game.h"
+
+struct SaveWrite {
+  LoadResult written = LoadResult::kInvalid;
+  // After a save over its own container (-5): the result of loading it again from there.
+  std::optional<LoadResult> reloaded;
+
+  // The file was written and, where it was reloaded, the save describes it again.
+  bool ok() const { return Succeeded(written) && (!reloaded || *reloaded == LoadResult::kOk); }
+};
+
+// Writes `save` to `path` as `family`. A save of that very family is written by its own
+// Save (over the container it came from through the "~0" file, after which it is loaded
+// again from there so that its entries point into the new file); any other save is
+// converted by a short-lived object of the family.
+SaveWrite WriteSaveAs(CSaveGame& save, const FormatFamily& family, const std::string& path);
