@@ -166,11 +166,6 @@ Result<Icon> ParseIcon(std::span<const std::uint8_t> data) {
   return icon;
 }
 
-Rgba8 ExpandPixel(std::uint16_t pixel) {
-  auto five = [](unsigned v) { return static_cast<std::uint8_t>((v << 3) | (v >> 2)); };
-  return {five(pixel & 0x1F), five((pixel >> 5) & 0x1F), five((pixel >> 10) & 0x1F), 0xFF};
-}
-
 Result<Picture> TexturePicture(const Icon& icon) {
   if (icon.texture.size() != file::kTexturePixels)
     return Error{Fault::kNoTexture, "the icon has no texture"};

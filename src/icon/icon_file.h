@@ -121,7 +121,10 @@ Result<Icon> ParseIcon(std::span<const std::uint8_t> bytes);
 
 // A 16-bit pixel as 8-bit R, G, B: each 5-bit channel v becomes (v << 3) | (v >> 2).
 // Bit 15 is ignored: every pixel is opaque.
-Rgba8 ExpandPixel(std::uint16_t pixel);
+inline Rgba8 ExpandPixel(std::uint16_t pixel) {
+  auto five = [](unsigned v) { return static_cast<std::uint8_t>((v << 3) | (v >> 2)); };
+  return {five(pixel & 0x1Fu), five((pixel >> 5) & 0x1Fu), five((pixel >> 10) & 0x1Fu), 0xFF};
+}
 
 // The texture as a 128 x 128 picture, the first stored row at the top; kNoTexture when
 // the icon has none (it is drawn with its vertex colours).

@@ -2,12 +2,13 @@
 //
 // The picture is square, `size` pixels a side. Its background mixes the four corner
 // colours of icon.sys across the picture (pixel x, y takes x / (size - 1) of the right
-// corners and y / (size - 1) of the bottom ones), each 0..0x80 scaled to 0..255.
+// corners and y / (size - 1) of the bottom ones), each 0..0x80 scaled to 0..255 (some
+// icon.sys store 0..255 values: anything past 0x80 gives 255).
 //
 // The model is seen from the front, without perspective: the x, y bounding box of shape 0
 // is scaled by one factor so that its longer side spans size - 2 * (size / 16) pixels,
 // and centred. A pixel belongs to a triangle when its centre does; the nearest triangle
-// (smallest z) wins.
+// (smallest z) wins. The picture is opaque: the background alpha is left to the caller.
 //
 // Each vertex is lit as  base x (ambient + sum of max(0, N . L_i) x lightColour_i),  base
 // being the vertex colour (0x80 = 1) times the texel, N the normal and L_i the icon.sys
@@ -33,6 +34,7 @@ inline constexpr int kMinPictureSize = 32;
 inline constexpr int kMaxPictureSize = 512;
 
 // RGBA pixels, top row first, all opaque; kPictureSize for a size outside 32..512.
+// Threads may draw at once: each keeps its own depth buffer from one picture to the next.
 Result<Picture> RenderIcon(const Icon& icon, const IconSysFields& lighting, int size);
 
 }  // namespace icon
