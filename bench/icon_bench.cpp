@@ -1,6 +1,6 @@
 // Drawing a save's icon beside loading the save it comes from, on the same save: the
 // corpus's ARMAX save whose icon has 1,362 vertices (max/b.max) when the corpus is there,
-// else an ARMAX save built here like it (a 1,404-vertex icon with a raw texture, and a
+// else an ARMAX save built here like it (a 1,404-vertex figure with a raw texture, and a
 // data file of the same 143,640 bytes).
 #include <benchmark/benchmark.h>
 
@@ -18,17 +18,19 @@
 
 namespace {
 
-// A sphere of 13 x 18 quads, two triangles each, wrapped in the texture.
-bench::Bytes SphereIcon() {
+// A standing figure's stand-in: an upright spheroid of 13 x 18 quads, two triangles each,
+// wrapped in the texture, a third as wide as it is tall (about as much of the picture as
+// the corpus icon's figure covers).
+bench::Bytes FigureIcon() {
   constexpr int kRings = 13, kSegments = 18;
-  constexpr double kRadius = 12000;
+  constexpr double kRadius = 12000, kWidth = 0.35;
   testutil::IconImage image;
   auto vertex = [&](int ring, int segment) {
     double theta = std::numbers::pi * ring / kRings, phi = 2 * std::numbers::pi * segment / kSegments;
     double x = std::sin(theta) * std::cos(phi), y = -std::cos(theta), z = std::sin(theta) * std::sin(phi);
     testutil::IconVertex v;
-    v.positions = {{static_cast<std::int16_t>(x * kRadius), static_cast<std::int16_t>(y * kRadius),
-                    static_cast<std::int16_t>(z * kRadius)}};
+    v.positions = {{static_cast<std::int16_t>(x * kRadius * kWidth), static_cast<std::int16_t>(y * kRadius),
+                    static_cast<std::int16_t>(z * kRadius * kWidth)}};
     v.normal = {static_cast<std::int16_t>(x * 4096), static_cast<std::int16_t>(y * 4096),
                 static_cast<std::int16_t>(z * 4096)};
     v.u = static_cast<std::int16_t>(4096 * segment / kSegments);
@@ -55,7 +57,7 @@ const std::string& BenchSavePath() {
     sys.lightColours = {{{0.5f, 0.5f, 0.5f}, {0.3f, 0.3f, 0.3f}, {0.2f, 0.2f, 0.2f}}};
     sys.ambient = {0.25f, 0.25f, 0.25f};
     testutil::MaxImage max;
-    max.files = {{"icon.sys", sys.Build()}, {"icon.ico", SphereIcon()},
+    max.files = {{"icon.sys", sys.Build()}, {"icon.ico", FigureIcon()},
                  {"DATA", bench::MixedData(143640, 22)}};
     std::string built = bench::Scratch().File("icon-save.max");
     testutil::WriteFile(built, max.Build());
