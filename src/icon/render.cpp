@@ -310,14 +310,12 @@ Result<Picture> RenderIcon(const Icon& icon, const IconSysFields& lighting, int 
   const Texels texels(icon);
   Rasteriser raster(size, picture.rgba, texels);
   // Nearest first: a hidden pixel then costs one depth comparison. The depth buffer
-  // decides what shows either way; the sort is stable, so triangles at equal depth keep
-  // the file's order.
+  // decides what shows either way; triangles at equal depth keep the file's order.
   std::vector<std::pair<float, std::size_t>> order;
   order.reserve(vertices.size() / 3);
   for (std::size_t i = 0; i + 2 < vertices.size(); i += 3)
     order.emplace_back(std::min({vertices[i].q[kZ], vertices[i + 1].q[kZ], vertices[i + 2].q[kZ]}), i);
-  std::stable_sort(order.begin(), order.end(),
-                   [](const auto& l, const auto& r) { return l.first < r.first; });
+  std::sort(order.begin(), order.end());
   for (const auto& [depth, i] : order) raster.Draw(vertices[i], vertices[i + 1], vertices[i + 2]);
   return picture;
 }
