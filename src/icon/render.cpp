@@ -17,6 +17,9 @@ constexpr float kColourScale = 255.0f / 128.0f;  // 0..0x80 to 0..255
 constexpr float kFullVertexColour = 128.0f;
 
 float Finite(float v) { return std::isfinite(v) ? v : 0.0f; }
+// v within 0..high, NaN as 0: interpolated values may stray a little past a triangle's
+// corners (and far, in a sliver), and a float out of range must never reach an int cast.
+float Within(float v, float high) { return v > 0 ? (v < high ? v : high) : 0.0f; }
 float Unit(float v) { return std::clamp(Finite(v), 0.0f, 1.0f); }
 
 struct Light {
@@ -172,9 +175,9 @@ class Texels {
   explicit Texels(const Icon& icon) : pixels_(icon.HasTexture() ? icon.texture.data() : nullptr) {}
   Rgba8 At(float u, float v) const {
     if (!pixels_) return {255, 255, 255, 255};
-    const int last = file::kTextureSide - 1;
-    const int x = std::clamp(static_cast<int>(u), 0, last);
-    const int y = std::clamp(static_cast<int>(v), 0, last);
+    const float last = static_cast<float>(file::kTextureSide - 1);
+    const int x = static_cast<int>(Within(u, last));
+    const int y = static_cast<int>(Within(v, last));
     return ExpandPixel(pixels_[y * file::kTextureSide + x]);
   }
 
@@ -183,7 +186,7 @@ class Texels {
 };
 
 std::uint8_t Channel(float light, std::uint8_t texel) {
-  return static_cast<std::uint8_t>(std::min(255.0f, light * static_cast<float>(texel) + 0.5f));
+  return static_cast<std::uint8_t>(Within(light * static_cast<float>(texel) + 0.5f, 255.0f));
 }
 
 // Where a barycentric weight w = c0 + cy * y + k * x is >= 0 along a row: from (k > 0)
