@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/icon_builder.h"
 #include "support/lzari_encoder.h"
 #include "support/max_builder.h"
 #include "support/psu_builder.h"
@@ -157,6 +158,39 @@ std::vector<Seed> IconSysSeeds() {
   return seeds;
 }
 
+// Icons small enough to mutate quickly, so none with a raw texture (32 KiB alone): the
+// fuzzer reaches that path by flipping the attribute bit.
+std::vector<Seed> IconFileSeeds() {
+  using testutil::IconImage;
+  std::vector<Seed> seeds;
+
+  IconImage rle;  // two shapes, two frames, literal pixels and a run
+  rle.shapes = 2;
+  rle.attributes = 0x0F;
+  rle.vertices = testutil::Triangle({-100, -100, 100, -100, 0, 100}, 0);
+  rle.vertices[1].positions.push_back({120, -80, 10});
+  rle.frames = {{0, {{0, 1}, {5, 0}}}, {1, {{5, 1}}}};
+  rle.texture = testutil::RleTexture({0xFFFD, 0x001F, 0x03E0, 0x7C00, 16381, 0x7FFF});
+  seeds.push_back({"icon_file", "rle.ico", rle.Build()});
+
+  IconImage plain;  // vertex colours alone, two triangles at different depths
+  plain.attributes = 0x03;
+  plain.vertices = testutil::Triangle({-4096, -4096, 4096, -4096, 0, 4096}, 100, {0x80, 0, 0, 0x80});
+  auto nearer = testutil::Triangle({-4096, 4096, 4096, 4096, 0, -4096}, -100, {0, 0xFF, 0x40, 0x80});
+  plain.vertices.insert(plain.vertices.end(), nearer.begin(), nearer.end());
+  plain.vertices[3].normal = {0, -4096, 0};
+  seeds.push_back({"icon_file", "untextured.ico", plain.Build()});
+
+  IconImage oddCount = rle;  // the byte count big-endian, bytes after the last code
+  oddCount.shapes = 1;
+  oddCount.frames = {{0, {{0, 1}}}};
+  oddCount.texture = testutil::RleTexture({0x7FF0, 0x1234, 0x7FF0, 0});
+  std::swap(oddCount.texture[0], oddCount.texture[3]);
+  std::swap(oddCount.texture[1], oddCount.texture[2]);
+  seeds.push_back({"icon_file", "rle-count-big-endian.ico", oddCount.Build()});
+  return seeds;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -170,6 +204,7 @@ int main(int argc, char** argv) {
   for (Seed& s : MaxSeeds()) seeds.push_back(std::move(s));
   for (Seed& s : LzariSeeds()) seeds.push_back(std::move(s));
   for (Seed& s : IconSysSeeds()) seeds.push_back(std::move(s));
+  for (Seed& s : IconFileSeeds()) seeds.push_back(std::move(s));
   for (const Seed& s : seeds) {
     std::filesystem::create_directories(root / s.target);
     std::string path = (root / s.target / s.name).string();

@@ -1,0 +1,537 @@
+// The 3D icons: icon.sys fields, textures of corpus icons, damaged icon files, the
+// drawer's background, placement and lighting, OBJ and PNG output, and the icon of every
+// corpus save.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <limits>
+#include <optional>
+
+#include "formats/registry.h"
+#include "icon/obj_export.h"
+#include "icon/png.h"
+#include "icon/render.h"
+#include "icon/save_icon.h"
+#include "support/icon_builder.h"
+
+#define STB_IMAGE_IMPLEMENTATION
+#define STB_IMAGE_STATIC
+#define STBI_ONLY_PNG
+#include <stb/stb_image.h>
+
+using testutil::Bytes;
+using testutil::IconImage;
+using testutil::IconSysImage;
+using F = icon::Fault;
+using K = icon::TextureKind;
+using Rgb = std::array<int, 3>;
+
+namespace {
+
+constexpr icon::IconSlot kNormal = icon::IconSlot::kNormal;
+constexpr icon::IconSlot kAllSlots[] = {kNormal, icon::IconSlot::kCopy, icon::IconSlot::kDelete};
+
+std::unique_ptr<CSaveGame> LoadCorpusSave(const std::string& relative) {
+  std::string path = testutil::CorpusPath(relative);
+  if (path.empty()) return nullptr;
+  auto save = CreateForExtension(ExtensionOf(path));
+  if (!save || save->Load(path) != kLoadOk) ADD_FAILURE() << relative << " does not load";
+  return save;
+}
+
+template <class T>
+T Ok(icon::Result<T> result) {
+  EXPECT_TRUE(result.ok()) << (result.ok() ? "" : result.error().message);
+  return result.ok() ? std::move(result.value()) : T{};
+}
+
+template <class T>
+void ExpectFault(const icon::Result<T>& result, F fault, const std::string& message, const char* why) {
+  ASSERT_FALSE(result.ok()) << why;
+  EXPECT_EQ(result.error().fault, fault) << why;
+  EXPECT_EQ(result.error().message, message) << why;
+}
+
+Rgb At(const icon::Picture& p, int x, int y) {
+  if (x >= p.width || y >= p.height) return {-1, -1, -1};  // no picture: already reported
+  const std::uint8_t* c = p.PixelAt(x, y);
+  return {c[0], c[1], c[2]};
+}
+
+// Two shapes, three vertices, two animation frames and an RLE texture of two literal
+// pixels and one run: 190 bytes, every structure small enough to cut at each edge.
+//   0 header | 20 vertices (3 x 32) | 116 animation | 136 frame 0 (2 keys) | 160 frame 1
+//   | 176 RLE count | 180 literal code, 2 pixels | 186 run code, value | 190
+IconImage SmallIcon() {
+  IconImage image;
+  image.shapes = 2;
+  image.attributes = 0x0F;
+  image.vertices = testutil::Triangle({-100, -100, 100, -100, 0, 100}, 0);
+  image.frames = {{0, {{0, 1}, {5, 0}}}, {1, {{5, 1}}}};
+  image.texture = testutil::RleTexture({0xFFFE, 0x001F, 0x03E0, 16382, 0x7C00});
+  return image;
+}
+
+}  // namespace
+
+TEST(IconSysFields, ReadsEveryFieldOfACorpusFile) {
+  std::string path = testutil::CorpusPath("iconsys/4.sys");
+  if (path.empty()) GTEST_SKIP() << "corpus absent";
+  const icon::IconSysFields f = Ok(icon::ParseIconSys(testutil::ReadFile(path)));
+  EXPECT_EQ(f.line2Offset, 22);
+  EXPECT_EQ(f.backgroundAlpha, 128u);
+  EXPECT_EQ((std::array{f.corners[0].r, f.corners[0].g, f.corners[0].b}), (std::array{152u, 232u, 244u}));
+  EXPECT_EQ((std::array{f.corners[3].r, f.corners[3].g, f.corners[3].b}), (std::array{17u, 3u, 153u}));
+  EXPECT_FLOAT_EQ(f.lightDirections[0].z, 0.5773502f);
+  EXPECT_FLOAT_EQ(f.lightColours[0].b, 0.4235294f);
+  EXPECT_FLOAT_EQ(f.ambient.g, 0.2745098f);
+  EXPECT_EQ(f.title[0], 0x82);
+  EXPECT_EQ(f.title[2], 0x82);
+  for (icon::IconSlot slot : kAllSlots) EXPECT_EQ(f.IconName(slot), "icon0.ico");
+}
+
+TEST(IconSysFields, RefusesOtherForms) {
+  struct Case {
+    const char* why;
+    Bytes bytes;
+    const char* corpusFile;  // read instead of bytes when set
+    F fault;
+    const char* message;
+  };
+  Bytes shortFile = IconSysImage{}.Build();
+  shortFile.pop_back();
+  IconSysImage badMagic;
+  badMagic.magic = "PS2E";
+  const char* text = "icon.sys is in the text form (PS2X), which names no 3D icon";
+  const Case cases[] = {
+      {"963 bytes", shortFile, nullptr, F::kIconSysSize, "icon.sys is 963 bytes; a PS2D icon.sys has 964"},
+      {"another mark", badMagic.Build(), nullptr, F::kIconSysMagic, "icon.sys does not begin with PS2D"},
+      {"text form", testutil::FromString("PS2X\ntitle0 = A\n"), nullptr, F::kIconSysMagic, text},
+      {"corpus text form", {}, "iconsys/2-text-format.sys", F::kIconSysMagic, text},
+      {"corpus system icon.sys of two records", {}, "iconsys/5-1776-bytes.sys", F::kIconSysSize,
+       "icon.sys is 1776 bytes; a PS2D icon.sys has 964"},
+  };
+  for (const Case& c : cases) {
+    std::string path = c.corpusFile ? testutil::CorpusPath(c.corpusFile) : "";
+    if (c.corpusFile && path.empty()) continue;
+    ExpectFault(icon::ParseIconSys(c.corpusFile ? testutil::ReadFile(path) : c.bytes), c.fault, c.message, c.why);
+  }
+}
+
+// Pixels read from the icon files' bytes independently of this reader.
+TEST(IconTexture, CorpusTexturesDecodeToTheirPixels) {
+  struct Case {
+    const char* save;
+    icon::IconSlot slot;
+    K kind;
+    int x, y;
+    std::array<std::uint8_t, 3> rgb;
+  };
+  const icon::IconSlot del = icon::IconSlot::kDelete;
+  const Case cases[] = {
+      {"psu/a.psu", kNormal, K::kRaw, 4, 15, {255, 148, 0}},  {"psu/a.psu", kNormal, K::kRaw, 64, 64, {0, 0, 0}},
+      {"psu/e.PSU", kNormal, K::kRaw, 74, 47, {57, 140, 255}}, {"psu/e.PSU", kNormal, K::kRaw, 127, 127, {49, 49, 49}},
+      {"psu/f.psu", kNormal, K::kRle, 122, 32, {82, 74, 0}},   {"psu/f.psu", kNormal, K::kRle, 122, 103, {140, 140, 140}},
+      {"psu/f.psu", del, K::kRle, 3, 117, {107, 107, 115}},    {"psu/f.psu", del, K::kRle, 126, 92, {255, 222, 8}},
+  };
+  for (const Case& c : cases) {
+    auto save = LoadCorpusSave(c.save);
+    if (!save) GTEST_SKIP() << "corpus absent";
+    const icon::Icon model = Ok(icon::LoadSaveIcon(*save, c.slot)).icon;
+    EXPECT_EQ(model.textureKind, c.kind) << c.save;
+    const icon::Picture texture = Ok(icon::TexturePicture(model));
+    ASSERT_EQ(texture.width, 128) << c.save;
+    const std::uint8_t* p = texture.PixelAt(c.x, c.y);
+    EXPECT_EQ((std::array{p[0], p[1], p[2], p[3]}), (std::array<std::uint8_t, 4>{c.rgb[0], c.rgb[1], c.rgb[2], 255}))
+        << c.save << " at " << c.x << "," << c.y;
+  }
+}
+
+TEST(IconTexture, RleRunsAndCounts) {
+  struct Case {
+    const char* why;
+    std::vector<std::uint16_t> codes;
+    bool bigEndianCount;
+    std::vector<std::pair<int, std::uint16_t>> pixels;  // index, stored value
+  };
+  std::vector<std::uint16_t> literal256 = {0xFF00};
+  for (int i = 0; i < 256; ++i) literal256.push_back(static_cast<std::uint16_t>(i));
+  literal256.insert(literal256.end(), {16128, 0x7FFF});
+  const Case cases[] = {
+      {"0xFFFF is one literal pixel", {0xFFFF, 0x1234, 16383, 0x0001}, false, {{0, 0x1234}, {1, 1}, {16383, 1}}},
+      {"0xFF00 is 256 literal pixels", literal256, false, {{0, 0}, {255, 255}, {256, 0x7FFF}}},
+      {"0xFEFF repeats, cut at the picture's end", {0xFEFF, 0x0042}, false, {{0, 0x42}, {16383, 0x42}}},
+      {"a run past the end, then bytes not needed", {0x7FF0, 0x0009, 0x7FF0, 0}, false, {{16383, 9}}},
+      {"the byte count stored big-endian", {100, 0x0005, 16284, 0x0006}, true, {{99, 5}, {100, 6}}},
+      {"a repeat of 0 adds nothing", {0, 0x0007, 16384, 0x0008}, false, {{0, 8}}},
+  };
+  for (const Case& c : cases) {
+    IconImage image;
+    image.attributes = 0x0C;
+    image.texture = testutil::RleTexture(c.codes);
+    if (c.bigEndianCount) std::reverse(image.texture.begin(), image.texture.begin() + 4);
+    const icon::Icon parsed = Ok(icon::ParseIcon(image.Build()));
+    ASSERT_EQ(parsed.texture.size(), 16384u) << c.why;
+    for (auto [index, value] : c.pixels) EXPECT_EQ(parsed.texture[index], value) << c.why << " pixel " << index;
+  }
+}
+
+TEST(IconFile, DamagedIconsGiveTheirFault) {
+  const Bytes good = SmallIcon().Build();
+  ASSERT_EQ(good.size(), 190u);
+  const icon::Icon whole = Ok(icon::ParseIcon(good));
+  EXPECT_EQ(whole.shapes.size(), 2u);
+  EXPECT_EQ(whole.animation.frames.size(), 2u);
+  ASSERT_EQ(whole.texture.size(), 16384u);
+  EXPECT_EQ(whole.texture[1], 0x03E0);
+  EXPECT_EQ(whole.texture[16383], 0x7C00);
+
+  auto cut = [&](std::size_t n) { return Bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(n)); };
+  auto with32 = [&](std::size_t at, std::uint32_t v) {
+    Bytes b = good;
+    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    return b;
+  };
+  Bytes literalOverrun = good;
+  literalOverrun[186] = 0x80;  // 0xFF80: 128 literal pixels where the run was
+  literalOverrun[187] = 0xFF;
+  const std::string header = " bytes, shorter than its 20-byte header", frames = " animation frames: more than the ";
+  const std::string vertices = "the file ends inside the vertices: 3 of 32 bytes need 96, ";
+  const std::string rle = "the RLE texture ends after ", count = "the file ends before the RLE texture's byte count";
+  struct Case {
+    const char* why;
+    Bytes bytes;
+    F fault;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"empty", cut(0), F::kTruncated, "the icon file is 0" + header},
+      {"in the header", cut(19), F::kTruncated, "the icon file is 19" + header},
+      {"header only", cut(20), F::kTruncated, vertices + "0 are left"},
+      {"in the last vertex", cut(115), F::kTruncated, vertices + "95 are left"},
+      {"after the vertices", cut(116), F::kTruncated, "the file ends inside the animation header"},
+      {"in the animation header", cut(135), F::kTruncated, "the file ends inside the animation header"},
+      {"after the animation header", cut(136), F::kFrameCount, "2" + frames + "0 bytes left can hold"},
+      {"in frame 0's header", cut(143), F::kFrameCount, "2" + frames + "7 bytes left can hold"},
+      {"after frame 0's header", cut(152), F::kFrameCount, "animation frame 0 has 2 keys: more than the 8 bytes left can hold"},
+      {"in frame 1's header", cut(164), F::kTruncated, "the file ends inside animation frame 1"},
+      {"after frame 1's header", cut(168), F::kFrameCount, "animation frame 1 has 1 keys: more than the 0 bytes left can hold"},
+      {"after the animation", cut(176), F::kTruncated, count},
+      {"in the byte count", cut(179), F::kTruncated, count},
+      {"no codes", cut(180), F::kTruncated, rle + "0 of 16384 pixels"},
+      {"in a literal run", cut(183), F::kRleOverrun, "an RLE run of 2 literal pixels at pixel 0 passes the end of the file"},
+      {"after a literal run", cut(186), F::kTruncated, rle + "2 of 16384 pixels"},
+      {"a run without its value", cut(188), F::kTruncated, rle + "2 of 16384 pixels"},
+      {"another first word", with32(0, 0x00020000), F::kIconMagic, "the icon file begins with 0x00020000, not 0x00010000"},
+      {"no shapes", with32(4, 0), F::kShapeCount, "the icon has no shapes"},
+      {"1025 shapes", with32(4, 1025), F::kShapeCount, "1025 shapes: more than 1024"},
+      {"shapes from a negative count", with32(4, 0xFFFFFFFF), F::kShapeCount, "4294967295 shapes: more than 1024"},
+      {"4 vertices", with32(16, 4), F::kVertexCount, "vertex count 4 is not a multiple of 3"},
+      {"vertices above the cap", with32(16, 1048578), F::kVertexCount, "1048578 vertices: more than 1048576"},
+      {"vertices beyond the file", with32(16, 999), F::kTruncated,
+       "the file ends inside the vertices: 999 of 32 bytes need 31968, 170 are left"},
+      {"absurd frame count", with32(132, 0xFFFFFFFF), F::kFrameCount, "4294967295" + frames + "54 bytes left can hold"},
+      {"absurd key count", with32(140, 0x20000000), F::kFrameCount,
+       "animation frame 0 has 536870912 keys: more than the 46 bytes left can hold"},
+      {"a literal run past the end", literalOverrun, F::kRleOverrun,
+       "an RLE run of 128 literal pixels at pixel 2 passes the end of the file"},
+      {"raw texture where the file is short", with32(8, 0x04), F::kTruncated,
+       "the file ends inside the texture: it needs 32768 bytes, 14 are left"},
+  };
+  for (const Case& c : cases) ExpectFault(icon::ParseIcon(c.bytes), c.fault, c.message, c.why);
+  for (std::size_t n = 0; n < good.size(); ++n) EXPECT_FALSE(icon::ParseIcon(cut(n)).ok()) << "prefix " << n;
+
+  // Flipped bytes: whatever still parses also draws.
+  const icon::IconSysFields lighting = Ok(icon::ParseIconSys(IconSysImage{}.Build()));
+  std::uint32_t seed = 1, parsedCount = 0;
+  auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 8; };
+  for (int round = 0; round < 1000; ++round) {
+    Bytes b = good;
+    for (int k = 0; k < 3; ++k) b[next() % b.size()] = static_cast<std::uint8_t>(next());
+    auto parsed = icon::ParseIcon(b);
+    if (!parsed.ok()) continue;
+    ++parsedCount;
+    EXPECT_EQ(Ok(icon::RenderIcon(parsed.value(), lighting, 32)).rgba.size(), 32u * 32u * 4u);
+  }
+  EXPECT_GT(parsedCount, 0u);
+}
+
+// Outside the box the model's shape 0 is scaled into, every pixel is the background
+// mixed from the corners; inside, the model shows.
+TEST(IconRender, OutsideTheModelIsTheBackgroundGradient) {
+  IconSysImage sys;
+  sys.corners = {{{0x80, 0, 0}, {0, 0x80, 0}, {0, 0, 0x80}, {0x40, 0x40, 0x40}}};
+  const icon::IconSysFields lighting = Ok(icon::ParseIconSys(sys.Build()));
+  const float corner[4][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {127.5f, 127.5f, 127.5f}};
+
+  IconImage wide;
+  wide.attributes = 0x03;  // untextured: white where the model is
+  wide.vertices = testutil::Triangle({-4096, -2048, 4096, -2048, 0, 2048}, 0);
+  std::vector<std::pair<icon::Icon, int>> cases = {{Ok(icon::ParseIcon(wide.Build())), 64},
+                                                   {Ok(icon::ParseIcon(wide.Build())), 32}};
+  if (auto save = LoadCorpusSave("max/b.max")) cases.emplace_back(Ok(icon::LoadSaveIcon(*save, kNormal)).icon, 100);
+  for (const auto& [model, size] : cases) {
+    const icon::Picture p = Ok(icon::RenderIcon(model, lighting, size));
+    ASSERT_EQ(p.rgba.size(), static_cast<std::size_t>(size * size * 4));
+    // The box: its longer side spans size - 2 * (size / 16) pixels, centred.
+    float minX = 1e9f, maxX = -1e9f, minY = 1e9f, maxY = -1e9f;
+    for (const icon::Fixed4& v : model.shapes[0]) {
+      minX = std::min<float>(minX, v.x), maxX = std::max<float>(maxX, v.x);
+      minY = std::min<float>(minY, v.y), maxY = std::max<float>(maxY, v.y);
+    }
+    const float scale = static_cast<float>(size - 2 * (size / 16)) / std::max(maxX - minX, maxY - minY);
+    const float half = static_cast<float>(size) / 2, halfWidth = (maxX - minX) / 2 * scale + 1,
+                halfHeight = (maxY - minY) / 2 * scale + 1;
+
+    EXPECT_EQ(At(p, 0, 0), (Rgb{255, 0, 0})) << size;
+    EXPECT_EQ(At(p, size - 1, 0), (Rgb{0, 255, 0})) << size;
+    EXPECT_EQ(At(p, 0, size - 1), (Rgb{0, 0, 255})) << size;
+    EXPECT_EQ(At(p, size - 1, size - 1), (Rgb{128, 128, 128})) << size;
+    int modelPixels = 0;
+    for (int y = 0; y < size; ++y) {
+      for (int x = 0; x < size; ++x) {
+        const float fx = static_cast<float>(x) / static_cast<float>(size - 1);
+        const float fy = static_cast<float>(y) / static_cast<float>(size - 1);
+        bool background = p.PixelAt(x, y)[3] == 255;
+        for (int k = 0; k < 3; ++k) {
+          float want = (corner[0][k] * (1 - fx) + corner[1][k] * fx) * (1 - fy) +
+                       (corner[2][k] * (1 - fx) + corner[3][k] * fx) * fy;
+          background = background && std::abs(p.PixelAt(x, y)[k] - want) <= 1.0f;
+        }
+        const bool outside = std::abs(static_cast<float>(x) + 0.5f - half) > halfWidth ||
+                             std::abs(static_cast<float>(y) + 0.5f - half) > halfHeight;
+        EXPECT_TRUE(background || !outside) << "size " << size << ": pixel " << x << "," << y;
+        modelPixels += !outside && !background;
+      }
+    }
+    EXPECT_GT(modelPixels, size) << size;
+  }
+}
+
+// One triangle filling the middle of the picture, lit and textured evenly: the colour at
+// the centre, worked out by hand. The texel is white unless the row says otherwise
+// (0x0110 is R 16, G 8, B 0, which expand to 132, 66, 0); 255 x 0.2 = 51.
+TEST(IconRender, ALitTexturedTriangleHasTheExpectedColourAtItsCentre) {
+  constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+  struct Light {
+    std::array<float, 3> direction, colour;
+  };
+  struct Case {
+    const char* why;
+    std::optional<std::uint16_t> texel;  // none: untextured
+    std::array<std::uint8_t, 4> vertexColour;
+    std::array<std::int16_t, 3> normal;
+    std::array<float, 3> ambient;
+    std::vector<Light> lights;
+    Rgb expected;
+  };
+  const std::array<std::uint8_t, 4> full = {0x80, 0x80, 0x80, 0x80};
+  const std::array<std::int16_t, 3> front = {0, 0, -4096};  // towards the viewer
+  const std::array<float, 3> ambient = {0.2f, 0.4f, 0.6f}, grey2 = {0.2f, 0.2f, 0.2f}, grey4 = {0.4f, 0.4f, 0.4f};
+  const Case cases[] = {
+      {"ambient alone", 0x7FFF, full, front, ambient, {}, {51, 102, 153}},
+      {"a light straight on adds its colour", 0x7FFF, full, front, ambient, {{{0, 0, 1}, grey2}}, {102, 153, 204}},
+      {"a light from behind adds nothing", 0x7FFF, full, front, ambient, {{{0, 0, -1}, grey4}}, {51, 102, 153}},
+      {"a light at 60 degrees adds half, its direction normalised", 0x7FFF, full, front, ambient,
+       {{{0, -1.7320508f, 1}, grey4}}, {102, 153, 204}},
+      {"a light from above lights a face turned up (y flipped)", 0x7FFF, full, {0, -4096, 0}, ambient,
+       {{{0, 1, 0}, grey4}}, {153, 204, 255}},
+      {"three lights add up and clamp", 0x7FFF, full, front, ambient,
+       {{{0, 0, 1}, grey2}, {{0, 0, 2}, grey2}, {{0, 0, 3}, grey2}}, {204, 255, 255}},
+      {"ambient of 255 counts as 1", 0x0110, full, front, {255, 255, 255}, {}, {132, 66, 0}},
+      {"texel times light", 0x0110, full, front, {0.2f, 0.4f, 1}, {}, {26, 26, 0}},
+      {"vertex colour 0xFF counts as 0x80", 0x7FFF, {0xFF, 0xFF, 0xFF, 0xFF}, front, ambient, {}, {51, 102, 153}},
+      {"vertex colour scales each channel", 0x7FFF, {0x40, 0x80, 0x20, 0x80}, front, {0.4f, 0.4f, 0.8f}, {}, {51, 102, 51}},
+      {"no texture: the vertex colours", std::nullopt, {0x80, 0x40, 0x20, 0x80}, front, {0.8f, 0.8f, 0.8f}, {}, {204, 102, 51}},
+      {"a NaN light colour adds nothing", 0x7FFF, full, front, ambient, {{{0, 0, 1}, {kNaN, kNaN, kNaN}}}, {51, 102, 153}},
+  };
+  for (const Case& c : cases) {
+    IconImage image;
+    image.attributes = c.texel ? 0x07 : 0x03;
+    image.vertices = testutil::Triangle({-4096, -4096, 4096, -4096, 0, 4096}, 0, c.vertexColour);
+    for (testutil::IconVertex& v : image.vertices) {
+      v.normal = c.normal;
+      v.u = v.v = 2048;
+    }
+    if (c.texel) image.texture = testutil::RawTexture(*c.texel);
+    IconSysImage sys;
+    sys.ambient = c.ambient;
+    for (std::size_t i = 0; i < c.lights.size(); ++i) {
+      sys.lightDirections[i] = c.lights[i].direction;
+      sys.lightColours[i] = c.lights[i].colour;
+    }
+    auto drawn = icon::RenderIcon(Ok(icon::ParseIcon(image.Build())), Ok(icon::ParseIconSys(sys.Build())), 64);
+    EXPECT_EQ(At(Ok(std::move(drawn)), 32, 32), c.expected) << c.why;
+  }
+}
+
+TEST(IconRender, TheNearerTriangleWinsInEitherOrderAndSizesAreChecked) {
+  // Red at z 100 and green at z -100 (nearer) over the same place; untextured.
+  auto red = testutil::Triangle({-4096, -4096, 4096, -4096, 0, 4096}, 100, {0x80, 0, 0, 0x80});
+  auto green = testutil::Triangle({-4096, 4096, 4096, 4096, 0, -4096}, -100, {0, 0x80, 0, 0x80});
+  const icon::IconSysFields lighting = Ok(icon::ParseIconSys(IconSysImage{}.Build()));
+  for (bool greenFirst : {false, true}) {
+    IconImage image;
+    image.attributes = 0x03;
+    image.vertices = greenFirst ? green : red;
+    const auto& second = greenFirst ? red : green;
+    image.vertices.insert(image.vertices.end(), second.begin(), second.end());
+    const icon::Picture p = Ok(icon::RenderIcon(Ok(icon::ParseIcon(image.Build())), lighting, 64));
+    EXPECT_EQ(At(p, 32, 32), (Rgb{0, 255, 0})) << "green first: " << greenFirst;
+    EXPECT_EQ(At(p, 10, 6), (Rgb{255, 0, 0})) << "green first: " << greenFirst;
+  }
+  const icon::Icon model = Ok(icon::ParseIcon(SmallIcon().Build()));
+  for (int size : {-1, 0, 31, 513})
+    ExpectFault(icon::RenderIcon(model, lighting, size), F::kPictureSize,
+                "a picture of " + std::to_string(size) + " pixels: the size must be 32 to 512", "size");
+  for (int size : {32, 512})
+    EXPECT_EQ(Ok(icon::RenderIcon(model, lighting, size)).rgba.size(), static_cast<std::size_t>(size * size * 4));
+}
+
+TEST(IconExport, ObjAndMtlTexts) {
+  IconImage image;
+  image.vertices = testutil::Triangle({4096, -2048, -4096, 0, 0, 8192}, 0, {0xFF, 0x40, 0, 0x80});
+  image.vertices[0].positions[0][2] = 1024;
+  image.vertices[2].positions[0][2] = -512;
+  // u and v below 0 and above 4096 clamp; v runs up in an OBJ.
+  image.vertices[0].u = -5, image.vertices[0].v = 0;
+  image.vertices[1].u = 1024, image.vertices[1].v = 1024;
+  image.vertices[2].u = 4096, image.vertices[2].v = 5000;
+  image.texture = testutil::RawTexture(0);
+  const icon::Icon textured = Ok(icon::ParseIcon(image.Build()));
+  EXPECT_EQ(icon::IconToObj(textured, "icon.mtl"),
+            "# shape 0 of a PlayStation 2 save icon\nmtllib icon.mtl\n"
+            "v 1 -0.5 0.25\nv -1 0 0\nv 0 2 -0.125\n"
+            "vt 0 1\nvt 0.25 0.75\nvt 1 0\n"
+            "vn 0 0 -1\nvn 0 0 -1\nvn 0 0 -1\n"
+            "usemtl icon\nf 1/1/1 2/2/2 3/3/3\n");
+  EXPECT_EQ(icon::IconToMtl(textured, "icon.png"), "newmtl icon\nKa 1 1 1\nKd 1 1 1\nKs 0 0 0\nillum 1\nmap_Kd icon.png\n");
+
+  // Without a texture each position carries its vertex colour, and the material no map.
+  image.attributes = 0x03;
+  image.texture.clear();
+  const icon::Icon plain = Ok(icon::ParseIcon(image.Build()));
+  EXPECT_NE(icon::IconToObj(plain, "icon.mtl").find("\nv 1 -0.5 0.25 1 0.5 0\nv -1 0 0 1 0.5 0\n"), std::string::npos);
+  EXPECT_EQ(icon::IconToMtl(plain, "icon.png").find("map_Kd"), std::string::npos);
+}
+
+TEST(IconPng, EncodesAndWritesThePixels) {
+  icon::Picture p{3, 2, {}};
+  for (int i = 0; i < 6; ++i) p.rgba.insert(p.rgba.end(), {std::uint8_t(40 * i), std::uint8_t(255 - i), 7, 255});
+  auto decode = [](const Bytes& png) {
+    int w = 0, h = 0, n = 0;
+    stbi_uc* pixels = stbi_load_from_memory(png.data(), static_cast<int>(png.size()), &w, &h, &n, 4);
+    Bytes out;
+    if (pixels && w == 3 && h == 2) out.assign(pixels, pixels + 3 * 2 * 4);
+    stbi_image_free(pixels);
+    return out;
+  };
+  EXPECT_EQ(decode(Ok(icon::EncodePng(p))), p.rgba);
+
+  testutil::TempDir dir;
+  Ok(icon::WritePng(dir.File("picture.png"), p));
+  EXPECT_EQ(decode(testutil::ReadFile(dir.File("picture.png"))), p.rgba);
+  ExpectFault(icon::WritePng(dir.File("missing/picture.png"), p), F::kWriteFailed,
+              "cannot write " + dir.File("missing/picture.png"), "no folder");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);  // nothing left behind
+
+  p.rgba.pop_back();
+  ExpectFault(icon::EncodePng(p), F::kEncodeFailed, "the picture's size and pixels disagree", "short pixels");
+}
+
+TEST(SaveIcon, FindsTheFileIconSysNames) {
+  struct File {
+    std::string name;
+    Bytes data;
+    std::uint32_t size = 0;  // 0: the data's length
+  };
+  struct Case {
+    const char* why;
+    std::vector<File> files;
+    icon::IconSlot slot;
+    std::optional<F> fault;  // none: found
+    std::string expected;    // the message, or the icon's name
+  };
+  IconSysImage names;
+  names.iconNames = {"n.ico", "", "d.ico"};
+  const Bytes sys = names.Build();
+  IconImage one;
+  one.vertices = testutil::Triangle({0, 0, 10, 0, 0, 10}, 0);
+  one.texture = testutil::RawTexture(1);
+  IconImage two = one;
+  two.vertices.insert(two.vertices.end(), one.vertices.begin(), one.vertices.end());
+  Bytes cut = one.Build();
+  cut.resize(30);
+  const Case cases[] = {
+      {"the normal icon", {{"icon.sys", sys}, {"n.ico", one.Build()}, {"d.ico", two.Build()}}, kNormal, {}, "n.ico"},
+      {"the delete icon", {{"icon.sys", sys}, {"n.ico", one.Build()}, {"d.ico", two.Build()}},
+       icon::IconSlot::kDelete, {}, "d.ico"},
+      {"no icon.sys", {{"n.ico", one.Build()}}, kNormal, F::kNoIconSys, "the save has no icon.sys"},
+      {"names are case-sensitive", {{"ICON.SYS", sys}}, kNormal, F::kNoIconSys, "the save has no icon.sys"},
+      {"text form", {{"icon.sys", testutil::FromString("PS2X\n")}}, kNormal, F::kIconSysMagic,
+       "icon.sys is in the text form (PS2X), which names no 3D icon"},
+      {"a huge icon.sys", {{"icon.sys", sys, 100000}}, kNormal, F::kIconSysSize,
+       "icon.sys is 100000 bytes; a PS2D icon.sys has 964"},
+      {"no copy icon named", {{"icon.sys", sys}}, icon::IconSlot::kCopy, F::kNoIconName, "icon.sys names no copy icon"},
+      {"icon file missing", {{"icon.sys", sys}, {"N.ICO", one.Build()}}, kNormal, F::kIconMissing,
+       "the normal icon \"n.ico\" that icon.sys names is not in the save"},
+      {"icon file damaged", {{"icon.sys", sys}, {"n.ico", cut}}, kNormal, F::kTruncated,
+       "n.ico: the file ends inside the vertices: 3 of 24 bytes need 72, 10 are left"},
+      {"icon file too large to read", {{"icon.sys", sys}, {"n.ico", one.Build(), 9u << 20}}, kNormal, F::kTooLarge,
+       "n.ico is 9437184 bytes: more than an icon file can be"},
+      {"icon file shorter than its entry", {{"icon.sys", sys}, {"n.ico", one.Build(), 40000}}, kNormal,
+       F::kReadFailed, "n.ico: its data ends early"},
+  };
+  for (const Case& c : cases) {
+    CGeneric save;
+    save.entries.emplace(1);
+    (*save.entries)[0].size = static_cast<std::uint32_t>(c.files.size() + 2);
+    for (const File& f : c.files) {
+      SaveEntry& e = save.entries->emplace_back();
+      SetField(e.name, f.name, kNameChars);
+      e.size = f.size ? f.size : static_cast<std::uint32_t>(f.data.size());
+      e.data = f.data;
+    }
+    auto found = icon::LoadSaveIcon(save, c.slot);
+    if (c.fault) {
+      ExpectFault(found, *c.fault, c.expected, c.why);
+      continue;
+    }
+    const icon::SaveIcon got = Ok(std::move(found));
+    EXPECT_EQ(got.iconName, c.expected) << c.why;
+    EXPECT_EQ(got.icon.VertexCount(), c.expected == "d.ico" ? 6u : 3u) << c.why;
+  }
+}
+
+TEST(SaveIcon, EveryCorpusSaveIconLoadsAndDraws) {
+  struct Case {
+    const char* save;
+    const char* iconName;
+    std::size_t vertices, shapes;
+    K kind;
+  };
+  const Case cases[] = {
+      {"psu/a.psu", "rez.ico", 564, 1, K::kRaw},     {"max/a.max", "rez.ico", 564, 1, K::kRaw},
+      {"xps/a.xps", "rez.ico", 564, 1, K::kRaw},     {"sps/a.sps", "rez.ico", 564, 1, K::kRaw},
+      {"max/b.max", "PAYNE.ICO", 1362, 1, K::kRaw},  {"sps/b.sps", "PAYNE.ICO", 36, 1, K::kRle},
+      {"max/c.max", "static.ico", 36, 1, K::kRaw},   {"psu/d.psu", "boy_blk.ico", 1164, 8, K::kRle},
+      {"psu/e.PSU", "FMCB.icn", 156, 1, K::kRaw},    {"psu/f.psu", "sysconf.icn", 1716, 1, K::kRle},
+      {"psu/g.psu", "icon.icn", 12, 1, K::kRle},
+  };
+  for (const Case& c : cases) {
+    auto save = LoadCorpusSave(c.save);
+    if (!save) GTEST_SKIP() << "corpus absent";
+    for (icon::IconSlot slot : kAllSlots) {
+      const icon::SaveIcon found = Ok(icon::LoadSaveIcon(*save, slot));
+      EXPECT_EQ(found.icon.textureKind, c.kind) << c.save;
+      if (slot == kNormal) {
+        EXPECT_EQ(found.iconName, c.iconName) << c.save;
+        EXPECT_EQ(found.icon.VertexCount(), c.vertices) << c.save;
+        EXPECT_EQ(found.icon.shapes.size(), c.shapes) << c.save;
+      }
+      for (int size : {32, 128}) Ok(icon::EncodePng(Ok(icon::RenderIcon(found.icon, found.iconSys, size))));
+    }
+  }
+}
