@@ -74,7 +74,7 @@ void BM_LoadSave(benchmark::State& state) {
   Describe(state);
   for (auto _ : state) {
     CMax save;
-    if (save.Load(BenchSavePath()) != kLoadOk) {
+    if (save.Load(BenchSavePath()) != LoadResult::kOk) {
       state.SkipWithError("load failed");
       return;
     }
@@ -86,7 +86,7 @@ void BM_LoadSave(benchmark::State& state) {
 void BM_ReadIcon(benchmark::State& state) {
   Describe(state);
   CMax save;
-  if (save.Load(BenchSavePath()) != kLoadOk) {
+  if (save.Load(BenchSavePath()) != LoadResult::kOk) {
     state.SkipWithError("load failed");
     return;
   }
@@ -103,7 +103,7 @@ void BM_ReadIcon(benchmark::State& state) {
 void BM_Render(benchmark::State& state) {
   Describe(state);
   CMax save;
-  if (save.Load(BenchSavePath()) != kLoadOk) {
+  if (save.Load(BenchSavePath()) != LoadResult::kOk) {
     state.SkipWithError("load failed");
     return;
   }

@@ -37,7 +37,7 @@ std::unique_ptr<CSaveGame> LoadCorpusSave(const std::string& relative) {
   std::string path = testutil::CorpusPath(relative);
   if (path.empty()) return nullptr;
   auto save = CreateForExtension(ExtensionOf(path));
-  if (!save || save->Load(path) != kLoadOk) ADD_FAILURE() << relative << " does not load";
+  if (!save || save->Load(path) != LoadResult::kOk) ADD_FAILURE() << relative << " does not load";
   return save;
 }
 
@@ -492,7 +492,7 @@ TEST(SaveIcon, FindsTheFileIconSysNames) {
       SaveEntry& e = save.entries->emplace_back();
       SetField(e.name, f.name, kNameChars);
       e.size = f.size ? f.size : static_cast<std::uint32_t>(f.data.size());
-      e.data = f.data;
+      e.source = InMemory{f.data};
     }
     auto found = icon::LoadSaveIcon(save, c.slot);
     if (c.fault) {

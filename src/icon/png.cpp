@@ -43,7 +43,7 @@ Result<Done> WritePng(const std::string& path, const Picture& picture) {
   if (!png) return png.error();
   OutputFile file(path, false);
   file.Write(png.value());
-  if (file.Commit() != kLoadOk) return Error{Fault::kWriteFailed, "cannot write " + path};
+  if (file.Commit() != LoadResult::kOk) return Error{Fault::kWriteFailed, "cannot write " + path};
   return Done{};
 }
 
