@@ -152,108 +152,130 @@ class Coder {
   std::uint32_t pending_ = 0;  // bits owed: the opposite of the next bit given
 };
 
-// The common prefix of the 60-byte strings at a and b, whose first bytes agree: 1..60.
-// Reads 8 bytes at a time, up to 4 bytes past the 60th.
-inline std::uint32_t CommonPrefix(const std::uint8_t* a, const std::uint8_t* b) {
-  for (std::uint32_t i = 1; i < kMaxMatch; i += 8) {
-    std::uint64_t x, y;
-    std::memcpy(&x, a + i, 8);
-    std::memcpy(&y, b + i, 8);
-    if (x != y) {
-      const std::uint64_t diff = x ^ y;
-      const std::uint32_t at =
-          i + static_cast<std::uint32_t>(std::endian::native == std::endian::little ? std::countr_zero(diff)
-                                                                                    : std::countl_zero(diff)) / 8;
-      return at < kMaxMatch ? at : kMaxMatch;
-    }
-  }
-  return kMaxMatch;
+// 8 bytes from p as a number whose order is theirs byte by byte: the first one most
+// significant.
+inline std::uint64_t LoadOrdered(const std::uint8_t* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+  return v;
 }
 
 // The tree operations of the published encoder, link for link.
 class Trees {
  public:
   explicit Trees(LzariEncodeState& s) : s_(s) {
-    for (std::uint32_t i = kTreeRoots; i < kTreeRoots + 256; ++i) s_.right[i] = kNoNode;
+    for (std::uint32_t i = kTreeRoots; i < kTreeRoots + 256; ++i) s_.child[i][0] = s_.child[i][1] = kNoNode;
     for (std::uint32_t i = 0; i < kRingSize; ++i) s_.parent[i] = kNoNode;
   }
 
-  // Inserts the string at r; leaves the match in s.matchLength and s.matchPosition.
+  // Inserts the string at r. With kFindMatch, leaves the match in s.matchLength and
+  // s.matchPosition; the parse only asks for it at the start of a code, so the inserts
+  // for the rest of a match skip that bookkeeping.
+  template <bool kFindMatch>
   void Insert(std::uint32_t r) {
-    std::uint16_t* const left = s_.left;
-    std::uint16_t* const right = s_.right;
+    auto* const child = s_.child;
     std::uint16_t* const parent = s_.parent;
     const std::uint8_t* const text = s_.text;
     const std::uint8_t* const key = text + r;
     std::uint32_t p = kTreeRoots + key[0];
     std::uint32_t length = 0;
     std::uint32_t position = s_.matchPosition;
-    bool larger = true;  // the key sorts after p (from a root: go right)
-    left[r] = right[r] = static_cast<std::uint16_t>(kNoNode);
+    std::uint32_t larger = 1;  // the key sorts after p (from a root: go right)
+    // How many bytes the key shares with the nearest node passed that sorts before it,
+    // and with the nearest that sorts after it (at least the first byte, the tree's).
+    // Every node below lies between those two, so it shares as many as the smaller
+    // number with the key, and the comparison starts there.
+    std::uint32_t sharedBelow = 1, sharedAbove = 1;
+    child[r][0] = child[r][1] = static_cast<std::uint16_t>(kNoNode);
     for (;;) {
-      std::uint16_t* const link = larger ? &right[p] : &left[p];
-      if (*link == kNoNode) {
-        *link = static_cast<std::uint16_t>(r);
+      // Both links at once, chosen from when the comparison is known.
+      std::uint32_t links;
+      std::memcpy(&links, child[p], sizeof links);
+      if constexpr (std::endian::native == std::endian::big) links = links >> 16 | links << 16;
+      const std::uint32_t next = (links >> (16 * larger)) & 0xFFFF;
+      if (next == kNoNode) {
+        child[p][larger] = static_cast<std::uint16_t>(r);
         parent[r] = static_cast<std::uint16_t>(p);
-        s_.matchLength = length;
-        s_.matchPosition = position;
+        if constexpr (kFindMatch) {
+          s_.matchLength = length;
+          s_.matchPosition = position;
+        }
         return;
       }
-      p = *link;
-      const std::uint32_t i = CommonPrefix(key, text + p);
-      if (i > kThreshold) {
+      p = next;
+      // The first byte where the strings differ (reading at most 4 bytes past the
+      // 60th), or 60.
+      std::uint32_t i = sharedBelow < sharedAbove ? sharedBelow : sharedAbove;
+      for (;;) {
+        const std::uint64_t x = LoadOrdered(key + i);
+        const std::uint64_t y = LoadOrdered(text + p + i);
+        if (x != y) {
+          i += static_cast<std::uint32_t>(std::countl_zero(x ^ y)) / 8;
+          larger = x > y;
+          break;
+        }
+        i += 8;
+        if (i >= kMaxMatch) break;
+      }
+      if (i >= kMaxMatch) {
+        position = (r - p) & kRingMask;
+        length = kMaxMatch;
+        break;
+      }
+      if (kFindMatch && i > kThreshold) {
         const std::uint32_t distance = (r - p) & kRingMask;
         if (i > length) {
           position = distance;
           length = i;
-          if (i == kMaxMatch) break;
         } else if (i == length && distance < position) {
           position = distance;
         }
       }
-      larger = key[i] > text[p + i];
+      (larger ? sharedBelow : sharedAbove) = i;
     }
     // p holds the same 60 bytes: r takes its place.
-    parent[r] = parent[p];
-    left[r] = left[p];
-    right[r] = right[p];
-    parent[left[p]] = static_cast<std::uint16_t>(r);
-    parent[right[p]] = static_cast<std::uint16_t>(r);
-    if (right[parent[p]] == p) right[parent[p]] = static_cast<std::uint16_t>(r);
-    else left[parent[p]] = static_cast<std::uint16_t>(r);
+    const std::uint32_t up = parent[p];
+    parent[r] = static_cast<std::uint16_t>(up);
+    child[r][0] = child[p][0];
+    child[r][1] = child[p][1];
+    parent[child[p][0]] = static_cast<std::uint16_t>(r);
+    parent[child[p][1]] = static_cast<std::uint16_t>(r);
+    child[up][child[up][1] == p ? 1 : 0] = static_cast<std::uint16_t>(r);
     parent[p] = static_cast<std::uint16_t>(kNoNode);
-    s_.matchLength = length;
-    s_.matchPosition = position;
+    if constexpr (kFindMatch) {
+      s_.matchLength = length;
+      s_.matchPosition = position;
+    }
   }
 
   void Delete(std::uint32_t p) {
-    std::uint16_t* const left = s_.left;
-    std::uint16_t* const right = s_.right;
+    auto* const child = s_.child;
     std::uint16_t* const parent = s_.parent;
     if (parent[p] == kNoNode) return;
     std::uint32_t q;
-    if (right[p] == kNoNode) {
-      q = left[p];
-    } else if (left[p] == kNoNode) {
-      q = right[p];
+    if (child[p][1] == kNoNode) {
+      q = child[p][0];
+    } else if (child[p][0] == kNoNode) {
+      q = child[p][1];
     } else {
-      // Both children: the rightmost node of the left subtree takes p's place.
-      q = left[p];
-      if (right[q] != kNoNode) {
+      // Both children: the last node of the smaller side takes p's place.
+      q = child[p][0];
+      if (child[q][1] != kNoNode) {
         do {
-          q = right[q];
-        } while (right[q] != kNoNode);
-        right[parent[q]] = left[q];
-        parent[left[q]] = parent[q];
-        left[q] = left[p];
-        parent[left[p]] = static_cast<std::uint16_t>(q);
+          q = child[q][1];
+        } while (child[q][1] != kNoNode);
+        child[parent[q]][1] = child[q][0];
+        parent[child[q][0]] = parent[q];
+        child[q][0] = child[p][0];
+        parent[child[p][0]] = static_cast<std::uint16_t>(q);
       }
-      right[q] = right[p];
-      parent[right[p]] = static_cast<std::uint16_t>(q);
+      child[q][1] = child[p][1];
+      parent[child[p][1]] = static_cast<std::uint16_t>(q);
     }
-    parent[q] = parent[p];
-    if (right[parent[p]] == p) right[parent[p]] = static_cast<std::uint16_t>(q);
-    else left[parent[p]] = static_cast<std::uint16_t>(q);
+    const std::uint32_t up = parent[p];
+    parent[q] = static_cast<std::uint16_t>(up);
+    child[up][child[up][1] == p ? 1 : 0] = static_cast<std::uint16_t>(q);
     parent[p] = static_cast<std::uint16_t>(kNoNode);
   }
 
@@ -286,8 +308,8 @@ std::int64_t LzariEncode(std::span<const std::uint8_t> input, std::span<std::uin
   std::size_t next = len;  // the next input byte to take
   std::uint32_t r = kRingStart;  // the look-ahead's start
   std::uint32_t oldest = 0;      // the oldest window position, overwritten next
-  for (std::uint32_t i = 1; i <= kMaxMatch; ++i) trees.Insert(r - i);
-  trees.Insert(r);
+  for (std::uint32_t i = 1; i <= kMaxMatch; ++i) trees.Insert<false>(r - i);
+  trees.Insert<true>(r);
 
   do {
     std::uint32_t length = s.matchLength < len ? s.matchLength : len;
@@ -298,22 +320,21 @@ std::int64_t LzariEncode(std::span<const std::uint8_t> input, std::span<std::uin
       coder.Char(kLiterals - 1 - kThreshold + length);
       coder.Position(s.matchPosition - 1);
     }
-    std::uint32_t i = 0;
-    for (; i < length && next < input.size(); ++i) {
+    // Take in as many bytes; past the end of the input the look-ahead shrinks instead.
+    for (std::uint32_t k = 1; k <= length; ++k) {
       trees.Delete(oldest);
-      const std::uint8_t c = input[next++];
-      text[oldest] = c;
-      if (oldest < kMaxMatch - 1) text[oldest + kRingSize] = c;
+      if (next < input.size()) {
+        const std::uint8_t c = input[next++];
+        text[oldest] = c;
+        if (oldest < kMaxMatch - 1) text[oldest + kRingSize] = c;
+      } else {
+        --len;
+      }
       oldest = (oldest + 1) & kRingMask;
       r = (r + 1) & kRingMask;
-      trees.Insert(r);
-    }
-    // Past the end of the input the look-ahead shrinks.
-    for (; i < length; ++i) {
-      trees.Delete(oldest);
-      oldest = (oldest + 1) & kRingMask;
-      r = (r + 1) & kRingMask;
-      if (--len != 0) trees.Insert(r);
+      if (len == 0) break;
+      if (k == length) trees.Insert<true>(r);
+      else trees.Insert<false>(r);
     }
   } while (len > 0);
   coder.End();

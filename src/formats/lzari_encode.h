@@ -41,7 +41,7 @@ inline constexpr std::uint32_t kNoNode = kRingSize;      // the trees' null link
 inline constexpr std::uint32_t kTreeRoots = kRingSize + 1;  // root of byte c: kTreeRoots + c
 // Bytes of the window array: the window, the 59 repeated, and room for reading 8
 // bytes at a time up to 4 bytes past the last compared one.
-inline constexpr std::uint32_t kTextSize = kRingSize + kMaxMatch + 8;
+inline constexpr std::uint32_t kTextSize = kRingSize + kMaxMatch + 16;
 
 inline constexpr std::size_t kLengthFieldSize = 4;
 
@@ -72,10 +72,10 @@ struct LzariToken {
 // its own state.
 struct LzariEncodeState {
   std::uint8_t text[lzari::kTextSize];            // the window, as described above
-  // The trees, by window position; kNoNode for none. right[kTreeRoots + c] is the root
-  // of the tree of strings starting with byte c (the roots have no other link).
-  std::uint16_t left[lzari::kRingSize + 1];
-  std::uint16_t right[lzari::kTreeRoots + 256];
+  // The trees, by window position: child[p][0] sorts before p, child[p][1] after it;
+  // kNoNode for none. child[kTreeRoots + c][1] is the root of the tree of strings
+  // starting with byte c (child[kTreeRoots + c][0] is not used).
+  std::uint16_t child[lzari::kTreeRoots + 256][2];
   std::uint16_t parent[lzari::kRingSize + 1];
   std::uint32_t matchLength;                      // the last insertion's match, 0..60
   std::uint32_t matchPosition;                    // and its distance, when longer than 2
