@@ -182,14 +182,10 @@ class Trees {
     std::uint32_t length = 0;
     std::uint32_t position = s_.matchPosition;
     std::uint32_t larger = 1;  // the key sorts after p (from a root: go right)
-    // How many bytes the key shares with the nearest node passed that sorts before it,
-    // and with the nearest that sorts after it (at least the first byte, the tree's).
-    // Every node below lies between those two, so it shares as many as the smaller
-    // number with the key, and the comparison starts there.
-    std::uint32_t sharedBelow = 1, sharedAbove = 1;
     child[r][0] = child[r][1] = static_cast<std::uint16_t>(kNoNode);
     for (;;) {
-      // Both links at once, chosen from when the comparison is known.
+      // Both links are read at once and the comparison picks one: measured faster
+      // than reading only the one it picks.
       std::uint32_t links;
       std::memcpy(&links, child[p], sizeof links);
       if constexpr (std::endian::native == std::endian::big) links = links >> 16 | links << 16;
@@ -205,8 +201,11 @@ class Trees {
       }
       p = next;
       // The first byte where the strings differ (reading at most 4 bytes past the
-      // 60th), or 60.
-      std::uint32_t i = sharedBelow < sharedAbove ? sharedBelow : sharedAbove;
+      // 60th), or 60; the first bytes agree, being the tree's. (Starting past the bytes
+      // the key is known to share with the nodes passed would compare less, but would
+      // make each step wait for the last one's comparison; as it is, the walk runs
+      // ahead on the predicted side while the comparison finishes.)
+      std::uint32_t i = 1;
       for (;;) {
         const std::uint64_t x = LoadOrdered(key + i);
         const std::uint64_t y = LoadOrdered(text + p + i);
@@ -232,7 +231,6 @@ class Trees {
           position = distance;
         }
       }
-      (larger ? sharedBelow : sharedAbove) = i;
     }
     // p holds the same 60 bytes: r takes its place.
     const std::uint32_t up = parent[p];
