@@ -12,7 +12,6 @@
 #include "formats/lzari.h"
 #include "formats/lzari_encode.h"
 #include "lzari_baseline.h"
-#include "lzari_encode_baseline.h"
 
 namespace {
 
