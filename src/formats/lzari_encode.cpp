@@ -154,9 +154,12 @@ class Coder {
 
 // 8 bytes from p as a number whose order is theirs byte by byte: the first one most
 // significant.
+constexpr std::uint32_t kWordBytes = 8;
+// The words compared start at bytes 1, 9, ..., 57 of a string; the last ends at 64.
+static_assert(kRingSize - 1 + 57 + kWordBytes <= kTextSize);
 inline std::uint64_t LoadOrdered(const std::uint8_t* p) {
   std::uint64_t v;
-  std::memcpy(&v, p, 8);
+  std::memcpy(&v, p, kWordBytes);
   if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
   return v;
 }
@@ -200,8 +203,8 @@ class Trees {
         return;
       }
       p = next;
-      // The first byte where the strings differ (reading at most 4 bytes past the
-      // 60th), or 60; the first bytes agree, being the tree's. (Starting past the bytes
+      // The first byte where the strings differ (reading up to 5 bytes past the 60th),
+      // or 60; the first bytes agree, being the tree's. (Starting past the bytes
       // the key is known to share with the nodes passed would compare less, but would
       // make each step wait for the last one's comparison; as it is, the walk runs
       // ahead on the predicted side while the comparison finishes.)
@@ -210,11 +213,11 @@ class Trees {
         const std::uint64_t x = LoadOrdered(key + i);
         const std::uint64_t y = LoadOrdered(text + p + i);
         if (x != y) {
-          i += static_cast<std::uint32_t>(std::countl_zero(x ^ y)) / 8;
+          i += static_cast<std::uint32_t>(std::countl_zero(x ^ y)) / 8;  // bits to bytes
           larger = x > y;
           break;
         }
-        i += 8;
+        i += kWordBytes;
         if (i >= kMaxMatch) break;
       }
       if (i >= kMaxMatch) {

@@ -20,14 +20,15 @@
 //     common prefix of more than 2 bytes met on the way is the match, the nearer of two
 //     of the same length. A node that agrees in all 60 bytes is replaced by the new
 //     one, which takes its place in the tree.
-//   - A match no longer than 2 bytes (or as long as the look-ahead, near the end) is
-//     coded as a literal of the look-ahead's first byte, anything longer as its length
+//   - The match is cut to the bytes left in the look-ahead. One of 2 bytes or fewer is
+//     coded as a literal of the look-ahead's first byte, a longer one as its length
 //     (code 253 + length) and its distance minus one; then as many bytes are taken in.
 //     Past the end of the input no byte is written: the look-ahead shrinks and the old
 //     bytes behind it stay, and still take part in the comparisons.
-//   - The stream ends with one more pending bit (0 then 1 when low is below a quarter,
-//     else 1 then 0, after the bits still owed), then 7 zero bits; only whole bytes are
-//     kept. An empty input gives the 4 length bytes and no stream at all.
+//   - The stream ends with the bit that says which quarter low is in (0 below the
+//     first quarter, else 1), then its opposite once more than the bits still owed,
+//     then 7 zero bits; only whole bytes are kept. An empty input gives the 4 length
+//     bytes and no stream at all.
 #pragma once
 
 #include <cstddef>
@@ -39,9 +40,9 @@
 namespace lzari {
 inline constexpr std::uint32_t kNoNode = kRingSize;      // the trees' null link
 inline constexpr std::uint32_t kTreeRoots = kRingSize + 1;  // root of byte c: kTreeRoots + c
-// Bytes of the window array: the window, the 59 repeated, and room for reading 8
-// bytes at a time up to 4 bytes past the last compared one.
-inline constexpr std::uint32_t kTextSize = kRingSize + kMaxMatch + 16;
+// Bytes of the window array: the window, the 59 repeated, and room for comparing 8 bytes
+// at a time, which reads up to 5 bytes past the 60th.
+inline constexpr std::uint32_t kTextSize = kRingSize + kMaxMatch + 8;
 
 inline constexpr std::size_t kLengthFieldSize = 4;
 
