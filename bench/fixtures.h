@@ -22,7 +22,8 @@ inline constexpr std::size_t kMiB = 1024 * 1024;
 Bytes MixedData(std::size_t n, std::uint64_t seed);
 Bytes RandomData(std::size_t n, std::uint64_t seed);
 
-// Plain data and its LZARI stream made by the project's test encoder.
+// Plain data and its LZARI stream made by LzariEncode (the stream alone, without the
+// length in front of it).
 struct LzariSample {
   Bytes plain;
   Bytes coded;

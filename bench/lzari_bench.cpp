@@ -1,12 +1,16 @@
-// LZARI decoding: LzariDecode beside the published algorithm's plain decoder, on the
-// same streams. Each benchmark first checks that its decoder gives back the data the
-// stream was made from, byte for byte.
+// LZARI: LzariDecode beside the published algorithm's plain decoder, on the same
+// streams, and LzariEncode beside the published encoder, on the same data. Each decoding
+// benchmark first checks that its decoder gives back the data the stream was made from,
+// byte for byte; each encoding benchmark that its encoder makes the sample's stream
+// byte for byte, so that the two encoders are timed making identical output.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "fixtures.h"
 #include "formats/lzari.h"
+#include "formats/lzari_encode.h"
 #include "lzari_baseline.h"
 
 namespace {
@@ -39,8 +43,42 @@ void BM_Lzari(benchmark::State& state) {
   state.counters["coded_bytes"] = static_cast<double>(s.coded.size());
 }
 
+// The sample's stream as the classic encoder writes it: the length, then the stream.
+bool IsSampleStream(const LzariSample& s, const bench::Bytes& out, std::size_t size) {
+  return size == lzari::kLengthFieldSize + s.coded.size() &&
+         std::equal(s.coded.begin(), s.coded.end(), out.begin() + lzari::kLengthFieldSize);
+}
+
+template <const LzariSample& (*Sample)(), bool kOurs>
+void BM_LzariEncode(benchmark::State& state) {
+  const LzariSample& s = Sample();
+  auto lz = std::make_unique<LzariEncodeState>();
+  bench::Bytes out(lzari::EncodeBound(s.plain.size()));
+  auto encode = [&]() -> std::size_t {
+    if (!kOurs) {
+      out = bench::BaselineLzariEncode(s.plain);
+      return out.size();
+    }
+    const std::int64_t n = LzariEncode(s.plain, out, *lz);
+    return n < 0 ? 0 : static_cast<std::size_t>(n);
+  };
+  if (!IsSampleStream(s, out, encode())) {
+    state.SkipWithError("encoded output differs from the sample's stream");
+    return;
+  }
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(encode());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * s.plain.size()));
+}
+
 }  // namespace
 
+BENCHMARK(BM_LzariEncode<bench::MixedSample, true>)->Name("lzari_encode/mixed")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LzariEncode<bench::MixedSample, false>)->Name("lzari_encode_baseline/mixed")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LzariEncode<bench::RandomSample, true>)->Name("lzari_encode/random")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LzariEncode<bench::RandomSample, false>)->Name("lzari_encode_baseline/random")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Lzari<bench::MixedSample, true>)->Name("lzari_decode/mixed")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Lzari<bench::MixedSample, false>)->Name("lzari_decode_baseline/mixed")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Lzari<bench::RandomSample, true>)->Name("lzari_decode/random")->Unit(benchmark::kMillisecond);

@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "formats/lzari.h"
+#include "formats/lzari_encode.h"
+#include "lzari_baseline.h"
+#include "model/bytes.h"
 #include "support/lzari_encoder.h"
 #include "support/lzari_reference.h"
 #include "support/test_util.h"
@@ -60,6 +65,59 @@ Bytes MixedData(std::size_t n) {
     }
   }
   out.resize(n);
+  return out;
+}
+
+// What LzariEncode makes of data: the length field and the stream, or empty on failure.
+Bytes Encode(const Bytes& data, LzariEncodeState& state) {
+  Bytes out(lzari::EncodeBound(data.size()));
+  const std::int64_t n = LzariEncode(data, out, state);
+  if (n < 0) return {};
+  out.resize(static_cast<std::size_t>(n));
+  return out;
+}
+
+// Random bytes, then a slice of them again: the look-ahead runs out in the middle of
+// the match, and the window's old bytes behind the input's end still agree with it.
+Bytes EndsInsideAMatch(std::size_t block, std::size_t repeat) {
+  Bytes out = testutil::MakeBytes(block, 41);
+  out.insert(out.end(), out.begin() + 100, out.begin() + 100 + static_cast<std::ptrdiff_t>(repeat));
+  return out;
+}
+
+// The input ends with a string met twice before, near with one continuation and far
+// with another; the window's old bytes behind the input's end are the far one's, so
+// the classic encoder, which still compares them, takes the far match (in full, 60
+// bytes) over the near one. Were those bytes anything else, the walk would pass the far
+// node for the near one (inserted later and sorting just below it) and take that.
+Bytes OldBytesPickTheMatch() {
+  constexpr std::size_t kSize = 5000;
+  Bytes out = testutil::MakeBytes(kSize, 51);
+  const Bytes string = testutil::MakeBytes(20, 52);
+  Bytes far = testutil::MakeBytes(40, 53), near = testutil::MakeBytes(40, 54);
+  far[0] = 0xF0;
+  near[0] = 0x10;
+  auto put = [&](std::size_t at, const Bytes& b) {
+    std::copy(b.begin(), b.end(), out.begin() + static_cast<std::ptrdiff_t>(at));
+  };
+  put(kSize - lzari::kRingSize, far);  // what the window holds behind the end
+  put(2000, string);
+  put(2020, far);
+  put(4500, string);
+  put(4520, near);
+  put(kSize - string.size(), string);
+  return out;
+}
+
+// Strings met at several distances with the same length, so that the nearer one must
+// win, and runs of them long enough to reach 60 and replace tree nodes.
+Bytes EqualLengthMatches() {
+  Bytes out;
+  for (int round = 0; round < 300; ++round) {
+    const std::string word = "save" + std::to_string(round % 7) + "-" + std::string(round % 50, 'x');
+    out.insert(out.end(), word.begin(), word.end());
+    out.push_back(static_cast<std::uint8_t>(round));
+  }
   return out;
 }
 
@@ -318,4 +376,129 @@ TEST(LzariDecode, AgreesWithThePlainDecoderOnAnyInput) {
   // Junk both runs dry and, when long enough for its length, finishes.
   EXPECT_GT(finished, 10);
   EXPECT_GT(ranDry, 10);
+}
+
+// The ARMAX files made by devices hold, from offset 88, exactly what the classic encoder
+// makes of their records: encoding the decoded records again must give those bytes.
+TEST(LzariEncode, ReproducesDeviceFilesByteForByte) {
+  const char* const files[] = {"max/b.max", "max/c.max"};
+  for (const char* name : files) {
+    const std::string path = testutil::CorpusPath(name);
+    if (path.empty()) GTEST_SKIP() << "corpus file " << name << " absent";
+  }
+  constexpr std::size_t kLengthOffset = 0x58, kStreamOffset = 0x5C;
+  auto state = std::make_unique<LzariEncodeState>();
+  for (const char* name : files) {
+    const Bytes file = testutil::ReadFile(testutil::CorpusPath(name));
+    ASSERT_GT(file.size(), kStreamOffset) << name;
+    const std::uint32_t length = bytes::GetU32LE(&file[kLengthOffset]);
+    const Bytes stream(file.begin() + kStreamOffset, file.end());
+    Decoded records = Decode(stream, length, 0);
+    ASSERT_EQ(records.result, 1) << name;
+    const Bytes expected(file.begin() + kLengthOffset, file.end());
+    EXPECT_TRUE(Encode(records.out, *state) == expected) << name;
+  }
+}
+
+// Every kind of input, encoded by one state used again and again: it decodes to the
+// input, and it is byte for byte what the published encoder makes of it.
+TEST(LzariEncode, RoundTripsAndAgreesWithThePublishedEncoder) {
+  struct Case {
+    const char* why;
+    Bytes data;
+  };
+  const Case cases[] = {
+      {"empty: the length field alone", Bytes{}},
+      {"one byte", Bytes{0x42}},
+      {"shorter than the look-ahead: zeros behind it take part in the comparisons",
+       testutil::FromString("abcabcabc")},
+      {"exactly the look-ahead", testutil::MakeBytes(60, 2)},
+      {"one past the look-ahead", testutil::MakeBytes(61, 3)},
+      {"a run of spaces, matched from the initial window", Bytes(5000, 0x20)},
+      {"a long run: every insert replaces a node", Bytes(100000, 0)},
+      {"text and runs", MixedData(50000)},
+      {"random bytes, literals nearly all, past a halving of the model",
+       testutil::MakeBytes(60000, 9)},
+      {"long matches at distances up to the window's", [] {
+         Bytes b = testutil::MakeBytes(4000, 17);
+         for (int k = 0; k < 5; ++k) b.insert(b.end(), b.begin(), b.begin() + 4000);
+         return b;
+       }()},
+      {"equal lengths at several distances", EqualLengthMatches()},
+      {"the input ends inside a match", EndsInsideAMatch(4200, 30)},
+      {"the input ends inside a match shorter than the look-ahead", EndsInsideAMatch(300, 20)},
+      {"the old bytes behind the input's end choose the match", OldBytesPickTheMatch()},
+      {"1 MiB of mixed text, runs and noise", MixedData(1 << 20)},
+  };
+  auto state = std::make_unique<LzariEncodeState>();
+  std::memset(state.get(), 0xCD, sizeof(LzariEncodeState));
+  for (const Case& c : cases) {
+    const Bytes coded = Encode(c.data, *state);
+    ASSERT_GE(coded.size(), lzari::kLengthFieldSize) << c.why;
+    EXPECT_LE(coded.size(), lzari::EncodeBound(c.data.size())) << c.why;
+    EXPECT_EQ(bytes::GetU32LE(coded.data()), c.data.size()) << c.why;
+    EXPECT_TRUE(coded == bench::BaselineLzariEncode(c.data)) << c.why;
+    if (c.data.empty()) {
+      EXPECT_EQ(coded.size(), lzari::kLengthFieldSize) << "no stream at all";
+      continue;
+    }
+    const Bytes stream(coded.begin() + lzari::kLengthFieldSize, coded.end());
+    Decoded d = Decode(stream, static_cast<std::uint32_t>(c.data.size()));
+    EXPECT_EQ(d.result, 1) << c.why;
+    EXPECT_TRUE(Head(d.out, c.data.size()) == c.data) << c.why;
+  }
+}
+
+// An output too small for the result is refused and not written past; a token out of
+// range is refused.
+TEST(LzariEncode, RefusesWhatDoesNotFit) {
+  auto state = std::make_unique<LzariEncodeState>();
+  const Bytes data = MixedData(20000);
+  const Bytes full = Encode(data, *state);
+  ASSERT_FALSE(full.empty());
+  for (std::size_t room : {std::size_t{0}, std::size_t{3}, full.size() / 2, full.size() - 1, full.size()}) {
+    Bytes out(room + 64, kGuard);
+    const std::int64_t n = LzariEncode(data, std::span<std::uint8_t>(out.data(), room), *state);
+    if (room < full.size()) {
+      EXPECT_EQ(n, lzari::kEncodeOutputFull) << room;
+    } else {
+      EXPECT_EQ(n, static_cast<std::int64_t>(full.size()));
+      EXPECT_TRUE(Head(out, room) == full);
+    }
+    for (std::size_t i = room; i < out.size(); ++i) ASSERT_EQ(out[i], kGuard) << room << " wrote at " << i;
+  }
+
+  struct BadToken {
+    const char* why;
+    LzariToken token;
+  };
+  const BadToken bad[] = {
+      {"a match of 2", {0, 2, 0}},
+      {"a match of 61", {0, 61, 0}},
+      {"a position past the window", {4096, 3, 0}},
+  };
+  for (const BadToken& b : bad) {
+    const LzariToken tokens[] = {{0, 0, 'a'}, b.token};
+    Bytes out(64);
+    EXPECT_EQ(LzariEncodeTokens(tokens, out, *state), lzari::kEncodeBadToken) << b.why;
+  }
+}
+
+// Two encodes at once, each with its own state, give what each gives alone.
+TEST(LzariEncode, ThreadsWithTheirOwnStatesDoNotMeet) {
+  const Bytes inputs[] = {MixedData(300000), testutil::MakeBytes(200000, 5)};
+  Bytes alone[2], together[2];
+  for (int k = 0; k < 2; ++k) {
+    auto state = std::make_unique<LzariEncodeState>();
+    alone[k] = Encode(inputs[k], *state);
+  }
+  std::thread other([&] {
+    auto state = std::make_unique<LzariEncodeState>();
+    together[1] = Encode(inputs[1], *state);
+  });
+  auto state = std::make_unique<LzariEncodeState>();
+  together[0] = Encode(inputs[0], *state);
+  other.join();
+  EXPECT_TRUE(together[0] == alone[0]);
+  EXPECT_TRUE(together[1] == alone[1]);
 }

@@ -1,37 +1,14 @@
 #include "formats/lzari.h"
 
-#include <array>
 #include <bit>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#define MORAVELT_LZARI_SSE2 1
-#endif
+#include "formats/lzari_model.h"
 
 using namespace lzari;
+using namespace lzari::detail;
 
 namespace {
-
-// The fixed position model. Position p weighs floor(10000 / (p + 201)); cum[i] is the
-// weight of positions i..4095, so cum[0] is the total and cum[4096] is 0. positionOf[x]
-// is the p with cum[p] > x >= cum[p + 1], looked up instead of searched for.
-struct PositionModel {
-  std::array<std::uint32_t, kRingSize + 1> cum{};
-  std::array<std::uint16_t, kPositionTotal> positionOf{};
-};
-
-constexpr PositionModel MakePositionModel() {
-  PositionModel m;
-  for (std::uint32_t i = kRingSize; i >= 1; --i) m.cum[i - 1] = m.cum[i] + 10000 / (i + 200);
-  for (std::uint32_t p = 0; p < kRingSize; ++p)
-    for (std::uint32_t x = m.cum[p + 1]; x < m.cum[p]; ++x) m.positionOf[x] = static_cast<std::uint16_t>(p);
-  return m;
-}
-
-constexpr PositionModel kPositions = MakePositionModel();
-static_assert(kPositions.cum[0] == kPositionTotal);
-static_assert(kPositions.cum[0] - kPositions.cum[1] == 49 && kPositions.cum[4095] == 2);
 
 // Exact division of any 32-bit n by a fixed d (2 <= d < 2^32) as a multiplication:
 // with m = ceil(2^64 / d), floor(n / d) is the top 64 bits of n * m, because n * m /
@@ -48,45 +25,7 @@ class Reciprocal {
   std::uint64_t m_;
 };
 
-// The block and local sums from the frequencies.
-void SumFrequencies(LzariState& s) {
-  std::uint32_t total = 0;
-  for (std::int32_t b = kBlocks - 1; b >= 0; --b) {
-    s.blockCum[b] = static_cast<std::int16_t>(total);
-    std::uint32_t local = 0;
-    for (std::int32_t k = kSymbolBlock - 1; k >= 0; --k) {
-      const std::uint32_t sym = static_cast<std::uint32_t>(b) * kSymbolBlock + static_cast<std::uint32_t>(k);
-      s.localCum[sym] = static_cast<std::int16_t>(local);
-      if (sym >= 1 && sym <= kCharCodes) local += s.symbolFreq[sym];
-    }
-    total += local;
-  }
-  for (std::uint32_t b = kBlocks; b < kBlockSlots; ++b) s.blockCum[b] = 0;
-  s.charTotal = total;
-}
-
-// Walking down, the last symbol seen with each frequency is the front of its run.
-void FindRuns(LzariState& s) {
-  for (std::uint32_t sym = kCharCodes; sym >= 1; --sym)
-    s.runStart[s.symbolFreq[sym]] = static_cast<std::uint16_t>(sym);
-}
-
-void StartModels(LzariState& s) {
-  for (std::uint32_t sym = kCharCodes; sym >= 1; --sym) {
-    s.symbolToChar[sym] = sym - 1;
-    s.charToSymbol[sym - 1] = sym;
-    s.symbolFreq[sym] = 1;
-  }
-  s.symbolToChar[0] = 0;
-  s.symbolFreq[0] = 0;
-  s.symbolFreq[kCharCodes + 1] = 0;
-  SumFrequencies(s);
-  FindRuns(s);
-}
-
 #ifdef MORAVELT_LZARI_SSE2
-inline __m128i Load8(const std::int16_t* p) { return _mm_load_si128(reinterpret_cast<const __m128i*>(p)); }
-inline void Store8(std::int16_t* p, __m128i v) { _mm_store_si128(reinterpret_cast<__m128i*>(p), v); }
 // Two mask bits per 16-bit lane where a > b.
 inline std::uint64_t Above(__m128i a, __m128i b) {
   return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpgt_epi16(a, b)));
@@ -99,82 +38,29 @@ inline std::uint64_t Above(__m128i a, __m128i b) {
 // block is the first whose blockCum (the sum at its last symbol) is not above x, and
 // within it the symbol is the first whose local sum is not above what is left.
 // cumBelow and cumAbove are symbolCum[sym] and symbolCum[sym - 1].
-inline std::uint32_t FindSymbol(const LzariState& s, std::uint32_t x, std::uint32_t& cumBelow,
+inline std::uint32_t FindSymbol(const LzariCharModel& m, std::uint32_t x, std::uint32_t& cumBelow,
                                 std::uint32_t& cumAbove) {
 #ifdef MORAVELT_LZARI_SSE2
   const __m128i limit = _mm_set1_epi16(static_cast<std::int16_t>(x));
-  const std::uint64_t blocksAbove = Above(Load8(s.blockCum), limit) |
-                                    Above(Load8(s.blockCum + 8), limit) << 16 |
-                                    Above(Load8(s.blockCum + 16), limit) << 32;
+  const std::uint64_t blocksAbove = Above(Load8(m.blockCum), limit) |
+                                    Above(Load8(m.blockCum + 8), limit) << 16 |
+                                    Above(Load8(m.blockCum + 16), limit) << 32;
   const std::uint32_t block = static_cast<std::uint32_t>(std::countr_one(blocksAbove)) / 2;
-  const std::uint32_t base = static_cast<std::uint32_t>(s.blockCum[block]);
-  const std::int16_t* local = s.localCum + block * kSymbolBlock;
+  const std::uint32_t base = static_cast<std::uint32_t>(m.blockCum[block]);
+  const std::int16_t* local = m.localCum + block * kSymbolBlock;
   const __m128i rest = _mm_set1_epi16(static_cast<std::int16_t>(x - base));
   const std::uint64_t localAbove = Above(Load8(local), rest) | Above(Load8(local + 8), rest) << 16;
   const std::uint32_t sym = block * kSymbolBlock + static_cast<std::uint32_t>(std::countr_one(localAbove)) / 2;
 #else
   std::uint32_t block = 0;
-  while (static_cast<std::uint32_t>(s.blockCum[block]) > x) ++block;
-  const std::uint32_t base = static_cast<std::uint32_t>(s.blockCum[block]);
+  while (static_cast<std::uint32_t>(m.blockCum[block]) > x) ++block;
+  const std::uint32_t base = static_cast<std::uint32_t>(m.blockCum[block]);
   std::uint32_t sym = block * kSymbolBlock;
-  while (base + static_cast<std::uint32_t>(s.localCum[sym]) > x) ++sym;
+  while (base + static_cast<std::uint32_t>(m.localCum[sym]) > x) ++sym;
 #endif
-  cumBelow = base + static_cast<std::uint32_t>(s.localCum[sym]);
-  cumAbove = cumBelow + s.symbolFreq[sym];
+  cumBelow = base + static_cast<std::uint32_t>(m.localCum[sym]);
+  cumAbove = cumBelow + m.symbolFreq[sym];
   return sym;
-}
-
-// Adds 1 to symbolCum[0..n-1]: the local sums before n in n's block and the block sums
-// before that block.
-inline void CountUpTo(LzariState& s, std::uint32_t n) {
-  const std::uint32_t block = n / kSymbolBlock;
-  const std::uint32_t within = n % kSymbolBlock;
-#ifdef MORAVELT_LZARI_SSE2
-  // A compare that holds gives -1 in a lane, so subtracting it adds 1 there.
-  const __m128i lanes = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
-  const __m128i eight = _mm_set1_epi16(8);
-  const __m128i sixteen = _mm_set1_epi16(16);
-  const __m128i localEnd = _mm_set1_epi16(static_cast<std::int16_t>(within));
-  std::int16_t* local = s.localCum + block * kSymbolBlock;
-  Store8(local, _mm_sub_epi16(Load8(local), _mm_cmpgt_epi16(localEnd, lanes)));
-  Store8(local + 8, _mm_sub_epi16(Load8(local + 8), _mm_cmpgt_epi16(localEnd, _mm_add_epi16(lanes, eight))));
-  const __m128i blockEnd = _mm_set1_epi16(static_cast<std::int16_t>(block));
-  std::int16_t* blocks = s.blockCum;
-  Store8(blocks, _mm_sub_epi16(Load8(blocks), _mm_cmpgt_epi16(blockEnd, lanes)));
-  Store8(blocks + 8, _mm_sub_epi16(Load8(blocks + 8), _mm_cmpgt_epi16(blockEnd, _mm_add_epi16(lanes, eight))));
-  Store8(blocks + 16, _mm_sub_epi16(Load8(blocks + 16), _mm_cmpgt_epi16(blockEnd, _mm_add_epi16(lanes, sixteen))));
-#else
-  for (std::uint32_t k = 0; k < within; ++k) ++s.localCum[block * kSymbolBlock + k];
-  for (std::uint32_t b = 0; b < block; ++b) ++s.blockCum[b];
-#endif
-}
-
-// Counts symbol `sym` once. The symbols stay sorted by falling frequency: before the
-// increment, `sym` trades places with the lowest symbol of its run of equal
-// frequencies, so only that one symbol's frequency changes.
-inline void UpdateCharModel(LzariState& s, std::uint32_t sym) {
-  std::uint32_t* freq = s.symbolFreq;
-  if (s.charTotal >= kMaxCharTotal) {
-    for (std::uint32_t i = kCharCodes; i >= 1; --i) freq[i] = (freq[i] + 1) >> 1;
-    SumFrequencies(s);
-    FindRuns(s);
-  }
-  const std::uint32_t f = freq[sym];
-  const std::uint32_t i = s.runStart[f];
-  if (i < sym) {
-    std::uint32_t chI = s.symbolToChar[i];
-    std::uint32_t chSym = s.symbolToChar[sym];
-    s.symbolToChar[i] = chSym;
-    s.symbolToChar[sym] = chI;
-    s.charToSymbol[chI] = sym;
-    s.charToSymbol[chSym] = i;
-  }
-  ++freq[i];
-  ++s.charTotal;
-  // i left the front of the run of f and became the back of the run of f + 1.
-  if (freq[i + 1] == f) s.runStart[f] = static_cast<std::uint16_t>(i + 1);
-  if (freq[i - 1] != f + 1) s.runStart[f + 1] = static_cast<std::uint16_t>(i);
-  CountUpTo(s, i);
 }
 
 }  // namespace
@@ -183,13 +69,7 @@ int LzariDecode(std::span<const std::uint8_t> input, std::uint8_t* output,
                 std::uint32_t expectedLength, LzariState& state) {
   LzariState& s = state;
   std::memset(s.ring, 0, sizeof s.ring);
-  std::memset(s.charToSymbol, 0, sizeof s.charToSymbol);
-  std::memset(s.symbolToChar, 0, sizeof s.symbolToChar);
-  std::memset(s.symbolFreq, 0, sizeof s.symbolFreq);
-  std::memset(s.runStart, 0, sizeof s.runStart);
-  std::memset(s.localCum, 0, sizeof s.localCum);
-  std::memset(s.blockCum, 0, sizeof s.blockCum);
-  s.charTotal = 0;
+  std::memset(&s.model, 0, sizeof s.model);
   s.low = 0;
   s.high = kFull;
   s.value = 0;
@@ -265,7 +145,7 @@ int LzariDecode(std::span<const std::uint8_t> input, std::uint8_t* output,
   };
 
   value = takeBits(kCodeBits);
-  StartModels(s);
+  StartCharModel(s.model);
   std::memset(s.ring, kRingFill, kRingStart);
   std::uint32_t r = kRingStart;
   std::uint32_t count = 0;
@@ -277,19 +157,19 @@ int LzariDecode(std::span<const std::uint8_t> input, std::uint8_t* output,
     // A character code. low <= value < high holds whatever the input, so x < total;
     // the clamp only keeps the search inside its table should that ever fail.
     std::uint32_t range = high - low;
-    std::uint32_t total = s.charTotal;
+    std::uint32_t total = s.model.charTotal;
     // The two bounds divide by the total, known before this symbol's x is: its
     // reciprocal is worked out meanwhile and they take a multiplication each.
     const Reciprocal byTotal(total);
     std::uint32_t x = ((value - low + 1) * total - 1) / range;
     if (x >= total) x = total - 1;
     std::uint32_t cumBelow, cumAbove;
-    const std::uint32_t sym = FindSymbol(s, x, cumBelow, cumAbove);
+    const std::uint32_t sym = FindSymbol(s.model, x, cumBelow, cumAbove);
     high = low + byTotal.Divide(range * cumAbove);
     low = low + byTotal.Divide(range * cumBelow);
     renormalise();
-    const std::uint32_t ch = s.symbolToChar[sym];
-    UpdateCharModel(s, sym);
+    const std::uint32_t ch = s.model.symbolToChar[sym];
+    UpdateCharModel(s.model, sym);
 
     if (ch < kLiterals) {
       output[count++] = static_cast<std::uint8_t>(ch);

@@ -69,20 +69,16 @@ inline constexpr std::uint32_t kPositionTotal = 28568;
 inline constexpr std::size_t kInputSlackBytes = 3;
 }  // namespace lzari
 
-// Everything one decode uses. LzariDecode initialises every field itself, so a state
-// can be reused; nothing carries over from one decode to the next.
-struct LzariState {
-  std::uint8_t ring[lzari::kRingSize];         // the sliding window
-  std::uint32_t low;                           // coder interval, lower end
-  std::uint32_t high;                          // coder interval, upper end (exclusive)
-  std::uint32_t value;                         // the code bits read so far
+// The adaptive model of the character codes, kept the same way by the decoder and the
+// encoder.
+struct LzariCharModel {
   std::uint32_t charToSymbol[lzari::kCharCodes];        // symbol 1..314 of each code
   std::uint32_t symbolToChar[lzari::kCharCodes + 1];    // code of each symbol; [0] unused
   std::uint32_t symbolFreq[lzari::kCharCodes + 2];      // [0] and [315] are sentinels 0
   // The lowest symbol of the run of symbols that share a frequency, by frequency; valid
-  // for the frequencies some symbol has (the published decoder walks down to it).
+  // for the frequencies some symbol has (the published coder walks down to it).
   std::uint16_t runStart[lzari::kQuarter];
-  // The published decoder keeps symbolCum[s], the frequencies of symbols s+1..314 added
+  // The published coder keeps symbolCum[s], the frequencies of symbols s+1..314 added
   // up, and adds 1 to up to 314 of them per code. Here the same sums are kept in two
   // parts over blocks of 16 symbols (symbol s in block s / 16):
   //   symbolCum[s] = blockCum[s / 16] + localCum[s]
@@ -93,7 +89,17 @@ struct LzariState {
   alignas(16) std::int16_t localCum[lzari::kSymbolSlots];
   alignas(16) std::int16_t blockCum[lzari::kBlockSlots];
   std::uint32_t charTotal;                              // all frequencies (symbolCum[0])
-  // The position model never changes: it is constant data beside the decoder.
+};
+
+// Everything one decode uses. LzariDecode initialises every field itself, so a state
+// can be reused; nothing carries over from one decode to the next.
+struct LzariState {
+  std::uint8_t ring[lzari::kRingSize];         // the sliding window
+  std::uint32_t low;                           // coder interval, lower end
+  std::uint32_t high;                          // coder interval, upper end (exclusive)
+  std::uint32_t value;                         // the code bits read so far
+  LzariCharModel model;
+  // The position model never changes: it is constant data beside the coder.
 
   // The bit reader: bits are consumed from the top of `bits`.
   const std::uint8_t* input;   // the coded bytes
