@@ -34,7 +34,7 @@ Opened OpenSave(const std::string& path, Console& console, bool yes) {
   opened.save->SetQuestionHandler(MakeQuestionHandler(console, yes));
   LoadResult result = opened.save->Load(path);
   if (result != LoadResult::kOk) {
-    opened.error = messages::LoadResultMessage(result);
+    opened.error = messages::LoadFailureMessage(*opened.save, result);
     opened.save.reset();
     return opened;
   }
@@ -43,22 +43,22 @@ Opened OpenSave(const std::string& path, Console& console, bool yes) {
   return opened;
 }
 
-std::string WriteFailure(LoadResult result) {
-  std::string message(messages::SaveResultMessage(result));
+std::string WriteFailure(const SaveWrite& outcome) {
+  if (outcome.ok()) return {};
+  if (!outcome.refusal.empty()) return outcome.refusal;
+  if (outcome.reloaded)
+    return "The save was written, but reading it back failed: " +
+           std::string(messages::LoadResultMessage(*outcome.reloaded));
+  std::string message(messages::SaveResultMessage(outcome.written));
   std::string reason = io::LastFailureReason();
-  if (!reason.empty() && result == LoadResult::kOpenFailed) message += ": " + reason;
+  if (!reason.empty() && outcome.written == LoadResult::kOpenFailed) message += ": " + reason;
   return message;
 }
 
 std::string WriteSave(CSaveGame& save, const std::string& target) {
   const FormatFamily* family = TargetFamilyForExtension(ExtensionOf(target));
   if (!family) return std::string(messages::kUnknownFileType);
-  SaveWrite outcome = WriteSaveAs(save, *family, target);
-  if (!Succeeded(outcome.written)) return WriteFailure(outcome.written);
-  if (outcome.reloaded && *outcome.reloaded != LoadResult::kOk)
-    return "The save was written, but reading it back failed: " +
-           std::string(messages::LoadResultMessage(*outcome.reloaded));
-  return {};
+  return WriteFailure(WriteSaveAs(save, *family, target));
 }
 
 std::string FullName(const SaveEntry& entry) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "formats/write_save.h"
 #include "model/save_game.h"
 
 namespace cli {
@@ -36,9 +37,10 @@ struct Opened {
   std::string error;  // empty on success
 };
 
-// The message for a failed write: the program's own words, and after "Error opening file"
-// the system's reason where it gave one ("Error opening file: No space left on device").
-std::string WriteFailure(LoadResult result);
+// The message for a failed write, empty for none: the writer's refusal where it gave one,
+// else the program's own words, and after "Error opening file" the system's reason where
+// it gave one ("Error opening file: No space left on device").
+std::string WriteFailure(const SaveWrite& outcome);
 
 // Opens path with the class its extension names and loads it.
 Opened OpenSave(const std::string& path, Console& console, bool yes);

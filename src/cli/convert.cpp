@@ -157,7 +157,7 @@ void Convert(Job& job, const FormatFamily& family, Console& console, bool yes) {
     return;
   }
   job.status = Status::kFailed;
-  job.reason = WriteFailure(outcome.written);
+  job.reason = WriteFailure(outcome);
 }
 
 std::string JobLine(const Job& job) {

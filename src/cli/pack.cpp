@@ -131,7 +131,7 @@ int RunPack(const PackOptions& o, Console& console) {
 
   SaveWrite outcome = WriteSaveAs(save, *family, o.target);
   if (!outcome.ok()) {
-    console.Error(WriteFailure(outcome.written));
+    console.Error(WriteFailure(outcome));
     return kExitFailed;
   }
   return kExitOk;

@@ -19,6 +19,11 @@ std::string_view LoadResultMessage(int result) {
   }
 }
 
+std::string LoadFailureMessage(const CSaveGame& save, LoadResult result) {
+  if (!save.refusal.empty()) return save.refusal;
+  return std::string(LoadResultMessage(result));
+}
+
 std::string_view SaveResultMessage(int result) {
   switch (static_cast<LoadResult>(result)) {
     case LoadResult::kOpenFailed: return "Error opening file";

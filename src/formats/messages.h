@@ -22,6 +22,10 @@ inline constexpr std::string_view kFileExistsCaption = "File exists";
 std::string_view LoadResultMessage(int result);
 inline std::string_view LoadResultMessage(LoadResult r) { return LoadResultMessage(ResultCode(r)); }
 
+// The message after a failed Load of `save`: its refusal when it gave one, else the
+// result's message.
+std::string LoadFailureMessage(const CSaveGame& save, LoadResult result);
+
 // The message after Save or WriteConverted: empty for success (1, and -5 written in
 // place), "Error opening file" for 0, the replace failure for -4, and for anything else
 // the memory message (-7) or "Unexpected error", so that no failure passes as success.

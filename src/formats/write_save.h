@@ -12,6 +12,9 @@ struct SaveWrite {
   LoadResult written = LoadResult::kInvalid;
   // After a save over its own container (-5): the result of loading it again from there.
   std::optional<LoadResult> reloaded;
+  // The writer's (or the reload's) refusal, when it gave one: shown in place of the
+  // result's message.
+  std::string refusal;
 
   // The file was written and, where it was reloaded, the save describes it again.
   bool ok() const { return Succeeded(written) && (!reloaded || *reloaded == LoadResult::kOk); }

@@ -74,6 +74,10 @@ class CSaveGame {
   const SaveEntry* EntryAt(int entryIndex) const;
 
   int kind;
+  // Why the last Load, Save or WriteConvertedFrom refused its work, when the result alone
+  // doesn't say it well ("This is a PlayStation 1 save, ..."); empty otherwise. The front
+  // ends show it in place of the result's message. Each of the three clears it first.
+  std::string refusal;
   std::string sourcePath;    // the container this save was loaded from
   int extensionOffset = 0;   // where the extension starts in sourcePath (set by the open command)
   std::optional<EntryTable> entries;

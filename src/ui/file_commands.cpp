@@ -124,7 +124,7 @@ void FileCommands::OpenCommand() {
     RefreshFileList();
     return;
   }
-  Message(messages::LoadResultMessage(result == LoadResult::kOk ? LoadResult::kInvalid : result));
+  Message(messages::LoadFailureMessage(current, result == LoadResult::kOk ? LoadResult::kInvalid : result));
   ShowNoSave();
 }
 
@@ -179,13 +179,15 @@ void FileCommands::SaveCommand() {
 
   SaveWrite outcome = WriteSaveAs(*current, *target, chosen->path);
   if (!Succeeded(outcome.written)) {
-    Message(messages::SaveResultMessage(outcome.written));
+    Message(outcome.refusal.empty() ? std::string(messages::SaveResultMessage(outcome.written))
+                                    : outcome.refusal);
     return;
   }
   // Written in place, but the new file does not load: the entries can't be trusted to
   // describe it, so the window lets the save go rather than show stale offsets.
   if (outcome.reloaded && *outcome.reloaded != LoadResult::kOk) {
-    Message(messages::LoadResultMessage(*outcome.reloaded));
+    Message(outcome.refusal.empty() ? std::string(messages::LoadResultMessage(*outcome.reloaded))
+                                    : outcome.refusal);
     CloseSave();
   }
 }
