@@ -121,7 +121,7 @@ TEST(CliBatch, BesideTheInputsAndNamedFiles) {
   EXPECT_NE(odd.out.find("1 converted, 0 skipped, 2 failed"), std::string::npos) << odd.out;
   EXPECT_NE(odd.out.find("x.txt: Unknown file type"), std::string::npos);
   EXPECT_NE(odd.out.find("gone.psu: Error opening file"), std::string::npos);
-  EXPECT_EQ(RunCli({"batch", "--to", "max", dir.File("a.psu")}).code, 2);
+  EXPECT_EQ(RunCli({"batch", "--to", "sps", dir.File("a.psu")}).code, 2);
 }
 
 TEST(CliBatch, TwoFormatsOfOneSaveGetDistinctNames) {

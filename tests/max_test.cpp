@@ -411,15 +411,138 @@ TEST(MaxLoad, LengthBoundHoldsForTheMostCompressibleStreams) {
   EXPECT_LT(n, b.size() * armax::kMaxExpansion / 1.5);
 }
 
-TEST(MaxSave, WritingIsUnsupported) {
+// An icon.sys whose title has its second line starting at byte `split`.
+Bytes IconSysWithLines(const std::string& rawTitle, std::uint16_t split) {
+  Bytes b = testutil::MakeIconSys(rawTitle);
+  bytes::PutU16LE(&b[6], split);
+  return b;
+}
+
+// The header a written file must have: the length word at 80 that includes the length
+// at 88, a matching CRC, the file count, the folder, and the title from icon.sys.
+TEST(MaxSave, HeaderFieldsAndTitle) {
+  struct Case {
+    const char* why;
+    std::vector<MaxFile> files;
+    std::string title;
+  };
+  const std::string fw = "\x82\x60\x82\x61";  // full-width "AB"
+  const Case cases[] = {
+      {"one line", {{"icon.sys", IconSysWithLines(fw + " C", 0)}}, "AB C"},
+      {"two lines joined by a space", {{"icon.sys", IconSysWithLines(fw + "CD", 4)}}, "AB CD"},
+      {"a first line ending in a space", {{"icon.sys", IconSysWithLines("AB CD", 3)}}, "AB CD"},
+      {"a break at 0: one line", {{"icon.sys", IconSysWithLines(fw, 0)}}, "AB"},
+      {"a break past the title's end", {{"icon.sys", IconSysWithLines("Rez", 32)}}, "Rez"},
+      {"cut to 31 characters", {{"icon.sys", IconSysWithLines(std::string(40, 'T'), 20)}},
+       std::string(20, 'T') + " " + std::string(10, 'T')},
+      {"no icon.sys: the folder name", {{"DATA", Bytes{1, 2, 3}}}, "BESLES-12345SAVE"},
+      {"an icon.sys of another size: the folder name",
+       {{"icon.sys", Bytes(963, 0x50)}}, "BESLES-12345SAVE"},
+      {"no files at all", {}, "BESLES-12345SAVE"},
+  };
+  testutil::TempDir dir;
+  for (const Case& c : cases) {
+    MaxImage img;
+    img.files = c.files;
+    CMax source;
+    ASSERT_EQ(LoadImage(source, dir, img.Build()), LoadResult::kOk) << c.why;
+    CMax writer;
+    ASSERT_EQ(writer.WriteConvertedFrom(source, dir.File("out.max")), LoadResult::kOk) << c.why;
+    const Bytes out = testutil::ReadFile(dir.File("out.max"));
+    ASSERT_GE(out.size(), 92u) << c.why;
+    EXPECT_EQ(std::string(out.begin(), out.begin() + 12), "Ps2PowerSave") << c.why;
+    EXPECT_EQ(bytes::GetU32LE(&out[12]), testutil::MaxCrc(out)) << c.why;
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&out[16])), "BESLES-12345SAVE") << c.why;
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&out[48])), c.title) << c.why;
+    EXPECT_EQ(out[79], 0) << c.why << ": the title field keeps a NUL";
+    EXPECT_EQ(bytes::GetU32LE(&out[80]), out.size() - 88) << c.why;
+    EXPECT_EQ(bytes::GetU32LE(&out[84]), c.files.size()) << c.why;
+    // The payload: records at their aligned places, zeros in the gaps and after the last.
+    MaxImage laidOut = img;
+    laidOut.gapByte = 0;
+    laidOut.padLast = true;
+    const Bytes payload = laidOut.Payload();
+    EXPECT_EQ(bytes::GetU32LE(&out[88]), payload.size()) << c.why;
+    EXPECT_EQ(Bytes(out.begin() + 92, out.end()), LzariCompress(payload)) << c.why;
+  }
+}
+
+// Devices made b.max and c.max with the same encoder: loaded and written again, the
+// payload length and the stream come out byte for byte, and so do the folder and count.
+TEST(MaxSave, DeviceFilesWrittenAgainByteForByte) {
+  for (const char* name : {"max/b.max", "max/c.max"}) {
+    REQUIRE_CORPUS(path, name);
+    const Bytes original = testutil::ReadFile(path);
+    CMax save;
+    ASSERT_EQ(save.Load(path), LoadResult::kOk) << name;
+    testutil::TempDir dir;
+    ASSERT_EQ(save.Save(dir.File("again.max")), LoadResult::kOk) << name;
+    const Bytes again = testutil::ReadFile(dir.File("again.max"));
+    EXPECT_TRUE(std::equal(again.begin() + 88, again.end(), original.begin() + 88, original.end()))
+        << name;
+    EXPECT_TRUE(std::equal(again.begin() + 16, again.begin() + 48, original.begin() + 16)) << name;
+    EXPECT_EQ(bytes::GetU32LE(&again[84]), bytes::GetU32LE(&original[84])) << name;
+  }
+}
+
+TEST(MaxSave, InPlaceThroughTheTildeFile) {
   testutil::TempDir dir;
   CMax save;
   ASSERT_EQ(LoadImage(save, dir, ThreeFiles().Build()), LoadResult::kOk);
-  EXPECT_EQ(save.Save(dir.File("out.max")), LoadResult::kInvalid);
-  EXPECT_EQ(save.Save(save.sourcePath), LoadResult::kInvalid);
-  EXPECT_EQ(save.WriteConvertedFrom(save, dir.File("out.max")), LoadResult::kInvalid);
-  EXPECT_FALSE(std::filesystem::exists(dir.path() / "out.max"));
+  save.RemoveEntry(1);
+  EXPECT_EQ(save.Save(save.sourcePath), LoadResult::kSavedInPlace);
+  EXPECT_FALSE(std::filesystem::exists(save.sourcePath + "~0"));
+  CMax again;
+  ASSERT_EQ(again.Load(save.sourcePath), LoadResult::kOk);
+  EXPECT_EQ(FilesOf(again), FilesOf(save));
+  EXPECT_EQ(again.FileCount(), 2);
 }
+
+// A subfolder can't be stored; the writer says so and writes nothing.
+TEST(MaxSave, SubfolderIsRefusedWithAReason) {
+  testutil::TempDir dir;
+  CMax save;
+  ASSERT_EQ(LoadImage(save, dir, ThreeFiles().Build()), LoadResult::kOk);
+  save.SetMode(1, 0x8427);
+  CMax writer;
+  EXPECT_EQ(writer.WriteConvertedFrom(save, dir.File("out.max")), LoadResult::kInvalid);
+  EXPECT_EQ(writer.refusal,
+            "An ARMAX save holds files only: \"view.ico\" is a folder, so this save can't be "
+            "written as ARMAX.");
+  EXPECT_EQ(save.Save(dir.File("out.max")), LoadResult::kInvalid);
+  EXPECT_EQ(save.refusal, writer.refusal);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("out.max")));
+  // The refusal belongs to that write: the next one clears it.
+  save.SetMode(1, 0x8497);
+  EXPECT_EQ(save.Save(dir.File("out.max")), LoadResult::kOk);
+  EXPECT_EQ(save.refusal, "");
+}
+
+// The warning the command line gives: any mode but the two defaults, any time.
+TEST(MaxSave, WhatAConversionDrops) {
+  struct Case {
+    const char* why;
+    std::uint32_t rootMode, fileMode;
+    EntryTime time;
+    bool drops;
+  };
+  const Case cases[] = {
+      {"defaults, no times", 0x8427, 0x8497, EntryTime{}, false},
+      {"a time", 0x8427, 0x8497, testutil::MakeTime(2001, 1, 1, 0, 0, 0), true},
+      {"the folder copy-protected", 0x842F, 0x8497, EntryTime{}, true},
+      {"a hidden file", 0x8427, 0xC497, EntryTime{}, true},
+  };
+  for (const Case& c : cases) {
+    CGeneric save;
+    save.entries = EntryTable(2);
+    (*save.entries)[0].mode = c.rootMode;
+    (*save.entries)[0].size = 3;
+    (*save.entries)[1].mode = c.fileMode;
+    (*save.entries)[1].modified = c.time;
+    EXPECT_EQ(ArmaxDropsModesOrTimes(save), c.drops) << c.why;
+  }
+}
+
 
 TEST(MaxEdit, RemoveAddReplace) {
   testutil::TempDir dir;
@@ -470,7 +593,8 @@ TEST(MaxRegistry, BothExtensionsOpenAsArmax) {
     EXPECT_EQ(save->kind, kKindMax) << ext;
     EXPECT_NE(dynamic_cast<CMax*>(save.get()), nullptr) << ext;
   }
-  EXPECT_EQ(TargetKindForExtension("max"), 0) << "ARMAX files are never written";
+  EXPECT_EQ(TargetKindForExtension("max"), kKindMax);
+  EXPECT_EQ(TargetKindForExtension("PWS"), kKindMax);
 }
 
 // Files made by real devices and tools.

@@ -205,11 +205,14 @@ TEST_F(FileCommandsTest, SaveOffersTheSourceWithoutItsExtension) {
   const auto& call = fake.dialogs[1];
   EXPECT_TRUE(call.save);
   const auto& r = call.request;
-  ASSERT_EQ(r.filters.size(), 2u);
-  EXPECT_EQ(r.filters[0].description, "Xport-2 (*.xps)");
-  EXPECT_EQ(r.filters[0].pattern, "*.xps");
-  EXPECT_EQ(r.filters[1].description, "Memory Linker (*.psu)");
-  EXPECT_EQ(r.filters[1].pattern, "*.psu");
+  std::vector<std::pair<std::string, std::string>> filters;
+  for (const auto& f : r.filters) filters.emplace_back(f.description, f.pattern);
+  // Every family that writes conversions; SharkPort files are read, never written.
+  EXPECT_EQ(filters, (std::vector<std::pair<std::string, std::string>>{
+                         {"Xport-2 (*.xps)", "*.xps"},
+                         {"Memory Linker (*.psu)", "*.psu"},
+                         {"ARMAX V3 (*.max)", "*.max"},
+                         {"ARMAX PowerSave (*.pws)", "*.pws"}}));
   EXPECT_EQ(r.selectedFilter, 2);
   EXPECT_EQ(r.fileName, dir.File("game.save"));
   EXPECT_EQ(r.initialDirectory, ".\\");
@@ -304,7 +307,7 @@ TEST_F(FileCommandsTest, SaveReportsATargetThatCannotBeOpened) {
 
 TEST_F(FileCommandsTest, SaveRefusesOtherExtensions) {
   Open(WriteSample("a.psu"));
-  for (const char* name : {"x.max", "x.sps", "x.txt", "x"}) {
+  for (const char* name : {"x.sps", "x.txt", "x", "x.ps2"}) {
     fake.dialogAnswers.push_back(dir.File(name));
     commands.SaveCommand();
     EXPECT_EQ(fake.LastMessage().text, "Unknown file type") << name;

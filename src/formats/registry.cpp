@@ -18,8 +18,8 @@ std::unique_ptr<CSaveGame> Make() {
 constexpr std::array kPsuExtensions = {FamilyExtension{"psu", "Memory Linker", 2, true}};
 constexpr std::array kXpsExtensions = {FamilyExtension{"xps", "Xport-2", 1, true},
                                        FamilyExtension{"sps", "Shark Port 2", 5, false}};
-constexpr std::array kMaxExtensions = {FamilyExtension{"max", "ARMAX V3", 3, false},
-                                       FamilyExtension{"pws", "ARMAX PowerSave", 4, false}};
+constexpr std::array kMaxExtensions = {FamilyExtension{"max", "ARMAX V3", 3, true},
+                                       FamilyExtension{"pws", "ARMAX PowerSave", 4, true}};
 
 // One row per family.
 const std::array kFamilies = {
@@ -29,8 +29,8 @@ const std::array kFamilies = {
     FormatFamily{"xps", "X-Port or SharkPort save", kKindXps,
                  kOpens | kWritesConversions | kSavesInPlace, kXpsExtensions, &LooksLikeXps,
                  &Make<CXps>},
-    FormatFamily{"max", "ARMAX save", kKindMax, kOpens, kMaxExtensions, &LooksLikeMax,
-                 &Make<CMax>},
+    FormatFamily{"max", "ARMAX save", kKindMax, kOpens | kWritesConversions | kSavesInPlace,
+                 kMaxExtensions, &LooksLikeMax, &Make<CMax>},
 };
 
 // Every extension of the table, in the dialogs' order.

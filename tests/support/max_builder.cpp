@@ -31,6 +31,7 @@ Bytes MaxImage::Payload() const {
     start = end;
     while ((start + 8) % 16 != 0) ++start;
   }
+  if (padLast && !files.empty()) out.resize(start, gapByte);
   return out;
 }
 

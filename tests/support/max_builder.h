@@ -21,6 +21,7 @@ struct MaxImage {
   std::string folder = "BESLES-12345SAVE";
   std::vector<MaxFile> files;
   std::uint8_t gapByte = 0xEE;                      // fills the space between records
+  bool padLast = false;                             // the last record padded the same way
   std::optional<std::uint32_t> fileCount;           // default: files.size()
   std::optional<std::uint32_t> payloadLength;       // default: the built payload's length
   std::optional<Bytes> stream;                      // default: the payload compressed

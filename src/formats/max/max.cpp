@@ -9,8 +9,12 @@
 #include <utility>
 #include <vector>
 
+#include "formats/ascii_title.h"
 #include "formats/crc32.h"
+#include "formats/entry_bytes.h"
 #include "formats/lzari.h"
+#include "formats/lzari_encode.h"
+#include "formats/output_file.h"
 #include "io/file.h"
 #include "model/bytes.h"
 #include "model/icon_sys.h"
@@ -56,6 +60,7 @@ bool LooksLikeMax(std::span<const std::uint8_t> head, std::uint64_t fileSize) {
 }
 
 LoadResult CMax::Load(const std::string& path) {
+  refusal.clear();
   io::File file = io::File::OpenRead(path);
   if (!file) return LoadResult::kOpenFailed;
   Header header;
@@ -128,4 +133,113 @@ LoadResult CMax::Load(const std::string& path) {
   ReadIconSysTitle(*this, root.rawTitle);
   TitleToAscii(root.rawTitle, root.title);
   return LoadResult::kOk;
+}
+
+namespace {
+
+// What the header holds in front of the encoder's output, which begins with the payload's
+// length (offset 88).
+constexpr std::size_t kFixedHeaderSize = armax::kLengthOffset;
+
+bool IsAllZero(const EntryTime& t) { return t == EntryTime{}; }
+
+void PutText(std::uint8_t* field, std::size_t fieldSize, std::string_view text) {
+  std::memset(field, 0, fieldSize);
+  std::memcpy(field, text.data(), std::min(text.size(), fieldSize));
+}
+
+// The payload of a save's files: each record at its aligned place, zeros in the gaps and
+// after the last one. `refusal` says why a save can't be stored; kOpenFailed when an
+// entry's bytes can't all be read.
+LoadResult BuildPayload(const EntryTable& table, const std::string& containerPath,
+                        std::vector<std::uint8_t>& payload, std::string& refusal) {
+  std::uint64_t length = 0;
+  for (std::size_t pos = 1; pos < table.size(); ++pos) {
+    const SaveEntry& e = table[pos];
+    if (EntryMode::IsDirectory(e.mode)) {
+      refusal = "An ARMAX save holds files only: \"" + std::string(e.Name()) +
+                "\" is a folder, so this save can't be written as ARMAX.";
+      return LoadResult::kInvalid;
+    }
+    length = armax::NextRecord(length, e.size);
+    if (length > armax::kMaxPayload) {
+      refusal = "This save is too large for an ARMAX file: its files come to more than 64 MiB.";
+      return LoadResult::kInvalid;
+    }
+  }
+  payload.assign(static_cast<std::size_t>(length), 0);
+  EntryDataReader reader;
+  std::uint64_t start = 0;
+  for (std::size_t pos = 1; pos < table.size(); ++pos) {
+    const SaveEntry& e = table[pos];
+    std::uint8_t* head = payload.data() + start;
+    bytes::PutU32LE(head + armax::kRecordSizeOffset, e.size);
+    PutText(head + armax::kRecordNameOffset, armax::kRecordNameSize, e.Name());
+    std::span<std::uint8_t> data(head + armax::kRecordHeadSize, e.size);
+    if (CopyEntryInto(reader, e, containerPath, data) != DataResult::kOk)
+      return LoadResult::kOpenFailed;
+    start = armax::NextRecord(start, e.size);
+  }
+  return LoadResult::kOk;
+}
+
+// Writes `source` as an ARMAX file: the payload compressed with the encoder the devices
+// use, the header, and last the CRC over both.
+LoadResult WriteArmax(const CSaveGame& source, const std::string& path, bool inPlace,
+                      std::string& refusal) {
+  if (!source.entries || source.entries->empty()) return LoadResult::kInvalid;
+  const EntryTable& table = *source.entries;
+  try {
+    std::vector<std::uint8_t> payload;
+    LoadResult built = BuildPayload(table, source.sourcePath, payload, refusal);
+    if (built != LoadResult::kOk) return built;
+
+    std::vector<std::uint8_t> coded(static_cast<std::size_t>(lzari::EncodeBound(payload.size())));
+    auto state = std::make_unique<LzariEncodeState>();
+    const std::int64_t n = LzariEncode(payload, coded, *state);
+    if (n < 0) return LoadResult::kInvalid;  // the bound above always suffices
+    coded.resize(static_cast<std::size_t>(n));
+
+    std::array<std::uint8_t, kFixedHeaderSize> header{};
+    std::memcpy(header.data(), armax::kSignature.data(), armax::kSignature.size());
+    PutText(header.data() + armax::kFolderOffset, armax::kFolderSize, table[0].Name());
+    // Always NUL-terminated, for readers that take it as a C string.
+    PutText(header.data() + armax::kTitleOffset, armax::kTitleSize,
+            HeaderTitle(source, armax::kTitleSize - 1));
+    bytes::PutU32LE(header.data() + armax::kStreamSizeOffset, static_cast<std::uint32_t>(n));
+    bytes::PutU32LE(header.data() + armax::kFileCountOffset,
+                    static_cast<std::uint32_t>(table.size() - 1));
+    const std::uint32_t crc = Crc32Update(Crc32(header), coded);
+    bytes::PutU32LE(header.data() + armax::kCrcOffset, crc);
+
+    OutputFile out(path, inPlace);
+    if (!out.ok()) return LoadResult::kOpenFailed;
+    out.Write(header.data(), header.size());
+    out.Write(coded.data(), coded.size());
+    return out.Commit();
+  } catch (const std::bad_alloc&) {
+    return LoadResult::kNoMemory;
+  }
+}
+
+}  // namespace
+
+bool ArmaxDropsModesOrTimes(const CSaveGame& save) {
+  if (!save.entries) return false;
+  for (std::size_t pos = 0; pos < save.entries->size(); ++pos) {
+    const SaveEntry& e = (*save.entries)[pos];
+    if (e.mode != (pos == 0 ? EntryMode::kNewDirectory : EntryMode::kNewFile)) return true;
+    if (!IsAllZero(e.created) || !IsAllZero(e.modified)) return true;
+  }
+  return false;
+}
+
+LoadResult CMax::Save(const std::string& path) {
+  refusal.clear();
+  return WriteArmax(*this, path, IsSameContainer(path, sourcePath), refusal);
+}
+
+LoadResult CMax::WriteConvertedFrom(const CSaveGame& source, const std::string& path) {
+  refusal.clear();
+  return WriteArmax(source, path, /*inPlace=*/false, refusal);
 }

@@ -1,18 +1,22 @@
-// ARMAX V3 (.max) and ARMAX PowerSave (.pws) files: one format, read only.
+// ARMAX V3 (.max) and ARMAX PowerSave (.pws) files: one format under two extensions.
 //
 // A 92-byte header, then an LZARI stream that runs to the end of the file.
 // Little-endian throughout.
 //
 //   header offset  width  field
-//   0              12     a signature text; not checked
+//   0              12     "Ps2PowerSave", no NUL; not checked
 //   12             4      CRC-32 of the whole file, taken with these four bytes as zero
 //   16             32     folder name, NUL-padded (a 32-character name has no NUL)
+//   48             32     the title as ASCII, NUL-padded; not read
+//   80             4      the file's length - 88: the stream with the length word at 88
 //   84             4      number of file records in the payload
 //   88             4      length of the decompressed payload
 //   92             ...    the LZARI stream (the payload)
 //
-// Other header bytes are not read (one writer counts its stream length at 80 with the
-// 4-byte field at 88 included, another without it).
+// The reader takes nothing from the word at 80: one device counts the stream without the
+// length word in front of it. This writer counts it with, as the readers that check the
+// word expect (they accept that form and refuse the other). The CRC is computed last,
+// over the finished file.
 //
 // The decompressed payload is a run of records:
 //
@@ -23,8 +27,10 @@
 //
 // The first record starts at payload offset 0; each next one at the first offset at
 // or after the end of the previous record's data whose value plus 8 is a multiple of 16.
-// The format holds no times and no modes: a load gives every entry the time of the load,
-// the folder mode 0x8427 and the file mode 0x8497.
+// A writer fills the gaps with zeros and pads the last record the same way; the length
+// at 88 counts that padding. Only files are stored: a save holding a subfolder can't be
+// written. The format holds no times and no modes: a load gives every entry the time of
+// the load, the folder mode 0x8427 and the file mode 0x8497.
 #pragma once
 
 #include <cstddef>
@@ -40,6 +46,9 @@ inline constexpr std::size_t kCrcOffset = 12;
 inline constexpr std::size_t kCrcSize = 4;
 inline constexpr std::size_t kFolderOffset = 16;
 inline constexpr std::size_t kFolderSize = 32;
+inline constexpr std::size_t kTitleOffset = 48;
+inline constexpr std::size_t kTitleSize = 32;
+inline constexpr std::size_t kStreamSizeOffset = 80;
 inline constexpr std::size_t kFileCountOffset = 84;
 inline constexpr std::size_t kLengthOffset = 88;
 
@@ -74,10 +83,13 @@ inline constexpr const char* kCrcCaption = "Invalid format";
 // The content check: the signature text and room for the header.
 bool LooksLikeMax(std::span<const std::uint8_t> head, std::uint64_t fileSize);
 
-// The save of an ARMAX file, with every file's bytes in memory. It is written only by
-// conversion (Save and WriteConverted return -6); the edits are the table-only ones of
-// CSaveGame: removing and replacing files, and adding PC files to a loaded save (no
-// root is made when there is no table).
+// True when writing `save` as ARMAX loses something it holds: a mode other than 0x8427
+// for the folder and 0x8497 for a file, or a time that is not all zeros.
+bool ArmaxDropsModesOrTimes(const CSaveGame& save);
+
+// The save of an ARMAX file, with every file's bytes in memory. The edits are the
+// table-only ones of CSaveGame: removing and replacing files, and adding PC files to a
+// loaded save (no root is made when there is no table). Save writes the table again.
 class CMax : public CSaveGame {
  public:
   CMax() : CSaveGame(kKindMax) {}
@@ -89,4 +101,10 @@ class CMax : public CSaveGame {
   // that doesn't decode, records that don't fit); -7 no memory. On any failure the
   // object keeps its previous state.
   LoadResult Load(const std::string& path) override;
+  // Results: 1; 0 the target or an entry's data can't be opened or read whole, or a
+  // write failed; -4 and -5 as for every in-place save; -6 nothing to write, or a save the
+  // format can't hold (`refusal` says why: a subfolder, or records over 64 MiB); -7 no
+  // memory. The title comes from icon.sys (its two lines joined), else the folder name.
+  LoadResult Save(const std::string& path) override;
+  LoadResult WriteConvertedFrom(const CSaveGame& source, const std::string& path) override;
 };
