@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "formats/cbs/cbs.h"
 #include "formats/max/max.h"
 #include "formats/psu/psu.h"
 #include "formats/xps/xps.h"
@@ -20,6 +21,7 @@ constexpr std::array kXpsExtensions = {FamilyExtension{"xps", "Xport-2", 1, true
                                        FamilyExtension{"sps", "Shark Port 2", 5, false}};
 constexpr std::array kMaxExtensions = {FamilyExtension{"max", "ARMAX V3", 3, true},
                                        FamilyExtension{"pws", "ARMAX PowerSave", 4, true}};
+constexpr std::array kCbsExtensions = {FamilyExtension{"cbs", "CodeBreaker", 6, true}};
 
 // One row per family.
 const std::array kFamilies = {
@@ -31,6 +33,8 @@ const std::array kFamilies = {
                  &Make<CXps>},
     FormatFamily{"max", "ARMAX save", kKindMax, kOpens | kWritesConversions | kSavesInPlace,
                  kMaxExtensions, &LooksLikeMax, &Make<CMax>},
+    FormatFamily{"cbs", "CodeBreaker save", kKindCbs, kOpens | kWritesConversions | kSavesInPlace,
+                 kCbsExtensions, &LooksLikeCbs, &Make<CCbs>},
 };
 
 // Every extension of the table, in the dialogs' order.

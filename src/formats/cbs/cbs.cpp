@@ -1,0 +1,189 @@
+#include "formats/cbs/cbs.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "formats/ascii_title.h"
+#include "formats/cbs/cbs_body.h"
+#include "formats/entry_bytes.h"
+#include "formats/output_file.h"
+#include "io/file.h"
+#include "model/bytes.h"
+#include "model/icon_sys.h"
+
+namespace {
+
+// Name and titles from a 32-byte name field (or the `length` bytes of it before its
+// NUL): the name keeps at most 31 characters, title and rawTitle all 32, as in the other
+// families.
+void SetNames(SaveEntry& e, const std::uint8_t* field, std::size_t length) {
+  constexpr std::size_t kField = cbs::kFolderSize;
+  SetFieldFromBytes(e.name, field, length, kField - 1);
+  SetFieldFromBytes(e.title, field, length, kField);
+  SetFieldFromBytes(e.rawTitle, field, length, kField);
+}
+
+void PutText(std::uint8_t* field, std::size_t fieldSize, std::string_view text) {
+  std::memset(field, 0, fieldSize);
+  std::memcpy(field, text.data(), std::min(text.size(), fieldSize));
+}
+
+LoadResult FromInflate(InflateResult r) {
+  return r == InflateResult::kNoMemory ? LoadResult::kNoMemory : LoadResult::kInvalid;
+}
+
+// The records of a save's files, back to back.
+LoadResult BuildRecords(const EntryTable& table, const std::string& containerPath,
+                        std::vector<std::uint8_t>& records, std::string& refusal) {
+  std::uint64_t total = 0;
+  for (std::size_t pos = 1; pos < table.size(); ++pos)
+    total += cbs::kRecordHeadSize + table[pos].size;
+  if (total > zstream::kMaxInflated) {
+    refusal = "This save is too large for a CodeBreaker file: its files come to more than 64 MiB.";
+    return LoadResult::kInvalid;
+  }
+  records.assign(static_cast<std::size_t>(total), 0);
+  EntryDataReader reader;
+  std::uint8_t* p = records.data();
+  for (std::size_t pos = 1; pos < table.size(); ++pos) {
+    const SaveEntry& e = table[pos];
+    e.created.ToBytes(p + cbs::kRecordCreatedOffset);
+    e.modified.ToBytes(p + cbs::kRecordModifiedOffset);
+    bytes::PutU32LE(p + cbs::kRecordSizeOffset, e.size);
+    bytes::PutU32LE(p + cbs::kRecordModeOffset, e.mode);
+    PutText(p + cbs::kRecordNameOffset, cbs::kRecordNameSize, e.Name());
+    p += cbs::kRecordHeadSize;
+    if (CopyEntryInto(reader, e, containerPath, std::span<std::uint8_t>(p, e.size)) !=
+        DataResult::kOk)
+      return LoadResult::kOpenFailed;
+    p += e.size;
+  }
+  return LoadResult::kOk;
+}
+
+// Writes `source` as a CodeBreaker file. The header starts from `kept` (a loaded file's,
+// which keeps its title and every byte this program doesn't know) or from what devices
+// write, and gets the folder's fields and the sizes.
+LoadResult WriteCbs(const CSaveGame& source, const cbs::Header* kept, const std::string& path,
+                    bool inPlace, std::string& refusal) {
+  if (!source.entries || source.entries->empty()) return LoadResult::kInvalid;
+  const EntryTable& table = *source.entries;
+  const SaveEntry& root = table[0];
+  try {
+    std::vector<std::uint8_t> records;
+    const LoadResult built = BuildRecords(table, source.sourcePath, records, refusal);
+    if (built != LoadResult::kOk) return built;
+    std::optional<std::vector<std::uint8_t>> body = cbs::EncodeBody(records);
+    if (!body) return LoadResult::kNoMemory;
+
+    cbs::Header h{};
+    if (kept) {
+      h = *kept;
+    } else {
+      std::memcpy(h.data(), cbs::kMagic.data(), cbs::kMagic.size());
+      bytes::PutU32LE(h.data() + cbs::kVersionOffset, cbs::kVersion);
+      // Always NUL-terminated, for readers that take it as a C string.
+      PutText(h.data() + cbs::kTitleOffset, cbs::kTitleSize,
+              HeaderTitle(source, cbs::kTitleSize - 1));
+    }
+    bytes::PutU32LE(h.data() + cbs::kBodyOffsetOffset, static_cast<std::uint32_t>(cbs::kHeaderSize));
+    bytes::PutU32LE(h.data() + cbs::kInflatedSizeOffset, static_cast<std::uint32_t>(records.size()));
+    bytes::PutU32LE(h.data() + cbs::kFileLengthOffset,
+                    static_cast<std::uint32_t>(cbs::kHeaderSize + body->size()));
+    PutText(h.data() + cbs::kFolderOffset, cbs::kFolderSize, root.Name());
+    root.created.ToBytes(h.data() + cbs::kCreatedOffset);
+    root.modified.ToBytes(h.data() + cbs::kModifiedOffset);
+    bytes::PutU32LE(h.data() + cbs::kModeOffset, root.mode);
+
+    OutputFile out(path, inPlace);
+    if (!out.ok()) return LoadResult::kOpenFailed;
+    out.Write(h.data(), h.size());
+    out.Write(body->data(), body->size());
+    return out.Commit();
+  } catch (const std::bad_alloc&) {
+    return LoadResult::kNoMemory;
+  }
+}
+
+}  // namespace
+
+bool LooksLikeCbs(std::span<const std::uint8_t> head, std::uint64_t fileSize) {
+  return fileSize >= cbs::kHeaderSize && head.size() >= cbs::kMagic.size() &&
+         std::memcmp(head.data(), cbs::kMagic.data(), cbs::kMagic.size()) == 0;
+}
+
+LoadResult CCbs::Load(const std::string& path) {
+  refusal.clear();
+  io::File file = io::File::OpenRead(path);
+  if (!file) return LoadResult::kOpenFailed;
+  cbs::Header h;
+  if (!file.ReadExact(h.data(), h.size())) return LoadResult::kReadFailed;
+  const std::optional<std::uint64_t> length = file.Length();
+  if (!length) return LoadResult::kReadFailed;
+  if (std::memcmp(h.data(), cbs::kMagic.data(), cbs::kMagic.size()) != 0) return LoadResult::kInvalid;
+
+  // Every size is checked against the cap and the file before the body is read.
+  const std::uint32_t bodyStart = bytes::GetU32LE(h.data() + cbs::kBodyOffsetOffset);
+  const std::uint32_t inflated = bytes::GetU32LE(h.data() + cbs::kInflatedSizeOffset);
+  if (bodyStart < cbs::kHeaderSize || bodyStart > *length) return LoadResult::kInvalid;
+  const std::uint64_t bodyLength = *length - bodyStart;
+  if (inflated > zstream::kMaxInflated || bodyLength > cbs::MaxBodyFor(inflated))
+    return LoadResult::kInvalid;
+
+  try {
+    std::vector<std::uint8_t> body(static_cast<std::size_t>(bodyLength));
+    if (!file.Seek(bodyStart) || !file.ReadExact(body.data(), body.size()))
+      return LoadResult::kReadFailed;
+    file.Close();
+    std::vector<std::uint8_t> records;
+    const InflateResult inflate = cbs::DecodeBody(body, inflated, records);
+    if (inflate != InflateResult::kOk) return FromInflate(inflate);
+    body = {};
+    const std::optional<std::vector<cbs::Record>> files = cbs::ParseRecords(records);
+    if (!files) return LoadResult::kInvalid;
+
+    EntryTable table(files->size() + 1);
+    SaveEntry& root = table[0];
+    root.mode = bytes::GetU32LE(h.data() + cbs::kModeOffset);
+    if (root.mode == 0) root.mode = EntryMode::kNewDirectory;
+    root.size = static_cast<std::uint32_t>(files->size() + 2);
+    root.created = EntryTime::FromBytes(h.data() + cbs::kCreatedOffset);
+    root.modified = EntryTime::FromBytes(h.data() + cbs::kModifiedOffset);
+    SetNames(root, h.data() + cbs::kFolderOffset, cbs::kFolderSize);
+    for (std::size_t k = 0; k < files->size(); ++k) {
+      const cbs::Record& r = (*files)[k];
+      SaveEntry& e = table[k + 1];
+      e.mode = r.mode;
+      e.size = static_cast<std::uint32_t>(r.data.size());
+      e.created = EntryTime::FromBytes(r.created.data());
+      e.modified = EntryTime::FromBytes(r.modified.data());
+      SetNames(e, reinterpret_cast<const std::uint8_t*>(r.name.data()), r.name.size());
+      e.source = InMemory{std::vector<std::uint8_t>(r.data.begin(), r.data.end())};
+    }
+    header = h;
+    entries = std::move(table);
+    sourcePath = path;
+  } catch (const std::bad_alloc&) {
+    return LoadResult::kNoMemory;
+  }
+
+  SaveEntry& root = (*entries)[0];
+  ReadIconSysTitle(*this, root.rawTitle);
+  TitleToAscii(root.rawTitle, root.title);
+  return LoadResult::kOk;
+}
+
+LoadResult CCbs::Save(const std::string& path) {
+  refusal.clear();
+  return WriteCbs(*this, header ? &*header : nullptr, path, IsSameContainer(path, sourcePath),
+                  refusal);
+}
+
+LoadResult CCbs::WriteConvertedFrom(const CSaveGame& source, const std::string& path) {
+  refusal.clear();
+  return WriteCbs(source, nullptr, path, /*inPlace=*/false, refusal);
+}
