@@ -84,13 +84,14 @@ TEST_F(FileCommandsTest, OpenAsksWithTheContainerFilters) {
   std::vector<std::pair<std::string, std::string>> filters;
   for (const auto& f : r.filters) filters.emplace_back(f.description, f.pattern);
   EXPECT_EQ(filters, (std::vector<std::pair<std::string, std::string>>{
-                         {"All supported", "*.xps;*.psu;*.max;*.pws;*.sps;*.cbs"},
+                         {"All supported", "*.xps;*.psu;*.max;*.pws;*.sps;*.cbs;*.psv"},
                          {"Xport-2 (*.xps)", "*.xps"},
                          {"Memory Linker (*.psu)", "*.psu"},
                          {"ARMAX V3 (*.max)", "*.max"},
                          {"ARMAX PowerSave (*.pws)", "*.pws"},
                          {"Shark Port 2 (*.sps)", "*.sps"},
-                         {"CodeBreaker (*.cbs)", "*.cbs"}}));
+                         {"CodeBreaker (*.cbs)", "*.cbs"},
+                         {"PS3 export (*.psv)", "*.psv"}}));
   EXPECT_EQ(r.selectedFilter, 1);
   EXPECT_EQ(r.fileName, "");
   EXPECT_EQ(r.initialDirectory, ".\\");
@@ -214,7 +215,8 @@ TEST_F(FileCommandsTest, SaveOffersTheSourceWithoutItsExtension) {
                          {"Memory Linker (*.psu)", "*.psu"},
                          {"ARMAX V3 (*.max)", "*.max"},
                          {"ARMAX PowerSave (*.pws)", "*.pws"},
-                         {"CodeBreaker (*.cbs)", "*.cbs"}}));
+                         {"CodeBreaker (*.cbs)", "*.cbs"},
+                         {"PS3 export (*.psv)", "*.psv"}}));
   EXPECT_EQ(r.selectedFilter, 2);
   EXPECT_EQ(r.fileName, dir.File("game.save"));
   EXPECT_EQ(r.initialDirectory, ".\\");

@@ -6,6 +6,7 @@
 #include "formats/cbs/cbs.h"
 #include "formats/max/max.h"
 #include "formats/psu/psu.h"
+#include "formats/psv/psv.h"
 #include "formats/xps/xps.h"
 #include "io/file.h"
 
@@ -22,6 +23,7 @@ constexpr std::array kXpsExtensions = {FamilyExtension{"xps", "Xport-2", 1, true
 constexpr std::array kMaxExtensions = {FamilyExtension{"max", "ARMAX V3", 3, true},
                                        FamilyExtension{"pws", "ARMAX PowerSave", 4, true}};
 constexpr std::array kCbsExtensions = {FamilyExtension{"cbs", "CodeBreaker", 6, true}};
+constexpr std::array kPsvExtensions = {FamilyExtension{"psv", "PS3 export", 7, true}};
 
 // One row per family.
 const std::array kFamilies = {
@@ -35,6 +37,8 @@ const std::array kFamilies = {
                  kMaxExtensions, &LooksLikeMax, &Make<CMax>},
     FormatFamily{"cbs", "CodeBreaker save", kKindCbs, kOpens | kWritesConversions | kSavesInPlace,
                  kCbsExtensions, &LooksLikeCbs, &Make<CCbs>},
+    FormatFamily{"psv", "PS3 export", kKindPsv, kOpens | kWritesConversions | kSavesInPlace,
+                 kPsvExtensions, &LooksLikePsv, &Make<CPsv>},
 };
 
 // Every extension of the table, in the dialogs' order.

@@ -1,0 +1,113 @@
+// PS3 exports (.psv) of PlayStation 2 saves: a signed header, the save's folder record,
+// one record per file, then the files' data. Little-endian throughout.
+//
+//   offset  width  field
+//   0x00    4      00 56 53 50 ("\0VSP")
+//   0x04    4      0
+//   0x08    20     seed of the signature (see psv_sign.h)
+//   0x1C    20     signature: HMAC-SHA1 of the whole file with 0x1C..0x2F as zero
+//   0x30    8      zero
+//   0x38    4      0x2C for a PS2 save (0x14 for a PS1 save)
+//   0x3C    4      2 = PS2 save, 1 = PS1 save (not read here: refused)
+//   0x40    4      displaySize: the card space the save takes, in bytes: the sum of each
+//                  file's size rounded up to 1 KiB, and the folder's entries (files + 2,
+//                  512 bytes each) rounded up to 1 KiB
+//   0x44    8      offset and size of icon.sys (0 when there is none)
+//   0x4C    24     offset and size of the normal, copy and delete icons: the files icon.sys
+//                  names (often one file three times; 0 when icon.sys names no such file)
+//   0x64    4      number of files
+//   0x68    56     the folder: created (8), modified (8), files + 2 (4), mode (4), name (32)
+//   0xA0    60 n   per file: created (8), modified (8), size (4), mode (4), name (32),
+//                  offset of its data (4)
+//
+// The data follows the records in record order, each file's at a 4-byte boundary, zeros
+// in between and after the last up to a multiple of 4. The reader takes each file's data
+// from the offset its record gives. A PS3 leaves bytes after the NUL of a name: names are
+// read up to their NUL, and a loaded file keeps those bytes for Save. A PS3 homebrew tool
+// stores modes in the upper 16 bits of their words (0x84270000), read as 0x8427.
+//
+// The seed of a written file depends on nothing but its contents (psv::SeedMaker), so
+// the same save always gives the same file.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "formats/psv/psv_sign.h"
+#include "model/save_game.h"
+
+inline constexpr int kKindPsv = 6;
+
+namespace psv {
+inline constexpr std::string_view kMagic{"\0VSP", 4};
+inline constexpr std::size_t kInfoSizeOffset = 0x38;
+inline constexpr std::uint32_t kPs2InfoSize = 0x2C;
+inline constexpr std::size_t kDisplaySizeOffset = 0x40;
+inline constexpr std::size_t kIconSysOffset = 0x44;  // position, then size
+inline constexpr std::size_t kIconsOffset = 0x4C;    // normal, copy, delete: position and size
+inline constexpr std::size_t kFileCountOffset = 0x64;
+inline constexpr std::size_t kFolderRecordOffset = 0x68;
+inline constexpr std::size_t kFolderRecordSize = 56;
+inline constexpr std::size_t kFileRecordsOffset = 0xA0;
+inline constexpr std::size_t kFileRecordSize = 60;
+inline constexpr std::size_t kRecordCreatedOffset = 0;
+inline constexpr std::size_t kRecordModifiedOffset = 8;
+inline constexpr std::size_t kRecordSizeOffset = 16;  // the folder's: files + 2
+inline constexpr std::size_t kRecordModeOffset = 20;
+inline constexpr std::size_t kRecordNameOffset = 24;
+inline constexpr std::size_t kRecordNameSize = 32;
+inline constexpr std::size_t kRecordDataOffset = 56;  // files only
+inline constexpr std::size_t kDataAlignment = 4;
+
+// The largest file written: a PS2 memory card holds 8 MiB, so no save comes near it, and
+// the whole file is put together in memory.
+inline constexpr std::uint64_t kMaxFileSize = 64u << 20;
+
+// The card's space for a save (displaySize).
+std::uint64_t DisplaySize(std::span<const std::uint32_t> fileSizes);
+
+using NameField = std::array<std::uint8_t, kRecordNameSize>;
+
+inline constexpr const char* kSignatureQuestion =
+    "PS3 signature computed doesn't match stored.\nDo you want to load it anyway?";
+inline constexpr const char* kSignatureCaption = "Invalid format";
+inline constexpr const char* kPs1Refusal =
+    "This is a PlayStation 1 save: only PlayStation 2 saves can be opened.";
+}  // namespace psv
+
+// The content check: "\0VSP" and room for the header.
+bool LooksLikePsv(std::span<const std::uint8_t> head, std::uint64_t fileSize);
+
+// The save of a PS3 export; each file's data stays in the file (InContainer).
+class CPsv : public CSaveGame {
+ public:
+  CPsv() : CSaveGame(kKindPsv) {}
+  ~CPsv() override = default;
+
+  // Results: 1; 0 the file can't be opened; -1 it is shorter than its header, records or
+  // data announce, or can't be read; -6 not "\0VSP", not a PS2 save (a PS1 save sets
+  // `refusal`), or the signature differs and the question is answered No. On any failure
+  // the object keeps its previous state.
+  LoadResult Load(const std::string& path) override;
+  // Results: 1; 0 the target or an entry's data can't be opened or read whole, or a write
+  // failed; -4 and -5 as for every in-place save; -6 nothing to write, a file over 64 MiB
+  // (`refusal` says so) or the crypto library failed; -7 no memory.
+  LoadResult Save(const std::string& path) override;
+  LoadResult WriteConvertedFrom(const CSaveGame& source, const std::string& path) override;
+
+  void SetName(int entryIndex, std::string_view text) override;
+  void RemoveEntry(int fileIndex) override;
+  bool AddEntryFromDisk(const std::string& pcPath, std::string_view entryName) override;
+
+  // Whether the loaded file's signature matched; none before a Load or when it couldn't
+  // be computed (the crypto library failed).
+  std::optional<bool> signatureValid;
+  // The name fields of the loaded file as stored, bytes after the NUL included, one per
+  // table position; Save writes them back for names that weren't changed.
+  std::vector<psv::NameField> nameFields;
+};
