@@ -14,7 +14,7 @@
 
 namespace testutil {
 
-// The writable kinds that exist in this build (1 "psu", and 2 "xps" once it is there).
+// The kinds of every family that writes conversions, in the format table's order.
 std::vector<int> WritableKinds();
 
 // True for the codes Load, Save and WriteConverted may return.
@@ -28,6 +28,7 @@ bool HasPlainLayout(const CSaveGame& save);
 struct ConvertOutcome {
   int kind = 0;                  // the writer's kind
   LoadResult written = LoadResult::kOpenFailed;     // WriteConvertedFrom's result
+  bool refused = false;          // the writer said why it can't hold the save (`refusal`)
   LoadResult reloaded = LoadResult::kOpenFailed;    // Load of the written file by the writer's own class (when written)
   std::uint64_t bytes = 0;       // size of the written file
 };
@@ -40,10 +41,11 @@ struct LoadOutcome {
 };
 
 // Loads `path` with a new object of the class that opens `extension`, answering each
-// question with `answer`; when that succeeds, converts the save to every writable kind
-// inside `scratchDir`, loads each result back, and removes what it wrote.
+// question with `answer`; when that succeeds (and `convert` is set), converts the save to
+// every writable kind inside `scratchDir`, loads each result back, and removes what it
+// wrote.
 LoadOutcome LoadAndConvert(const std::string& path, std::string_view extension, bool answer,
-                           const std::string& scratchDir);
+                           const std::string& scratchDir, bool convert = true);
 
 // Converts an already loaded save to every writable kind inside scratchDir (as above).
 std::vector<ConvertOutcome> ConvertToAll(const CSaveGame& save, const std::string& scratchDir);
