@@ -8,10 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "support/cbs_builder.h"
 #include "support/icon_builder.h"
 #include "support/lzari_encoder.h"
 #include "support/max_builder.h"
 #include "support/psu_builder.h"
+#include "support/psv_builder.h"
 #include "support/test_util.h"
 #include "support/xps_builder.h"
 
@@ -117,6 +119,57 @@ std::vector<Seed> MaxSeeds() {
   return seeds;
 }
 
+std::vector<Seed> CbsSeeds() {
+  using testutil::CbsFile;
+  using testutil::CbsImage;
+  std::vector<Seed> seeds;
+
+  CbsImage empty;
+  seeds.push_back({"cbs_load", "empty.cbs", empty.Build()});
+
+  CbsImage titled;
+  titled.files.push_back(CbsFile{"icon.sys", testutil::MakeIconSys(kShiftJisTitle)});
+  titled.files.push_back(CbsFile{"DATA.BIN", testutil::MakeBytes(300, 1)});
+  seeds.push_back({"cbs_load", "titled.cbs", titled.Build()});
+
+  CbsImage odd;  // a PC tool's header: the body's length at 0x10, folder mode 0
+  odd.bodyLengthWord = true;
+  odd.rootMode = 0;
+  odd.folder = "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345";
+  for (std::size_t n : {0u, 1u, 100u})
+    odd.files.push_back(CbsFile{"F" + std::to_string(n), Bytes(n, static_cast<std::uint8_t>(n))});
+  odd.files.back().mode = 0x8427;  // a file marked as a folder: ARMAX refuses it
+  seeds.push_back({"cbs_load", "odd.cbs", odd.Build()});
+  return seeds;
+}
+
+std::vector<Seed> PsvSeeds() {
+  using testutil::MakePsvFile;
+  using testutil::PsvImage;
+  std::vector<Seed> seeds;
+
+  PsvImage empty;
+  seeds.push_back({"psv_load", "empty.psv", empty.Build()});
+
+  PsvImage titled;
+  titled.files.push_back(MakePsvFile("icon.sys", testutil::MakeIconSys(kShiftJisTitle)));
+  titled.files.push_back(MakePsvFile("DATA.BIN", testutil::MakeBytes(300, 1)));
+  seeds.push_back({"psv_load", "titled.psv", titled.Build()});
+
+  PsvImage odd;  // names with bytes after the NUL, a homebrew mode word, sizes not of 4
+  for (std::size_t n : {1u, 0u, 6u})
+    odd.files.push_back(MakePsvFile("F" + std::to_string(n), testutil::MakeBytes(n, 2)));
+  odd.files[0].nameJunk = 0xCC;
+  odd.files[1].mode = 0x84970000;
+  odd.validSignature = false;  // the loader asks
+  seeds.push_back({"psv_load", "odd.psv", odd.Build()});
+
+  PsvImage ps1 = titled;
+  ps1.kind = 1;
+  seeds.push_back({"psv_load", "ps1.psv", ps1.Build()});
+  return seeds;
+}
+
 // A stream for the LZARI target: two bytes of the expected length, then the coded bytes.
 Bytes LzariSeed(const Bytes& plain) {
   Bytes seed = {static_cast<std::uint8_t>(plain.size()), static_cast<std::uint8_t>(plain.size() >> 8)};
@@ -202,6 +255,8 @@ int main(int argc, char** argv) {
   std::vector<Seed> seeds = PsuSeeds();
   for (Seed& s : XpsSeeds()) seeds.push_back(std::move(s));
   for (Seed& s : MaxSeeds()) seeds.push_back(std::move(s));
+  for (Seed& s : CbsSeeds()) seeds.push_back(std::move(s));
+  for (Seed& s : PsvSeeds()) seeds.push_back(std::move(s));
   for (Seed& s : LzariSeeds()) seeds.push_back(std::move(s));
   for (Seed& s : IconSysSeeds()) seeds.push_back(std::move(s));
   for (Seed& s : IconFileSeeds()) seeds.push_back(std::move(s));
