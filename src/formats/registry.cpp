@@ -23,13 +23,13 @@ constexpr std::array kMaxExtensions = {FamilyExtension{"max", "ARMAX V3", 3, fal
 
 // One row per family.
 const std::array kFamilies = {
-    FormatFamily{"psu", "Memory Linker save", kKindPsu,
+    FormatFamily{"psu", "a Memory Linker save", kKindPsu,
                  kOpens | kWritesConversions | kSavesInPlace, kPsuExtensions, &LooksLikePsu,
                  &Make<CPsu>},
-    FormatFamily{"xps", "X-Port or SharkPort save", kKindXps,
+    FormatFamily{"xps", "an X-Port or SharkPort save", kKindXps,
                  kOpens | kWritesConversions | kSavesInPlace, kXpsExtensions, &LooksLikeXps,
                  &Make<CXps>},
-    FormatFamily{"max", "ARMAX save", kKindMax, kOpens, kMaxExtensions, &LooksLikeMax,
+    FormatFamily{"max", "an ARMAX save", kKindMax, kOpens, kMaxExtensions, &LooksLikeMax,
                  &Make<CMax>},
 };
 
@@ -43,11 +43,12 @@ std::vector<const FamilyExtension*> ListedExtensions() {
   return all;
 }
 
-std::string Joined(const std::vector<std::string>& parts, std::string_view separator) {
+std::string Joined(const std::vector<std::string>& parts, std::string_view separator,
+                   std::string_view last = {}) {
   std::string text;
-  for (const std::string& part : parts) {
-    if (!text.empty()) text += separator;
-    text += part;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (i > 0) text += (i + 1 == parts.size() && !last.empty()) ? last : separator;
+    text += parts[i];
   }
   return text;
 }
@@ -132,26 +133,33 @@ std::vector<DialogFilter> SaveDialogFilters() {
   return filters;
 }
 
-std::string ReadableExtensions(std::string_view separator) {
+std::string ReadableExtensions(std::string_view separator, std::string_view last) {
   std::vector<std::string> parts;
   for (const FamilyExtension* e : ListedExtensions())
     if (FamilyForExtension(e->extension)) parts.push_back(Dotted(".", e->extension));
-  return Joined(parts, separator);
+  return Joined(parts, separator, last);
 }
 
-std::string TargetExtensions(std::string_view separator) {
+std::string TargetExtensions(std::string_view separator, std::string_view last) {
   std::vector<std::string> parts;
   for (const FormatFamily& f : kFamilies)
     for (const FamilyExtension& e : f.extensions)
       if (TargetFamilyForExtension(e.extension) == &f) parts.push_back(Dotted(".", e.extension));
-  return Joined(parts, separator);
+  return Joined(parts, separator, last);
 }
 
-std::string TargetFamilyNames(std::string_view separator) {
+std::string TargetFamilyNames(std::string_view separator, std::string_view last) {
   std::vector<std::string> parts;
   for (const FormatFamily& f : kFamilies)
     if (f.Can(kWritesConversions)) parts.emplace_back(f.name);
-  return Joined(parts, separator);
+  return Joined(parts, separator, last);
+}
+
+std::string OpenableFamilyNames(std::string_view separator, std::string_view last) {
+  std::vector<std::string> parts;
+  for (const FormatFamily& f : kFamilies)
+    if (f.Can(kOpens)) parts.emplace_back(f.name);
+  return Joined(parts, separator, last);
 }
 
 std::unique_ptr<CSaveGame> CreateForExtension(std::string_view extension) {
