@@ -338,9 +338,9 @@ ImportOutcome ImageCard::Import(const CSaveGame& save, const ImportOptions& opti
 
 RemoveResult ImageCard::Remove(std::string_view folder) {
   if (!Rescan()) return RemoveResult::kWriteFailed;
+  if (Damaged()) return RemoveResult::kCardDamaged;
   const SaveState* s = FindSave(folder);
   if (!s) return RemoveResult::kNotFound;
-  if (Damaged()) return RemoveResult::kCardDamaged;
   // As the console removes a save: the "exists" bit off its files' entries and its own,
   // and bit 31 off every cluster it owns, each link left as it was. Lengths never shrink.
   std::vector<std::uint32_t> fat = state_.fat;

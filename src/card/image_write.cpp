@@ -67,6 +67,11 @@ bool RewriteImage(const std::string& path, const Geometry& g, const PagePatches&
   if (!out.ok()) return false;
   const std::size_t stride = static_cast<std::size_t>(g.PageStride());
   std::vector<std::uint8_t> buffer(kPagesPerPiece * stride);
+  // The console erases and programs whole blocks: the erased pages of a block it writes
+  // come out as 0xFF with their code, and so they do here.
+  std::vector<bool> touched(static_cast<std::size_t>(g.Pages() / kPagesPerBlock), false);
+  for (const auto& [page, data] : patches)
+    if (page < g.Pages()) touched[static_cast<std::size_t>(page / kPagesPerBlock)] = true;
   auto patch = patches.begin();
   for (std::uint64_t first = 0; first < g.Pages(); first += kPagesPerPiece) {
     const std::uint64_t count = std::min(kPagesPerPiece, g.Pages() - first);
@@ -79,6 +84,10 @@ bool RewriteImage(const std::string& path, const Geometry& g, const PagePatches&
       std::uint8_t* p = buffer.data() + (patch->first - first) * stride;
       std::memcpy(p, patch->second.data(), kPageData);
       if (g.ecc) ComputeSpare(p);
+    }
+    for (std::uint64_t k = 0; g.ecc && k < count; ++k) {
+      std::uint8_t* p = buffer.data() + k * stride;
+      if (touched[static_cast<std::size_t>((first + k) / kPagesPerBlock)] && AllErased(p, stride)) ComputeSpare(p);
     }
     if (!out.Write(buffer.data(), n)) return false;
   }
@@ -138,7 +147,8 @@ bool BuildFreshImage(const FreshLayout& l, bool ecc, const EntryTime& time,
         std::memset(p, 0, kPageData);
         (page == rootPage ? dot : dotdot).Write(p);
       } else {
-        written = false;
+        // Unwritten, except in the blocks the format programs (up to the root's).
+        written = page / kPagesPerBlock <= rootPage / kPagesPerBlock;
       }
       if (ecc) {
         if (written)
