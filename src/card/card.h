@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "card/card_save.h"
+#include "card/layout.h"  // LooksLikeCardImage, the content check
 #include "model/entry.h"
 #include "model/save_game.h"
 

@@ -72,23 +72,23 @@ class Scanner {
 ImageState Scanner::Run() {
   try {
     st_.usable = Start() && CheckSuperblock() && ReadFat() && ReadRoot();
+    if (!st_.usable) return std::move(st_);
+    const std::vector<EntryRef> root = st_.root;
+    for (std::uint32_t i = 2; i < root.size(); ++i) {
+      const DirEntry& d = root[i].d;
+      if (!(d.mode & EntryMode::kPs2)) continue;
+      if (EntryMode::IsDirectory(d.mode)) {
+        ScanSave(root[i], i);
+      } else if (d.cluster != dirent::kNoCluster) {
+        const std::string name(d.Name());
+        WalkChain(d.cluster, NewOwner(name, -1), name);
+      }
+    }
+    CheckBackupBlock();
   } catch (const std::bad_alloc&) {
     Add(IssueKind::kReadFailed, "", "not enough memory to read the card");
     st_.usable = false;
   }
-  if (!st_.usable) return std::move(st_);
-  const std::vector<EntryRef> root = st_.root;
-  for (std::uint32_t i = 2; i < root.size(); ++i) {
-    const DirEntry& d = root[i].d;
-    if (!(d.mode & EntryMode::kPs2)) continue;
-    if (EntryMode::IsDirectory(d.mode)) {
-      ScanSave(root[i], i);
-    } else if (d.cluster != dirent::kNoCluster) {
-      const std::string name(d.Name());
-      WalkChain(d.cluster, NewOwner(name, -1), name);
-    }
-  }
-  CheckBackupBlock();
   return std::move(st_);
 }
 
