@@ -157,14 +157,6 @@ TEST(CardEcc, EverySingleBitErrorIsCorrectedAndEveryDoubleOneRefused) {
   EXPECT_EQ(refused, pairs);
 }
 
-TEST(CardEcc, AnErasedPagePasses) {
-  std::array<std::uint8_t, card::kPageData> data;
-  data.fill(0xFF);
-  std::array<std::uint8_t, card::kPageSpare> spare;
-  spare.fill(0xFF);
-  EXPECT_EQ(card::CheckPage(data, spare), card::EccStatus::kGood);
-}
-
 // --- The real cards ---------------------------------------------------------------------
 
 TEST(CardCorpus, ExportingASaveGivesThePsuFilesByteForByte) {

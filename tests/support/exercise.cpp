@@ -1,5 +1,6 @@
 #include "support/exercise.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "card/card.h"
@@ -66,9 +67,9 @@ LoadOutcome OpenCardAndConvert(const std::string& path, const std::string& scrat
   card::OpenedCard opened = card::OpenCard(path);
   if (!opened.card) {
     outcome.load = LoadResult::kInvalid;
-    for (const card::Issue& i : opened.issues)
-      if (i.severity() != card::Severity::kFatal) outcome.broken = "a card refused without a fatal issue";
-    if (opened.issues.empty()) outcome.broken = "a card refused without an issue";
+    const bool fatal = std::any_of(opened.issues.begin(), opened.issues.end(),
+                                   [](const card::Issue& i) { return i.severity() == card::Severity::kFatal; });
+    if (!fatal) outcome.broken = "a card refused without a fatal issue";
     return outcome;
   }
   outcome.load = LoadResult::kOk;
