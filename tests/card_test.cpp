@@ -445,6 +445,16 @@ TEST_P(CardImport, RefusalsReplaceAndRemove) {
   ASSERT_EQ(s.result, card::OpenSaveResult::kOpened);
   ASSERT_EQ(s.save->FileCount(), 1);
   EXPECT_EQ(DataOf(*s.save, 1), testutil::MakeBytes(10, 2));
+  // A save read from this very card goes back onto it: over itself, then as a copy. (A
+  // save object stands for the card as it was opened, so it is opened again after a write.)
+  EXPECT_EQ(c->Import(*s.save, Replacing(true)).result, card::ImportResult::kReplaced);
+  card::OpenedSave self = c->OpenSave("BESLES-11111");
+  ASSERT_EQ(self.result, card::OpenSaveResult::kOpened);
+  self.save->SetName(-1, "BESLES-99999COPY");
+  EXPECT_EQ(c->Import(*self.save).result, card::ImportResult::kImported);
+  for (const char* folder : {"BESLES-11111", "BESLES-99999COPY"})
+    EXPECT_EQ(DataOf(*c->OpenSave(folder).save, 1), testutil::MakeBytes(10, 2)) << folder;
+
   const std::uint32_t freeBefore = c->List().freeKB;
   EXPECT_EQ(c->Remove("BESLES-11111"), card::RemoveResult::kRemoved);
   EXPECT_EQ(c->Remove("BESLES-11111"), card::RemoveResult::kNotFound);
