@@ -11,13 +11,12 @@ void CCardSave::RemoveEntry(int fileIndex) {
     attributes.erase(attributes.begin() + static_cast<std::ptrdiff_t>(at));
 }
 
-void CCardSave::AddEntryFromDisk(const std::string& pcPath, std::string_view entryName) {
+bool CCardSave::AddEntryFromDisk(const std::string& pcPath, std::string_view entryName) {
   const int before = FileCount();
-  CSaveGame::AddEntryFromDisk(pcPath, entryName);
-  if (FileCount() > before) {
-    attributes.resize(static_cast<std::size_t>(before) + 1);
-    attributes.push_back(0);
-  }
+  if (!CSaveGame::AddEntryFromDisk(pcPath, entryName)) return false;
+  attributes.resize(static_cast<std::size_t>(before) + 1);
+  attributes.push_back(0);
+  return true;
 }
 
 namespace card {

@@ -18,7 +18,7 @@ class CCardSave : public CSaveGame {
 
   // The table edits keep `attributes` in step with the table.
   void RemoveEntry(int fileIndex) override;
-  void AddEntryFromDisk(const std::string& pcPath, std::string_view entryName) override;
+  bool AddEntryFromDisk(const std::string& pcPath, std::string_view entryName) override;
 
   // The attr word of each table position (0 the directory), as the card stores it.
   std::vector<std::uint32_t> attributes;
