@@ -4,7 +4,7 @@
 #include <system_error>
 
 #include "cli/command.h"
-#include "ui/date_time_field.h"
+#include "model/entry_time_text.h"
 #include "formats/messages.h"
 #include "formats/registry.h"
 #include "io/file.h"

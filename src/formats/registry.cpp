@@ -53,21 +53,14 @@ std::string Joined(const std::vector<std::string>& parts, std::string_view separ
   return text;
 }
 
-// "." then the extension, or "*." then it. (Built by appending: GCC 12 warns wrongly
-// about a literal + std::string here.)
+// "." then the extension, or "*." then it.
 std::string Dotted(std::string_view prefix, std::string_view extension) {
-  std::string text(prefix);
-  text += extension;
-  return text;
+  return std::string(prefix) + std::string(extension);
 }
 
 DialogFilter FilterFor(const FamilyExtension& e) {
   std::string pattern = Dotted("*.", e.extension);
-  std::string description(e.filterName);
-  description += " (";
-  description += pattern;
-  description += ")";
-  return {description, pattern};
+  return {std::string(e.filterName) + " (" + pattern + ")", pattern};
 }
 
 }  // namespace
