@@ -1,5 +1,8 @@
 #include "fixtures.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <map>
@@ -216,5 +219,40 @@ std::vector<std::string> FilesIn(const std::string& folder) {
   std::sort(out.begin(), out.end());
   return out;
 }
+
+bool DurableCopy(const std::string& from, const std::string& to) {
+  const std::string part = to + ".part";
+  int in = ::open(from.c_str(), O_RDONLY);
+  if (in < 0) return false;
+  int out = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (out < 0) {
+    ::close(in);
+    return false;
+  }
+  static std::vector<char> buffer(kMiB);
+  bool ok = true;
+  for (;;) {
+    ssize_t n = ::read(in, buffer.data(), buffer.size());
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    if (::write(out, buffer.data(), static_cast<std::size_t>(n)) != n) {
+      ok = false;
+      break;
+    }
+  }
+  ok = ::fsync(out) == 0 && ok;
+  ok = ::close(out) == 0 && ok;
+  ::close(in);
+  ok = ok && std::rename(part.c_str(), to.c_str()) == 0;
+  int dir = ::open(Scratch().path().c_str(), O_RDONLY | O_DIRECTORY);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+  return ok;
+}
+
 
 }  // namespace bench

@@ -41,6 +41,10 @@ const std::string& SavePath(const std::string& format, std::size_t fileBytes);
 // The folder of `count` small .psu saves (3 to 5 files of 1 to 50 KiB each).
 const std::string& SmallSavesFolder(std::size_t count);
 
+// Copies a file as a careful writer would: read and write in 1 MiB pieces, fsync, close,
+// rename over the target, fsync the folder. The baseline of every durable write.
+bool DurableCopy(const std::string& from, const std::string& to);
+
 // The list of paths in a folder, sorted.
 std::vector<std::string> FilesIn(const std::string& folder);
 

@@ -6,9 +6,6 @@
 // (read in 1 MiB pieces, write, fsync, rename, sync the folder), so the ratio measures
 // the program's own work, not the disk's.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -57,46 +54,11 @@ void BM_Convert(benchmark::State& state, std::string from, std::string to) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size.value_or(0)));
 }
 
-// read/write in 1 MiB pieces, fsync, close, rename, fsync the folder.
-bool DurableCopy(const std::string& from, const std::string& to) {
-  const std::string part = to + ".part";
-  int in = ::open(from.c_str(), O_RDONLY);
-  if (in < 0) return false;
-  int out = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (out < 0) {
-    ::close(in);
-    return false;
-  }
-  static std::vector<char> buffer(bench::kMiB);
-  bool ok = true;
-  for (;;) {
-    ssize_t n = ::read(in, buffer.data(), buffer.size());
-    if (n <= 0) {
-      ok = n == 0;
-      break;
-    }
-    if (::write(out, buffer.data(), static_cast<std::size_t>(n)) != n) {
-      ok = false;
-      break;
-    }
-  }
-  ok = ::fsync(out) == 0 && ok;
-  ok = ::close(out) == 0 && ok;
-  ::close(in);
-  ok = ok && std::rename(part.c_str(), to.c_str()) == 0;
-  int dir = ::open(bench::Scratch().path().c_str(), O_RDONLY | O_DIRECTORY);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
-  return ok;
-}
-
 void BM_Copy(benchmark::State& state, std::string format) {
   const std::string& source = bench::SavePath(format, k8M);
   const std::string target = bench::Scratch().File("copied." + format);
   for (auto _ : state) {
-    if (!DurableCopy(source, target)) {
+    if (!bench::DurableCopy(source, target)) {
       state.SkipWithError("copy failed");
       return;
     }

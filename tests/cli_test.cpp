@@ -145,6 +145,7 @@ TEST(CliFailures, MessagesAndExitCodes) {
   testutil::WriteFile(dir.File("cut.psu"), cut);
   testutil::WriteFile(dir.File("few.psu"), fewEntries);
   testutil::WriteFile(dir.File("game.txt"), good);
+  testutil::WriteFile(dir.File("named.xps"), good);
   testutil::WriteFile(dir.File("good.psu"), good);
 
   const struct {
@@ -156,7 +157,11 @@ TEST(CliFailures, MessagesAndExitCodes) {
       {{"info", dir.File("notdir.psu")}, 1, "Cannot load file. First entry is not a directory\n"},
       {{"info", dir.File("cut.psu")}, 1, "Unexpected error\n"},
       {{"info", dir.File("few.psu")}, 1, "Format of the file you are trying to open is not valid\n"},
-      {{"info", dir.File("game.txt")}, 1, "Unknown file type\n"},
+      {{"info", dir.File("game.txt")}, 1,
+       "Unknown file type\nthis looks like a Memory Linker save: rename it to .psu or pass --as psu\n"},
+      {{"info", dir.File("named.xps")}, 1,
+       "Format of the file you are trying to open is not valid\n"
+       "this looks like a Memory Linker save: rename it to .psu or pass --as psu\n"},
       {{"convert", dir.File("good.psu"), dir.File("out.txt")}, 1, "Unknown file type\n"},
       {{"convert", dir.File("cut.psu"), dir.File("out.psu")}, 1, "Unexpected error\n"},
       {{"convert", dir.File("good.psu"), dir.File("no/such/folder/out.psu")}, 1,
@@ -171,6 +176,12 @@ TEST(CliFailures, MessagesAndExitCodes) {
     EXPECT_EQ(run.out, "");
   }
   EXPECT_FALSE(io::Exists(dir.File("out.psu")));
+  // --as opens a file whatever its name says.
+  for (const char* name : {"game.txt", "named.xps"})
+    EXPECT_EQ(RunCli({"info", "--as", "psu", dir.File(name)}).code, 0) << name;
+  auto unknownFamily = RunCli({"info", "--as", "zip", dir.File("good.psu")});
+  EXPECT_EQ(unknownFamily.code, 1);
+  EXPECT_EQ(unknownFamily.err.rfind("No family \"zip\" to open a file as", 0), 0u) << unknownFamily.err;
 
   for (const std::vector<std::string>& usage :
        {std::vector<std::string>{}, {"frobnicate"}, {"info"}, {"info", "a", "b"},

@@ -13,12 +13,15 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <thread>
 
+#include "card/card.h"
 #include "formats/output_file.h"
 #include "formats/psu/psu.h"
+#include "support/card_builder.h"
 #include "support/psu_builder.h"
 #include "support/test_util.h"
 
@@ -169,6 +172,68 @@ TEST_F(InterruptedSave, KilledAfterRandomDelaysLeavesACompleteSave) {
   }
   // Not a check of timing, only a record of what the kills met.
   std::printf("kills before the replace: %d, after: %d\n", old, replaced);
+}
+
+// A card import killed at every step of the card's rewrite: the card's path holds the old
+// card or the new one, whole, after every kill. Only the rename makes the new one visible.
+TEST(InterruptedCardImport, KilledAtEveryStepLeavesTheOldCardOrTheNewOne) {
+  testutil::TempDir dir{testutil::FastTempBase()};
+  const std::string cardPath = testutil::CardFile::Format(dir.File("card.ps2"), true).path();
+  testutil::PsuImage image;
+  image.files.push_back({"icon.sys", testutil::MakeIconSys("KILLED")});
+  image.files.push_back({"DATA.BIN", testutil::MakeBytes(600 * 1024 + 7, 9)});
+  const std::string savePath = dir.File("save.psu");
+  testutil::WriteFile(savePath, image.Build());
+  card::ImportOptions options;
+  options.now = testutil::MakeTime(2024, 5, 6, 7, 8, 9);
+  auto import = [&](const std::string& path) {
+    CPsu save;
+    auto c = card::OpenCard(path).card;
+    return c && save.Load(savePath) == LoadResult::kOk && c->Import(save, options).result == card::ImportResult::kImported;
+  };
+  const Bytes oldCard = testutil::ReadFile(cardPath);
+  testutil::WriteFile(dir.File("expected.ps2"), oldCard);
+  ASSERT_TRUE(import(dir.File("expected.ps2")));
+  const Bytes newCard = testutil::ReadFile(dir.File("expected.ps2"));
+  ASSERT_NE(newCard, oldCard);
+
+  auto run = [&] {
+    pid_t pid = ::fork();
+    if (pid == 0) ::_exit(import(cardPath) ? 0 : 3);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return status;
+  };
+  struct Point {
+    OutputStage stage;
+    std::uint64_t bytes;
+    bool replaced;
+  };
+  std::vector<Point> points;
+  for (std::uint64_t at = 0; at < oldCard.size(); at += 2 * 1024 * 1024) points.push_back({OutputStage::kWritten, at, false});
+  points.push_back({OutputStage::kWritten, oldCard.size(), false});
+  points.push_back({OutputStage::kFlushed, 0, false});
+  points.push_back({OutputStage::kClosed, 0, false});
+  points.push_back({OutputStage::kReplaced, 0, true});
+  SetOutputProbe(StopHere);
+  for (const Point& p : points) {
+    stopStage = p.stage;
+    stopBytes = p.bytes;
+    const std::string where = "stage " + std::to_string(static_cast<int>(p.stage)) + " at " + std::to_string(p.bytes);
+    const int status = run();
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << where << ": the child did not stop there";
+    EXPECT_TRUE(testutil::ReadFile(cardPath) == (p.replaced ? newCard : oldCard)) << where;
+    // What a kill leaves beside the card is its unfinished copy, under a name of its own.
+    for (const auto& item : std::filesystem::directory_iterator(dir.path())) {
+      const std::string name = item.path().filename().string();
+      if (name.size() > 5 && name.compare(name.size() - 5, 5, ".part") == 0) std::filesystem::remove(item.path());
+    }
+    testutil::WriteFile(cardPath, oldCard);
+  }
+  SetOutputProbe(nullptr);
+  const int status = run();
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_TRUE(testutil::ReadFile(cardPath) == newCard);
 }
 
 }  // namespace

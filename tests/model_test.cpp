@@ -282,6 +282,10 @@ TEST(EntryDataSource, OneReaderForManyEntriesInAnyOrder) {
       {"extents larger than one piece", c, false, 0, 1200000, DataResult::kOk,
        join(slice(container, 2000000, 1100000), slice(container, 0, 100000)),
        {{2000000, 1100000}, {0, 1048576}}},
+      // The pages of a card image with ECC: 512 bytes, then 16 of code; read together.
+      {"extents close together, in part", c, false, 0, 1300, DataResult::kOk,
+       join(join(slice(container, 600, 512), slice(container, 1128, 512)), slice(container, 1656, 276)),
+       {{600, 512}, {1128, 512}, {1656, 512}}},
       {"extents holding too few bytes", c, false, 0, 1025, DataResult::kShort, {},
        {{0, 512}, {1024, 512}}},
       {"an extent past the end", dir.File("short"), false, 0, 150, DataResult::kShort, {},

@@ -6,7 +6,8 @@
 // thousand copies with random bytes changed. Every file that loads is converted to each
 // writable format and read back (testutil::LoadAndConvert). Each case must end with a
 // defined result code; the sanitizer builds add that nothing reads or writes outside a
-// buffer. A family joins by adding a row to Families().
+// buffer. A family joins by adding a row to Families(); memory-card images are one, read
+// through the card layer instead of a save class.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,9 +17,12 @@
 #include <string>
 #include <vector>
 
+#include "card/card.h"
+#include "formats/psu/psu.h"
 #include "formats/registry.h"
 #include "model/bytes.h"
 #include "support/alloc_probe.h"
+#include "support/card_builder.h"
 #include "support/cbs_builder.h"
 #include "support/exercise.h"
 #include "support/lzari_encoder.h"
@@ -55,9 +59,41 @@ struct Family {
   // Every prefix shorter than this gives truncatedResult, whatever the source.
   std::size_t minimumSize;
   std::function<std::vector<Absurd>()> absurd;
+  // How a file of the family is read and exercised; by default with the class the registry
+  // gives its extension (testutil::LoadAndConvert, and Load alone for the allocation caps).
+  // `convert` false: the load alone, for a large file whose conversions take long.
+  std::function<testutil::LoadOutcome(const std::string& path, bool answer, const std::string& scratch,
+                                      bool convert)>
+      run;
+  std::function<LoadResult(const std::string& path)> loadOnly;
+  int corruptions = 2000;         // files the corruption sweep makes
+  std::size_t headerSpan = 4096;  // where most of the changed bytes go
+  std::size_t allocationCap = 0;  // the largest allocation one load may make; 0: 128 KiB or 4 × the file
   // What Load gives for a complete file when its question is answered No.
   LoadResult declined = LoadResult::kNotDirectory;
 };
+
+// A family that the registry reads.
+Family Registered(std::string extension, std::function<std::vector<Source>()> sources,
+                  std::function<LoadResult(std::size_t)> truncated, std::size_t minimumSize,
+                  std::function<std::vector<Absurd>()> absurd) {
+  Family f;
+  f.extension = extension;
+  f.sources = std::move(sources);
+  f.truncatedResult = std::move(truncated);
+  f.minimumSize = minimumSize;
+  f.absurd = std::move(absurd);
+  f.run = [extension](const std::string& path, bool answer, const std::string& scratch, bool convert) {
+    return testutil::LoadAndConvert(path, extension, answer, scratch, convert);
+  };
+  f.loadOnly = [extension](const std::string& path) {
+    std::unique_ptr<CSaveGame> save = CreateForExtension(extension);
+    // Past any question (a CRC that no longer matches), to the checks behind it.
+    save->SetQuestionHandler([](const std::string&, const std::string&) { return true; });
+    return save->Load(path);
+  };
+  return f;
+}
 
 void AddCorpus(std::vector<Source>& sources, std::initializer_list<const char*> names) {
   for (const char* name : names) {
@@ -343,6 +379,90 @@ std::vector<Absurd> PsvAbsurd() {
   return cases;
 }
 
+// --- Memory card images ----------------------------------------------------------------
+
+// Cards with ECC and raw, each with saves added, one removed (a free slot and freed
+// clusters) and one more added over them; and the corpus cards. Only the whole file is a
+// card: every shorter prefix is refused.
+std::vector<Source> CardSources() {
+  std::vector<Source> sources;
+  testutil::TempDir dir{testutil::FastTempBase()};
+  for (bool ecc : {true, false}) {
+    testutil::CardFile f = testutil::CardFile::Format(dir.File("card"), ecc);
+    auto c = card::OpenCard(f.path()).card;
+    for (int i = 0; i < 3; ++i) {
+      testutil::PsuImage image;
+      image.folder = "BESLES-0000" + std::to_string(i);
+      image.files.push_back({"icon.sys", testutil::MakeIconSys("\x82\x60\x82\x61 CARD")});
+      image.files.push_back({"DATA", testutil::MakeBytes(700 + 1500 * static_cast<std::size_t>(i), 7)});
+      testutil::WriteFile(dir.File("save.psu"), image.Build());
+      CPsu save;
+      save.Load(dir.File("save.psu"));
+      c->Import(save);
+      if (i == 1) c->Remove(image.folder);
+    }
+    Bytes bytes = testutil::ReadFile(f.path());
+    sources.push_back({ecc ? "with ECC" : "raw", bytes, bytes.size()});
+  }
+  for (const char* name : {"card/a.ps2", "card/b-empty.ps2"}) {
+    std::string path = testutil::CorpusPath(name);
+    if (path.empty()) continue;
+    Bytes bytes = testutil::ReadFile(path);
+    sources.push_back({name, bytes, bytes.size()});
+  }
+  return sources;
+}
+
+// Superblock values far beyond any card are refused; a root or a file claiming more than
+// the card holds opens as a damaged card. Neither allocates by the claim.
+std::vector<Absurd> CardAbsurd() {
+  testutil::TempDir dir{testutil::FastTempBase()};
+  testutil::CardFile base = testutil::CardFile::Format(dir.File("card"), true);
+  std::vector<Absurd> cases;
+  auto with = [&](const std::string& name, LoadResult expected, const std::function<void(testutil::CardFile&)>& change) {
+    testutil::CardFile f = base;
+    change(f);
+    cases.push_back({name, f.bytes(), expected});
+  };
+  for (std::uint32_t clusters : {0xFFFFFFFFu, 0x80000000u, 0x00200000u})
+    with("clusters per card " + std::to_string(clusters), LoadResult::kInvalid,
+         [clusters](testutil::CardFile& f) { f.SetSuperblockWord(0x30, clusters); });
+  with("alloc_end", LoadResult::kInvalid, [](testutil::CardFile& f) { f.SetSuperblockWord(0x38, 0xFFFFFFF0); });
+  with("an indirect FAT cluster", LoadResult::kInvalid, [](testutil::CardFile& f) { f.SetSuperblockWord(0x50, 0x7FFFFFFF); });
+  for (std::uint32_t length : {0xFFFFFFFFu, 0x00100000u})
+    with("root length " + std::to_string(length), LoadResult::kOk, [length](testutil::CardFile& f) {
+      DirEntry dot = f.Entry(f.ClusterPage(0));
+      dot.length = length;
+      f.SetEntry(f.ClusterPage(0), dot);
+    });
+  return cases;
+}
+
+Family CardFamily() {
+  Family f;
+  f.extension = "ps2";
+  f.sources = CardSources;
+  f.truncatedResult = [](std::size_t) { return LoadResult::kInvalid; };
+  f.minimumSize = 4096;
+  f.absurd = CardAbsurd;
+  f.run = [](const std::string& path, bool, const std::string& scratch, bool) {
+    return testutil::OpenCardAndConvert(path, scratch);
+  };
+  f.loadOnly = [](const std::string& path) {
+    card::OpenedCard opened = card::OpenCard(path);
+    if (!opened.card) return LoadResult::kInvalid;
+    for (const card::SaveInfo& s : opened.card->List().saves) opened.card->OpenSave(s.folder);
+    return LoadResult::kOk;
+  };
+  // Each case reads, converts and checks a whole 8 MiB image: fewer of them, and the
+  // changes where the superblock, the FAT and the directories are.
+  f.corruptions = 240;
+  f.headerSpan = 64 * 1024;
+  // The FAT and the walks' bookkeeping of an 8 MiB card are 32 KiB each.
+  f.allocationCap = 64 * 1024;
+  return f;
+}
+
 // --------------------------------------------------------------------------------------
 
 void PrintTo(const Family& family, std::ostream* os) { *os << family.extension; }
@@ -352,12 +472,14 @@ std::vector<Family> Families() {
   // The smallest .psu holds three headers; the smallest X-Port file its magic, four length
   // words and a root header; an ARMAX file its 92-byte header; a CodeBreaker file its
   // 0x128-byte header; a PS3 export its header (a PS1 one is refused as soon as that is read).
-  families.push_back({"psu", PsuSources, [](std::size_t) { return LoadResult::kReadFailed; }, 3 * 512, PsuAbsurd});
-  if (CreateForExtension("xps")) families.push_back({"xps", XpsSources, XpsTruncated, 4 + 13 + 20 + 250, XpsAbsurd});
-  if (CreateForExtension("max")) families.push_back({"max", MaxSources, MaxTruncated, 92, MaxAbsurd});
-  families.push_back({"cbs", CbsSources, CbsTruncated, 0x128, CbsAbsurd});
-  families.push_back({"psv", PsvSources, [](std::size_t) { return LoadResult::kReadFailed; }, 0x40,
-                      PsvAbsurd, LoadResult::kInvalid});
+  families.push_back(Registered("psu", PsuSources, [](std::size_t) { return LoadResult::kReadFailed; }, 3 * 512, PsuAbsurd));
+  if (CreateForExtension("xps")) families.push_back(Registered("xps", XpsSources, XpsTruncated, 4 + 13 + 20 + 250, XpsAbsurd));
+  if (CreateForExtension("max")) families.push_back(Registered("max", MaxSources, MaxTruncated, 92, MaxAbsurd));
+  families.push_back(Registered("cbs", CbsSources, CbsTruncated, 0x128, CbsAbsurd));
+  Family psv = Registered("psv", PsvSources, [](std::size_t) { return LoadResult::kReadFailed; }, 0x40, PsvAbsurd);
+  psv.declined = LoadResult::kInvalid;  // the signature question
+  families.push_back(psv);
+  families.push_back(CardFamily());
   return families;
 }
 
@@ -372,8 +494,7 @@ class Sweep : public ::testing::TestWithParam<Family> {
   testutil::LoadOutcome Run(bool convert = true) {
     ++cases_;
     answer_ = !answer_;
-    return testutil::LoadAndConvert(file_, GetParam().extension, answer_, dir_.path().string(),
-                                    convert);
+    return GetParam().run(file_, answer_, dir_.path().string(), convert);
   }
 };
 
@@ -420,7 +541,7 @@ TEST_P(Sweep, EveryPrefixEndsWithADefinedResult) {
 TEST_P(Sweep, RandomlyChangedBytesEndWithADefinedResult) {
   const Family& family = GetParam();
   std::vector<Source> sources = family.sources();
-  constexpr int kFiles = 2000;
+  const int kFiles = family.corruptions;
   std::mt19937 rng(20240601);
   int loaded = 0;
   for (int i = 0; i < kFiles; ++i) {
@@ -430,7 +551,7 @@ TEST_P(Sweep, RandomlyChangedBytesEndWithADefinedResult) {
     // Mostly within the first 4 KiB, where the headers are; now and then anywhere.
     int changes = std::uniform_int_distribution<int>(1, 8)(rng);
     for (int c = 0; c < changes; ++c) {
-      std::size_t span = (rng() % 4 == 0) ? bytes.size() : std::min<std::size_t>(bytes.size(), 4096);
+      std::size_t span = (rng() % 4 == 0) ? bytes.size() : std::min<std::size_t>(bytes.size(), family.headerSpan);
       std::size_t at = std::uniform_int_distribution<std::size_t>(0, span - 1)(rng);
       bytes[at] = static_cast<std::uint8_t>(rng() % 3 == 0 ? bytes[at] ^ (1u << (rng() % 8)) : rng());
     }
@@ -453,20 +574,17 @@ TEST_P(Sweep, AbsurdCountsAreRefusedWithoutALargeAllocation) {
   const Family& family = GetParam();
   for (const Absurd& c : family.absurd()) {
     testutil::WriteFile(file_, c.bytes);
-    std::unique_ptr<CSaveGame> save = CreateForExtension(family.extension);
-    ASSERT_TRUE(save);
-    // Past any question (a CRC that no longer matches), to the checks behind it.
-    save->SetQuestionHandler([](const std::string&, const std::string&) { return true; });
     LoadResult result;
     std::size_t largest;
     {
       testutil::AllocationProbe probe;
-      result = save->Load(file_);
+      result = family.loadOnly(file_);
       largest = probe.largest();
     }
     EXPECT_EQ(result, c.expected) << c.name;
     // The decoder's state block (some 80 KiB) is the one fixed buffer a load may take.
-    EXPECT_LE(largest, std::max<std::size_t>(128 * 1024, 4 * c.bytes.size())) << c.name;
+    const std::size_t cap = family.allocationCap ? family.allocationCap : std::max<std::size_t>(128 * 1024, 4 * c.bytes.size());
+    EXPECT_LE(largest, cap) << c.name;
   }
 }
 

@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "card/card.h"
+#include "formats/psu/psu.h"
+#include "support/card_builder.h"
+#include "support/card_patches.h"
 #include "support/cbs_builder.h"
 #include "support/icon_builder.h"
 #include "support/lzari_encoder.h"
@@ -244,6 +248,47 @@ std::vector<Seed> IconFileSeeds() {
   return seeds;
 }
 
+// Cards filled by the library, as patches over the fresh card: one save; two saves, one
+// removed and one added in its place; and a save with a subfolder entry put in by hand.
+std::vector<Seed> CardSeeds() {
+  std::vector<Seed> seeds;
+  testutil::TempDir dir;
+  const std::string path = dir.File("card.bin");
+  auto addSave = [&](card::Card& c, const std::string& folder, std::size_t bytes) {
+    testutil::PsuImage image;
+    image.folder = folder;
+    image.files.push_back({"icon.sys", testutil::MakeIconSys(kShiftJisTitle)});
+    image.files.push_back({"DATA.BIN", testutil::MakeBytes(bytes, 3)});
+    testutil::WriteFile(dir.File("save.psu"), image.Build());
+    CPsu save;
+    save.Load(dir.File("save.psu"));
+    c.Import(save);
+  };
+  testutil::WriteFile(path, testutil::FreshRawCard());
+  seeds.push_back({"card_image", "empty.bin", testutil::PatchesFor(testutil::FreshRawCard(), false)});
+
+  auto one = card::OpenCard(path).card;
+  addSave(*one, "BESLES-10000ONE", 1500);
+  seeds.push_back({"card_image", "one-save.bin", testutil::PatchesFor(testutil::ReadFile(path), false)});
+  seeds.push_back({"card_image", "one-save-ecc.bin", testutil::PatchesFor(testutil::ReadFile(path), true)});
+
+  addSave(*one, "BESLES-20000TWO", 2600);
+  one->Remove("BESLES-10000ONE");
+  addSave(*one, "BESLES-30000NEW", 300);
+  seeds.push_back({"card_image", "removed.bin", testutil::PatchesFor(testutil::ReadFile(path), false)});
+
+  // The first file of the last save made a folder holding its own directory's clusters.
+  testutil::CardFile f = testutil::CardFile::Read(path);
+  const DirEntry save = f.Entry(f.EntryPage(0, 2));  // the last save took the freed slot 2
+  DirEntry first = f.Entry(f.EntryPage(save.cluster, 2));
+  first.mode = 0x8427;
+  first.length = 2;
+  first.cluster = save.cluster;
+  f.SetEntry(f.EntryPage(save.cluster, 2), first);
+  seeds.push_back({"card_image", "subfolder.bin", testutil::PatchesFor(f.bytes(), false)});
+  return seeds;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -260,6 +305,7 @@ int main(int argc, char** argv) {
   for (Seed& s : LzariSeeds()) seeds.push_back(std::move(s));
   for (Seed& s : IconSysSeeds()) seeds.push_back(std::move(s));
   for (Seed& s : IconFileSeeds()) seeds.push_back(std::move(s));
+  for (Seed& s : CardSeeds()) seeds.push_back(std::move(s));
   for (const Seed& s : seeds) {
     std::filesystem::create_directories(root / s.target);
     std::string path = (root / s.target / s.name).string();

@@ -24,17 +24,42 @@ QuestionHandler MakeQuestionHandler(Console& console, bool yes) {
   };
 }
 
-Opened OpenSave(const std::string& path, Console& console, bool yes) {
+namespace {
+
+// The second line of a failed open when the contents look like a family other than the
+// one tried: what the file seems to be, and how to open it as that.
+std::string ContentHint(const std::string& path, const FormatFamily* tried) {
+  const FormatFamily* seen = FamilyOfFile(path);
+  if (!seen || seen == tried) return {};
+  return "\nthis looks like " + std::string(seen->noun) + ": rename it to ." +
+         std::string(seen->OwnExtension()) + " or pass --as " + std::string(seen->name);
+}
+
+}  // namespace
+
+Opened OpenSave(const std::string& path, Console& console, const OpenOptions& how) {
   Opened opened;
-  opened.save = CreateForExtension(ExtensionOf(path));
-  if (!opened.save) {
-    opened.error = messages::kUnknownFileType;
+  const FormatFamily* family = nullptr;
+  if (!how.as.empty()) {
+    family = FamilyNamed(how.as);
+    if (!family || !family->Can(kOpens)) {
+      opened.error = "No family " + Quoted(how.as) + " to open a file as: --as takes " +
+                     OpenableFamilyNames(", ", " or ");
+      return opened;
+    }
+  } else {
+    family = FamilyForExtension(ExtensionOf(path));
+  }
+  if (!family) {
+    opened.error = std::string(messages::kUnknownFileType) + ContentHint(path, nullptr);
     return opened;
   }
-  opened.save->SetQuestionHandler(MakeQuestionHandler(console, yes));
+  opened.save = family->create();
+  opened.save->SetQuestionHandler(MakeQuestionHandler(console, how.yes));
   LoadResult result = opened.save->Load(path);
   if (result != LoadResult::kOk) {
     opened.error = messages::LoadFailureMessage(*opened.save, result);
+    if (how.as.empty()) opened.error += ContentHint(path, family);
     opened.save.reset();
     return opened;
   }

@@ -42,8 +42,17 @@ struct Opened {
 // it gave one ("Error opening file: No space left on device").
 std::string WriteFailure(const SaveWrite& outcome);
 
-// Opens path with the class its extension names and loads it.
-Opened OpenSave(const std::string& path, Console& console, bool yes);
+// How a save is opened: --yes answers the loaders' questions, --as names the family when
+// the extension doesn't.
+struct OpenOptions {
+  bool yes = false;
+  std::string as;  // a family name, or empty: by the extension
+};
+
+// Opens path with the class --as or its extension names and loads it. When that fails,
+// or no class takes the extension, and the contents look like another family's, the
+// message says so ("this looks like an ARMAX save: rename it to .max or pass --as max").
+Opened OpenSave(const std::string& path, Console& console, const OpenOptions& how);
 
 // Writes a loaded save to target: the save's own Save when the target's extension names
 // its kind (in place through the "~0" file when target is its source, reloading it

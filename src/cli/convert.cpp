@@ -8,7 +8,7 @@
 #include <system_error>
 #include <thread>
 
-#include "cli/commands.h"
+#include "cli/command.h"
 #include "cli/safe_name.h"
 #include "formats/messages.h"
 #include "formats/output_file.h"
@@ -18,13 +18,32 @@
 
 namespace cli {
 
+namespace {
+
+struct ConvertOptions {
+  std::string source;
+  std::string target;
+  OpenOptions open;
+};
+
+struct BatchOptions {
+  std::string to;  // the target's extension
+  std::string outDir;
+  unsigned jobs = 0;  // 0: by the rule in RunBatch
+  bool force = false;
+  bool yes = false;
+  bool json = false;
+  std::vector<std::string> inputs;
+};
+
 int RunConvert(const ConvertOptions& o, Console& console) {
   // Refuse an unknown target before the source is even read.
-  if (TargetKindForExtension(ExtensionOf(o.target)) == 0 && CreateForExtension(ExtensionOf(o.source))) {
+  if (!TargetFamilyForExtension(ExtensionOf(o.target)) &&
+      (!o.open.as.empty() || FamilyForExtension(ExtensionOf(o.source)))) {
     console.Error(messages::kUnknownFileType);
     return kExitFailed;
   }
-  Opened opened = OpenSave(o.source, console, o.yes);
+  Opened opened = OpenSave(o.source, console, o.open);
   if (!opened.save) {
     console.Error(opened.error);
     return kExitFailed;
@@ -36,8 +55,6 @@ int RunConvert(const ConvertOptions& o, Console& console) {
   }
   return kExitOk;
 }
-
-namespace {
 
 namespace fs = std::filesystem;
 
@@ -144,7 +161,7 @@ void AssignOutputs(std::vector<Job>& jobs, const BatchOptions& o, Console& conso
 }
 
 void Convert(Job& job, const FormatFamily& family, Console& console, bool yes) {
-  Opened opened = OpenSave(job.input, console, yes);
+  Opened opened = OpenSave(job.input, console, {yes, {}});
   if (!opened.save) {
     job.status = Status::kFailed;
     job.reason = opened.error;
@@ -199,8 +216,6 @@ class Progress {
   std::size_t total_;
   std::size_t done_ = 0;
 };
-
-}  // namespace
 
 int RunBatch(const BatchOptions& o, Console& console) {
   const FormatFamily* family = TargetFamilyForExtension(o.to);
@@ -293,6 +308,51 @@ int RunBatch(const BatchOptions& o, Console& console) {
         summary << "  " << DisplayText(job.input) << ": " << job.reason << '\n';
   }
   return failed == 0 ? kExitOk : kExitFailed;
+}
+
+}  // namespace
+
+void AddConvertCommands(CLI::App& app, Commands& commands) {
+  auto convert = std::make_shared<ConvertOptions>();
+  CLI::App* convertCmd = app.add_subcommand(
+      "convert", "Write a save in the format its target's extension names (" +
+                     TargetExtensions(", ", " or ") + ")");
+  convertCmd->add_option("SRC", convert->source, "The save to read")->required();
+  convertCmd->add_option("DST", convert->target, "The file to write; SRC itself saves in place")
+      ->required();
+  AddOpenOptions(convertCmd, convert->open);
+  convertCmd->footer(
+      "Examples:\n"
+      "  moravelt-cli convert game.max game.psu\n"
+      "  moravelt-cli convert game.sps game.xps\n"
+      "  moravelt-cli convert game.psu game.psu     (rewrite in place)");
+  commands.push_back({convertCmd, [convert](Console& console) { return RunConvert(*convert, console); }});
+
+  auto batch = std::make_shared<BatchOptions>();
+  CLI::App* batchCmd = app.add_subcommand(
+      "batch", "Convert many saves: the files named and every save under the folders named");
+  batchCmd->add_option("--to", batch->to, "Target format: " + TargetFamilyNames(", ", " or "))
+      ->required();
+  batchCmd->add_option("-o,--output", batch->outDir, "Folder for the outputs (default: beside each input)");
+  batchCmd->add_option("-j,--jobs", batch->jobs, "Conversions at once (default: one per CPU; twice the CPUs, at least 8, where outputs are flushed one by one)")
+      ->check(CLI::Range(1u, 256u));
+  batchCmd->add_flag("-f,--force", batch->force, "Overwrite outputs that exist");
+  batchCmd->add_flag("--json", batch->json, "Print one JSON object per input");
+  batchCmd->add_flag("-y,--yes", batch->yes, "Answer Yes to a question the loader asks (default: No)");
+  batchCmd->add_option("INPUT", batch->inputs, "Save files and folders")->required();
+  batchCmd->footer(
+      "Outputs keep the input's name with the new extension. Existing files are skipped\n"
+      "unless --force; two inputs that would give one output name get distinct names\n"
+      "(name-2.psu, name-3.psu, ...) and a warning.\n"
+      "Examples:\n"
+      "  moravelt-cli batch --to psu saves/\n"
+      "  moravelt-cli batch --to xps -o out --jobs 2 a.max b.psu more-saves/\n"
+      "  moravelt-cli batch --to psu --json saves/ > results.jsonl");
+  commands.push_back({batchCmd, [batch](Console& console) {
+                        batch->to = io::FoldAscii(batch->to);
+                        if (batch->to.starts_with('.')) batch->to.erase(0, 1);
+                        return RunBatch(*batch, console);
+                      }});
 }
 
 }  // namespace cli

@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "cli/commands.h"
-#include "ui/date_time_field.h"
+#include "cli/command.h"
+#include "model/entry_time_text.h"
 #include "formats/messages.h"
 #include "formats/registry.h"
 #include "io/file.h"
@@ -12,6 +12,22 @@
 namespace cli {
 
 namespace {
+
+enum class EditKind { kRename, kAdd, kRemove, kSetMode, kSetTime };
+
+struct EditOptions {
+  EditKind kind = EditKind::kRename;
+  std::string source;
+  std::string output;                // -o: write here instead of over the source
+  std::optional<std::string> file;   // --file: the file to change; the folder when absent
+  std::string fileOption;            // what --file was given
+  std::string value;                 // new name, file name to remove, mode, or time
+  std::vector<std::string> pcFiles;  // add
+  bool replace = false;              // add: replace files of the same name
+  bool created = false;              // set-time: --created
+  bool modified = false;             // set-time: --modified
+  OpenOptions open;
+};
 
 // MODE in decimal, or hexadecimal after "0x"; none unless the whole text is one 32-bit number.
 std::optional<std::uint32_t> ParseMode(const std::string& text) {
@@ -152,23 +168,22 @@ bool SetTime(CSaveGame& save, const EditOptions& o, Failure& failure) {
   return true;
 }
 
-}  // namespace
-
 int RunEdit(const EditOptions& o, Console& console) {
   std::string target = o.output.empty() ? o.source : o.output;
-  Opened opened = OpenSave(o.source, console, o.yes);
+  Opened opened = OpenSave(o.source, console, o.open);
   if (!opened.save) {
     console.Error(opened.error);
     return kExitFailed;
   }
   CSaveGame& save = *opened.save;
-  if (o.output.empty() && TargetKindForExtension(ExtensionOf(o.source)) != save.kind) {
+  const FormatFamily* own = TargetFamilyForExtension(ExtensionOf(o.source));
+  if (o.output.empty() && (!own || own->kind != save.kind || !own->Can(kSavesInPlace))) {
     std::string ext(ExtensionOf(o.source));
-    console.Error("A ." + ext + " save cannot be written in its own format: name a .psu or .xps "
-                  "file to write with -o OUT");
+    console.Error("A ." + ext + " save cannot be written in its own format: name a " +
+                  TargetExtensions(", ", " or ") + " file to write with -o OUT");
     return kExitUsage;
   }
-  if (TargetKindForExtension(ExtensionOf(target)) == 0) {
+  if (!TargetFamilyForExtension(ExtensionOf(target))) {
     console.Error(messages::kUnknownFileType);
     return kExitFailed;
   }
@@ -192,6 +207,81 @@ int RunEdit(const EditOptions& o, Console& console) {
     return kExitFailed;
   }
   return kExitOk;
+}
+
+}  // namespace
+
+void AddEditCommands(CLI::App& app, Commands& commands) {
+  const std::string writeBack =
+      "The save is written back over SRC (through a \"~0\" file) or to -o OUT.\n";
+  // Each command has its own options; they differ only in what follows SRC.
+  auto add = [&](const char* name, const char* description, EditKind kind, bool withFile) {
+    auto o = std::make_shared<EditOptions>();
+    o->kind = kind;
+    CLI::App* cmd = app.add_subcommand(name, description);
+    cmd->add_option("SRC", o->source, "The save to change")->required();
+    cmd->add_option("-o,--output", o->output,
+                    "Write the changed save here (" + TargetExtensions(", ", " or ") +
+                        ") instead of over SRC");
+    CLI::Option* fileOpt = nullptr;
+    if (withFile)
+      fileOpt = cmd->add_option("--file", o->fileOption, "The file to change (default: the save folder)");
+    AddOpenOptions(cmd, o->open);
+    commands.push_back({cmd, [o, fileOpt](Console& console) {
+                          if (fileOpt && fileOpt->count() > 0) o->file = o->fileOption;
+                          if (o->kind == EditKind::kSetTime && !o->created && !o->modified) {
+                            console.Error("set-time needs --created or --modified\n"
+                                          "Run with --help for more information.");
+                            return kExitUsage;
+                          }
+                          return RunEdit(*o, console);
+                        }});
+    return std::make_pair(cmd, o);
+  };
+
+  auto [renameCmd, rename] = add("rename", "Rename the save folder or one file", EditKind::kRename, true);
+  renameCmd->add_option("NEWNAME", rename->value, "The new name (at most 32 characters)")->required();
+  renameCmd->footer(writeBack +
+                    "Examples:\n"
+                    "  moravelt-cli rename game.psu BESLES-99999SAVE\n"
+                    "  moravelt-cli rename game.psu --file data.bin data2.bin\n"
+                    "  moravelt-cli rename game.max NEWNAME -o game.psu");
+
+  auto [addCmd, added] = add("add", "Add PC files to a save", EditKind::kAdd, false);
+  addCmd->add_option("PCFILE", added->pcFiles, "Files to add, named by their file name")->required();
+  addCmd->add_flag("--replace", added->replace,
+                   "Replace a file of the same name (answers \"File exists\" with Yes)");
+  addCmd->footer(writeBack +
+                 "Examples:\n"
+                 "  moravelt-cli add game.psu notes.txt\n"
+                 "  moravelt-cli add --replace game.psu icon.sys");
+
+  auto [removeCmd, removed] = add("remove", "Remove one file from a save", EditKind::kRemove, false);
+  removeCmd->add_option("NAME", removed->value, "The file to remove")->required();
+  removeCmd->footer(writeBack +
+                    "Examples:\n"
+                    "  moravelt-cli remove game.psu old.bin\n"
+                    "  moravelt-cli remove game.psu old.bin -o smaller.psu");
+
+  auto [modeCmd, mode] =
+      add("set-mode", "Set the mode flags of the folder or a file", EditKind::kSetMode, true);
+  modeCmd->add_option("MODE", mode->value, "Decimal, or hexadecimal with 0x")->required();
+  modeCmd->footer(writeBack +
+                  "The File (0x0010) and Directory (0x0020) flags stay as they are.\n"
+                  "Examples:\n"
+                  "  moravelt-cli set-mode game.psu 0x842F\n"
+                  "  moravelt-cli set-mode game.psu --file data.bin 0x8497");
+
+  auto [timeCmd, time] = add("set-time", "Set the creation or modification time of the folder or a file",
+                             EditKind::kSetTime, true);
+  CLI::Option* createdOpt = timeCmd->add_flag("--created", time->created, "Set the creation time");
+  CLI::Option* modifiedOpt = timeCmd->add_flag("--modified", time->modified, "Set the modification time");
+  createdOpt->excludes(modifiedOpt);
+  timeCmd->add_option("TIME", time->value, "\"DD-MM-YYYY HH:MM:SS\"")->required();
+  timeCmd->footer(writeBack +
+                  "Examples:\n"
+                  "  moravelt-cli set-time game.psu --modified \"05-03-2007 14:03:09\"\n"
+                  "  moravelt-cli set-time game.psu --file icon.sys --created \"31-12-2006 23:59:59\"");
 }
 
 }  // namespace cli

@@ -2,7 +2,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "cli/commands.h"
+#include "cli/command.h"
 #include "cli/platform.h"
 #include "cli/safe_name.h"
 #include "formats/messages.h"
@@ -13,6 +13,21 @@
 namespace cli {
 
 namespace {
+
+struct ExtractOptions {
+  std::string source;
+  std::string name;    // one file ...
+  std::string output;  // ... written here
+  std::string allDir;  // or every file into this folder
+  OpenOptions open;
+};
+
+struct UnpackOptions {
+  std::string source;
+  std::string dir;
+  bool force = false;
+  OpenOptions open;
+};
 
 // Writes one entry's bytes to path through a temporary file, so that a path that is also
 // the entry's own source (the container, or its PC file) is read whole before it is
@@ -76,10 +91,8 @@ int WriteAll(const CSaveGame& save, const std::string& dir, bool force, bool app
   return failures == 0 ? kExitOk : kExitFailed;
 }
 
-}  // namespace
-
 int RunExtract(const ExtractOptions& o, Console& console) {
-  Opened opened = OpenSave(o.source, console, o.yes);
+  Opened opened = OpenSave(o.source, console, o.open);
   if (!opened.save) {
     console.Error(opened.error);
     return kExitFailed;
@@ -101,7 +114,7 @@ int RunExtract(const ExtractOptions& o, Console& console) {
 }
 
 int RunUnpack(const UnpackOptions& o, Console& console) {
-  Opened opened = OpenSave(o.source, console, o.yes);
+  Opened opened = OpenSave(o.source, console, o.open);
   if (!opened.save) {
     console.Error(opened.error);
     return kExitFailed;
@@ -116,6 +129,51 @@ int RunUnpack(const UnpackOptions& o, Console& console) {
   // Last, since writing the files changed the folder's time.
   platform::SetModifiedTime(dir, root.modified);
   return code;
+}
+
+}  // namespace
+
+void AddExtractCommands(CLI::App& app, Commands& commands) {
+  auto extract = std::make_shared<ExtractOptions>();
+  CLI::App* extractCmd = app.add_subcommand("extract", "Write files of a save as PC files");
+  extractCmd->add_option("SRC", extract->source, "The save")->required();
+  extractCmd->add_option("NAME", extract->name, "The file to extract");
+  CLI::Option* outOpt = extractCmd->add_option("-o,--output", extract->output, "Where NAME goes");
+  CLI::Option* allOpt =
+      extractCmd->add_option("--all", extract->allDir, "Write every file into this folder");
+  allOpt->excludes(outOpt);
+  AddOpenOptions(extractCmd, extract->open);
+  extractCmd->footer(
+      "Names that are unsafe on a PC (separators, \"..\", device names like CON, characters\n"
+      "Windows refuses) are written under a safe name, and the change is reported.\n"
+      "Examples:\n"
+      "  moravelt-cli extract game.psu icon.sys -o icon.sys\n"
+      "  moravelt-cli extract game.max --all game-files");
+  commands.push_back({extractCmd, [extract, allOpt](Console& console) {
+                        bool all = allOpt->count() > 0;
+                        bool bad = all ? !extract->name.empty()
+                                       : (extract->name.empty() || extract->output.empty());
+                        if (bad) {
+                          console.Error("extract needs either NAME -o OUT or --all DIR\n"
+                                        "Run with --help for more information.");
+                          return kExitUsage;
+                        }
+                        return RunExtract(*extract, console);
+                      }});
+
+  auto unpack = std::make_shared<UnpackOptions>();
+  CLI::App* unpackCmd =
+      app.add_subcommand("unpack", "Write a save as a plain folder DIR/<save folder name>/");
+  unpackCmd->add_option("SRC", unpack->source, "The save")->required();
+  unpackCmd->add_option("DIR", unpack->dir, "Where the save's folder is made")->required();
+  unpackCmd->add_flag("-f,--force", unpack->force, "Overwrite files that exist");
+  AddOpenOptions(unpackCmd, unpack->open);
+  unpackCmd->footer(
+      "Unsafe names are changed and reported; modification times are applied.\n"
+      "Examples:\n"
+      "  moravelt-cli unpack game.max memcard/\n"
+      "  moravelt-cli unpack --force game.psu memcard/");
+  commands.push_back({unpackCmd, [unpack](Console& console) { return RunUnpack(*unpack, console); }});
 }
 
 }  // namespace cli

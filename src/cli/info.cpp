@@ -2,7 +2,7 @@
 #include <array>
 #include <nlohmann/json.hpp>
 
-#include "cli/commands.h"
+#include "cli/command.h"
 #include "cli/title.h"
 #include "formats/messages.h"
 #include "formats/registry.h"
@@ -11,6 +11,12 @@
 namespace cli {
 
 namespace {
+
+struct InfoOptions {
+  std::string file;
+  bool json = false;
+  OpenOptions open;
+};
 
 // The title as the title field shows it: read into an empty buffer and converted, or
 // "No valid icon.sys" when that gives nothing.
@@ -88,10 +94,8 @@ void PrintText(const CSaveGame& save, Console& console) {
   }
 }
 
-}  // namespace
-
 int RunInfo(const InfoOptions& o, Console& console) {
-  Opened opened = OpenSave(o.file, console, o.yes);
+  Opened opened = OpenSave(o.file, console, o.open);
   if (!opened.save) {
     console.Error(opened.error);
     return kExitFailed;
@@ -101,6 +105,22 @@ int RunInfo(const InfoOptions& o, Console& console) {
   else
     PrintText(*opened.save, console);
   return kExitOk;
+}
+
+}  // namespace
+
+void AddInfoCommand(CLI::App& app, Commands& commands) {
+  auto o = std::make_shared<InfoOptions>();
+  CLI::App* cmd = app.add_subcommand("info", "Show a save's folder, title, mode and files");
+  cmd->add_option("FILE", o->file, "The save file")->required();
+  cmd->add_flag("--json", o->json, "Print one JSON object");
+  AddOpenOptions(cmd, o->open);
+  cmd->footer(
+      "Examples:\n"
+      "  moravelt-cli info game.psu\n"
+      "  moravelt-cli info --json game.max\n"
+      "  moravelt-cli info --as max download.bin");
+  commands.push_back({cmd, [o](Console& console) { return RunInfo(*o, console); }});
 }
 
 }  // namespace cli

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "cli/commands.h"
+#include "cli/command.h"
 #include "formats/messages.h"
 #include "formats/registry.h"
 #include "formats/write_save.h"
@@ -14,6 +14,12 @@ namespace cli {
 namespace {
 
 namespace fs = std::filesystem;
+
+struct PackOptions {
+  std::string dir;
+  std::string target;
+  std::string name;  // the folder name; DIR's own name when empty
+};
 
 // An 8 MiB memory card: 8192 clusters of 1 KiB. A directory entry takes 512 bytes (two
 // per cluster), a file's data whole clusters.
@@ -42,8 +48,6 @@ std::string FolderNameOf(const std::string& dir) {
   }
   return name;
 }
-
-}  // namespace
 
 int RunPack(const PackOptions& o, Console& console) {
   std::error_code ec;
@@ -135,6 +139,25 @@ int RunPack(const PackOptions& o, Console& console) {
     return kExitFailed;
   }
   return kExitOk;
+}
+
+}  // namespace
+
+void AddPackCommand(CLI::App& app, Commands& commands) {
+  auto pack = std::make_shared<PackOptions>();
+  CLI::App* cmd =
+      app.add_subcommand("pack", "Make a save from the files of a folder (in name order)");
+  cmd->add_option("DIR", pack->dir, "The folder; it names the save unless --name")->required();
+  cmd->add_option("DST", pack->target, "The save to write: " + TargetExtensions(", ", " or "))
+      ->required();
+  cmd->add_option("--name", pack->name, "The save folder's name (at most 32 characters)");
+  cmd->footer(
+      "Refused: subfolders, names over 32 characters, a file over 8 MiB, more files or\n"
+      "bytes than an 8 MiB memory card holds.\n"
+      "Examples:\n"
+      "  moravelt-cli pack memcard/BESLES-12345SAVE game.psu\n"
+      "  moravelt-cli pack files/ game.xps --name BESLES-12345SAVE");
+  commands.push_back({cmd, [pack](Console& console) { return RunPack(*pack, console); }});
 }
 
 }  // namespace cli

@@ -27,17 +27,17 @@ constexpr std::array kPsvExtensions = {FamilyExtension{"psv", "PS3 export", 7, t
 
 // One row per family.
 const std::array kFamilies = {
-    FormatFamily{"psu", "Memory Linker save", kKindPsu,
+    FormatFamily{"psu", "a Memory Linker save", kKindPsu,
                  kOpens | kWritesConversions | kSavesInPlace, kPsuExtensions, &LooksLikePsu,
                  &Make<CPsu>},
-    FormatFamily{"xps", "X-Port or SharkPort save", kKindXps,
+    FormatFamily{"xps", "an X-Port or SharkPort save", kKindXps,
                  kOpens | kWritesConversions | kSavesInPlace, kXpsExtensions, &LooksLikeXps,
                  &Make<CXps>},
-    FormatFamily{"max", "ARMAX save", kKindMax, kOpens | kWritesConversions | kSavesInPlace,
+    FormatFamily{"max", "an ARMAX save", kKindMax, kOpens | kWritesConversions | kSavesInPlace,
                  kMaxExtensions, &LooksLikeMax, &Make<CMax>},
-    FormatFamily{"cbs", "CodeBreaker save", kKindCbs, kOpens | kWritesConversions | kSavesInPlace,
+    FormatFamily{"cbs", "a CodeBreaker save", kKindCbs, kOpens | kWritesConversions | kSavesInPlace,
                  kCbsExtensions, &LooksLikeCbs, &Make<CCbs>},
-    FormatFamily{"psv", "PS3 export", kKindPsv, kOpens | kWritesConversions | kSavesInPlace,
+    FormatFamily{"psv", "a PS3 export", kKindPsv, kOpens | kWritesConversions | kSavesInPlace,
                  kPsvExtensions, &LooksLikePsv, &Make<CPsv>},
 };
 
@@ -51,30 +51,24 @@ std::vector<const FamilyExtension*> ListedExtensions() {
   return all;
 }
 
-std::string Joined(const std::vector<std::string>& parts, std::string_view separator) {
+std::string Joined(const std::vector<std::string>& parts, std::string_view separator,
+                   std::string_view last = {}) {
   std::string text;
-  for (const std::string& part : parts) {
-    if (!text.empty()) text += separator;
-    text += part;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (i > 0) text += (i + 1 == parts.size() && !last.empty()) ? last : separator;
+    text += parts[i];
   }
   return text;
 }
 
-// "." then the extension, or "*." then it. (Built by appending: GCC 12 warns wrongly
-// about a literal + std::string here.)
+// "." then the extension, or "*." then it.
 std::string Dotted(std::string_view prefix, std::string_view extension) {
-  std::string text(prefix);
-  text += extension;
-  return text;
+  return std::string(prefix) + std::string(extension);
 }
 
 DialogFilter FilterFor(const FamilyExtension& e) {
   std::string pattern = Dotted("*.", e.extension);
-  std::string description(e.filterName);
-  description += " (";
-  description += pattern;
-  description += ")";
-  return {description, pattern};
+  return {std::string(e.filterName) + " (" + pattern + ")", pattern};
 }
 
 }  // namespace
@@ -140,26 +134,33 @@ std::vector<DialogFilter> SaveDialogFilters() {
   return filters;
 }
 
-std::string ReadableExtensions(std::string_view separator) {
+std::string ReadableExtensions(std::string_view separator, std::string_view last) {
   std::vector<std::string> parts;
   for (const FamilyExtension* e : ListedExtensions())
     if (FamilyForExtension(e->extension)) parts.push_back(Dotted(".", e->extension));
-  return Joined(parts, separator);
+  return Joined(parts, separator, last);
 }
 
-std::string TargetExtensions(std::string_view separator) {
+std::string TargetExtensions(std::string_view separator, std::string_view last) {
   std::vector<std::string> parts;
   for (const FormatFamily& f : kFamilies)
     for (const FamilyExtension& e : f.extensions)
       if (TargetFamilyForExtension(e.extension) == &f) parts.push_back(Dotted(".", e.extension));
-  return Joined(parts, separator);
+  return Joined(parts, separator, last);
 }
 
-std::string TargetFamilyNames(std::string_view separator) {
+std::string TargetFamilyNames(std::string_view separator, std::string_view last) {
   std::vector<std::string> parts;
   for (const FormatFamily& f : kFamilies)
     if (f.Can(kWritesConversions)) parts.emplace_back(f.name);
-  return Joined(parts, separator);
+  return Joined(parts, separator, last);
+}
+
+std::string OpenableFamilyNames(std::string_view separator, std::string_view last) {
+  std::vector<std::string> parts;
+  for (const FormatFamily& f : kFamilies)
+    if (f.Can(kOpens)) parts.emplace_back(f.name);
+  return Joined(parts, separator, last);
 }
 
 std::unique_ptr<CSaveGame> CreateForExtension(std::string_view extension) {

@@ -30,7 +30,7 @@ struct FamilyExtension {
 
 struct FormatFamily {
   std::string_view name;  // what --as and --to take: "psu"
-  std::string_view noun;  // for messages: "Memory Linker save"
+  std::string_view noun;  // for messages: "a Memory Linker save"
   int kind;               // the kind of its objects
   unsigned abilities;     // FamilyAbility bits
   std::span<const FamilyExtension> extensions;  // the first is the family's own
@@ -71,11 +71,13 @@ std::vector<DialogFilter> OpenDialogFilters();
 // One filter per extension that a save can be written as.
 std::vector<DialogFilter> SaveDialogFilters();
 
-// Extensions for help texts: ".psu .xps .sps" (readable), ".psu, .xps" (targets), ...
-std::string ReadableExtensions(std::string_view separator);
-std::string TargetExtensions(std::string_view separator);
-// Names of the families a save can be converted to: "psu, xps".
-std::string TargetFamilyNames(std::string_view separator);
+// Lists for help texts, joined by `separator` and the last two by `last` (by default the
+// same): ".psu .xps .sps" (readable), ".psu, .xps or .max" (targets), "psu, xps" (names of
+// the families a save can be converted to), and the names of those that open.
+std::string ReadableExtensions(std::string_view separator, std::string_view last = {});
+std::string TargetExtensions(std::string_view separator, std::string_view last = {});
+std::string TargetFamilyNames(std::string_view separator, std::string_view last = {});
+std::string OpenableFamilyNames(std::string_view separator, std::string_view last = {});
 
 // What the file commands use.
 using io::ExtensionOf;

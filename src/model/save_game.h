@@ -34,7 +34,7 @@ constexpr int ResultCode(LoadResult r) { return static_cast<int>(r); }
 using QuestionHandler = std::function<bool(const std::string& text, const std::string& caption)>;
 
 // The kinds of container object.
-enum SaveKind : int { kKindPsu = 1, kKindXps = 2, kKindGeneric = 3, kKindMax = 4 };
+enum SaveKind : int { kKindPsu = 1, kKindXps = 2, kKindGeneric = 3, kKindMax = 4, kKindCard = 7 };
 
 class CSaveGame {
  public:

@@ -15,9 +15,7 @@
 #include <string_view>
 
 #include "model/entry.h"
-
-inline constexpr std::string_view kEntryMask = "##-##-#### ##:##:##";
-inline constexpr char kEntryBlank = '_';
+#include "model/entry_time_text.h"
 
 // What the Properties dialog edits, and its state while it runs. One per process: made on
 // first use, released after every run of the dialog so that each run starts afresh.
@@ -65,24 +63,4 @@ FieldEdit TypeChar(std::string_view text, std::size_t p, char32_t ch,
 FieldEdit PasteDigits(std::string_view text, std::size_t p, std::string_view pasted,
                       std::string_view mask = kEntryMask, char blank = kEntryBlank);
 
-// "5 March 2007 14:03:09". A month outside 1..12 shows as "(month 13)".
-std::string DisplayForm(const EntryTime& time);
-// "05-03-2007 14:03:09", always as long as the mask: a value too wide for its digit
-// positions (a day of 100, a year of 10000) is shown as blanks, so that it has to be typed
-// before the time can be confirmed.
-std::string EntryForm(const EntryTime& time);
-
-// Checking an entered time.
-enum class TimeCheck { kOk, kBlank, kInvalid };
-struct TimeEntry {
-  TimeCheck check = TimeCheck::kInvalid;
-  EntryTime time;  // the new time when check is kOk
-};
-// `text` is the field's text, of which at most the mask's length is read.
-TimeEntry ReadEntryForm(std::string_view text, std::string_view mask = kEntryMask);
-
-inline constexpr std::string_view kBlankDigitsMessage =
-    "All blanks have to be filled with digits.\nOperation cancelled.";
-inline constexpr std::string_view kInvalidTimeMessage =
-    "Invalid date/time format.\nOperation cancelled.";
 inline constexpr std::string_view kWarningCaption = "Warrning";

@@ -1,7 +1,9 @@
 #include "support/exercise.h"
 
+#include <algorithm>
 #include <memory>
 
+#include "card/card.h"
 #include "formats/registry.h"
 #include "io/file.h"
 
@@ -61,7 +63,38 @@ LoadOutcome LoadAndConvert(const std::string& path, std::string_view extension, 
   return outcome;
 }
 
+LoadOutcome OpenCardAndConvert(const std::string& path, const std::string& scratchDir) {
+  LoadOutcome outcome;
+  card::OpenedCard opened = card::OpenCard(path);
+  if (!opened.card) {
+    outcome.load = LoadResult::kInvalid;
+    const bool fatal = std::any_of(opened.issues.begin(), opened.issues.end(),
+                                   [](const card::Issue& i) { return i.severity() == card::Severity::kFatal; });
+    if (!fatal) outcome.broken = "a card refused without a fatal issue";
+    return outcome;
+  }
+  outcome.load = LoadResult::kOk;
+  outcome.plainLayout = true;
+  for (const card::SaveInfo& info : opened.card->List().saves) {
+    card::OpenedSave save = opened.card->OpenSave(info.folder);
+    if (save.result != card::OpenSaveResult::kOpened) {
+      // A folder that appears twice opens as its first copy, which may be the damaged one.
+      if (info.readable && outcome.broken.empty() && save.result != card::OpenSaveResult::kDamaged)
+        outcome.broken = "the listed save " + info.folder + " does not open";
+      continue;
+    }
+    std::vector<ConvertOutcome> c = ConvertToAll(*save.save, scratchDir);
+    outcome.conversions.insert(outcome.conversions.end(), c.begin(), c.end());
+  }
+  // Check repeats every issue of the open that is not about ECC, and finds nothing fatal.
+  for (const card::Issue& i : opened.card->Check())
+    if (i.severity() == card::Severity::kFatal && i.kind != card::IssueKind::kReadFailed)
+      outcome.broken = "check found a fatal issue in a card that opened: " + i.message;
+  return outcome;
+}
+
 std::string CheckOutcome(const LoadOutcome& outcome) {
+  if (!outcome.broken.empty()) return outcome.broken;
   if (!IsDefinedResult(outcome.load)) return "Load returned " + std::to_string(ResultCode(outcome.load));
   for (const ConvertOutcome& c : outcome.conversions) {
     std::string kind(KindName(c.kind));

@@ -38,6 +38,7 @@ struct LoadOutcome {
   int questions = 0;               // how many questions the loader asked
   std::vector<ConvertOutcome> conversions;  // one per writable kind, when the load succeeded
   bool plainLayout = false;        // HasPlainLayout of the loaded save
+  std::string broken;              // an invariant of the loader itself that failed, if any
 };
 
 // Loads `path` with a new object of the class that opens `extension`, answering each
@@ -49,6 +50,12 @@ LoadOutcome LoadAndConvert(const std::string& path, std::string_view extension, 
 
 // Converts an already loaded save to every writable kind inside scratchDir (as above).
 std::vector<ConvertOutcome> ConvertToAll(const CSaveGame& save, const std::string& scratchDir);
+
+// Opens the file as a memory card, lists it, opens every save the listing calls readable,
+// converts each to every writable kind (as above) and checks the card. `load` is 1 when
+// the card opened and -6 when it was refused; a readable save that does not open, or a
+// check that disagrees with the listing, is reported in `broken`.
+LoadOutcome OpenCardAndConvert(const std::string& path, const std::string& scratchDir);
 
 // Checks what LoadAndConvert reports for the invariants every input must keep: defined
 // result codes, and a converted file that its own class reads back unless the save's

@@ -21,35 +21,37 @@ std::uint32_t SizeOf(const Header& h) { return bytes::GetU32LE(h.data() + psu::k
 // An entry record from a header: the name keeps at most 31 characters, title and rawTitle
 // the whole 32-byte field.
 void FillFromHeader(SaveEntry& e, const Header& h) {
-  e.mode = ModeOf(h);
-  e.size = SizeOf(h);
-  e.created = EntryTime::FromBytes(h.data() + psu::kCreatedOffset);
-  e.modified = EntryTime::FromBytes(h.data() + psu::kModifiedOffset);
-  const std::uint8_t* name = h.data() + psu::kNameOffset;
+  const DirEntry d = DirEntry::Read(h.data());
+  e.mode = d.mode;
+  e.size = d.length;
+  e.created = d.created;
+  e.modified = d.modified;
+  const auto* name = reinterpret_cast<const std::uint8_t*>(d.name.data());
   SetFieldFromBytes(e.name, name, psu::kNameSize, psu::kNameSize - 1);
   SetFieldFromBytes(e.title, name, psu::kNameSize, psu::kNameSize);
   SetFieldFromBytes(e.rawTitle, name, psu::kNameSize, psu::kNameSize);
 }
 
 void PutName(Header& h, std::string_view name) {
-  std::uint8_t* field = h.data() + psu::kNameOffset;
-  std::memset(field, 0, psu::kNameSize);
-  std::size_t n = std::min({name.size(), psu::kNameSize, name.find('\0')});
-  std::memcpy(field, name.data(), n);
+  DirEntry d = DirEntry::Read(h.data());
+  d.SetName(name);
+  d.Write(h.data());
 }
 
-// A header holding nothing but the model's fields.
+// A header holding nothing but the model's fields; X-Port's auxiliary words keep their
+// low bytes in the first two bytes of the cluster field.
 Header BuildHeader(std::uint32_t mode, std::uint32_t size, const EntryTime& created,
                    const EntryTime& modified, std::uint8_t aux1, std::uint8_t aux2,
                    std::string_view name) {
+  DirEntry d;
+  d.mode = mode;
+  d.length = size;
+  d.created = created;
+  d.modified = modified;
+  d.cluster = static_cast<std::uint32_t>(aux1) | (static_cast<std::uint32_t>(aux2) << 8);
+  d.SetName(name);
   Header h{};
-  bytes::PutU32LE(h.data() + psu::kModeOffset, mode);
-  bytes::PutU32LE(h.data() + psu::kSizeOffset, size);
-  created.ToBytes(h.data() + psu::kCreatedOffset);
-  modified.ToBytes(h.data() + psu::kModifiedOffset);
-  h[psu::kAux1Offset] = aux1;
-  h[psu::kAux2Offset] = aux2;
-  PutName(h, name);
+  d.Write(h.data());
   return h;
 }
 

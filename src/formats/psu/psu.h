@@ -27,19 +27,22 @@
 #include <span>
 #include <vector>
 
+#include "model/dir_entry.h"
 #include "model/save_game.h"
 
 namespace psu {
-inline constexpr std::size_t kHeaderSize = 512;
+// The headers are memory-card directory entries (model/dir_entry.h); the fields this
+// format gives its own meaning are the two bytes that carry X-Port's auxiliary words.
+inline constexpr std::size_t kHeaderSize = dirent::kSize;
 inline constexpr std::size_t kBlock = 1024;
-inline constexpr std::size_t kModeOffset = 0x00;
-inline constexpr std::size_t kSizeOffset = 0x04;
-inline constexpr std::size_t kCreatedOffset = 0x08;
-inline constexpr std::size_t kAux1Offset = 0x10;
-inline constexpr std::size_t kAux2Offset = 0x11;
-inline constexpr std::size_t kModifiedOffset = 0x18;
-inline constexpr std::size_t kNameOffset = 0x40;
-inline constexpr std::size_t kNameSize = 32;
+inline constexpr std::size_t kModeOffset = dirent::kModeOffset;
+inline constexpr std::size_t kSizeOffset = dirent::kLengthOffset;
+inline constexpr std::size_t kCreatedOffset = dirent::kCreatedOffset;
+inline constexpr std::size_t kAux1Offset = dirent::kClusterOffset;
+inline constexpr std::size_t kAux2Offset = dirent::kClusterOffset + 1;
+inline constexpr std::size_t kModifiedOffset = dirent::kModifiedOffset;
+inline constexpr std::size_t kNameOffset = dirent::kNameOffset;
+inline constexpr std::size_t kNameSize = dirent::kNameSize;
 
 using Header = std::array<std::uint8_t, kHeaderSize>;
 

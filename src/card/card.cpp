@@ -1,0 +1,59 @@
+#include "card/card.h"
+
+#include <array>
+#include <filesystem>
+
+#include "card/folder_card.h"
+#include "card/image_card.h"
+#include "io/file.h"
+
+namespace card {
+
+Severity SeverityOf(IssueKind kind) {
+  switch (kind) {
+    case IssueKind::kOpenFailed:
+    case IssueKind::kReadFailed:
+    case IssueKind::kNotACard:
+    case IssueKind::kPs1Card:
+    case IssueKind::kUnformatted:
+    case IssueKind::kSizeMismatch:
+    case IssueKind::kBadSuperblock:
+    case IssueKind::kBadFat:
+    case IssueKind::kBadRoot:
+      return Severity::kFatal;
+    case IssueKind::kEccCorrected:
+    case IssueKind::kEccCodeWrong:
+    case IssueKind::kLostCluster:
+    case IssueKind::kDotEntry:
+    case IssueKind::kSubfolder:
+      return Severity::kNotice;
+    default:
+      return Severity::kDamage;
+  }
+}
+
+bool Card::Damaged() const {
+  for (const Issue& i : issues_)
+    if (i.severity() != Severity::kNotice) return true;
+  return false;
+}
+
+OpenedCard OpenCard(const std::string& path) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(io::ToFsPath(path), ec)) return FolderCard::Open(path);
+  return ImageCard::Open(path);
+}
+
+std::span<const ImageExtension> CardImageExtensions() {
+  static constexpr std::array<ImageExtension, 6> kExtensions = {{
+      {"ps2", "PCSX2 card image (with ECC)"},
+      {"mc2", "MemCard PRO card image"},
+      {"mcd", "SD2PSX card image"},
+      {"bin", "PCSX2 raw card image"},
+      {"vmc", "Open PS2 Loader virtual card"},
+      {"vm2", "virtual card image"},
+  }};
+  return kExtensions;
+}
+
+}  // namespace card

@@ -1,0 +1,201 @@
+// PS2 memory cards: image files (with or without ECC) and PCSX2 folder cards, behind one
+// interface. A card holds many saves; a save on a card opens as an ordinary save object
+// (CCardSave) that every writer converts, and any save object can be imported.
+//
+// OpenCard returns every issue it found and the card itself whenever it can be read;
+// each operation returns its own small result, worded for the user in card_messages.h.
+// Writes to an image rewrite the whole file through a temporary file and a rename, so a
+// failure or a kill leaves the old card or the new one. A card with damage (anything
+// worse than a notice) can be read but is never written: check says what is wrong.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "card/card_save.h"
+#include "card/layout.h"  // LooksLikeCardImage, the content check
+#include "model/entry.h"
+#include "model/save_game.h"
+
+namespace card {
+
+enum class CardType { kImageWithEcc, kRawImage, kFolder };
+
+// Everything open, check and repair can find. The comment says how bad each is.
+enum class IssueKind {
+  // Fatal: the card can't be used at all.
+  kOpenFailed,      // the file or folder can't be opened
+  kReadFailed,      // a page the card needs can't be read
+  kNotACard,        // no PS2 card superblock, and not the size of one
+  kPs1Card,         // a 128 KiB PlayStation card
+  kUnformatted,     // the size of a card image (or a folder card) that was never formatted
+  kSizeMismatch,    // the superblock describes a card of another size than the file
+  kBadSuperblock,   // superblock values that no card has
+  kBadFat,          // the indirect FAT points outside the card
+  kBadRoot,         // the root directory can't be read
+  // Damage: the card is read as far as it can be; nothing is written to it.
+  kBadDirectory,    // a directory's length or entries don't fit its chain
+  kChainLoop,       // a cluster chain comes back to a cluster it passed
+  kChainBeyondCard, // a chain points past the card's last cluster
+  kChainIntoFree,   // a chain runs into a cluster marked free
+  kChainIntoBad,    // a chain runs into a cluster marked bad
+  kChainShort,      // a file's chain has fewer clusters than its length needs
+  kCrossLinked,     // a cluster belongs to two chains
+  kContainsItself,  // a directory whose clusters are its own parent's
+  kLengthBeyondCard,// a length larger than the whole card
+  kEccUncorrectable,// a page with more than one wrong bit
+  kBackupPending,   // backup block 2 is not erased: the console will restore block 1
+  kBadIndex,        // folder card: a save's _pcsx2_index can't be read
+  kBadHostFile,     // folder card: a file or meta file the card can't hold
+  kOverCapacity,    // folder card: more saves than the emulator loads
+  // Notices: harmless, or put right by repair.
+  kEccCorrected,    // one data bit of a page was wrong (corrected when read)
+  kEccCodeWrong,    // the data of a page is right, one bit of its stored code is not
+  kLostCluster,     // clusters marked in use that no file or directory owns
+  kDotEntry,        // "." or ".." doesn't link where the console puts it
+  kSubfolder,       // a save holds a subfolder, which a save object can't carry
+};
+
+enum class Severity { kFatal, kDamage, kNotice };
+Severity SeverityOf(IssueKind kind);
+
+struct Issue {
+  IssueKind kind;
+  std::string where;    // "page 1234", "BESCES-50501REZ/icon.sys", "FAT"...
+  std::string message;  // what is wrong, in the user's words
+  Severity severity() const { return SeverityOf(kind); }
+};
+
+// One save as the console's browser shows it.
+struct SaveInfo {
+  std::string folder;       // the directory's name on the card
+  std::string title;        // from icon.sys, as ASCII; empty without a usable icon.sys
+  std::string rawTitle;     // the title bytes as icon.sys stores them (Shift-JIS)
+  std::uint32_t sizeKB = 0; // clusters of its files plus those of its directory
+  EntryTime created;
+  EntryTime modified;
+  std::uint32_t mode = 0;
+  std::uint32_t attr = 0;
+  int files = 0;
+  bool readable = false;    // OpenSave gives it (its issues say why not)
+};
+
+struct Listing {
+  std::vector<SaveInfo> saves;
+  std::uint32_t freeKB = 0;  // what the console shows as free (8,000 KB on an empty 8 MiB card)
+};
+
+enum class OpenSaveResult { kOpened, kNotFound, kDamaged, kHasSubfolder };
+struct OpenedSave {
+  OpenSaveResult result = OpenSaveResult::kNotFound;
+  std::unique_ptr<CCardSave> save;
+};
+
+enum class ImportResult {
+  kImported,
+  kReplaced,          // a save of that name was on the card and has been replaced
+  kNoSpace,           // neededKB and freeKB say by how much
+  kAlreadyOnCard,     // the folder is on the card and replace was not asked for
+  kHasSubfolder,      // the save holds a directory entry: a card save can't
+  kInvalidSave,       // no entries, or a folder or file name the card can't hold (detail)
+  kSourceUnreadable,  // a file of the save can't be read whole
+  kCardDamaged,       // the card has damage: nothing is written to it
+  kWriteFailed,       // the card could not be written; it is unchanged
+};
+
+struct ImportOptions {
+  bool replace = false;
+  // The time the card's clock shows; default now in Japan time.
+  std::optional<EntryTime> now;
+};
+
+struct ImportOutcome {
+  ImportResult result = ImportResult::kWriteFailed;
+  std::string folder;          // the save's folder name
+  std::uint32_t neededKB = 0;  // kNoSpace, and the size of what was imported
+  std::uint32_t freeKB = 0;    // kNoSpace: free before the import
+  std::string detail;          // kInvalidSave: which name and why
+};
+
+enum class RemoveResult { kRemoved, kNotFound, kCardDamaged, kWriteFailed };
+
+enum class RepairResult { kRepaired, kNothingToRepair, kWriteFailed };
+struct RepairOutcome {
+  RepairResult result = RepairResult::kNothingToRepair;
+  int pagesCorrected = 0;      // pages rewritten with corrected data or code
+  int clustersFreed = 0;       // lost clusters marked free
+  bool lostClustersKept = false;  // lost clusters were left alone because the card has damage
+  std::vector<Issue> remaining;   // what a check finds afterwards
+};
+
+class Card {
+ public:
+  virtual ~Card() = default;
+  Card(const Card&) = delete;
+  Card& operator=(const Card&) = delete;
+
+  virtual CardType type() const = 0;
+  const std::string& path() const { return path_; }
+
+  // What was found when the card was last read (when opened, and after each write).
+  const std::vector<Issue>& issues() const { return issues_; }
+  // True when an issue is worse than a notice: then nothing is written to the card.
+  bool Damaged() const;
+
+  virtual Listing List() const = 0;
+  // The save in that folder (the name compares byte for byte).
+  virtual OpenedSave OpenSave(std::string_view folder) const = 0;
+  virtual ImportOutcome Import(const CSaveGame& save, const ImportOptions& options) = 0;
+  ImportOutcome Import(const CSaveGame& save) { return Import(save, ImportOptions{}); }
+  virtual RemoveResult Remove(std::string_view folder) = 0;
+  // Every finding: the open issues plus what only a full read shows (every page's ECC,
+  // lost clusters). Erased pages and page 1 of PCSX2 images are not findings.
+  virtual std::vector<Issue> Check() const = 0;
+  // Only safe repairs: pages with a correctable ECC error are rewritten corrected, and
+  // lost clusters are marked free when nothing else is wrong with the card.
+  virtual RepairOutcome Repair() = 0;
+
+ protected:
+  explicit Card(std::string path) : path_(std::move(path)) {}
+  std::string path_;
+  std::vector<Issue> issues_;
+};
+
+struct OpenedCard {
+  std::vector<Issue> issues;   // everything found; a fatal one means no card
+  std::unique_ptr<Card> card;  // the card, whenever it can be read
+};
+
+// Opens a card image (any name: the layout comes from the size and the superblock) or a
+// PCSX2 folder card (a folder holding _pcsx2_superblock).
+OpenedCard OpenCard(const std::string& path);
+
+// The usual extensions of card images, for the front ends' file filters and help.
+struct ImageExtension {
+  std::string_view extension;  // lower case, without the dot
+  std::string_view description;
+};
+std::span<const ImageExtension> CardImageExtensions();
+
+enum class FormatResult { kFormatted, kBadSize, kTargetExists, kWriteFailed };
+struct FormatOptions {
+  unsigned megabytes = 8;  // 8, 16, 32 or 64
+  bool ecc = true;
+  bool overwrite = false;  // replace an existing file (a folder card: an empty folder only)
+  std::optional<EntryTime> time;  // the root's times; default now in Japan time
+};
+// A new card image, as the console formats one.
+FormatResult FormatImage(const std::string& path, const FormatOptions& options);
+// A new, empty PCSX2 folder card (8 MiB; megabytes and ecc are not used).
+FormatResult FormatFolderCard(const std::string& path, const FormatOptions& options);
+
+enum class ConvertResult { kConverted, kNotAnImage, kAlreadyThatLayout, kWriteFailed };
+// Writes the image at source to target with ECC (ecc) or raw; target may be source.
+ConvertResult ConvertImage(const std::string& source, const std::string& target, bool ecc);
+
+}  // namespace card

@@ -1,0 +1,117 @@
+#include "card/card_messages.h"
+
+namespace card::messages {
+
+std::string_view SeverityName(Severity severity) {
+  switch (severity) {
+    case Severity::kFatal: return "error";
+    case Severity::kDamage: return "damage";
+    case Severity::kNotice: return "notice";
+  }
+  return "error";
+}
+
+std::string IssueLine(const Issue& issue) {
+  std::string line(SeverityName(issue.severity()));
+  line += ": ";
+  if (!issue.where.empty()) line += issue.where + ": ";
+  return line + issue.message;
+}
+
+std::string OpenFailure(const OpenedCard& opened) {
+  for (const Issue& i : opened.issues)
+    if (i.severity() == Severity::kFatal) return i.message;
+  return "Cannot open the card";
+}
+
+std::string KilobytesText(std::uint32_t kb) {
+  std::string digits = std::to_string(kb);
+  for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(static_cast<std::size_t>(at), ",");
+  return digits + " KB";
+}
+
+std::string FreeText(const Listing& listing) { return KilobytesText(listing.freeKB) + " free"; }
+
+std::string ImportMessage(const ImportOutcome& o) {
+  const std::string name = o.folder.empty() ? std::string("The save") : o.folder;
+  switch (o.result) {
+    case ImportResult::kImported:
+      return name + " copied to the card (" + KilobytesText(o.neededKB) + ")";
+    case ImportResult::kReplaced:
+      return name + " replaced on the card (" + KilobytesText(o.neededKB) + ")";
+    case ImportResult::kNoSpace:
+      return name + " does not fit: needs " + KilobytesText(o.neededKB) + ", " + KilobytesText(o.freeKB) + " free";
+    case ImportResult::kAlreadyOnCard:
+      return o.detail.empty() ? name + " is already on the card" : name + ": " + o.detail;
+    case ImportResult::kHasSubfolder:
+      return name + " holds a folder (" + o.detail + "), which a memory card save can't hold";
+    case ImportResult::kInvalidSave:
+      return name + " can't go on a card: " + o.detail;
+    case ImportResult::kSourceUnreadable:
+      return name + ": a file of the save can't be read; the card is unchanged";
+    case ImportResult::kCardDamaged:
+      return "The card is damaged and is not written to; check it first";
+    case ImportResult::kWriteFailed:
+      return "Cannot write the card; it is unchanged";
+  }
+  return "Cannot write the card; it is unchanged";
+}
+
+std::string RemoveMessage(RemoveResult result, std::string_view folder) {
+  const std::string name(folder);
+  switch (result) {
+    case RemoveResult::kRemoved: return name + " removed from the card";
+    case RemoveResult::kNotFound: return name + " is not on the card";
+    case RemoveResult::kCardDamaged: return "The card is damaged and is not written to; check it first";
+    case RemoveResult::kWriteFailed: return "Cannot write the card; it is unchanged";
+  }
+  return "Cannot write the card; it is unchanged";
+}
+
+std::string OpenSaveMessage(OpenSaveResult result, std::string_view folder) {
+  const std::string name(folder);
+  switch (result) {
+    case OpenSaveResult::kOpened: return {};
+    case OpenSaveResult::kNotFound: return name + " is not on the card";
+    case OpenSaveResult::kDamaged: return name + " is damaged on the card; check the card";
+    case OpenSaveResult::kHasSubfolder: return name + " holds a folder, which a save file can't carry";
+  }
+  return name + " can't be read";
+}
+
+std::string RepairMessage(const RepairOutcome& o) {
+  switch (o.result) {
+    case RepairResult::kNothingToRepair:
+      return o.remaining.empty() ? "Nothing to repair" : "Nothing that can be repaired safely";
+    case RepairResult::kWriteFailed:
+      return "Cannot write the card; it is unchanged";
+    case RepairResult::kRepaired:
+      break;
+  }
+  std::string text = "Repaired: " + std::to_string(o.pagesCorrected) + " pages corrected, " +
+                     std::to_string(o.clustersFreed) + " lost clusters freed";
+  if (o.lostClustersKept) text += "; lost clusters kept until the card's damage is dealt with";
+  return text;
+}
+
+std::string_view FormatMessage(FormatResult result) {
+  switch (result) {
+    case FormatResult::kFormatted: return "Card formatted";
+    case FormatResult::kBadSize: return "A card is 8, 16, 32 or 64 MB";
+    case FormatResult::kTargetExists: return "Something is already there; nothing was formatted";
+    case FormatResult::kWriteFailed: return "Cannot write the card";
+  }
+  return "Cannot write the card";
+}
+
+std::string_view ConvertMessage(ConvertResult result) {
+  switch (result) {
+    case ConvertResult::kConverted: return "Card image converted";
+    case ConvertResult::kNotAnImage: return "Not a PS2 memory card image";
+    case ConvertResult::kAlreadyThatLayout: return "The image already has that layout";
+    case ConvertResult::kWriteFailed: return "Cannot write the card image";
+  }
+  return "Cannot write the card image";
+}
+
+}  // namespace card::messages

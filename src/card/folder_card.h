@@ -1,0 +1,76 @@
+// A PCSX2 folder card: a folder standing for an 8 MiB card.
+//
+//   _pcsx2_superblock          the data of pages 0-15 (8,192 bytes); the card counts as
+//                              formatted when byte 0x16 is 'o' (of "Format")
+//   <save>/                    one folder per save, its files as plain files
+//   <save>/_pcsx2_index        YAML, one line in flow style: "$ROOT" and each file name
+//                              mapped to {order, timeCreated, timeModified}; the times are
+//                              the card's fields read as UTC (card_time.h); files go onto
+//                              the emulated card in ascending order
+//   <save>/_pcsx2_meta_directory   the save's 512-byte directory entry, and
+//   <save>/_pcsx2_meta/<file>      each file's, only where a mode is not 0x8427/0x8497,
+//                              attr is not 0, or the name had to change on the host
+//
+// Names starting with _pcsx2_ and plain files at the top are not saves; a save folder
+// renamed _pcsx2_deleted_<name> is deleted. The emulator loads at most 7,999 clusters'
+// worth of saves.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "card/card.h"
+#include "model/dir_entry.h"
+
+namespace card {
+
+inline constexpr std::string_view kFolderSuperblock = "_pcsx2_superblock";
+inline constexpr std::string_view kFolderIndex = "_pcsx2_index";
+inline constexpr std::string_view kFolderMetaDirectory = "_pcsx2_meta_directory";
+inline constexpr std::string_view kFolderMeta = "_pcsx2_meta";
+inline constexpr std::string_view kFolderPrefix = "_pcsx2_";
+inline constexpr std::string_view kFolderDeletedPrefix = "_pcsx2_deleted_";
+inline constexpr std::uint32_t kFolderCardClusters = 7999;
+
+// The host name a card name gets on a folder card: \ % : | " < > (and, for the host's
+// sake, / ? * control characters and bytes of non-ASCII text) become _, as do trailing
+// dots and spaces.
+std::string HostName(std::string_view cardName);
+
+struct FolderFile {
+  std::string hostPath;
+  DirEntry entry;  // name, mode, length, times and attr as the emulated card shows them
+};
+
+struct FolderSave {
+  std::string hostName;  // the folder's name on the host
+  DirEntry entry;
+  std::vector<FolderFile> files;  // in the order the emulator puts them on the card
+  bool subfolder = false;
+  bool readable = true;
+  std::uint32_t sizeClusters = 0;
+};
+
+class FolderCard final : public Card {
+ public:
+  static OpenedCard Open(const std::string& path);
+
+  CardType type() const override { return CardType::kFolder; }
+  Listing List() const override;
+  OpenedSave OpenSave(std::string_view folder) const override;
+  ImportOutcome Import(const CSaveGame& save, const ImportOptions& options) override;
+  RemoveResult Remove(std::string_view folder) override;
+  std::vector<Issue> Check() const override;
+  // Nothing on a folder card is repaired in place: there is no ECC and no FAT.
+  RepairOutcome Repair() override;
+
+ private:
+  explicit FolderCard(std::string path) : Card(std::move(path)) {}
+  bool Rescan();
+  const FolderSave* FindSave(std::string_view folder) const;
+  std::uint32_t UsedClusters() const;
+
+  std::vector<FolderSave> saves_;
+};
+
+}  // namespace card

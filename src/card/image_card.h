@@ -1,0 +1,105 @@
+// A card image file: PCSX2 .ps2 (with ECC), MemCard PRO .mc2, SD2PSX .mcd, PCSX2 raw .bin,
+// Open PS2 Loader .vmc and the like. See layout.h for the file system.
+//
+// Opening reads the superblock, the FAT and every directory (not the file data), walking
+// each chain with every cluster marked by its owner: a loop, a cross-link, a chain into a
+// free, bad or missing cluster or a directory inside itself ends in a named issue after at
+// most one step per cluster of the card. Every change is a set of whole pages written into
+// a new copy of the image, which then replaces the old one in one rename.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "card/card.h"
+#include "card/layout.h"
+#include "model/dir_entry.h"
+
+namespace card {
+
+// A directory entry as read, with the page that holds it.
+struct EntryRef {
+  DirEntry d;
+  std::uint64_t page = 0;
+};
+
+struct FileState {
+  EntryRef entry;
+  std::vector<std::uint32_t> chain;  // relative clusters, as far as the chain could be walked
+  bool readable = false;             // the chain holds every byte of the file
+};
+
+struct SaveState {
+  EntryRef entry;                    // its entry in the root directory
+  std::uint32_t rootIndex = 0;
+  std::vector<std::uint32_t> chain;  // the directory's clusters
+  std::vector<EntryRef> entries;     // every entry read, "." and ".." and free slots included
+  std::vector<FileState> files;      // the live files, in directory order
+  bool readable = false;
+  bool subfolder = false;
+  std::uint32_t sizeClusters = 0;
+};
+
+// Everything a scan of the image learnt.
+struct ImageState {
+  Geometry geometry;
+  Superblock superblock;
+  std::vector<std::uint32_t> fat;          // entries of relative clusters 0..alloc_end-1
+  std::vector<std::uint32_t> fatClusters;  // absolute cluster of each FAT cluster
+  std::vector<std::uint32_t> rootChain;
+  std::vector<EntryRef> root;
+  std::vector<SaveState> saves;
+  std::vector<int> owner;                  // per relative cluster: an owner id, or -1
+  std::vector<int> ownerSave;              // per owner id: the save it belongs to, or -1
+  std::vector<std::string> ownerName;      // per owner id: what the chain is, for messages
+  std::vector<Issue> issues;
+  bool usable = false;                     // no fatal issue
+
+  std::uint64_t PageOfCluster(std::uint32_t relative) const {
+    return (std::uint64_t{superblock.allocOffset} + relative) * kPagesPerCluster;
+  }
+  std::uint32_t FreeClusters() const;  // below the console's limit
+};
+
+// Reads the card's structure.
+ImageState ScanImage(const std::string& path);
+
+// New contents for whole pages (data only: the spare is computed when written).
+using PagePatches = std::map<std::uint64_t, std::array<std::uint8_t, kPageData>>;
+
+class ImageCard final : public Card {
+ public:
+  static OpenedCard Open(const std::string& path);
+
+  CardType type() const override;
+  Listing List() const override;
+  OpenedSave OpenSave(std::string_view folder) const override;
+  ImportOutcome Import(const CSaveGame& save, const ImportOptions& options) override;
+  RemoveResult Remove(std::string_view folder) override;
+  std::vector<Issue> Check() const override;
+  RepairOutcome Repair() override;
+
+  const ImageState& state() const { return state_; }
+
+ private:
+  explicit ImageCard(std::string path) : Card(std::move(path)) {}
+  // Reads the card again (after a write); false when it can't be.
+  bool Rescan();
+  const SaveState* FindSave(std::string_view folder) const;
+  std::unique_ptr<CCardSave> MakeSave(const SaveState& s) const;
+  // The page's data as it will be written: from the patches, else read from the image.
+  std::array<std::uint8_t, kPageData>& EditPage(PagePatches& patches, std::uint64_t page) const;
+  // Puts the FAT entries that differ from the card's into the patches.
+  void PatchFat(PagePatches& patches, const std::vector<std::uint32_t>& fat) const;
+  // Rewrites the image with the patches; true when the new image is in place.
+  bool Write(const PagePatches& patches);
+  // The full ECC pass: findings, and the corrected pages when `fixes` is given.
+  void CheckEveryPage(std::vector<Issue>& findings, PagePatches* fixes) const;
+
+  ImageState state_;
+};
+
+}  // namespace card

@@ -1,0 +1,457 @@
+// Reading a card image's structure: superblock, FAT, directories and chains.
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "card/image_card.h"
+#include "io/file.h"
+#include "model/bytes.h"
+
+namespace card {
+
+namespace {
+
+constexpr int kNoOwner = -1;
+// Deeper than any save needs; a deeper tree is damage, not a reason to recurse further.
+constexpr int kMaxDepth = 8;
+
+std::string Num(std::uint64_t n) { return std::to_string(n); }
+
+std::string PageWhere(std::uint64_t page) { return "page " + Num(page); }
+
+class Scanner {
+ public:
+  explicit Scanner(const std::string& path) : path_(path) {}
+  ImageState Run();
+
+ private:
+  struct Walk {
+    std::vector<std::uint32_t> clusters;
+    bool complete = false;  // it ended where a chain should
+  };
+
+  void Add(IssueKind kind, std::string where, std::string message) {
+    st_.issues.push_back({kind, std::move(where), std::move(message)});
+  }
+  bool Fatal(IssueKind kind, std::string where, std::string message) {
+    Add(kind, std::move(where), std::move(message));
+    return false;
+  }
+  bool Start();
+  bool CheckSuperblock();
+  bool ReadFat();
+  bool ReadRoot();
+  // Reads a page's data (checked and corrected with its ECC); false when it can't be read.
+  bool ReadPage(std::uint64_t page, std::span<std::uint8_t, kPageData> data);
+  int NewOwner(std::string name, int save);
+  Walk WalkChain(std::uint32_t first, int owner, const std::string& where);
+  // Reads n entries of a directory through its chain.
+  bool ReadEntries(const std::vector<std::uint32_t>& chain, std::uint32_t n, std::vector<EntryRef>& out);
+  // The entry count of a directory that can be read, reporting lengths that can't.
+  std::uint32_t UsableLength(std::uint32_t length, std::size_t chainClusters, const std::string& where);
+  void ScanSave(const EntryRef& entry, std::uint32_t rootIndex);
+  // A directory below a save: its clusters are marked, nothing else is kept.
+  void MarkTree(const EntryRef& entry, int save, int depth, const std::vector<int>& ancestors,
+                const std::string& where);
+  // False (and the issue) when a directory's first cluster already belongs to a chain.
+  bool DirectoryStartIsFree(std::uint32_t first, const std::vector<int>& ancestors,
+                            const std::string& where);
+  void CheckBackupBlock();
+
+  std::string path_;
+  io::File file_;
+  std::uint64_t size_ = 0;
+  ImageState st_;
+  std::vector<std::uint32_t> seen_;  // per cluster: the walk that last passed it
+  std::uint32_t walk_ = 0;
+  std::vector<std::uint8_t> buffer_;
+};
+
+ImageState Scanner::Run() {
+  try {
+    st_.usable = Start() && CheckSuperblock() && ReadFat() && ReadRoot();
+    if (!st_.usable) return std::move(st_);
+    const std::vector<EntryRef> root = st_.root;
+    for (std::uint32_t i = 2; i < root.size(); ++i) {
+      const DirEntry& d = root[i].d;
+      if (!(d.mode & EntryMode::kPs2)) continue;
+      if (EntryMode::IsDirectory(d.mode)) {
+        ScanSave(root[i], i);
+      } else if (d.cluster != dirent::kNoCluster) {
+        const std::string name(d.Name());
+        WalkChain(d.cluster, NewOwner(name, -1), name);
+      }
+    }
+    CheckBackupBlock();
+  } catch (const std::bad_alloc&) {
+    Add(IssueKind::kReadFailed, "", "not enough memory to read the card");
+    st_.usable = false;
+  }
+  return std::move(st_);
+}
+
+bool Scanner::Start() {
+  file_ = io::File::OpenRead(path_);
+  if (!file_) return Fatal(IssueKind::kOpenFailed, "", "the file can't be opened");
+  auto length = file_.Length();
+  if (!length) return Fatal(IssueKind::kReadFailed, "", "the file's size can't be read");
+  size_ = *length;
+  std::array<std::uint8_t, sb::kClustersOffset + 4> head{};
+  const std::size_t got = file_.Read(head.data(), std::min<std::uint64_t>(head.size(), size_));
+  const ImageClass c = ClassifyImage(std::span(head.data(), got), size_);
+  switch (c.kind) {
+    case ImageKind::kCard:
+      st_.geometry = c.geometry;
+      return true;
+    case ImageKind::kPs1Card:
+      return Fatal(IssueKind::kPs1Card, "",
+                   "a PlayStation (PS1) memory card of 128 KiB, not a PS2 card");
+    case ImageKind::kUnformatted:
+      return Fatal(IssueKind::kUnformatted, "",
+                   "an unformatted card image of " + Num(c.geometry.clusters / 1024) +
+                       " MiB: format it first");
+    case ImageKind::kUnknown:
+      break;
+  }
+  if (got >= sb::kMagic.size() && std::memcmp(head.data(), sb::kMagic.data(), sb::kMagic.size()) == 0)
+    return Fatal(IssueKind::kSizeMismatch, "superblock",
+                 "the superblock describes a card of " +
+                     Num(got == head.size() ? bytes::GetU32LE(head.data() + sb::kClustersOffset) : 0) +
+                     " clusters, which is not what a file of " + Num(size_) + " bytes holds");
+  return Fatal(IssueKind::kNotACard, "", "not a PS2 memory card image");
+}
+
+bool Scanner::CheckSuperblock() {
+  std::array<std::uint8_t, kPageData> page;
+  if (!ReadPage(0, page)) return Fatal(IssueKind::kReadFailed, "superblock", "the superblock can't be read");
+  const Superblock s = Superblock::Read(page);
+  st_.superblock = s;
+  const std::string where = "superblock";
+  if (s.pageLen != kPageData || s.pagesPerCluster != kPagesPerCluster || s.pagesPerBlock != kPagesPerBlock)
+    return Fatal(IssueKind::kBadSuperblock, where,
+                 "pages of " + Num(s.pageLen) + " bytes, " + Num(s.pagesPerCluster) + " per cluster and " +
+                     Num(s.pagesPerBlock) + " per block: only 512, 2 and 16 are known");
+  if (s.allocOffset < 1 || s.allocOffset >= s.clusters)
+    return Fatal(IssueKind::kBadSuperblock, where,
+                 "the allocation area starts at cluster " + Num(s.allocOffset) + ", outside the card");
+  if (s.allocEnd == 0 || std::uint64_t{s.allocOffset} + s.allocEnd > s.clusters)
+    return Fatal(IssueKind::kBadSuperblock, where,
+                 "the allocation area of " + Num(s.allocEnd) + " clusters from cluster " +
+                     Num(s.allocOffset) + " does not fit the card's " + Num(s.clusters));
+  if (s.rootCluster >= s.allocEnd)
+    return Fatal(IssueKind::kBadSuperblock, where,
+                 "the root directory starts at cluster " + Num(s.rootCluster) + ", past the allocation area");
+  const std::uint32_t blocks = s.clusters / kClustersPerBlock;
+  if (s.backupBlock1 >= blocks || s.backupBlock2 >= blocks)
+    return Fatal(IssueKind::kBadSuperblock, where,
+                 "backup blocks " + Num(s.backupBlock1) + " and " + Num(s.backupBlock2) +
+                     " are not both on the card");
+  return true;
+}
+
+bool Scanner::ReadFat() {
+  const Superblock& s = st_.superblock;
+  const std::uint32_t fatClusters = s.FatClusters();
+  const std::uint32_t indirect = (fatClusters + kFatPerCluster - 1) / kFatPerCluster;
+  // The FAT lives between the superblock's block and the allocation area.
+  auto outside = [&s](std::uint32_t c) { return c < 1 || c >= s.allocOffset; };
+  st_.fat.assign(s.allocEnd, 0);
+  st_.fatClusters.assign(fatClusters, 0);
+  std::array<std::uint8_t, kClusterSize> cluster;
+  auto readCluster = [&](std::uint32_t absolute) {
+    const std::uint64_t page = std::uint64_t{absolute} * kPagesPerCluster;
+    return ReadPage(page, std::span(cluster).first<kPageData>()) &&
+           ReadPage(page + 1, std::span(cluster).subspan<kPageData, kPageData>());
+  };
+  for (std::uint32_t i = 0; i < indirect; ++i) {
+    const std::uint32_t ifc = s.ifcList[i];
+    if (outside(ifc))
+      return Fatal(IssueKind::kBadFat, "superblock",
+                   "indirect FAT cluster " + Num(i) + " is at cluster " + Num(ifc) + ", outside the FAT's area");
+    if (!readCluster(ifc)) return Fatal(IssueKind::kReadFailed, "FAT", "the indirect FAT can't be read");
+    for (std::uint32_t j = 0; j < kFatPerCluster && i * kFatPerCluster + j < fatClusters; ++j) {
+      const std::uint32_t fc = bytes::GetU32LE(cluster.data() + 4 * j);
+      if (outside(fc))
+        return Fatal(IssueKind::kBadFat, "FAT",
+                     "FAT cluster " + Num(i * kFatPerCluster + j) + " is at cluster " + Num(fc) +
+                         ", outside the FAT's area");
+      st_.fatClusters[i * kFatPerCluster + j] = fc;
+    }
+  }
+  for (std::uint32_t k = 0; k < fatClusters; ++k) {
+    if (!readCluster(st_.fatClusters[k])) return Fatal(IssueKind::kReadFailed, "FAT", "the FAT can't be read");
+    for (std::uint32_t j = 0; j < kFatPerCluster; ++j) {
+      const std::uint64_t n = std::uint64_t{k} * kFatPerCluster + j;
+      if (n < s.allocEnd) st_.fat[n] = bytes::GetU32LE(cluster.data() + 4 * j);
+    }
+  }
+  st_.owner.assign(s.allocEnd, kNoOwner);
+  seen_.assign(s.allocEnd, 0);
+  return true;
+}
+
+bool Scanner::ReadRoot() {
+  const Superblock& s = st_.superblock;
+  const int owner = NewOwner("the root directory", -1);
+  Walk w = WalkChain(s.rootCluster, owner, "root directory");
+  st_.rootChain = w.clusters;
+  if (w.clusters.empty()) return Fatal(IssueKind::kBadRoot, "root directory", "the root directory's chain can't be followed");
+  std::vector<EntryRef> first;
+  if (!ReadEntries(w.clusters, 1, first))
+    return Fatal(IssueKind::kBadRoot, "root directory", "the root directory can't be read");
+  const std::uint32_t length = first[0].d.length;
+  if (length < 2)
+    return Fatal(IssueKind::kBadRoot, "root directory",
+                 "the root directory counts " + Num(length) + " entries; it has at least \".\" and \"..\"");
+  const std::uint32_t n = UsableLength(length, w.clusters.size(), "root directory");
+  if (!ReadEntries(w.clusters, n, st_.root))
+    return Fatal(IssueKind::kBadRoot, "root directory", "the root directory can't be read");
+  return true;
+}
+
+bool Scanner::ReadPage(std::uint64_t page, std::span<std::uint8_t, kPageData> data) {
+  const Geometry& g = st_.geometry;
+  if (page >= g.Pages()) return false;
+  std::array<std::uint8_t, kPageData + kPageSpare> raw;
+  const std::size_t n = static_cast<std::size_t>(g.PageStride());
+  if (!file_.Seek(g.PageOffset(page)) || !file_.ReadExact(raw.data(), n)) return false;
+  std::memcpy(data.data(), raw.data(), kPageData);
+  if (!g.ecc) return true;
+  int chunk = 0;
+  switch (CheckPage(data, std::span(raw).subspan<kPageData, kPageSpare>(), &chunk)) {
+    case EccStatus::kGood:
+      break;
+    case EccStatus::kDataCorrected:
+      Add(IssueKind::kEccCorrected, PageWhere(page), "one wrong bit in chunk " + Num(chunk) + ", corrected when read");
+      break;
+    case EccStatus::kEccWrong:
+      Add(IssueKind::kEccCodeWrong, PageWhere(page), "one wrong bit in the ECC of chunk " + Num(chunk));
+      break;
+    case EccStatus::kUncorrectable:
+      Add(IssueKind::kEccUncorrectable, PageWhere(page),
+          "more than one wrong bit in chunk " + Num(chunk) + ": the data can't be corrected");
+      break;
+  }
+  return true;
+}
+
+int Scanner::NewOwner(std::string name, int save) {
+  st_.ownerName.push_back(std::move(name));
+  st_.ownerSave.push_back(save);
+  return static_cast<int>(st_.ownerName.size()) - 1;
+}
+
+Scanner::Walk Scanner::WalkChain(std::uint32_t first, int owner, const std::string& where) {
+  Walk w;
+  if (first == dirent::kNoCluster) {
+    w.complete = true;
+    return w;
+  }
+  const std::uint32_t end = st_.superblock.allocEnd;
+  ++walk_;
+  int sharedWith = kNoOwner;
+  std::uint32_t shared = 0, sharedAt = 0;
+  // Each step takes a cluster no earlier step of this walk took, so there are at most
+  // alloc_end of them.
+  for (std::uint32_t c = first;;) {
+    if (c >= end) {
+      Add(IssueKind::kChainBeyondCard, where, "the chain leads to cluster " + Num(c) + ", past the card's " + Num(end));
+      break;
+    }
+    if (seen_[c] == walk_) {
+      Add(IssueKind::kChainLoop, where, "the chain comes back to cluster " + Num(c));
+      break;
+    }
+    const std::uint32_t next = st_.fat[c];
+    if (next == kFatBad) {
+      Add(IssueKind::kChainIntoBad, where, "the chain runs into cluster " + Num(c) + ", marked bad");
+      break;
+    }
+    if (!(next & kFatInUse)) {
+      Add(IssueKind::kChainIntoFree, where, "the chain runs into cluster " + Num(c) + ", marked free");
+      break;
+    }
+    seen_[c] = walk_;
+    if (st_.owner[c] == kNoOwner) {
+      st_.owner[c] = owner;
+    } else if (shared++ == 0) {
+      sharedWith = st_.owner[c];
+      sharedAt = c;
+    }
+    w.clusters.push_back(c);
+    if (next == kFatEnd) {
+      w.complete = true;
+      break;
+    }
+    c = next & ~kFatInUse;
+  }
+  if (shared > 0)
+    Add(IssueKind::kCrossLinked, where,
+        Num(shared) + " of its clusters (the first " + Num(sharedAt) + ") also belong to " + st_.ownerName[sharedWith]);
+  return w;
+}
+
+std::uint32_t Scanner::UsableLength(std::uint32_t length, std::size_t chainClusters, const std::string& where) {
+  const std::uint64_t room = std::uint64_t{chainClusters} * kEntriesPerCluster;
+  if (std::uint64_t{length} > std::uint64_t{st_.superblock.allocEnd} * kEntriesPerCluster) {
+    Add(IssueKind::kLengthBeyondCard, where, "the directory counts " + Num(length) + " entries, more than the card holds");
+  } else if (length > room) {
+    Add(IssueKind::kBadDirectory, where,
+        "the directory counts " + Num(length) + " entries but its clusters hold " + Num(room));
+  } else {
+    return length;
+  }
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(length, room));
+}
+
+bool Scanner::ReadEntries(const std::vector<std::uint32_t>& chain, std::uint32_t n, std::vector<EntryRef>& out) {
+  out.clear();
+  std::array<std::uint8_t, kPageData> page;
+  for (std::uint32_t i = 0; i < n; ++i) {
+    const std::size_t k = i / kEntriesPerCluster;
+    if (k >= chain.size()) return false;
+    const std::uint64_t at = st_.PageOfCluster(chain[k]) + i % kEntriesPerCluster;
+    if (!ReadPage(at, page)) return false;
+    out.push_back({DirEntry::Read(page.data()), at});
+  }
+  return true;
+}
+
+bool Scanner::DirectoryStartIsFree(std::uint32_t first, const std::vector<int>& ancestors,
+                                   const std::string& where) {
+  if (first >= st_.superblock.allocEnd) return true;  // the walk reports it
+  const int owner = st_.owner[first];
+  if (owner == kNoOwner) return true;
+  if (std::find(ancestors.begin(), ancestors.end(), owner) != ancestors.end())
+    Add(IssueKind::kContainsItself, where, "the directory's clusters are those of " + st_.ownerName[owner] + ", which holds it");
+  else
+    Add(IssueKind::kCrossLinked, where, "the directory's clusters also belong to " + st_.ownerName[owner]);
+  return false;
+}
+
+void Scanner::ScanSave(const EntryRef& entry, std::uint32_t rootIndex) {
+  const int index = static_cast<int>(st_.saves.size());
+  SaveState& save = st_.saves.emplace_back();
+  save.entry = entry;
+  save.rootIndex = rootIndex;
+  const std::string folder(entry.d.Name());
+  const int owner = NewOwner(folder, index);
+  const std::vector<int> ancestors = {0, owner};  // owner 0 is the root directory
+
+  if (!DirectoryStartIsFree(entry.d.cluster, {0}, folder)) return;
+  Walk w = WalkChain(entry.d.cluster, owner, folder);
+  save.chain = w.clusters;
+  const std::uint32_t length = entry.d.length;
+  if (length < 2) {
+    Add(IssueKind::kBadDirectory, folder, "the directory counts " + Num(length) + " entries; it has at least \".\" and \"..\"");
+    return;
+  }
+  const std::uint32_t n = UsableLength(length, w.clusters.size(), folder);
+  if (!ReadEntries(w.clusters, n, save.entries)) {
+    Add(IssueKind::kReadFailed, folder, "the directory's pages can't be read");
+    return;
+  }
+  bool ok = w.complete && n == length;
+
+  // "." links to the parent (cluster and this directory's index there), ".." to the
+  // parent's own parent, as the root's "." says.
+  const DirEntry& rootDot = st_.root[0].d;
+  if (n >= 2) {
+    const DirEntry& dot = save.entries[0].d;
+    const DirEntry& dotdot = save.entries[1].d;
+    if (dot.Name() != "." || dot.cluster != st_.superblock.rootCluster || dot.dirEntry != rootIndex)
+      Add(IssueKind::kDotEntry, folder + "/.",
+          "\".\" names cluster " + Num(dot.cluster) + " and entry " + Num(dot.dirEntry) + " instead of " +
+              Num(st_.superblock.rootCluster) + " and " + Num(rootIndex));
+    if (dotdot.Name() != ".." || dotdot.cluster != rootDot.cluster || dotdot.dirEntry != rootDot.dirEntry)
+      Add(IssueKind::kDotEntry, folder + "/..", "\"..\" does not link to the root directory as the root's \".\" does");
+  }
+
+  std::uint64_t clusters = (std::uint64_t{length} + 1) / 2;
+  const std::uint64_t capacity = std::uint64_t{st_.superblock.allocEnd} * kClusterBytes;
+  for (std::uint32_t j = 2; j < n; ++j) {
+    const EntryRef e = save.entries[j];
+    if (!(e.d.mode & EntryMode::kPs2)) continue;
+    const std::string where = folder + "/" + std::string(e.d.Name());
+    if (EntryMode::IsDirectory(e.d.mode)) {
+      save.subfolder = true;
+      Add(IssueKind::kSubfolder, where, "a folder inside the save, which a save file can't carry");
+      MarkTree(e, index, 2, ancestors, where);
+      continue;
+    }
+    FileState& f = save.files.emplace_back();
+    f.entry = e;
+    Walk fw = WalkChain(e.d.cluster, NewOwner(where, index), where);
+    f.chain = std::move(fw.clusters);
+    const std::uint64_t need = (std::uint64_t{e.d.length} + kClusterBytes - 1) / kClusterBytes;
+    clusters += need;
+    if (e.d.length > capacity) {
+      Add(IssueKind::kLengthBeyondCard, where, "a file of " + Num(e.d.length) + " bytes, more than the card holds");
+    } else if (f.chain.size() < need) {
+      if (fw.complete)
+        Add(IssueKind::kChainShort, where,
+            "the file has " + Num(e.d.length) + " bytes but its chain only " + Num(f.chain.size()) + " clusters");
+    } else {
+      f.readable = fw.complete;
+    }
+    ok = ok && f.readable;
+  }
+  save.sizeClusters = static_cast<std::uint32_t>(std::min<std::uint64_t>(clusters, 0xFFFFFFFFu));
+  save.readable = ok;
+}
+
+void Scanner::MarkTree(const EntryRef& entry, int save, int depth, const std::vector<int>& ancestors,
+                       const std::string& where) {
+  if (depth > kMaxDepth) {
+    Add(IssueKind::kBadDirectory, where, "folders nested more than " + Num(kMaxDepth) + " deep");
+    return;
+  }
+  if (!DirectoryStartIsFree(entry.d.cluster, ancestors, where)) return;
+  const int owner = NewOwner(where, save);
+  Walk w = WalkChain(entry.d.cluster, owner, where);
+  std::vector<EntryRef> entries;
+  const std::uint32_t n = UsableLength(entry.d.length, w.clusters.size(), where);
+  if (!ReadEntries(w.clusters, n, entries)) return;
+  std::vector<int> inner = ancestors;
+  inner.push_back(owner);
+  for (std::uint32_t j = 2; j < entries.size(); ++j) {
+    const DirEntry& d = entries[j].d;
+    if (!(d.mode & EntryMode::kPs2)) continue;
+    const std::string path = where + "/" + std::string(d.Name());
+    if (EntryMode::IsDirectory(d.mode))
+      MarkTree(entries[j], save, depth + 1, inner, path);
+    else
+      WalkChain(d.cluster, NewOwner(path, save), path);
+  }
+}
+
+void Scanner::CheckBackupBlock() {
+  // The console writes the number of a block it is about to rewrite into backup block 2's
+  // first word; it stays erased (0xFFFFFFFF) unless such a write was cut off.
+  const std::uint64_t page = std::uint64_t{st_.superblock.backupBlock2} * kPagesPerBlock;
+  std::array<std::uint8_t, 4> word{};
+  if (!file_.Seek(st_.geometry.PageOffset(page)) || !file_.ReadExact(word.data(), word.size())) {
+    Add(IssueKind::kReadFailed, "backup block 2", "backup block 2 can't be read");
+    return;
+  }
+  if (bytes::GetU32LE(word.data()) != 0xFFFFFFFF)
+    Add(IssueKind::kBackupPending, "backup block 2",
+        "backup block 2 is not erased: a console will copy backup block 1 over block " +
+            Num(bytes::GetU32LE(word.data())) + " when the card is next inserted");
+}
+
+}  // namespace
+
+std::uint32_t ImageState::FreeClusters() const {
+  const std::uint32_t limit = std::min<std::uint32_t>(superblock.ConsoleLimit(), static_cast<std::uint32_t>(fat.size()));
+  std::uint32_t n = 0;
+  for (std::uint32_t c = 0; c < limit; ++c)
+    if (!(fat[c] & kFatInUse)) ++n;
+  return n;
+}
+
+ImageState ScanImage(const std::string& path) { return Scanner(path).Run(); }
+
+}  // namespace card

@@ -1,0 +1,33 @@
+// Whole-image passes over a card image file: reading one page, visiting every page,
+// rewriting the image with some pages changed, and making a fresh image.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+
+#include "card/image_card.h"
+#include "card/layout.h"
+
+namespace card {
+
+// Reads page `page`'s data, corrected with its ECC where it can be; false when it can't be read.
+bool ReadImagePage(const std::string& path, const Geometry& g, std::uint64_t page,
+                   std::span<std::uint8_t, kPageData> data);
+
+// Calls visit(page, its stored bytes: data and, with ECC, spare) for every page in order;
+// false when the file ends early.
+bool ForEachImagePage(const std::string& path, const Geometry& g,
+                      const std::function<void(std::uint64_t, std::span<const std::uint8_t>)>& visit);
+
+// Writes a copy of the image with each patched page's data replaced (and its ECC computed)
+// through a temporary file that then replaces the image in one rename. The image must
+// still have the size `g` describes. True when the new image is in place.
+bool RewriteImage(const std::string& path, const Geometry& g, const PagePatches& patches);
+
+// The bytes of a freshly formatted image, in pieces, in order; false when the sink refused.
+bool BuildFreshImage(const FreshLayout& layout, bool ecc, const EntryTime& time,
+                     const std::function<bool(std::span<const std::uint8_t>)>& sink);
+
+}  // namespace card
