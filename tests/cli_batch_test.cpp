@@ -124,6 +124,45 @@ TEST(CliBatch, BesideTheInputsAndNamedFiles) {
   EXPECT_EQ(RunCli({"batch", "--to", "sps", dir.File("a.psu")}).code, 2);
 }
 
+// --to takes every family that writes; a PS3 export is named as a PS3 wants it, from the
+// save's folder: two saves of one folder can't both have that name, and a folder name a
+// USB drive can't hold gives none.
+TEST(CliBatch, EveryTargetAndPs3Names) {
+  testutil::TempDir dir;
+  Put(dir.path() / "in" / "one.psu", Image("BESLES-12345ONE", 1).Build());
+  Put(dir.path() / "in" / "two.psu", Image("BESLES-12345ONE", 2).Build());
+  Put(dir.path() / "in" / "odd.psu", Image("BES\xE9", 3).Build());
+  const struct {
+    const char* to;
+    std::vector<std::string> outputs;
+  } cases[] = {
+      {"psu", {"odd.psu", "one.psu", "two.psu"}},
+      {"xps", {"odd.xps", "one.xps", "two.xps"}},
+      {"max", {"odd.max", "one.max", "two.max"}},
+      {"pws", {"odd.pws", "one.pws", "two.pws"}},
+      {"cbs", {"odd.cbs", "one.cbs", "two.cbs"}},
+      {"PSV", {"BESLES-123454F4E45-2.PSV", "BESLES-123454F4E45.PSV", "odd.psv"}},
+  };
+  for (const auto& c : cases) {
+    const fs::path out = dir.path() / (std::string("out-") + c.to);
+    auto run = RunCli({"batch", "--to", c.to, "-o", out.string(), "--jobs", "1", dir.File("in")});
+    ASSERT_EQ(run.code, 0) << c.to << run.err;
+    std::vector<std::string> names;
+    for (const auto& item : fs::directory_iterator(out)) names.push_back(item.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, c.outputs) << c.to;
+    for (const std::string& name : names) EXPECT_TRUE(Load((out / name).string())) << name;
+  }
+  auto psv = RunCli({"batch", "--to", "psv", "-o", dir.File("again"), "--jobs", "1", dir.File("in")});
+  EXPECT_NE(psv.err.find("would both be written as"), std::string::npos) << psv.err;
+  EXPECT_NE(psv.err.find("warning: a PS3 takes this export only as BESLES-123454F4E45.PSV (in "
+                         "PS3/EXPORT/PSV on a USB drive), not as \"BESLES-123454F4E45-2.PSV\""),
+            std::string::npos)
+      << psv.err;
+  EXPECT_NE(psv.err.find("warning: a PS3 takes no export of the folder \"BES\xC3\xA9\""), std::string::npos)
+      << psv.err;
+}
+
 TEST(CliBatch, TwoFormatsOfOneSaveGetDistinctNames) {
   if (!CreateForExtension("max") || !CreateForExtension("xps"))
     GTEST_SKIP() << "the .max or .xps class is not built yet";
@@ -143,7 +182,8 @@ TEST(CliBatch, TwoFormatsOfOneSaveGetDistinctNames) {
 
 TEST(CliUnpackPack, CorpusSavesRoundTrip) {
   const char* names[] = {"psu/a.psu", "psu/d.psu", "psu/e.PSU", "psu/f.psu", "psu/g.psu",
-                         "max/a.max", "max/b.max", "max/c.max", "xps/a.xps", "sps/b.sps"};
+                         "max/a.max", "max/b.max", "max/c.max", "xps/a.xps", "sps/b.sps",
+                         "cbs/a.cbs", "cbs/h.cbs", "cbs/i.cbs", "psv/a.psv", "psv/k.psv"};
   int done = 0;
   for (const char* name : names) {
     std::string path = testutil::CorpusPath(name);

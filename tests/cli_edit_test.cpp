@@ -203,16 +203,32 @@ TEST_F(CliEdit, SetTimeWithTheDialogsChecks) {
   EXPECT_EQ(testutil::ReadFile(path_), before);
 }
 
-TEST_F(CliEdit, OtherFormatsThroughOutput) {
-  if (CreateForExtension("xps")) {
-    std::string out = dir_.File("game.xps");
-    ASSERT_EQ(RunCli({"rename", path_, "XNAME", "-o", out}).code, 0);
-    auto xps = CreateForExtension("xps");
-    ASSERT_EQ(xps->Load(out), LoadResult::kOk);
-    EXPECT_EQ(xps->EntryAt(-1)->Name(), "XNAME");
+// -o writes every target family, and an edit of a file of each is saved in place.
+TEST_F(CliEdit, EveryFamilyThroughOutputAndInPlace) {
+  for (const char* ext : {"psu", "xps", "max", "pws", "cbs", "psv"}) {
+    const std::string out = dir_.File(std::string("out.") + ext);
+    auto written = RunCli({"rename", path_, "XNAME", "-o", out});
+    ASSERT_EQ(written.code, 0) << ext << written.err;
     ExpectUnchanged();
+    auto inPlace = RunCli({"set-mode", out, "--file", "other", "0x8417"});
+    ASSERT_EQ(inPlace.code, 0) << ext << inPlace.err;
+    EXPECT_FALSE(io::Exists(out + "~0")) << ext;
+    auto again = RunCli({"rename", out, "BESLES-54321AGAIN"});
+    ASSERT_EQ(again.code, 0) << ext << again.err;
+    auto save = CreateForExtension(ext);
+    ASSERT_EQ(save->Load(out), LoadResult::kOk) << ext;
+    EXPECT_EQ(save->EntryAt(-1)->Name(), "BESLES-54321AGAIN") << ext;
+    // ARMAX keeps no modes: its files are always 0x8497.
+    const bool keepsModes = std::string_view(ext) != "max" && std::string_view(ext) != "pws";
+    EXPECT_EQ(save->EntryAt(2)->mode, keepsModes ? 0x8417u : 0x8497u) << ext;
+    Bytes data;
+    ASSERT_EQ(ReadEntryData(*save->EntryAt(1), save->sourcePath, data), DataResult::kOk);
+    EXPECT_EQ(data, image_.files[1].data) << ext;
   }
-  if (!CreateForExtension("max")) GTEST_SKIP() << "the .max class is not built yet";
+}
+
+// A real ARMAX file renamed in place, and to a .psu.
+TEST_F(CliEdit, CorpusArmaxSaveInPlaceAndThroughOutput) {
   REQUIRE_CORPUS(max, "max/a.max");
   std::string copy = dir_.File("a.max");
   std::filesystem::copy_file(max, copy);

@@ -12,6 +12,7 @@
 #include "io/file.h"
 #include "support/cli_runner.h"
 #include "support/psu_builder.h"
+#include "support/psv_builder.h"
 #include "support/test_util.h"
 
 using testutil::Bytes;
@@ -97,6 +98,47 @@ TEST(CliInfo, JsonHasEveryFieldAndIsAscii) {
   EXPECT_EQ(j["files"][2]["size"], 0);
 }
 
+// A PS3 export's signature: shown by info, and a bad one is read anyway with a warning
+// (whatever --yes says), so that it can be converted.
+TEST(CliInfo, Ps3SignatureIsShownAndABadOneIsReadWithAWarning) {
+  testutil::TempDir dir;
+  testutil::PsvImage image;
+  image.files.push_back(testutil::MakePsvFile("icon.sys", testutil::MakeIconSys("TITLE")));
+  testutil::WriteFile(dir.File("good.psv"), image.Build());
+  image.validSignature = false;
+  testutil::WriteFile(dir.File("bad.psv"), image.Build());
+  testutil::WriteFile(dir.File("game.psu"), SampleImage().Build());
+  const std::string warning =
+      "warning: the PS3 signature doesn't match the file's contents; it is read anyway (a PS3 "
+      "refuses the file as it is; written as .psv it is signed again)\n";
+  const struct {
+    const char* file;
+    const char* line;  // the text form's, or none
+    nlohmann::json json;
+    std::string err;
+  } cases[] = {
+      {"good.psv", "Signature:  valid\n", true, ""},
+      {"bad.psv", "Signature:  not valid: a PS3 refuses this file\n", false, warning},
+      {"game.psu", nullptr, nullptr, ""},
+  };
+  for (const auto& c : cases) {
+    auto text = RunCli({"info", dir.File(c.file)});
+    ASSERT_EQ(text.code, 0) << c.file << text.err;
+    EXPECT_EQ(text.err, c.err) << c.file;
+    EXPECT_EQ(text.out.find("Signature:") != std::string::npos, c.line != nullptr) << c.file;
+    if (c.line) {
+      EXPECT_NE(text.out.find(std::string("Format:     psv\n") + c.line), std::string::npos) << text.out;
+    }
+    auto json = RunCli({"info", "--json", dir.File(c.file)});
+    ASSERT_EQ(json.code, 0) << c.file;
+    EXPECT_EQ(nlohmann::json::parse(json.out)["signature_valid"], c.json) << c.file;
+  }
+  auto converted = RunCli({"convert", dir.File("bad.psv"), dir.File("from-bad.psu")});
+  EXPECT_EQ(converted.code, 0);
+  EXPECT_EQ(converted.err, warning);
+  EXPECT_TRUE(io::Exists(dir.File("from-bad.psu")));
+}
+
 TEST(CliInfo, NoIconSysAndUnvalidatedTimes) {
   testutil::TempDir dir;
   testutil::PsuImage image;
@@ -147,6 +189,9 @@ TEST(CliFailures, MessagesAndExitCodes) {
   testutil::WriteFile(dir.File("game.txt"), good);
   testutil::WriteFile(dir.File("named.xps"), good);
   testutil::WriteFile(dir.File("good.psu"), good);
+  testutil::PsvImage ps1;
+  ps1.kind = 1;
+  testutil::WriteFile(dir.File("ps1.psv"), ps1.Build());
 
   const struct {
     std::vector<std::string> args;
@@ -162,6 +207,8 @@ TEST(CliFailures, MessagesAndExitCodes) {
       {{"info", dir.File("named.xps")}, 1,
        "Format of the file you are trying to open is not valid\n"
        "this looks like a Memory Linker save: rename it to .psu or pass --as psu\n"},
+      {{"info", dir.File("ps1.psv")}, 1,
+       "This is a PlayStation 1 save: only PlayStation 2 saves can be opened.\n"},
       {{"convert", dir.File("good.psu"), dir.File("out.txt")}, 1, "Unknown file type\n"},
       {{"convert", dir.File("cut.psu"), dir.File("out.psu")}, 1, "Unexpected error\n"},
       {{"convert", dir.File("good.psu"), dir.File("no/such/folder/out.psu")}, 1,
@@ -223,6 +270,47 @@ TEST(CliConvert, PsuToAnotherPathAndInPlace) {
   ASSERT_EQ(inPlace.code, 0) << inPlace.err;
   EXPECT_EQ(testutil::ReadFile(path), original);
   EXPECT_FALSE(io::Exists(path + "~0"));
+}
+
+// convert writes every target family; ARMAX warns of the modes and times it drops, a PS3
+// export of the name a PS3 takes.
+TEST(CliConvert, EveryTargetAndItsWarnings) {
+  testutil::TempDir dir;
+  const std::string psu = dir.File("game.psu");
+  testutil::WriteFile(psu, SampleImage().Build());
+  testutil::PsuImage plain = SampleImage();  // what ARMAX holds: default modes, no times
+  plain.created = plain.modified = EntryTime{};
+  for (auto& f : plain.files) f.created = f.modified = EntryTime{};
+  const std::string defaults = dir.File("plain.psu");
+  testutil::WriteFile(defaults, plain.Build());
+  const std::string armax =
+      "warning: an ARMAX save keeps no modes and no times: \"out.max\" gives its folder 0x8427, "
+      "its files 0x8497, and all of them the time they are restored\n";
+  const struct {
+    std::string source, target, err;
+  } cases[] = {
+      {psu, "out.psu", ""},
+      {psu, "out.xps", ""},
+      {psu, "out.max", armax},
+      {psu, "out.PWS", "warning: an ARMAX save keeps no modes and no times: \"out.PWS\" gives its "
+                       "folder 0x8427, its files 0x8497, and all of them the time they are restored\n"},
+      {defaults, "out.max", ""},
+      {psu, "out.cbs", ""},
+      {psu, "BESLES-1234553415645.PSV", ""},
+      {psu, "out.psv", "warning: a PS3 takes this export only as BESLES-1234553415645.PSV (in "
+                       "PS3/EXPORT/PSV on a USB drive), not as \"out.psv\"\n"},
+  };
+  for (const auto& c : cases) {
+    const std::string target = dir.File(c.target);
+    auto run = RunCli({"convert", c.source, target});
+    ASSERT_EQ(run.code, 0) << c.target << run.err;
+    EXPECT_EQ(run.err, c.err) << c.target;
+    auto back = CreateForExtension(ExtensionOf(target));
+    ASSERT_EQ(back->Load(target), LoadResult::kOk) << c.target;
+    EXPECT_EQ(back->EntryAt(-1)->Name(), "BESLES-12345SAVE") << c.target;
+    EXPECT_EQ(back->FileCount(), 3) << c.target;
+    io::RemoveFile(target);
+  }
 }
 
 TEST(CliConvert, CorpusPsuInPlaceKeepsEveryFile) {

@@ -2,7 +2,9 @@
 
 #include <cstdio>
 
+#include "formats/max/max.h"
 #include "formats/messages.h"
+#include "formats/psv/psv.h"
 #include "formats/registry.h"
 #include "formats/write_save.h"
 #include "io/file.h"
@@ -19,6 +21,11 @@ void Console::Note(std::string_view text) { Error(text); }
 
 QuestionHandler MakeQuestionHandler(Console& console, bool yes) {
   return [&console, yes](const std::string& text, const std::string& caption) {
+    if (text == psv::kSignatureQuestion) {
+      console.Note("warning: the PS3 signature doesn't match the file's contents; it is read "
+                   "anyway (a PS3 refuses the file as it is; written as .psv it is signed again)");
+      return true;
+    }
     console.Note(caption + ": " + text + (yes ? " -> Yes" : " -> No (--yes answers Yes)"));
     return yes;
   };
@@ -80,10 +87,32 @@ std::string WriteFailure(const SaveWrite& outcome) {
   return message;
 }
 
-std::string WriteSave(CSaveGame& save, const std::string& target) {
+std::string WriteSave(CSaveGame& save, const std::string& target, Console& console) {
   const FormatFamily* family = TargetFamilyForExtension(ExtensionOf(target));
   if (!family) return std::string(messages::kUnknownFileType);
-  return WriteFailure(WriteSaveAs(save, *family, target));
+  const bool converted = family->kind != save.kind;
+  std::string failure = WriteFailure(WriteSaveAs(save, *family, target));
+  if (failure.empty()) NoteWriteCaveats(save, *family, target, console, converted);
+  return failure;
+}
+
+void NoteWriteCaveats(const CSaveGame& save, const FormatFamily& family, const std::string& target,
+                      Console& console, bool converted) {
+  if (!save.entries || save.entries->empty()) return;
+  if (family.kind == kKindMax && converted && ArmaxDropsModesOrTimes(save))
+    console.Note("warning: an ARMAX save keeps no modes and no times: " + Quoted(BaseName(target)) +
+                 " gives its folder 0x8427, its files 0x8497, and all of them the time they are "
+                 "restored");
+  if (family.kind == kKindPsv) {
+    const std::string_view folder = save.entries->front().Name();
+    const std::optional<std::string> wanted = psv::ExportFileName(folder);
+    if (!wanted)
+      console.Note("warning: a PS3 takes no export of the folder " + Quoted(folder) +
+                   ": its name can't be a file name on the USB drive");
+    else if (BaseName(target) != *wanted)
+      console.Note("warning: a PS3 takes this export only as " + *wanted +
+                   " (in PS3/EXPORT/PSV on a USB drive), not as " + Quoted(BaseName(target)));
+  }
 }
 
 std::string FullName(const SaveEntry& entry) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "formats/registry.h"
 #include "formats/write_save.h"
 #include "model/save_game.h"
 
@@ -28,7 +29,8 @@ struct Console {
 };
 
 // How a loader's question is answered: --yes answers Yes, else No; either way the question
-// and the answer are reported on err.
+// and the answer are reported on err. A PS3 export whose signature doesn't match is read
+// all the same, with a warning: its contents are whole, and writing it signs it again.
 QuestionHandler MakeQuestionHandler(Console& console, bool yes);
 
 // A loaded save, or the message that explains why there is none.
@@ -57,8 +59,15 @@ Opened OpenSave(const std::string& path, Console& console, const OpenOptions& ho
 // Writes a loaded save to target: the save's own Save when the target's extension names
 // its kind (in place through the "~0" file when target is its source, reloading it
 // afterwards), else a short-lived object of the target kind converts it. Returns the
-// message for a failure, empty on success.
-std::string WriteSave(CSaveGame& save, const std::string& target);
+// message for a failure, empty on success; notes what the target format drops or how the
+// file must be named (NoteWriteCaveats).
+std::string WriteSave(CSaveGame& save, const std::string& target, Console& console);
+
+// Warnings, not failures, for a save written as `family` to `target`: a conversion
+// (`converted`: from another family) to ARMAX that drops modes or times, and a PS3 export
+// under a name a PS3 refuses (with the name it takes).
+void NoteWriteCaveats(const CSaveGame& save, const FormatFamily& family, const std::string& target,
+                      Console& console, bool converted);
 
 // The entry index (-1 root, 0.. files) of the file called name; none when no file has it.
 // A name field of 32 characters reaches `name` as 31, while the title keeps all 32: such a

@@ -12,6 +12,7 @@
 #include "cli/safe_name.h"
 #include "formats/messages.h"
 #include "formats/output_file.h"
+#include "formats/psv/psv.h"
 #include "formats/registry.h"
 #include "formats/write_save.h"
 #include "io/file.h"
@@ -48,7 +49,7 @@ int RunConvert(const ConvertOptions& o, Console& console) {
     console.Error(opened.error);
     return kExitFailed;
   }
-  std::string error = WriteSave(*opened.save, o.target);
+  std::string error = WriteSave(*opened.save, o.target, console);
   if (!error.empty()) {
     console.Error(error);
     return kExitFailed;
@@ -116,10 +117,26 @@ std::vector<Job> CollectInputs(const std::vector<std::string>& inputs) {
   return jobs;
 }
 
+// The name a PS3 takes the export of this save under (psv::ExportFileName of its folder),
+// read from the save itself; none when it doesn't load (its conversion then says why) or
+// its folder can't give a name (the write warns).
+std::optional<std::string> Ps3Name(const std::string& input, bool yes) {
+  std::unique_ptr<CSaveGame> save = CreateForExtension(ExtensionOf(input));
+  if (!save) return std::nullopt;
+  // Answered as the conversion answers them, without the notes: it gives those.
+  save->SetQuestionHandler([yes](const std::string& text, const std::string&) {
+    return yes || text == psv::kSignatureQuestion;
+  });
+  if (save->Load(input) != LoadResult::kOk) return std::nullopt;
+  return psv::ExportFileName(save->EntryAt(-1)->Name());
+}
+
 // Gives each job its output name: the input's name with the new extension, in outDir or
-// beside the input. Two inputs that would meet on one name get distinct names ("-2",
+// beside the input; for a PS3 export the name a PS3 takes (each input is read once more
+// for its folder name). Two inputs that would meet on one name get distinct names ("-2",
 // "-3", ...) with a warning; an input that already is its own output is skipped.
-void AssignOutputs(std::vector<Job>& jobs, const BatchOptions& o, Console& console) {
+void AssignOutputs(std::vector<Job>& jobs, const BatchOptions& o, const FormatFamily& family,
+                   Console& console) {
   std::map<std::string, std::string> claimedBy;  // output key -> the input writing it
   for (Job& job : jobs) {
     fs::path in = io::ToFsPath(job.input);
@@ -130,8 +147,16 @@ void AssignOutputs(std::vector<Job>& jobs, const BatchOptions& o, Console& conso
     }
     fs::path dir = o.outDir.empty() ? in.parent_path() : io::ToFsPath(o.outDir);
     std::string stem = io::FromFsPath(in.stem());
+    std::string extension = o.to;
+    if (family.kind == kKindPsv) {
+      if (std::optional<std::string> name = Ps3Name(job.input, o.yes)) {
+        const std::size_t dot = name->rfind('.');
+        stem = name->substr(0, dot);
+        extension = name->substr(dot + 1);
+      }
+    }
     auto outputFor = [&](const std::string& s) {
-      return io::FromFsPath(dir / io::ToFsPath(s + "." + o.to));
+      return io::FromFsPath(dir / io::ToFsPath(s + "." + extension));
     };
     std::string output = outputFor(stem);
     if (PathKey(output) == PathKey(job.input) || io::SameFile(output, job.input)) {
@@ -168,9 +193,11 @@ void Convert(Job& job, const FormatFamily& family, Console& console, bool yes) {
     return;
   }
   // An output is never its input, so nothing here is written in place.
+  const bool converted = opened.save->kind != family.kind;
   SaveWrite outcome = WriteSaveAs(*opened.save, family, job.output);
   if (outcome.ok()) {
     job.status = Status::kConverted;
+    NoteWriteCaveats(*opened.save, family, job.output, console, converted);
     return;
   }
   job.status = Status::kFailed;
@@ -232,7 +259,7 @@ int RunBatch(const BatchOptions& o, Console& console) {
       return kExitFailed;
     }
   }
-  AssignOutputs(jobs, o, console);
+  AssignOutputs(jobs, o, *family, console);
 
   std::vector<Job*> pending;
   for (Job& job : jobs)
@@ -325,6 +352,7 @@ void AddConvertCommands(CLI::App& app, Commands& commands) {
       "Examples:\n"
       "  moravelt-cli convert game.max game.psu\n"
       "  moravelt-cli convert game.sps game.xps\n"
+      "  moravelt-cli convert game.cbs BESLES-1234553415645.PSV   (the name a PS3 takes)\n"
       "  moravelt-cli convert game.psu game.psu     (rewrite in place)");
   commands.push_back({convertCmd, [convert](Console& console) { return RunConvert(*convert, console); }});
 
@@ -343,10 +371,12 @@ void AddConvertCommands(CLI::App& app, Commands& commands) {
   batchCmd->footer(
       "Outputs keep the input's name with the new extension. Existing files are skipped\n"
       "unless --force; two inputs that would give one output name get distinct names\n"
-      "(name-2.psu, name-3.psu, ...) and a warning.\n"
+      "(name-2.psu, name-3.psu, ...) and a warning. A PS3 export (--to psv) is named as a\n"
+      "PS3 takes it, from the save's folder name (BESLES-1234553415645.PSV).\n"
       "Examples:\n"
       "  moravelt-cli batch --to psu saves/\n"
       "  moravelt-cli batch --to xps -o out --jobs 2 a.max b.psu more-saves/\n"
+      "  moravelt-cli batch --to psv -o usb/PS3/EXPORT/PSV saves/\n"
       "  moravelt-cli batch --to psu --json saves/ > results.jsonl");
   commands.push_back({batchCmd, [batch](Console& console) {
                         batch->to = io::FoldAscii(batch->to);

@@ -201,7 +201,7 @@ int RunEdit(const EditOptions& o, Console& console) {
     console.Error(failure.message);
     return failure.code;
   }
-  std::string error = WriteSave(save, target);
+  std::string error = WriteSave(save, target, console);
   if (!error.empty()) {
     console.Error(error);
     return kExitFailed;

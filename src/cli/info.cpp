@@ -5,6 +5,7 @@
 #include "cli/command.h"
 #include "cli/title.h"
 #include "formats/messages.h"
+#include "formats/psv/psv.h"
 #include "formats/registry.h"
 #include "model/icon_sys.h"
 
@@ -29,11 +30,20 @@ std::string ShownTitle(const CSaveGame& save) {
   return text.empty() ? std::string(messages::kNoValidIconSys) : text;
 }
 
+// Whether a PS3 export's signature matched its contents; none for the other families (and
+// when the crypto library could not compute it).
+std::optional<bool> SignatureValid(const CSaveGame& save) {
+  const auto* psv = dynamic_cast<const CPsv*>(&save);
+  return psv ? psv->signatureValid : std::nullopt;
+}
+
 void PrintJson(const CSaveGame& save, Console& console) {
   const SaveEntry& root = (*save.entries)[0];
   FullTitle full = ReadFullTitle(save);
   nlohmann::ordered_json j;
   j["format"] = std::string(KindName(save.kind));
+  const std::optional<bool> signature = SignatureValid(save);
+  j["signature_valid"] = signature ? nlohmann::ordered_json(*signature) : nlohmann::ordered_json();
   j["folder"] = BytesToUtf8(root.Name());
   j["title"] = BytesToUtf8(ShownTitle(save));
   j["title_utf8"] = full.found ? nlohmann::ordered_json(full.Joined()) : nlohmann::ordered_json();
@@ -67,6 +77,8 @@ void PrintText(const CSaveGame& save, Console& console) {
   FullTitle full = ReadFullTitle(save);
   std::ostream& out = console.out;
   out << "Format:     " << KindName(save.kind) << '\n';
+  if (const std::optional<bool> signature = SignatureValid(save))
+    out << "Signature:  " << (*signature ? "valid" : "not valid: a PS3 refuses this file") << '\n';
   out << "Folder:     " << DisplayText(root.Name()) << '\n';
   out << "Title:      " << BytesToUtf8(ShownTitle(save)) << '\n';
   if (full.found) {

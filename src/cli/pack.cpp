@@ -138,6 +138,9 @@ int RunPack(const PackOptions& o, Console& console) {
     console.Error(WriteFailure(outcome));
     return kExitFailed;
   }
+  // The save's times are those of this run and its modes the defaults: an ARMAX file
+  // drops nothing worth a warning, a PS3 export's name still matters.
+  NoteWriteCaveats(save, *family, o.target, console, /*converted=*/false);
   return kExitOk;
 }
 
