@@ -4,6 +4,7 @@
 
 #include "formats/psu/psu.h"
 #include "formats/registry.h"
+#include "model/entry_data.h"
 #include "support/psu_builder.h"
 #include "support/test_util.h"
 #include "formats/messages.h"
@@ -264,6 +265,53 @@ TEST_F(FileCommandsTest, SaveInPlaceReloadsFromTheWrittenFile) {
   EXPECT_GT(added->DataOffset().value_or(0), 0u);
   EXPECT_EQ(Current()->sourcePath, path);
   EXPECT_TRUE(commands.SaveLoaded());
+}
+
+// Every family that saves in place does it through "~0" and reloads from the new file; the
+// save is first written in the family by converting the sample.
+TEST_F(FileCommandsTest, SaveInPlaceWorksForEveryFamilyThatSavesInPlace) {
+  std::unique_ptr<CSaveGame> sample = CreateForExtension("psu");
+  ASSERT_EQ(sample->Load(WriteSample("sample.psu")), LoadResult::kOk);
+  std::string pc = dir.File("extra.bin");
+  testutil::WriteFile(pc, testutil::MakeBytes(700, 9));
+  int families = 0;
+  for (const FormatFamily& family : Families()) {
+    if (!family.Can(kSavesInPlace)) continue;
+    ++families;
+    const std::string name(family.name);
+    const std::string path = dir.File("game." + std::string(family.OwnExtension()));
+    ASSERT_EQ(family.create()->WriteConvertedFrom(*sample, path), LoadResult::kOk) << name;
+    Open(path);
+    ASSERT_NE(Current(), nullptr) << name;
+    fake.dialogAnswers.push_back(pc);
+    commands.AddFileCommand();
+    ASSERT_EQ(Current()->FileCount(), 4) << name;
+    fake.dialogAnswers.push_back(path);
+    commands.SaveCommand();
+    EXPECT_TRUE(fake.messages.empty()) << name << ": " << fake.LastMessage().text;
+    EXPECT_FALSE(std::filesystem::exists(path + "~0")) << name;
+    EXPECT_EQ(Current()->kind, family.kind) << name;
+    EXPECT_FALSE(Current()->EntryAt(3)->DiskPath()) << name << ": read again from the file";
+    Bytes added;
+    ASSERT_EQ(ReadEntryData(*Current()->EntryAt(3), Current()->sourcePath, added), DataResult::kOk);
+    EXPECT_EQ(added, testutil::ReadFile(pc)) << name;
+  }
+  EXPECT_EQ(families, 5);
+}
+
+// A writer's refusal is the message: ARMAX holds no file marked as a folder.
+TEST_F(FileCommandsTest, SaveShowsTheWritersRefusal) {
+  Open(WriteSample("a.psu"));
+  Current()->SetMode(1, 0x8427);
+  for (const char* name : {"x.max", "x.pws"}) {
+    fake.dialogAnswers.push_back(dir.File(name));
+    commands.SaveCommand();
+    EXPECT_EQ(fake.LastMessage().text,
+              "An ARMAX save holds files only: \"icon.ico\" is a folder, so this save can't be "
+              "written as ARMAX.")
+        << name;
+    EXPECT_FALSE(std::filesystem::exists(dir.File(name))) << name;
+  }
 }
 
 TEST_F(FileCommandsTest, SaveReportsAFailedReplaceAndKeepsTheCopy) {
