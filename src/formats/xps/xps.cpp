@@ -217,6 +217,8 @@ class FileCursor {
     text.resize(length);
     Read(text.data(), length);
   }
+  // The file is damaged in a way no length check sees.
+  bool Refuse() { return Fail(LoadResult::kInvalid); }
   bool Skip(std::uint64_t n) {
     if (!Claim(n)) return false;
     position_ += n;
@@ -274,6 +276,8 @@ bool ReadHeader(FileCursor& in, XpsEntryHeader& h, std::uint32_t& dataLength) {
   if (length > xps::kHeaderSize) {
     std::uint32_t excess = length - static_cast<std::uint32_t>(xps::kHeaderSize);
     if (!in.Skip(excess)) return false;
+    // Padding counted in no data area at all: a dataLength that can't be right.
+    if (excess > dataLength) return in.Refuse();
     dataLength -= excess;
   }
   return true;
@@ -400,11 +404,11 @@ void WriteFileHeader(OutputFile& out, const XpsFileHeader& fh) {
 std::vector<std::uint8_t> TextBytes(std::string_view s) { return {s.begin(), s.end()}; }
 
 // The header of an entry converted from any save: nothing but the model's fields.
-XpsEntryHeader BuildHeader(const SaveEntry& e, std::uint32_t itemCount) {
+XpsEntryHeader BuildHeader(const SaveEntry& e, std::string_view name, std::uint32_t itemCount) {
   XpsEntryHeader h{};
   bytes::PutU16LE(h.data() + xps::kHeaderLengthOffset,
                   static_cast<std::uint16_t>(xps::kHeaderSize));
-  PutName(h, e.Name());
+  PutName(h, name);
   PutSize(h, e.size);
   bytes::PutU32LE(h.data() + xps::kAux2Offset, e.aux2);
   bytes::PutU32LE(h.data() + xps::kAux1Offset, e.aux1);
@@ -496,10 +500,10 @@ LoadResult CXps::WriteConvertedFrom(const CSaveGame& source, const std::string& 
   if (!out.ok()) return LoadResult::kOpenFailed;
   WriteFileHeader(out, fh);
   DataAreaWriter area(out, fh.dataLength);
-  area.WriteHeader(BuildHeader(root, static_cast<std::uint32_t>(table.size() - 1)));
+  area.WriteHeader(BuildHeader(root, root.Name(), static_cast<std::uint32_t>(table.size() - 1)));
   for (std::size_t p = 1; p < table.size(); ++p) {
     const SaveEntry& e = table[p];
-    area.WriteHeader(BuildHeader(e, 1));
+    area.WriteHeader(BuildHeader(e, e.FullName(), 1));
     if (!area.WriteData(e, source.sourcePath)) return LoadResult::kOpenFailed;
   }
   area.WriteChecksum();

@@ -119,8 +119,8 @@ class CXps : public CSaveGame {
   // answered Yes; -6 the magic is not "SharkPortSave", zeroWord is not 0, or the file
   // is damaged: a text length, header length or file size reaches past the end of the
   // file, a text is longer than kMaxTextLength, the root counts fewer than 2 entries,
-  // it counts more file headers than the file can hold, or a file's data starts beyond
-  // 4 GiB; -7 no memory.
+  // it counts more file headers than the file can hold, the padding of longer headers
+  // adds up to more than dataLength, or a file's data starts beyond 4 GiB; -7 no memory.
   // The whole structure is checked before the root question is asked, and on any
   // failure the object keeps its previous state.
   LoadResult Load(const std::string& path) override;
