@@ -86,18 +86,11 @@ std::string WriteSave(CSaveGame& save, const std::string& target) {
   return WriteFailure(WriteSaveAs(save, *family, target));
 }
 
-std::string FullName(const SaveEntry& entry) {
-  std::string_view name = entry.Name();
-  std::string_view title = entry.Title();
-  if (name.size() == kNameChars - 1 && title.size() == kNameChars && title.starts_with(name))
-    return std::string(title);
-  return std::string(name);
-}
 
 std::optional<int> FindFile(const CSaveGame& save, std::string_view name) {
   for (int i = 0; i < save.FileCount(); ++i) {
     const SaveEntry* e = save.EntryAt(i);
-    if (e->Name() == name || FullName(*e) == name) return i;
+    if (e->Name() == name || e->FullName() == name) return i;
   }
   return std::nullopt;
 }

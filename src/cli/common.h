@@ -65,9 +65,6 @@ std::string WriteSave(CSaveGame& save, const std::string& target);
 // file is found under either spelling.
 std::optional<int> FindFile(const CSaveGame& save, std::string_view name);
 
-// The whole name of a file entry: `name`, or the 32-character form when the container
-// field held 32 characters (see FindFile).
-std::string FullName(const SaveEntry& entry);
 
 // Bytes of 0x80 and above read as the code points of the same value, in UTF-8, so that a
 // name or title of any bytes prints and serialises as valid text.
