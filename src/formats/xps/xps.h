@@ -43,6 +43,7 @@
 #include <string_view>
 #include <vector>
 
+#include "formats/xps/xps_checksum.h"
 #include "model/save_game.h"
 
 namespace xps {
@@ -77,18 +78,6 @@ inline constexpr std::uint32_t kMaxTextLength = 16u << 20;
 
 // The content check: the length-prefixed magic "SharkPortSave".
 bool LooksLikeXps(std::span<const std::uint8_t> head, std::uint64_t fileSize);
-
-// The running sum of an X-Port data area. For each byte b in order:
-// sum += b << (sum % 24), the shift taken from the sum before the addition, modulo 2^32.
-class XpsChecksum {
- public:
-  void Add(std::span<const std::uint8_t> bytes);
-  std::uint32_t value() const { return sum_; }
-  static std::uint32_t Of(std::span<const std::uint8_t> bytes);
-
- private:
-  std::uint32_t sum_ = 0;
-};
 
 using XpsEntryHeader = std::array<std::uint8_t, xps::kHeaderSize>;
 
