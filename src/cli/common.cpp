@@ -117,11 +117,6 @@ std::string TimeText(const EntryTime& t) {
   return text;
 }
 
-std::string BaseName(std::string_view path) {
-  std::size_t slash = path.find_last_of("/\\");
-  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
-}
-
 bool IsValidUtf8(std::string_view bytes) {
   std::size_t i = 0;
   while (i < bytes.size()) {

@@ -74,8 +74,6 @@ std::string BytesToUtf8(std::string_view bytes);
 std::string TimeText(const EntryTime& time);
 
 
-// The file name part of a path (after the last / or \).
-std::string BaseName(std::string_view path);
 
 // True when the bytes are well-formed UTF-8 (no overlong forms, no surrogates).
 bool IsValidUtf8(std::string_view bytes);
