@@ -120,14 +120,15 @@ TEST(PsuLoad, ThirtyTwoCharacterNames) {
   EXPECT_EQ(file.RawTitle(), std::string(31, 'n') + "X");
   EXPECT_EQ((*l.save.entries)[0].Name(), std::string(31, 'F'));
 
-  // Save writes the 32 characters back; a conversion writes the 31 the model holds.
+  // Save writes the 32 characters back, and so does a conversion: a game won't find a file
+  // whose name lost a character.
   std::string saved = l.dir.File("saved.psu");
   std::string converted = l.dir.File("converted.psu");
   ASSERT_EQ(l.save.Save(saved), LoadResult::kOk);
   ASSERT_EQ(CPsu().WriteConvertedFrom(l.save, converted), LoadResult::kOk);
   Bytes s = testutil::ReadFile(saved), c = testutil::ReadFile(converted);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(&s[3 * 512 + 0x40]), 32), std::string(31, 'n') + "X");
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(&c[3 * 512 + 0x40])), std::string(31, 'n'));
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(&c[3 * 512 + 0x40]), 32), std::string(31, 'n') + "X");
 }
 
 TEST(PsuLoad, RefusesDamagedFilesAndKeepsThePreviousSave) {

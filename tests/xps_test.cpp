@@ -411,6 +411,13 @@ TEST(XpsLoad, DamagedLengthsAreRefusedWithoutChange) {
          bytes::PutU16LE(&b[lastHeader], 0xFFFF);
        }},
       {"magic length past the file", [](XpsImage& i) { i.magicLength = 100000; }},
+      // Padding of longer headers is taken off dataLength: more padding than dataLength
+      // would wrap it to some 4 GiB.
+      {"header padding beyond dataLength",
+       [](XpsImage& i) {
+         i.root.headerLength = 300;
+         i.dataLength = 20;
+       }},
   };
   TempDir dir;
   std::string good = Put(dir, "good.xps", ThreeFiles().Build());

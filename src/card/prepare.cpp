@@ -51,16 +51,16 @@ ImportResult PrepareSave(const CSaveGame& save, const EntryTime& now, PreparedSa
   std::set<std::string_view> names;
   for (std::size_t pos = 1; pos < table.size(); ++pos) {
     const SaveEntry& e = table[pos];
-    const std::string quoted = "\"" + std::string(e.Name()) + "\"";
+    const std::string quoted = "\"" + std::string(e.FullName()) + "\"";
     if (EntryMode::IsDirectory(e.mode)) {
       detail = quoted + " is a folder";
       return ImportResult::kHasSubfolder;
     }
-    if (std::string problem = NameProblem(e.Name()); !problem.empty()) {
+    if (std::string problem = NameProblem(e.FullName()); !problem.empty()) {
       detail = "a file has " + problem;
       return ImportResult::kInvalidSave;
     }
-    if (!names.insert(e.Name()).second) {
+    if (!names.insert(e.FullName()).second) {
       detail = "two files are named " + quoted;
       return ImportResult::kInvalidSave;
     }
@@ -73,7 +73,7 @@ ImportResult PrepareSave(const CSaveGame& save, const EntryTime& now, PreparedSa
     f.modified = IsUnset(e.modified) ? now : e.modified;
     f.attr = AttributesOf(save, pos);
     f.cluster = dirent::kNoCluster;
-    f.SetName(e.Name());
+    f.SetName(e.FullName());
     out.files.push_back(f);
     out.sources.push_back(&e);
     out.fileClusters += ClustersFor(e.size);

@@ -8,6 +8,7 @@
 #include "formats/registry.h"
 #include "formats/write_save.h"
 #include "io/file.h"
+#include "io/path.h"
 
 namespace cli {
 
@@ -100,7 +101,7 @@ void NoteWriteCaveats(const CSaveGame& save, const FormatFamily& family, const s
                       Console& console, bool converted) {
   if (!save.entries || save.entries->empty()) return;
   if (family.kind == kKindMax && converted && ArmaxDropsModesOrTimes(save))
-    console.Note("warning: an ARMAX save keeps no modes and no times: " + Quoted(BaseName(target)) +
+    console.Note("warning: an ARMAX save keeps no modes and no times: " + Quoted(io::FileNameOf(target)) +
                  " gives its folder 0x8427, its files 0x8497, and all of them the time they are "
                  "restored");
   if (family.kind == kKindPsv) {
@@ -109,24 +110,17 @@ void NoteWriteCaveats(const CSaveGame& save, const FormatFamily& family, const s
     if (!wanted)
       console.Note("warning: a PS3 takes no export of the folder " + Quoted(folder) +
                    ": its name can't be a file name on the USB drive");
-    else if (BaseName(target) != *wanted)
+    else if (io::FileNameOf(target) != *wanted)
       console.Note("warning: a PS3 takes this export only as " + *wanted +
-                   " (in PS3/EXPORT/PSV on a USB drive), not as " + Quoted(BaseName(target)));
+                   " (in PS3/EXPORT/PSV on a USB drive), not as " + Quoted(io::FileNameOf(target)));
   }
 }
 
-std::string FullName(const SaveEntry& entry) {
-  std::string_view name = entry.Name();
-  std::string_view title = entry.Title();
-  if (name.size() == kNameChars - 1 && title.size() == kNameChars && title.starts_with(name))
-    return std::string(title);
-  return std::string(name);
-}
 
 std::optional<int> FindFile(const CSaveGame& save, std::string_view name) {
   for (int i = 0; i < save.FileCount(); ++i) {
     const SaveEntry* e = save.EntryAt(i);
-    if (e->Name() == name || FullName(*e) == name) return i;
+    if (e->Name() == name || e->FullName() == name) return i;
   }
   return std::nullopt;
 }
@@ -151,11 +145,6 @@ std::string TimeText(const EntryTime& t) {
                 unsigned{t.month}, unsigned{t.day}, unsigned{t.hour}, unsigned{t.minute},
                 unsigned{t.second});
   return text;
-}
-
-std::string BaseName(std::string_view path) {
-  std::size_t slash = path.find_last_of("/\\");
-  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
 bool IsValidUtf8(std::string_view bytes) {

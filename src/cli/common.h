@@ -74,9 +74,6 @@ void NoteWriteCaveats(const CSaveGame& save, const FormatFamily& family, const s
 // file is found under either spelling.
 std::optional<int> FindFile(const CSaveGame& save, std::string_view name);
 
-// The whole name of a file entry: `name`, or the 32-character form when the container
-// field held 32 characters (see FindFile).
-std::string FullName(const SaveEntry& entry);
 
 // Bytes of 0x80 and above read as the code points of the same value, in UTF-8, so that a
 // name or title of any bytes prints and serialises as valid text.
@@ -86,8 +83,6 @@ std::string BytesToUtf8(std::string_view bytes);
 std::string TimeText(const EntryTime& time);
 
 
-// The file name part of a path (after the last / or \).
-std::string BaseName(std::string_view path);
 
 // True when the bytes are well-formed UTF-8 (no overlong forms, no surrogates).
 bool IsValidUtf8(std::string_view bytes);

@@ -16,6 +16,7 @@
 #include "formats/registry.h"
 #include "formats/write_save.h"
 #include "io/file.h"
+#include "io/path.h"
 
 namespace cli {
 
@@ -86,7 +87,7 @@ bool Readable(const fs::path& p) {
 std::string PathKey(const std::string& path) {
   std::error_code ec;
   fs::path p = fs::absolute(io::ToFsPath(path), ec).lexically_normal();
-  return FoldCase(io::FromFsPath(p));
+  return io::FoldAscii(io::FromFsPath(p));
 }
 
 // The inputs: files as named, and the readable files under named folders (sorted, so that
@@ -224,7 +225,7 @@ class Progress {
     }
     constexpr std::size_t kWidth = 30;
     std::size_t filled = total_ ? done_ * kWidth / total_ : kWidth;
-    std::string name = DisplayText(BaseName(job.input));
+    std::string name = DisplayText(io::FileNameOf(job.input));
     if (name.size() > 40) name = "..." + name.substr(name.size() - 37);
     console_.err << "\r[" << std::string(filled, '#') << std::string(kWidth - filled, '.') << "] "
                  << done_ << '/' << total_ << ' ' << name << "\x1b[K";

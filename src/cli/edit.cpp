@@ -8,6 +8,7 @@
 #include "formats/messages.h"
 #include "formats/registry.h"
 #include "io/file.h"
+#include "io/path.h"
 
 namespace cli {
 
@@ -89,7 +90,7 @@ bool Add(CSaveGame& save, const EditOptions& o, Console& console, Failure& failu
       failure.message = std::string(messages::kCannotReadFile) + ": " + Quoted(pcFile);
       return false;
     }
-    std::string name = BaseName(pcFile);
+    std::string name(io::FileNameOf(pcFile));
     // The whole name, byte for byte and case-sensitive, as the add command compares.
     int position = 0;
     for (int i = 0; i < save.FileCount(); ++i)

@@ -69,7 +69,7 @@ int WriteAll(const CSaveGame& save, const std::string& dir, bool force, bool app
   int failures = 0;
   for (int i = 0; i < save.FileCount(); ++i) {
     const SaveEntry& e = *save.EntryAt(i);
-    std::string name = FullName(e);
+    std::string name(e.FullName());
     std::string safe = namer.Next(name);
     if (namer.changed())
       console.Note("renamed: " + Quoted(name) + " is written as " + Quoted(safe));

@@ -1,5 +1,7 @@
 #include "cli/safe_name.h"
 
+#include "io/path.h"
+
 #include <array>
 
 #include "cli/common.h"
@@ -9,7 +11,7 @@ namespace cli {
 namespace {
 
 bool IsReservedDevice(std::string_view name) {
-  std::string stem = FoldCase(name.substr(0, name.find('.')));
+  std::string stem = io::FoldAscii(name.substr(0, name.find('.')));
   // Windows also ignores trailing spaces before the extension: "CON .txt" is CON.
   while (!stem.empty() && stem.back() == ' ') stem.pop_back();
   static constexpr std::array<std::string_view, 4> kPlain = {"con", "prn", "aux", "nul"};
@@ -33,12 +35,6 @@ bool IsRefusedChar(unsigned char c) {
 
 }  // namespace
 
-std::string FoldCase(std::string_view text) {
-  std::string out(text);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
 
 std::string SafeName(std::string_view name) {
   std::string out;
@@ -60,12 +56,12 @@ std::string SafeName(std::string_view name) {
 std::string SafeNamer::Next(std::string_view name) {
   std::string safe = SafeName(name);
   std::string candidate = safe;
-  for (int n = 2; taken_.count(FoldCase(candidate)) != 0; ++n) {
+  for (int n = 2; taken_.count(io::FoldAscii(candidate)) != 0; ++n) {
     std::size_t dot = safe.rfind('.');
     if (dot == 0 || dot == std::string::npos) dot = safe.size();
     candidate = safe.substr(0, dot) + "~" + std::to_string(n) + safe.substr(dot);
   }
-  taken_.insert(FoldCase(candidate));
+  taken_.insert(io::FoldAscii(candidate));
   changed_ = candidate != name;
   return candidate;
 }

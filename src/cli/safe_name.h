@@ -36,7 +36,4 @@ class SafeNamer {
   bool changed_ = false;
 };
 
-// Lower-case ASCII letters, the rest unchanged (for comparing names as Windows does).
-std::string FoldCase(std::string_view text);
-
 }  // namespace cli

@@ -68,6 +68,14 @@ void SetFieldFromBytes(std::span<char> field, const std::uint8_t* src, std::size
   SetField(field, std::string_view(reinterpret_cast<const char*>(src), srcLen), maxChars);
 }
 
+std::string_view SaveEntry::FullName() const {
+  std::string_view name = Name();
+  std::string_view title = Title();
+  if (name.size() == kNameChars - 1 && title.size() == kNameChars && title.starts_with(name))
+    return title;
+  return name;
+}
+
 const std::string* SaveEntry::DiskPath() const {
   const FromDisk* pc = std::get_if<FromDisk>(&source);
   return pc ? &pc->diskPath : nullptr;

@@ -110,6 +110,10 @@ struct SaveEntry {
   std::string_view Name() const;
   std::string_view Title() const;
   std::string_view RawTitle() const;
+  // A file's whole name. Loaders keep at most 31 characters in `name`, but a file's title
+  // holds its container field whole: a 32-character name (legal on a card) is its title.
+  // Writers put this into what they write, so that no name loses its last character.
+  std::string_view FullName() const;
 };
 
 // Position 0 is the root, positions 1..n the files in directory order; "." and ".."

@@ -55,7 +55,7 @@ LoadResult BuildRecords(const EntryTable& table, const std::string& containerPat
     e.modified.ToBytes(p + cbs::kRecordModifiedOffset);
     bytes::PutU32LE(p + cbs::kRecordSizeOffset, e.size);
     bytes::PutU32LE(p + cbs::kRecordModeOffset, e.mode);
-    PutText(p + cbs::kRecordNameOffset, cbs::kRecordNameSize, e.Name());
+    PutText(p + cbs::kRecordNameOffset, cbs::kRecordNameSize, e.FullName());
     p += cbs::kRecordHeadSize;
     if (CopyEntryInto(reader, e, containerPath, std::span<std::uint8_t>(p, e.size)) !=
         DataResult::kOk)

@@ -157,7 +157,7 @@ LoadResult BuildPayload(const EntryTable& table, const std::string& containerPat
   for (std::size_t pos = 1; pos < table.size(); ++pos) {
     const SaveEntry& e = table[pos];
     if (EntryMode::IsDirectory(e.mode)) {
-      refusal = "An ARMAX save holds files only: \"" + std::string(e.Name()) +
+      refusal = "An ARMAX save holds files only: \"" + std::string(e.FullName()) +
                 "\" is a folder, so this save can't be written as ARMAX.";
       return LoadResult::kInvalid;
     }
@@ -174,7 +174,7 @@ LoadResult BuildPayload(const EntryTable& table, const std::string& containerPat
     const SaveEntry& e = table[pos];
     std::uint8_t* head = payload.data() + start;
     bytes::PutU32LE(head + armax::kRecordSizeOffset, e.size);
-    PutText(head + armax::kRecordNameOffset, armax::kRecordNameSize, e.Name());
+    PutText(head + armax::kRecordNameOffset, armax::kRecordNameSize, e.FullName());
     std::span<std::uint8_t> data(head + armax::kRecordHeadSize, e.size);
     if (CopyEntryInto(reader, e, containerPath, data) != DataResult::kOk)
       return LoadResult::kOpenFailed;

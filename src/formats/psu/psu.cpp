@@ -55,9 +55,9 @@ Header BuildHeader(std::uint32_t mode, std::uint32_t size, const EntryTime& crea
   return h;
 }
 
-Header BuildHeader(const SaveEntry& e) {
+Header BuildHeader(const SaveEntry& e, std::string_view name) {
   return BuildHeader(e.mode, e.size, e.created, e.modified, static_cast<std::uint8_t>(e.aux1),
-                     static_cast<std::uint8_t>(e.aux2), e.Name());
+                     static_cast<std::uint8_t>(e.aux2), name);
 }
 
 // Writes an entry's data and its 0xFF padding; false when the source fails.
@@ -166,7 +166,7 @@ LoadResult CPsu::WriteConvertedFrom(const CSaveGame& source, const std::string& 
   OutputFile out(path, /*inPlace=*/false);
   if (!out.ok()) return LoadResult::kOpenFailed;
 
-  Header dir = BuildHeader(root);
+  Header dir = BuildHeader(root, root.Name());
   out.Write(dir.data(), dir.size());
   for (std::string_view dots : {".", ".."}) {
     Header h = BuildHeader(root.mode, 0, root.created, root.modified, 0, 0, dots);
@@ -175,7 +175,7 @@ LoadResult CPsu::WriteConvertedFrom(const CSaveGame& source, const std::string& 
   EntryDataReader reader;
   for (std::size_t pos = 1; pos < table.size(); ++pos) {
     const SaveEntry& e = table[pos];
-    Header h = BuildHeader(e);
+    Header h = BuildHeader(e, e.FullName());
     out.Write(h.data(), h.size());
     if (!WriteData(out, reader, e, source.sourcePath)) return LoadResult::kOpenFailed;
   }

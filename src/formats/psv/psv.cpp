@@ -91,7 +91,7 @@ void PutIconPositions(std::vector<std::uint8_t>& file, const EntryTable& table,
                       std::span<const std::uint64_t> offsets) {
   std::size_t sys = 0;
   for (std::size_t pos = 1; pos < table.size() && sys == 0; ++pos)
-    if (table[pos].Name() == kIconSysName) sys = pos;
+    if (table[pos].FullName() == kIconSysName) sys = pos;
   if (sys == 0) return;
   const SaveEntry& iconSys = table[sys];
   bytes::PutU32LE(file.data() + psv::kIconSysOffset, static_cast<std::uint32_t>(offsets[sys]));
@@ -101,7 +101,7 @@ void PutIconPositions(std::vector<std::uint8_t>& file, const EntryTable& table,
   for (std::size_t slot = 0; slot < 3; ++slot) {
     const std::string_view wanted = IconName(sysBytes, slot);
     for (std::size_t pos = 1; pos < table.size(); ++pos) {
-      if (wanted.empty() || table[pos].Name() != wanted) continue;
+      if (wanted.empty() || table[pos].FullName() != wanted) continue;
       std::uint8_t* p = file.data() + psv::kIconsOffset + slot * 8;
       bytes::PutU32LE(p, static_cast<std::uint32_t>(offsets[pos]));
       bytes::PutU32LE(p + 4, table[pos].size);
@@ -157,7 +157,7 @@ LoadResult WritePsv(const CSaveGame& source, const std::vector<psv::NameField>* 
       PutRecordTimes(record, e);
       bytes::PutU32LE(record + psv::kRecordSizeOffset, e.size);
       bytes::PutU32LE(record + psv::kRecordModeOffset, e.mode);
-      name = NameFieldFor(e.Name(), kept ? &(*kept)[pos] : nullptr);
+      name = NameFieldFor(e.FullName(), kept ? &(*kept)[pos] : nullptr);
       std::memcpy(record + psv::kRecordNameOffset, name.data(), name.size());
       bytes::PutU32LE(record + psv::kRecordDataOffset, static_cast<std::uint32_t>(offsets[pos]));
       const std::span<std::uint8_t> data(p + offsets[pos], e.size);
@@ -276,8 +276,10 @@ LoadResult CPsv::WriteConvertedFrom(const CSaveGame& source, const std::string& 
 void CPsv::SetName(int entryIndex, std::string_view text) {
   CSaveGame::SetName(entryIndex, text);
   // A changed name leaves no bytes of the old one behind.
-  if (EntryAt(entryIndex) && static_cast<std::size_t>(entryIndex + 1) < nameFields.size())
-    nameFields[static_cast<std::size_t>(entryIndex + 1)] = NameFieldFor(EntryAt(entryIndex)->Name(), nullptr);
+  const SaveEntry* e = EntryAt(entryIndex);
+  if (e && static_cast<std::size_t>(entryIndex + 1) < nameFields.size())
+    nameFields[static_cast<std::size_t>(entryIndex + 1)] =
+        NameFieldFor(entryIndex < 0 ? e->Name() : e->FullName(), nullptr);
 }
 
 void CPsv::RemoveEntry(int fileIndex) {

@@ -43,6 +43,7 @@
 #include <string_view>
 #include <vector>
 
+#include "formats/xps/xps_checksum.h"
 #include "model/save_game.h"
 
 namespace xps {
@@ -78,18 +79,6 @@ inline constexpr std::uint32_t kMaxTextLength = 16u << 20;
 // The content check: the length-prefixed magic "SharkPortSave".
 bool LooksLikeXps(std::span<const std::uint8_t> head, std::uint64_t fileSize);
 
-// The running sum of an X-Port data area. For each byte b in order:
-// sum += b << (sum % 24), the shift taken from the sum before the addition, modulo 2^32.
-class XpsChecksum {
- public:
-  void Add(std::span<const std::uint8_t> bytes);
-  std::uint32_t value() const { return sum_; }
-  static std::uint32_t Of(std::span<const std::uint8_t> bytes);
-
- private:
-  std::uint32_t sum_ = 0;
-};
-
 using XpsEntryHeader = std::array<std::uint8_t, xps::kHeaderSize>;
 
 // The fields in front of the data area, exactly as stored (texts without terminator).
@@ -119,8 +108,8 @@ class CXps : public CSaveGame {
   // answered Yes; -6 the magic is not "SharkPortSave", zeroWord is not 0, or the file
   // is damaged: a text length, header length or file size reaches past the end of the
   // file, a text is longer than kMaxTextLength, the root counts fewer than 2 entries,
-  // it counts more file headers than the file can hold, or a file's data starts beyond
-  // 4 GiB; -7 no memory.
+  // it counts more file headers than the file can hold, the padding of longer headers
+  // adds up to more than dataLength, or a file's data starts beyond 4 GiB; -7 no memory.
   // The whole structure is checked before the root question is asked, and on any
   // failure the object keeps its previous state.
   LoadResult Load(const std::string& path) override;
