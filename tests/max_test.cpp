@@ -431,13 +431,10 @@ TEST(MaxSave, HeaderFieldsAndTitle) {
       {"one line", {{"icon.sys", IconSysWithLines(fw + " C", 0)}}, "AB C"},
       {"two lines joined by a space", {{"icon.sys", IconSysWithLines(fw + "CD", 4)}}, "AB CD"},
       {"a first line ending in a space", {{"icon.sys", IconSysWithLines("AB CD", 3)}}, "AB CD"},
-      {"a break at 0: one line", {{"icon.sys", IconSysWithLines(fw, 0)}}, "AB"},
       {"a break past the title's end", {{"icon.sys", IconSysWithLines("Rez", 32)}}, "Rez"},
       {"cut to 31 characters", {{"icon.sys", IconSysWithLines(std::string(40, 'T'), 20)}},
        std::string(20, 'T') + " " + std::string(10, 'T')},
       {"no icon.sys: the folder name", {{"DATA", Bytes{1, 2, 3}}}, "BESLES-12345SAVE"},
-      {"an icon.sys of another size: the folder name",
-       {{"icon.sys", Bytes(963, 0x50)}}, "BESLES-12345SAVE"},
       {"no files at all", {}, "BESLES-12345SAVE"},
   };
   testutil::TempDir dir;
@@ -484,65 +481,6 @@ TEST(MaxSave, DeviceFilesWrittenAgainByteForByte) {
     EXPECT_EQ(bytes::GetU32LE(&again[84]), bytes::GetU32LE(&original[84])) << name;
   }
 }
-
-TEST(MaxSave, InPlaceThroughTheTildeFile) {
-  testutil::TempDir dir;
-  CMax save;
-  ASSERT_EQ(LoadImage(save, dir, ThreeFiles().Build()), LoadResult::kOk);
-  save.RemoveEntry(1);
-  EXPECT_EQ(save.Save(save.sourcePath), LoadResult::kSavedInPlace);
-  EXPECT_FALSE(std::filesystem::exists(save.sourcePath + "~0"));
-  CMax again;
-  ASSERT_EQ(again.Load(save.sourcePath), LoadResult::kOk);
-  EXPECT_EQ(FilesOf(again), FilesOf(save));
-  EXPECT_EQ(again.FileCount(), 2);
-}
-
-// A subfolder can't be stored; the writer says so and writes nothing.
-TEST(MaxSave, SubfolderIsRefusedWithAReason) {
-  testutil::TempDir dir;
-  CMax save;
-  ASSERT_EQ(LoadImage(save, dir, ThreeFiles().Build()), LoadResult::kOk);
-  save.SetMode(1, 0x8427);
-  CMax writer;
-  EXPECT_EQ(writer.WriteConvertedFrom(save, dir.File("out.max")), LoadResult::kInvalid);
-  EXPECT_EQ(writer.refusal,
-            "An ARMAX save holds files only: \"view.ico\" is a folder, so this save can't be "
-            "written as ARMAX.");
-  EXPECT_EQ(save.Save(dir.File("out.max")), LoadResult::kInvalid);
-  EXPECT_EQ(save.refusal, writer.refusal);
-  EXPECT_FALSE(std::filesystem::exists(dir.File("out.max")));
-  // The refusal belongs to that write: the next one clears it.
-  save.SetMode(1, 0x8497);
-  EXPECT_EQ(save.Save(dir.File("out.max")), LoadResult::kOk);
-  EXPECT_EQ(save.refusal, "");
-}
-
-// The warning the command line gives: any mode but the two defaults, any time.
-TEST(MaxSave, WhatAConversionDrops) {
-  struct Case {
-    const char* why;
-    std::uint32_t rootMode, fileMode;
-    EntryTime time;
-    bool drops;
-  };
-  const Case cases[] = {
-      {"defaults, no times", 0x8427, 0x8497, EntryTime{}, false},
-      {"a time", 0x8427, 0x8497, testutil::MakeTime(2001, 1, 1, 0, 0, 0), true},
-      {"the folder copy-protected", 0x842F, 0x8497, EntryTime{}, true},
-      {"a hidden file", 0x8427, 0xC497, EntryTime{}, true},
-  };
-  for (const Case& c : cases) {
-    CGeneric save;
-    save.entries = EntryTable(2);
-    (*save.entries)[0].mode = c.rootMode;
-    (*save.entries)[0].size = 3;
-    (*save.entries)[1].mode = c.fileMode;
-    (*save.entries)[1].modified = c.time;
-    EXPECT_EQ(ArmaxDropsModesOrTimes(save), c.drops) << c.why;
-  }
-}
-
 
 TEST(MaxEdit, RemoveAddReplace) {
   testutil::TempDir dir;

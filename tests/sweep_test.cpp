@@ -284,17 +284,13 @@ std::vector<Source> CbsSources() {
   };
   add("empty", CbsImage{});
 
-  CbsImage titled;
+  CbsImage titled;  // a PC tool's header
+  titled.bodyLengthWord = true;
+  titled.rootMode = 0;
   titled.files.push_back(CbsFile{"icon.sys", testutil::MakeIconSys("\x82\x60\x82\x61 TITLE")});
   titled.files.push_back(CbsFile{"DATA", testutil::MakeBytes(6000, 1)});  // past the first 4 KiB
+  titled.files.push_back(CbsFile{"EMPTY", {}});
   add("titled", titled);
-
-  CbsImage sizes;
-  sizes.bodyLengthWord = true;
-  sizes.rootMode = 0;
-  for (std::size_t n : {1025u, 0u, 1u, 100u})
-    sizes.files.push_back(CbsFile{"F" + std::to_string(n), Bytes(n, static_cast<std::uint8_t>(n))});
-  add("sizes", sizes);
 
   AddCorpus(sources, {"cbs/a.cbs", "cbs/h.cbs", "cbs/i.cbs"});
   return sources;
@@ -343,17 +339,12 @@ std::vector<Source> PsvSources() {
   sources.push_back(PsvSource("empty", PsvImage{}));
 
   PsvImage titled;
+  titled.validSignature = false;  // the loader asks
   titled.files.push_back(MakePsvFile("icon.sys", testutil::MakeIconSys("\x82\x60\x82\x61 TITLE")));
-  titled.files.push_back(MakePsvFile("DATA", testutil::MakeBytes(6000, 1)));
+  titled.files.push_back(MakePsvFile("DATA", testutil::MakeBytes(6001, 1), 0x84170000));
+  titled.files.push_back(MakePsvFile("EMPTY", {}));
+  titled.files[0].nameJunk = 0xEE;
   sources.push_back(PsvSource("titled", titled));
-
-  PsvImage odd;
-  odd.validSignature = false;  // the loader asks
-  for (std::size_t n : {1025u, 0u, 1u, 102u})
-    odd.files.push_back(MakePsvFile("F" + std::to_string(n), Bytes(n, static_cast<std::uint8_t>(n))));
-  odd.files[0].nameJunk = 0xEE;
-  odd.files[1].mode = 0x84170000;
-  sources.push_back(PsvSource("odd", odd));
 
   AddCorpus(sources, {"psv/a.psv", "psv/k.psv", "psv/j-ps1.psv"});
   return sources;

@@ -299,21 +299,6 @@ TEST_F(FileCommandsTest, SaveInPlaceWorksForEveryFamilyThatSavesInPlace) {
   EXPECT_EQ(families, 5);
 }
 
-// A writer's refusal is the message: ARMAX holds no file marked as a folder.
-TEST_F(FileCommandsTest, SaveShowsTheWritersRefusal) {
-  Open(WriteSample("a.psu"));
-  Current()->SetMode(1, 0x8427);
-  for (const char* name : {"x.max", "x.pws"}) {
-    fake.dialogAnswers.push_back(dir.File(name));
-    commands.SaveCommand();
-    EXPECT_EQ(fake.LastMessage().text,
-              "An ARMAX save holds files only: \"icon.ico\" is a folder, so this save can't be "
-              "written as ARMAX.")
-        << name;
-    EXPECT_FALSE(std::filesystem::exists(dir.File(name))) << name;
-  }
-}
-
 TEST_F(FileCommandsTest, SaveReportsAFailedReplaceAndKeepsTheCopy) {
   testutil::PsuImage empty;  // no files: the save needs nothing from its old file
   std::string path = WriteSample("a.psu", empty);
