@@ -7,6 +7,8 @@
 #include <system_error>
 
 #include "card/card_messages.h"
+#include "card/folder_card.h"
+#include "card/layout.h"
 #include "card_ids.h"
 #include "formats/messages.h"
 #include "formats/output_file.h"
@@ -52,6 +54,25 @@ bool LooksLikeCardFile(const std::string& path) {
   std::array<std::uint8_t, 512> head{};
   std::size_t n = file.Read(head.data(), head.size());
   return card::LooksLikeCardImage(std::span<const std::uint8_t>(head.data(), n), *length);
+}
+
+// The card's size as the console counts it: what saves may use on the empty card (the
+// clusters below the console's limit less the root directory's first: 8,000 KB on an
+// 8 MiB card). Never less than `inUse`, the saves and the free space of a card whose
+// superblock says otherwise.
+std::uint32_t CapacityKB(const card::Card& c, std::uint32_t inUse) {
+  std::uint32_t capacity = 0;
+  if (c.type() == card::CardType::kFolder) {
+    capacity = card::kFolderCardClusters;
+  } else {
+    io::File file = io::File::OpenRead(c.path());
+    std::array<std::uint8_t, card::kPageData> page{};
+    if (file && file.ReadExact(page.data(), page.size())) {
+      const std::uint32_t limit = card::Superblock::Read(page).ConsoleLimit();
+      capacity = limit > 0 ? limit - 1 : 0;
+    }
+  }
+  return std::max(capacity, inUse);
 }
 
 bool SameCard(const card::Card& a, const card::Card& b) {
@@ -210,10 +231,9 @@ void CardWindow::ShowCard() {
     rows.push_back(std::move(row));
   }
   view_.SetRows(rows);
-  // What the saves take and what is free make up the card as the console counts it.
-  const auto total = static_cast<std::uint32_t>(std::min<std::uint64_t>(used + listing.freeKB, 0xFFFFFFFFu));
-  view_.SetControlText(IDC_CARD_FREE,
-                       card::messages::FreeText(listing) + " of " + card::messages::KilobytesText(total));
+  const auto inUse = static_cast<std::uint32_t>(std::min<std::uint64_t>(used + listing.freeKB, 0xFFFFFFFFu));
+  view_.SetControlText(IDC_CARD_FREE, card::messages::FreeText(listing) + " of " +
+                                          card::messages::KilobytesText(CapacityKB(*card_, inUse)));
   previewFolder_.clear();
   OnSelectionChanged();
 }
