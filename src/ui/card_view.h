@@ -33,7 +33,7 @@ struct CardColumn {
   int width;  // pixels
 };
 inline constexpr std::array<CardColumn, 4> kCardColumns = {
-    {{"Folder", 110}, {"Title", 150}, {"Size", 55}, {"Modified", 105}}};
+    {{"Folder", 150}, {"Title", 120}, {"Size", 50}, {"Modified", 105}}};
 
 // Export... asks for a folder and one of the targets.
 struct ExportRequest {
