@@ -328,6 +328,34 @@ TEST_F(CardWindowTest, FolderCardsOpenThroughTheFolderPickerAndCloseReleasesTheC
   EXPECT_FALSE(window.cards().IsOpen());
 }
 
+TEST_F(CardWindowTest, DamagedCardIsShownWithWhatIsWrongAndNeverWritten) {
+  std::string path = MakeCard({"BESLES-11111AAA"});
+  // The first link of a chain made to point at itself.
+  testutil::CardFile f = testutil::CardFile::Read(path);
+  for (std::uint32_t c = 1; c < 8000; ++c) {
+    const std::uint32_t link = f.Fat(c);
+    if ((link & card::kFatInUse) && link != card::kFatEnd) {
+      f.SetFat(c, card::kFatInUse | c);
+      break;
+    }
+  }
+  f.Store();
+  const Bytes before = testutil::ReadFile(path);
+  OpenCard(path);
+  ASSERT_TRUE(view.open);
+  ASSERT_EQ(view.messages.size(), 1u);
+  EXPECT_EQ(view.messages[0].text.rfind("The card is damaged and is not written to; check it first\ndamage: ", 0), 0u)
+      << view.messages[0].text;
+  view.filesAnswers.push_back({Psu("b.psu", SaveImage("BESLES-22222BBB"))});
+  Click(IDC_CARD_IMPORT);
+  Select({0});
+  view.questionAnswers.push_back(true);
+  Click(IDC_CARD_DELETE);
+  ASSERT_EQ(view.messages.size(), 4u);  // the damage, the refused import, the question, the refused delete
+  EXPECT_EQ(view.messages[1].text, view.messages[3].text);
+  EXPECT_EQ(testutil::ReadFile(path), before);
+}
+
 TEST_F(CardWindowTest, CorpusCardShowsBothSavesWithTheirIcons) {
   REQUIRE_CORPUS(corpus, "card/a.ps2");
   std::string path = dir.File("a.ps2");
