@@ -312,10 +312,11 @@ void CardWindow::OnDeleteKey() {
 
 void CardWindow::OnClose() {
   if (!card_) return;
-  view_.Close();
+  // Released first, so that what the closing list still reports finds no card.
   card_.reset();
   saves_.clear();
   previewFolder_.clear();
+  view_.Close();
 }
 
 void CardWindow::OpenSelected() {
