@@ -89,7 +89,9 @@ TEST_F(FileCommandsTest, OpenAsksWithTheContainerFilters) {
                          {"Memory Linker (*.psu)", "*.psu"},
                          {"ARMAX V3 (*.max)", "*.max"},
                          {"ARMAX PowerSave (*.pws)", "*.pws"},
-                         {"Shark Port 2 (*.sps)", "*.sps"}}));
+                         {"Shark Port 2 (*.sps)", "*.sps"},
+                         {"Memory card images (*.ps2;*.mc2;*.mcd;*.bin;*.vmc;*.vm2)",
+                          "*.ps2;*.mc2;*.mcd;*.bin;*.vmc;*.vm2"}}));
   EXPECT_EQ(r.selectedFilter, 1);
   EXPECT_EQ(r.fileName, "");
   EXPECT_EQ(r.initialDirectory, ".\\");

@@ -86,7 +86,6 @@ std::string WriteSave(CSaveGame& save, const std::string& target) {
   return WriteFailure(WriteSaveAs(save, *family, target));
 }
 
-
 std::optional<int> FindFile(const CSaveGame& save, std::string_view name) {
   for (int i = 0; i < save.FileCount(); ++i) {
     const SaveEntry* e = save.EntryAt(i);
@@ -115,41 +114,6 @@ std::string TimeText(const EntryTime& t) {
                 unsigned{t.month}, unsigned{t.day}, unsigned{t.hour}, unsigned{t.minute},
                 unsigned{t.second});
   return text;
-}
-
-bool IsValidUtf8(std::string_view bytes) {
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    unsigned char c = static_cast<unsigned char>(bytes[i]);
-    std::size_t extra;
-    std::uint32_t cp;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if (c >= 0xC2 && c <= 0xDF) {
-      extra = 1;
-      cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      extra = 2;
-      cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      extra = 3;
-      cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (bytes.size() - i <= extra) return false;
-    for (std::size_t k = 1; k <= extra; ++k) {
-      unsigned char d = static_cast<unsigned char>(bytes[i + k]);
-      if ((d & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (d & 0x3F);
-    }
-    if ((extra == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-        (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)))
-      return false;
-    i += extra + 1;
-  }
-  return true;
 }
 
 std::string DisplayText(std::string_view bytes) {

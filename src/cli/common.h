@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "formats/write_save.h"
+#include "io/text.h"
 #include "model/save_game.h"
 
 namespace cli {
@@ -76,7 +77,7 @@ std::string TimeText(const EntryTime& time);
 
 
 // True when the bytes are well-formed UTF-8 (no overlong forms, no surrogates).
-bool IsValidUtf8(std::string_view bytes);
+using io::IsValidUtf8;
 
 // Text from a save for people to read: kept as it is when it is valid UTF-8, else each
 // byte of 0x80 and above shown as the code point of the same value.
