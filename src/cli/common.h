@@ -49,9 +49,24 @@ struct OpenOptions {
   std::string as;  // a family name, or empty: by the extension
 };
 
+// A save on a memory card is named CARD:FOLDER: the card (an image file or a PCSX2 folder
+// card), a colon, and the save's folder name on the card. The text is split at its last
+// colon, so a Windows drive letter ("D:\cards\Mcd001.ps2:BESCES-50501REZ") stays with the
+// card; a folder name holding a colon or a path separator can't be named this way.
+struct CardSaveName {
+  std::string card;
+  std::string folder;
+};
+// The two parts, when the text has that shape: a card part that is more than a drive
+// letter, and a folder part of 1 to 32 characters without / or \. Whether they exist is
+// for the caller to see.
+std::optional<CardSaveName> SplitCardSaveName(std::string_view text);
+
 // Opens path with the class --as or its extension names and loads it. When that fails,
 // or no class takes the extension, and the contents look like another family's, the
-// message says so ("this looks like an ARMAX save: rename it to .max or pass --as max").
+// message says so ("this looks like an ARMAX save: rename it to .max or pass --as max"),
+// or that it is a memory card. A path that names no file but has the CARD:FOLDER shape
+// of an existing card opens that save on the card.
 Opened OpenSave(const std::string& path, Console& console, const OpenOptions& how);
 
 // Writes a loaded save to target: the save's own Save when the target's extension names

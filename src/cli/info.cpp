@@ -29,11 +29,16 @@ std::string ShownTitle(const CSaveGame& save) {
   return text.empty() ? std::string(messages::kNoValidIconSys) : text;
 }
 
+// "card" for a save opened on a memory card, else the family's name.
+std::string FormatName(const CSaveGame& save) {
+  return save.kind == kKindCard ? std::string("card") : std::string(KindName(save.kind));
+}
+
 void PrintJson(const CSaveGame& save, Console& console) {
   const SaveEntry& root = (*save.entries)[0];
   FullTitle full = ReadFullTitle(save);
   nlohmann::ordered_json j;
-  j["format"] = std::string(KindName(save.kind));
+  j["format"] = FormatName(save);
   j["folder"] = BytesToUtf8(root.Name());
   j["title"] = BytesToUtf8(ShownTitle(save));
   j["title_utf8"] = full.found ? nlohmann::ordered_json(full.Joined()) : nlohmann::ordered_json();
@@ -66,7 +71,7 @@ void PrintText(const CSaveGame& save, Console& console) {
   const SaveEntry& root = (*save.entries)[0];
   FullTitle full = ReadFullTitle(save);
   std::ostream& out = console.out;
-  out << "Format:     " << KindName(save.kind) << '\n';
+  out << "Format:     " << FormatName(save) << '\n';
   out << "Folder:     " << DisplayText(root.Name()) << '\n';
   out << "Title:      " << BytesToUtf8(ShownTitle(save)) << '\n';
   if (full.found) {
@@ -112,13 +117,14 @@ int RunInfo(const InfoOptions& o, Console& console) {
 void AddInfoCommand(CLI::App& app, Commands& commands) {
   auto o = std::make_shared<InfoOptions>();
   CLI::App* cmd = app.add_subcommand("info", "Show a save's folder, title, mode and files");
-  cmd->add_option("FILE", o->file, "The save file")->required();
+  cmd->add_option("FILE", o->file, "The save file, or a save on a card as CARD:FOLDER")->required();
   cmd->add_flag("--json", o->json, "Print one JSON object");
   AddOpenOptions(cmd, o->open);
   cmd->footer(
       "Examples:\n"
       "  moravelt-cli info game.psu\n"
       "  moravelt-cli info --json game.max\n"
+      "  moravelt-cli info Mcd001.ps2:BESCES-50501REZ     (a save on a memory card)\n"
       "  moravelt-cli info --as max download.bin");
   commands.push_back({cmd, [o](Console& console) { return RunInfo(*o, console); }});
 }
