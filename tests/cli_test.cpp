@@ -200,11 +200,15 @@ TEST(CliFailures, MessagesAndExitCodes) {
 
 TEST(CliHelp, EveryCommandHasExamples) {
   for (const char* cmd : {"info", "convert", "extract", "batch", "unpack", "pack", "rename", "add",
-                          "remove", "set-mode", "set-time"}) {
-    auto run = RunCli({cmd, "--help"});
+                          "remove", "set-mode", "set-time", "card", "card ls", "card export",
+                          "card import", "card rm", "card format", "card check", "card convert"}) {
+    std::string command(cmd);
+    std::vector<std::string> args = {command.substr(0, command.find(' '))};
+    if (command.find(' ') != std::string::npos) args.push_back(command.substr(command.find(' ') + 1));
+    args.push_back("--help");
+    auto run = RunCli(args);
     EXPECT_EQ(run.code, 0) << cmd;
-    EXPECT_NE(run.out.find("Examples:\n  moravelt-cli " + std::string(cmd)), std::string::npos)
-        << cmd << run.out;
+    EXPECT_NE(run.out.find("Examples:\n  moravelt-cli " + command), std::string::npos) << cmd << run.out;
   }
 }
 

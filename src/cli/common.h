@@ -75,6 +75,21 @@ Opened OpenSave(const std::string& path, Console& console, const OpenOptions& ho
 // message for a failure, empty on success.
 std::string WriteSave(CSaveGame& save, const std::string& target);
 
+// Writes the save's files into the folder `folder` (made when missing), as unpack does:
+// safe, distinct names with each change reported, existing files kept unless force, the
+// files' and the folder's modification times applied. Returns the exit code.
+int WriteSaveFolder(const CSaveGame& save, const std::string& folder, bool force, Console& console);
+
+// The files of a PC folder as a new save, in name order, as pack and card import take
+// them; the save's folder name is `name`, or the folder's own name when that is empty.
+// Refused, with the reason in `error`: a name that isn't 1 to 32 characters, subfolders,
+// anything but regular files, file names over 32 characters, an empty folder, and a save
+// folder of a PCSX2 folder card (its save is opened as CARD:FOLDER instead).
+Opened ReadSaveFolder(const std::string& dir, const std::string& name);
+
+// dir/name, in the platform's spelling.
+std::string JoinPath(const std::string& dir, const std::string& name);
+
 // The entry index (-1 root, 0.. files) of the file called name; none when no file has it.
 // A name field of 32 characters reaches `name` as 31, while the title keeps all 32: such a
 // file is found under either spelling.
