@@ -1,5 +1,5 @@
 // The portable command-line front end: info, convert, extract, batch, unpack, pack, the
-// edit commands, the memory-card commands, built on the same container classes
+// edit commands, the memory-card commands and icon, built on the same container classes
 // as the dialog program.
 #pragma once
 
