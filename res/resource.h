@@ -1,5 +1,5 @@
 // Resource ids of the dialog program: dialogs and menus 1xx, the main window's
-// controls 10xx, menu commands 400xx. Only #defines, so that the resource compiler
+// controls 10xx, menu commands 400xx (the card window's ids are in card_ids.h). Only #defines, so that the resource compiler
 // and the C++ code share this one file.
 #pragma once
 
@@ -29,6 +29,8 @@
 #define IDM_EXTRACT_FILE 40010
 #define IDM_PROPERTIES 40011
 #define IDM_DELETE_FILE 40013
+#define IDM_OPEN_CARD_FOLDER 40014
+#define IDM_NEW_CARD 40015
 
 // The value the main dialog ends with, which becomes the program's exit status.
 #define MAIN_DIALOG_RESULT 40004

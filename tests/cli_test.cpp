@@ -1,8 +1,10 @@
-// The command line's info, convert and extract, the shared messages, and safe names.
+// The command line's info, convert, extract and icon, the shared messages, and safe names.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <limits>
 #include <nlohmann/json.hpp>
 
 #include "cli/safe_name.h"
@@ -11,9 +13,15 @@
 #include "formats/registry.h"
 #include "io/file.h"
 #include "support/cli_runner.h"
+#include "support/icon_builder.h"
 #include "support/psu_builder.h"
 #include "support/psv_builder.h"
 #include "support/test_util.h"
+
+#define STB_IMAGE_IMPLEMENTATION
+#define STB_IMAGE_STATIC
+#define STBI_ONLY_PNG
+#include <stb/stb_image.h>
 
 using testutil::Bytes;
 using testutil::RunCli;
@@ -38,6 +46,43 @@ std::string WriteImage(const testutil::TempDir& dir, const std::string& name,
   std::string path = dir.File(name);
   testutil::WriteFile(path, image.Build());
   return path;
+}
+
+// A save whose icon.sys names view.ico (textured, every texel red) for the browser and
+// plain.ico (vertex colours only) for copying.
+std::string WriteIconSave(const testutil::TempDir& dir) {
+  testutil::IconSysImage sys;
+  sys.iconNames = {"view.ico", "plain.ico", "view.ico"};
+  testutil::IconImage view;
+  view.vertices = testutil::Triangle({-100, -100, 100, -100, 0, 100}, 0);
+  view.texture = testutil::RawTexture(0x001F);
+  testutil::IconImage plain = view;
+  plain.attributes = 0x03;
+  plain.texture.clear();
+  testutil::PsuImage image;
+  image.files = {{"icon.sys", sys.Build()}, {"view.ico", view.Build()}, {"plain.ico", plain.Build()}};
+  return WriteImage(dir, "icon.psu", image);
+}
+
+struct Png {
+  int width = 0, height = 0;
+  std::vector<std::uint8_t> rgba;
+};
+Png ReadPng(const std::string& path) {
+  Bytes bytes = testutil::ReadFile(path);
+  Png png;
+  int channels = 0;
+  stbi_uc* pixels = stbi_load_from_memory(bytes.data(), static_cast<int>(bytes.size()), &png.width, &png.height,
+                                          &channels, 4);
+  if (!pixels) return {};
+  png.rgba.assign(pixels, pixels + static_cast<std::size_t>(png.width) * static_cast<std::size_t>(png.height) * 4);
+  stbi_image_free(pixels);
+  return png;
+}
+
+std::string Text(const std::string& path) {
+  Bytes b = testutil::ReadFile(path);
+  return std::string(b.begin(), b.end());
 }
 
 bool AllAscii(const std::string& s) {
@@ -150,7 +195,102 @@ TEST(CliInfo, NoIconSysAndUnvalidatedTimes) {
   auto j = nlohmann::json::parse(run.out);
   EXPECT_EQ(j["title"], "No valid icon.sys");
   EXPECT_TRUE(j["title_utf8"].is_null());
+  EXPECT_TRUE(j["icon_sys"].is_null());
   EXPECT_EQ(j["created"], "0099-13-00 25:61:99");
+}
+
+TEST(CliInfo, IconSysFields) {
+  testutil::IconSysImage lit;
+  lit.corners = {{{0x80, 0, 0}, {0, 0x80, 0}, {0, 0, 0x80}, {1, 2, 3}}};
+  lit.lightDirections = {{{0.3f, -1, 0}, {0, 0, 1}, {0.5f, 0.5f, 0.25f}}};
+  lit.lightColours = {{{1, 0.5f, 0}, {0.1f, 0.2f, 0.3f}, {0, 0, 0}}};
+  lit.ambient = {0.25f, 0.5f, std::numeric_limits<float>::quiet_NaN()};
+  lit.iconNames = {"a.ico", "b.ico", "c.ico"};
+  testutil::PsuImage image;
+  image.files.push_back({"icon.sys", lit.Build()});
+  image.files[0].data[0x0C] = 0x40;  // background alpha
+  testutil::TempDir dir;
+  const std::string path = WriteImage(dir, "lit.psu", image);
+  EXPECT_NE(RunCli({"info", path}).out.find("\nIcons:      a.ico (normal), b.ico (copy), c.ico (delete)\n"),
+            std::string::npos);
+  auto j = nlohmann::json::parse(RunCli({"info", "--json", path}).out)["icon_sys"];
+  EXPECT_EQ(j["icons"], nlohmann::json::parse(R"({"normal": "a.ico", "copy": "b.ico", "delete": "c.ico"})"));
+  EXPECT_EQ(j["background_alpha"], 0x40);
+  EXPECT_EQ(j["background_colours"], nlohmann::json::parse(R"({"top_left": [128, 0, 0], "top_right": [0, 128, 0],
+      "bottom_left": [0, 0, 128], "bottom_right": [1, 2, 3]})"));
+  // Stored as f32 and printed as the shortest decimal that reads back as it.
+  EXPECT_EQ(j["light_directions"].dump(), "[[0.3,-1.0,0.0],[0.0,0.0,1.0],[0.5,0.5,0.25]]");
+  EXPECT_EQ(j["light_colours"].dump(), "[[1.0,0.5,0.0],[0.1,0.2,0.3],[0.0,0.0,0.0]]");
+  EXPECT_EQ(j["ambient"].dump(), "[0.25,0.5,null]");
+}
+
+TEST(CliIcon, PictureTextureAndModel) {
+  testutil::TempDir dir;
+  const std::string save = WriteIconSave(dir);
+  auto run = RunCli({"icon", save, "-o", dir.File("p.png"), "--size", "64", "--texture", dir.File("t.png"),
+                     "--obj", dir.File("m.obj")});
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(run.out, dir.File("p.png") + "\n" + dir.File("t.png") + "\n" + dir.File("m.png") + "\n" +
+                         dir.File("m.mtl") + "\n" + dir.File("m.obj") + "\n");
+  Png picture = ReadPng(dir.File("p.png"));
+  EXPECT_EQ(picture.width, 64);
+  EXPECT_EQ(picture.height, 64);
+  for (const char* texture : {"t.png", "m.png"}) {
+    Png t = ReadPng(dir.File(texture));
+    ASSERT_EQ(t.width, 128) << texture;
+    ASSERT_EQ(t.height, 128) << texture;
+    EXPECT_EQ(std::vector<std::uint8_t>(t.rgba.begin(), t.rgba.begin() + 4), (std::vector<std::uint8_t>{255, 0, 0, 255}));
+    EXPECT_TRUE(std::equal(t.rgba.begin() + 4, t.rgba.end(), t.rgba.begin() + 0)) << texture;
+  }
+  std::string obj = Text(dir.File("m.obj"));
+  EXPECT_NE(obj.find("mtllib m.mtl\n"), std::string::npos) << obj;
+  EXPECT_NE(obj.find("v -0.024414062 -0.024414062 0\n"), std::string::npos) << obj;  // -100 / 4096
+  EXPECT_NE(Text(dir.File("m.mtl")).find("map_Kd m.png\n"), std::string::npos);
+
+  // The copying icon has no texture: a model without a texture file, and no --texture.
+  ASSERT_EQ(RunCli({"icon", save, "--which", "copy", "--obj", dir.File("c.obj")}).code, 0);
+  EXPECT_TRUE(io::Exists(dir.File("c.mtl")));
+  EXPECT_FALSE(io::Exists(dir.File("c.png")));
+  EXPECT_EQ(Text(dir.File("c.mtl")).find("map_Kd"), std::string::npos);
+  EXPECT_NE(RunCli({"icon", save, "--which", "copy"}).out.find("Icon file:  plain.ico\n"), std::string::npos);
+
+  testutil::PsuImage bare;
+  bare.files.push_back({"data", {1, 2, 3}});
+  const std::string noIcon = WriteImage(dir, "bare.psu", bare);
+  const struct { std::vector<std::string> args; int code; } refused[] = {
+      {{"icon", save, "-o", dir.File("x.png"), "--size", "16"}, 2},
+      {{"icon", save, "--obj", dir.File("x.obj"), "-o", dir.File("x.png")}, 2},
+      {{"icon", save, "--which", "copy", "-o", dir.File("x.png"), "--texture", dir.File("y.png")}, 1},
+      {{"icon", noIcon, "-o", dir.File("x.png")}, 1},
+  };
+  for (const auto& r : refused) {
+    auto failed = RunCli(r.args);
+    EXPECT_EQ(failed.code, r.code) << r.args[2] << r.args.back();
+    EXPECT_FALSE(failed.err.empty());
+  }
+  for (const char* name : {"x.png", "y.png", "x.obj"}) EXPECT_FALSE(io::Exists(dir.File(name))) << name;
+}
+
+TEST(CliIcon, EveryCorpusSaveDraws) {
+  REQUIRE_CORPUS(card, "card/a.ps2");
+  std::vector<std::string> saves;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(std::filesystem::path(card).parent_path().parent_path()))
+    if (entry.is_regular_file() && FamilyForExtension(ExtensionOf(entry.path().string())))
+      saves.push_back(entry.path().string());
+  saves.push_back(card + ":BESCES-50501REZ");
+  testutil::TempDir dir;
+  int drawn = 0;
+  for (const std::string& save : saves) {
+    // A save the table opens but that is no PS2 save (a PS1 export) has no icon to draw.
+    if (RunCli({"info", save}).code != 0) continue;
+    auto run = RunCli({"icon", save, "-o", dir.File("icon.png")});
+    EXPECT_EQ(run.code, 0) << save << run.err;
+    Png png = ReadPng(dir.File("icon.png"));
+    EXPECT_EQ(png.width, 256) << save;
+    EXPECT_EQ(png.height, 256) << save;
+    ++drawn;
+  }
+  EXPECT_GE(drawn, 12);
 }
 
 TEST(CliInfo, CorpusSavesAllLoad) {
@@ -247,11 +387,15 @@ TEST(CliFailures, MessagesAndExitCodes) {
 
 TEST(CliHelp, EveryCommandHasExamples) {
   for (const char* cmd : {"info", "convert", "extract", "batch", "unpack", "pack", "rename", "add",
-                          "remove", "set-mode", "set-time"}) {
-    auto run = RunCli({cmd, "--help"});
+                          "remove", "set-mode", "set-time", "icon", "card", "card ls", "card export",
+                          "card import", "card rm", "card format", "card check", "card convert"}) {
+    std::string command(cmd);
+    std::vector<std::string> args = {command.substr(0, command.find(' '))};
+    if (command.find(' ') != std::string::npos) args.push_back(command.substr(command.find(' ') + 1));
+    args.push_back("--help");
+    auto run = RunCli(args);
     EXPECT_EQ(run.code, 0) << cmd;
-    EXPECT_NE(run.out.find("Examples:\n  moravelt-cli " + std::string(cmd)), std::string::npos)
-        << cmd << run.out;
+    EXPECT_NE(run.out.find("Examples:\n  moravelt-cli " + command), std::string::npos) << cmd << run.out;
   }
 }
 

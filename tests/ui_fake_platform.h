@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/card_view.h"
 #include "ui/platform.h"
 
 namespace testutil {
@@ -28,6 +29,88 @@ struct DialogCall {
   ui::FileDialogRequest request;
 };
 
+// The card window: its rows, selection, picture, enabling and texts, and what it asked.
+class FakeCardView : public ui::CardView {
+ public:
+  // Scripts, as the platform's: files for each Import... (none = cancel), the export
+  // choices, the answers to questions.
+  std::deque<std::vector<std::string>> filesAnswers;
+  std::deque<std::optional<ui::ExportChoice>> exportAnswers;
+  std::deque<bool> questionAnswers;
+
+  bool open = false;
+  int opens = 0;
+  std::string caption;
+  std::map<int, std::string> texts;
+  std::map<int, bool> enabled;
+  std::vector<ui::CardRow> rows;
+  std::vector<int> selected;
+  std::optional<icon::Picture> preview;
+
+  std::vector<ui::FileDialogRequest> fileDialogs;
+  std::vector<ui::ExportRequest> exportRequests;
+  std::vector<ShownMessage> messages;
+
+  void Open() override {
+    open = true;
+    ++opens;
+  }
+  void Close() override { open = false; }
+  void SetCaption(const std::string& text) override { caption = text; }
+  void SetControlText(int id, const std::string& text) override { texts[id] = text; }
+  void EnableControl(int id, bool on) override { enabled[id] = on; }
+  void SetRows(const std::vector<ui::CardRow>& newRows) override {
+    rows = newRows;
+    selected.clear();
+  }
+  std::vector<int> SelectedRows() override { return selected; }
+  void SetPreview(const icon::Picture* picture) override {
+    if (picture) preview = *picture;
+    else preview.reset();
+  }
+  std::vector<std::string> OpenFilesDialog(const ui::FileDialogRequest& request) override {
+    fileDialogs.push_back(request);
+    if (filesAnswers.empty()) {
+      ADD_FAILURE() << "unexpected file dialog in the card window";
+      return {};
+    }
+    std::vector<std::string> answer = filesAnswers.front();
+    filesAnswers.pop_front();
+    return answer;
+  }
+  std::optional<ui::ExportChoice> AskExport(const ui::ExportRequest& request) override {
+    exportRequests.push_back(request);
+    if (exportAnswers.empty()) {
+      ADD_FAILURE() << "unexpected export dialog";
+      return std::nullopt;
+    }
+    std::optional<ui::ExportChoice> answer = exportAnswers.front();
+    exportAnswers.pop_front();
+    return answer;
+  }
+  void ShowMessage(const std::string& text, const std::string& caption,
+                   ui::MessageIcon icon) override {
+    messages.push_back({text, caption, icon, false});
+  }
+  bool AskYesNo(const std::string& text, const std::string& caption,
+                ui::MessageIcon icon) override {
+    messages.push_back({text, caption, icon, true});
+    if (questionAnswers.empty()) {
+      ADD_FAILURE() << "unexpected question in the card window: " << text;
+      return false;
+    }
+    bool answer = questionAnswers.front();
+    questionAnswers.pop_front();
+    return answer;
+  }
+
+  std::vector<std::string> Folders() const {
+    std::vector<std::string> out;
+    for (const ui::CardRow& r : rows) out.push_back(r.folder);
+    return out;
+  }
+};
+
 class FakePlatform : public ui::Platform {
  public:
   // Scripts: the path each file dialog returns (none = cancel), and the answer to each
@@ -35,6 +118,9 @@ class FakePlatform : public ui::Platform {
   std::deque<std::optional<std::string>> dialogAnswers;
   std::deque<bool> questionAnswers;
   std::function<bool(int)> onProperties;  // runs for RunEntryProperties
+  std::deque<std::optional<std::string>> folderAnswers;
+  std::deque<std::optional<ui::NewCardChoice>> newCardAnswers;
+  FakeCardView cards;
 
   // What the window shows.
   std::map<int, std::string> texts;
@@ -54,6 +140,7 @@ class FakePlatform : public ui::Platform {
   int aboutBoxes = 0;
   int closeRequests = 0;
   int deleteAllRowsCalls = 0;
+  std::string windowTitle = "Converter";
 
   std::optional<ui::ChosenFile> OpenFileDialog(const ui::FileDialogRequest& request) override {
     return Dialog(false, request);
@@ -106,6 +193,27 @@ class FakePlatform : public ui::Platform {
   }
   void RunAboutBox() override { ++aboutBoxes; }
   void CloseMainWindow() override { ++closeRequests; }
+  void SetWindowTitle(const std::string& text) override { windowTitle = text; }
+  std::optional<std::string> ChooseFolder(const std::string&) override {
+    if (folderAnswers.empty()) {
+      ADD_FAILURE() << "unexpected folder picker";
+      return std::nullopt;
+    }
+    std::optional<std::string> answer = folderAnswers.front();
+    folderAnswers.pop_front();
+    return answer;
+  }
+  std::optional<ui::NewCardChoice> AskNewCard(std::span<const unsigned>,
+                                              const ui::NewCardChoice&) override {
+    if (newCardAnswers.empty()) {
+      ADD_FAILURE() << "unexpected New Card dialog";
+      return std::nullopt;
+    }
+    std::optional<ui::NewCardChoice> answer = newCardAnswers.front();
+    newCardAnswers.pop_front();
+    return answer;
+  }
+  ui::CardView& Cards() override { return cards; }
 
   // The window as it starts: what the resource template gives before initialisation.
   void ResetWindow() {

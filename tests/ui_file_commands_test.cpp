@@ -92,7 +92,9 @@ TEST_F(FileCommandsTest, OpenAsksWithTheContainerFilters) {
                          {"ARMAX PowerSave (*.pws)", "*.pws"},
                          {"Shark Port 2 (*.sps)", "*.sps"},
                          {"CodeBreaker (*.cbs)", "*.cbs"},
-                         {"PS3 export (*.psv)", "*.psv"}}));
+                         {"PS3 export (*.psv)", "*.psv"},
+                         {"Memory card images (*.ps2;*.mc2;*.mcd;*.bin;*.vmc;*.vm2)",
+                          "*.ps2;*.mc2;*.mcd;*.bin;*.vmc;*.vm2"}}));
   EXPECT_EQ(r.selectedFilter, 1);
   EXPECT_EQ(r.fileName, "");
   EXPECT_EQ(r.initialDirectory, ".\\");

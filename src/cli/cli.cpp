@@ -19,6 +19,10 @@ constexpr const char* kOverview =
     "  moravelt-cli batch --to psu -o converted saves/\n"
     "  moravelt-cli unpack game.psu folders/\n"
     "  moravelt-cli pack folders/BESLES-12345SAVE game.psu\n"
+    "  moravelt-cli card ls Mcd001.ps2\n"
+    "  moravelt-cli card import Mcd001.ps2 game.psu\n"
+    "  moravelt-cli icon Mcd001.ps2:BESCES-50501REZ -o icon.png\n"
+    "A save on a memory card is named CARD:FOLDER wherever a save is read.\n"
     "Every command explains itself: moravelt-cli COMMAND --help\n"
     "Exit status: 0 success, 1 failure, 2 usage error.";
 
@@ -47,6 +51,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   AddExtractCommands(app, commands);
   AddPackCommand(app, commands);
   AddEditCommands(app, commands);
+  AddCardCommands(app, commands);
+  AddIconCommand(app, commands);
 
   try {
     std::vector<std::string> reversed(args.rbegin(), args.rend());

@@ -1,5 +1,6 @@
-// The portable command-line front end: info, convert, extract, batch, unpack, pack and
-// the edit commands, built on the same container classes as the dialog program.
+// The portable command-line front end: info, convert, extract, batch, unpack, pack, the
+// edit commands, the memory-card commands and icon, built on the same container classes
+// as the dialog program.
 #pragma once
 
 #include <ostream>

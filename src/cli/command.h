@@ -28,5 +28,7 @@ void AddConvertCommands(CLI::App& app, Commands& commands);  // convert, batch
 void AddExtractCommands(CLI::App& app, Commands& commands);  // extract, unpack
 void AddPackCommand(CLI::App& app, Commands& commands);
 void AddEditCommands(CLI::App& app, Commands& commands);     // rename, add, remove, set-mode, set-time
+void AddCardCommands(CLI::App& app, Commands& commands);     // card ls, export, import, rm, format, check, convert
+void AddIconCommand(CLI::App& app, Commands& commands);
 
 }  // namespace cli

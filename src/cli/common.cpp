@@ -1,7 +1,13 @@
 #include "cli/common.h"
 
+#include <array>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
+#include "card/card.h"
+#include "card/card_messages.h"
+#include "card/folder_card.h"
 #include "formats/max/max.h"
 #include "formats/messages.h"
 #include "formats/psv/psv.h"
@@ -34,18 +40,71 @@ QuestionHandler MakeQuestionHandler(Console& console, bool yes) {
 
 namespace {
 
+// The second line of a failed open when the path holds a memory card rather than a save:
+// a card image under any name, or a PCSX2 folder card.
+std::string CardHint(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path p = io::ToFsPath(path);
+  if (fs::is_directory(p, ec)) {
+    const bool folderCard = fs::exists(p / io::ToFsPath(std::string(card::kFolderSuperblock)), ec);
+    return folderCard ? "\nthis looks like a PCSX2 folder card: see moravelt-cli card ls" : "";
+  }
+  io::File file = io::File::OpenRead(path);
+  std::optional<std::uint64_t> length = file ? file.Length() : std::nullopt;
+  if (!length) return {};
+  std::array<std::uint8_t, 64> head{};
+  const std::size_t got = file.Read(head.data(), head.size());
+  if (!card::LooksLikeCardImage(std::span<const std::uint8_t>(head.data(), got), *length)) return {};
+  return "\nthis looks like a memory card image: see moravelt-cli card ls";
+}
+
 // The second line of a failed open when the contents look like a family other than the
 // one tried: what the file seems to be, and how to open it as that.
 std::string ContentHint(const std::string& path, const FormatFamily* tried) {
   const FormatFamily* seen = FamilyOfFile(path);
-  if (!seen || seen == tried) return {};
+  if (!seen) return CardHint(path);
+  if (seen == tried) return {};
   return "\nthis looks like " + std::string(seen->noun) + ": rename it to ." +
          std::string(seen->OwnExtension()) + " or pass --as " + std::string(seen->name);
 }
 
+Opened OpenCardSave(const CardSaveName& name) {
+  Opened opened;
+  card::OpenedCard openedCard = card::OpenCard(name.card);
+  if (!openedCard.card) {
+    opened.error = card::messages::OpenFailure(openedCard);
+    return opened;
+  }
+  card::OpenedSave onCard = openedCard.card->OpenSave(name.folder);
+  if (onCard.result != card::OpenSaveResult::kOpened || !onCard.save) {
+    opened.error = card::messages::OpenSaveMessage(onCard.result, name.folder);
+    return opened;
+  }
+  opened.save = std::move(onCard.save);
+  return opened;
+}
+
 }  // namespace
 
+std::optional<CardSaveName> SplitCardSaveName(std::string_view text) {
+  const std::size_t colon = text.rfind(':');
+  if (colon == std::string_view::npos) return std::nullopt;
+  const std::string_view cardPart = text.substr(0, colon);
+  const std::string_view folder = text.substr(colon + 1);
+  const bool driveLetter = cardPart.size() == 1 && ((cardPart[0] >= 'A' && cardPart[0] <= 'Z') ||
+                                                    (cardPart[0] >= 'a' && cardPart[0] <= 'z'));
+  if (cardPart.empty() || driveLetter || folder.empty() || folder.size() > kNameChars ||
+      folder.find_first_of("/\\") != std::string_view::npos)
+    return std::nullopt;
+  return CardSaveName{std::string(cardPart), std::string(folder)};
+}
+
 Opened OpenSave(const std::string& path, Console& console, const OpenOptions& how) {
+  if (!io::Exists(path)) {
+    std::optional<CardSaveName> onCard = SplitCardSaveName(path);
+    if (onCard && io::Exists(onCard->card)) return OpenCardSave(*onCard);
+  }
   Opened opened;
   const FormatFamily* family = nullptr;
   if (!how.as.empty()) {
@@ -116,7 +175,6 @@ void NoteWriteCaveats(const CSaveGame& save, const FormatFamily& family, const s
   }
 }
 
-
 std::optional<int> FindFile(const CSaveGame& save, std::string_view name) {
   for (int i = 0; i < save.FileCount(); ++i) {
     const SaveEntry* e = save.EntryAt(i);
@@ -145,41 +203,6 @@ std::string TimeText(const EntryTime& t) {
                 unsigned{t.month}, unsigned{t.day}, unsigned{t.hour}, unsigned{t.minute},
                 unsigned{t.second});
   return text;
-}
-
-bool IsValidUtf8(std::string_view bytes) {
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    unsigned char c = static_cast<unsigned char>(bytes[i]);
-    std::size_t extra;
-    std::uint32_t cp;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if (c >= 0xC2 && c <= 0xDF) {
-      extra = 1;
-      cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      extra = 2;
-      cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      extra = 3;
-      cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (bytes.size() - i <= extra) return false;
-    for (std::size_t k = 1; k <= extra; ++k) {
-      unsigned char d = static_cast<unsigned char>(bytes[i + k]);
-      if ((d & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (d & 0x3F);
-    }
-    if ((extra == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-        (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)))
-      return false;
-    i += extra + 1;
-  }
-  return true;
 }
 
 std::string DisplayText(std::string_view bytes) {

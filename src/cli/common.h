@@ -12,6 +12,7 @@
 
 #include "formats/registry.h"
 #include "formats/write_save.h"
+#include "io/text.h"
 #include "model/save_game.h"
 
 namespace cli {
@@ -51,9 +52,24 @@ struct OpenOptions {
   std::string as;  // a family name, or empty: by the extension
 };
 
+// A save on a memory card is named CARD:FOLDER: the card (an image file or a PCSX2 folder
+// card), a colon, and the save's folder name on the card. The text is split at its last
+// colon, so a Windows drive letter ("D:\cards\Mcd001.ps2:BESCES-50501REZ") stays with the
+// card; a folder name holding a colon or a path separator can't be named this way.
+struct CardSaveName {
+  std::string card;
+  std::string folder;
+};
+// The two parts, when the text has that shape: a card part that is more than a drive
+// letter, and a folder part of 1 to 32 characters without / or \. Whether they exist is
+// for the caller to see.
+std::optional<CardSaveName> SplitCardSaveName(std::string_view text);
+
 // Opens path with the class --as or its extension names and loads it. When that fails,
 // or no class takes the extension, and the contents look like another family's, the
-// message says so ("this looks like an ARMAX save: rename it to .max or pass --as max").
+// message says so ("this looks like an ARMAX save: rename it to .max or pass --as max"),
+// or that it is a memory card. A path that names no file but has the CARD:FOLDER shape
+// of an existing card opens that save on the card.
 Opened OpenSave(const std::string& path, Console& console, const OpenOptions& how);
 
 // Writes a loaded save to target: the save's own Save when the target's extension names
@@ -68,6 +84,21 @@ std::string WriteSave(CSaveGame& save, const std::string& target, Console& conso
 // under a name a PS3 refuses (with the name it takes).
 void NoteWriteCaveats(const CSaveGame& save, const FormatFamily& family, const std::string& target,
                       Console& console, bool converted);
+
+// Writes the save's files into the folder `folder` (made when missing), as unpack does:
+// safe, distinct names with each change reported, existing files kept unless force, the
+// files' and the folder's modification times applied. Returns the exit code.
+int WriteSaveFolder(const CSaveGame& save, const std::string& folder, bool force, Console& console);
+
+// The files of a PC folder as a new save, in name order, as pack and card import take
+// them; the save's folder name is `name`, or the folder's own name when that is empty.
+// Refused, with the reason in `error`: a name that isn't 1 to 32 characters, subfolders,
+// anything but regular files, file names over 32 characters, an empty folder, and a save
+// folder of a PCSX2 folder card (its save is opened as CARD:FOLDER instead).
+Opened ReadSaveFolder(const std::string& dir, const std::string& name);
+
+// dir/name, in the platform's spelling.
+std::string JoinPath(const std::string& dir, const std::string& name);
 
 // The entry index (-1 root, 0.. files) of the file called name; none when no file has it.
 // A name field of 32 characters reaches `name` as 31, while the title keeps all 32: such a
@@ -85,7 +116,7 @@ std::string TimeText(const EntryTime& time);
 
 
 // True when the bytes are well-formed UTF-8 (no overlong forms, no surrogates).
-bool IsValidUtf8(std::string_view bytes);
+using io::IsValidUtf8;
 
 // Text from a save for people to read: kept as it is when it is valid UTF-8, else each
 // byte of 0x80 and above shown as the code point of the same value.

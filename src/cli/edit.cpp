@@ -177,6 +177,11 @@ int RunEdit(const EditOptions& o, Console& console) {
     return kExitFailed;
   }
   CSaveGame& save = *opened.save;
+  if (o.output.empty() && save.kind == kKindCard) {
+    console.Error("A save on a card is not changed there: name a " + TargetExtensions(", ", " or ") +
+                  " file to write with -o OUT, then put it back with card import --replace");
+    return kExitUsage;
+  }
   const FormatFamily* own = TargetFamilyForExtension(ExtensionOf(o.source));
   if (o.output.empty() && (!own || own->kind != save.kind || !own->Can(kSavesInPlace))) {
     std::string ext(ExtensionOf(o.source));

@@ -53,10 +53,6 @@ bool MakeFolder(const std::string& dir) {
   return std::filesystem::is_directory(io::ToFsPath(dir), ec);
 }
 
-std::string Join(const std::string& dir, const std::string& name) {
-  return io::FromFsPath(io::ToFsPath(dir) / io::ToFsPath(name));
-}
-
 // Writes every file of the save into dir under safe, distinct names. Names that had to
 // change are reported; existing files are kept unless force. Returns the exit code.
 int WriteAll(const CSaveGame& save, const std::string& dir, bool force, bool applyTimes,
@@ -73,7 +69,7 @@ int WriteAll(const CSaveGame& save, const std::string& dir, bool force, bool app
     std::string safe = namer.Next(name);
     if (namer.changed())
       console.Note("renamed: " + Quoted(name) + " is written as " + Quoted(safe));
-    std::string path = Join(dir, safe);
+    std::string path = JoinPath(dir, safe);
     if (!force && io::Exists(path)) {
       console.Error("exists, not overwritten (use --force): " + Quoted(path));
       ++failures;
@@ -119,19 +115,25 @@ int RunUnpack(const UnpackOptions& o, Console& console) {
     console.Error(opened.error);
     return kExitFailed;
   }
-  const CSaveGame& save = *opened.save;
-  const SaveEntry& root = (*save.entries)[0];
+  const SaveEntry& root = (*opened.save->entries)[0];
   std::string folder = SafeName(root.Name());
   if (folder != root.Name())
     console.Note("renamed: folder " + Quoted(root.Name()) + " is written as " + Quoted(folder));
-  std::string dir = Join(o.dir, folder);
-  int code = WriteAll(save, dir, o.force, /*applyTimes=*/true, console);
-  // Last, since writing the files changed the folder's time.
-  platform::SetModifiedTime(dir, root.modified);
-  return code;
+  return WriteSaveFolder(*opened.save, JoinPath(o.dir, folder), o.force, console);
 }
 
 }  // namespace
+
+std::string JoinPath(const std::string& dir, const std::string& name) {
+  return io::FromFsPath(io::ToFsPath(dir) / io::ToFsPath(name));
+}
+
+int WriteSaveFolder(const CSaveGame& save, const std::string& folder, bool force, Console& console) {
+  int code = WriteAll(save, folder, force, /*applyTimes=*/true, console);
+  // Last, since writing the files changed the folder's time.
+  platform::SetModifiedTime(folder, (*save.entries)[0].modified);
+  return code;
+}
 
 void AddExtractCommands(CLI::App& app, Commands& commands) {
   auto extract = std::make_shared<ExtractOptions>();

@@ -1,5 +1,8 @@
-// info: what the main window shows for a save, as text or as one JSON object.
+// info: what the main window shows for a save, as text or as one JSON object, with the
+// fields of its icon.sys.
 #include <array>
+#include <charconv>
+#include <cmath>
 #include <nlohmann/json.hpp>
 
 #include "cli/command.h"
@@ -7,6 +10,7 @@
 #include "formats/messages.h"
 #include "formats/psv/psv.h"
 #include "formats/registry.h"
+#include "icon/icon_sys_fields.h"
 #include "model/icon_sys.h"
 
 namespace cli {
@@ -30,6 +34,54 @@ std::string ShownTitle(const CSaveGame& save) {
   return text.empty() ? std::string(messages::kNoValidIconSys) : text;
 }
 
+// "card" for a save opened on a memory card, else the family's name.
+std::string FormatName(const CSaveGame& save) {
+  return save.kind == kKindCard ? std::string("card") : std::string(KindName(save.kind));
+}
+
+std::optional<icon::IconSysFields> IconSysOf(const CSaveGame& save) {
+  std::optional<std::vector<std::uint8_t>> bytes = ReadIconSys(save);
+  if (!bytes) return std::nullopt;
+  icon::Result<icon::IconSysFields> fields = icon::ParseIconSys(*bytes);
+  if (!fields) return std::nullopt;
+  return fields.value();
+}
+
+// A stored f32 as the shortest decimal that reads back as it (0.3, not 0.300000011920929);
+// NaN and infinities, which JSON has no numbers for, as null.
+nlohmann::ordered_json Number(float value) {
+  if (!std::isfinite(value)) return nullptr;
+  char text[32];
+  auto printed = std::to_chars(text, text + sizeof text, value);
+  double shortest = 0;
+  std::from_chars(text, printed.ptr, shortest);
+  return shortest;
+}
+
+nlohmann::ordered_json IconSysJson(const icon::IconSysFields& f) {
+  nlohmann::ordered_json j;
+  nlohmann::ordered_json icons;
+  icons["normal"] = BytesToUtf8(f.IconName(icon::IconSlot::kNormal));
+  icons["copy"] = BytesToUtf8(f.IconName(icon::IconSlot::kCopy));
+  icons["delete"] = BytesToUtf8(f.IconName(icon::IconSlot::kDelete));
+  j["icons"] = std::move(icons);
+  j["background_alpha"] = f.backgroundAlpha;
+  nlohmann::ordered_json corners;
+  const char* cornerNames[] = {"top_left", "top_right", "bottom_left", "bottom_right"};
+  for (std::size_t i = 0; i < f.corners.size(); ++i)
+    corners[cornerNames[i]] = {f.corners[i].r, f.corners[i].g, f.corners[i].b};
+  j["background_colours"] = std::move(corners);
+  nlohmann::ordered_json directions = nlohmann::ordered_json::array();
+  for (const icon::Vector3& d : f.lightDirections)
+    directions.push_back({Number(d.x), Number(d.y), Number(d.z)});
+  j["light_directions"] = std::move(directions);
+  nlohmann::ordered_json colours = nlohmann::ordered_json::array();
+  for (const icon::ColourF& c : f.lightColours) colours.push_back({Number(c.r), Number(c.g), Number(c.b)});
+  j["light_colours"] = std::move(colours);
+  j["ambient"] = {Number(f.ambient.r), Number(f.ambient.g), Number(f.ambient.b)};
+  return j;
+}
+
 // Whether a PS3 export's signature matched its contents; none for the other families (and
 // when the crypto library could not compute it).
 std::optional<bool> SignatureValid(const CSaveGame& save) {
@@ -41,7 +93,7 @@ void PrintJson(const CSaveGame& save, Console& console) {
   const SaveEntry& root = (*save.entries)[0];
   FullTitle full = ReadFullTitle(save);
   nlohmann::ordered_json j;
-  j["format"] = std::string(KindName(save.kind));
+  j["format"] = FormatName(save);
   const std::optional<bool> signature = SignatureValid(save);
   j["signature_valid"] = signature ? nlohmann::ordered_json(*signature) : nlohmann::ordered_json();
   j["folder"] = BytesToUtf8(root.Name());
@@ -68,6 +120,8 @@ void PrintJson(const CSaveGame& save, Console& console) {
     files.push_back(std::move(f));
   }
   j["files"] = std::move(files);
+  std::optional<icon::IconSysFields> iconSys = IconSysOf(save);
+  j["icon_sys"] = iconSys ? IconSysJson(*iconSys) : nlohmann::ordered_json();
   // ensure_ascii: every byte of 0x80 and above leaves as a \u escape.
   console.out << j.dump(2, ' ', true) << '\n';
 }
@@ -76,7 +130,7 @@ void PrintText(const CSaveGame& save, Console& console) {
   const SaveEntry& root = (*save.entries)[0];
   FullTitle full = ReadFullTitle(save);
   std::ostream& out = console.out;
-  out << "Format:     " << KindName(save.kind) << '\n';
+  out << "Format:     " << FormatName(save) << '\n';
   if (const std::optional<bool> signature = SignatureValid(save))
     out << "Signature:  " << (*signature ? "valid" : "not valid: a PS3 refuses this file") << '\n';
   out << "Folder:     " << DisplayText(root.Name()) << '\n';
@@ -84,6 +138,17 @@ void PrintText(const CSaveGame& save, Console& console) {
   if (full.found) {
     out << "Full title: " << full.line1 << '\n';
     if (!full.line2.empty()) out << "            " << full.line2 << '\n';
+  }
+  if (std::optional<icon::IconSysFields> iconSys = IconSysOf(save)) {
+    const std::string& normal = iconSys->IconName(icon::IconSlot::kNormal);
+    const std::string& copy = iconSys->IconName(icon::IconSlot::kCopy);
+    const std::string& remove = iconSys->IconName(icon::IconSlot::kDelete);
+    if (normal == copy && normal == remove) {
+      if (!normal.empty()) out << "Icon:       " << DisplayText(normal) << '\n';
+    } else {
+      out << "Icons:      " << DisplayText(normal) << " (normal), " << DisplayText(copy) << " (copy), "
+          << DisplayText(remove) << " (delete)\n";
+    }
   }
   out << "Mode:       " << FormatMode(root.mode) << '\n';
   out << "Created:    " << TimeText(root.created) << '\n';
@@ -124,13 +189,14 @@ int RunInfo(const InfoOptions& o, Console& console) {
 void AddInfoCommand(CLI::App& app, Commands& commands) {
   auto o = std::make_shared<InfoOptions>();
   CLI::App* cmd = app.add_subcommand("info", "Show a save's folder, title, mode and files");
-  cmd->add_option("FILE", o->file, "The save file")->required();
+  cmd->add_option("FILE", o->file, "The save file, or a save on a card as CARD:FOLDER")->required();
   cmd->add_flag("--json", o->json, "Print one JSON object");
   AddOpenOptions(cmd, o->open);
   cmd->footer(
       "Examples:\n"
       "  moravelt-cli info game.psu\n"
       "  moravelt-cli info --json game.max\n"
+      "  moravelt-cli info Mcd001.ps2:BESCES-50501REZ     (a save on a memory card)\n"
       "  moravelt-cli info --as max download.bin");
   commands.push_back({cmd, [o](Console& console) { return RunInfo(*o, console); }});
 }

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "card/folder_card.h"
 #include "cli/command.h"
 #include "formats/messages.h"
 #include "formats/registry.h"
@@ -32,12 +33,6 @@ constexpr std::uint64_t kMaxFiles = kCardClusters * 2 - 2;
 
 std::uint64_t Clusters(std::uint64_t bytes) { return (bytes + kClusterSize - 1) / kClusterSize; }
 
-struct PcFile {
-  std::string name;
-  std::string path;
-  std::uint64_t size = 0;
-};
-
 std::string FolderNameOf(const std::string& dir) {
   fs::path p = io::ToFsPath(dir).lexically_normal();
   if (p.filename().empty()) p = p.parent_path();
@@ -49,10 +44,15 @@ std::string FolderNameOf(const std::string& dir) {
   return name;
 }
 
+bool ValidFolderName(const std::string& name) { return !name.empty() && name.size() <= kNameChars; }
+
+std::string FolderNameMessage(const std::string& name) {
+  return "The save folder's name " + Quoted(name) + " must have 1 to 32 characters";
+}
+
 int RunPack(const PackOptions& o, Console& console) {
   std::error_code ec;
-  fs::path dir = io::ToFsPath(o.dir);
-  if (!fs::is_directory(dir, ec)) {
+  if (!fs::is_directory(io::ToFsPath(o.dir), ec)) {
     console.Error("Not a folder: " + Quoted(o.dir));
     return kExitFailed;
   }
@@ -62,76 +62,37 @@ int RunPack(const PackOptions& o, Console& console) {
     return kExitFailed;
   }
   std::string folder = o.name.empty() ? FolderNameOf(o.dir) : o.name;
-  if (folder.empty() || folder.size() > kNameChars) {
-    console.Error("The save folder's name " + Quoted(folder) + " must have 1 to 32 characters" +
-                  (o.name.empty() ? " (--name gives another)" : ""));
+  if (!ValidFolderName(folder)) {
+    console.Error(FolderNameMessage(folder) + (o.name.empty() ? " (--name gives another)" : ""));
     return kExitFailed;
   }
-
-  std::vector<PcFile> files;
-  for (fs::directory_iterator it(dir, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
-    std::string name = io::FromFsPath(it->path().filename());
-    std::error_code typeEc;
-    if (it->is_directory(typeEc)) {
-      console.Error("The folder holds a subfolder, " + Quoted(name) +
-                    ": a save holds files only");
-      return kExitFailed;
-    }
-    if (!it->is_regular_file(typeEc)) {
-      console.Error(Quoted(name) + " is not a regular file");
-      return kExitFailed;
-    }
-    files.push_back(PcFile{name, io::FromFsPath(it->path()), 0});
-  }
-  if (ec) {
-    console.Error(std::string(messages::kCannotReadFile) + ": " + Quoted(o.dir));
+  Opened read = ReadSaveFolder(o.dir, folder);
+  if (!read.save) {
+    console.Error(read.error);
     return kExitFailed;
   }
-  if (files.empty()) {
-    console.Error("The folder holds no files");
-    return kExitFailed;
-  }
-  if (files.size() > kMaxFiles) {
-    console.Error("The folder holds " + std::to_string(files.size()) +
+  CSaveGame& save = *read.save;
+  const std::uint64_t files = static_cast<std::uint64_t>(save.FileCount());
+  if (files > kMaxFiles) {
+    console.Error("The folder holds " + std::to_string(files) +
                   " files; a memory card directory holds at most " + std::to_string(kMaxFiles));
     return kExitFailed;
   }
-  std::sort(files.begin(), files.end(),
-            [](const PcFile& a, const PcFile& b) { return a.name < b.name; });
-
-  std::uint64_t clusters = Clusters((files.size() + 2) * 512);
-  for (PcFile& f : files) {
-    if (f.name.size() > kNameChars) {
-      console.Error("The file name " + Quoted(f.name) + " has more than 32 characters");
-      return kExitFailed;
-    }
-    auto size = io::FileSize(f.path);
-    if (!size) {
-      console.Error(std::string(messages::kCannotReadFile) + ": " + Quoted(f.name));
-      return kExitFailed;
-    }
-    f.size = *size;
-    if (f.size > kCardBytes) {
-      console.Error("The file " + Quoted(f.name) + " (" + std::to_string(f.size) +
+  std::uint64_t clusters = Clusters((files + 2) * 512);
+  for (int i = 0; i < save.FileCount(); ++i) {
+    const SaveEntry& e = *save.EntryAt(i);
+    if (e.size > kCardBytes) {
+      console.Error("The file " + Quoted(e.Name()) + " (" + std::to_string(e.size) +
                     " bytes) is larger than a memory card can hold (8 MiB)");
       return kExitFailed;
     }
-    clusters += Clusters(f.size);
+    clusters += Clusters(e.size);
   }
   if (clusters > kCardClusters) {
     console.Error("The files need " + std::to_string(clusters) +
                   " KiB, more than a memory card can hold (8192 KiB)");
     return kExitFailed;
   }
-
-  CGeneric save;
-  for (const PcFile& f : files) {
-    if (!save.AddEntryFromDisk(f.path, f.name)) {
-      console.Error(std::string(messages::kCannotReadFile) + ": " + Quoted(f.name));
-      return kExitFailed;
-    }
-  }
-  save.SetName(-1, folder);
 
   SaveWrite outcome = WriteSaveAs(save, *family, o.target);
   if (!outcome.ok()) {
@@ -146,6 +107,73 @@ int RunPack(const PackOptions& o, Console& console) {
 
 }  // namespace
 
+Opened ReadSaveFolder(const std::string& dir, const std::string& name) {
+  Opened opened;
+  std::error_code ec;
+  const fs::path path = io::ToFsPath(dir);
+  if (!fs::is_directory(path, ec)) {
+    opened.error = "Not a folder: " + Quoted(dir);
+    return opened;
+  }
+  const std::string folder = name.empty() ? FolderNameOf(dir) : name;
+  if (!ValidFolderName(folder)) {
+    opened.error = FolderNameMessage(folder);
+    return opened;
+  }
+  if (fs::exists(path / io::ToFsPath(std::string(card::kFolderSuperblock)), ec)) {
+    opened.error = "The folder is a PCSX2 folder card: name a save on it as CARD:FOLDER";
+    return opened;
+  }
+  // A save folder of a PCSX2 folder card holds the emulator's own files beside the save's.
+  if (fs::exists(path / io::ToFsPath(std::string(card::kFolderIndex)), ec)) {
+    opened.error = "The folder is a save on a PCSX2 folder card: name it as CARD:FOLDER";
+    return opened;
+  }
+
+  struct PcFile {
+    std::string name;
+    std::string path;
+  };
+  std::vector<PcFile> files;
+  for (fs::directory_iterator it(path, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
+    std::string fileName = io::FromFsPath(it->path().filename());
+    std::error_code typeEc;
+    if (it->is_directory(typeEc)) {
+      opened.error = "The folder holds a subfolder, " + Quoted(fileName) + ": a save holds files only";
+      return opened;
+    }
+    if (!it->is_regular_file(typeEc)) {
+      opened.error = Quoted(fileName) + " is not a regular file";
+      return opened;
+    }
+    files.push_back(PcFile{fileName, io::FromFsPath(it->path())});
+  }
+  if (ec) {
+    opened.error = std::string(messages::kCannotReadFile) + ": " + Quoted(dir);
+    return opened;
+  }
+  if (files.empty()) {
+    opened.error = "The folder holds no files";
+    return opened;
+  }
+  std::sort(files.begin(), files.end(), [](const PcFile& a, const PcFile& b) { return a.name < b.name; });
+
+  auto save = std::make_unique<CGeneric>();
+  for (const PcFile& f : files) {
+    if (f.name.size() > kNameChars) {
+      opened.error = "The file name " + Quoted(f.name) + " has more than 32 characters";
+      return opened;
+    }
+    if (!save->AddEntryFromDisk(f.path, f.name)) {
+      opened.error = std::string(messages::kCannotReadFile) + ": " + Quoted(f.name);
+      return opened;
+    }
+  }
+  save->SetName(-1, folder);
+  opened.save = std::move(save);
+  return opened;
+}
+
 void AddPackCommand(CLI::App& app, Commands& commands) {
   auto pack = std::make_shared<PackOptions>();
   CLI::App* cmd =
@@ -156,7 +184,8 @@ void AddPackCommand(CLI::App& app, Commands& commands) {
   cmd->add_option("--name", pack->name, "The save folder's name (at most 32 characters)");
   cmd->footer(
       "Refused: subfolders, names over 32 characters, a file over 8 MiB, more files or\n"
-      "bytes than an 8 MiB memory card holds.\n"
+      "bytes than an 8 MiB memory card holds, a save folder of a PCSX2 folder card (name\n"
+      "that as CARD:FOLDER with convert).\n"
       "Examples:\n"
       "  moravelt-cli pack memcard/BESLES-12345SAVE game.psu\n"
       "  moravelt-cli pack files/ game.xps --name BESLES-12345SAVE");

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "io/text.h"
 #include "model/entry.h"
 
 namespace cli::platform {
@@ -13,7 +14,7 @@ namespace cli::platform {
 bool StderrIsTerminal();
 
 // Shift-JIS (code page 932) bytes as UTF-8; sequences that don't decode become U+FFFD.
-std::string ShiftJisToUtf8(std::string_view sjis);
+using io::ShiftJisToUtf8;
 
 // Sets the modification time of a file or folder from a card time, read as local time.
 // False when the time is no calendar time or the platform refuses.

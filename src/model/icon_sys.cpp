@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "io/text.h"
+#include "model/bytes.h"
 #include "model/entry_data.h"
 #include "model/save_game.h"
 
@@ -12,6 +14,7 @@ namespace {
 
 constexpr std::string_view kIconSysName = "icon.sys";
 constexpr std::string_view kMagic = "PS2D";
+constexpr std::size_t kLineBreakOffset = 6;
 
 // Second byte -> output for first byte 0x81; 0 means unmapped.
 constexpr std::array<std::uint8_t, 256> MakeTable81() {
@@ -108,4 +111,25 @@ char* TitleToAscii(std::span<const char> raw, std::span<char> destination) {
   }
   destination[out] = '\0';
   return destination.data();
+}
+
+std::string FullTitle::Joined() const { return line2.empty() ? line1 : line1 + "\n" + line2; }
+
+FullTitle ReadFullTitle(const CSaveGame& save) {
+  FullTitle title;
+  std::optional<std::vector<std::uint8_t>> bytes = ReadIconSys(save);
+  if (!bytes) return title;
+  const char* field = reinterpret_cast<const char*>(bytes->data() + kIconSysTitleOffset);
+  std::size_t length = 0;
+  while (length < kIconSysTitleField && field[length] != '\0') ++length;
+  std::string_view raw(field, length);
+  std::size_t split = bytes::GetU16LE(bytes->data() + kLineBreakOffset);
+  title.found = true;
+  if (split > 0 && split < raw.size()) {
+    title.line1 = io::ShiftJisToUtf8(raw.substr(0, split));
+    title.line2 = io::ShiftJisToUtf8(raw.substr(split));
+  } else {
+    title.line1 = io::ShiftJisToUtf8(raw);
+  }
+  return title;
 }

@@ -2,11 +2,14 @@
 //
 // icon.sys is exactly 964 bytes, begins with "PS2D", and holds the title the console
 // shows at offset 192: 64 bytes of Shift-JIS, ended by the first NUL or the field's end.
+// At offset 6 a 16-bit little-endian number gives the byte offset within the title where
+// the second of its two lines starts (0: one line).
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 class CSaveGame;
@@ -29,3 +32,16 @@ int ReadIconSysTitle(const CSaveGame& save, std::span<char> destination);
 // mapping the common full-width characters to ASCII. The output is never longer than
 // the input; destination gets a NUL. Returns destination.data().
 char* TitleToAscii(std::span<const char> raw, std::span<char> destination);
+
+// The title in full: the Shift-JIS title decoded to UTF-8, in the two lines the console
+// shows.
+struct FullTitle {
+  bool found = false;  // a usable icon.sys was there
+  std::string line1;   // UTF-8
+  std::string line2;   // UTF-8, empty for a one-line title
+  // Both lines, joined by a line break when there are two.
+  std::string Joined() const;
+};
+
+// Looks for icon.sys as ReadIconSys does and decodes its title.
+FullTitle ReadFullTitle(const CSaveGame& save);

@@ -1,13 +1,17 @@
 #include "ui/file_commands.h"
 
 #include <array>
+#include <filesystem>
 #include <memory>
+#include <system_error>
 #include <vector>
 
+#include "card/card_messages.h"
 #include "formats/output_file.h"
 #include "formats/registry.h"
 #include "formats/write_save.h"
 #include "io/file.h"
+#include "io/path.h"
 #include "model/entry_data.h"
 #include "model/icon_sys.h"
 #include "resource.h"
@@ -32,6 +36,7 @@ std::vector<FileFilter> ToFileFilters(const std::vector<DialogFilter>& filters) 
 FileDialogRequest OpenContainerRequest() {
   FileDialogRequest r;
   r.filters = ToFileFilters(OpenDialogFilters());
+  r.filters.push_back(CardImageFilter());
   r.selectedFilter = 1;
   r.initialDirectory = kInitialDirectory;
   r.flags = kDialogExplorer | kDialogFileMustExist | kDialogPathMustExist;
@@ -51,6 +56,8 @@ FileDialogRequest AnyFileRequest(std::string offeredName, unsigned flags) {
 // The name Save offers: the source path without its extension's dot and what follows.
 std::string OfferedSaveName(const CSaveGame& save) {
   if (save.kind == kKindGeneric) return std::string(kNewSaveName);
+  // A card save's source is the card: its folder name is what it is known by.
+  if (save.kind == kKindCard) return std::string(save.EntryAt(-1)->Name());
   const std::string& path = save.sourcePath;
   if (save.extensionOffset < 1 || static_cast<std::size_t>(save.extensionOffset) > path.size())
     return path;
@@ -74,6 +81,32 @@ bool IsDataSourceOf(const CSaveGame& save, const std::string& target) {
 
 }  // namespace
 
+FileFilter CardImageFilter() {
+  std::string pattern;
+  for (const card::ImageExtension& e : card::CardImageExtensions()) {
+    if (!pattern.empty()) pattern += ';';
+    pattern += "*." + std::string(e.extension);
+  }
+  return {"Memory card images (" + pattern + ")", pattern};
+}
+
+bool IsReadableFile(const std::string& path) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(io::ToFsPath(path), ec)) return false;
+  return io::File::OpenRead(path).ok();
+}
+
+std::string CardName(std::string_view cardPath) {
+  std::string_view name = io::FileNameOf(cardPath);
+  // A folder card picked with a trailing separator has its name before it.
+  if (name.empty() && !cardPath.empty()) name = io::FileNameOf(cardPath.substr(0, cardPath.size() - 1));
+  return std::string(name);
+}
+
+std::string CardSaveCaption(std::string_view folder, std::string_view cardPath) {
+  return std::string(folder) + " on " + CardName(cardPath) + " - " + std::string(kMainCaption);
+}
+
 FileCommands::~FileCommands() {
   // The question handler of a save refers to this object's platform.
   if (current_) current_->SetQuestionHandler(nullptr);
@@ -93,10 +126,15 @@ void FileCommands::Message(std::string_view text) {
 }
 
 void FileCommands::OpenCommand() {
-  std::optional<ChosenFile> chosen = platform_.OpenFileDialog(OpenContainerRequest());
-  if (!chosen) return;
+  if (std::optional<ChosenFile> chosen = ChooseContainer()) OpenFile(*chosen);
+}
 
-  std::unique_ptr<CSaveGame> save = CreateForExtension(chosen->Extension());
+std::optional<ChosenFile> FileCommands::ChooseContainer() {
+  return platform_.OpenFileDialog(OpenContainerRequest());
+}
+
+void FileCommands::OpenFile(const ChosenFile& chosen) {
+  std::unique_ptr<CSaveGame> save = CreateForExtension(chosen.Extension());
   if (!save) {
     Message(kUnknownFileType);
     return;
@@ -111,21 +149,26 @@ void FileCommands::OpenCommand() {
   current_ = std::move(save);
   CSaveGame& current = *current_;
 
-  LoadResult result = current.Load(chosen->path);
+  LoadResult result = current.Load(chosen.path);
   if (result == LoadResult::kOk && current.entries && !current.entries->empty()) {
     loaded_ = &current;
-    current.extensionOffset = static_cast<int>(chosen->extensionOffset);
-    platform_.EnableControl(IDC_SAVE, true);
-    platform_.EnableControl(IDC_FOLDER_PROPERTIES, true);
-    platform_.EnableMenuItem(IDM_SAVE_AS, true);
-    for (int id : kFileItems) platform_.EnableMenuItem(id, false);
-    RefreshTitle();
-    ShowRootFields();
-    RefreshFileList();
+    current.extensionOffset = static_cast<int>(chosen.extensionOffset);
+    SetCardSource(std::nullopt);
+    ShowLoaded();
     return;
   }
   Message(messages::LoadFailureMessage(current, result == LoadResult::kOk ? LoadResult::kInvalid : result));
   ShowNoSave();
+}
+
+void FileCommands::ShowLoaded() {
+  platform_.EnableControl(IDC_SAVE, true);
+  platform_.EnableControl(IDC_FOLDER_PROPERTIES, true);
+  platform_.EnableMenuItem(IDM_SAVE_AS, true);
+  for (int id : kFileItems) platform_.EnableMenuItem(id, false);
+  RefreshTitle();
+  ShowRootFields();
+  RefreshFileList();
 }
 
 void FileCommands::CloseSave() {
@@ -134,7 +177,60 @@ void FileCommands::CloseSave() {
   ShowNoSave();
 }
 
+void FileCommands::SetCardSource(std::optional<CardSource> source) {
+  // The caption of a card save is set with its folder name (ShowRootFields).
+  if (!source && cardSource_) platform_.SetWindowTitle(std::string(kMainCaption));
+  cardSource_ = std::move(source);
+}
+
+const CardSource* FileCommands::ShownCardSource() const {
+  return cardSource_ && SaveLoaded() ? &*cardSource_ : nullptr;
+}
+
+void FileCommands::ShowCardSave(std::unique_ptr<CSaveGame> save, CardSource source) {
+  current_ = std::move(save);
+  loaded_ = current_.get();
+  // A card save has at least its directory, so the window always counts it as shown.
+  SetCardSource(std::move(source));
+  ShowLoaded();
+}
+
+bool FileCommands::SaveToCardCommand() {
+  CSaveGame* current = LoadedSave();
+  if (!current || !cardSource_) return false;
+  std::shared_ptr<card::Card> card = cardSource_->card;
+  const std::string opened = cardSource_->folder;
+  const std::string folder(current->EntryAt(-1)->Name());
+
+  // Under its own name the save replaces its old copy in the same rewrite. Under a new
+  // name it must not replace another save of that name; its old copy goes only once the
+  // new one is on the card, so that a failure anywhere loses nothing.
+  const bool renamed = folder != opened;
+  card::ImportOptions options;
+  options.replace = !renamed;
+  card::ImportOutcome outcome = card->Import(*current, options);
+  if (outcome.result != card::ImportResult::kImported &&
+      outcome.result != card::ImportResult::kReplaced) {
+    Message(card::messages::ImportMessage(outcome));
+    return false;
+  }
+  if (renamed) {
+    card::RemoveResult removed = card->Remove(opened);
+    if (removed != card::RemoveResult::kRemoved) Message(card::messages::RemoveMessage(removed, opened));
+  }
+  // The shown entries read pages of the card as it was: show the save as it is now.
+  card::OpenedSave reopened = card->OpenSave(outcome.folder);
+  if (!reopened.save) {
+    Message(card::messages::OpenSaveMessage(reopened.result, outcome.folder));
+    CloseSave();
+    return true;
+  }
+  ShowCardSave(std::move(reopened.save), {card, outcome.folder});
+  return true;
+}
+
 void FileCommands::ShowNoSave() {
+  SetCardSource(std::nullopt);
   platform_.EnableControl(IDC_SAVE, false);
   platform_.EnableControl(IDC_FOLDER_PROPERTIES, false);
   platform_.EnableMenuItem(IDM_SAVE_AS, false);
@@ -219,6 +315,7 @@ bool FileCommands::AddPcFile(const std::string& path, std::string_view name) {
   if (!created->AddEntryFromDisk(path, name)) return false;
   current_ = std::move(created);
   loaded_ = current_.get();
+  SetCardSource(std::nullopt);
   return true;
 }
 
@@ -236,6 +333,8 @@ void FileCommands::ShowRootFields() {
   const SaveEntry& root = *current->EntryAt(-1);
   platform_.SetControlText(IDC_FOLDER_NAME, std::string(root.Name()));
   platform_.SetControlText(IDC_ROOT_MODE, FormatMode(root.mode));
+  // The caption follows a card save's folder name through Properties.
+  if (cardSource_) platform_.SetWindowTitle(CardSaveCaption(root.Name(), cardSource_->card->path()));
 }
 
 void FileCommands::ExtractFileCommand(int row) {

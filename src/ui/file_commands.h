@@ -5,12 +5,17 @@
 // window only through Platform. An open that fails leaves its object as the current one,
 // but the window then counts as holding no save: nothing reads that object's entries
 // again, and adding a file starts a new save in its place.
+//
+// The current save may come from a memory card (the card window's Open): the window's
+// caption then names the card and the save, and Save writes it back into that card.
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "card/card.h"
 #include "formats/messages.h"
 #include "model/save_game.h"
 #include "ui/platform.h"
@@ -22,11 +27,30 @@ inline constexpr std::string_view kUnknownFileType = "Unknown file type";
 using messages::kNoValidIconSys;
 inline constexpr std::string_view kNewSaveName = "NewSave";
 inline constexpr std::string_view kInitialDirectory = ".\\";
+// The main window's caption, as its resource template gives it.
+inline constexpr std::string_view kMainCaption = "Converter";
 
 // Width of the name column when every file fits in the list, and when a vertical scroll
 // bar takes its share.
 inline constexpr int kNameColumnWidth = 214;
 inline constexpr int kNameColumnWidthScrolled = 194;
+
+// "Memory card images (*.ps2;*.mc2;...)", from the card layer's list of extensions.
+FileFilter CardImageFilter();
+
+// True when a path names a file that can be read: not a folder, not locked or gone.
+bool IsReadableFile(const std::string& path);
+
+// Where a save shown in the main window came from, when it came from a card.
+struct CardSource {
+  std::shared_ptr<card::Card> card;
+  std::string folder;  // its folder on the card when it was opened
+};
+
+// The name of a card's image file or folder.
+std::string CardName(std::string_view cardPath);
+// The main window's caption while a card save is shown: "FOLDER on CARD - Converter".
+std::string CardSaveCaption(std::string_view folder, std::string_view cardPath);
 
 class FileCommands {
  public:
@@ -35,8 +59,22 @@ class FileCommands {
   FileCommands(const FileCommands&) = delete;
   FileCommands& operator=(const FileCommands&) = delete;
 
+  // The open dialog, then OpenFile.
   void OpenCommand();
+  // The open dialog: the save families' filters, then memory card images.
+  std::optional<ChosenFile> ChooseContainer();
+  // Opens a chosen save file and shows it.
+  void OpenFile(const ChosenFile& chosen);
   void SaveCommand();
+  // Save for a card save: writes it back into its card in one rewrite of the card,
+  // replacing the copy it was opened from, and shows it again as the card now holds it.
+  // A save whose folder was renamed goes on the card under its new name, after which the
+  // old copy is removed. True when the card changed.
+  bool SaveToCardCommand();
+  // Shows a save opened from a card.
+  void ShowCardSave(std::unique_ptr<CSaveGame> save, CardSource source);
+  // Where the shown save came from when it came from a card; nullptr otherwise.
+  const CardSource* ShownCardSource() const;
   void AddFileCommand();
   // The file at table position row + 1.
   void ExtractFileCommand(int row);
@@ -65,14 +103,18 @@ class FileCommands {
   void ShowRootFields();
 
  private:
+  void ShowLoaded();
   void ShowNoSave();
   void Message(std::string_view text);
+  void SetCardSource(std::optional<CardSource> source);
 
   Platform& platform_;
   std::unique_ptr<CSaveGame> current_;
   // The current object when it holds a shown save; anything else there is a leftover of
   // a failed open.
   const CSaveGame* loaded_ = nullptr;
+  // Set while the shown save is one from a card.
+  std::optional<CardSource> cardSource_;
 };
 
 }  // namespace ui

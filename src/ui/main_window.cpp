@@ -1,26 +1,11 @@
 #include "ui/main_window.h"
 
 #include <array>
-#include <filesystem>
-#include <system_error>
 
-#include "io/file.h"
 #include "io/path.h"
 #include "resource.h"
 
 namespace ui {
-
-namespace {
-
-// A dropped path is used only when it names a file that can be read; folders and locked
-// or vanished files are passed over.
-bool IsReadableFile(const std::string& path) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(io::ToFsPath(path), ec)) return false;
-  return io::File::OpenRead(path).ok();
-}
-
-}  // namespace
 
 std::string_view DroppedFileName(std::string_view path) { return io::FileNameOf(path); }
 
@@ -39,11 +24,19 @@ void MainWindow::OnCommand(int id, int notifyCode) {
   switch (id) {
     case IDC_OPEN:
     case IDM_OPEN:
-      commands_.OpenCommand();
+      Open();
       break;
     case IDC_SAVE:
+      Save();
+      break;
     case IDM_SAVE_AS:
       commands_.SaveCommand();
+      break;
+    case IDM_OPEN_CARD_FOLDER:
+      cards_.OpenFolderCommand();
+      break;
+    case IDM_NEW_CARD:
+      cards_.NewCardCommand();
       break;
     case IDC_FOLDER_PROPERTIES:
       FolderProperties();
@@ -69,6 +62,23 @@ void MainWindow::OnCommand(int id, int notifyCode) {
     default:
       break;
   }
+}
+
+void MainWindow::Open() {
+  std::optional<ChosenFile> chosen = commands_.ChooseContainer();
+  if (!chosen) return;
+  if (OpensAsCard(*chosen))
+    cards_.OpenCard(chosen->path);
+  else
+    commands_.OpenFile(*chosen);
+}
+
+void MainWindow::Save() {
+  if (!commands_.ShownCardSource()) {
+    commands_.SaveCommand();
+    return;
+  }
+  if (commands_.SaveToCardCommand()) cards_.Refresh();
 }
 
 int MainWindow::SelectedFileRow() {

@@ -1,6 +1,7 @@
 // The main window's rules: which command each control and menu item runs, what is
 // enabled when, renaming and deleting in the file list, its right-click menu, and files
-// dropped on the window. The Win32 shell turns messages into these calls.
+// dropped on the window. The Win32 shell turns messages into these calls. It owns the
+// card window, which opens from its File menu.
 #pragma once
 
 #include <optional>
@@ -8,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ui/card_window.h"
 #include "ui/file_commands.h"
 #include "ui/platform.h"
 
@@ -20,7 +22,8 @@ std::string_view DroppedFileName(std::string_view path);
 
 class MainWindow {
  public:
-  explicit MainWindow(Platform& platform) : platform_(platform), commands_(platform) {}
+  explicit MainWindow(Platform& platform)
+      : platform_(platform), commands_(platform), cards_(platform, commands_) {}
 
   // The start state and the list's columns.
   void OnInit();
@@ -41,8 +44,13 @@ class MainWindow {
   void OnDropFiles(const std::vector<std::string>& paths);
 
   FileCommands& commands() { return commands_; }
+  CardWindow& cards() { return cards_; }
 
  private:
+  // Open: a card image goes to the card window, any other file opens as a save.
+  void Open();
+  // Save: a card save goes back into its card, any other save to a file.
+  void Save();
   int SelectedFileRow();
   void DeleteSelectedFile();
   void FileProperties(bool fromMenu);
@@ -51,6 +59,7 @@ class MainWindow {
 
   Platform& platform_;
   FileCommands commands_;
+  CardWindow cards_;
 };
 
 }  // namespace ui

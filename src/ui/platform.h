@@ -3,7 +3,8 @@
 // The file commands and the main window's rules are written against this interface
 // only; the Win32 shell implements it, and the tests implement it with a recorder.
 // Texts are UTF-8 in both directions; the implementation converts at its own edge.
-// Message boxes, file dialogs and the pop-up menu are owned by the main window.
+// Message boxes, file dialogs and the pop-up menu are owned by the main window; the card
+// window has an interface of its own (card_view.h).
 #pragma once
 
 #include <cstddef>
@@ -25,6 +26,7 @@ enum FileDialogFlag : unsigned {
   kDialogFileMustExist = 1u << 1,    // only an existing file is accepted
   kDialogPathMustExist = 1u << 2,    // only a name in an existing folder is accepted
   kDialogOverwritePrompt = 1u << 3,  // choosing an existing file asks first
+  kDialogMultiSelect = 1u << 4,      // several files may be chosen at once
 };
 
 struct FileFilter {
@@ -54,6 +56,14 @@ struct ChosenFile {
 // Splits a path the way the file dialogs report it: the name after the last '\' or '/',
 // the extension after the name's last dot.
 ChosenFile ChosenFileFromPath(std::string path);
+
+// What File > New Card asks: the size of the new card and whether its pages carry ECC.
+struct NewCardChoice {
+  unsigned megabytes = 8;
+  bool ecc = true;
+};
+
+class CardView;
 
 struct MenuItemState {
   int id;
@@ -101,6 +111,16 @@ class Platform {
   virtual void RunAboutBox() = 0;
   // Ends the main window as its close box does.
   virtual void CloseMainWindow() = 0;
+
+  // The main window's caption.
+  virtual void SetWindowTitle(const std::string& text) = 0;
+  // A folder chosen in the system's folder picker; none when the user cancels.
+  virtual std::optional<std::string> ChooseFolder(const std::string& title) = 0;
+  // The New Card dialog, offering `offered` among `sizes` (in MB); none when cancelled.
+  virtual std::optional<NewCardChoice> AskNewCard(std::span<const unsigned> sizes,
+                                                  const NewCardChoice& offered) = 0;
+  // The card window's side of the platform; the window itself exists only while open.
+  virtual CardView& Cards() = 0;
 };
 
 }  // namespace ui

@@ -6,7 +6,7 @@
 //   moravelt-e2e <moravelt.exe> <moravelt-cli.exe> <work folder> <corpus folder> <case>
 //
 // The command line, which shares the container classes, tells what bytes a conversion
-// must give.
+// must give; the library itself reads back and checks the memory cards the program wrote.
 //
 // Exit status: 0 passed, 1 failed, 77 skipped (the build lacks what the case needs).
 // One case per run, each in a fresh process of the program; a script gives every run
@@ -23,8 +23,14 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "card/card.h"
+#include "card/card_messages.h"
+#include "card_ids.h"
+#include "model/entry_data.h"
+#include "model/icon_sys.h"
 #include "properties_ids.h"
 #include "resource.h"
 
@@ -279,7 +285,10 @@ struct FoundWindow {
   const wchar_t* title;  // nullptr: any
   HWND owner;            // nullptr: any
   HWND found;
+  bool skipCardWindow = false;  // the card window is no dialog waiting for an answer
 };
+
+constexpr std::wstring_view kCardCaption = L"Memory card - ";
 
 BOOL CALLBACK FindProc(HWND hwnd, LPARAM lParam) {
   auto* f = reinterpret_cast<FoundWindow*>(lParam);
@@ -290,10 +299,11 @@ BOOL CALLBACK FindProc(HWND hwnd, LPARAM lParam) {
   GetClassNameW(hwnd, cls, 64);
   if (std::wstring(cls) != L"#32770") return TRUE;
   if (f->owner && GetWindow(hwnd, GW_OWNER) != f->owner) return TRUE;
-  if (f->title) {
+  if (f->title || f->skipCardWindow) {
     wchar_t text[256] = {};
     GetWindowTextW(hwnd, text, 256);
-    if (std::wstring(text) != f->title) return TRUE;
+    if (f->title && std::wstring(text) != f->title) return TRUE;
+    if (f->skipCardWindow && std::wstring_view(text).starts_with(kCardCaption)) return TRUE;
   }
   f->found = hwnd;
   return FALSE;
@@ -371,9 +381,9 @@ class App {
   }
 
   // Answers the next file dialog with a path; returns the name it offered.
-  std::wstring AnswerFileDialog(const wchar_t* title, const std::wstring& path) {
+  std::wstring AnswerFileDialog(const wchar_t* title, const std::wstring& path, HWND owner = nullptr) {
     HWND dialog = nullptr;
-    if (!WaitUntil([&] { return (dialog = Find(title, main_)) != nullptr; }))
+    if (!WaitUntil([&] { return (dialog = Find(title, owner ? owner : main_)) != nullptr; }))
       Abort("file dialog did not appear");
     HWND edit = FileNameEdit(dialog);
     if (!edit) Abort("file dialog has no name field");
@@ -414,11 +424,17 @@ class App {
     WaitUntil([&] { return !IsWindow(box); });
     return text;
   }
-  bool NoDialogOpen() const { return Find(nullptr, main_) == nullptr; }
+  bool NoDialogOpen() const {
+    FoundWindow f{pi_.dwProcessId, nullptr, main_, nullptr, true};
+    EnumWindows(FindProc, reinterpret_cast<LPARAM>(&f));
+    return f.found == nullptr;
+  }
 
   // The file list, read through memory in the program's process.
   int Rows() const { return static_cast<int>(SendMessageW(list_, LVM_GETITEMCOUNT, 0, 0)); }
-  std::wstring Cell(int row, int column) {
+  std::wstring Cell(int row, int column) { return CellOf(list_, row, column); }
+  // A cell of any list view of the program.
+  std::wstring CellOf(HWND list, int row, int column) {
     LVITEMW item{};
     item.iSubItem = column;
     item.cchTextMax = 1024;
@@ -427,7 +443,7 @@ class App {
     WriteProcessMemory(pi_.hProcess, remote_, &item, sizeof item, nullptr);
     wchar_t zero = 0;
     WriteProcessMemory(pi_.hProcess, textAt, &zero, sizeof zero, nullptr);
-    SendMessageW(list_, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(remote_));
+    SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(remote_));
     wchar_t text[1024] = {};
     ReadProcessMemory(pi_.hProcess, textAt, text, sizeof text - sizeof(wchar_t), nullptr);
     return text;
@@ -437,12 +453,20 @@ class App {
     for (int r = 0; r < Rows(); ++r) names.push_back(Cell(r, 0));
     return names;
   }
-  void Select(int row) {
+  void Select(int row) { SelectIn(list_, row, /*add=*/true); }
+  // Selects a row of any list view of the program (-1: clears the selection); with `add`
+  // the rows selected before stay selected.
+  void SelectIn(HWND list, int row, bool add = false) {
     LVITEMW item{};
+    if (!add && row >= 0) {
+      item.stateMask = LVIS_SELECTED;
+      WriteProcessMemory(pi_.hProcess, remote_, &item, sizeof item, nullptr);
+      SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(remote_));
+    }
     item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
     item.state = row >= 0 ? LVIS_SELECTED | LVIS_FOCUSED : 0;
     WriteProcessMemory(pi_.hProcess, remote_, &item, sizeof item, nullptr);
-    SendMessageW(list_, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(remote_));
+    SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(remote_));
   }
   int ColumnWidth(int column) { return static_cast<int>(SendMessageW(list_, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0)); }
   HWND list() const { return list_; }
@@ -1536,6 +1560,301 @@ int CasePropertiesCancel() {
   return 0;
 }
 
+// ---- memory cards --------------------------------------------------------------------
+
+// The card window, once it is open beside the main window.
+class CardWin {
+ public:
+  CardWin(App& app, const std::wstring& cardName) : app_(app) {
+    const std::wstring caption = std::wstring(kCardCaption) + cardName;
+    if (!WaitUntil([&] { return (d_ = app.Find(caption.c_str(), app.main())) != nullptr; }))
+      Abort("the card window did not appear");
+    list_ = GetDlgItem(d_, IDC_CARD_LIST);
+  }
+  HWND hwnd() const { return d_; }
+  int Rows() const { return static_cast<int>(Send(list_, LVM_GETITEMCOUNT, 0, 0)); }
+  std::wstring Cell(int row, int column) { return app_.CellOf(list_, row, column); }
+  std::vector<std::wstring> Folders() {
+    std::vector<std::wstring> folders;
+    for (int r = 0; r < Rows(); ++r) folders.push_back(Cell(r, 0));
+    return folders;
+  }
+  int RowOf(const std::wstring& folder) {
+    for (int r = 0; r < Rows(); ++r)
+      if (Cell(r, 0) == folder) return r;
+    Abort("no such save in the card window");
+  }
+  void Select(std::initializer_list<int> rows) {
+    bool first = true;
+    for (int r : rows) {
+      app_.SelectIn(list_, r, !first);
+      first = false;
+    }
+    app_.Settle();
+  }
+  std::wstring Text(int id) const { return WindowText(GetDlgItem(d_, id)); }
+  bool Enabled(int id) const { return IsWindowEnabled(GetDlgItem(d_, id)) != FALSE; }
+  // A button, posted so that a dialog it opens doesn't block us.
+  void Press(int id) {
+    PostMessageW(d_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(d_, id)));
+  }
+  // Import... of one file.
+  void Import(const std::wstring& path) {
+    Press(IDC_CARD_IMPORT);
+    app_.AnswerFileDialog(L"Open", path, d_);
+    WaitUntil([&] { return app_.Find(L"Open", d_) == nullptr; });
+    app_.Settle();
+  }
+  // Export... of the selected saves into a folder, as the target of that label.
+  void Export(const std::wstring& folder, const std::wstring& target) {
+    Press(IDC_CARD_EXPORT);
+    HWND dialog = nullptr;
+    if (!WaitUntil([&] { return (dialog = app_.Find(L"Export", d_)) != nullptr; }))
+      Abort("the Export dialog did not appear");
+    Send(GetDlgItem(dialog, IDC_EXPORT_FOLDER), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(folder.c_str()));
+    HWND combo = GetDlgItem(dialog, IDC_EXPORT_TARGET);
+    bool found = false;
+    for (LRESULT i = 0, n = Send(combo, CB_GETCOUNT, 0, 0); i < n && !found; ++i) {
+      Send(combo, CB_SETCURSEL, static_cast<WPARAM>(i), 0);
+      found = WindowText(combo) == target;
+    }
+    if (!found) Abort("the Export dialog does not offer the target");
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+    WaitUntil([&] { return !IsWindow(dialog); });
+    app_.Settle();
+  }
+  bool NoDialogOpen() const { return app_.Find(nullptr, d_) == nullptr; }
+
+ private:
+  App& app_;
+  HWND d_ = nullptr;
+  HWND list_ = nullptr;
+};
+
+// File > New Card...: 8 MB with ECC, then its name.
+void NewCard(App& app, const std::wstring& path) {
+  app.Command(IDM_NEW_CARD);
+  HWND dialog = nullptr;
+  if (!WaitUntil([&] { return (dialog = app.Find(L"New Card", app.main())) != nullptr; }))
+    Abort("the New Card dialog did not appear");
+  CHECK_EQ(WindowText(GetDlgItem(dialog, IDC_NEW_CARD_SIZE)), L"8 MB");
+  CHECK(Send(GetDlgItem(dialog, IDC_NEW_CARD_ECC), BM_GETCHECK, 0, 0) == BST_CHECKED);
+  PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+  WaitUntil([&] { return !IsWindow(dialog); });
+  app.AnswerFileDialog(L"Save As", path);
+}
+
+// The corpus card, copied into the work folder; empty without the corpus.
+std::wstring CorpusCard() {
+  std::wstring corpus = g_corpus + L"\\card\\a.ps2";
+  if (!Exists(corpus)) return {};
+  std::wstring path = WorkPath(L"a.ps2");
+  WriteAll(path, ReadAll(corpus));
+  return path;
+}
+
+#define REQUIRE_CORPUS_CARD(var)                          \
+  std::wstring var = CorpusCard();                        \
+  if (var.empty()) {                                      \
+    Log("skip: no card image (the corpus is absent)");    \
+    return 77;                                            \
+  }
+
+// The card as the library reads it.
+std::unique_ptr<card::Card> LibraryCard(const std::wstring& path) {
+  card::OpenedCard opened = card::OpenCard(Utf8(path));
+  if (!opened.card) Abort("the library cannot open the card");
+  return std::move(opened.card);
+}
+
+// What a full check of the card finds that is worse than a notice.
+std::vector<std::wstring> Damage(const card::Card& c) {
+  std::vector<std::wstring> lines;
+  for (const card::Issue& issue : c.Check())
+    if (issue.severity() != card::Severity::kNotice) lines.push_back(Wide(card::messages::IssueLine(issue)));
+  return lines;
+}
+
+// The names and bytes of the files of a save on the card.
+std::vector<PsuFile> CardFiles(const card::Card& c, const std::string& folder) {
+  std::vector<PsuFile> files;
+  card::OpenedSave opened = c.OpenSave(folder);
+  if (!opened.save) Abort("the library cannot open the save on the card");
+  for (int i = 0; i < opened.save->FileCount(); ++i) {
+    const SaveEntry& e = *opened.save->EntryAt(i);
+    PsuFile f{std::string(e.Name()), {}};
+    CHECK(ReadEntryData(e, opened.save->sourcePath, f.data) == DataResult::kOk);
+    files.push_back(std::move(f));
+  }
+  return files;
+}
+
+void CheckSameFiles(const std::vector<PsuFile>& written, const std::vector<PsuFile>& reference) {
+  CHECK_EQ(written.size(), reference.size());
+  for (std::size_t i = 0; i < written.size() && i < reference.size(); ++i) {
+    CHECK_EQ(written[i].name, reference[i].name);
+    CHECK_EQ(written[i].data, reference[i].data);
+  }
+}
+
+int CaseCardOpen() {
+  REQUIRE_CORPUS_CARD(path);
+  const Bytes before = ReadAll(path);
+  App app;
+  app.Open(path);
+  CardWin card(app, L"a.ps2");
+  std::unique_ptr<card::Card> library = LibraryCard(path);
+  card::Listing listing = library->List();
+  CHECK_EQ(card.Rows(), 2);
+  for (const card::SaveInfo& save : listing.saves) {
+    int row = card.RowOf(Wide(save.folder));
+    CHECK_EQ(card.Cell(row, 2), std::to_wstring(save.sizeKB) + L" KB");
+    // The full title, decoded from Shift-JIS, both lines.
+    FullTitle title = ReadFullTitle(*library->OpenSave(save.folder).save);
+    if (title.found) CHECK_EQ(card.Cell(row, 1), Wide(title.line2.empty() ? title.line1 : title.line1 + " " + title.line2));
+  }
+  CHECK(card.Cell(card.RowOf(L"BESCES-50501REZ"), 1) != L"");
+  CHECK_EQ(card.Text(IDC_CARD_FREE), Wide(card::messages::FreeText(listing) + " of 8,000 KB"));
+  CHECK(card.Enabled(IDC_CARD_IMPORT));
+  for (int id : {IDC_CARD_OPEN, IDC_CARD_EXPORT, IDC_CARD_DELETE}) CHECK(!card.Enabled(id));
+  card.Select({0, 1});
+  CHECK(!card.Enabled(IDC_CARD_OPEN));
+  CHECK(card.Enabled(IDC_CARD_EXPORT) && card.Enabled(IDC_CARD_DELETE));
+  card.Select({card.RowOf(L"BESCES-50501REZ")});
+  CHECK(card.Enabled(IDC_CARD_OPEN));
+  Screenshot("card");
+  // The main window is as it was, and opening the card wrote nothing.
+  CHECK_EQ(app.Rows(), 0);
+  CHECK_EQ(WindowText(app.main()), L"Converter");
+  CHECK_EQ(ReadAll(path), before);
+  card.Press(IDC_CARD_CLOSE);
+  CHECK(WaitUntil([&] { return !IsWindow(card.hwnd()); }));
+  CHECK_EQ(app.Exit(), 40004ul);
+  return 0;
+}
+
+int CaseCardExport() {
+  REQUIRE_CORPUS_CARD(path);
+  const Bytes before = ReadAll(path);
+  // psu/a.psu holds the same files as the card's save.
+  ParsedPsu reference = ReferencePsu();
+  App app;
+  app.Open(path);
+  CardWin card(app, L"a.ps2");
+  card.Select({card.RowOf(L"BESCES-50501REZ")});
+  card.Export(WorkPath(L"out"), L"Memory Linker (*.psu)");
+  CHECK(card.NoDialogOpen());
+  ParsedPsu exported = ParsePsu(ReadAll(WorkPath(L"out\\BESCES-50501REZ.psu")));
+  CheckSameFiles(exported, reference);
+  card.Export(WorkPath(L"plain"), L"Plain folder (one folder per save)");
+  for (const PsuFile& f : reference.files)
+    CHECK_EQ(ReadAll(WorkPath(L"plain\\BESCES-50501REZ\\" + Wide(f.name))), f.data);
+  CHECK_EQ(ReadAll(path), before);
+  CHECK_EQ(app.Exit(), 40004ul);
+  return 0;
+}
+
+int CaseCardImportNew() {
+  // The corpus's ARMAX save, or without the corpus the built sample.
+  std::wstring source = SourceSave(L"max");
+  ParsedPsu reference = source.empty() ? ParsePsu(BuildPsu("BESLES-12345SAVE", SampleFiles())) : ReferencePsu();
+  if (source.empty()) source = WritePsu(L"source.psu", SampleFiles());
+  std::wstring path = WorkPath(L"new.ps2");
+  App app;
+  NewCard(app, path);
+  CardWin card(app, L"new.ps2");
+  CHECK_EQ(card.Rows(), 0);
+  CHECK_EQ(card.Text(IDC_CARD_FREE), L"8,000 KB free of 8,000 KB");
+  CHECK_EQ(ReadAll(path).size(), 8650752u);
+  card.Import(source);
+  CHECK(card.NoDialogOpen());
+  CHECK_EQ(card.Folders(), std::vector<std::wstring>{Wide(reference.folder)});
+  std::unique_ptr<card::Card> library = LibraryCard(path);
+  CHECK(Damage(*library).empty());
+  CheckSameFiles(CardFiles(*library, reference.folder), reference.files);
+  CHECK_EQ(app.Exit(), 40004ul);
+  return 0;
+}
+
+int CaseCardDelete() {
+  REQUIRE_CORPUS_CARD(path);
+  const Bytes before = ReadAll(path);
+  App app;
+  app.Open(path);
+  CardWin card(app, L"a.ps2");
+  card.Select({card.RowOf(L"BEDATA-SYSTEM")});
+  card.Press(IDC_CARD_DELETE);
+  std::wstring question = app.AnswerMessageBox(L"Delete", IDNO, card.hwnd());
+  CHECK(question.find(L"BEDATA-SYSTEM") != std::wstring::npos);
+  app.Settle();
+  CHECK_EQ(ReadAll(path), before);
+  card.Press(IDC_CARD_DELETE);
+  app.AnswerMessageBox(L"Delete", IDYES, card.hwnd());
+  app.Settle();
+  CHECK_EQ(card.Folders(), std::vector<std::wstring>{L"BESCES-50501REZ"});
+  std::unique_ptr<card::Card> library = LibraryCard(path);
+  CHECK_EQ(library->List().saves.size(), 1u);
+  CHECK(Damage(*library).empty());
+  CHECK_EQ(app.Exit(), 40004ul);
+  return 0;
+}
+
+int CaseCardFull() {
+  std::wstring path = WorkPath(L"full.ps2");
+  App app;
+  NewCard(app, path);
+  CardWin card(app, L"full.ps2");
+  // One save that leaves less than 100 KB free, then one that needs a little more than that.
+  card.Import(WritePsu(L"filler.psu", {{"fill.bin", Pseudo(7900 * 1024, 3)}}, "BESLES-00000FILL"));
+  CHECK_EQ(card.Rows(), 1);
+  const std::uint32_t freeKB = LibraryCard(path)->List().freeKB;
+  std::wstring more = WritePsu(L"more.psu", {{"more.bin", Pseudo((freeKB + 8) * 1024, 4)}}, "BESLES-00000MORE");
+  const Bytes before = ReadAll(path);
+  card.Press(IDC_CARD_IMPORT);
+  app.AnswerFileDialog(L"Open", more, card.hwnd());
+  std::wstring refusal = app.AnswerMessageBox(L"Error", IDOK, card.hwnd());
+  CHECK(refusal.rfind(L"BESLES-00000MORE does not fit: needs ", 0) == 0);
+  CHECK(refusal.find(L", " + std::to_wstring(freeKB) + L" KB free") != std::wstring::npos);
+  app.Settle();
+  CHECK_EQ(card.Rows(), 1);
+  CHECK(ReadAll(path) == before);
+  CHECK_EQ(app.Exit(), 40004ul);
+  return 0;
+}
+
+int CaseCardEdit() {
+  REQUIRE_CORPUS_CARD(path);
+  ParsedPsu reference = ReferencePsu();
+  App app;
+  app.Open(path);
+  CardWin card(app, L"a.ps2");
+  std::vector<PsuFile> system = CardFiles(*LibraryCard(path), "BEDATA-SYSTEM");
+  card.Select({card.RowOf(L"BESCES-50501REZ")});
+  card.Press(IDC_CARD_OPEN);
+  app.Settle();
+  CHECK_EQ(WindowText(app.main()), L"BESCES-50501REZ on a.ps2 - Converter");
+  CHECK_EQ(app.Text(IDC_FOLDER_NAME), L"BESCES-50501REZ");
+  CHECK_EQ(app.Names(), NamesOf(reference));
+  const int last = app.Rows() - 1;
+  app.EditLabel(last, L"renamed.dat");
+  app.Settle();
+  app.Command(IDC_SAVE);
+  app.Settle();
+  CHECK(app.NoDialogOpen());
+  // The card holds the renamed file and passes a full check; the other save is untouched.
+  std::unique_ptr<card::Card> library = LibraryCard(path);
+  CHECK(Damage(*library).empty());
+  std::vector<PsuFile> files = CardFiles(*library, "BESCES-50501REZ");
+  std::vector<PsuFile> expected = reference.files;
+  expected.back().name = "renamed.dat";
+  CheckSameFiles(files, expected);
+  CheckSameFiles(CardFiles(*library, "BEDATA-SYSTEM"), system);
+  CHECK_EQ(card.Rows(), 2);
+  CHECK_EQ(app.Cell(last, 0), L"renamed.dat");
+  CHECK_EQ(app.Exit(), 40004ul);
+  return 0;
+}
+
 const std::map<std::string, std::function<int()>> kCases = {
     {"start", CaseStart},
     {"open-psu", CaseOpenPsu},
@@ -1559,6 +1878,12 @@ const std::map<std::string, std::function<int()>> kCases = {
     {"max-question", CaseMaxQuestion},
     {"properties", CaseProperties},
     {"properties-cancel", CasePropertiesCancel},
+    {"card-open", CaseCardOpen},
+    {"card-export", CaseCardExport},
+    {"card-import-new", CaseCardImportNew},
+    {"card-delete", CaseCardDelete},
+    {"card-full", CaseCardFull},
+    {"card-edit", CaseCardEdit},
 };
 
 }  // namespace

@@ -1,5 +1,7 @@
 // The main dialog: start-up, the dialog procedure, and the file list's filter. Every
-// decision is MainWindow's; this file turns window messages into its calls.
+// decision is MainWindow's; this file turns window messages into its calls. The card
+// window, modeless beside it, gets its keyboard handling from the filter on the main
+// dialog's message loop.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -29,20 +31,6 @@ struct MainDialog {
   HWND list = nullptr;
   WNDPROC listProc = nullptr;  // the list's own procedure, for what the filter passes on
 };
-
-std::vector<std::string> DroppedPaths(HDROP drop) {
-  std::vector<std::string> paths;
-  UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
-  for (UINT i = 0; i < count; ++i) {
-    // Each path whole, however long.
-    UINT length = DragQueryFileW(drop, i, nullptr, 0);
-    std::wstring path(length + 1, L'\0');
-    length = DragQueryFileW(drop, i, path.data(), length + 1);
-    path.resize(length);
-    paths.push_back(io::Narrow(path));
-  }
-  return paths;
-}
 
 LRESULT CALLBACK ListFilterProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam) {
   MainDialog* d = win32::WindowData<MainDialog>(GetParent(list));
@@ -95,6 +83,7 @@ void OnInitDialog(HWND dialog, MainDialog& d) {
   win32::SetWindowData(dialog, &d);
   d.list = GetDlgItem(dialog, IDC_FILE_LIST);
   d.platform.Attach(dialog, d.list);
+  d.platform.Cards().SetLogic(&d.window.cards());
   d.listProc = reinterpret_cast<WNDPROC>(
       SetWindowLongPtrW(d.list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ListFilterProc)));
   AppState& app = GetAppState();
@@ -124,7 +113,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     }
     case WM_DROPFILES: {
       auto drop = reinterpret_cast<HDROP>(wParam);
-      d->window.OnDropFiles(DroppedPaths(drop));
+      d->window.OnDropFiles(win32::DroppedPaths(drop));
       DragFinish(drop);
       return TRUE;
     }
@@ -136,6 +125,18 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
   }
 }
 
+// The main dialog's modal loop passes each message through here first: Tab, Enter and
+// Escape in the card window are handled as a dialog handles them.
+LRESULT CALLBACK CardWindowKeys(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == MSGF_DIALOGBOX) {
+    auto* message = reinterpret_cast<MSG*>(lParam);
+    HWND card = GetAppState().cardWindow;
+    if (card && (message->hwnd == card || IsChild(card, message->hwnd)) && IsDialogMessageW(card, message))
+      return 1;
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
@@ -144,8 +145,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   controls.dwSize = sizeof controls;
   controls.dwICC = ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES;
   InitCommonControlsEx(&controls);
+  HHOOK keys = SetWindowsHookExW(WH_MSGFILTER, CardWindowKeys, nullptr, GetCurrentThreadId());
   MainDialog dialog;
   INT_PTR result = DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc,
                                    reinterpret_cast<LPARAM>(&dialog));
+  if (keys) UnhookWindowsHookEx(keys);
   return static_cast<int>(result);
 }

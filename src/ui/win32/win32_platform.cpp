@@ -7,6 +7,7 @@
 
 #include "io/utf16.h"
 #include "app_state.h"
+#include "card_choices.h"
 #include "properties_dialog.h"
 #include "resource.h"
 
@@ -50,7 +51,27 @@ DWORD DialogFlags(unsigned flags) {
   if (flags & ui::kDialogFileMustExist) out |= OFN_FILEMUSTEXIST;
   if (flags & ui::kDialogPathMustExist) out |= OFN_PATHMUSTEXIST;
   if (flags & ui::kDialogOverwritePrompt) out |= OFN_OVERWRITEPROMPT;
+  if (flags & ui::kDialogMultiSelect) out |= OFN_ALLOWMULTISELECT;
   return out;
+}
+
+// What a multiple-selection dialog leaves in its buffer: one path, or the folder and then
+// each name, every text ended by a NUL and the whole by another.
+std::vector<std::string> ChosenPaths(const std::vector<wchar_t>& buffer) {
+  std::vector<std::wstring> parts;
+  for (std::size_t at = 0; at < buffer.size() && buffer[at] != L'\0';) {
+    std::wstring part(buffer.data() + at);
+    at += part.size() + 1;
+    parts.push_back(std::move(part));
+  }
+  std::vector<std::string> paths;
+  if (parts.size() == 1) paths.push_back(Narrow(parts[0]));
+  for (std::size_t i = 1; i < parts.size(); ++i) {
+    std::wstring folder = parts[0];
+    if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
+    paths.push_back(Narrow(folder + parts[i]));
+  }
+  return paths;
 }
 
 INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
@@ -84,8 +105,7 @@ void SetProgramIcon(HWND dialog) {
   SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
 }
 
-std::optional<ui::ChosenFile> Win32Platform::FileDialog(bool save,
-                                                        const ui::FileDialogRequest& request) {
+std::vector<std::string> RunFileDialog(HWND owner, bool save, const ui::FileDialogRequest& request) {
   std::wstring filter = FilterText(request.filters);
   std::wstring initial = Widen(request.initialDirectory);
   std::wstring defExt = Widen(request.defaultExtension);
@@ -95,7 +115,7 @@ std::optional<ui::ChosenFile> Win32Platform::FileDialog(bool save,
 
   OPENFILENAMEW ofn{};
   ofn.lStructSize = sizeof ofn;
-  ofn.hwndOwner = window_;
+  ofn.hwndOwner = owner;
   ofn.lpstrFilter = filter.c_str();
   ofn.nFilterIndex = static_cast<DWORD>(request.selectedFilter);
   ofn.lpstrFile = buffer.data();
@@ -103,28 +123,50 @@ std::optional<ui::ChosenFile> Win32Platform::FileDialog(bool save,
   ofn.lpstrInitialDir = initial.empty() ? nullptr : initial.c_str();
   ofn.lpstrDefExt = defExt.empty() ? nullptr : defExt.c_str();
   ofn.Flags = DialogFlags(request.flags);
+  ModalScope modal(owner);
   BOOL chosen = save ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn);
-  if (chosen != TRUE) return std::nullopt;
-  // The offsets are recomputed on the UTF-8 text; they mean what nFileOffset and
-  // nFileExtension mean on the wide one.
-  return ui::ChosenFileFromPath(Narrow(buffer.data()));
+  if (chosen != TRUE) return {};
+  if (request.flags & ui::kDialogMultiSelect) return ChosenPaths(buffer);
+  return {Narrow(buffer.data())};
+}
+
+std::vector<std::string> DroppedPaths(HDROP drop) {
+  std::vector<std::string> paths;
+  UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+  for (UINT i = 0; i < count; ++i) {
+    // Each path whole, however long.
+    UINT length = DragQueryFileW(drop, i, nullptr, 0);
+    std::wstring path(length + 1, L'\0');
+    length = DragQueryFileW(drop, i, path.data(), length + 1);
+    path.resize(length);
+    paths.push_back(Narrow(path));
+  }
+  return paths;
 }
 
 std::optional<ui::ChosenFile> Win32Platform::OpenFileDialog(const ui::FileDialogRequest& request) {
-  return FileDialog(false, request);
+  // The offsets are recomputed on the UTF-8 text; they mean what nFileOffset and
+  // nFileExtension mean on the wide one.
+  std::vector<std::string> paths = RunFileDialog(window_, false, request);
+  if (paths.empty()) return std::nullopt;
+  return ui::ChosenFileFromPath(std::move(paths.front()));
 }
 
 std::optional<ui::ChosenFile> Win32Platform::SaveFileDialog(const ui::FileDialogRequest& request) {
-  return FileDialog(true, request);
+  std::vector<std::string> paths = RunFileDialog(window_, true, request);
+  if (paths.empty()) return std::nullopt;
+  return ui::ChosenFileFromPath(std::move(paths.front()));
 }
 
 void Win32Platform::ShowMessage(const std::string& text, const std::string& caption,
                                 ui::MessageIcon icon) {
+  ModalScope modal(window_);
   MessageBoxW(window_, Widen(text).c_str(), Widen(caption).c_str(), MB_OK | IconFlag(icon));
 }
 
 bool Win32Platform::AskYesNo(const std::string& text, const std::string& caption,
                              ui::MessageIcon icon) {
+  ModalScope modal(window_);
   return MessageBoxW(window_, Widen(text).c_str(), Widen(caption).c_str(),
                      MB_YESNO | IconFlag(icon)) == IDYES;
 }
@@ -200,13 +242,30 @@ void Win32Platform::ShowEditMenu(std::span<const ui::MenuItemState> items) {
 }
 
 bool Win32Platform::RunEntryProperties(CSaveGame& save, int index) {
+  ModalScope modal(window_);
   return ::RunEntryProperties(save, index);
 }
 
 void Win32Platform::RunAboutBox() {
+  ModalScope modal(window_);
   DialogBoxParamW(Instance(), MAKEINTRESOURCEW(IDD_ABOUT), window_, AboutProc, 0);
 }
 
 void Win32Platform::CloseMainWindow() { SendMessageW(window_, WM_CLOSE, 0, 0); }
+
+void Win32Platform::SetWindowTitle(const std::string& text) {
+  SetWindowTextW(window_, Widen(text).c_str());
+}
+
+std::optional<std::string> Win32Platform::ChooseFolder(const std::string& title) {
+  ModalScope modal(window_);
+  return win32::ChooseFolder(window_, title);
+}
+
+std::optional<ui::NewCardChoice> Win32Platform::AskNewCard(std::span<const unsigned> sizes,
+                                                           const ui::NewCardChoice& offered) {
+  ModalScope modal(window_);
+  return RunNewCardDialog(window_, sizes, offered);
+}
 
 }  // namespace win32

@@ -2,7 +2,12 @@
 #pragma once
 
 #include <windows.h>
+#include <shellapi.h>
 
+#include <string>
+#include <vector>
+
+#include "card_dialog.h"
 #include "ui/platform.h"
 
 namespace win32 {
@@ -35,15 +40,26 @@ class Win32Platform : public ui::Platform {
   bool RunEntryProperties(CSaveGame& save, int index) override;
   void RunAboutBox() override;
   void CloseMainWindow() override;
+  void SetWindowTitle(const std::string& text) override;
+  std::optional<std::string> ChooseFolder(const std::string& title) override;
+  std::optional<ui::NewCardChoice> AskNewCard(std::span<const unsigned> sizes,
+                                              const ui::NewCardChoice& offered) override;
+  Win32CardView& Cards() override { return cards_; }
 
  private:
-  std::optional<ui::ChosenFile> FileDialog(bool save, const ui::FileDialogRequest& request);
-
   HWND window_ = nullptr;
   HWND list_ = nullptr;
+  Win32CardView cards_;
 };
 
 // Sets icon 104 as a dialog's icon, large and small.
 void SetProgramIcon(HWND dialog);
+
+// The open or save dialog, owned by `owner`: the chosen path, or with kDialogMultiSelect
+// every chosen path; none when cancelled.
+std::vector<std::string> RunFileDialog(HWND owner, bool save, const ui::FileDialogRequest& request);
+
+// The paths of a drop, in the order the system gives them.
+std::vector<std::string> DroppedPaths(HDROP drop);
 
 }  // namespace win32

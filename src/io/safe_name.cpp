@@ -1,17 +1,16 @@
-#include "cli/safe_name.h"
-
-#include "io/path.h"
+#include "io/safe_name.h"
 
 #include <array>
 
-#include "cli/common.h"
+#include "io/path.h"
+#include "io/text.h"
 
-namespace cli {
+namespace io {
 
 namespace {
 
 bool IsReservedDevice(std::string_view name) {
-  std::string stem = io::FoldAscii(name.substr(0, name.find('.')));
+  std::string stem = FoldAscii(name.substr(0, name.find('.')));
   // Windows also ignores trailing spaces before the extension: "CON .txt" is CON.
   while (!stem.empty() && stem.back() == ' ') stem.pop_back();
   static constexpr std::array<std::string_view, 4> kPlain = {"con", "prn", "aux", "nul"};
@@ -35,7 +34,6 @@ bool IsRefusedChar(unsigned char c) {
 
 }  // namespace
 
-
 std::string SafeName(std::string_view name) {
   std::string out;
   out.reserve(name.size() + 1);
@@ -56,14 +54,14 @@ std::string SafeName(std::string_view name) {
 std::string SafeNamer::Next(std::string_view name) {
   std::string safe = SafeName(name);
   std::string candidate = safe;
-  for (int n = 2; taken_.count(io::FoldAscii(candidate)) != 0; ++n) {
+  for (int n = 2; taken_.count(FoldAscii(candidate)) != 0; ++n) {
     std::size_t dot = safe.rfind('.');
     if (dot == 0 || dot == std::string::npos) dot = safe.size();
     candidate = safe.substr(0, dot) + "~" + std::to_string(n) + safe.substr(dot);
   }
-  taken_.insert(io::FoldAscii(candidate));
+  taken_.insert(FoldAscii(candidate));
   changed_ = candidate != name;
   return candidate;
 }
 
-}  // namespace cli
+}  // namespace io

@@ -1,0 +1,401 @@
+// card ls, check, format and convert: a memory card as a whole. The card itself is an
+// image file (with ECC or raw) or a PCSX2 folder card; the card layer tells them apart.
+#include <algorithm>
+#include <nlohmann/json.hpp>
+
+#include "card/card_messages.h"
+#include "cli/card_command.h"
+#include "cli/platform.h"
+#include "formats/messages.h"
+#include "io/file.h"
+
+namespace cli {
+
+namespace {
+
+struct ListOptions {
+  std::string card;
+  bool json = false;
+};
+
+struct CheckOptions {
+  std::string card;
+  bool repair = false;
+  bool json = false;
+};
+
+struct FormatCardOptions {
+  std::string path;
+  std::string size = "8M";
+  bool raw = false;
+  bool ecc = false;
+  bool folder = false;
+  bool force = false;
+};
+
+struct ConvertCardOptions {
+  std::string source;
+  std::string target;
+  bool raw = false;
+  bool ecc = false;
+  bool force = false;
+};
+
+const char* TypeName(card::CardType type) {
+  switch (type) {
+    case card::CardType::kImageWithEcc: return "image with ECC";
+    case card::CardType::kRawImage: return "raw image";
+    case card::CardType::kFolder: return "PCSX2 folder card";
+  }
+  return "card";
+}
+
+// The name of each kind of finding, for scripts that act on some of them.
+const char* IssueKindName(card::IssueKind kind) {
+  using K = card::IssueKind;
+  switch (kind) {
+    case K::kOpenFailed: return "open-failed";
+    case K::kReadFailed: return "read-failed";
+    case K::kNotACard: return "not-a-card";
+    case K::kPs1Card: return "ps1-card";
+    case K::kUnformatted: return "unformatted";
+    case K::kSizeMismatch: return "size-mismatch";
+    case K::kBadSuperblock: return "bad-superblock";
+    case K::kBadFat: return "bad-fat";
+    case K::kBadRoot: return "bad-root";
+    case K::kBadDirectory: return "bad-directory";
+    case K::kChainLoop: return "chain-loop";
+    case K::kChainBeyondCard: return "chain-beyond-card";
+    case K::kChainIntoFree: return "chain-into-free";
+    case K::kChainIntoBad: return "chain-into-bad";
+    case K::kChainShort: return "chain-short";
+    case K::kCrossLinked: return "cross-linked";
+    case K::kContainsItself: return "contains-itself";
+    case K::kLengthBeyondCard: return "length-beyond-card";
+    case K::kEccUncorrectable: return "ecc-uncorrectable";
+    case K::kBackupPending: return "backup-pending";
+    case K::kBadIndex: return "bad-index";
+    case K::kBadHostFile: return "bad-host-file";
+    case K::kOverCapacity: return "over-capacity";
+    case K::kEccCorrected: return "ecc-corrected";
+    case K::kEccCodeWrong: return "ecc-code-wrong";
+    case K::kLostCluster: return "lost-cluster";
+    case K::kDotEntry: return "dot-entry";
+    case K::kSubfolder: return "subfolder";
+  }
+  return "unknown";
+}
+
+std::string Pad(std::string text, std::size_t width, bool right = false) {
+  if (text.size() >= width) return text;
+  return right ? std::string(width - text.size(), ' ') + text : text + std::string(width - text.size(), ' ');
+}
+
+std::string FullTitleOf(const card::SaveInfo& save) {
+  return save.rawTitle.empty() ? std::string() : platform::ShiftJisToUtf8(save.rawTitle);
+}
+
+void PrintListingJson(const card::Card& c, const card::Listing& listing, Console& console) {
+  nlohmann::ordered_json j;
+  j["card"] = DisplayText(c.path());
+  j["type"] = TypeName(c.type());
+  j["damaged"] = c.Damaged();
+  nlohmann::ordered_json saves = nlohmann::ordered_json::array();
+  for (const card::SaveInfo& s : listing.saves) {
+    nlohmann::ordered_json one;
+    one["folder"] = BytesToUtf8(s.folder);
+    one["title"] = BytesToUtf8(s.title);
+    one["title_utf8"] = FullTitleOf(s);
+    one["size_kb"] = s.sizeKB;
+    one["created"] = TimeText(s.created);
+    one["modified"] = TimeText(s.modified);
+    one["mode"] = s.mode;
+    one["attr"] = s.attr;
+    one["files"] = s.files;
+    one["readable"] = s.readable;
+    saves.push_back(std::move(one));
+  }
+  j["saves"] = std::move(saves);
+  j["free_kb"] = listing.freeKB;
+  console.out << j.dump(2, ' ', true) << '\n';
+}
+
+void PrintListingText(const card::Listing& listing, Console& console) {
+  std::ostream& out = console.out;
+  if (listing.saves.empty()) {
+    out << "No saves\n";
+  } else {
+    struct Row {
+      std::string folder, size, modified, mode, title, full;
+    };
+    std::vector<Row> rows;
+    Row widths{"Folder", "Size", "Modified", "Mode", "Title", "Full title"};
+    for (const card::SaveInfo& s : listing.saves)
+      rows.push_back({DisplayText(s.folder), card::messages::KilobytesText(s.sizeKB), TimeText(s.modified),
+                      FormatMode(s.mode), DisplayText(s.title), FullTitleOf(s)});
+    std::size_t folderWidth = widths.folder.size(), sizeWidth = widths.size.size(),
+                titleWidth = widths.title.size();
+    for (const Row& r : rows) {
+      folderWidth = std::max(folderWidth, r.folder.size());
+      sizeWidth = std::max(sizeWidth, r.size.size());
+      titleWidth = std::max(titleWidth, r.title.size());
+    }
+    auto print = [&](const Row& r) {
+      std::string line = Pad(r.folder, folderWidth) + "  " + Pad(r.size, sizeWidth, true) + "  " +
+                         Pad(r.modified, 19) + "  " + Pad(r.mode, 10) + "  " + Pad(r.title, titleWidth) +
+                         "  " + r.full;
+      line.erase(line.find_last_not_of(' ') + 1);
+      out << line << '\n';
+    };
+    print(widths);
+    for (const Row& r : rows) print(r);
+  }
+  out << card::messages::FreeText(listing) << '\n';
+}
+
+int RunList(const ListOptions& o, Console& console) {
+  std::unique_ptr<card::Card> c = OpenCardOrReport(o.card, console);
+  if (!c) return kExitFailed;
+  const card::Listing listing = c->List();
+  if (o.json)
+    PrintListingJson(*c, listing, console);
+  else
+    PrintListingText(listing, console);
+  for (const card::SaveInfo& s : listing.saves)
+    if (!s.readable) console.Note(card::messages::OpenSaveMessage(card::OpenSaveResult::kDamaged, s.folder));
+  if (c->Damaged()) console.Note("note: the card has damage and is not written to; card check says what");
+  return kExitOk;
+}
+
+std::string CheckLine(const card::Issue& issue) {
+  return card::messages::IssueLine(issue) + " [" + IssueKindName(issue.kind) + "]";
+}
+
+nlohmann::ordered_json IssuesJson(const std::vector<card::Issue>& issues) {
+  nlohmann::ordered_json list = nlohmann::ordered_json::array();
+  for (const card::Issue& i : issues) {
+    nlohmann::ordered_json one;
+    one["kind"] = IssueKindName(i.kind);
+    one["severity"] = std::string(card::messages::SeverityName(i.severity()));
+    one["where"] = DisplayText(i.where);
+    one["message"] = DisplayText(i.message);
+    list.push_back(std::move(one));
+  }
+  return list;
+}
+
+bool WorseThanNotice(const std::vector<card::Issue>& issues) {
+  return std::any_of(issues.begin(), issues.end(),
+                     [](const card::Issue& i) { return i.severity() != card::Severity::kNotice; });
+}
+
+const char* RepairResultName(card::RepairResult result) {
+  switch (result) {
+    case card::RepairResult::kRepaired: return "repaired";
+    case card::RepairResult::kNothingToRepair: return "nothing-to-repair";
+    case card::RepairResult::kWriteFailed: return "write-failed";
+  }
+  return "write-failed";
+}
+
+int RunCheck(const CheckOptions& o, Console& console) {
+  card::OpenedCard opened = card::OpenCard(o.card);
+  // A card that can't be opened has its findings all the same, and nothing to repair.
+  const std::vector<card::Issue> found = opened.card ? opened.card->Check() : opened.issues;
+  std::optional<card::RepairOutcome> repair;
+  if (o.repair && opened.card) repair = opened.card->Repair();
+  const std::vector<card::Issue>& remaining = repair ? repair->remaining : found;
+  const bool repairFailed = repair && repair->result == card::RepairResult::kWriteFailed;
+
+  if (o.json) {
+    nlohmann::ordered_json j;
+    j["card"] = DisplayText(o.card);
+    j["opened"] = opened.card != nullptr;
+    j["issues"] = IssuesJson(found);
+    if (repair) {
+      nlohmann::ordered_json r;
+      r["result"] = RepairResultName(repair->result);
+      r["message"] = card::messages::RepairMessage(*repair);
+      r["pages_corrected"] = repair->pagesCorrected;
+      r["clusters_freed"] = repair->clustersFreed;
+      r["lost_clusters_kept"] = repair->lostClustersKept;
+      r["remaining"] = IssuesJson(repair->remaining);
+      j["repair"] = std::move(r);
+    } else {
+      j["repair"] = nullptr;
+    }
+    console.out << j.dump(2, ' ', true) << '\n';
+  } else {
+    for (const card::Issue& i : found) console.out << CheckLine(i) << '\n';
+    if (found.empty()) console.out << "No problems found\n";
+    if (repair) {
+      (repairFailed ? console.err : console.out) << card::messages::RepairMessage(*repair) << '\n';
+      if (repair->result == card::RepairResult::kRepaired)
+        for (const card::Issue& i : repair->remaining) console.out << "remaining: " << CheckLine(i) << '\n';
+    }
+  }
+  return WorseThanNotice(remaining) || repairFailed ? kExitFailed : kExitOk;
+}
+
+// "8M", "8", "8MB", "8MiB" in any letter case: the megabytes; 0 for anything else.
+unsigned ParseMegabytes(std::string text) {
+  text = io::FoldAscii(text);
+  for (const char* suffix : {"mib", "mb", "m"})
+    if (text.size() > std::string_view(suffix).size() && text.ends_with(suffix)) {
+      text.resize(text.size() - std::string_view(suffix).size());
+      break;
+    }
+  if (text.empty() || text.size() > 3 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return 0;
+  return static_cast<unsigned>(std::stoul(text));
+}
+
+int RunFormat(const FormatCardOptions& o, Console& console) {
+  card::FormatOptions options;
+  options.overwrite = o.force;
+  card::FormatResult result;
+  if (o.folder) {
+    result = card::FormatFolderCard(o.path, options);
+  } else {
+    options.megabytes = ParseMegabytes(o.size);
+    if (std::find(card::kFormatSizes.begin(), card::kFormatSizes.end(), options.megabytes) ==
+        card::kFormatSizes.end()) {
+      console.Error(card::messages::FormatMessage(card::FormatResult::kBadSize));
+      return kExitUsage;
+    }
+    options.ecc = o.raw ? false : o.ecc ? true : EccForExtension(o.path).value_or(true);
+    result = card::FormatImage(o.path, options);
+  }
+  const std::string message(card::messages::FormatMessage(result));
+  if (result != card::FormatResult::kFormatted) {
+    console.Error(message + (result == card::FormatResult::kTargetExists && !o.folder
+                                 ? " (--force formats over a file)"
+                                 : ""));
+    return kExitFailed;
+  }
+  console.out << message << ": " << DisplayText(o.path) << '\n';
+  return kExitOk;
+}
+
+int RunConvertCard(const ConvertCardOptions& o, Console& console) {
+  std::optional<bool> ecc = o.raw ? false : o.ecc ? std::optional<bool>(true) : EccForExtension(o.target);
+  if (!ecc) {
+    console.Error("Name the layout: OUT ending in .ps2 (with ECC) or .bin, .mc2, .mcd or .vmc (raw), or "
+                  "--ecc or --raw");
+    return kExitUsage;
+  }
+  if (!o.force && io::Exists(o.target) && !io::SameFile(o.source, o.target)) {
+    console.Error("exists, not overwritten (use --force): " + Quoted(o.target));
+    return kExitFailed;
+  }
+  const card::ConvertResult result = card::ConvertImage(o.source, o.target, *ecc);
+  const std::string message(card::messages::ConvertMessage(result));
+  if (result != card::ConvertResult::kConverted) {
+    console.Error(message);
+    return kExitFailed;
+  }
+  console.out << message << ": " << DisplayText(o.target) << (*ecc ? " (with ECC)" : " (raw)") << '\n';
+  return kExitOk;
+}
+
+}  // namespace
+
+std::unique_ptr<card::Card> OpenCardOrReport(const std::string& path, Console& console) {
+  card::OpenedCard opened = card::OpenCard(path);
+  if (!opened.card) console.Error(card::messages::OpenFailure(opened));
+  return std::move(opened.card);
+}
+
+std::optional<bool> EccForExtension(const std::string& path) {
+  const std::string ext = io::FoldAscii(ExtensionOf(path));
+  if (ext == "ps2") return true;
+  if (ext == "bin" || ext == "mc2" || ext == "mcd" || ext == "vmc") return false;
+  return std::nullopt;
+}
+
+std::string ChangesCardNote() { return std::string(card::messages::kCloseInEmulator) + "\n"; }
+
+void AddCardCommands(CLI::App& app, Commands& commands) {
+  CLI::App* cardCmd = app.add_subcommand(
+      "card", "Memory cards: list, export, import, remove, format, check and convert");
+  cardCmd->require_subcommand(1);
+  cardCmd->footer(
+      "CARD is a card image (.ps2 with ECC; .bin, .mc2, .mcd, .vmc raw; any name works)\n"
+      "or a PCSX2 folder card (a folder holding _pcsx2_superblock). A save on a card is\n"
+      "named CARD:FOLDER wherever a save file is taken (info, convert, extract, icon,\n"
+      "card import): moravelt-cli info Mcd001.ps2:BESCES-50501REZ\n" +
+      ChangesCardNote() +
+      "Examples:\n"
+      "  moravelt-cli card ls Mcd001.ps2\n"
+      "  moravelt-cli card export Mcd001.ps2 --all -o saves\n"
+      "  moravelt-cli card import Mcd001.ps2 game.psu\n"
+      "Each command explains itself: moravelt-cli card COMMAND --help");
+
+  auto list = std::make_shared<ListOptions>();
+  CLI::App* listCmd = cardCmd->add_subcommand("ls", "List the saves on a card and its free space");
+  listCmd->add_option("CARD", list->card, "The card image or folder card")->required();
+  listCmd->add_flag("--json", list->json, "Print one JSON object");
+  listCmd->footer(
+      "Each save: folder, size as the console counts it, modification time (the console's\n"
+      "clock, Japan time, shown as stored), mode, title in ASCII and in full.\n"
+      "Examples:\n"
+      "  moravelt-cli card ls Mcd001.ps2\n"
+      "  moravelt-cli card ls --json Mcd001.ps2");
+  commands.push_back({listCmd, [list](Console& console) { return RunList(*list, console); }});
+
+  AddCardSaveCommands(*cardCmd, commands);
+
+  auto format = std::make_shared<FormatCardOptions>();
+  CLI::App* formatCmd = cardCmd->add_subcommand("format", "Make a new, empty card, as the console formats one");
+  formatCmd->add_option("NEW", format->path, "The card image, or the folder for --folder")->required();
+  CLI::Option* sizeOpt = formatCmd->add_option("--size", format->size, "8M, 16M, 32M or 64M (default 8M)");
+  CLI::Option* rawOpt = formatCmd->add_flag("--raw", format->raw, "A raw image, without ECC");
+  CLI::Option* eccOpt = formatCmd->add_flag("--ecc", format->ecc, "An image with ECC");
+  CLI::Option* folderOpt = formatCmd->add_flag("--folder", format->folder, "A PCSX2 folder card (8 MB)");
+  formatCmd->add_flag("-f,--force", format->force, "Format over an existing image file");
+  rawOpt->excludes(eccOpt);
+  folderOpt->excludes(rawOpt)->excludes(eccOpt)->excludes(sizeOpt);
+  formatCmd->footer(
+      "Without --raw or --ecc the extension decides: .bin, .mc2, .mcd and .vmc are raw,\n"
+      "anything else has ECC. A folder card is made in an empty or new folder only.\n"
+      "Examples:\n"
+      "  moravelt-cli card format Mcd002.ps2\n"
+      "  moravelt-cli card format --size 64M opl.bin\n"
+      "  moravelt-cli card format --folder Mcd003.ps2");
+  commands.push_back({formatCmd, [format](Console& console) { return RunFormat(*format, console); }});
+
+  auto check = std::make_shared<CheckOptions>();
+  CLI::App* checkCmd = cardCmd->add_subcommand("check", "Find everything wrong with a card");
+  checkCmd->add_option("CARD", check->card, "The card image or folder card")->required();
+  checkCmd->add_flag("--repair", check->repair,
+                     "Make the safe repairs: pages with one wrong bit rewritten, lost clusters freed");
+  checkCmd->add_flag("--json", check->json, "Print one JSON object");
+  checkCmd->footer(
+      "Each finding: its severity (error, damage or notice), where, what, and its kind.\n"
+      "Exit status 1 when anything worse than a notice is found (after --repair: is left).\n" +
+      ChangesCardNote() +
+      "Examples:\n"
+      "  moravelt-cli card check Mcd001.ps2\n"
+      "  moravelt-cli card check --repair Mcd001.ps2");
+  commands.push_back({checkCmd, [check](Console& console) { return RunCheck(*check, console); }});
+
+  auto convert = std::make_shared<ConvertCardOptions>();
+  CLI::App* convertCmd = cardCmd->add_subcommand("convert", "Write a card image with ECC or raw");
+  convertCmd->add_option("CARD", convert->source, "The card image")->required();
+  convertCmd->add_option("OUT", convert->target, "The image to write; CARD itself converts in place")->required();
+  CLI::Option* toRaw = convertCmd->add_flag("--raw", convert->raw, "Write a raw image, whatever OUT's name");
+  CLI::Option* toEcc = convertCmd->add_flag("--ecc", convert->ecc, "Write an image with ECC, whatever OUT's name");
+  convertCmd->add_flag("-f,--force", convert->force, "Overwrite OUT when it exists");
+  toRaw->excludes(toEcc);
+  convertCmd->footer(
+      "OUT's extension names the layout: .ps2 with ECC; .bin, .mc2, .mcd, .vmc raw.\n"
+      "Only card images convert; a folder card's saves go to an image with card import.\n" +
+      ChangesCardNote() +
+      "Examples:\n"
+      "  moravelt-cli card convert Mcd001.ps2 opl.bin\n"
+      "  moravelt-cli card convert opl.vmc Mcd001.ps2\n"
+      "  moravelt-cli card convert --raw card.img card.img");
+  commands.push_back({convertCmd, [convert](Console& console) { return RunConvertCard(*convert, console); }});
+}
+
+}  // namespace cli

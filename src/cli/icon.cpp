@@ -1,0 +1,170 @@
+// icon: a save's 3D icon as a picture, its texture, or a model for other programs.
+#include <array>
+
+#include "cli/command.h"
+#include "formats/output_file.h"
+#include "icon/obj_export.h"
+#include "icon/png.h"
+#include "icon/render.h"
+#include "icon/save_icon.h"
+#include "io/file.h"
+#include "io/path.h"
+
+namespace cli {
+
+namespace {
+
+struct IconOptions {
+  std::string save;
+  std::string which = "normal";
+  std::string picture;  // -o
+  int size = 256;
+  std::string texture;
+  std::string obj;
+  OpenOptions open;
+};
+
+constexpr std::array<std::pair<const char*, icon::IconSlot>, 3> kSlots = {{
+    {"normal", icon::IconSlot::kNormal},
+    {"copy", icon::IconSlot::kCopy},
+    {"delete", icon::IconSlot::kDelete},
+}};
+
+// Text through a temporary file and a rename, like every other write.
+bool WriteText(const std::string& path, const std::string& text) {
+  OutputFile out(path, /*inPlace=*/false);
+  out.Write(text.data(), text.size());
+  return out.Commit() == LoadResult::kOk;
+}
+
+// The model's companions, named after it: MODEL.mtl and MODEL.png beside MODEL.obj.
+std::string Beside(const std::string& objPath, std::string_view extension) {
+  const std::size_t nameAt = io::FileNameOffset(objPath);
+  const std::size_t dot = objPath.rfind('.');
+  const std::size_t stemEnd = dot == std::string::npos || dot < nameAt ? objPath.size() : dot;
+  return objPath.substr(0, stemEnd) + "." + std::string(extension);
+}
+
+const char* TextureKindName(icon::TextureKind kind) {
+  switch (kind) {
+    case icon::TextureKind::kNone: return "none (drawn with its vertex colours)";
+    case icon::TextureKind::kRaw: return "128 x 128, stored raw";
+    case icon::TextureKind::kRle: return "128 x 128, stored RLE-coded";
+  }
+  return "none";
+}
+
+void Describe(const icon::SaveIcon& found, Console& console) {
+  const icon::Icon& model = found.icon;
+  std::ostream& out = console.out;
+  out << "Icon file:  " << DisplayText(found.iconName) << '\n';
+  out << "Shapes:     " << model.shapes.size() << '\n';
+  out << "Vertices:   " << model.VertexCount() << " (" << model.VertexCount() / 3 << " triangles)\n";
+  out << "Frames:     " << model.animation.frames.size() << '\n';
+  out << "Texture:    " << TextureKindName(model.textureKind) << '\n';
+}
+
+int RunIcon(const IconOptions& o, Console& console) {
+  icon::IconSlot slot = icon::IconSlot::kNormal;
+  for (const auto& [name, value] : kSlots)
+    if (o.which == name) slot = value;
+  if (!o.obj.empty() && !o.picture.empty() && Beside(o.obj, "png") == o.picture) {
+    console.Error("-o names the file the model's texture goes to: " + Quoted(o.picture));
+    return kExitUsage;
+  }
+  Opened opened = OpenSave(o.save, console, o.open);
+  if (!opened.save) {
+    console.Error(opened.error);
+    return kExitFailed;
+  }
+  icon::Result<icon::SaveIcon> loaded = icon::LoadSaveIcon(*opened.save, slot);
+  if (!loaded) {
+    console.Error(loaded.error().message);
+    return kExitFailed;
+  }
+  const icon::SaveIcon& found = loaded.value();
+  if (o.picture.empty() && o.texture.empty() && o.obj.empty()) {
+    Describe(found, console);
+    return kExitOk;
+  }
+
+  // Everything is drawn before anything is written, so a fault leaves no file behind.
+  std::optional<icon::Picture> picture, texture;
+  if (!o.picture.empty()) {
+    icon::Result<icon::Picture> drawn = icon::RenderIcon(found.icon, found.iconSys, o.size);
+    if (!drawn) {
+      console.Error(drawn.error().message);
+      return kExitFailed;
+    }
+    picture = std::move(drawn.value());
+  }
+  if (!o.texture.empty() || (!o.obj.empty() && found.icon.HasTexture())) {
+    icon::Result<icon::Picture> stored = icon::TexturePicture(found.icon);
+    if (!stored) {
+      console.Error(stored.error().message);
+      return kExitFailed;
+    }
+    texture = std::move(stored.value());
+  }
+
+  struct Output {
+    std::string path;
+    std::string error;  // empty on success
+  };
+  std::vector<Output> written;
+  auto png = [&](const std::string& path, const icon::Picture& p) {
+    icon::Result<icon::Done> r = icon::WritePng(path, p);
+    written.push_back({path, r ? std::string() : r.error().message});
+  };
+  if (picture) png(o.picture, *picture);
+  if (!o.texture.empty()) png(o.texture, *texture);
+  if (!o.obj.empty()) {
+    const std::string mtl = Beside(o.obj, "mtl");
+    const std::string texturePng = Beside(o.obj, "png");
+    const bool textured = found.icon.HasTexture();
+    if (textured) png(texturePng, *texture);
+    const std::string mtlText =
+        icon::IconToMtl(found.icon, textured ? std::string(io::FileNameOf(texturePng)) : std::string());
+    written.push_back({mtl, WriteText(mtl, mtlText) ? "" : "cannot write " + mtl});
+    const std::string objText = icon::IconToObj(found.icon, io::FileNameOf(mtl));
+    written.push_back({o.obj, WriteText(o.obj, objText) ? "" : "cannot write " + o.obj});
+  }
+  int code = kExitOk;
+  for (const Output& w : written) {
+    if (w.error.empty()) {
+      console.out << w.path << '\n';
+    } else {
+      console.Error(w.error);
+      code = kExitFailed;
+    }
+  }
+  return code;
+}
+
+}  // namespace
+
+void AddIconCommand(CLI::App& app, Commands& commands) {
+  auto o = std::make_shared<IconOptions>();
+  CLI::App* cmd = app.add_subcommand("icon", "Draw a save's 3D icon, or write its texture or model");
+  cmd->add_option("SAVE", o->save, "The save file, or a save on a card as CARD:FOLDER")->required();
+  cmd->add_option("--which", o->which, "The icon icon.sys names for the browser (normal), copying or deleting")
+      ->check(CLI::IsMember({"normal", "copy", "delete"}));
+  cmd->add_option("-o,--output", o->picture, "Write the icon drawn as icon.sys lights it (PNG)");
+  cmd->add_option("--size", o->size, "The picture's side in pixels, 32 to 512 (default 256)")
+      ->check(CLI::Range(icon::kMinPictureSize, icon::kMaxPictureSize));
+  cmd->add_option("--texture", o->texture, "Write the 128 x 128 texture as stored (PNG)");
+  cmd->add_option("--obj", o->obj,
+                  "Write the still shape as a Wavefront OBJ, with MODEL.mtl and the texture MODEL.png beside it");
+  AddOpenOptions(cmd, o->open);
+  cmd->footer(
+      "Without -o, --texture or --obj it says what the icon holds. The picture shows the\n"
+      "first shape, lit by icon.sys's lights over its background colours; the OBJ holds\n"
+      "that shape with positions divided by 4096 (x right, y down, z away).\n"
+      "Examples:\n"
+      "  moravelt-cli icon game.psu -o icon.png\n"
+      "  moravelt-cli icon game.max --which delete --size 128 -o delete.png\n"
+      "  moravelt-cli icon Mcd001.ps2:BESCES-50501REZ --texture rez.png --obj rez.obj");
+  commands.push_back({cmd, [o](Console& console) { return RunIcon(*o, console); }});
+}
+
+}  // namespace cli

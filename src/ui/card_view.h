@@ -1,0 +1,78 @@
+// Everything the card window's logic asks of its window: the list of saves with their
+// icons, the larger picture beside it, the free-space line, its buttons, and the dialogs
+// and message boxes it owns. The Win32 shell implements it as a modeless dialog owned by
+// the main window; the tests implement it with a recorder. Texts are UTF-8.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "icon/picture.h"
+#include "ui/platform.h"
+
+namespace ui {
+
+// The square pictures: one per row of the list, and the selected save's beside it.
+inline constexpr int kListIconSize = 32;
+inline constexpr int kPreviewSize = 128;
+
+// One save as the list shows it.
+struct CardRow {
+  std::string folder;
+  std::string title;     // the full title, both lines
+  std::string size;      // "53 KB"
+  std::string modified;  // "2007-03-05 14:03"
+  icon::Picture icon;    // kListIconSize pixels a side
+};
+
+struct CardColumn {
+  std::string_view title;
+  int width;  // pixels
+};
+inline constexpr std::array<CardColumn, 4> kCardColumns = {
+    {{"Folder", 150}, {"Title", 120}, {"Size", 50}, {"Modified", 105}}};
+
+// Export... asks for a folder and one of the targets.
+struct ExportRequest {
+  std::vector<std::string> targets;  // "Memory Linker (*.psu)", ..., "Plain folder"
+  std::string folder;                // offered
+};
+struct ExportChoice {
+  std::string folder;
+  int target = 0;  // index into ExportRequest::targets
+};
+
+class CardView {
+ public:
+  virtual ~CardView() = default;
+
+  // Creates the window when there is none and brings it to the front.
+  virtual void Open() = 0;
+  // Destroys the window.
+  virtual void Close() = 0;
+  virtual void SetCaption(const std::string& text) = 0;
+  // Controls of the card window, by resource id.
+  virtual void SetControlText(int id, const std::string& text) = 0;
+  virtual void EnableControl(int id, bool enabled) = 0;
+
+  // Replaces every row of the list; none stays selected.
+  virtual void SetRows(const std::vector<CardRow>& rows) = 0;
+  // The selected rows, in list order.
+  virtual std::vector<int> SelectedRows() = 0;
+  // The picture beside the list; nullptr leaves the place empty.
+  virtual void SetPreview(const icon::Picture* picture) = 0;
+
+  // Dialogs and message boxes owned by the card window.
+  // The chosen files (several when the request allows it); none when cancelled.
+  virtual std::vector<std::string> OpenFilesDialog(const FileDialogRequest& request) = 0;
+  virtual std::optional<ExportChoice> AskExport(const ExportRequest& request) = 0;
+  virtual void ShowMessage(const std::string& text, const std::string& caption,
+                           MessageIcon icon) = 0;
+  virtual bool AskYesNo(const std::string& text, const std::string& caption,
+                        MessageIcon icon) = 0;
+};
+
+}  // namespace ui

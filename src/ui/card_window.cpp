@@ -1,0 +1,456 @@
+#include "ui/card_window.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "card/card_messages.h"
+#include "card/folder_card.h"
+#include "card/layout.h"
+#include "card_ids.h"
+#include "formats/messages.h"
+#include "formats/output_file.h"
+#include "formats/registry.h"
+#include "formats/write_save.h"
+#include "icon/render.h"
+#include "icon/save_icon.h"
+#include "io/file.h"
+#include "io/path.h"
+#include "io/safe_name.h"
+#include "io/text.h"
+#include "model/entry_data.h"
+#include "model/icon_sys.h"
+
+namespace ui {
+
+namespace {
+
+constexpr int kEscapeCommand = 2;  // what Escape sends a dialog
+constexpr std::string_view kCardCaption = "Memory card - ";
+constexpr std::string_view kDeleteCaption = "Delete";
+constexpr std::string_view kDeleteQuestion = "Delete these saves from the card?\n";
+constexpr std::string_view kFolderPickerTitle = "Choose a PCSX2 folder card";
+constexpr std::string_view kPlainFolder = "Plain folder (one folder per save)";
+// Damage is listed when a card opens, up to this many lines.
+constexpr std::size_t kIssueLines = 12;
+constexpr std::uint8_t kPlaceholderFill = 0xC8;
+constexpr std::uint8_t kPlaceholderFrame = 0x80;
+
+// "2007-03-05 14:03", short enough for its column.
+std::string ListTime(const EntryTime& t) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u", unsigned{t.year}, unsigned{t.month},
+                unsigned{t.day}, unsigned{t.hour}, unsigned{t.minute});
+  return text;
+}
+
+bool LooksLikeCardFile(const std::string& path) {
+  io::File file = io::File::OpenRead(path);
+  if (!file) return false;
+  std::optional<std::uint64_t> length = file.Length();
+  if (!length) return false;
+  std::array<std::uint8_t, 512> head{};
+  std::size_t n = file.Read(head.data(), head.size());
+  return card::LooksLikeCardImage(std::span<const std::uint8_t>(head.data(), n), *length);
+}
+
+// The card's size as the console counts it: what saves may use on the empty card (the
+// clusters below the console's limit less the root directory's first: 8,000 KB on an
+// 8 MiB card). Never less than `inUse`, the saves and the free space of a card whose
+// superblock says otherwise.
+std::uint32_t CapacityKB(const card::Card& c, std::uint32_t inUse) {
+  std::uint32_t capacity = 0;
+  if (c.type() == card::CardType::kFolder) {
+    capacity = card::kFolderCardClusters;
+  } else {
+    io::File file = io::File::OpenRead(c.path());
+    std::array<std::uint8_t, card::kPageData> page{};
+    if (file && file.ReadExact(page.data(), page.size())) {
+      const std::uint32_t limit = card::Superblock::Read(page).ConsoleLimit();
+      capacity = limit > 0 ? limit - 1 : 0;
+    }
+  }
+  return std::max(capacity, inUse);
+}
+
+bool SameCard(const card::Card& a, const card::Card& b) {
+  return &a == &b || io::SameFile(a.path(), b.path());
+}
+
+std::string Join(const std::string& dir, const std::string& name) {
+  return io::FromFsPath(io::ToFsPath(dir) / io::ToFsPath(name));
+}
+
+// The save's files as PC files in dir, under safe names. The message of the first
+// failure, empty when every file was written.
+std::string WriteFolder(const CSaveGame& save, const std::string& dir) {
+  std::error_code ec;
+  std::filesystem::create_directories(io::ToFsPath(dir), ec);
+  if (!std::filesystem::is_directory(io::ToFsPath(dir), ec))
+    return std::string(messages::kCannotWriteFile) + ": " + dir;
+  io::SafeNamer namer;
+  for (int i = 0; i < save.FileCount(); ++i) {
+    const SaveEntry& entry = *save.EntryAt(i);
+    const std::string path = Join(dir, namer.Next(entry.Name()));
+    // The bytes come first, whole, so that a short source writes nothing.
+    std::vector<std::uint8_t> bytes;
+    if (ReadEntryData(entry, save.sourcePath, bytes) != DataResult::kOk)
+      return std::string(messages::kCannotReadFile) + ": " + std::string(entry.Name());
+    OutputFile out(path, false);
+    out.Write(bytes);
+    if (out.Commit() != LoadResult::kOk) return std::string(messages::kCannotWriteFile) + ": " + path;
+  }
+  return {};
+}
+
+}  // namespace
+
+bool OpensAsCard(const ChosenFile& chosen) {
+  if (FamilyForExtension(chosen.Extension())) return false;
+  for (const card::ImageExtension& e : card::CardImageExtensions())
+    if (io::EqualsIgnoringCase(e.extension, chosen.Extension())) return true;
+  return LooksLikeCardFile(chosen.path);
+}
+
+icon::Picture PlaceholderPicture(int size) {
+  icon::Picture picture;
+  picture.width = picture.height = std::max(size, 1);
+  picture.rgba.resize(static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height) * 4);
+  for (int y = 0; y < picture.height; ++y) {
+    for (int x = 0; x < picture.width; ++x) {
+      bool frame = x == 0 || y == 0 || x == picture.width - 1 || y == picture.height - 1;
+      std::uint8_t* p = picture.rgba.data() + (static_cast<std::size_t>(y) * static_cast<std::size_t>(picture.width) + static_cast<std::size_t>(x)) * 4;
+      p[0] = p[1] = p[2] = frame ? kPlaceholderFrame : kPlaceholderFill;
+      p[3] = 0xFF;
+    }
+  }
+  return picture;
+}
+
+icon::Picture SavePicture(const CSaveGame& save, int size) {
+  icon::Result<icon::SaveIcon> loaded = icon::LoadSaveIcon(save, icon::IconSlot::kNormal);
+  if (loaded) {
+    icon::Result<icon::Picture> drawn = icon::RenderIcon(loaded.value().icon, loaded.value().iconSys, size);
+    if (drawn) return std::move(drawn.value());
+  }
+  return PlaceholderPicture(size);
+}
+
+std::vector<ExportTarget> ExportTargets() {
+  std::vector<ExportTarget> targets;
+  for (const FormatFamily& f : Families()) {
+    if (!f.Can(kWritesConversions)) continue;
+    const FamilyExtension& own = f.extensions.front();
+    targets.push_back({std::string(own.filterName) + " (*." + std::string(own.extension) + ")", &f});
+  }
+  targets.push_back({std::string(kPlainFolder), nullptr});
+  return targets;
+}
+
+// ---- opening and showing ------------------------------------------------------------------
+
+void CardWindow::OpenCard(const std::string& path) {
+  card::OpenedCard opened = card::OpenCard(path);
+  if (!opened.card) {
+    platform_.ShowMessage(card::messages::OpenFailure(opened), std::string(kErrorCaption),
+                          MessageIcon::kWarning);
+    return;
+  }
+  card_ = std::move(opened.card);
+  view_.Open();
+  view_.SetCaption(std::string(kCardCaption) + CardName(card_->path()));
+  view_.SetControlText(IDC_CARD_NOTE, std::string(card::messages::kCloseInEmulator));
+  ShowCard();
+  if (!card_->Damaged()) return;
+  card::ImportOutcome refused;
+  refused.result = card::ImportResult::kCardDamaged;
+  std::vector<std::string> lines = {card::messages::ImportMessage(refused)};
+  for (const card::Issue& issue : card_->issues()) {
+    if (issue.severity() == card::Severity::kNotice) continue;
+    if (lines.size() > kIssueLines) {
+      lines.push_back("...");
+      break;
+    }
+    lines.push_back(card::messages::IssueLine(issue));
+  }
+  Report(lines);
+}
+
+void CardWindow::OpenFolderCommand() {
+  if (std::optional<std::string> folder = platform_.ChooseFolder(std::string(kFolderPickerTitle)))
+    OpenCard(*folder);
+}
+
+void CardWindow::NewCardCommand() {
+  std::optional<NewCardChoice> choice = platform_.AskNewCard(card::kFormatSizes, NewCardChoice{});
+  if (!choice) return;
+  FileDialogRequest request;
+  request.filters = {CardImageFilter()};
+  request.selectedFilter = 1;
+  request.initialDirectory = kInitialDirectory;
+  request.defaultExtension = choice->ecc ? "ps2" : "bin";
+  // No overwrite prompt: a new card never replaces a file, and the card layer says so.
+  request.flags = kDialogPathMustExist;
+  std::optional<ChosenFile> chosen = platform_.SaveFileDialog(request);
+  if (!chosen) return;
+  card::FormatOptions options;
+  options.megabytes = choice->megabytes;
+  options.ecc = choice->ecc;
+  card::FormatResult formatted = card::FormatImage(chosen->path, options);
+  if (formatted != card::FormatResult::kFormatted) {
+    platform_.ShowMessage(std::string(card::messages::FormatMessage(formatted)),
+                          std::string(kErrorCaption), MessageIcon::kWarning);
+    return;
+  }
+  OpenCard(chosen->path);
+}
+
+void CardWindow::Refresh() {
+  if (card_) ShowCard();
+}
+
+void CardWindow::ShowCard() {
+  card::Listing listing = card_->List();
+  saves_ = std::move(listing.saves);
+  std::vector<CardRow> rows;
+  std::uint64_t used = 0;
+  for (const card::SaveInfo& s : saves_) {
+    CardRow row;
+    row.folder = s.folder;
+    row.size = card::messages::KilobytesText(s.sizeKB);
+    row.modified = ListTime(s.modified);
+    std::unique_ptr<CCardSave> save = s.readable ? card_->OpenSave(s.folder).save : nullptr;
+    FullTitle title = save ? ReadFullTitle(*save) : FullTitle{};
+    row.title = !title.found        ? io::ShiftJisToUtf8(s.rawTitle)
+                : title.line2.empty() ? title.line1
+                                      : title.line1 + " " + title.line2;
+    row.icon = save ? SavePicture(*save, kListIconSize) : PlaceholderPicture(kListIconSize);
+    used += s.sizeKB;
+    rows.push_back(std::move(row));
+  }
+  view_.SetRows(rows);
+  const auto inUse = static_cast<std::uint32_t>(std::min<std::uint64_t>(used + listing.freeKB, 0xFFFFFFFFu));
+  view_.SetControlText(IDC_CARD_FREE, card::messages::FreeText(listing) + " of " +
+                                          card::messages::KilobytesText(CapacityKB(*card_, inUse)));
+  previewFolder_.clear();
+  OnSelectionChanged();
+}
+
+void CardWindow::OnSelectionChanged() {
+  if (!card_) return;
+  std::vector<const card::SaveInfo*> selected = SelectedSaves();
+  view_.EnableControl(IDC_CARD_OPEN, selected.size() == 1);
+  view_.EnableControl(IDC_CARD_EXPORT, !selected.empty());
+  view_.EnableControl(IDC_CARD_DELETE, !selected.empty());
+  if (selected.empty()) {
+    previewFolder_.clear();
+    view_.SetPreview(nullptr);
+    return;
+  }
+  // The list reports each row that changes; the picture is drawn once per save.
+  const card::SaveInfo& first = *selected.front();
+  if (first.folder == previewFolder_) return;
+  previewFolder_ = first.folder;
+  std::unique_ptr<CCardSave> save = first.readable ? card_->OpenSave(first.folder).save : nullptr;
+  icon::Picture picture = save ? SavePicture(*save, kPreviewSize) : PlaceholderPicture(kPreviewSize);
+  view_.SetPreview(&picture);
+}
+
+std::vector<const card::SaveInfo*> CardWindow::SelectedSaves() {
+  std::vector<const card::SaveInfo*> selected;
+  for (int row : view_.SelectedRows())
+    if (row >= 0 && static_cast<std::size_t>(row) < saves_.size())
+      selected.push_back(&saves_[static_cast<std::size_t>(row)]);
+  return selected;
+}
+
+void CardWindow::Report(const std::vector<std::string>& problems) {
+  if (problems.empty()) return;
+  std::string text;
+  for (const std::string& line : problems) {
+    if (!text.empty()) text += '\n';
+    text += line;
+  }
+  view_.ShowMessage(text, std::string(kErrorCaption), MessageIcon::kWarning);
+}
+
+// ---- the window's commands ----------------------------------------------------------------
+
+void CardWindow::OnCommand(int id, int notifyCode) {
+  if (notifyCode != 0 || !card_) return;
+  switch (id) {
+    case IDC_CARD_OPEN:
+      OpenSelected();
+      break;
+    case IDC_CARD_IMPORT:
+      ImportCommand();
+      break;
+    case IDC_CARD_EXPORT:
+      ExportCommand();
+      break;
+    case IDC_CARD_DELETE:
+      DeleteCommand();
+      break;
+    case IDC_CARD_CLOSE:
+    case kEscapeCommand:
+      OnClose();
+      break;
+    default:
+      break;
+  }
+}
+
+void CardWindow::OnDoubleClick() {
+  if (card_) OpenSelected();
+}
+
+void CardWindow::OnDeleteKey() {
+  if (card_) DeleteCommand();
+}
+
+void CardWindow::OnClose() {
+  if (!card_) return;
+  // Released first, so that what the closing list still reports finds no card.
+  card_.reset();
+  saves_.clear();
+  previewFolder_.clear();
+  view_.Close();
+}
+
+void CardWindow::OpenSelected() {
+  std::vector<const card::SaveInfo*> selected = SelectedSaves();
+  if (selected.size() != 1) return;
+  const std::string folder = selected.front()->folder;
+  card::OpenedSave opened = card_->OpenSave(folder);
+  if (!opened.save) {
+    Report({card::messages::OpenSaveMessage(opened.result, folder)});
+    return;
+  }
+  commands_.ShowCardSave(std::move(opened.save), {card_, folder});
+}
+
+void CardWindow::ImportCommand() {
+  FileDialogRequest request;
+  for (const DialogFilter& f : OpenDialogFilters()) request.filters.push_back({f.description, f.pattern});
+  request.selectedFilter = 1;
+  request.initialDirectory = kInitialDirectory;
+  request.flags = kDialogExplorer | kDialogFileMustExist | kDialogPathMustExist | kDialogMultiSelect;
+  std::vector<std::string> paths = view_.OpenFilesDialog(request);
+  if (!paths.empty()) ImportFiles(paths);
+}
+
+void CardWindow::OnDropFiles(const std::vector<std::string>& paths) {
+  if (!card_) return;
+  std::vector<std::string> files;
+  for (const std::string& path : paths)
+    if (IsReadableFile(path)) files.push_back(path);
+  if (!files.empty()) ImportFiles(files);
+}
+
+void CardWindow::ImportFiles(const std::vector<std::string>& paths) {
+  std::vector<std::string> problems;
+  for (const std::string& path : paths) {
+    // The family its extension names, else the one its contents look like.
+    const FormatFamily* family = FamilyForExtension(io::ExtensionOf(path));
+    if (!family) family = FamilyOfFile(path);
+    const std::string name(io::FileNameOf(path));
+    if (!family) {
+      problems.push_back(name + ": " + std::string(kUnknownFileType));
+      continue;
+    }
+    std::unique_ptr<CSaveGame> save = family->create();
+    save->SetQuestionHandler([this](const std::string& text, const std::string& caption) {
+      return view_.AskYesNo(text, caption, MessageIcon::kQuestion);
+    });
+    LoadResult loaded = save->Load(path);
+    save->SetQuestionHandler(nullptr);
+    if (loaded != LoadResult::kOk || !save->entries) {
+      problems.push_back(name + ": " + messages::LoadFailureMessage(
+                                            *save, loaded == LoadResult::kOk ? LoadResult::kInvalid : loaded));
+      continue;
+    }
+    // Never over a save already there: that is Save's work, from the main window.
+    card::ImportOutcome outcome = card_->Import(*save);
+    if (outcome.result != card::ImportResult::kImported)
+      problems.push_back(card::messages::ImportMessage(outcome));
+  }
+  ShowCard();
+  Report(problems);
+}
+
+void CardWindow::ExportCommand() {
+  std::vector<std::string> folders;
+  for (const card::SaveInfo* s : SelectedSaves()) folders.push_back(s->folder);
+  if (folders.empty()) return;
+  const std::vector<ExportTarget> targets = ExportTargets();
+  ExportRequest request;
+  for (const ExportTarget& t : targets) request.targets.push_back(t.label);
+  request.folder = exportFolder_;
+  std::optional<ExportChoice> choice = view_.AskExport(request);
+  if (!choice || choice->folder.empty() || choice->target < 0 ||
+      static_cast<std::size_t>(choice->target) >= targets.size())
+    return;
+  exportFolder_ = choice->folder;
+  const ExportTarget& target = targets[static_cast<std::size_t>(choice->target)];
+
+  std::vector<std::string> problems;
+  std::error_code ec;
+  std::filesystem::create_directories(io::ToFsPath(choice->folder), ec);
+  if (!std::filesystem::is_directory(io::ToFsPath(choice->folder), ec)) {
+    Report({std::string(messages::kCannotWriteFile) + ": " + choice->folder});
+    return;
+  }
+  for (const std::string& folder : folders) {
+    card::OpenedSave opened = card_->OpenSave(folder);
+    if (!opened.save) {
+      problems.push_back(card::messages::OpenSaveMessage(opened.result, folder));
+      continue;
+    }
+    // The save's folder name, made safe for the PC, names what is written.
+    std::string name = io::SafeName(folder);
+    if (target.family) name += "." + std::string(target.family->OwnExtension());
+    const std::string path = Join(choice->folder, name);
+    if (io::Exists(path) &&
+        !view_.AskYesNo(messages::FileExistsQuestion(name), std::string(messages::kFileExistsCaption),
+                        MessageIcon::kInformation))
+      continue;
+    if (!target.family) {
+      std::string failure = WriteFolder(*opened.save, path);
+      if (!failure.empty()) problems.push_back(folder + ": " + failure);
+      continue;
+    }
+    SaveWrite written = WriteSaveAs(*opened.save, *target.family, path);
+    if (!Succeeded(written.written))
+      problems.push_back(folder + ": " + (written.refusal.empty()
+                                              ? std::string(messages::SaveResultMessage(written.written))
+                                              : written.refusal));
+  }
+  Report(problems);
+}
+
+void CardWindow::DeleteCommand() {
+  std::vector<std::string> folders;
+  for (const card::SaveInfo* s : SelectedSaves()) folders.push_back(s->folder);
+  if (folders.empty()) return;
+  std::string question(kDeleteQuestion);
+  for (const std::string& folder : folders) question += "\n" + folder;
+  if (!view_.AskYesNo(question, std::string(kDeleteCaption), MessageIcon::kQuestion)) return;
+
+  std::vector<std::string> problems;
+  for (const std::string& folder : folders) {
+    card::RemoveResult removed = card_->Remove(folder);
+    if (removed != card::RemoveResult::kRemoved) {
+      problems.push_back(card::messages::RemoveMessage(removed, folder));
+      continue;
+    }
+    // The main window must not keep a save whose pages the card may now give to another.
+    const CardSource* shown = commands_.ShownCardSource();
+    if (shown && shown->folder == folder && SameCard(*shown->card, *card_)) commands_.CloseSave();
+  }
+  ShowCard();
+  Report(problems);
+}
+
+}  // namespace ui

@@ -1,0 +1,93 @@
+// The card window's rules: opening a card (an image, a PCSX2 folder card, or a new image),
+// what the list shows, what is enabled when, and what Open, Import..., Export..., Delete,
+// Close and a drop of files do. The Win32 shell turns the window's messages into these
+// calls; the main window hands over File > Open of a card image and the card commands of
+// its File menu.
+//
+// Every change goes through the card layer, which rewrites the card in one step or not
+// at all, so a failed command leaves the card as it was. Its outcomes are shown in its
+// own words (card_messages.h), several at once in one message box.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "card/card.h"
+#include "formats/registry.h"
+#include "icon/picture.h"
+#include "ui/card_view.h"
+#include "ui/file_commands.h"
+#include "ui/platform.h"
+
+namespace ui {
+
+// True when a chosen file opens as a memory card rather than as a save: not an extension
+// of a save family, and either a card image extension or a card image's contents.
+bool OpensAsCard(const ChosenFile& chosen);
+
+// The save's normal icon drawn `size` pixels a side, or the plain placeholder when the
+// save has no usable icon.
+icon::Picture SavePicture(const CSaveGame& save, int size);
+// A flat grey square with a darker frame.
+icon::Picture PlaceholderPicture(int size);
+
+// What Export... offers: every family that writes conversions, then a plain folder.
+struct ExportTarget {
+  std::string label;                     // "Memory Linker (*.psu)"
+  const FormatFamily* family = nullptr;  // nullptr: a plain folder
+};
+std::vector<ExportTarget> ExportTargets();
+
+class CardWindow {
+ public:
+  CardWindow(Platform& platform, FileCommands& commands)
+      : platform_(platform), view_(platform.Cards()), commands_(commands) {}
+
+  // Opens the card image or PCSX2 folder card at path and shows it, in place of any card
+  // shown before. A card that can't be read is reported by the main window; one with
+  // damage is shown, with what is wrong, and the card layer refuses to change it.
+  void OpenCard(const std::string& path);
+  // File > Open Card Folder...: a folder picker, then OpenCard.
+  void OpenFolderCommand();
+  // File > New Card...: size and layout, then a name; never over an existing file.
+  void NewCardCommand();
+  // Lists the card again after a change made elsewhere (a save written back by the main
+  // window). Nothing when no card is shown.
+  void Refresh();
+  bool IsOpen() const { return card_ != nullptr; }
+
+  // A button click; other notifications (code != 0) are ignored.
+  void OnCommand(int id, int notifyCode);
+  // The list's selection changed.
+  void OnSelectionChanged();
+  void OnDoubleClick();
+  void OnDeleteKey();
+  // Files dropped on the window: imported as the files of Import... are.
+  void OnDropFiles(const std::vector<std::string>& paths);
+  // The close box, the Close button and Escape.
+  void OnClose();
+
+ private:
+  void ShowCard();
+  void OpenSelected();
+  void ImportCommand();
+  void ImportFiles(const std::vector<std::string>& paths);
+  void ExportCommand();
+  void DeleteCommand();
+  // The saves of the selected rows.
+  std::vector<const card::SaveInfo*> SelectedSaves();
+  // Shows the problems of one command in one message box.
+  void Report(const std::vector<std::string>& problems);
+
+  Platform& platform_;
+  CardView& view_;
+  FileCommands& commands_;
+  std::shared_ptr<card::Card> card_;
+  std::vector<card::SaveInfo> saves_;  // one per row, in list order
+  std::string previewFolder_;          // the save whose picture is beside the list
+  std::string exportFolder_;           // offered by the next Export...
+};
+
+}  // namespace ui

@@ -1,0 +1,158 @@
+#include "card_choices.h"
+
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <vector>
+
+#include "app_state.h"
+#include "card_ids.h"
+#include "io/utf16.h"
+#include "window_data.h"
+
+namespace win32 {
+
+namespace {
+
+// Room for long paths, as in the file dialogs.
+constexpr std::size_t kPathBuffer = 32768;
+constexpr const char* kExportFolderTitle = "Export to this folder";
+
+std::wstring ItemText(HWND dialog, int id) {
+  HWND item = GetDlgItem(dialog, id);
+  int n = GetWindowTextLengthW(item);
+  std::wstring text(static_cast<std::size_t>(n > 0 ? n : 0) + 1, L'\0');
+  n = GetWindowTextW(item, text.data(), static_cast<int>(text.size()));
+  text.resize(static_cast<std::size_t>(n > 0 ? n : 0));
+  return text;
+}
+
+int ComboSelection(HWND dialog, int id) {
+  return static_cast<int>(SendDlgItemMessageW(dialog, id, CB_GETCURSEL, 0, 0));
+}
+
+// --- Export ------------------------------------------------------------------------------
+
+struct ExportRun {
+  const ui::ExportRequest* request;
+  ui::ExportChoice choice;
+};
+
+// OK needs a folder.
+void EnableExportOk(HWND dialog) {
+  EnableWindow(GetDlgItem(dialog, IDOK), GetWindowTextLengthW(GetDlgItem(dialog, IDC_EXPORT_FOLDER)) > 0);
+}
+
+INT_PTR CALLBACK ExportProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    auto* run = reinterpret_cast<ExportRun*>(lParam);
+    SetWindowData(dialog, run);
+    SetDlgItemTextW(dialog, IDC_EXPORT_FOLDER, io::Widen(run->request->folder).c_str());
+    for (const std::string& target : run->request->targets)
+      SendDlgItemMessageW(dialog, IDC_EXPORT_TARGET, CB_ADDSTRING, 0,
+                          reinterpret_cast<LPARAM>(io::Widen(target).c_str()));
+    SendDlgItemMessageW(dialog, IDC_EXPORT_TARGET, CB_SETCURSEL, 0, 0);
+    EnableExportOk(dialog);
+    return TRUE;
+  }
+  auto* run = WindowData<ExportRun>(dialog);
+  if (!run || message != WM_COMMAND) return FALSE;
+  switch (LOWORD(wParam)) {
+    case IDC_EXPORT_FOLDER:
+      if (HIWORD(wParam) == EN_CHANGE) EnableExportOk(dialog);
+      return TRUE;
+    case IDC_EXPORT_BROWSE:
+      if (std::optional<std::string> folder = ChooseFolder(dialog, kExportFolderTitle))
+        SetDlgItemTextW(dialog, IDC_EXPORT_FOLDER, io::Widen(*folder).c_str());
+      return TRUE;
+    case IDOK:
+      run->choice.folder = io::Narrow(ItemText(dialog, IDC_EXPORT_FOLDER));
+      run->choice.target = ComboSelection(dialog, IDC_EXPORT_TARGET);
+      EndDialog(dialog, IDOK);
+      return TRUE;
+    case IDCANCEL:
+      EndDialog(dialog, IDCANCEL);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+// --- New Card ----------------------------------------------------------------------------
+
+struct NewCardRun {
+  std::span<const unsigned> sizes;
+  ui::NewCardChoice choice;
+};
+
+INT_PTR CALLBACK NewCardProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    auto* run = reinterpret_cast<NewCardRun*>(lParam);
+    SetWindowData(dialog, run);
+    for (std::size_t i = 0; i < run->sizes.size(); ++i) {
+      std::wstring label = std::to_wstring(run->sizes[i]) + L" MB";
+      SendDlgItemMessageW(dialog, IDC_NEW_CARD_SIZE, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label.c_str()));
+      if (run->sizes[i] == run->choice.megabytes)
+        SendDlgItemMessageW(dialog, IDC_NEW_CARD_SIZE, CB_SETCURSEL, i, 0);
+    }
+    CheckDlgButton(dialog, IDC_NEW_CARD_ECC, run->choice.ecc ? BST_CHECKED : BST_UNCHECKED);
+    return TRUE;
+  }
+  auto* run = WindowData<NewCardRun>(dialog);
+  if (!run || message != WM_COMMAND || HIWORD(wParam) != BN_CLICKED) return FALSE;
+  switch (LOWORD(wParam)) {
+    case IDOK: {
+      int index = ComboSelection(dialog, IDC_NEW_CARD_SIZE);
+      if (index >= 0 && static_cast<std::size_t>(index) < run->sizes.size())
+        run->choice.megabytes = run->sizes[static_cast<std::size_t>(index)];
+      run->choice.ecc = IsDlgButtonChecked(dialog, IDC_NEW_CARD_ECC) == BST_CHECKED;
+      EndDialog(dialog, IDOK);
+      return TRUE;
+    }
+    case IDCANCEL:
+      EndDialog(dialog, IDCANCEL);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+std::optional<std::string> ChooseFolder(HWND owner, const std::string& title) {
+  // The picker's newer form runs on COM.
+  HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  std::wstring wideTitle = io::Widen(title);
+  BROWSEINFOW info{};
+  info.hwndOwner = owner;
+  info.lpszTitle = wideTitle.c_str();
+  info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+  std::optional<std::string> chosen;
+  if (PIDLIST_ABSOLUTE item = SHBrowseForFolderW(&info)) {
+    std::vector<wchar_t> path(kPathBuffer, L'\0');
+    if (SHGetPathFromIDListEx(item, path.data(), static_cast<DWORD>(path.size()), GPFIDL_DEFAULT))
+      chosen = io::Narrow(path.data());
+    CoTaskMemFree(item);
+  }
+  if (SUCCEEDED(com)) CoUninitialize();
+  return chosen;
+}
+
+std::optional<ui::ExportChoice> RunExportDialog(HWND owner, const ui::ExportRequest& request) {
+  ExportRun run{&request, {}};
+  INT_PTR result = DialogBoxParamW(GetAppState().instance, MAKEINTRESOURCEW(IDD_CARD_EXPORT), owner,
+                                   ExportProc, reinterpret_cast<LPARAM>(&run));
+  if (result != IDOK) return std::nullopt;
+  return run.choice;
+}
+
+std::optional<ui::NewCardChoice> RunNewCardDialog(HWND owner, std::span<const unsigned> sizes,
+                                                  const ui::NewCardChoice& offered) {
+  NewCardRun run{sizes, offered};
+  INT_PTR result = DialogBoxParamW(GetAppState().instance, MAKEINTRESOURCEW(IDD_NEW_CARD), owner,
+                                   NewCardProc, reinterpret_cast<LPARAM>(&run));
+  if (result != IDOK) return std::nullopt;
+  return run.choice;
+}
+
+}  // namespace win32

@@ -1,0 +1,287 @@
+#include "card_dialog.h"
+
+#include <shellapi.h>
+
+#include <algorithm>
+
+#include "app_state.h"
+#include "card_choices.h"
+#include "card_ids.h"
+#include "io/utf16.h"
+#include "ui/card_window.h"
+#include "win32_platform.h"
+#include "window_data.h"
+
+namespace win32 {
+
+namespace {
+
+constexpr int kPlacementGap = 8;  // pixels between the main window and the card window
+
+UINT IconFlag(ui::MessageIcon icon) {
+  switch (icon) {
+    case ui::MessageIcon::kWarning: return MB_ICONWARNING;
+    case ui::MessageIcon::kInformation: return MB_ICONINFORMATION;
+    case ui::MessageIcon::kQuestion: return MB_ICONQUESTION;
+  }
+  return 0;
+}
+
+// A picture as a top-down 32-bit DIB section; nullptr when its pixels don't add up.
+HBITMAP BitmapOf(const icon::Picture& picture) {
+  if (picture.width <= 0 || picture.height <= 0 ||
+      picture.rgba.size() != static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height) * 4)
+    return nullptr;
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = picture.width;
+  info.bmiHeader.biHeight = -picture.height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (!bitmap || !bits) return bitmap;
+  // GDI keeps blue, green, red, alpha.
+  auto* out = static_cast<std::uint8_t*>(bits);
+  for (std::size_t i = 0; i < picture.rgba.size(); i += 4) {
+    out[i] = picture.rgba[i + 2];
+    out[i + 1] = picture.rgba[i + 1];
+    out[i + 2] = picture.rgba[i];
+    out[i + 3] = picture.rgba[i + 3];
+  }
+  return bitmap;
+}
+
+void SetCell(HWND list, int row, int column, const std::string& text) {
+  std::wstring wide = io::Widen(text);
+  LVITEMW item{};
+  item.iSubItem = column;
+  item.pszText = wide.data();
+  SendMessageW(list, LVM_SETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+}
+
+}  // namespace
+
+Win32CardView::~Win32CardView() {
+  if (preview_) DeleteObject(preview_);
+}
+
+INT_PTR CALLBACK Win32CardView::Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    auto* view = reinterpret_cast<Win32CardView*>(lParam);
+    SetWindowData(dialog, view);
+    view->OnInit(dialog);
+    return TRUE;
+  }
+  auto* view = WindowData<Win32CardView>(dialog);
+  if (!view || !view->logic_) return FALSE;
+  switch (message) {
+    case WM_COMMAND:
+      view->logic_->OnCommand(LOWORD(wParam), HIWORD(wParam));
+      return TRUE;
+    case WM_NOTIFY: {
+      auto* header = reinterpret_cast<NMHDR*>(lParam);
+      if (header->idFrom == IDC_CARD_LIST) return view->OnListNotify(*header);
+      return FALSE;
+    }
+    case WM_DRAWITEM:
+      if (wParam != IDC_CARD_PREVIEW) return FALSE;
+      view->DrawPreview(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+      return TRUE;
+    case WM_DROPFILES: {
+      auto drop = reinterpret_cast<HDROP>(wParam);
+      std::vector<std::string> paths = DroppedPaths(drop);
+      DragFinish(drop);
+      view->logic_->OnDropFiles(paths);
+      return TRUE;
+    }
+    case WM_CLOSE:
+      view->logic_->OnClose();
+      return TRUE;
+    case WM_NCDESTROY:
+      // Also when the main window takes its owned window with it at the end.
+      view->dialog_ = view->list_ = nullptr;
+      view->icons_ = nullptr;
+      GetAppState().cardWindow = nullptr;
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+void Win32CardView::OnInit(HWND dialog) {
+  dialog_ = dialog;
+  list_ = GetDlgItem(dialog, IDC_CARD_LIST);
+  GetAppState().cardWindow = dialog;
+  SetProgramIcon(dialog);
+  SendMessageW(list_, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
+  icons_ = ImageList_Create(ui::kListIconSize, ui::kListIconSize, ILC_COLOR32, 8, 8);
+  SendMessageW(list_, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(icons_));
+  int index = 0;
+  for (const ui::CardColumn& c : ui::kCardColumns) {
+    std::wstring title = io::Widen(c.title);
+    LVCOLUMNW column{};
+    column.mask = LVCF_FMT | LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+    column.fmt = LVCFMT_LEFT;
+    column.cx = c.width;
+    column.pszText = title.data();
+    column.iSubItem = index;
+    SendMessageW(list_, LVM_INSERTCOLUMNW, static_cast<WPARAM>(index++), reinterpret_cast<LPARAM>(&column));
+  }
+}
+
+INT_PTR Win32CardView::OnListNotify(NMHDR& header) {
+  switch (header.code) {
+    case LVN_ITEMCHANGED:
+      if (reinterpret_cast<NMLISTVIEW&>(header).uChanged & LVIF_STATE) logic_->OnSelectionChanged();
+      return TRUE;
+    case NM_DBLCLK:
+      logic_->OnDoubleClick();
+      return TRUE;
+    case LVN_KEYDOWN:
+      if (reinterpret_cast<NMLVKEYDOWN&>(header).wVKey == VK_DELETE) logic_->OnDeleteKey();
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+void Win32CardView::DrawPreview(const DRAWITEMSTRUCT& item) const {
+  FillRect(item.hDC, &item.rcItem, GetSysColorBrush(COLOR_BTNFACE));
+  if (!preview_) return;
+  BITMAP bitmap{};
+  GetObjectW(preview_, sizeof bitmap, &bitmap);
+  HDC source = CreateCompatibleDC(item.hDC);
+  HGDIOBJ old = SelectObject(source, preview_);
+  const int x = item.rcItem.left + (item.rcItem.right - item.rcItem.left - bitmap.bmWidth) / 2;
+  const int y = item.rcItem.top + (item.rcItem.bottom - item.rcItem.top - bitmap.bmHeight) / 2;
+  BitBlt(item.hDC, x, y, bitmap.bmWidth, bitmap.bmHeight, source, 0, 0, SRCCOPY);
+  SelectObject(source, old);
+  DeleteDC(source);
+}
+
+void Win32CardView::Place() const {
+  HWND main = GetAppState().mainWindow;
+  RECT m{}, c{};
+  if (!main || !GetWindowRect(main, &m) || !GetWindowRect(dialog_, &c)) return;
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  if (!GetMonitorInfoW(MonitorFromWindow(main, MONITOR_DEFAULTTONEAREST), &monitor)) return;
+  const RECT& work = monitor.rcWork;
+  const int mainWidth = m.right - m.left;
+  const int width = c.right - c.left;
+  const int height = c.bottom - c.top;
+  int x = m.right + kPlacementGap;
+  if (x + width > work.right) {
+    if (mainWidth + kPlacementGap + width <= work.right - work.left) {
+      // Both fit side by side once the main window moves over.
+      const int left = work.left + (work.right - work.left - mainWidth - kPlacementGap - width) / 2;
+      SetWindowPos(main, nullptr, left, m.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+      x = left + mainWidth + kPlacementGap;
+    } else {
+      x = std::max<int>(work.left, work.right - width);
+    }
+  }
+  const int y = std::max<int>(work.top, std::min<int>(m.top, work.bottom - height));
+  SetWindowPos(dialog_, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Win32CardView::Open() {
+  if (!dialog_) {
+    const AppState& app = GetAppState();
+    CreateDialogParamW(app.instance, MAKEINTRESOURCEW(IDD_CARD), app.mainWindow, Proc,
+                       reinterpret_cast<LPARAM>(this));
+    if (!dialog_) return;
+    Place();
+  }
+  ShowWindow(dialog_, SW_SHOWNORMAL);
+  SetForegroundWindow(dialog_);
+}
+
+void Win32CardView::Close() {
+  if (dialog_) DestroyWindow(dialog_);
+  if (preview_) DeleteObject(preview_);
+  preview_ = nullptr;
+}
+
+void Win32CardView::SetCaption(const std::string& text) {
+  SetWindowTextW(dialog_, io::Widen(text).c_str());
+}
+
+void Win32CardView::SetControlText(int id, const std::string& text) {
+  SetDlgItemTextW(dialog_, id, io::Widen(text).c_str());
+}
+
+void Win32CardView::EnableControl(int id, bool enabled) {
+  EnableWindow(GetDlgItem(dialog_, id), enabled ? TRUE : FALSE);
+}
+
+void Win32CardView::SetRows(const std::vector<ui::CardRow>& rows) {
+  // The list reports every row it loses and gains; the logic asks for the selection itself
+  // once the rows are in.
+  ui::CardWindow* logic = logic_;
+  logic_ = nullptr;
+  SendMessageW(list_, LVM_DELETEALLITEMS, 0, 0);
+  ImageList_RemoveAll(icons_);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const ui::CardRow& row = rows[i];
+    int image = -1;
+    if (row.icon.width == ui::kListIconSize && row.icon.height == ui::kListIconSize) {
+      if (HBITMAP bitmap = BitmapOf(row.icon)) {
+        image = ImageList_Add(icons_, bitmap, nullptr);
+        DeleteObject(bitmap);
+      }
+    }
+    std::wstring folder = io::Widen(row.folder);
+    LVITEMW item{};
+    item.mask = LVIF_TEXT | LVIF_IMAGE;
+    item.iItem = static_cast<int>(i);
+    item.iImage = image;
+    item.pszText = folder.data();
+    int at = static_cast<int>(SendMessageW(list_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+    SetCell(list_, at, 1, row.title);
+    SetCell(list_, at, 2, row.size);
+    SetCell(list_, at, 3, row.modified);
+  }
+  logic_ = logic;
+}
+
+std::vector<int> Win32CardView::SelectedRows() {
+  std::vector<int> rows;
+  int row = -1;
+  while ((row = static_cast<int>(SendMessageW(list_, LVM_GETNEXTITEM, static_cast<WPARAM>(row),
+                                              MAKELPARAM(LVNI_SELECTED, 0)))) >= 0)
+    rows.push_back(row);
+  return rows;
+}
+
+void Win32CardView::SetPreview(const icon::Picture* picture) {
+  if (preview_) DeleteObject(preview_);
+  preview_ = picture ? BitmapOf(*picture) : nullptr;
+  InvalidateRect(GetDlgItem(dialog_, IDC_CARD_PREVIEW), nullptr, TRUE);
+}
+
+std::vector<std::string> Win32CardView::OpenFilesDialog(const ui::FileDialogRequest& request) {
+  return RunFileDialog(dialog_, false, request);
+}
+
+std::optional<ui::ExportChoice> Win32CardView::AskExport(const ui::ExportRequest& request) {
+  ModalScope modal(dialog_);
+  return RunExportDialog(dialog_, request);
+}
+
+void Win32CardView::ShowMessage(const std::string& text, const std::string& caption,
+                                ui::MessageIcon icon) {
+  ModalScope modal(dialog_);
+  MessageBoxW(dialog_, io::Widen(text).c_str(), io::Widen(caption).c_str(), MB_OK | IconFlag(icon));
+}
+
+bool Win32CardView::AskYesNo(const std::string& text, const std::string& caption,
+                             ui::MessageIcon icon) {
+  ModalScope modal(dialog_);
+  return MessageBoxW(dialog_, io::Widen(text).c_str(), io::Widen(caption).c_str(),
+                     MB_YESNO | IconFlag(icon)) == IDYES;
+}
+
+}  // namespace win32

@@ -1,0 +1,376 @@
+// The card window and the main window's card commands, driven through the recording fake
+// on real card images made by the library.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+
+#include "card/card.h"
+#include "card/card_messages.h"
+#include "card_ids.h"
+#include "formats/registry.h"
+#include "model/entry_data.h"
+#include "resource.h"
+#include "support/card_builder.h"
+#include "support/icon_builder.h"
+#include "support/psu_builder.h"
+#include "support/test_util.h"
+#include "ui/main_window.h"
+#include "ui_fake_platform.h"
+
+namespace {
+
+using testutil::Bytes;
+
+// "ＡＢ" in Shift-JIS.
+const std::string kFullWidthAB = "\x82\x60\x82\x61";
+
+// A save with a drawable icon, a Shift-JIS title and a data file of `dataSize` bytes.
+testutil::PsuImage SaveImage(const std::string& folder, std::size_t dataSize = 3000) {
+  testutil::IconSysImage sys;
+  sys.title = kFullWidthAB;
+  testutil::IconImage icon;
+  icon.vertices = testutil::Triangle({-4096, -4096, 4096, -4096, 0, 4096}, 0);
+  icon.texture = testutil::RawTexture(0x7C1F);
+  testutil::PsuImage image;
+  image.folder = folder;
+  image.files = {{"icon.sys", sys.Build()}, {"icon.ico", icon.Build()},
+                 {"data.bin", testutil::MakeBytes(dataSize, 7)}};
+  return image;
+}
+
+std::unique_ptr<CSaveGame> Load(const std::string& path) {
+  std::unique_ptr<CSaveGame> save = CreateForExtension(ExtensionOf(path));
+  if (!save || save->Load(path) != LoadResult::kOk) return nullptr;
+  return save;
+}
+
+// The files of a card's save: names and bytes.
+std::vector<std::pair<std::string, Bytes>> Files(const CSaveGame& save) {
+  std::vector<std::pair<std::string, Bytes>> files;
+  for (int i = 0; i < save.FileCount(); ++i) {
+    Bytes bytes;
+    EXPECT_EQ(ReadEntryData(*save.EntryAt(i), save.sourcePath, bytes), DataResult::kOk);
+    files.emplace_back(std::string(save.EntryAt(i)->Name()), bytes);
+  }
+  return files;
+}
+
+class CardWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake.ResetWindow();
+    window.OnInit();
+  }
+
+  std::string Psu(const std::string& name, const testutil::PsuImage& image) {
+    std::string path = dir.File(name);
+    testutil::WriteFile(path, image.Build());
+    return path;
+  }
+  // A raw 8 MiB card holding one save per folder name.
+  std::string MakeCard(const std::vector<std::string>& folders, const std::string& name = "card.bin") {
+    std::string path = dir.File(name);
+    testutil::CardFile::Format(path, false);
+    std::unique_ptr<card::Card> c = card::OpenCard(path).card;
+    for (const std::string& folder : folders) {
+      auto save = Load(Psu(folder + ".psu", SaveImage(folder)));
+      EXPECT_EQ(c->Import(*save).result, card::ImportResult::kImported);
+    }
+    return path;
+  }
+  void OpenCard(const std::string& path) {
+    fake.dialogAnswers.push_back(path);
+    window.OnCommand(IDC_OPEN, 0);
+  }
+  void Select(std::vector<int> rows) {
+    view.selected = std::move(rows);
+    window.cards().OnSelectionChanged();
+  }
+  void Click(int id) { window.cards().OnCommand(id, 0); }
+  std::vector<std::string> CardFolders(const std::string& path) {
+    std::vector<std::string> folders;
+    for (const card::SaveInfo& s : card::OpenCard(path).card->List().saves) folders.push_back(s.folder);
+    return folders;
+  }
+
+  testutil::TempDir dir{testutil::FastTempBase()};
+  testutil::FakePlatform fake;
+  testutil::FakeCardView& view = fake.cards;
+  ui::MainWindow window{fake};
+};
+
+TEST_F(CardWindowTest, OpenDecidesBetweenCardAndSaveByExtensionThenContents) {
+  std::string image = MakeCard({});
+  const Bytes card = testutil::ReadFile(image);
+  const Bytes text = testutil::FromString("not a card");
+  struct Case { const char* name; const Bytes* bytes; bool card; };
+  const Case cases[] = {{"a.ps2", &text, true},      {"A.VMC", &text, true},
+                        {"card.img", &card, true},   {"card.psu", &card, false},
+                        {"notes.txt", &text, false}, {"x.max", &card, false}};
+  for (const Case& c : cases) {
+    testutil::WriteFile(dir.File(c.name), *c.bytes);
+    EXPECT_EQ(ui::OpensAsCard(ui::ChosenFileFromPath(dir.File(c.name))), c.card) << c.name;
+  }
+  // A card that can't be read is reported by the main window, with the card layer's words.
+  OpenCard(dir.File("a.ps2"));
+  EXPECT_FALSE(view.open);
+  ASSERT_EQ(fake.messages.size(), 1u);
+  EXPECT_EQ(fake.messages[0].text, card::messages::OpenFailure(card::OpenCard(dir.File("a.ps2"))));
+}
+
+TEST_F(CardWindowTest, ListShowsEachSaveWithItsTitleSizeIconAndTheFreeSpace) {
+  std::string path = MakeCard({"BESLES-11111AAA", "BESLES-22222BBB"});
+  OpenCard(path);
+  ASSERT_TRUE(view.open);
+  EXPECT_EQ(view.caption, "Memory card - card.bin");
+  EXPECT_EQ(view.Folders(), (std::vector<std::string>{"BESLES-11111AAA", "BESLES-22222BBB"}));
+  card::Listing listing = card::OpenCard(path).card->List();
+  for (std::size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(view.rows[i].title, "\xEF\xBC\xA1\xEF\xBC\xA2");  // ＡＢ
+    EXPECT_EQ(view.rows[i].size, std::to_string(listing.saves[i].sizeKB) + " KB");
+    EXPECT_EQ(view.rows[i].icon.width, 32);
+    EXPECT_NE(view.rows[i].icon.rgba, ui::PlaceholderPicture(32).rgba);
+  }
+  EXPECT_EQ(view.texts[IDC_CARD_FREE], card::messages::FreeText(listing) + " of 8,000 KB");
+  // The main window is left as it was.
+  EXPECT_TRUE(fake.rows.empty());
+  EXPECT_EQ(fake.windowTitle, "Converter");
+}
+
+TEST_F(CardWindowTest, SelectionDecidesTheButtonsAndThePicture) {
+  OpenCard(MakeCard({"BESLES-11111AAA", "BESLES-22222BBB"}));
+  struct Case { std::vector<int> rows; bool open, several; };
+  for (const Case& c : {Case{{}, false, false}, Case{{1}, true, true}, Case{{0, 1}, false, true}}) {
+    Select(c.rows);
+    EXPECT_EQ(view.enabled[IDC_CARD_OPEN], c.open) << c.rows.size();
+    EXPECT_EQ(view.enabled[IDC_CARD_EXPORT], c.several) << c.rows.size();
+    EXPECT_EQ(view.enabled[IDC_CARD_DELETE], c.several) << c.rows.size();
+    EXPECT_EQ(view.preview.has_value(), !c.rows.empty());
+    if (view.preview) {
+      EXPECT_EQ(view.preview->width, 128);
+    }
+  }
+}
+
+TEST_F(CardWindowTest, ImportTakesEveryFileAndReportsEachRefusalInTheCardLayersWords) {
+  std::string path = MakeCard({"BESLES-11111AAA"});
+  OpenCard(path);
+  std::string fits = Psu("fits.psu", SaveImage("BESLES-33333CCC"));
+  std::string again = Psu("again.psu", SaveImage("BESLES-11111AAA"));
+  std::string huge = Psu("huge.psu", SaveImage("BESLES-44444DDD", 8u << 20));
+  testutil::WriteFile(dir.File("notes.txt"), testutil::FromString("text"));
+  view.filesAnswers.push_back({fits, again, dir.File("notes.txt"), huge});
+  Click(IDC_CARD_IMPORT);
+  EXPECT_NE(view.fileDialogs.at(0).flags & ui::kDialogMultiSelect, 0u);
+  EXPECT_EQ(view.Folders(), (std::vector<std::string>{"BESLES-11111AAA", "BESLES-33333CCC"}));
+  ASSERT_EQ(view.messages.size(), 1u);
+  const std::string& text = view.messages[0].text;
+  EXPECT_NE(text.find("BESLES-11111AAA is already on the card"), std::string::npos) << text;
+  EXPECT_NE(text.find("notes.txt: Unknown file type"), std::string::npos) << text;
+  EXPECT_NE(text.find("BESLES-44444DDD does not fit: needs "), std::string::npos) << text;
+
+  // Refused imports leave the card as it was, byte for byte; so does a drop of nothing usable.
+  const Bytes before = testutil::ReadFile(path);
+  view.filesAnswers.push_back({again, huge});
+  Click(IDC_CARD_IMPORT);
+  std::filesystem::create_directory(dir.File("folder"));
+  window.cards().OnDropFiles({dir.File("folder"), dir.File("gone.psu")});
+  EXPECT_EQ(testutil::ReadFile(path), before);
+  EXPECT_EQ(view.messages.size(), 2u);
+  // A drop imports the save files among the paths.
+  window.cards().OnDropFiles({dir.File("folder"), Psu("dropped.psu", SaveImage("BESLES-55555EEE"))});
+  EXPECT_EQ(CardFolders(path).back(), "BESLES-55555EEE");
+}
+
+TEST_F(CardWindowTest, DeleteAsksNamingTheSavesAndLetsTheMainWindowDropOneOfThem) {
+  std::string path = MakeCard({"BESLES-11111AAA", "BESLES-22222BBB", "BESLES-33333CCC"});
+  OpenCard(path);
+  Select({0});
+  Click(IDC_CARD_OPEN);
+  ASSERT_EQ(fake.Text(IDC_FOLDER_NAME), "BESLES-11111AAA");
+  const Bytes before = testutil::ReadFile(path);
+  Select({0, 2});
+  view.questionAnswers = {false, true};
+  Click(IDC_CARD_DELETE);
+  EXPECT_EQ(testutil::ReadFile(path), before);
+  Click(IDC_CARD_DELETE);
+  EXPECT_EQ(view.messages[0].text, "Delete these saves from the card?\n\nBESLES-11111AAA\nBESLES-33333CCC");
+  EXPECT_EQ(CardFolders(path), std::vector<std::string>{"BESLES-22222BBB"});
+  EXPECT_EQ(view.Folders(), std::vector<std::string>{"BESLES-22222BBB"});
+  // The window held a save whose pages are free now: it holds nothing.
+  EXPECT_TRUE(fake.rows.empty());
+  EXPECT_FALSE(fake.controlEnabled[IDC_SAVE]);
+  EXPECT_EQ(fake.windowTitle, "Converter");
+}
+
+TEST_F(CardWindowTest, ExportWritesEachSelectedSaveAsTheChosenTarget) {
+  std::string path = MakeCard({"BESLES-11111AAA", "BESLES-22222BBB"});
+  OpenCard(path);
+  auto onCard = Files(*card::OpenCard(path).card->OpenSave("BESLES-22222BBB").save);
+  std::vector<ui::ExportTarget> targets = ui::ExportTargets();
+  for (int t = 0; t < static_cast<int>(targets.size()); ++t) {
+    std::string out = dir.File("out" + std::to_string(t));
+    Select({0, 1});
+    view.exportAnswers.push_back(ui::ExportChoice{out, t});
+    Click(IDC_CARD_EXPORT);
+    EXPECT_EQ(view.exportRequests.back().targets.size(), targets.size());
+    std::string written = out + "/BESLES-22222BBB";
+    if (!targets[t].family) {
+      for (const auto& [name, bytes] : onCard) EXPECT_EQ(testutil::ReadFile(written + "/" + name), bytes) << name;
+      continue;
+    }
+    written += "." + std::string(targets[t].family->OwnExtension());
+    auto save = Load(written);
+    ASSERT_TRUE(save) << written;
+    EXPECT_EQ(Files(*save), onCard) << targets[t].label;
+  }
+  EXPECT_TRUE(view.messages.empty());
+  // An existing file is replaced only after a Yes.
+  std::string kept = dir.File("out0/BESLES-11111AAA.psu");
+  testutil::WriteFile(kept, testutil::FromString("mine"));
+  Select({0});
+  view.exportAnswers.push_back(ui::ExportChoice{dir.File("out0"), 0});
+  view.questionAnswers.push_back(false);
+  Click(IDC_CARD_EXPORT);
+  EXPECT_EQ(view.exportRequests.back().folder, dir.File("out" + std::to_string(targets.size() - 1)));
+  EXPECT_EQ(testutil::ReadFile(kept), testutil::FromString("mine"));
+}
+
+TEST_F(CardWindowTest, SaveWritesAnEditedCardSaveBackAndRefusalsChangeNothing) {
+  std::string path = MakeCard({"BESLES-11111AAA", "BESLES-22222BBB"});
+  OpenCard(path);
+  Select({1});
+  window.cards().OnDoubleClick();
+  EXPECT_EQ(fake.windowTitle, "BESLES-22222BBB on card.bin - Converter");
+  window.OnListLabelEditEnd(2, "renamed.bin");
+  window.OnCommand(IDC_SAVE, 0);
+  EXPECT_TRUE(fake.messages.empty());
+  std::unique_ptr<card::Card> c = card::OpenCard(path).card;
+  EXPECT_FALSE(c->Damaged());
+  for (const card::Issue& issue : c->Check()) EXPECT_EQ(issue.severity(), card::Severity::kNotice) << issue.message;
+  EXPECT_EQ(Files(*c->OpenSave("BESLES-22222BBB").save).back().first, "renamed.bin");
+
+  // Renamed to a folder the card already has: refused, the card as it was.
+  const Bytes before = testutil::ReadFile(path);
+  fake.onProperties = [this](int index) {
+    window.commands().Current()->SetName(index, "BESLES-11111AAA");
+    return true;
+  };
+  window.OnCommand(IDC_FOLDER_PROPERTIES, 0);
+  window.OnCommand(IDC_SAVE, 0);
+  EXPECT_EQ(fake.LastMessage().text, "BESLES-11111AAA is already on the card");
+  // Too large for the card: refused as well.
+  std::string big = dir.File("big.bin");
+  testutil::WriteFile(big, testutil::MakeBytes(8u << 20, 3));
+  fake.onProperties = [this](int index) {
+    window.commands().Current()->SetName(index, "BESLES-22222BBB");
+    return true;
+  };
+  window.OnCommand(IDC_FOLDER_PROPERTIES, 0);
+  window.OnDropFiles({big});
+  window.OnCommand(IDC_SAVE, 0);
+  EXPECT_NE(fake.LastMessage().text.find("does not fit"), std::string::npos);
+  EXPECT_EQ(testutil::ReadFile(path), before);
+
+  // Renamed to a new folder: on the card under that name, the old copy gone.
+  window.commands().Current()->RemoveEntry(3);
+  fake.onProperties = [this](int index) {
+    window.commands().Current()->SetName(index, "BESLES-99999ZZZ");
+    return true;
+  };
+  window.OnCommand(IDC_FOLDER_PROPERTIES, 0);
+  EXPECT_EQ(fake.windowTitle, "BESLES-99999ZZZ on card.bin - Converter");
+  window.OnCommand(IDC_SAVE, 0);
+  EXPECT_EQ(CardFolders(path), (std::vector<std::string>{"BESLES-11111AAA", "BESLES-99999ZZZ"}));
+  EXPECT_EQ(view.Folders(), CardFolders(path));
+  // Save as still writes a file, offering the folder's name.
+  fake.dialogAnswers.push_back(std::nullopt);
+  window.OnCommand(IDM_SAVE_AS, 0);
+  EXPECT_EQ(fake.dialogs.back().request.fileName, "BESLES-99999ZZZ");
+}
+
+TEST_F(CardWindowTest, NewCardFormatsOnlyWhereNothingIsAndOpensIt) {
+  struct Case { const char* name; ui::NewCardChoice choice; std::uint64_t size; };
+  for (const Case& c : {Case{"new.ps2", {8, true}, 8650752}, Case{"raw.bin", {16, false}, 16u << 20}}) {
+    fake.newCardAnswers.push_back(c.choice);
+    fake.dialogAnswers.push_back(dir.File(c.name));
+    window.OnCommand(IDM_NEW_CARD, 0);
+    EXPECT_EQ(std::filesystem::file_size(dir.File(c.name)), c.size) << c.name;
+    EXPECT_TRUE(view.open);
+    EXPECT_TRUE(view.rows.empty());
+    EXPECT_EQ(view.texts[IDC_CARD_FREE],
+              c.choice.megabytes == 8 ? "8,000 KB free of 8,000 KB" : "16,000 KB free of 16,000 KB");
+  }
+  EXPECT_TRUE(fake.messages.empty());
+  testutil::WriteFile(dir.File("taken.ps2"), testutil::FromString("keep"));
+  fake.newCardAnswers = {ui::NewCardChoice{}, std::nullopt};
+  fake.dialogAnswers.push_back(dir.File("taken.ps2"));
+  window.OnCommand(IDM_NEW_CARD, 0);
+  window.OnCommand(IDM_NEW_CARD, 0);
+  EXPECT_EQ(fake.LastMessage().text, "Something is already there; nothing was formatted");
+  EXPECT_EQ(testutil::ReadFile(dir.File("taken.ps2")), testutil::FromString("keep"));
+}
+
+TEST_F(CardWindowTest, FolderCardsOpenThroughTheFolderPickerAndCloseReleasesTheCard) {
+  std::string folder = dir.File("Mcd001.ps2");
+  ASSERT_EQ(card::FormatFolderCard(folder, card::FormatOptions{}), card::FormatResult::kFormatted);
+  fake.folderAnswers = {std::nullopt, folder};
+  window.OnCommand(IDM_OPEN_CARD_FOLDER, 0);
+  EXPECT_FALSE(view.open);
+  window.OnCommand(IDM_OPEN_CARD_FOLDER, 0);
+  ASSERT_TRUE(view.open);
+  view.filesAnswers.push_back({Psu("a.psu", SaveImage("BESLES-11111AAA"))});
+  Click(IDC_CARD_IMPORT);
+  EXPECT_EQ(view.Folders(), std::vector<std::string>{"BESLES-11111AAA"});
+  Click(IDC_CARD_CLOSE);
+  EXPECT_FALSE(view.open);
+  EXPECT_FALSE(window.cards().IsOpen());
+}
+
+TEST_F(CardWindowTest, DamagedCardIsShownWithWhatIsWrongAndNeverWritten) {
+  std::string path = MakeCard({"BESLES-11111AAA"});
+  // The first link of a chain made to point at itself.
+  testutil::CardFile f = testutil::CardFile::Read(path);
+  for (std::uint32_t c = 1; c < 8000; ++c) {
+    const std::uint32_t link = f.Fat(c);
+    if ((link & card::kFatInUse) && link != card::kFatEnd) {
+      f.SetFat(c, card::kFatInUse | c);
+      break;
+    }
+  }
+  f.Store();
+  const Bytes before = testutil::ReadFile(path);
+  OpenCard(path);
+  ASSERT_TRUE(view.open);
+  ASSERT_EQ(view.messages.size(), 1u);
+  EXPECT_EQ(view.messages[0].text.rfind("The card is damaged and is not written to; check it first\ndamage: ", 0), 0u)
+      << view.messages[0].text;
+  view.filesAnswers.push_back({Psu("b.psu", SaveImage("BESLES-22222BBB"))});
+  Click(IDC_CARD_IMPORT);
+  Select({0});
+  view.questionAnswers.push_back(true);
+  Click(IDC_CARD_DELETE);
+  ASSERT_EQ(view.messages.size(), 4u);  // the damage, the refused import, the question, the refused delete
+  EXPECT_EQ(view.messages[1].text, view.messages[3].text);
+  EXPECT_EQ(testutil::ReadFile(path), before);
+}
+
+TEST_F(CardWindowTest, CorpusCardShowsBothSavesWithTheirIcons) {
+  REQUIRE_CORPUS(corpus, "card/a.ps2");
+  std::string path = dir.File("a.ps2");
+  std::filesystem::copy_file(corpus, path);
+  OpenCard(path);
+  ASSERT_EQ(view.rows.size(), 2u);
+  const std::vector<std::string> names = view.Folders();
+  std::set<std::string> folders(names.begin(), names.end());
+  EXPECT_TRUE(folders.count("BESCES-50501REZ") && folders.count("BEDATA-SYSTEM"));
+  for (const ui::CardRow& row : view.rows) {
+    if (row.folder != "BESCES-50501REZ") continue;
+    EXPECT_NE(row.icon.rgba, ui::PlaceholderPicture(32).rgba);
+    EXPECT_FALSE(row.title.empty());
+  }
+  EXPECT_TRUE(view.messages.empty());
+}
+
+}  // namespace
