@@ -73,7 +73,10 @@ TEST(CliCard, CorpusCards) {
     if (!family.Can(kWritesConversions)) continue;
     const std::string out = dir.File(std::string(family.name));
     ASSERT_EQ(RunCli({"card", "export", a, "BESCES-50501REZ", "--to", std::string(family.name), "-o", out}).code, 0);
-    EXPECT_EQ(FilesOf(out + "/BESCES-50501REZ." + std::string(family.OwnExtension())), expected) << family.name;
+    // A PS3 takes its export only under the name it makes from the folder.
+    const std::string name = family.name == "psv" ? "BESCES-5050152455A.PSV"
+                                                  : "BESCES-50501REZ." + std::string(family.OwnExtension());
+    EXPECT_EQ(FilesOf(out + "/" + name), expected) << family.name;
   }
   ASSERT_EQ(RunCli({"card", "export", a, "--all", "--to", "folder", "-o", dir.File("f")}).code, 0);
   EXPECT_EQ(FilesOf(dir.File("f/BESCES-50501REZ")), expected);

@@ -428,7 +428,7 @@ TEST(CliConvert, EveryTargetAndItsWarnings) {
   const std::string defaults = dir.File("plain.psu");
   testutil::WriteFile(defaults, plain.Build());
   const std::string armax =
-      "warning: an ARMAX save keeps no modes and no times: \"out.max\" gives its folder 0x8427, "
+      "warning: \"out.max\": an ARMAX save keeps no modes and no times: its folder gets 0x8427, "
       "its files 0x8497, and all of them the time they are restored\n";
   const struct {
     std::string source, target, err;
@@ -436,12 +436,12 @@ TEST(CliConvert, EveryTargetAndItsWarnings) {
       {psu, "out.psu", ""},
       {psu, "out.xps", ""},
       {psu, "out.max", armax},
-      {psu, "out.PWS", "warning: an ARMAX save keeps no modes and no times: \"out.PWS\" gives its "
-                       "folder 0x8427, its files 0x8497, and all of them the time they are restored\n"},
+      {psu, "out.PWS", "warning: \"out.PWS\": an ARMAX save keeps no modes and no times: its "
+                       "folder gets 0x8427, its files 0x8497, and all of them the time they are restored\n"},
       {defaults, "out.max", ""},
       {psu, "out.cbs", ""},
       {psu, "BESLES-1234553415645.PSV", ""},
-      {psu, "out.psv", "warning: a PS3 takes this export only as BESLES-1234553415645.PSV (in "
+      {psu, "out.psv", "warning: a PS3 export is taken only as BESLES-1234553415645.PSV (in "
                        "PS3/EXPORT/PSV on a USB drive), not as \"out.psv\"\n"},
   };
   for (const auto& c : cases) {

@@ -84,7 +84,8 @@ int RunExport(const ExportOptions& o, Console& console) {
       ++failures;
       continue;
     }
-    const std::string name = target.family ? folder + "." + std::string(target.family->OwnExtension()) : folder;
+    // A family whose device takes only one name (a PS3 export) gets that name.
+    const std::string name = target.family ? OutputName(*target.family, *opened.save, folder) : folder;
     const std::string safe = namer.Next(name);
     if (namer.changed()) console.Note("renamed: " + Quoted(name) + " is written as " + Quoted(safe));
     const std::string path = JoinPath(o.dir, safe);

@@ -26,9 +26,11 @@ void Console::Error(std::string_view text) {
 
 void Console::Note(std::string_view text) { Error(text); }
 
+bool IsWarningOnlyQuestion(std::string_view text) { return text == psv::kSignatureQuestion; }
+
 QuestionHandler MakeQuestionHandler(Console& console, bool yes) {
   return [&console, yes](const std::string& text, const std::string& caption) {
-    if (text == psv::kSignatureQuestion) {
+    if (IsWarningOnlyQuestion(text)) {
       console.Note("warning: the PS3 signature doesn't match the file's contents; it is read "
                    "anyway (a PS3 refuses the file as it is; written as .psv it is signed again)");
       return true;
@@ -159,19 +161,20 @@ std::string WriteSave(CSaveGame& save, const std::string& target, Console& conso
 void NoteWriteCaveats(const CSaveGame& save, const FormatFamily& family, const std::string& target,
                       Console& console, bool converted) {
   if (!save.entries || save.entries->empty()) return;
-  if (family.kind == kKindMax && converted && ArmaxDropsModesOrTimes(save))
-    console.Note("warning: an ARMAX save keeps no modes and no times: " + Quoted(io::FileNameOf(target)) +
-                 " gives its folder 0x8427, its files 0x8497, and all of them the time they are "
-                 "restored");
-  if (family.kind == kKindPsv) {
+  const std::string_view name = io::FileNameOf(target);
+  if (converted && family.conversionLoss) {
+    std::string loss = family.conversionLoss(save);
+    if (!loss.empty()) console.Note("warning: " + Quoted(name) + ": " + loss);
+  }
+  if (family.requiredName) {
     const std::string_view folder = save.entries->front().Name();
-    const std::optional<std::string> wanted = psv::ExportFileName(folder);
+    const std::optional<std::string> wanted = family.requiredName(folder);
     if (!wanted)
-      console.Note("warning: a PS3 takes no export of the folder " + Quoted(folder) +
-                   ": its name can't be a file name on the USB drive");
-    else if (io::FileNameOf(target) != *wanted)
-      console.Note("warning: a PS3 takes this export only as " + *wanted +
-                   " (in PS3/EXPORT/PSV on a USB drive), not as " + Quoted(io::FileNameOf(target)));
+      console.Note("warning: " + std::string(family.noun) + " of the folder " + Quoted(folder) +
+                   " can't be named as its device requires");
+    else if (name != *wanted)
+      console.Note("warning: " + std::string(family.noun) + " is taken only as " + *wanted + " (" +
+                   std::string(family.requiredPlace) + "), not as " + Quoted(name));
   }
 }
 

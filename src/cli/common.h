@@ -29,6 +29,10 @@ struct Console {
   void Note(std::string_view text);   // "text\n" on err
 };
 
+// A loader's question that the command line answers Yes with a warning instead of asking:
+// a PS3 signature that doesn't match (the file is signed again whenever it is written).
+bool IsWarningOnlyQuestion(std::string_view text);
+
 // How a loader's question is answered: --yes answers Yes, else No; either way the question
 // and the answer are reported on err. A PS3 export whose signature doesn't match is read
 // all the same, with a warning: its contents are whole, and writing it signs it again.

@@ -12,7 +12,6 @@
 #include "cli/safe_name.h"
 #include "formats/messages.h"
 #include "formats/output_file.h"
-#include "formats/psv/psv.h"
 #include "formats/registry.h"
 #include "formats/write_save.h"
 #include "io/file.h"
@@ -118,18 +117,19 @@ std::vector<Job> CollectInputs(const std::vector<std::string>& inputs) {
   return jobs;
 }
 
-// The name a PS3 takes the export of this save under (psv::ExportFileName of its folder),
-// read from the save itself; none when it doesn't load (its conversion then says why) or
-// its folder can't give a name (the write warns).
-std::optional<std::string> Ps3Name(const std::string& input, bool yes) {
+// The name a device takes the family's file for this save under (a PS3 export's), read
+// from the save itself; none when it doesn't load (its conversion then says why) or its
+// folder can't give a name (the write warns).
+std::optional<std::string> RequiredName(const std::string& input, const FormatFamily& family,
+                                        bool yes) {
   std::unique_ptr<CSaveGame> save = CreateForExtension(ExtensionOf(input));
   if (!save) return std::nullopt;
   // Answered as the conversion answers them, without the notes: it gives those.
   save->SetQuestionHandler([yes](const std::string& text, const std::string&) {
-    return yes || text == psv::kSignatureQuestion;
+    return yes || IsWarningOnlyQuestion(text);
   });
   if (save->Load(input) != LoadResult::kOk) return std::nullopt;
-  return psv::ExportFileName(save->EntryAt(-1)->Name());
+  return family.requiredName(save->EntryAt(-1)->Name());
 }
 
 // Gives each job its output name: the input's name with the new extension, in outDir or
@@ -149,8 +149,8 @@ void AssignOutputs(std::vector<Job>& jobs, const BatchOptions& o, const FormatFa
     fs::path dir = o.outDir.empty() ? in.parent_path() : io::ToFsPath(o.outDir);
     std::string stem = io::FromFsPath(in.stem());
     std::string extension = o.to;
-    if (family.kind == kKindPsv) {
-      if (std::optional<std::string> name = Ps3Name(job.input, o.yes)) {
+    if (family.requiredName) {
+      if (std::optional<std::string> name = RequiredName(job.input, family, o.yes)) {
         const std::size_t dot = name->rfind('.');
         stem = name->substr(0, dot);
         extension = name->substr(dot + 1);

@@ -34,11 +34,12 @@ const std::array kFamilies = {
                  kOpens | kWritesConversions | kSavesInPlace, kXpsExtensions, &LooksLikeXps,
                  &Make<CXps>},
     FormatFamily{"max", "an ARMAX save", kKindMax, kOpens | kWritesConversions | kSavesInPlace,
-                 kMaxExtensions, &LooksLikeMax, &Make<CMax>},
+                 kMaxExtensions, &LooksLikeMax, &Make<CMax>, nullptr, {}, &ArmaxConversionLoss},
     FormatFamily{"cbs", "a CodeBreaker save", kKindCbs, kOpens | kWritesConversions | kSavesInPlace,
                  kCbsExtensions, &LooksLikeCbs, &Make<CCbs>},
     FormatFamily{"psv", "a PS3 export", kKindPsv, kOpens | kWritesConversions | kSavesInPlace,
-                 kPsvExtensions, &LooksLikePsv, &Make<CPsv>},
+                 kPsvExtensions, &LooksLikePsv, &Make<CPsv>, &psv::ExportFileName,
+                 "in PS3/EXPORT/PSV on a USB drive"},
 };
 
 // Every extension of the table, in the dialogs' order.
@@ -161,6 +162,13 @@ std::string OpenableFamilyNames(std::string_view separator, std::string_view las
   for (const FormatFamily& f : kFamilies)
     if (f.Can(kOpens)) parts.emplace_back(f.name);
   return Joined(parts, separator, last);
+}
+
+std::string OutputName(const FormatFamily& family, const CSaveGame& save, std::string_view stem) {
+  if (family.requiredName && save.entries && !save.entries->empty())
+    if (std::optional<std::string> name = family.requiredName(save.entries->front().Name()))
+      return *name;
+  return Dotted(std::string(stem) + ".", family.OwnExtension());
 }
 
 std::unique_ptr<CSaveGame> CreateForExtension(std::string_view extension) {

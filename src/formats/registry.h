@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -38,6 +39,14 @@ struct FormatFamily {
   // the family's; a cheap check of magic texts and sizes, never a full load.
   bool (*sniff)(std::span<const std::uint8_t> head, std::uint64_t fileSize);
   std::unique_ptr<CSaveGame> (*create)();
+  // For a family whose files a device takes only under one name: that name for the save of
+  // this folder, none when the folder can't give one. nullptr when any name will do.
+  std::optional<std::string> (*requiredName)(std::string_view folder) = nullptr;
+  // Where the file must then go, for the user ("in PS3/EXPORT/PSV on a USB drive").
+  std::string_view requiredPlace = {};
+  // What writing `source` in this family leaves out that the user should hear of, or
+  // empty. nullptr when the family keeps everything a save holds.
+  std::string (*conversionLoss)(const CSaveGame& source) = nullptr;
 
   bool Can(FamilyAbility ability) const { return (abilities & ability) != 0; }
   std::string_view OwnExtension() const { return extensions.front().extension; }
@@ -81,6 +90,10 @@ std::string OpenableFamilyNames(std::string_view separator, std::string_view las
 
 // What the file commands use.
 using io::ExtensionOf;
+// The name a file of `family` for `save` is written under by default: its required name
+// when the family has one and the save's folder gives it, else stem + its own extension.
+std::string OutputName(const FormatFamily& family, const CSaveGame& save, std::string_view stem);
+
 // A new, empty object of the class that reads files with this extension; nullptr for an
 // extension no class reads.
 std::unique_ptr<CSaveGame> CreateForExtension(std::string_view extension);

@@ -409,8 +409,9 @@ void CardWindow::ExportCommand() {
       continue;
     }
     // The save's folder name, made safe for the PC, names what is written.
-    std::string name = io::SafeName(folder);
-    if (target.family) name += "." + std::string(target.family->OwnExtension());
+    // A family whose device takes only one name (a PS3 export) gets that name.
+    std::string name =
+        io::SafeName(target.family ? OutputName(*target.family, *opened.save, folder) : folder);
     const std::string path = Join(choice->folder, name);
     if (io::Exists(path) &&
         !view_.AskYesNo(messages::FileExistsQuestion(name), std::string(messages::kFileExistsCaption),

@@ -616,8 +616,7 @@ Bytes CliConvert(const std::wstring& source, const std::wstring& target) {
 }
 
 // The save the conversion cases start from, in the family of `extension`: the corpus file
-// when there is one, else one built here (X-Port by the command line from the built
-// Memory Linker file). ARMAX has no writer: without the corpus there is none.
+// when there is one, else one the command line converts from the built Memory Linker file.
 std::wstring SourceSave(const std::wstring& extension) {
   std::wstring corpus = g_corpus + L"\\" + extension + L"\\a." + extension;
   std::wstring path = WorkPath(L"source." + extension);
@@ -626,11 +625,8 @@ std::wstring SourceSave(const std::wstring& extension) {
     return path;
   }
   if (extension == L"psu") return WritePsu(L"source.psu", SampleFiles());
-  if (extension == L"xps") {
-    CliConvert(WritePsu(L"built.psu", SampleFiles()), path);
-    return path;
-  }
-  return {};
+  CliConvert(WritePsu(L"built.psu", SampleFiles()), path);
+  return path;
 }
 
 // The Memory Linker form of the conversion cases' save, whose files every format holds.
@@ -863,11 +859,11 @@ int CaseUnknownType() {
   CHECK_EQ(app.Text(IDC_FOLDER_NAME), L"BESLES-12345SAVE");
   CHECK_EQ(app.Rows(), 3);
   CHECK(app.Enabled(IDC_SAVE));
-  // Save refuses a target that is neither .psu nor .xps.
+  // Save refuses a target of no family it writes.
   app.Command(IDC_SAVE);
-  app.AnswerFileDialog(L"Save As", WorkPath(L"out.max"));
+  app.AnswerFileDialog(L"Save As", WorkPath(L"out.zip"));
   CHECK_EQ(app.AnswerMessageBox(L"Error", IDOK), L"Unknown file type");
-  CHECK(!Exists(WorkPath(L"out.max")));
+  CHECK(!Exists(WorkPath(L"out.zip")));
   CHECK_EQ(app.Exit(), 40004ul);
   return 0;
 }
@@ -1255,10 +1251,6 @@ int CaseOpenXps() {
 
 int CaseOpenMax() {
   std::wstring source = SourceSave(L"max");
-  if (source.empty()) {
-    Log("skip: no ARMAX file (the corpus is absent)");
-    return 77;
-  }
   ParsedPsu reference = ReferencePsu();
   App app;
   app.Open(source);
@@ -1272,11 +1264,9 @@ int CaseOpenMax() {
   CheckSameFiles(ParsePsu(psu), reference);
   // The X-Port file holds the same save: read back as Memory Linker it is the .psu above.
   CHECK_EQ(CliConvert(WorkPath(L"converted.xps"), WorkPath(L"back.psu")), psu);
-  // Nothing writes ARMAX.
-  app.Command(IDC_SAVE);
-  app.AnswerFileDialog(L"Save As", WorkPath(L"copy.max"));
-  CHECK_EQ(app.AnswerMessageBox(L"Error", IDOK), L"Unknown file type");
-  CHECK(!Exists(WorkPath(L"copy.max")));
+  // Written back as ARMAX, it is what the command line writes: the format keeps no times.
+  SaveAs(app, WorkPath(L"copy.max"));
+  CHECK_EQ(ReadAll(WorkPath(L"copy.max")), CliConvert(source, WorkPath(L"cli.max")));
   CHECK_EQ(app.Exit(), 40004ul);
   return 0;
 }
@@ -1339,10 +1329,6 @@ int CaseXpsQuestion() {
 // The ARMAX loader's question when the stored CRC-32 differs.
 int CaseMaxQuestion() {
   std::wstring source = SourceSave(L"max");
-  if (source.empty()) {
-    Log("skip: no ARMAX file (the corpus is absent)");
-    return 77;
-  }
   ParsedPsu reference = ReferencePsu();
   Bytes damaged = ReadAll(source);
   damaged[12] ^= 0x01;  // the stored CRC-32
@@ -1755,10 +1741,8 @@ int CaseCardExport() {
 }
 
 int CaseCardImportNew() {
-  // The corpus's ARMAX save, or without the corpus the built sample.
   std::wstring source = SourceSave(L"max");
-  ParsedPsu reference = source.empty() ? ParsePsu(BuildPsu("BESLES-12345SAVE", SampleFiles())) : ReferencePsu();
-  if (source.empty()) source = WritePsu(L"source.psu", SampleFiles());
+  ParsedPsu reference = ReferencePsu();
   std::wstring path = WorkPath(L"new.ps2");
   App app;
   NewCard(app, path);

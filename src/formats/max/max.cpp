@@ -234,6 +234,12 @@ bool ArmaxDropsModesOrTimes(const CSaveGame& save) {
   return false;
 }
 
+std::string ArmaxConversionLoss(const CSaveGame& save) {
+  if (!ArmaxDropsModesOrTimes(save)) return {};
+  return "an ARMAX save keeps no modes and no times: its folder gets 0x8427, its files 0x8497, "
+         "and all of them the time they are restored";
+}
+
 LoadResult CMax::Save(const std::string& path) {
   refusal.clear();
   return WriteArmax(*this, path, IsSameContainer(path, sourcePath), refusal);

@@ -36,6 +36,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "model/save_game.h"
@@ -86,6 +87,8 @@ bool LooksLikeMax(std::span<const std::uint8_t> head, std::uint64_t fileSize);
 // True when writing `save` as ARMAX loses something it holds: a mode other than 0x8427
 // for the folder and 0x8497 for a file, or a time that is not all zeros.
 bool ArmaxDropsModesOrTimes(const CSaveGame& save);
+// That, in words for the user (empty when nothing is lost).
+std::string ArmaxConversionLoss(const CSaveGame& save);
 
 // The save of an ARMAX file, with every file's bytes in memory. The edits are the
 // table-only ones of CSaveGame: removing and replacing files, and adding PC files to a
