@@ -7,7 +7,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
-#include "cli/safe_name.h"
+#include "io/safe_name.h"
 #include "formats/messages.h"
 #include "formats/psu/psu.h"
 #include "formats/registry.h"
@@ -553,9 +553,9 @@ TEST(SafeNames, Rules) {
       {"COM0", "COM0"},         {"console", "console"}, {"CON .x", "_CON .x"},
       {"s\xE9", "s_"},          {"\xC3\xA9t\xC3\xA9", "\xC3\xA9t\xC3\xA9"}, {".hidden", ".hidden"},
   };
-  for (const auto& c : cases) EXPECT_EQ(cli::SafeName(c.name), c.safe) << c.name;
+  for (const auto& c : cases) EXPECT_EQ(io::SafeName(c.name), c.safe) << c.name;
 
-  cli::SafeNamer namer;
+  io::SafeNamer namer;
   EXPECT_EQ(namer.Next("data.bin"), "data.bin");
   EXPECT_FALSE(namer.changed());
   EXPECT_EQ(namer.Next("DATA.BIN"), "DATA~2.BIN");

@@ -35,7 +35,8 @@ testutil::PsuImage SaveImage(const std::string& folder, std::size_t dataSize = 3
   testutil::PsuImage image;
   image.folder = folder;
   image.files = {{"icon.sys", sys.Build()}, {"icon.ico", icon.Build()},
-                 {"data.bin", testutil::MakeBytes(dataSize, 7)}};
+                 // A name of all 32 characters a card allows: an export keeps every one.
+                 {"SAVEDATA-OF-A-FULL-32-CHAR-NAME0", testutil::MakeBytes(dataSize, 7)}};
   return image;
 }
 
@@ -51,7 +52,7 @@ std::vector<std::pair<std::string, Bytes>> Files(const CSaveGame& save) {
   for (int i = 0; i < save.FileCount(); ++i) {
     Bytes bytes;
     EXPECT_EQ(ReadEntryData(*save.EntryAt(i), save.sourcePath, bytes), DataResult::kOk);
-    files.emplace_back(std::string(save.EntryAt(i)->Name()), bytes);
+    files.emplace_back(std::string(save.EntryAt(i)->FullName()), bytes);
   }
   return files;
 }

@@ -5,7 +5,7 @@
 
 #include "card/card_messages.h"
 #include "cli/card_command.h"
-#include "cli/platform.h"
+#include "io/text.h"
 #include "formats/messages.h"
 #include "io/file.h"
 
@@ -92,7 +92,7 @@ std::string Pad(std::string text, std::size_t width, bool right = false) {
 }
 
 std::string FullTitleOf(const card::SaveInfo& save) {
-  return save.rawTitle.empty() ? std::string() : platform::ShiftJisToUtf8(save.rawTitle);
+  return save.rawTitle.empty() ? std::string() : io::ShiftJisToUtf8(save.rawTitle);
 }
 
 void PrintListingJson(const card::Card& c, const card::Listing& listing, Console& console) {

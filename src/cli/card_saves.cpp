@@ -4,7 +4,8 @@
 
 #include "card/card_messages.h"
 #include "cli/card_command.h"
-#include "cli/safe_name.h"
+#include "io/file.h"
+#include "io/safe_name.h"
 #include "formats/messages.h"
 #include "formats/registry.h"
 #include "formats/write_save.h"
@@ -75,7 +76,7 @@ int RunExport(const ExportOptions& o, Console& console) {
     return kExitFailed;
   }
 
-  SafeNamer namer;
+  io::SafeNamer namer;
   int failures = 0;
   for (const std::string& folder : folders) {
     card::OpenedSave opened = c->OpenSave(folder);
@@ -88,7 +89,7 @@ int RunExport(const ExportOptions& o, Console& console) {
     const std::string name = target.family ? OutputName(*target.family, *opened.save, folder) : folder;
     const std::string safe = namer.Next(name);
     if (namer.changed()) console.Note("renamed: " + Quoted(name) + " is written as " + Quoted(safe));
-    const std::string path = JoinPath(o.dir, safe);
+    const std::string path = io::JoinPath(o.dir, safe);
     if (!target.family) {
       if (WriteSaveFolder(*opened.save, path, o.force, console) != kExitOk) ++failures;
       continue;

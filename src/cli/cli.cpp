@@ -5,7 +5,7 @@
 #include <iostream>
 
 #include "cli/command.h"
-#include "cli/platform.h"
+#include "io/file.h"
 #include "formats/registry.h"
 
 namespace cli {
@@ -73,7 +73,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
 }
 
 int Main(const std::vector<std::string>& args) {
-  return Run(args, std::cout, std::cerr, platform::StderrIsTerminal());
+  return Run(args, std::cout, std::cerr, io::StderrIsTerminal());
 }
 
 }  // namespace cli

@@ -101,9 +101,6 @@ int WriteSaveFolder(const CSaveGame& save, const std::string& folder, bool force
 // folder of a PCSX2 folder card (its save is opened as CARD:FOLDER instead).
 Opened ReadSaveFolder(const std::string& dir, const std::string& name);
 
-// dir/name, in the platform's spelling.
-std::string JoinPath(const std::string& dir, const std::string& name);
-
 // The entry index (-1 root, 0.. files) of the file called name; none when no file has it.
 // A name field of 32 characters reaches `name` as 31, while the title keeps all 32: such a
 // file is found under either spelling.

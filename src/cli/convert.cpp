@@ -9,7 +9,6 @@
 #include <thread>
 
 #include "cli/command.h"
-#include "cli/safe_name.h"
 #include "formats/messages.h"
 #include "formats/output_file.h"
 #include "formats/registry.h"

@@ -1,14 +1,10 @@
 // extract and unpack: a save's files as PC files.
-#include <filesystem>
-#include <system_error>
-
 #include "cli/command.h"
-#include "cli/platform.h"
-#include "cli/safe_name.h"
 #include "formats/messages.h"
-#include "formats/output_file.h"
+#include "formats/write_folder.h"
 #include "io/file.h"
-#include "model/entry_data.h"
+#include "io/path.h"
+#include "io/safe_name.h"
 
 namespace cli {
 
@@ -29,62 +25,26 @@ struct UnpackOptions {
   OpenOptions open;
 };
 
-// Writes one entry's bytes to path through a temporary file, so that a path that is also
-// the entry's own source (the container, or its PC file) is read whole before it is
-// replaced. Returns the message for a failure, empty on success.
-std::string WriteEntry(const CSaveGame& save, const SaveEntry& entry, const std::string& path) {
-  OutputFile out(path, /*inPlace=*/false);
-  if (!out.ok()) return std::string(messages::kCannotWriteFile);
-  DataResult r = CopyEntryData(entry, save.sourcePath, [&out](std::span<const std::uint8_t> piece) {
-    return out.Write(piece);
-  });
-  if (r == DataResult::kOpenFailed || r == DataResult::kShort) {
-    out.Fail();
-    out.Commit();
-    return std::string(messages::kCannotReadFile);
-  }
-  if (r != DataResult::kOk || out.Commit() != LoadResult::kOk) return std::string(messages::kCannotWriteFile);
-  return {};
-}
-
-bool MakeFolder(const std::string& dir) {
-  std::error_code ec;
-  std::filesystem::create_directories(io::ToFsPath(dir), ec);
-  return std::filesystem::is_directory(io::ToFsPath(dir), ec);
-}
-
-// Writes every file of the save into dir under safe, distinct names. Names that had to
-// change are reported; existing files are kept unless force. Returns the exit code.
+// Writes every file of the save into dir; returns the exit code.
 int WriteAll(const CSaveGame& save, const std::string& dir, bool force, bool applyTimes,
              Console& console) {
-  if (!MakeFolder(dir)) {
+  FolderWrite written = WriteSaveFiles(save, dir, force, applyTimes);
+  if (!written.folderMade) {
     console.Error(std::string(messages::kCannotWriteFile) + ": " + Quoted(dir));
     return kExitFailed;
   }
-  SafeNamer namer;
-  int failures = 0;
-  for (int i = 0; i < save.FileCount(); ++i) {
-    const SaveEntry& e = *save.EntryAt(i);
-    std::string name(e.FullName());
-    std::string safe = namer.Next(name);
-    if (namer.changed())
-      console.Note("renamed: " + Quoted(name) + " is written as " + Quoted(safe));
-    std::string path = JoinPath(dir, safe);
-    if (!force && io::Exists(path)) {
-      console.Error("exists, not overwritten (use --force): " + Quoted(path));
-      ++failures;
-      continue;
+  for (const FolderFile& f : written.files) {
+    if (f.renamed)
+      console.Note("renamed: " + Quoted(f.name) + " is written as " + Quoted(std::string(io::FileNameOf(f.path))));
+    switch (f.outcome) {
+      case FolderFileOutcome::kWritten: console.out << f.path << '\n'; break;
+      case FolderFileOutcome::kExists:
+        console.Error(std::string(FolderFileMessage(f.outcome)) + " (use --force): " + Quoted(f.path));
+        break;
+      default: console.Error(std::string(FolderFileMessage(f.outcome)) + ": " + Quoted(f.name)); break;
     }
-    std::string error = WriteEntry(save, e, path);
-    if (!error.empty()) {
-      console.Error(error + ": " + Quoted(name));
-      ++failures;
-      continue;
-    }
-    if (applyTimes) platform::SetModifiedTime(path, e.modified);
-    console.out << path << '\n';
   }
-  return failures == 0 ? kExitOk : kExitFailed;
+  return written.ok() ? kExitOk : kExitFailed;
 }
 
 int RunExtract(const ExtractOptions& o, Console& console) {
@@ -101,9 +61,9 @@ int RunExtract(const ExtractOptions& o, Console& console) {
     console.Error("No file named " + Quoted(o.name) + " in the save");
     return kExitFailed;
   }
-  std::string error = WriteEntry(save, *save.EntryAt(*index), o.output);
-  if (!error.empty()) {
-    console.Error(error);
+  FolderFileOutcome outcome = WriteEntryFile(save, *save.EntryAt(*index), o.output);
+  if (outcome != FolderFileOutcome::kWritten) {
+    console.Error(std::string(FolderFileMessage(outcome)));
     return kExitFailed;
   }
   return kExitOk;
@@ -116,23 +76,16 @@ int RunUnpack(const UnpackOptions& o, Console& console) {
     return kExitFailed;
   }
   const SaveEntry& root = (*opened.save->entries)[0];
-  std::string folder = SafeName(root.Name());
+  std::string folder = io::SafeName(root.Name());
   if (folder != root.Name())
     console.Note("renamed: folder " + Quoted(root.Name()) + " is written as " + Quoted(folder));
-  return WriteSaveFolder(*opened.save, JoinPath(o.dir, folder), o.force, console);
+  return WriteSaveFolder(*opened.save, io::JoinPath(o.dir, folder), o.force, console);
 }
 
 }  // namespace
 
-std::string JoinPath(const std::string& dir, const std::string& name) {
-  return io::FromFsPath(io::ToFsPath(dir) / io::ToFsPath(name));
-}
-
 int WriteSaveFolder(const CSaveGame& save, const std::string& folder, bool force, Console& console) {
-  int code = WriteAll(save, folder, force, /*applyTimes=*/true, console);
-  // Last, since writing the files changed the folder's time.
-  platform::SetModifiedTime(folder, (*save.entries)[0].modified);
-  return code;
+  return WriteAll(save, folder, force, /*applyTimes=*/true, console);
 }
 
 void AddExtractCommands(CLI::App& app, Commands& commands) {

@@ -6,7 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/command.h"
-#include "cli/title.h"
+#include "model/icon_sys.h"
 #include "formats/messages.h"
 #include "formats/psv/psv.h"
 #include "formats/registry.h"

@@ -188,6 +188,10 @@ std::string FromFsPath(const std::filesystem::path& path) {
   return std::string(s.begin(), s.end());
 }
 
+std::string JoinPath(const std::string& dir, std::string_view name) {
+  return FromFsPath(ToFsPath(dir) / ToFsPath(std::string(name)));
+}
+
 std::optional<std::uint64_t> FileSize(const std::string& path) {
   File f = File::OpenRead(path);
   if (!f) return std::nullopt;
@@ -266,5 +270,13 @@ std::string LastFailureReason() { return lastFailure; }
 void ClearFailureReason() { lastFailure.clear(); }
 
 void SetFailureReason(std::string reason) { lastFailure = std::move(reason); }
+
+bool StderrIsTerminal() {
+#ifdef _WIN32
+  return _isatty(_fileno(stderr)) != 0;
+#else
+  return isatty(fileno(stderr)) != 0;
+#endif
+}
 
 }  // namespace io

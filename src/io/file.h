@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace io {
 
@@ -62,6 +63,8 @@ class File {
 // The path as the standard library's filesystem wants it (UTF-8 understood on every platform).
 std::filesystem::path ToFsPath(const std::string& utf8);
 std::string FromFsPath(const std::filesystem::path& path);
+// `name` inside the folder `dir`.
+std::string JoinPath(const std::string& dir, std::string_view name);
 
 // The current length of an existing file, opened for reading only; none when it can't be opened.
 std::optional<std::uint64_t> FileSize(const std::string& path);
@@ -78,6 +81,9 @@ std::string LastFailureReason();
 void ClearFailureReason();
 // For a failure the program finds itself (a source that changed under a writer).
 void SetFailureReason(std::string reason);
+
+// True when standard error is a terminal (progress bars go there).
+bool StderrIsTerminal();
 // Makes a completed rename durable (the directory entry reaches the disk where the platform allows).
 void SyncDirectoryOf(const std::string& path);
 // True where the whole file system holding a path can be flushed in one call.

@@ -11,8 +11,8 @@
 #include "card/layout.h"
 #include "card_ids.h"
 #include "formats/messages.h"
-#include "formats/output_file.h"
 #include "formats/registry.h"
+#include "formats/write_folder.h"
 #include "formats/write_save.h"
 #include "icon/render.h"
 #include "icon/save_icon.h"
@@ -20,7 +20,6 @@
 #include "io/path.h"
 #include "io/safe_name.h"
 #include "io/text.h"
-#include "model/entry_data.h"
 #include "model/icon_sys.h"
 
 namespace ui {
@@ -77,32 +76,6 @@ std::uint32_t CapacityKB(const card::Card& c, std::uint32_t inUse) {
 
 bool SameCard(const card::Card& a, const card::Card& b) {
   return &a == &b || io::SameFile(a.path(), b.path());
-}
-
-std::string Join(const std::string& dir, const std::string& name) {
-  return io::FromFsPath(io::ToFsPath(dir) / io::ToFsPath(name));
-}
-
-// The save's files as PC files in dir, under safe names. The message of the first
-// failure, empty when every file was written.
-std::string WriteFolder(const CSaveGame& save, const std::string& dir) {
-  std::error_code ec;
-  std::filesystem::create_directories(io::ToFsPath(dir), ec);
-  if (!std::filesystem::is_directory(io::ToFsPath(dir), ec))
-    return std::string(messages::kCannotWriteFile) + ": " + dir;
-  io::SafeNamer namer;
-  for (int i = 0; i < save.FileCount(); ++i) {
-    const SaveEntry& entry = *save.EntryAt(i);
-    const std::string path = Join(dir, namer.Next(entry.Name()));
-    // The bytes come first, whole, so that a short source writes nothing.
-    std::vector<std::uint8_t> bytes;
-    if (ReadEntryData(entry, save.sourcePath, bytes) != DataResult::kOk)
-      return std::string(messages::kCannotReadFile) + ": " + std::string(entry.Name());
-    OutputFile out(path, false);
-    out.Write(bytes);
-    if (out.Commit() != LoadResult::kOk) return std::string(messages::kCannotWriteFile) + ": " + path;
-  }
-  return {};
 }
 
 }  // namespace
@@ -412,14 +385,17 @@ void CardWindow::ExportCommand() {
     // A family whose device takes only one name (a PS3 export) gets that name.
     std::string name =
         io::SafeName(target.family ? OutputName(*target.family, *opened.save, folder) : folder);
-    const std::string path = Join(choice->folder, name);
+    const std::string path = io::JoinPath(choice->folder, name);
     if (io::Exists(path) &&
         !view_.AskYesNo(messages::FileExistsQuestion(name), std::string(messages::kFileExistsCaption),
                         MessageIcon::kInformation))
       continue;
     if (!target.family) {
-      std::string failure = WriteFolder(*opened.save, path);
-      if (!failure.empty()) problems.push_back(folder + ": " + failure);
+      FolderWrite written = WriteSaveFiles(*opened.save, path, /*overwrite=*/true, /*applyTimes=*/true);
+      if (!written.folderMade) problems.push_back(folder + ": " + std::string(messages::kCannotWriteFile) + ": " + path);
+      for (const FolderFile& f : written.files)
+        if (f.outcome != FolderFileOutcome::kWritten)
+          problems.push_back(folder + ": " + std::string(FolderFileMessage(f.outcome)) + ": " + f.name);
       continue;
     }
     SaveWrite written = WriteSaveAs(*opened.save, *target.family, path);
