@@ -5,6 +5,7 @@
 
 #include "support/test_util.h"
 #include "ui/date_time_field.h"
+#include "ui/texts.h"
 
 namespace {
 
@@ -249,7 +250,7 @@ TEST(DateTimeField, EntryFormReadsBackToTheSameTime) {
 TEST(DateTimeField, MessagesAndCaption) {
   EXPECT_EQ(kBlankDigitsMessage, "All blanks have to be filled with digits.\nOperation cancelled.");
   EXPECT_EQ(kInvalidTimeMessage, "Invalid date/time format.\nOperation cancelled.");
-  EXPECT_EQ(kWarningCaption, "Warrning");
+  EXPECT_EQ(ui::kWarningCaption, "Warrning");
 }
 
 TEST(EntryPropertiesRecord, MadeOnFirstUseAndFreshAfterRelease) {

@@ -137,6 +137,12 @@ Opened OpenSave(const std::string& path, Console& console, const OpenOptions& ho
   return opened;
 }
 
+std::unique_ptr<CSaveGame> OpenSaveOrReport(const std::string& path, Console& console, const OpenOptions& how) {
+  Opened opened = OpenSave(path, console, how);
+  if (!opened.save) console.Error(opened.error);
+  return std::move(opened.save);
+}
+
 std::string WriteFailure(const SaveWrite& outcome) {
   if (outcome.ok()) return {};
   if (!outcome.refusal.empty()) return outcome.refusal;

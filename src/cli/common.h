@@ -75,6 +75,9 @@ std::optional<CardSaveName> SplitCardSaveName(std::string_view text);
 // or that it is a memory card. A path that names no file but has the CARD:FOLDER shape
 // of an existing card opens that save on the card.
 Opened OpenSave(const std::string& path, Console& console, const OpenOptions& how);
+// OpenSave for a command that stops when the save doesn't open: the error is printed, and
+// the result is empty.
+std::unique_ptr<CSaveGame> OpenSaveOrReport(const std::string& path, Console& console, const OpenOptions& how);
 
 // Writes a loaded save to target: the save's own Save when the target's extension names
 // its kind (in place through the "~0" file when target is its source, reloading it

@@ -43,12 +43,9 @@ int RunConvert(const ConvertOptions& o, Console& console) {
     console.Error(messages::kUnknownFileType);
     return kExitFailed;
   }
-  Opened opened = OpenSave(o.source, console, o.open);
-  if (!opened.save) {
-    console.Error(opened.error);
-    return kExitFailed;
-  }
-  std::string error = WriteSave(*opened.save, o.target, console);
+  std::unique_ptr<CSaveGame> opened = OpenSaveOrReport(o.source, console, o.open);
+  if (!opened) return kExitFailed;
+  std::string error = WriteSave(*opened, o.target, console);
   if (!error.empty()) {
     console.Error(error);
     return kExitFailed;

@@ -171,12 +171,9 @@ bool SetTime(CSaveGame& save, const EditOptions& o, Failure& failure) {
 
 int RunEdit(const EditOptions& o, Console& console) {
   std::string target = o.output.empty() ? o.source : o.output;
-  Opened opened = OpenSave(o.source, console, o.open);
-  if (!opened.save) {
-    console.Error(opened.error);
-    return kExitFailed;
-  }
-  CSaveGame& save = *opened.save;
+  std::unique_ptr<CSaveGame> opened = OpenSaveOrReport(o.source, console, o.open);
+  if (!opened) return kExitFailed;
+  CSaveGame& save = *opened;
   if (o.output.empty() && save.kind == kKindCard) {
     console.Error("A save on a card is not changed there: name a " + TargetExtensions(", ", " or ") +
                   " file to write with -o OUT, then put it back with card import --replace");

@@ -48,12 +48,9 @@ int WriteAll(const CSaveGame& save, const std::string& dir, bool force, bool app
 }
 
 int RunExtract(const ExtractOptions& o, Console& console) {
-  Opened opened = OpenSave(o.source, console, o.open);
-  if (!opened.save) {
-    console.Error(opened.error);
-    return kExitFailed;
-  }
-  const CSaveGame& save = *opened.save;
+  std::unique_ptr<CSaveGame> opened = OpenSaveOrReport(o.source, console, o.open);
+  if (!opened) return kExitFailed;
+  const CSaveGame& save = *opened;
   if (!o.allDir.empty()) return WriteAll(save, o.allDir, /*force=*/true, false, console);
 
   std::optional<int> index = FindFile(save, o.name);
@@ -70,16 +67,13 @@ int RunExtract(const ExtractOptions& o, Console& console) {
 }
 
 int RunUnpack(const UnpackOptions& o, Console& console) {
-  Opened opened = OpenSave(o.source, console, o.open);
-  if (!opened.save) {
-    console.Error(opened.error);
-    return kExitFailed;
-  }
-  const SaveEntry& root = (*opened.save->entries)[0];
+  std::unique_ptr<CSaveGame> opened = OpenSaveOrReport(o.source, console, o.open);
+  if (!opened) return kExitFailed;
+  const SaveEntry& root = (*opened->entries)[0];
   std::string folder = io::SafeName(root.Name());
   if (folder != root.Name())
     console.Note("renamed: folder " + Quoted(root.Name()) + " is written as " + Quoted(folder));
-  return WriteSaveFolder(*opened.save, io::JoinPath(o.dir, folder), o.force, console);
+  return WriteSaveFolder(*opened, io::JoinPath(o.dir, folder), o.force, console);
 }
 
 }  // namespace

@@ -72,12 +72,9 @@ int RunIcon(const IconOptions& o, Console& console) {
     console.Error("-o names the file the model's texture goes to: " + Quoted(o.picture));
     return kExitUsage;
   }
-  Opened opened = OpenSave(o.save, console, o.open);
-  if (!opened.save) {
-    console.Error(opened.error);
-    return kExitFailed;
-  }
-  icon::Result<icon::SaveIcon> loaded = icon::LoadSaveIcon(*opened.save, slot);
+  std::unique_ptr<CSaveGame> opened = OpenSaveOrReport(o.save, console, o.open);
+  if (!opened) return kExitFailed;
+  icon::Result<icon::SaveIcon> loaded = icon::LoadSaveIcon(*opened, slot);
   if (!loaded) {
     console.Error(loaded.error().message);
     return kExitFailed;

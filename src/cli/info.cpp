@@ -172,15 +172,12 @@ void PrintText(const CSaveGame& save, Console& console) {
 }
 
 int RunInfo(const InfoOptions& o, Console& console) {
-  Opened opened = OpenSave(o.file, console, o.open);
-  if (!opened.save) {
-    console.Error(opened.error);
-    return kExitFailed;
-  }
+  std::unique_ptr<CSaveGame> opened = OpenSaveOrReport(o.file, console, o.open);
+  if (!opened) return kExitFailed;
   if (o.json)
-    PrintJson(*opened.save, console);
+    PrintJson(*opened, console);
   else
-    PrintText(*opened.save, console);
+    PrintText(*opened, console);
   return kExitOk;
 }
 

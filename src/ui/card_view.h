@@ -12,6 +12,7 @@
 
 #include "icon/picture.h"
 #include "ui/platform.h"
+#include "ui/texts.h"
 
 namespace ui {
 
@@ -33,7 +34,7 @@ struct CardColumn {
   int width;  // pixels
 };
 inline constexpr std::array<CardColumn, 4> kCardColumns = {
-    {{"Folder", 150}, {"Title", 120}, {"Size", 50}, {"Modified", 105}}};
+    {{kFolderColumn, 150}, {kTitleColumn, 120}, {kSizeColumn, 50}, {kModifiedColumn, 105}}};
 
 // Export... asks for a folder and one of the targets.
 struct ExportRequest {

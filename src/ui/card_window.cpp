@@ -21,17 +21,13 @@
 #include "io/safe_name.h"
 #include "io/text.h"
 #include "model/icon_sys.h"
+#include "ui/texts.h"
 
 namespace ui {
 
 namespace {
 
 constexpr int kEscapeCommand = 2;  // what Escape sends a dialog
-constexpr std::string_view kCardCaption = "Memory card - ";
-constexpr std::string_view kDeleteCaption = "Delete";
-constexpr std::string_view kDeleteQuestion = "Delete these saves from the card?\n";
-constexpr std::string_view kFolderPickerTitle = "Choose a PCSX2 folder card";
-constexpr std::string_view kPlainFolder = "Plain folder (one folder per save)";
 // Damage is listed when a card opens, up to this many lines.
 constexpr std::size_t kIssueLines = 12;
 constexpr std::uint8_t kPlaceholderFill = 0xC8;

@@ -62,5 +62,3 @@ FieldEdit TypeChar(std::string_view text, std::size_t p, char32_t ch,
 // text therefore keeps its length; the caret ends after the last digit written.
 FieldEdit PasteDigits(std::string_view text, std::size_t p, std::string_view pasted,
                       std::string_view mask = kEntryMask, char blank = kEntryBlank);
-
-inline constexpr std::string_view kWarningCaption = "Warrning";

@@ -45,7 +45,7 @@ FileDialogRequest OpenContainerRequest() {
 
 FileDialogRequest AnyFileRequest(std::string offeredName, unsigned flags) {
   FileDialogRequest r;
-  r.filters = {{"All files (*.*)", "*"}};
+  r.filters = {{std::string(kAllFilesFilter), "*"}};
   r.selectedFilter = 0;
   r.fileName = std::move(offeredName);
   r.initialDirectory = kInitialDirectory;
@@ -87,7 +87,7 @@ FileFilter CardImageFilter() {
     if (!pattern.empty()) pattern += ';';
     pattern += "*." + std::string(e.extension);
   }
-  return {"Memory card images (" + pattern + ")", pattern};
+  return {std::string(kCardImagesFilter) + " (" + pattern + ")", pattern};
 }
 
 bool IsReadableFile(const std::string& path) {

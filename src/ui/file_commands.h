@@ -19,16 +19,10 @@
 #include "formats/messages.h"
 #include "model/save_game.h"
 #include "ui/platform.h"
+#include "ui/texts.h"
 
 namespace ui {
 
-inline constexpr std::string_view kErrorCaption = "Error";
-inline constexpr std::string_view kUnknownFileType = "Unknown file type";
-using messages::kNoValidIconSys;
-inline constexpr std::string_view kNewSaveName = "NewSave";
-inline constexpr std::string_view kInitialDirectory = ".\\";
-// The main window's caption, as its resource template gives it.
-inline constexpr std::string_view kMainCaption = "Converter";
 
 // Width of the name column when every file fits in the list, and when a vertical scroll
 // bar takes its share.

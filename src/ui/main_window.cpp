@@ -4,6 +4,7 @@
 
 #include "io/path.h"
 #include "resource.h"
+#include "ui/texts.h"
 
 namespace ui {
 
@@ -14,9 +15,9 @@ void MainWindow::OnInit() {
   platform_.EnableControl(IDC_FOLDER_PROPERTIES, false);
   for (int id : {IDM_SAVE_AS, IDM_EXTRACT_FILE, IDM_DELETE_FILE, IDM_PROPERTIES})
     platform_.EnableMenuItem(id, false);
-  platform_.ListInsertColumn(0, "File name", kNameColumnWidth);
-  platform_.ListInsertColumn(1, "Size", 80);
-  platform_.ListInsertColumn(2, "Attrib", 80);
+  platform_.ListInsertColumn(0, std::string(kFileNameColumn), kNameColumnWidth);
+  platform_.ListInsertColumn(1, std::string(kSizeColumn), 80);
+  platform_.ListInsertColumn(2, std::string(kAttribColumn), 80);
 }
 
 void MainWindow::OnCommand(int id, int notifyCode) {

@@ -15,8 +15,6 @@
 
 namespace ui {
 
-inline constexpr std::string_view kNameTooLong = "Filename must not exceed 32 characters";
-
 // The name a dropped path gives its entry: the text after the last '\' or '/'.
 std::string_view DroppedFileName(std::string_view path);
 

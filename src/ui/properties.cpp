@@ -4,13 +4,11 @@
 
 #include "properties_ids.h"
 #include "formats/messages.h"
+#include "ui/texts.h"
 
 namespace {
 
 constexpr std::size_t kModeBoxes = 16;
-
-const char* const kEdit = "Edit";
-const char* const kOk = "Ok";
 
 }  // namespace
 
@@ -18,13 +16,13 @@ std::string SummaryLine(const SaveEntry& entry, bool isRoot) {
   if (!isRoot) return FormatSize(entry.size);
   char text[40];
   // The root's size counts "." and ".." besides the files.
-  std::snprintf(text, sizeof text, "Num. of fiiles = %lli", static_cast<long long>(entry.size) - 2);
+  std::snprintf(text, sizeof text, ui::kFileCountFormat, static_cast<long long>(entry.size) - 2);
   return text;
 }
 
 std::string AttributesCaption(std::uint32_t mode) {
   char text[32];
-  std::snprintf(text, sizeof text, "Attributes (0x%08X)", static_cast<unsigned>(mode));
+  std::snprintf(text, sizeof text, ui::kAttributesFormat, static_cast<unsigned>(mode));
   return text;
 }
 
@@ -102,7 +100,7 @@ void PropertiesDialog::ToggleTime(const TimeControls& c) {
     view_.Show(c.entry, true);
     view_.Show(c.display, false);
     view_.Enable(c.entry, true);
-    view_.SetText(c.button, kOk);
+    view_.SetText(c.button, std::string(ui::kOkButton));
     view_.Focus(c.entry);
     view_.SetCaret(c.entry, 0);
     editing = true;
@@ -114,10 +112,10 @@ void PropertiesDialog::ToggleTime(const TimeControls& c) {
       time = entered.time;
       break;
     case TimeCheck::kBlank:
-      view_.Warn(std::string(kBlankDigitsMessage), std::string(kWarningCaption));
+      view_.Warn(std::string(kBlankDigitsMessage), std::string(ui::kWarningCaption));
       break;
     case TimeCheck::kInvalid:
-      view_.Warn(std::string(kInvalidTimeMessage), std::string(kWarningCaption));
+      view_.Warn(std::string(kInvalidTimeMessage), std::string(ui::kWarningCaption));
       break;
   }
   view_.Enable(c.entry, false);
@@ -125,7 +123,7 @@ void PropertiesDialog::ToggleTime(const TimeControls& c) {
   view_.SetText(c.display, DisplayForm(time));
   view_.SetText(c.entry, "");
   view_.Show(c.entry, false);
-  view_.SetText(c.button, kEdit);
+  view_.SetText(c.button, std::string(ui::kEditButton));
   editing = false;
 }
 

@@ -8,6 +8,7 @@
 #include "app_state.h"
 #include "card_ids.h"
 #include "io/utf16.h"
+#include "ui/texts.h"
 #include "window_data.h"
 
 namespace win32 {
@@ -16,7 +17,6 @@ namespace {
 
 // Room for long paths, as in the file dialogs.
 constexpr std::size_t kPathBuffer = 32768;
-constexpr const char* kExportFolderTitle = "Export to this folder";
 
 std::wstring ItemText(HWND dialog, int id) {
   HWND item = GetDlgItem(dialog, id);
@@ -62,7 +62,7 @@ INT_PTR CALLBACK ExportProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
       if (HIWORD(wParam) == EN_CHANGE) EnableExportOk(dialog);
       return TRUE;
     case IDC_EXPORT_BROWSE:
-      if (std::optional<std::string> folder = ChooseFolder(dialog, kExportFolderTitle))
+      if (std::optional<std::string> folder = ChooseFolder(dialog, std::string(ui::kExportFolderTitle)))
         SetDlgItemTextW(dialog, IDC_EXPORT_FOLDER, io::Widen(*folder).c_str());
       return TRUE;
     case IDOK:
