@@ -18,15 +18,6 @@ namespace {
 
 constexpr int kPlacementGap = 8;  // pixels between the main window and the card window
 
-UINT IconFlag(ui::MessageIcon icon) {
-  switch (icon) {
-    case ui::MessageIcon::kWarning: return MB_ICONWARNING;
-    case ui::MessageIcon::kInformation: return MB_ICONINFORMATION;
-    case ui::MessageIcon::kQuestion: return MB_ICONQUESTION;
-  }
-  return 0;
-}
-
 // A picture as a top-down 32-bit DIB section; nullptr when its pixels don't add up.
 HBITMAP BitmapOf(const icon::Picture& picture) {
   if (picture.width <= 0 || picture.height <= 0 ||
@@ -273,15 +264,12 @@ std::optional<ui::ExportChoice> Win32CardView::AskExport(const ui::ExportRequest
 
 void Win32CardView::ShowMessage(const std::string& text, const std::string& caption,
                                 ui::MessageIcon icon) {
-  ModalScope modal(dialog_);
-  MessageBoxW(dialog_, io::Widen(text).c_str(), io::Widen(caption).c_str(), MB_OK | IconFlag(icon));
+  ShowMessageBox(dialog_, text, caption, icon);
 }
 
 bool Win32CardView::AskYesNo(const std::string& text, const std::string& caption,
                              ui::MessageIcon icon) {
-  ModalScope modal(dialog_);
-  return MessageBoxW(dialog_, io::Widen(text).c_str(), io::Widen(caption).c_str(),
-                     MB_YESNO | IconFlag(icon)) == IDYES;
+  return AskYesNoBox(dialog_, text, caption, icon);
 }
 
 }  // namespace win32

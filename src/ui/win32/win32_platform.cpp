@@ -23,15 +23,6 @@ constexpr std::size_t kPathBuffer = 32768;
 
 HINSTANCE Instance() { return GetAppState().instance; }
 
-UINT IconFlag(ui::MessageIcon icon) {
-  switch (icon) {
-    case ui::MessageIcon::kWarning: return MB_ICONWARNING;
-    case ui::MessageIcon::kInformation: return MB_ICONINFORMATION;
-    case ui::MessageIcon::kQuestion: return MB_ICONQUESTION;
-  }
-  return 0;
-}
-
 // "description\0pattern\0...\0\0", as the file dialogs take their filters.
 std::wstring FilterText(const std::vector<ui::FileFilter>& filters) {
   std::wstring text;
@@ -158,17 +149,37 @@ std::optional<ui::ChosenFile> Win32Platform::SaveFileDialog(const ui::FileDialog
   return ui::ChosenFileFromPath(std::move(paths.front()));
 }
 
+namespace {
+
+UINT IconFlag(ui::MessageIcon icon) {
+  switch (icon) {
+    case ui::MessageIcon::kWarning: return MB_ICONWARNING;
+    case ui::MessageIcon::kInformation: return MB_ICONINFORMATION;
+    case ui::MessageIcon::kQuestion: return MB_ICONQUESTION;
+  }
+  return 0;
+}
+
+}  // namespace
+
+void ShowMessageBox(HWND owner, const std::string& text, const std::string& caption, ui::MessageIcon icon) {
+  ModalScope modal(owner);
+  MessageBoxW(owner, Widen(text).c_str(), Widen(caption).c_str(), MB_OK | IconFlag(icon));
+}
+
+bool AskYesNoBox(HWND owner, const std::string& text, const std::string& caption, ui::MessageIcon icon) {
+  ModalScope modal(owner);
+  return MessageBoxW(owner, Widen(text).c_str(), Widen(caption).c_str(), MB_YESNO | IconFlag(icon)) == IDYES;
+}
+
 void Win32Platform::ShowMessage(const std::string& text, const std::string& caption,
                                 ui::MessageIcon icon) {
-  ModalScope modal(window_);
-  MessageBoxW(window_, Widen(text).c_str(), Widen(caption).c_str(), MB_OK | IconFlag(icon));
+  ShowMessageBox(window_, text, caption, icon);
 }
 
 bool Win32Platform::AskYesNo(const std::string& text, const std::string& caption,
                              ui::MessageIcon icon) {
-  ModalScope modal(window_);
-  return MessageBoxW(window_, Widen(text).c_str(), Widen(caption).c_str(),
-                     MB_YESNO | IconFlag(icon)) == IDYES;
+  return AskYesNoBox(window_, text, caption, icon);
 }
 
 void Win32Platform::SetControlText(int id, const std::string& text) {

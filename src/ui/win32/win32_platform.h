@@ -59,6 +59,10 @@ void SetProgramIcon(HWND dialog);
 // every chosen path; none when cancelled.
 std::vector<std::string> RunFileDialog(HWND owner, bool save, const ui::FileDialogRequest& request);
 
+// A message box owned by `owner`, modal to the program's windows; AskYesNoBox is true for Yes.
+void ShowMessageBox(HWND owner, const std::string& text, const std::string& caption, ui::MessageIcon icon);
+bool AskYesNoBox(HWND owner, const std::string& text, const std::string& caption, ui::MessageIcon icon);
+
 // The paths of a drop, in the order the system gives them.
 std::vector<std::string> DroppedPaths(HDROP drop);
 
