@@ -73,11 +73,6 @@ int RunPack(const PackOptions& o, Console& console) {
   }
   CSaveGame& save = *read.save;
   const std::uint64_t files = static_cast<std::uint64_t>(save.FileCount());
-  if (files > kMaxFiles) {
-    console.Error("The folder holds " + std::to_string(files) +
-                  " files; a memory card directory holds at most " + std::to_string(kMaxFiles));
-    return kExitFailed;
-  }
   std::uint64_t clusters = Clusters((files + 2) * 512);
   for (int i = 0; i < save.FileCount(); ++i) {
     const SaveEntry& e = *save.EntryAt(i);
@@ -154,6 +149,12 @@ Opened ReadSaveFolder(const std::string& dir, const std::string& name) {
   }
   if (files.empty()) {
     opened.error = "The folder holds no files";
+    return opened;
+  }
+  // Counted before any file is measured or added, each of which costs a pass over the table.
+  if (files.size() > kMaxFiles) {
+    opened.error = "The folder holds " + std::to_string(files.size()) +
+                   " files; a memory card directory holds at most " + std::to_string(kMaxFiles);
     return opened;
   }
   std::sort(files.begin(), files.end(), [](const PcFile& a, const PcFile& b) { return a.name < b.name; });
