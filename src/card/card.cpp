@@ -3,7 +3,9 @@
 #include <array>
 #include <filesystem>
 
+#include "card/card_time.h"
 #include "card/folder_card.h"
+#include "card/prepare.h"
 #include "card/image_card.h"
 #include "io/file.h"
 
@@ -30,6 +32,17 @@ Severity SeverityOf(IssueKind kind) {
     default:
       return Severity::kDamage;
   }
+}
+
+ImportOutcome Card::BeginImport(const CSaveGame& save, const ImportOptions& options, PreparedSave& prepared) {
+  ImportOutcome out;
+  out.result = PrepareSave(save, options.now.value_or(JapanNow()), prepared, out.detail);
+  out.folder = std::string(prepared.directory.Name());
+  if (out.result != ImportResult::kImported) return out;
+  // Work from the card as it is on the disk now.
+  if (!Rescan()) return Outcome(ImportResult::kWriteFailed, out.folder);
+  if (Damaged()) return Outcome(ImportResult::kCardDamaged, out.folder);
+  return out;
 }
 
 bool Card::Damaged() const {

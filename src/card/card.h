@@ -133,6 +133,8 @@ struct RepairOutcome {
   std::vector<Issue> remaining;   // what a check finds afterwards
 };
 
+struct PreparedSave;
+
 class Card {
  public:
   virtual ~Card() = default;
@@ -162,6 +164,13 @@ class Card {
 
  protected:
   explicit Card(std::string path) : path_(std::move(path)) {}
+  // Reads the card again from the disk, with what another program wrote meanwhile; false
+  // when it can't be read.
+  virtual bool Rescan() = 0;
+  // The steps every import starts with: `save` prepared as the card will hold it, then the
+  // card read again from the disk and found undamaged. The result is kImported when the
+  // import may go on.
+  ImportOutcome BeginImport(const CSaveGame& save, const ImportOptions& options, PreparedSave& prepared);
   std::string path_;
   std::vector<Issue> issues_;
 };

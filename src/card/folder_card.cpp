@@ -313,14 +313,9 @@ OpenedSave FolderCard::OpenSave(std::string_view folder) const {
 }
 
 ImportOutcome FolderCard::Import(const CSaveGame& save, const ImportOptions& options) {
-  ImportOutcome out;
-  const EntryTime now = options.now.value_or(JapanNow());
   PreparedSave prepared;
-  out.result = PrepareSave(save, now, prepared, out.detail);
-  out.folder = std::string(prepared.directory.Name());
+  ImportOutcome out = BeginImport(save, options, prepared);
   if (out.result != ImportResult::kImported) return out;
-  if (!Rescan()) return Outcome(ImportResult::kWriteFailed, out.folder);
-  if (Damaged()) return Outcome(ImportResult::kCardDamaged, out.folder);
 
   const FolderSave* old = FindSave(out.folder);
   if (old && !options.replace) return Outcome(ImportResult::kAlreadyOnCard, out.folder);

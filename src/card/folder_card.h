@@ -66,7 +66,7 @@ class FolderCard final : public Card {
 
  private:
   explicit FolderCard(std::string path) : Card(std::move(path)) {}
-  bool Rescan();
+  bool Rescan() override;
   const FolderSave* FindSave(std::string_view folder) const;
   std::uint32_t UsedClusters() const;
 

@@ -178,16 +178,9 @@ bool ImageCard::Write(const PagePatches& patches) {
 }
 
 ImportOutcome ImageCard::Import(const CSaveGame& save, const ImportOptions& options) {
-  ImportOutcome out;
-  const EntryTime now = options.now.value_or(JapanNow());
   PreparedSave prepared;
-  out.result = PrepareSave(save, now, prepared, out.detail);
-  out.folder = std::string(prepared.directory.Name());
+  ImportOutcome out = BeginImport(save, options, prepared);
   if (out.result != ImportResult::kImported) return out;
-
-  // Work from the card as it is on the disk now.
-  if (!Rescan()) return Outcome(ImportResult::kWriteFailed, out.folder);
-  if (Damaged()) return Outcome(ImportResult::kCardDamaged, out.folder);
   const Superblock& sb = state_.superblock;
   const SaveState* old = FindSave(out.folder);
   if (old && !options.replace) return Outcome(ImportResult::kAlreadyOnCard, out.folder);
@@ -282,7 +275,7 @@ ImportOutcome ImageCard::Import(const CSaveGame& save, const ImportOptions& opti
     Page& page = EditPage(patches, root[0].page);
     DirEntry dot = DirEntry::Read(page.data());
     dot.length = rootLength;
-    dot.modified = now;
+    dot.modified = prepared.now;
     dot.Write(page.data());
   }
   DirEntry dir = prepared.directory;

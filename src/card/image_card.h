@@ -86,8 +86,7 @@ class ImageCard final : public Card {
 
  private:
   explicit ImageCard(std::string path) : Card(std::move(path)) {}
-  // Reads the card again (after a write); false when it can't be.
-  bool Rescan();
+  bool Rescan() override;
   const SaveState* FindSave(std::string_view folder) const;
   std::unique_ptr<CCardSave> MakeSave(const SaveState& s) const;
   // The page's data as it will be written: from the patches, else read from the image.

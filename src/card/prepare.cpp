@@ -27,6 +27,7 @@ std::string NameProblem(std::string_view name) {
 ImportResult PrepareSave(const CSaveGame& save, const EntryTime& now, PreparedSave& out,
                          std::string& detail) {
   out = PreparedSave{};
+  out.now = now;
   if (!save.entries || save.entries->empty()) {
     detail = "the save has no entries";
     return ImportResult::kInvalidSave;

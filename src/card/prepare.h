@@ -20,6 +20,7 @@ struct PreparedSave {
   std::vector<DirEntry> files;    // table order; cluster not yet set
   std::vector<const SaveEntry*> sources;
   std::uint64_t fileClusters = 0;
+  EntryTime now;  // the time of the import, which the card's root takes too
 
   std::uint32_t DirectoryClusters() const {
     return static_cast<std::uint32_t>((2 + files.size() + 1) / 2);
