@@ -199,7 +199,9 @@ TEST(CliCard, ConvertBetweenEccAndRaw) {
       {"card.ps2", "x.img", 2,
        "Name the layout: OUT ending in .ps2 (with ECC) or .bin, .mc2, .mcd or .vmc (raw), or --ecc or --raw\n"},
       {"card.ps2", "a.bin", 1, "exists, not overwritten (use --force): \"" + dir.File("a.bin") + "\"\n"},
-      {"Mcd001.ps2", "m.bin", 1, "Not a PS2 memory card image\n"},
+      {"Mcd001.ps2", "m.bin", 1,
+       "A PCSX2 folder card has no layout to convert: only card images have ECC or not\n"},
+      {"a.bin/none", "m.bin", 1, "Not a PS2 memory card image\n"},
   };
   for (const auto& r : rows) {
     auto run = RunCli({"card", "convert", dir.File(r.from), dir.File(r.to)});

@@ -203,7 +203,7 @@ FormatResult FormatImage(const std::string& path, const FormatOptions& options);
 // A new, empty PCSX2 folder card (8 MiB; megabytes and ecc are not used).
 FormatResult FormatFolderCard(const std::string& path, const FormatOptions& options);
 
-enum class ConvertResult { kConverted, kNotAnImage, kAlreadyThatLayout, kWriteFailed };
+enum class ConvertResult { kConverted, kNotAnImage, kFolderCard, kAlreadyThatLayout, kWriteFailed };
 // Writes the image at source to target with ECC (ecc) or raw; target may be source.
 ConvertResult ConvertImage(const std::string& source, const std::string& target, bool ecc);
 

@@ -108,6 +108,8 @@ std::string_view ConvertMessage(ConvertResult result) {
   switch (result) {
     case ConvertResult::kConverted: return "Card image converted";
     case ConvertResult::kNotAnImage: return "Not a PS2 memory card image";
+    case ConvertResult::kFolderCard:
+      return "A PCSX2 folder card has no layout to convert: only card images have ECC or not";
     case ConvertResult::kAlreadyThatLayout: return "The image already has that layout";
     case ConvertResult::kWriteFailed: return "Cannot write the card image";
   }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "card/card_time.h"
+#include "card/folder_card.h"
 #include "formats/output_file.h"
 #include "io/file.h"
 #include "model/bytes.h"
@@ -176,6 +177,7 @@ FormatResult FormatImage(const std::string& path, const FormatOptions& options) 
 }
 
 ConvertResult ConvertImage(const std::string& source, const std::string& target, bool ecc) {
+  if (io::Exists(io::JoinPath(source, kFolderSuperblock))) return ConvertResult::kFolderCard;
   std::array<std::uint8_t, sb::kClustersOffset + 4> head{};
   Geometry from;
   {
