@@ -24,19 +24,41 @@ struct ShownMessage {
   bool question;
 };
 
+// Message boxes and questions as both windows' fakes record them: each shown box in
+// `messages`, and each question answered from `questionAnswers` (one without an answer
+// fails the test).
+struct RecordedMessages {
+  std::deque<bool> questionAnswers;
+  std::vector<ShownMessage> messages;
+
+  void Record(const std::string& text, const std::string& caption, ui::MessageIcon icon) {
+    messages.push_back({text, caption, icon, false});
+  }
+  bool Answer(const std::string& text, const std::string& caption, ui::MessageIcon icon,
+              const char* where) {
+    messages.push_back({text, caption, icon, true});
+    if (questionAnswers.empty()) {
+      ADD_FAILURE() << "unexpected question" << where << ": " << text;
+      return false;
+    }
+    bool answer = questionAnswers.front();
+    questionAnswers.pop_front();
+    return answer;
+  }
+};
+
 struct DialogCall {
   bool save;  // save dialog rather than open dialog
   ui::FileDialogRequest request;
 };
 
 // The card window: its rows, selection, picture, enabling and texts, and what it asked.
-class FakeCardView : public ui::CardView {
+class FakeCardView : public ui::CardView, public RecordedMessages {
  public:
   // Scripts, as the platform's: files for each Import... (none = cancel), the export
   // choices, the answers to questions.
   std::deque<std::vector<std::string>> filesAnswers;
   std::deque<std::optional<ui::ExportChoice>> exportAnswers;
-  std::deque<bool> questionAnswers;
 
   bool open = false;
   int opens = 0;
@@ -49,7 +71,6 @@ class FakeCardView : public ui::CardView {
 
   std::vector<ui::FileDialogRequest> fileDialogs;
   std::vector<ui::ExportRequest> exportRequests;
-  std::vector<ShownMessage> messages;
 
   void Open() override {
     open = true;
@@ -90,18 +111,11 @@ class FakeCardView : public ui::CardView {
   }
   void ShowMessage(const std::string& text, const std::string& caption,
                    ui::MessageIcon icon) override {
-    messages.push_back({text, caption, icon, false});
+    Record(text, caption, icon);
   }
   bool AskYesNo(const std::string& text, const std::string& caption,
                 ui::MessageIcon icon) override {
-    messages.push_back({text, caption, icon, true});
-    if (questionAnswers.empty()) {
-      ADD_FAILURE() << "unexpected question in the card window: " << text;
-      return false;
-    }
-    bool answer = questionAnswers.front();
-    questionAnswers.pop_front();
-    return answer;
+    return Answer(text, caption, icon, " in the card window");
   }
 
   std::vector<std::string> Folders() const {
@@ -111,12 +125,11 @@ class FakeCardView : public ui::CardView {
   }
 };
 
-class FakePlatform : public ui::Platform {
+class FakePlatform : public ui::Platform, public RecordedMessages {
  public:
   // Scripts: the path each file dialog returns (none = cancel), and the answer to each
   // question. A dialog or question without a script fails the test.
   std::deque<std::optional<std::string>> dialogAnswers;
-  std::deque<bool> questionAnswers;
   std::function<bool(int)> onProperties;  // runs for RunEntryProperties
   std::deque<std::optional<std::string>> folderAnswers;
   std::deque<std::optional<ui::NewCardChoice>> newCardAnswers;
@@ -134,7 +147,6 @@ class FakePlatform : public ui::Platform {
 
   // What happened.
   std::vector<DialogCall> dialogs;
-  std::vector<ShownMessage> messages;
   std::vector<std::vector<ui::MenuItemState>> popups;
   std::vector<int> propertiesCalls;
   int aboutBoxes = 0;
@@ -150,18 +162,11 @@ class FakePlatform : public ui::Platform {
   }
   void ShowMessage(const std::string& text, const std::string& caption,
                    ui::MessageIcon icon) override {
-    messages.push_back({text, caption, icon, false});
+    Record(text, caption, icon);
   }
   bool AskYesNo(const std::string& text, const std::string& caption,
                 ui::MessageIcon icon) override {
-    messages.push_back({text, caption, icon, true});
-    if (questionAnswers.empty()) {
-      ADD_FAILURE() << "unexpected question: " << text;
-      return false;
-    }
-    bool answer = questionAnswers.front();
-    questionAnswers.pop_front();
-    return answer;
+    return Answer(text, caption, icon, "");
   }
   void SetControlText(int id, const std::string& text) override { texts[id] = text; }
   void EnableControl(int id, bool enabled) override { controlEnabled[id] = enabled; }
