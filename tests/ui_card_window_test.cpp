@@ -331,6 +331,25 @@ TEST_F(CardWindowTest, FolderCardsOpenThroughTheFolderPickerAndCloseReleasesTheC
   EXPECT_FALSE(window.cards().IsOpen());
 }
 
+TEST_F(CardWindowTest, PathsNamedOutsideTheDialogsOpenAsFileOpenWouldAndFoldersAsFolderCards) {
+  std::string folderCard = dir.File("memory card folder");
+  ASSERT_EQ(card::FormatFolderCard(folderCard, card::FormatOptions{}), card::FormatResult::kFormatted);
+  struct Case { std::string path; bool card; std::string folder; };
+  const Case cases[] = {{MakeCard({"BESLES-11111AAA"}, "any.img"), true, ""},
+                        {folderCard, true, ""},
+                        {Psu("save.psu", SaveImage("BESLES-22222BBB")), false, "BESLES-22222BBB"},
+                        {dir.File("missing.psu"), false, ""}};
+  for (const Case& c : cases) {
+    window.cards().OnClose();
+    fake.messages.clear();
+    window.OpenPath(c.path);
+    EXPECT_EQ(view.open, c.card) << c.path;
+    EXPECT_EQ(fake.Text(IDC_FOLDER_NAME), c.folder) << c.path;
+    // Only the file that is not there is reported.
+    EXPECT_EQ(fake.messages.size(), c.card || !c.folder.empty() ? 0u : 1u) << c.path;
+  }
+}
+
 TEST_F(CardWindowTest, DamagedCardIsShownWithWhatIsWrongAndNeverWritten) {
   std::string path = MakeCard({"BESLES-11111AAA"});
   // The first link of a chain made to point at itself.
