@@ -44,6 +44,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                "moravelt-cli"};
   app.require_subcommand(1);
   app.footer(kOverview);
+  app.set_version_flag("--version", std::string("moravelt-cli ") + MORAVELT_VERSION);
 
   Commands commands;
   AddInfoCommand(app, commands);
