@@ -172,6 +172,7 @@ class WindowsTest : public QObject {
   void commandLineOpensEachFileInAWindow();
   void everyControlIsNamedAndFitsItsText_data();
   void everyControlIsNamedAndFitsItsText();
+  void screenshots();
 
  private:
   QString Temp(const QString& name) const { return dir_->filePath(name); }
@@ -501,6 +502,43 @@ void WindowsTest::everyControlIsNamedAndFitsItsText() {
   QApplication::setFont(font);
   QVERIFY(script.Finished());
   QVERIFY2(faults.isEmpty(), qPrintable(faults.join(u'\n')));
+}
+
+// Not a check: with MORAVELT_SCREENSHOTS=FOLDER on an X server (scripts/screenshots runs it
+// in Xvfb), the pictures of docs/ as the screen shows them: the main window with a save, the
+// Properties of its folder with a time being edited, the card window beside the main window.
+void WindowsTest::screenshots() {
+  const QString folder = qEnvironmentVariable("MORAVELT_SCREENSHOTS");
+  if (folder.isEmpty() || QGuiApplication::platformName() != u"xcb") QSKIP("MORAVELT_SCREENSHOTS, on X");
+  auto shoot = [&folder](const QList<QWidget*>& windows, const QString& name) {
+    QTest::qWait(300);
+    QRect area;
+    for (QWidget* w : windows) area |= w->frameGeometry();
+    const QString crop = QStringLiteral("%1x%2+%3+%4").arg(area.width()).arg(area.height()).arg(area.x()).arg(area.y());
+    QCOMPARE(QProcess::execute(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), QStringLiteral("-crop"), crop, folder + u'/' + name}), 0);
+  };
+  const QString save = QFileInfo::exists(kCorpus + QStringLiteral("/psu/a.psu")) ? kCorpus + QStringLiteral("/psu/a.psu") : kDemo;
+  Window().logic().OpenPath(FromQt(save));
+  Files()->setCurrentItem(Files()->topLevelItem(0));
+  shoot({&Window()}, QStringLiteral("screenshot-qt-main.png"));
+
+  ModalScript script;
+  script.Then<QDialog>([&](QDialog* dialog) {
+    Named<QPushButton>(dialog, QStringLiteral("Edit"))->click();
+    shoot({&Window(), dialog}, QStringLiteral("screenshot-qt-properties.png"));
+    dialog->reject();
+  });
+  Window().logic().OnCommand(IDC_FOLDER_PROPERTIES, 0);
+  QVERIFY(script.Finished());
+
+  const QString corpusCard = kCorpus + QStringLiteral("/card/a.ps2");
+  const QString card = Temp(QStringLiteral("a.ps2"));
+  if (QFileInfo::exists(corpusCard)) QVERIFY(QFile::copy(corpusCard, card));
+  else QVERIFY(!NewCard().isEmpty() && QFile::rename(Temp(QStringLiteral("new.ps2")), card));
+  Window().logic().OpenPath(FromQt(card));
+  if (Saves()->topLevelItemCount() == 0) Window().logic().cards().OnDropFiles({FromQt(kDemo)});
+  Saves()->topLevelItem(Saves()->topLevelItemCount() - 1)->setSelected(true);
+  shoot({&Window(), Window().CardWindowWidget()}, QStringLiteral("screenshot-qt-card.png"));
 }
 
 QTEST_MAIN(WindowsTest)

@@ -204,6 +204,9 @@ void QtCardView::SetRows(const std::vector<ui::CardRow>& rows) {
     if (QImage image = ImageOf(row.icon); !image.isNull()) item->setIcon(0, QIcon(QPixmap::fromImage(image)));
     list->addTopLevelItem(item);
   }
+  // The folder column takes the width of its longest name and icon, never less than given.
+  list->resizeColumnToContents(0);
+  if (list->columnWidth(0) < ui::kCardColumns[0].width) list->setColumnWidth(0, ui::kCardColumns[0].width);
   list->blockSignals(blocked);
 }
 
