@@ -132,103 +132,109 @@ bool FolderCard::Rescan() {
   }
   std::sort(folders.begin(), folders.end());
 
-  for (const fs::path& folder : folders) {
-    FolderSave& save = saves_.emplace_back();
-    save.hostName = io::FromFsPath(folder.filename());
-    const std::string dir = io::FromFsPath(folder);
-    const std::string& where = save.hostName;
-
-    std::optional<FolderIndex> index;
-    if (io::Exists(io::JoinPath(dir, kFolderIndex))) {
-      auto text = ReadSmallFile(io::JoinPath(dir, kFolderIndex), kMaxIndexBytes);
-      if (text) index = ParseFolderIndex(std::string_view(reinterpret_cast<const char*>(text->data()), text->size()));
-      if (!index) add(IssueKind::kBadIndex, where + "/" + std::string(kFolderIndex), "the index can't be read: file order and times are guessed");
-    }
-    auto readMeta = [&](const std::string& metaPath, const std::string& what) -> std::optional<DirEntry> {
-      if (!io::Exists(metaPath)) return std::nullopt;
-      auto bytes = ReadSmallFile(metaPath, dirent::kSize);
-      if (!bytes || bytes->size() != dirent::kSize) {
-        add(IssueKind::kBadHostFile, what, "the meta file is not one 512-byte directory entry");
-        save.readable = false;
-        return std::nullopt;
-      }
-      return DirEntry::Read(bytes->data());
-    };
-    auto timesOf = [&](DirEntry& d, const std::string& key, const fs::path& host, bool haveMeta) {
-      const IndexRecord* r = index ? index->Find(key) : nullptr;
-      if (!haveMeta) d.created = d.modified = HostTime(host);
-      if (r && r->created) d.created = SecondsToCardTime(*r->created);
-      if (r && r->modified) d.modified = SecondsToCardTime(*r->modified);
-    };
-
-    auto meta = readMeta(io::JoinPath(dir, kFolderMetaDirectory), where);
-    save.entry = meta.value_or(DirEntry{});
-    if (!meta) {
-      save.entry.mode = EntryMode::kNewDirectory;
-      save.entry.SetName(save.hostName);
-    }
-    timesOf(save.entry, std::string(kIndexRootKey), folder, meta.has_value());
-
-    struct Found {
-      std::int64_t order;
-      std::string name;
-      FolderFile file;
-    };
-    std::vector<Found> found;
-    std::uint64_t clusters = 0;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-      const std::string name = io::FromFsPath(it->path().filename());
-      if (name.starts_with(kFolderPrefix)) continue;
-      const std::string fileWhere = where + "/" + name;
-      if (it->is_directory(ec)) {
-        save.subfolder = true;
-        add(IssueKind::kSubfolder, fileWhere, "a folder inside the save, which a save file can't carry");
-        continue;
-      }
-      if (found.size() >= kMaxEntries) {
-        add(IssueKind::kOverCapacity, where, "more files than a card directory holds");
-        save.readable = false;
-        break;
-      }
-      Found& f = found.emplace_back();
-      f.name = name;
-      f.file.hostPath = io::FromFsPath(it->path());
-      const std::uint64_t size = it->file_size(ec);
-      if (ec || size > std::uint64_t{kFolderCardClusters} * kClusterBytes) {
-        add(IssueKind::kBadHostFile, fileWhere, "a file larger than the card");
-        save.readable = false;
-        ec.clear();
-      }
-      auto fileMeta = readMeta(io::JoinPath(io::JoinPath(dir, kFolderMeta), name), fileWhere);
-      DirEntry& d = f.file.entry;
-      if (fileMeta) d = *fileMeta;
-      else {
-        d.mode = EntryMode::kNewFile;
-        d.SetName(name);
-      }
-      d.length = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0xFFFFFFFFu));
-      timesOf(d, name, it->path(), fileMeta.has_value());
-      const IndexRecord* r = index ? index->Find(name) : nullptr;
-      f.order = r && r->order ? *r->order : INT64_MAX;
-      clusters += ClustersFor(size);
-    }
-    if (ec) {
-      add(IssueKind::kReadFailed, where, "the save's folder can't be listed");
-      save.readable = false;
-      ec.clear();
-    }
-    // In the index's order; files it doesn't name after them, by name.
-    std::sort(found.begin(), found.end(),
-              [](const Found& a, const Found& b) { return a.order != b.order ? a.order < b.order : a.name < b.name; });
-    for (Found& f : found) save.files.push_back(std::move(f.file));
-    save.entry.length = static_cast<std::uint32_t>(save.files.size() + 2);
-    clusters += (save.files.size() + 3) / 2;
-    save.sizeClusters = static_cast<std::uint32_t>(std::min<std::uint64_t>(clusters, 0xFFFFFFFFu));
-  }
+  for (const fs::path& folder : folders) ReadSaveFolder(folder);
   if (UsedClusters() > kFolderCardClusters)
     add(IssueKind::kOverCapacity, "",
         "the saves take " + Num(UsedClusters()) + " KB; the emulator loads no more than " + Num(kFolderCardClusters));
   return true;
+}
+
+void FolderCard::ReadSaveFolder(const fs::path& folder) {
+  auto add = [this](IssueKind kind, std::string where, std::string message) {
+    issues_.push_back({kind, std::move(where), std::move(message)});
+  };
+  std::error_code ec;
+  FolderSave& save = saves_.emplace_back();
+  save.hostName = io::FromFsPath(folder.filename());
+  const std::string dir = io::FromFsPath(folder);
+  const std::string& where = save.hostName;
+
+  std::optional<FolderIndex> index;
+  if (io::Exists(io::JoinPath(dir, kFolderIndex))) {
+    auto text = ReadSmallFile(io::JoinPath(dir, kFolderIndex), kMaxIndexBytes);
+    if (text) index = ParseFolderIndex(std::string_view(reinterpret_cast<const char*>(text->data()), text->size()));
+    if (!index) add(IssueKind::kBadIndex, where + "/" + std::string(kFolderIndex), "the index can't be read: file order and times are guessed");
+  }
+  auto readMeta = [&](const std::string& metaPath, const std::string& what) -> std::optional<DirEntry> {
+    if (!io::Exists(metaPath)) return std::nullopt;
+    auto bytes = ReadSmallFile(metaPath, dirent::kSize);
+    if (!bytes || bytes->size() != dirent::kSize) {
+      add(IssueKind::kBadHostFile, what, "the meta file is not one 512-byte directory entry");
+      save.readable = false;
+      return std::nullopt;
+    }
+    return DirEntry::Read(bytes->data());
+  };
+  auto timesOf = [&](DirEntry& d, const std::string& key, const fs::path& host, bool haveMeta) {
+    const IndexRecord* r = index ? index->Find(key) : nullptr;
+    if (!haveMeta) d.created = d.modified = HostTime(host);
+    if (r && r->created) d.created = SecondsToCardTime(*r->created);
+    if (r && r->modified) d.modified = SecondsToCardTime(*r->modified);
+  };
+
+  auto meta = readMeta(io::JoinPath(dir, kFolderMetaDirectory), where);
+  save.entry = meta.value_or(DirEntry{});
+  if (!meta) {
+    save.entry.mode = EntryMode::kNewDirectory;
+    save.entry.SetName(save.hostName);
+  }
+  timesOf(save.entry, std::string(kIndexRootKey), folder, meta.has_value());
+
+  struct Found {
+    std::int64_t order;
+    std::string name;
+    FolderFile file;
+  };
+  std::vector<Found> found;
+  std::uint64_t clusters = 0;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = io::FromFsPath(it->path().filename());
+    if (name.starts_with(kFolderPrefix)) continue;
+    const std::string fileWhere = where + "/" + name;
+    if (it->is_directory(ec)) {
+      save.subfolder = true;
+      add(IssueKind::kSubfolder, fileWhere, "a folder inside the save, which a save file can't carry");
+      continue;
+    }
+    if (found.size() >= kMaxEntries) {
+      add(IssueKind::kOverCapacity, where, "more files than a card directory holds");
+      save.readable = false;
+      break;
+    }
+    Found& f = found.emplace_back();
+    f.name = name;
+    f.file.hostPath = io::FromFsPath(it->path());
+    const std::uint64_t size = it->file_size(ec);
+    if (ec || size > std::uint64_t{kFolderCardClusters} * kClusterBytes) {
+      add(IssueKind::kBadHostFile, fileWhere, "a file larger than the card");
+      save.readable = false;
+      ec.clear();
+    }
+    auto fileMeta = readMeta(io::JoinPath(io::JoinPath(dir, kFolderMeta), name), fileWhere);
+    DirEntry& d = f.file.entry;
+    if (fileMeta) d = *fileMeta;
+    else {
+      d.mode = EntryMode::kNewFile;
+      d.SetName(name);
+    }
+    d.length = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0xFFFFFFFFu));
+    timesOf(d, name, it->path(), fileMeta.has_value());
+    const IndexRecord* r = index ? index->Find(name) : nullptr;
+    f.order = r && r->order ? *r->order : INT64_MAX;
+    clusters += ClustersFor(size);
+  }
+  if (ec) {
+    add(IssueKind::kReadFailed, where, "the save's folder can't be listed");
+    save.readable = false;
+    ec.clear();
+  }
+  // In the index's order; files it doesn't name after them, by name.
+  std::sort(found.begin(), found.end(),
+            [](const Found& a, const Found& b) { return a.order != b.order ? a.order < b.order : a.name < b.name; });
+  for (Found& f : found) save.files.push_back(std::move(f.file));
+  save.entry.length = static_cast<std::uint32_t>(save.files.size() + 2);
+  clusters += (save.files.size() + 3) / 2;
+  save.sizeClusters = static_cast<std::uint32_t>(std::min<std::uint64_t>(clusters, 0xFFFFFFFFu));
 }
 
 std::uint32_t FolderCard::UsedClusters() const {

@@ -16,6 +16,7 @@
 // worth of saves.
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -69,6 +70,8 @@ class FolderCard final : public Card {
  private:
   explicit FolderCard(std::string path) : Card(std::move(path)) {}
   bool Rescan() override;
+  // One save's folder: its files, index and meta files, with what is wrong with them.
+  void ReadSaveFolder(const std::filesystem::path& folder);
   const FolderSave* FindSave(std::string_view folder) const;
   std::uint32_t UsedClusters() const;
   std::unique_ptr<CCardSave> MakeSave(const FolderSave& s) const;
