@@ -185,15 +185,11 @@ void QtMainWindow::dropEvent(QDropEvent* event) {
 }
 
 std::optional<ui::ChosenFile> QtMainWindow::OpenFileDialog(const ui::FileDialogRequest& request) {
-  std::vector<std::string> paths = RunFileDialog(this, false, request);
-  if (paths.empty()) return std::nullopt;
-  return ui::ChosenFileFromPath(std::move(paths.front()));
+  return ui::FirstChosenFile(RunFileDialog(this, false, request));
 }
 
 std::optional<ui::ChosenFile> QtMainWindow::SaveFileDialog(const ui::FileDialogRequest& request) {
-  std::vector<std::string> paths = RunFileDialog(this, true, request);
-  if (paths.empty()) return std::nullopt;
-  return ui::ChosenFileFromPath(std::move(paths.front()));
+  return ui::FirstChosenFile(RunFileDialog(this, true, request));
 }
 
 void QtMainWindow::ShowMessage(const std::string& text, const std::string& caption, ui::MessageIcon icon) {
