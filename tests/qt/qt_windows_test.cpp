@@ -172,6 +172,8 @@ class WindowsTest : public QObject {
   void commandLineOpensEachFileInAWindow();
   void everyControlIsNamedAndFitsItsText_data();
   void everyControlIsNamedAndFitsItsText();
+  void tabReachesEveryControl_data();
+  void tabReachesEveryControl();
   void screenshots();
 
  private:
@@ -502,6 +504,37 @@ void WindowsTest::everyControlIsNamedAndFitsItsText() {
   QApplication::setFont(font);
   QVERIFY(script.Finished());
   QVERIFY2(faults.isEmpty(), qPrintable(faults.join(u'\n')));
+}
+
+void WindowsTest::tabReachesEveryControl_data() {
+  QTest::addColumn<bool>("card");
+  QTest::newRow("main window") << false;
+  QTest::newRow("card window") << true;
+}
+
+// Tab, pressed again and again, comes to every enabled control of the window.
+void WindowsTest::tabReachesEveryControl() {
+  QFETCH(bool, card);
+  Window().logic().OpenPath(FromQt(kDemo));
+  if (card) {
+    QVERIFY(!NewCard().isEmpty());
+    Window().logic().cards().OnDropFiles({FromQt(kDemo)});
+    Saves()->topLevelItem(0)->setSelected(true);
+  }
+  QWidget* window = card ? Window().CardWindowWidget() : &Window();
+  window->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(window));
+  QSet<QWidget*> controls, reached;
+  for (QWidget* w : window->findChildren<QWidget*>())
+    if ((qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w) || qobject_cast<QTreeWidget*>(w)) &&
+        w->isVisible() && w->isEnabled())
+      controls << w;
+  window->findChildren<QPushButton*>().front()->setFocus();
+  for (int i = 0; i < 2 * controls.size() + 2; ++i) {
+    reached << QApplication::focusWidget();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  }
+  for (QWidget* w : controls) QVERIFY2(reached.contains(w), qPrintable(w->accessibleName()));
 }
 
 // Not a check: with MORAVELT_SCREENSHOTS=FOLDER on an X server (scripts/screenshots runs it
