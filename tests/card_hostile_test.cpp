@@ -200,12 +200,22 @@ TEST(CardHostile, ADamagedSuperblockIsDamageThatRepairRebuilds) {
       {"and a chain that loops", [&](CardFile& f) {
          noMagic(f);
          f.SetFat(7, 0x80000005);
-       }, card::IssueKind::kDamagedSuperblock, card::RepairResult::kWouldDamage},
+       }, card::IssueKind::kDamagedSuperblock, card::RepairResult::kNothingToRepair},
       {"the cluster count overwritten", [](CardFile& f) { f.SetSuperblockWord(0x30, 12345); },
        card::IssueKind::kSizeMismatch, card::RepairResult::kRepaired},
       {"and the FAT gone", [&](CardFile& f) {
          noMagic(f);
          for (std::uint64_t p = 16; p < 82; ++p) {
+           std::memset(f.Page(p), 0x55, card::kPageData);
+           f.Reseal(p);
+         }
+       }, card::IssueKind::kDamagedSuperblock, card::RepairResult::kNothingToRepair},
+      {"the whole superblock page overwritten", [](CardFile& f) {
+         std::memset(f.Page(0), 0x55, card::kPageData);
+         f.Reseal(0);
+       }, card::IssueKind::kDamagedSuperblock, card::RepairResult::kRepaired},
+      {"the whole superblock and the FAT gone", [&](CardFile& f) {
+         for (std::uint64_t p = 0; p < 82; ++p) {
            std::memset(f.Page(p), 0x55, card::kPageData);
            f.Reseal(p);
          }
