@@ -46,6 +46,15 @@ std::string WriteSave(const testutil::TempDir& dir, const std::string& folder, s
   return dir.File(folder + ".psu");
 }
 
+// card.ps2 in `dir`, formatted and holding BESLES-11111AAA with `dataSize` bytes of data,
+// both through the command line.
+std::string CardWithOneSave(const testutil::TempDir& dir, std::size_t dataSize) {
+  const std::string card = dir.File("card.ps2");
+  EXPECT_EQ(RunCli({"card", "format", card}).code, 0);
+  EXPECT_EQ(RunCli({"card", "import", card, WriteSave(dir, "BESLES-11111AAA", dataSize, 1)}).code, 0);
+  return card;
+}
+
 std::vector<std::string> Folders(const std::string& card) {
   auto run = RunCli({"card", "ls", "--json", card});
   EXPECT_EQ(run.code, 0) << run.err;
@@ -219,9 +228,7 @@ TEST(CliCard, ConvertBetweenEccAndRaw) {
 
 TEST(CliCard, DamageIsReportedAndRepairedWhereSafe) {
   testutil::TempDir dir(testutil::FastTempBase());
-  const std::string card = dir.File("card.ps2");
-  ASSERT_EQ(RunCli({"card", "format", card}).code, 0);
-  ASSERT_EQ(RunCli({"card", "import", card, WriteSave(dir, "BESLES-11111AAA", 40000, 1)}).code, 0);
+  const std::string card = CardWithOneSave(dir, 40000);
   const Bytes good = testutil::ReadFile(card);
   testutil::CardFile file = testutil::CardFile::Read(card);
   const DirEntry save = file.Entry(file.EntryPage(0, 2));
@@ -306,9 +313,7 @@ TEST(CliCard, CardSaveNames) {
 // superblock that lost its signature, names with "/", and a blank file.
 TEST(CliCard, CheckNamesDamageAndRepairRebuildsOnlyAWholeCard) {
   testutil::TempDir dir(testutil::FastTempBase());
-  const std::string card = dir.File("card.ps2");
-  ASSERT_EQ(RunCli({"card", "format", card}).code, 0);
-  ASSERT_EQ(RunCli({"card", "import", card, WriteSave(dir, "BESLES-11111AAA", 4000, 1)}).code, 0);
+  const std::string card = CardWithOneSave(dir, 4000);
   const Bytes good = testutil::ReadFile(card);
   const testutil::CardFile whole = testutil::CardFile::Read(card);
   auto noMagic = [](testutil::CardFile& f) {
