@@ -347,6 +347,11 @@ TEST(CliCard, CheckNamesDamageAndRepairRebuildsOnlyAWholeCard) {
        },
        lost + "and its FAT or directories are damaged too, so the superblock can't be rebuilt [damaged-superblock]\n", 1,
        "Nothing that can be repaired safely", false},
+      {"the cluster count overwritten", [](testutil::CardFile& f) { f.SetSuperblockWord(0x30, 12345); },
+       "error: superblock: card.ps2 is a damaged memory card: its superblock describes a card of 12345 clusters, which "
+       "is not what a file of 8650752 bytes holds; moravelt-cli card check --repair can rebuild the superblock "
+       "[size-mismatch]\n",
+       0, "Repaired: the superblock was rebuilt from the card's layout", true},
       {"a save folder named with a slash",
        [&](testutil::CardFile& f) { rename(f, 0, 2, "BESLES-1/../x"); },
        "damage: BESLES-1/../x" + slash, 1, "Nothing that can be repaired safely", false},

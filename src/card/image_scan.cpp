@@ -49,6 +49,11 @@ class Scanner {
   // or nothing but zeros, a damaged card when a superblock can be found for it, else no card.
   bool NoSuperblock(const Geometry& likely);
   bool CheckSuperblock();
+  // A superblock no card has: the file named as a damaged card, with what is wrong and,
+  // when it can, how to rebuild it.
+  bool DamagedSuperblock(IssueKind kind, const std::string& what, bool rebuildable);
+  // True when a superblock can be rebuilt under which the rest of the image reads whole.
+  bool Rebuildable() const;
   bool ReadFat();
   bool ReadRoot();
   // Reads a page's data (checked and corrected with its ECC); false when it can't be read.
@@ -144,10 +149,11 @@ bool Scanner::Start() {
       break;
   }
   if (got >= sb::kMagic.size() && std::memcmp(head.data(), sb::kMagic.data(), sb::kMagic.size()) == 0)
-    return Fatal(IssueKind::kSizeMismatch, "superblock",
-                 "the superblock describes a card of " +
-                     Num(got == head.size() ? bytes::GetU32LE(head.data() + sb::kClustersOffset) : 0) +
-                     " clusters, which is not what a file of " + Num(size_) + " bytes holds");
+    return DamagedSuperblock(IssueKind::kSizeMismatch,
+                             "its superblock describes a card of " +
+                                 Num(got == head.size() ? bytes::GetU32LE(head.data() + sb::kClustersOffset) : 0) +
+                                 " clusters, which is not what a file of " + Num(size_) + " bytes holds",
+                             Rebuildable());
   return Fatal(IssueKind::kNotACard, "", "not a PS2 memory card image");
 }
 
@@ -157,17 +163,28 @@ bool Scanner::NoSuperblock(const Geometry& likely) {
   if (*blank)
     return Fatal(IssueKind::kUnformatted, "",
                  "an unformatted card image of " + Num(likely.clusters / 1024) + " MiB: format it first");
-  if (superblock_) return Fatal(IssueKind::kNotACard, "", "not a PS2 memory card image");
-  const std::string name = io::FromFsPath(io::ToFsPath(path_).filename());
-  if (RebuiltSuperblock(path_, likely))
-    return Fatal(IssueKind::kDamagedSuperblock, "superblock",
-                 name + " is a damaged memory card: its superblock (page 0) has lost the card signature, while its "
-                        "FAT and directories are whole; moravelt-cli card check --repair can rebuild the superblock");
-  if (SignedPageZero(path_, likely))
-    return Fatal(IssueKind::kDamagedSuperblock, "superblock",
-                 name + " is a damaged memory card: its superblock (page 0) has lost the card signature, and its "
-                        "FAT or directories are damaged too, so the superblock can't be rebuilt");
-  return Fatal(IssueKind::kNotACard, "", "not a PS2 memory card image");
+  const bool rebuildable = Rebuildable();
+  if (superblock_ || (!rebuildable && !SignedPageZero(path_, likely)))
+    return Fatal(IssueKind::kNotACard, "", "not a PS2 memory card image");
+  return DamagedSuperblock(IssueKind::kDamagedSuperblock,
+                           rebuildable ? "its superblock (page 0) has lost the card signature, while its FAT and "
+                                         "directories are whole"
+                                       : "its superblock (page 0) has lost the card signature, and its FAT or "
+                                         "directories are damaged too, so the superblock can't be rebuilt",
+                           rebuildable);
+}
+
+bool Scanner::DamagedSuperblock(IssueKind kind, const std::string& what, bool rebuildable) {
+  return Fatal(kind, "superblock",
+               io::FromFsPath(io::ToFsPath(path_).filename()) + " is a damaged memory card: " + what +
+                   (rebuildable ? "; moravelt-cli card check --repair can rebuild the superblock" : ""));
+}
+
+bool Scanner::Rebuildable() const {
+  // Only the image's own superblock is judged: a scan under a candidate superblock is one
+  // step of that judgement.
+  const ImageClass likely = ClassifyImage({}, size_);
+  return !superblock_ && likely.kind == ImageKind::kUnformatted && RebuiltSuperblock(path_, likely.geometry);
 }
 
 bool Scanner::CheckSuperblock() {
@@ -177,27 +194,21 @@ bool Scanner::CheckSuperblock() {
   } else if (!ReadPage(0, page)) return Fatal(IssueKind::kReadFailed, "superblock", "the superblock can't be read");
   const Superblock s = Superblock::Read(page);
   st_.superblock = s;
-  const std::string where = "superblock";
+  std::string wrong;
   if (s.pageLen != kPageData || s.pagesPerCluster != kPagesPerCluster || s.pagesPerBlock != kPagesPerBlock)
-    return Fatal(IssueKind::kBadSuperblock, where,
-                 "pages of " + Num(s.pageLen) + " bytes, " + Num(s.pagesPerCluster) + " per cluster and " +
-                     Num(s.pagesPerBlock) + " per block: only 512, 2 and 16 are known");
-  if (s.allocOffset < 1 || s.allocOffset >= s.clusters)
-    return Fatal(IssueKind::kBadSuperblock, where,
-                 "the allocation area starts at cluster " + Num(s.allocOffset) + ", outside the card");
-  if (s.allocEnd == 0 || std::uint64_t{s.allocOffset} + s.allocEnd > s.clusters)
-    return Fatal(IssueKind::kBadSuperblock, where,
-                 "the allocation area of " + Num(s.allocEnd) + " clusters from cluster " +
-                     Num(s.allocOffset) + " does not fit the card's " + Num(s.clusters));
-  if (s.rootCluster >= s.allocEnd)
-    return Fatal(IssueKind::kBadSuperblock, where,
-                 "the root directory starts at cluster " + Num(s.rootCluster) + ", past the allocation area");
-  const std::uint32_t blocks = s.clusters / kClustersPerBlock;
-  if (s.backupBlock1 >= blocks || s.backupBlock2 >= blocks)
-    return Fatal(IssueKind::kBadSuperblock, where,
-                 "backup blocks " + Num(s.backupBlock1) + " and " + Num(s.backupBlock2) +
-                     " are not both on the card");
-  return true;
+    wrong = "its superblock gives pages of " + Num(s.pageLen) + " bytes, " + Num(s.pagesPerCluster) +
+            " per cluster and " + Num(s.pagesPerBlock) + " per block: only 512, 2 and 16 are known";
+  else if (s.allocOffset < 1 || s.allocOffset >= s.clusters)
+    wrong = "its superblock starts the allocation area at cluster " + Num(s.allocOffset) + ", outside the card";
+  else if (s.allocEnd == 0 || std::uint64_t{s.allocOffset} + s.allocEnd > s.clusters)
+    wrong = "its superblock's allocation area of " + Num(s.allocEnd) + " clusters from cluster " +
+            Num(s.allocOffset) + " does not fit the card's " + Num(s.clusters);
+  else if (s.rootCluster >= s.allocEnd)
+    wrong = "its superblock starts the root directory at cluster " + Num(s.rootCluster) + ", past the allocation area";
+  else if (s.backupBlock1 >= s.clusters / kClustersPerBlock || s.backupBlock2 >= s.clusters / kClustersPerBlock)
+    wrong = "its superblock's backup blocks " + Num(s.backupBlock1) + " and " + Num(s.backupBlock2) +
+            " are not both on the card";
+  return wrong.empty() || DamagedSuperblock(IssueKind::kBadSuperblock, wrong, Rebuildable());
 }
 
 bool Scanner::ReadFat() {
