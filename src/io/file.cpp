@@ -230,6 +230,29 @@ bool SameFile(const std::string& a, const std::string& b) {
   return !ec && same;
 }
 
+std::string ResolveLinks(const std::string& path) {
+  namespace fs = std::filesystem;
+  fs::path p = ToFsPath(path);
+  // As the system itself gives up on a loop of links.
+  for (int depth = 0; depth < 40; ++depth) {
+    std::error_code ec;
+    if (!fs::is_symlink(fs::symlink_status(p, ec)) || ec) break;
+    const fs::path target = fs::read_symlink(p, ec);
+    if (ec || target.empty()) break;
+    p = target.is_absolute() ? target : p.parent_path() / target;
+  }
+  return FromFsPath(p);
+}
+
+bool CopyPermissions(const std::string& from, const std::string& to) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::perms perms = fs::status(ToFsPath(from), ec).permissions();
+  if (ec || perms == fs::perms::unknown) return false;
+  fs::permissions(ToFsPath(to), perms, fs::perm_options::replace, ec);
+  return !ec;
+}
+
 bool CanSyncFileSystem() {
 #ifdef __linux__
   return true;
