@@ -4,7 +4,6 @@
 // hold, 32-character folder names, and numbers in JSON.
 #include <gtest/gtest.h>
 
-#include <charconv>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -140,6 +139,188 @@ TEST(CardHostile, AnInPlaceSaveThroughALinkWritesItsTildeFileBesideTheRealFile) 
   auto back = CreateForExtension("psu");
   ASSERT_EQ(back->Load(real), LoadResult::kOk);
   EXPECT_EQ(back->EntryAt(-1)->Name(), "BESLES-99999NEW");
+}
+
+// Seconds since 1970 of a clock reading taken as UTC, by the standard library's calendar.
+std::int64_t AsUtc(const EntryTime& t) {
+  using namespace std::chrono;
+  const sys_days day = year(t.year) / month(t.month) / t.day;
+  return (day + hours(t.hour) + minutes(t.minute) + seconds(t.second)).time_since_epoch().count();
+}
+
+std::int64_t MTime(const fs::path& p) {
+  const auto system = std::chrono::file_clock::to_sys(fs::last_write_time(p));
+  return std::chrono::floor<std::chrono::seconds>(system).time_since_epoch().count();
+}
+
+// What the console's clock read at a Unix time: Japan time, UTC+9 all year.
+std::string JapanText(std::int64_t instant) {
+  std::time_t t = static_cast<std::time_t>(instant + 9 * 3600);
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+  return text;
+}
+
+class TimeZone {
+ public:
+  explicit TimeZone(const char* zone) {
+    if (const char* old = std::getenv("TZ")) old_ = old;
+    setenv("TZ", zone, 1);
+    tzset();
+  }
+  ~TimeZone() {
+    if (old_) setenv("TZ", old_->c_str(), 1);
+    else unsetenv("TZ");
+    tzset();
+  }
+
+ private:
+  std::optional<std::string> old_;
+};
+
+TEST(CardHostile, CardAndPcTimesNameOneInstantInEveryTimeZone) {
+  const EntryTime stamp = testutil::MakeTime(2007, 3, 5, 14, 3, 9);  // the console's clock
+  const std::int64_t instant = AsUtc(stamp) - 9 * 3600;
+  // POSIX zone rules, so that no zone database is needed: UTC, New York with summer time,
+  // Tokyo itself, Lord Howe's half hour, and the day-ahead Line Islands.
+  for (const char* zone : {"UTC0", "EST5EDT,M3.2.0,M11.1.0", "JST-9", "LHST-10:30LHDT-11,M10.1.0,M4.1.0", "<+14>-14"}) {
+    SCOPED_TRACE(zone);
+    TimeZone tz(zone);
+    testutil::TempDir dir;
+    const std::string psu = WritePsu(dir.File("game.psu"));
+    const std::string card = dir.File("card.ps2");
+    const std::string folderCard = dir.File("Mcd001.ps2");
+    ASSERT_EQ(RunCli({"card", "format", card}).code, 0);
+    ASSERT_EQ(RunCli({"card", "format", "--folder", folderCard}).code, 0);
+    ASSERT_EQ(RunCli({"card", "import", card, psu}).code, 0);
+    ASSERT_EQ(RunCli({"card", "import", folderCard, psu}).code, 0);
+
+    // Off the card and out of the save file: the PC files carry the card time's instant.
+    ASSERT_EQ(RunCli({"card", "export", card, std::string(kFolder), "--to", "folder", "-o", dir.File("out")}).code, 0);
+    ASSERT_EQ(RunCli({"unpack", psu, dir.File("unpacked")}).code, 0);
+    for (const std::string written : {"out", "unpacked"}) {
+      EXPECT_EQ(MTime(dir.path() / written / kFolder / "DATA"), instant) << written;
+      EXPECT_EQ(MTime(dir.path() / written / kFolder), instant) << written;
+    }
+    // Onto a folder card: the host file too, while the index keeps PCSX2's timegm() of the
+    // card's own fields.
+    EXPECT_EQ(MTime(fs::path(folderCard) / kFolder / "DATA"), instant);
+    const Bytes index = testutil::ReadFile((fs::path(folderCard) / kFolder / card::kFolderIndex).string());
+    EXPECT_NE(std::string(index.begin(), index.end()).find(std::to_string(instant + 9 * 3600)), std::string::npos);
+    // A host file the index doesn't name shows the console's reading of its time.
+    fs::remove(fs::path(folderCard) / kFolder / card::kFolderIndex);
+    const std::int64_t hostTime = 1700000000;
+    fs::last_write_time(fs::path(folderCard) / kFolder,
+                        std::chrono::file_clock::from_sys(std::chrono::sys_seconds{std::chrono::seconds{hostTime}}));
+    const auto listed = RunCli({"card", "ls", "--json", folderCard});
+    EXPECT_EQ(nlohmann::json::parse(listed.out)["saves"][0]["modified"], JapanText(hostTime));
+    // Listings show the stored reading, whatever the zone.
+    EXPECT_NE(RunCli({"card", "ls", card}).out.find("2007-03-05 14:03:09"), std::string::npos);
+
+    // A file added from the PC gets the console's clock now.
+    testutil::WriteFile(dir.File("notes.txt"), testutil::FromString("notes"));
+    const std::int64_t before = std::time(nullptr);
+    ASSERT_EQ(RunCli({"add", psu, dir.File("notes.txt")}).code, 0);
+    const std::int64_t after = std::time(nullptr);
+    auto save = CreateForExtension("psu");
+    ASSERT_EQ(save->Load(psu), LoadResult::kOk);
+    const std::int64_t added = AsUtc(save->EntryAt(save->FileCount() - 1)->modified) - 9 * 3600;
+    EXPECT_GE(added, before);
+    EXPECT_LE(added, after);
+  }
+}
+
+// Loads a file and sees what it cost: the result, the time, and the allocations.
+struct LoadCost {
+  LoadResult result;
+  double seconds;
+  std::size_t allocated;
+};
+
+LoadCost Measure(const std::string& path) {
+  auto save = CreateForExtension(ExtensionOf(path));
+  testutil::AllocationProbe probe;
+  const auto start = std::chrono::steady_clock::now();
+  const LoadResult result = save->Load(path);
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+  return {result, took.count(), probe.total()};
+}
+
+TEST(CardHostile, FilesClaimingMoreThanACardHoldsAreRefusedAtOnce) {
+  testutil::TempDir dir;
+  struct Case {
+    std::string what;
+    std::string file;
+    std::function<void(const std::string&)> make;
+  };
+  // A PS2 save's header whose file count fills the file, in a sparse file.
+  auto sparsePsv = [](std::uint64_t size) {
+    return [size](const std::string& path) {
+      testutil::PsvImage image;
+      image.files = {testutil::MakePsvFile("DATA", Bytes(16, 1))};
+      Bytes bytes = image.Build();
+      bytes.resize(0xA0);
+      const std::uint32_t count = static_cast<std::uint32_t>((size - 0xA0) / 60);
+      std::memcpy(bytes.data() + 0x64, &count, 4);
+      testutil::WriteFile(path, bytes);
+      fs::resize_file(path, size);
+    };
+  };
+  const std::vector<Case> cases = {
+      {"a sparse 1 GiB PS3 export", "sparse.psv", sparsePsv(std::uint64_t{1} << 30)},
+      {"a 64 MiB PS3 export counting a million files", "count.psv", sparsePsv(std::uint64_t{64} << 20)},
+      {"a small CodeBreaker body of a million empty records", "million.cbs",
+       [](const std::string& path) {
+         testutil::CbsImage image;
+         image.records = Bytes(64 * 1000000, 0);
+         testutil::WriteFile(path, image.Build());
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = dir.File(c.file);
+    c.make(path);
+    if (c.file.ends_with(".cbs")) {
+      EXPECT_LT(fs::file_size(path), 100u * 1024);
+    }
+    const LoadCost cost = Measure(path);
+    EXPECT_EQ(cost.result, LoadResult::kInvalid);
+    EXPECT_LT(cost.seconds, 1.0);
+    EXPECT_LT(cost.allocated, std::size_t{8} << 20);
+  }
+}
+
+TEST(CardHostile, AThirtyTwoCharacterFolderNameSurvivesEveryFamilyAndCard) {
+  const std::string name = "BASLUS-99999ABCDEFGHIJKLMNOPQRST";
+  ASSERT_EQ(name.size(), 32u);
+  testutil::TempDir dir;
+  const std::string psu = WritePsu(dir.File("start.psu"), name);
+  const std::string card = dir.File("card.ps2");
+  const std::string folderCard = dir.File("Mcd001.ps2");
+  ASSERT_EQ(RunCli({"card", "format", card}).code, 0);
+  ASSERT_EQ(RunCli({"card", "format", "--folder", folderCard}).code, 0);
+  for (const FormatFamily& family : Families()) {
+    if (!family.Can(kWritesConversions)) continue;
+    SCOPED_TRACE(family.name);
+    const std::string file = dir.File("save." + std::string(family.OwnExtension()));
+    ASSERT_EQ(RunCli({"convert", psu, file}).code, 0);
+    auto save = family.create();
+    ASSERT_EQ(save->Load(file), LoadResult::kOk);
+    EXPECT_EQ(save->EntryAt(-1)->Name(), name);
+    // Back to .psu, and onto both kinds of card, from this family's file.
+    const std::string back = dir.File("back-" + std::string(family.name) + ".psu");
+    ASSERT_EQ(RunCli({"convert", file, back}).code, 0);
+    auto again = CreateForExtension("psu");
+    ASSERT_EQ(again->Load(back), LoadResult::kOk);
+    EXPECT_EQ(again->EntryAt(-1)->Name(), name);
+    for (const std::string& target : {card, folderCard}) {
+      const auto run = RunCli({"card", "import", "--replace", target, file});
+      ASSERT_EQ(run.code, 0) << run.err;
+      EXPECT_EQ(CardFolders(target), std::vector<std::string>{name}) << target;
+    }
+  }
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "card/pcsx2_index.h"
 #include "card/prepare.h"
 #include "formats/output_file.h"
+#include "formats/write_folder.h"
 #include "io/file.h"
 #include "model/entry_data.h"
 #include "model/icon_sys.h"
@@ -47,12 +48,8 @@ std::optional<std::vector<std::uint8_t>> ReadSmallFile(const std::string& path, 
 
 // A host file's time as the card's clock would show it.
 EntryTime HostTime(const fs::path& path) {
-  std::error_code ec;
-  const fs::file_time_type t = fs::last_write_time(path, ec);
-  if (ec) return JapanNow();
-  const auto system = std::chrono::file_clock::to_sys(t);
-  const std::int64_t unix = std::chrono::duration_cast<std::chrono::seconds>(system.time_since_epoch()).count();
-  return SecondsToCardTime(unix + kJapanOffsetSeconds);
+  const std::optional<std::int64_t> instant = io::ModifiedTime(io::FromFsPath(path));
+  return instant ? ConsoleTimeAt(*instant) : JapanNow();
 }
 
 // The name for a temporary or a deleted folder that is not yet taken.
@@ -386,6 +383,7 @@ ImportOutcome FolderCard::Import(const CSaveGame& save, const ImportOptions& opt
       cleanUp();
       return Outcome(writeFailed || r == DataResult::kSinkFailed ? ImportResult::kWriteFailed : ImportResult::kSourceUnreadable, out.folder);
     }
+    SetModifiedTime(Join(temp, hostFiles[i]), f.modified);  // the host file shows the same instant
     index.records.push_back({hostFiles[i], static_cast<std::int64_t>(i + 1), CardTimeToSeconds(f.created),
                              CardTimeToSeconds(f.modified)});
     // A meta file only where the emulator would otherwise give the file another mode,
@@ -411,6 +409,7 @@ ImportOutcome FolderCard::Import(const CSaveGame& save, const ImportOptions& opt
     cleanUp();
     return Outcome(ImportResult::kWriteFailed, out.folder);
   }
+  SetModifiedTime(temp, d.modified);
   io::SyncDirectoryOf(Join(temp, kFolderIndex));
 
   // The old save steps aside as a removal leaves it, and the new one takes its place.

@@ -1,6 +1,7 @@
 #include "io/file.h"
 
 #include <cerrno>
+#include <chrono>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -250,6 +251,21 @@ bool CopyPermissions(const std::string& from, const std::string& to) {
   const fs::perms perms = fs::status(ToFsPath(from), ec).permissions();
   if (ec || perms == fs::perms::unknown) return false;
   fs::permissions(ToFsPath(to), perms, fs::perm_options::replace, ec);
+  return !ec;
+}
+
+std::optional<std::int64_t> ModifiedTime(const std::string& path) {
+  std::error_code ec;
+  const auto time = std::filesystem::last_write_time(ToFsPath(path), ec);
+  if (ec) return std::nullopt;
+  const auto system = std::chrono::file_clock::to_sys(time);
+  return std::chrono::floor<std::chrono::seconds>(system).time_since_epoch().count();
+}
+
+bool SetModifiedTime(const std::string& path, std::int64_t secondsSince1970) {
+  const std::chrono::sys_seconds system{std::chrono::seconds{secondsSince1970}};
+  std::error_code ec;
+  std::filesystem::last_write_time(ToFsPath(path), std::chrono::file_clock::from_sys(system), ec);
   return !ec;
 }
 
