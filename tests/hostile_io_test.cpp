@@ -4,6 +4,7 @@
 // hold, 32-character folder names, and numbers in JSON.
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -232,6 +233,56 @@ TEST(CardHostile, CardAndPcTimesNameOneInstantInEveryTimeZone) {
   }
 }
 
+// No byte below 0x20 but the line ends, and no DEL.
+bool HasControlCharacters(const std::string& text) {
+  for (unsigned char c : text)
+    if ((c < 0x20 && c != '\n') || c == 0x7F) return true;
+  return false;
+}
+
+TEST(CardHostile, ControlCharactersFromFilesReachTheTerminalEscaped) {
+  testutil::TempDir dir;
+  // Sets the terminal's title, rings its bell and clears the screen when printed as it is.
+  const std::string folder = "BESLES-\x1b]0;x\x07\x1b[2J";
+  const std::string shown = "BESLES-\\x1b]0;x\\x07\\x1b[2J";
+  testutil::PsuImage image;
+  image.folder = folder;
+  image.files = {{"icon.sys", testutil::MakeIconSys("\x1b[31mRED")}, {"DATA\x9b", testutil::MakeBytes(100, 1)}};
+  const std::string psu = dir.File("game.psu");
+  testutil::WriteFile(psu, image.Build());
+  const std::string card = dir.File("card.ps2");
+  ASSERT_EQ(RunCli({"card", "format", card}).code, 0);
+  ASSERT_EQ(RunCli({"card", "import", card, psu}).code, 0);
+
+  struct Case {
+    std::vector<std::string> args;
+    std::string expected;  // somewhere in what was printed
+  };
+  const std::vector<Case> cases = {
+      {{"card", "ls", card}, shown + "  "},
+      {{"info", psu}, "Folder:     " + shown},
+      {{"info", psu}, "DATA\\x9b"},
+      {{"info", psu}, "\\x1b[31mRED"},
+      {{"info", card + ":" + folder}, "Folder:     " + shown},
+      {{"card", "import", card, psu}, shown + " is already on the card"},
+      {{"card", "rm", card, "BESLES-\x1b[2J"}, "BESLES-\\x1b[2J is not on the card"},
+      {{"card", "export", card, folder, "--to", "folder", "-o", dir.File("out")}, "renamed: \"" + shown},
+      {{"unpack", psu, dir.File("unpacked")}, "renamed: folder \"" + shown},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    const auto run = RunCli(c.args);
+    EXPECT_FALSE(HasControlCharacters(run.out)) << run.out;
+    EXPECT_FALSE(HasControlCharacters(run.err)) << run.err;
+    EXPECT_NE((run.out + run.err).find(c.expected), std::string::npos) << run.out << run.err;
+  }
+  // JSON keeps the exact text, as JSON escapes.
+  EXPECT_EQ(CardFolders(card), std::vector<std::string>{folder});
+  const auto info = RunCli({"info", "--json", psu});
+  EXPECT_EQ(nlohmann::json::parse(info.out)["folder"], folder);
+  EXPECT_NE(info.out.find("\\u001b]0;x\\u0007"), std::string::npos);
+}
+
 // Loads a file and sees what it cost: the result, the time, and the allocations.
 struct LoadCost {
   LoadResult result;
@@ -320,6 +371,39 @@ TEST(CardHostile, AThirtyTwoCharacterFolderNameSurvivesEveryFamilyAndCard) {
       ASSERT_EQ(run.code, 0) << run.err;
       EXPECT_EQ(CardFolders(target), std::vector<std::string>{name}) << target;
     }
+  }
+}
+
+TEST(CliJson, IconSysFloatsReadBackAsTheSameFloats) {
+  // Each would lose something at two decimals; the last ones at six significant digits.
+  const std::vector<float> stored = {122.0f / 255, 128.0f / 255, 0.1f, 1e-7f, -0.0f, 0.33333334f,
+                                     3.4028235e38f, 16777216.0f, 0.57735026f, 1.0f / 3, 2.7182817f, -0.4f};
+  // Light n's direction is stored[n] and its colour stored[11 - n], n = 3 * light + axis.
+  auto directionAt = [](std::size_t light, std::size_t axis) { return 0x50 + 16 * light + 4 * axis; };
+  auto colourAt = [](std::size_t light, std::size_t axis) { return 0x80 + 16 * light + 4 * axis; };
+  Bytes iconSys = testutil::MakeIconSys("SAVE");
+  for (std::size_t n = 0; n < 9; ++n) {
+    std::memcpy(iconSys.data() + directionAt(n / 3, n % 3), &stored[n], 4);
+    std::memcpy(iconSys.data() + colourAt(n / 3, n % 3), &stored[11 - n], 4);
+  }
+  testutil::TempDir dir;
+  testutil::PsuImage image;
+  image.files = {{"icon.sys", iconSys}};
+  testutil::WriteFile(dir.File("game.psu"), image.Build());
+  const auto run = RunCli({"info", "--json", dir.File("game.psu")});
+  ASSERT_EQ(run.code, 0) << run.err;
+  const nlohmann::json j = nlohmann::json::parse(run.out)["icon_sys"];
+  for (std::size_t n = 0; n < 9; ++n) {
+    const float direction = stored[n];
+    const float colour = stored[11 - n];
+    const float shownDirection = static_cast<float>(j["light_directions"][n / 3][n % 3].get<double>());
+    const float shownColour = static_cast<float>(j["light_colours"][n / 3][n % 3].get<double>());
+    EXPECT_EQ(std::memcmp(&shownDirection, &direction, 4), 0) << direction;
+    EXPECT_EQ(std::memcmp(&shownColour, &colour, 4), 0) << colour;
+    // And as the shortest text that does so.
+    char shortest[32];
+    *std::to_chars(shortest, shortest + sizeof shortest - 1, colour).ptr = '\0';
+    EXPECT_NE(run.out.find(shortest), std::string::npos) << shortest;
   }
 }
 
