@@ -231,7 +231,45 @@ bool SameFile(const std::string& a, const std::string& b) {
   return !ec && same;
 }
 
+#ifdef _WIN32
+namespace {
+
+// Where a symbolic link or a junction leads, as the system itself follows it; none for
+// anything else, or a link whose target can't be opened.
+std::optional<std::string> FinalPathOfLink(const std::string& path) {
+  const std::wstring native = NativePath(path);
+  const DWORD attributes = GetFileAttributesW(native.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+    return std::nullopt;
+  HANDLE h = CreateFileW(native.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+  std::wstring final(MAX_PATH, L'\0');
+  DWORD n = GetFinalPathNameByHandleW(h, final.data(), static_cast<DWORD>(final.size()), FILE_NAME_NORMALIZED);
+  if (n >= final.size()) {
+    final.resize(n);
+    n = GetFinalPathNameByHandleW(h, final.data(), n, FILE_NAME_NORMALIZED);
+  }
+  CloseHandle(h);
+  if (n == 0 || n >= final.size()) return std::nullopt;
+  final.resize(n);
+  // The plain forms of "\\?\C:\..." and "\\?\UNC\server\..."; a long one gets its
+  // prefix back where it is opened.
+  if (final.rfind(L"\\\\?\\UNC\\", 0) == 0)
+    final = L"\\\\" + final.substr(8);
+  else if (final.rfind(L"\\\\?\\", 0) == 0)
+    final = final.substr(4);
+  return Narrow(final);
+}
+
+}  // namespace
+#endif
+
 std::string ResolveLinks(const std::string& path) {
+#ifdef _WIN32
+  // The standard library reads no links here; the system names the file they lead to.
+  if (std::optional<std::string> final = FinalPathOfLink(path)) return *final;
+#endif
   namespace fs = std::filesystem;
   fs::path p = ToFsPath(path);
   // As the system itself gives up on a loop of links.
