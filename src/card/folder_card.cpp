@@ -14,6 +14,7 @@
 #include "card/prepare.h"
 #include "card/save_fill.h"
 #include "formats/output_file.h"
+#include "formats/write_folder.h"
 #include "io/file.h"
 #include "io/path.h"
 #include "model/count_text.h"
@@ -44,12 +45,8 @@ std::optional<std::vector<std::uint8_t>> ReadSmallFile(const std::string& path, 
 
 // A host file's time as the card's clock would show it.
 EntryTime HostTime(const fs::path& path) {
-  std::error_code ec;
-  const fs::file_time_type t = fs::last_write_time(path, ec);
-  if (ec) return JapanNow();
-  const auto system = std::chrono::file_clock::to_sys(t);
-  const std::int64_t unix = std::chrono::duration_cast<std::chrono::seconds>(system.time_since_epoch()).count();
-  return SecondsToCardTime(unix + kJapanOffsetSeconds);
+  const std::optional<std::int64_t> instant = io::ModifiedTime(io::FromFsPath(path));
+  return instant ? ConsoleTimeAt(*instant) : JapanNow();
 }
 
 // A card entry's times: from its meta file when it has one, else from the host file; the
@@ -339,6 +336,7 @@ bool FolderCard::WriteSaveFolder(const std::string& temp, const CSaveGame& save,
       sourceFailed = !writeFailed && r != DataResult::kSinkFailed;
       return false;
     }
+    SetModifiedTime(io::JoinPath(temp, hostFiles[i]), f.modified);  // the host file shows the same instant
     index.records.push_back({hostFiles[i], static_cast<std::int64_t>(i + 1), CardTimeToSeconds(f.created),
                              CardTimeToSeconds(f.modified)});
     // A meta file only where the emulator would otherwise give the file another mode,
@@ -359,6 +357,7 @@ bool FolderCard::WriteSaveFolder(const std::string& temp, const CSaveGame& save,
   if ((d.mode != EntryMode::kNewDirectory || d.attr != 0 || HostName(d.Name()) != d.Name()) &&
       !WriteWhole(io::JoinPath(temp, kFolderMetaDirectory), EntryBytes(d)))
     return false;
+  SetModifiedTime(temp, d.modified);
   io::SyncDirectoryOf(io::JoinPath(temp, kFolderIndex));
   return true;
 }

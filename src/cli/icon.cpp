@@ -76,7 +76,7 @@ int RunIcon(const IconOptions& o, Console& console) {
   if (!opened) return kExitFailed;
   icon::Result<icon::SaveIcon> loaded = icon::LoadSaveIcon(*opened, slot);
   if (!loaded) {
-    console.Error(loaded.error().message);
+    console.Error(DisplayText(loaded.error().message));
     return kExitFailed;
   }
   const icon::SaveIcon& found = loaded.value();
@@ -90,7 +90,7 @@ int RunIcon(const IconOptions& o, Console& console) {
   if (!o.picture.empty()) {
     icon::Result<icon::Picture> drawn = icon::RenderIcon(found.icon, found.iconSys, o.size);
     if (!drawn) {
-      console.Error(drawn.error().message);
+      console.Error(DisplayText(drawn.error().message));
       return kExitFailed;
     }
     picture = std::move(drawn.value());
@@ -98,7 +98,7 @@ int RunIcon(const IconOptions& o, Console& console) {
   if (!o.texture.empty() || (!o.obj.empty() && found.icon.HasTexture())) {
     icon::Result<icon::Picture> stored = icon::TexturePicture(found.icon);
     if (!stored) {
-      console.Error(stored.error().message);
+      console.Error(DisplayText(stored.error().message));
       return kExitFailed;
     }
     texture = std::move(stored.value());

@@ -27,9 +27,7 @@ struct PackOptions {
 constexpr std::uint64_t kClusterSize = 1024;
 constexpr std::uint64_t kCardClusters = 8192;
 constexpr std::uint64_t kCardBytes = kClusterSize * kCardClusters;
-// The directory's own "." and ".." take two entries; the rest of the card could hold
-// nothing but entries.
-constexpr std::uint64_t kMaxFiles = kCardClusters * 2 - 2;
+constexpr std::uint64_t kMaxFiles = kMaxSaveFiles;
 
 std::uint64_t Clusters(std::uint64_t bytes) { return (bytes + kClusterSize - 1) / kClusterSize; }
 

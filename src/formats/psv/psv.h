@@ -64,8 +64,8 @@ inline constexpr std::size_t kRecordNameSize = 32;
 inline constexpr std::size_t kRecordDataOffset = 56;  // files only
 inline constexpr std::size_t kDataAlignment = 4;
 
-// The largest file written: a PS2 memory card holds 8 MiB, so no save comes near it, and
-// the whole file is put together in memory.
+// The largest file written, and read: a PS2 memory card holds 8 MiB, so no save comes
+// near it, and the whole file is put together in memory (and read whole to check it).
 inline constexpr std::uint64_t kMaxFileSize = 64u << 20;
 
 // The card's space for a save (displaySize).
@@ -76,6 +76,8 @@ using NameField = std::array<std::uint8_t, kRecordNameSize>;
 inline constexpr const char* kSignatureQuestion =
     "PS3 signature computed doesn't match stored.\nDo you want to load it anyway?";
 inline constexpr const char* kSignatureCaption = "Invalid format";
+inline constexpr const char* kTooLargeRefusal =
+    "This file is larger than a PS3 export of a PS2 save can be (64 MiB).";
 inline constexpr const char* kPs1Refusal =
     "This is a PlayStation 1 save: only PlayStation 2 saves can be opened.";
 }  // namespace psv
