@@ -31,16 +31,7 @@ constexpr const char* kPs1Families[] = {"mcs", "psx", "raw", "psv"};
 
 // A file of `family` holding `blocks`, made as the layout has it (not by the writers).
 Bytes FileOf(std::string_view family, const std::string& name, const Bytes& blocks) {
-  Bytes header;
-  if (family == "mcs") {
-    const ps1::DirFrame frame = ps1::DirFrame::FirstOf(name, static_cast<std::uint32_t>(blocks.size()));
-    header.assign(frame.bytes.begin(), frame.bytes.end());
-  } else if (family == "psx") {
-    header.assign(0x36, 0);
-    std::copy(name.begin(), name.end(), header.begin());
-  }
-  header.insert(header.end(), blocks.begin(), blocks.end());
-  return header;
+  return testutil::MakePs1File(family, name, blocks);
 }
 
 struct Loaded {
