@@ -56,7 +56,7 @@ ExportTarget TargetNamed(std::string to) {
 int RunExport(const ExportOptions& o, Console& console) {
   const ExportTarget target = TargetNamed(o.to);
   if (!target.valid) {
-    console.Error("No family " + Quoted(o.to) + " to write: --to takes " + TargetFamilyNames(", ") + " or " +
+    console.Error("No family " + Quoted(o.to) + " to write: --to takes " + TargetFamilyNames(", ", {}, PlayStation::kPs2) + " or " +
                   std::string(kToFolder));
     return kExitUsage;
   }
@@ -178,7 +178,7 @@ void AddCardSaveCommands(CLI::App& cardCmd, Commands& commands) {
   CLI::Option* allOpt = exportCmd->add_flag("--all", exp->all, "Every save on the card");
   exportCmd->add_option("-o,--output", exp->dir, "The folder the saves go to (default: the current folder)");
   exportCmd->add_option("--to", exp->to,
-                        "What to write: " + TargetFamilyNames(", ") + " (a save file each, default psu) or " +
+                        "What to write: " + TargetFamilyNames(", ", {}, PlayStation::kPs2) + " (a save file each, default psu) or " +
                             std::string(kToFolder) + " (a plain folder each, as unpack writes it)");
   exportCmd->add_flag("-f,--force", exp->force, "Overwrite files that exist");
   exportCmd->footer(

@@ -178,7 +178,7 @@ void AddPackCommand(CLI::App& app, Commands& commands) {
   CLI::App* cmd =
       app.add_subcommand("pack", "Make a save from the files of a folder (in name order)");
   cmd->add_option("DIR", pack->dir, "The folder; it names the save unless --name")->required();
-  cmd->add_option("DST", pack->target, "The save to write: " + TargetExtensions(", ", " or "))
+  cmd->add_option("DST", pack->target, "The save to write: " + TargetExtensions(", ", " or ", PlayStation::kPs2))
       ->required();
   cmd->add_option("--name", pack->name, "The save folder's name (at most 32 characters)");
   cmd->footer(
