@@ -331,6 +331,7 @@ TEST(CliFailures, MessagesAndExitCodes) {
   testutil::WriteFile(dir.File("game.txt"), good);
   testutil::WriteFile(dir.File("named.xps"), good);
   testutil::WriteFile(dir.File("good.psu"), good);
+  std::filesystem::create_directories(dir.File("afolder"));
   testutil::PsvImage ps1;
   ps1.kind = 1;
   testutil::WriteFile(dir.File("ps1.psv"), ps1.Build());
@@ -341,6 +342,8 @@ TEST(CliFailures, MessagesAndExitCodes) {
     const char* err;
   } cases[] = {
       {{"info", dir.File("missing.psu")}, 1, "Error opening file\n"},
+      // A folder without an extension is no raw PS1 save (it read as 2^63 bytes once).
+      {{"info", dir.File("afolder")}, 1, "Error opening file\n"},
       {{"info", dir.File("notdir.psu")}, 1, "Cannot load file. First entry is not a directory\n"},
       {{"info", dir.File("cut.psu")}, 1, "Unexpected error\n"},
       {{"info", dir.File("few.psu")}, 1, "Format of the file you are trying to open is not valid\n"},

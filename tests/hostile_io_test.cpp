@@ -353,7 +353,8 @@ TEST(CardHostile, AThirtyTwoCharacterFolderNameSurvivesEveryFamilyAndCard) {
   ASSERT_EQ(RunCli({"card", "format", card}).code, 0);
   ASSERT_EQ(RunCli({"card", "format", "--folder", folderCard}).code, 0);
   for (const FormatFamily& family : Families()) {
-    if (!family.Can(kWritesConversions)) continue;
+    // PS1 saves have 20-character names of their own.
+    if (!family.Can(kWritesConversions) || !Holds(family, PlayStation::kPs2)) continue;
     SCOPED_TRACE(family.name);
     const std::string file = dir.File("save." + std::string(family.OwnExtension()));
     ASSERT_EQ(RunCli({"convert", psu, file}).code, 0);

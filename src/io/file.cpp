@@ -13,6 +13,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -86,7 +87,15 @@ File File::OpenRead(const std::string& path) {
 #ifdef _WIN32
   return File(OpenNative(path, L"rb"));
 #else
-  return File(OpenNative(path, "rb"));
+  // A folder opens for reading here, and would read as nothing of an absurd length; it is
+  // no file (as on Windows, where it does not open).
+  std::FILE* f = OpenNative(path, "rb");
+  struct stat st;
+  if (f && fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
+    std::fclose(f);
+    f = nullptr;
+  }
+  return File(f);
 #endif
 }
 

@@ -160,6 +160,8 @@ class WindowsTest : public QObject {
 
   void openedSaveListsItsFiles_data();
   void openedSaveListsItsFiles();
+  void ps1SaveShowsItsIconRegionAndBlocks_data();
+  void ps1SaveShowsItsIconRegionAndBlocks();
   void renameInPlace_data();
   void renameInPlace();
   void propertiesEditsATime_data();
@@ -229,6 +231,44 @@ void WindowsTest::openedSaveListsItsFiles() {
   QCOMPARE(Column(Files(), 2), modes);
   QCOMPARE(Named<QLineEdit>(&Window(), QStringLiteral("Save folder:"))->text(), ToQt(save->EntryAt(-1)->Name()));
   QCOMPARE(Named<QLabel>(&Window(), QStringLiteral("Main directory attributes:"))->text(), ToQt(FormatMode(save->EntryAt(-1)->mode)));
+}
+
+void WindowsTest::ps1SaveShowsItsIconRegionAndBlocks_data() {
+  QTest::addColumn<QString>("file");
+  QTest::addColumn<QString>("name");
+  QTest::addColumn<QString>("caption");
+  QTest::addColumn<QString>("blocks");
+  QTest::newRow("mcs") << QStringLiteral("ps1save/a.mcs") << QStringLiteral("BISLPS-01416-DIAB-01")
+                       << QStringLiteral("PS1 save, Japan:") << QStringLiteral("10 blocks");
+  QTest::newRow("psv") << QStringLiteral("ps1save/d.psv") << QStringLiteral("BASLUS-01105SYSTEM")
+                       << QStringLiteral("PS1 save, America:") << QStringLiteral("1 block");
+}
+
+// A PS1 save's fields go by their own labels, which name the fields for a screen reader too,
+// and its icon shows beside them; a PS2 save opened next takes the icon away again.
+void WindowsTest::ps1SaveShowsItsIconRegionAndBlocks() {
+  QFETCH(QString, file);
+  QFETCH(QString, name);
+  QFETCH(QString, caption);
+  QFETCH(QString, blocks);
+  if (!QFileInfo::exists(kCorpus + u'/' + file)) QSKIP("the corpus is not there");
+  ModalScript script;
+  script.Choose(kCorpus + u'/' + file);
+  MenuCommand(&Window(), QStringLiteral("Open"))->trigger();
+  QVERIFY(script.Finished());
+  QCOMPARE(Named<QLineEdit>(&Window(), QStringLiteral("Card name:"))->text(), name);
+  QVERIFY(Named<QLabel>(&Window(), caption) != nullptr);
+  QCOMPARE(Named<QLabel>(&Window(), caption)->text(), blocks);
+  QLabel* icon = Named<QLabel>(&Window(), QStringLiteral("Icon"));
+  QVERIFY(!icon->pixmap().isNull());
+  QCOMPARE(icon->pixmap().width(), 32);
+
+  ModalScript next;
+  next.Choose(kDemo);
+  MenuCommand(&Window(), QStringLiteral("Open"))->trigger();
+  QVERIFY(next.Finished());
+  QVERIFY(icon->pixmap().isNull());
+  QVERIFY(Named<QLineEdit>(&Window(), QStringLiteral("Save folder:")) != nullptr);
 }
 
 void WindowsTest::renameInPlace_data() {

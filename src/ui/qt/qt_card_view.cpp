@@ -30,15 +30,14 @@ namespace {
 
 constexpr int kPlacementGap = 8;  // between the main window and the card window
 
-// A picture as a QImage; a null image when its pixels don't add up.
+}  // namespace
+
 QImage ImageOf(const icon::Picture& picture) {
   if (picture.width <= 0 || picture.height <= 0 ||
       picture.rgba.size() != static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height) * 4)
     return {};
   return QImage(picture.rgba.data(), picture.width, picture.height, picture.width * 4, QImage::Format_RGBA8888).copy();
 }
-
-}  // namespace
 
 // The window: the list of saves, the picture, the free space and the note beneath, and the
 // buttons of ui::kCardCommands beside them.

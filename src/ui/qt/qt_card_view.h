@@ -3,6 +3,7 @@
 // the window exists from the view's Open until its Close.
 #pragma once
 
+#include <QImage>
 #include <QPointer>
 
 #include "ui/card_view.h"
@@ -16,6 +17,9 @@ class CardWindow;
 namespace qtui {
 
 class CardWidget;
+
+// A picture as a QImage; a null image when its pixels don't add up.
+QImage ImageOf(const icon::Picture& picture);
 
 class QtCardView : public ui::CardView {
  public:

@@ -9,10 +9,12 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPixmap>
 #include <QPushButton>
 #include <QShortcut>
 #include <QStyledItemDelegate>
@@ -57,12 +59,13 @@ QPushButton* CommandButton(const char* label) {
   return button;
 }
 
-// A read-only field showing what the logic puts there, named by its label.
-QLineEdit* ShownField(QGridLayout* grid, int row, const char* label) {
+// A read-only field showing what the logic puts there, named by its label (the caption
+// is a control too: a PS1 save's fields have other labels).
+QLineEdit* ShownField(QGridLayout* grid, int row, const char* label, QLabel*& caption) {
   auto* field = new QLineEdit;
   field->setReadOnly(true);
   field->setAccessibleName(AccessibleLabel(label));
-  auto* caption = new QLabel(ToQt(label));
+  caption = new QLabel(ToQt(label));
   caption->setBuddy(field);
   grid->addWidget(caption, row, 0);
   grid->addWidget(field, row, 1, 1, 2);
@@ -105,17 +108,26 @@ QWidget* QtMainWindow::BuildControls() {
   auto* info = new QGroupBox(ToQt(LABEL_SAVE_INFO));
   controls_[IDC_SAVE_INFO] = info;
   auto* grid = new QGridLayout(info);
-  controls_[IDC_FOLDER_NAME] = ShownField(grid, 0, LABEL_SAVE_FOLDER);
-  controls_[IDC_TITLE] = ShownField(grid, 1, LABEL_ICON_SYS_NAME);
+  QLabel* caption = nullptr;
+  controls_[IDC_FOLDER_NAME] = ShownField(grid, 0, LABEL_SAVE_FOLDER, caption);
+  controls_[IDC_FOLDER_LABEL] = caption;
+  controls_[IDC_TITLE] = ShownField(grid, 1, LABEL_ICON_SYS_NAME, caption);
+  controls_[IDC_TITLE_LABEL] = caption;
   auto* mode = new QLabel;
   mode->setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
   mode->setAccessibleName(AccessibleLabel(LABEL_ROOT_ATTRIBUTES));
   auto* modeCaption = new QLabel(ToQt(LABEL_ROOT_ATTRIBUTES));
   modeCaption->setBuddy(mode);
   controls_[IDC_ROOT_MODE] = mode;
+  controls_[IDC_ROOT_MODE_LABEL] = modeCaption;
   grid->addWidget(modeCaption, 2, 0);
   grid->addWidget(mode, 2, 1);
   grid->setColumnStretch(1, 1);
+  // A PS1 save's icon, beside its fields.
+  saveIcon_ = new QLabel;
+  saveIcon_->setAccessibleName(QStringLiteral("Icon"));
+  saveIcon_->setMinimumSize(ui::kSaveIconSize, ui::kSaveIconSize);
+  grid->addWidget(saveIcon_, 0, 3, 2, 1, Qt::AlignCenter);
 
   auto* buttons = new QVBoxLayout;
   const std::pair<int, const char*> commands[] = {
@@ -204,8 +216,17 @@ void QtMainWindow::SetControlText(int id, const std::string& text) {
   auto it = controls_.find(id);
   if (it == controls_.end()) return;
   if (auto* edit = qobject_cast<QLineEdit*>(it->second)) edit->setText(ToQt(text));
-  else if (auto* label = qobject_cast<QLabel*>(it->second)) label->setText(ToQt(text));
+  else if (auto* label = qobject_cast<QLabel*>(it->second)) {
+    label->setText(ToQt(text));
+    // The field a caption names is known by the caption's text.
+    if (QWidget* buddy = label->buddy()) buddy->setAccessibleName(AccessibleLabel(text));
+  }
   else if (auto* button = qobject_cast<QPushButton*>(it->second)) button->setText(ToQt(text));
+}
+
+void QtMainWindow::ShowSaveIcon(const icon::Picture* picture) {
+  QImage image = picture ? ImageOf(*picture) : QImage();
+  saveIcon_->setPixmap(image.isNull() ? QPixmap() : QPixmap::fromImage(image));
 }
 
 void QtMainWindow::EnableControl(int id, bool enabled) {

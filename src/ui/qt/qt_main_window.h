@@ -13,6 +13,7 @@
 #include "ui/qt/qt_card_view.h"
 
 class QAction;
+class QLabel;
 class QTreeWidget;
 
 namespace qtui {
@@ -34,6 +35,7 @@ class QtMainWindow : public QMainWindow, public ui::Platform {
                 ui::MessageIcon icon) override;
   void SetControlText(int id, const std::string& text) override;
   void EnableControl(int id, bool enabled) override;
+  void ShowSaveIcon(const icon::Picture* picture) override;
   void EnableMenuItem(int id, bool enabled) override;
   void ListInsertColumn(int column, const std::string& title, int width) override;
   void ListDeleteAllRows() override;
@@ -67,6 +69,7 @@ class QtMainWindow : public QMainWindow, public ui::Platform {
   std::map<int, QWidget*> controls_;
   std::map<int, QAction*> actions_;
   QTreeWidget* list_ = nullptr;
+  QLabel* saveIcon_ = nullptr;
   QtCardView cards_{this};
   ui::MainWindow logic_{*this};
 };
