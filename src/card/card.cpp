@@ -7,6 +7,7 @@
 #include "card/folder_card.h"
 #include "card/prepare.h"
 #include "card/image_card.h"
+#include "card/ps1/ps1_card.h"
 #include "io/file.h"
 
 namespace card {
@@ -28,6 +29,8 @@ Severity SeverityOf(IssueKind kind) {
     case IssueKind::kLostCluster:
     case IssueKind::kDotEntry:
     case IssueKind::kSubfolder:
+    case IssueKind::kBadCheck:
+    case IssueKind::kBadBlockState:
       return Severity::kNotice;
     default:
       return Severity::kDamage;
@@ -45,6 +48,24 @@ ImportOutcome Card::BeginImport(const CSaveGame& save, const ImportOptions& opti
   return out;
 }
 
+RestoreResult Card::Restore(std::string_view) { return RestoreResult::kNotFound; }
+
+bool IsPs1(CardType type) {
+  switch (type) {
+    case CardType::kImageWithEcc:
+    case CardType::kRawImage:
+    case CardType::kFolder:
+      return false;
+    case CardType::kPs1Raw:
+    case CardType::kPs1DexDrive:
+    case CardType::kPs1Vgs:
+    case CardType::kPs1Vmp:
+    case CardType::kPs1PocketStation:
+      break;
+  }
+  return true;
+}
+
 bool Card::Damaged() const {
   for (const Issue& i : issues_)
     if (i.severity() != Severity::kNotice) return true;
@@ -54,6 +75,7 @@ bool Card::Damaged() const {
 OpenedCard OpenCard(const std::string& path) {
   std::error_code ec;
   if (std::filesystem::is_directory(io::ToFsPath(path), ec)) return FolderCard::Open(path);
+  if (LooksLikePs1CardFile(path)) return Ps1Card::Open(path);
   return ImageCard::Open(path);
 }
 

@@ -3,8 +3,10 @@
 #include <new>
 #include <set>
 
+#include "card/card_messages.h"
 #include "card/card_save.h"
 #include "card/card_time.h"
+#include "formats/ps1/ps1_save.h"
 #include "model/entry_data.h"
 
 namespace card {
@@ -31,6 +33,10 @@ ImportResult PrepareSave(const CSaveGame& save, const EntryTime& now, PreparedSa
   if (!save.entries || save.entries->empty()) {
     detail = "the save has no entries";
     return ImportResult::kInvalidSave;
+  }
+  if (::ps1::IsPs1(save)) {
+    detail = std::string(messages::kPs1OnPs2Card);
+    return ImportResult::kOtherConsole;
   }
   const EntryTable& table = *save.entries;
   const SaveEntry& root = table[0];

@@ -190,7 +190,7 @@ void CardWindow::ShowCard() {
     row.folder = s.folder;
     row.size = card::messages::KilobytesText(s.sizeKB);
     row.modified = ListTime(s.modified);
-    std::unique_ptr<CCardSave> save = s.readable ? card_->OpenSave(s.folder).save : nullptr;
+    std::unique_ptr<CSaveGame> save = s.readable ? card_->OpenSave(s.folder).save : nullptr;
     FullTitle title = save ? ReadFullTitle(*save) : FullTitle{};
     row.title = !title.found        ? io::ShiftJisToUtf8(s.rawTitle)
                 : title.line2.empty() ? title.line1
@@ -222,7 +222,7 @@ void CardWindow::OnSelectionChanged() {
   const card::SaveInfo& first = *selected.front();
   if (first.folder == previewFolder_) return;
   previewFolder_ = first.folder;
-  std::unique_ptr<CCardSave> save = first.readable ? card_->OpenSave(first.folder).save : nullptr;
+  std::unique_ptr<CSaveGame> save = first.readable ? card_->OpenSave(first.folder).save : nullptr;
   icon::Picture picture = save ? SavePicture(*save, kPreviewSize) : PlaceholderPicture(kPreviewSize);
   view_.SetPreview(&picture);
 }
