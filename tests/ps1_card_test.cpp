@@ -10,6 +10,7 @@
 #include "card/card_messages.h"
 #include "card/ps1/ps1_card.h"
 #include "formats/ps1/ps1_save.h"
+#include "io/file.h"
 #include "model/entry_data.h"
 #include "support/ps1_builder.h"
 #include "support/ps1_card_builder.h"
@@ -155,6 +156,39 @@ TEST(Ps1CardFile, AFreshCardIsTheConsolesAndEachKindOpensEmpty) {
     EXPECT_TRUE(c->issues().empty()) << card::messages::IssueLine(c->issues().front());
     EXPECT_EQ(c->List().freeBlocks, 15);
     EXPECT_TRUE(c->List().saves.empty());
+  }
+}
+
+TEST(Ps1CardFile, ADexDriveFileKeepsItsCommentsAndTakesItsCopiesFromTheDirectory) {
+  testutil::TempDir dir;
+  Ps1Card built;
+  built.PutSave("BESLES-00001A", {1, 2}, testutil::MakePs1Blocks(2, 1));
+  Bytes full = testutil::WithDexDriveHeader(built.bytes, {"first comment", "", "third"});
+  full[0x16 + 4] = 0x51;  // copies that disagree with the directory, as on real files
+  full[0x26 + 4] = 0x07;
+  Bytes zeroHeader = full;
+  std::fill(zeroHeader.begin(), zeroHeader.begin() + 0xF40, 0);
+  // Cut short after the used blocks: the rest reads as free and is written whole.
+  const Bytes cut(full.begin(), full.begin() + 0xF40 + 3 * 8192);
+  for (const auto& [name, bytes] : {std::pair{"full.gme", full}, std::pair{"zero.gme", zeroHeader}, std::pair{"cut.gme", cut}}) {
+    const std::string path = dir.File(name);
+    testutil::WriteFile(path, bytes);
+    auto c = OpenOrFail(path);
+    ASSERT_TRUE(c) << name;
+    EXPECT_EQ(c->type(), card::CardType::kPs1DexDrive) << name;
+    EXPECT_EQ(c->List().freeBlocks, 13) << name;
+    ASSERT_EQ(c->Import(*InMemorySave("BASLUS-00002B", testutil::MakePs1Blocks(3, 2))).result, card::ImportResult::kImported)
+        << name;
+    const Bytes after = testutil::ReadFile(path);
+    ASSERT_EQ(after.size(), 0xF40u + 131072) << name;
+    EXPECT_EQ(std::string(after.begin(), after.begin() + 11), "123-456-STD") << name;
+    // Comments as they were; each copy the state and next index of its directory entry.
+    EXPECT_TRUE(std::equal(after.begin() + 0x40, after.begin() + 0xF40, bytes.begin() + 0x40)) << name;
+    for (int i = 0; i < 15; ++i) {
+      EXPECT_EQ(after[0x16 + static_cast<std::size_t>(i)], after[0xF40 + (static_cast<std::size_t>(i) + 1) * 128]) << name << " " << i;
+      EXPECT_EQ(after[0x26 + static_cast<std::size_t>(i)], after[0xF40 + (static_cast<std::size_t>(i) + 1) * 128 + 8]) << name << " " << i;
+    }
+    EXPECT_EQ(after[0x16 + 2], 0x51) << name;  // the new save's first block, 3
   }
 }
 
@@ -372,6 +406,9 @@ TEST(CardHostile, Ps1CardsOfUnverifiedOrCutShortFilesAreOnlyRead) {
     EXPECT_EQ(c->Repair().result, card::RepairResult::kNothingToRepair) << name;
     EXPECT_EQ(testutil::ReadFile(path), bytes) << name;
   }
+  EXPECT_EQ(card::ConvertPs1Card(dir.File("cut.gme"), dir.File("out.mcd"), card::Ps1FileKind::kRaw),
+            card::ConvertResult::kBlocksMissing);
+  EXPECT_FALSE(io::Exists(dir.File("out.mcd")));
   // Written as a raw card, the unverified one can be changed.
   ASSERT_EQ(card::ConvertPs1Card(dir.File("unsigned.vmp"), dir.File("out.mcd"), card::Ps1FileKind::kRaw),
             card::ConvertResult::kConverted);

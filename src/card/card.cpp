@@ -41,6 +41,8 @@ ImportOutcome Card::BeginImport(const CSaveGame& save, const ImportOptions& opti
   ImportOutcome out;
   out.result = PrepareSave(save, options.now.value_or(JapanNow()), prepared, out.detail);
   out.folder = std::string(prepared.directory.Name());
+  if (out.result == ImportResult::kOtherConsole && save.entries && !save.entries->empty())
+    out.folder = std::string(save.entries->front().Name());
   if (out.result != ImportResult::kImported) return out;
   // Work from the card as it is on the disk now.
   if (!Rescan()) return Outcome(ImportResult::kWriteFailed, out.folder);

@@ -252,7 +252,14 @@ FormatResult FormatImage(const std::string& path, const FormatOptions& options);
 // A new, empty PCSX2 folder card (8 MiB; megabytes and ecc are not used).
 FormatResult FormatFolderCard(const std::string& path, const FormatOptions& options);
 
-enum class ConvertResult { kConverted, kNotAnImage, kFolderCard, kAlreadyThatLayout, kWriteFailed };
+enum class ConvertResult {
+  kConverted,
+  kNotAnImage,
+  kFolderCard,
+  kAlreadyThatLayout,
+  kWriteFailed,
+  kBlocksMissing,  // a PS1 card file that ends before the blocks of one of its saves
+};
 // Writes the image at source to target with ECC (ecc) or raw; target may be source.
 ConvertResult ConvertImage(const std::string& source, const std::string& target, bool ecc);
 

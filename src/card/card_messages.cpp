@@ -139,6 +139,8 @@ std::string_view ConvertMessage(ConvertResult result) {
       return "A PCSX2 folder card has no layout to convert: only card images have ECC or not";
     case ConvertResult::kAlreadyThatLayout: return "The image already has that layout";
     case ConvertResult::kWriteFailed: return "Cannot write the card image";
+    case ConvertResult::kBlocksMissing:
+      return "The card file ends before the blocks of one of its saves: it is not written as another card";
   }
   return "Cannot write the card image";
 }

@@ -136,15 +136,7 @@ bool Ps1Card::Rescan() {
 
 CardType Ps1Card::type() const { return Ps1CardType(file_.kind); }
 
-bool Ps1Card::Damaged() const {
-  if (!file_.verified) return true;
-  // A save whose blocks the file doesn't hold: writing the card whole would make zeros of them.
-  for (const Ps1SaveState& s : image_->directory().saves)
-    if (!s.deleted && std::any_of(s.blocks.begin(), s.blocks.end(),
-                                  [&](int b) { return static_cast<std::size_t>(b + 1) * kPs1BlockBytes > file_.stored; }))
-      return true;
-  return false;
-}
+bool Ps1Card::Damaged() const { return !file_.verified || image_->BlocksMissing(); }
 
 Listing Ps1Card::List() const {
   Listing listing;
@@ -286,6 +278,7 @@ ConvertResult ConvertPs1Card(const std::string& source, const std::string& targe
   Ps1CardFile from;
   if (ReadPs1CardFile(source, from) != Ps1ReadResult::kRead) return ConvertResult::kNotAnImage;
   if (from.kind == kind && from.verified && io::SameFile(source, target)) return ConvertResult::kAlreadyThatLayout;
+  if (Ps1Image(from.card, from.stored).BlocksMissing()) return ConvertResult::kBlocksMissing;
   Ps1CardFile to = from.kind == kind ? from : NewPs1CardFile(kind, from.card);
   to.card = from.card;
   to.stored = kPs1CardBytes;

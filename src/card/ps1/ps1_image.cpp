@@ -237,8 +237,17 @@ std::vector<std::uint8_t> Ps1Image::SaveBytes(const Ps1SaveState& save) const {
   return out;
 }
 
+bool Ps1Image::BlocksMissing() const {
+  for (const Ps1SaveState& s : directory_.saves)
+    if (!s.deleted && std::any_of(s.blocks.begin(), s.blocks.end(),
+                                  [&](int b) { return static_cast<std::size_t>(b + 1) * kPs1BlockBytes > stored_; }))
+      return true;
+  return false;
+}
+
 Ps1Change Ps1Image::Keep(std::vector<std::uint8_t> changed) {
-  Ps1Directory after = ReadPs1Directory(changed, stored_);
+  if (BlocksMissing()) return Ps1Change::kDamaged;
+  Ps1Directory after = ReadPs1Directory(changed);
   for (const Issue& i : after.issues) {
     const bool had = std::any_of(directory_.issues.begin(), directory_.issues.end(), [&](const Issue& old) {
       return old.kind == i.kind && old.where == i.where;
@@ -246,6 +255,7 @@ Ps1Change Ps1Image::Keep(std::vector<std::uint8_t> changed) {
     if (!had) return Ps1Change::kCheckFailed;
   }
   card_ = std::move(changed);
+  stored_ = kPs1CardBytes;
   directory_ = std::move(after);
   return Ps1Change::kDone;
 }

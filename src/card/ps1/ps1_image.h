@@ -86,6 +86,9 @@ class Ps1Image {
   explicit Ps1Image(std::vector<std::uint8_t> card, std::size_t stored = kPs1CardBytes);
 
   const std::vector<std::uint8_t>& bytes() const { return card_; }
+  // True when a live save has a block past the bytes the file held: the card is then not
+  // changed (written whole, it would make zeros of that save's missing blocks).
+  bool BlocksMissing() const;
   const Ps1Directory& directory() const { return directory_; }
   // The frame of a block's directory entry (1..15).
   ::ps1::DirFrame Frame(int block) const;
@@ -114,7 +117,8 @@ class Ps1Image {
   std::vector<Issue> Check() const { return directory_.issues; }
 
  private:
-  // Keeps `changed` when its directory has no finding this card's lacks.
+  // Keeps `changed` when its directory has no finding this card's lacks; the card is then
+  // whole, as it will be written.
   Ps1Change Keep(std::vector<std::uint8_t> changed);
   std::vector<std::uint8_t> card_;
   std::size_t stored_;
