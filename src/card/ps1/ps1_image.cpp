@@ -302,16 +302,32 @@ Ps1Change Ps1Image::Remove(std::string_view name) {
   return Keep(std::move(changed));
 }
 
-Ps1Change Ps1Image::Restore(std::string_view name) {
-  const Ps1SaveState* save = directory_.Find(name, /*deleted=*/true);
-  if (!save) return Ps1Change::kNotFound;
-  if (directory_.Find(name)) return Ps1Change::kAlreadyOnCard;
+Ps1Change Ps1Image::Restorable(const Ps1SaveState& save) const {
   // A chain that now runs into a block of another state: another save has had that block.
   const auto reused = [](const auto& p) { return p.first == IssueKind::kChainIntoFree; };
-  if (!save->intact)
-    return std::any_of(save->problems.begin(), save->problems.end(), reused) ? Ps1Change::kBlocksTaken : Ps1Change::kDamaged;
-  for (int b : save->blocks)
+  if (!save.intact)
+    return std::any_of(save.problems.begin(), save.problems.end(), reused) ? Ps1Change::kBlocksTaken : Ps1Change::kDamaged;
+  for (int b : save.blocks)
     if (!directory_.free[static_cast<std::size_t>(b)]) return Ps1Change::kBlocksTaken;
+  return Ps1Change::kDone;
+}
+
+Ps1Change Ps1Image::Restore(std::string_view name) {
+  if (!directory_.Find(name, /*deleted=*/true)) return Ps1Change::kNotFound;
+  if (directory_.Find(name)) return Ps1Change::kAlreadyOnCard;
+  // Of several deleted saves of that name, the first that can come back.
+  const Ps1SaveState* save = nullptr;
+  Ps1Change why = Ps1Change::kNotFound;
+  for (const Ps1SaveState& s : directory_.saves) {
+    if (!s.deleted || s.name != name) continue;
+    const Ps1Change can = Restorable(s);
+    if (can == Ps1Change::kDone) {
+      save = &s;
+      break;
+    }
+    if (why == Ps1Change::kNotFound) why = can;
+  }
+  if (!save) return why;
   std::vector<std::uint8_t> changed = card_;
   for (std::size_t k = 0; k < save->blocks.size(); ++k) {
     DirFrame entry = Frame(save->blocks[k]);

@@ -101,8 +101,8 @@ class Ps1Image {
   Ps1Change Import(std::string_view name, std::span<const std::uint8_t> blocks, const ::ps1::DirFrame& frame);
   // Marks a live save deleted, as the console does: its data stays.
   Ps1Change Remove(std::string_view name);
-  // Makes the first deleted save of that name live again, when no live save has its name
-  // and none of its blocks has been taken since.
+  // Makes a deleted save of that name live again (the first that can be, when there are
+  // several), when no live save has its name and none of its blocks has been taken since.
   Ps1Change Restore(std::string_view name);
   // Sets every wrong check of the directory and the states of intact chains' middle and
   // last blocks.
@@ -120,6 +120,8 @@ class Ps1Image {
   // Keeps `changed` when its directory has no finding this card's lacks; the card is then
   // whole, as it will be written.
   Ps1Change Keep(std::vector<std::uint8_t> changed);
+  // kDone when the deleted save can come back as it stands, else why not.
+  Ps1Change Restorable(const Ps1SaveState& save) const;
   std::vector<std::uint8_t> card_;
   std::size_t stored_;
   Ps1Directory directory_;
