@@ -117,7 +117,7 @@ Opened OpenSave(const std::string& path, Console& console, const OpenOptions& ho
       return opened;
     }
   } else {
-    family = FamilyForExtension(ExtensionOf(path));
+    family = FamilyToOpen(path);
   }
   if (!family) {
     opened.error = std::string(messages::kUnknownFileType) + ContentHint(path, nullptr);
@@ -156,7 +156,7 @@ std::string WriteFailure(const SaveWrite& outcome) {
 }
 
 std::string WriteSave(CSaveGame& save, const std::string& target, Console& console) {
-  const FormatFamily* family = TargetFamilyForExtension(ExtensionOf(target));
+  const FormatFamily* family = TargetFamilyFor(ExtensionOf(target), save);
   if (!family) return std::string(messages::kUnknownFileType);
   const bool converted = family->kind != save.kind;
   std::string failure = WriteFailure(WriteSaveAs(save, *family, target));

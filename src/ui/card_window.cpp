@@ -77,7 +77,9 @@ bool SameCard(const card::Card& a, const card::Card& b) {
 }  // namespace
 
 bool OpensAsCard(const ChosenFile& chosen) {
-  if (FamilyForExtension(chosen.Extension())) return false;
+  // A name without an extension may be a folder card as well as a raw PS1 save.
+  const FormatFamily* family = FamilyForExtension(chosen.Extension());
+  if (family && !family->Can(kNoExtension)) return false;
   for (const card::ImageExtension& e : card::CardImageExtensions())
     if (io::EqualsIgnoringCase(e.extension, chosen.Extension())) return true;
   return LooksLikeCardFile(chosen.path);
@@ -110,7 +112,7 @@ icon::Picture SavePicture(const CSaveGame& save, int size) {
 std::vector<ExportTarget> ExportTargets() {
   std::vector<ExportTarget> targets;
   for (const FormatFamily& f : Families()) {
-    if (!f.Can(kWritesConversions)) continue;
+    if (!f.Can(kWritesConversions) || !f.HoldsPs2()) continue;
     const FamilyExtension& own = f.extensions.front();
     targets.push_back({std::string(own.filterName) + " (*." + std::string(own.extension) + ")", &f});
   }

@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "icon/picture.h"
+
 class CSaveGame;
 
 namespace ui {
@@ -121,6 +123,9 @@ class Platform {
                                                   const NewCardChoice& offered) = 0;
   // The card window's side of the platform; the window itself exists only while open.
   virtual CardView& Cards() = 0;
+  // The picture beside the save's fields: a PS1 save's icon, nullptr for none. A platform
+  // without such a control shows nothing.
+  virtual void ShowSaveIcon(const icon::Picture* picture) { (void)picture; }
 };
 
 }  // namespace ui

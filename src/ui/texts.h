@@ -27,6 +27,21 @@ inline constexpr std::string_view kFileNameColumn = "File name";
 inline constexpr std::string_view kSizeColumn = "Size";
 inline constexpr std::string_view kAttribColumn = "Attrib";
 
+// The labels of the save's fields: as the resource template gives them for a PS2 save, and
+// for a PS1 save, which has a card file name, a title and its blocks.
+inline constexpr std::string_view kFolderLabel = "Save folder:";
+inline constexpr std::string_view kTitleLabel = "Icon.sys name:";
+inline constexpr std::string_view kRootModeLabel = "Main directory attributes:";
+inline constexpr std::string_view kPs1FolderLabel = "Card name:";
+inline constexpr std::string_view kPs1TitleLabel = "Title:";
+inline constexpr std::string_view kPs1InfoLabel = "PlayStation 1 save:";
+inline constexpr std::string_view kPs1NameInvalid =
+    "A PlayStation 1 save's name has 1 to 20 ASCII characters";
+inline constexpr std::string_view kPs1NoFiles =
+    "A PlayStation 1 save is one name and its blocks: it has no files to add, delete or change";
+// The side of the picture of a PS1 save's icon (twice its own 16 pixels).
+inline constexpr int kSaveIconSize = 32;
+
 // The Properties dialog.
 inline constexpr std::string_view kWarningCaption = "Warrning";
 inline constexpr const char* kFileCountFormat = "Num. of fiiles = %lli";

@@ -4,6 +4,7 @@
 
 #include "formats/output_file.h"
 #include "io/file.h"
+#include "io/path.h"
 
 namespace ps1 {
 
@@ -60,4 +61,50 @@ LoadResult WriteSaveFile(const CSaveGame& source, std::span<const std::uint8_t> 
   return out.Commit();
 }
 
+bool LooksLikeSaveFile(std::span<const std::uint8_t> head, std::uint64_t fileSize,
+                       std::size_t headerSize) {
+  if (fileSize < headerSize + kBlockSize || head.size() < headerSize + kBlockCountOffset + 1) return false;
+  const std::uint64_t blocks = fileSize - headerSize;
+  if (blocks % kBlockSize != 0 || blocks > kMaxSaveSize) return false;
+  const std::span<const std::uint8_t> first = head.subspan(headerSize);
+  return MagicOf(first) == Magic::kSc && first[kBlockCountOffset] == blocks / kBlockSize;
+}
+
+std::string NameFromPcFile(const std::string& path) {
+  std::string name(io::FileNameOf(path).substr(0, kCardNameChars));
+  for (char& c : name)
+    if (c < 0x20 || c > 0x7E) c = '_';
+  return name;
+}
+
 }  // namespace ps1
+
+LoadResult CPs1File::Load(const std::string& path) {
+  refusal.clear();
+  ps1::SaveFile file;
+  const LoadResult read = ps1::ReadSaveFile(path, headerSize_, file, refusal);
+  if (read != LoadResult::kOk) return read;
+  Named named;
+  const LoadResult names = ReadNames(file, path, named);
+  if (names != LoadResult::kOk) return names;
+  Assign(named.name, static_cast<std::uint32_t>(file.Blocks().size()), InContainer{headerSize_}, path,
+         std::move(named.frame));
+  return LoadResult::kOk;
+}
+
+LoadResult CPs1File::Save(const std::string& path) {
+  return Write(*this, path, IsSameContainer(path, sourcePath));
+}
+
+LoadResult CPs1File::WriteConvertedFrom(const CSaveGame& source, const std::string& path) {
+  return Write(source, path, /*inPlace=*/false);
+}
+
+LoadResult CPs1File::Write(const CSaveGame& source, const std::string& path, bool inPlace) {
+  refusal.clear();
+  if (!ps1::IsPs1(source)) {
+    refusal = ps1::kPs2AsPs1Refusal;
+    return LoadResult::kInvalid;
+  }
+  return ps1::WriteSaveFile(source, MakeHeader(source), path, inPlace, refusal);
+}

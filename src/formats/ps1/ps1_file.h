@@ -41,4 +41,45 @@ LoadResult WriteSaveFile(const CSaveGame& source, std::span<const std::uint8_t> 
 LoadResult CheckedBlocks(const CSaveGame& source, std::vector<std::uint8_t>& blocks,
                          std::string& refusal);
 
+// True when a file of `fileSize` bytes whose first bytes are `head` looks like a header of
+// `headerSize` bytes and then a save's blocks: whole blocks, 1 to 15 of them, the first
+// beginning with "SC" and giving their count.
+bool LooksLikeSaveFile(std::span<const std::uint8_t> head, std::uint64_t fileSize,
+                       std::size_t headerSize);
+
+// A card file name made of a PC file's name, for the families that store none: bytes that
+// can't stand in a card file name become '_', and the name keeps 20 characters.
+std::string NameFromPcFile(const std::string& path);
+
 }  // namespace ps1
+
+// The class of a PS1 single-save family: a header of the family's own, then the blocks.
+// Load reads the file whole and takes the save's name (and its directory frame, where the
+// family stores one) from the header; Save and WriteConvertedFrom write the family's header
+// for any PS1 save and then its blocks, and refuse a PS2 save.
+class CPs1File : public CPs1Save {
+ public:
+  // Results as for ps1::ReadSaveFile; on failure the object keeps its previous state.
+  LoadResult Load(const std::string& path) override;
+  // Results as for ps1::WriteSaveFile.
+  LoadResult Save(const std::string& path) override;
+  LoadResult WriteConvertedFrom(const CSaveGame& source, const std::string& path) override;
+
+ protected:
+  CPs1File(int kind, std::size_t headerSize) : CPs1Save(kind), headerSize_(headerSize) {}
+
+  // What a loaded file's header says: the card file name and the directory frame. kOk, or
+  // kInvalid with `refusal` set.
+  struct Named {
+    std::string name;
+    std::optional<ps1::DirFrame> frame;
+  };
+  virtual LoadResult ReadNames(const ps1::SaveFile& file, const std::string& path, Named& named) = 0;
+  // The family's header for a copy of `source`, a PS1 save.
+  virtual std::vector<std::uint8_t> MakeHeader(const CSaveGame& source) const = 0;
+
+ private:
+  LoadResult Write(const CSaveGame& source, const std::string& path, bool inPlace);
+
+  std::size_t headerSize_;
+};

@@ -91,6 +91,14 @@ std::string BlocksProblem(std::span<const std::uint8_t> blocks) {
   return {};
 }
 
+void FillTitle(CSaveGame& save) {
+  if (std::optional<SaveHeader> header = HeaderOf(save)) {
+    SaveEntry& root = save.entries->front();
+    SetField(root.rawTitle, header->rawTitle, kTitleSize);
+    TitleToAscii(root.rawTitle, root.title);
+  }
+}
+
 bool Rename(CSaveGame& save, std::string_view name) {
   if (!IsCardFileName(name) || !save.entries || save.entries->size() != 2) return false;
   for (SaveEntry& e : *save.entries) SetField(e.name, name, kCardNameChars);
@@ -107,11 +115,7 @@ void CPs1Save::Assign(std::string_view name, std::uint32_t size, EntrySource sou
   entries = ps1::MakeTable(name, size, std::move(source));
   sourcePath = std::move(container);
   part.frame = std::move(frame);
-  if (std::optional<ps1::SaveHeader> header = ps1::HeaderOf(*this)) {
-    SaveEntry& root = entries->front();
-    SetField(root.rawTitle, header->rawTitle, ps1::kTitleSize);
-    TitleToAscii(root.rawTitle, root.title);
-  }
+  ps1::FillTitle(*this);
 }
 
 void CPs1Save::SetName(int entryIndex, std::string_view text) {

@@ -108,6 +108,9 @@ class CPs1Save : public CSaveGame, public ps1::Ps1Holder {
 };
 
 namespace ps1 {
+// Gives the root of a PS1 save held in any object the first block's title: rawTitle as
+// stored (Shift-JIS), title as ASCII. Nothing changes when the header can't be read.
+void FillTitle(CSaveGame& save);
 // Renames a PS1 save held in any object: both entries take `name` when it is a card file
 // name; false, with nothing changed, otherwise.
 bool Rename(CSaveGame& save, std::string_view name);

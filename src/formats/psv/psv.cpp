@@ -8,6 +8,7 @@
 
 #include "formats/entry_bytes.h"
 #include "formats/output_file.h"
+#include "formats/psv/psv_ps1.h"
 #include "io/file.h"
 #include "model/bytes.h"
 #include "model/icon_sys.h"
@@ -208,8 +209,8 @@ LoadResult CPsv::Load(const std::string& path) {
     return LoadResult::kInvalid;
   const std::optional<psv::SaveKind> kind = psv::KindOf(std::span(fixed).first(psv::kHeaderSize));
   if (kind == psv::SaveKind::kPs1) {
-    refusal = psv::kPs1Refusal;
-    return LoadResult::kInvalid;
+    file.Close();
+    return LoadPs1(path);
   }
   if (kind != psv::SaveKind::kPs2) return LoadResult::kInvalid;
   if (!file.ReadExact(fixed.data() + psv::kHeaderSize, fixed.size() - psv::kHeaderSize))
@@ -256,6 +257,7 @@ LoadResult CPsv::Load(const std::string& path) {
   }
   signatureValid = valid;
   sourcePath = path;
+  ps1Part_.reset();
 
   SaveEntry& root = (*entries)[0];
   ReadIconSysTitle(*this, root.rawTitle);
@@ -263,17 +265,43 @@ LoadResult CPsv::Load(const std::string& path) {
   return LoadResult::kOk;
 }
 
+LoadResult CPsv::LoadPs1(const std::string& path) {
+  std::vector<std::uint8_t> file;
+  const LoadResult read = psv::ReadPs1File(path, file, refusal);
+  if (read != LoadResult::kOk) return read;
+  const psv::SignatureCheck check = psv::Verify(file);
+  const std::optional<bool> valid =
+      check == psv::SignatureCheck::kUnreadable ? std::nullopt
+                                                : std::optional<bool>(check == psv::SignatureCheck::kValid);
+  if (valid == false && !Ask(psv::kSignatureQuestion, psv::kSignatureCaption)) return LoadResult::kInvalid;
+  entries = ps1::MakeTable(psv::Ps1Name(file), static_cast<std::uint32_t>(file.size() - psv::kPs1HeaderSize),
+                           InContainer{psv::kPs1HeaderSize});
+  nameFields.clear();
+  signatureValid = valid;
+  sourcePath = path;
+  ps1Part_.emplace();
+  ps1::FillTitle(*this);
+  return LoadResult::kOk;
+}
+
 LoadResult CPsv::Save(const std::string& path) {
   refusal.clear();
-  return WritePsv(*this, &nameFields, path, IsSameContainer(path, sourcePath), refusal);
+  const bool inPlace = IsSameContainer(path, sourcePath);
+  if (ps1Part_) return psv::WritePs1Export(*this, path, inPlace, refusal);
+  return WritePsv(*this, &nameFields, path, inPlace, refusal);
 }
 
 LoadResult CPsv::WriteConvertedFrom(const CSaveGame& source, const std::string& path) {
   refusal.clear();
+  if (ps1::IsPs1(source)) return psv::WritePs1Export(source, path, /*inPlace=*/false, refusal);
   return WritePsv(source, nullptr, path, /*inPlace=*/false, refusal);
 }
 
 void CPsv::SetName(int entryIndex, std::string_view text) {
+  if (ps1Part_) {
+    if (entryIndex == -1 || entryIndex == 0) ps1::Rename(*this, text);
+    return;
+  }
   CSaveGame::SetName(entryIndex, text);
   // A changed name leaves no bytes of the old one behind.
   const SaveEntry* e = EntryAt(entryIndex);
@@ -283,14 +311,30 @@ void CPsv::SetName(int entryIndex, std::string_view text) {
 }
 
 void CPsv::RemoveEntry(int fileIndex) {
-  if (!ValidFileIndex(fileIndex)) return;
+  if (ps1Part_ || !ValidFileIndex(fileIndex)) return;
   EraseFile(fileIndex);
   const std::size_t pos = static_cast<std::size_t>(fileIndex) + 1;
   if (pos < nameFields.size()) nameFields.erase(nameFields.begin() + static_cast<std::ptrdiff_t>(pos));
 }
 
 bool CPsv::AddEntryFromDisk(const std::string& pcPath, std::string_view entryName) {
-  if (!CSaveGame::AddEntryFromDisk(pcPath, entryName)) return false;
+  if (ps1Part_ || !CSaveGame::AddEntryFromDisk(pcPath, entryName)) return false;
   if (nameFields.size() + 1 == entries->size()) nameFields.push_back(psv::NameField{});
   return true;
+}
+
+void CPsv::SetMode(int entryIndex, std::uint32_t mode) {
+  if (!ps1Part_) CSaveGame::SetMode(entryIndex, mode);
+}
+
+bool CPsv::ReplaceEntryFromDisk(const std::string& pcPath, int tablePosition) {
+  return !ps1Part_ && CSaveGame::ReplaceEntryFromDisk(pcPath, tablePosition);
+}
+
+void CPsv::SetCreated(int entryIndex, const EntryTime& time) {
+  if (!ps1Part_) CSaveGame::SetCreated(entryIndex, time);
+}
+
+void CPsv::SetModified(int entryIndex, const EntryTime& time) {
+  if (!ps1Part_) CSaveGame::SetModified(entryIndex, time);
 }

@@ -182,6 +182,56 @@ bool Win32Platform::AskYesNo(const std::string& text, const std::string& caption
   return AskYesNoBox(window_, text, caption, icon);
 }
 
+// A picture as a top-down 32-bit DIB section; nullptr when its pixels don't add up.
+HBITMAP BitmapOf(const icon::Picture& picture) {
+  if (picture.width <= 0 || picture.height <= 0 ||
+      picture.rgba.size() != static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height) * 4)
+    return nullptr;
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = picture.width;
+  info.bmiHeader.biHeight = -picture.height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (!bitmap || !bits) return bitmap;
+  // GDI keeps blue, green, red, alpha.
+  auto* out = static_cast<std::uint8_t*>(bits);
+  for (std::size_t i = 0; i < picture.rgba.size(); i += 4) {
+    out[i] = picture.rgba[i + 2];
+    out[i + 1] = picture.rgba[i + 1];
+    out[i + 2] = picture.rgba[i];
+    out[i + 3] = picture.rgba[i + 3];
+  }
+  return bitmap;
+}
+
+void DrawCentred(const DRAWITEMSTRUCT& item, HBITMAP bitmap) {
+  FillRect(item.hDC, &item.rcItem, GetSysColorBrush(COLOR_BTNFACE));
+  if (!bitmap) return;
+  BITMAP size{};
+  GetObjectW(bitmap, sizeof size, &size);
+  HDC source = CreateCompatibleDC(item.hDC);
+  HGDIOBJ old = SelectObject(source, bitmap);
+  const int x = item.rcItem.left + (item.rcItem.right - item.rcItem.left - size.bmWidth) / 2;
+  const int y = item.rcItem.top + (item.rcItem.bottom - item.rcItem.top - size.bmHeight) / 2;
+  BitBlt(item.hDC, x, y, size.bmWidth, size.bmHeight, source, 0, 0, SRCCOPY);
+  SelectObject(source, old);
+  DeleteDC(source);
+}
+
+Win32Platform::~Win32Platform() {
+  if (saveIcon_) DeleteObject(saveIcon_);
+}
+
+void Win32Platform::ShowSaveIcon(const icon::Picture* picture) {
+  if (saveIcon_) DeleteObject(saveIcon_);
+  saveIcon_ = picture ? BitmapOf(*picture) : nullptr;
+  InvalidateRect(GetDlgItem(window_, IDC_SAVE_ICON), nullptr, TRUE);
+}
+
 void Win32Platform::SetControlText(int id, const std::string& text) {
   SetDlgItemTextW(window_, id, Widen(text).c_str());
 }

@@ -45,12 +45,24 @@ class Win32Platform : public ui::Platform {
   std::optional<ui::NewCardChoice> AskNewCard(std::span<const unsigned> sizes,
                                               const ui::NewCardChoice& offered) override;
   Win32CardView& Cards() override { return cards_; }
+  void ShowSaveIcon(const icon::Picture* picture) override;
+  // The save's icon into its owner-drawn control.
+  void DrawSaveIcon(const DRAWITEMSTRUCT& item) const { DrawCentred(item, saveIcon_); }
+
+  ~Win32Platform() override;
 
  private:
   HWND window_ = nullptr;
   HWND list_ = nullptr;
+  HBITMAP saveIcon_ = nullptr;
   Win32CardView cards_;
 };
+
+// A picture as a top-down 32-bit DIB section; nullptr when its pixels don't add up.
+HBITMAP BitmapOf(const icon::Picture& picture);
+// An owner-drawn control's face: the bitmap centred on the dialog's colour (nothing on it
+// without a bitmap).
+void DrawCentred(const DRAWITEMSTRUCT& item, HBITMAP bitmap);
 
 // Sets icon 104 as a dialog's icon, large and small.
 void SetProgramIcon(HWND dialog);
