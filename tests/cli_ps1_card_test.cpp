@@ -236,3 +236,43 @@ TEST(CliPs1Card, ConvertsBetweenEveryKindAndBack) {
   EXPECT_EQ(RunCli({"card", "convert", first, dir.File("a.gme")}).code, 1) << "over an existing file";
   EXPECT_EQ(RunCli({"card", "convert", first, first}).code, 1) << "already a raw card";
 }
+
+TEST(CliPs1Card, ExportWritesEachPs1FamilyUnderItsName) {
+  const std::string folder = Ps1CorpusFolder();
+  if (folder.empty()) GTEST_SKIP() << "no corpus";
+  const std::string raw = testutil::CorpusPath("ps1save/c-raw/BASLUS-00958GS2-7");
+  ASSERT_FALSE(raw.empty());
+  testutil::TempDir dir;
+  const std::string vmp = folder + "/f.vmp";
+  const struct {
+    const char* to;
+    const char* file;
+  } rows[] = {
+      {"mcs", "BASLUS-00958GS2-7.mcs"},
+      {"psv", "BASLUS-009584753322D37.PSV"},
+      {"psx", "BASLUS-00958GS2-7.psx"},
+      {"raw", "BASLUS-00958GS2-7"},
+  };
+  const Bytes blocks = testutil::ReadFile(raw);
+  for (const auto& r : rows) {
+    const std::string out = dir.File(r.to);
+    const auto run = RunCli({"card", "export", vmp, "BASLUS-00958GS2-7", "--to", r.to, "-o", out});
+    ASSERT_EQ(run.code, 0) << r.to << ": " << run.err;
+    const Bytes written = testutil::ReadFile(out + "/" + r.file);
+    // Each file ends with the save's blocks, as the raw save holds them.
+    ASSERT_GE(written.size(), blocks.size()) << r.to;
+    EXPECT_TRUE(std::equal(blocks.begin(), blocks.end(), written.end() - static_cast<std::ptrdiff_t>(blocks.size()))) << r.to;
+    // And it goes back on a card of any kind.
+    const std::string card = dir.File(std::string("back-") + r.to + ".gme");
+    ASSERT_EQ(RunCli({"card", "format", "--ps1", card}).code, 0);
+    EXPECT_EQ(RunCli({"card", "import", card, out + "/" + r.file}).code, 0) << r.to;
+    EXPECT_EQ(Listing(card)["saves"][0]["folder"], "BASLUS-00958GS2-7") << r.to;
+  }
+  // --all takes the live saves only; a PS2 family is refused for each.
+  const auto all = RunCli({"card", "export", folder + "/d.gme", "--all", "-o", dir.File("all")});
+  EXPECT_EQ(all.code, 0) << all.err;
+  EXPECT_EQ(all.out, dir.File("all") + "/BASCUS-94194GT.mcs\n" + dir.File("all") + "/BASCUS-94194RT.mcs\n");
+  const auto ps2 = RunCli({"card", "export", vmp, "BASLUS-00958GS2-7", "--to", "psu", "-o", dir.File("ps2")});
+  EXPECT_EQ(ps2.code, 1);
+  EXPECT_NE(ps2.err.find("This is a PlayStation 1 save"), std::string::npos) << ps2.err;
+}

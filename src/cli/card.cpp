@@ -355,7 +355,9 @@ void AddCardCommands(CLI::App& app, Commands& commands) {
   cardCmd->require_subcommand(1);
   cardCmd->footer(
       "CARD is a card image (.ps2 with ECC; .bin, .mc2, .mcd, .vmc raw; any name works)\n"
-      "or a PCSX2 folder card (a folder holding _pcsx2_superblock). A save on a card is\n"
+      "or a PCSX2 folder card (a folder holding _pcsx2_superblock), or a PS1 card: raw\n"
+      "(.mcr .mcd .srm .bin .mc .vm1 .vmc), DexDrive .gme, VGS .vgs/.mem, PSP/Vita .vmp or a\n"
+      "Vita PocketStation .bin, known by its contents. A save on a card is\n"
       "named CARD:FOLDER wherever a save file is taken (info, convert, extract, icon,\n"
       "card import): moravelt-cli info Mcd001.ps2:BESCES-50501REZ\n" +
       ChangesCardNote() +
@@ -363,6 +365,7 @@ void AddCardCommands(CLI::App& app, Commands& commands) {
       "  moravelt-cli card ls Mcd001.ps2\n"
       "  moravelt-cli card export Mcd001.ps2 --all -o saves\n"
       "  moravelt-cli card import Mcd001.ps2 game.psu\n"
+      "  moravelt-cli card ls --deleted epsxe.mcr\n"
       "Each command explains itself: moravelt-cli card COMMAND --help");
 
   auto list = std::make_shared<ListOptions>();
