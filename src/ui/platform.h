@@ -63,6 +63,10 @@ ChosenFile ChosenFileFromPath(std::string path);
 struct NewCardChoice {
   unsigned megabytes = 8;
   bool ecc = true;
+  // A PS1 card instead (megabytes and ecc are then not used): of the kind its file's
+  // extension names, or a Vita PocketStation card.
+  bool ps1 = false;
+  bool pocketStation = false;
 };
 
 class CardView;

@@ -242,6 +242,12 @@ std::vector<std::uint8_t> FreshPs1Card() {
   return card;
 }
 
+std::span<const std::string_view> Ps1CardExtensions() {
+  static constexpr std::array<std::string_view, 11> kExtensions = {
+      "mcd", "mcr", "srm", "bin", "mc", "vm1", "vmc", "gme", "vgs", "mem", "vmp"};
+  return kExtensions;
+}
+
 Ps1FileKind Ps1KindForExtension(std::string_view extension) {
   if (io::EqualsIgnoringCase(extension, "gme")) return Ps1FileKind::kDexDrive;
   if (io::EqualsIgnoringCase(extension, "vgs") || io::EqualsIgnoringCase(extension, "mem")) return Ps1FileKind::kVgs;

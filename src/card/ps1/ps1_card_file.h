@@ -99,6 +99,9 @@ Ps1CardFile NewPs1CardFile(Ps1FileKind kind, std::vector<std::uint8_t> card);
 // free directory entries, twenty empty broken-frame entries, every other byte zero.
 std::vector<std::uint8_t> FreshPs1Card();
 
+// The usual extensions of PS1 card files, for the front ends' file filters: raw first.
+std::span<const std::string_view> Ps1CardExtensions();
+
 // The kind a new file's extension names: .gme, .vgs and .mem, .vmp; anything else raw. (A
 // PocketStation file has the extension of a raw card: it is only ever asked for by name.)
 Ps1FileKind Ps1KindForExtension(std::string_view extension);
