@@ -367,7 +367,7 @@ TEST(CardHostile, Ps1DamageEndsInItsIssueAndTheSaveIsNeverWrittenOver) {
       const card::SaveInfo* s = Find(listing, "BESLES-00001DAMAGED");
       ASSERT_TRUE(s) << r.why;
       EXPECT_FALSE(s->readable) << r.why;
-      EXPECT_FALSE(s->problem.empty()) << r.why;
+      EXPECT_FALSE(s->damage.empty()) << r.why;
       EXPECT_EQ(c->OpenSave("BESLES-00001DAMAGED").result, card::OpenSaveResult::kDamaged) << r.why;
       EXPECT_EQ(c->Remove("BESLES-00001DAMAGED"), card::RemoveResult::kCardDamaged) << r.why;
     }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "card/card.h"
 #include "formats/mcs/mcs.h"
 #include "formats/ps1/ps1_save.h"
 #include "formats/ps1raw/ps1raw.h"
@@ -19,6 +20,7 @@
 #include "io/file.h"
 #include "io/path.h"
 #include "model/bytes.h"
+#include "support/card_builder.h"
 #include "support/ps1_builder.h"
 #include "support/psu_builder.h"
 #include "support/test_util.h"
@@ -31,16 +33,7 @@ constexpr const char* kPs1Families[] = {"mcs", "psx", "raw", "psv"};
 
 // A file of `family` holding `blocks`, made as the layout has it (not by the writers).
 Bytes FileOf(std::string_view family, const std::string& name, const Bytes& blocks) {
-  Bytes header;
-  if (family == "mcs") {
-    const ps1::DirFrame frame = ps1::DirFrame::FirstOf(name, static_cast<std::uint32_t>(blocks.size()));
-    header.assign(frame.bytes.begin(), frame.bytes.end());
-  } else if (family == "psx") {
-    header.assign(0x36, 0);
-    std::copy(name.begin(), name.end(), header.begin());
-  }
-  header.insert(header.end(), blocks.begin(), blocks.end());
-  return header;
+  return testutil::MakePs1File(family, name, blocks);
 }
 
 struct Loaded {
@@ -209,28 +202,6 @@ TEST(Ps1Families, WrittenLayouts) {
   EXPECT_TRUE(std::equal(blocks.begin(), blocks.end(), psvFile.begin() + 0x84));
 }
 
-// Real exports written again are the PS3's bytes but for the seed and the signature; a PC
-// tool's file gets the size at 0x5C too. Each verifies before and after.
-TEST(Ps1Families, RealExportsWrittenAgain) {
-  for (const char* name : {"ps1save/d.psv", "ps1save/e-tool.psv", "psv/j-ps1.psv"}) {
-    REQUIRE_CORPUS(path, name);
-    const Bytes original = testutil::ReadFile(path);
-    EXPECT_EQ(psv::Verify(original), psv::SignatureCheck::kValid) << name;
-    CPsv save;
-    ASSERT_EQ(save.Load(path), LoadResult::kOk) << name;
-    EXPECT_EQ(save.signatureValid, true) << name;
-    testutil::TempDir dir;
-    ASSERT_EQ(save.Save(dir.File("again.psv")), LoadResult::kOk) << name;
-    Bytes again = testutil::ReadFile(dir.File("again.psv"));
-    EXPECT_EQ(psv::Verify(again), psv::SignatureCheck::kValid) << name;
-    ASSERT_EQ(again.size(), original.size()) << name;
-    Bytes expected = original;
-    std::copy(again.begin() + 0x08, again.begin() + 0x30, expected.begin() + 0x08);
-    bytes::PutU32LE(expected.data() + 0x5C, bytes::GetU32LE(original.data() + 0x40));
-    EXPECT_TRUE(again == expected) << name;
-  }
-}
-
 // A changed byte fails the signature: the loader asks, and No refuses the file.
 TEST(Ps1Families, TamperedExportAsks) {
   REQUIRE_CORPUS(path, "ps1save/d.psv");
@@ -357,4 +328,20 @@ TEST(Ps1Families, RequiredNames) {
     EXPECT_EQ(FamilyNamed("raw")->requiredName(c.name), c.raw) << c.name;
     EXPECT_EQ(FamilyNamed("psv")->requiredName(c.name), c.psv) << c.name;
   }
+}
+
+// A PS2 card takes no PS1 save: the import is refused and the card stays as it was.
+TEST(Ps1Families, APs2CardRefusesAPs1Save) {
+  testutil::TempDir dir;
+  testutil::CardFile f = testutil::CardFile::Format(dir.File("card.ps2"), true);
+  const Bytes before = testutil::ReadFile(f.path());
+  testutil::WriteFile(dir.File("BASLUS-1"), testutil::MakePs1Blocks(1));
+  Loaded save = LoadAs("raw", dir.File("BASLUS-1"));
+  ASSERT_EQ(save.result, LoadResult::kOk);
+  auto card = card::OpenCard(f.path()).card;
+  ASSERT_TRUE(card);
+  const card::ImportOutcome outcome = card->Import(*save.save);
+  EXPECT_EQ(outcome.result, card::ImportResult::kOtherConsole);
+  EXPECT_EQ(outcome.detail, "a PlayStation 1 save: a PlayStation 2 card can't hold it");
+  EXPECT_TRUE(testutil::ReadFile(f.path()) == before);
 }

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <functional>
 
-#include "formats/ps1/ps1_frame.h"
 #include "io/file.h"
 #include "resource.h"
 #include "support/ps1_builder.h"
@@ -29,19 +28,9 @@ Bytes Blocks() {
   return image.Build();
 }
 
-Bytes McsFile(const Bytes& blocks) {
-  const ps1::DirFrame frame = ps1::DirFrame::FirstOf(kName, static_cast<std::uint32_t>(blocks.size()));
-  Bytes file(frame.bytes.begin(), frame.bytes.end());
-  file.insert(file.end(), blocks.begin(), blocks.end());
-  return file;
-}
+Bytes McsFile(const Bytes& blocks) { return testutil::MakePs1File("mcs", kName, blocks); }
 
-Bytes PsxFile(const Bytes& blocks) {
-  Bytes file(0x36, 0);
-  std::copy_n(kName, std::string_view(kName).size(), file.begin());
-  file.insert(file.end(), blocks.begin(), blocks.end());
-  return file;
-}
+Bytes PsxFile(const Bytes& blocks) { return testutil::MakePs1File("psx", kName, blocks); }
 
 class Ps1WindowTest : public ::testing::Test {
  protected:
@@ -80,7 +69,8 @@ TEST_F(Ps1WindowTest, OpeningShowsNameTitleBlocksAndIcon) {
     ASSERT_NE(Shown(), nullptr) << c.file << ": " << fake.LastMessage().text;
     EXPECT_EQ(fake.Text(IDC_FOLDER_NAME), kName) << c.file;
     EXPECT_EQ(fake.Text(IDC_TITLE), "MOTO \xEF\xBC\x8D 1") << c.file;
-    EXPECT_EQ(fake.Text(IDC_ROOT_MODE), "3 blocks, Europe") << c.file;
+    EXPECT_EQ(fake.Text(IDC_ROOT_MODE), "3 blocks") << c.file;
+    EXPECT_EQ(fake.Text(IDC_ROOT_MODE_LABEL), "PS1 save, Europe:") << c.file;
     EXPECT_EQ(fake.Text(IDC_FOLDER_LABEL), ui::kPs1FolderLabel) << c.file;
     EXPECT_EQ(fake.Text(IDC_TITLE_LABEL), ui::kPs1TitleLabel) << c.file;
     ASSERT_TRUE(fake.saveIcon) << c.file;

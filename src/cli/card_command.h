@@ -30,8 +30,6 @@ const char* CardTypeName(card::CardType type);
 // A PS1 card's listing (card_ps1.cpp); deleted saves only when `deleted`.
 void PrintPs1ListingJson(const card::Card& c, const card::Listing& listing, bool deleted, Console& console);
 void PrintPs1ListingText(const card::Listing& listing, bool deleted, Console& console);
-// The note for a damaged save, with what is wrong when the card says.
-std::string DamagedSaveNote(const card::SaveInfo& save);
 // card format and card convert of a PS1 card: the kind from `as`, else from the extension.
 int FormatPs1(const std::string& path, const std::string& as, bool force, Console& console);
 int ConvertPs1(const std::string& source, const std::string& target, const std::string& as, Console& console);

@@ -46,7 +46,7 @@ void PrintPs1ListingJson(const card::Card& c, const card::Listing& listing, bool
     one["size_kb"] = s.sizeKB;
     one["deleted"] = s.deleted;
     one["readable"] = s.readable;
-    one["problem"] = s.problem;
+    one["damage"] = s.damage;
     saves.push_back(std::move(one));
   }
   j["saves"] = std::move(saves);
@@ -87,12 +87,6 @@ void PrintPs1ListingText(const card::Listing& listing, bool deleted, Console& co
   print(head);
   for (const Row& r : rows) print(r);
   out << card::messages::FreeText(listing) << '\n';
-}
-
-std::string DamagedSaveNote(const card::SaveInfo& save) {
-  std::string note = card::messages::OpenSaveMessage(card::OpenSaveResult::kDamaged, save.folder);
-  if (!save.problem.empty()) note += " (" + save.problem + ")";
-  return note;
 }
 
 std::optional<card::Ps1FileKind> Ps1KindFor(const std::string& as, const std::string& path, Console& console) {

@@ -59,7 +59,8 @@ int RunExport(const ExportOptions& o, Console& console) {
   const std::string to = !o.to.empty() ? o.to : card::IsPs1(c->type()) ? "mcs" : "psu";
   const ExportTarget target = TargetNamed(to);
   if (!target.valid) {
-    console.Error("No family " + Quoted(to) + " to write: --to takes " + TargetFamilyNames(", ") + " or " +
+    console.Error("No family " + Quoted(to) + " to write: --to takes " +
+                  TargetFamilyNames(", ", {}, card::IsPs1(c->type()) ? PlayStation::kPs1 : PlayStation::kPs2) + " or " +
                   std::string(kToFolder));
     return kExitUsage;
   }
@@ -176,7 +177,7 @@ int RunRemove(const RemoveOptions& o, Console& console) {
   int failures = 0;
   for (const std::string& folder : o.saves) {
     const card::RemoveResult result = c->Remove(folder);
-    const std::string message = card::messages::RemoveMessage(result, folder);
+    const std::string message = card::messages::RemoveMessage(result, folder, c->refusal());
     if (result == card::RemoveResult::kRemoved) {
       console.out << message << '\n';
       continue;

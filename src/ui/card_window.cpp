@@ -189,6 +189,11 @@ void CardWindow::Refresh() {
   if (card_) ShowCard();
 }
 
+std::unique_ptr<CSaveGame> CardWindow::ReadableSave(const card::SaveInfo& s) const {
+  if (s.readable) return card_->OpenSave(s.folder).save;
+  return card_->ReadableParts(s.folder);
+}
+
 void CardWindow::ShowCard() {
   card::Listing listing = card_->List();
   if (listing.ps1) return ShowPs1Card(listing);
@@ -200,7 +205,8 @@ void CardWindow::ShowCard() {
     row.folder = s.folder;
     row.size = card::messages::KilobytesText(s.sizeKB);
     row.modified = ListTime(s.modified);
-    std::unique_ptr<CSaveGame> save = s.readable ? card_->OpenSave(s.folder).save : nullptr;
+    // A damaged save shows what of it can be read: its title, and its icon if that file is whole.
+    std::unique_ptr<CSaveGame> save = ReadableSave(s);
     FullTitle title = save ? ReadFullTitle(*save) : FullTitle{};
     row.title = !title.found        ? io::ShiftJisToUtf8(s.rawTitle)
                 : title.line2.empty() ? title.line1
@@ -239,7 +245,7 @@ void CardWindow::OnSelectionChanged() {
   if (Ps1()) {
     picture = Ps1Picture(first.icon, kPreviewSize);
   } else {
-    std::unique_ptr<CSaveGame> save = first.readable ? card_->OpenSave(first.folder).save : nullptr;
+    std::unique_ptr<CSaveGame> save = ReadableSave(first);
     picture = save ? SavePicture(*save, kPreviewSize) : PlaceholderPicture(kPreviewSize);
   }
   view_.SetPreview(&picture);
@@ -436,7 +442,7 @@ void CardWindow::DeleteCommand() {
   for (const std::string& folder : folders) {
     card::RemoveResult removed = card_->Remove(folder);
     if (removed != card::RemoveResult::kRemoved) {
-      problems.push_back(card::messages::RemoveMessage(removed, folder));
+      problems.push_back(card::messages::RemoveMessage(removed, folder, card_->refusal()));
       continue;
     }
     // The main window must not keep a save whose pages the card may now give to another.

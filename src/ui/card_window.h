@@ -87,6 +87,9 @@ class CardWindow {
   void ShowPs1Card(const card::Listing& listing);
   void NewPs1Card(const NewCardChoice& choice);
   bool Ps1() const;
+  // A save of the list as far as it can be read: whole, or for a damaged save on a PS2 card
+  // the files that can be, for its title and icon.
+  std::unique_ptr<CSaveGame> ReadableSave(const card::SaveInfo& s) const;
   // The saves of the selected rows: the live ones, or with `deleted` the deleted ones.
   std::vector<const card::SaveInfo*> SelectedSaves(bool deleted = false);
   // Shows the problems of one command in one message box.

@@ -37,7 +37,7 @@ void CardWindow::ShowPs1Card(const card::Listing& listing) {
     CardRow row;
     row.folder = s.folder;
     row.title = io::ShiftJisToUtf8(s.rawTitle);
-    if (!s.deleted && !s.readable) row.title = std::string(kDamagedTitle) + s.problem;
+    if (!s.deleted && !s.readable) row.title = std::string(kDamagedTitle) + s.damage;
     row.size = card::messages::BlocksText(s.blocks);
     row.modified = SlotsText(s);
     row.icon = Ps1Picture(s.icon, kListIconSize);

@@ -75,16 +75,18 @@ std::string OfferedSaveName(const CSaveGame& save) {
 void ShowFieldLabels(Platform& platform, bool ps1) {
   platform.SetControlText(IDC_FOLDER_LABEL, std::string(ps1 ? kPs1FolderLabel : kFolderLabel));
   platform.SetControlText(IDC_TITLE_LABEL, std::string(ps1 ? kPs1TitleLabel : kTitleLabel));
-  platform.SetControlText(IDC_ROOT_MODE_LABEL, std::string(ps1 ? kPs1InfoLabel : kRootModeLabel));
+  platform.SetControlText(IDC_ROOT_MODE_LABEL, ps1 ? std::string(kPs1InfoLabel) + ":" : std::string(kRootModeLabel));
   platform.ShowSaveIcon(nullptr);
 }
 
-// A PS1 save's blocks and region where a PS2 save's mode is shown, and its icon.
+// A PS1 save's region and blocks where a PS2 save's mode is shown, and its icon.
 void ShowPs1Summary(Platform& platform, const CSaveGame& save) {
   const std::uint32_t blocks = save.EntryAt(0) ? save.EntryAt(0)->size / ps1::kBlockSize : 0;
-  const std::string_view region = ps1::RegionName(ps1::RegionOf(ps1::NameOf(save)));
-  platform.SetControlText(IDC_ROOT_MODE, std::to_string(blocks) + (blocks == 1 ? " block, " : " blocks, ") +
-                                             std::string(region));
+  const ps1::Region region = ps1::RegionOf(ps1::NameOf(save));
+  if (region != ps1::Region::kUnknown)
+    platform.SetControlText(IDC_ROOT_MODE_LABEL,
+                            std::string(kPs1InfoLabel) + ", " + std::string(ps1::RegionName(region)) + ":");
+  platform.SetControlText(IDC_ROOT_MODE, std::to_string(blocks) + (blocks == 1 ? " block" : " blocks"));
   if (const std::optional<ps1::SaveHeader> header = ps1::HeaderOf(save)) {
     const icon::Picture picture = icon::Ps1Icon(*header, kSaveIconSize, false);
     platform.ShowSaveIcon(&picture);
@@ -263,7 +265,7 @@ bool FileCommands::SaveToCardCommand() {
   }
   if (renamed) {
     card::RemoveResult removed = card->Remove(opened);
-    if (removed != card::RemoveResult::kRemoved) Message(card::messages::RemoveMessage(removed, opened));
+    if (removed != card::RemoveResult::kRemoved) Message(card::messages::RemoveMessage(removed, opened, card->refusal()));
   }
   // The shown entries read pages of the card as it was: show the save as it is now.
   card::OpenedSave reopened = card->OpenSave(outcome.folder);

@@ -34,7 +34,8 @@ inline constexpr std::string_view kTitleLabel = "Icon.sys name:";
 inline constexpr std::string_view kRootModeLabel = "Main directory attributes:";
 inline constexpr std::string_view kPs1FolderLabel = "Card name:";
 inline constexpr std::string_view kPs1TitleLabel = "Title:";
-inline constexpr std::string_view kPs1InfoLabel = "PlayStation 1 save:";
+// Before the blocks: "PS1 save:", or with the region its name gives, "PS1 save, Japan:".
+inline constexpr std::string_view kPs1InfoLabel = "PS1 save";
 inline constexpr std::string_view kPs1NameInvalid =
     "A PlayStation 1 save's name has 1 to 20 ASCII characters";
 inline constexpr std::string_view kPs1NoFiles =

@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+#include "formats/ps1/ps1_frame.h"
+#include "formats/ps1/ps1_save.h"
+#include "formats/psv/psv_ps1.h"
+
 namespace testutil {
 
 Bytes Ps1SaveImage::Build() const {
@@ -24,6 +28,28 @@ Bytes MakePs1Blocks(int blocks, std::uint32_t seed) {
   image.blocks = blocks;
   image.seed = seed;
   return image.Build();
+}
+
+Bytes MakePs1File(std::string_view family, const std::string& name, const Bytes& blocks) {
+  Bytes file;
+  if (family == "mcs") {
+    const ps1::DirFrame frame = ps1::DirFrame::FirstOf(name, static_cast<std::uint32_t>(blocks.size()));
+    file.assign(frame.bytes.begin(), frame.bytes.end());
+  } else if (family == "psx") {
+    file.assign(0x36, 0);
+    std::copy_n(name.begin(), std::min<std::size_t>(name.size(), 20), file.begin());
+  }
+  file.insert(file.end(), blocks.begin(), blocks.end());
+  return file;
+}
+
+Bytes MakePs1Export(const std::string& name, const Bytes& blocks) {
+  CPs1Save save;
+  save.Assign(name, static_cast<std::uint32_t>(blocks.size()), InMemory{blocks}, "", std::nullopt);
+  TempDir dir;
+  std::string refusal;
+  if (psv::WritePs1Export(save, dir.File("export.psv"), false, refusal) != LoadResult::kOk) return {};
+  return ReadFile(dir.File("export.psv"));
 }
 
 }  // namespace testutil

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "support/test_util.h"
 
@@ -22,5 +23,12 @@ struct Ps1SaveImage {
 
 // A 1-block save with default contents and the given seed.
 Bytes MakePs1Blocks(int blocks, std::uint32_t seed = 1);
+
+// A single-save file holding `blocks` as the card file `name`, made from the family's
+// layout: "mcs" (a new directory frame first), "psx" (the 54-byte header) or "raw" (the
+// blocks alone).
+Bytes MakePs1File(std::string_view family, const std::string& name, const Bytes& blocks);
+// A signed PS1 export (.psv) of `blocks` as `name`, written by the library's writer.
+Bytes MakePs1Export(const std::string& name, const Bytes& blocks);
 
 }  // namespace testutil

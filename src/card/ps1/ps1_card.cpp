@@ -38,7 +38,7 @@ void DescribeSave(const Ps1Image& image, const Ps1SaveState& s, SaveInfo& info) 
   info.deleted = s.deleted;
   info.files = 1;
   info.readable = !s.deleted && s.intact;
-  info.problem = s.deleted ? std::string() : s.Problem();
+  info.damage = s.deleted ? std::string() : s.Problem();
   info.region = std::string(::ps1::RegionName(::ps1::RegionOf(s.name)));
   if (s.blocks.empty()) return;
   if (const std::optional<::ps1::SaveHeader> header = ::ps1::ReadHeader(BlockOf(image, s.FirstBlock()))) {
@@ -180,6 +180,8 @@ OpenedSave Ps1Card::OpenSave(std::string_view folder) const {
   opened.result = OpenSaveResult::kOpened;
   return opened;
 }
+
+std::unique_ptr<CCardSave> Ps1Card::ReadableParts(std::string_view) const { return nullptr; }
 
 bool Ps1Card::Write(const Ps1Image& changed) {
   Ps1CardFile file = file_;

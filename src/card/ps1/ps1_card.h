@@ -34,6 +34,8 @@ class Ps1Card final : public Card {
   bool Damaged() const override;
   Listing List() const override;
   OpenedSave OpenSave(std::string_view folder) const override;
+  // None: a PS1 save is one piece, and a damaged one's title and icon are in its SaveInfo.
+  std::unique_ptr<CCardSave> ReadableParts(std::string_view folder) const override;
   // Takes a save of any PS1 family (a PS2 save is refused, kInvalidSave).
   ImportOutcome Import(const CSaveGame& save, const ImportOptions& options) override;
   RemoveResult Remove(std::string_view folder) override;

@@ -168,23 +168,26 @@ LoadResult WritePsv(const CSaveGame& source, const std::vector<psv::NameField>* 
     reader.Close();
     PutIconPositions(file, table, offsets);
 
-    const std::optional<psv::Seed> seed = psv::ContentSeed(file);
-    if (!seed) return LoadResult::kInvalid;
-    std::copy(seed->begin(), seed->end(), file.begin() + psv::kSeedOffset);
-    const std::optional<psv::Signature> signature = psv::Sign(file);
-    if (!signature) return LoadResult::kInvalid;
-    std::copy(signature->begin(), signature->end(), file.begin() + psv::kSignatureOffset);
-
-    OutputFile out(path, inPlace);
-    if (!out.ok()) return LoadResult::kOpenFailed;
-    out.Write(file);
-    return out.Commit();
+    return psv::SealAndWrite(file, path, inPlace);
   } catch (const std::bad_alloc&) {
     return LoadResult::kNoMemory;
   }
 }
 
 }  // namespace
+
+LoadResult psv::SealAndWrite(std::vector<std::uint8_t>& file, const std::string& path, bool inPlace) {
+  const std::optional<psv::Seed> seed = psv::ContentSeed(file);
+  if (!seed) return LoadResult::kInvalid;
+  std::copy(seed->begin(), seed->end(), file.begin() + psv::kSeedOffset);
+  const std::optional<psv::Signature> signature = psv::Sign(file);
+  if (!signature) return LoadResult::kInvalid;
+  std::copy(signature->begin(), signature->end(), file.begin() + psv::kSignatureOffset);
+  OutputFile out(path, inPlace);
+  if (!out.ok()) return LoadResult::kOpenFailed;
+  out.Write(file);
+  return out.Commit();
+}
 
 std::uint64_t psv::DisplaySize(std::span<const std::uint32_t> fileSizes) {
   std::uint64_t total = RoundUp((fileSizes.size() + 2) * kCardEntrySize, kCardBlock);

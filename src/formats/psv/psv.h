@@ -71,6 +71,11 @@ inline constexpr std::size_t kDataAlignment = 4;
 // the whole file is put together in memory.
 inline constexpr std::uint64_t kMaxFileSize = 64u << 20;
 
+// Gives a whole file put together in memory its content seed and its signature (the kind
+// its header names decides the key), and writes it. Results as for every writer: 1 or -5;
+// 0 the target can't be written; -4; -6 the crypto library failed.
+LoadResult SealAndWrite(std::vector<std::uint8_t>& file, const std::string& path, bool inPlace);
+
 // The card's space for a save (displaySize).
 std::uint64_t DisplaySize(std::span<const std::uint32_t> fileSizes);
 

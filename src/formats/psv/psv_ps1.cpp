@@ -4,7 +4,6 @@
 #include <cstring>
 #include <new>
 
-#include "formats/output_file.h"
 #include "formats/ps1/ps1_file.h"
 #include "formats/psv/psv.h"
 #include "io/file.h"
@@ -71,18 +70,7 @@ LoadResult WritePs1Export(const CSaveGame& source, const std::string& path, bool
     std::vector<std::uint8_t> file(kPs1HeaderSize, 0);
     PutPs1Header(file, ps1::NameOf(source), static_cast<std::uint32_t>(blocks.size()));
     file.insert(file.end(), blocks.begin(), blocks.end());
-
-    const std::optional<Seed> seed = ContentSeed(file);
-    if (!seed) return LoadResult::kInvalid;
-    std::copy(seed->begin(), seed->end(), file.begin() + kSeedOffset);
-    const std::optional<Signature> signature = Sign(file);
-    if (!signature) return LoadResult::kInvalid;
-    std::copy(signature->begin(), signature->end(), file.begin() + kSignatureOffset);
-
-    OutputFile out(path, inPlace);
-    if (!out.ok()) return LoadResult::kOpenFailed;
-    out.Write(file);
-    return out.Commit();
+    return SealAndWrite(file, path, inPlace);
   } catch (const std::bad_alloc&) {
     return LoadResult::kNoMemory;
   }

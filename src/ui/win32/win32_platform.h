@@ -12,6 +12,12 @@
 
 namespace win32 {
 
+// A picture as a top-down 32-bit DIB section; nullptr when its pixels don't add up.
+HBITMAP BitmapOf(const icon::Picture& picture);
+// An owner-drawn control's face: the bitmap centred on the dialog's colour (nothing on it
+// without a bitmap).
+void DrawCentred(const DRAWITEMSTRUCT& item, HBITMAP bitmap);
+
 class Win32Platform : public ui::Platform {
  public:
   // The main dialog, owner of every dialog and message box, and its file list.
@@ -57,12 +63,6 @@ class Win32Platform : public ui::Platform {
   HBITMAP saveIcon_ = nullptr;
   Win32CardView cards_;
 };
-
-// A picture as a top-down 32-bit DIB section; nullptr when its pixels don't add up.
-HBITMAP BitmapOf(const icon::Picture& picture);
-// An owner-drawn control's face: the bitmap centred on the dialog's colour (nothing on it
-// without a bitmap).
-void DrawCentred(const DRAWITEMSTRUCT& item, HBITMAP bitmap);
 
 // Sets icon 104 as a dialog's icon, large and small.
 void SetProgramIcon(HWND dialog);
