@@ -38,7 +38,7 @@ std::vector<std::uint8_t> ReadAll(const CSaveGame& save) {
 void ReadEverySave(const card::Card& c) {
   const card::Listing listing = c.List();
   for (const card::SaveInfo& s : listing.saves) {
-    if (s.blocks < 0 || s.blocks > 15 || s.slots.size() != static_cast<std::size_t>(s.blocks))
+    if (s.blocks < 0 || s.blocks > 15 || s.chain.size() != static_cast<std::size_t>(s.blocks))
       fuzz::Require("a save of " + std::to_string(s.blocks) + " blocks", "list");
     if (s.deleted || !s.readable) continue;
     // A name two live saves share opens the first of them.

@@ -504,7 +504,7 @@ TEST(Ps1CardCorpus, CrossChecksByteForByte) {
   const Bytes blocks = ReadBlocksOf(*first.save);
   framed.insert(framed.end(), blocks.begin(), blocks.end());
   EXPECT_EQ(framed, testutil::ReadFile(mcs));
-  EXPECT_EQ(c->List().saves.front().slots, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+  EXPECT_EQ(c->List().saves.front().chain, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
   // The raw save is one of the PSP card's.
   auto psp = OpenOrFail(vmp);
   ASSERT_TRUE(psp);
@@ -535,9 +535,9 @@ TEST(Ps1CardCorpus, SignaturesAndTheDexDriveSaves) {
   ASSERT_TRUE(c);
   const card::Listing listing = c->List();
   ASSERT_TRUE(Find(listing, "BASCUS-94194GT"));
-  EXPECT_EQ(Find(listing, "BASCUS-94194GT")->slots, (std::vector<int>{7, 8, 10, 11, 12}));
+  EXPECT_EQ(Find(listing, "BASCUS-94194GT")->chain, (std::vector<int>{7, 8, 10, 11, 12}));
   ASSERT_TRUE(Find(listing, "BASLUS-00495WARZONE", true));
-  EXPECT_EQ(Find(listing, "BASLUS-00495WARZONE", true)->slots, (std::vector<int>{3, 5}));
+  EXPECT_EQ(Find(listing, "BASLUS-00495WARZONE", true)->chain, (std::vector<int>{3, 5}));
 }
 
 TEST(Ps1CardCorpus, EachFileIsWrittenBackAsItWasRead) {

@@ -151,7 +151,7 @@ TEST_F(Ps1CardWindowTest, ImportTakesPs1SavesAndRefusesTheOtherConsolesEitherWay
   // The deleted save's block was free, and taken first: that save is gone from the list.
   ASSERT_EQ(listing.saves.size(), 3u);
   EXPECT_EQ(listing.saves[1].folder, "BASLUS-00004NEW");
-  EXPECT_EQ(listing.saves[1].slots, (std::vector<int>{2, 4, 6}));
+  EXPECT_EQ(listing.saves[1].chain, (std::vector<int>{2, 4, 6}));
 
   // And a PS1 save dropped on a PS2 card.
   const std::string ps2Card = dir.File("card.ps2");

@@ -110,7 +110,7 @@ struct SaveInfo {
   // frame of its icon (16 x 16; empty when it has none). A damaged PS1 save's `damage` names
   // everything wrong with it.
   int blocks = 0;
-  std::vector<int> slots;
+  std::vector<int> chain;
   bool deleted = false;
   std::string region;
   icon::Picture icon;

@@ -30,7 +30,7 @@ std::size_t Width(const std::string& text) { return text.size(); }
 
 void PrintPs1ListingJson(const card::Card& c, const card::Listing& listing, bool deleted, Console& console) {
   nlohmann::ordered_json j;
-  j["card"] = DisplayText(c.path());
+  j["card"] = ExactText(c.path());
   j["type"] = CardTypeName(c.type());
   j["damaged"] = c.Damaged();
   nlohmann::ordered_json saves = nlohmann::ordered_json::array();
@@ -41,7 +41,7 @@ void PrintPs1ListingJson(const card::Card& c, const card::Listing& listing, bool
     one["title"] = BytesToUtf8(s.title);
     one["title_utf8"] = io::ShiftJisToUtf8(s.rawTitle);
     one["blocks"] = s.blocks;
-    one["slots"] = s.slots;
+    one["slots"] = s.chain;
     one["region"] = s.region;
     one["size_kb"] = s.sizeKB;
     one["deleted"] = s.deleted;
@@ -64,7 +64,7 @@ void PrintPs1ListingText(const card::Listing& listing, bool deleted, Console& co
     if (s.deleted && !deleted) continue;
     std::string name = DisplayText(s.folder);
     if (s.deleted) name += " (deleted)";
-    rows.push_back({name, std::to_string(s.blocks), SlotsText(s.slots), s.region, io::ShiftJisToUtf8(s.rawTitle)});
+    rows.push_back({name, std::to_string(s.blocks), SlotsText(s.chain), s.region, io::ShiftJisToUtf8(s.rawTitle)});
   }
   std::ostream& out = console.out;
   if (rows.empty()) {

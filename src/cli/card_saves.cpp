@@ -84,7 +84,7 @@ int RunExport(const ExportOptions& o, Console& console) {
   for (const std::string& folder : folders) {
     card::OpenedSave opened = c->OpenSave(folder);
     if (opened.result != card::OpenSaveResult::kOpened || !opened.save) {
-      console.Error(card::messages::OpenSaveMessage(opened.result, folder));
+      console.Error(DisplayText(card::messages::OpenSaveMessage(opened.result, folder)));
       ++failures;
       continue;
     }
@@ -108,7 +108,7 @@ int RunExport(const ExportOptions& o, Console& console) {
       ++failures;
       continue;
     }
-    console.out << path << '\n';
+    console.out << DisplayText(path) << '\n';
   }
   return failures == 0 ? kExitOk : kExitFailed;
 }
@@ -138,7 +138,7 @@ int RunImport(const ImportOptions& o, Console& console) {
     card::ImportOptions options;
     options.replace = o.replace;
     const card::ImportOutcome outcome = c->Import(*opened.save, options);
-    const std::string message = card::messages::ImportMessage(outcome);
+    const std::string message = DisplayText(card::messages::ImportMessage(outcome));
     if (Imported(outcome.result)) {
       console.out << message << '\n';
       continue;
@@ -177,7 +177,7 @@ int RunRemove(const RemoveOptions& o, Console& console) {
   int failures = 0;
   for (const std::string& folder : o.saves) {
     const card::RemoveResult result = c->Remove(folder);
-    const std::string message = card::messages::RemoveMessage(result, folder, c->refusal());
+    const std::string message = DisplayText(card::messages::RemoveMessage(result, folder, c->refusal()));
     if (result == card::RemoveResult::kRemoved) {
       console.out << message << '\n';
       continue;

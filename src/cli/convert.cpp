@@ -322,8 +322,8 @@ int RunBatch(const BatchOptions& o, Console& console) {
   if (o.json) {
     for (const Job& job : jobs) {
       nlohmann::ordered_json j;
-      j["input"] = DisplayText(job.input);
-      j["output"] = job.output.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(DisplayText(job.output));
+      j["input"] = ExactText(job.input);
+      j["output"] = job.output.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(ExactText(job.output));
       j["status"] = StatusName(job.status);
       j["reason"] = job.reason.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(job.reason);
       j["renamed"] = !job.renamedFrom.empty();

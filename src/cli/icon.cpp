@@ -116,7 +116,7 @@ int RunIcon(const IconOptions& o, Console& console) {
   }
   icon::Result<icon::SaveIcon> loaded = icon::LoadSaveIcon(*opened, slot);
   if (!loaded) {
-    console.Error(loaded.error().message);
+    console.Error(DisplayText(loaded.error().message));
     return kExitFailed;
   }
   const icon::SaveIcon& found = loaded.value();
@@ -131,7 +131,7 @@ int RunIcon(const IconOptions& o, Console& console) {
     icon::Result<icon::Picture> drawn =
         icon::RenderIcon(found.icon, found.iconSys, o.size ? o.size : kDefaultSize);
     if (!drawn) {
-      console.Error(drawn.error().message);
+      console.Error(DisplayText(drawn.error().message));
       return kExitFailed;
     }
     picture = std::move(drawn.value());
@@ -139,7 +139,7 @@ int RunIcon(const IconOptions& o, Console& console) {
   if (!o.texture.empty() || (!o.obj.empty() && found.icon.HasTexture())) {
     icon::Result<icon::Picture> stored = icon::TexturePicture(found.icon);
     if (!stored) {
-      console.Error(stored.error().message);
+      console.Error(DisplayText(stored.error().message));
       return kExitFailed;
     }
     texture = std::move(stored.value());

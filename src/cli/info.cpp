@@ -136,10 +136,10 @@ void PrintText(const CSaveGame& save, Console& console) {
   if (const std::optional<bool> signature = SignatureValid(save))
     out << "Signature:  " << (*signature ? "valid" : "not valid: a PS3 refuses this file") << '\n';
   out << "Folder:     " << DisplayText(root.Name()) << '\n';
-  out << "Title:      " << BytesToUtf8(ShownTitle(save)) << '\n';
+  out << "Title:      " << Printable(BytesToUtf8(ShownTitle(save))) << '\n';
   if (full.found) {
-    out << "Full title: " << full.line1 << '\n';
-    if (!full.line2.empty()) out << "            " << full.line2 << '\n';
+    out << "Full title: " << Printable(full.line1) << '\n';
+    if (!full.line2.empty()) out << "            " << Printable(full.line2) << '\n';
   }
   if (std::optional<icon::IconSysFields> iconSys = IconSysOf(save)) {
     const std::string& normal = iconSys->IconName(icon::IconSlot::kNormal);

@@ -49,7 +49,10 @@ bool LooksLikeCardFile(const std::string& path) {
   if (!length) return false;
   std::array<std::uint8_t, 512> head{};
   std::size_t n = file.Read(head.data(), head.size());
-  return card::LooksLikeCardImage(std::span<const std::uint8_t>(head.data(), n), *length);
+  // A file of a card image's size without a superblock opens as a card too, so that the
+  // card layer says whether it is blank or a damaged card.
+  const card::ImageKind kind = card::ClassifyImage(std::span<const std::uint8_t>(head.data(), n), *length).kind;
+  return kind == card::ImageKind::kCard || kind == card::ImageKind::kUnformatted;
 }
 
 // The card's size as the console counts it: what saves may use on the empty card (the

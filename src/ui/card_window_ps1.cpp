@@ -17,7 +17,7 @@ namespace {
 
 std::string SlotsText(const card::SaveInfo& s) {
   std::string text;
-  for (int b : s.slots) text += (text.empty() ? "" : ", ") + std::to_string(b);
+  for (int b : s.chain) text += (text.empty() ? "" : ", ") + std::to_string(b);
   return s.deleted ? std::string(kDeletedSlots) + text : text;
 }
 

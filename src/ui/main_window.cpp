@@ -1,8 +1,11 @@
 #include "ui/main_window.h"
 
 #include <array>
+#include <filesystem>
+#include <system_error>
 
 #include "formats/ps1/ps1_save.h"
+#include "io/file.h"
 #include "io/path.h"
 #include "resource.h"
 #include "ui/texts.h"
@@ -67,12 +70,23 @@ void MainWindow::OnCommand(int id, int notifyCode) {
 }
 
 void MainWindow::Open() {
-  std::optional<ChosenFile> chosen = commands_.ChooseContainer();
-  if (!chosen) return;
-  if (OpensAsCard(*chosen))
-    cards_.OpenCard(chosen->path);
+  if (std::optional<ChosenFile> chosen = commands_.ChooseContainer()) OpenChosen(*chosen);
+}
+
+void MainWindow::OpenChosen(const ChosenFile& chosen) {
+  if (OpensAsCard(chosen))
+    cards_.OpenCard(chosen.path);
   else
-    commands_.OpenFile(*chosen);
+    commands_.OpenFile(chosen);
+}
+
+void MainWindow::OpenPath(const std::string& path) {
+  // A PCSX2 folder card is a folder; the dialogs never hand one to Open.
+  std::error_code ec;
+  if (std::filesystem::is_directory(io::ToFsPath(path), ec))
+    cards_.OpenCard(path);
+  else
+    OpenChosen(ChosenFileFromPath(path));
 }
 
 void MainWindow::Save() {

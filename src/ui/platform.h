@@ -58,6 +58,9 @@ struct ChosenFile {
 // Splits a path the way the file dialogs report it: the name after the last '\' or '/',
 // the extension after the name's last dot.
 ChosenFile ChosenFileFromPath(std::string path);
+// What a file dialog that returns every chosen path gives the logic: the first, or none
+// when the user cancelled.
+std::optional<ChosenFile> FirstChosenFile(std::vector<std::string> paths);
 
 // What File > New Card asks: the size of the new card and whether its pages carry ECC.
 struct NewCardChoice {

@@ -1,5 +1,6 @@
 // The dialog program's own texts, in one place: captions, questions, column headings and
-// the fixed lines of its dialogs. The texts it shares with the command line (the results'
+// the fixed lines of its dialogs. The labels of its windows, which the Win32 resource scripts
+// read too, are in ui/labels.h. The texts it shares with the command line (the results'
 // messages, the date checks) come from formats/messages.h and model/entry_time_text.h.
 //
 // Two spellings here are the program's own and stay as they are, since users and their
@@ -9,6 +10,7 @@
 #include <string_view>
 
 #include "formats/messages.h"
+#include "ui/labels.h"
 
 namespace ui {
 
@@ -17,7 +19,7 @@ using messages::kNoValidIconSys;
 using messages::kUnknownFileType;
 
 // The main window.
-inline constexpr std::string_view kMainCaption = "Converter";  // as its resource template gives it
+inline constexpr std::string_view kMainCaption = LABEL_MAIN_CAPTION;
 inline constexpr std::string_view kNewSaveName = "NewSave";
 inline constexpr std::string_view kInitialDirectory = ".\\";
 inline constexpr std::string_view kAllFilesFilter = "All files (*.*)";
@@ -47,7 +49,7 @@ inline constexpr int kSaveIconSize = 32;
 inline constexpr std::string_view kWarningCaption = "Warrning";
 inline constexpr const char* kFileCountFormat = "Num. of fiiles = %lli";
 inline constexpr const char* kAttributesFormat = "Attributes (0x%08X)";
-inline constexpr std::string_view kEditButton = "Edit";
+inline constexpr std::string_view kEditButton = LABEL_EDIT;
 inline constexpr std::string_view kOkButton = "Ok";
 
 // The card window.

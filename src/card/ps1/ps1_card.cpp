@@ -33,7 +33,7 @@ std::span<const std::uint8_t> BlockOf(const Ps1Image& image, int block) {
 void DescribeSave(const Ps1Image& image, const Ps1SaveState& s, SaveInfo& info) {
   info.folder = s.name;
   info.blocks = static_cast<int>(s.blocks.size());
-  info.slots = s.blocks;
+  info.chain = s.blocks;
   info.sizeKB = static_cast<std::uint32_t>(s.blocks.size()) * kBlockKB;
   info.deleted = s.deleted;
   info.files = 1;

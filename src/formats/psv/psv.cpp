@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "formats/entry_bytes.h"
+#include "formats/messages.h"
 #include "formats/output_file.h"
 #include "formats/psv/psv_ps1.h"
 #include "io/file.h"
@@ -33,14 +34,15 @@ std::uint32_t ModeOf(const std::uint8_t* word) {
   return (w & 0xFFFF) == 0 ? w >> 16 : w;
 }
 
-void FillFromRecord(SaveEntry& e, const std::uint8_t* record, psv::NameField& field) {
+void FillFromRecord(SaveEntry& e, const std::uint8_t* record, psv::NameField& field, std::size_t nameChars) {
   e.created = EntryTime::FromBytes(record + psv::kRecordCreatedOffset);
   e.modified = EntryTime::FromBytes(record + psv::kRecordModifiedOffset);
   e.mode = ModeOf(record + psv::kRecordModeOffset);
   const std::uint8_t* name = record + psv::kRecordNameOffset;
   std::memcpy(field.data(), name, field.size());
-  // The name keeps at most 31 characters, title and rawTitle all 32, as in the other families.
-  SetFieldFromBytes(e.name, name, psv::kRecordNameSize, psv::kRecordNameSize - 1);
+  // The name keeps what kFolderNameKept or kFileNameKept says, title and rawTitle all 32,
+  // as in the other families.
+  SetFieldFromBytes(e.name, name, psv::kRecordNameSize, nameChars);
   SetFieldFromBytes(e.title, name, psv::kRecordNameSize, psv::kRecordNameSize);
   SetFieldFromBytes(e.rawTitle, name, psv::kRecordNameSize, psv::kRecordNameSize);
 }
@@ -206,6 +208,11 @@ LoadResult CPsv::Load(const std::string& path) {
   if (!file) return LoadResult::kOpenFailed;
   const std::optional<std::uint64_t> length = file.Length();
   if (!length) return LoadResult::kReadFailed;
+  // As large as the writer makes one, and no larger: the whole file is read for its signature.
+  if (*length > psv::kMaxFileSize) {
+    refusal = psv::kTooLargeRefusal;
+    return LoadResult::kInvalid;
+  }
   std::array<std::uint8_t, psv::kFileRecordsOffset> fixed;
   if (!file.ReadExact(fixed.data(), psv::kHeaderSize)) return LoadResult::kReadFailed;
   if (std::memcmp(fixed.data(), psv::kMagic.data(), psv::kMagic.size()) != 0)
@@ -223,6 +230,10 @@ LoadResult CPsv::Load(const std::string& path) {
   const std::uint32_t count = bytes::GetU32LE(fixed.data() + psv::kFileCountOffset);
   if (count > (*length - psv::kFileRecordsOffset) / psv::kFileRecordSize)
     return LoadResult::kReadFailed;
+  if (count > kMaxSaveFiles) {
+    refusal = messages::TooManyFilesRefusal("PS3 export");
+    return LoadResult::kInvalid;
+  }
 
   std::optional<bool> valid;
   try {
@@ -232,12 +243,12 @@ LoadResult CPsv::Load(const std::string& path) {
     EntryTable table(std::size_t{count} + 1);
     std::vector<psv::NameField> fields(table.size());
     SaveEntry& root = table[0];
-    FillFromRecord(root, fixed.data() + psv::kFolderRecordOffset, fields[0]);
+    FillFromRecord(root, fixed.data() + psv::kFolderRecordOffset, fields[0], kFolderNameKept);
     root.size = count + 2;
     for (std::uint32_t k = 0; k < count; ++k) {
       const std::uint8_t* record = records.data() + std::size_t{k} * psv::kFileRecordSize;
       SaveEntry& e = table[k + 1];
-      FillFromRecord(e, record, fields[k + 1]);
+      FillFromRecord(e, record, fields[k + 1], kFileNameKept);
       e.size = bytes::GetU32LE(record + psv::kRecordSizeOffset);
       const std::uint64_t offset = bytes::GetU32LE(record + psv::kRecordDataOffset);
       if (offset + e.size > *length) return LoadResult::kReadFailed;

@@ -67,8 +67,8 @@ inline constexpr std::size_t kRecordNameSize = 32;
 inline constexpr std::size_t kRecordDataOffset = 56;  // files only
 inline constexpr std::size_t kDataAlignment = 4;
 
-// The largest file written: a PS2 memory card holds 8 MiB, so no save comes near it, and
-// the whole file is put together in memory.
+// The largest file written, and read: a PS2 memory card holds 8 MiB, so no save comes
+// near it, and the whole file is put together in memory (and read whole to check it).
 inline constexpr std::uint64_t kMaxFileSize = 64u << 20;
 
 // Gives a whole file put together in memory its content seed and its signature (the kind
@@ -84,6 +84,8 @@ using NameField = std::array<std::uint8_t, kRecordNameSize>;
 inline constexpr const char* kSignatureQuestion =
     "PS3 signature computed doesn't match stored.\nDo you want to load it anyway?";
 inline constexpr const char* kSignatureCaption = "Invalid format";
+inline constexpr const char* kTooLargeRefusal =
+    "This file is larger than a PS3 export of a PS2 save can be (64 MiB).";
 }  // namespace psv
 
 // The content check: "\0VSP" and room for the header.

@@ -138,15 +138,11 @@ std::vector<std::string> DroppedPaths(HDROP drop) {
 std::optional<ui::ChosenFile> Win32Platform::OpenFileDialog(const ui::FileDialogRequest& request) {
   // The offsets are recomputed on the UTF-8 text; they mean what nFileOffset and
   // nFileExtension mean on the wide one.
-  std::vector<std::string> paths = RunFileDialog(window_, false, request);
-  if (paths.empty()) return std::nullopt;
-  return ui::ChosenFileFromPath(std::move(paths.front()));
+  return ui::FirstChosenFile(RunFileDialog(window_, false, request));
 }
 
 std::optional<ui::ChosenFile> Win32Platform::SaveFileDialog(const ui::FileDialogRequest& request) {
-  std::vector<std::string> paths = RunFileDialog(window_, true, request);
-  if (paths.empty()) return std::nullopt;
-  return ui::ChosenFileFromPath(std::move(paths.front()));
+  return ui::FirstChosenFile(RunFileDialog(window_, true, request));
 }
 
 namespace {
