@@ -590,11 +590,13 @@ TEST(CardHostile, OtherFilesAreRefusedWithWhatTheyAre) {
     card::IssueKind expected;
     const char* message;
   };
+  // A PS1 card opens as one (ps1_card_test.cpp); 128 KiB of anything else is neither.
   Bytes ps1(131072, 0);
-  ps1[0] = 'M';
+  ps1[0] = 'X';
   ps1[1] = 'C';
   const Row rows[] = {
-      {"a PS1 card", ps1, card::IssueKind::kPs1Card, "a PlayStation (PS1) memory card of 128 KiB, not a PS2 card"},
+      {"128 KiB without a PS1 card's header", ps1, card::IssueKind::kPs1Card,
+       "128 KiB like a PlayStation (PS1) memory card, but without a PS1 card's \"MC\" header"},
       {"an unformatted card", Bytes(8650752, 0xFF), card::IssueKind::kUnformatted, "an unformatted card image of 8 MiB: format it first"},
       {"a text file", testutil::FromString("hello"), card::IssueKind::kNotACard, "not a PS2 memory card image"},
       {"an empty file", Bytes(), card::IssueKind::kNotACard, "not a PS2 memory card image"},

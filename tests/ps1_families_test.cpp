@@ -341,7 +341,7 @@ TEST(Ps1Families, APs2CardRefusesAPs1Save) {
   auto card = card::OpenCard(f.path()).card;
   ASSERT_TRUE(card);
   const card::ImportOutcome outcome = card->Import(*save.save);
-  EXPECT_EQ(outcome.result, card::ImportResult::kInvalidSave);
-  EXPECT_EQ(outcome.detail, "it is a PlayStation 1 save, and this card holds PlayStation 2 saves");
+  EXPECT_EQ(outcome.result, card::ImportResult::kOtherConsole);
+  EXPECT_EQ(outcome.detail, "a PlayStation 1 save: a PlayStation 2 card can't hold it");
   EXPECT_TRUE(testutil::ReadFile(f.path()) == before);
 }

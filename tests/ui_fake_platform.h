@@ -65,6 +65,7 @@ class FakeCardView : public ui::CardView, public RecordedMessages {
   std::string caption;
   std::map<int, std::string> texts;
   std::map<int, bool> enabled;
+  std::vector<std::string> columns;
   std::vector<ui::CardRow> rows;
   std::vector<int> selected;
   std::optional<icon::Picture> preview;
@@ -80,6 +81,10 @@ class FakeCardView : public ui::CardView, public RecordedMessages {
   void SetCaption(const std::string& text) override { caption = text; }
   void SetControlText(int id, const std::string& text) override { texts[id] = text; }
   void EnableControl(int id, bool on) override { enabled[id] = on; }
+  void SetColumns(std::span<const ui::CardColumn> newColumns) override {
+    columns.clear();
+    for (const ui::CardColumn& c : newColumns) columns.emplace_back(c.title);
+  }
   void SetRows(const std::vector<ui::CardRow>& newRows) override {
     rows = newRows;
     selected.clear();

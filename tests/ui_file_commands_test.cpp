@@ -102,7 +102,9 @@ TEST_F(FileCommandsTest, OpenAsksWithTheContainerFilters) {
                          {"PS1 Datel (*.mcx)", "*.mcx"},
                          {"PS1 raw save (*.)", "*."},
                          {"Memory card images (*.ps2;*.mc2;*.mcd;*.bin;*.vmc;*.vm2)",
-                          "*.ps2;*.mc2;*.mcd;*.bin;*.vmc;*.vm2"}}));
+                          "*.ps2;*.mc2;*.mcd;*.bin;*.vmc;*.vm2"},
+                         {"PS1 memory cards (*.mcd;*.mcr;*.srm;*.bin;*.mc;*.vm1;*.vmc;*.gme;*.vgs;*.mem;*.vmp)",
+                          "*.mcd;*.mcr;*.srm;*.bin;*.mc;*.vm1;*.vmc;*.gme;*.vgs;*.mem;*.vmp"}}));
   EXPECT_EQ(r.selectedFilter, 1);
   EXPECT_EQ(r.fileName, "");
   EXPECT_EQ(r.initialDirectory, ".\\");

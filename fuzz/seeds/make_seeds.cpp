@@ -18,6 +18,7 @@
 #include "support/lzari_encoder.h"
 #include "support/max_builder.h"
 #include "support/ps1_builder.h"
+#include "support/ps1_card_builder.h"
 #include "support/psu_builder.h"
 #include "support/psv_builder.h"
 #include "support/test_util.h"
@@ -312,6 +313,52 @@ std::vector<Seed> CardSeeds() {
   return seeds;
 }
 
+// PS1 cards, the first byte choosing the file (see fuzz/ps1_card.cpp), the card's trailing
+// zeros left off: an empty card; saves on blocks apart and a deleted one; damage of each
+// kind; a signed and an encrypted card; and a DexDrive file cut short after its used blocks.
+std::vector<Seed> Ps1CardSeeds() {
+  auto seed = [](std::uint8_t kind, const Bytes& card) {
+    Bytes bytes = {kind};
+    std::size_t end = card.size();
+    while (end > 0 && card[end - 1] == 0) --end;
+    bytes.insert(bytes.end(), card.begin(), card.begin() + static_cast<std::ptrdiff_t>(end));
+    return bytes;
+  };
+  // A save's first block with its header and icon, the rest of its blocks zero.
+  auto blocks = [](int count) {
+    Bytes b = testutil::MakePs1Blocks(count, 5);
+    std::fill(b.begin() + 0x200, b.end(), 0);
+    return b;
+  };
+  std::vector<Seed> seeds;
+  seeds.push_back({"ps1_card", "empty.bin", seed(0, testutil::Ps1Card::EmptyCard())});
+
+  testutil::Ps1Card saves;
+  saves.PutSave("BESLES-00001A", {2, 4}, blocks(2));
+  saves.PutSave("BASLUS-00002B", {1}, blocks(1));
+  saves.SetEntry(3, 0xA1, 8192, 0xFFFF, "BISLPS-00003C");
+  seeds.push_back({"ps1_card", "saves-dexdrive.bin", seed(1, saves.bytes)});
+  seeds.push_back({"ps1_card", "saves-vmp.bin", seed(3, saves.bytes)});
+  seeds.push_back({"ps1_card", "saves-pocketstation.bin", seed(4, saves.bytes)});
+
+  testutil::Ps1Card damaged;
+  damaged.PutSave("BESLES-00001LOOP", {1, 2}, blocks(2));
+  damaged.SetEntry(2, 0x53, 0, 0);                   // back to block 1
+  damaged.SetEntry(5, 0x52, 0, 0xFFFF);              // reached by no chain
+  damaged.SetEntry(6, 0x51, 0x1C430000, 0x339, "FREEPSXBOOT");
+  damaged.SetEntry(8, 0xA1, 2 * 8192, 0xFFFF, "BESLES-00002CLEARED");
+  damaged.SetEntry(9, 0xA3, 0, 0xFFFF);
+  damaged.PutSave("BESLES-00003STATES", {3, 4, 7}, blocks(3));
+  damaged.SetEntry(4, 0x53, 0, 6, "", false);        // a middle block marked last, its check wrong
+  seeds.push_back({"ps1_card", "damaged-vgs.bin", seed(2, damaged.bytes)});
+
+  Bytes cut = testutil::WithDexDriveHeader(saves.bytes, {"a comment"});
+  cut.resize(0xF40 + 5 * 8192);
+  cut.insert(cut.begin(), 5);
+  seeds.push_back({"ps1_card", "cut-short-gme.bin", cut});
+  return seeds;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -330,6 +377,7 @@ int main(int argc, char** argv) {
   for (Seed& s : IconSysSeeds()) seeds.push_back(std::move(s));
   for (Seed& s : IconFileSeeds()) seeds.push_back(std::move(s));
   for (Seed& s : CardSeeds()) seeds.push_back(std::move(s));
+  for (Seed& s : Ps1CardSeeds()) seeds.push_back(std::move(s));
   for (const Seed& s : seeds) {
     std::filesystem::create_directories(root / s.target);
     std::string path = (root / s.target / s.name).string();

@@ -8,6 +8,7 @@
 #include "card/folder_card.h"
 #include "card/prepare.h"
 #include "card/image_card.h"
+#include "card/ps1/ps1_card.h"
 #include "io/file.h"
 
 namespace card {
@@ -30,6 +31,8 @@ Severity SeverityOf(IssueKind kind) {
     case IssueKind::kLostCluster:
     case IssueKind::kDotEntry:
     case IssueKind::kSubfolder:
+    case IssueKind::kBadCheck:
+    case IssueKind::kBadBlockState:
       return Severity::kNotice;
     default:
       return Severity::kDamage;
@@ -40,11 +43,31 @@ ImportOutcome Card::BeginImport(const CSaveGame& save, const ImportOptions& opti
   ImportOutcome out;
   out.result = PrepareSave(save, options.now.value_or(JapanNow()), prepared, out.detail);
   out.folder = std::string(prepared.directory.Name());
+  if (out.result == ImportResult::kOtherConsole && save.entries && !save.entries->empty())
+    out.folder = std::string(save.entries->front().Name());
   if (out.result != ImportResult::kImported) return out;
   // Work from the card as it is on the disk now.
   if (!Rescan()) return Outcome(ImportResult::kWriteFailed, out.folder);
   if (Damaged()) return Outcome(ImportResult::kCardDamaged, out.folder);
   return out;
+}
+
+RestoreResult Card::Restore(std::string_view) { return RestoreResult::kNotFound; }
+
+bool IsPs1(CardType type) {
+  switch (type) {
+    case CardType::kImageWithEcc:
+    case CardType::kRawImage:
+    case CardType::kFolder:
+      return false;
+    case CardType::kPs1Raw:
+    case CardType::kPs1DexDrive:
+    case CardType::kPs1Vgs:
+    case CardType::kPs1Vmp:
+    case CardType::kPs1PocketStation:
+      break;
+  }
+  return true;
 }
 
 ImportOutcome Card::NoSpace(ImportOutcome out, std::uint64_t needed, std::uint32_t freeNow, std::uint32_t available) {
@@ -81,6 +104,7 @@ bool Card::Damaged() const {
 OpenedCard OpenCard(const std::string& path) {
   std::error_code ec;
   if (std::filesystem::is_directory(io::ToFsPath(path), ec)) return FolderCard::Open(path);
+  if (LooksLikePs1CardFile(path)) return Ps1Card::Open(path);
   return ImageCard::Open(path);
 }
 

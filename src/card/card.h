@@ -1,6 +1,8 @@
-// PS2 memory cards: image files (with or without ECC) and PCSX2 folder cards, behind one
-// interface. A card holds many saves; a save on a card opens as an ordinary save object
-// (CCardSave) that every writer converts, and any save object can be imported.
+// Memory cards behind one interface: PS2 image files (with or without ECC) and PCSX2 folder
+// cards, and PS1 cards in each of their files (card/ps1/ps1_card.h). A card holds many
+// saves; a save on a card opens as an ordinary save object (CCardSave on a PS2 card, a PS1
+// save on a PS1 card) that every writer converts, and any save object of the card's
+// console can be imported.
 //
 // OpenCard returns every issue it found and the card itself whenever it can be read;
 // each operation returns its own small result, worded for the user in card_messages.h.
@@ -19,12 +21,24 @@
 
 #include "card/card_save.h"
 #include "card/layout.h"  // LooksLikeCardImage, the content check
+#include "icon/picture.h"
 #include "model/entry.h"
 #include "model/save_game.h"
 
 namespace card {
 
-enum class CardType { kImageWithEcc, kRawImage, kFolder };
+enum class CardType {
+  kImageWithEcc,
+  kRawImage,
+  kFolder,
+  // PS1 cards, by the file they are kept in.
+  kPs1Raw,
+  kPs1DexDrive,
+  kPs1Vgs,
+  kPs1Vmp,
+  kPs1PocketStation,
+};
+bool IsPs1(CardType type);
 
 // Everything open, check and repair can find. The comment says how bad each is.
 enum class IssueKind {
@@ -61,6 +75,11 @@ enum class IssueKind {
   kLostCluster,     // clusters marked in use that no file or directory owns
   kDotEntry,        // "." or ".." doesn't link where the console puts it
   kSubfolder,       // a save holds a subfolder, which a save object can't carry
+  // PS1 cards.
+  kNotSigned,       // damage: the file's signature or hash does not verify; it is only read
+  kOrphanedBlock,   // damage: a block in use that no save's chain reaches
+  kBadCheck,        // notice: a directory entry's check byte is wrong
+  kBadBlockState,   // notice: a middle or last block of a chain marked as the other
 };
 
 enum class Severity { kFatal, kDamage, kNotice };
@@ -86,17 +105,28 @@ struct SaveInfo {
   int files = 0;
   bool readable = false;    // OpenSave gives it (its issues say why not)
   std::string damage;       // when it can't be read: the first thing wrong with it
+  // PS1 cards: the save's blocks (1..15) in chain order, whether it is deleted (it is then
+  // not readable, and Restore may bring it back), the region its name gives, and the first
+  // frame of its icon (16 x 16; empty when it has none). A damaged PS1 save's `damage` names
+  // everything wrong with it.
+  int blocks = 0;
+  std::vector<int> chain;
+  bool deleted = false;
+  std::string region;
+  icon::Picture icon;
 };
 
 struct Listing {
   std::vector<SaveInfo> saves;
   std::uint32_t freeKB = 0;  // what the console shows as free (8,000 KB on an empty 8 MiB card)
+  bool ps1 = false;          // a PS1 card, whose space is counted in blocks
+  int freeBlocks = 0;        // PS1: free blocks (15 on an empty card)
 };
 
 enum class OpenSaveResult { kOpened, kNotFound, kDamaged, kHasSubfolder };
 struct OpenedSave {
   OpenSaveResult result = OpenSaveResult::kNotFound;
-  std::unique_ptr<CCardSave> save;
+  std::unique_ptr<CSaveGame> save;
 };
 
 enum class ImportResult {
@@ -106,6 +136,7 @@ enum class ImportResult {
   kAlreadyOnCard,     // the folder is on the card and replace was not asked for
   kHasSubfolder,      // the save holds a directory entry: a card save can't
   kInvalidSave,       // no entries, or a folder or file name the card can't hold (detail)
+  kOtherConsole,      // a PS1 save for a PS2 card or the reverse (detail says which)
   kSourceUnreadable,  // a file of the save can't be read whole
   kCardDamaged,       // the card has damage: nothing is written to it
   kWriteFailed,       // the card could not be written; it is unchanged
@@ -131,6 +162,17 @@ struct ImportOutcome {
 // so the change was not made.
 enum class RemoveResult { kRemoved, kNotFound, kCardDamaged, kWriteFailed, kWouldDamage };
 
+// PS1 cards keep a deleted save's data: it can come back while its blocks are unused.
+enum class RestoreResult {
+  kRestored,
+  kNotFound,       // no deleted save of that name (always, on a PS2 card)
+  kAlreadyOnCard,  // a live save has the name
+  kBlocksTaken,    // a block of it now belongs to another save: nothing changed
+  kSaveDamaged,    // its chain can't be followed to the end
+  kCardDamaged,
+  kWriteFailed,
+};
+
 enum class RepairResult { kRepaired, kNothingToRepair, kWriteFailed, kWouldDamage };
 struct RepairOutcome {
   RepairResult result = RepairResult::kNothingToRepair;
@@ -139,6 +181,8 @@ struct RepairOutcome {
   int pagesCorrected = 0;      // pages rewritten with corrected data or code
   int clustersFreed = 0;       // lost clusters marked free
   bool lostClustersKept = false;  // lost clusters were left alone because the card has damage
+  int checksSet = 0;           // PS1: directory entries whose check byte was set
+  int statesMended = 0;        // PS1: middle and last blocks given their right state
   std::vector<Issue> remaining;   // what a check finds afterwards
 };
 
@@ -159,8 +203,10 @@ class Card {
 
   // What was found when the card was last read (when opened, and after each write).
   const std::vector<Issue>& issues() const { return issues_; }
-  // True when an issue is worse than a notice: then nothing is written to the card.
-  bool Damaged() const;
+  // True when nothing is written to the card: a PS2 card with an issue worse than a
+  // notice; a PS1 card only read (its signature fails, or it was cut short before a
+  // save's blocks) -- a damaged save on a PS1 card is left alone, not the whole card.
+  virtual bool Damaged() const;
   // Why the last change was not made when it would have damaged the card; else empty.
   const std::string& refusal() const { return refusal_; }
 
@@ -173,6 +219,8 @@ class Card {
   virtual ImportOutcome Import(const CSaveGame& save, const ImportOptions& options) = 0;
   ImportOutcome Import(const CSaveGame& save) { return Import(save, ImportOptions{}); }
   virtual RemoveResult Remove(std::string_view folder) = 0;
+  // Brings back a deleted save (PS1 cards).
+  virtual RestoreResult Restore(std::string_view folder);
   // Every finding: the open issues plus what only a full read shows (every page's ECC,
   // lost clusters). Erased pages and page 1 of PCSX2 images are not findings.
   virtual std::vector<Issue> Check() const = 0;
@@ -208,8 +256,9 @@ struct OpenedCard {
 // written otherwise (kNothingToRepair, or kWouldDamage naming the damage).
 RepairOutcome RepairSuperblock(const std::string& path);
 
-// Opens a card image (any name: the layout comes from the size and the superblock) or a
-// PCSX2 folder card (a folder holding _pcsx2_superblock).
+// Opens a card image (any name: the layout comes from the size and the superblock), a
+// PCSX2 folder card (a folder holding _pcsx2_superblock), or a PS1 card file of any kind
+// (by its content).
 OpenedCard OpenCard(const std::string& path);
 
 // The usual extensions of card images, for the front ends' file filters and help.
@@ -235,6 +284,7 @@ enum class ConvertResult {
   kConverted, kNotAnImage, kFolderCard, kAlreadyThatLayout, kWriteFailed,
   kUncorrectable,  // to raw: pages whose ECC can't correct them would lose that sign (detail: which)
   kWouldDamage,    // read back, the new image had damage the old one has not (detail)
+  kBlocksMissing,  // a PS1 card file that ends before the blocks of one of its saves
 };
 // Writes the image at source to target with ECC (ecc) or raw; target may be source. A
 // conversion to raw of an image with pages that can't be corrected is made only with `force`.

@@ -30,7 +30,12 @@ std::string KilobytesText(std::uint32_t kb) {
   return digits + " KB";
 }
 
-std::string FreeText(const Listing& listing) { return KilobytesText(listing.freeKB) + " free"; }
+std::string BlocksText(int blocks) { return std::to_string(blocks) + (blocks == 1 ? " block" : " blocks"); }
+
+std::string FreeText(const Listing& listing) {
+  if (listing.ps1) return BlocksText(listing.freeBlocks) + " free";
+  return KilobytesText(listing.freeKB) + " free";
+}
 
 std::string ImportMessage(const ImportOutcome& o) {
   const std::string name = o.folder.empty() ? std::string("The save") : o.folder;
@@ -48,6 +53,8 @@ std::string ImportMessage(const ImportOutcome& o) {
       return name + " holds a folder (" + o.detail + "), which a memory card save can't hold";
     case ImportResult::kInvalidSave:
       return name + " can't go on a card: " + o.detail;
+    case ImportResult::kOtherConsole:
+      return name + " is " + o.detail;
     case ImportResult::kSourceUnreadable:
       return name + ": a file of the save can't be read; the card is unchanged";
     case ImportResult::kCardDamaged:
@@ -83,6 +90,23 @@ std::string OpenSaveMessage(OpenSaveResult result, std::string_view folder) {
   return name + " can't be read";
 }
 
+std::string RestoreMessage(RestoreResult result, std::string_view folder) {
+  const std::string name(folder);
+  switch (result) {
+    case RestoreResult::kRestored: return name + " restored on the card";
+    case RestoreResult::kNotFound: return name + " is not among the card's deleted saves";
+    case RestoreResult::kAlreadyOnCard:
+      return name + " is already on the card; the deleted one is left as it is";
+    case RestoreResult::kBlocksTaken:
+      return name + " can't be restored: another save has taken its blocks since; nothing changed";
+    case RestoreResult::kSaveDamaged:
+      return name + " can't be restored: its chain of blocks can't be followed; nothing changed";
+    case RestoreResult::kCardDamaged: return "The card is damaged and is not written to; check it first";
+    case RestoreResult::kWriteFailed: break;
+  }
+  return "Cannot write the card; it is unchanged";
+}
+
 std::string DamagedSaveNote(const SaveInfo& save) {
   if (save.damage.empty()) return OpenSaveMessage(OpenSaveResult::kDamaged, save.folder);
   return save.folder + " is damaged on the card (" + save.damage + "); check the card";
@@ -99,6 +123,9 @@ std::string RepairMessage(const RepairOutcome& o) {
     case RepairResult::kRepaired:
       break;
   }
+  if (o.checksSet + o.statesMended > 0)
+    return "Repaired: " + std::to_string(o.checksSet) + " check bytes set, " + std::to_string(o.statesMended) +
+           " block states mended";
   if (o.superblockRebuilt) return "Repaired: the superblock was rebuilt from the card's layout";
   std::string text = "Repaired: " + std::to_string(o.pagesCorrected) + " pages corrected, " +
                      std::to_string(o.clustersFreed) + " lost clusters freed";
@@ -124,6 +151,8 @@ std::string_view ConvertMessage(ConvertResult result) {
       return "A PCSX2 folder card has no layout to convert: only card images have ECC or not";
     case ConvertResult::kAlreadyThatLayout: return "The image already has that layout";
     case ConvertResult::kWriteFailed: return "Cannot write the card image";
+    case ConvertResult::kBlocksMissing:
+      return "The card file ends before the blocks of one of its saves: it is not written as another card";
     case ConvertResult::kUncorrectable:
       return "Not converted: a raw image has no ECC, so these pages would lose the only sign that their data "
              "is damaged (--force converts all the same)";

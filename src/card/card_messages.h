@@ -15,6 +15,12 @@ inline constexpr std::string_view kCloseInEmulator =
     "Close the card in the emulator first: PCSX2 keeps its own copy of an open card and "
     "writes it back over any change made meanwhile.";
 
+// The refusals of a save of one console for a card of the other.
+inline constexpr std::string_view kPs1OnPs2Card =
+    "a PlayStation 1 save: a PlayStation 2 card can't hold it";
+inline constexpr std::string_view kPs2OnPs1Card =
+    "a PlayStation 2 save: a PlayStation 1 card can't hold it";
+
 // "error", "damage" or "notice".
 std::string_view SeverityName(Severity severity);
 
@@ -28,8 +34,10 @@ std::string OpenFailure(const OpenedCard& opened);
 // "53 KB", "8,000 KB".
 std::string KilobytesText(std::uint32_t kb);
 
-// "8,000 KB free".
+// "8,000 KB free"; on a PS1 card "12 blocks free".
 std::string FreeText(const Listing& listing);
+// "3 blocks", "1 block".
+std::string BlocksText(int blocks);
 
 // "BESCES-50501REZ does not fit: needs 230 KB, 120 KB free", "... is already on the card", ...
 std::string ImportMessage(const ImportOutcome& outcome);
@@ -37,6 +45,7 @@ std::string ImportMessage(const ImportOutcome& outcome);
 // `detail`: for kWouldDamage, the card's refusal().
 std::string RemoveMessage(RemoveResult result, std::string_view folder, std::string_view detail = {});
 std::string OpenSaveMessage(OpenSaveResult result, std::string_view folder);
+std::string RestoreMessage(RestoreResult result, std::string_view folder);
 // "BESCES-50501REZ is damaged on the card (the chain comes back to cluster 12); check the card".
 std::string DamagedSaveNote(const SaveInfo& save);
 std::string RepairMessage(const RepairOutcome& outcome);

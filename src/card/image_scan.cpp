@@ -142,7 +142,7 @@ bool Scanner::Start() {
       return true;
     case ImageKind::kPs1Card:
       return Fatal(IssueKind::kPs1Card, "",
-                   "a PlayStation (PS1) memory card of 128 KiB, not a PS2 card");
+                   "128 KiB like a PlayStation (PS1) memory card, but without a PS1 card's \"MC\" header");
     case ImageKind::kUnformatted:
       return NoSuperblock(c.geometry);
     case ImageKind::kUnknown:

@@ -3,6 +3,7 @@
 #include <new>
 #include <set>
 
+#include "card/card_messages.h"
 #include "card/card_save.h"
 #include "card/card_time.h"
 #include "formats/ps1/ps1_save.h"
@@ -33,9 +34,9 @@ ImportResult PrepareSave(const CSaveGame& save, const EntryTime& now, PreparedSa
     detail = "the save has no entries";
     return ImportResult::kInvalidSave;
   }
-  if (ps1::IsPs1(save)) {
-    detail = "it is a PlayStation 1 save, and this card holds PlayStation 2 saves";
-    return ImportResult::kInvalidSave;
+  if (::ps1::IsPs1(save)) {
+    detail = std::string(messages::kPs1OnPs2Card);
+    return ImportResult::kOtherConsole;
   }
   const EntryTable& table = *save.entries;
   const SaveEntry& root = table[0];

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "card/card_messages.h"
+#include "card/ps1/ps1_card.h"
 #include "cli/card_command.h"
 #include "io/text.h"
 #include "formats/messages.h"
@@ -16,6 +17,7 @@ namespace {
 struct ListOptions {
   std::string card;
   bool json = false;
+  bool deleted = false;
 };
 
 struct CheckOptions {
@@ -31,6 +33,8 @@ struct FormatCardOptions {
   bool ecc = false;
   bool folder = false;
   bool force = false;
+  bool ps1 = false;
+  std::string as;  // a PS1 card kind
 };
 
 struct ConvertCardOptions {
@@ -39,16 +43,26 @@ struct ConvertCardOptions {
   bool raw = false;
   bool ecc = false;
   bool force = false;
+  std::string as;  // a PS1 card kind
 };
 
-const char* TypeName(card::CardType type) {
+}  // namespace
+
+const char* CardTypeName(card::CardType type) {
   switch (type) {
     case card::CardType::kImageWithEcc: return "image with ECC";
     case card::CardType::kRawImage: return "raw image";
     case card::CardType::kFolder: return "PCSX2 folder card";
+    case card::CardType::kPs1Raw: return "PS1 raw";
+    case card::CardType::kPs1DexDrive: return "PS1 DexDrive";
+    case card::CardType::kPs1Vgs: return "PS1 VGS";
+    case card::CardType::kPs1Vmp: return "PS1 PSP/Vita";
+    case card::CardType::kPs1PocketStation: return "PS1 PocketStation";
   }
   return "card";
 }
+
+namespace {
 
 // The name of each kind of finding, for scripts that act on some of them.
 const char* IssueKindName(card::IssueKind kind) {
@@ -84,6 +98,10 @@ const char* IssueKindName(card::IssueKind kind) {
     case K::kLostCluster: return "lost-cluster";
     case K::kDotEntry: return "dot-entry";
     case K::kSubfolder: return "subfolder";
+    case K::kNotSigned: return "not-signed";
+    case K::kOrphanedBlock: return "orphaned-block";
+    case K::kBadCheck: return "bad-check";
+    case K::kBadBlockState: return "bad-block-state";
   }
   return "unknown";
 }
@@ -100,7 +118,7 @@ std::string FullTitleOf(const card::SaveInfo& save) {
 void PrintListingJson(const card::Card& c, const card::Listing& listing, Console& console) {
   nlohmann::ordered_json j;
   j["card"] = ExactText(c.path());
-  j["type"] = TypeName(c.type());
+  j["type"] = CardTypeName(c.type());
   j["damaged"] = c.Damaged();
   nlohmann::ordered_json saves = nlohmann::ordered_json::array();
   for (const card::SaveInfo& s : listing.saves) {
@@ -159,12 +177,16 @@ int RunList(const ListOptions& o, Console& console) {
   std::unique_ptr<card::Card> c = OpenCardOrReport(o.card, console);
   if (!c) return kExitFailed;
   const card::Listing listing = c->List();
-  if (o.json)
+  if (listing.ps1 && o.json)
+    PrintPs1ListingJson(*c, listing, o.deleted, console);
+  else if (listing.ps1)
+    PrintPs1ListingText(listing, o.deleted, console);
+  else if (o.json)
     PrintListingJson(*c, listing, console);
   else
     PrintListingText(listing, console);
   for (const card::SaveInfo& s : listing.saves)
-    if (!s.readable) console.Note(DisplayText(card::messages::DamagedSaveNote(s)));
+    if (!s.readable && !s.deleted) console.Note(DisplayText(card::messages::DamagedSaveNote(s)));
   if (c->Damaged()) console.Note("note: the card has damage and is not written to; card check says what");
   return kExitOk;
 }
@@ -255,6 +277,7 @@ unsigned ParseMegabytes(std::string text) {
 }
 
 int RunFormat(const FormatCardOptions& o, Console& console) {
+  if (o.ps1 || !o.as.empty()) return FormatPs1(o.path, o.as, o.force, console);
   card::FormatOptions options;
   options.overwrite = o.force;
   card::FormatResult result;
@@ -282,6 +305,17 @@ int RunFormat(const FormatCardOptions& o, Console& console) {
 }
 
 int RunConvertCard(const ConvertCardOptions& o, Console& console) {
+  if (card::LooksLikePs1CardFile(o.source)) {
+    if (!o.force && io::Exists(o.target) && !io::SameFile(o.source, o.target)) {
+      console.Error("exists, not overwritten (use --force): " + Quoted(o.target));
+      return kExitFailed;
+    }
+    return ConvertPs1(o.source, o.target, o.as, console);
+  }
+  if (!o.as.empty()) {
+    console.Error("--as names a PS1 card's kind; " + Quoted(o.source) + " is no PS1 card");
+    return kExitUsage;
+  }
   std::optional<bool> ecc = o.raw ? false : o.ecc ? std::optional<bool>(true) : EccForExtension(o.target);
   if (!ecc) {
     console.Error("Name the layout: OUT ending in .ps2 (with ECC) or .bin, .mc2, .mcd or .vmc (raw), or "
@@ -326,7 +360,9 @@ void AddCardCommands(CLI::App& app, Commands& commands) {
   cardCmd->require_subcommand(1);
   cardCmd->footer(
       "CARD is a card image (.ps2 with ECC; .bin, .mc2, .mcd, .vmc raw; any name works)\n"
-      "or a PCSX2 folder card (a folder holding _pcsx2_superblock). A save on a card is\n"
+      "or a PCSX2 folder card (a folder holding _pcsx2_superblock), or a PS1 card: raw\n"
+      "(.mcr .mcd .srm .bin .mc .vm1 .vmc), DexDrive .gme, VGS .vgs/.mem, PSP/Vita .vmp or a\n"
+      "Vita PocketStation .bin, known by its contents. A save on a card is\n"
       "named CARD:FOLDER wherever a save file is taken (info, convert, extract, icon,\n"
       "card import): moravelt-cli info Mcd001.ps2:BESCES-50501REZ\n" +
       ChangesCardNote() +
@@ -334,15 +370,18 @@ void AddCardCommands(CLI::App& app, Commands& commands) {
       "  moravelt-cli card ls Mcd001.ps2\n"
       "  moravelt-cli card export Mcd001.ps2 --all -o saves\n"
       "  moravelt-cli card import Mcd001.ps2 game.psu\n"
+      "  moravelt-cli card ls --deleted epsxe.mcr\n"
       "Each command explains itself: moravelt-cli card COMMAND --help");
 
   auto list = std::make_shared<ListOptions>();
   CLI::App* listCmd = cardCmd->add_subcommand("ls", "List the saves on a card and its free space");
   listCmd->add_option("CARD", list->card, "The card image or folder card")->required();
   listCmd->add_flag("--json", list->json, "Print one JSON object");
+  listCmd->add_flag("--deleted", list->deleted, "PS1 cards: list deleted saves too, marked as deleted");
   listCmd->footer(
       "Each save: folder, size as the console counts it, modification time (the console's\n"
       "clock, Japan time, shown as stored), mode, title in ASCII and in full.\n"
+      "On a PS1 card: name, blocks, their numbers in chain order, region and title.\n"
       "Examples:\n"
       "  moravelt-cli card ls Mcd001.ps2\n"
       "  moravelt-cli card ls --json Mcd001.ps2");
@@ -358,13 +397,19 @@ void AddCardCommands(CLI::App& app, Commands& commands) {
   CLI::Option* eccOpt = formatCmd->add_flag("--ecc", format->ecc, "An image with ECC");
   CLI::Option* folderOpt = formatCmd->add_flag("--folder", format->folder, "A PCSX2 folder card (8 MB)");
   formatCmd->add_flag("-f,--force", format->force, "Format over an existing image file");
+  CLI::Option* ps1Opt = formatCmd->add_flag("--ps1", format->ps1, "A PS1 card (128 KB), its kind from NEW's extension");
+  CLI::Option* asOpt = formatCmd->add_option("--as", format->as, "A PS1 card of this kind: raw, gme, vgs, vmp or pocketstation");
   rawOpt->excludes(eccOpt);
   folderOpt->excludes(rawOpt)->excludes(eccOpt)->excludes(sizeOpt);
+  for (CLI::Option* ps1Only : {ps1Opt, asOpt}) ps1Only->excludes(rawOpt)->excludes(eccOpt)->excludes(sizeOpt)->excludes(folderOpt);
   formatCmd->footer(
       "Without --raw or --ecc the extension decides: .bin, .mc2, .mcd and .vmc are raw,\n"
       "anything else has ECC. A folder card is made in an empty or new folder only.\n"
+      "A PS1 card (--ps1) is a DexDrive file for .gme, a VGS file for .vgs and .mem, a PSP/Vita\n"
+      "file for .vmp, and raw for any other name; --as names the kind (pocketstation only so).\n"
       "Examples:\n"
       "  moravelt-cli card format Mcd002.ps2\n"
+      "  moravelt-cli card format --ps1 epsxe.mcr\n"
       "  moravelt-cli card format --size 64M opl.bin\n"
       "  moravelt-cli card format --folder Mcd003.ps2");
   commands.push_back({formatCmd, [format](Console& console) { return RunFormat(*format, console); }});
@@ -392,15 +437,20 @@ void AddCardCommands(CLI::App& app, Commands& commands) {
   CLI::Option* toEcc = convertCmd->add_flag("--ecc", convert->ecc, "Write an image with ECC, whatever OUT's name");
   convertCmd->add_flag("-f,--force", convert->force,
                        "Overwrite OUT when it exists; convert to raw even with pages whose damage can't be corrected");
+  CLI::Option* asKind = convertCmd->add_option("--as", convert->as, "PS1 cards: raw, gme, vgs, vmp or pocketstation");
   toRaw->excludes(toEcc);
+  asKind->excludes(toRaw)->excludes(toEcc);
   convertCmd->footer(
       "OUT's extension names the layout: .ps2 with ECC; .bin, .mc2, .mcd, .vmc raw.\n"
-      "Only card images convert; a folder card's saves go to an image with card import.\n" +
+      "Only card images convert; a folder card's saves go to an image with card import.\n"
+      "A PS1 card is written as the kind OUT's extension names (.gme, .vgs, .mem, .vmp; any\n"
+      "other raw) or --as names: a .vmp is signed, a PocketStation file encrypted.\n" +
       ChangesCardNote() +
       "Examples:\n"
       "  moravelt-cli card convert Mcd001.ps2 opl.bin\n"
       "  moravelt-cli card convert opl.vmc Mcd001.ps2\n"
-      "  moravelt-cli card convert --raw card.img card.img");
+      "  moravelt-cli card convert --raw card.img card.img\n"
+      "  moravelt-cli card convert SCES-00984.gme SCES-00984.mcd");
   commands.push_back({convertCmd, [convert](Console& console) { return RunConvertCard(*convert, console); }});
 }
 

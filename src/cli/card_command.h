@@ -21,7 +21,17 @@ std::optional<bool> EccForExtension(const std::string& path);
 // Help text for a command that writes to a card: close it in the emulator first.
 std::string ChangesCardNote();
 
-// card export, card import and card rm, added under the card command.
+// card export, card import, card rm and card restore, added under the card command.
 void AddCardSaveCommands(CLI::App& cardCmd, Commands& commands);
+
+// "raw image", "PS1 DexDrive", ...: a card's type as ls names it.
+const char* CardTypeName(card::CardType type);
+
+// A PS1 card's listing (card_ps1.cpp); deleted saves only when `deleted`.
+void PrintPs1ListingJson(const card::Card& c, const card::Listing& listing, bool deleted, Console& console);
+void PrintPs1ListingText(const card::Listing& listing, bool deleted, Console& console);
+// card format and card convert of a PS1 card: the kind from `as`, else from the extension.
+int FormatPs1(const std::string& path, const std::string& as, bool force, Console& console);
+int ConvertPs1(const std::string& source, const std::string& target, const std::string& as, Console& console);
 
 }  // namespace cli

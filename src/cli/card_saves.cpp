@@ -22,7 +22,7 @@ struct ExportOptions {
   std::vector<std::string> saves;
   bool all = false;
   std::string dir = ".";
-  std::string to = "psu";
+  std::string to;  // default: psu from a PS2 card, mcs from a PS1 card
   bool force = false;
 };
 
@@ -54,17 +54,20 @@ ExportTarget TargetNamed(std::string to) {
 }
 
 int RunExport(const ExportOptions& o, Console& console) {
-  const ExportTarget target = TargetNamed(o.to);
+  std::unique_ptr<card::Card> c = OpenCardOrReport(o.card, console);
+  if (!c) return kExitFailed;
+  const std::string to = !o.to.empty() ? o.to : card::IsPs1(c->type()) ? "mcs" : "psu";
+  const ExportTarget target = TargetNamed(to);
   if (!target.valid) {
-    console.Error("No family " + Quoted(o.to) + " to write: --to takes " + TargetFamilyNames(", ", {}, PlayStation::kPs2) + " or " +
+    console.Error("No family " + Quoted(to) + " to write: --to takes " +
+                  TargetFamilyNames(", ", {}, card::IsPs1(c->type()) ? PlayStation::kPs1 : PlayStation::kPs2) + " or " +
                   std::string(kToFolder));
     return kExitUsage;
   }
-  std::unique_ptr<card::Card> c = OpenCardOrReport(o.card, console);
-  if (!c) return kExitFailed;
   std::vector<std::string> folders = o.saves;
   if (o.all)
-    for (const card::SaveInfo& s : c->List().saves) folders.push_back(s.folder);
+    for (const card::SaveInfo& s : c->List().saves)
+      if (!s.deleted) folders.push_back(s.folder);
   if (folders.empty()) {
     console.Note("The card holds no saves");
     return kExitOk;
@@ -149,6 +152,25 @@ int RunImport(const ImportOptions& o, Console& console) {
   return failures == 0 ? kExitOk : kExitFailed;
 }
 
+int RunRestore(const RemoveOptions& o, Console& console) {
+  std::unique_ptr<card::Card> c = OpenCardOrReport(o.card, console);
+  if (!c) return kExitFailed;
+  int failures = 0;
+  for (const std::string& folder : o.saves) {
+    const card::RestoreResult result = c->Restore(folder);
+    const std::string message = card::messages::RestoreMessage(result, folder);
+    if (result == card::RestoreResult::kRestored) {
+      console.out << message << '\n';
+      continue;
+    }
+    console.Error(message);
+    ++failures;
+    if (result == card::RestoreResult::kCardDamaged) break;
+  }
+  console.out << card::messages::FreeText(c->List()) << '\n';
+  return failures == 0 ? kExitOk : kExitFailed;
+}
+
 int RunRemove(const RemoveOptions& o, Console& console) {
   std::unique_ptr<card::Card> c = OpenCardOrReport(o.card, console);
   if (!c) return kExitFailed;
@@ -178,7 +200,8 @@ void AddCardSaveCommands(CLI::App& cardCmd, Commands& commands) {
   CLI::Option* allOpt = exportCmd->add_flag("--all", exp->all, "Every save on the card");
   exportCmd->add_option("-o,--output", exp->dir, "The folder the saves go to (default: the current folder)");
   exportCmd->add_option("--to", exp->to,
-                        "What to write: " + TargetFamilyNames(", ", {}, PlayStation::kPs2) + " (a save file each, default psu) or " +
+                        "What to write: " + TargetFamilyNames(", ") +
+                            " (a save file each, default psu, or mcs from a PS1 card) or " +
                             std::string(kToFolder) + " (a plain folder each, as unpack writes it)");
   exportCmd->add_flag("-f,--force", exp->force, "Overwrite files that exist");
   exportCmd->footer(
@@ -227,6 +250,17 @@ void AddCardSaveCommands(CLI::App& cardCmd, Commands& commands) {
                 "  moravelt-cli card rm Mcd001.ps2 BESCES-50501REZ\n"
                 "  moravelt-cli card rm Mcd001.ps2 BESLES-11111AAA BESLES-22222BBB");
   commands.push_back({rmCmd, [rm](Console& console) { return RunRemove(*rm, console); }});
+
+  auto restore = std::make_shared<RemoveOptions>();
+  CLI::App* restoreCmd = cardCmd.add_subcommand("restore", "Bring back deleted saves on a PS1 card");
+  restoreCmd->add_option("CARD", restore->card, "The PS1 card")->required();
+  restoreCmd->add_option("SAVE", restore->saves, "The deleted saves' names (card ls --deleted lists them)")->required();
+  restoreCmd->footer("A PS1 card keeps a deleted save's data until another save takes its blocks: a save\n"
+                     "whose blocks are still free comes back; otherwise the card is left as it was.\n" +
+                     ChangesCardNote() +
+                     "Examples:\n"
+                     "  moravelt-cli card restore epsxe.mcr BASLUS-00958GS2-7");
+  commands.push_back({restoreCmd, [restore](Console& console) { return RunRestore(*restore, console); }});
 }
 
 }  // namespace cli

@@ -4,7 +4,9 @@
 //
 //   SHA-1 and HMAC-SHA1, fed in pieces     PS3 export signatures and their seeds
 //   AES-128 of one block, either way       the PS1 signing key
-//   AES-128-CBC decryption of a buffer     the PS2 signing key
+//   AES-128-CBC decryption of a buffer     the PS2 signing key, the PocketStation card
+//   AES-128-CBC encryption of a buffer     the PocketStation card
+//   SHA-256 of a buffer                    the PocketStation card's check
 //
 // Every call can fail (the library could not allocate, or the platform lacks the
 // algorithm); a failure is reported through the result, never by a crash or a wrong value.
@@ -20,10 +22,12 @@
 namespace io {
 
 inline constexpr std::size_t kSha1Size = 20;
+inline constexpr std::size_t kSha256Size = 32;
 inline constexpr std::size_t kAesBlockSize = 16;
 inline constexpr std::size_t kAes128KeySize = 16;
 
 using Sha1Digest = std::array<std::uint8_t, kSha1Size>;
+using Sha256Digest = std::array<std::uint8_t, kSha256Size>;
 using AesBlock = std::array<std::uint8_t, kAesBlockSize>;
 using Aes128Key = std::array<std::uint8_t, kAes128KeySize>;
 
@@ -66,5 +70,11 @@ std::optional<AesBlock> Aes128DecryptBlock(const Aes128Key& key, const AesBlock&
 // lengths are wrong (nothing is written) or the library fails (`out` is then undefined).
 bool Aes128CbcDecrypt(const Aes128Key& key, const AesBlock& iv, std::span<const std::uint8_t> in,
                       std::span<std::uint8_t> out);
+// The same for encryption.
+bool Aes128CbcEncrypt(const Aes128Key& key, const AesBlock& iv, std::span<const std::uint8_t> in,
+                      std::span<std::uint8_t> out);
+
+// SHA-256 of one buffer.
+std::optional<Sha256Digest> Sha256Of(std::span<const std::uint8_t> bytes);
 
 }  // namespace io

@@ -26,6 +26,7 @@ class Providers {
     return providers;
   }
   BCRYPT_ALG_HANDLE sha1 = nullptr;
+  BCRYPT_ALG_HANDLE sha256 = nullptr;
   BCRYPT_ALG_HANDLE hmacSha1 = nullptr;
   BCRYPT_ALG_HANDLE aesEcb = nullptr;
   BCRYPT_ALG_HANDLE aesCbc = nullptr;
@@ -33,12 +34,13 @@ class Providers {
  private:
   Providers() {
     sha1 = Open(BCRYPT_SHA1_ALGORITHM, 0);
+    sha256 = Open(BCRYPT_SHA256_ALGORITHM, 0);
     hmacSha1 = Open(BCRYPT_SHA1_ALGORITHM, BCRYPT_ALG_HANDLE_HMAC_FLAG);
     aesEcb = OpenAes(BCRYPT_CHAIN_MODE_ECB);
     aesCbc = OpenAes(BCRYPT_CHAIN_MODE_CBC);
   }
   ~Providers() {
-    for (BCRYPT_ALG_HANDLE h : {sha1, hmacSha1, aesEcb, aesCbc})
+    for (BCRYPT_ALG_HANDLE h : {sha1, sha256, hmacSha1, aesEcb, aesCbc})
       if (h) BCryptCloseAlgorithmProvider(h, 0);
   }
   static BCRYPT_ALG_HANDLE Open(const wchar_t* algorithm, ULONG flags) {
@@ -93,6 +95,30 @@ std::optional<AesBlock> Aes128Block(bool encrypt, const Aes128Key& key, const Ae
       written != kAesBlockSize)
     return std::nullopt;
   return out;
+}
+
+// AES-128-CBC without padding over whole blocks, either way. CNG leaves the last
+// ciphertext block in the IV buffer, which chains the pieces of a long buffer.
+bool Aes128Cbc(bool encrypt, const Aes128Key& key, const AesBlock& iv,
+               std::span<const std::uint8_t> in, std::span<std::uint8_t> out) {
+  if (in.size() % kAesBlockSize != 0 || out.size() != in.size()) return false;
+  AesKey k(Providers::Get().aesCbc, key);
+  if (!k.get()) return false;
+  AesBlock chain = iv;
+  constexpr std::size_t kCbcPiece = kPiece - kPiece % kAesBlockSize;
+  const auto call = encrypt ? BCryptEncrypt : BCryptDecrypt;
+  std::size_t done = 0;
+  while (done < in.size()) {
+    const std::size_t n = std::min(kCbcPiece, in.size() - done);
+    ULONG written = 0;
+    if (!Succeeded(call(k.get(), const_cast<PUCHAR>(in.data() + done), static_cast<ULONG>(n),
+                        nullptr, chain.data(), static_cast<ULONG>(chain.size()),
+                        out.data() + done, static_cast<ULONG>(n), &written, 0)) ||
+        written != n)
+      return false;
+    done += n;
+  }
+  return true;
 }
 
 }  // namespace
@@ -160,25 +186,30 @@ std::optional<AesBlock> Aes128DecryptBlock(const Aes128Key& key, const AesBlock&
 
 bool Aes128CbcDecrypt(const Aes128Key& key, const AesBlock& iv, std::span<const std::uint8_t> in,
                       std::span<std::uint8_t> out) {
-  if (in.size() % kAesBlockSize != 0 || out.size() != in.size()) return false;
-  AesKey k(Providers::Get().aesCbc, key);
-  if (!k.get()) return false;
-  // CNG leaves the last ciphertext block in the IV buffer, which chains the pieces.
-  AesBlock chain = iv;
-  constexpr std::size_t kCbcPiece = kPiece - kPiece % kAesBlockSize;
-  std::size_t done = 0;
-  while (done < in.size()) {
-    const std::size_t n = std::min(kCbcPiece, in.size() - done);
-    ULONG written = 0;
-    if (!Succeeded(BCryptDecrypt(k.get(), const_cast<PUCHAR>(in.data() + done),
-                                 static_cast<ULONG>(n), nullptr, chain.data(),
-                                 static_cast<ULONG>(chain.size()), out.data() + done,
-                                 static_cast<ULONG>(n), &written, 0)) ||
-        written != n)
-      return false;
-    done += n;
+  return Aes128Cbc(false, key, iv, in, out);
+}
+
+bool Aes128CbcEncrypt(const Aes128Key& key, const AesBlock& iv, std::span<const std::uint8_t> in,
+                      std::span<std::uint8_t> out) {
+  return Aes128Cbc(true, key, iv, in, out);
+}
+
+std::optional<Sha256Digest> Sha256Of(std::span<const std::uint8_t> bytes) {
+  BCRYPT_ALG_HANDLE provider = Providers::Get().sha256;
+  BCRYPT_HASH_HANDLE hash = nullptr;
+  if (!provider || !Succeeded(BCryptCreateHash(provider, &hash, nullptr, 0, nullptr, 0, 0)))
+    return std::nullopt;
+  bool ok = true;
+  while (ok && !bytes.empty()) {
+    const std::size_t n = std::min(kPiece, bytes.size());
+    ok = Succeeded(BCryptHashData(hash, const_cast<PUCHAR>(bytes.data()), static_cast<ULONG>(n), 0));
+    bytes = bytes.subspan(n);
   }
-  return true;
+  Sha256Digest digest{};
+  ok = ok && Succeeded(BCryptFinishHash(hash, digest.data(), static_cast<ULONG>(digest.size()), 0));
+  BCryptDestroyHash(hash);
+  if (!ok) return std::nullopt;
+  return digest;
 }
 
 }  // namespace io

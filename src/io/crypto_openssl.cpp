@@ -122,6 +122,26 @@ bool Aes128CbcDecrypt(const Aes128Key& key, const AesBlock& iv, std::span<const 
   return RunAes(EVP_aes_128_cbc(), false, key, iv.data(), in, out.data());
 }
 
+bool Aes128CbcEncrypt(const Aes128Key& key, const AesBlock& iv, std::span<const std::uint8_t> in,
+                      std::span<std::uint8_t> out) {
+  if (in.size() % kAesBlockSize != 0 || out.size() != in.size()) return false;
+  return RunAes(EVP_aes_128_cbc(), true, key, iv.data(), in, out.data());
+}
+
+std::optional<Sha256Digest> Sha256Of(std::span<const std::uint8_t> bytes) {
+  struct Context {
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+    ~Context() { EVP_MD_CTX_free(ctx); }
+  } c;
+  Sha256Digest digest{};
+  unsigned int length = 0;
+  if (!c.ctx || EVP_DigestInit_ex(c.ctx, EVP_sha256(), nullptr) != 1 ||
+      EVP_DigestUpdate(c.ctx, bytes.data(), bytes.size()) != 1 ||
+      EVP_DigestFinal_ex(c.ctx, digest.data(), &length) != 1 || length != digest.size())
+    return std::nullopt;
+  return digest;
+}
+
 }  // namespace io
 
 #endif  // !_WIN32

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,12 +21,13 @@ namespace ui {
 inline constexpr int kListIconSize = 32;
 inline constexpr int kPreviewSize = 128;
 
-// One save as the list shows it.
+// One save as the list shows it. On a PS1 card the size is its blocks ("2 blocks") and the
+// last column gives their numbers in chain order, or says that the save is deleted.
 struct CardRow {
   std::string folder;
   std::string title;     // the full title, both lines
   std::string size;      // "53 KB"
-  std::string modified;  // "2007-03-05 14:03"
+  std::string modified;  // "2007-03-05 14:03"; on a PS1 card "7, 8, 10" or "deleted: 3, 5"
   icon::Picture icon;    // kListIconSize pixels a side
 };
 
@@ -35,6 +37,9 @@ struct CardColumn {
 };
 inline constexpr std::array<CardColumn, 4> kCardColumns = {
     {{kFolderColumn, 150}, {kTitleColumn, 120}, {kSizeColumn, 50}, {kModifiedColumn, 105}}};
+// The same columns on a PS1 card.
+inline constexpr std::array<CardColumn, 4> kPs1CardColumns = {
+    {{kPs1NameColumn, 150}, {kTitleColumn, 120}, {kBlocksColumn, 50}, {kSlotsColumn, 105}}};
 
 // Export... asks for a folder and one of the targets.
 struct ExportRequest {
@@ -63,6 +68,9 @@ class CardView {
   virtual void SetControlText(int id, const std::string& text) = 0;
   virtual void EnableControl(int id, bool enabled) = 0;
 
+  // Names the list's columns (kCardColumns or kPs1CardColumns), before its rows are set.
+  // A view whose headings can't change keeps its own.
+  virtual void SetColumns(std::span<const CardColumn> columns) { (void)columns; }
   // Replaces every row of the list; none stays selected.
   virtual void SetRows(const std::vector<CardRow>& rows) = 0;
   // The selected rows, in list order.

@@ -9,6 +9,7 @@
 #include "card/card_messages.h"
 #include "card/folder_card.h"
 #include "card/layout.h"
+#include "card/ps1/ps1_card.h"
 #include "card_ids.h"
 #include "formats/messages.h"
 #include "formats/registry.h"
@@ -85,7 +86,9 @@ bool OpensAsCard(const ChosenFile& chosen) {
   if (family && !family->Can(kNoExtension)) return false;
   for (const card::ImageExtension& e : card::CardImageExtensions())
     if (io::EqualsIgnoringCase(e.extension, chosen.Extension())) return true;
-  return LooksLikeCardFile(chosen.path);
+  for (std::string_view e : card::Ps1CardExtensions())
+    if (io::EqualsIgnoringCase(e, chosen.Extension())) return true;
+  return LooksLikeCardFile(chosen.path) || card::LooksLikePs1CardFile(chosen.path);
 }
 
 icon::Picture PlaceholderPicture(int size) {
@@ -112,14 +115,16 @@ icon::Picture SavePicture(const CSaveGame& save, int size) {
   return PlaceholderPicture(size);
 }
 
-std::vector<ExportTarget> ExportTargets() {
+std::vector<ExportTarget> ExportTargets(PlayStation console) {
   std::vector<ExportTarget> targets;
   for (const FormatFamily& f : Families()) {
-    if (!f.Can(kWritesConversions) || !f.HoldsPs2()) continue;
+    if (!f.Can(kWritesConversions) || !Holds(f, console)) continue;
     const FamilyExtension& own = f.extensions.front();
-    targets.push_back({std::string(own.filterName) + " (*." + std::string(own.extension) + ")", &f});
+    // A raw PS1 save has no extension: its file is the save's card file name.
+    const std::string pattern = f.Can(kNoExtension) ? std::string("*") : "*." + std::string(own.extension);
+    targets.push_back({std::string(own.filterName) + " (" + pattern + ")", &f});
   }
-  targets.push_back({std::string(kPlainFolder), nullptr});
+  if (console != PlayStation::kPs1) targets.push_back({std::string(kPlainFolder), nullptr});
   return targets;
 }
 
@@ -134,6 +139,7 @@ void CardWindow::OpenCard(const std::string& path) {
   }
   card_ = std::move(opened.card);
   view_.Open();
+  view_.SetColumns(Ps1() ? std::span<const CardColumn>(kPs1CardColumns) : std::span<const CardColumn>(kCardColumns));
   view_.SetCaption(std::string(kCardCaption) + CardName(card_->path()));
   view_.SetControlText(IDC_CARD_NOTE, std::string(card::messages::kCloseInEmulator));
   ShowCard();
@@ -160,6 +166,7 @@ void CardWindow::OpenFolderCommand() {
 void CardWindow::NewCardCommand() {
   std::optional<NewCardChoice> choice = platform_.AskNewCard(card::kFormatSizes, NewCardChoice{});
   if (!choice) return;
+  if (choice->ps1) return NewPs1Card(*choice);
   FileDialogRequest request;
   request.filters = {CardImageFilter()};
   request.selectedFilter = 1;
@@ -185,8 +192,14 @@ void CardWindow::Refresh() {
   if (card_) ShowCard();
 }
 
+std::unique_ptr<CSaveGame> CardWindow::ReadableSave(const card::SaveInfo& s) const {
+  if (s.readable) return card_->OpenSave(s.folder).save;
+  return card_->ReadableParts(s.folder);
+}
+
 void CardWindow::ShowCard() {
   card::Listing listing = card_->List();
+  if (listing.ps1) return ShowPs1Card(listing);
   saves_ = std::move(listing.saves);
   std::vector<CardRow> rows;
   std::uint64_t used = 0;
@@ -196,7 +209,7 @@ void CardWindow::ShowCard() {
     row.size = card::messages::KilobytesText(s.sizeKB);
     row.modified = ListTime(s.modified);
     // A damaged save shows what of it can be read: its title, and its icon if that file is whole.
-    std::unique_ptr<CCardSave> save = s.readable ? card_->OpenSave(s.folder).save : card_->ReadableParts(s.folder);
+    std::unique_ptr<CSaveGame> save = ReadableSave(s);
     FullTitle title = save ? ReadFullTitle(*save) : FullTitle{};
     row.title = !title.found        ? io::ShiftJisToUtf8(s.rawTitle)
                 : title.line2.empty() ? title.line1
@@ -215,29 +228,36 @@ void CardWindow::ShowCard() {
 
 void CardWindow::OnSelectionChanged() {
   if (!card_) return;
-  std::vector<const card::SaveInfo*> selected = SelectedSaves();
-  view_.EnableControl(IDC_CARD_OPEN, selected.size() == 1);
+  const std::vector<const card::SaveInfo*> selected = SelectedSaves();
+  const std::vector<const card::SaveInfo*> deleted = SelectedSaves(/*deleted=*/true);
+  view_.EnableControl(IDC_CARD_OPEN, selected.size() == 1 && deleted.empty());
   view_.EnableControl(IDC_CARD_EXPORT, !selected.empty());
   view_.EnableControl(IDC_CARD_DELETE, !selected.empty());
-  if (selected.empty()) {
+  view_.EnableControl(IDC_CARD_RESTORE, !deleted.empty());
+  if (selected.empty() && deleted.empty()) {
     previewFolder_.clear();
     view_.SetPreview(nullptr);
     return;
   }
   // The list reports each row that changes; the picture is drawn once per save.
-  const card::SaveInfo& first = *selected.front();
-  if (first.folder == previewFolder_) return;
-  previewFolder_ = first.folder;
-  std::unique_ptr<CCardSave> save =
-      first.readable ? card_->OpenSave(first.folder).save : card_->ReadableParts(first.folder);
-  icon::Picture picture = save ? SavePicture(*save, kPreviewSize) : PlaceholderPicture(kPreviewSize);
+  const card::SaveInfo& first = selected.empty() ? *deleted.front() : *selected.front();
+  const std::string key = (first.deleted ? "\x7F" : "") + first.folder;
+  if (key == previewFolder_) return;
+  previewFolder_ = key;
+  icon::Picture picture;
+  if (Ps1()) {
+    picture = Ps1Picture(first.icon, kPreviewSize);
+  } else {
+    std::unique_ptr<CSaveGame> save = ReadableSave(first);
+    picture = save ? SavePicture(*save, kPreviewSize) : PlaceholderPicture(kPreviewSize);
+  }
   view_.SetPreview(&picture);
 }
 
-std::vector<const card::SaveInfo*> CardWindow::SelectedSaves() {
+std::vector<const card::SaveInfo*> CardWindow::SelectedSaves(bool deleted) {
   std::vector<const card::SaveInfo*> selected;
   for (int row : view_.SelectedRows())
-    if (row >= 0 && static_cast<std::size_t>(row) < saves_.size())
+    if (row >= 0 && static_cast<std::size_t>(row) < saves_.size() && saves_[static_cast<std::size_t>(row)].deleted == deleted)
       selected.push_back(&saves_[static_cast<std::size_t>(row)]);
   return selected;
 }
@@ -268,6 +288,9 @@ void CardWindow::OnCommand(int id, int notifyCode) {
       break;
     case IDC_CARD_DELETE:
       DeleteCommand();
+      break;
+    case IDC_CARD_RESTORE:
+      RestoreCommand();
       break;
     case IDC_CARD_CLOSE:
     case kEscapeCommand:
@@ -329,7 +352,7 @@ void CardWindow::ImportFiles(const std::vector<std::string>& paths) {
   std::vector<std::string> problems;
   for (const std::string& path : paths) {
     // The family its extension names, else the one its contents look like.
-    const FormatFamily* family = FamilyForExtension(io::ExtensionOf(path));
+    const FormatFamily* family = FamilyToOpen(path);
     if (!family) family = FamilyOfFile(path);
     const std::string name(io::FileNameOf(path));
     if (!family) {
@@ -360,7 +383,7 @@ void CardWindow::ExportCommand() {
   std::vector<std::string> folders;
   for (const card::SaveInfo* s : SelectedSaves()) folders.push_back(s->folder);
   if (folders.empty()) return;
-  const std::vector<ExportTarget> targets = ExportTargets();
+  const std::vector<ExportTarget> targets = ExportTargets(Ps1() ? PlayStation::kPs1 : PlayStation::kPs2);
   ExportRequest request;
   for (const ExportTarget& t : targets) request.targets.push_back(t.label);
   request.folder = exportFolder_;

@@ -33,12 +33,17 @@ icon::Picture SavePicture(const CSaveGame& save, int size);
 // A flat grey square with a darker frame.
 icon::Picture PlaceholderPicture(int size);
 
-// What Export... offers: every family that writes conversions, then a plain folder.
+// What Export... offers: every family that writes conversions of the card's console's
+// saves, then, for a PS2 card, a plain folder.
 struct ExportTarget {
   std::string label;                     // "Memory Linker (*.psu)"
   const FormatFamily* family = nullptr;  // nullptr: a plain folder
 };
-std::vector<ExportTarget> ExportTargets();
+std::vector<ExportTarget> ExportTargets(PlayStation console = PlayStation::kPs2);
+
+// A PS1 save's icon frame (16 x 16) drawn `size` pixels a side without smoothing, or the
+// placeholder when the save has none.
+icon::Picture Ps1Picture(const icon::Picture& frame, int size);
 
 class CardWindow {
  public:
@@ -51,7 +56,8 @@ class CardWindow {
   void OpenCard(const std::string& path);
   // File > Open Card Folder...: a folder picker, then OpenCard.
   void OpenFolderCommand();
-  // File > New Card...: size and layout, then a name; never over an existing file.
+  // File > New Card...: size and layout (or a PS1 card), then a name; never over an
+  // existing file. A PS1 card is of the kind its name's extension gives.
   void NewCardCommand();
   // Lists the card again after a change made elsewhere (a save written back by the main
   // window). Nothing when no card is shown.
@@ -76,8 +82,16 @@ class CardWindow {
   void ImportFiles(const std::vector<std::string>& paths);
   void ExportCommand();
   void DeleteCommand();
-  // The saves of the selected rows.
-  std::vector<const card::SaveInfo*> SelectedSaves();
+  // PS1 cards: the deleted saves of the selection brought back where their blocks are free.
+  void RestoreCommand();
+  void ShowPs1Card(const card::Listing& listing);
+  void NewPs1Card(const NewCardChoice& choice);
+  bool Ps1() const;
+  // A save of the list as far as it can be read: whole, or for a damaged save on a PS2 card
+  // the files that can be, for its title and icon.
+  std::unique_ptr<CSaveGame> ReadableSave(const card::SaveInfo& s) const;
+  // The saves of the selected rows: the live ones, or with `deleted` the deleted ones.
+  std::vector<const card::SaveInfo*> SelectedSaves(bool deleted = false);
   // Shows the problems of one command in one message box.
   void Report(const std::vector<std::string>& problems);
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "card/card_messages.h"
+#include "card/ps1/ps1_card_file.h"
 #include "formats/output_file.h"
 #include "formats/ps1/ps1_save.h"
 #include "formats/registry.h"
@@ -39,6 +40,7 @@ FileDialogRequest OpenContainerRequest() {
   FileDialogRequest r;
   r.filters = ToFileFilters(OpenDialogFilters());
   r.filters.push_back(CardImageFilter());
+  r.filters.push_back(Ps1CardFilter());
   r.selectedFilter = 1;
   r.initialDirectory = kInitialDirectory;
   r.flags = kDialogExplorer | kDialogFileMustExist | kDialogPathMustExist;
@@ -115,6 +117,12 @@ FileFilter CardImageFilter() {
     pattern += "*." + std::string(e.extension);
   }
   return {std::string(kCardImagesFilter) + " (" + pattern + ")", pattern};
+}
+
+FileFilter Ps1CardFilter() {
+  std::string pattern;
+  for (std::string_view e : card::Ps1CardExtensions()) pattern += (pattern.empty() ? "*." : ";*.") + std::string(e);
+  return {std::string(kPs1CardsFilter) + " (" + pattern + ")", pattern};
 }
 
 bool IsReadableFile(const std::string& path) {

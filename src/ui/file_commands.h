@@ -31,6 +31,8 @@ inline constexpr int kNameColumnWidthScrolled = 194;
 
 // "Memory card images (*.ps2;*.mc2;...)", from the card layer's list of extensions.
 FileFilter CardImageFilter();
+// "PS1 memory cards (*.mcd;*.mcr;...)".
+FileFilter Ps1CardFilter();
 
 // True when a path names a file that can be read: not a folder, not locked or gone.
 bool IsReadableFile(const std::string& path);

@@ -71,6 +71,7 @@
 #define LABEL_CARD_IMPORT "Import..."
 #define LABEL_CARD_EXPORT "Export..."
 #define LABEL_CARD_DELETE "Delete"
+#define LABEL_CARD_RESTORE "Restore"
 #define LABEL_CARD_CLOSE "Close"
 
 // Export, from the card window

@@ -66,6 +66,10 @@ std::optional<ChosenFile> FirstChosenFile(std::vector<std::string> paths);
 struct NewCardChoice {
   unsigned megabytes = 8;
   bool ecc = true;
+  // A PS1 card instead (megabytes and ecc are then not used): of the kind its file's
+  // extension names, or a Vita PocketStation card.
+  bool ps1 = false;
+  bool pocketStation = false;
 };
 
 class CardView;

@@ -62,5 +62,16 @@ inline constexpr std::string_view kPlainFolder = "Plain folder (one folder per s
 inline constexpr std::string_view kFolderColumn = "Folder";
 inline constexpr std::string_view kTitleColumn = "Title";
 inline constexpr std::string_view kModifiedColumn = "Modified";
+// The card window on a PS1 card.
+inline constexpr std::string_view kPs1NameColumn = "Name";
+inline constexpr std::string_view kBlocksColumn = "Blocks";
+inline constexpr std::string_view kSlotsColumn = "Slots";
+inline constexpr std::string_view kDeletedSlots = "deleted: ";
+inline constexpr std::string_view kDamagedTitle = "damaged: ";
+inline constexpr std::string_view kPs1CardsFilter = "PS1 memory cards";
+inline constexpr std::string_view kRestoreCaption = "Restore";
+// What New Card offers besides the PS2 sizes.
+inline constexpr std::string_view kNewPs1Card = "PS1 card (128 KB)";
+inline constexpr std::string_view kNewPocketStationCard = "PS1 PocketStation card (Vita)";
 
 }  // namespace ui

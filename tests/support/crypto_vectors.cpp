@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <utility>
 
 #include "io/crypto.h"
 
@@ -149,6 +150,30 @@ std::vector<std::string> RunAll(int& checks) {
                    ? std::optional<std::string>(ToHex(inPlace))
                    : std::nullopt,
                cbcPlain);
+  const Bytes plainBytes = Hex(cbcPlain);
+  Bytes sealed(plainBytes.size());
+  expect("AES-128-CBC SP 800-38A F.2.1 encrypt",
+         io::Aes128CbcEncrypt(cbcKey, cbcIv, plainBytes, sealed)
+             ? std::optional<std::string>(ToHex(sealed))
+             : std::nullopt,
+         ToHex(cbcCipher));
+  Bytes sealedInPlace = plainBytes;
+  expect("AES-128-CBC SP 800-38A F.2.1 encrypt in place",
+         io::Aes128CbcEncrypt(cbcKey, cbcIv, sealedInPlace, sealedInPlace)
+             ? std::optional<std::string>(ToHex(sealedInPlace))
+             : std::nullopt,
+         ToHex(cbcCipher));
+
+  const std::pair<Bytes, const char*> sha256[] = {
+      {Text("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {Text("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+      {{}, "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {Bytes(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+  };
+  for (const auto& [message, digest] : sha256)
+    expect("SHA-256 FIPS 180 of " + std::to_string(message.size()) + " bytes",
+           HexOf(io::Sha256Of(message)), digest);
   return failures;
 }
 

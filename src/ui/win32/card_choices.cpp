@@ -95,6 +95,10 @@ INT_PTR CALLBACK NewCardProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
       if (run->sizes[i] == run->choice.megabytes)
         SendDlgItemMessageW(dialog, IDC_NEW_CARD_SIZE, CB_SETCURSEL, i, 0);
     }
+    // After the PS2 sizes, the PS1 cards.
+    for (std::string_view label : {ui::kNewPs1Card, ui::kNewPocketStationCard})
+      SendDlgItemMessageW(dialog, IDC_NEW_CARD_SIZE, CB_ADDSTRING, 0,
+                          reinterpret_cast<LPARAM>(io::Widen(label).c_str()));
     CheckDlgButton(dialog, IDC_NEW_CARD_ECC, run->choice.ecc ? BST_CHECKED : BST_UNCHECKED);
     return TRUE;
   }
@@ -105,6 +109,8 @@ INT_PTR CALLBACK NewCardProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
       int index = ComboSelection(dialog, IDC_NEW_CARD_SIZE);
       if (index >= 0 && static_cast<std::size_t>(index) < run->sizes.size())
         run->choice.megabytes = run->sizes[static_cast<std::size_t>(index)];
+      run->choice.ps1 = index >= 0 && static_cast<std::size_t>(index) >= run->sizes.size();
+      run->choice.pocketStation = index >= 0 && static_cast<std::size_t>(index) == run->sizes.size() + 1;
       run->choice.ecc = IsDlgButtonChecked(dialog, IDC_NEW_CARD_ECC) == BST_CHECKED;
       EndDialog(dialog, IDOK);
       return TRUE;

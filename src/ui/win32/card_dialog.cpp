@@ -170,6 +170,17 @@ void Win32CardView::EnableControl(int id, bool enabled) {
   EnableWindow(GetDlgItem(dialog_, id), enabled ? TRUE : FALSE);
 }
 
+void Win32CardView::SetColumns(std::span<const ui::CardColumn> columns) {
+  int index = 0;
+  for (const ui::CardColumn& c : columns) {
+    std::wstring title = io::Widen(c.title);
+    LVCOLUMNW column{};
+    column.mask = LVCF_TEXT;
+    column.pszText = title.data();
+    SendMessageW(list_, LVM_SETCOLUMNW, static_cast<WPARAM>(index++), reinterpret_cast<LPARAM>(&column));
+  }
+}
+
 void Win32CardView::SetRows(const std::vector<ui::CardRow>& rows) {
   // The list reports every row it loses and gains; the logic asks for the selection itself
   // once the rows are in.
