@@ -168,6 +168,7 @@ class WindowsTest : public QObject {
   void saveAsWritesWhatTheCommandLineWrites();
   void openedCardListsItsSaves();
   void cardImportsExportsAndDeletes();
+  void ps1CardListsAndRestoresADeletedSave();
   void dropsReachBothWindows();
   void commandLineOpensEachFileInAWindow();
   void everyControlIsNamedAndFitsItsText_data();
@@ -392,6 +393,41 @@ void WindowsTest::cardImportsExportsAndDeletes() {
   QVERIFY(question.contains(folder));
   QCOMPARE(Saves()->topLevelItemCount(), 0);
   QVERIFY(card::OpenCard(FromQt(card)).card->List().saves.empty());
+}
+
+// A PS1 card lists its deleted saves beside the live ones; Restore, offered only for a
+// deleted save, brings one back on the disk and in the list.
+void WindowsTest::ps1CardListsAndRestoresADeletedSave() {
+  const QString corpusCard = kCorpus + QStringLiteral("/ps1card/d.gme");
+  if (!QFileInfo::exists(corpusCard)) QSKIP("the corpus is not there");
+  const QString card = Temp(QStringLiteral("d.gme"));
+  QVERIFY(QFile::copy(corpusCard, card));
+  QFile::setPermissions(card, QFile::ReadOwner | QFile::WriteOwner);
+  ModalScript script;
+  script.Choose(card);
+  MenuCommand(&Window(), QStringLiteral("Open"))->trigger();
+  QVERIFY(script.Finished());
+  QVERIFY(Saves());
+  QStringList folders;
+  for (const card::SaveInfo& s : card::OpenCard(FromQt(card)).card->List().saves) folders << ToQt(s.folder);
+  QCOMPARE(Column(Saves(), 0), folders);
+  QCOMPARE(Saves()->headerItem()->text(3), ToQt(std::string(ui::kSlotsColumn)));
+  const QString name = QStringLiteral("BASCUS-94163FF7-S14");
+  const int row = static_cast<int>(folders.indexOf(name));
+  QVERIFY(row >= 0);
+  QVERIFY(CardButton(LABEL_CARD_RESTORE));
+  QVERIFY(!CardButton(LABEL_CARD_RESTORE)->isEnabled());
+  Saves()->topLevelItem(row)->setSelected(true);
+  QVERIFY(CardButton(LABEL_CARD_RESTORE)->isEnabled());
+  QVERIFY(!CardButton(LABEL_CARD_DELETE)->isEnabled());
+  ModalScript restoring;
+  CardButton(LABEL_CARD_RESTORE)->click();
+  QVERIFY(restoring.Finished());
+  bool restored = false;
+  for (const card::SaveInfo& s : card::OpenCard(FromQt(card)).card->List().saves)
+    if (ToQt(s.folder) == name) restored = !s.deleted && s.readable;
+  QVERIFY(restored);
+  QCOMPARE(Saves()->topLevelItem(row)->text(3), QStringLiteral("6"));
 }
 
 // Files dropped on the main window join the save as its files; saves dropped on the card
