@@ -196,6 +196,19 @@ class WindowsTest : public QObject {
   }
   // A new formatted card image, open in the card window.
   QString NewCard();
+  // File > Open of a card; true once its window lists the saves.
+  bool OpenCard(const QString& card) {
+    ModalScript script;
+    script.Choose(card);
+    MenuCommand(&Window(), QStringLiteral("Open"))->trigger();
+    return script.Finished() && Saves();
+  }
+  // The folders of the card's saves as the library lists them.
+  static QStringList LibraryFolders(const QString& card) {
+    QStringList folders;
+    for (const card::SaveInfo& s : card::OpenCard(FromQt(card)).card->List().saves) folders << ToQt(s.folder);
+    return folders;
+  }
 
   std::unique_ptr<QTemporaryDir> dir_;
   std::unique_ptr<QtMainWindow> window_;
@@ -337,13 +350,8 @@ void WindowsTest::openedCardListsItsSaves() {
   if (!QFileInfo::exists(corpusCard)) QSKIP("the corpus is not there");
   const QString card = Temp(QStringLiteral("a.ps2"));
   QVERIFY(QFile::copy(corpusCard, card));
-  ModalScript script;
-  script.Choose(card);
-  MenuCommand(&Window(), QStringLiteral("Open"))->trigger();
-  QVERIFY(script.Finished());
-  QVERIFY(Saves());
-  QStringList folders;
-  for (const card::SaveInfo& s : card::OpenCard(FromQt(card)).card->List().saves) folders << ToQt(s.folder);
+  QVERIFY(OpenCard(card));
+  const QStringList folders = LibraryFolders(card);
   QCOMPARE(Column(Saves(), 0), folders);
   for (int i = 0; i < Saves()->topLevelItemCount(); ++i) QVERIFY(!Saves()->topLevelItem(i)->icon(0).isNull());
 }
@@ -403,13 +411,8 @@ void WindowsTest::ps1CardListsAndRestoresADeletedSave() {
   const QString card = Temp(QStringLiteral("d.gme"));
   QVERIFY(QFile::copy(corpusCard, card));
   QFile::setPermissions(card, QFile::ReadOwner | QFile::WriteOwner);
-  ModalScript script;
-  script.Choose(card);
-  MenuCommand(&Window(), QStringLiteral("Open"))->trigger();
-  QVERIFY(script.Finished());
-  QVERIFY(Saves());
-  QStringList folders;
-  for (const card::SaveInfo& s : card::OpenCard(FromQt(card)).card->List().saves) folders << ToQt(s.folder);
+  QVERIFY(OpenCard(card));
+  const QStringList folders = LibraryFolders(card);
   QCOMPARE(Column(Saves(), 0), folders);
   QCOMPARE(Saves()->headerItem()->text(3), ToQt(std::string(ui::kSlotsColumn)));
   const QString name = QStringLiteral("BASCUS-94163FF7-S14");
