@@ -3,6 +3,7 @@
 // ones (and the reverse); the export targets; New Card of each PS1 kind; a card only read.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 
 #include "card/card.h"
@@ -243,3 +244,28 @@ TEST_F(Ps1CardWindowTest, AnUnverifiedCardIsShownWithWhyAndNeverWritten) {
 }
 
 }  // namespace
+
+// Both shells fill New Card's list from NewCardLabels and read the choice back with
+// NewCardChoiceAt: each entry must come back as the card its label names.
+TEST(NewCardList, EachEntryIsTheCardItsLabelNames) {
+  const std::array<unsigned, 3> sizes = {8, 16, 64};
+  ui::NewCardChoice offered;
+  offered.megabytes = 16;
+  const std::vector<std::string> labels = ui::NewCardLabels(sizes);
+  ASSERT_EQ(labels.size(), sizes.size() + 2);
+  for (int i = 0; i < static_cast<int>(labels.size()); ++i) {
+    const ui::NewCardChoice c = ui::NewCardChoiceAt(sizes, i, false, offered);
+    const std::string& label = labels[static_cast<std::size_t>(i)];
+    EXPECT_EQ(c.ps1, label == ui::kNewPs1Card || label == ui::kNewPocketStationCard) << label;
+    EXPECT_EQ(c.pocketStation, label == ui::kNewPocketStationCard) << label;
+    if (!c.ps1) {
+      EXPECT_EQ(ui::CardSizeLabel(c.megabytes), label);
+    }
+    EXPECT_FALSE(c.ecc) << label;
+  }
+  // Nothing chosen: the size offered stays, and it is a PS2 card.
+  const ui::NewCardChoice none = ui::NewCardChoiceAt(sizes, -1, true, offered);
+  EXPECT_EQ(none.megabytes, 16u);
+  EXPECT_FALSE(none.ps1);
+  EXPECT_TRUE(none.ecc);
+}

@@ -54,6 +54,24 @@ struct ExportChoice {
 inline bool ExportReady(std::string_view folder) { return !folder.empty(); }
 // How the New Card dialog offers a size: "8 MB".
 inline std::string CardSizeLabel(unsigned megabytes) { return std::to_string(megabytes) + " MB"; }
+// The New Card dialog's list, top to bottom: the PS2 card sizes, then the PS1 cards.
+inline std::vector<std::string> NewCardLabels(std::span<const unsigned> sizes) {
+  std::vector<std::string> labels;
+  for (unsigned megabytes : sizes) labels.push_back(CardSizeLabel(megabytes));
+  labels.emplace_back(kNewPs1Card);
+  labels.emplace_back(kNewPocketStationCard);
+  return labels;
+}
+// What the user chose: the entry at `index` of NewCardLabels (-1: none, the size offered
+// stays), with the ECC box checked or not.
+inline NewCardChoice NewCardChoiceAt(std::span<const unsigned> sizes, int index, bool ecc, NewCardChoice offered) {
+  const auto at = static_cast<std::size_t>(index);
+  if (index >= 0 && at < sizes.size()) offered.megabytes = sizes[at];
+  offered.ps1 = index >= 0 && at >= sizes.size();
+  offered.pocketStation = index >= 0 && at == sizes.size() + 1;
+  offered.ecc = ecc;
+  return offered;
+}
 
 class CardView {
  public:

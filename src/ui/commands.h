@@ -56,6 +56,7 @@ inline constexpr std::array kCardCommands = {
     Command{IDC_CARD_IMPORT, LABEL_CARD_IMPORT},
     Command{IDC_CARD_EXPORT, LABEL_CARD_EXPORT},
     Command{IDC_CARD_DELETE, LABEL_CARD_DELETE},
+    Command{IDC_CARD_RESTORE, LABEL_CARD_RESTORE},
     Command{0, {}},
     Command{IDC_CARD_CLOSE, LABEL_CARD_CLOSE},
 };

@@ -1897,6 +1897,64 @@ int CasePs1Save() {
   return 0;
 }
 
+// File > New Card... of a PS1 card, then its name.
+void NewPs1Card(App& app, const std::wstring& path) {
+  app.Command(IDM_NEW_CARD);
+  HWND dialog = nullptr;
+  if (!WaitUntil([&] { return (dialog = app.Find(L"New Card", app.main())) != nullptr; }))
+    Abort("the New Card dialog did not appear");
+  HWND combo = GetDlgItem(dialog, IDC_NEW_CARD_SIZE);
+  bool found = false;
+  for (LRESULT i = 0, n = Send(combo, CB_GETCOUNT, 0, 0); i < n && !found; ++i) {
+    Send(combo, CB_SETCURSEL, static_cast<WPARAM>(i), 0);
+    found = WindowText(combo) == L"PS1 card (128 KB)";
+  }
+  if (!found) Abort("the New Card dialog does not offer a PS1 card");
+  PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+  WaitUntil([&] { return !IsWindow(dialog); });
+  app.AnswerFileDialog(L"Save As", path);
+}
+
+// A new PS1 card takes a PS1 save; Delete leaves its row marked deleted, and Restore,
+// offered only for a deleted save, brings it back with the source's blocks.
+int CasePs1Card() {
+  std::wstring title, summary;
+  std::wstring source = Ps1Source(title, summary);
+  std::wstring path = WorkPath(L"new.mcd");
+  App app;
+  NewPs1Card(app, path);
+  CardWin card(app, L"new.mcd");
+  CHECK_EQ(card.Rows(), 0);
+  CHECK_EQ(ReadAll(path).size(), 131072u);
+  card.Import(source);
+  CHECK(card.NoDialogOpen());
+  CHECK_EQ(card.Rows(), 1);
+  CHECK_EQ(card.Cell(0, 1), title);
+  const std::wstring name = card.Cell(0, 0);
+  const std::wstring slots = card.Cell(0, 3);
+  card.Select({0});
+  CHECK(card.Enabled(IDC_CARD_DELETE) && !card.Enabled(IDC_CARD_RESTORE));
+  card.Press(IDC_CARD_DELETE);
+  app.AnswerMessageBox(L"Delete", IDYES, card.hwnd());
+  app.Settle();
+  CHECK_EQ(card.Rows(), 1);
+  CHECK_EQ(card.Cell(0, 3), L"deleted: " + slots);
+  card.Select({0});
+  CHECK(card.Enabled(IDC_CARD_RESTORE) && !card.Enabled(IDC_CARD_DELETE));
+  card.Press(IDC_CARD_RESTORE);
+  app.Settle();
+  CHECK(card.NoDialogOpen());
+  CHECK_EQ(card.Cell(0, 3), slots);
+  std::unique_ptr<card::Card> library = LibraryCard(path);
+  CHECK(Damage(*library).empty());
+  const Bytes mcs = ReadAll(source);
+  const std::vector<PsuFile> files = CardFiles(*library, Utf8(name));
+  CHECK_EQ(files.size(), 1u);
+  if (!files.empty()) CHECK(files[0].data == Bytes(mcs.begin() + 128, mcs.end()));
+  CHECK_EQ(app.Exit(), 40004ul);
+  return 0;
+}
+
 const std::map<std::string, std::function<int()>> kCases = {
     {"start", CaseStart},
     {"open-psu", CaseOpenPsu},
@@ -1927,6 +1985,7 @@ const std::map<std::string, std::function<int()>> kCases = {
     {"card-full", CaseCardFull},
     {"card-edit", CaseCardEdit},
     {"ps1-save", CasePs1Save},
+    {"ps1-card", CasePs1Card},
 };
 
 }  // namespace

@@ -170,6 +170,7 @@ class WindowsTest : public QObject {
   void saveAsWritesWhatTheCommandLineWrites();
   void openedCardListsItsSaves();
   void cardImportsExportsAndDeletes();
+  void ps1CardListsAndRestoresADeletedSave();
   void dropsReachBothWindows();
   void commandLineOpensEachFileInAWindow();
   void everyControlIsNamedAndFitsItsText_data();
@@ -197,6 +198,19 @@ class WindowsTest : public QObject {
   }
   // A new formatted card image, open in the card window.
   QString NewCard();
+  // File > Open of a card; true once its window lists the saves.
+  bool OpenCard(const QString& card) {
+    ModalScript script;
+    script.Choose(card);
+    MenuCommand(&Window(), QStringLiteral("Open"))->trigger();
+    return script.Finished() && Saves();
+  }
+  // The folders of the card's saves as the library lists them.
+  static QStringList LibraryFolders(const QString& card) {
+    QStringList folders;
+    for (const card::SaveInfo& s : card::OpenCard(FromQt(card)).card->List().saves) folders << ToQt(s.folder);
+    return folders;
+  }
 
   std::unique_ptr<QTemporaryDir> dir_;
   std::unique_ptr<QtMainWindow> window_;
@@ -376,13 +390,8 @@ void WindowsTest::openedCardListsItsSaves() {
   if (!QFileInfo::exists(corpusCard)) QSKIP("the corpus is not there");
   const QString card = Temp(QStringLiteral("a.ps2"));
   QVERIFY(QFile::copy(corpusCard, card));
-  ModalScript script;
-  script.Choose(card);
-  MenuCommand(&Window(), QStringLiteral("Open"))->trigger();
-  QVERIFY(script.Finished());
-  QVERIFY(Saves());
-  QStringList folders;
-  for (const card::SaveInfo& s : card::OpenCard(FromQt(card)).card->List().saves) folders << ToQt(s.folder);
+  QVERIFY(OpenCard(card));
+  const QStringList folders = LibraryFolders(card);
   QCOMPARE(Column(Saves(), 0), folders);
   for (int i = 0; i < Saves()->topLevelItemCount(); ++i) QVERIFY(!Saves()->topLevelItem(i)->icon(0).isNull());
 }
@@ -432,6 +441,36 @@ void WindowsTest::cardImportsExportsAndDeletes() {
   QVERIFY(question.contains(folder));
   QCOMPARE(Saves()->topLevelItemCount(), 0);
   QVERIFY(card::OpenCard(FromQt(card)).card->List().saves.empty());
+}
+
+// A PS1 card lists its deleted saves beside the live ones; Restore, offered only for a
+// deleted save, brings one back on the disk and in the list.
+void WindowsTest::ps1CardListsAndRestoresADeletedSave() {
+  const QString corpusCard = kCorpus + QStringLiteral("/ps1card/d.gme");
+  if (!QFileInfo::exists(corpusCard)) QSKIP("the corpus is not there");
+  const QString card = Temp(QStringLiteral("d.gme"));
+  QVERIFY(QFile::copy(corpusCard, card));
+  QFile::setPermissions(card, QFile::ReadOwner | QFile::WriteOwner);
+  QVERIFY(OpenCard(card));
+  const QStringList folders = LibraryFolders(card);
+  QCOMPARE(Column(Saves(), 0), folders);
+  QCOMPARE(Saves()->headerItem()->text(3), ToQt(std::string(ui::kSlotsColumn)));
+  const QString name = QStringLiteral("BASCUS-94163FF7-S14");
+  const int row = static_cast<int>(folders.indexOf(name));
+  QVERIFY(row >= 0);
+  QVERIFY(CardButton(LABEL_CARD_RESTORE));
+  QVERIFY(!CardButton(LABEL_CARD_RESTORE)->isEnabled());
+  Saves()->topLevelItem(row)->setSelected(true);
+  QVERIFY(CardButton(LABEL_CARD_RESTORE)->isEnabled());
+  QVERIFY(!CardButton(LABEL_CARD_DELETE)->isEnabled());
+  ModalScript restoring;
+  CardButton(LABEL_CARD_RESTORE)->click();
+  QVERIFY(restoring.Finished());
+  bool restored = false;
+  for (const card::SaveInfo& s : card::OpenCard(FromQt(card)).card->List().saves)
+    if (ToQt(s.folder) == name) restored = !s.deleted && s.readable;
+  QVERIFY(restored);
+  QCOMPARE(Saves()->topLevelItem(row)->text(3), QStringLiteral("6"));
 }
 
 // Files dropped on the main window join the save as its files; saves dropped on the card

@@ -192,6 +192,13 @@ void QtCardView::EnableControl(int id, bool enabled) {
   if (auto it = window_->controls_.find(id); it != window_->controls_.end()) it->second->setEnabled(enabled);
 }
 
+void QtCardView::SetColumns(std::span<const ui::CardColumn> columns) {
+  if (!window_) return;
+  QStringList titles;
+  for (const ui::CardColumn& c : columns) titles << ToQt(c.title);
+  window_->list_->setHeaderLabels(titles);
+}
+
 void QtCardView::SetRows(const std::vector<ui::CardRow>& rows) {
   if (!window_) return;
   // The logic asks for the selection itself once the rows are in.

@@ -39,6 +39,7 @@ class QtCardView : public ui::CardView {
   void SetCaption(const std::string& text) override;
   void SetControlText(int id, const std::string& text) override;
   void EnableControl(int id, bool enabled) override;
+  void SetColumns(std::span<const ui::CardColumn> columns) override;
   void SetRows(const std::vector<ui::CardRow>& rows) override;
   std::vector<int> SelectedRows() override;
   void SetPreview(const icon::Picture* picture) override;

@@ -167,10 +167,9 @@ std::optional<ui::NewCardChoice> RunNewCardDialog(QWidget* owner, std::span<cons
   QDialog dialog(owner);
   dialog.setWindowTitle(ToQt(LABEL_NEW_CARD_CAPTION));
   auto* size = new QComboBox;
-  for (unsigned megabytes : sizes) {
-    size->addItem(ToQt(ui::CardSizeLabel(megabytes)));
-    if (megabytes == offered.megabytes) size->setCurrentIndex(size->count() - 1);
-  }
+  for (const std::string& label : ui::NewCardLabels(sizes)) size->addItem(ToQt(label));
+  for (std::size_t i = 0; i < sizes.size(); ++i)
+    if (sizes[i] == offered.megabytes) size->setCurrentIndex(static_cast<int>(i));
   auto* ecc = new QCheckBox(ToQt(LABEL_NEW_CARD_ECC));
   ecc->setAccessibleName(AccessibleLabel(LABEL_NEW_CARD_ECC));
   ecc->setChecked(offered.ecc);
@@ -181,11 +180,7 @@ std::optional<ui::NewCardChoice> RunNewCardDialog(QWidget* owner, std::span<cons
   layout->addWidget(ecc);
   layout->addWidget(OkCancel(&dialog));
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-  ui::NewCardChoice choice = offered;
-  const int index = size->currentIndex();
-  if (index >= 0 && static_cast<std::size_t>(index) < sizes.size()) choice.megabytes = sizes[static_cast<std::size_t>(index)];
-  choice.ecc = ecc->isChecked();
-  return choice;
+  return ui::NewCardChoiceAt(sizes, size->currentIndex(), ecc->isChecked(), offered);
 }
 
 namespace {

@@ -89,16 +89,10 @@ INT_PTR CALLBACK NewCardProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
   if (message == WM_INITDIALOG) {
     auto* run = reinterpret_cast<NewCardRun*>(lParam);
     SetWindowData(dialog, run);
-    for (std::size_t i = 0; i < run->sizes.size(); ++i) {
-      std::wstring label = io::Widen(ui::CardSizeLabel(run->sizes[i]));
-      SendDlgItemMessageW(dialog, IDC_NEW_CARD_SIZE, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label.c_str()));
-      if (run->sizes[i] == run->choice.megabytes)
-        SendDlgItemMessageW(dialog, IDC_NEW_CARD_SIZE, CB_SETCURSEL, i, 0);
-    }
-    // After the PS2 sizes, the PS1 cards.
-    for (std::string_view label : {ui::kNewPs1Card, ui::kNewPocketStationCard})
-      SendDlgItemMessageW(dialog, IDC_NEW_CARD_SIZE, CB_ADDSTRING, 0,
-                          reinterpret_cast<LPARAM>(io::Widen(label).c_str()));
+    for (const std::string& label : ui::NewCardLabels(run->sizes))
+      SendDlgItemMessageW(dialog, IDC_NEW_CARD_SIZE, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(io::Widen(label).c_str()));
+    for (std::size_t i = 0; i < run->sizes.size(); ++i)
+      if (run->sizes[i] == run->choice.megabytes) SendDlgItemMessageW(dialog, IDC_NEW_CARD_SIZE, CB_SETCURSEL, i, 0);
     CheckDlgButton(dialog, IDC_NEW_CARD_ECC, run->choice.ecc ? BST_CHECKED : BST_UNCHECKED);
     return TRUE;
   }
@@ -106,12 +100,8 @@ INT_PTR CALLBACK NewCardProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
   if (!run || message != WM_COMMAND || HIWORD(wParam) != BN_CLICKED) return FALSE;
   switch (LOWORD(wParam)) {
     case IDOK: {
-      int index = ComboSelection(dialog, IDC_NEW_CARD_SIZE);
-      if (index >= 0 && static_cast<std::size_t>(index) < run->sizes.size())
-        run->choice.megabytes = run->sizes[static_cast<std::size_t>(index)];
-      run->choice.ps1 = index >= 0 && static_cast<std::size_t>(index) >= run->sizes.size();
-      run->choice.pocketStation = index >= 0 && static_cast<std::size_t>(index) == run->sizes.size() + 1;
-      run->choice.ecc = IsDlgButtonChecked(dialog, IDC_NEW_CARD_ECC) == BST_CHECKED;
+      run->choice = ui::NewCardChoiceAt(run->sizes, ComboSelection(dialog, IDC_NEW_CARD_SIZE),
+                                        IsDlgButtonChecked(dialog, IDC_NEW_CARD_ECC) == BST_CHECKED, run->choice);
       EndDialog(dialog, IDOK);
       return TRUE;
     }
