@@ -191,6 +191,10 @@ struct ImageExtension {
 };
 std::span<const ImageExtension> CardImageExtensions();
 
+// The layout an image's extension names: true for .ps2 (with ECC), false for .bin, .mc2,
+// .mcd and .vmc (raw), none for any other.
+std::optional<bool> EccForExtension(std::string_view path);
+
 enum class FormatResult { kFormatted, kBadSize, kTargetExists, kWriteFailed };
 struct FormatOptions {
   unsigned megabytes = 8;  // 8, 16, 32 or 64

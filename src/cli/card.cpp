@@ -263,7 +263,7 @@ int RunFormat(const FormatCardOptions& o, Console& console) {
       console.Error(card::messages::FormatMessage(card::FormatResult::kBadSize));
       return kExitUsage;
     }
-    options.ecc = o.raw ? false : o.ecc ? true : EccForExtension(o.path).value_or(true);
+    options.ecc = o.raw ? false : o.ecc ? true : card::EccForExtension(o.path).value_or(true);
     result = card::FormatImage(o.path, options);
   }
   const std::string message(card::messages::FormatMessage(result));
@@ -278,7 +278,7 @@ int RunFormat(const FormatCardOptions& o, Console& console) {
 }
 
 int RunConvertCard(const ConvertCardOptions& o, Console& console) {
-  std::optional<bool> ecc = o.raw ? false : o.ecc ? std::optional<bool>(true) : EccForExtension(o.target);
+  std::optional<bool> ecc = o.raw ? false : o.ecc ? std::optional<bool>(true) : card::EccForExtension(o.target);
   if (!ecc) {
     console.Error("Name the layout: OUT ending in .ps2 (with ECC) or .bin, .mc2, .mcd or .vmc (raw), or "
                   "--ecc or --raw");
@@ -304,13 +304,6 @@ std::unique_ptr<card::Card> OpenCardOrReport(const std::string& path, Console& c
   card::OpenedCard opened = card::OpenCard(path);
   if (!opened.card) console.Error(card::messages::OpenFailure(opened));
   return std::move(opened.card);
-}
-
-std::optional<bool> EccForExtension(const std::string& path) {
-  const std::string ext = io::FoldAscii(ExtensionOf(path));
-  if (ext == "ps2") return true;
-  if (ext == "bin" || ext == "mc2" || ext == "mcd" || ext == "vmc") return false;
-  return std::nullopt;
 }
 
 std::string ChangesCardNote() { return std::string(card::messages::kCloseInEmulator) + "\n"; }
