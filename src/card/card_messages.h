@@ -38,6 +38,8 @@ std::string RemoveMessage(RemoveResult result, std::string_view folder);
 std::string OpenSaveMessage(OpenSaveResult result, std::string_view folder);
 std::string RepairMessage(const RepairOutcome& outcome);
 std::string_view FormatMessage(FormatResult result);
+// Said when a card of another size than 8 MB is made; empty for 8 MB.
+std::string SizeWarning(unsigned megabytes);
 std::string_view ConvertMessage(ConvertResult result);
 
 }  // namespace card::messages

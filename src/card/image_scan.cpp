@@ -136,7 +136,9 @@ bool Scanner::CheckSuperblock() {
   if (s.allocOffset < 1 || s.allocOffset >= s.clusters)
     return Fatal(IssueKind::kBadSuperblock, where,
                  "the allocation area starts at cluster " + Num(s.allocOffset) + ", outside the card");
-  if (s.allocEnd == 0 || std::uint64_t{s.allocOffset} + s.allocEnd > s.clusters)
+  // Some formatters count alloc_end to the card's end, over the backup blocks; a chain
+  // can't go past the card (WalkChain) and nothing is allocated past the console's limit.
+  if (s.allocEnd == 0 || s.allocEnd > s.clusters)
     return Fatal(IssueKind::kBadSuperblock, where,
                  "the allocation area of " + Num(s.allocEnd) + " clusters from cluster " +
                      Num(s.allocOffset) + " does not fit the card's " + Num(s.clusters));
@@ -249,7 +251,8 @@ Scanner::Walk Scanner::WalkChain(std::uint32_t first, int owner, const std::stri
     w.complete = true;
     return w;
   }
-  const std::uint32_t end = st_.superblock.allocEnd;
+  const Superblock& sb = st_.superblock;
+  const std::uint32_t end = std::min(sb.allocEnd, sb.clusters - sb.allocOffset);
   ++walk_;
   int sharedWith = kNoOwner;
   std::uint32_t shared = 0, sharedAt = 0;

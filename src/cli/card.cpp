@@ -274,6 +274,10 @@ int RunFormat(const FormatCardOptions& o, Console& console) {
     return kExitFailed;
   }
   console.out << message << ": " << DisplayText(o.path) << '\n';
+  if (!o.folder) {
+    const std::string warning = card::messages::SizeWarning(options.megabytes);
+    if (!warning.empty()) console.Note("warning: " + warning);
+  }
   return kExitOk;
 }
 
@@ -341,7 +345,7 @@ void AddCardCommands(CLI::App& app, Commands& commands) {
   auto format = std::make_shared<FormatCardOptions>();
   CLI::App* formatCmd = cardCmd->add_subcommand("format", "Make a new, empty card, as the console formats one");
   formatCmd->add_option("NEW", format->path, "The card image, or the folder for --folder")->required();
-  CLI::Option* sizeOpt = formatCmd->add_option("--size", format->size, "8M, 16M, 32M or 64M (default 8M)");
+  CLI::Option* sizeOpt = formatCmd->add_option("--size", format->size, "1M, 2M, 4M, 8M, 16M, 32M or 64M (default 8M; games are made for 8M)");
   CLI::Option* rawOpt = formatCmd->add_flag("--raw", format->raw, "A raw image, without ECC");
   CLI::Option* eccOpt = formatCmd->add_flag("--ecc", format->ecc, "An image with ECC");
   CLI::Option* folderOpt = formatCmd->add_flag("--folder", format->folder, "A PCSX2 folder card (8 MB)");
