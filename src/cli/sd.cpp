@@ -115,7 +115,7 @@ int RunSdFind(const SdFindOptions& o, Console& console) {
   const sd::SearchResult result = sd::FindSaves(o.root, o.text);
   for (const sd::FoundSave& s : result.saves)
     console.out << DisplayText(s.card) << ": " << DisplayText(s.folder) << (s.title.empty() ? "" : "  " + s.title) << '\n';
-  for (const std::string& card : result.unreadable) console.Note("not searched (can't be read): " + DisplayText(card));
+  for (const std::string& card : result.unreadable) console.Note("not searched: " + DisplayText(card));
   return result.saves.empty() ? kExitFailed : kExitOk;
 }
 
@@ -124,7 +124,8 @@ int RunSdCheck(const std::string& root, Console& console) {
   int troubled = 0;
   for (const sd::CardFindings& f : all) {
     const std::string card = DisplayText(f.place.relative);
-    if (f.issues.empty() && f.refusal.empty()) console.out << card << ": No problems found\n";
+    if (!f.notChecked.empty()) console.out << card << ": not checked: " << f.notChecked << '\n';
+    else if (f.issues.empty() && f.refusal.empty()) console.out << card << ": No problems found\n";
     for (const card::Issue& i : f.issues) console.out << card << ": " << card::messages::IssueLine(i) << '\n';
     if (!f.refusal.empty()) console.out << card << ": " << sd::LayoutName(f.place.layout) << " refuses it: " << f.refusal << '\n';
     if (!f.Clean()) ++troubled;
@@ -134,31 +135,31 @@ int RunSdCheck(const std::string& root, Console& console) {
   return troubled > 0 ? kExitFailed : kExitOk;
 }
 
-int RunSdSplit(const SdSplitOptions& o, Console& console) {
-  sd::SplitOptions options;
-  options.device = o.layout == "opl" ? sd::Layout::kOpl : o.layout == "mcp2" ? sd::Layout::kMemcardPro2 : sd::Layout::kSd2psx;
-  options.system = o.system == "skip" ? sd::SystemFolders::kSkip : sd::SystemFolders::kCopy;
-  const sd::SplitReport report = sd::SplitCardFile(o.card, o.root, options);
+// A split or merge report: its lines, its summary, exit 1 when a save went nowhere.
+template <typename Report, typename LineText, typename Summary>
+int PrintReport(const Report& report, LineText lineText, Summary summary, Console& console) {
   if (!report.failure.empty()) {
     console.Error(report.failure);
     return kExitFailed;
   }
-  for (const sd::SplitLine& l : report.lines) console.out << DisplayText(sd::messages::SplitLineText(l)) << '\n';
-  console.out << sd::messages::SplitSummary(report) << '\n';
+  for (const auto& l : report.lines) console.out << DisplayText(lineText(l)) << '\n';
+  console.out << summary(report) << '\n';
   return report.Complete() ? kExitOk : kExitFailed;
+}
+
+int RunSdSplit(const SdSplitOptions& o, Console& console) {
+  sd::SplitOptions options;
+  options.device = o.layout == "opl" ? sd::Layout::kOpl : o.layout == "mcp2" ? sd::Layout::kMemcardPro2 : sd::Layout::kSd2psx;
+  options.system = o.system == "skip" ? sd::SystemFolders::kSkip : sd::SystemFolders::kCopy;
+  return PrintReport(sd::SplitCardFile(o.card, o.root, options), sd::messages::SplitLineText,
+                     sd::messages::SplitSummary, console);
 }
 
 int RunSdMerge(const SdMergeOptions& o, Console& console) {
   sd::MergeOptions options;
   options.game = o.game;
-  const sd::MergeReport report = sd::MergeIntoFile(o.root, o.card, options);
-  if (!report.failure.empty()) {
-    console.Error(report.failure);
-    return kExitFailed;
-  }
-  for (const sd::MergeLine& l : report.lines) console.out << DisplayText(sd::messages::MergeLineText(l)) << '\n';
-  console.out << sd::messages::MergeSummary(report) << '\n';
-  return report.Complete() ? kExitOk : kExitFailed;
+  return PrintReport(sd::MergeIntoFile(o.root, o.card, options), sd::messages::MergeLineText,
+                     sd::messages::MergeSummary, console);
 }
 
 }  // namespace

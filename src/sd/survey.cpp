@@ -14,12 +14,17 @@ namespace sd {
 namespace {
 
 constexpr std::uint64_t kMiB = 1048576;
+constexpr std::uint64_t kPs1CardBytes = 131072;
 
 // The image file's size; 0 for a folder card.
 std::uint64_t FileBytes(const FoundCard& place) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(io::ToFsPath(place.path), ec)) return 0;
   return io::FileSize(place.path).value_or(0);
+}
+
+bool IsPs1(const FoundCard& place, std::uint64_t bytes) {
+  return place.console == Console::kPs1 || bytes == kPs1CardBytes;
 }
 
 }  // namespace
@@ -51,6 +56,11 @@ Survey SurveyCards(const std::string& root) {
     CardSurvey& s = survey.cards.emplace_back();
     s.fileBytes = FileBytes(place);
     if (s.fileBytes > 0) s.refusal = Refusal(place.layout, place.console, s.fileBytes);
+    if (IsPs1(place, s.fileBytes)) {
+      s.place = std::move(place);
+      s.failure = std::string(kPs1NotRead);
+      continue;
+    }
     card::OpenedCard opened = card::OpenCard(place.path);
     s.place = std::move(place);
     if (!opened.card) {
@@ -72,9 +82,13 @@ Survey SurveyCards(const std::string& root) {
 SearchResult FindSaves(const std::string& root, std::string_view text) {
   SearchResult result;
   for (const FoundCard& place : FindCards(root).cards) {
+    if (IsPs1(place, FileBytes(place))) {
+      result.unreadable.push_back(place.relative + ": " + std::string(kPs1NotRead));
+      continue;
+    }
     card::OpenedCard opened = card::OpenCard(place.path);
     if (!opened.card) {
-      result.unreadable.push_back(place.relative);
+      result.unreadable.push_back(place.relative + ": " + card::messages::OpenFailure(opened));
       continue;
     }
     for (const card::SaveInfo& s : opened.card->List().saves) {
@@ -98,8 +112,12 @@ std::vector<CardFindings> CheckCards(const std::string& root) {
     CardFindings& f = all.emplace_back();
     const std::uint64_t bytes = FileBytes(place);
     if (bytes > 0) f.refusal = Refusal(place.layout, place.console, bytes);
-    card::OpenedCard opened = card::OpenCard(place.path);
-    f.issues = opened.card ? opened.card->Check() : opened.issues;
+    if (IsPs1(place, bytes)) {
+      f.notChecked = std::string(kPs1NotRead);
+    } else {
+      card::OpenedCard opened = card::OpenCard(place.path);
+      f.issues = opened.card ? opened.card->Check() : opened.issues;
+    }
     f.place = std::move(place);
   }
   return all;

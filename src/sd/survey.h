@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "card/card.h"
@@ -49,7 +50,7 @@ struct FoundSave {
 };
 struct SearchResult {
   std::vector<FoundSave> saves;
-  std::vector<std::string> unreadable;  // cards that could not be searched
+  std::vector<std::string> unreadable;  // cards that could not be searched, and why
 };
 SearchResult FindSaves(const std::string& root, std::string_view text);
 
@@ -58,8 +59,12 @@ struct CardFindings {
   FoundCard place;
   std::vector<card::Issue> issues;
   std::string refusal;
+  std::string notChecked;  // why the card was not checked (a PS1 card)
   bool Clean() const;  // nothing worse than a notice, and no refusal
 };
+
+// PS1 cards are found and their size is checked; their saves are not read here yet.
+inline constexpr std::string_view kPs1NotRead = "a PS1 card: its saves are not read here";
 std::vector<CardFindings> CheckCards(const std::string& root);
 
 }  // namespace sd
