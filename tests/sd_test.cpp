@@ -383,7 +383,7 @@ TEST(SdSplit, AFullOrForeignChannelSendsTheSaveToTheNext) {
                                "BASLUS-20946A -> MemoryCards/PS2/SLUS-20946/SLUS-20946-1.mcd",
                                "BASLUS-20946B -> MemoryCards/PS2/SLUS-20946/SLUS-20946-2.mcd (new card)",
                                "MemoryCards/PS2/SLES-50000/SLES-50000-1.mcd: left untouched: it has ECC, which sd2psx refuses",
-                               "MemoryCards/PS2/SLES-50000/SLES-50000-2.mcd: left untouched: not a card: an unformatted card image of 8 MiB: format it first",
+                               "MemoryCards/PS2/SLES-50000/SLES-50000-2.mcd: left untouched: not a card: not a PS2 memory card image",
                                "BESLES-50000X -> MemoryCards/PS2/SLES-50000/SLES-50000-3.mcd (new card)",
                            }));
   EXPECT_TRUE(r.Complete());
@@ -493,7 +493,7 @@ TEST(SdMerge, TheNewerCopyWinsAndTheOtherIsNamed) {
 
   const sd::MergeReport r = sd::MergeIntoFile(root, target, {});
   EXPECT_EQ(MergeLines(r), (std::vector<std::string>{
-                               "MemoryCards/PS2/Broken/Broken-1.mcd: not read: an unformatted card image of 8 MiB: format it first",
+                               "MemoryCards/PS2/Broken/Broken-1.mcd: not read: not a PS2 memory card image",
                                "BASLUS-21005B: kept the copy from " + target + ", not the one on MemoryCards/PS2/SLUS-21005/SLUS-21005-1.mcd (modified 2020-01-01 00:00:00)",
                                "BASLUS-20946A: kept the copy from MemoryCards/PS2/Card1/Card1-1.mcd, not the one on MemoryCards/PS2/SLUS-20946/SLUS-20946-1.mcd (modified 2020-01-01 00:00:00)",
                                "BASLUS-20946A: kept the copy from MemoryCards/PS2/Card1/Card1-1.mcd, not the one on MemoryCards/PS2/SLUS-20946/SLUS-20946-2.mcd (modified 2021-06-01 00:00:00)",

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <random>
@@ -566,16 +567,23 @@ TEST_P(Sweep, AbsurdCountsAreRefusedWithoutALargeAllocation) {
   for (const Absurd& c : family.absurd()) {
     testutil::WriteFile(file_, c.bytes);
     LoadResult result;
-    std::size_t largest;
+    std::size_t largest, total;
+    const auto start = std::chrono::steady_clock::now();
     {
       testutil::AllocationProbe probe;
       result = family.loadOnly(file_);
       largest = probe.largest();
+      total = probe.total();
     }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(result, c.expected) << c.name;
     // The decoder's state block (some 80 KiB) is the one fixed buffer a load may take.
     const std::size_t cap = family.allocationCap ? family.allocationCap : std::max<std::size_t>(128 * 1024, 4 * c.bytes.size());
     EXPECT_LE(largest, cap) << c.name;
+    // Nor do many small allocations add up to more than a few times the file, nor the work
+    // to more than a load of its size takes.
+    EXPECT_LE(total, std::max<std::size_t>(std::size_t{4} << 20, 4 * c.bytes.size())) << c.name;
+    EXPECT_LT(seconds, 3.0) << c.name;
   }
 }
 

@@ -16,6 +16,8 @@
 // worth of saves.
 #pragma once
 
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -58,6 +60,7 @@ class FolderCard final : public Card {
   CardType type() const override { return CardType::kFolder; }
   Listing List() const override;
   OpenedSave OpenSave(std::string_view folder) const override;
+  std::unique_ptr<CCardSave> ReadableParts(std::string_view folder) const override;
   ImportOutcome Import(const CSaveGame& save, const ImportOptions& options) override;
   RemoveResult Remove(std::string_view folder) override;
   std::vector<Issue> Check() const override;
@@ -67,8 +70,23 @@ class FolderCard final : public Card {
  private:
   explicit FolderCard(std::string path) : Card(std::move(path)) {}
   bool Rescan() override;
+  // One save's folder: its files, index and meta files, with what is wrong with them.
+  void ReadSaveFolder(const std::filesystem::path& folder);
   const FolderSave* FindSave(std::string_view folder) const;
   std::uint32_t UsedClusters() const;
+  std::unique_ptr<CCardSave> MakeSave(const FolderSave& s) const;
+  // Why the save's names can't go on a folder card (empty when they can), and the host
+  // name of each file.
+  std::string RefuseHostNames(const std::string& folder, const PreparedSave& prepared,
+                              std::vector<std::string>& hostFiles) const;
+  // The save's files, index and meta files in the folder `temp`; false on failure
+  // (sourceFailed when a file of the save could not be read).
+  bool WriteSaveFolder(const std::string& temp, const CSaveGame& save, const PreparedSave& prepared,
+                       const std::vector<std::string>& hostFiles, bool& sourceFailed) const;
+  // True when `temp` holds exactly the files written; else refusal_ says what is wrong.
+  bool ReadsBack(const std::string& temp, const PreparedSave& prepared, const std::vector<std::string>& hostFiles);
+  // Moves the new save folder into place, over an old one of that name.
+  WriteResult PutInPlace(const std::string& temp, const std::string& host, const FolderSave* old);
 
   std::vector<FolderSave> saves_;
 };

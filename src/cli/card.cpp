@@ -62,6 +62,7 @@ const char* IssueKindName(card::IssueKind kind) {
     case K::kSizeMismatch: return "size-mismatch";
     case K::kBadSuperblock: return "bad-superblock";
     case K::kBadFat: return "bad-fat";
+    case K::kDamagedSuperblock: return "damaged-superblock";
     case K::kBadRoot: return "bad-root";
     case K::kBadDirectory: return "bad-directory";
     case K::kChainLoop: return "chain-loop";
@@ -77,6 +78,7 @@ const char* IssueKindName(card::IssueKind kind) {
     case K::kBadIndex: return "bad-index";
     case K::kBadHostFile: return "bad-host-file";
     case K::kOverCapacity: return "over-capacity";
+    case K::kFatAliased: return "fat-aliased";
     case K::kEccCorrected: return "ecc-corrected";
     case K::kEccCodeWrong: return "ecc-code-wrong";
     case K::kLostCluster: return "lost-cluster";
@@ -162,7 +164,7 @@ int RunList(const ListOptions& o, Console& console) {
   else
     PrintListingText(listing, console);
   for (const card::SaveInfo& s : listing.saves)
-    if (!s.readable) console.Note(card::messages::OpenSaveMessage(card::OpenSaveResult::kDamaged, s.folder));
+    if (!s.readable) console.Note(DisplayText(card::messages::DamagedSaveNote(s)));
   if (c->Damaged()) console.Note("note: the card has damage and is not written to; card check says what");
   return kExitOk;
 }
@@ -194,6 +196,7 @@ const char* RepairResultName(card::RepairResult result) {
     case card::RepairResult::kRepaired: return "repaired";
     case card::RepairResult::kNothingToRepair: return "nothing-to-repair";
     case card::RepairResult::kWriteFailed: return "write-failed";
+    case card::RepairResult::kWouldDamage: return "would-damage";
   }
   return "write-failed";
 }
@@ -203,9 +206,10 @@ int RunCheck(const CheckOptions& o, Console& console) {
   // A card that can't be opened has its findings all the same, and nothing to repair.
   const std::vector<card::Issue> found = opened.card ? opened.card->Check() : opened.issues;
   std::optional<card::RepairOutcome> repair;
-  if (o.repair && opened.card) repair = opened.card->Repair();
+  if (o.repair) repair = opened.card ? opened.card->Repair() : card::RepairSuperblock(o.card);
   const std::vector<card::Issue>& remaining = repair ? repair->remaining : found;
-  const bool repairFailed = repair && repair->result == card::RepairResult::kWriteFailed;
+  const bool repairFailed = repair && (repair->result == card::RepairResult::kWriteFailed ||
+                                       repair->result == card::RepairResult::kWouldDamage);
 
   if (o.json) {
     nlohmann::ordered_json j;
@@ -292,10 +296,11 @@ int RunConvertCard(const ConvertCardOptions& o, Console& console) {
     console.Error("exists, not overwritten (use --force): " + Quoted(o.target));
     return kExitFailed;
   }
-  const card::ConvertResult result = card::ConvertImage(o.source, o.target, *ecc);
+  std::string detail;
+  const card::ConvertResult result = card::ConvertImage(o.source, o.target, *ecc, o.force, &detail);
   const std::string message(card::messages::ConvertMessage(result));
   if (result != card::ConvertResult::kConverted) {
-    console.Error(message);
+    console.Error(message + (detail.empty() ? "" : ": " + DisplayText(detail)));
     return kExitFailed;
   }
   console.out << message << ": " << DisplayText(o.target) << (*ecc ? " (with ECC)" : " (raw)") << '\n';
@@ -382,7 +387,8 @@ void AddCardCommands(CLI::App& app, Commands& commands) {
   convertCmd->add_option("OUT", convert->target, "The image to write; CARD itself converts in place")->required();
   CLI::Option* toRaw = convertCmd->add_flag("--raw", convert->raw, "Write a raw image, whatever OUT's name");
   CLI::Option* toEcc = convertCmd->add_flag("--ecc", convert->ecc, "Write an image with ECC, whatever OUT's name");
-  convertCmd->add_flag("-f,--force", convert->force, "Overwrite OUT when it exists");
+  convertCmd->add_flag("-f,--force", convert->force,
+                       "Overwrite OUT when it exists; convert to raw even with pages whose damage can't be corrected");
   toRaw->excludes(toEcc);
   convertCmd->footer(
       "OUT's extension names the layout: .ps2 with ECC; .bin, .mc2, .mcd, .vmc raw.\n"

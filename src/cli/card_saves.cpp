@@ -155,7 +155,7 @@ int RunRemove(const RemoveOptions& o, Console& console) {
   int failures = 0;
   for (const std::string& folder : o.saves) {
     const card::RemoveResult result = c->Remove(folder);
-    const std::string message = card::messages::RemoveMessage(result, folder);
+    const std::string message = card::messages::RemoveMessage(result, folder, c->refusal());
     if (result == card::RemoveResult::kRemoved) {
       console.out << message << '\n';
       continue;

@@ -83,6 +83,11 @@ bool OutputFile::Write(std::span<const std::uint8_t> bytes) {
   return true;
 }
 
+bool OutputFile::FlushForReading() {
+  if (ok_ && !file_.Flush(false)) ok_ = false;
+  return ok_;
+}
+
 void OutputFile::Fail() {
   if (ok_) io::SetFailureReason("the save's data could not be read whole");
   ok_ = false;

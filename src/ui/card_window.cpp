@@ -206,7 +206,8 @@ void CardWindow::ShowCard() {
     row.folder = s.folder;
     row.size = card::messages::KilobytesText(s.sizeKB);
     row.modified = ListTime(s.modified);
-    std::unique_ptr<CCardSave> save = s.readable ? card_->OpenSave(s.folder).save : nullptr;
+    // A damaged save shows what of it can be read: its title, and its icon if that file is whole.
+    std::unique_ptr<CCardSave> save = s.readable ? card_->OpenSave(s.folder).save : card_->ReadableParts(s.folder);
     FullTitle title = save ? ReadFullTitle(*save) : FullTitle{};
     row.title = !title.found        ? io::ShiftJisToUtf8(s.rawTitle)
                 : title.line2.empty() ? title.line1
@@ -239,7 +240,8 @@ void CardWindow::OnSelectionChanged() {
   const card::SaveInfo& first = *selected.front();
   if (first.folder == previewFolder_) return;
   previewFolder_ = first.folder;
-  std::unique_ptr<CCardSave> save = first.readable ? card_->OpenSave(first.folder).save : nullptr;
+  std::unique_ptr<CCardSave> save =
+      first.readable ? card_->OpenSave(first.folder).save : card_->ReadableParts(first.folder);
   icon::Picture picture = save ? SavePicture(*save, kPreviewSize) : PlaceholderPicture(kPreviewSize);
   view_.SetPreview(&picture);
 }
@@ -438,7 +440,7 @@ void CardWindow::DeleteCommand() {
   for (const std::string& folder : folders) {
     card::RemoveResult removed = card_->Remove(folder);
     if (removed != card::RemoveResult::kRemoved) {
-      problems.push_back(card::messages::RemoveMessage(removed, folder));
+      problems.push_back(card::messages::RemoveMessage(removed, folder, card_->refusal()));
       continue;
     }
     ReleaseShownSave(folder);

@@ -216,7 +216,7 @@ bool FileCommands::SaveToCardCommand() {
   }
   if (renamed) {
     card::RemoveResult removed = card->Remove(opened);
-    if (removed != card::RemoveResult::kRemoved) Message(card::messages::RemoveMessage(removed, opened));
+    if (removed != card::RemoveResult::kRemoved) Message(card::messages::RemoveMessage(removed, opened, card->refusal()));
   }
   // The shown entries read pages of the card as it was: show the save as it is now.
   card::OpenedSave reopened = card->OpenSave(outcome.folder);
