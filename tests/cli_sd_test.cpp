@@ -121,7 +121,7 @@ TEST(CliSd, SplitAndMergeSayWhenASaveWentNowhere) {
   EXPECT_EQ(split.code, 0) << split.err;
   EXPECT_EQ(split.out, "BASLUS-20946A -> MemoryCards/PS2/SLUS-20946/SLUS-20946-1.mcd (new card)\n"
                        "BADATA-SYSTEM -> MemoryCards/PS2/SLUS-20946/SLUS-20946-1.mcd (system folder)\n"
-                       "2 saves onto 1 card\n");
+                       "1 save onto 1 card; 1 copy of system folders\n");
   split = RunCli({"sd", "split", "--layout", "mcp2", "--system", "skip", source, root});
   EXPECT_EQ(split.code, 0) << split.err;
   EXPECT_EQ(testutil::FoldersOn(io::JoinPath(root, "SLUS-20946/SLUS-20946-1.mc2")), std::vector<std::string>{"BASLUS-20946A"});

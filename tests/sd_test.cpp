@@ -60,7 +60,7 @@ std::map<std::string, std::map<std::string, Bytes>> SavesOn(const std::string& p
   card::OpenedCard opened = card::OpenCard(path);
   if (!opened.card) return saves;
   for (const card::SaveInfo& s : opened.card->List().saves) {
-    std::unique_ptr<CCardSave> save = opened.card->OpenSave(s.folder).save;
+    std::unique_ptr<CSaveGame> save = opened.card->OpenSave(s.folder).save;
     auto& files = saves[s.folder];
     for (int i = 0; save && i < save->FileCount(); ++i)
       EXPECT_EQ(ReadEntryData(*save->EntryAt(i), save->sourcePath, files[std::string(save->EntryAt(i)->Name())]), DataResult::kOk);

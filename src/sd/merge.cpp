@@ -43,7 +43,7 @@ class Merger {
   void Read(FoundCard c);
   void Offer(const std::string& folder, const Candidate& candidate);
   std::string Where(int source) const { return source == kTarget ? target_.path() : sources_[source].relative; }
-  std::unique_ptr<CCardSave> OpenOn(int source, const std::string& folder) const;
+  std::unique_ptr<CSaveGame> OpenOn(int source, const std::string& folder) const;
   void Resolve(const std::string& folder, const std::vector<Candidate>& copies);
 
   std::string root_;
@@ -119,7 +119,7 @@ void Merger::Offer(const std::string& folder, const Candidate& candidate) {
   copies.push_back(candidate);
 }
 
-std::unique_ptr<CCardSave> Merger::OpenOn(int source, const std::string& folder) const {
+std::unique_ptr<CSaveGame> Merger::OpenOn(int source, const std::string& folder) const {
   const card::Card& c = source == kTarget ? target_ : *sources_[source].card;
   return c.OpenSave(folder).save;
 }
@@ -130,11 +130,11 @@ void Merger::Resolve(const std::string& folder, const std::vector<Candidate>& co
   for (std::size_t i = 1; i < copies.size(); ++i)
     if (CompareTimes(copies[i].modified, copies[winner].modified) > 0) winner = i;
   const Candidate& taken = copies[winner];
-  std::unique_ptr<CCardSave> save = OpenOn(taken.source, folder);
+  std::unique_ptr<CSaveGame> save = OpenOn(taken.source, folder);
   for (std::size_t i = 0; i < copies.size(); ++i) {
     if (i == winner) continue;
     if (IsSystemFolder(folder) && save) {
-      std::unique_ptr<CCardSave> other = OpenOn(copies[i].source, folder);
+      std::unique_ptr<CSaveGame> other = OpenOn(copies[i].source, folder);
       if (other && SameFiles(*save, *other)) continue;
     }
     Add(MergeEvent::kNotTaken, folder, Where(copies[i].source), ListingForm(copies[i].modified), Where(taken.source));

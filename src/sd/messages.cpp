@@ -1,6 +1,5 @@
 #include "sd/messages.h"
 
-#include <algorithm>
 #include <set>
 
 namespace sd::messages {
@@ -32,16 +31,23 @@ std::string SplitLineText(const SplitLine& l) {
 }
 
 std::string SplitSummary(const SplitReport& report) {
-  std::size_t placed = 0, skipped = 0;
+  std::size_t placed = 0, already = 0, system = 0, skipped = 0;
   std::set<std::string> cards;
   for (const SplitLine& l : report.lines) {
-    if (l.event == SplitEvent::kPlaced || l.event == SplitEvent::kSystemCopied) {
-      ++placed;
-      cards.insert(l.card);
+    switch (l.event) {
+      case SplitEvent::kPlaced:
+        ++placed;
+        cards.insert(l.card);
+        break;
+      case SplitEvent::kAlreadyThere: ++already; break;
+      case SplitEvent::kSystemCopied: ++system; break;
+      case SplitEvent::kSkipped: ++skipped; break;
+      default: break;
     }
-    if (l.event == SplitEvent::kSkipped) ++skipped;
   }
   std::string text = Count(placed, "save", "saves") + " onto " + Count(cards.size(), "card", "cards");
+  if (already > 0) text += "; " + std::to_string(already) + " already there";
+  if (system > 0) text += "; " + Count(system, "copy", "copies") + " of system folders";
   if (skipped > 0) text += "; " + std::to_string(skipped) + " skipped";
   return text;
 }

@@ -10,7 +10,7 @@ namespace sd::messages {
 
 // "BASLUS-20946SAVE -> MemoryCards/PS2/SLUS-20946/SLUS-20946-1.mcd (new card)", ...
 std::string SplitLineText(const SplitLine& line);
-// "3 saves onto 2 cards; 1 skipped"
+// "3 saves onto 2 cards; 1 already there; 2 copies of system folders; 1 skipped"
 std::string SplitSummary(const SplitReport& report);
 
 // "BASLUS-20946SAVE <- MemoryCards/PS2/SLUS-20946/SLUS-20946-1.mcd", ...
