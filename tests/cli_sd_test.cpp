@@ -126,14 +126,14 @@ TEST(CliSd, SplitAndMergeSayWhenASaveWentNowhere) {
   EXPECT_EQ(split.code, 0) << split.err;
   EXPECT_EQ(testutil::FoldersOn(io::JoinPath(root, "SLUS-20946/SLUS-20946-1.mc2")), std::vector<std::string>{"BASLUS-20946A"});
 
-  // Eight channels that each hold another save of that name: it goes nowhere.
-  for (int ch = 1; ch <= 8; ++ch)
-    testutil::PutCard(dir, root, "MemoryCards/PS2/SLUS-21005/SLUS-21005-" + std::to_string(ch) + ".mcd",
-                      {{"BASLUS-21005B", 100, static_cast<std::uint32_t>(10 + ch)}});
+  // The game's only channel holds another save of that name: it goes nowhere.
+  testutil::PutCard(dir, root, "MemoryCards/PS2/SLUS-21005/SLUS-21005-1.mcd", {{"BASLUS-21005B", 100, 10}});
+  testutil::WriteFile(io::JoinPath(root, "MemoryCards/PS2/SLUS-21005/SLUS-21005.ini"),
+                      testutil::FromString("[Settings]\nMaxChannels=1\n"));
   const std::string other = testutil::PutCard(dir, dir.path().string(), "Mcd002.ps2", {{"BASLUS-21005B", 100, 9}});
   split = RunCli({"sd", "split", other, root});
   EXPECT_EQ(split.code, 1);
-  EXPECT_EQ(split.out.rfind("skipped: BASLUS-21005B: every channel of SLUS-21005 (1-8)", 0), 0u) << split.out;
+  EXPECT_EQ(split.out.rfind("skipped: BASLUS-21005B: every channel of SLUS-21005 (1-1)", 0), 0u) << split.out;
 
   auto merge = RunCli({"sd", "merge", "--game", "SLUS_209.46", root, dir.File("kh.bin")});
   EXPECT_EQ(merge.code, 0) << merge.err;
