@@ -162,6 +162,11 @@ int RunSdMerge(const SdMergeOptions& o, Console& console) {
                      sd::messages::MergeSummary, console);
 }
 
+// ROOT, the SD card's folder, which must be there.
+void AddRoot(CLI::App* cmd, std::string& root, const std::string& help = "The SD card's folder") {
+  cmd->add_option("ROOT", root, help)->required()->check(CLI::ExistingDirectory);
+}
+
 }  // namespace
 
 void AddSdCommands(CLI::App& app, Commands& commands) {
@@ -180,7 +185,7 @@ void AddSdCommands(CLI::App& app, Commands& commands) {
 
   auto list = std::make_shared<SdListOptions>();
   CLI::App* listCmd = sdCmd->add_subcommand("ls", "List every card on the SD card");
-  listCmd->add_option("ROOT", list->root, "The SD card's folder")->required()->check(CLI::ExistingDirectory);
+  AddRoot(listCmd, list->root);
   listCmd->add_flag("--json", list->json, "Print one JSON object");
   listCmd->footer("Each card: its console, device, game folder, channel (and its name), size, saves, free space,\n"
                   "and what is wrong with it: not readable, damaged, or refused by its device.");
@@ -188,7 +193,7 @@ void AddSdCommands(CLI::App& app, Commands& commands) {
 
   auto find = std::make_shared<SdFindOptions>();
   CLI::App* findCmd = sdCmd->add_subcommand("find", "Find the saves whose folder name or title holds TEXT");
-  findCmd->add_option("ROOT", find->root, "The SD card's folder")->required()->check(CLI::ExistingDirectory);
+  AddRoot(findCmd, find->root);
   findCmd->add_option("TEXT", find->text, "What to look for")->required();
   findCmd->footer("Letter case and full-width or half-width forms don't matter (\"siren\" finds a title\n"
                   "written in full-width letters). Exit status 1 when nothing is found.\n"
@@ -198,7 +203,7 @@ void AddSdCommands(CLI::App& app, Commands& commands) {
   auto split = std::make_shared<SdSplitOptions>();
   CLI::App* splitCmd = sdCmd->add_subcommand("split", "Put each save of CARD on its game's card on the SD card");
   splitCmd->add_option("CARD", split->card, "The card to split; it is only read")->required();
-  splitCmd->add_option("ROOT", split->root, "The SD card's folder")->required()->check(CLI::ExistingDirectory);
+  AddRoot(splitCmd, split->root);
   splitCmd->add_option("--layout", split->layout, "sd2psx (default), mcp2 or opl")->check(CLI::IsMember({"sd2psx", "mcp2", "opl"}));
   splitCmd->add_option("--system", split->system, "System folders (BADATA-SYSTEM, BWNETCNF): copy (to every game card; default) or skip")
       ->check(CLI::IsMember({"copy", "skip"}));
@@ -215,7 +220,7 @@ void AddSdCommands(CLI::App& app, Commands& commands) {
 
   auto merge = std::make_shared<SdMergeOptions>();
   CLI::App* mergeCmd = sdCmd->add_subcommand("merge", "Gather the saves of the SD card's cards onto CARD");
-  mergeCmd->add_option("ROOT", merge->root, "The SD card's folder; its cards are only read")->required()->check(CLI::ExistingDirectory);
+  AddRoot(mergeCmd, merge->root, "The SD card's folder; its cards are only read");
   mergeCmd->add_option("CARD", merge->card, "The card to gather them on; made (8 MB) when missing")->required();
   mergeCmd->add_option("--game", merge->game, "Only this game's cards (SLUS-20946 or SLUS_209.46)");
   mergeCmd->footer(
@@ -228,7 +233,7 @@ void AddSdCommands(CLI::App& app, Commands& commands) {
 
   auto check = std::make_shared<std::string>();
   CLI::App* checkCmd = sdCmd->add_subcommand("check", "Run card check on every card, and find cards their device refuses");
-  checkCmd->add_option("ROOT", *check, "The SD card's folder")->required()->check(CLI::ExistingDirectory);
+  AddRoot(checkCmd, *check);
   checkCmd->footer("Exit status 1 when any card has damage or is one its device refuses (ECC on an sd2psx\n"
                    "card, a size it does not take).");
   commands.push_back({checkCmd, [check](Console& console) { return RunSdCheck(*check, console); }});

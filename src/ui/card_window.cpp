@@ -374,6 +374,14 @@ void CardWindow::ImportFiles(const std::vector<std::string>& paths) {
   Report(problems);
 }
 
+std::optional<ExportChoice> CardWindow::AskFolderAndTarget(const ExportRequest& request) {
+  std::optional<ExportChoice> choice = view_.AskExport(request);
+  if (!choice || choice->folder.empty() || choice->target < 0 ||
+      static_cast<std::size_t>(choice->target) >= request.targets.size())
+    return std::nullopt;
+  return choice;
+}
+
 void CardWindow::ExportCommand() {
   std::vector<std::string> folders;
   for (const card::SaveInfo* s : SelectedSaves()) folders.push_back(s->folder);
@@ -382,10 +390,8 @@ void CardWindow::ExportCommand() {
   ExportRequest request;
   for (const ExportTarget& t : targets) request.targets.push_back(t.label);
   request.folder = exportFolder_;
-  std::optional<ExportChoice> choice = view_.AskExport(request);
-  if (!choice || choice->folder.empty() || choice->target < 0 ||
-      static_cast<std::size_t>(choice->target) >= targets.size())
-    return;
+  std::optional<ExportChoice> choice = AskFolderAndTarget(request);
+  if (!choice) return;
   exportFolder_ = choice->folder;
   const ExportTarget& target = targets[static_cast<std::size_t>(choice->target)];
 
@@ -472,10 +478,8 @@ void CardWindow::SplitCommand() {
   request.caption = kSplitCaption;
   request.targetLabel = kSplitDeviceLabel;
   request.folderTitle = kSdFolderTitle;
-  std::optional<ExportChoice> choice = view_.AskExport(request);
-  if (!choice || choice->folder.empty() || choice->target < 0 ||
-      static_cast<std::size_t>(choice->target) >= targets.size())
-    return;
+  std::optional<ExportChoice> choice = AskFolderAndTarget(request);
+  if (!choice) return;
   sdFolder_ = choice->folder;
   std::error_code ec;
   if (!std::filesystem::is_directory(io::ToFsPath(choice->folder), ec)) {

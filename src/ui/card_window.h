@@ -10,6 +10,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -83,6 +84,9 @@ class CardWindow {
   void ImportCommand();
   void ImportFiles(const std::vector<std::string>& paths);
   void ExportCommand();
+  // The folder and target the export dialog gives, when it gives a folder and one of the
+  // request's targets.
+  std::optional<ExportChoice> AskFolderAndTarget(const ExportRequest& request);
   void DeleteCommand();
   // The card's saves onto the cards of their games on an SD card: a folder and a device,
   // then the report. The card itself is only read.

@@ -1706,6 +1706,15 @@ void CheckSameFiles(const std::vector<PsuFile>& written, const std::vector<PsuFi
   }
 }
 
+// The card window and the library both find the reference save alone on the card, and the
+// card undamaged.
+void CheckHoldsOnly(CardWin& card, const std::wstring& path, const ParsedPsu& reference) {
+  CHECK_EQ(card.Folders(), std::vector<std::wstring>{Wide(reference.folder)});
+  std::unique_ptr<card::Card> library = LibraryCard(path);
+  CHECK(Damage(*library).empty());
+  CheckSameFiles(CardFiles(*library, reference.folder), reference.files);
+}
+
 int CaseCardOpen() {
   REQUIRE_CORPUS_CARD(path);
   const Bytes before = ReadAll(path);
@@ -1775,10 +1784,7 @@ int CaseCardImportNew() {
   CHECK_EQ(ReadAll(path).size(), 8650752u);
   card.Import(source);
   CHECK(card.NoDialogOpen());
-  CHECK_EQ(card.Folders(), std::vector<std::wstring>{Wide(reference.folder)});
-  std::unique_ptr<card::Card> library = LibraryCard(path);
-  CHECK(Damage(*library).empty());
-  CheckSameFiles(CardFiles(*library, reference.folder), reference.files);
+  CheckHoldsOnly(card, path, reference);
   CHECK_EQ(app.Exit(), 40004ul);
   return 0;
 }
@@ -1912,10 +1918,7 @@ int CaseCardMerge() {
   std::wstring report = app.AnswerMessageBox(L"Merge from SD card", IDOK, card.hwnd());
   CHECK(report.find(Wide(reference.folder) + L" <- MemoryCards/PS2/") != std::wstring::npos);
   app.Settle();
-  CHECK_EQ(card.Folders(), std::vector<std::wstring>{Wide(reference.folder)});
-  std::unique_ptr<card::Card> library = LibraryCard(path);
-  CHECK(Damage(*library).empty());
-  CheckSameFiles(CardFiles(*library, reference.folder), reference.files);
+  CheckHoldsOnly(card, path, reference);
   CHECK_EQ(app.Exit(), 40004ul);
   return 0;
 }
