@@ -5,11 +5,21 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
+#include <thread>
+
+#ifdef __linux__
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/fanotify.h>
+#include <unistd.h>
+#endif
 
 #include "card/card.h"
 #include "card/card_messages.h"
@@ -40,6 +50,23 @@ std::unique_ptr<CPsu> TitledSave(const testutil::TempDir& dir, const std::string
   auto save = std::make_unique<CPsu>();
   EXPECT_EQ(save->Load(dir.File(folder + ".psu")), LoadResult::kOk);
   return save;
+}
+
+// A fresh card with ECC holding one TitledSave of 3,000 data bytes, read in.
+CardFile CardWithOneSave(const testutil::TempDir& dir, const std::string& name, const std::string& folder) {
+  CardFile f = CardFile::Format(dir.File(name), true);
+  EXPECT_EQ(card::OpenCard(f.path()).card->Import(*TitledSave(dir, folder, 3000)).result, card::ImportResult::kImported);
+  return CardFile::Read(f.path());
+}
+
+// A new folder card Mcd001.ps2 holding one TitledSave of 3,000 data bytes; none when
+// that fails.
+std::unique_ptr<card::Card> FolderCardWithOneSave(const testutil::TempDir& dir, const std::string& folder) {
+  const std::string path = dir.File("Mcd001.ps2");
+  if (card::FormatFolderCard(path, {}) != card::FormatResult::kFormatted) return nullptr;
+  auto c = card::OpenCard(path).card;
+  if (!c || c->Import(*TitledSave(dir, folder, 3000)).result != card::ImportResult::kImported) return nullptr;
+  return c;
 }
 
 // Opening, listing and reading every save of a card whose chains are shared costs what a
@@ -123,10 +150,7 @@ TEST(CardHostile, ACrossLinkDamagesBothSaves) {
 // icon only where its file can be read.
 TEST(CardHostile, ADamagedFileLeavesTheTitleAndTheOtherFiles) {
   testutil::TempDir dir;
-  CardFile f = CardFile::Format(dir.File("card.ps2"), true);
-  ASSERT_EQ(card::OpenCard(f.path()).card->Import(*TitledSave(dir, "BESLES-00003C", 3000)).result,
-            card::ImportResult::kImported);
-  f = CardFile::Read(f.path());
+  CardFile f = CardWithOneSave(dir, "card.ps2", "BESLES-00003C");
   // DATA's chain (clusters 5-7) loops back on itself.
   const DirEntry data = f.Entry(f.EntryPage(2, 3));
   ASSERT_EQ(data.Name(), "DATA");
@@ -180,10 +204,7 @@ TEST(CardHostile, FatClustersNamedTwiceAreDamageAndNoImportTouchesTheCard) {
 // never an unformatted one; repair writes a superblock back only where the rest agrees.
 TEST(CardHostile, ADamagedSuperblockIsDamageThatRepairRebuilds) {
   testutil::TempDir dir;
-  CardFile good = CardFile::Format(dir.File("good.ps2"), true);
-  ASSERT_EQ(card::OpenCard(good.path()).card->Import(*TitledSave(dir, "BESLES-00005E", 3000)).result,
-            card::ImportResult::kImported);
-  good = CardFile::Read(good.path());
+  CardFile good = CardWithOneSave(dir, "good.ps2", "BESLES-00005E");
   struct Row {
     const char* why;
     std::function<void(CardFile&)> damage;
@@ -200,12 +221,22 @@ TEST(CardHostile, ADamagedSuperblockIsDamageThatRepairRebuilds) {
       {"and a chain that loops", [&](CardFile& f) {
          noMagic(f);
          f.SetFat(7, 0x80000005);
-       }, card::IssueKind::kDamagedSuperblock, card::RepairResult::kWouldDamage},
+       }, card::IssueKind::kDamagedSuperblock, card::RepairResult::kNothingToRepair},
       {"the cluster count overwritten", [](CardFile& f) { f.SetSuperblockWord(0x30, 12345); },
        card::IssueKind::kSizeMismatch, card::RepairResult::kRepaired},
       {"and the FAT gone", [&](CardFile& f) {
          noMagic(f);
          for (std::uint64_t p = 16; p < 82; ++p) {
+           std::memset(f.Page(p), 0x55, card::kPageData);
+           f.Reseal(p);
+         }
+       }, card::IssueKind::kDamagedSuperblock, card::RepairResult::kNothingToRepair},
+      {"the whole superblock page overwritten", [](CardFile& f) {
+         std::memset(f.Page(0), 0x55, card::kPageData);
+         f.Reseal(0);
+       }, card::IssueKind::kDamagedSuperblock, card::RepairResult::kRepaired},
+      {"the whole superblock and the FAT gone", [&](CardFile& f) {
+         for (std::uint64_t p = 0; p < 82; ++p) {
            std::memset(f.Page(p), 0x55, card::kPageData);
            f.Reseal(p);
          }
@@ -293,10 +324,9 @@ TEST(CardHostile, FolderCardRefusesNamesTheHostOrTheEmulatorWouldLose) {
 // space as it is and as it would be with the old save gone.
 TEST(CardHostile, ReplacingOnAFolderCardLeavesNoCopyAndARefusalTellsTheRealSpace) {
   testutil::TempDir dir;
-  const std::string cardPath = dir.File("Mcd001.ps2");
-  ASSERT_EQ(card::FormatFolderCard(cardPath, {}), card::FormatResult::kFormatted);
-  auto c = card::OpenCard(cardPath).card;
-  ASSERT_EQ(c->Import(*TitledSave(dir, "BESLES-00008H", 3000)).result, card::ImportResult::kImported);
+  auto c = FolderCardWithOneSave(dir, "BESLES-00008H");
+  ASSERT_TRUE(c);
+  const std::string cardPath = c->path();
   card::ImportOptions replace;
   replace.replace = true;
   ASSERT_EQ(c->Import(*TitledSave(dir, "BESLES-00008H", 5000), replace).result, card::ImportResult::kReplaced);
@@ -309,6 +339,95 @@ TEST(CardHostile, ReplacingOnAFolderCardLeavesNoCopyAndARefusalTellsTheRealSpace
   EXPECT_EQ(card::messages::ImportMessage(o),
             "BESLES-00008H does not fit: needs 8,000 KB, 7,991 KB free (7,999 KB with the save it replaces)");
 }
+
+#ifdef __linux__
+// Stops every open of one file until `onOpen` has run (it is called at each open until it
+// returns true), then lets the open go on: a change made on the disk while a writer waits
+// at exactly that point. Needs the right to watch file opens (root on Linux).
+class OpenHold {
+ public:
+  OpenHold(const std::string& path, std::function<bool()> onOpen) : onOpen_(std::move(onOpen)) {
+    fd_ = fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY);
+    if (fd_ >= 0 && fanotify_mark(fd_, FAN_MARK_ADD, FAN_OPEN_PERM, AT_FDCWD, path.c_str()) != 0) {
+      close(fd_);
+      fd_ = -1;
+    }
+    if (fd_ >= 0) thread_ = std::thread([this] { Serve(); });
+  }
+  ~OpenHold() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    if (fd_ >= 0) close(fd_);
+  }
+  bool ok() const { return fd_ >= 0; }
+  bool done() const { return done_; }
+
+ private:
+  void Serve() {
+    while (!stop_) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      alignas(fanotify_event_metadata) char buffer[4096];
+      const ssize_t n = read(fd_, buffer, sizeof buffer);
+      auto* e = reinterpret_cast<fanotify_event_metadata*>(buffer);
+      for (ssize_t left = n; FAN_EVENT_OK(e, left); e = FAN_EVENT_NEXT(e, left)) {
+        if (!done_) done_ = onOpen_();
+        fanotify_response answer{e->fd, FAN_ALLOW};
+        (void)!write(fd_, &answer, sizeof answer);
+        close(e->fd);
+      }
+    }
+  }
+  std::function<bool()> onOpen_;
+  int fd_ = -1;
+  std::thread thread_;
+  std::atomic<bool> stop_{false}, done_{false};
+};
+
+// Every file under a folder by its path there, with its bytes.
+std::map<std::string, Bytes> Tree(const std::string& dir) {
+  std::map<std::string, Bytes> files;
+  for (const auto& item : std::filesystem::recursive_directory_iterator(dir))
+    files[std::filesystem::relative(item.path(), dir).string()] = item.is_directory() ? Bytes{} : testutil::ReadFile(item.path().string());
+  return files;
+}
+
+// A folder-card save is written under a temporary name and read back before it takes its
+// place: when the folder read back holds something that was not written, the card is left
+// as it was, with no temporary folder, and the refusal says what was found.
+TEST(CardHostile, AFolderCardSaveThatReadsBackWrongIsNotPutInPlace) {
+  testutil::TempDir dir;
+  auto c = FolderCardWithOneSave(dir, "BESLES-00010J");
+  ASSERT_TRUE(c);
+  const std::string cardPath = c->path();
+  const std::map<std::string, Bytes> before = Tree(cardPath);
+  testutil::WriteFile(dir.File("held"), testutil::MakeBytes(5000, 4));
+  for (const char* folder : {"BESLES-00011K", "BESLES-00010J"}) {  // a new save, and one replacing a save
+    CGeneric save;
+    ASSERT_TRUE(save.AddEntryFromDisk(dir.File("held"), "DATA"));
+    save.SetName(-1, folder);
+    // Once the save's folder is there under its temporary name, something else lands in it.
+    OpenHold hold(dir.File("held"), [&] {
+      for (const auto& item : std::filesystem::directory_iterator(cardPath))
+        if (item.path().filename().string().starts_with("_pcsx2_tmp_")) {
+          testutil::WriteFile((item.path() / "STRAY").string(), testutil::MakeBytes(10, 5));
+          return true;
+        }
+      return false;
+    });
+    if (!hold.ok()) GTEST_SKIP() << "file opens can't be watched here (fanotify needs root)";
+    card::ImportOptions options;
+    options.replace = true;
+    const card::ImportOutcome o = c->Import(save, options);
+    EXPECT_TRUE(hold.done()) << folder;
+    EXPECT_EQ(o.result, card::ImportResult::kWouldDamage) << folder;
+    EXPECT_EQ(card::messages::ImportMessage(o),
+              std::string(folder) + " was not written: read back, the new save folder in Mcd001.ps2 has \"STRAY\", "
+                                    "which was not written; the card is unchanged");
+    EXPECT_TRUE(Tree(cardPath) == before) << folder;
+  }
+}
+#endif
 
 // The size an import reports is the one the listing shows (the root's new cluster is the
 // card's, not the save's).

@@ -2,7 +2,10 @@
 // on real card images made by the library.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <set>
 
 #include "card/card.h"
@@ -119,6 +122,44 @@ TEST_F(CardWindowTest, OpenDecidesBetweenCardAndSaveByExtensionThenContents) {
   EXPECT_FALSE(view.open);
   ASSERT_EQ(fake.messages.size(), 1u);
   EXPECT_EQ(fake.messages[0].text, card::messages::OpenFailure(card::OpenCard(dir.File("a.ps2"))));
+}
+
+// A card image whose superblock lost its signature opens as a card whatever its name, and
+// the message names the file and what is wrong; only a blank file is to be formatted.
+TEST_F(CardWindowTest, ACardThatCantBeOpenedIsNamedWithWhatIsWrong) {
+  const std::string path = MakeCard({"BESLES-11111AAA"}, "Mcd001.img");
+  const testutil::CardFile whole = testutil::CardFile::Read(path);
+  const std::string lost = "Mcd001.img is a damaged memory card: its superblock (page 0) has lost the card signature, ";
+  struct Row {
+    const char* why;
+    std::function<void(testutil::CardFile&)> damage;
+    std::string text;
+  };
+  const Row rows[] = {
+      {"the signature overwritten", [](testutil::CardFile& f) { std::memset(f.Page(0), 'X', 4); },
+       lost + "while its FAT and directories are whole; moravelt-cli card check --repair can rebuild the superblock"},
+      {"and the FAT gone",
+       [](testutil::CardFile& f) {
+         std::memset(f.Page(0), 'X', 4);
+         std::memset(f.Page(16), 0x55, card::kPageData);
+       },
+       lost + "and its FAT or directories are damaged too, so the superblock can't be rebuilt"},
+      {"all 0xFF", [](testutil::CardFile& f) { std::fill(f.bytes().begin(), f.bytes().end(), 0xFF); },
+       "an unformatted card image of 8 MiB: format it first"},
+      {"all zero", [](testutil::CardFile& f) { std::fill(f.bytes().begin(), f.bytes().end(), 0x00); },
+       "an unformatted card image of 8 MiB: format it first"},
+  };
+  for (const Row& r : rows) {
+    testutil::CardFile f = whole;
+    r.damage(f);
+    f.Store();
+    fake.messages.clear();
+    OpenCard(path);
+    EXPECT_FALSE(view.open) << r.why;
+    ASSERT_EQ(fake.messages.size(), 1u) << r.why;
+    EXPECT_EQ(fake.messages[0].text, r.text) << r.why;
+    EXPECT_TRUE(testutil::ReadFile(path) == f.bytes()) << r.why;
+  }
 }
 
 TEST_F(CardWindowTest, ListShowsEachSaveWithItsTitleSizeIconAndTheFreeSpace) {
@@ -344,6 +385,25 @@ TEST_F(CardWindowTest, FolderCardsOpenThroughTheFolderPickerAndCloseReleasesTheC
   Click(IDC_CARD_CLOSE);
   EXPECT_FALSE(view.open);
   EXPECT_FALSE(window.cards().IsOpen());
+}
+
+TEST_F(CardWindowTest, PathsNamedOutsideTheDialogsOpenAsFileOpenWouldAndFoldersAsFolderCards) {
+  std::string folderCard = dir.File("memory card folder");
+  ASSERT_EQ(card::FormatFolderCard(folderCard, card::FormatOptions{}), card::FormatResult::kFormatted);
+  struct Case { std::string path; bool card; std::string folder; };
+  const Case cases[] = {{MakeCard({"BESLES-11111AAA"}, "any.img"), true, ""},
+                        {folderCard, true, ""},
+                        {Psu("save.psu", SaveImage("BESLES-22222BBB")), false, "BESLES-22222BBB"},
+                        {dir.File("missing.psu"), false, ""}};
+  for (const Case& c : cases) {
+    window.cards().OnClose();
+    fake.messages.clear();
+    window.OpenPath(c.path);
+    EXPECT_EQ(view.open, c.card) << c.path;
+    EXPECT_EQ(fake.Text(IDC_FOLDER_NAME), c.folder) << c.path;
+    // Only the file that is not there is reported.
+    EXPECT_EQ(fake.messages.size(), c.card || !c.folder.empty() ? 0u : 1u) << c.path;
+  }
 }
 
 TEST_F(CardWindowTest, DamagedCardIsShownWithWhatIsWrongAndNeverWritten) {

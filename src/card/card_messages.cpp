@@ -133,7 +133,7 @@ std::string_view ConvertMessage(ConvertResult result) {
     case ConvertResult::kUncorrectable:
       return "Not converted: a raw image has no ECC, so these pages would lose the only sign that their data "
              "is damaged (--force converts all the same)";
-    case ConvertResult::kWouldDamage: return "Not converted: the new image would be damaged";
+    case ConvertResult::kWouldDamage: return "Not converted";
   }
   return "Cannot write the card image";
 }

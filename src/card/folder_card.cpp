@@ -14,8 +14,10 @@
 #include "card/prepare.h"
 #include "card/save_fill.h"
 #include "formats/output_file.h"
+#include "formats/write_folder.h"
 #include "io/file.h"
 #include "io/path.h"
+#include "model/count_text.h"
 #include "model/entry_data.h"
 
 namespace card {
@@ -29,7 +31,7 @@ namespace {
 constexpr std::size_t kMaxEntries = 2 * kFolderCardClusters;
 constexpr std::size_t kSuperblockBytes = kPagesPerBlock * kPageData;
 
-std::string Num(std::uint64_t n) { return std::to_string(n); }
+using text::Num;
 
 // A whole small file, at most `cap` bytes; none when it can't be read or is longer.
 std::optional<std::vector<std::uint8_t>> ReadSmallFile(const std::string& path, std::size_t cap) {
@@ -43,12 +45,16 @@ std::optional<std::vector<std::uint8_t>> ReadSmallFile(const std::string& path, 
 
 // A host file's time as the card's clock would show it.
 EntryTime HostTime(const fs::path& path) {
-  std::error_code ec;
-  const fs::file_time_type t = fs::last_write_time(path, ec);
-  if (ec) return JapanNow();
-  const auto system = std::chrono::file_clock::to_sys(t);
-  const std::int64_t unix = std::chrono::duration_cast<std::chrono::seconds>(system.time_since_epoch()).count();
-  return SecondsToCardTime(unix + kJapanOffsetSeconds);
+  const std::optional<std::int64_t> instant = io::ModifiedTime(io::FromFsPath(path));
+  return instant ? ConsoleTimeAt(*instant) : JapanNow();
+}
+
+// A card entry's times: from its meta file when it has one, else from the host file; the
+// index's over either.
+void SetTimes(DirEntry& d, const IndexRecord* r, const fs::path& host, bool haveMeta) {
+  if (!haveMeta) d.created = d.modified = HostTime(host);
+  if (r && r->created) d.created = SecondsToCardTime(*r->created);
+  if (r && r->modified) d.modified = SecondsToCardTime(*r->modified);
 }
 
 // The name for a temporary or a deleted folder that is not yet taken.
@@ -96,22 +102,19 @@ OpenedCard FolderCard::Open(const std::string& path) {
 bool FolderCard::Rescan() {
   issues_.clear();
   saves_.clear();
-  auto add = [this](IssueKind kind, std::string where, std::string message) {
-    issues_.push_back({kind, std::move(where), std::move(message)});
-  };
   const std::string superblockPath = io::JoinPath(path_, kFolderSuperblock);
   if (!io::Exists(superblockPath)) {
-    add(IssueKind::kNotACard, "", "a folder without _pcsx2_superblock: not a PCSX2 folder card");
+    Add(IssueKind::kNotACard, "", "a folder without _pcsx2_superblock: not a PCSX2 folder card");
     return false;
   }
   auto superblock = ReadSmallFile(superblockPath, 1 << 20);
   if (!superblock) {
-    add(IssueKind::kReadFailed, std::string(kFolderSuperblock), "the superblock can't be read");
+    Add(IssueKind::kReadFailed, std::string(kFolderSuperblock), "the superblock can't be read");
     return false;
   }
   // The emulator counts the card as formatted when this byte, the 'o' of "Format", is there.
   if (superblock->size() < kSuperblockBytes || (*superblock)[0x16] != 'o') {
-    add(IssueKind::kUnformatted, std::string(kFolderSuperblock), "an unformatted folder card: format it first");
+    Add(IssueKind::kUnformatted, std::string(kFolderSuperblock), "an unformatted folder card: format it first");
     return false;
   }
 
@@ -121,117 +124,115 @@ bool FolderCard::Rescan() {
     const std::string name = io::FromFsPath(it->path().filename());
     if (name.starts_with(kFolderPrefix) || !it->is_directory(ec)) continue;
     if (folders.size() >= kMaxEntries) {
-      add(IssueKind::kOverCapacity, "", "more save folders than a card holds; the rest are not read");
+      Add(IssueKind::kOverCapacity, "", "more save folders than a card holds; the rest are not read");
       break;
     }
     folders.push_back(it->path());
   }
   if (ec) {
-    add(IssueKind::kReadFailed, "", "the card's folder can't be listed");
+    Add(IssueKind::kReadFailed, "", "the card's folder can't be listed");
     return false;
   }
   std::sort(folders.begin(), folders.end());
 
   for (const fs::path& folder : folders) ReadSaveFolder(folder);
   if (UsedClusters() > kFolderCardClusters)
-    add(IssueKind::kOverCapacity, "",
+    Add(IssueKind::kOverCapacity, "",
         "the saves take " + Num(UsedClusters()) + " KB; the emulator loads no more than " + Num(kFolderCardClusters));
   return true;
 }
 
-void FolderCard::ReadSaveFolder(const fs::path& folder) {
-  auto add = [this](IssueKind kind, std::string where, std::string message) {
-    issues_.push_back({kind, std::move(where), std::move(message)});
-  };
+void FolderCard::Add(IssueKind kind, std::string where, std::string message) {
+  issues_.push_back({kind, std::move(where), std::move(message)});
+}
+
+std::optional<FolderIndex> FolderCard::ReadIndex(const std::string& dir, const std::string& where) {
+  if (!io::Exists(io::JoinPath(dir, kFolderIndex))) return std::nullopt;
+  std::optional<FolderIndex> index;
+  auto text = ReadSmallFile(io::JoinPath(dir, kFolderIndex), kMaxIndexBytes);
+  if (text) index = ParseFolderIndex(std::string_view(reinterpret_cast<const char*>(text->data()), text->size()));
+  if (!index)
+    Add(IssueKind::kBadIndex, where + "/" + std::string(kFolderIndex), "the index can't be read: file order and times are guessed");
+  return index;
+}
+
+std::optional<DirEntry> FolderCard::ReadMeta(const std::string& metaPath, const std::string& where, FolderSave& save) {
+  if (!io::Exists(metaPath)) return std::nullopt;
+  auto bytes = ReadSmallFile(metaPath, dirent::kSize);
+  if (!bytes || bytes->size() != dirent::kSize) {
+    Add(IssueKind::kBadHostFile, where, "the meta file is not one 512-byte directory entry");
+    save.readable = false;
+    return std::nullopt;
+  }
+  return DirEntry::Read(bytes->data());
+}
+
+std::uint64_t FolderCard::ReadSaveFile(const fs::directory_entry& item, const std::string& dir,
+                                       const std::optional<FolderIndex>& index, FolderSave& save) {
+  const std::string name = io::FromFsPath(item.path().filename());
+  const std::string where = save.hostName + "/" + name;
+  FolderFile& file = save.files.emplace_back();
+  file.hostPath = io::FromFsPath(item.path());
   std::error_code ec;
+  const std::uint64_t size = item.file_size(ec);
+  if (ec || size > std::uint64_t{kFolderCardClusters} * kClusterSize) {
+    Add(IssueKind::kBadHostFile, where, "a file larger than the card");
+    save.readable = false;
+  }
+  const std::optional<DirEntry> meta = ReadMeta(io::JoinPath(io::JoinPath(dir, kFolderMeta), name), where, save);
+  DirEntry& d = file.entry;
+  if (meta) {
+    d = *meta;
+  } else {
+    d.mode = EntryMode::kNewFile;
+    d.SetName(name);
+  }
+  d.length = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0xFFFFFFFFu));
+  const IndexRecord* r = index ? index->Find(name) : nullptr;
+  SetTimes(d, r, item.path(), meta.has_value());
+  file.order = r && r->order ? *r->order : INT64_MAX;
+  return ClustersFor(size);
+}
+
+void FolderCard::ReadSaveFolder(const fs::path& folder) {
   FolderSave& save = saves_.emplace_back();
   save.hostName = io::FromFsPath(folder.filename());
   const std::string dir = io::FromFsPath(folder);
   const std::string& where = save.hostName;
-
-  std::optional<FolderIndex> index;
-  if (io::Exists(io::JoinPath(dir, kFolderIndex))) {
-    auto text = ReadSmallFile(io::JoinPath(dir, kFolderIndex), kMaxIndexBytes);
-    if (text) index = ParseFolderIndex(std::string_view(reinterpret_cast<const char*>(text->data()), text->size()));
-    if (!index) add(IssueKind::kBadIndex, where + "/" + std::string(kFolderIndex), "the index can't be read: file order and times are guessed");
-  }
-  auto readMeta = [&](const std::string& metaPath, const std::string& what) -> std::optional<DirEntry> {
-    if (!io::Exists(metaPath)) return std::nullopt;
-    auto bytes = ReadSmallFile(metaPath, dirent::kSize);
-    if (!bytes || bytes->size() != dirent::kSize) {
-      add(IssueKind::kBadHostFile, what, "the meta file is not one 512-byte directory entry");
-      save.readable = false;
-      return std::nullopt;
-    }
-    return DirEntry::Read(bytes->data());
-  };
-  auto timesOf = [&](DirEntry& d, const std::string& key, const fs::path& host, bool haveMeta) {
-    const IndexRecord* r = index ? index->Find(key) : nullptr;
-    if (!haveMeta) d.created = d.modified = HostTime(host);
-    if (r && r->created) d.created = SecondsToCardTime(*r->created);
-    if (r && r->modified) d.modified = SecondsToCardTime(*r->modified);
-  };
-
-  auto meta = readMeta(io::JoinPath(dir, kFolderMetaDirectory), where);
+  const std::optional<FolderIndex> index = ReadIndex(dir, where);
+  const std::optional<DirEntry> meta = ReadMeta(io::JoinPath(dir, kFolderMetaDirectory), where, save);
   save.entry = meta.value_or(DirEntry{});
   if (!meta) {
     save.entry.mode = EntryMode::kNewDirectory;
     save.entry.SetName(save.hostName);
   }
-  timesOf(save.entry, std::string(kIndexRootKey), folder, meta.has_value());
+  SetTimes(save.entry, index ? index->Find(kIndexRootKey) : nullptr, folder, meta.has_value());
 
-  struct Found {
-    std::int64_t order;
-    std::string name;
-    FolderFile file;
-  };
-  std::vector<Found> found;
   std::uint64_t clusters = 0;
+  std::error_code ec;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = io::FromFsPath(it->path().filename());
     if (name.starts_with(kFolderPrefix)) continue;
-    const std::string fileWhere = where + "/" + name;
     if (it->is_directory(ec)) {
       save.subfolder = true;
-      add(IssueKind::kSubfolder, fileWhere, "a folder inside the save, which a save file can't carry");
+      Add(IssueKind::kSubfolder, where + "/" + name, "a folder inside the save, which a save file can't carry");
       continue;
     }
-    if (found.size() >= kMaxEntries) {
-      add(IssueKind::kOverCapacity, where, "more files than a card directory holds");
+    if (save.files.size() >= kMaxEntries) {
+      Add(IssueKind::kOverCapacity, where, "more files than a card directory holds");
       save.readable = false;
       break;
     }
-    Found& f = found.emplace_back();
-    f.name = name;
-    f.file.hostPath = io::FromFsPath(it->path());
-    const std::uint64_t size = it->file_size(ec);
-    if (ec || size > std::uint64_t{kFolderCardClusters} * kClusterBytes) {
-      add(IssueKind::kBadHostFile, fileWhere, "a file larger than the card");
-      save.readable = false;
-      ec.clear();
-    }
-    auto fileMeta = readMeta(io::JoinPath(io::JoinPath(dir, kFolderMeta), name), fileWhere);
-    DirEntry& d = f.file.entry;
-    if (fileMeta) d = *fileMeta;
-    else {
-      d.mode = EntryMode::kNewFile;
-      d.SetName(name);
-    }
-    d.length = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0xFFFFFFFFu));
-    timesOf(d, name, it->path(), fileMeta.has_value());
-    const IndexRecord* r = index ? index->Find(name) : nullptr;
-    f.order = r && r->order ? *r->order : INT64_MAX;
-    clusters += ClustersFor(size);
+    clusters += ReadSaveFile(*it, dir, index, save);
   }
   if (ec) {
-    add(IssueKind::kReadFailed, where, "the save's folder can't be listed");
+    Add(IssueKind::kReadFailed, where, "the save's folder can't be listed");
     save.readable = false;
-    ec.clear();
   }
   // In the index's order; files it doesn't name after them, by name.
-  std::sort(found.begin(), found.end(),
-            [](const Found& a, const Found& b) { return a.order != b.order ? a.order < b.order : a.name < b.name; });
-  for (Found& f : found) save.files.push_back(std::move(f.file));
+  std::sort(save.files.begin(), save.files.end(), [](const FolderFile& a, const FolderFile& b) {
+    return a.order != b.order ? a.order < b.order : a.hostPath < b.hostPath;
+  });
   save.entry.length = static_cast<std::uint32_t>(save.files.size() + 2);
   clusters += (save.files.size() + 3) / 2;
   save.sizeClusters = static_cast<std::uint32_t>(std::min<std::uint64_t>(clusters, 0xFFFFFFFFu));
@@ -335,6 +336,7 @@ bool FolderCard::WriteSaveFolder(const std::string& temp, const CSaveGame& save,
       sourceFailed = !writeFailed && r != DataResult::kSinkFailed;
       return false;
     }
+    SetModifiedTime(io::JoinPath(temp, hostFiles[i]), f.modified);  // the host file shows the same instant
     index.records.push_back({hostFiles[i], static_cast<std::int64_t>(i + 1), CardTimeToSeconds(f.created),
                              CardTimeToSeconds(f.modified)});
     // A meta file only where the emulator would otherwise give the file another mode,
@@ -355,6 +357,7 @@ bool FolderCard::WriteSaveFolder(const std::string& temp, const CSaveGame& save,
   if ((d.mode != EntryMode::kNewDirectory || d.attr != 0 || HostName(d.Name()) != d.Name()) &&
       !WriteWhole(io::JoinPath(temp, kFolderMetaDirectory), EntryBytes(d)))
     return false;
+  SetModifiedTime(temp, d.modified);
   io::SyncDirectoryOf(io::JoinPath(temp, kFolderIndex));
   return true;
 }
@@ -368,13 +371,20 @@ bool FolderCard::ReadsBack(const std::string& temp, const PreparedSave& prepared
     const std::string name = io::FromFsPath(it->path().filename());
     if (!name.starts_with(kFolderPrefix)) found[name] = it->is_directory(ec) ? UINT64_MAX : it->file_size(ec);
   }
-  bool same = !ec && found.size() == hostFiles.size();
-  for (std::size_t i = 0; same && i < hostFiles.size(); ++i) {
+  std::string wrong = ec ? "can't be listed" : "";
+  for (std::size_t i = 0; wrong.empty() && i < hostFiles.size(); ++i) {
     auto it = found.find(hostFiles[i]);
-    same = it != found.end() && it->second == prepared.files[i].length;
+    if (it == found.end())
+      wrong = "lacks \"" + hostFiles[i] + "\"";
+    else if (it->second != prepared.files[i].length)
+      wrong = "has \"" + hostFiles[i] + "\" of another length than the " + Num(prepared.files[i].length) + " bytes written";
+    else
+      found.erase(it);
   }
-  if (!same) refusal_ = "read back, the save's folder does not hold its files as written";
-  return same;
+  if (wrong.empty() && !found.empty()) wrong = "has \"" + found.begin()->first + "\", which was not written";
+  if (!wrong.empty())
+    refusal_ = "read back, the new save folder in " + io::FromFsPath(io::ToFsPath(path_).filename()) + " " + wrong;
+  return wrong.empty();
 }
 
 WriteResult FolderCard::PutInPlace(const std::string& temp, const std::string& host, const FolderSave* old) {

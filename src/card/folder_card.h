@@ -16,12 +16,15 @@
 // worth of saves.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "card/card.h"
+#include "card/pcsx2_index.h"
 #include "model/dir_entry.h"
 
 namespace card {
@@ -42,6 +45,7 @@ std::string HostName(std::string_view cardName);
 struct FolderFile {
   std::string hostPath;
   DirEntry entry;  // name, mode, length, times and attr as the emulated card shows them
+  std::int64_t order = INT64_MAX;  // the index's order; files it doesn't name come last
 };
 
 struct FolderSave {
@@ -70,8 +74,17 @@ class FolderCard final : public Card {
  private:
   explicit FolderCard(std::string path) : Card(std::move(path)) {}
   bool Rescan() override;
+  void Add(IssueKind kind, std::string where, std::string message);
   // One save's folder: its files, index and meta files, with what is wrong with them.
   void ReadSaveFolder(const std::filesystem::path& folder);
+  // The save's _pcsx2_index; none (and the issue when it is there) when it can't be read.
+  std::optional<FolderIndex> ReadIndex(const std::string& dir, const std::string& where);
+  // A meta file's directory entry; none when there is none, or (the issue, and the save
+  // made unreadable) when it is not one entry.
+  std::optional<DirEntry> ReadMeta(const std::string& metaPath, const std::string& where, FolderSave& save);
+  // One host file of a save, added to its files; gives the clusters it takes.
+  std::uint64_t ReadSaveFile(const std::filesystem::directory_entry& item, const std::string& dir,
+                             const std::optional<FolderIndex>& index, FolderSave& save);
   const FolderSave* FindSave(std::string_view folder) const;
   std::uint32_t UsedClusters() const;
   std::unique_ptr<CCardSave> MakeSave(const FolderSave& s) const;

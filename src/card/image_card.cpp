@@ -10,6 +10,7 @@
 #include "card/save_fill.h"
 #include "io/file.h"
 #include "model/bytes.h"
+#include "model/count_text.h"
 
 namespace card {
 
@@ -29,7 +30,7 @@ Page EntryPage(const DirEntry& d) {
   return p;
 }
 
-std::string Num(std::uint64_t n) { return std::to_string(n); }
+using text::Num;
 
 }  // namespace
 
@@ -154,7 +155,7 @@ WriteResult ImageCard::Write(const PagePatches& patches) {
   refusal_.clear();
   const std::vector<Issue> before = state_.issues;
   const WriteResult written = RewriteImage(path_, state_.geometry, patches, [&](const std::string& image) {
-    return AcceptWithoutNewDamage(image, before, refusal_);
+    return AcceptWithoutNewDamage(image, before, path_, refusal_);
   });
   Rescan();
   return written;
@@ -447,8 +448,8 @@ RepairOutcome RepairSuperblock(const std::string& path) {
   PagePatches patches;
   patches[0] = *rebuilt;
   // The card had no usable superblock: any damage it shows under the new one is new.
-  const WriteResult written = RewriteImage(path, likely.geometry, patches, [&out](const std::string& image) {
-    return AcceptWithoutNewDamage(image, {}, out.detail);
+  const WriteResult written = RewriteImage(path, likely.geometry, patches, [&out, &path](const std::string& image) {
+    return AcceptWithoutNewDamage(image, {}, path, out.detail);
   });
   out.result = written == WriteResult::kWritten   ? RepairResult::kRepaired
                : written == WriteResult::kRefused ? RepairResult::kWouldDamage

@@ -79,8 +79,12 @@ ImageState ScanImage(const std::string& path, const std::optional<SuperblockPage
 // can't be read.
 std::optional<bool> HoldsOneByteValue(io::File& file, std::uint64_t size);
 
+// Page 0 of the image with the card signature put back, when the rest of it then describes
+// a card of the file's size and layout; none otherwise.
+std::optional<SuperblockPage> SignedPageZero(const std::string& path, const Geometry& likely);
+
 // A superblock under which the image at `path` (of the geometry `likely`) reads as a card
-// without a fatal issue; none when no superblock makes sense of it.
+// with nothing worse than a notice; none when no superblock makes sense of it.
 std::optional<SuperblockPage> RebuiltSuperblock(const std::string& path, const Geometry& likely);
 
 // New contents for whole pages (data only: the spare is computed when written).

@@ -8,8 +8,10 @@
 
 #include "card/image_card.h"
 #include "card/image_write.h"
+#include "card/prepare.h"
 #include "io/file.h"
 #include "model/bytes.h"
+#include "model/count_text.h"
 
 namespace card {
 
@@ -19,7 +21,7 @@ constexpr int kNoOwner = -1;
 // Deeper than any save needs; a deeper tree is damage, not a reason to recurse further.
 constexpr int kMaxDepth = 8;
 
-std::string Num(std::uint64_t n) { return std::to_string(n); }
+using text::Num;
 
 std::string PageWhere(std::uint64_t page) { return "page " + Num(page); }
 
@@ -47,6 +49,11 @@ class Scanner {
   // or nothing but zeros, a damaged card when a superblock can be found for it, else no card.
   bool NoSuperblock(const Geometry& likely);
   bool CheckSuperblock();
+  // A superblock no card has: the file named as a damaged card, with what is wrong and,
+  // when it can, how to rebuild it.
+  bool DamagedSuperblock(IssueKind kind, const std::string& what, bool rebuildable);
+  // True when a superblock can be rebuilt under which the rest of the image reads whole.
+  bool Rebuildable() const;
   bool ReadFat();
   bool ReadRoot();
   // Reads a page's data (checked and corrected with its ECC); false when it can't be read.
@@ -64,6 +71,11 @@ class Scanner {
   // The entry count of a directory that can be read, reporting lengths that can't.
   std::uint32_t UsableLength(std::uint32_t length, std::size_t chainClusters, const std::string& where);
   void ScanSave(const EntryRef& entry, std::uint32_t rootIndex);
+  // Reports "." and ".." of a save's directory where they don't link as the console links them.
+  void CheckDotEntries(const SaveState& save, const std::string& folder);
+  // One file of save `index`: its chain walked and held against its length. Gives the
+  // clusters its length needs.
+  std::uint64_t ScanFile(SaveState& save, int index, const EntryRef& e, const std::string& where);
   // A directory below a save: its clusters are marked, nothing else is kept.
   void MarkTree(const EntryRef& entry, int save, int depth, const std::vector<int>& ancestors,
                 const std::string& where);
@@ -137,10 +149,11 @@ bool Scanner::Start() {
       break;
   }
   if (got >= sb::kMagic.size() && std::memcmp(head.data(), sb::kMagic.data(), sb::kMagic.size()) == 0)
-    return Fatal(IssueKind::kSizeMismatch, "superblock",
-                 "the superblock describes a card of " +
-                     Num(got == head.size() ? bytes::GetU32LE(head.data() + sb::kClustersOffset) : 0) +
-                     " clusters, which is not what a file of " + Num(size_) + " bytes holds");
+    return DamagedSuperblock(IssueKind::kSizeMismatch,
+                             "its superblock describes a card of " +
+                                 Num(got == head.size() ? bytes::GetU32LE(head.data() + sb::kClustersOffset) : 0) +
+                                 " clusters, which is not what a file of " + Num(size_) + " bytes holds",
+                             Rebuildable());
   return Fatal(IssueKind::kNotACard, "", "not a PS2 memory card image");
 }
 
@@ -150,12 +163,28 @@ bool Scanner::NoSuperblock(const Geometry& likely) {
   if (*blank)
     return Fatal(IssueKind::kUnformatted, "",
                  "an unformatted card image of " + Num(likely.clusters / 1024) + " MiB: format it first");
-  if (!superblock_ && RebuiltSuperblock(path_, likely))
-    return Fatal(IssueKind::kDamagedSuperblock, "superblock",
-                 io::FromFsPath(io::ToFsPath(path_).filename()) +
-                     " is a damaged card: its superblock (page 0) does not start with the card signature; the FAT "
-                     "and directories are there, and card check --repair can rebuild it");
-  return Fatal(IssueKind::kNotACard, "", "not a PS2 memory card image");
+  const bool rebuildable = Rebuildable();
+  if (superblock_ || (!rebuildable && !SignedPageZero(path_, likely)))
+    return Fatal(IssueKind::kNotACard, "", "not a PS2 memory card image");
+  return DamagedSuperblock(IssueKind::kDamagedSuperblock,
+                           rebuildable ? "its superblock (page 0) has lost the card signature, while its FAT and "
+                                         "directories are whole"
+                                       : "its superblock (page 0) has lost the card signature, and its FAT or "
+                                         "directories are damaged too, so the superblock can't be rebuilt",
+                           rebuildable);
+}
+
+bool Scanner::DamagedSuperblock(IssueKind kind, const std::string& what, bool rebuildable) {
+  return Fatal(kind, "superblock",
+               io::FromFsPath(io::ToFsPath(path_).filename()) + " is a damaged memory card: " + what +
+                   (rebuildable ? "; moravelt-cli card check --repair can rebuild the superblock" : ""));
+}
+
+bool Scanner::Rebuildable() const {
+  // Only the image's own superblock is judged: a scan under a candidate superblock is one
+  // step of that judgement.
+  const ImageClass likely = ClassifyImage({}, size_);
+  return !superblock_ && likely.kind == ImageKind::kUnformatted && RebuiltSuperblock(path_, likely.geometry);
 }
 
 bool Scanner::CheckSuperblock() {
@@ -165,29 +194,23 @@ bool Scanner::CheckSuperblock() {
   } else if (!ReadPage(0, page)) return Fatal(IssueKind::kReadFailed, "superblock", "the superblock can't be read");
   const Superblock s = Superblock::Read(page);
   st_.superblock = s;
-  const std::string where = "superblock";
+  std::string wrong;
   if (s.pageLen != kPageData || s.pagesPerCluster != kPagesPerCluster || s.pagesPerBlock != kPagesPerBlock)
-    return Fatal(IssueKind::kBadSuperblock, where,
-                 "pages of " + Num(s.pageLen) + " bytes, " + Num(s.pagesPerCluster) + " per cluster and " +
-                     Num(s.pagesPerBlock) + " per block: only 512, 2 and 16 are known");
-  if (s.allocOffset < 1 || s.allocOffset >= s.clusters)
-    return Fatal(IssueKind::kBadSuperblock, where,
-                 "the allocation area starts at cluster " + Num(s.allocOffset) + ", outside the card");
+    wrong = "its superblock gives pages of " + Num(s.pageLen) + " bytes, " + Num(s.pagesPerCluster) +
+            " per cluster and " + Num(s.pagesPerBlock) + " per block: only 512, 2 and 16 are known";
+  else if (s.allocOffset < 1 || s.allocOffset >= s.clusters)
+    wrong = "its superblock starts the allocation area at cluster " + Num(s.allocOffset) + ", outside the card";
   // Some formatters count alloc_end to the card's end, over the backup blocks; a chain
   // can't go past the card (WalkChain) and nothing is allocated past the console's limit.
-  if (s.allocEnd == 0 || s.allocEnd > s.clusters)
-    return Fatal(IssueKind::kBadSuperblock, where,
-                 "the allocation area of " + Num(s.allocEnd) + " clusters from cluster " +
-                     Num(s.allocOffset) + " does not fit the card's " + Num(s.clusters));
-  if (s.rootCluster >= s.allocEnd)
-    return Fatal(IssueKind::kBadSuperblock, where,
-                 "the root directory starts at cluster " + Num(s.rootCluster) + ", past the allocation area");
-  const std::uint32_t blocks = s.clusters / kClustersPerBlock;
-  if (s.backupBlock1 >= blocks || s.backupBlock2 >= blocks)
-    return Fatal(IssueKind::kBadSuperblock, where,
-                 "backup blocks " + Num(s.backupBlock1) + " and " + Num(s.backupBlock2) +
-                     " are not both on the card");
-  return true;
+  else if (s.allocEnd == 0 || s.allocEnd > s.clusters)
+    wrong = "its superblock's allocation area of " + Num(s.allocEnd) + " clusters from cluster " +
+            Num(s.allocOffset) + " does not fit the card's " + Num(s.clusters);
+  else if (s.rootCluster >= s.allocEnd)
+    wrong = "its superblock starts the root directory at cluster " + Num(s.rootCluster) + ", past the allocation area";
+  else if (s.backupBlock1 >= s.clusters / kClustersPerBlock || s.backupBlock2 >= s.clusters / kClustersPerBlock)
+    wrong = "its superblock's backup blocks " + Num(s.backupBlock1) + " and " + Num(s.backupBlock2) +
+            " are not both on the card";
+  return wrong.empty() || DamagedSuperblock(IssueKind::kBadSuperblock, wrong, Rebuildable());
 }
 
 bool Scanner::ReadFat() {
@@ -426,23 +449,9 @@ void Scanner::ScanSave(const EntryRef& entry, std::uint32_t rootIndex) {
     return;
   }
   bool ok = w.complete && n == length;
-
-  // "." links to the parent (cluster and this directory's index there), ".." to the
-  // parent's own parent, as the root's "." says.
-  const DirEntry& rootDot = st_.root[0].d;
-  if (n >= 2) {
-    const DirEntry& dot = save.entries[0].d;
-    const DirEntry& dotdot = save.entries[1].d;
-    if (dot.Name() != "." || dot.cluster != st_.superblock.rootCluster || dot.dirEntry != rootIndex)
-      Add(IssueKind::kDotEntry, folder + "/.",
-          "\".\" names cluster " + Num(dot.cluster) + " and entry " + Num(dot.dirEntry) + " instead of " +
-              Num(st_.superblock.rootCluster) + " and " + Num(rootIndex));
-    if (dotdot.Name() != ".." || dotdot.cluster != rootDot.cluster || dotdot.dirEntry != rootDot.dirEntry)
-      Add(IssueKind::kDotEntry, folder + "/..", "\"..\" does not link to the root directory as the root's \".\" does");
-  }
+  if (n >= 2) CheckDotEntries(save, folder);
 
   std::uint64_t clusters = (std::uint64_t{length} + 1) / 2;
-  const std::uint64_t capacity = std::uint64_t{st_.superblock.allocEnd} * kClusterBytes;
   for (std::uint32_t j = 2; j < n; ++j) {
     const EntryRef e = save.entries[j];
     if (!(e.d.mode & EntryMode::kPs2)) continue;
@@ -453,27 +462,45 @@ void Scanner::ScanSave(const EntryRef& entry, std::uint32_t rootIndex) {
       MarkTree(e, index, 2, ancestors, where);
       continue;
     }
-    ReportSlash(e.d.Name(), where);
-    FileState& f = save.files.emplace_back();
-    f.entry = e;
-    Walk fw = WalkChain(e.d.cluster, NewOwner(where, index), where);
-    f.chain = std::move(fw.clusters);
-    const std::uint64_t need = (std::uint64_t{e.d.length} + kClusterBytes - 1) / kClusterBytes;
-    clusters += need;
-    if (e.d.length > capacity) {
-      Add(IssueKind::kLengthBeyondCard, where, "a file of " + Num(e.d.length) + " bytes, more than the card holds");
-    } else if (f.chain.size() < need) {
-      if (fw.complete)
-        Add(IssueKind::kChainShort, where,
-            "the file has " + Num(e.d.length) + " bytes but its chain only " + Num(f.chain.size()) + " clusters");
-    } else {
-      f.readable = fw.complete;
-    }
-    ok = ok && f.readable;
+    clusters += ScanFile(save, index, e, where);
+    ok = ok && save.files.back().readable;
   }
   // Lengths of a damaged save can add up to more than the card: it is shown no larger.
   save.sizeClusters = static_cast<std::uint32_t>(std::min<std::uint64_t>(clusters, st_.superblock.allocEnd));
   save.readable = ok;
+}
+
+void Scanner::CheckDotEntries(const SaveState& save, const std::string& folder) {
+  // "." links to the parent (cluster and this directory's index there), ".." to the
+  // parent's own parent, as the root's "." says.
+  const DirEntry& rootDot = st_.root[0].d;
+  const DirEntry& dot = save.entries[0].d;
+  const DirEntry& dotdot = save.entries[1].d;
+  if (dot.Name() != "." || dot.cluster != st_.superblock.rootCluster || dot.dirEntry != save.rootIndex)
+    Add(IssueKind::kDotEntry, folder + "/.",
+        "\".\" names cluster " + Num(dot.cluster) + " and entry " + Num(dot.dirEntry) + " instead of " +
+            Num(st_.superblock.rootCluster) + " and " + Num(save.rootIndex));
+  if (dotdot.Name() != ".." || dotdot.cluster != rootDot.cluster || dotdot.dirEntry != rootDot.dirEntry)
+    Add(IssueKind::kDotEntry, folder + "/..", "\"..\" does not link to the root directory as the root's \".\" does");
+}
+
+std::uint64_t Scanner::ScanFile(SaveState& save, int index, const EntryRef& e, const std::string& where) {
+  ReportSlash(e.d.Name(), where);
+  FileState& f = save.files.emplace_back();
+  f.entry = e;
+  Walk fw = WalkChain(e.d.cluster, NewOwner(where, index), where);
+  f.chain = std::move(fw.clusters);
+  const std::uint64_t need = ClustersFor(e.d.length);
+  if (e.d.length > std::uint64_t{st_.superblock.allocEnd} * kClusterSize) {
+    Add(IssueKind::kLengthBeyondCard, where, "a file of " + Num(e.d.length) + " bytes, more than the card holds");
+  } else if (f.chain.size() < need) {
+    if (fw.complete)
+      Add(IssueKind::kChainShort, where,
+          "the file has " + Num(e.d.length) + " bytes but its chain only " + Num(f.chain.size()) + " clusters");
+  } else {
+    f.readable = fw.complete;
+  }
+  return need;
 }
 
 void Scanner::MarkTree(const EntryRef& entry, int save, int depth, const std::vector<int>& ancestors,
@@ -547,21 +574,29 @@ std::optional<bool> HoldsOneByteValue(io::File& file, std::uint64_t size) {
   return true;
 }
 
+std::optional<SuperblockPage> SignedPageZero(const std::string& path, const Geometry& likely) {
+  SuperblockPage page{};
+  if (!ReadImagePage(path, likely, 0, page)) return std::nullopt;
+  std::copy(sb::kMagic.begin(), sb::kMagic.end(), page.begin() + sb::kMagicOffset);
+  const ImageClass c = ClassifyImage(page, likely.ImageSize());
+  if (c.kind != ImageKind::kCard || c.geometry.ecc != likely.ecc) return std::nullopt;
+  return page;
+}
+
 std::optional<SuperblockPage> RebuiltSuperblock(const std::string& path, const Geometry& likely) {
   // The card's own fields with the signature put back keep a layout another formatter
   // chose; failing that, the layout the console gives a card of that size.
   std::vector<SuperblockPage> candidates;
-  SuperblockPage own{};
-  std::array<std::uint8_t, kPageData> data{};
-  if (ReadImagePage(path, likely, 0, data)) {
-    own = data;
-    std::copy(sb::kMagic.begin(), sb::kMagic.end(), own.begin() + sb::kMagicOffset);
-    candidates.push_back(own);
-  }
+  if (std::optional<SuperblockPage> own = SignedPageZero(path, likely)) candidates.push_back(*own);
   candidates.push_back(FreshSuperblock(LayoutFor(likely.clusters)));
   for (const SuperblockPage& candidate : candidates) {
     const ImageClass c = ClassifyImage(candidate, likely.ImageSize());
-    if (c.kind == ImageKind::kCard && c.geometry.ecc == likely.ecc && ScanImage(path, candidate).usable)
+    if (c.kind != ImageKind::kCard || c.geometry.ecc != likely.ecc) continue;
+    // Only where the FAT and directories read without damage under it: then the card's
+    // structure agrees with the superblock on every point that was checked.
+    const ImageState st = ScanImage(path, candidate);
+    if (st.usable && std::none_of(st.issues.begin(), st.issues.end(),
+                                  [](const Issue& i) { return i.severity() != Severity::kNotice; }))
       return candidate;
   }
   return std::nullopt;

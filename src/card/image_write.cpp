@@ -5,7 +5,6 @@
 #include <set>
 #include <vector>
 
-#include "card/card_messages.h"
 #include "card/card_time.h"
 #include "card/folder_card.h"
 #include "formats/output_file.h"
@@ -67,11 +66,13 @@ std::optional<Issue> NewDamage(const std::vector<Issue>& before, const std::vect
   return std::nullopt;
 }
 
-bool AcceptWithoutNewDamage(const std::string& newImage, const std::vector<Issue>& before, std::string& why) {
+bool AcceptWithoutNewDamage(const std::string& newImage, const std::vector<Issue>& before, const std::string& cardPath,
+                            std::string& why) {
   const ImageState after = ScanImage(newImage);
   const std::optional<Issue> damage = NewDamage(before, after.issues);
   if (!damage) return true;
-  why = "read back, the card would have damage it does not have now (" + messages::IssueLine(*damage) + ")";
+  why = "the new " + io::FromFsPath(io::ToFsPath(cardPath).filename()) + " read back with damage the old one does not have (" +
+        (damage->where.empty() ? "" : damage->where + ": ") + damage->message + ")";
   return false;
 }
 
@@ -262,7 +263,7 @@ ConvertResult ConvertImage(const std::string& source, const std::string& target,
     out.Fail();
   } else if (!out.FlushForReading()) {
     return ConvertResult::kWriteFailed;
-  } else if (!AcceptWithoutNewDamage(out.temporaryPath(), before, why)) {
+  } else if (!AcceptWithoutNewDamage(out.temporaryPath(), before, target, why)) {
     out.Fail();
   }
   if (detail) *detail = why;

@@ -37,9 +37,10 @@ WriteResult RewriteImage(const std::string& path, const Geometry& g, const PageP
 // place): the damage a change would bring. None when the change brings none.
 std::optional<Issue> NewDamage(const std::vector<Issue>& before, const std::vector<Issue>& after);
 
-// Scans a new image and compares it with the issues of the old one; on new damage, false
-// and `why` says what it would have been.
-bool AcceptWithoutNewDamage(const std::string& newImage, const std::vector<Issue>& before, std::string& why);
+// Scans a new image and compares it with the issues of the old one, the card at `cardPath`;
+// on new damage, false and `why` names the card's file and the damage.
+bool AcceptWithoutNewDamage(const std::string& newImage, const std::vector<Issue>& before, const std::string& cardPath,
+                            std::string& why);
 
 // The bytes of a freshly formatted image, in pieces, in order; false when the sink refused.
 bool BuildFreshImage(const FreshLayout& layout, bool ecc, const EntryTime& time,

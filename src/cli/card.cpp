@@ -99,7 +99,7 @@ std::string FullTitleOf(const card::SaveInfo& save) {
 
 void PrintListingJson(const card::Card& c, const card::Listing& listing, Console& console) {
   nlohmann::ordered_json j;
-  j["card"] = DisplayText(c.path());
+  j["card"] = ExactText(c.path());
   j["type"] = TypeName(c.type());
   j["damaged"] = c.Damaged();
   nlohmann::ordered_json saves = nlohmann::ordered_json::array();
@@ -134,7 +134,7 @@ void PrintListingText(const card::Listing& listing, Console& console) {
     Row widths{"Folder", "Size", "Modified", "Mode", "Title", "Full title"};
     for (const card::SaveInfo& s : listing.saves)
       rows.push_back({DisplayText(s.folder), card::messages::KilobytesText(s.sizeKB), TimeText(s.modified),
-                      FormatMode(s.mode), DisplayText(s.title), FullTitleOf(s)});
+                      FormatMode(s.mode), DisplayText(s.title), Printable(FullTitleOf(s))});
     std::size_t folderWidth = widths.folder.size(), sizeWidth = widths.size.size(),
                 titleWidth = widths.title.size();
     for (const Row& r : rows) {
@@ -170,7 +170,7 @@ int RunList(const ListOptions& o, Console& console) {
 }
 
 std::string CheckLine(const card::Issue& issue) {
-  return card::messages::IssueLine(issue) + " [" + IssueKindName(issue.kind) + "]";
+  return DisplayText(card::messages::IssueLine(issue)) + " [" + IssueKindName(issue.kind) + "]";
 }
 
 nlohmann::ordered_json IssuesJson(const std::vector<card::Issue>& issues) {
@@ -179,8 +179,8 @@ nlohmann::ordered_json IssuesJson(const std::vector<card::Issue>& issues) {
     nlohmann::ordered_json one;
     one["kind"] = IssueKindName(i.kind);
     one["severity"] = std::string(card::messages::SeverityName(i.severity()));
-    one["where"] = DisplayText(i.where);
-    one["message"] = DisplayText(i.message);
+    one["where"] = ExactText(i.where);
+    one["message"] = ExactText(i.message);
     list.push_back(std::move(one));
   }
   return list;
@@ -213,13 +213,13 @@ int RunCheck(const CheckOptions& o, Console& console) {
 
   if (o.json) {
     nlohmann::ordered_json j;
-    j["card"] = DisplayText(o.card);
+    j["card"] = ExactText(o.card);
     j["opened"] = opened.card != nullptr;
     j["issues"] = IssuesJson(found);
     if (repair) {
       nlohmann::ordered_json r;
       r["result"] = RepairResultName(repair->result);
-      r["message"] = card::messages::RepairMessage(*repair);
+      r["message"] = ExactText(card::messages::RepairMessage(*repair));
       r["pages_corrected"] = repair->pagesCorrected;
       r["clusters_freed"] = repair->clustersFreed;
       r["lost_clusters_kept"] = repair->lostClustersKept;
@@ -233,7 +233,7 @@ int RunCheck(const CheckOptions& o, Console& console) {
     for (const card::Issue& i : found) console.out << CheckLine(i) << '\n';
     if (found.empty()) console.out << "No problems found\n";
     if (repair) {
-      (repairFailed ? console.err : console.out) << card::messages::RepairMessage(*repair) << '\n';
+      (repairFailed ? console.err : console.out) << DisplayText(card::messages::RepairMessage(*repair)) << '\n';
       if (repair->result == card::RepairResult::kRepaired)
         for (const card::Issue& i : repair->remaining) console.out << "remaining: " << CheckLine(i) << '\n';
     }
@@ -311,7 +311,7 @@ int RunConvertCard(const ConvertCardOptions& o, Console& console) {
 
 std::unique_ptr<card::Card> OpenCardOrReport(const std::string& path, Console& console) {
   card::OpenedCard opened = card::OpenCard(path);
-  if (!opened.card) console.Error(card::messages::OpenFailure(opened));
+  if (!opened.card) console.Error(DisplayText(card::messages::OpenFailure(opened)));
   return std::move(opened.card);
 }
 

@@ -54,7 +54,10 @@ bool LooksLikeCardFile(const std::string& path) {
   if (!length) return false;
   std::array<std::uint8_t, 512> head{};
   std::size_t n = file.Read(head.data(), head.size());
-  return card::LooksLikeCardImage(std::span<const std::uint8_t>(head.data(), n), *length);
+  // A file of a card image's size without a superblock opens as a card too, so that the
+  // card layer says whether it is blank or a damaged card.
+  const card::ImageKind kind = card::ClassifyImage(std::span<const std::uint8_t>(head.data(), n), *length).kind;
+  return kind == card::ImageKind::kCard || kind == card::ImageKind::kUnformatted;
 }
 
 // The card's size as the console counts it: what saves may use on the empty card (the
@@ -83,7 +86,9 @@ bool SameCard(const card::Card& a, const card::Card& b) {
 }  // namespace
 
 bool OpensAsCard(const ChosenFile& chosen) {
-  if (FamilyForExtension(chosen.Extension())) return false;
+  // A name without an extension may be a folder card as well as a raw PS1 save.
+  const FormatFamily* family = FamilyForExtension(chosen.Extension());
+  if (family && !family->Can(kNoExtension)) return false;
   for (const card::ImageExtension& e : card::CardImageExtensions())
     if (io::EqualsIgnoringCase(e.extension, chosen.Extension())) return true;
   return LooksLikeCardFile(chosen.path);
@@ -122,7 +127,7 @@ std::vector<SplitTarget> SplitTargets() {
 std::vector<ExportTarget> ExportTargets() {
   std::vector<ExportTarget> targets;
   for (const FormatFamily& f : Families()) {
-    if (!f.Can(kWritesConversions)) continue;
+    if (!f.Can(kWritesConversions) || !f.HoldsPs2()) continue;
     const FamilyExtension& own = f.extensions.front();
     targets.push_back({std::string(own.filterName) + " (*." + std::string(own.extension) + ")", &f});
   }
