@@ -353,7 +353,7 @@ TEST(CardHostile, AThirtyTwoCharacterFolderNameSurvivesEveryFamilyAndCard) {
   ASSERT_EQ(RunCli({"card", "format", card}).code, 0);
   ASSERT_EQ(RunCli({"card", "format", "--folder", folderCard}).code, 0);
   for (const FormatFamily& family : Families()) {
-    if (!family.Can(kWritesConversions)) continue;
+    if (!family.Can(kWritesConversions) || !family.HoldsPs2()) continue;  // a PS2 save in every family that holds one
     SCOPED_TRACE(family.name);
     const std::string file = dir.File("save." + std::string(family.OwnExtension()));
     ASSERT_EQ(RunCli({"convert", psu, file}).code, 0);
