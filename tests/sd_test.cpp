@@ -22,6 +22,7 @@
 #include "sd/search.h"
 #include "sd/split.h"
 #include "sd/survey.h"
+#include "support/card_builder.h"
 #include "support/sd_tree.h"
 
 namespace {
@@ -530,6 +531,54 @@ TEST(SdMerge, ASaveThatDoesNotFitStopsNothing) {
   EXPECT_EQ(lines[0], target + ": a new card (8 MB, with ECC)");
   EXPECT_EQ(lines[2].rfind("did not fit: BASLUS-21005BIG does not fit: needs", 0), 0u) << lines[2];
   EXPECT_EQ(testutil::FoldersOn(target), (std::vector<std::string>{"BASLUS-20946BIG", "BASLUS-21005SMALL"}));
+}
+
+}  // namespace
+
+namespace {
+
+// Nothing is written through a card with damage: split passes such a channel by, merge
+// gathers nothing onto such a card, and both leave its bytes as they were.
+TEST(SdDamage, NoWriteGoesThroughADamagedCard) {
+  struct Row {
+    const char* name;
+    bool split;
+    std::vector<std::string> lines;
+    bool complete;
+  };
+  const Row rows[] = {
+      {"split passes the damaged channel by", true,
+       {"MemoryCards/PS2/SLUS-20946/SLUS-20946-1.mcd: left untouched: the card has damage (sd check says what)",
+        "BASLUS-20946A -> MemoryCards/PS2/SLUS-20946/SLUS-20946-2.mcd (new card)"},
+       true},
+      {"merge writes nothing onto a damaged card", false, {}, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    testutil::TempDir dir(testutil::FastTempBase());
+    const std::string root = dir.File("sd");
+    const std::string damaged = row.split
+        ? PutCard(dir, root, "MemoryCards/PS2/SLUS-20946/SLUS-20946-1.mcd", {{"BASLUS-20946OLD", 1000, 1}})
+        : PutCard(dir, dir.path().string(), "target.mcd", {{"BASLUS-20946OLD", 1000, 1}});
+    testutil::CardFile f = testutil::CardFile::Read(damaged);
+    f.SetFat(3, 0x80000003);  // the save's data chain comes back to itself
+    f.Store();
+    ASSERT_TRUE(card::OpenCard(damaged).card->Damaged());
+    const Bytes before = testutil::ReadFile(damaged);
+    if (row.split) {
+      const std::string source = PutCard(dir, dir.path().string(), "source.mcd", {{"BASLUS-20946A", 500, 2}});
+      const sd::SplitReport r = sd::SplitCardFile(source, root, Layout(sd::Layout::kSd2psx));
+      EXPECT_EQ(SplitLines(r), row.lines);
+      EXPECT_EQ(r.Complete(), row.complete);
+    } else {
+      PutCard(dir, root, "MemoryCards/PS2/SLUS-20946/SLUS-20946-1.mcd", {{"BASLUS-20946A", 500, 2}});
+      const sd::MergeReport r = sd::MergeIntoFile(root, damaged, {});
+      EXPECT_EQ(r.failure.rfind("The card is damaged", 0), 0u) << r.failure;
+      EXPECT_EQ(MergeLines(r), row.lines);
+      EXPECT_EQ(r.Complete(), row.complete);
+    }
+    EXPECT_EQ(testutil::ReadFile(damaged), before);
+  }
 }
 
 }  // namespace
