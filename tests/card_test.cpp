@@ -310,13 +310,17 @@ TEST(CardCorpus, ImportingItsSavesIntoAFreshCardRebuildsIt) {
 TEST(CardFormat, FreshCardsHaveTheConsolesLayout) {
   struct Row {
     unsigned megabytes;
-    std::uint32_t allocOffset, allocEnd, backup1, backup2, freeKB;
+    std::uint32_t allocOffset, allocEnd, backup1, backup2, freeKB, limit0x170;
   };
   const Row rows[] = {
-      {8, 41, 8135, 1023, 1022, 8000},
-      {16, 73, 16295, 2047, 2046, 16000},
-      {32, 137, 32615, 4095, 4094, 32000},
-      {64, 265, 65255, 8191, 8190, 65000},
+      {8, 41, 8135, 1023, 1022, 8000, 8001},
+      {16, 73, 16295, 2047, 2046, 16000, 16001},
+      {32, 137, 32615, 4095, 4094, 32000, 32001},
+      {64, 265, 65255, 8191, 8190, 65000, 65001},
+      // Below 8 MiB the console's rounding would leave nothing: the whole area is free.
+      {1, 13, 995, 127, 126, 994, 1001},
+      {2, 17, 2015, 255, 254, 2014, 2001},
+      {4, 25, 4055, 511, 510, 4054, 4001},
   };
   testutil::TempDir dir{testutil::FastTempBase()};
   for (const Row& r : rows) {
@@ -325,8 +329,10 @@ TEST(CardFormat, FreshCardsHaveTheConsolesLayout) {
       CardFile f = CardFile::Format(dir.File("card"), ecc, r.megabytes);
       EXPECT_EQ(f.bytes().size(), (std::uint64_t{r.megabytes} << 20) / 512 * (ecc ? 528 : 512)) << where;
       const card::Superblock s = card::Superblock::Read(std::span<const std::uint8_t, 512>(f.Page(0), 512));
-      EXPECT_EQ(std::vector<std::uint32_t>({s.allocOffset, s.allocEnd, s.backupBlock1, s.backupBlock2}),
-                std::vector<std::uint32_t>({r.allocOffset, r.allocEnd, r.backup1, r.backup2}))
+      EXPECT_EQ(std::vector<std::uint32_t>({s.clusters, s.allocOffset, s.allocEnd, s.backupBlock1, s.backupBlock2,
+                                            s.ifcList[0], s.ifcList[1], s.maxAllocatable}),
+                std::vector<std::uint32_t>({r.megabytes * 1024, r.allocOffset, r.allocEnd, r.backup1, r.backup2, 8, 0,
+                                            r.limit0x170}))
           << where;
       auto c = OpenOrFail(f.path());
       ASSERT_TRUE(c) << where;

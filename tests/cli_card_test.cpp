@@ -171,7 +171,11 @@ TEST(CliCard, FormatSizesAndLayouts) {
       {{"--size", "32m"}, "c.vmc", 33554432, "No saves\n32,000 KB free\n"},
       {{"--size", "64M", "--ecc"}, "d.vmc", 69206016, "No saves\n65,000 KB free\n"},
       {{"--size", "8", "--raw"}, "e.ps2", 8388608, "No saves\n8,000 KB free\n"},
-      {{"--size", "12M"}, "x.ps2", 0, "A card is 8, 16, 32 or 64 MB\n"},
+      // Below 8 MB the whole allocation area is free, less the root's cluster.
+      {{"--size", "1M"}, "f.mcd", 1048576, "No saves\n994 KB free\n"},
+      {{"--size", "2M", "--ecc"}, "g.ps2", 2162688, "No saves\n2,014 KB free\n"},
+      {{"--size", "4m"}, "h.bin", 4194304, "No saves\n4,054 KB free\n"},
+      {{"--size", "12M"}, "x.ps2", 0, "A card is 1, 2, 4, 8, 16, 32 or 64 MB\n"},
       {{}, "a.ps2", 0, "Something is already there; nothing was formatted (--force formats over a file)\n"},
       {{"--folder"}, "a.ps2", 0, "Something is already there; nothing was formatted\n"},
   };
@@ -183,6 +187,9 @@ TEST(CliCard, FormatSizesAndLayouts) {
     EXPECT_EQ(r.bytes ? RunCli({"card", "ls", dir.File(r.name)}).out : run.err, r.out) << r.name;
     if (r.bytes) {
       EXPECT_EQ(fs::file_size(dir.path() / r.name), r.bytes) << r.name;
+      // Every size but 8 MB is made with a warning.
+      const bool eight = r.bytes == 8650752 || r.bytes == 8388608;
+      EXPECT_EQ(run.err.rfind("warning: Some games refuse a card of ", 0) == 0, !eight) << r.name << run.err;
     }
   }
   EXPECT_FALSE(fs::exists(dir.path() / "x.ps2"));

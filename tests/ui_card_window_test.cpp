@@ -17,6 +17,7 @@
 #include "support/card_builder.h"
 #include "support/icon_builder.h"
 #include "support/psu_builder.h"
+#include "support/sd_tree.h"
 #include "support/test_util.h"
 #include "ui/main_window.h"
 #include "ui_fake_platform.h"
@@ -173,7 +174,7 @@ TEST_F(CardWindowTest, ListShowsEachSaveWithItsTitleSizeIconAndTheFreeSpace) {
     EXPECT_EQ(view.rows[i].icon.width, 32);
     EXPECT_NE(view.rows[i].icon.rgba, ui::PlaceholderPicture(32).rgba);
   }
-  EXPECT_EQ(view.texts[IDC_CARD_FREE], "7,919 KB free of 8,000 KB");
+  EXPECT_EQ(view.texts[IDC_CARD_FREE], "7,919 KB free of 8,000 KB (8 MB without ECC)");
   // The main window is left as it was.
   EXPECT_TRUE(fake.rows.empty());
   EXPECT_EQ(fake.windowTitle, "Converter");
@@ -334,18 +335,33 @@ TEST_F(CardWindowTest, SaveWritesAnEditedCardSaveBackAndRefusalsChangeNothing) {
 }
 
 TEST_F(CardWindowTest, NewCardFormatsOnlyWhereNothingIsAndOpensIt) {
-  struct Case { const char* name; ui::NewCardChoice choice; std::uint64_t size; };
-  for (const Case& c : {Case{"new.ps2", {8, true}, 8650752}, Case{"raw.bin", {16, false}, 16u << 20}}) {
+  struct Case {
+    const char* name;
+    ui::NewCardChoice choice;
+    std::uint64_t size;
+    const char* free;
+  };
+  for (const Case& c : {Case{"new.ps2", {8, true}, 8650752, "8,000 KB free of 8,000 KB (8 MB with ECC)"},
+                        Case{"raw.bin", {16, false}, 16u << 20, "16,000 KB free of 16,000 KB (16 MB without ECC)"},
+                        Case{"small.mcd", {1, false}, 1u << 20, "994 KB free of 994 KB (1 MB without ECC)"}}) {
     fake.newCardAnswers.push_back(c.choice);
     fake.dialogAnswers.push_back(dir.File(c.name));
+    // A card of another size than 8 MB is made only once the warning is answered Yes.
+    if (c.choice.megabytes != 8) fake.questionAnswers.push_back(true);
     window.OnCommand(IDM_NEW_CARD, 0);
     EXPECT_EQ(std::filesystem::file_size(dir.File(c.name)), c.size) << c.name;
     EXPECT_TRUE(view.open);
     EXPECT_TRUE(view.rows.empty());
-    EXPECT_EQ(view.texts[IDC_CARD_FREE],
-              c.choice.megabytes == 8 ? "8,000 KB free of 8,000 KB" : "16,000 KB free of 16,000 KB");
+    EXPECT_EQ(view.texts[IDC_CARD_FREE], c.free);
   }
-  EXPECT_TRUE(fake.messages.empty());
+  ASSERT_EQ(fake.messages.size(), 2u);
+  EXPECT_EQ(fake.messages[1].text, card::messages::SizeWarning(1) + "\n\nMake the card all the same?");
+  fake.messages.clear();
+  fake.newCardAnswers.push_back(ui::NewCardChoice{4, false});
+  fake.questionAnswers.push_back(false);
+  window.OnCommand(IDM_NEW_CARD, 0);
+  EXPECT_EQ(fake.dialogs.size(), 3u);  // no name is asked for a card not made
+  fake.messages.clear();
   testutil::WriteFile(dir.File("taken.ps2"), testutil::FromString("keep"));
   fake.newCardAnswers = {ui::NewCardChoice{}, std::nullopt};
   fake.dialogAnswers.push_back(dir.File("taken.ps2"));
@@ -433,6 +449,74 @@ TEST_F(CardWindowTest, CorpusCardShowsBothSavesWithTheirIcons) {
     EXPECT_FALSE(row.title.empty());
   }
   EXPECT_TRUE(view.messages.empty());
+}
+
+const testutil::ShownMessage& Last(const testutil::FakeCardView& view) {
+  static const testutil::ShownMessage none{"<none>", "", ui::MessageIcon::kQuestion, false};
+  return view.messages.empty() ? none : view.messages.back();
+}
+
+TEST_F(CardWindowTest, SplitOntoAnSdCardTakesAFolderAndADeviceAndReports) {
+  std::string path = MakeCard({"BASLUS-20946AAA", "BASLUS-21005BBB", "MYSAVE"});
+  OpenCard(path);
+  const Bytes before = testutil::ReadFile(path);
+  const std::string sd = dir.File("sd card"), usb = dir.File("usb");
+  std::filesystem::create_directories(sd);
+  std::filesystem::create_directories(usb);
+  // Cancelled, and a folder that isn't there: nothing is written.
+  view.exportAnswers = {std::nullopt, ui::ExportChoice{dir.File("missing"), 0}, ui::ExportChoice{sd, 0},
+                        ui::ExportChoice{usb, 2}};
+  Click(IDC_CARD_SPLIT);
+  EXPECT_TRUE(view.messages.empty());
+  Click(IDC_CARD_SPLIT);
+  EXPECT_EQ(Last(view).icon, ui::MessageIcon::kWarning);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("missing")));
+  // The first device is sd2psx; the next split offers the folder chosen last.
+  Click(IDC_CARD_SPLIT);
+  EXPECT_EQ(Last(view).icon, ui::MessageIcon::kInformation);
+  EXPECT_EQ(Last(view).text.substr(0, Last(view).text.find('\n')),
+            "BASLUS-20946AAA -> MemoryCards/PS2/SLUS-20946/SLUS-20946-1.mcd (new card)");
+  for (const char* card : {"MemoryCards/PS2/SLUS-20946/SLUS-20946-1.mcd", "MemoryCards/PS2/SLUS-21005/SLUS-21005-1.mcd",
+                           "MemoryCards/PS2/UNSORTED/UNSORTED-1.mcd"})
+    EXPECT_EQ(testutil::FoldersOn(io::JoinPath(sd, card)).size(), 1u) << card;
+  Click(IDC_CARD_SPLIT);
+  EXPECT_EQ(view.exportRequests.back().folder, sd);
+  ASSERT_EQ(view.exportRequests.back().targets.size(), ui::SplitTargets().size());
+  EXPECT_EQ(testutil::FoldersOn(io::JoinPath(usb, "VMC/SLUS_209.46_0.bin")), std::vector<std::string>{"BASLUS-20946AAA"});
+  EXPECT_TRUE(std::filesystem::exists(io::JoinPath(usb, "CFG/SLUS_209.46.cfg")));
+  // Again onto the sd2psx card, where each save is already: nothing new, and the card
+  // that was split is as it was.
+  view.exportAnswers = {ui::ExportChoice{sd, 0}};
+  Click(IDC_CARD_SPLIT);
+  EXPECT_EQ(Last(view).text.find("(new card)"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(io::JoinPath(sd, "MemoryCards/PS2/SLUS-20946/SLUS-20946-2.mcd")));
+  EXPECT_EQ(testutil::ReadFile(path), before);
+}
+
+TEST_F(CardWindowTest, MergeFromAnSdCardGathersOntoTheOpenCard) {
+  const std::string sd = dir.File("sd");
+  testutil::PutCard(dir, sd, "MemoryCards/PS2/SLUS-20946/SLUS-20946-1.mcd",
+                    {{"BESLES-11111AAA", 500, 1, testutil::MakeTime(2030, 1, 1, 0, 0, 0)}, {"BASLUS-20946X", 500, 2}});
+  testutil::PutCard(dir, sd, "MemoryCards/PS2/SLUS-21005/SLUS-21005-1.mcd", {{"BASLUS-21005Y", 500, 3}});
+  std::string path = MakeCard({"BESLES-11111AAA"});
+  OpenCard(path);
+  Select({0});
+  Click(IDC_CARD_OPEN);
+  ASSERT_EQ(fake.Text(IDC_FOLDER_NAME), "BESLES-11111AAA");
+  fake.folderAnswers = {std::nullopt, sd};
+  Click(IDC_CARD_MERGE);
+  EXPECT_TRUE(view.messages.empty());
+  Click(IDC_CARD_MERGE);
+  EXPECT_EQ(Last(view).icon, ui::MessageIcon::kInformation) << Last(view).text;
+  // The list shows the card as it is now; the newer copy from the SD card replaced the
+  // one the main window showed, which lets it go.
+  EXPECT_EQ(view.Folders(), CardFolders(path));
+  const std::vector<std::string> shown = view.Folders();
+  EXPECT_EQ(std::set<std::string>(shown.begin(), shown.end()),
+            (std::set<std::string>{"BESLES-11111AAA", "BASLUS-20946X", "BASLUS-21005Y"}));
+  EXPECT_TRUE(fake.rows.empty());
+  EXPECT_EQ(fake.windowTitle, "Converter");
+  EXPECT_NE(view.texts[IDC_CARD_FREE].find("(8 MB without ECC)"), std::string::npos);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "card/image_card.h"
 #include "card/ps1/ps1_card.h"
 #include "io/file.h"
+#include "io/path.h"
 
 namespace card {
 
@@ -118,6 +119,13 @@ std::span<const ImageExtension> CardImageExtensions() {
       {"vm2", "virtual card image"},
   }};
   return kExtensions;
+}
+
+std::optional<bool> EccForExtension(std::string_view path) {
+  const std::string ext = io::FoldAscii(io::ExtensionOf(path));
+  if (ext == "ps2") return true;
+  if (ext == "bin" || ext == "mc2" || ext == "mcd" || ext == "vmc") return false;
+  return std::nullopt;
 }
 
 }  // namespace card

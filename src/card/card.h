@@ -268,9 +268,13 @@ struct ImageExtension {
 };
 std::span<const ImageExtension> CardImageExtensions();
 
+// The layout an image's extension names: true for .ps2 (with ECC), false for .bin, .mc2,
+// .mcd and .vmc (raw), none for any other.
+std::optional<bool> EccForExtension(std::string_view path);
+
 enum class FormatResult { kFormatted, kBadSize, kTargetExists, kWriteFailed };
 struct FormatOptions {
-  unsigned megabytes = 8;  // 8, 16, 32 or 64
+  unsigned megabytes = 8;  // one of kFormatSizes
   bool ecc = true;
   bool overwrite = false;  // replace an existing file (a folder card: an empty folder only)
   std::optional<EntryTime> time;  // the root's times; default now in Japan time

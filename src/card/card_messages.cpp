@@ -133,10 +133,16 @@ std::string RepairMessage(const RepairOutcome& o) {
   return text;
 }
 
+std::string SizeWarning(unsigned megabytes) {
+  if (megabytes == kStandardSize) return {};
+  return "Some games refuse a card of " + std::to_string(megabytes) +
+         " MB or can't format it; 8 MB is the size every game takes";
+}
+
 std::string_view FormatMessage(FormatResult result) {
   switch (result) {
     case FormatResult::kFormatted: return "Card formatted";
-    case FormatResult::kBadSize: return "A card is 8, 16, 32 or 64 MB";
+    case FormatResult::kBadSize: return "A card is 1, 2, 4, 8, 16, 32 or 64 MB";
     case FormatResult::kTargetExists: return "Something is already there; nothing was formatted";
     case FormatResult::kWriteFailed: return "Cannot write the card";
   }

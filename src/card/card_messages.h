@@ -50,6 +50,8 @@ std::string RestoreMessage(RestoreResult result, std::string_view folder);
 std::string DamagedSaveNote(const SaveInfo& save);
 std::string RepairMessage(const RepairOutcome& outcome);
 std::string_view FormatMessage(FormatResult result);
+// Said when a card of another size than 8 MB is made; empty for 8 MB.
+std::string SizeWarning(unsigned megabytes);
 std::string_view ConvertMessage(ConvertResult result);
 
 }  // namespace card::messages

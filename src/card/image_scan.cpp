@@ -200,7 +200,9 @@ bool Scanner::CheckSuperblock() {
             " per cluster and " + Num(s.pagesPerBlock) + " per block: only 512, 2 and 16 are known";
   else if (s.allocOffset < 1 || s.allocOffset >= s.clusters)
     wrong = "its superblock starts the allocation area at cluster " + Num(s.allocOffset) + ", outside the card";
-  else if (s.allocEnd == 0 || std::uint64_t{s.allocOffset} + s.allocEnd > s.clusters)
+  // Some formatters count alloc_end to the card's end, over the backup blocks; a chain
+  // can't go past the card (WalkChain) and nothing is allocated past the console's limit.
+  else if (s.allocEnd == 0 || s.allocEnd > s.clusters)
     wrong = "its superblock's allocation area of " + Num(s.allocEnd) + " clusters from cluster " +
             Num(s.allocOffset) + " does not fit the card's " + Num(s.clusters);
   else if (s.rootCluster >= s.allocEnd)
@@ -317,7 +319,8 @@ Scanner::Walk Scanner::WalkChain(std::uint32_t first, int owner, const std::stri
     w.complete = true;
     return w;
   }
-  const std::uint32_t end = st_.superblock.allocEnd;
+  const Superblock& sb = st_.superblock;
+  const std::uint32_t end = std::min(sb.allocEnd, sb.clusters - sb.allocOffset);
   // Each step takes a cluster no chain has taken, so all the walks of a scan together
   // take at most alloc_end steps.
   for (std::uint32_t c = first;;) {

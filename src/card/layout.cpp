@@ -28,7 +28,11 @@ Superblock Superblock::Read(std::span<const std::uint8_t, kPageData> page) {
 }
 
 std::uint32_t Superblock::ConsoleLimit() const {
-  std::uint32_t limit = std::min(allocEnd, allocEnd / 1000 * 1000 + 1);
+  // Never onto the backup blocks, whatever alloc_end says.
+  const std::uint64_t beforeBackups = std::uint64_t{clusters} - std::min<std::uint64_t>(clusters, std::uint64_t{allocOffset} + 2 * kClustersPerBlock);
+  const std::uint32_t area = static_cast<std::uint32_t>(std::min<std::uint64_t>(allocEnd, beforeBackups));
+  if (clusters < kStandardSize * 1024) return area;
+  std::uint32_t limit = std::min(area, allocEnd / 1000 * 1000 + 1);
   // A card that records a lower figure (the console writes its own at 0x170) keeps it.
   if (maxAllocatable >= 1 && maxAllocatable < limit) limit = maxAllocatable;
   return limit;
@@ -70,9 +74,8 @@ std::array<std::uint8_t, kPageData> FreshSuperblock(const FreshLayout& l) {
   PutU32LE(p + sb::kFatPerClusterOffset, kFatPerCluster);
   PutU32LE(p + sb::kClustersPerBlockOffset, kClustersPerBlock);
   PutU32LE(p + sb::kUnknown160Offset, 0xFFFFFFFF);
-  Superblock s;
-  s.allocEnd = l.allocEnd;
-  PutU32LE(p + sb::kMaxAllocatableOffset, s.ConsoleLimit());
+  // As the console writes it: the thousands of clusters on the card, plus one.
+  PutU32LE(p + sb::kMaxAllocatableOffset, l.clusters / 1000 * 1000 + 1);
   PutU32LE(p + sb::kUnknown17COffset, 0xFFFFFFFF);
   std::memset(p + sb::kFillOffset, 0xFF, kPageData - sb::kFillOffset);
   return page;
@@ -80,10 +83,10 @@ std::array<std::uint8_t, kPageData> FreshSuperblock(const FreshLayout& l) {
 
 namespace {
 
-// The card a size could be when the superblock can't say: a power of two from 8 MiB up,
+// The card a size could be when the superblock can't say: a power of two from 1 MiB up,
 // stored raw or with ECC.
 std::optional<Geometry> GeometryForSize(std::uint64_t size) {
-  for (std::uint32_t clusters = 8192; clusters <= kMaxClusters; clusters *= 2) {
+  for (std::uint32_t clusters = kMinClusters; clusters <= kMaxClusters; clusters *= 2) {
     for (bool ecc : {true, false}) {
       Geometry g{clusters, ecc};
       if (g.ImageSize() == size) return g;

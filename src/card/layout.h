@@ -106,7 +106,8 @@ struct Superblock {
   // FAT clusters needed to describe the allocation area.
   std::uint32_t FatClusters() const { return (allocEnd + kFatPerCluster - 1) / kFatPerCluster; }
   // Relative clusters a save may use, counted from cluster 0: the console allows no more
-  // than the thousands below alloc_end, plus one (8,001 on an 8 MiB card).
+  // than the thousands below alloc_end, plus one (8,001 on an 8 MiB card). That rounding
+  // leaves nothing sensible on cards below 8 MiB: there the whole allocation area is used.
   std::uint32_t ConsoleLimit() const;
 };
 
@@ -150,7 +151,9 @@ ImageClass ClassifyImage(std::span<const std::uint8_t> head, std::uint64_t fileS
 // The content check: true for a PS2 card image under any name.
 bool LooksLikeCardImage(std::span<const std::uint8_t> head, std::uint64_t fileSize);
 
-// The sizes a card is formatted in, in MiB.
-inline constexpr std::array<unsigned, 4> kFormatSizes = {8, 16, 32, 64};
+// The sizes a card is formatted in, in MiB. Games are made for 8 MiB cards: some refuse
+// the others (some can't format a 4 MiB card, some refuse 64 MiB).
+inline constexpr std::array<unsigned, 7> kFormatSizes = {1, 2, 4, 8, 16, 32, 64};
+inline constexpr unsigned kStandardSize = 8;
 
 }  // namespace card

@@ -290,7 +290,7 @@ int RunFormat(const FormatCardOptions& o, Console& console) {
       console.Error(card::messages::FormatMessage(card::FormatResult::kBadSize));
       return kExitUsage;
     }
-    options.ecc = o.raw ? false : o.ecc ? true : EccForExtension(o.path).value_or(true);
+    options.ecc = o.raw ? false : o.ecc ? true : card::EccForExtension(o.path).value_or(true);
     result = card::FormatImage(o.path, options);
   }
   const std::string message(card::messages::FormatMessage(result));
@@ -301,6 +301,10 @@ int RunFormat(const FormatCardOptions& o, Console& console) {
     return kExitFailed;
   }
   console.out << message << ": " << DisplayText(o.path) << '\n';
+  if (!o.folder) {
+    const std::string warning = card::messages::SizeWarning(options.megabytes);
+    if (!warning.empty()) console.Note("warning: " + warning);
+  }
   return kExitOk;
 }
 
@@ -316,7 +320,7 @@ int RunConvertCard(const ConvertCardOptions& o, Console& console) {
     console.Error("--as names a PS1 card's kind; " + Quoted(o.source) + " is no PS1 card");
     return kExitUsage;
   }
-  std::optional<bool> ecc = o.raw ? false : o.ecc ? std::optional<bool>(true) : EccForExtension(o.target);
+  std::optional<bool> ecc = o.raw ? false : o.ecc ? std::optional<bool>(true) : card::EccForExtension(o.target);
   if (!ecc) {
     console.Error("Name the layout: OUT ending in .ps2 (with ECC) or .bin, .mc2, .mcd or .vmc (raw), or "
                   "--ecc or --raw");
@@ -343,13 +347,6 @@ std::unique_ptr<card::Card> OpenCardOrReport(const std::string& path, Console& c
   card::OpenedCard opened = card::OpenCard(path);
   if (!opened.card) console.Error(DisplayText(card::messages::OpenFailure(opened)));
   return std::move(opened.card);
-}
-
-std::optional<bool> EccForExtension(const std::string& path) {
-  const std::string ext = io::FoldAscii(ExtensionOf(path));
-  if (ext == "ps2") return true;
-  if (ext == "bin" || ext == "mc2" || ext == "mcd" || ext == "vmc") return false;
-  return std::nullopt;
 }
 
 std::string ChangesCardNote() { return std::string(card::messages::kCloseInEmulator) + "\n"; }
@@ -392,7 +389,7 @@ void AddCardCommands(CLI::App& app, Commands& commands) {
   auto format = std::make_shared<FormatCardOptions>();
   CLI::App* formatCmd = cardCmd->add_subcommand("format", "Make a new, empty card, as the console formats one");
   formatCmd->add_option("NEW", format->path, "The card image, or the folder for --folder")->required();
-  CLI::Option* sizeOpt = formatCmd->add_option("--size", format->size, "8M, 16M, 32M or 64M (default 8M)");
+  CLI::Option* sizeOpt = formatCmd->add_option("--size", format->size, "1M, 2M, 4M, 8M, 16M, 32M or 64M (default 8M; games are made for 8M)");
   CLI::Option* rawOpt = formatCmd->add_flag("--raw", format->raw, "A raw image, without ECC");
   CLI::Option* eccOpt = formatCmd->add_flag("--ecc", format->ecc, "An image with ECC");
   CLI::Option* folderOpt = formatCmd->add_flag("--folder", format->folder, "A PCSX2 folder card (8 MB)");

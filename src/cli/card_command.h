@@ -1,5 +1,5 @@
-// What the card subcommands share: opening a card with its failure reported, the layout an
-// image file's name asks for, and the line every command that changes a card shows.
+// What the card subcommands share: opening a card with its failure reported,
+// and the line every command that changes a card shows.
 #pragma once
 
 #include <memory>
@@ -13,10 +13,6 @@ namespace cli {
 
 // The card at path, or nullptr after its first fatal issue has been reported on err.
 std::unique_ptr<card::Card> OpenCardOrReport(const std::string& path, Console& console);
-
-// The layout an image's extension names: true for .ps2 (with ECC), false for .bin, .mc2,
-// .mcd and .vmc (raw), none for any other.
-std::optional<bool> EccForExtension(const std::string& path);
 
 // Help text for a command that writes to a card: close it in the emulator first.
 std::string ChangesCardNote();

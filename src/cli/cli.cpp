@@ -22,6 +22,7 @@ constexpr const char* kOverview =
     "  moravelt-cli card ls Mcd001.ps2\n"
     "  moravelt-cli card import Mcd001.ps2 game.psu\n"
     "  moravelt-cli icon Mcd001.ps2:BESCES-50501REZ -o icon.png\n"
+    "  moravelt-cli sd split Mcd001.ps2 /media/sd\n"
     "A save on a memory card is named CARD:FOLDER wherever a save is read.\n"
     "Every command explains itself: moravelt-cli COMMAND --help\n"
     "Exit status: 0 success, 1 failure, 2 usage error.";
@@ -54,6 +55,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   AddEditCommands(app, commands);
   AddCardCommands(app, commands);
   AddIconCommand(app, commands);
+  AddSdCommands(app, commands);
 
   try {
     std::vector<std::string> reversed(args.rbegin(), args.rend());

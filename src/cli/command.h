@@ -30,5 +30,6 @@ void AddPackCommand(CLI::App& app, Commands& commands);
 void AddEditCommands(CLI::App& app, Commands& commands);     // rename, add, remove, set-mode, set-time
 void AddCardCommands(CLI::App& app, Commands& commands);     // card ls, export, import, rm, format, check, convert
 void AddIconCommand(CLI::App& app, Commands& commands);
+void AddSdCommands(CLI::App& app, Commands& commands);       // sd ls, find, split, merge, check
 
 }  // namespace cli

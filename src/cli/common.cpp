@@ -15,6 +15,7 @@
 #include "formats/write_save.h"
 #include "io/file.h"
 #include "io/path.h"
+#include "model/entry_time_text.h"
 
 namespace cli {
 
@@ -208,13 +209,7 @@ std::string BytesToUtf8(std::string_view bytes) {
   return out;
 }
 
-std::string TimeText(const EntryTime& t) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", unsigned{t.year},
-                unsigned{t.month}, unsigned{t.day}, unsigned{t.hour}, unsigned{t.minute},
-                unsigned{t.second});
-  return text;
-}
+std::string TimeText(const EntryTime& t) { return ListingForm(t); }
 
 std::string Printable(std::string_view utf8, bool keepNewlines) {
   std::string out;

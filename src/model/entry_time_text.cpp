@@ -50,6 +50,13 @@ std::string DisplayForm(const EntryTime& time) {
   return text;
 }
 
+std::string ListingForm(const EntryTime& t) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", unsigned{t.year}, unsigned{t.month},
+                unsigned{t.day}, unsigned{t.hour}, unsigned{t.minute}, unsigned{t.second});
+  return text;
+}
+
 std::string EntryForm(const EntryTime& time) {
   const std::array<unsigned, kTimeFields> values = {time.day,  time.month,  time.year,
                                                     time.hour, time.minute, time.second};

@@ -41,10 +41,14 @@ inline constexpr std::array<CardColumn, 4> kCardColumns = {
 inline constexpr std::array<CardColumn, 4> kPs1CardColumns = {
     {{kPs1NameColumn, 150}, {kTitleColumn, 120}, {kBlocksColumn, 50}, {kSlotsColumn, 105}}};
 
-// Export... asks for a folder and one of the targets.
+// Export... asks for a folder and one of the targets; Split onto SD card... asks the same
+// way for the SD card's folder and a device, in the same dialog under its own caption.
 struct ExportRequest {
   std::vector<std::string> targets;  // "Memory Linker (*.psu)", ..., "Plain folder"
   std::string folder;                // offered
+  std::string caption;               // empty: the dialog's own ("Export")
+  std::string targetLabel;           // empty: the dialog's own ("Format:")
+  std::string folderTitle;           // Browse...'s title; empty: the dialog's own
 };
 struct ExportChoice {
   std::string folder;

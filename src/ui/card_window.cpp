@@ -22,6 +22,10 @@
 #include "io/safe_name.h"
 #include "io/text.h"
 #include "model/icon_sys.h"
+#include "sd/merge.h"
+#include "sd/messages.h"
+#include "sd/split.h"
+#include "sd/survey.h"
 #include "ui/texts.h"
 
 namespace ui {
@@ -31,6 +35,8 @@ namespace {
 constexpr int kEscapeCommand = 2;  // what Escape sends a dialog
 // Damage is listed when a card opens, up to this many lines.
 constexpr std::size_t kIssueLines = 12;
+// A split or merge report shows this many lines, then how many more there are.
+constexpr std::size_t kReportLines = 30;
 constexpr std::uint8_t kPlaceholderFill = 0xC8;
 constexpr std::uint8_t kPlaceholderFrame = 0x80;
 
@@ -115,6 +121,12 @@ icon::Picture SavePicture(const CSaveGame& save, int size) {
   return PlaceholderPicture(size);
 }
 
+std::vector<SplitTarget> SplitTargets() {
+  return {{"sd2psx / sd2psXtd (MemoryCards/PS2)", sd::Layout::kSd2psx},
+          {"MemCard PRO 2", sd::Layout::kMemcardPro2},
+          {"Open PS2 Loader (VMC and CFG)", sd::Layout::kOpl}};
+}
+
 std::vector<ExportTarget> ExportTargets(PlayStation console) {
   std::vector<ExportTarget> targets;
   for (const FormatFamily& f : Families()) {
@@ -167,6 +179,10 @@ void CardWindow::NewCardCommand() {
   std::optional<NewCardChoice> choice = platform_.AskNewCard(card::kFormatSizes, NewCardChoice{});
   if (!choice) return;
   if (choice->ps1) return NewPs1Card(*choice);
+  const std::string warning = card::messages::SizeWarning(choice->megabytes);
+  if (!warning.empty() && !platform_.AskYesNo(warning + std::string(kMakeItAnyway), std::string(kNewCardCaption),
+                                              MessageIcon::kWarning))
+    return;
   FileDialogRequest request;
   request.filters = {CardImageFilter()};
   request.selectedFilter = 1;
@@ -221,7 +237,8 @@ void CardWindow::ShowCard() {
   view_.SetRows(rows);
   const auto inUse = static_cast<std::uint32_t>(std::min<std::uint64_t>(used + listing.freeKB, 0xFFFFFFFFu));
   view_.SetControlText(IDC_CARD_FREE, card::messages::FreeText(listing) + " of " +
-                                          card::messages::KilobytesText(CapacityKB(*card_, inUse)));
+                                          card::messages::KilobytesText(CapacityKB(*card_, inUse)) + " (" +
+                                          sd::SizeText(sd::SizeOf(*card_)) + ")");
   previewFolder_.clear();
   OnSelectionChanged();
 }
@@ -291,6 +308,12 @@ void CardWindow::OnCommand(int id, int notifyCode) {
       break;
     case IDC_CARD_RESTORE:
       RestoreCommand();
+      break;
+    case IDC_CARD_SPLIT:
+      SplitCommand();
+      break;
+    case IDC_CARD_MERGE:
+      MergeCommand();
       break;
     case IDC_CARD_CLOSE:
     case kEscapeCommand:
@@ -379,6 +402,14 @@ void CardWindow::ImportFiles(const std::vector<std::string>& paths) {
   Report(problems);
 }
 
+std::optional<ExportChoice> CardWindow::AskFolderAndTarget(const ExportRequest& request) {
+  std::optional<ExportChoice> choice = view_.AskExport(request);
+  if (!choice || choice->folder.empty() || choice->target < 0 ||
+      static_cast<std::size_t>(choice->target) >= request.targets.size())
+    return std::nullopt;
+  return choice;
+}
+
 void CardWindow::ExportCommand() {
   std::vector<std::string> folders;
   for (const card::SaveInfo* s : SelectedSaves()) folders.push_back(s->folder);
@@ -387,10 +418,8 @@ void CardWindow::ExportCommand() {
   ExportRequest request;
   for (const ExportTarget& t : targets) request.targets.push_back(t.label);
   request.folder = exportFolder_;
-  std::optional<ExportChoice> choice = view_.AskExport(request);
-  if (!choice || choice->folder.empty() || choice->target < 0 ||
-      static_cast<std::size_t>(choice->target) >= targets.size())
-    return;
+  std::optional<ExportChoice> choice = AskFolderAndTarget(request);
+  if (!choice) return;
   exportFolder_ = choice->folder;
   const ExportTarget& target = targets[static_cast<std::size_t>(choice->target)];
 
@@ -448,12 +477,66 @@ void CardWindow::DeleteCommand() {
       problems.push_back(card::messages::RemoveMessage(removed, folder, card_->refusal()));
       continue;
     }
-    // The main window must not keep a save whose pages the card may now give to another.
-    const CardSource* shown = commands_.ShownCardSource();
-    if (shown && shown->folder == folder && SameCard(*shown->card, *card_)) commands_.CloseSave();
+    ReleaseShownSave(folder);
   }
   ShowCard();
   Report(problems);
+}
+
+void CardWindow::ReleaseShownSave(const std::string& folder) {
+  // The main window must not keep a save whose pages the card may now give to another.
+  const CardSource* shown = commands_.ShownCardSource();
+  if (shown && shown->folder == folder && SameCard(*shown->card, *card_)) commands_.CloseSave();
+}
+
+void CardWindow::ShowReport(std::string_view caption, const std::vector<std::string>& lines,
+                            const std::string& summary, bool complete) {
+  std::string text;
+  for (std::size_t i = 0; i < lines.size() && i < kReportLines; ++i) text += lines[i] + "\n";
+  if (lines.size() > kReportLines) text += "... and " + std::to_string(lines.size() - kReportLines) + " more\n";
+  text += summary;
+  view_.ShowMessage(text, std::string(caption), complete ? MessageIcon::kInformation : MessageIcon::kWarning);
+}
+
+void CardWindow::SplitCommand() {
+  const std::vector<SplitTarget> targets = SplitTargets();
+  ExportRequest request;
+  for (const SplitTarget& t : targets) request.targets.push_back(t.label);
+  request.folder = sdFolder_;
+  request.caption = kSplitCaption;
+  request.targetLabel = kSplitDeviceLabel;
+  request.folderTitle = kSdFolderTitle;
+  std::optional<ExportChoice> choice = AskFolderAndTarget(request);
+  if (!choice) return;
+  sdFolder_ = choice->folder;
+  std::error_code ec;
+  if (!std::filesystem::is_directory(io::ToFsPath(choice->folder), ec)) {
+    Report({std::string(messages::kCannotWriteFile) + ": " + choice->folder});
+    return;
+  }
+  sd::SplitOptions options;
+  options.device = targets[static_cast<std::size_t>(choice->target)].device;
+  const sd::SplitReport report = sd::Split(*card_, choice->folder, options);
+  std::vector<std::string> lines;
+  for (const sd::SplitLine& l : report.lines) lines.push_back(sd::messages::SplitLineText(l));
+  ShowReport(kSplitCaption, lines, sd::messages::SplitSummary(report), report.Complete());
+}
+
+void CardWindow::MergeCommand() {
+  std::optional<std::string> folder = platform_.ChooseFolder(std::string(kMergeFolderTitle));
+  if (!folder) return;
+  const sd::MergeReport report = sd::Merge(*folder, *card_, {});
+  if (!report.failure.empty()) {
+    Report({report.failure});
+    return;
+  }
+  std::vector<std::string> lines;
+  for (const sd::MergeLine& l : report.lines) {
+    lines.push_back(sd::messages::MergeLineText(l));
+    if (l.event == sd::MergeEvent::kReplaced) ReleaseShownSave(l.save);
+  }
+  ShowCard();
+  ShowReport(kMergeCaption, lines, sd::messages::MergeSummary(report), report.Complete());
 }
 
 }  // namespace ui

@@ -1,8 +1,8 @@
 // The card window's rules: opening a card (an image, a PCSX2 folder card, or a new image),
 // what the list shows, what is enabled when, and what Open, Import..., Export..., Delete,
-// Close and a drop of files do. The Win32 shell turns the window's messages into these
-// calls; the main window hands over File > Open of a card image and the card commands of
-// its File menu.
+// Split onto SD card..., Merge from SD card..., Close and a drop of files do. The Win32
+// shell turns the window's messages into these calls; the main window hands over File >
+// Open of a card image and the card commands of its File menu.
 //
 // Every change goes through the card layer, which rewrites the card in one step or not
 // at all, so a failed command leaves the card as it was. Its outcomes are shown in its
@@ -10,6 +10,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "card/card.h"
 #include "formats/registry.h"
 #include "icon/picture.h"
+#include "sd/places.h"
 #include "ui/card_view.h"
 #include "ui/file_commands.h"
 #include "ui/platform.h"
@@ -32,6 +34,13 @@ bool OpensAsCard(const ChosenFile& chosen);
 icon::Picture SavePicture(const CSaveGame& save, int size);
 // A flat grey square with a darker frame.
 icon::Picture PlaceholderPicture(int size);
+
+// What Split onto SD card... offers: the devices whose SD cards it writes.
+struct SplitTarget {
+  std::string label;  // "sd2psx / sd2psXtd (MemoryCards/PS2)"
+  sd::Layout device;
+};
+std::vector<SplitTarget> SplitTargets();
 
 // What Export... offers: every family that writes conversions of the card's console's
 // saves, then, for a PS2 card, a plain folder.
@@ -81,6 +90,9 @@ class CardWindow {
   void ImportCommand();
   void ImportFiles(const std::vector<std::string>& paths);
   void ExportCommand();
+  // The folder and target the export dialog gives, when it gives a folder and one of the
+  // request's targets.
+  std::optional<ExportChoice> AskFolderAndTarget(const ExportRequest& request);
   void DeleteCommand();
   // PS1 cards: the deleted saves of the selection brought back where their blocks are free.
   void RestoreCommand();
@@ -92,6 +104,19 @@ class CardWindow {
   std::unique_ptr<CSaveGame> ReadableSave(const card::SaveInfo& s) const;
   // The saves of the selected rows: the live ones, or with `deleted` the deleted ones.
   std::vector<const card::SaveInfo*> SelectedSaves(bool deleted = false);
+  // The card's saves onto the cards of their games on an SD card: a folder and a device,
+  // then the report. The card itself is only read.
+  void SplitCommand();
+  // Every card's saves of an SD card onto this card, the newer of two of one name; then
+  // the report.
+  void MergeCommand();
+  // A save the main window shows from this card, and that no longer holds its clusters,
+  // must not be written back: the main window lets it go.
+  void ReleaseShownSave(const std::string& folder);
+  // A report in one message box: its lines (the first ones, when there are many) and
+  // the summary.
+  void ShowReport(std::string_view caption, const std::vector<std::string>& lines, const std::string& summary,
+                  bool complete);
   // Shows the problems of one command in one message box.
   void Report(const std::vector<std::string>& problems);
 
@@ -102,6 +127,7 @@ class CardWindow {
   std::vector<card::SaveInfo> saves_;  // one per row, in list order
   std::string previewFolder_;          // the save whose picture is beside the list
   std::string exportFolder_;           // offered by the next Export...
+  std::string sdFolder_;               // offered by the next Split onto SD card...
 };
 
 }  // namespace ui

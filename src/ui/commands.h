@@ -50,7 +50,8 @@ inline constexpr std::array kMainMenus = {
     Menu{LABEL_MENU_HELP, kHelpMenu},
 };
 
-// The card window's buttons beside its list, top to bottom; Close stands apart at the foot.
+// The card window's buttons beside its list, top to bottom; the SD card's two commands and
+// Close stand apart at the foot.
 inline constexpr std::array kCardCommands = {
     Command{IDC_CARD_OPEN, LABEL_CARD_OPEN},
     Command{IDC_CARD_IMPORT, LABEL_CARD_IMPORT},
@@ -58,6 +59,8 @@ inline constexpr std::array kCardCommands = {
     Command{IDC_CARD_DELETE, LABEL_CARD_DELETE},
     Command{IDC_CARD_RESTORE, LABEL_CARD_RESTORE},
     Command{0, {}},
+    Command{IDC_CARD_SPLIT, LABEL_CARD_SPLIT},
+    Command{IDC_CARD_MERGE, LABEL_CARD_MERGE},
     Command{IDC_CARD_CLOSE, LABEL_CARD_CLOSE},
 };
 

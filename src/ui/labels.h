@@ -73,6 +73,8 @@
 #define LABEL_CARD_DELETE "Delete"
 #define LABEL_CARD_RESTORE "Restore"
 #define LABEL_CARD_CLOSE "Close"
+#define LABEL_CARD_SPLIT "Split onto SD card..."
+#define LABEL_CARD_MERGE "Merge from SD card..."
 
 // Export, from the card window
 #define LABEL_EXPORT_CAPTION "Export"

@@ -74,4 +74,13 @@ inline constexpr std::string_view kRestoreCaption = "Restore";
 inline constexpr std::string_view kNewPs1Card = "PS1 card (128 KB)";
 inline constexpr std::string_view kNewPocketStationCard = "PS1 PocketStation card (Vita)";
 
+// Split onto SD card... and Merge from SD card... of the card window; New Card's size.
+inline constexpr std::string_view kSplitCaption = "Split onto SD card";
+inline constexpr std::string_view kSplitDeviceLabel = "Device:";
+inline constexpr std::string_view kMergeCaption = "Merge from SD card";
+inline constexpr std::string_view kSdFolderTitle = "The SD card's folder";
+inline constexpr std::string_view kMergeFolderTitle = "The SD card to merge from (its cards are only read)";
+inline constexpr std::string_view kNewCardCaption = "New Card";
+inline constexpr std::string_view kMakeItAnyway = "\n\nMake the card all the same?";
+
 }  // namespace ui

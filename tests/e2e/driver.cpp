@@ -14,6 +14,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <cstdarg>
@@ -29,10 +30,12 @@
 #include "card/card.h"
 #include "card/card_messages.h"
 #include "card_ids.h"
+#include "formats/registry.h"
 #include "model/entry_data.h"
 #include "model/icon_sys.h"
 #include "properties_ids.h"
 #include "resource.h"
+#include "sd/split.h"
 
 namespace {
 
@@ -394,6 +397,21 @@ class App {
     // Closed, or asking something first.
     WaitUntil([&] { return !IsWindow(dialog) || Find(nullptr, dialog) != nullptr; });
     return offered;
+  }
+  // Answers the system's folder picker (owned by the main window) with a folder, selected
+  // in its tree as a click would.
+  void AnswerFolderPicker(const std::wstring& folder) {
+    HWND dialog = nullptr;
+    if (!WaitUntil([&] {
+          FoundWindow f{pi_.dwProcessId, nullptr, main_, nullptr, true};
+          EnumWindows(FindProc, reinterpret_cast<LPARAM>(&f));
+          return (dialog = f.found) != nullptr;
+        }))
+      Abort("the folder picker did not appear");
+    WriteProcessMemory(pi_.hProcess, remote_, folder.c_str(), (folder.size() + 1) * sizeof(wchar_t), nullptr);
+    SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(remote_));
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+    WaitUntil([&] { return !IsWindow(dialog); });
   }
   // The filter the file dialog shows, and the one selected.
   void CancelFileDialog(const wchar_t* title, std::wstring* offered = nullptr, std::wstring* filter = nullptr) {
@@ -1593,10 +1611,15 @@ class CardWin {
   }
   // Export... of the selected saves into a folder, as the target of that label.
   void Export(const std::wstring& folder, const std::wstring& target) {
-    Press(IDC_CARD_EXPORT);
+    FolderAndTarget(IDC_CARD_EXPORT, L"Export", folder, target);
+  }
+  // A button whose dialog takes a folder and one of its targets (Export..., Split onto SD
+  // card...): the dialog, captioned so, answered with that folder and the target of that label.
+  void FolderAndTarget(int button, const wchar_t* caption, const std::wstring& folder, const std::wstring& target) {
+    Press(button);
     HWND dialog = nullptr;
-    if (!WaitUntil([&] { return (dialog = app_.Find(L"Export", d_)) != nullptr; }))
-      Abort("the Export dialog did not appear");
+    if (!WaitUntil([&] { return (dialog = app_.Find(caption, d_)) != nullptr; }))
+      Abort("the folder and target dialog did not appear");
     Send(GetDlgItem(dialog, IDC_EXPORT_FOLDER), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(folder.c_str()));
     HWND combo = GetDlgItem(dialog, IDC_EXPORT_TARGET);
     bool found = false;
@@ -1604,7 +1627,7 @@ class CardWin {
       Send(combo, CB_SETCURSEL, static_cast<WPARAM>(i), 0);
       found = WindowText(combo) == target;
     }
-    if (!found) Abort("the Export dialog does not offer the target");
+    if (!found) Abort("the dialog does not offer the target");
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
     WaitUntil([&] { return !IsWindow(dialog); });
     app_.Settle();
@@ -1683,6 +1706,15 @@ void CheckSameFiles(const std::vector<PsuFile>& written, const std::vector<PsuFi
   }
 }
 
+// The card window and the library both find the reference save alone on the card, and the
+// card undamaged.
+void CheckHoldsOnly(CardWin& card, const std::wstring& path, const ParsedPsu& reference) {
+  CHECK_EQ(card.Folders(), std::vector<std::wstring>{Wide(reference.folder)});
+  std::unique_ptr<card::Card> library = LibraryCard(path);
+  CHECK(Damage(*library).empty());
+  CheckSameFiles(CardFiles(*library, reference.folder), reference.files);
+}
+
 int CaseCardOpen() {
   REQUIRE_CORPUS_CARD(path);
   const Bytes before = ReadAll(path);
@@ -1700,7 +1732,7 @@ int CaseCardOpen() {
     if (title.found) CHECK_EQ(card.Cell(row, 1), Wide(title.line2.empty() ? title.line1 : title.line1 + " " + title.line2));
   }
   CHECK(card.Cell(card.RowOf(L"BESCES-50501REZ"), 1) != L"");
-  CHECK_EQ(card.Text(IDC_CARD_FREE), Wide(card::messages::FreeText(listing) + " of 8,000 KB"));
+  CHECK_EQ(card.Text(IDC_CARD_FREE), Wide(card::messages::FreeText(listing) + " of 8,000 KB (8 MB with ECC)"));
   CHECK(card.Enabled(IDC_CARD_IMPORT));
   for (int id : {IDC_CARD_OPEN, IDC_CARD_EXPORT, IDC_CARD_DELETE}) CHECK(!card.Enabled(id));
   card.Select({0, 1});
@@ -1748,14 +1780,11 @@ int CaseCardImportNew() {
   NewCard(app, path);
   CardWin card(app, L"new.ps2");
   CHECK_EQ(card.Rows(), 0);
-  CHECK_EQ(card.Text(IDC_CARD_FREE), L"8,000 KB free of 8,000 KB");
+  CHECK_EQ(card.Text(IDC_CARD_FREE), L"8,000 KB free of 8,000 KB (8 MB with ECC)");
   CHECK_EQ(ReadAll(path).size(), 8650752u);
   card.Import(source);
   CHECK(card.NoDialogOpen());
-  CHECK_EQ(card.Folders(), std::vector<std::wstring>{Wide(reference.folder)});
-  std::unique_ptr<card::Card> library = LibraryCard(path);
-  CHECK(Damage(*library).empty());
-  CheckSameFiles(CardFiles(*library, reference.folder), reference.files);
+  CheckHoldsOnly(card, path, reference);
   CHECK_EQ(app.Exit(), 40004ul);
   return 0;
 }
@@ -1835,6 +1864,61 @@ int CaseCardEdit() {
   CheckSameFiles(CardFiles(*library, "BEDATA-SYSTEM"), system);
   CHECK_EQ(card.Rows(), 2);
   CHECK_EQ(app.Cell(last, 0), L"renamed.dat");
+  CHECK_EQ(app.Exit(), 40004ul);
+  return 0;
+}
+
+// A card holding the reference save, made with the library.
+std::wstring LibraryCardWithSave(const std::wstring& name) {
+  std::wstring path = WorkPath(name);
+  card::FormatOptions options;
+  if (card::FormatImage(Utf8(path), options) != card::FormatResult::kFormatted) Abort("cannot format a card");
+  const std::string psu = Utf8(SourceSave(L"psu"));
+  std::unique_ptr<CSaveGame> save = CreateForExtension("psu");
+  if (save->Load(psu) != LoadResult::kOk) Abort("cannot load the reference save");
+  if (LibraryCard(path)->Import(*save).result != card::ImportResult::kImported) Abort("cannot import the reference save");
+  return path;
+}
+
+int CaseCardSplit() {
+  ParsedPsu reference = ReferencePsu();
+  std::wstring path = LibraryCardWithSave(L"source.ps2");
+  const Bytes before = ReadAll(path);
+  // A folder a user named, with a space and a letter beyond ASCII.
+  std::wstring root = WorkPath(L"SD card \u00e9");
+  CreateDirectoryW(root.c_str(), nullptr);
+  App app;
+  app.Open(path);
+  CardWin card(app, L"source.ps2");
+  card.FolderAndTarget(IDC_CARD_SPLIT, L"Split onto SD card", root, L"sd2psx / sd2psXtd (MemoryCards/PS2)");
+  std::wstring report = app.AnswerMessageBox(L"Split onto SD card", IDOK, card.hwnd());
+  const std::string code = reference.folder.substr(2, 10);
+  const std::wstring target = L"MemoryCards/PS2/" + Wide(code) + L"/" + Wide(code) + L"-1.mcd";
+  CHECK(report.find(Wide(reference.folder) + L" -> " + target + L" (new card)") != std::wstring::npos);
+  std::unique_ptr<card::Card> made = LibraryCard(root + L"\\" + target);
+  CHECK(Damage(*made).empty());
+  CheckSameFiles(CardFiles(*made, reference.folder), reference.files);
+  CHECK_EQ(ReadAll(path), before);
+  CHECK_EQ(app.Exit(), 40004ul);
+  return 0;
+}
+
+int CaseCardMerge() {
+  ParsedPsu reference = ReferencePsu();
+  std::wstring root = WorkPath(L"sd");
+  CreateDirectoryW(root.c_str(), nullptr);
+  const sd::SplitReport split = sd::SplitCardFile(Utf8(LibraryCardWithSave(L"source.ps2")), Utf8(root), {});
+  CHECK(split.Complete());
+  std::wstring path = WorkPath(L"merged.ps2");
+  App app;
+  NewCard(app, path);
+  CardWin card(app, L"merged.ps2");
+  card.Press(IDC_CARD_MERGE);
+  app.AnswerFolderPicker(root);
+  std::wstring report = app.AnswerMessageBox(L"Merge from SD card", IDOK, card.hwnd());
+  CHECK(report.find(Wide(reference.folder) + L" <- MemoryCards/PS2/") != std::wstring::npos);
+  app.Settle();
+  CheckHoldsOnly(card, path, reference);
   CHECK_EQ(app.Exit(), 40004ul);
   return 0;
 }
@@ -1984,6 +2068,8 @@ const std::map<std::string, std::function<int()>> kCases = {
     {"card-delete", CaseCardDelete},
     {"card-full", CaseCardFull},
     {"card-edit", CaseCardEdit},
+    {"card-split", CaseCardSplit},
+    {"card-merge", CaseCardMerge},
     {"ps1-save", CasePs1Save},
     {"ps1-card", CasePs1Card},
 };

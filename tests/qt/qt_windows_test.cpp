@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -172,6 +173,9 @@ class WindowsTest : public QObject {
   void cardImportsExportsAndDeletes();
   void ps1CardListsAndRestoresADeletedSave();
   void dropsReachBothWindows();
+  void splitOntoSdCard_data();
+  void splitOntoSdCard();
+  void mergeFromSdCard();
   void commandLineOpensEachFileInAWindow();
   void everyControlIsNamedAndFitsItsText_data();
   void everyControlIsNamedAndFitsItsText();
@@ -471,6 +475,68 @@ void WindowsTest::ps1CardListsAndRestoresADeletedSave() {
     if (ToQt(s.folder) == name) restored = !s.deleted && s.readable;
   QVERIFY(restored);
   QCOMPARE(Saves()->topLevelItem(row)->text(3), QStringLiteral("6"));
+}
+
+void WindowsTest::splitOntoSdCard_data() {
+  QTest::addColumn<QString>("device");
+  QTest::addColumn<QString>("written");  // the card made, under the SD card's folder
+  QTest::newRow("sd2psx") << QStringLiteral("sd2psx") << QStringLiteral("MemoryCards/PS2/SLES-00000/SLES-00000-1.mcd");
+  QTest::newRow("MemCard PRO 2") << QStringLiteral("MemCard PRO 2") << QStringLiteral("SLES-00000/SLES-00000-1.mc2");
+  QTest::newRow("Open PS2 Loader") << QStringLiteral("Open PS2 Loader") << QStringLiteral("VMC/SLES_000.00_0.bin");
+}
+
+// Split onto SD card...: the dialog under its own caption and label takes a folder a user
+// named and a device; the card of the save's game is made there, and the report says so.
+void WindowsTest::splitOntoSdCard() {
+  QFETCH(QString, device);
+  QFETCH(QString, written);
+  const QString card = NewCard();
+  QVERIFY(!card.isEmpty());
+  Window().logic().cards().OnDropFiles({FromQt(kDemo)});
+  const QByteArray before = Bytes(card);
+  const QString root = Temp(QStringLiteral("SD card \u00e9"));
+  QVERIFY(QDir().mkpath(root));
+  QString caption, report;
+  ModalScript script;
+  script.Then<QDialog>([&](QDialog* dialog) {
+    caption = dialog->windowTitle();
+    Named<QLineEdit>(dialog, QStringLiteral("Folder:"))->setText(root);
+    auto* devices = Named<QComboBox>(dialog, ToQt(ui::kSplitDeviceLabel));
+    if (devices) devices->setCurrentIndex(devices->findText(device, Qt::MatchContains));
+    dialog->accept();
+  }).Press(QMessageBox::Ok, &report);
+  CardButton(LABEL_CARD_SPLIT)->click();
+  QVERIFY(script.Finished());
+  QCOMPARE(caption, ToQt(ui::kSplitCaption));
+  QVERIFY2(report.contains(QStringLiteral("BESLES-00000DEMO -> ") + written), qPrintable(report));
+  card::OpenedCard made = card::OpenCard(FromQt(root + u'/' + written));
+  QVERIFY(made.card);
+  QCOMPARE(made.card->List().saves.size(), std::size_t{1});
+  QCOMPARE(made.card->List().saves.front().folder, std::string("BESLES-00000DEMO"));
+  QCOMPARE(Bytes(card), before);
+}
+
+// Merge from SD card...: the folder picker, then every card's saves on the open card, in its
+// list and on the disk.
+void WindowsTest::mergeFromSdCard() {
+  const QString source = Temp(QStringLiteral("source.ps2"));
+  const QString root = Temp(QStringLiteral("sd"));
+  QVERIFY(QDir().mkpath(root));
+  QCOMPARE(Cli({QStringLiteral("card"), QStringLiteral("format"), source}), 0);
+  QCOMPARE(Cli({QStringLiteral("card"), QStringLiteral("import"), source, kDemo}), 0);
+  QCOMPARE(Cli({QStringLiteral("sd"), QStringLiteral("split"), source, root}), 0);
+  const QString card = NewCard();
+  QVERIFY(!card.isEmpty());
+  QString report;
+  ModalScript script;
+  script.Choose(root).Press(QMessageBox::Ok, &report);
+  CardButton(LABEL_CARD_MERGE)->click();
+  QVERIFY(script.Finished());
+  QVERIFY2(report.contains(QStringLiteral("BESLES-00000DEMO <- MemoryCards/PS2/SLES-00000/SLES-00000-1.mcd")), qPrintable(report));
+  QCOMPARE(Column(Saves(), 0), QStringList{QStringLiteral("BESLES-00000DEMO")});
+  const std::vector<card::SaveInfo> onCard = card::OpenCard(FromQt(card)).card->List().saves;
+  QCOMPARE(onCard.size(), std::size_t{1});
+  QCOMPARE(onCard.front().folder, std::string("BESLES-00000DEMO"));
 }
 
 // Files dropped on the main window join the save as its files; saves dropped on the card

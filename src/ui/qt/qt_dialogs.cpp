@@ -134,7 +134,7 @@ bool AskYesNoBox(QWidget* owner, const std::string& text, const std::string& cap
 
 std::optional<ui::ExportChoice> RunExportDialog(QWidget* owner, const ui::ExportRequest& request) {
   QDialog dialog(owner);
-  dialog.setWindowTitle(ToQt(LABEL_EXPORT_CAPTION));
+  dialog.setWindowTitle(ToQt(request.caption.empty() ? std::string(LABEL_EXPORT_CAPTION) : request.caption));
   auto* folder = new QLineEdit(ToQt(request.folder));
   auto* browse = new QPushButton(ToQt(LABEL_BROWSE));
   browse->setAccessibleName(AccessibleLabel(LABEL_BROWSE));
@@ -145,7 +145,8 @@ std::optional<ui::ExportChoice> RunExportDialog(QWidget* owner, const ui::Export
   folderRow->addWidget(browse);
   auto* form = new QFormLayout;
   form->addRow(LabelFor(folder, LABEL_EXPORT_FOLDER), folderRow);
-  form->addRow(LabelFor(target, LABEL_EXPORT_FORMAT), target);
+  const std::string targetLabel = request.targetLabel.empty() ? std::string(LABEL_EXPORT_FORMAT) : request.targetLabel;
+  form->addRow(LabelFor(target, targetLabel.c_str()), target);
   QDialogButtonBox* buttons = OkCancel(&dialog);
   auto* layout = new QVBoxLayout(&dialog);
   layout->addLayout(form);
@@ -154,7 +155,8 @@ std::optional<ui::ExportChoice> RunExportDialog(QWidget* owner, const ui::Export
   auto enableOk = [&] { buttons->button(QDialogButtonBox::Ok)->setEnabled(ui::ExportReady(FromQt(folder->text()))); };
   QObject::connect(folder, &QLineEdit::textChanged, &dialog, enableOk);
   QObject::connect(browse, &QPushButton::clicked, &dialog, [&] {
-    if (std::optional<std::string> chosen = ChooseFolder(&dialog, std::string(ui::kExportFolderTitle)))
+    const std::string title = request.folderTitle.empty() ? std::string(ui::kExportFolderTitle) : request.folderTitle;
+    if (std::optional<std::string> chosen = ChooseFolder(&dialog, title))
       folder->setText(PathToQt(*chosen));
   });
   enableOk();

@@ -47,6 +47,9 @@ INT_PTR CALLBACK ExportProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
   if (message == WM_INITDIALOG) {
     auto* run = reinterpret_cast<ExportRun*>(lParam);
     SetWindowData(dialog, run);
+    if (!run->request->caption.empty()) SetWindowTextW(dialog, io::Widen(run->request->caption).c_str());
+    if (!run->request->targetLabel.empty())
+      SetDlgItemTextW(dialog, IDC_EXPORT_TARGET_LABEL, io::Widen(run->request->targetLabel).c_str());
     SetDlgItemTextW(dialog, IDC_EXPORT_FOLDER, io::Widen(run->request->folder).c_str());
     for (const std::string& target : run->request->targets)
       SendDlgItemMessageW(dialog, IDC_EXPORT_TARGET, CB_ADDSTRING, 0,
@@ -62,7 +65,8 @@ INT_PTR CALLBACK ExportProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
       if (HIWORD(wParam) == EN_CHANGE) EnableExportOk(dialog);
       return TRUE;
     case IDC_EXPORT_BROWSE:
-      if (std::optional<std::string> folder = ChooseFolder(dialog, std::string(ui::kExportFolderTitle)))
+      if (std::optional<std::string> folder = ChooseFolder(
+              dialog, run->request->folderTitle.empty() ? std::string(ui::kExportFolderTitle) : run->request->folderTitle))
         SetDlgItemTextW(dialog, IDC_EXPORT_FOLDER, io::Widen(*folder).c_str());
       return TRUE;
     case IDOK:

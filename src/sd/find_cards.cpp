@@ -1,0 +1,157 @@
+#include "sd/find_cards.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <system_error>
+
+#include "card/folder_card.h"
+#include "io/file.h"
+#include "io/path.h"
+#include "sd/ini.h"
+
+namespace sd {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::uint64_t kPs1CardBytes = 131072;
+
+// The channel a card's name gives in its folder: "SLUS-20946-2" in SLUS-20946 gives 2;
+// 0 when the name is not the folder's name and a channel number.
+int ChannelOf(std::string_view stem, std::string_view folder) {
+  if (stem.size() < folder.size() + 2 || !io::EqualsIgnoringCase(stem.substr(0, folder.size()), folder) ||
+      stem[folder.size()] != '-')
+    return 0;
+  const std::string_view digits = stem.substr(folder.size() + 1);
+  if (digits.empty() || digits.size() > 2) return 0;
+  int n = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return 0;
+    n = n * 10 + (c - '0');
+  }
+  return n;
+}
+
+class Walker {
+ public:
+  explicit Walker(std::string root) : root_(std::move(root)) {}
+  FoundCards Run();
+
+ private:
+  void Visit(const fs::directory_entry& entry, const std::vector<std::string>& parts);
+  void AddSd2psx(const fs::path& path, const std::vector<std::string>& parts, std::size_t memoryCards);
+  void Add(const fs::path& path, Layout layout, Console console, std::string folder, int channel);
+  const ChannelSettings& SettingsOf(const fs::path& folderPath, const std::string& folder);
+
+  std::string root_;
+  FoundCards found_;
+  std::map<std::string, ChannelSettings> settings_;
+};
+
+FoundCards Walker::Run() {
+  std::error_code ec;
+  const fs::path root = io::ToFsPath(root_);
+  fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec);
+  std::size_t seen = 0;
+  for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    if (++seen > kMaxEntries) {
+      found_.truncated = true;
+      break;
+    }
+    const fs::directory_entry& entry = *it;
+    std::vector<std::string> parts;
+    for (const fs::path& part : entry.path().lexically_relative(root)) parts.push_back(io::FromFsPath(part));
+    std::error_code e;
+    const bool dir = entry.is_directory(e) && !entry.is_symlink(e);
+    if (dir) {
+      // A folder card is a card, not a tree; the devices' settings hold no cards.
+      const bool folderCard = fs::exists(entry.path() / std::string(card::kFolderSuperblock), e);
+      if (folderCard) Add(entry.path(), Layout::kPcsx2, Console::kPs2, parts.back(), 0);
+      if (folderCard || parts.back() == ".sd2psx" || it.depth() >= kMaxDepth) it.disable_recursion_pending();
+      continue;
+    }
+    if (entry.is_regular_file(e)) Visit(entry, parts);
+  }
+  std::sort(found_.cards.begin(), found_.cards.end(),
+            [](const FoundCard& a, const FoundCard& b) { return a.relative < b.relative; });
+  return std::move(found_);
+}
+
+void Walker::Visit(const fs::directory_entry& entry, const std::vector<std::string>& parts) {
+  const fs::path& path = entry.path();
+  const std::string name = parts.back();
+  const std::string ext = io::FoldAscii(io::ExtensionOf(name));
+  const std::string stem(io::StemOf(name));
+  const std::string parent = parts.size() >= 2 ? parts[parts.size() - 2] : std::string();
+  auto memoryCards = std::find_if(parts.begin(), parts.end(), [](const std::string& p) {
+    return io::EqualsIgnoringCase(p, "MemoryCards");
+  });
+  if (memoryCards != parts.end() && memoryCards + 2 < parts.end()) {
+    AddSd2psx(path, parts, static_cast<std::size_t>(memoryCards - parts.begin()));
+    return;
+  }
+  std::error_code e;
+  if (ext == "mc2") {
+    Add(path, Layout::kMemcardPro2, Console::kPs2, parent, ChannelOf(stem, parent));
+  } else if (ext == "mcd") {
+    const Console console = entry.file_size(e) == kPs1CardBytes ? Console::kPs1 : Console::kPs2;
+    Add(path, Layout::kMemcardPro, console, parent, ChannelOf(stem, parent));
+  } else if (ext == "bin" && io::EqualsIgnoringCase(parent, "VMC")) {
+    Add(path, Layout::kOpl, Console::kPs2, stem, 0);
+  } else if (ext == "ps2") {
+    Add(path, Layout::kPcsx2, Console::kPs2, name, 0);
+  }
+}
+
+void Walker::AddSd2psx(const fs::path& path, const std::vector<std::string>& parts, std::size_t memoryCards) {
+  // MemoryCards/<home>/<folder>/<card>.mcd; a .bin there is a screen image.
+  const std::string& name = parts.back();
+  if (!io::EqualsIgnoringCase(io::ExtensionOf(name), "mcd")) return;
+  const Console console = io::EqualsIgnoringCase(parts[memoryCards + 1], "PS1") ? Console::kPs1 : Console::kPs2;
+  const std::string folder = parts[parts.size() - 2];
+  const std::string stem(io::StemOf(name));
+  int channel = ChannelOf(stem, folder);
+  if (io::EqualsIgnoringCase(folder, "BOOT")) {
+    channel = io::EqualsIgnoringCase(stem, "BootCard") ? 1 : ChannelOf(stem, "BootCard");
+  }
+  Add(path, Layout::kSd2psx, console, folder, channel);
+  FoundCard& added = found_.cards.back();
+  const auto& names = SettingsOf(path.parent_path(), folder).names;
+  if (auto it = names.find(channel); it != names.end()) added.channelName = it->second;
+}
+
+void Walker::Add(const fs::path& path, Layout layout, Console console, std::string folder, int channel) {
+  FoundCard card;
+  card.path = io::FromFsPath(path);
+  card.relative = RelativePath(root_, card.path);
+  card.layout = layout;
+  card.console = console;
+  card.folder = std::move(folder);
+  card.channel = channel;
+  found_.cards.push_back(std::move(card));
+}
+
+const ChannelSettings& Walker::SettingsOf(const fs::path& folderPath, const std::string& folder) {
+  const std::string key = io::FromFsPath(folderPath);
+  auto it = settings_.find(key);
+  if (it == settings_.end()) {
+    const auto text = ReadTextFile(io::JoinPath(key, folder + ".ini"));
+    it = settings_.emplace(key, ParseChannelSettings(text.value_or(std::string()))).first;
+  }
+  return it->second;
+}
+
+}  // namespace
+
+std::string RelativePath(const std::string& root, const std::string& path) {
+  std::string relative = io::FromFsPath(io::ToFsPath(path).lexically_relative(io::ToFsPath(root)));
+  if (relative.empty() || relative == ".") relative = path;
+  std::replace(relative.begin(), relative.end(), '\\', '/');
+  return relative;
+}
+
+FoundCards FindCards(const std::string& root) { return Walker(root).Run(); }
+
+}  // namespace sd

@@ -1,0 +1,309 @@
+#include "sd/split.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <set>
+#include <system_error>
+
+#include "card/card_messages.h"
+#include "formats/output_file.h"
+#include "io/file.h"
+#include "sd/game_id.h"
+#include "sd/ini.h"
+#include "sd/saves.h"
+
+namespace sd {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::string_view kUnsorted = "UNSORTED";
+
+// One channel's card on the SD card, as far as the split has looked at it.
+struct Channel {
+  std::string relative, path;
+  std::unique_ptr<card::Card> card;  // open once it exists and may be written
+  std::string blocked;               // why it is left alone; empty while it may be used
+  bool looked = false;
+};
+
+// The saves of one card folder (or Open PS2 Loader startup file).
+struct Group {
+  std::string folder;
+  bool game = true;  // false for UNSORTED
+  std::vector<std::string> saves;
+};
+
+class Splitter {
+ public:
+  Splitter(const card::Card& source, std::string root, const SplitOptions& options)
+      : source_(source), root_(std::move(root)), options_(options),
+        layout_(LayoutFor(options.device, console_)), folders_(GameFolders::Read(root_)) {}
+  SplitReport Run();
+
+ private:
+  void Add(SplitEvent event, std::string save, std::string card, std::string detail = {}, bool newCard = false) {
+    report_.lines.push_back({event, std::move(save), std::move(card), std::move(detail), newCard});
+  }
+  std::string FolderOf(std::string_view saveFolder) const;
+  int ChannelsOf(const Group& g) const;
+  Channel& ChannelAt(const Group& g, int channel);
+  bool Usable(Channel& c);
+  bool Make(Channel& c);
+  void Unmake(Channel& c);
+  void Place(const Group& g, int channels, const CSaveGame& save, const std::string& folder);
+  void Written(const Group& g, const Channel& c, int channel);
+  void WriteCfg(const std::string& startup, int slot);
+  void CopySystem(const std::vector<std::string>& system);
+
+  const card::Card& source_;
+  std::string root_;
+  SplitOptions options_;
+  Console console_ = Console::kPs2;
+  Layout layout_;
+  GameFolders folders_;
+  std::map<std::string, Channel> channels_;
+  std::vector<std::string> written_;  // cards that took a game's save, in order
+  std::set<std::string> cfgDone_;
+  SplitReport report_;
+};
+
+SplitReport Splitter::Run() {
+  std::vector<Group> groups;
+  std::vector<std::string> system;
+  for (const card::SaveInfo& s : source_.List().saves) {
+    const SaveKind kind = KindOf(s.folder);
+    if (kind == SaveKind::kSystem) {
+      if (options_.system == SystemFolders::kSkip)
+        Add(SplitEvent::kSystemLeftOut, s.folder, "");
+      else
+        system.push_back(s.folder);
+      continue;
+    }
+    const std::string folder = kind == SaveKind::kGame ? FolderOf(s.folder) : std::string(kUnsorted);
+    auto it = std::find_if(groups.begin(), groups.end(), [&](const Group& g) { return g.folder == folder; });
+    if (it == groups.end()) it = groups.insert(groups.end(), Group{folder, kind == SaveKind::kGame, {}});
+    it->saves.push_back(s.folder);
+  }
+  for (const Group& g : groups) {
+    const int channels = ChannelsOf(g);
+    for (const std::string& folder : g.saves) {
+      card::OpenedSave opened = source_.OpenSave(folder);
+      if (!opened.save)
+        Add(SplitEvent::kSkipped, folder, "", card::messages::OpenSaveMessage(opened.result, folder));
+      else
+        Place(g, channels, *opened.save, folder);
+    }
+  }
+  CopySystem(system);
+  return std::move(report_);
+}
+
+std::string Splitter::FolderOf(std::string_view saveFolder) const {
+  const std::string code = ProductCodeOf(saveFolder);
+  switch (layout_) {
+    case Layout::kSd2psx: return folders_.FolderFor(console_ == Console::kPs1, code);
+    case Layout::kOpl: return StartupFile(code);
+    default: return code;
+  }
+}
+
+int Splitter::ChannelsOf(const Group& g) const {
+  int channels = ChannelCount(layout_);
+  if (layout_ == Layout::kSd2psx) {
+    // The card folder's own settings may allow fewer channels.
+    const fs::path card = io::ToFsPath(io::JoinPath(root_, ChannelCardPath(layout_, console_, g.folder, 1)));
+    const auto text = ReadTextFile(io::JoinPath(io::FromFsPath(card.parent_path()), g.folder + ".ini"));
+    channels = std::min(channels, ParseChannelSettings(text.value_or(std::string())).maxChannels);
+  }
+  return channels;
+}
+
+Channel& Splitter::ChannelAt(const Group& g, int channel) {
+  const std::string relative = ChannelCardPath(layout_, console_, g.folder, channel);
+  Channel& c = channels_[relative];
+  if (c.relative.empty()) {
+    c.relative = relative;
+    c.path = io::JoinPath(root_, relative);
+  }
+  return c;
+}
+
+bool Splitter::Usable(Channel& c) {
+  if (c.looked) return c.blocked.empty();
+  c.looked = true;
+  std::error_code ec;
+  const fs::file_status status = fs::symlink_status(io::ToFsPath(c.path), ec);
+  if (!fs::exists(status)) return true;  // made when a save goes there
+  if (io::SameFile(c.path, source_.path())) {
+    c.blocked = "it is the card being split";
+  } else if (!fs::is_regular_file(fs::status(io::ToFsPath(c.path), ec))) {
+    c.blocked = "not a card image file";
+  } else {
+    c.blocked = Refusal(layout_, console_, io::FileSize(c.path).value_or(0));
+  }
+  if (c.blocked.empty()) {
+    card::OpenedCard opened = card::OpenCard(c.path);
+    if (!opened.card)
+      c.blocked = "not a card: " + card::messages::OpenFailure(opened);
+    else if (opened.card->Damaged())
+      c.blocked = "the card has damage (sd check says what)";
+    else
+      c.card = std::move(opened.card);
+  }
+  if (!c.blocked.empty()) Add(SplitEvent::kCardInTheWay, "", c.relative, c.blocked);
+  return c.blocked.empty();
+}
+
+bool Splitter::Make(Channel& c) {
+  std::error_code ec;
+  fs::create_directories(io::ToFsPath(c.path).parent_path(), ec);
+  card::FormatOptions format;
+  format.megabytes = kNewCardMegabytes;
+  format.ecc = false;
+  format.overwrite = false;
+  format.time = options_.now;
+  const card::FormatResult made = card::FormatImage(c.path, format);
+  card::OpenedCard opened;
+  if (made == card::FormatResult::kFormatted) opened = card::OpenCard(c.path);
+  if (opened.card) {
+    c.card = std::move(opened.card);
+    return true;
+  }
+  c.blocked = "can't be made: " + std::string(card::messages::FormatMessage(made));
+  Add(SplitEvent::kCardInTheWay, "", c.relative, c.blocked);
+  return false;
+}
+
+void Splitter::Unmake(Channel& c) {
+  c.card.reset();
+  io::RemoveFile(c.path);
+  c.looked = false;
+}
+
+void Splitter::Place(const Group& g, int channels, const CSaveGame& save, const std::string& folder) {
+  card::ImportOptions import;
+  import.now = options_.now;
+  for (int ch = 1; ch <= channels; ++ch) {
+    Channel& c = ChannelAt(g, ch);
+    if (!Usable(c)) continue;
+    const bool made = !c.card;
+    if (made && !Make(c)) continue;
+    const card::ImportOutcome out = c.card->Import(save, import);
+    switch (out.result) {
+      case card::ImportResult::kImported:
+        Add(SplitEvent::kPlaced, folder, c.relative, "", made);
+        Written(g, c, ch);
+        return;
+      case card::ImportResult::kAlreadyOnCard: {
+        card::OpenedSave there = c.card->OpenSave(folder);
+        if (there.save && SameFiles(save, *there.save)) {
+          Add(SplitEvent::kAlreadyThere, folder, c.relative);
+          Written(g, c, ch);
+          return;
+        }
+        continue;
+      }
+      case card::ImportResult::kNoSpace:
+        if (!made) continue;
+        Unmake(c);
+        Add(SplitEvent::kSkipped, folder, "", card::messages::ImportMessage(out) + " even on a new card");
+        return;
+      case card::ImportResult::kCardDamaged:
+        c.blocked = "the card has damage (sd check says what)";
+        Add(SplitEvent::kCardInTheWay, "", c.relative, c.blocked);
+        continue;
+      default:
+        if (made) Unmake(c);
+        Add(SplitEvent::kSkipped, folder, "", card::messages::ImportMessage(out));
+        return;
+    }
+  }
+  Add(SplitEvent::kSkipped, folder, "",
+      "every channel of " + g.folder + " (1-" + std::to_string(channels) +
+          ") is full, holds another save of that name, or is in the way");
+}
+
+void Splitter::Written(const Group& g, const Channel& c, int channel) {
+  if (std::find(written_.begin(), written_.end(), c.relative) == written_.end() && g.game)
+    written_.push_back(c.relative);
+  if (layout_ == Layout::kOpl && g.game) WriteCfg(g.folder, channel - 1);
+}
+
+void Splitter::WriteCfg(const std::string& startup, int slot) {
+  const std::string relative = OplCfgPath(startup);
+  if (!cfgDone_.insert(relative + "#" + std::to_string(slot)).second) return;
+  const std::string path = io::JoinPath(root_, relative);
+  const std::optional<std::string> current = ReadTextFile(path);
+  if (!current && io::Exists(path)) {
+    Add(SplitEvent::kCfgFailed, "", relative, "it can't be read");
+    return;
+  }
+  const CfgEdit edit = SetVmcLine(current, slot, OplCardName(startup, slot));
+  if (edit.change == CfgChange::kAlreadySet) return;
+  if (edit.change == CfgChange::kNamesOther) {
+    Add(SplitEvent::kCfgNamesOther, "", relative, "$VMC_" + std::to_string(slot) + "=" + edit.existing);
+    return;
+  }
+  std::error_code ec;
+  fs::create_directories(io::ToFsPath(path).parent_path(), ec);
+  OutputFile out(path, /*inPlace=*/false);
+  out.Write(edit.text.data(), edit.text.size());
+  if (out.Commit() == LoadResult::kOk)
+    Add(SplitEvent::kCfgWritten, "", relative, "$VMC_" + std::to_string(slot) + "=" + OplCardName(startup, slot));
+  else
+    Add(SplitEvent::kCfgFailed, "", relative, io::LastFailureReason());
+}
+
+void Splitter::CopySystem(const std::vector<std::string>& system) {
+  card::ImportOptions import;
+  import.now = options_.now;
+  for (const std::string& folder : system) {
+    card::OpenedSave opened = source_.OpenSave(folder);
+    if (!opened.save) {
+      Add(SplitEvent::kSkipped, folder, "", card::messages::OpenSaveMessage(opened.result, folder));
+      continue;
+    }
+    if (written_.empty()) Add(SplitEvent::kSystemNoCard, folder, "");
+    for (const std::string& relative : written_) {
+      Channel& c = channels_[relative];
+      const card::ImportOutcome out = c.card->Import(*opened.save, import);
+      if (out.result == card::ImportResult::kImported) {
+        Add(SplitEvent::kSystemCopied, folder, relative);
+      } else if (out.result == card::ImportResult::kAlreadyOnCard) {
+        card::OpenedSave there = c.card->OpenSave(folder);
+        if (!there.save || !SameFiles(*opened.save, *there.save)) Add(SplitEvent::kSystemKept, folder, relative);
+      } else {
+        Add(SplitEvent::kSkipped, folder, relative, card::messages::ImportMessage(out));
+      }
+    }
+  }
+}
+
+}  // namespace
+
+bool SplitReport::Complete() const {
+  if (!failure.empty()) return false;
+  return std::none_of(lines.begin(), lines.end(), [](const SplitLine& l) {
+    return l.event == SplitEvent::kSkipped || l.event == SplitEvent::kCfgFailed;
+  });
+}
+
+SplitReport Split(const card::Card& source, const std::string& root, const SplitOptions& options) {
+  return Splitter(source, root, options).Run();
+}
+
+SplitReport SplitCardFile(const std::string& source, const std::string& root, const SplitOptions& options) {
+  card::OpenedCard opened = card::OpenCard(source);
+  if (!opened.card) {
+    SplitReport report;
+    report.failure = card::messages::OpenFailure(opened);
+    return report;
+  }
+  return Split(*opened.card, root, options);
+}
+
+}  // namespace sd
