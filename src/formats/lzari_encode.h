@@ -78,6 +78,14 @@ struct LzariEncodeState {
   // starting with byte c (child[kTreeRoots + c][0] is not used).
   std::uint16_t child[lzari::kTreeRoots + 256][2];
   std::uint16_t parent[lzari::kRingSize + 1];
+  // Each tree's strings in sorted order, a ring through its root: the string before and
+  // after each (the root's are the last and the first).
+  std::uint16_t lower[lzari::kTreeRoots + 256];
+  std::uint16_t higher[lzari::kTreeRoots + 256];
+  // The strings by their first two bytes: a bit for each pair some string begins with,
+  // and the lowest such string.
+  std::uint64_t pairsUsed[65536 / 64];
+  std::uint16_t pairFirst[65536];
   std::uint32_t matchLength;                      // the last insertion's match, 0..60
   std::uint32_t matchPosition;                    // and its distance, when longer than 2
   LzariCharModel model;
