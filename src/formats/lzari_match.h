@@ -1,27 +1,40 @@
-// The classic encoder's match finder (internal to LzariEncode), with its trees kept link
-// for link, and an index beside them that finds most insertion points without a walk.
+// The classic encoder's match finder (internal to LzariEncode), giving the very matches
+// its binary trees give, without keeping the trees' links.
 //
-// The trees decide the parse: a match is the longest common prefix met on the walk from
-// a tree's root down to where the new string goes, the nearer of two as long, so which
-// nodes the walk passes (the trees' shape) matters as much as the strings. The shape is
-// kept exactly, every insertion and deletion as the classic encoder makes it; what
-// changes is how an insertion finds its place.
+// The classic encoder keeps one binary search tree per first byte of the window's
+// strings (60 bytes from each position). A string is inserted as a new leaf, or in the
+// place of a node with the same 60 bytes; a node with two children is deleted by moving
+// the last node of its lower side into its place. The match of an insertion is the
+// longest common prefix met on the way down to the new leaf, the nearer of two as long:
+// which nodes that way passes (the trees' shape) decides the parse as much as the
+// strings do.
 //
-// In a binary search tree a new leaf hangs below one of the two strings between which
-// it sorts: below the lower one when that has no right child, else below the higher one,
-// which then has no left child. So with the strings of each tree also kept in a list in
-// sorted order, knowing the two neighbours is knowing the place. They are found
+// Such a tree is a treap: give each node a rank, the time it was inserted, except that a
+// node taking another's place (an equal string replacing it, or the last node of a
+// deleted node's lower side) takes that node's rank; then every node ranks before all
+// of its descendants, and a search tree with that property is the only one for its
+// strings and ranks. So the tree is known from the strings in sorted order and their
+// ranks alone:
+//   - a node is on the way down to where a new string goes exactly when no string
+//     between it and the new one (in sorted order) ranks before it: going outward from
+//     the new string's place on either side, the nodes whose rank is lower than every
+//     rank passed so far;
+//   - a node has a lower (higher) child exactly when the string just below (above) it
+//     ranks after it; deleting a node with both makes the one below it take its rank.
+// The finder keeps each tree's strings in a list in sorted order, with the ranks; an
+// insertion needs only the two strings it goes between, and its match comes from the
+// walk outward through the strings that share the most bytes with it (none when the
+// neighbours share fewer than 3: then there is no match to choose).
+//
+// The two neighbours are found
 //   - next to the string one position on from a neighbour of the last string inserted:
 //     when the last string shared two or more bytes with that neighbour, the string
 //     after the neighbour shares one less with the new string and sorts on the same side
-//     of it, nearly always right beside it (a few steps along the list at most);
+//     of it, nearly always right beside it;
 //   - else from an index of the strings by their first two bytes: where no string shares
 //     the new one's first two bytes, its neighbours are the last string of the nearest
-//     pair below and the first of the nearest above (a bitmap finds the pairs in use).
-// An insertion that asks for its match needs the walk's path only when one of the
-// neighbours shares three bytes or more with it (there is a match to choose); with no
-// match, the result is the same whatever the path. The walk remains for that case and
-// for the few strings neither way places.
+//     pair below and the first of the nearest above (a bitmap finds the pairs in use);
+//     where some do, by stepping along the list from the first of them.
 #pragma once
 
 #include <bit>
@@ -51,8 +64,9 @@ struct Order {
   std::uint32_t same;
   bool after;
 };
-inline Order CompareStrings(const std::uint8_t* a, const std::uint8_t* b) {
-  for (std::uint32_t i = 0; i < kMaxMatch; i += kWordBytes) {
+// `known` bytes from the start are known to be the same.
+inline Order CompareStrings(const std::uint8_t* a, const std::uint8_t* b, std::uint32_t known = 0) {
+  for (std::uint32_t i = known & ~(kWordBytes - 1); i < kMaxMatch; i += kWordBytes) {
     const std::uint64_t x = LoadOrdered(a + i), y = LoadOrdered(b + i);
     if (x != y) {
       const std::uint32_t same = i + static_cast<std::uint32_t>(std::countl_zero(x ^ y)) / 8;
@@ -66,10 +80,10 @@ class MatchFinder {
  public:
   explicit MatchFinder(LzariEncodeState& s) : s_(s) {
     for (std::uint32_t t = kTreeRoots; t < kTreeRoots + 256; ++t) {
-      s_.child[t][0] = s_.child[t][1] = static_cast<std::uint16_t>(kNoNode);
       s_.lower[t] = s_.higher[t] = static_cast<std::uint16_t>(t);  // an empty list
+      s_.rank[t] = 0;  // a tree's root ranks before every node
     }
-    for (std::uint32_t i = 0; i < kRingSize; ++i) s_.parent[i] = static_cast<std::uint16_t>(kNoNode);
+    for (std::uint32_t i = 0; i < kRingSize; ++i) s_.rank[i] = kAbsent;
     std::memset(s_.pairsUsed, 0, sizeof s_.pairsUsed);
   }
 
@@ -79,21 +93,11 @@ class MatchFinder {
   template <bool kFindMatch>
   void Insert(std::uint32_t r) {
     const std::uint8_t* const key = s_.text + r;
-    // The next string's pair is known already: its part of the pair index (a larger
-    // table than the rest) is fetched meanwhile.
-    __builtin_prefetch(&s_.pairFirst[Pair(r + 1)]);
     Gap gap;
-    bool placed = false;
-    if (hintFor_ == r && IsNode(hint_) && s_.parent[hint_] != kNoNode && s_.text[hint_] == key[0])
-      placed = GapFrom(hint_, key, gap);
-    if (!placed) placed = GapByPair(key, gap);
+    if (hintFor_ != r || !InTree(hint_) || s_.text[hint_] != key[0] || !GapFrom(hint_, key, hintSame_, gap))
+      GapByPair(key, gap);
     hintFor_ = (r + 1) & kRingMask;
     hint_ = kNoNode;
-    if (!placed || (kFindMatch && gap.equal == kNoNode && gap.lowerSame > kThreshold) ||
-        (kFindMatch && gap.equal == kNoNode && gap.higherSame > kThreshold)) {
-      Walk<kFindMatch>(r);
-      return;
-    }
     if (gap.equal != kNoNode) {
       Replace(gap.equal, r);
       Hint(gap.equal, kMaxMatch);
@@ -103,41 +107,29 @@ class MatchFinder {
       }
       return;
     }
-    Attach(r, key[0], gap);
+    if constexpr (kFindMatch) {
+      const std::uint32_t same = gap.lowerSame > gap.higherSame ? gap.lowerSame : gap.higherSame;
+      s_.matchLength = 0;
+      if (same > kThreshold) {
+        s_.matchLength = same;
+        s_.matchPosition = NearestOnTheWay(r, gap, same);
+      }
+    }
+    s_.rank[r] = ++clock_;
+    List(r, gap);
     Hint(gap.lower, gap.lowerSame);
     Hint(gap.higher, gap.higherSame);
-    if constexpr (kFindMatch) s_.matchLength = 0;
   }
 
-  // Deletes the string at p from its tree (nothing when it is in none), as the classic
-  // encoder does: a node with two children gives its place to the last node of its
-  // lower side, its neighbour in the list.
+  // Deletes the string at p from its tree (nothing when it is in none). With both
+  // children, the string below it takes its place and so its rank.
   void Delete(std::uint32_t p) {
-    auto* const child = s_.child;
-    std::uint16_t* const parent = s_.parent;
-    if (parent[p] == kNoNode) return;
+    const std::uint64_t rank = s_.rank[p];
+    if (rank == kAbsent) return;
+    const std::uint32_t lower = s_.lower[p], higher = s_.higher[p];
+    if (s_.rank[lower] > rank && s_.rank[higher] > rank) s_.rank[lower] = rank;
     Unlist(p);
-    // Which of the three cases holds depends on the data, so none is branched on: a
-    // store a case doesn't make goes to the null node's row, which nothing reads.
-    const std::uint32_t left = child[p][0], right = child[p][1];
-    const bool both = left != kNoNode && right != kNoNode;
-    // The node that takes p's place: its only child, or with two, the last node of its
-    // lower side (its neighbour in the list, not yet changed).
-    const std::uint32_t q = both ? s_.lower[p] : right == kNoNode ? left : right;
-    // When q lies deeper than p's left child, q's lower side takes q's place and q takes
-    // p's lower side.
-    const bool deeper = both && q != left;
-    const std::uint32_t qUp = parent[q], qLower = child[q][0];
-    child[deeper ? qUp : kNoNode][1] = static_cast<std::uint16_t>(qLower);
-    parent[deeper ? qLower : kNoNode] = static_cast<std::uint16_t>(qUp);
-    child[deeper ? q : kNoNode][0] = static_cast<std::uint16_t>(left);
-    parent[deeper ? left : kNoNode] = static_cast<std::uint16_t>(q);
-    child[both ? q : kNoNode][1] = static_cast<std::uint16_t>(right);
-    parent[both ? right : kNoNode] = static_cast<std::uint16_t>(q);
-    const std::uint32_t up = parent[p];
-    parent[q] = static_cast<std::uint16_t>(up);
-    child[up][child[up][1] == p ? 1 : 0] = static_cast<std::uint16_t>(q);
-    parent[p] = static_cast<std::uint16_t>(kNoNode);
+    s_.rank[p] = kAbsent;
   }
 
  private:
@@ -149,95 +141,136 @@ class MatchFinder {
     std::uint32_t lowerSame = 0, higherSame = 0;
     std::uint32_t equal = kNoNode;
   };
-  static constexpr int kListSteps = 6;  // list steps tried before the walk takes over
+  static constexpr std::uint64_t kAbsent = ~std::uint64_t{0};  // the rank of a position in no tree
 
   static bool IsNode(std::uint32_t n) { return n < kRingSize; }
+  bool InTree(std::uint32_t n) const { return IsNode(n) && s_.rank[n] != kAbsent; }
   std::uint32_t Pair(std::uint32_t p) const { return std::uint32_t{s_.text[p]} << 8 | s_.text[p + 1]; }
   bool PairUsed(std::uint32_t b) const { return (s_.pairsUsed[b / 64] >> (b % 64)) & 1; }
 
-  // The gap found by stepping along the list from c, a string of the key's tree.
-  bool GapFrom(std::uint32_t c, const std::uint8_t* key, Gap& gap) const {
-    const Order o = CompareStrings(key, s_.text + c);
+  // The gap found by stepping along the list from c, a string of the key's tree that
+  // shares at least `known` bytes with it; false when the steps grow too many for a hint
+  // worth following. Each step knows how many bytes the two strings it goes between
+  // share, and from that and what the key shares with the one it leaves, most often
+  // which side of the key the next string is on, without comparing them.
+  template <bool kBounded>
+  bool Step(std::uint32_t c, const std::uint8_t* key, std::uint32_t known, Gap& gap) const {
+    const Order o = CompareStrings(key, s_.text + c, known);
     if (o.same >= kMaxMatch) {
       gap.equal = c;
       return true;
     }
-    // Walking up from a lower string or down from a higher one until the key's place.
-    const std::uint16_t* const step = o.after ? s_.higher : s_.lower;
+    const bool up = o.after;  // up the list from a lower string, else down from a higher one
     std::uint32_t near = c, nearSame = o.same;
-    for (int k = 0; k < kListSteps; ++k) {
-      const std::uint32_t n = step[near];
+    for (int k = 0;; ++k) {
+      if (kBounded && k == kHintSteps) return false;
+      const std::uint32_t n = up ? s_.higher[near] : s_.lower[near];
       std::uint32_t nSame = 0;
       if (IsNode(n)) {
-        const Order on = CompareStrings(key, s_.text + n);
-        if (on.same >= kMaxMatch) {
-          gap.equal = n;
-          return true;
-        }
-        if (on.after == o.after) {
-          near = n;
-          nearSame = on.same;
+        // The bytes near and n share, and so whether n is on near's side of the key.
+        const std::uint32_t between = up ? s_.shared[n] : s_.shared[near];
+        if (between > nearSame) {
+          near = n;  // n agrees with near where near and the key part
           continue;
         }
-        nSame = on.same;
+        if (between < nearSame) {
+          nSame = between;  // n parts from near where near agrees with the key
+        } else {
+          const Order on = CompareStrings(key, s_.text + n, nearSame);
+          if (on.same >= kMaxMatch) {
+            gap.equal = n;
+            return true;
+          }
+          if (on.after == up) {
+            near = n;
+            nearSame = on.same;
+            continue;
+          }
+          nSame = on.same;
+        }
       }
-      if (o.after) gap = {near, n, nearSame, nSame, kNoNode};
+      if (up) gap = {near, n, nearSame, nSame, kNoNode};
       else gap = {n, near, nSame, nearSame, kNoNode};
       return true;
     }
-    return false;
+  }
+  static constexpr int kHintSteps = 8;
+  // From a hint: one that shares the key's first two bytes is followed however far (the
+  // index would only start from the first string of the pair); another only a few steps.
+  bool GapFrom(std::uint32_t c, const std::uint8_t* key, std::uint32_t known, Gap& gap) const {
+    return known >= 2 ? Step<false>(c, key, known, gap) : Step<true>(c, key, known, gap);
   }
 
   // The gap from the index of first-two-byte pairs.
-  bool GapByPair(const std::uint8_t* key, Gap& gap) const {
+  void GapByPair(const std::uint8_t* key, Gap& gap) const {
     const std::uint32_t b = std::uint32_t{key[0]} << 8 | key[1];
-    if (PairUsed(b)) return GapFrom(s_.pairFirst[b], key, gap);
+    if (PairUsed(b)) {
+      Step<false>(s_.pairFirst[b], key, 2, gap);
+      return;
+    }
     // No string shares the pair: the key goes before the first string of the next pair
-    // in use in its tree, or last when there is none. Either neighbour shares at most
-    // the first byte.
+    // in use in its tree, or last when there is none. Either neighbour shares the first
+    // byte at most.
     const std::uint32_t root = kTreeRoots + key[0];
     std::uint32_t higher = root;
-    if ((b & 0xFF) != 0xFF) {
-      const std::uint32_t end = (b | 0xFF) + 1;  // the next tree's first pair
-      std::uint32_t w = (b + 1) / 64;
-      std::uint64_t bits = s_.pairsUsed[w] & (~std::uint64_t{0} << ((b + 1) % 64));
-      for (;;) {
-        if (bits != 0) {
-          const std::uint32_t next = w * 64 + static_cast<std::uint32_t>(std::countr_zero(bits));
-          if (next < end) higher = s_.pairFirst[next];
-          break;
-        }
-        if (++w * 64 >= end) break;
-        bits = s_.pairsUsed[w];
+    // The tree's row of the bitmap, four words; the pairs above b in it.
+    const std::uint64_t* row = s_.pairsUsed + key[0] * 4;
+    const std::uint32_t from = key[1] + 1;  // 1..256
+    for (std::uint32_t w = from / 64; w < 4; ++w) {
+      const std::uint64_t bits = row[w] & (w == from / 64 ? ~std::uint64_t{0} << (from % 64) : ~std::uint64_t{0});
+      if (bits != 0) {
+        higher = s_.pairFirst[(b & 0xFF00) + w * 64 + static_cast<std::uint32_t>(std::countr_zero(bits))];
+        break;
       }
     }
     const std::uint32_t lower = s_.lower[higher];
     gap = {lower, higher, IsNode(lower) ? 1u : 0u, IsNode(higher) ? 1u : 0u, kNoNode};
-    return true;
+  }
+
+  // The nearest of the nodes on the way down to the gap that share `same` bytes with
+  // the string at r, `same` being the most any node shares with it. Those nodes lie
+  // around the gap, outward from it on either side; on the way down are those that rank
+  // before every node between them and the gap.
+  std::uint32_t NearestOnTheWay(std::uint32_t r, const Gap& gap, std::uint32_t same) const {
+    std::uint32_t nearest = kRingSize;
+    for (int side = 0; side < 2; ++side) {
+      const std::uint16_t* const step = side == 0 ? s_.lower : s_.higher;
+      std::uint32_t n = side == 0 ? gap.lower : gap.higher;
+      std::uint32_t nSame = side == 0 ? gap.lowerSame : gap.higherSame;
+      std::uint64_t passed = kAbsent;  // the lowest rank passed
+      while (IsNode(n) && nSame == same) {
+        if (s_.rank[n] < passed) {
+          passed = s_.rank[n];
+          const std::uint32_t distance = (r - n) & kRingMask;
+          if (distance < nearest) nearest = distance;
+        }
+        // What the key shares with the next one: what it shares with n, or less where n
+        // and the next part sooner.
+        const std::uint32_t between = side == 0 ? s_.shared[n] : 0;
+        n = step[n];
+        if (IsNode(n)) {
+          const std::uint32_t b = side == 0 ? between : s_.shared[n];
+          nSame = b < same ? b : same;
+        }
+      }
+    }
+    return nearest;
   }
 
   // The string after `near` in the window is where the next insertion looks first, when
   // near shares two bytes or more with the string just placed.
   void Hint(std::uint32_t near, std::uint32_t same) {
-    if (hint_ == kNoNode && IsNode(near) && same >= 2) hint_ = (near + 1) & kRingMask;
-  }
-
-  // Hangs r in the gap: below the lower neighbour when its right side is free, else
-  // below the higher one.
-  void Attach(std::uint32_t r, std::uint8_t first, const Gap& gap) {
-    const std::uint32_t root = kTreeRoots + first;
-    const std::uint32_t lowerNode = IsNode(gap.lower) ? gap.lower : root;
-    // Chosen without a branch: either side is as likely.
-    const std::uint32_t side = s_.child[lowerNode][1] == kNoNode;
-    const std::uint32_t up = side ? lowerNode : gap.higher;
-    s_.child[up][side] = static_cast<std::uint16_t>(r);
-    s_.parent[r] = static_cast<std::uint16_t>(up);
-    s_.child[r][0] = s_.child[r][1] = static_cast<std::uint16_t>(kNoNode);
-    List(r, gap.lower, gap.higher);
+    if (hint_ == kNoNode && IsNode(near) && same >= 2) {
+      hint_ = (near + 1) & kRingMask;
+      hintSame_ = same - 1;  // what the next string shares with it, at least
+    }
   }
 
   // Puts r in its tree's list between lower and higher, and in the pair index.
-  void List(std::uint32_t r, std::uint32_t lower, std::uint32_t higher) {
+  void List(std::uint32_t r, const Gap& gap) {
+    const std::uint32_t lower = gap.lower, higher = gap.higher;
+    s_.shared[r] = static_cast<std::uint8_t>(gap.lowerSame);
+    s_.shared[higher] = static_cast<std::uint8_t>(gap.higherSame);
     s_.higher[lower] = static_cast<std::uint16_t>(r);
     s_.lower[r] = static_cast<std::uint16_t>(lower);
     s_.higher[r] = static_cast<std::uint16_t>(higher);
@@ -261,87 +294,29 @@ class MatchFinder {
     s_.pairsUsed[b / 64] &= ~(std::uint64_t{first && !shared} << (b % 64));
     s_.higher[lower] = static_cast<std::uint16_t>(higher);
     s_.lower[higher] = static_cast<std::uint16_t>(lower);
+    // What higher shares with its new lower neighbour: the less of the two shares.
+    s_.shared[higher] = s_.shared[p] < s_.shared[higher] ? s_.shared[p] : s_.shared[higher];
   }
 
-  // r holds the same 60 bytes as p: it takes p's place in the tree and the list.
+  // r holds the same 60 bytes as p: it takes p's place in the list, and its rank.
   void Replace(std::uint32_t p, std::uint32_t r) {
-    auto* const child = s_.child;
-    std::uint16_t* const parent = s_.parent;
-    const std::uint32_t up = parent[p];
-    parent[r] = static_cast<std::uint16_t>(up);
-    child[r][0] = child[p][0];
-    child[r][1] = child[p][1];
-    parent[child[p][0]] = static_cast<std::uint16_t>(r);
-    parent[child[p][1]] = static_cast<std::uint16_t>(r);
-    child[up][child[up][1] == p ? 1 : 0] = static_cast<std::uint16_t>(r);
-    parent[p] = static_cast<std::uint16_t>(kNoNode);
     const std::uint32_t lower = s_.lower[p], higher = s_.higher[p];
     s_.lower[r] = static_cast<std::uint16_t>(lower);
     s_.higher[r] = static_cast<std::uint16_t>(higher);
     s_.higher[lower] = static_cast<std::uint16_t>(r);
     s_.lower[higher] = static_cast<std::uint16_t>(r);
+    s_.rank[r] = s_.rank[p];
+    s_.rank[p] = kAbsent;
+    s_.shared[r] = s_.shared[p];
     const std::uint32_t b = Pair(r);
     if (s_.pairFirst[b] == p) s_.pairFirst[b] = static_cast<std::uint16_t>(r);
   }
 
-  // The classic insertion: down from the tree's root, comparing with each node passed;
-  // the longest common prefix of more than 2 bytes met on the way is the match, the
-  // nearer of two as long; a node with the same 60 bytes is replaced.
-  template <bool kFindMatch>
-  void Walk(std::uint32_t r) {
-    auto* const child = s_.child;
-    const std::uint8_t* const key = s_.text + r;
-    std::uint32_t p = kTreeRoots + key[0];
-    std::uint32_t length = 0;
-    std::uint32_t position = s_.matchPosition;
-    std::uint32_t after = 1;  // the key sorts after p (from a root: go right)
-    std::uint32_t same = 0;   // the bytes it shares with p
-    child[r][0] = child[r][1] = static_cast<std::uint16_t>(kNoNode);
-    for (;;) {
-      // Both links are read at once and the comparison picks one: measured faster
-      // than reading only the one it picks.
-      std::uint32_t links;
-      std::memcpy(&links, child[p], sizeof links);
-      if constexpr (std::endian::native == std::endian::big) links = links >> 16 | links << 16;
-      const std::uint32_t next = (links >> (16 * after)) & 0xFFFF;
-      if (next == kNoNode) break;
-      p = next;
-      const Order o = CompareStrings(key, s_.text + p);
-      same = o.same;
-      after = o.after;
-      if (same >= kMaxMatch) {
-        Replace(p, r);
-        Hint(p, kMaxMatch);
-        if constexpr (kFindMatch) {
-          s_.matchLength = kMaxMatch;
-          s_.matchPosition = (r - p) & kRingMask;
-        }
-        return;
-      }
-      if (kFindMatch && same > kThreshold) {
-        const std::uint32_t distance = (r - p) & kRingMask;
-        if (same > length) {
-          position = distance;
-          length = same;
-        } else if (same == length && distance < position) {
-          position = distance;
-        }
-      }
-    }
-    child[p][after] = static_cast<std::uint16_t>(r);
-    s_.parent[r] = static_cast<std::uint16_t>(p);
-    if (after) List(r, p, s_.higher[p]);
-    else List(r, s_.lower[p], p);
-    Hint(p, same);
-    if constexpr (kFindMatch) {
-      s_.matchLength = length;
-      s_.matchPosition = position;
-    }
-  }
-
   LzariEncodeState& s_;
+  std::uint64_t clock_ = 0;          // the rank of the last string inserted
   std::uint32_t hintFor_ = kNoNode;  // the position the hint is for
   std::uint32_t hint_ = kNoNode;     // a string near where that one goes
+  std::uint32_t hintSame_ = 0;       // the bytes that one shares with it, at least
 };
 
 }  // namespace lzari::detail
