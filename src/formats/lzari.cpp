@@ -1,7 +1,9 @@
 #include "formats/lzari.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
+#include <vector>
 
 #include "formats/lzari_model.h"
 
@@ -77,6 +79,14 @@ class BitReader {
     return static_cast<std::uint32_t>((word >> 32) >> (32 - n));
   }
   std::uint64_t bitsRead() const { return bits_; }
+
+  // The input now at `in`, `length` bytes, after the first `dropped` bytes of the old
+  // one went: the place moves back by as many bits.
+  void Rebase(const std::uint8_t* in, std::size_t length, std::uint64_t dropped) {
+    in_ = in;
+    length_ = length;
+    bits_ -= dropped * 8;
+  }
 
  private:
   // The 8 bytes from `byte` on, the first one most significant.
@@ -164,10 +174,64 @@ inline std::uint8_t WindowByte(const std::uint8_t* output, std::uint32_t count, 
   for (; k < length; ++k) to[k] = from[k];
 }
 
+// A stream read piece by piece: the buffer holds the bytes from `base` on. The loop asks
+// for more when its place passes the limit, which leaves room for the most one pass can
+// read (two symbols' 17 bits and the 8-byte load at the place) until the last piece is
+// in; from then on the limit is the input's end and its slack, as for a stream in memory.
+class Feed {
+ public:
+  Feed(LzariSource& source, std::uint64_t total) : source_(source), total_(total) {
+    buffer_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(total, kPieceBytes)));
+  }
+  std::span<const std::uint8_t> First() {
+    held_ = Fill(0);
+    return {buffer_.data(), held_};
+  }
+  std::uint64_t Limit() const {
+    return base_ + held_ >= total_ ? (held_ + kInputSlackBytes) * 8 : (held_ - kMargin) * 8;
+  }
+  // Moves the unread bytes to the front and reads more behind them; false when no more
+  // come (the stream ended, or the source failed).
+  bool More(BitReader& reader) {
+    if (base_ + held_ >= total_) return false;
+    const std::size_t drop = static_cast<std::size_t>(reader.bitsRead() >> 3);
+    std::memmove(buffer_.data(), buffer_.data() + drop, held_ - drop);
+    held_ -= drop;
+    base_ += drop;
+    const std::size_t got = Fill(held_);
+    held_ += got;
+    reader.Rebase(buffer_.data(), held_, drop);
+    return got > 0;
+  }
+  std::uint64_t base() const { return base_; }
+  bool failed() const { return failed_; }
+
+ private:
+  static constexpr std::size_t kMargin = 16;
+  std::size_t Fill(std::size_t from) {
+    const std::size_t want = static_cast<std::size_t>(
+        std::min<std::uint64_t>(buffer_.size() - from, total_ - base_ - from));
+    const std::size_t got = want ? source_.Read(buffer_.data() + from, want) : 0;
+    if (got < want) {
+      failed_ = true;
+      total_ = base_ + from + got;  // what there is decodes; the result says it failed
+    }
+    return got;
+  }
+
+  LzariSource& source_;
+  std::uint64_t total_;
+  std::vector<std::uint8_t> buffer_;
+  std::size_t held_ = 0;
+  std::uint64_t base_ = 0;
+  bool failed_ = false;
+};
+
 // The decoding loop, compiled twice where the processor may offer more than SSE2 (see
 // LzariDecode).
+// With a feed, input is its first piece and more is read as the loop goes.
 [[gnu::always_inline]] inline int Decode(std::span<const std::uint8_t> input, std::uint8_t* output,
-                                         std::uint32_t expectedLength, LzariState& state) {
+                                         std::uint32_t expectedLength, LzariState& state, Feed* feed) {
   LzariState& s = state;
   std::memset(&s.model, 0, sizeof s.model);
   s.low = 0;
@@ -181,7 +245,7 @@ inline std::uint8_t WindowByte(const std::uint8_t* output, std::uint32_t count, 
   // otherwise alias them) and go back into the state on the way out.
   BitReader reader(input.data(), input.size());
   // Bits past this many have gone further beyond the input than any sound stream does.
-  const std::uint64_t bitLimit = (static_cast<std::uint64_t>(input.size()) + kInputSlackBytes) * 8;
+  std::uint64_t bitLimit = feed ? feed->Limit() : (static_cast<std::uint64_t>(input.size()) + kInputSlackBytes) * 8;
   Coder coder;
   coder.offset = reader.Take(kCodeBits);
   StartCharModel(s.model);
@@ -193,7 +257,7 @@ inline std::uint8_t WindowByte(const std::uint8_t* output, std::uint32_t count, 
     s.low = coder.low;
     s.range = coder.range;
     s.offset = coder.offset;
-    s.bitsRead = reader.bitsRead();
+    s.bitsRead = reader.bitsRead() + (feed ? feed->base() * 8 : 0);
     s.outputCount = count;
     return result;
   };
@@ -231,7 +295,10 @@ inline std::uint8_t WindowByte(const std::uint8_t* output, std::uint32_t count, 
     }
 
     if (count >= expectedLength) return finish(1);
-    if (reader.bitsRead() > bitLimit) return finish(-1);
+    while (reader.bitsRead() > bitLimit) [[unlikely]] {
+      if (!feed || !feed->More(reader)) return finish(-1);
+      bitLimit = feed->Limit();
+    }
   }
 }
 
@@ -240,8 +307,8 @@ inline std::uint8_t WindowByte(const std::uint8_t* output, std::uint32_t count, 
 // by a register without the flags, and leading zeros counted in one instruction (LZCNT,
 // which every such processor has and cpuid reports apart).
 [[gnu::target("avx2,bmi,bmi2,lzcnt")]] int DecodeWide(std::span<const std::uint8_t> input, std::uint8_t* output,
-                                                     std::uint32_t expectedLength, LzariState& state) {
-  return Decode(input, output, expectedLength, state);
+                                                     std::uint32_t expectedLength, LzariState& state, Feed* feed) {
+  return Decode(input, output, expectedLength, state, feed);
 }
 
 bool HasWide() {
@@ -258,10 +325,27 @@ bool HasWide() {
 
 }  // namespace
 
+namespace {
+
+int DecodeWith(std::span<const std::uint8_t> input, std::uint8_t* output, std::uint32_t expectedLength,
+               LzariState& state, Feed* feed) {
+#ifdef MORAVELT_LZARI_WIDE
+  if (HasWide()) return DecodeWide(input, output, expectedLength, state, feed);
+#endif
+  return Decode(input, output, expectedLength, state, feed);
+}
+
+}  // namespace
+
 int LzariDecode(std::span<const std::uint8_t> input, std::uint8_t* output,
                 std::uint32_t expectedLength, LzariState& state) {
-#ifdef MORAVELT_LZARI_WIDE
-  if (HasWide()) return DecodeWide(input, output, expectedLength, state);
-#endif
-  return Decode(input, output, expectedLength, state);
+  return DecodeWith(input, output, expectedLength, state, nullptr);
+}
+
+int LzariDecodeFrom(LzariSource& source, std::uint64_t inputLength, std::uint8_t* output,
+                    std::uint32_t expectedLength, LzariState& state) {
+  Feed feed(source, inputLength);
+  const std::span<const std::uint8_t> first = feed.First();
+  const int result = DecodeWith(first, output, expectedLength, state, &feed);
+  return feed.failed() ? -2 : result;
 }

@@ -115,3 +115,24 @@ struct LzariState {
 // then are in output, the rest is untouched).
 int LzariDecode(std::span<const std::uint8_t> input, std::uint8_t* output,
                 std::uint32_t expectedLength, LzariState& state);
+
+// Where a decode may take its stream from piece by piece, so that a stream on disk need
+// not be held whole: Read fills buffer with up to n of the stream's next bytes and
+// returns how many it gave; fewer than asked (before the stream's end) is a failure.
+class LzariSource {
+ public:
+  virtual std::size_t Read(std::uint8_t* buffer, std::size_t n) = 0;
+
+ protected:
+  ~LzariSource() = default;
+};
+
+// As LzariDecode, the inputLength bytes of the stream read from `source` as they are
+// needed, at most lzari::kPieceBytes held at a time; the output is the same byte for
+// byte. Returns -2 when the source fails to give them.
+int LzariDecodeFrom(LzariSource& source, std::uint64_t inputLength, std::uint8_t* output,
+                    std::uint32_t expectedLength, LzariState& state);
+
+namespace lzari {
+inline constexpr std::size_t kPieceBytes = 64 * 1024;
+}  // namespace lzari
