@@ -1,5 +1,5 @@
 // A memory card from hostile bytes: open, list, open and convert every save, check; and on
-// a card that opened without damage, an import and a removal that must leave a card that
+// a card that opened without damage, an import (across FAT clusters) and a removal that must leave a card that
 // opens with the save readable. The input is the compact form of support/card_patches.h.
 #include <cstdlib>
 #include <memory>
@@ -14,7 +14,8 @@
 
 namespace {
 
-// A small save to import, held in memory.
+// A save to import, held in memory: 300 KB, so that on a card with little on it the import
+// takes clusters past the 256 the first FAT cluster describes and writes to two of them.
 const CGeneric& SmallSave() {
   static const std::unique_ptr<CGeneric> save = [] {
     auto made = std::make_unique<CGeneric>();
@@ -26,9 +27,9 @@ const CGeneric& SmallSave() {
     SetField(root.name, "BESLES-FUZZ", kNameChars);
     SaveEntry& file = (*s.entries)[1];
     file.mode = EntryMode::kNewFile;
-    file.size = 1500;
+    file.size = 300 * 1024;
     SetField(file.name, "DATA", kNameChars);
-    file.source = InMemory{std::vector<std::uint8_t>(1500, 0x5A)};
+    file.source = InMemory{std::vector<std::uint8_t>(file.size, 0x5A)};
     return made;
   }();
   return *save;

@@ -18,6 +18,8 @@
 #define IDC_TITLE 1007
 #define IDC_FILE_LIST 1013
 #define IDC_ROOT_MODE 1015
+#define IDC_ROOT_MODE_LABEL 1016
+#define IDC_SAVE_ICON 1017
 #define IDC_FOLDER_PROPERTIES 1040
 
 // Menu commands

@@ -4,10 +4,17 @@
 A memory card seen from the front: a dark body with a bevel, a label with a coloured
 stripe, and the row of gold contacts along the bottom edge. Run it again after changing
 the drawing; the .ico beside the resource script is what the build uses.
+
+With --png FOLDER it draws the same icon as PNG files at the sizes desktops use,
+FOLDER/moravelt-SIZE.png (res/icons/ for the Linux package and the Qt program): each pixel
+is the average of the drawing's cells it covers, so multiples of 32 stay sharp.
 """
 import struct
 import sys
+import zlib
 from pathlib import Path
+
+PNG_SIZES = (16, 24, 32, 48, 64, 128, 256)
 
 SIZE = 32
 BODY = (52, 58, 72)
@@ -79,7 +86,40 @@ def ico(px):
     return directory + entry + image
 
 
-if __name__ == "__main__":
+def scaled(px, size):
+    """RGBA rows of the drawing at size x size, each pixel averaged over 8 x 8 samples."""
+    n = 8
+    rows = []
+    for oy in range(size):
+        row = bytearray()
+        for ox in range(size):
+            r = g = b = a = 0
+            for sy in range(n):
+                for sx in range(n):
+                    c = px[(oy * n + sy) * SIZE // (size * n)][(ox * n + sx) * SIZE // (size * n)]
+                    if c is not None:
+                        r, g, b, a = r + c[0], g + c[1], b + c[2], a + 1
+            row += bytes((r // a, g // a, b // a, 255 * a // (n * n)) if a else (0, 0, 0, 0))
+        rows.append(bytes(row))
+    return rows
+
+
+def png(rows, size):
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    raw = b"".join(b"\0" + row for row in rows)
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b"")
+
+
+if __name__ == "__main__" and sys.argv[1:2] == ["--png"]:
+    folder = Path(sys.argv[2])
+    folder.mkdir(parents=True, exist_ok=True)
+    for size in PNG_SIZES:
+        out = folder / f"moravelt-{size}.png"
+        out.write_bytes(png(scaled(draw(), size), size))
+        print(out)
+elif __name__ == "__main__":
     out = Path(sys.argv[1]) if len(sys.argv) > 1 else Path(__file__).resolve().parent.parent / "res" / "moravelt.ico"
     out.write_bytes(ico(draw()))
     print(out)

@@ -17,6 +17,7 @@
 #include "formats/registry.h"
 #include "formats/xps/xps.h"
 #include "model/entry_data.h"
+#include "model/entry_time_text.h"
 #include "support/card_builder.h"
 #include "support/test_util.h"
 
@@ -174,6 +175,14 @@ TEST(CardCorpus, ExportingASaveGivesThePsuFilesByteForByte) {
     std::unique_ptr<CSaveGame> reference = LoadSave(psuPath);
     ASSERT_TRUE(exported && reference);
     ExpectSameFiles(*reference, *exported, target);
+    // And each entry's mode and times, the folder's too.
+    for (std::size_t pos = 0; pos < reference->entries->size(); ++pos) {
+      const SaveEntry& want = (*reference->entries)[pos];
+      const SaveEntry& got = (*exported->entries)[pos];
+      EXPECT_EQ(got.mode, want.mode) << target << " entry " << pos;
+      EXPECT_EQ(EntryForm(got.created), EntryForm(want.created)) << target << " entry " << pos;
+      EXPECT_EQ(EntryForm(got.modified), EntryForm(want.modified)) << target << " entry " << pos;
+    }
   }
   // The title comes from the save's own icon.sys.
   EXPECT_FALSE((*opened.save->entries)[0].Title().empty());

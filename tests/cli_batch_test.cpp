@@ -201,14 +201,16 @@ TEST(CliUnpackPack, CorpusSavesRoundTrip) {
     for (const auto& [file, bytes] : files)
       EXPECT_EQ(testutil::ReadFile(dir.File("cards/" + folder + "/" + file)), bytes) << file;
 
-    // The modification time of what was written is the entry's, read as local time.
+    // The modification time of what was written is the instant the entry's time names on
+    // the console's clock (Japan time, UTC+9), whatever the PC's zone.
     const SaveEntry& first = *original->EntryAt(0);
     auto written = fs::last_write_time(dir.path() / "cards" / folder / std::string(first.Name()));
-    std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(written));
-    std::tm local{};
-    localtime_r(&t, &local);
-    EXPECT_EQ(local.tm_year + 1900, first.modified.year);
-    EXPECT_EQ(local.tm_min, first.modified.minute);
+    std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(written)) + 9 * 3600;
+    std::tm japan{};
+    gmtime_r(&t, &japan);
+    EXPECT_EQ(japan.tm_year + 1900, first.modified.year);
+    EXPECT_EQ(japan.tm_hour, first.modified.hour);
+    EXPECT_EQ(japan.tm_min, first.modified.minute);
 
     auto pack = RunCli({"pack", dir.File("cards/" + folder), dir.File("packed.psu")});
     ASSERT_EQ(pack.code, 0) << pack.err;

@@ -2,7 +2,9 @@
 // damaged cards, formats, layout conversions, refusals, and the CARD:FOLDER names.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 
@@ -44,6 +46,15 @@ std::string WriteSave(const testutil::TempDir& dir, const std::string& folder, s
   return dir.File(folder + ".psu");
 }
 
+// card.ps2 in `dir`, formatted and holding BESLES-11111AAA with `dataSize` bytes of data,
+// both through the command line.
+std::string CardWithOneSave(const testutil::TempDir& dir, std::size_t dataSize) {
+  const std::string card = dir.File("card.ps2");
+  EXPECT_EQ(RunCli({"card", "format", card}).code, 0);
+  EXPECT_EQ(RunCli({"card", "import", card, WriteSave(dir, "BESLES-11111AAA", dataSize, 1)}).code, 0);
+  return card;
+}
+
 std::vector<std::string> Folders(const std::string& card) {
   auto run = RunCli({"card", "ls", "--json", card});
   EXPECT_EQ(run.code, 0) << run.err;
@@ -70,7 +81,7 @@ TEST(CliCard, CorpusCards) {
   // Off the card in every writable family, as a folder, and read where a save file is.
   const auto expected = FilesOf(psu);
   for (const FormatFamily& family : Families()) {
-    if (!family.Can(kWritesConversions)) continue;
+    if (!family.Can(kWritesConversions) || !family.HoldsPs2()) continue;
     const std::string out = dir.File(std::string(family.name));
     ASSERT_EQ(RunCli({"card", "export", a, "BESCES-50501REZ", "--to", std::string(family.name), "-o", out}).code, 0);
     // A PS3 takes its export only under the name it makes from the folder.
@@ -217,9 +228,7 @@ TEST(CliCard, ConvertBetweenEccAndRaw) {
 
 TEST(CliCard, DamageIsReportedAndRepairedWhereSafe) {
   testutil::TempDir dir(testutil::FastTempBase());
-  const std::string card = dir.File("card.ps2");
-  ASSERT_EQ(RunCli({"card", "format", card}).code, 0);
-  ASSERT_EQ(RunCli({"card", "import", card, WriteSave(dir, "BESLES-11111AAA", 40000, 1)}).code, 0);
+  const std::string card = CardWithOneSave(dir, 40000);
   const Bytes good = testutil::ReadFile(card);
   testutil::CardFile file = testutil::CardFile::Read(card);
   const DirEntry save = file.Entry(file.EntryPage(0, 2));
@@ -261,13 +270,15 @@ TEST(CliCard, RefusalsAndUsage) {
   ASSERT_EQ(RunCli({"card", "format", card}).code, 0);
   ASSERT_EQ(RunCli({"card", "import", card, save}).code, 0);
   fs::create_directories(dir.path() / "pc/inner");
-  const struct { std::vector<std::string> args; int code; const char* err; } rows[] = {  // err: its first line
-      {{"card", "ls", save}, 1, nullptr},
+  const struct { std::vector<std::string> args; int code; std::string err; } rows[] = {  // err: its first line
+      {{"card", "ls", save}, 1, "not a PS2 memory card image"},
       {{"card", "export", card}, 2, "card export needs either SAVE... or --all"},
-      {{"card", "export", card, "--all", "--to", "zip"}, 2, nullptr},
+      {{"card", "export", card, "--all", "--to", "zip"}, 2,
+       "No family \"zip\" to write: --to takes psu, xps, max, cbs, psv or folder"},
       {{"card", "export", card, "NOTHERE", "-o", dir.File("out")}, 1, "NOTHERE is not on the card"},
-      {{"card", "import", card, dir.File("pc")}, 1, nullptr},
-      {{"card", "import", card, card}, 1, nullptr},
+      {{"card", "import", card, dir.File("pc")}, 1,
+       dir.File("pc") + ": The folder holds a subfolder, \"inner\": a save holds files only"},
+      {{"card", "import", card, card}, 1, card + ": Unknown file type"},
       {{"rename", card + ":BESLES-11111AAA", "NEW"}, 2,
        "A save on a card is not changed there: name a .psu, .xps, .max, .pws, .cbs or .psv file to write with -o OUT, then put it back "
        "with card import --replace"},
@@ -276,8 +287,7 @@ TEST(CliCard, RefusalsAndUsage) {
   for (const auto& r : rows) {
     auto run = RunCli(r.args);
     EXPECT_EQ(run.code, r.code) << r.args.back() << run.err;
-    EXPECT_EQ(run.err.substr(0, run.err.find('\n')), r.err ? r.err : run.err.substr(0, run.err.find('\n')));
-    EXPECT_FALSE(run.err.empty()) << r.args.back();
+    EXPECT_EQ(run.err.substr(0, run.err.find('\n')), r.err) << r.args.back();
   }
   EXPECT_EQ(Folders(card), std::vector<std::string>{"BESLES-11111AAA"});
 }
@@ -296,5 +306,79 @@ TEST(CliCard, CardSaveNames) {
     if (name) {
       EXPECT_EQ(name->card + "|" + name->folder, std::string(r.card) + "|" + r.folder);
     }
+  }
+}
+
+// card check and card check --repair on cards damaged where only a check sees it: a
+// superblock that lost its signature, names with "/", and a blank file.
+TEST(CliCard, CheckNamesDamageAndRepairRebuildsOnlyAWholeCard) {
+  testutil::TempDir dir(testutil::FastTempBase());
+  const std::string card = CardWithOneSave(dir, 4000);
+  const Bytes good = testutil::ReadFile(card);
+  const testutil::CardFile whole = testutil::CardFile::Read(card);
+  auto noMagic = [](testutil::CardFile& f) {
+    std::memset(f.Page(0), 'X', 4);
+    f.Reseal(0);
+  };
+  auto rename = [](testutil::CardFile& f, std::uint32_t firstCluster, std::uint32_t index, const char* name) {
+    DirEntry e = f.Entry(f.EntryPage(firstCluster, index));
+    e.SetName(name);
+    f.SetEntry(f.EntryPage(firstCluster, index), e);
+  };
+  const std::string lost = "error: superblock: card.ps2 is a damaged memory card: its superblock (page 0) has lost the card "
+                           "signature, ";
+  const std::string slash = ": a name with \"/\", which no card entry can have [bad-directory]\n";
+  const struct {
+    const char* why;
+    std::function<void(testutil::CardFile&)> damage;
+    std::string check;   // what card check prints
+    int repairCode;
+    std::string repair;  // the line card check --repair ends with
+    bool restored;       // the repair gives back the card as it was
+  } rows[] = {
+      {"the signature overwritten", noMagic,
+       lost + "while its FAT and directories are whole; moravelt-cli card check --repair can rebuild the superblock "
+              "[damaged-superblock]\n",
+       0, "Repaired: the superblock was rebuilt from the card's layout", true},
+      {"and a chain that loops",
+       [&](testutil::CardFile& f) {
+         noMagic(f);
+         f.SetFat(7, 0x80000005);
+       },
+       lost + "and its FAT or directories are damaged too, so the superblock can't be rebuilt [damaged-superblock]\n", 1,
+       "Nothing that can be repaired safely", false},
+      {"the cluster count overwritten", [](testutil::CardFile& f) { f.SetSuperblockWord(0x30, 12345); },
+       "error: superblock: card.ps2 is a damaged memory card: its superblock describes a card of 12345 clusters, which "
+       "is not what a file of 8650752 bytes holds; moravelt-cli card check --repair can rebuild the superblock "
+       "[size-mismatch]\n",
+       0, "Repaired: the superblock was rebuilt from the card's layout", true},
+      {"a save folder named with a slash",
+       [&](testutil::CardFile& f) { rename(f, 0, 2, "BESLES-1/../x"); },
+       "damage: BESLES-1/../x" + slash, 1, "Nothing that can be repaired safely", false},
+  };
+  for (const auto& r : rows) {
+    testutil::CardFile f = whole;
+    r.damage(f);
+    f.Store();
+    auto checked = RunCli({"card", "check", card});
+    EXPECT_EQ(checked.code, 1) << r.why;
+    EXPECT_EQ(checked.out, r.check) << r.why;
+    auto repaired = RunCli({"card", "check", "--repair", card});
+    EXPECT_EQ(repaired.code, r.repairCode) << r.why << repaired.err;
+    EXPECT_NE(repaired.out.find(r.repair + "\n"), std::string::npos) << r.why << ": " << repaired.out;
+    EXPECT_TRUE(testutil::ReadFile(card) == (r.restored ? good : f.bytes())) << r.why;
+  }
+  // A file's name with "/" is damage of its save, and the save is listed as such.
+  testutil::CardFile f = whole;
+  rename(f, f.Entry(f.EntryPage(0, 2)).cluster, 3, "DA/TA");
+  f.Store();
+  EXPECT_EQ(RunCli({"card", "check", card}).out, "damage: BESLES-11111AAA/DA/TA" + slash);
+
+  // Only a file with no card in it is unformatted, and only it is to be formatted.
+  for (std::uint8_t fill : {0x00, 0xFF}) {
+    testutil::WriteFile(card, Bytes(8650752, fill));
+    auto checked = RunCli({"card", "check", card});
+    EXPECT_EQ(checked.code, 1);
+    EXPECT_EQ(checked.out, "error: an unformatted card image of 8 MiB: format it first [unformatted]\n") << int(fill);
   }
 }

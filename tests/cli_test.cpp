@@ -281,13 +281,15 @@ TEST(CliIcon, EveryCorpusSaveDraws) {
   testutil::TempDir dir;
   int drawn = 0;
   for (const std::string& save : saves) {
-    // A save the table opens but that is no PS2 save (a PS1 export) has no icon to draw.
-    if (RunCli({"info", save}).code != 0) continue;
+    auto info = RunCli({"info", "--json", save});
+    if (info.code != 0) continue;
     auto run = RunCli({"icon", save, "-o", dir.File("icon.png")});
     EXPECT_EQ(run.code, 0) << save << run.err;
+    // A PS1 save's icon is drawn at its own 16 pixels unless --size says otherwise.
+    const int side = info.out.find("\"icon_frames\"") != std::string::npos ? 16 : 256;
     Png png = ReadPng(dir.File("icon.png"));
-    EXPECT_EQ(png.width, 256) << save;
-    EXPECT_EQ(png.height, 256) << save;
+    EXPECT_EQ(png.width, side) << save;
+    EXPECT_EQ(png.height, side) << save;
     ++drawn;
   }
   EXPECT_GE(drawn, 12);
@@ -329,6 +331,7 @@ TEST(CliFailures, MessagesAndExitCodes) {
   testutil::WriteFile(dir.File("game.txt"), good);
   testutil::WriteFile(dir.File("named.xps"), good);
   testutil::WriteFile(dir.File("good.psu"), good);
+  std::filesystem::create_directories(dir.File("afolder"));
   testutil::PsvImage ps1;
   ps1.kind = 1;
   testutil::WriteFile(dir.File("ps1.psv"), ps1.Build());
@@ -339,6 +342,8 @@ TEST(CliFailures, MessagesAndExitCodes) {
     const char* err;
   } cases[] = {
       {{"info", dir.File("missing.psu")}, 1, "Error opening file\n"},
+      // A folder without an extension is no raw PS1 save (it read as 2^63 bytes once).
+      {{"info", dir.File("afolder")}, 1, "Error opening file\n"},
       {{"info", dir.File("notdir.psu")}, 1, "Cannot load file. First entry is not a directory\n"},
       {{"info", dir.File("cut.psu")}, 1, "Unexpected error\n"},
       {{"info", dir.File("few.psu")}, 1, "Format of the file you are trying to open is not valid\n"},
@@ -348,7 +353,7 @@ TEST(CliFailures, MessagesAndExitCodes) {
        "Format of the file you are trying to open is not valid\n"
        "this looks like a Memory Linker save: rename it to .psu or pass --as psu\n"},
       {{"info", dir.File("ps1.psv")}, 1,
-       "This is a PlayStation 1 save: only PlayStation 2 saves can be opened.\n"},
+       "The save's 0 bytes are not 1 to 15 whole blocks of 8,192 bytes.\n"},
       {{"convert", dir.File("good.psu"), dir.File("out.txt")}, 1, "Unknown file type\n"},
       {{"convert", dir.File("cut.psu"), dir.File("out.psu")}, 1, "Unexpected error\n"},
       {{"convert", dir.File("good.psu"), dir.File("no/such/folder/out.psu")}, 1,

@@ -262,7 +262,7 @@ TEST(MaxLoad, NamesFillingAllThirtyTwoBytes) {
   CMax save;
   ASSERT_EQ(LoadImage(save, dir, img.Build()), LoadResult::kOk);
   const SaveEntry& root = (*save.entries)[0];
-  EXPECT_EQ(root.Name(), folder32.substr(0, 31));
+  EXPECT_EQ(root.Name(), folder32);  // a folder keeps all 32: a game looks for them all
   EXPECT_EQ(root.RawTitle(), folder32);
   EXPECT_EQ(root.Title(), folder32);
   const SaveEntry& f = (*save.entries)[1];

@@ -118,7 +118,7 @@ TEST(PsuLoad, ThirtyTwoCharacterNames) {
   EXPECT_EQ(file.Name(), std::string(31, 'n'));
   EXPECT_EQ(file.Title(), std::string(31, 'n') + "X");
   EXPECT_EQ(file.RawTitle(), std::string(31, 'n') + "X");
-  EXPECT_EQ((*l.save.entries)[0].Name(), std::string(31, 'F'));
+  EXPECT_EQ((*l.save.entries)[0].Name(), std::string(32, 'F'));  // a folder keeps all 32
 
   // Save writes the 32 characters back, and so does a conversion: a game won't find a file
   // whose name lost a character.

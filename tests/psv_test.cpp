@@ -1,4 +1,4 @@
-// PS3 exports: the signature question and the PS1 refusal, data read from each record's
+// PS3 exports: the signature question, a PS1 header over a PS2 layout, data read from each record's
 // offset, the layout and signature of a written file, and the real exports written again.
 #include <gtest/gtest.h>
 
@@ -27,7 +27,8 @@ PsvImage ThreeFiles() {
   return img;
 }
 
-constexpr const char* kPs1Refusal = "This is a PlayStation 1 save: only PlayStation 2 saves can be opened.";
+// A PS2 export whose kind word says PS1 is read as a PS1 export: its size word is no save's.
+constexpr const char* kPs1SizeRefusal = "The save's 0 bytes are not 1 to 15 whole blocks of 8,192 bytes.";
 
 }  // namespace
 
@@ -48,7 +49,7 @@ TEST(PsvLoad, SignatureQuestionAndPlayStation1Refusal) {
       {"signed", ThreeFiles().Build(), false, LoadResult::kOk, 0, true, ""},
       {"a bad signature, declined", bad.Build(), false, LoadResult::kInvalid, 1, std::nullopt, ""},
       {"a bad signature, accepted", bad.Build(), true, LoadResult::kOk, 1, false, ""},
-      {"a PS1 save", ps1.Build(), true, LoadResult::kInvalid, 0, std::nullopt, kPs1Refusal},
+      {"a PS2 layout marked PS1", ps1.Build(), true, LoadResult::kInvalid, 0, std::nullopt, kPs1SizeRefusal},
   };
   testutil::TempDir dir;
   for (const auto& c : cases) {
@@ -131,26 +132,25 @@ TEST(PsvSave, LayoutIconsAndSignature) {
 }
 
 // Real exports written again: every byte but the seed and the signature is the PS3's
-// (the bytes it leaves after names included), and the signature verifies. The PS1 export
-// verifies too, and is refused.
+// (the bytes it leaves after names included), and the signature verifies. The PS1 exports
+// too, but for a PC tool's file, which gets the blocks' size at 0x5C as well.
 TEST(PsvCorpus, ExportsWrittenAgainByteForByte) {
-  for (const char* name : {"psv/a.psv", "psv/k.psv"}) {
+  for (const char* name : {"psv/a.psv", "psv/k.psv", "psv/j-ps1.psv", "ps1save/d.psv", "ps1save/e-tool.psv"}) {
     REQUIRE_CORPUS(path, name);
     const Bytes original = testutil::ReadFile(path);
+    EXPECT_EQ(psv::Verify(original), psv::SignatureCheck::kValid) << name;
     CPsv save;
     ASSERT_EQ(save.Load(path), LoadResult::kOk) << name;
     EXPECT_EQ(save.signatureValid, true) << name;
+    EXPECT_EQ(ps1::IsPs1(save), psv::KindOf(original) == psv::SaveKind::kPs1) << name;
     testutil::TempDir dir;
     ASSERT_EQ(save.Save(dir.File("again.psv")), LoadResult::kOk) << name;
     Bytes again = testutil::ReadFile(dir.File("again.psv"));
     EXPECT_EQ(psv::Verify(again), psv::SignatureCheck::kValid) << name;
     ASSERT_EQ(again.size(), original.size()) << name;
-    std::copy(original.begin() + 0x08, original.begin() + 0x30, again.begin() + 0x08);
-    EXPECT_EQ(again, original) << name;
+    Bytes expected = original;
+    std::copy(again.begin() + 0x08, again.begin() + 0x30, expected.begin() + 0x08);
+    if (ps1::IsPs1(save)) bytes::PutU32LE(expected.data() + 0x5C, bytes::GetU32LE(original.data() + 0x40));
+    EXPECT_TRUE(again == expected) << name;
   }
-  REQUIRE_CORPUS(ps1, "psv/j-ps1.psv");
-  EXPECT_EQ(psv::Verify(testutil::ReadFile(ps1)), psv::SignatureCheck::kValid);
-  CPsv save;
-  EXPECT_EQ(save.Load(ps1), LoadResult::kInvalid);
-  EXPECT_EQ(save.refusal, kPs1Refusal);
 }

@@ -73,10 +73,10 @@ testutil::PsuImage RandomSave(std::mt19937& rng) {
 
 std::vector<Expected> ExpectedEntries(const testutil::PsuImage& image) {
   std::vector<Expected> out;
-  out.push_back({image.folder.substr(0, 31), image.rootMode, image.created, image.modified, {},
+  out.push_back({image.folder.substr(0, 32), image.rootMode, image.created, image.modified, {},
                  static_cast<std::uint32_t>(image.files.size() + 2)});
   for (const testutil::PsuFile& f : image.files)
-    // A file's name survives whole (32 characters at most), the folder's as 31.
+    // Names survive whole (32 characters at most), the folder's and the files'.
     out.push_back({f.name.substr(0, 32), f.mode, f.created, f.modified, f.data,
                    static_cast<std::uint32_t>(f.data.size())});
   return out;

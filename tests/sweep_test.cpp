@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <random>
@@ -27,6 +28,7 @@
 #include "support/exercise.h"
 #include "support/lzari_encoder.h"
 #include "support/max_builder.h"
+#include "support/ps1_builder.h"
 #include "support/psu_builder.h"
 #include "support/psv_builder.h"
 #include "support/test_util.h"
@@ -71,6 +73,7 @@ struct Family {
   std::size_t allocationCap = 0;  // the largest allocation one load may make; 0: 128 KiB or 4 × the file
   // What Load gives for a complete file when its question is answered No.
   LoadResult declined = LoadResult::kNotDirectory;
+  std::string label;  // the tests' name for a family without an extension
 };
 
 // A family that the registry reads.
@@ -370,6 +373,75 @@ std::vector<Absurd> PsvAbsurd() {
   return cases;
 }
 
+// --- PS1 single saves ------------------------------------------------------------------
+
+// Built saves of 1 and 3 blocks in the family's layout, and the corpus's files of it. A
+// file is whole only with its last byte: a shorter one is its header and part of a block.
+std::function<std::vector<Source>()> Ps1Sources(std::string family, std::initializer_list<const char*> corpus) {
+  std::vector<const char*> names(corpus);
+  return [family, names] {
+    std::vector<Source> sources;
+    for (int blocks : {1, 3}) {
+      testutil::Ps1SaveImage image;
+      image.blocks = blocks;
+      image.iconFlag = static_cast<std::uint8_t>(0x10 + blocks);
+      const Bytes blocksBytes = image.Build();
+      Bytes bytes = family == "psv" ? testutil::MakePs1Export("BASLUS-01105DATA1", blocksBytes)
+                                    : testutil::MakePs1File(family, "BASLUS-01105DATA1", blocksBytes);
+      sources.push_back({std::to_string(blocks) + " blocks", bytes, bytes.size()});
+    }
+    for (const char* name : names) {
+      std::string path = testutil::CorpusPath(name);
+      if (path.empty()) continue;
+      Bytes bytes = testutil::ReadFile(path);
+      sources.push_back({name, bytes, bytes.size()});
+    }
+    return sources;
+  };
+}
+
+// Before its first block a file is short (-1); after, its size or its blocks disagree (-6).
+std::function<LoadResult(std::size_t)> Ps1Truncated(std::size_t headerSize) {
+  return [headerSize](std::size_t n) { return n < headerSize + 8192 ? LoadResult::kReadFailed : LoadResult::kInvalid; };
+}
+
+// A frame's size, or a block count, that is no save's.
+std::function<std::vector<Absurd>()> Ps1Absurd(std::string family) {
+  return [family] {
+    const Bytes blocks = testutil::MakePs1Blocks(2);
+    std::vector<Absurd> cases;
+    for (std::uint32_t size : {0xFFFFE000u, 0x7FFFE000u, 0u}) {
+      Bytes file = testutil::MakePs1File(family, "BASLUS-1", blocks);
+      if (family == "mcs") bytes::PutU32LE(file.data() + 4, size);
+      else file[(family == "psx" ? 0x36 : 0) + 3] = static_cast<std::uint8_t>(size >> 24);
+      cases.push_back({"size " + std::to_string(size), file, LoadResult::kInvalid});
+    }
+    return cases;
+  };
+}
+
+// A PS1 export that announces more than it holds.
+std::vector<Absurd> Ps1ExportAbsurd() {
+  const Bytes file = testutil::MakePs1Export("BASLUS-1", testutil::MakePs1Blocks(1));
+  std::vector<Absurd> cases;
+  for (std::uint32_t size : {0xFFFFE000u, 0x7FFFE000u, 0x10000u}) {
+    Bytes m = file;
+    bytes::PutU32LE(m.data() + 0x40, size);
+    cases.push_back({"PS1 size " + std::to_string(size), m, size == 0x10000u ? LoadResult::kReadFailed : LoadResult::kInvalid});
+  }
+  return cases;
+}
+
+Family Ps1Family(std::string extension, std::string family, std::size_t headerSize,
+                 std::initializer_list<const char*> corpus) {
+  Family f = Registered(extension, Ps1Sources(family, corpus), Ps1Truncated(headerSize),
+                        headerSize + 8192, Ps1Absurd(family));
+  f.label = family;
+  // Whole files are small: every change is within reach.
+  f.headerSpan = 0x400;
+  return f;
+}
+
 // --- Memory card images ----------------------------------------------------------------
 
 // Cards with ECC and raw, each with saves added, one removed (a free slot and freed
@@ -462,7 +534,8 @@ std::vector<Family> Families() {
   std::vector<Family> families;
   // The smallest .psu holds three headers; the smallest X-Port file its magic, four length
   // words and a root header; an ARMAX file its 92-byte header; a CodeBreaker file its
-  // 0x128-byte header; a PS3 export its header (a PS1 one is refused as soon as that is read).
+  // 0x128-byte header; a PS3 export its header (and a PS1 export its 0x84 bytes); a PS1 single
+  // save its header and one block.
   families.push_back(Registered("psu", PsuSources, [](std::size_t) { return LoadResult::kReadFailed; }, 3 * 512, PsuAbsurd));
   if (CreateForExtension("xps")) families.push_back(Registered("xps", XpsSources, XpsTruncated, 4 + 13 + 20 + 250, XpsAbsurd));
   if (CreateForExtension("max")) families.push_back(Registered("max", MaxSources, MaxTruncated, 92, MaxAbsurd));
@@ -470,6 +543,14 @@ std::vector<Family> Families() {
   Family psv = Registered("psv", PsvSources, [](std::size_t) { return LoadResult::kReadFailed; }, 0x40, PsvAbsurd);
   psv.declined = LoadResult::kInvalid;  // the signature question
   families.push_back(psv);
+  Family ps1Export = Registered("psv", Ps1Sources("psv", {"ps1save/d.psv", "ps1save/e-tool.psv"}),
+                                [](std::size_t) { return LoadResult::kReadFailed; }, 0x84, Ps1ExportAbsurd);
+  ps1Export.declined = LoadResult::kInvalid;
+  ps1Export.label = "ps1psv";
+  families.push_back(ps1Export);
+  families.push_back(Ps1Family("mcs", "mcs", 128, {"ps1save/a.mcs", "ps1save/b.mcs"}));
+  families.push_back(Ps1Family("psx", "psx", 0x36, {}));
+  families.push_back(Ps1Family("", "raw", 0, {"ps1save/c-raw/BASLUS-00958GS2-7", "ps1save/c-raw/BESLES-04095XSMOTO"}));
   families.push_back(CardFamily());
   return families;
 }
@@ -566,20 +647,29 @@ TEST_P(Sweep, AbsurdCountsAreRefusedWithoutALargeAllocation) {
   for (const Absurd& c : family.absurd()) {
     testutil::WriteFile(file_, c.bytes);
     LoadResult result;
-    std::size_t largest;
+    std::size_t largest, total;
+    const auto start = std::chrono::steady_clock::now();
     {
       testutil::AllocationProbe probe;
       result = family.loadOnly(file_);
       largest = probe.largest();
+      total = probe.total();
     }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(result, c.expected) << c.name;
     // The decoder's state block (some 80 KiB) is the one fixed buffer a load may take.
     const std::size_t cap = family.allocationCap ? family.allocationCap : std::max<std::size_t>(128 * 1024, 4 * c.bytes.size());
     EXPECT_LE(largest, cap) << c.name;
+    // Nor do many small allocations add up to more than a few times the file, nor the work
+    // to more than a load of its size takes.
+    EXPECT_LE(total, std::max<std::size_t>(std::size_t{4} << 20, 4 * c.bytes.size())) << c.name;
+    EXPECT_LT(seconds, 3.0) << c.name;
   }
 }
 
-std::string FamilyName(const ::testing::TestParamInfo<Family>& info) { return info.param.extension; }
+std::string FamilyName(const ::testing::TestParamInfo<Family>& info) {
+  return info.param.label.empty() ? info.param.extension : info.param.label;
+}
 
 INSTANTIATE_TEST_SUITE_P(Containers, Sweep, ::testing::ValuesIn(Families()), FamilyName);
 

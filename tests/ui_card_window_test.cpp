@@ -2,7 +2,10 @@
 // on real card images made by the library.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <set>
 
 #include "card/card.h"
@@ -120,20 +123,57 @@ TEST_F(CardWindowTest, OpenDecidesBetweenCardAndSaveByExtensionThenContents) {
   EXPECT_EQ(fake.messages[0].text, card::messages::OpenFailure(card::OpenCard(dir.File("a.ps2"))));
 }
 
+// A card image whose superblock lost its signature opens as a card whatever its name, and
+// the message names the file and what is wrong; only a blank file is to be formatted.
+TEST_F(CardWindowTest, ACardThatCantBeOpenedIsNamedWithWhatIsWrong) {
+  const std::string path = MakeCard({"BESLES-11111AAA"}, "Mcd001.img");
+  const testutil::CardFile whole = testutil::CardFile::Read(path);
+  const std::string lost = "Mcd001.img is a damaged memory card: its superblock (page 0) has lost the card signature, ";
+  struct Row {
+    const char* why;
+    std::function<void(testutil::CardFile&)> damage;
+    std::string text;
+  };
+  const Row rows[] = {
+      {"the signature overwritten", [](testutil::CardFile& f) { std::memset(f.Page(0), 'X', 4); },
+       lost + "while its FAT and directories are whole; moravelt-cli card check --repair can rebuild the superblock"},
+      {"and the FAT gone",
+       [](testutil::CardFile& f) {
+         std::memset(f.Page(0), 'X', 4);
+         std::memset(f.Page(16), 0x55, card::kPageData);
+       },
+       lost + "and its FAT or directories are damaged too, so the superblock can't be rebuilt"},
+      {"all 0xFF", [](testutil::CardFile& f) { std::fill(f.bytes().begin(), f.bytes().end(), 0xFF); },
+       "an unformatted card image of 8 MiB: format it first"},
+      {"all zero", [](testutil::CardFile& f) { std::fill(f.bytes().begin(), f.bytes().end(), 0x00); },
+       "an unformatted card image of 8 MiB: format it first"},
+  };
+  for (const Row& r : rows) {
+    testutil::CardFile f = whole;
+    r.damage(f);
+    f.Store();
+    fake.messages.clear();
+    OpenCard(path);
+    EXPECT_FALSE(view.open) << r.why;
+    ASSERT_EQ(fake.messages.size(), 1u) << r.why;
+    EXPECT_EQ(fake.messages[0].text, r.text) << r.why;
+    EXPECT_TRUE(testutil::ReadFile(path) == f.bytes()) << r.why;
+  }
+}
+
 TEST_F(CardWindowTest, ListShowsEachSaveWithItsTitleSizeIconAndTheFreeSpace) {
   std::string path = MakeCard({"BESLES-11111AAA", "BESLES-22222BBB"});
   OpenCard(path);
   ASSERT_TRUE(view.open);
   EXPECT_EQ(view.caption, "Memory card - card.bin");
   EXPECT_EQ(view.Folders(), (std::vector<std::string>{"BESLES-11111AAA", "BESLES-22222BBB"}));
-  card::Listing listing = card::OpenCard(path).card->List();
   for (std::size_t i = 0; i < 2; ++i) {
     EXPECT_EQ(view.rows[i].title, "\xEF\xBC\xA1\xEF\xBC\xA2");  // ＡＢ
-    EXPECT_EQ(view.rows[i].size, std::to_string(listing.saves[i].sizeKB) + " KB");
+    EXPECT_EQ(view.rows[i].size, "40 KB");
     EXPECT_EQ(view.rows[i].icon.width, 32);
     EXPECT_NE(view.rows[i].icon.rgba, ui::PlaceholderPicture(32).rgba);
   }
-  EXPECT_EQ(view.texts[IDC_CARD_FREE], card::messages::FreeText(listing) + " of 8,000 KB");
+  EXPECT_EQ(view.texts[IDC_CARD_FREE], "7,919 KB free of 8,000 KB");
   // The main window is left as it was.
   EXPECT_TRUE(fake.rows.empty());
   EXPECT_EQ(fake.windowTitle, "Converter");
@@ -329,6 +369,25 @@ TEST_F(CardWindowTest, FolderCardsOpenThroughTheFolderPickerAndCloseReleasesTheC
   Click(IDC_CARD_CLOSE);
   EXPECT_FALSE(view.open);
   EXPECT_FALSE(window.cards().IsOpen());
+}
+
+TEST_F(CardWindowTest, PathsNamedOutsideTheDialogsOpenAsFileOpenWouldAndFoldersAsFolderCards) {
+  std::string folderCard = dir.File("memory card folder");
+  ASSERT_EQ(card::FormatFolderCard(folderCard, card::FormatOptions{}), card::FormatResult::kFormatted);
+  struct Case { std::string path; bool card; std::string folder; };
+  const Case cases[] = {{MakeCard({"BESLES-11111AAA"}, "any.img"), true, ""},
+                        {folderCard, true, ""},
+                        {Psu("save.psu", SaveImage("BESLES-22222BBB")), false, "BESLES-22222BBB"},
+                        {dir.File("missing.psu"), false, ""}};
+  for (const Case& c : cases) {
+    window.cards().OnClose();
+    fake.messages.clear();
+    window.OpenPath(c.path);
+    EXPECT_EQ(view.open, c.card) << c.path;
+    EXPECT_EQ(fake.Text(IDC_FOLDER_NAME), c.folder) << c.path;
+    // Only the file that is not there is reported.
+    EXPECT_EQ(fake.messages.size(), c.card || !c.folder.empty() ? 0u : 1u) << c.path;
+  }
 }
 
 TEST_F(CardWindowTest, DamagedCardIsShownWithWhatIsWrongAndNeverWritten) {

@@ -153,6 +153,7 @@ class FakePlatform : public ui::Platform, public RecordedMessages {
   int closeRequests = 0;
   int deleteAllRowsCalls = 0;
   std::string windowTitle = "Converter";
+  std::optional<icon::Picture> saveIcon;  // the picture beside the save's fields
 
   std::optional<ui::ChosenFile> OpenFileDialog(const ui::FileDialogRequest& request) override {
     return Dialog(false, request);
@@ -219,6 +220,10 @@ class FakePlatform : public ui::Platform, public RecordedMessages {
     return answer;
   }
   ui::CardView& Cards() override { return cards; }
+  void ShowSaveIcon(const icon::Picture* picture) override {
+    if (picture) saveIcon = *picture;
+    else saveIcon.reset();
+  }
 
   // The window as it starts: what the resource template gives before initialisation.
   void ResetWindow() {

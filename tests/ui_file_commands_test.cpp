@@ -85,7 +85,8 @@ TEST_F(FileCommandsTest, OpenAsksWithTheContainerFilters) {
   std::vector<std::pair<std::string, std::string>> filters;
   for (const auto& f : r.filters) filters.emplace_back(f.description, f.pattern);
   EXPECT_EQ(filters, (std::vector<std::pair<std::string, std::string>>{
-                         {"All supported", "*.xps;*.psu;*.max;*.pws;*.sps;*.cbs;*.psv"},
+                         {"All supported",
+                          "*.xps;*.psu;*.max;*.pws;*.sps;*.cbs;*.psv;*.mcs;*.ps1;*.psx;*.mcb;*.pda;*.mcx;*."},
                          {"Xport-2 (*.xps)", "*.xps"},
                          {"Memory Linker (*.psu)", "*.psu"},
                          {"ARMAX V3 (*.max)", "*.max"},
@@ -93,6 +94,13 @@ TEST_F(FileCommandsTest, OpenAsksWithTheContainerFilters) {
                          {"Shark Port 2 (*.sps)", "*.sps"},
                          {"CodeBreaker (*.cbs)", "*.cbs"},
                          {"PS3 export (*.psv)", "*.psv"},
+                         {"PS1 PSXGameEdit (*.mcs)", "*.mcs"},
+                         {"PS1 Memory Juggler (*.ps1)", "*.ps1"},
+                         {"PS1 Action Replay (*.psx)", "*.psx"},
+                         {"PS1 GameShark (*.mcb)", "*.mcb"},
+                         {"PS1 Xploder (*.pda)", "*.pda"},
+                         {"PS1 Datel (*.mcx)", "*.mcx"},
+                         {"PS1 raw save (*.)", "*."},
                          {"Memory card images (*.ps2;*.mc2;*.mcd;*.bin;*.vmc;*.vm2)",
                           "*.ps2;*.mc2;*.mcd;*.bin;*.vmc;*.vm2"}}));
   EXPECT_EQ(r.selectedFilter, 1);
@@ -278,7 +286,7 @@ TEST_F(FileCommandsTest, SaveInPlaceWorksForEveryFamilyThatSavesInPlace) {
   testutil::WriteFile(pc, testutil::MakeBytes(700, 9));
   int families = 0;
   for (const FormatFamily& family : Families()) {
-    if (!family.Can(kSavesInPlace)) continue;
+    if (!family.Can(kSavesInPlace) || !family.HoldsPs2()) continue;
     ++families;
     const std::string name(family.name);
     const std::string path = dir.File("game." + std::string(family.OwnExtension()));

@@ -83,8 +83,8 @@ TEST_F(MainWindowTest, ButtonAndMenuRunTheSameCommands) {
   window.OnCommand(40001, 0);
   window.OnCommand(40009, 0);
   ASSERT_EQ(fake.dialogs.size(), 3u);
-  EXPECT_EQ(fake.dialogs[0].request.filters.size(), 9u);
-  EXPECT_EQ(fake.dialogs[1].request.filters.size(), 9u);
+  EXPECT_EQ(fake.dialogs[0].request.filters.size(), 16u);
+  EXPECT_EQ(fake.dialogs[1].request.filters.size(), 16u);
   EXPECT_EQ(fake.dialogs[2].request.filters.size(), 1u);
   // Save does nothing without a save, from either source.
   window.OnCommand(1002, 0);

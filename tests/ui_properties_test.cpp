@@ -125,6 +125,28 @@ TEST(PropertiesText, AttributesCaptionAndNameCut) {
   EXPECT_EQ(CutName(std::string(40, '\x80')), std::string(32, '\x80'));
 }
 
+TEST_F(PropertiesTest, OnlyTheBoxesOfWhatAnEntryIsAreLockedForEveryEntry) {
+  for (int index : {-1, 0}) {
+    view.enabled.clear();
+    Open(index);
+    for (int bit = 0; bit < 16; ++bit)
+      EXPECT_EQ(view.enabled.at(IDC_PROP_MODE_FIRST + bit), bit != 4 && bit != 5) << "bit " << bit;
+  }
+}
+
+TEST(GivenTexts, AControlLeftAloneGivesBackTheBytesItWasGiven) {
+  GivenTexts given;
+  const std::string notUtf8 = "NAME\x82\xA0";
+  given.Given(1, notUtf8, "NAME\xEF\xBF\xBD");
+  given.Given(2, "plain", "plain");
+  struct Case { int id; std::string shown; std::string read; };
+  const Case cases[] = {{1, "NAME\xEF\xBF\xBD", notUtf8},  // as shown: the bytes given
+                        {1, "NAME2", "NAME2"},                  // typed over: the new text
+                        {2, "plain", "plain"},
+                        {3, "never given", "never given"}};
+  for (const Case& c : cases) EXPECT_EQ(given.Read(c.id, c.shown), c.read) << c.id << " " << c.shown;
+}
+
 TEST_F(PropertiesTest, FileShowsItsValues) {
   save.EntryAt(0)->mode = 0x8497;
   Open(0);

@@ -381,7 +381,7 @@ TEST(XpsLoad, NameBounds) {
   image.files[1].rawTitle = title64 + "overflow";
   CXps x;
   ASSERT_EQ(x.Load(Put(dir, "n.xps", image.Build())), LoadResult::kOk);
-  EXPECT_EQ((*x.entries)[0].Name(), name32.substr(0, 31));
+  EXPECT_EQ((*x.entries)[0].Name(), name32);  // a folder keeps all 32
   EXPECT_EQ((*x.entries)[0].Title(), title64);
   EXPECT_EQ((*x.entries)[1].Name(), name32);
   EXPECT_EQ((*x.entries)[2].Name(), name40.substr(0, 33));
@@ -922,7 +922,7 @@ TEST(XpsConvert, ReadsBackWhatItWrites) {
   CXps back;
   ASSERT_EQ(back.Load(dir.File("out.xps")), LoadResult::kOk);
   const EntryTable& t = *back.entries;
-  EXPECT_EQ(t[0].Name(), std::string(31, 'R'));
+  EXPECT_EQ(t[0].Name(), std::string(32, 'R'));
   EXPECT_EQ(t[0].mode, 0x8427u);
   EXPECT_EQ(t[1].Name(), std::string(32, 'f'));
   EXPECT_EQ(t[1].Title(), std::string(32, 'f'));

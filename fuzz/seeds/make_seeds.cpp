@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "card/card.h"
@@ -16,6 +17,7 @@
 #include "support/icon_builder.h"
 #include "support/lzari_encoder.h"
 #include "support/max_builder.h"
+#include "support/ps1_builder.h"
 #include "support/psu_builder.h"
 #include "support/psv_builder.h"
 #include "support/test_util.h"
@@ -144,6 +146,27 @@ std::vector<Seed> CbsSeeds() {
     odd.files.push_back(CbsFile{"F" + std::to_string(n), Bytes(n, static_cast<std::uint8_t>(n))});
   odd.files.back().mode = 0x8427;  // a file marked as a folder: ARMAX refuses it
   seeds.push_back({"cbs_load", "odd.cbs", odd.Build()});
+  return seeds;
+}
+
+// For each PS1 single-save family: a 1-block save, a 3-block one with an animated icon and
+// a dashed title, and one that begins with "CS"; and a signed PS1 export for .psv.
+std::vector<Seed> Ps1Seeds() {
+  testutil::Ps1SaveImage one;
+  testutil::Ps1SaveImage three;
+  three.blocks = 3;
+  three.iconFlag = 0x13;
+  three.rawTitle = "PAC\x81\x7CMAN " + kShiftJisTitle;
+  testutil::Ps1SaveImage variant;
+  variant.magic = "CS";
+  std::vector<Seed> seeds;
+  for (const auto& [target, family, extension] :
+       {std::tuple{"mcs_load", "mcs", ".mcs"}, std::tuple{"psx_load", "psx", ".psx"}, std::tuple{"ps1raw_load", "raw", ""}}) {
+    seeds.push_back({target, std::string("one-block") + extension, testutil::MakePs1File(family, "BASLUS-01105DATA1", one.Build())});
+    seeds.push_back({target, std::string("three-blocks") + extension, testutil::MakePs1File(family, "BISLPS-01416-DIAB-01", three.Build())});
+    seeds.push_back({target, std::string("cs-magic") + extension, testutil::MakePs1File(family, "BESCES-0096700994465", variant.Build())});
+  }
+  seeds.push_back({"psv_load", "ps1-export.psv", testutil::MakePs1Export("BASLUS-01105DATA1", three.Build())});
   return seeds;
 }
 
@@ -302,6 +325,7 @@ int main(int argc, char** argv) {
   for (Seed& s : MaxSeeds()) seeds.push_back(std::move(s));
   for (Seed& s : CbsSeeds()) seeds.push_back(std::move(s));
   for (Seed& s : PsvSeeds()) seeds.push_back(std::move(s));
+  for (Seed& s : Ps1Seeds()) seeds.push_back(std::move(s));
   for (Seed& s : LzariSeeds()) seeds.push_back(std::move(s));
   for (Seed& s : IconSysSeeds()) seeds.push_back(std::move(s));
   for (Seed& s : IconFileSeeds()) seeds.push_back(std::move(s));

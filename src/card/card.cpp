@@ -1,5 +1,6 @@
 #include "card/card.h"
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
 
@@ -21,6 +22,7 @@ Severity SeverityOf(IssueKind kind) {
     case IssueKind::kSizeMismatch:
     case IssueKind::kBadSuperblock:
     case IssueKind::kBadFat:
+    case IssueKind::kDamagedSuperblock:
     case IssueKind::kBadRoot:
       return Severity::kFatal;
     case IssueKind::kEccCorrected:
@@ -43,6 +45,31 @@ ImportOutcome Card::BeginImport(const CSaveGame& save, const ImportOptions& opti
   if (!Rescan()) return Outcome(ImportResult::kWriteFailed, out.folder);
   if (Damaged()) return Outcome(ImportResult::kCardDamaged, out.folder);
   return out;
+}
+
+ImportOutcome Card::NoSpace(ImportOutcome out, std::uint64_t needed, std::uint32_t freeNow, std::uint32_t available) {
+  out.result = ImportResult::kNoSpace;
+  out.neededKB = static_cast<std::uint32_t>(std::min<std::uint64_t>(needed, 0xFFFFFFFFu));
+  out.freeKB = freeNow;
+  out.availableKB = available;
+  return out;
+}
+
+ImportOutcome Card::Finish(ImportOutcome out, WriteResult written, ImportResult success,
+                           const PreparedSave& prepared) const {
+  switch (written) {
+    case WriteResult::kWritten:
+      out.result = success;
+      out.neededKB = static_cast<std::uint32_t>(std::min<std::uint64_t>(prepared.TotalClusters(), 0xFFFFFFFFu));
+      return out;
+    case WriteResult::kRefused:
+      out.result = ImportResult::kWouldDamage;
+      out.detail = refusal_;
+      return out;
+    case WriteResult::kFailed:
+      break;
+  }
+  return Outcome(ImportResult::kWriteFailed, out.folder);
 }
 
 bool Card::Damaged() const {

@@ -37,6 +37,7 @@ enum class IssueKind {
   kSizeMismatch,    // the superblock describes a card of another size than the file
   kBadSuperblock,   // superblock values that no card has
   kBadFat,          // the indirect FAT points outside the card
+  kDamagedSuperblock, // the size of a card image holding a card's structure, with no valid superblock
   kBadRoot,         // the root directory can't be read
   // Damage: the card is read as far as it can be; nothing is written to it.
   kBadDirectory,    // a directory's length or entries don't fit its chain
@@ -53,6 +54,7 @@ enum class IssueKind {
   kBadIndex,        // folder card: a save's _pcsx2_index can't be read
   kBadHostFile,     // folder card: a file or meta file the card can't hold
   kOverCapacity,    // folder card: more saves than the emulator loads
+  kFatAliased,      // two FAT or indirect FAT pointers name one cluster
   // Notices: harmless, or put right by repair.
   kEccCorrected,    // one data bit of a page was wrong (corrected when read)
   kEccCodeWrong,    // the data of a page is right, one bit of its stored code is not
@@ -83,6 +85,7 @@ struct SaveInfo {
   std::uint32_t attr = 0;
   int files = 0;
   bool readable = false;    // OpenSave gives it (its issues say why not)
+  std::string damage;       // when it can't be read: the first thing wrong with it
 };
 
 struct Listing {
@@ -106,6 +109,7 @@ enum class ImportResult {
   kSourceUnreadable,  // a file of the save can't be read whole
   kCardDamaged,       // the card has damage: nothing is written to it
   kWriteFailed,       // the card could not be written; it is unchanged
+  kWouldDamage,       // read back, the new card had damage the old one has not: not made (detail)
 };
 
 struct ImportOptions {
@@ -117,16 +121,21 @@ struct ImportOptions {
 struct ImportOutcome {
   ImportResult result = ImportResult::kWriteFailed;
   std::string folder;          // the save's folder name
-  std::uint32_t neededKB = 0;  // kNoSpace, and the size of what was imported
+  std::uint32_t neededKB = 0;  // kNoSpace: what it needs; imported: its size as the listing shows it
   std::uint32_t freeKB = 0;    // kNoSpace: free before the import
-  std::string detail;          // kInvalidSave: which name and why
+  std::uint32_t availableKB = 0;  // kNoSpace: free once the save it would replace is gone
+  std::string detail;          // kInvalidSave: which name and why; kWouldDamage: the damage
 };
 
-enum class RemoveResult { kRemoved, kNotFound, kCardDamaged, kWriteFailed };
+// kWouldDamage: read back, the card had damage it has not now (Card::refusal says which),
+// so the change was not made.
+enum class RemoveResult { kRemoved, kNotFound, kCardDamaged, kWriteFailed, kWouldDamage };
 
-enum class RepairResult { kRepaired, kNothingToRepair, kWriteFailed };
+enum class RepairResult { kRepaired, kNothingToRepair, kWriteFailed, kWouldDamage };
 struct RepairOutcome {
   RepairResult result = RepairResult::kNothingToRepair;
+  std::string detail;          // kWouldDamage: the damage the repair would have brought
+  bool superblockRebuilt = false;  // a damaged superblock was written anew
   int pagesCorrected = 0;      // pages rewritten with corrected data or code
   int clustersFreed = 0;       // lost clusters marked free
   bool lostClustersKept = false;  // lost clusters were left alone because the card has damage
@@ -134,6 +143,10 @@ struct RepairOutcome {
 };
 
 struct PreparedSave;
+
+// How a change to a card ended: made, refused because the card read back afterwards would
+// have had new damage, or not written at all. The card is unchanged unless it was made.
+enum class WriteResult { kWritten, kRefused, kFailed };
 
 class Card {
  public:
@@ -148,10 +161,15 @@ class Card {
   const std::vector<Issue>& issues() const { return issues_; }
   // True when an issue is worse than a notice: then nothing is written to the card.
   bool Damaged() const;
+  // Why the last change was not made when it would have damaged the card; else empty.
+  const std::string& refusal() const { return refusal_; }
 
   virtual Listing List() const = 0;
   // The save in that folder (the name compares byte for byte).
   virtual OpenedSave OpenSave(std::string_view folder) const = 0;
+  // The files of a save that can be read, even when others can't: for showing a damaged
+  // save's title and icon, never for copying it. None when the save is not on the card.
+  virtual std::unique_ptr<CCardSave> ReadableParts(std::string_view folder) const = 0;
   virtual ImportOutcome Import(const CSaveGame& save, const ImportOptions& options) = 0;
   ImportOutcome Import(const CSaveGame& save) { return Import(save, ImportOptions{}); }
   virtual RemoveResult Remove(std::string_view folder) = 0;
@@ -171,14 +189,24 @@ class Card {
   // card read again from the disk and found undamaged. The result is kImported when the
   // import may go on.
   ImportOutcome BeginImport(const CSaveGame& save, const ImportOptions& options, PreparedSave& prepared);
+  // How every import ends. A refusal (no room) tells what the card has free now and what
+  // it would have with the replaced save gone.
+  static ImportOutcome NoSpace(ImportOutcome out, std::uint64_t needed, std::uint32_t freeNow, std::uint32_t available);
+  ImportOutcome Finish(ImportOutcome out, WriteResult written, ImportResult success, const PreparedSave& prepared) const;
   std::string path_;
   std::vector<Issue> issues_;
+  std::string refusal_;
 };
 
 struct OpenedCard {
   std::vector<Issue> issues;   // everything found; a fatal one means no card
   std::unique_ptr<Card> card;  // the card, whenever it can be read
 };
+
+// For a card image that can't be opened because of its superblock: writes one rebuilt from
+// the card's layout, when the FAT and directories read under it without damage. Nothing is
+// written otherwise (kNothingToRepair, or kWouldDamage naming the damage).
+RepairOutcome RepairSuperblock(const std::string& path);
 
 // Opens a card image (any name: the layout comes from the size and the superblock) or a
 // PCSX2 folder card (a folder holding _pcsx2_superblock).
@@ -203,8 +231,14 @@ FormatResult FormatImage(const std::string& path, const FormatOptions& options);
 // A new, empty PCSX2 folder card (8 MiB; megabytes and ecc are not used).
 FormatResult FormatFolderCard(const std::string& path, const FormatOptions& options);
 
-enum class ConvertResult { kConverted, kNotAnImage, kFolderCard, kAlreadyThatLayout, kWriteFailed };
-// Writes the image at source to target with ECC (ecc) or raw; target may be source.
-ConvertResult ConvertImage(const std::string& source, const std::string& target, bool ecc);
+enum class ConvertResult {
+  kConverted, kNotAnImage, kFolderCard, kAlreadyThatLayout, kWriteFailed,
+  kUncorrectable,  // to raw: pages whose ECC can't correct them would lose that sign (detail: which)
+  kWouldDamage,    // read back, the new image had damage the old one has not (detail)
+};
+// Writes the image at source to target with ECC (ecc) or raw; target may be source. A
+// conversion to raw of an image with pages that can't be corrected is made only with `force`.
+ConvertResult ConvertImage(const std::string& source, const std::string& target, bool ecc, bool force = false,
+                           std::string* detail = nullptr);
 
 }  // namespace card

@@ -40,7 +40,8 @@ std::string ImportMessage(const ImportOutcome& o) {
     case ImportResult::kReplaced:
       return name + " replaced on the card (" + KilobytesText(o.neededKB) + ")";
     case ImportResult::kNoSpace:
-      return name + " does not fit: needs " + KilobytesText(o.neededKB) + ", " + KilobytesText(o.freeKB) + " free";
+      return name + " does not fit: needs " + KilobytesText(o.neededKB) + ", " + KilobytesText(o.freeKB) + " free" +
+             (o.availableKB > o.freeKB ? " (" + KilobytesText(o.availableKB) + " with the save it replaces)" : "");
     case ImportResult::kAlreadyOnCard:
       return o.detail.empty() ? name + " is already on the card" : name + ": " + o.detail;
     case ImportResult::kHasSubfolder:
@@ -53,13 +54,16 @@ std::string ImportMessage(const ImportOutcome& o) {
       return "The card is damaged and is not written to; check it first";
     case ImportResult::kWriteFailed:
       return "Cannot write the card; it is unchanged";
+    case ImportResult::kWouldDamage:
+      return name + " was not written: " + o.detail + "; the card is unchanged";
   }
   return "Cannot write the card; it is unchanged";
 }
 
-std::string RemoveMessage(RemoveResult result, std::string_view folder) {
+std::string RemoveMessage(RemoveResult result, std::string_view folder, std::string_view detail) {
   const std::string name(folder);
   switch (result) {
+    case RemoveResult::kWouldDamage: return name + " was not removed: " + std::string(detail) + "; the card is unchanged";
     case RemoveResult::kRemoved: return name + " removed from the card";
     case RemoveResult::kNotFound: return name + " is not on the card";
     case RemoveResult::kCardDamaged: return "The card is damaged and is not written to; check it first";
@@ -79,15 +83,23 @@ std::string OpenSaveMessage(OpenSaveResult result, std::string_view folder) {
   return name + " can't be read";
 }
 
+std::string DamagedSaveNote(const SaveInfo& save) {
+  if (save.damage.empty()) return OpenSaveMessage(OpenSaveResult::kDamaged, save.folder);
+  return save.folder + " is damaged on the card (" + save.damage + "); check the card";
+}
+
 std::string RepairMessage(const RepairOutcome& o) {
   switch (o.result) {
     case RepairResult::kNothingToRepair:
       return o.remaining.empty() ? "Nothing to repair" : "Nothing that can be repaired safely";
     case RepairResult::kWriteFailed:
       return "Cannot write the card; it is unchanged";
+    case RepairResult::kWouldDamage:
+      return "Not repaired: " + o.detail + "; the card is unchanged";
     case RepairResult::kRepaired:
       break;
   }
+  if (o.superblockRebuilt) return "Repaired: the superblock was rebuilt from the card's layout";
   std::string text = "Repaired: " + std::to_string(o.pagesCorrected) + " pages corrected, " +
                      std::to_string(o.clustersFreed) + " lost clusters freed";
   if (o.lostClustersKept) text += "; lost clusters kept until the card's damage is dealt with";
@@ -112,6 +124,10 @@ std::string_view ConvertMessage(ConvertResult result) {
       return "A PCSX2 folder card has no layout to convert: only card images have ECC or not";
     case ConvertResult::kAlreadyThatLayout: return "The image already has that layout";
     case ConvertResult::kWriteFailed: return "Cannot write the card image";
+    case ConvertResult::kUncorrectable:
+      return "Not converted: a raw image has no ECC, so these pages would lose the only sign that their data "
+             "is damaged (--force converts all the same)";
+    case ConvertResult::kWouldDamage: return "Not converted";
   }
   return "Cannot write the card image";
 }

@@ -34,8 +34,11 @@ std::string FreeText(const Listing& listing);
 // "BESCES-50501REZ does not fit: needs 230 KB, 120 KB free", "... is already on the card", ...
 std::string ImportMessage(const ImportOutcome& outcome);
 
-std::string RemoveMessage(RemoveResult result, std::string_view folder);
+// `detail`: for kWouldDamage, the card's refusal().
+std::string RemoveMessage(RemoveResult result, std::string_view folder, std::string_view detail = {});
 std::string OpenSaveMessage(OpenSaveResult result, std::string_view folder);
+// "BESCES-50501REZ is damaged on the card (the chain comes back to cluster 12); check the card".
+std::string DamagedSaveNote(const SaveInfo& save);
 std::string RepairMessage(const RepairOutcome& outcome);
 std::string_view FormatMessage(FormatResult result);
 std::string_view ConvertMessage(ConvertResult result);

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <filesystem>
 #include <random>
+#include <map>
 #include <set>
 
 #include "card/card_time.h"
@@ -11,10 +12,13 @@
 #include "card/layout.h"
 #include "card/pcsx2_index.h"
 #include "card/prepare.h"
+#include "card/save_fill.h"
 #include "formats/output_file.h"
+#include "formats/write_folder.h"
 #include "io/file.h"
+#include "io/path.h"
+#include "model/count_text.h"
 #include "model/entry_data.h"
-#include "model/icon_sys.h"
 
 namespace card {
 
@@ -27,13 +31,7 @@ namespace {
 constexpr std::size_t kMaxEntries = 2 * kFolderCardClusters;
 constexpr std::size_t kSuperblockBytes = kPagesPerBlock * kPageData;
 
-std::string Num(std::uint64_t n) { return std::to_string(n); }
-
-std::string Join(const std::string& folder, std::string_view name) {
-  return io::FromFsPath(io::ToFsPath(folder) / io::ToFsPath(std::string(name)));
-}
-
-bool StartsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
+using text::Num;
 
 // A whole small file, at most `cap` bytes; none when it can't be read or is longer.
 std::optional<std::vector<std::uint8_t>> ReadSmallFile(const std::string& path, std::size_t cap) {
@@ -47,12 +45,16 @@ std::optional<std::vector<std::uint8_t>> ReadSmallFile(const std::string& path, 
 
 // A host file's time as the card's clock would show it.
 EntryTime HostTime(const fs::path& path) {
-  std::error_code ec;
-  const fs::file_time_type t = fs::last_write_time(path, ec);
-  if (ec) return JapanNow();
-  const auto system = std::chrono::file_clock::to_sys(t);
-  const std::int64_t unix = std::chrono::duration_cast<std::chrono::seconds>(system.time_since_epoch()).count();
-  return SecondsToCardTime(unix + kJapanOffsetSeconds);
+  const std::optional<std::int64_t> instant = io::ModifiedTime(io::FromFsPath(path));
+  return instant ? ConsoleTimeAt(*instant) : JapanNow();
+}
+
+// A card entry's times: from its meta file when it has one, else from the host file; the
+// index's over either.
+void SetTimes(DirEntry& d, const IndexRecord* r, const fs::path& host, bool haveMeta) {
+  if (!haveMeta) d.created = d.modified = HostTime(host);
+  if (r && r->created) d.created = SecondsToCardTime(*r->created);
+  if (r && r->modified) d.modified = SecondsToCardTime(*r->modified);
 }
 
 // The name for a temporary or a deleted folder that is not yet taken.
@@ -60,7 +62,7 @@ std::optional<std::string> FreeName(const std::string& card, const std::string& 
   static std::mt19937 rng{std::random_device{}()};
   for (int attempt = 0; attempt < 1000; ++attempt) {
     const std::string name = attempt == 0 ? base : base + "_" + Num(rng() % 1000000);
-    if (!io::Exists(Join(card, name))) return name;
+    if (!io::Exists(io::JoinPath(card, name))) return name;
   }
   return std::nullopt;
 }
@@ -100,22 +102,19 @@ OpenedCard FolderCard::Open(const std::string& path) {
 bool FolderCard::Rescan() {
   issues_.clear();
   saves_.clear();
-  auto add = [this](IssueKind kind, std::string where, std::string message) {
-    issues_.push_back({kind, std::move(where), std::move(message)});
-  };
-  const std::string superblockPath = Join(path_, kFolderSuperblock);
+  const std::string superblockPath = io::JoinPath(path_, kFolderSuperblock);
   if (!io::Exists(superblockPath)) {
-    add(IssueKind::kNotACard, "", "a folder without _pcsx2_superblock: not a PCSX2 folder card");
+    Add(IssueKind::kNotACard, "", "a folder without _pcsx2_superblock: not a PCSX2 folder card");
     return false;
   }
   auto superblock = ReadSmallFile(superblockPath, 1 << 20);
   if (!superblock) {
-    add(IssueKind::kReadFailed, std::string(kFolderSuperblock), "the superblock can't be read");
+    Add(IssueKind::kReadFailed, std::string(kFolderSuperblock), "the superblock can't be read");
     return false;
   }
   // The emulator counts the card as formatted when this byte, the 'o' of "Format", is there.
   if (superblock->size() < kSuperblockBytes || (*superblock)[0x16] != 'o') {
-    add(IssueKind::kUnformatted, std::string(kFolderSuperblock), "an unformatted folder card: format it first");
+    Add(IssueKind::kUnformatted, std::string(kFolderSuperblock), "an unformatted folder card: format it first");
     return false;
   }
 
@@ -123,116 +122,120 @@ bool FolderCard::Rescan() {
   std::vector<fs::path> folders;
   for (fs::directory_iterator it(io::ToFsPath(path_), ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = io::FromFsPath(it->path().filename());
-    if (StartsWith(name, kFolderPrefix) || !it->is_directory(ec)) continue;
+    if (name.starts_with(kFolderPrefix) || !it->is_directory(ec)) continue;
     if (folders.size() >= kMaxEntries) {
-      add(IssueKind::kOverCapacity, "", "more save folders than a card holds; the rest are not read");
+      Add(IssueKind::kOverCapacity, "", "more save folders than a card holds; the rest are not read");
       break;
     }
     folders.push_back(it->path());
   }
   if (ec) {
-    add(IssueKind::kReadFailed, "", "the card's folder can't be listed");
+    Add(IssueKind::kReadFailed, "", "the card's folder can't be listed");
     return false;
   }
   std::sort(folders.begin(), folders.end());
 
-  for (const fs::path& folder : folders) {
-    FolderSave& save = saves_.emplace_back();
-    save.hostName = io::FromFsPath(folder.filename());
-    const std::string dir = io::FromFsPath(folder);
-    const std::string& where = save.hostName;
-
-    std::optional<FolderIndex> index;
-    if (io::Exists(Join(dir, kFolderIndex))) {
-      auto text = ReadSmallFile(Join(dir, kFolderIndex), kMaxIndexBytes);
-      if (text) index = ParseFolderIndex(std::string_view(reinterpret_cast<const char*>(text->data()), text->size()));
-      if (!index) add(IssueKind::kBadIndex, where + "/" + std::string(kFolderIndex), "the index can't be read: file order and times are guessed");
-    }
-    auto readMeta = [&](const std::string& metaPath, const std::string& what) -> std::optional<DirEntry> {
-      if (!io::Exists(metaPath)) return std::nullopt;
-      auto bytes = ReadSmallFile(metaPath, dirent::kSize);
-      if (!bytes || bytes->size() != dirent::kSize) {
-        add(IssueKind::kBadHostFile, what, "the meta file is not one 512-byte directory entry");
-        save.readable = false;
-        return std::nullopt;
-      }
-      return DirEntry::Read(bytes->data());
-    };
-    auto timesOf = [&](DirEntry& d, const std::string& key, const fs::path& host, bool haveMeta) {
-      const IndexRecord* r = index ? index->Find(key) : nullptr;
-      if (!haveMeta) d.created = d.modified = HostTime(host);
-      if (r && r->created) d.created = SecondsToCardTime(*r->created);
-      if (r && r->modified) d.modified = SecondsToCardTime(*r->modified);
-    };
-
-    auto meta = readMeta(Join(dir, kFolderMetaDirectory), where);
-    save.entry = meta.value_or(DirEntry{});
-    if (!meta) {
-      save.entry.mode = EntryMode::kNewDirectory;
-      save.entry.SetName(save.hostName);
-    }
-    timesOf(save.entry, std::string(kIndexRootKey), folder, meta.has_value());
-
-    struct Found {
-      std::int64_t order;
-      std::string name;
-      FolderFile file;
-    };
-    std::vector<Found> found;
-    std::uint64_t clusters = 0;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-      const std::string name = io::FromFsPath(it->path().filename());
-      if (StartsWith(name, kFolderPrefix)) continue;
-      const std::string fileWhere = where + "/" + name;
-      if (it->is_directory(ec)) {
-        save.subfolder = true;
-        add(IssueKind::kSubfolder, fileWhere, "a folder inside the save, which a save file can't carry");
-        continue;
-      }
-      if (found.size() >= kMaxEntries) {
-        add(IssueKind::kOverCapacity, where, "more files than a card directory holds");
-        save.readable = false;
-        break;
-      }
-      Found& f = found.emplace_back();
-      f.name = name;
-      f.file.hostPath = io::FromFsPath(it->path());
-      const std::uint64_t size = it->file_size(ec);
-      if (ec || size > std::uint64_t{kFolderCardClusters} * kClusterBytes) {
-        add(IssueKind::kBadHostFile, fileWhere, "a file larger than the card");
-        save.readable = false;
-        ec.clear();
-      }
-      auto fileMeta = readMeta(Join(Join(dir, kFolderMeta), name), fileWhere);
-      DirEntry& d = f.file.entry;
-      if (fileMeta) d = *fileMeta;
-      else {
-        d.mode = EntryMode::kNewFile;
-        d.SetName(name);
-      }
-      d.length = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0xFFFFFFFFu));
-      timesOf(d, name, it->path(), fileMeta.has_value());
-      const IndexRecord* r = index ? index->Find(name) : nullptr;
-      f.order = r && r->order ? *r->order : INT64_MAX;
-      clusters += ClustersFor(size);
-    }
-    if (ec) {
-      add(IssueKind::kReadFailed, where, "the save's folder can't be listed");
-      save.readable = false;
-      ec.clear();
-    }
-    // In the index's order; files it doesn't name after them, by name.
-    std::sort(found.begin(), found.end(),
-              [](const Found& a, const Found& b) { return a.order != b.order ? a.order < b.order : a.name < b.name; });
-    for (Found& f : found) save.files.push_back(std::move(f.file));
-    save.entry.length = static_cast<std::uint32_t>(save.files.size() + 2);
-    clusters += (save.files.size() + 3) / 2;
-    save.sizeClusters = static_cast<std::uint32_t>(std::min<std::uint64_t>(clusters, 0xFFFFFFFFu));
-  }
+  for (const fs::path& folder : folders) ReadSaveFolder(folder);
   if (UsedClusters() > kFolderCardClusters)
-    add(IssueKind::kOverCapacity, "",
+    Add(IssueKind::kOverCapacity, "",
         "the saves take " + Num(UsedClusters()) + " KB; the emulator loads no more than " + Num(kFolderCardClusters));
   return true;
+}
+
+void FolderCard::Add(IssueKind kind, std::string where, std::string message) {
+  issues_.push_back({kind, std::move(where), std::move(message)});
+}
+
+std::optional<FolderIndex> FolderCard::ReadIndex(const std::string& dir, const std::string& where) {
+  if (!io::Exists(io::JoinPath(dir, kFolderIndex))) return std::nullopt;
+  std::optional<FolderIndex> index;
+  auto text = ReadSmallFile(io::JoinPath(dir, kFolderIndex), kMaxIndexBytes);
+  if (text) index = ParseFolderIndex(std::string_view(reinterpret_cast<const char*>(text->data()), text->size()));
+  if (!index)
+    Add(IssueKind::kBadIndex, where + "/" + std::string(kFolderIndex), "the index can't be read: file order and times are guessed");
+  return index;
+}
+
+std::optional<DirEntry> FolderCard::ReadMeta(const std::string& metaPath, const std::string& where, FolderSave& save) {
+  if (!io::Exists(metaPath)) return std::nullopt;
+  auto bytes = ReadSmallFile(metaPath, dirent::kSize);
+  if (!bytes || bytes->size() != dirent::kSize) {
+    Add(IssueKind::kBadHostFile, where, "the meta file is not one 512-byte directory entry");
+    save.readable = false;
+    return std::nullopt;
+  }
+  return DirEntry::Read(bytes->data());
+}
+
+std::uint64_t FolderCard::ReadSaveFile(const fs::directory_entry& item, const std::string& dir,
+                                       const std::optional<FolderIndex>& index, FolderSave& save) {
+  const std::string name = io::FromFsPath(item.path().filename());
+  const std::string where = save.hostName + "/" + name;
+  FolderFile& file = save.files.emplace_back();
+  file.hostPath = io::FromFsPath(item.path());
+  std::error_code ec;
+  const std::uint64_t size = item.file_size(ec);
+  if (ec || size > std::uint64_t{kFolderCardClusters} * kClusterSize) {
+    Add(IssueKind::kBadHostFile, where, "a file larger than the card");
+    save.readable = false;
+  }
+  const std::optional<DirEntry> meta = ReadMeta(io::JoinPath(io::JoinPath(dir, kFolderMeta), name), where, save);
+  DirEntry& d = file.entry;
+  if (meta) {
+    d = *meta;
+  } else {
+    d.mode = EntryMode::kNewFile;
+    d.SetName(name);
+  }
+  d.length = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0xFFFFFFFFu));
+  const IndexRecord* r = index ? index->Find(name) : nullptr;
+  SetTimes(d, r, item.path(), meta.has_value());
+  file.order = r && r->order ? *r->order : INT64_MAX;
+  return ClustersFor(size);
+}
+
+void FolderCard::ReadSaveFolder(const fs::path& folder) {
+  FolderSave& save = saves_.emplace_back();
+  save.hostName = io::FromFsPath(folder.filename());
+  const std::string dir = io::FromFsPath(folder);
+  const std::string& where = save.hostName;
+  const std::optional<FolderIndex> index = ReadIndex(dir, where);
+  const std::optional<DirEntry> meta = ReadMeta(io::JoinPath(dir, kFolderMetaDirectory), where, save);
+  save.entry = meta.value_or(DirEntry{});
+  if (!meta) {
+    save.entry.mode = EntryMode::kNewDirectory;
+    save.entry.SetName(save.hostName);
+  }
+  SetTimes(save.entry, index ? index->Find(kIndexRootKey) : nullptr, folder, meta.has_value());
+
+  std::uint64_t clusters = 0;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = io::FromFsPath(it->path().filename());
+    if (name.starts_with(kFolderPrefix)) continue;
+    if (it->is_directory(ec)) {
+      save.subfolder = true;
+      Add(IssueKind::kSubfolder, where + "/" + name, "a folder inside the save, which a save file can't carry");
+      continue;
+    }
+    if (save.files.size() >= kMaxEntries) {
+      Add(IssueKind::kOverCapacity, where, "more files than a card directory holds");
+      save.readable = false;
+      break;
+    }
+    clusters += ReadSaveFile(*it, dir, index, save);
+  }
+  if (ec) {
+    Add(IssueKind::kReadFailed, where, "the save's folder can't be listed");
+    save.readable = false;
+  }
+  // In the index's order; files it doesn't name after them, by name.
+  std::sort(save.files.begin(), save.files.end(), [](const FolderFile& a, const FolderFile& b) {
+    return a.order != b.order ? a.order < b.order : a.hostPath < b.hostPath;
+  });
+  save.entry.length = static_cast<std::uint32_t>(save.files.size() + 2);
+  clusters += (save.files.size() + 3) / 2;
+  save.sizeClusters = static_cast<std::uint32_t>(std::min<std::uint64_t>(clusters, 0xFFFFFFFFu));
 }
 
 std::uint32_t FolderCard::UsedClusters() const {
@@ -250,21 +253,9 @@ const FolderSave* FolderCard::FindSave(std::string_view folder) const {
 Listing FolderCard::List() const {
   Listing listing;
   for (const FolderSave& s : saves_) {
-    SaveInfo& info = listing.saves.emplace_back();
-    info.folder = std::string(s.entry.Name());
-    info.sizeKB = s.sizeClusters;
-    info.created = s.entry.created;
-    info.modified = s.entry.modified;
-    info.mode = s.entry.mode & 0xFFFF;
-    info.attr = s.entry.attr;
-    info.files = static_cast<int>(s.files.size());
-    info.readable = s.readable && !s.subfolder;
-    if (!info.readable) continue;
-    OpenedSave opened = OpenSave(info.folder);
-    if (opened.save) {
-      info.title = std::string((*opened.save->entries)[0].Title());
-      info.rawTitle = std::string((*opened.save->entries)[0].RawTitle());
-    }
+    const std::unique_ptr<CCardSave> parts = MakeSave(s);
+    listing.saves.push_back(InfoFor(s.entry, static_cast<int>(s.files.size()), s.sizeClusters,
+                                    s.readable && !s.subfolder, parts.get()));
   }
   const std::uint32_t used = UsedClusters();
   listing.freeKB = used < kFolderCardClusters ? kFolderCardClusters - used : 0;
@@ -277,104 +268,63 @@ OpenedSave FolderCard::OpenSave(std::string_view folder) const {
   if (!s) return opened;
   if (s->subfolder) {
     opened.result = OpenSaveResult::kHasSubfolder;
-    return opened;
-  }
-  if (!s->readable) {
+  } else if (!s->readable) {
     opened.result = OpenSaveResult::kDamaged;
-    return opened;
+  } else {
+    opened.result = OpenSaveResult::kOpened;
+    opened.save = MakeSave(*s);
   }
-  auto save = std::make_unique<CCardSave>();
-  EntryTable table(s->files.size() + 1);
-  auto fill = [](SaveEntry& e, const DirEntry& d) {
-    e.mode = d.mode & 0xFFFF;
-    e.size = d.length;
-    e.created = d.created;
-    e.modified = d.modified;
-    SetField(e.name, d.Name(), kNameChars);
-  };
-  fill(table[0], s->entry);
-  save->attributes.push_back(s->entry.attr);
-  for (std::size_t i = 0; i < s->files.size(); ++i) {
-    SaveEntry& e = table[i + 1];
-    fill(e, s->files[i].entry);
-    SetField(e.title, e.Name(), kNameChars);
-    SetField(e.rawTitle, e.Name(), kNameChars);
-    e.source = FromDisk{s->files[i].hostPath};
-    save->attributes.push_back(s->files[i].entry.attr);
-  }
-  save->entries = std::move(table);
-  save->sourcePath = path_;
-  SaveEntry& root = (*save->entries)[0];
-  ReadIconSysTitle(*save, root.rawTitle);
-  TitleToAscii(root.rawTitle, root.title);
-  opened.result = OpenSaveResult::kOpened;
-  opened.save = std::move(save);
   return opened;
 }
 
-ImportOutcome FolderCard::Import(const CSaveGame& save, const ImportOptions& options) {
-  PreparedSave prepared;
-  ImportOutcome out = BeginImport(save, options, prepared);
-  if (out.result != ImportResult::kImported) return out;
+std::unique_ptr<CCardSave> FolderCard::ReadableParts(std::string_view folder) const {
+  const FolderSave* s = FindSave(folder);
+  return s ? MakeSave(*s) : nullptr;
+}
 
-  const FolderSave* old = FindSave(out.folder);
-  if (old && !options.replace) return Outcome(ImportResult::kAlreadyOnCard, out.folder);
-  const bool replacing = old != nullptr;
-  const std::string oldHost = old ? old->hostName : std::string();
-  const std::uint32_t oldClusters = old ? old->sizeClusters : 0;
-  const std::string host = HostName(out.folder);
-  // Another save (or anything else) already under the host name this one needs.
-  if (host != oldHost && io::Exists(Join(path_, host))) {
-    out.result = ImportResult::kAlreadyOnCard;
-    out.detail = "the folder \"" + host + "\" is already on the card";
-    return out;
+std::unique_ptr<CCardSave> FolderCard::MakeSave(const FolderSave& s) const {
+  auto save = std::make_unique<CCardSave>();
+  StartCardSave(*save, s.entry, s.files.size());
+  for (std::size_t i = 0; i < s.files.size(); ++i) {
+    SaveEntry& e = (*save->entries)[i + 1];
+    FillEntry(e, s.files[i].entry, true);
+    e.source = FromDisk{s.files[i].hostPath};
+    save->attributes[i + 1] = s.files[i].entry.attr;
   }
-  std::vector<std::string> hostFiles;
+  FinishCardSave(*save, path_);
+  return save;
+}
+
+std::string FolderCard::RefuseHostNames(const std::string& folder, const PreparedSave& prepared,
+                                        std::vector<std::string>& hostFiles) const {
+  const std::string host = HostName(folder);
+  // The emulator passes over every name starting _pcsx2_: such a save would vanish.
+  if (host.starts_with(kFolderPrefix))
+    return "a folder card keeps its own files under names starting " + std::string(kFolderPrefix);
+  // Windows and macOS take two names differing only in letter case for one file.
   std::set<std::string> taken;
   for (const DirEntry& f : prepared.files) {
     std::string name = HostName(f.Name());
-    if (StartsWith(name, kFolderPrefix) || !taken.insert(name).second) {
-      out.result = ImportResult::kInvalidSave;
-      out.detail = "the file \"" + std::string(f.Name()) + "\" can't have a name of its own on a folder card";
-      return out;
-    }
+    if (name.starts_with(kFolderPrefix) || !taken.insert(io::FoldAscii(name)).second)
+      return "the file \"" + std::string(f.Name()) + "\" can't have a name of its own on a folder card";
     hostFiles.push_back(std::move(name));
   }
+  return {};
+}
 
-  const std::uint64_t needed = prepared.TotalClusters();
-  const std::uint32_t used = UsedClusters() - oldClusters;
-  const std::uint32_t free = used < kFolderCardClusters ? kFolderCardClusters - used : 0;
-  out.neededKB = static_cast<std::uint32_t>(std::min<std::uint64_t>(needed, 0xFFFFFFFFu));
-  if (needed > free) {
-    out.result = ImportResult::kNoSpace;
-    const std::uint32_t all = UsedClusters();
-    out.freeKB = all < kFolderCardClusters ? kFolderCardClusters - all : 0;
-    return out;
-  }
-
-  // The save is written whole under a name the emulator passes over, then renamed into place.
-  auto tempName = FreeName(path_, std::string(kFolderPrefix) + "tmp_" + host);
-  if (!tempName) return Outcome(ImportResult::kWriteFailed, out.folder);
-  const std::string temp = Join(path_, *tempName);
-  std::error_code ec;
-  auto cleanUp = [&temp] {
-    std::error_code ignored;
-    fs::remove_all(io::ToFsPath(temp), ignored);
-  };
-  if (!fs::create_directory(io::ToFsPath(temp), ec)) return Outcome(ImportResult::kWriteFailed, out.folder);
-
+bool FolderCard::WriteSaveFolder(const std::string& temp, const CSaveGame& save, const PreparedSave& prepared,
+                                 const std::vector<std::string>& hostFiles, bool& sourceFailed) const {
   EntryDataReader reader;
   FolderIndex index;
   index.records.push_back({std::string(kIndexRootKey), std::nullopt, CardTimeToSeconds(prepared.directory.created),
                            CardTimeToSeconds(prepared.directory.modified)});
+  const std::string metaDir = io::JoinPath(temp, kFolderMeta);
   bool metaFolder = false;
+  std::error_code ec;
   for (std::size_t i = 0; i < prepared.files.size(); ++i) {
     const DirEntry& f = prepared.files[i];
-    io::File file = io::File::OpenWrite(Join(temp, hostFiles[i]));
-    if (!file) {
-      cleanUp();
-      return Outcome(ImportResult::kWriteFailed, out.folder);
-    }
+    io::File file = io::File::OpenWrite(io::JoinPath(temp, hostFiles[i]));
+    if (!file) return false;
     std::uint64_t copied = 0;
     bool writeFailed = false;
     const DataResult r = reader.Copy(*prepared.sources[i], save.sourcePath, [&](std::span<const std::uint8_t> piece) {
@@ -383,56 +333,124 @@ ImportOutcome FolderCard::Import(const CSaveGame& save, const ImportOptions& opt
       return !writeFailed;
     });
     if (r != DataResult::kOk || copied != f.length || !file.Flush(true) || !file.Close()) {
-      cleanUp();
-      return Outcome(writeFailed || r == DataResult::kSinkFailed ? ImportResult::kWriteFailed : ImportResult::kSourceUnreadable, out.folder);
+      sourceFailed = !writeFailed && r != DataResult::kSinkFailed;
+      return false;
     }
+    SetModifiedTime(io::JoinPath(temp, hostFiles[i]), f.modified);  // the host file shows the same instant
     index.records.push_back({hostFiles[i], static_cast<std::int64_t>(i + 1), CardTimeToSeconds(f.created),
                              CardTimeToSeconds(f.modified)});
     // A meta file only where the emulator would otherwise give the file another mode,
     // attr or name.
-    if (f.mode != EntryMode::kNewFile || f.attr != 0 || hostFiles[i] != f.Name()) {
-      const std::string metaDir = Join(temp, kFolderMeta);
-      if ((!metaFolder && !fs::create_directory(io::ToFsPath(metaDir), ec)) ||
-          !WriteWhole(Join(metaDir, hostFiles[i]), EntryBytes(f))) {
-        cleanUp();
-        return Outcome(ImportResult::kWriteFailed, out.folder);
-      }
-      metaFolder = true;
-    }
+    if (f.mode == EntryMode::kNewFile && f.attr == 0 && hostFiles[i] == f.Name()) continue;
+    if ((!metaFolder && !fs::create_directory(io::ToFsPath(metaDir), ec)) ||
+        !WriteWhole(io::JoinPath(metaDir, hostFiles[i]), EntryBytes(f)))
+      return false;
+    metaFolder = true;
   }
   reader.Close();
+  if (metaFolder) io::SyncDirectoryOf(io::JoinPath(metaDir, hostFiles.front()));
   const DirEntry& d = prepared.directory;
   const std::string indexText = WriteFolderIndex(index);
-  bool ok = WriteWhole(Join(temp, kFolderIndex),
-                       std::span(reinterpret_cast<const std::uint8_t*>(indexText.data()), indexText.size()));
-  if (ok && (d.mode != EntryMode::kNewDirectory || d.attr != 0 || host != d.Name()))
-    ok = WriteWhole(Join(temp, kFolderMetaDirectory), EntryBytes(d));
-  if (!ok) {
-    cleanUp();
-    return Outcome(ImportResult::kWriteFailed, out.folder);
-  }
-  io::SyncDirectoryOf(Join(temp, kFolderIndex));
+  if (!WriteWhole(io::JoinPath(temp, kFolderIndex),
+                  std::span(reinterpret_cast<const std::uint8_t*>(indexText.data()), indexText.size())))
+    return false;
+  if ((d.mode != EntryMode::kNewDirectory || d.attr != 0 || HostName(d.Name()) != d.Name()) &&
+      !WriteWhole(io::JoinPath(temp, kFolderMetaDirectory), EntryBytes(d)))
+    return false;
+  SetModifiedTime(temp, d.modified);
+  io::SyncDirectoryOf(io::JoinPath(temp, kFolderIndex));
+  return true;
+}
 
-  // The old save steps aside as a removal leaves it, and the new one takes its place.
+bool FolderCard::ReadsBack(const std::string& temp, const PreparedSave& prepared,
+                           const std::vector<std::string>& hostFiles) {
+  // The folder as the card will read it: each file once, with its length, and nothing else.
+  std::map<std::string, std::uint64_t> found;
+  std::error_code ec;
+  for (fs::directory_iterator it(io::ToFsPath(temp), ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = io::FromFsPath(it->path().filename());
+    if (!name.starts_with(kFolderPrefix)) found[name] = it->is_directory(ec) ? UINT64_MAX : it->file_size(ec);
+  }
+  std::string wrong = ec ? "can't be listed" : "";
+  for (std::size_t i = 0; wrong.empty() && i < hostFiles.size(); ++i) {
+    auto it = found.find(hostFiles[i]);
+    if (it == found.end())
+      wrong = "lacks \"" + hostFiles[i] + "\"";
+    else if (it->second != prepared.files[i].length)
+      wrong = "has \"" + hostFiles[i] + "\" of another length than the " + Num(prepared.files[i].length) + " bytes written";
+    else
+      found.erase(it);
+  }
+  if (wrong.empty() && !found.empty()) wrong = "has \"" + found.begin()->first + "\", which was not written";
+  if (!wrong.empty())
+    refusal_ = "read back, the new save folder in " + io::FromFsPath(io::ToFsPath(path_).filename()) + " " + wrong;
+  return wrong.empty();
+}
+
+WriteResult FolderCard::PutInPlace(const std::string& temp, const std::string& host, const FolderSave* old) {
+  // The old save steps aside as a removal leaves it, the new one takes its place, and
+  // then the old one goes for good.
   std::string retired;
   if (old) {
-    auto name = FreeName(path_, std::string(kFolderDeletedPrefix) + oldHost);
-    if (!name || !io::RenameReplace(Join(path_, oldHost), Join(path_, *name))) {
-      cleanUp();
-      return Outcome(ImportResult::kWriteFailed, out.folder);
-    }
+    auto name = FreeName(path_, std::string(kFolderDeletedPrefix) + old->hostName);
+    if (!name || !io::RenameReplace(io::JoinPath(path_, old->hostName), io::JoinPath(path_, *name)))
+      return WriteResult::kFailed;
     retired = *name;
   }
-  if (!io::RenameReplace(temp, Join(path_, host))) {
-    if (!retired.empty()) io::RenameReplace(Join(path_, retired), Join(path_, oldHost));
-    cleanUp();
-    Rescan();
-    return Outcome(ImportResult::kWriteFailed, out.folder);
+  if (!io::RenameReplace(temp, io::JoinPath(path_, host))) {
+    if (!retired.empty()) io::RenameReplace(io::JoinPath(path_, retired), io::JoinPath(path_, old->hostName));
+    return WriteResult::kFailed;
   }
-  io::SyncDirectoryOf(Join(path_, host));
+  io::SyncDirectoryOf(io::JoinPath(path_, host));
+  if (!retired.empty()) {
+    std::error_code ignored;
+    fs::remove_all(io::ToFsPath(io::JoinPath(path_, retired)), ignored);
+    io::SyncDirectoryOf(io::JoinPath(path_, host));
+  }
+  return WriteResult::kWritten;
+}
+
+ImportOutcome FolderCard::Import(const CSaveGame& save, const ImportOptions& options) {
+  PreparedSave prepared;
+  ImportOutcome out = BeginImport(save, options, prepared);
+  if (out.result != ImportResult::kImported) return out;
+  refusal_.clear();
+  const FolderSave* old = FindSave(out.folder);
+  if (old && !options.replace) return Outcome(ImportResult::kAlreadyOnCard, out.folder);
+  const std::string host = HostName(out.folder);
+  // Another save (or anything else) already under the host name this one needs.
+  if ((!old || host != old->hostName) && io::Exists(io::JoinPath(path_, host))) {
+    out.result = ImportResult::kAlreadyOnCard;
+    out.detail = "the folder \"" + host + "\" is already on the card";
+    return out;
+  }
+  std::vector<std::string> hostFiles;
+  out.detail = RefuseHostNames(out.folder, prepared, hostFiles);
+  if (!out.detail.empty()) {
+    out.result = ImportResult::kInvalidSave;
+    return out;
+  }
+  const std::uint32_t used = UsedClusters(), oldClusters = old ? old->sizeClusters : 0;
+  const std::uint64_t needed = prepared.TotalClusters();
+  auto freeWith = [](std::uint32_t u) { return u < kFolderCardClusters ? kFolderCardClusters - u : 0; };
+  if (needed > freeWith(used - oldClusters)) return NoSpace(out, needed, freeWith(used), freeWith(used - oldClusters));
+
+  // The save is written whole under a name the emulator passes over, read back, then
+  // renamed into place.
+  auto tempName = FreeName(path_, std::string(kFolderPrefix) + "tmp_" + host);
+  std::error_code ec;
+  if (!tempName || !fs::create_directory(io::ToFsPath(io::JoinPath(path_, *tempName)), ec))
+    return Outcome(ImportResult::kWriteFailed, out.folder);
+  const std::string temp = io::JoinPath(path_, *tempName);
+  bool sourceFailed = false;
+  WriteResult written = WriteResult::kFailed;
+  if (WriteSaveFolder(temp, save, prepared, hostFiles, sourceFailed))
+    written = ReadsBack(temp, prepared, hostFiles) ? PutInPlace(temp, host, old) : WriteResult::kRefused;
+  std::error_code ignored;
+  if (written != WriteResult::kWritten) fs::remove_all(io::ToFsPath(temp), ignored);
   Rescan();
-  out.result = replacing ? ImportResult::kReplaced : ImportResult::kImported;
-  return out;
+  if (sourceFailed) return Outcome(ImportResult::kSourceUnreadable, out.folder);
+  return Finish(out, written, old ? ImportResult::kReplaced : ImportResult::kImported, prepared);
 }
 
 RemoveResult FolderCard::Remove(std::string_view folder) {
@@ -442,8 +460,8 @@ RemoveResult FolderCard::Remove(std::string_view folder) {
   // As the emulator removes a save: renamed, not deleted. A renamed folder can't hurt
   // the others, so damage elsewhere on the card does not stop it.
   auto name = FreeName(path_, std::string(kFolderDeletedPrefix) + s->hostName);
-  const bool renamed = name && io::RenameReplace(Join(path_, s->hostName), Join(path_, *name));
-  if (renamed) io::SyncDirectoryOf(Join(path_, *name));
+  const bool renamed = name && io::RenameReplace(io::JoinPath(path_, s->hostName), io::JoinPath(path_, *name));
+  if (renamed) io::SyncDirectoryOf(io::JoinPath(path_, *name));
   Rescan();
   return renamed ? RemoveResult::kRemoved : RemoveResult::kWriteFailed;
 }
@@ -483,7 +501,7 @@ FormatResult FormatFolderCard(const std::string& path, const FormatOptions& opti
                                      });
   (void)built;  // the sink stops it once the block is complete
   if (block.size() != kSuperblockBytes) return FormatResult::kWriteFailed;
-  OutputFile out(Join(path, kFolderSuperblock), /*inPlace=*/false);
+  OutputFile out(io::JoinPath(path, kFolderSuperblock), /*inPlace=*/false);
   out.Write(block);
   return out.Commit() == LoadResult::kOk ? FormatResult::kFormatted : FormatResult::kWriteFailed;
 }

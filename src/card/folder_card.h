@@ -16,10 +16,15 @@
 // worth of saves.
 #pragma once
 
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "card/card.h"
+#include "card/pcsx2_index.h"
 #include "model/dir_entry.h"
 
 namespace card {
@@ -40,6 +45,7 @@ std::string HostName(std::string_view cardName);
 struct FolderFile {
   std::string hostPath;
   DirEntry entry;  // name, mode, length, times and attr as the emulated card shows them
+  std::int64_t order = INT64_MAX;  // the index's order; files it doesn't name come last
 };
 
 struct FolderSave {
@@ -58,6 +64,7 @@ class FolderCard final : public Card {
   CardType type() const override { return CardType::kFolder; }
   Listing List() const override;
   OpenedSave OpenSave(std::string_view folder) const override;
+  std::unique_ptr<CCardSave> ReadableParts(std::string_view folder) const override;
   ImportOutcome Import(const CSaveGame& save, const ImportOptions& options) override;
   RemoveResult Remove(std::string_view folder) override;
   std::vector<Issue> Check() const override;
@@ -67,8 +74,32 @@ class FolderCard final : public Card {
  private:
   explicit FolderCard(std::string path) : Card(std::move(path)) {}
   bool Rescan() override;
+  void Add(IssueKind kind, std::string where, std::string message);
+  // One save's folder: its files, index and meta files, with what is wrong with them.
+  void ReadSaveFolder(const std::filesystem::path& folder);
+  // The save's _pcsx2_index; none (and the issue when it is there) when it can't be read.
+  std::optional<FolderIndex> ReadIndex(const std::string& dir, const std::string& where);
+  // A meta file's directory entry; none when there is none, or (the issue, and the save
+  // made unreadable) when it is not one entry.
+  std::optional<DirEntry> ReadMeta(const std::string& metaPath, const std::string& where, FolderSave& save);
+  // One host file of a save, added to its files; gives the clusters it takes.
+  std::uint64_t ReadSaveFile(const std::filesystem::directory_entry& item, const std::string& dir,
+                             const std::optional<FolderIndex>& index, FolderSave& save);
   const FolderSave* FindSave(std::string_view folder) const;
   std::uint32_t UsedClusters() const;
+  std::unique_ptr<CCardSave> MakeSave(const FolderSave& s) const;
+  // Why the save's names can't go on a folder card (empty when they can), and the host
+  // name of each file.
+  std::string RefuseHostNames(const std::string& folder, const PreparedSave& prepared,
+                              std::vector<std::string>& hostFiles) const;
+  // The save's files, index and meta files in the folder `temp`; false on failure
+  // (sourceFailed when a file of the save could not be read).
+  bool WriteSaveFolder(const std::string& temp, const CSaveGame& save, const PreparedSave& prepared,
+                       const std::vector<std::string>& hostFiles, bool& sourceFailed) const;
+  // True when `temp` holds exactly the files written; else refusal_ says what is wrong.
+  bool ReadsBack(const std::string& temp, const PreparedSave& prepared, const std::vector<std::string>& hostFiles);
+  // Moves the new save folder into place, over an old one of that name.
+  WriteResult PutInPlace(const std::string& temp, const std::string& host, const FolderSave* old);
 
   std::vector<FolderSave> saves_;
 };

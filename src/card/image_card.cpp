@@ -7,9 +7,10 @@
 #include "card/card_time.h"
 #include "card/image_write.h"
 #include "card/prepare.h"
+#include "card/save_fill.h"
 #include "io/file.h"
 #include "model/bytes.h"
-#include "model/icon_sys.h"
+#include "model/count_text.h"
 
 namespace card {
 
@@ -29,7 +30,7 @@ Page EntryPage(const DirEntry& d) {
   return p;
 }
 
-std::string Num(std::uint64_t n) { return std::to_string(n); }
+using text::Num;
 
 }  // namespace
 
@@ -61,22 +62,11 @@ const SaveState* ImageCard::FindSave(std::string_view folder) const {
 Listing ImageCard::List() const {
   Listing listing;
   for (const SaveState& s : state_.saves) {
-    SaveInfo& info = listing.saves.emplace_back();
-    const DirEntry& d = s.entry.d;
-    info.folder = std::string(d.Name());
-    info.sizeKB = s.sizeClusters;
-    info.created = d.created;
-    info.modified = d.modified;
-    info.mode = d.mode & 0xFFFF;
-    info.attr = d.attr;
-    info.files = static_cast<int>(s.files.size());
-    info.readable = s.readable && !s.subfolder;
-    if (!info.readable) continue;
-    if (std::unique_ptr<CCardSave> save = MakeSave(s)) {
-      const SaveEntry& root = (*save->entries)[0];
-      info.title = std::string(root.Title());
-      info.rawTitle = std::string(root.RawTitle());
-    }
+    const bool readable = s.readable && !s.subfolder;
+    const std::unique_ptr<CCardSave> parts = MakeSave(s, !readable);
+    SaveInfo& info = listing.saves.emplace_back(
+        InfoFor(s.entry.d, static_cast<int>(s.files.size()), s.sizeClusters, readable, parts.get()));
+    info.damage = s.damage;
   }
   listing.freeKB = state_.FreeClusters();
   return listing;
@@ -90,7 +80,7 @@ OpenedSave ImageCard::OpenSave(std::string_view folder) const {
     opened.result = OpenSaveResult::kHasSubfolder;
   } else if (!s->readable) {
     opened.result = OpenSaveResult::kDamaged;
-  } else if ((opened.save = MakeSave(*s))) {
+  } else if ((opened.save = MakeSave(*s, false))) {
     opened.result = OpenSaveResult::kOpened;
   } else {
     opened.result = OpenSaveResult::kDamaged;
@@ -98,58 +88,48 @@ OpenedSave ImageCard::OpenSave(std::string_view folder) const {
   return opened;
 }
 
-std::unique_ptr<CCardSave> ImageCard::MakeSave(const SaveState& s) const {
+std::unique_ptr<CCardSave> ImageCard::ReadableParts(std::string_view folder) const {
+  const SaveState* s = FindSave(folder);
+  return s ? MakeSave(*s, true) : nullptr;
+}
+
+bool ImageCard::FileExtents(const FileState& f, ContainerExtents& extents) const {
+  // The file's bytes: its clusters' pages in chain order, merged where they touch.
+  std::uint64_t left = f.entry.d.length;
+  for (std::size_t k = 0; k < f.chain.size() && left > 0; ++k) {
+    const std::uint64_t first = state_.PageOfCluster(f.chain[k]);
+    for (std::uint32_t h = 0; h < kPagesPerCluster && left > 0; ++h) {
+      const std::uint64_t offset = state_.geometry.PageOffset(first + h);
+      const std::uint64_t n = std::min<std::uint64_t>(left, kPageData);
+      if (!extents.extents.empty() && extents.extents.back().offset + extents.extents.back().length == offset)
+        extents.extents.back().length += n;
+      else
+        extents.extents.push_back({offset, n});
+      left -= n;
+    }
+  }
+  return left == 0;
+}
+
+std::unique_ptr<CCardSave> ImageCard::MakeSave(const SaveState& s, bool readableOnly) const {
   auto save = std::make_unique<CCardSave>();
-  const Geometry& g = state_.geometry;
   try {
-    EntryTable table(s.files.size() + 1);
-    save->attributes.assign(table.size(), 0);
-    SaveEntry& root = table[0];
-    const DirEntry& d = s.entry.d;
-    root.mode = d.mode & 0xFFFF;
-    root.size = static_cast<std::uint32_t>(s.files.size() + 2);
-    root.created = d.created;
-    root.modified = d.modified;
-    SetField(root.name, d.Name(), kNameChars);
-    save->attributes[0] = d.attr;
-    for (std::size_t i = 0; i < s.files.size(); ++i) {
-      const FileState& f = s.files[i];
-      SaveEntry& e = table[i + 1];
-      e.mode = f.entry.d.mode & 0xFFFF;
-      e.size = f.entry.d.length;
-      e.created = f.entry.d.created;
-      e.modified = f.entry.d.modified;
-      SetField(e.name, f.entry.d.Name(), kNameChars);
-      SetField(e.title, f.entry.d.Name(), kNameChars);
-      SetField(e.rawTitle, f.entry.d.Name(), kNameChars);
-      save->attributes[i + 1] = f.entry.d.attr;
-      // The file's bytes: its clusters' pages in chain order, merged where they touch.
+    std::vector<const FileState*> files;
+    for (const FileState& f : s.files)
+      if (f.readable || !readableOnly) files.push_back(&f);
+    StartCardSave(*save, s.entry.d, files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      SaveEntry& e = (*save->entries)[i + 1];
+      FillEntry(e, files[i]->entry.d, true);
+      save->attributes[i + 1] = files[i]->entry.d.attr;
       ContainerExtents extents;
-      std::uint64_t left = e.size;
-      for (std::size_t k = 0; k < f.chain.size() && left > 0; ++k) {
-        const std::uint64_t first = state_.PageOfCluster(f.chain[k]);
-        for (std::uint32_t h = 0; h < kPagesPerCluster && left > 0; ++h) {
-          const std::uint64_t offset = g.PageOffset(first + h);
-          const std::uint64_t n = std::min<std::uint64_t>(left, kPageData);
-          if (!extents.extents.empty() &&
-              extents.extents.back().offset + extents.extents.back().length == offset)
-            extents.extents.back().length += n;
-          else
-            extents.extents.push_back({offset, n});
-          left -= n;
-        }
-      }
-      if (left > 0) return nullptr;
+      if (!FileExtents(*files[i], extents)) return nullptr;
       e.source = std::move(extents);
     }
-    save->entries = std::move(table);
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
-  save->sourcePath = path_;
-  SaveEntry& root = (*save->entries)[0];
-  ReadIconSysTitle(*save, root.rawTitle);
-  TitleToAscii(root.rawTitle, root.title);
+  FinishCardSave(*save, path_);
   return save;
 }
 
@@ -171,70 +151,58 @@ void ImageCard::PatchFat(PagePatches& patches, const std::vector<std::uint32_t>&
   }
 }
 
-bool ImageCard::Write(const PagePatches& patches) {
-  const bool written = RewriteImage(path_, state_.geometry, patches);
+WriteResult ImageCard::Write(const PagePatches& patches) {
+  refusal_.clear();
+  const std::vector<Issue> before = state_.issues;
+  const WriteResult written = RewriteImage(path_, state_.geometry, patches, [&](const std::string& image) {
+    return AcceptWithoutNewDamage(image, before, path_, refusal_);
+  });
   Rescan();
   return written;
 }
 
-ImportOutcome ImageCard::Import(const CSaveGame& save, const ImportOptions& options) {
-  PreparedSave prepared;
-  ImportOutcome out = BeginImport(save, options, prepared);
-  if (out.result != ImportResult::kImported) return out;
-  const Superblock& sb = state_.superblock;
-  const SaveState* old = FindSave(out.folder);
-  if (old && !options.replace) return Outcome(ImportResult::kAlreadyOnCard, out.folder);
-  const bool replacing = old != nullptr;
-
-  std::vector<std::uint32_t> fat = state_.fat;
-  std::vector<EntryRef> root = state_.root;
-  std::uint32_t freeClusters = state_.FreeClusters();
-  PagePatches patches;
-  if (old) {
-    // The old save goes first, as a removal would take it: its clusters come free for
-    // the new one and its slot in the root is reused.
-    const std::uint32_t limit = sb.ConsoleLimit();
-    for (std::uint32_t c = 0; c < fat.size(); ++c) {
-      const int owner = state_.owner[c];
-      if (owner < 0 || state_.ownerSave[owner] != old - state_.saves.data()) continue;
-      fat[c] &= ~kFatInUse;
-      if (c < limit) ++freeClusters;
-    }
-    root[old->rootIndex].d.mode &= ~EntryMode::kPs2;
-    for (std::size_t j = 2; j < old->entries.size(); ++j) {
-      const EntryRef& e = old->entries[j];
-      if (!(e.d.mode & EntryMode::kPs2)) continue;
-      Page& page = EditPage(patches, e.page);
-      bytes::PutU16LE(page.data(), static_cast<std::uint16_t>(e.d.mode & ~EntryMode::kPs2));
-    }
-    bytes::PutU16LE(EditPage(patches, old->entry.page).data(),
-                    static_cast<std::uint16_t>(old->entry.d.mode & ~EntryMode::kPs2));
+void ImageCard::PlanRemoval(const SaveState& s, Plan& plan) const {
+  // As the console removes a save: the "exists" bit off its files' entries and its own,
+  // and bit 31 off every cluster it owns, each link left as it was. Lengths never shrink.
+  const int index = static_cast<int>(&s - state_.saves.data());
+  for (std::uint32_t c = 0; c < plan.fat.size(); ++c) {
+    const int owner = state_.owner[c];
+    if (owner >= 0 && state_.ownerSave[owner] == index) plan.fat[c] &= ~kFatInUse;
   }
+  for (std::size_t j = 2; j < s.entries.size(); ++j) {
+    const EntryRef& e = s.entries[j];
+    if (e.d.mode & EntryMode::kPs2)
+      bytes::PutU16LE(EditPage(plan.patches, e.page).data(), static_cast<std::uint16_t>(e.d.mode & ~EntryMode::kPs2));
+  }
+  bytes::PutU16LE(EditPage(plan.patches, s.entry.page).data(),
+                  static_cast<std::uint16_t>(s.entry.d.mode & ~EntryMode::kPs2));
+  plan.root[s.rootIndex].d.mode &= ~EntryMode::kPs2;
+}
 
+ImageCard::Plan ImageCard::PlanImport(const SaveState* old) const {
+  Plan plan;
+  plan.fat = state_.fat;
+  plan.root = state_.root;
+  plan.rootChain = state_.rootChain;
+  // The old save goes first, as a removal would take it: its clusters come free for the
+  // new one and its slot in the root is reused.
+  if (old) PlanRemoval(*old, plan);
   // The root slot: the first free one after "." and "..", else a new one at the end,
   // which needs a new cluster when the root's clusters are full.
-  std::uint32_t slot = 2;
-  while (slot < root.size() && (root[slot].d.mode & EntryMode::kPs2)) ++slot;
-  const bool append = slot == root.size();
-  std::vector<std::uint32_t> rootChain = state_.rootChain;
-  const bool rootGrows = append && slot / kEntriesPerCluster >= rootChain.size();
+  plan.slot = 2;
+  while (plan.slot < plan.root.size() && (plan.root[plan.slot].d.mode & EntryMode::kPs2)) ++plan.slot;
+  plan.append = plan.slot == plan.root.size();
+  plan.rootGrows = plan.append && plan.slot / kEntriesPerCluster >= plan.rootChain.size();
+  return plan;
+}
 
-  const std::uint64_t needed = prepared.TotalClusters() + (rootGrows ? 1 : 0);
-  out.neededKB = static_cast<std::uint32_t>(std::min<std::uint64_t>(needed, 0xFFFFFFFFu));
-  if (needed > freeClusters) {
-    out.result = ImportResult::kNoSpace;
-    out.freeKB = state_.FreeClusters();
-    return out;
-  }
-
-  // Every byte of the save is read before anything is written: it may come from this card.
-  std::vector<std::vector<std::uint8_t>> data;
-  if (!ReadSaveData(save, prepared, data)) return Outcome(ImportResult::kSourceUnreadable, out.folder);
-
+bool ImageCard::Allocate(Plan& plan, PreparedSave& prepared) const {
   // Clusters are taken lowest first, below the console's limit, in the order the console
   // takes them: the root's new cluster, the directory's first, then for each file the
   // directory's next cluster when its entry starts one, and the file's own.
-  const std::uint32_t limit = std::min<std::uint32_t>(sb.ConsoleLimit(), static_cast<std::uint32_t>(fat.size()));
+  std::vector<std::uint32_t>& fat = plan.fat;
+  const std::uint32_t limit =
+      std::min<std::uint32_t>(state_.superblock.ConsoleLimit(), static_cast<std::uint32_t>(fat.size()));
   std::uint32_t cursor = 0;
   bool exhausted = false;
   auto allocate = [&](std::uint32_t& previous) {
@@ -249,84 +217,95 @@ ImportOutcome ImageCard::Import(const CSaveGame& save, const ImportOptions& opti
     previous = c;
     return c;
   };
-  if (rootGrows) {
-    std::uint32_t tail = rootChain.back();
-    rootChain.push_back(allocate(tail));
+  if (plan.rootGrows) {
+    std::uint32_t tail = plan.rootChain.back();
+    plan.rootChain.push_back(allocate(tail));
   }
   std::uint32_t dirTail = dirent::kNoCluster;
-  std::vector<std::uint32_t> dirChain = {allocate(dirTail)};
-  std::vector<std::vector<std::uint32_t>> fileChains(prepared.files.size());
+  plan.dirChain = {allocate(dirTail)};
+  plan.fileChains.assign(prepared.files.size(), {});
   for (std::size_t i = 0; i < prepared.files.size() && !exhausted; ++i) {
-    if ((2 + i) % kEntriesPerCluster == 0) dirChain.push_back(allocate(dirTail));
+    if ((2 + i) % kEntriesPerCluster == 0) plan.dirChain.push_back(allocate(dirTail));
     std::uint32_t tail = dirent::kNoCluster;
     for (std::uint64_t k = 0; k < ClustersFor(prepared.files[i].length) && !exhausted; ++k)
-      fileChains[i].push_back(allocate(tail));
-    prepared.files[i].cluster = fileChains[i].empty() ? dirent::kNoCluster : fileChains[i][0];
+      plan.fileChains[i].push_back(allocate(tail));
+    prepared.files[i].cluster = plan.fileChains[i].empty() ? dirent::kNoCluster : plan.fileChains[i][0];
   }
-  if (exhausted) {
-    out.result = ImportResult::kNoSpace;
-    out.freeKB = state_.FreeClusters();
-    return out;
-  }
+  return !exhausted;
+}
 
+void ImageCard::PatchDirectories(Plan& plan, const PreparedSave& prepared) const {
+  const Superblock& sb = state_.superblock;
   // The root: its "." counts the entries and carries the time of the change.
-  const std::uint32_t rootLength = std::max<std::uint32_t>(root[0].d.length, append ? slot + 1 : 0);
-  {
-    Page& page = EditPage(patches, root[0].page);
-    DirEntry dot = DirEntry::Read(page.data());
-    dot.length = rootLength;
-    dot.modified = prepared.now;
-    dot.Write(page.data());
-  }
+  const std::uint32_t rootLength = std::max<std::uint32_t>(plan.root[0].d.length, plan.append ? plan.slot + 1 : 0);
+  Page& rootPage = EditPage(plan.patches, plan.root[0].page);
+  DirEntry rootDot = DirEntry::Read(rootPage.data());
+  rootDot.length = rootLength;
+  rootDot.modified = prepared.now;
+  rootDot.Write(rootPage.data());
   DirEntry dir = prepared.directory;
-  dir.cluster = dirChain[0];
+  dir.cluster = plan.dirChain[0];
   dir.dirEntry = 0;
-  const std::uint64_t slotPage = state_.PageOfCluster(rootChain[slot / kEntriesPerCluster]) + slot % kEntriesPerCluster;
-  patches[slotPage] = EntryPage(dir);
-  if (rootGrows && slot % kEntriesPerCluster == 0) patches[slotPage + 1] = ErasedPage();
+  const std::uint64_t slotPage =
+      state_.PageOfCluster(plan.rootChain[plan.slot / kEntriesPerCluster]) + plan.slot % kEntriesPerCluster;
+  plan.patches[slotPage] = EntryPage(dir);
+  if (plan.rootGrows && plan.slot % kEntriesPerCluster == 0) plan.patches[slotPage + 1] = ErasedPage();
 
   // The save's directory: ".", "..", the files; the unused half of its last cluster erased.
-  const DirEntry& rootDot = state_.root[0].d;
-  std::vector<DirEntry> entries;
-  DirEntry dot;
-  dot.mode = EntryMode::kNewDirectory;
-  dot.created = dot.modified = dir.created;
-  dot.cluster = sb.rootCluster;
-  dot.dirEntry = slot;
-  dot.SetName(".");
-  entries.push_back(dot);
-  DirEntry dotdot;
-  dotdot.mode = EntryMode::kNewDirectory;
-  dotdot.created = dotdot.modified = rootDot.created;
-  dotdot.cluster = rootDot.cluster;
-  dotdot.dirEntry = rootDot.dirEntry;
-  dotdot.SetName("..");
-  entries.push_back(dotdot);
+  const DirEntry& parent = state_.root[0].d;
+  std::vector<DirEntry> entries(2);
+  for (DirEntry& e : entries) e.mode = EntryMode::kNewDirectory;
+  entries[0].created = entries[0].modified = dir.created;
+  entries[0].cluster = sb.rootCluster;
+  entries[0].dirEntry = plan.slot;
+  entries[0].SetName(".");
+  entries[1].created = entries[1].modified = parent.created;
+  entries[1].cluster = parent.cluster;
+  entries[1].dirEntry = parent.dirEntry;
+  entries[1].SetName("..");
   entries.insert(entries.end(), prepared.files.begin(), prepared.files.end());
-  for (std::size_t i = 0; i < dirChain.size() * kEntriesPerCluster; ++i) {
-    const std::uint64_t page = state_.PageOfCluster(dirChain[i / kEntriesPerCluster]) + i % kEntriesPerCluster;
-    patches[page] = i < entries.size() ? EntryPage(entries[i]) : ErasedPage();
+  for (std::size_t i = 0; i < plan.dirChain.size() * kEntriesPerCluster; ++i) {
+    const std::uint64_t page = state_.PageOfCluster(plan.dirChain[i / kEntriesPerCluster]) + i % kEntriesPerCluster;
+    plan.patches[page] = i < entries.size() ? EntryPage(entries[i]) : ErasedPage();
   }
+}
 
-  // The files' data; past its end the last cluster is left as an erased page would be
-  // (0xFF), as the console leaves it.
-  for (std::size_t i = 0; i < fileChains.size(); ++i) {
+void ImageCard::PatchData(Plan& plan, const std::vector<std::vector<std::uint8_t>>& data) const {
+  // Past a file's end its last cluster is left as an erased page would be (0xFF), as the
+  // console leaves it.
+  for (std::size_t i = 0; i < plan.fileChains.size(); ++i) {
     const std::vector<std::uint8_t>& bytes = data[i];
-    for (std::size_t k = 0; k < fileChains[i].size(); ++k) {
-      const std::uint64_t first = state_.PageOfCluster(fileChains[i][k]);
+    for (std::size_t k = 0; k < plan.fileChains[i].size(); ++k) {
+      const std::uint64_t first = state_.PageOfCluster(plan.fileChains[i][k]);
       for (std::uint32_t h = 0; h < kPagesPerCluster; ++h) {
         Page page = ErasedPage();
         const std::size_t from = (k * kPagesPerCluster + h) * kPageData;
-        if (from < bytes.size())
-          std::memcpy(page.data(), bytes.data() + from, std::min(kPageData, bytes.size() - from));
-        patches[first + h] = page;
+        if (from < bytes.size()) std::memcpy(page.data(), bytes.data() + from, std::min(kPageData, bytes.size() - from));
+        plan.patches[first + h] = page;
       }
     }
   }
-  PatchFat(patches, fat);
-  if (!Write(patches)) return Outcome(ImportResult::kWriteFailed, out.folder);
-  out.result = replacing ? ImportResult::kReplaced : ImportResult::kImported;
-  return out;
+}
+
+ImportOutcome ImageCard::Import(const CSaveGame& save, const ImportOptions& options) {
+  PreparedSave prepared;
+  ImportOutcome out = BeginImport(save, options, prepared);
+  if (out.result != ImportResult::kImported) return out;
+  const SaveState* old = FindSave(out.folder);
+  if (old && !options.replace) return Outcome(ImportResult::kAlreadyOnCard, out.folder);
+
+  Plan plan = PlanImport(old);
+  const std::uint64_t needed = prepared.TotalClusters() + (plan.rootGrows ? 1 : 0);
+  const std::uint32_t available = CountFree(state_.superblock, plan.fat);
+  if (needed > available) return NoSpace(out, needed, state_.FreeClusters(), available);
+  // Every byte of the save is read before anything is written: it may come from this card.
+  std::vector<std::vector<std::uint8_t>> data;
+  if (!ReadSaveData(save, prepared, data)) return Outcome(ImportResult::kSourceUnreadable, out.folder);
+  if (!Allocate(plan, prepared)) return NoSpace(out, needed, state_.FreeClusters(), available);
+  PatchDirectories(plan, prepared);
+  PatchData(plan, data);
+  PatchFat(plan.patches, plan.fat);
+  return Finish(out, Write(plan.patches), old ? ImportResult::kReplaced : ImportResult::kImported, prepared);
 }
 
 RemoveResult ImageCard::Remove(std::string_view folder) {
@@ -334,24 +313,17 @@ RemoveResult ImageCard::Remove(std::string_view folder) {
   if (Damaged()) return RemoveResult::kCardDamaged;
   const SaveState* s = FindSave(folder);
   if (!s) return RemoveResult::kNotFound;
-  // As the console removes a save: the "exists" bit off its files' entries and its own,
-  // and bit 31 off every cluster it owns, each link left as it was. Lengths never shrink.
-  std::vector<std::uint32_t> fat = state_.fat;
-  const int index = static_cast<int>(s - state_.saves.data());
-  for (std::uint32_t c = 0; c < fat.size(); ++c) {
-    const int owner = state_.owner[c];
-    if (owner >= 0 && state_.ownerSave[owner] == index) fat[c] &= ~kFatInUse;
+  Plan plan;
+  plan.fat = state_.fat;
+  plan.root = state_.root;
+  PlanRemoval(*s, plan);
+  PatchFat(plan.patches, plan.fat);
+  switch (Write(plan.patches)) {
+    case WriteResult::kWritten: return RemoveResult::kRemoved;
+    case WriteResult::kRefused: return RemoveResult::kWouldDamage;
+    case WriteResult::kFailed: break;
   }
-  PagePatches patches;
-  for (std::size_t j = 2; j < s->entries.size(); ++j) {
-    const EntryRef& e = s->entries[j];
-    if (e.d.mode & EntryMode::kPs2)
-      bytes::PutU16LE(EditPage(patches, e.page).data(), static_cast<std::uint16_t>(e.d.mode & ~EntryMode::kPs2));
-  }
-  bytes::PutU16LE(EditPage(patches, s->entry.page).data(),
-                  static_cast<std::uint16_t>(s->entry.d.mode & ~EntryMode::kPs2));
-  PatchFat(patches, fat);
-  return Write(patches) ? RemoveResult::kRemoved : RemoveResult::kWriteFailed;
+  return RemoveResult::kWriteFailed;
 }
 
 void ImageCard::CheckEveryPage(std::vector<Issue>& findings, PagePatches* fixes) const {
@@ -446,8 +418,45 @@ RepairOutcome ImageCard::Repair() {
   }
   // A FAT page both corrected and changed: the change is made on the corrected data.
   PatchFat(patches, fat);
-  out.result = Write(patches) ? RepairResult::kRepaired : RepairResult::kWriteFailed;
+  const WriteResult written = Write(patches);
+  out.result = written == WriteResult::kWritten   ? RepairResult::kRepaired
+               : written == WriteResult::kRefused ? RepairResult::kWouldDamage
+                                                    : RepairResult::kWriteFailed;
+  out.detail = refusal_;
   out.remaining = Check();
+  return out;
+}
+
+}  // namespace card
+
+namespace card {
+
+RepairOutcome RepairSuperblock(const std::string& path) {
+  RepairOutcome out;
+  const ImageState now = ScanImage(path);
+  out.remaining = now.issues;
+  const bool superblockIssue = std::any_of(now.issues.begin(), now.issues.end(), [](const Issue& i) {
+    return i.kind == IssueKind::kDamagedSuperblock || i.kind == IssueKind::kBadSuperblock ||
+           i.kind == IssueKind::kSizeMismatch;
+  });
+  const std::optional<std::uint64_t> size = io::FileSize(path);
+  if (now.usable || !superblockIssue || !size) return out;
+  const ImageClass likely = ClassifyImage({}, *size);
+  if (likely.kind != ImageKind::kUnformatted) return out;
+  const std::optional<SuperblockPage> rebuilt = RebuiltSuperblock(path, likely.geometry);
+  if (!rebuilt) return out;
+  PagePatches patches;
+  patches[0] = *rebuilt;
+  // The card had no usable superblock: any damage it shows under the new one is new.
+  const WriteResult written = RewriteImage(path, likely.geometry, patches, [&out, &path](const std::string& image) {
+    return AcceptWithoutNewDamage(image, {}, path, out.detail);
+  });
+  out.result = written == WriteResult::kWritten   ? RepairResult::kRepaired
+               : written == WriteResult::kRefused ? RepairResult::kWouldDamage
+                                                  : RepairResult::kWriteFailed;
+  out.superblockRebuilt = written == WriteResult::kWritten;
+  OpenedCard opened = ImageCard::Open(path);
+  out.remaining = opened.card ? opened.card->Check() : opened.issues;
   return out;
 }
 

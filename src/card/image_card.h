@@ -11,11 +11,13 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "card/card.h"
 #include "card/layout.h"
+#include "io/file.h"
 #include "model/dir_entry.h"
 
 namespace card {
@@ -40,7 +42,8 @@ struct SaveState {
   std::vector<FileState> files;      // the live files, in directory order
   bool readable = false;
   bool subfolder = false;
-  std::uint32_t sizeClusters = 0;
+  std::uint32_t sizeClusters = 0;    // never more than the allocation area
+  std::string damage;                // when it can't be read: the first thing wrong with it
 };
 
 // Everything a scan of the image learnt.
@@ -64,8 +67,25 @@ struct ImageState {
   std::uint32_t FreeClusters() const;  // below the console's limit
 };
 
-// Reads the card's structure.
-ImageState ScanImage(const std::string& path);
+// The free clusters of a FAT below the console's limit.
+std::uint32_t CountFree(const Superblock& superblock, const std::vector<std::uint32_t>& fat);
+
+using SuperblockPage = std::array<std::uint8_t, kPageData>;
+
+// Reads the card's structure; with `superblock`, as if page 0 held it.
+ImageState ScanImage(const std::string& path, const std::optional<SuperblockPage>& superblock = std::nullopt);
+
+// True when the first `size` bytes of the file are all 0xFF or all zero; none when it
+// can't be read.
+std::optional<bool> HoldsOneByteValue(io::File& file, std::uint64_t size);
+
+// Page 0 of the image with the card signature put back, when the rest of it then describes
+// a card of the file's size and layout; none otherwise.
+std::optional<SuperblockPage> SignedPageZero(const std::string& path, const Geometry& likely);
+
+// A superblock under which the image at `path` (of the geometry `likely`) reads as a card
+// with nothing worse than a notice; none when no superblock makes sense of it.
+std::optional<SuperblockPage> RebuiltSuperblock(const std::string& path, const Geometry& likely);
 
 // New contents for whole pages (data only: the spare is computed when written).
 using PagePatches = std::map<std::uint64_t, std::array<std::uint8_t, kPageData>>;
@@ -77,6 +97,7 @@ class ImageCard final : public Card {
   CardType type() const override;
   Listing List() const override;
   OpenedSave OpenSave(std::string_view folder) const override;
+  std::unique_ptr<CCardSave> ReadableParts(std::string_view folder) const override;
   ImportOutcome Import(const CSaveGame& save, const ImportOptions& options) override;
   RemoveResult Remove(std::string_view folder) override;
   std::vector<Issue> Check() const override;
@@ -88,13 +109,38 @@ class ImageCard final : public Card {
   explicit ImageCard(std::string path) : Card(std::move(path)) {}
   bool Rescan() override;
   const SaveState* FindSave(std::string_view folder) const;
-  std::unique_ptr<CCardSave> MakeSave(const SaveState& s) const;
+  // The save object; with readableOnly, of the files that can be read (else none when one can't).
+  std::unique_ptr<CCardSave> MakeSave(const SaveState& s, bool readableOnly) const;
+  bool FileExtents(const FileState& f, ContainerExtents& extents) const;
   // The page's data as it will be written: from the patches, else read from the image.
   std::array<std::uint8_t, kPageData>& EditPage(PagePatches& patches, std::uint64_t page) const;
   // Puts the FAT entries that differ from the card's into the patches.
   void PatchFat(PagePatches& patches, const std::vector<std::uint32_t>& fat) const;
-  // Rewrites the image with the patches; true when the new image is in place.
-  bool Write(const PagePatches& patches);
+  // Rewrites the image with the patches, unless the image read back would have new damage
+  // (then refusal_ says which).
+  WriteResult Write(const PagePatches& patches);
+
+  // A change being planned: the FAT and root as they will be, the pages to write, and for
+  // an import where the save goes.
+  struct Plan {
+    std::vector<std::uint32_t> fat;
+    std::vector<EntryRef> root;
+    std::vector<std::uint32_t> rootChain;
+    PagePatches patches;
+    std::uint32_t slot = 0;  // the save's entry in the root
+    bool append = false;     // past the root's last entry
+    bool rootGrows = false;  // in a new cluster of the root
+    std::vector<std::uint32_t> dirChain;
+    std::vector<std::vector<std::uint32_t>> fileChains;
+  };
+  // Takes a save off the card in the plan, as the console removes one.
+  void PlanRemoval(const SaveState& s, Plan& plan) const;
+  // The old save (if any) removed and a root slot chosen.
+  Plan PlanImport(const SaveState* old) const;
+  // Clusters for the directory and the files; false when the card runs out.
+  bool Allocate(Plan& plan, PreparedSave& prepared) const;
+  void PatchDirectories(Plan& plan, const PreparedSave& prepared) const;
+  void PatchData(Plan& plan, const std::vector<std::vector<std::uint8_t>>& data) const;
   // The full ECC pass: findings, and the corrected pages when `fixes` is given.
   void CheckEveryPage(std::vector<Issue>& findings, PagePatches* fixes) const;
 

@@ -2,12 +2,16 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <map>
 #include <new>
 #include <string>
 
 #include "card/image_card.h"
+#include "card/image_write.h"
+#include "card/prepare.h"
 #include "io/file.h"
 #include "model/bytes.h"
+#include "model/count_text.h"
 
 namespace card {
 
@@ -17,13 +21,14 @@ constexpr int kNoOwner = -1;
 // Deeper than any save needs; a deeper tree is damage, not a reason to recurse further.
 constexpr int kMaxDepth = 8;
 
-std::string Num(std::uint64_t n) { return std::to_string(n); }
+using text::Num;
 
 std::string PageWhere(std::uint64_t page) { return "page " + Num(page); }
 
 class Scanner {
  public:
-  explicit Scanner(const std::string& path) : path_(path) {}
+  Scanner(const std::string& path, const std::optional<SuperblockPage>& superblock)
+      : path_(path), superblock_(superblock) {}
   ImageState Run();
 
  private:
@@ -40,18 +45,37 @@ class Scanner {
     return false;
   }
   bool Start();
+  // A file of a card's size with no superblock: unformatted when it holds nothing but 0xFF
+  // or nothing but zeros, a damaged card when a superblock can be found for it, else no card.
+  bool NoSuperblock(const Geometry& likely);
   bool CheckSuperblock();
+  // A superblock no card has: the file named as a damaged card, with what is wrong and,
+  // when it can, how to rebuild it.
+  bool DamagedSuperblock(IssueKind kind, const std::string& what, bool rebuildable);
+  // True when a superblock can be rebuilt under which the rest of the image reads whole.
+  bool Rebuildable() const;
   bool ReadFat();
   bool ReadRoot();
   // Reads a page's data (checked and corrected with its ECC); false when it can't be read.
   bool ReadPage(std::uint64_t page, std::span<std::uint8_t, kPageData> data);
   int NewOwner(std::string name, int save);
   Walk WalkChain(std::uint32_t first, int owner, const std::string& where);
+  // A chain that runs into cluster c of another: both chains' saves are damaged (`owner`
+  // is kNoOwner for a directory not yet given one, whose save is left unread anyway).
+  void CrossLink(int owner, std::uint32_t c, const std::string& where);
+  void MarkCrossLinked(int owner);
+  // What is wrong with each save that can't be read, from the issues found.
+  void NameSaveDamage();
   // Reads n entries of a directory through its chain.
   bool ReadEntries(const std::vector<std::uint32_t>& chain, std::uint32_t n, std::vector<EntryRef>& out);
   // The entry count of a directory that can be read, reporting lengths that can't.
   std::uint32_t UsableLength(std::uint32_t length, std::size_t chainClusters, const std::string& where);
   void ScanSave(const EntryRef& entry, std::uint32_t rootIndex);
+  // Reports "." and ".." of a save's directory where they don't link as the console links them.
+  void CheckDotEntries(const SaveState& save, const std::string& folder);
+  // One file of save `index`: its chain walked and held against its length. Gives the
+  // clusters its length needs.
+  std::uint64_t ScanFile(SaveState& save, int index, const EntryRef& e, const std::string& where);
   // A directory below a save: its clusters are marked, nothing else is kept.
   void MarkTree(const EntryRef& entry, int save, int depth, const std::vector<int>& ancestors,
                 const std::string& where);
@@ -59,13 +83,20 @@ class Scanner {
   bool DirectoryStartIsFree(std::uint32_t first, const std::vector<int>& ancestors,
                             const std::string& where);
   void CheckBackupBlock();
+  // A name with "/", which no entry of a card can have: the console makes none, and it
+  // would name another place on a PC.
+  void ReportSlash(std::string_view name, const std::string& where) {
+    if (name.find('/') != std::string_view::npos)
+      Add(IssueKind::kBadDirectory, where, "a name with \"/\", which no card entry can have");
+  }
 
   std::string path_;
+  std::optional<SuperblockPage> superblock_;  // read in place of page 0
   io::File file_;
   std::uint64_t size_ = 0;
   ImageState st_;
-  std::vector<std::uint32_t> seen_;  // per cluster: the walk that last passed it
-  std::uint32_t walk_ = 0;
+  std::vector<bool> crossLinked_;   // per save: one of its chains meets another chain
+  std::vector<bool> toldCrossed_;   // per owner: told that another chain runs into it
   std::vector<std::uint8_t> buffer_;
 };
 
@@ -85,6 +116,9 @@ ImageState Scanner::Run() {
       }
     }
     CheckBackupBlock();
+    for (std::size_t i = 0; i < crossLinked_.size(); ++i)
+      if (crossLinked_[i]) st_.saves[i].readable = false;
+    NameSaveDamage();
   } catch (const std::bad_alloc&) {
     Add(IssueKind::kReadFailed, "", "not enough memory to read the card");
     st_.usable = false;
@@ -99,7 +133,8 @@ bool Scanner::Start() {
   if (!length) return Fatal(IssueKind::kReadFailed, "", "the file's size can't be read");
   size_ = *length;
   std::array<std::uint8_t, sb::kClustersOffset + 4> head{};
-  const std::size_t got = file_.Read(head.data(), std::min<std::uint64_t>(head.size(), size_));
+  std::size_t got = file_.Read(head.data(), std::min<std::uint64_t>(head.size(), size_));
+  if (superblock_) got = std::copy_n(superblock_->begin(), head.size(), head.begin()) - head.begin();
   const ImageClass c = ClassifyImage(std::span(head.data(), got), size_);
   switch (c.kind) {
     case ImageKind::kCard:
@@ -109,46 +144,71 @@ bool Scanner::Start() {
       return Fatal(IssueKind::kPs1Card, "",
                    "a PlayStation (PS1) memory card of 128 KiB, not a PS2 card");
     case ImageKind::kUnformatted:
-      return Fatal(IssueKind::kUnformatted, "",
-                   "an unformatted card image of " + Num(c.geometry.clusters / 1024) +
-                       " MiB: format it first");
+      return NoSuperblock(c.geometry);
     case ImageKind::kUnknown:
       break;
   }
   if (got >= sb::kMagic.size() && std::memcmp(head.data(), sb::kMagic.data(), sb::kMagic.size()) == 0)
-    return Fatal(IssueKind::kSizeMismatch, "superblock",
-                 "the superblock describes a card of " +
-                     Num(got == head.size() ? bytes::GetU32LE(head.data() + sb::kClustersOffset) : 0) +
-                     " clusters, which is not what a file of " + Num(size_) + " bytes holds");
+    return DamagedSuperblock(IssueKind::kSizeMismatch,
+                             "its superblock describes a card of " +
+                                 Num(got == head.size() ? bytes::GetU32LE(head.data() + sb::kClustersOffset) : 0) +
+                                 " clusters, which is not what a file of " + Num(size_) + " bytes holds",
+                             Rebuildable());
   return Fatal(IssueKind::kNotACard, "", "not a PS2 memory card image");
+}
+
+bool Scanner::NoSuperblock(const Geometry& likely) {
+  const std::optional<bool> blank = HoldsOneByteValue(file_, size_);
+  if (!blank) return Fatal(IssueKind::kReadFailed, "", "the file can't be read");
+  if (*blank)
+    return Fatal(IssueKind::kUnformatted, "",
+                 "an unformatted card image of " + Num(likely.clusters / 1024) + " MiB: format it first");
+  const bool rebuildable = Rebuildable();
+  if (superblock_ || (!rebuildable && !SignedPageZero(path_, likely)))
+    return Fatal(IssueKind::kNotACard, "", "not a PS2 memory card image");
+  return DamagedSuperblock(IssueKind::kDamagedSuperblock,
+                           rebuildable ? "its superblock (page 0) has lost the card signature, while its FAT and "
+                                         "directories are whole"
+                                       : "its superblock (page 0) has lost the card signature, and its FAT or "
+                                         "directories are damaged too, so the superblock can't be rebuilt",
+                           rebuildable);
+}
+
+bool Scanner::DamagedSuperblock(IssueKind kind, const std::string& what, bool rebuildable) {
+  return Fatal(kind, "superblock",
+               io::FromFsPath(io::ToFsPath(path_).filename()) + " is a damaged memory card: " + what +
+                   (rebuildable ? "; moravelt-cli card check --repair can rebuild the superblock" : ""));
+}
+
+bool Scanner::Rebuildable() const {
+  // Only the image's own superblock is judged: a scan under a candidate superblock is one
+  // step of that judgement.
+  const ImageClass likely = ClassifyImage({}, size_);
+  return !superblock_ && likely.kind == ImageKind::kUnformatted && RebuiltSuperblock(path_, likely.geometry);
 }
 
 bool Scanner::CheckSuperblock() {
   std::array<std::uint8_t, kPageData> page;
-  if (!ReadPage(0, page)) return Fatal(IssueKind::kReadFailed, "superblock", "the superblock can't be read");
+  if (superblock_) {
+    std::copy(superblock_->begin(), superblock_->end(), page.begin());
+  } else if (!ReadPage(0, page)) return Fatal(IssueKind::kReadFailed, "superblock", "the superblock can't be read");
   const Superblock s = Superblock::Read(page);
   st_.superblock = s;
-  const std::string where = "superblock";
+  std::string wrong;
   if (s.pageLen != kPageData || s.pagesPerCluster != kPagesPerCluster || s.pagesPerBlock != kPagesPerBlock)
-    return Fatal(IssueKind::kBadSuperblock, where,
-                 "pages of " + Num(s.pageLen) + " bytes, " + Num(s.pagesPerCluster) + " per cluster and " +
-                     Num(s.pagesPerBlock) + " per block: only 512, 2 and 16 are known");
-  if (s.allocOffset < 1 || s.allocOffset >= s.clusters)
-    return Fatal(IssueKind::kBadSuperblock, where,
-                 "the allocation area starts at cluster " + Num(s.allocOffset) + ", outside the card");
-  if (s.allocEnd == 0 || std::uint64_t{s.allocOffset} + s.allocEnd > s.clusters)
-    return Fatal(IssueKind::kBadSuperblock, where,
-                 "the allocation area of " + Num(s.allocEnd) + " clusters from cluster " +
-                     Num(s.allocOffset) + " does not fit the card's " + Num(s.clusters));
-  if (s.rootCluster >= s.allocEnd)
-    return Fatal(IssueKind::kBadSuperblock, where,
-                 "the root directory starts at cluster " + Num(s.rootCluster) + ", past the allocation area");
-  const std::uint32_t blocks = s.clusters / kClustersPerBlock;
-  if (s.backupBlock1 >= blocks || s.backupBlock2 >= blocks)
-    return Fatal(IssueKind::kBadSuperblock, where,
-                 "backup blocks " + Num(s.backupBlock1) + " and " + Num(s.backupBlock2) +
-                     " are not both on the card");
-  return true;
+    wrong = "its superblock gives pages of " + Num(s.pageLen) + " bytes, " + Num(s.pagesPerCluster) +
+            " per cluster and " + Num(s.pagesPerBlock) + " per block: only 512, 2 and 16 are known";
+  else if (s.allocOffset < 1 || s.allocOffset >= s.clusters)
+    wrong = "its superblock starts the allocation area at cluster " + Num(s.allocOffset) + ", outside the card";
+  else if (s.allocEnd == 0 || std::uint64_t{s.allocOffset} + s.allocEnd > s.clusters)
+    wrong = "its superblock's allocation area of " + Num(s.allocEnd) + " clusters from cluster " +
+            Num(s.allocOffset) + " does not fit the card's " + Num(s.clusters);
+  else if (s.rootCluster >= s.allocEnd)
+    wrong = "its superblock starts the root directory at cluster " + Num(s.rootCluster) + ", past the allocation area";
+  else if (s.backupBlock1 >= s.clusters / kClustersPerBlock || s.backupBlock2 >= s.clusters / kClustersPerBlock)
+    wrong = "its superblock's backup blocks " + Num(s.backupBlock1) + " and " + Num(s.backupBlock2) +
+            " are not both on the card";
+  return wrong.empty() || DamagedSuperblock(IssueKind::kBadSuperblock, wrong, Rebuildable());
 }
 
 bool Scanner::ReadFat() {
@@ -165,11 +225,19 @@ bool Scanner::ReadFat() {
     return ReadPage(page, std::span(cluster).first<kPageData>()) &&
            ReadPage(page + 1, std::span(cluster).subspan<kPageData, kPageData>());
   };
+  // Each indirect and FAT cluster is a cluster of its own: two pointers naming one would
+  // make a write to one part of the FAT change another.
+  std::vector<bool> taken(s.allocOffset, false);
+  auto claim = [&](std::uint32_t c, const std::string& what) {
+    if (taken[c]) Add(IssueKind::kFatAliased, "FAT", what + " is at cluster " + Num(c) + ", which another FAT cluster uses");
+    taken[c] = true;
+  };
   for (std::uint32_t i = 0; i < indirect; ++i) {
     const std::uint32_t ifc = s.ifcList[i];
     if (outside(ifc))
       return Fatal(IssueKind::kBadFat, "superblock",
                    "indirect FAT cluster " + Num(i) + " is at cluster " + Num(ifc) + ", outside the FAT's area");
+    claim(ifc, "indirect FAT cluster " + Num(i));
     if (!readCluster(ifc)) return Fatal(IssueKind::kReadFailed, "FAT", "the indirect FAT can't be read");
     for (std::uint32_t j = 0; j < kFatPerCluster && i * kFatPerCluster + j < fatClusters; ++j) {
       const std::uint32_t fc = bytes::GetU32LE(cluster.data() + 4 * j);
@@ -180,6 +248,7 @@ bool Scanner::ReadFat() {
       st_.fatClusters[i * kFatPerCluster + j] = fc;
     }
   }
+  for (std::uint32_t k = 0; k < fatClusters; ++k) claim(st_.fatClusters[k], "FAT cluster " + Num(k));
   for (std::uint32_t k = 0; k < fatClusters; ++k) {
     if (!readCluster(st_.fatClusters[k])) return Fatal(IssueKind::kReadFailed, "FAT", "the FAT can't be read");
     for (std::uint32_t j = 0; j < kFatPerCluster; ++j) {
@@ -188,7 +257,6 @@ bool Scanner::ReadFat() {
     }
   }
   st_.owner.assign(s.allocEnd, kNoOwner);
-  seen_.assign(s.allocEnd, 0);
   return true;
 }
 
@@ -250,18 +318,20 @@ Scanner::Walk Scanner::WalkChain(std::uint32_t first, int owner, const std::stri
     return w;
   }
   const std::uint32_t end = st_.superblock.allocEnd;
-  ++walk_;
-  int sharedWith = kNoOwner;
-  std::uint32_t shared = 0, sharedAt = 0;
-  // Each step takes a cluster no earlier step of this walk took, so there are at most
-  // alloc_end of them.
+  // Each step takes a cluster no chain has taken, so all the walks of a scan together
+  // take at most alloc_end steps.
   for (std::uint32_t c = first;;) {
     if (c >= end) {
       Add(IssueKind::kChainBeyondCard, where, "the chain leads to cluster " + Num(c) + ", past the card's " + Num(end));
       break;
     }
-    if (seen_[c] == walk_) {
+    if (st_.owner[c] == owner) {
       Add(IssueKind::kChainLoop, where, "the chain comes back to cluster " + Num(c));
+      break;
+    }
+    if (st_.owner[c] != kNoOwner) {
+      // Another chain's cluster: this chain ends here, so no cluster is ever walked twice.
+      CrossLink(owner, c, where);
       break;
     }
     const std::uint32_t next = st_.fat[c];
@@ -273,13 +343,7 @@ Scanner::Walk Scanner::WalkChain(std::uint32_t first, int owner, const std::stri
       Add(IssueKind::kChainIntoFree, where, "the chain runs into cluster " + Num(c) + ", marked free");
       break;
     }
-    seen_[c] = walk_;
-    if (st_.owner[c] == kNoOwner) {
-      st_.owner[c] = owner;
-    } else if (shared++ == 0) {
-      sharedWith = st_.owner[c];
-      sharedAt = c;
-    }
+    st_.owner[c] = owner;
     w.clusters.push_back(c);
     if (next == kFatEnd) {
       w.complete = true;
@@ -287,10 +351,37 @@ Scanner::Walk Scanner::WalkChain(std::uint32_t first, int owner, const std::stri
     }
     c = next & ~kFatInUse;
   }
-  if (shared > 0)
-    Add(IssueKind::kCrossLinked, where,
-        Num(shared) + " of its clusters (the first " + Num(sharedAt) + ") also belong to " + st_.ownerName[sharedWith]);
   return w;
+}
+
+void Scanner::MarkCrossLinked(int owner) {
+  const int save = st_.ownerSave[owner];
+  if (save < 0) return;
+  if (crossLinked_.size() <= static_cast<std::size_t>(save)) crossLinked_.resize(save + 1, false);
+  crossLinked_[save] = true;
+}
+
+void Scanner::CrossLink(int owner, std::uint32_t c, const std::string& where) {
+  const int other = st_.owner[c];
+  Add(IssueKind::kCrossLinked, where,
+      "the chain runs into cluster " + Num(c) + ", which belongs to " + st_.ownerName[other]);
+  if (toldCrossed_.size() <= static_cast<std::size_t>(other)) toldCrossed_.resize(other + 1, false);
+  if (!toldCrossed_[other]) {
+    toldCrossed_[other] = true;
+    Add(IssueKind::kCrossLinked, st_.ownerName[other], "its cluster " + Num(c) + " is also reached by " + where);
+  }
+  if (owner != kNoOwner) MarkCrossLinked(owner);
+  MarkCrossLinked(other);
+}
+
+void Scanner::NameSaveDamage() {
+  std::map<std::string_view, SaveState*> byName;
+  for (SaveState& s : st_.saves) byName.emplace(s.entry.d.Name(), &s);
+  for (const Issue& i : st_.issues) {
+    if (i.severity() == Severity::kNotice) continue;
+    auto it = byName.find(std::string_view(i.where).substr(0, i.where.find('/')));
+    if (it != byName.end() && !it->second->readable && it->second->damage.empty()) it->second->damage = i.message;
+  }
 }
 
 std::uint32_t Scanner::UsableLength(std::uint32_t length, std::size_t chainClusters, const std::string& where) {
@@ -327,7 +418,7 @@ bool Scanner::DirectoryStartIsFree(std::uint32_t first, const std::vector<int>& 
   if (std::find(ancestors.begin(), ancestors.end(), owner) != ancestors.end())
     Add(IssueKind::kContainsItself, where, "the directory's clusters are those of " + st_.ownerName[owner] + ", which holds it");
   else
-    Add(IssueKind::kCrossLinked, where, "the directory's clusters also belong to " + st_.ownerName[owner]);
+    CrossLink(kNoOwner, first, where);
   return false;
 }
 
@@ -340,6 +431,7 @@ void Scanner::ScanSave(const EntryRef& entry, std::uint32_t rootIndex) {
   const int owner = NewOwner(folder, index);
   const std::vector<int> ancestors = {0, owner};  // owner 0 is the root directory
 
+  ReportSlash(folder, folder);
   if (!DirectoryStartIsFree(entry.d.cluster, {0}, folder)) return;
   Walk w = WalkChain(entry.d.cluster, owner, folder);
   save.chain = w.clusters;
@@ -354,23 +446,9 @@ void Scanner::ScanSave(const EntryRef& entry, std::uint32_t rootIndex) {
     return;
   }
   bool ok = w.complete && n == length;
-
-  // "." links to the parent (cluster and this directory's index there), ".." to the
-  // parent's own parent, as the root's "." says.
-  const DirEntry& rootDot = st_.root[0].d;
-  if (n >= 2) {
-    const DirEntry& dot = save.entries[0].d;
-    const DirEntry& dotdot = save.entries[1].d;
-    if (dot.Name() != "." || dot.cluster != st_.superblock.rootCluster || dot.dirEntry != rootIndex)
-      Add(IssueKind::kDotEntry, folder + "/.",
-          "\".\" names cluster " + Num(dot.cluster) + " and entry " + Num(dot.dirEntry) + " instead of " +
-              Num(st_.superblock.rootCluster) + " and " + Num(rootIndex));
-    if (dotdot.Name() != ".." || dotdot.cluster != rootDot.cluster || dotdot.dirEntry != rootDot.dirEntry)
-      Add(IssueKind::kDotEntry, folder + "/..", "\"..\" does not link to the root directory as the root's \".\" does");
-  }
+  if (n >= 2) CheckDotEntries(save, folder);
 
   std::uint64_t clusters = (std::uint64_t{length} + 1) / 2;
-  const std::uint64_t capacity = std::uint64_t{st_.superblock.allocEnd} * kClusterBytes;
   for (std::uint32_t j = 2; j < n; ++j) {
     const EntryRef e = save.entries[j];
     if (!(e.d.mode & EntryMode::kPs2)) continue;
@@ -381,25 +459,45 @@ void Scanner::ScanSave(const EntryRef& entry, std::uint32_t rootIndex) {
       MarkTree(e, index, 2, ancestors, where);
       continue;
     }
-    FileState& f = save.files.emplace_back();
-    f.entry = e;
-    Walk fw = WalkChain(e.d.cluster, NewOwner(where, index), where);
-    f.chain = std::move(fw.clusters);
-    const std::uint64_t need = (std::uint64_t{e.d.length} + kClusterBytes - 1) / kClusterBytes;
-    clusters += need;
-    if (e.d.length > capacity) {
-      Add(IssueKind::kLengthBeyondCard, where, "a file of " + Num(e.d.length) + " bytes, more than the card holds");
-    } else if (f.chain.size() < need) {
-      if (fw.complete)
-        Add(IssueKind::kChainShort, where,
-            "the file has " + Num(e.d.length) + " bytes but its chain only " + Num(f.chain.size()) + " clusters");
-    } else {
-      f.readable = fw.complete;
-    }
-    ok = ok && f.readable;
+    clusters += ScanFile(save, index, e, where);
+    ok = ok && save.files.back().readable;
   }
-  save.sizeClusters = static_cast<std::uint32_t>(std::min<std::uint64_t>(clusters, 0xFFFFFFFFu));
+  // Lengths of a damaged save can add up to more than the card: it is shown no larger.
+  save.sizeClusters = static_cast<std::uint32_t>(std::min<std::uint64_t>(clusters, st_.superblock.allocEnd));
   save.readable = ok;
+}
+
+void Scanner::CheckDotEntries(const SaveState& save, const std::string& folder) {
+  // "." links to the parent (cluster and this directory's index there), ".." to the
+  // parent's own parent, as the root's "." says.
+  const DirEntry& rootDot = st_.root[0].d;
+  const DirEntry& dot = save.entries[0].d;
+  const DirEntry& dotdot = save.entries[1].d;
+  if (dot.Name() != "." || dot.cluster != st_.superblock.rootCluster || dot.dirEntry != save.rootIndex)
+    Add(IssueKind::kDotEntry, folder + "/.",
+        "\".\" names cluster " + Num(dot.cluster) + " and entry " + Num(dot.dirEntry) + " instead of " +
+            Num(st_.superblock.rootCluster) + " and " + Num(save.rootIndex));
+  if (dotdot.Name() != ".." || dotdot.cluster != rootDot.cluster || dotdot.dirEntry != rootDot.dirEntry)
+    Add(IssueKind::kDotEntry, folder + "/..", "\"..\" does not link to the root directory as the root's \".\" does");
+}
+
+std::uint64_t Scanner::ScanFile(SaveState& save, int index, const EntryRef& e, const std::string& where) {
+  ReportSlash(e.d.Name(), where);
+  FileState& f = save.files.emplace_back();
+  f.entry = e;
+  Walk fw = WalkChain(e.d.cluster, NewOwner(where, index), where);
+  f.chain = std::move(fw.clusters);
+  const std::uint64_t need = ClustersFor(e.d.length);
+  if (e.d.length > std::uint64_t{st_.superblock.allocEnd} * kClusterSize) {
+    Add(IssueKind::kLengthBeyondCard, where, "a file of " + Num(e.d.length) + " bytes, more than the card holds");
+  } else if (f.chain.size() < need) {
+    if (fw.complete)
+      Add(IssueKind::kChainShort, where,
+          "the file has " + Num(e.d.length) + " bytes but its chain only " + Num(f.chain.size()) + " clusters");
+  } else {
+    f.readable = fw.complete;
+  }
+  return need;
 }
 
 void Scanner::MarkTree(const EntryRef& entry, int save, int depth, const std::vector<int>& ancestors,
@@ -444,7 +542,9 @@ void Scanner::CheckBackupBlock() {
 
 }  // namespace
 
-std::uint32_t ImageState::FreeClusters() const {
+std::uint32_t ImageState::FreeClusters() const { return CountFree(superblock, fat); }
+
+std::uint32_t CountFree(const Superblock& superblock, const std::vector<std::uint32_t>& fat) {
   const std::uint32_t limit = std::min<std::uint32_t>(superblock.ConsoleLimit(), static_cast<std::uint32_t>(fat.size()));
   std::uint32_t n = 0;
   for (std::uint32_t c = 0; c < limit; ++c)
@@ -452,6 +552,51 @@ std::uint32_t ImageState::FreeClusters() const {
   return n;
 }
 
-ImageState ScanImage(const std::string& path) { return Scanner(path).Run(); }
+ImageState ScanImage(const std::string& path, const std::optional<SuperblockPage>& superblock) {
+  return Scanner(path, superblock).Run();
+}
+
+std::optional<bool> HoldsOneByteValue(io::File& file, std::uint64_t size) {
+  std::vector<std::uint8_t> buffer(std::size_t{16} << 10);
+  if (!file.Seek(0)) return std::nullopt;
+  std::optional<std::uint8_t> value;
+  for (std::uint64_t done = 0; done < size;) {
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), size - done));
+    if (!file.ReadExact(buffer.data(), n)) return std::nullopt;
+    if (!value) value = buffer[0];
+    if (*value != 0 && *value != 0xFF) return false;
+    if (std::any_of(buffer.begin(), buffer.begin() + n, [&](std::uint8_t b) { return b != *value; })) return false;
+    done += n;
+  }
+  return true;
+}
+
+std::optional<SuperblockPage> SignedPageZero(const std::string& path, const Geometry& likely) {
+  SuperblockPage page{};
+  if (!ReadImagePage(path, likely, 0, page)) return std::nullopt;
+  std::copy(sb::kMagic.begin(), sb::kMagic.end(), page.begin() + sb::kMagicOffset);
+  const ImageClass c = ClassifyImage(page, likely.ImageSize());
+  if (c.kind != ImageKind::kCard || c.geometry.ecc != likely.ecc) return std::nullopt;
+  return page;
+}
+
+std::optional<SuperblockPage> RebuiltSuperblock(const std::string& path, const Geometry& likely) {
+  // The card's own fields with the signature put back keep a layout another formatter
+  // chose; failing that, the layout the console gives a card of that size.
+  std::vector<SuperblockPage> candidates;
+  if (std::optional<SuperblockPage> own = SignedPageZero(path, likely)) candidates.push_back(*own);
+  candidates.push_back(FreshSuperblock(LayoutFor(likely.clusters)));
+  for (const SuperblockPage& candidate : candidates) {
+    const ImageClass c = ClassifyImage(candidate, likely.ImageSize());
+    if (c.kind != ImageKind::kCard || c.geometry.ecc != likely.ecc) continue;
+    // Only where the FAT and directories read without damage under it: then the card's
+    // structure agrees with the superblock on every point that was checked.
+    const ImageState st = ScanImage(path, candidate);
+    if (st.usable && std::none_of(st.issues.begin(), st.issues.end(),
+                                  [](const Issue& i) { return i.severity() != Severity::kNotice; }))
+      return candidate;
+  }
+  return std::nullopt;
+}
 
 }  // namespace card

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 #include <vector>
 
 #include "card/card_time.h"
@@ -57,15 +58,34 @@ bool ForEachImagePage(const std::string& path, const Geometry& g,
   return true;
 }
 
-bool RewriteImage(const std::string& path, const Geometry& g, const PagePatches& patches) {
+std::optional<Issue> NewDamage(const std::vector<Issue>& before, const std::vector<Issue>& after) {
+  std::set<std::pair<IssueKind, std::string>> had;
+  for (const Issue& i : before) had.insert({i.kind, i.where});
+  for (const Issue& i : after)
+    if (i.severity() != Severity::kNotice && !had.count({i.kind, i.where})) return i;
+  return std::nullopt;
+}
+
+bool AcceptWithoutNewDamage(const std::string& newImage, const std::vector<Issue>& before, const std::string& cardPath,
+                            std::string& why) {
+  const ImageState after = ScanImage(newImage);
+  const std::optional<Issue> damage = NewDamage(before, after.issues);
+  if (!damage) return true;
+  why = "the new " + io::FromFsPath(io::ToFsPath(cardPath).filename()) + " read back with damage the old one does not have (" +
+        (damage->where.empty() ? "" : damage->where + ": ") + damage->message + ")";
+  return false;
+}
+
+WriteResult RewriteImage(const std::string& path, const Geometry& g, const PagePatches& patches,
+                           const AcceptImage& accept) {
   io::File in = io::File::OpenRead(path);
-  if (!in) return false;
+  if (!in) return WriteResult::kFailed;
   auto length = in.Length();
-  if (!length || *length != g.ImageSize()) return false;
+  if (!length || *length != g.ImageSize()) return WriteResult::kFailed;
   // A new name beside the card, renamed over it at the end: on any failure the card is
   // left as it was.
   OutputFile out(path, /*inPlace=*/false);
-  if (!out.ok()) return false;
+  if (!out.ok()) return WriteResult::kFailed;
   const std::size_t stride = static_cast<std::size_t>(g.PageStride());
   std::vector<std::uint8_t> buffer(kPagesPerPiece * stride);
   // The console erases and programs whole blocks: the erased pages of a block it writes
@@ -79,7 +99,7 @@ bool RewriteImage(const std::string& path, const Geometry& g, const PagePatches&
     const std::size_t n = static_cast<std::size_t>(count) * stride;
     if (!in.ReadExact(buffer.data(), n)) {
       out.Fail();
-      return false;
+      return WriteResult::kFailed;
     }
     for (; patch != patches.end() && patch->first < first + count; ++patch) {
       std::uint8_t* p = buffer.data() + (patch->first - first) * stride;
@@ -90,10 +110,14 @@ bool RewriteImage(const std::string& path, const Geometry& g, const PagePatches&
       std::uint8_t* p = buffer.data() + k * stride;
       if (touched[static_cast<std::size_t>((first + k) / kPagesPerBlock)] && AllErased(p, stride)) ComputeSpare(p);
     }
-    if (!out.Write(buffer.data(), n)) return false;
+    if (!out.Write(buffer.data(), n)) return WriteResult::kFailed;
   }
   in.Close();  // the file being replaced can't be open everywhere
-  return out.Commit() == LoadResult::kOk;
+  if (accept) {
+    if (!out.FlushForReading()) return WriteResult::kFailed;
+    if (!accept(out.temporaryPath())) return WriteResult::kRefused;
+  }
+  return out.Commit() == LoadResult::kOk ? WriteResult::kWritten : WriteResult::kFailed;
 }
 
 bool BuildFreshImage(const FreshLayout& l, bool ecc, const EntryTime& time,
@@ -176,7 +200,22 @@ FormatResult FormatImage(const std::string& path, const FormatOptions& options) 
   return out.Commit() == LoadResult::kOk ? FormatResult::kFormatted : FormatResult::kWriteFailed;
 }
 
-ConvertResult ConvertImage(const std::string& source, const std::string& target, bool ecc) {
+namespace {
+
+// "pages 12, 40 and 3 more".
+std::string PageList(const std::vector<std::uint64_t>& pages) {
+  constexpr std::size_t kShown = 8;
+  std::string text = pages.size() == 1 ? "page " : "pages ";
+  for (std::size_t i = 0; i < pages.size() && i < kShown; ++i)
+    text += (i == 0 ? "" : i + 1 == pages.size() ? " and " : ", ") + std::to_string(pages[i]);
+  if (pages.size() > kShown) text += " and " + std::to_string(pages.size() - kShown) + " more";
+  return text;
+}
+
+}  // namespace
+
+ConvertResult ConvertImage(const std::string& source, const std::string& target, bool ecc, bool force,
+                           std::string* detail) {
   if (io::Exists(io::JoinPath(source, kFolderSuperblock))) return ConvertResult::kFolderCard;
   std::array<std::uint8_t, sb::kClustersOffset + 4> head{};
   Geometry from;
@@ -190,16 +229,20 @@ ConvertResult ConvertImage(const std::string& source, const std::string& target,
     from = c.geometry;
   }
   if (from.ecc == ecc) return ConvertResult::kAlreadyThatLayout;
+  const std::vector<Issue> before = ScanImage(source).issues;
   OutputFile out(target, /*inPlace=*/false);
   if (!out.ok()) return ConvertResult::kWriteFailed;
   std::array<std::uint8_t, kPageData + kPageSpare> page;
+  std::vector<std::uint64_t> uncorrectable;
   const bool read = ForEachImagePage(source, from, [&](std::uint64_t index, std::span<const std::uint8_t> raw) {
     std::memcpy(page.data(), raw.data(), kPageData);
     if (from.ecc) {
       // To raw: the data as the console reads it, one wrong bit corrected; page 1 of a
-      // PCSX2 image carries no code for its data and is taken as it is.
-      if (index != 1)
-        CheckPage(std::span(page).first<kPageData>(), raw.subspan(kPageData).first<kPageSpare>());
+      // PCSX2 image carries no code for its data and is taken as it is. A page that can't
+      // be corrected loses the only sign of its damage.
+      if (index != 1 && CheckPage(std::span(page).first<kPageData>(), raw.subspan(kPageData).first<kPageSpare>()) ==
+                            EccStatus::kUncorrectable)
+        uncorrectable.push_back(index);
       out.Write(page.data(), kPageData);
       return;
     }
@@ -214,6 +257,17 @@ ConvertResult ConvertImage(const std::string& source, const std::string& target,
     out.Fail();
     return ConvertResult::kWriteFailed;
   }
+  std::string why;
+  if (!uncorrectable.empty() && !force) {
+    why = PageList(uncorrectable);
+    out.Fail();
+  } else if (!out.FlushForReading()) {
+    return ConvertResult::kWriteFailed;
+  } else if (!AcceptWithoutNewDamage(out.temporaryPath(), before, target, why)) {
+    out.Fail();
+  }
+  if (detail) *detail = why;
+  if (!why.empty()) return uncorrectable.empty() || force ? ConvertResult::kWouldDamage : ConvertResult::kUncorrectable;
   return out.Commit() == LoadResult::kOk ? ConvertResult::kConverted : ConvertResult::kWriteFailed;
 }
 

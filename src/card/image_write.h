@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <vector>
 #include <span>
 #include <string>
 
@@ -21,10 +23,24 @@ bool ReadImagePage(const std::string& path, const Geometry& g, std::uint64_t pag
 bool ForEachImagePage(const std::string& path, const Geometry& g,
                       const std::function<void(std::uint64_t, std::span<const std::uint8_t>)>& visit);
 
+// Reads back a new image (at the temporary path) before it replaces the old one: true
+// lets it take the old one's place.
+using AcceptImage = std::function<bool(const std::string& newImage)>;
+
 // Writes a copy of the image with each patched page's data replaced (and its ECC computed)
-// through a temporary file that then replaces the image in one rename. The image must
-// still have the size `g` describes. True when the new image is in place.
-bool RewriteImage(const std::string& path, const Geometry& g, const PagePatches& patches);
+// through a temporary file that then replaces the image in one rename, once `accept` (when
+// given) has taken it. The image must still have the size `g` describes.
+WriteResult RewriteImage(const std::string& path, const Geometry& g, const PagePatches& patches,
+                           const AcceptImage& accept = nullptr);
+
+// The first issue of `after` worse than a notice that `before` has not (same kind, same
+// place): the damage a change would bring. None when the change brings none.
+std::optional<Issue> NewDamage(const std::vector<Issue>& before, const std::vector<Issue>& after);
+
+// Scans a new image and compares it with the issues of the old one, the card at `cardPath`;
+// on new damage, false and `why` names the card's file and the damage.
+bool AcceptWithoutNewDamage(const std::string& newImage, const std::vector<Issue>& before, const std::string& cardPath,
+                            std::string& why);
 
 // The bytes of a freshly formatted image, in pieces, in order; false when the sink refused.
 bool BuildFreshImage(const FreshLayout& layout, bool ecc, const EntryTime& time,

@@ -38,7 +38,6 @@
 namespace card {
 
 inline constexpr std::size_t kClusterSize = 1024;
-inline constexpr std::uint64_t kClusterBytes = kClusterSize;
 inline constexpr std::uint32_t kPagesPerCluster = 2;
 inline constexpr std::uint32_t kPagesPerBlock = 16;
 inline constexpr std::uint32_t kClustersPerBlock = kPagesPerBlock / kPagesPerCluster;

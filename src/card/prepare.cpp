@@ -5,6 +5,7 @@
 
 #include "card/card_save.h"
 #include "card/card_time.h"
+#include "formats/ps1/ps1_save.h"
 #include "model/entry_data.h"
 
 namespace card {
@@ -30,6 +31,10 @@ ImportResult PrepareSave(const CSaveGame& save, const EntryTime& now, PreparedSa
   out.now = now;
   if (!save.entries || save.entries->empty()) {
     detail = "the save has no entries";
+    return ImportResult::kInvalidSave;
+  }
+  if (ps1::IsPs1(save)) {
+    detail = "it is a PlayStation 1 save, and this card holds PlayStation 2 saves";
     return ImportResult::kInvalidSave;
   }
   const EntryTable& table = *save.entries;

@@ -13,7 +13,7 @@
 
 namespace card {
 
-inline std::uint64_t ClustersFor(std::uint64_t bytes) { return (bytes + kClusterBytes - 1) / kClusterBytes; }
+inline std::uint64_t ClustersFor(std::uint64_t bytes) { return (bytes + kClusterSize - 1) / kClusterSize; }
 
 struct PreparedSave {
   DirEntry directory;             // length = 2 + files; cluster and dir_entry not yet set

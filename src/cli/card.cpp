@@ -62,6 +62,7 @@ const char* IssueKindName(card::IssueKind kind) {
     case K::kSizeMismatch: return "size-mismatch";
     case K::kBadSuperblock: return "bad-superblock";
     case K::kBadFat: return "bad-fat";
+    case K::kDamagedSuperblock: return "damaged-superblock";
     case K::kBadRoot: return "bad-root";
     case K::kBadDirectory: return "bad-directory";
     case K::kChainLoop: return "chain-loop";
@@ -77,6 +78,7 @@ const char* IssueKindName(card::IssueKind kind) {
     case K::kBadIndex: return "bad-index";
     case K::kBadHostFile: return "bad-host-file";
     case K::kOverCapacity: return "over-capacity";
+    case K::kFatAliased: return "fat-aliased";
     case K::kEccCorrected: return "ecc-corrected";
     case K::kEccCodeWrong: return "ecc-code-wrong";
     case K::kLostCluster: return "lost-cluster";
@@ -97,7 +99,7 @@ std::string FullTitleOf(const card::SaveInfo& save) {
 
 void PrintListingJson(const card::Card& c, const card::Listing& listing, Console& console) {
   nlohmann::ordered_json j;
-  j["card"] = DisplayText(c.path());
+  j["card"] = ExactText(c.path());
   j["type"] = TypeName(c.type());
   j["damaged"] = c.Damaged();
   nlohmann::ordered_json saves = nlohmann::ordered_json::array();
@@ -132,7 +134,7 @@ void PrintListingText(const card::Listing& listing, Console& console) {
     Row widths{"Folder", "Size", "Modified", "Mode", "Title", "Full title"};
     for (const card::SaveInfo& s : listing.saves)
       rows.push_back({DisplayText(s.folder), card::messages::KilobytesText(s.sizeKB), TimeText(s.modified),
-                      FormatMode(s.mode), DisplayText(s.title), FullTitleOf(s)});
+                      FormatMode(s.mode), DisplayText(s.title), Printable(FullTitleOf(s))});
     std::size_t folderWidth = widths.folder.size(), sizeWidth = widths.size.size(),
                 titleWidth = widths.title.size();
     for (const Row& r : rows) {
@@ -162,13 +164,13 @@ int RunList(const ListOptions& o, Console& console) {
   else
     PrintListingText(listing, console);
   for (const card::SaveInfo& s : listing.saves)
-    if (!s.readable) console.Note(card::messages::OpenSaveMessage(card::OpenSaveResult::kDamaged, s.folder));
+    if (!s.readable) console.Note(DisplayText(card::messages::DamagedSaveNote(s)));
   if (c->Damaged()) console.Note("note: the card has damage and is not written to; card check says what");
   return kExitOk;
 }
 
 std::string CheckLine(const card::Issue& issue) {
-  return card::messages::IssueLine(issue) + " [" + IssueKindName(issue.kind) + "]";
+  return DisplayText(card::messages::IssueLine(issue)) + " [" + IssueKindName(issue.kind) + "]";
 }
 
 nlohmann::ordered_json IssuesJson(const std::vector<card::Issue>& issues) {
@@ -177,8 +179,8 @@ nlohmann::ordered_json IssuesJson(const std::vector<card::Issue>& issues) {
     nlohmann::ordered_json one;
     one["kind"] = IssueKindName(i.kind);
     one["severity"] = std::string(card::messages::SeverityName(i.severity()));
-    one["where"] = DisplayText(i.where);
-    one["message"] = DisplayText(i.message);
+    one["where"] = ExactText(i.where);
+    one["message"] = ExactText(i.message);
     list.push_back(std::move(one));
   }
   return list;
@@ -194,6 +196,7 @@ const char* RepairResultName(card::RepairResult result) {
     case card::RepairResult::kRepaired: return "repaired";
     case card::RepairResult::kNothingToRepair: return "nothing-to-repair";
     case card::RepairResult::kWriteFailed: return "write-failed";
+    case card::RepairResult::kWouldDamage: return "would-damage";
   }
   return "write-failed";
 }
@@ -203,19 +206,20 @@ int RunCheck(const CheckOptions& o, Console& console) {
   // A card that can't be opened has its findings all the same, and nothing to repair.
   const std::vector<card::Issue> found = opened.card ? opened.card->Check() : opened.issues;
   std::optional<card::RepairOutcome> repair;
-  if (o.repair && opened.card) repair = opened.card->Repair();
+  if (o.repair) repair = opened.card ? opened.card->Repair() : card::RepairSuperblock(o.card);
   const std::vector<card::Issue>& remaining = repair ? repair->remaining : found;
-  const bool repairFailed = repair && repair->result == card::RepairResult::kWriteFailed;
+  const bool repairFailed = repair && (repair->result == card::RepairResult::kWriteFailed ||
+                                       repair->result == card::RepairResult::kWouldDamage);
 
   if (o.json) {
     nlohmann::ordered_json j;
-    j["card"] = DisplayText(o.card);
+    j["card"] = ExactText(o.card);
     j["opened"] = opened.card != nullptr;
     j["issues"] = IssuesJson(found);
     if (repair) {
       nlohmann::ordered_json r;
       r["result"] = RepairResultName(repair->result);
-      r["message"] = card::messages::RepairMessage(*repair);
+      r["message"] = ExactText(card::messages::RepairMessage(*repair));
       r["pages_corrected"] = repair->pagesCorrected;
       r["clusters_freed"] = repair->clustersFreed;
       r["lost_clusters_kept"] = repair->lostClustersKept;
@@ -229,7 +233,7 @@ int RunCheck(const CheckOptions& o, Console& console) {
     for (const card::Issue& i : found) console.out << CheckLine(i) << '\n';
     if (found.empty()) console.out << "No problems found\n";
     if (repair) {
-      (repairFailed ? console.err : console.out) << card::messages::RepairMessage(*repair) << '\n';
+      (repairFailed ? console.err : console.out) << DisplayText(card::messages::RepairMessage(*repair)) << '\n';
       if (repair->result == card::RepairResult::kRepaired)
         for (const card::Issue& i : repair->remaining) console.out << "remaining: " << CheckLine(i) << '\n';
     }
@@ -288,10 +292,11 @@ int RunConvertCard(const ConvertCardOptions& o, Console& console) {
     console.Error("exists, not overwritten (use --force): " + Quoted(o.target));
     return kExitFailed;
   }
-  const card::ConvertResult result = card::ConvertImage(o.source, o.target, *ecc);
+  std::string detail;
+  const card::ConvertResult result = card::ConvertImage(o.source, o.target, *ecc, o.force, &detail);
   const std::string message(card::messages::ConvertMessage(result));
   if (result != card::ConvertResult::kConverted) {
-    console.Error(message);
+    console.Error(message + (detail.empty() ? "" : ": " + DisplayText(detail)));
     return kExitFailed;
   }
   console.out << message << ": " << DisplayText(o.target) << (*ecc ? " (with ECC)" : " (raw)") << '\n';
@@ -302,7 +307,7 @@ int RunConvertCard(const ConvertCardOptions& o, Console& console) {
 
 std::unique_ptr<card::Card> OpenCardOrReport(const std::string& path, Console& console) {
   card::OpenedCard opened = card::OpenCard(path);
-  if (!opened.card) console.Error(card::messages::OpenFailure(opened));
+  if (!opened.card) console.Error(DisplayText(card::messages::OpenFailure(opened)));
   return std::move(opened.card);
 }
 
@@ -385,7 +390,8 @@ void AddCardCommands(CLI::App& app, Commands& commands) {
   convertCmd->add_option("OUT", convert->target, "The image to write; CARD itself converts in place")->required();
   CLI::Option* toRaw = convertCmd->add_flag("--raw", convert->raw, "Write a raw image, whatever OUT's name");
   CLI::Option* toEcc = convertCmd->add_flag("--ecc", convert->ecc, "Write an image with ECC, whatever OUT's name");
-  convertCmd->add_flag("-f,--force", convert->force, "Overwrite OUT when it exists");
+  convertCmd->add_flag("-f,--force", convert->force,
+                       "Overwrite OUT when it exists; convert to raw even with pages whose damage can't be corrected");
   toRaw->excludes(toEcc);
   convertCmd->footer(
       "OUT's extension names the layout: .ps2 with ECC; .bin, .mc2, .mcd, .vmc raw.\n"

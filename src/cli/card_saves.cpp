@@ -56,7 +56,7 @@ ExportTarget TargetNamed(std::string to) {
 int RunExport(const ExportOptions& o, Console& console) {
   const ExportTarget target = TargetNamed(o.to);
   if (!target.valid) {
-    console.Error("No family " + Quoted(o.to) + " to write: --to takes " + TargetFamilyNames(", ") + " or " +
+    console.Error("No family " + Quoted(o.to) + " to write: --to takes " + TargetFamilyNames(", ", {}, PlayStation::kPs2) + " or " +
                   std::string(kToFolder));
     return kExitUsage;
   }
@@ -81,7 +81,7 @@ int RunExport(const ExportOptions& o, Console& console) {
   for (const std::string& folder : folders) {
     card::OpenedSave opened = c->OpenSave(folder);
     if (opened.result != card::OpenSaveResult::kOpened || !opened.save) {
-      console.Error(card::messages::OpenSaveMessage(opened.result, folder));
+      console.Error(DisplayText(card::messages::OpenSaveMessage(opened.result, folder)));
       ++failures;
       continue;
     }
@@ -105,7 +105,7 @@ int RunExport(const ExportOptions& o, Console& console) {
       ++failures;
       continue;
     }
-    console.out << path << '\n';
+    console.out << DisplayText(path) << '\n';
   }
   return failures == 0 ? kExitOk : kExitFailed;
 }
@@ -135,7 +135,7 @@ int RunImport(const ImportOptions& o, Console& console) {
     card::ImportOptions options;
     options.replace = o.replace;
     const card::ImportOutcome outcome = c->Import(*opened.save, options);
-    const std::string message = card::messages::ImportMessage(outcome);
+    const std::string message = DisplayText(card::messages::ImportMessage(outcome));
     if (Imported(outcome.result)) {
       console.out << message << '\n';
       continue;
@@ -155,7 +155,7 @@ int RunRemove(const RemoveOptions& o, Console& console) {
   int failures = 0;
   for (const std::string& folder : o.saves) {
     const card::RemoveResult result = c->Remove(folder);
-    const std::string message = card::messages::RemoveMessage(result, folder);
+    const std::string message = DisplayText(card::messages::RemoveMessage(result, folder, c->refusal()));
     if (result == card::RemoveResult::kRemoved) {
       console.out << message << '\n';
       continue;
@@ -178,7 +178,7 @@ void AddCardSaveCommands(CLI::App& cardCmd, Commands& commands) {
   CLI::Option* allOpt = exportCmd->add_flag("--all", exp->all, "Every save on the card");
   exportCmd->add_option("-o,--output", exp->dir, "The folder the saves go to (default: the current folder)");
   exportCmd->add_option("--to", exp->to,
-                        "What to write: " + TargetFamilyNames(", ") + " (a save file each, default psu) or " +
+                        "What to write: " + TargetFamilyNames(", ", {}, PlayStation::kPs2) + " (a save file each, default psu) or " +
                             std::string(kToFolder) + " (a plain folder each, as unpack writes it)");
   exportCmd->add_flag("-f,--force", exp->force, "Overwrite files that exist");
   exportCmd->footer(

@@ -38,12 +38,13 @@ void AddOpenOptions(CLI::App* cmd, OpenOptions& options) {
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
         bool errIsTerminal) {
   Console console{out, err, errIsTerminal, {}};
-  CLI::App app{"Reads PlayStation 2 memory-card saves (" + ReadableExtensions(" ") +
-                   "), shows them, edits them a little, and writes them as " +
+  CLI::App app{"Reads PlayStation 2 memory-card saves and PlayStation 1 single saves (" +
+                   ReadableExtensions(" ") + ", raw), shows them, edits them a little, and writes them as " +
                    TargetExtensions(", ", " or ") + ".",
                "moravelt-cli"};
   app.require_subcommand(1);
   app.footer(kOverview);
+  app.set_version_flag("--version", std::string("moravelt-cli ") + MORAVELT_VERSION);
 
   Commands commands;
   AddInfoCommand(app, commands);

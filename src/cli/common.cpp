@@ -19,8 +19,10 @@
 namespace cli {
 
 void Console::Error(std::string_view text) {
+  // Whatever a message holds, nothing in it reaches the terminal as a control sequence.
+  const std::string shown = Printable(text, /*keepNewlines=*/true);
   std::lock_guard<std::mutex> guard(lock);
-  err << text << '\n';
+  err << shown << '\n';
   err.flush();
 }
 
@@ -75,12 +77,12 @@ Opened OpenCardSave(const CardSaveName& name) {
   Opened opened;
   card::OpenedCard openedCard = card::OpenCard(name.card);
   if (!openedCard.card) {
-    opened.error = card::messages::OpenFailure(openedCard);
+    opened.error = DisplayText(card::messages::OpenFailure(openedCard));
     return opened;
   }
   card::OpenedSave onCard = openedCard.card->OpenSave(name.folder);
   if (onCard.result != card::OpenSaveResult::kOpened || !onCard.save) {
-    opened.error = card::messages::OpenSaveMessage(onCard.result, name.folder);
+    opened.error = DisplayText(card::messages::OpenSaveMessage(onCard.result, name.folder));
     return opened;
   }
   opened.save = std::move(onCard.save);
@@ -117,7 +119,7 @@ Opened OpenSave(const std::string& path, Console& console, const OpenOptions& ho
       return opened;
     }
   } else {
-    family = FamilyForExtension(ExtensionOf(path));
+    family = FamilyToOpen(path);
   }
   if (!family) {
     opened.error = std::string(messages::kUnknownFileType) + ContentHint(path, nullptr);
@@ -127,7 +129,7 @@ Opened OpenSave(const std::string& path, Console& console, const OpenOptions& ho
   opened.save->SetQuestionHandler(MakeQuestionHandler(console, how.yes));
   LoadResult result = opened.save->Load(path);
   if (result != LoadResult::kOk) {
-    opened.error = messages::LoadFailureMessage(*opened.save, result);
+    opened.error = DisplayText(messages::LoadFailureMessage(*opened.save, result));
     if (how.as.empty()) opened.error += ContentHint(path, family);
     opened.save.reset();
     return opened;
@@ -145,7 +147,7 @@ std::unique_ptr<CSaveGame> OpenSaveOrReport(const std::string& path, Console& co
 
 std::string WriteFailure(const SaveWrite& outcome) {
   if (outcome.ok()) return {};
-  if (!outcome.refusal.empty()) return outcome.refusal;
+  if (!outcome.refusal.empty()) return DisplayText(outcome.refusal);
   if (outcome.reloaded)
     return "The save was written, but reading it back failed: " +
            std::string(messages::LoadResultMessage(*outcome.reloaded));
@@ -156,7 +158,7 @@ std::string WriteFailure(const SaveWrite& outcome) {
 }
 
 std::string WriteSave(CSaveGame& save, const std::string& target, Console& console) {
-  const FormatFamily* family = TargetFamilyForExtension(ExtensionOf(target));
+  const FormatFamily* family = TargetFamilyFor(ExtensionOf(target), save);
   if (!family) return std::string(messages::kUnknownFileType);
   const bool converted = family->kind != save.kind;
   std::string failure = WriteFailure(WriteSaveAs(save, *family, target));
@@ -179,7 +181,7 @@ void NoteWriteCaveats(const CSaveGame& save, const FormatFamily& family, const s
       console.Note("warning: " + std::string(family.noun) + " of the folder " + Quoted(folder) +
                    " can't be named as its device requires");
     else if (name != *wanted)
-      console.Note("warning: " + std::string(family.noun) + " is taken only as " + *wanted + " (" +
+      console.Note("warning: " + std::string(family.noun) + " is taken only as " + DisplayText(*wanted) + " (" +
                    std::string(family.requiredPlace) + "), not as " + Quoted(name));
   }
 }
@@ -214,9 +216,35 @@ std::string TimeText(const EntryTime& t) {
   return text;
 }
 
-std::string DisplayText(std::string_view bytes) {
+std::string Printable(std::string_view utf8, bool keepNewlines) {
+  std::string out;
+  out.reserve(utf8.size());
+  auto escape = [&out](unsigned code) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    out += "\\x";
+    out += kHex[code >> 4];
+    out += kHex[code & 0xF];
+  };
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    // U+0080-U+009F, the C1 controls, are C2 80 to C2 9F in UTF-8.
+    const bool c1 = c == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) >= 0x80 &&
+                    static_cast<unsigned char>(utf8[i + 1]) <= 0x9F;
+    if (c1)
+      escape(static_cast<unsigned char>(utf8[++i]));
+    else if ((c < 0x20 && !(keepNewlines && c == '\n')) || c == 0x7F)
+      escape(c);
+    else
+      out += static_cast<char>(c);
+  }
+  return out;
+}
+
+std::string ExactText(std::string_view bytes) {
   return IsValidUtf8(bytes) ? std::string(bytes) : BytesToUtf8(bytes);
 }
+
+std::string DisplayText(std::string_view bytes) { return Printable(ExactText(bytes)); }
 
 std::string Quoted(std::string_view text) {
   std::string quoted(1, '"');

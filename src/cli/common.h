@@ -122,8 +122,19 @@ std::string TimeText(const EntryTime& time);
 // True when the bytes are well-formed UTF-8 (no overlong forms, no surrogates).
 using io::IsValidUtf8;
 
-// Text from a save for people to read: kept as it is when it is valid UTF-8, else each
-// byte of 0x80 and above shown as the code point of the same value.
+// Text for the terminal: every control character (C0, DEL and the C1 range U+0080-U+009F)
+// shown as \x1b, so that no name, title or message read from a file can move the cursor,
+// set the window's title or clear the screen. Every text from a file that the command line
+// prints passes through here, most through DisplayText and Quoted; with keepNewlines a
+// message of several lines keeps its line breaks. Only --json keeps the exact text, as
+// JSON escapes.
+std::string Printable(std::string_view utf8, bool keepNewlines = false);
+
+// Text from a save exactly, as valid UTF-8 (for JSON): kept as it is when it is valid
+// UTF-8, else each byte of 0x80 and above as the code point of the same value.
+std::string ExactText(std::string_view bytes);
+
+// Text from a save for people to read on the terminal: ExactText made Printable.
 std::string DisplayText(std::string_view bytes);
 
 // Quoted for messages: "text", with DisplayText applied.

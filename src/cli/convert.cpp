@@ -74,8 +74,12 @@ const char* StatusName(Status s) {
   }
 }
 
+// A file under a named folder is an input when a family opens it: by its extension, or,
+// for a family without one (raw PS1 saves), by its contents.
 bool Readable(const fs::path& p) {
-  return CreateForExtension(ExtensionOf(io::FromFsPath(p.filename()))) != nullptr;
+  const std::string path = io::FromFsPath(p);
+  const FormatFamily* family = FamilyToOpen(path);
+  return family && (!family->Can(kNoExtension) || FamilyOfFile(path) == family);
 }
 
 // How two spellings of one path compare: absolute, normalised, in any letter case.
@@ -118,7 +122,8 @@ std::vector<Job> CollectInputs(const std::vector<std::string>& inputs) {
 // folder can't give a name (the write warns).
 std::optional<std::string> RequiredName(const std::string& input, const FormatFamily& family,
                                         bool yes) {
-  std::unique_ptr<CSaveGame> save = CreateForExtension(ExtensionOf(input));
+  const FormatFamily* own = FamilyToOpen(input);
+  std::unique_ptr<CSaveGame> save = own ? own->create() : nullptr;
   if (!save) return std::nullopt;
   // Answered as the conversion answers them, without the notes: it gives those.
   save->SetQuestionHandler([yes](const std::string& text, const std::string&) {
@@ -137,23 +142,24 @@ void AssignOutputs(std::vector<Job>& jobs, const BatchOptions& o, const FormatFa
   std::map<std::string, std::string> claimedBy;  // output key -> the input writing it
   for (Job& job : jobs) {
     fs::path in = io::ToFsPath(job.input);
-    if (!CreateForExtension(ExtensionOf(job.input))) {
+    if (!FamilyToOpen(job.input)) {
       job.status = Status::kFailed;
       job.reason = messages::kUnknownFileType;
       continue;
     }
     fs::path dir = o.outDir.empty() ? in.parent_path() : io::ToFsPath(o.outDir);
     std::string stem = io::FromFsPath(in.stem());
-    std::string extension = o.to;
+    // --to names an extension, or a family (raw has no extension).
+    std::string extension = TargetFamilyForExtension(o.to) ? o.to : std::string(family.OwnExtension());
     if (family.requiredName) {
       if (std::optional<std::string> name = RequiredName(job.input, family, o.yes)) {
         const std::size_t dot = name->rfind('.');
         stem = name->substr(0, dot);
-        extension = name->substr(dot + 1);
+        extension = dot == std::string::npos ? std::string() : name->substr(dot + 1);
       }
     }
     auto outputFor = [&](const std::string& s) {
-      return io::FromFsPath(dir / io::ToFsPath(s + "." + extension));
+      return io::FromFsPath(dir / io::ToFsPath(extension.empty() ? s : s + "." + extension));
     };
     std::string output = outputFor(stem);
     if (PathKey(output) == PathKey(job.input) || io::SameFile(output, job.input)) {
@@ -243,7 +249,8 @@ class Progress {
 
 int RunBatch(const BatchOptions& o, Console& console) {
   const FormatFamily* family = TargetFamilyForExtension(o.to);
-  if (!family) {
+  if (!family) family = FamilyNamed(o.to);
+  if (!family || !family->Can(kWritesConversions)) {
     console.Error(messages::kUnknownFileType);
     return kExitUsage;
   }
@@ -315,8 +322,8 @@ int RunBatch(const BatchOptions& o, Console& console) {
   if (o.json) {
     for (const Job& job : jobs) {
       nlohmann::ordered_json j;
-      j["input"] = DisplayText(job.input);
-      j["output"] = job.output.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(DisplayText(job.output));
+      j["input"] = ExactText(job.input);
+      j["output"] = job.output.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(ExactText(job.output));
       j["status"] = StatusName(job.status);
       j["reason"] = job.reason.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(job.reason);
       j["renamed"] = !job.renamedFrom.empty();

@@ -6,6 +6,7 @@
 #include "cli/command.h"
 #include "model/entry_time_text.h"
 #include "formats/messages.h"
+#include "formats/ps1/ps1_save.h"
 #include "formats/registry.h"
 #include "io/file.h"
 #include "io/path.h"
@@ -81,6 +82,19 @@ bool Rename(CSaveGame& save, const EditOptions& o, Failure& failure) {
   }
   save.SetName(*index, o.value);
   return true;
+}
+
+// A PS1 save has a name and its blocks: rename, to a card file name, is its only edit.
+bool Ps1EditAllowed(const CSaveGame& save, const EditOptions& o, Failure& failure) {
+  if (!ps1::IsPs1(save)) return true;
+  if (o.kind != EditKind::kRename)
+    failure = {"A PlayStation 1 save has no files, modes or times of its own to change: only rename changes it",
+               kExitUsage};
+  else if (!ps1::IsCardFileName(o.value))
+    failure = {"A PlayStation 1 save's name has 1 to 20 ASCII characters", kExitUsage};
+  else
+    return true;
+  return false;
 }
 
 bool Add(CSaveGame& save, const EditOptions& o, Console& console, Failure& failure) {
@@ -175,7 +189,8 @@ int RunEdit(const EditOptions& o, Console& console) {
   if (!opened) return kExitFailed;
   CSaveGame& save = *opened;
   if (o.output.empty() && save.kind == kKindCard) {
-    console.Error("A save on a card is not changed there: name a " + TargetExtensions(", ", " or ") +
+    console.Error("A save on a card is not changed there: name a " +
+                  TargetExtensions(", ", " or ", PlayStationOf(save)) +
                   " file to write with -o OUT, then put it back with card import --replace");
     return kExitUsage;
   }
@@ -183,15 +198,19 @@ int RunEdit(const EditOptions& o, Console& console) {
   if (o.output.empty() && (!own || own->kind != save.kind || !own->Can(kSavesInPlace))) {
     std::string ext(ExtensionOf(o.source));
     console.Error("A ." + ext + " save cannot be written in its own format: name a " +
-                  TargetExtensions(", ", " or ") + " file to write with -o OUT");
+                  TargetExtensions(", ", " or ", PlayStationOf(save)) + " file to write with -o OUT");
     return kExitUsage;
   }
-  if (!TargetFamilyForExtension(ExtensionOf(target))) {
+  if (!TargetFamilyFor(ExtensionOf(target), save)) {
     console.Error(messages::kUnknownFileType);
     return kExitFailed;
   }
 
   Failure failure;
+  if (!Ps1EditAllowed(save, o, failure)) {
+    console.Error(failure.message);
+    return failure.code;
+  }
   bool done = false;
   switch (o.kind) {
     case EditKind::kRename: done = Rename(save, o, failure); break;

@@ -37,7 +37,7 @@ int WriteAll(const CSaveGame& save, const std::string& dir, bool force, bool app
     if (f.renamed)
       console.Note("renamed: " + Quoted(f.name) + " is written as " + Quoted(std::string(io::FileNameOf(f.path))));
     switch (f.outcome) {
-      case FolderFileOutcome::kWritten: console.out << f.path << '\n'; break;
+      case FolderFileOutcome::kWritten: console.out << DisplayText(f.path) << '\n'; break;
       case FolderFileOutcome::kExists:
         console.Error(std::string(FolderFileMessage(f.outcome)) + " (use --force): " + Quoted(f.path));
         break;

@@ -3,8 +3,10 @@
 
 #include "cli/command.h"
 #include "formats/output_file.h"
+#include "formats/ps1/ps1_save.h"
 #include "icon/obj_export.h"
 #include "icon/png.h"
+#include "icon/ps1_icon.h"
 #include "icon/render.h"
 #include "icon/save_icon.h"
 #include "io/file.h"
@@ -18,11 +20,14 @@ struct IconOptions {
   std::string save;
   std::string which = "normal";
   std::string picture;  // -o
-  int size = 256;
+  int size = 0;         // 0: the default, 256 for a PS2 icon and 16 for a PS1 icon
+  bool frames = false;  // a PS1 icon's frames side by side
   std::string texture;
   std::string obj;
   OpenOptions open;
 };
+
+constexpr int kDefaultSize = 256;
 
 constexpr std::array<std::pair<const char*, icon::IconSlot>, 3> kSlots = {{
     {"normal", icon::IconSlot::kNormal},
@@ -64,6 +69,32 @@ void Describe(const icon::SaveIcon& found, Console& console) {
   out << "Texture:    " << TextureKindName(model.textureKind) << '\n';
 }
 
+// A PS1 save's icon: described, or drawn at --size (16 by default) through -o.
+int RunPs1Icon(const CSaveGame& save, const IconOptions& o, Console& console) {
+  if (!o.texture.empty() || !o.obj.empty() || o.which != "normal") {
+    console.Error("A PlayStation 1 save's icon is one 16 x 16 picture: only -o, --size and --frames draw it");
+    return kExitUsage;
+  }
+  const std::optional<ps1::SaveHeader> header = ps1::HeaderOf(save);
+  if (!header) {
+    console.Error("The save's first block holds no icon");
+    return kExitFailed;
+  }
+  if (o.picture.empty()) {
+    console.out << "Icon:       16 x 16, " << header->iconFrames
+                << (header->iconFrames == 1 ? " frame\n" : " frames (animated)\n");
+    return kExitOk;
+  }
+  const int size = o.size ? o.size : icon::kMinPs1PictureSize;
+  icon::Result<icon::Done> written = icon::WritePng(o.picture, icon::Ps1Icon(*header, size, o.frames));
+  if (!written) {
+    console.Error(written.error().message);
+    return kExitFailed;
+  }
+  console.out << o.picture << '\n';
+  return kExitOk;
+}
+
 int RunIcon(const IconOptions& o, Console& console) {
   icon::IconSlot slot = icon::IconSlot::kNormal;
   for (const auto& [name, value] : kSlots)
@@ -74,9 +105,18 @@ int RunIcon(const IconOptions& o, Console& console) {
   }
   std::unique_ptr<CSaveGame> opened = OpenSaveOrReport(o.save, console, o.open);
   if (!opened) return kExitFailed;
+  if (ps1::IsPs1(*opened)) return RunPs1Icon(*opened, o, console);
+  if (o.size != 0 && o.size < icon::kMinPictureSize) {
+    console.Error("--size: a PS2 icon is drawn 32 to 512 pixels wide");
+    return kExitUsage;
+  }
+  if (o.frames) {
+    console.Error("--frames draws a PS1 save's icon frames; a PS2 icon has one picture");
+    return kExitUsage;
+  }
   icon::Result<icon::SaveIcon> loaded = icon::LoadSaveIcon(*opened, slot);
   if (!loaded) {
-    console.Error(loaded.error().message);
+    console.Error(DisplayText(loaded.error().message));
     return kExitFailed;
   }
   const icon::SaveIcon& found = loaded.value();
@@ -88,9 +128,10 @@ int RunIcon(const IconOptions& o, Console& console) {
   // Everything is drawn before anything is written, so a fault leaves no file behind.
   std::optional<icon::Picture> picture, texture;
   if (!o.picture.empty()) {
-    icon::Result<icon::Picture> drawn = icon::RenderIcon(found.icon, found.iconSys, o.size);
+    icon::Result<icon::Picture> drawn =
+        icon::RenderIcon(found.icon, found.iconSys, o.size ? o.size : kDefaultSize);
     if (!drawn) {
-      console.Error(drawn.error().message);
+      console.Error(DisplayText(drawn.error().message));
       return kExitFailed;
     }
     picture = std::move(drawn.value());
@@ -98,7 +139,7 @@ int RunIcon(const IconOptions& o, Console& console) {
   if (!o.texture.empty() || (!o.obj.empty() && found.icon.HasTexture())) {
     icon::Result<icon::Picture> stored = icon::TexturePicture(found.icon);
     if (!stored) {
-      console.Error(stored.error().message);
+      console.Error(DisplayText(stored.error().message));
       return kExitFailed;
     }
     texture = std::move(stored.value());
@@ -147,8 +188,11 @@ void AddIconCommand(CLI::App& app, Commands& commands) {
   cmd->add_option("--which", o->which, "The icon icon.sys names for the browser (normal), copying or deleting")
       ->check(CLI::IsMember({"normal", "copy", "delete"}));
   cmd->add_option("-o,--output", o->picture, "Write the icon drawn as icon.sys lights it (PNG)");
-  cmd->add_option("--size", o->size, "The picture's side in pixels, 32 to 512 (default 256)")
-      ->check(CLI::Range(icon::kMinPictureSize, icon::kMaxPictureSize));
+  cmd->add_option("--size", o->size,
+                  "The picture's side in pixels: 32 to 512 for a PS2 icon (default 256), 16 to 512 for a "
+                  "PS1 icon (default 16, its own size)")
+      ->check(CLI::Range(icon::kMinPs1PictureSize, icon::kMaxPictureSize));
+  cmd->add_flag("--frames", o->frames, "A PS1 icon: draw every frame, side by side");
   cmd->add_option("--texture", o->texture, "Write the 128 x 128 texture as stored (PNG)");
   cmd->add_option("--obj", o->obj,
                   "Write the still shape as a Wavefront OBJ, with MODEL.mtl and the texture MODEL.png beside it");
@@ -160,7 +204,8 @@ void AddIconCommand(CLI::App& app, Commands& commands) {
       "Examples:\n"
       "  moravelt-cli icon game.psu -o icon.png\n"
       "  moravelt-cli icon game.max --which delete --size 128 -o delete.png\n"
-      "  moravelt-cli icon Mcd001.ps2:BESCES-50501REZ --texture rez.png --obj rez.obj");
+      "  moravelt-cli icon Mcd001.ps2:BESCES-50501REZ --texture rez.png --obj rez.obj\n"
+      "  moravelt-cli icon game.mcs --size 64 --frames -o frames.png   (a PS1 save)");
   commands.push_back({cmd, [o](Console& console) { return RunIcon(*o, console); }});
 }
 

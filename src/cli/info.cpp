@@ -8,6 +8,7 @@
 #include "cli/command.h"
 #include "model/icon_sys.h"
 #include "formats/messages.h"
+#include "formats/ps1/ps1_save.h"
 #include "formats/psv/psv.h"
 #include "formats/registry.h"
 #include "icon/icon_sys_fields.h"
@@ -36,7 +37,8 @@ std::string ShownTitle(const CSaveGame& save) {
 
 // "card" for a save opened on a memory card, else the family's name.
 std::string FormatName(const CSaveGame& save) {
-  return save.kind == kKindCard ? std::string("card") : std::string(KindName(save.kind));
+  const bool onCard = save.kind == kKindCard || save.kind == kKindPs1;
+  return onCard ? std::string("card") : std::string(KindName(save.kind));
 }
 
 std::optional<icon::IconSysFields> IconSysOf(const CSaveGame& save) {
@@ -134,10 +136,10 @@ void PrintText(const CSaveGame& save, Console& console) {
   if (const std::optional<bool> signature = SignatureValid(save))
     out << "Signature:  " << (*signature ? "valid" : "not valid: a PS3 refuses this file") << '\n';
   out << "Folder:     " << DisplayText(root.Name()) << '\n';
-  out << "Title:      " << BytesToUtf8(ShownTitle(save)) << '\n';
+  out << "Title:      " << Printable(BytesToUtf8(ShownTitle(save))) << '\n';
   if (full.found) {
-    out << "Full title: " << full.line1 << '\n';
-    if (!full.line2.empty()) out << "            " << full.line2 << '\n';
+    out << "Full title: " << Printable(full.line1) << '\n';
+    if (!full.line2.empty()) out << "            " << Printable(full.line2) << '\n';
   }
   if (std::optional<icon::IconSysFields> iconSys = IconSysOf(save)) {
     const std::string& normal = iconSys->IconName(icon::IconSlot::kNormal);
@@ -171,10 +173,54 @@ void PrintText(const CSaveGame& save, Console& console) {
   }
 }
 
+// What a PS1 save shows: its card file name, title, region, blocks and icon.
+struct Ps1Facts {
+  std::optional<ps1::SaveHeader> header;
+  std::uint32_t blocks = 0;  // whole blocks the save holds
+};
+
+Ps1Facts Ps1FactsOf(const CSaveGame& save) {
+  const SaveEntry* data = save.EntryAt(0);
+  return {ps1::HeaderOf(save), data ? data->size / static_cast<std::uint32_t>(ps1::kBlockSize) : 0};
+}
+
+void PrintPs1Json(const CSaveGame& save, Console& console) {
+  const Ps1Facts facts = Ps1FactsOf(save);
+  nlohmann::ordered_json j;
+  j["format"] = FormatName(save);
+  const std::optional<bool> signature = SignatureValid(save);
+  j["signature_valid"] = signature ? nlohmann::ordered_json(*signature) : nlohmann::ordered_json();
+  j["folder"] = BytesToUtf8(ps1::NameOf(save));
+  j["title_utf8"] = facts.header ? nlohmann::ordered_json(facts.header->title) : nlohmann::ordered_json();
+  j["region"] = ps1::RegionName(ps1::RegionOf(ps1::NameOf(save)));
+  j["blocks"] = facts.blocks;
+  j["icon_frames"] = facts.header ? facts.header->iconFrames : 0;
+  console.out << j.dump(2, ' ', true) << '\n';
+}
+
+void PrintPs1Text(const CSaveGame& save, Console& console) {
+  const Ps1Facts facts = Ps1FactsOf(save);
+  std::ostream& out = console.out;
+  out << "Format:     " << FormatName(save) << " (PlayStation 1 save)\n";
+  if (const std::optional<bool> signature = SignatureValid(save))
+    out << "Signature:  " << (*signature ? "valid" : "not valid: a PS3 refuses this file") << '\n';
+  out << "Name:       " << DisplayText(ps1::NameOf(save)) << '\n';
+  out << "Title:      " << (facts.header ? DisplayText(facts.header->title) : std::string("(none)")) << '\n';
+  out << "Region:     " << ps1::RegionName(ps1::RegionOf(ps1::NameOf(save))) << '\n';
+  out << "Blocks:     " << facts.blocks << '\n';
+  if (facts.header)
+    out << "Icon:       " << facts.header->iconFrames
+        << (facts.header->iconFrames == 1 ? " frame\n" : " frames (animated)\n");
+}
+
 int RunInfo(const InfoOptions& o, Console& console) {
   std::unique_ptr<CSaveGame> opened = OpenSaveOrReport(o.file, console, o.open);
   if (!opened) return kExitFailed;
-  if (o.json)
+  if (ps1::IsPs1(*opened) && o.json)
+    PrintPs1Json(*opened, console);
+  else if (ps1::IsPs1(*opened))
+    PrintPs1Text(*opened, console);
+  else if (o.json)
     PrintJson(*opened, console);
   else
     PrintText(*opened, console);
@@ -194,7 +240,8 @@ void AddInfoCommand(CLI::App& app, Commands& commands) {
       "  moravelt-cli info game.psu\n"
       "  moravelt-cli info --json game.max\n"
       "  moravelt-cli info Mcd001.ps2:BESCES-50501REZ     (a save on a memory card)\n"
-      "  moravelt-cli info --as max download.bin");
+      "  moravelt-cli info --as max download.bin\n"
+      "  moravelt-cli info BASLUS-00958GS2-7                (a raw PS1 save)");
   commands.push_back({cmd, [o](Console& console) { return RunInfo(*o, console); }});
 }
 

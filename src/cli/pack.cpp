@@ -27,9 +27,7 @@ struct PackOptions {
 constexpr std::uint64_t kClusterSize = 1024;
 constexpr std::uint64_t kCardClusters = 8192;
 constexpr std::uint64_t kCardBytes = kClusterSize * kCardClusters;
-// The directory's own "." and ".." take two entries; the rest of the card could hold
-// nothing but entries.
-constexpr std::uint64_t kMaxFiles = kCardClusters * 2 - 2;
+constexpr std::uint64_t kMaxFiles = kMaxSaveFiles;
 
 std::uint64_t Clusters(std::uint64_t bytes) { return (bytes + kClusterSize - 1) / kClusterSize; }
 
@@ -180,7 +178,7 @@ void AddPackCommand(CLI::App& app, Commands& commands) {
   CLI::App* cmd =
       app.add_subcommand("pack", "Make a save from the files of a folder (in name order)");
   cmd->add_option("DIR", pack->dir, "The folder; it names the save unless --name")->required();
-  cmd->add_option("DST", pack->target, "The save to write: " + TargetExtensions(", ", " or "))
+  cmd->add_option("DST", pack->target, "The save to write: " + TargetExtensions(", ", " or ", PlayStation::kPs2))
       ->required();
   cmd->add_option("--name", pack->name, "The save folder's name (at most 32 characters)");
   cmd->footer(

@@ -44,6 +44,11 @@ std::string FileExistsQuestion(std::string_view entryName) {
   return text;
 }
 
+std::string TooManyFilesRefusal(std::string_view noun) {
+  return "This " + std::string(noun) + " holds more files than a save folder can (" +
+         std::to_string(kMaxSaveFiles) + ")";
+}
+
 }  // namespace messages
 
 std::string FormatSize(std::uint32_t bytes) {

@@ -35,6 +35,10 @@ inline std::string_view SaveResultMessage(LoadResult r) { return SaveResultMessa
 // "File \"NAME\" already exists. Do you want to replace it?"
 std::string FileExistsQuestion(std::string_view entryName);
 
+// A loader's refusal of a file (`noun`: "CodeBreaker file") that claims more files than a
+// save folder holds (kMaxSaveFiles).
+std::string TooManyFilesRefusal(std::string_view noun);
+
 }  // namespace messages
 
 // A byte count as the file list shows it: below 1024 in "B", from 1048576 on in "MB",

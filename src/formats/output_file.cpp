@@ -36,9 +36,11 @@ void SetOutputProbe(OutputProbe p) { probe = p; }
 
 void SetDeferredFlush(bool deferred) { deferredFlush = deferred; }
 
+// A target that is a symbolic link is written through: the temporary file goes beside the
+// file the link names, and the rename replaces that file, not the link.
 OutputFile::OutputFile(const std::string& target, bool inPlace)
-    : target_(target),
-      tempPath_(inPlace ? target + "~0" : UniqueTemporaryName(target)),
+    : target_(io::ResolveLinks(target)),
+      tempPath_(inPlace ? target_ + "~0" : UniqueTemporaryName(target_)),
       inPlace_(inPlace) {
   // A device, a pipe or a socket under the target's name is never replaced by a file
   // (renaming over /dev/full would swap the device for a regular file). A folder there
@@ -46,7 +48,7 @@ OutputFile::OutputFile(const std::string& target, bool inPlace)
   // path on Windows) decides nothing.
   using std::filesystem::file_type;
   std::error_code ec;
-  switch (std::filesystem::status(io::ToFsPath(target), ec).type()) {
+  switch (std::filesystem::status(io::ToFsPath(target_), ec).type()) {
     case file_type::character:
     case file_type::block:
     case file_type::fifo:
@@ -81,6 +83,11 @@ bool OutputFile::Write(std::span<const std::uint8_t> bytes) {
   if (written_ - writeBackMark_ >= kWriteBackStep) StartWriteBack();
   Step(OutputStage::kWritten, written_);
   return true;
+}
+
+bool OutputFile::FlushForReading() {
+  if (ok_ && !file_.Flush(false)) ok_ = false;
+  return ok_;
 }
 
 void OutputFile::Fail() {
@@ -122,6 +129,9 @@ LoadResult OutputFile::Commit() {
     return LoadResult::kOpenFailed;
   }
   Step(OutputStage::kClosed, written_);
+  // The new file takes the place of the old one with its permissions (a card kept
+  // read-only for others stays so).
+  if (io::Exists(target_)) io::CopyPermissions(target_, tempPath_);
   if (io::RenameReplace(tempPath_, target_)) {
     Step(OutputStage::kReplaced, written_);
     if (durable) io::SyncDirectoryOf(target_);

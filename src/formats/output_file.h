@@ -59,6 +59,9 @@ class OutputFile {
   void StartWriteBack();
   // Marks the write as failed when a data source could not be read whole.
   void Fail();
+  // Hands what has been written to the system, so that the temporary file can be read
+  // back (temporaryPath) before Commit; false after any failure.
+  bool FlushForReading();
 
   // Finishes: 1 written; -5 written in place; -4 in place but the old file could not be
   // replaced (the "~0" file holds the save); 0 when any write failed (nothing replaced).

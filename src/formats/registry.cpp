@@ -5,8 +5,12 @@
 
 #include "formats/cbs/cbs.h"
 #include "formats/max/max.h"
+#include "formats/ps1/ps1_save.h"
+#include "formats/mcs/mcs.h"
+#include "formats/ps1raw/ps1raw.h"
 #include "formats/psu/psu.h"
 #include "formats/psv/psv.h"
+#include "formats/psx/psx.h"
 #include "formats/xps/xps.h"
 #include "io/file.h"
 
@@ -24,6 +28,14 @@ constexpr std::array kMaxExtensions = {FamilyExtension{"max", "ARMAX V3", 3, tru
                                        FamilyExtension{"pws", "ARMAX PowerSave", 4, true}};
 constexpr std::array kCbsExtensions = {FamilyExtension{"cbs", "CodeBreaker", 6, true}};
 constexpr std::array kPsvExtensions = {FamilyExtension{"psv", "PS3 export", 7, true}};
+constexpr std::array kMcsExtensions = {FamilyExtension{"mcs", "PS1 PSXGameEdit", 8, true},
+                                       FamilyExtension{"ps1", "PS1 Memory Juggler", 9, true}};
+constexpr std::array kPsxExtensions = {FamilyExtension{"psx", "PS1 Action Replay", 10, true},
+                                       FamilyExtension{"mcb", "PS1 GameShark", 11, true},
+                                       FamilyExtension{"pda", "PS1 Xploder", 12, true},
+                                       FamilyExtension{"mcx", "PS1 Datel", 13, true}};
+constexpr std::array kPs1RawExtensions = {FamilyExtension{"", "PS1 raw save", 14, true}};
+constexpr unsigned kPs1Family = kOpens | kWritesConversions | kSavesInPlace | kHoldsPs1 | kOnlyPs1;
 
 // One row per family.
 const std::array kFamilies = {
@@ -37,9 +49,16 @@ const std::array kFamilies = {
                  kMaxExtensions, &LooksLikeMax, &Make<CMax>, nullptr, {}, &ArmaxConversionLoss},
     FormatFamily{"cbs", "a CodeBreaker save", kKindCbs, kOpens | kWritesConversions | kSavesInPlace,
                  kCbsExtensions, &LooksLikeCbs, &Make<CCbs>},
-    FormatFamily{"psv", "a PS3 export", kKindPsv, kOpens | kWritesConversions | kSavesInPlace,
+    FormatFamily{"psv", "a PS3 export", kKindPsv, kOpens | kWritesConversions | kSavesInPlace | kHoldsPs1,
                  kPsvExtensions, &LooksLikePsv, &Make<CPsv>, &psv::ExportFileName,
                  "in PS3/EXPORT/PSV on a USB drive"},
+    FormatFamily{"mcs", "a PS1 single save (.mcs)", kKindMcs, kPs1Family, kMcsExtensions,
+                 &LooksLikeMcs, &Make<CMcs>},
+    FormatFamily{"psx", "a PS1 cheat-device save", kKindPsx, kPs1Family, kPsxExtensions,
+                 &LooksLikePsx, &Make<CPsx>},
+    FormatFamily{"raw", "a raw PS1 save", kKindPs1Raw, kPs1Family | kNoExtension, kPs1RawExtensions,
+                 &LooksLikePs1Raw, &Make<CPs1Raw>, &ps1raw::FileName,
+                 "the file name is the save's card file name"},
 };
 
 // Every extension of the table, in the dialogs' order.
@@ -128,32 +147,58 @@ std::vector<DialogFilter> OpenDialogFilters() {
   return filters;
 }
 
-std::vector<DialogFilter> SaveDialogFilters() {
+const FormatFamily* FamilyToOpen(const std::string& path) {
+  if (const FormatFamily* f = FamilyForExtension(io::ExtensionOf(path))) return f;
+  const FormatFamily* seen = FamilyOfFile(path);
+  return seen && seen->Can(kNoExtension) ? seen : nullptr;
+}
+
+PlayStation PlayStationOf(const CSaveGame& save) { return ps1::IsPs1(save) ? PlayStation::kPs1 : PlayStation::kPs2; }
+
+bool Holds(const FormatFamily& family, PlayStation console) {
+  switch (console) {
+    case PlayStation::kPs1: return family.HoldsPs1();
+    case PlayStation::kPs2: return family.HoldsPs2();
+    case PlayStation::kEither: break;
+  }
+  return true;
+}
+
+const FormatFamily* TargetFamilyFor(std::string_view extension, const CSaveGame& save) {
+  const FormatFamily* f = TargetFamilyForExtension(extension);
+  if (f && f->Can(kNoExtension) && !Holds(*f, PlayStationOf(save))) return nullptr;
+  return f;
+}
+
+std::vector<DialogFilter> SaveDialogFilters(PlayStation console) {
   std::vector<DialogFilter> filters;
-  for (const FamilyExtension* e : ListedExtensions())
-    if (TargetFamilyForExtension(e->extension)) filters.push_back(FilterFor(*e));
+  for (const FamilyExtension* e : ListedExtensions()) {
+    const FormatFamily* f = TargetFamilyForExtension(e->extension);
+    if (f && !e->extension.empty() && Holds(*f, console)) filters.push_back(FilterFor(*e));
+  }
   return filters;
 }
 
 std::string ReadableExtensions(std::string_view separator, std::string_view last) {
   std::vector<std::string> parts;
   for (const FamilyExtension* e : ListedExtensions())
-    if (FamilyForExtension(e->extension)) parts.push_back(Dotted(".", e->extension));
+    if (!e->extension.empty() && FamilyForExtension(e->extension)) parts.push_back(Dotted(".", e->extension));
   return Joined(parts, separator, last);
 }
 
-std::string TargetExtensions(std::string_view separator, std::string_view last) {
+std::string TargetExtensions(std::string_view separator, std::string_view last, PlayStation console) {
   std::vector<std::string> parts;
   for (const FormatFamily& f : kFamilies)
     for (const FamilyExtension& e : f.extensions)
-      if (TargetFamilyForExtension(e.extension) == &f) parts.push_back(Dotted(".", e.extension));
+      if (!e.extension.empty() && TargetFamilyForExtension(e.extension) == &f && Holds(f, console))
+        parts.push_back(Dotted(".", e.extension));
   return Joined(parts, separator, last);
 }
 
-std::string TargetFamilyNames(std::string_view separator, std::string_view last) {
+std::string TargetFamilyNames(std::string_view separator, std::string_view last, PlayStation console) {
   std::vector<std::string> parts;
   for (const FormatFamily& f : kFamilies)
-    if (f.Can(kWritesConversions)) parts.emplace_back(f.name);
+    if (f.Can(kWritesConversions) && Holds(f, console)) parts.emplace_back(f.name);
   return Joined(parts, separator, last);
 }
 
@@ -168,6 +213,7 @@ std::string OutputName(const FormatFamily& family, const CSaveGame& save, std::s
   if (family.requiredName && save.entries && !save.entries->empty())
     if (std::optional<std::string> name = family.requiredName(save.entries->front().Name()))
       return *name;
+  if (family.OwnExtension().empty()) return std::string(stem);
   return Dotted(std::string(stem) + ".", family.OwnExtension());
 }
 

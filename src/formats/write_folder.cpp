@@ -1,7 +1,5 @@
 #include "formats/write_folder.h"
 
-#include <chrono>
-#include <ctime>
 #include <filesystem>
 #include <system_error>
 
@@ -9,6 +7,7 @@
 #include "formats/output_file.h"
 #include "io/file.h"
 #include "io/safe_name.h"
+#include "model/console_clock.h"
 #include "model/entry_data.h"
 
 bool FolderWrite::ok() const {
@@ -69,21 +68,6 @@ std::string_view FolderFileMessage(FolderFileOutcome outcome) {
 }
 
 bool SetModifiedTime(const std::string& path, const EntryTime& time) {
-  if (time.month < 1 || time.month > 12 || time.day < 1 || time.day > 31 || time.hour > 23 ||
-      time.minute > 59 || time.second > 59 || time.year < 1970)
-    return false;
-  std::tm local{};
-  local.tm_year = time.year - 1900;
-  local.tm_mon = time.month - 1;
-  local.tm_mday = time.day;
-  local.tm_hour = time.hour;
-  local.tm_min = time.minute;
-  local.tm_sec = time.second;
-  local.tm_isdst = -1;
-  std::time_t t = std::mktime(&local);
-  if (t == static_cast<std::time_t>(-1)) return false;
-  auto file = std::chrono::file_clock::from_sys(std::chrono::system_clock::from_time_t(t));
-  std::error_code ec;
-  std::filesystem::last_write_time(io::ToFsPath(path), file, ec);
-  return !ec;
+  const std::optional<std::int64_t> instant = InstantOf(time);
+  return instant && io::SetModifiedTime(path, *instant);
 }

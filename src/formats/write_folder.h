@@ -36,6 +36,7 @@ FolderFileOutcome WriteEntryFile(const CSaveGame& save, const SaveEntry& entry, 
 // The program's words for a file that was not written; empty for kWritten.
 std::string_view FolderFileMessage(FolderFileOutcome outcome);
 
-// Sets the modification time of a file or folder from a card time, read as local time.
-// False when the time is no calendar time or the system refuses.
+// Sets the modification time of a file or folder to the instant a save's time names (the
+// console's clock, Japan time), whatever the PC's time zone. False when the time is no
+// calendar time or the system refuses.
 bool SetModifiedTime(const std::string& path, const EntryTime& time);

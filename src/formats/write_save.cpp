@@ -1,7 +1,20 @@
 #include "formats/write_save.h"
 
+#include "formats/ps1/ps1_save.h"
+
+std::string ConsoleRefusal(const CSaveGame& save, const FormatFamily& family) {
+  const bool ps1 = ps1::IsPs1(save);
+  if (ps1 ? family.HoldsPs1() : family.HoldsPs2()) return {};
+  const std::string console = ps1 ? "PlayStation 1" : "PlayStation 2";
+  const std::string other = ps1 ? "PlayStation 2" : "PlayStation 1";
+  return "This is a " + console + " save: it can't be written as " + std::string(family.noun) +
+         ", which holds only " + other + " saves. The two consoles' saves are different things.";
+}
+
 SaveWrite WriteSaveAs(CSaveGame& save, const FormatFamily& family, const std::string& path) {
   SaveWrite outcome;
+  outcome.refusal = ConsoleRefusal(save, family);
+  if (!outcome.refusal.empty()) return outcome;
   if (family.kind == save.kind && family.Can(kSavesInPlace)) {
     outcome.written = save.Save(path);
     // The entries still describe the file as it was: read them from the new one.

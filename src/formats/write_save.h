@@ -20,7 +20,12 @@ struct SaveWrite {
   bool ok() const { return Succeeded(written) && (!reloaded || *reloaded == LoadResult::kOk); }
 };
 
-// Writes `save` to `path` as `family`. A save of that very family is written by its own
+// Why `save` can't be written as `family` at all, or empty: a PS1 save in a family of PS2
+// saves, or the reverse.
+std::string ConsoleRefusal(const CSaveGame& save, const FormatFamily& family);
+
+// Writes `save` to `path` as `family`; a save the family can't hold is refused (-6, the
+// refusal from ConsoleRefusal) before anything is written. A save of that very family is written by its own
 // Save (over the container it came from through the "~0" file, after which it is loaded
 // again from there so that its entries point into the new file); any other save is
 // converted by a short-lived object of the family.

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "model/bytes.h"
+#include "model/count_text.h"
 
 namespace icon {
 
@@ -15,7 +16,7 @@ namespace {
 using bytes::GetU16LE;
 using bytes::GetU32LE;
 
-std::string Num(std::size_t n) { return std::to_string(n); }
+using text::Num;
 
 Error Truncated(const std::string& what) { return Error{Fault::kTruncated, what}; }
 
@@ -46,11 +47,7 @@ void ReadVertices(const std::uint8_t* p, std::size_t shapeCount, std::size_t cou
 std::optional<Error> ReadAnimation(bytes::Reader& in, Animation& out) {
   const std::uint8_t* h = in.Need(file::kAnimationHeaderSize);
   if (!h) return Truncated("the file ends inside the animation header");
-  out.id = GetU32LE(h);
-  out.frameLength = GetU32LE(h + 4);
-  out.speed = F32At(h + 8);
-  out.playOffset = GetU32LE(h + 12);
-  std::uint32_t frames = GetU32LE(h + 16);
+  std::uint32_t frames = GetU32LE(h + file::kFrameCountOffset);
   if (frames > file::kMaxFrames || frames > in.remaining() / file::kFrameHeaderSize)
     return Error{Fault::kFrameCount, Num(frames) + " animation frames: more than the " +
                                          Num(in.remaining()) + " bytes left can hold"};
@@ -117,8 +114,7 @@ std::optional<Error> ReadTexture(bytes::Reader& in, Icon& icon) {
   }
   const std::uint8_t* count = in.Need(4);
   if (!count) return Truncated("the file ends before the RLE texture's byte count");
-  icon.textureKind = TextureKind::kRle;
-  icon.rleByteCount = GetU32LE(count);
+  icon.textureKind = TextureKind::kRle;  // the byte count is only a hint: the codes end it
   if (auto error = DecodeRle(in, icon.texture)) {
     icon.texture.clear();
     return error;
@@ -144,7 +140,6 @@ Result<Icon> ParseIcon(std::span<const std::uint8_t> data) {
   Icon icon;
   std::uint32_t shapes = GetU32LE(h + file::kShapeCountOffset);
   icon.attributes = GetU32LE(h + file::kAttributesOffset);
-  icon.headerFloat = F32At(h + file::kScaleOffset);
   std::uint32_t vertices = GetU32LE(h + file::kVertexCountOffset);
 
   if (shapes == 0) return Error{Fault::kShapeCount, "the icon has no shapes"};
@@ -157,7 +152,7 @@ Result<Icon> ParseIcon(std::span<const std::uint8_t> data) {
   const std::size_t stride = file::kPositionSize * shapes + file::kFixedVertexPart;
   if (vertices > in.remaining() / stride)
     return Truncated("the file ends inside the vertices: " + Num(vertices) + " of " +
-                     Num(stride) + " bytes need " + std::to_string(std::uint64_t{stride} * vertices) +
+                     Num(stride) + " bytes need " + Num(std::uint64_t{stride} * vertices) +
                      ", " + Num(in.remaining()) + " are left");
   ReadVertices(in.Need(stride * vertices), shapes, vertices, icon);
 

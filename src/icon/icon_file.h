@@ -44,13 +44,13 @@ inline constexpr std::size_t kHeaderSize = 20;
 inline constexpr std::size_t kMagicOffset = 0x00;
 inline constexpr std::size_t kShapeCountOffset = 0x04;
 inline constexpr std::size_t kAttributesOffset = 0x08;
-inline constexpr std::size_t kScaleOffset = 0x0C;
 inline constexpr std::size_t kVertexCountOffset = 0x10;
 
 inline constexpr std::size_t kPositionSize = 8;  // per shape
 inline constexpr std::size_t kFixedVertexPart = 16;  // normal 8, u and v 4, colour 4
 
 inline constexpr std::size_t kAnimationHeaderSize = 20;
+inline constexpr std::size_t kFrameCountOffset = 16;  // in the animation header
 inline constexpr std::size_t kFrameHeaderSize = 8;
 inline constexpr std::size_t kKeySize = 8;
 
@@ -89,26 +89,23 @@ struct AnimationFrame {
   std::uint32_t shapeIndex = 0;  // as stored; not checked against the shape count
   std::vector<AnimationKey> keys;
 };
+// The header's id, frame length, speed and play offset are passed over: nothing here
+// plays the animation at a speed of its own.
 struct Animation {
-  std::uint32_t id = 0;  // 1 in every known file
-  std::uint32_t frameLength = 0;
-  float speed = 0;
-  std::uint32_t playOffset = 0;
   std::vector<AnimationFrame> frames;
 };
 
 enum class TextureKind { kNone, kRaw, kRle };
 
 struct Icon {
+  // The f32 at 0x0C is not kept: it changes nothing that is drawn.
   std::uint32_t attributes = 0;
-  float headerFloat = 0;                   // the f32 at 0x0C, kept as read
   std::vector<std::vector<Fixed4>> shapes;  // shapes[s][v]: vertex v's position in shape s
   std::vector<Fixed4> normals;              // one per vertex
   std::vector<TexCoord> texCoords;
   std::vector<Rgba8> colours;
   Animation animation;
   TextureKind textureKind = TextureKind::kNone;
-  std::uint32_t rleByteCount = 0;       // as stored; a hint only
   std::vector<std::uint16_t> texture;   // 16,384 pixels, first stored row first; empty without
 
   std::size_t VertexCount() const { return normals.size(); }

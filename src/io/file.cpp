@@ -1,6 +1,7 @@
 #include "io/file.h"
 
 #include <cerrno>
+#include <chrono>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -12,6 +13,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -85,7 +87,15 @@ File File::OpenRead(const std::string& path) {
 #ifdef _WIN32
   return File(OpenNative(path, L"rb"));
 #else
-  return File(OpenNative(path, "rb"));
+  // A folder opens for reading here, and would read as nothing of an absurd length; it is
+  // no file (as on Windows, where it does not open).
+  std::FILE* f = OpenNative(path, "rb");
+  struct stat st;
+  if (f && fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
+    std::fclose(f);
+    f = nullptr;
+  }
+  return File(f);
 #endif
 }
 
@@ -228,6 +238,82 @@ bool SameFile(const std::string& a, const std::string& b) {
   std::error_code ec;
   bool same = std::filesystem::equivalent(ToFsPath(a), ToFsPath(b), ec);
   return !ec && same;
+}
+
+#ifdef _WIN32
+namespace {
+
+// Where a symbolic link or a junction leads, as the system itself follows it; none for
+// anything else, or a link whose target can't be opened.
+std::optional<std::string> FinalPathOfLink(const std::string& path) {
+  const std::wstring native = NativePath(path);
+  const DWORD attributes = GetFileAttributesW(native.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+    return std::nullopt;
+  HANDLE h = CreateFileW(native.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+  std::wstring final(MAX_PATH, L'\0');
+  DWORD n = GetFinalPathNameByHandleW(h, final.data(), static_cast<DWORD>(final.size()), FILE_NAME_NORMALIZED);
+  if (n >= final.size()) {
+    final.resize(n);
+    n = GetFinalPathNameByHandleW(h, final.data(), n, FILE_NAME_NORMALIZED);
+  }
+  CloseHandle(h);
+  if (n == 0 || n >= final.size()) return std::nullopt;
+  final.resize(n);
+  // The plain forms of "\\?\C:\..." and "\\?\UNC\server\..."; a long one gets its
+  // prefix back where it is opened.
+  if (final.rfind(L"\\\\?\\UNC\\", 0) == 0)
+    final = L"\\\\" + final.substr(8);
+  else if (final.rfind(L"\\\\?\\", 0) == 0)
+    final = final.substr(4);
+  return Narrow(final);
+}
+
+}  // namespace
+#endif
+
+std::string ResolveLinks(const std::string& path) {
+#ifdef _WIN32
+  // The standard library reads no links here; the system names the file they lead to.
+  if (std::optional<std::string> final = FinalPathOfLink(path)) return *final;
+#endif
+  namespace fs = std::filesystem;
+  fs::path p = ToFsPath(path);
+  // As the system itself gives up on a loop of links.
+  for (int depth = 0; depth < 40; ++depth) {
+    std::error_code ec;
+    if (!fs::is_symlink(fs::symlink_status(p, ec)) || ec) break;
+    const fs::path target = fs::read_symlink(p, ec);
+    if (ec || target.empty()) break;
+    p = target.is_absolute() ? target : p.parent_path() / target;
+  }
+  return FromFsPath(p);
+}
+
+bool CopyPermissions(const std::string& from, const std::string& to) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::perms perms = fs::status(ToFsPath(from), ec).permissions();
+  if (ec || perms == fs::perms::unknown) return false;
+  fs::permissions(ToFsPath(to), perms, fs::perm_options::replace, ec);
+  return !ec;
+}
+
+std::optional<std::int64_t> ModifiedTime(const std::string& path) {
+  std::error_code ec;
+  const auto time = std::filesystem::last_write_time(ToFsPath(path), ec);
+  if (ec) return std::nullopt;
+  const auto system = std::chrono::file_clock::to_sys(time);
+  return std::chrono::floor<std::chrono::seconds>(system).time_since_epoch().count();
+}
+
+bool SetModifiedTime(const std::string& path, std::int64_t secondsSince1970) {
+  const std::chrono::sys_seconds system{std::chrono::seconds{secondsSince1970}};
+  std::error_code ec;
+  std::filesystem::last_write_time(ToFsPath(path), std::chrono::file_clock::from_sys(system), ec);
+  return !ec;
 }
 
 bool CanSyncFileSystem() {

@@ -74,6 +74,17 @@ bool RemoveFile(const std::string& path);
 bool RenameReplace(const std::string& from, const std::string& to);
 // True when both paths name one existing file, however they are spelled.
 bool SameFile(const std::string& a, const std::string& b);
+// The file a path names once symbolic links are followed: a link's target (taken from the
+// link's own folder when relative), and so on while that is a link. The path as it is when
+// it names no link or a link can't be read (where the platform has none to read). Writes
+// in place go to this path, so that a link stays a link and its target changes.
+std::string ResolveLinks(const std::string& path);
+// Gives `to` the permission bits of `from`; false when either can't be had.
+bool CopyPermissions(const std::string& from, const std::string& to);
+// When a file or folder was last modified, in seconds since 1970-01-01 00:00 UTC; none
+// when it can't be read.
+std::optional<std::int64_t> ModifiedTime(const std::string& path);
+bool SetModifiedTime(const std::string& path, std::int64_t secondsSince1970);
 // The system's words for why the last failed write, flush, close, open for writing or
 // rename of this thread failed ("No space left on device"); empty when none failed since
 // ClearFailureReason or the system gave no reason.

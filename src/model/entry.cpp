@@ -4,6 +4,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "model/console_clock.h"
+
 EntryTime EntryTime::FromBytes(const std::uint8_t* p) {
   EntryTime t;
   t.reserved = p[0];
@@ -27,23 +29,7 @@ void EntryTime::ToBytes(std::uint8_t* p) const {
   p[7] = static_cast<std::uint8_t>(year >> 8);
 }
 
-EntryTime EntryTime::Now() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &now);
-#else
-  localtime_r(&now, &local);
-#endif
-  EntryTime t;
-  t.second = static_cast<std::uint8_t>(local.tm_sec > 59 ? 59 : local.tm_sec);
-  t.minute = static_cast<std::uint8_t>(local.tm_min);
-  t.hour = static_cast<std::uint8_t>(local.tm_hour);
-  t.day = static_cast<std::uint8_t>(local.tm_mday);
-  t.month = static_cast<std::uint8_t>(local.tm_mon + 1);
-  t.year = static_cast<std::uint16_t>(local.tm_year + 1900);
-  return t;
-}
+EntryTime EntryTime::Now() { return ConsoleTimeAt(static_cast<std::int64_t>(std::time(nullptr))); }
 
 std::string_view SaveEntry::Name() const { return FieldText(name); }
 std::string_view SaveEntry::Title() const { return FieldText(title); }
@@ -71,7 +57,7 @@ void SetFieldFromBytes(std::span<char> field, const std::uint8_t* src, std::size
 std::string_view SaveEntry::FullName() const {
   std::string_view name = Name();
   std::string_view title = Title();
-  if (name.size() == kNameChars - 1 && title.size() == kNameChars && title.starts_with(name))
+  if (name.size() == kFileNameKept && title.size() == kNameChars && title.starts_with(name))
     return title;
   return name;
 }

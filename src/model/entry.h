@@ -30,7 +30,7 @@ struct EntryTime {
 
   static EntryTime FromBytes(const std::uint8_t* p);
   void ToBytes(std::uint8_t* p) const;
-  // The PC's local clock, no time-zone conversion.
+  // The console's clock now (Japan time, model/console_clock.h), whatever the PC's time zone.
   static EntryTime Now();
 
   friend bool operator==(const EntryTime&, const EntryTime&) = default;
@@ -57,7 +57,17 @@ inline constexpr std::uint32_t kNewFile = 0x8497;
 inline bool IsDirectory(std::uint32_t mode) { return (mode & kDirectory) != 0; }
 }  // namespace EntryMode
 
+// The most files one save folder can hold: each entry of a card directory takes half of a
+// 1 KiB cluster, an 8 MiB card has 8,192 clusters, and "." and ".." take two entries. No
+// loader takes more, however many a file claims.
+inline constexpr std::uint32_t kMaxSaveFiles = 8192 * 2 - 2;
+
 inline constexpr std::size_t kNameChars = 32;    // characters a name may have
+// What a loader keeps of a 32-byte name field in `name`: a folder's name whole (a game
+// looks for its save under all 32 characters), a file's first 31, its title holding all
+// 32 (see SaveEntry::FullName).
+inline constexpr std::size_t kFolderNameKept = 32;
+inline constexpr std::size_t kFileNameKept = 31;
 inline constexpr std::size_t kNameField = 34;    // the name buffer, always NUL-terminated
 inline constexpr std::size_t kTitleField = 68;   // title and rawTitle buffers
 

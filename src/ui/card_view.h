@@ -45,6 +45,10 @@ struct ExportChoice {
   std::string folder;
   int target = 0;  // index into ExportRequest::targets
 };
+// The Export dialog's OK takes a folder only once one is named.
+inline bool ExportReady(std::string_view folder) { return !folder.empty(); }
+// How the New Card dialog offers a size: "8 MB".
+inline std::string CardSizeLabel(unsigned megabytes) { return std::to_string(megabytes) + " MB"; }
 
 class CardView {
  public:

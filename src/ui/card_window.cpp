@@ -48,7 +48,10 @@ bool LooksLikeCardFile(const std::string& path) {
   if (!length) return false;
   std::array<std::uint8_t, 512> head{};
   std::size_t n = file.Read(head.data(), head.size());
-  return card::LooksLikeCardImage(std::span<const std::uint8_t>(head.data(), n), *length);
+  // A file of a card image's size without a superblock opens as a card too, so that the
+  // card layer says whether it is blank or a damaged card.
+  const card::ImageKind kind = card::ClassifyImage(std::span<const std::uint8_t>(head.data(), n), *length).kind;
+  return kind == card::ImageKind::kCard || kind == card::ImageKind::kUnformatted;
 }
 
 // The card's size as the console counts it: what saves may use on the empty card (the
@@ -77,7 +80,9 @@ bool SameCard(const card::Card& a, const card::Card& b) {
 }  // namespace
 
 bool OpensAsCard(const ChosenFile& chosen) {
-  if (FamilyForExtension(chosen.Extension())) return false;
+  // A name without an extension may be a folder card as well as a raw PS1 save.
+  const FormatFamily* family = FamilyForExtension(chosen.Extension());
+  if (family && !family->Can(kNoExtension)) return false;
   for (const card::ImageExtension& e : card::CardImageExtensions())
     if (io::EqualsIgnoringCase(e.extension, chosen.Extension())) return true;
   return LooksLikeCardFile(chosen.path);
@@ -110,7 +115,7 @@ icon::Picture SavePicture(const CSaveGame& save, int size) {
 std::vector<ExportTarget> ExportTargets() {
   std::vector<ExportTarget> targets;
   for (const FormatFamily& f : Families()) {
-    if (!f.Can(kWritesConversions)) continue;
+    if (!f.Can(kWritesConversions) || !f.HoldsPs2()) continue;
     const FamilyExtension& own = f.extensions.front();
     targets.push_back({std::string(own.filterName) + " (*." + std::string(own.extension) + ")", &f});
   }
@@ -190,7 +195,8 @@ void CardWindow::ShowCard() {
     row.folder = s.folder;
     row.size = card::messages::KilobytesText(s.sizeKB);
     row.modified = ListTime(s.modified);
-    std::unique_ptr<CCardSave> save = s.readable ? card_->OpenSave(s.folder).save : nullptr;
+    // A damaged save shows what of it can be read: its title, and its icon if that file is whole.
+    std::unique_ptr<CCardSave> save = s.readable ? card_->OpenSave(s.folder).save : card_->ReadableParts(s.folder);
     FullTitle title = save ? ReadFullTitle(*save) : FullTitle{};
     row.title = !title.found        ? io::ShiftJisToUtf8(s.rawTitle)
                 : title.line2.empty() ? title.line1
@@ -222,7 +228,8 @@ void CardWindow::OnSelectionChanged() {
   const card::SaveInfo& first = *selected.front();
   if (first.folder == previewFolder_) return;
   previewFolder_ = first.folder;
-  std::unique_ptr<CCardSave> save = first.readable ? card_->OpenSave(first.folder).save : nullptr;
+  std::unique_ptr<CCardSave> save =
+      first.readable ? card_->OpenSave(first.folder).save : card_->ReadableParts(first.folder);
   icon::Picture picture = save ? SavePicture(*save, kPreviewSize) : PlaceholderPicture(kPreviewSize);
   view_.SetPreview(&picture);
 }
@@ -415,7 +422,7 @@ void CardWindow::DeleteCommand() {
   for (const std::string& folder : folders) {
     card::RemoveResult removed = card_->Remove(folder);
     if (removed != card::RemoveResult::kRemoved) {
-      problems.push_back(card::messages::RemoveMessage(removed, folder));
+      problems.push_back(card::messages::RemoveMessage(removed, folder, card_->refusal()));
       continue;
     }
     // The main window must not keep a save whose pages the card may now give to another.

@@ -8,8 +8,10 @@
 
 #include "card/card_messages.h"
 #include "formats/output_file.h"
+#include "formats/ps1/ps1_save.h"
 #include "formats/registry.h"
 #include "formats/write_save.h"
+#include "icon/ps1_icon.h"
 #include "io/file.h"
 #include "io/path.h"
 #include "model/entry_data.h"
@@ -57,11 +59,36 @@ FileDialogRequest AnyFileRequest(std::string offeredName, unsigned flags) {
 std::string OfferedSaveName(const CSaveGame& save) {
   if (save.kind == kKindGeneric) return std::string(kNewSaveName);
   // A card save's source is the card: its folder name is what it is known by.
-  if (save.kind == kKindCard) return std::string(save.EntryAt(-1)->Name());
+  if (save.kind == kKindCard || save.kind == kKindPs1) return std::string(save.EntryAt(-1)->Name());
   const std::string& path = save.sourcePath;
+  // A raw PS1 save's name is all of it: its card file name.
+  const FormatFamily* family = FamilyOfKind(save.kind);
+  if (family && family->Can(kNoExtension)) return path;
   if (save.extensionOffset < 1 || static_cast<std::size_t>(save.extensionOffset) > path.size())
     return path;
   return path.substr(0, static_cast<std::size_t>(save.extensionOffset) - 1);
+}
+
+// The labels of the save's fields, and its icon cleared, for a PS1 save or any other.
+void ShowFieldLabels(Platform& platform, bool ps1) {
+  platform.SetControlText(IDC_FOLDER_LABEL, std::string(ps1 ? kPs1FolderLabel : kFolderLabel));
+  platform.SetControlText(IDC_TITLE_LABEL, std::string(ps1 ? kPs1TitleLabel : kTitleLabel));
+  platform.SetControlText(IDC_ROOT_MODE_LABEL, ps1 ? std::string(kPs1InfoLabel) + ":" : std::string(kRootModeLabel));
+  platform.ShowSaveIcon(nullptr);
+}
+
+// A PS1 save's region and blocks where a PS2 save's mode is shown, and its icon.
+void ShowPs1Summary(Platform& platform, const CSaveGame& save) {
+  const std::uint32_t blocks = save.EntryAt(0) ? save.EntryAt(0)->size / ps1::kBlockSize : 0;
+  const ps1::Region region = ps1::RegionOf(ps1::NameOf(save));
+  if (region != ps1::Region::kUnknown)
+    platform.SetControlText(IDC_ROOT_MODE_LABEL,
+                            std::string(kPs1InfoLabel) + ", " + std::string(ps1::RegionName(region)) + ":");
+  platform.SetControlText(IDC_ROOT_MODE, std::to_string(blocks) + (blocks == 1 ? " block" : " blocks"));
+  if (const std::optional<ps1::SaveHeader> header = ps1::HeaderOf(save)) {
+    const icon::Picture picture = icon::Ps1Icon(*header, kSaveIconSize, false);
+    platform.ShowSaveIcon(&picture);
+  }
 }
 
 // True when an entry of the save reads its bytes from the PC file `target`.
@@ -134,7 +161,8 @@ std::optional<ChosenFile> FileCommands::ChooseContainer() {
 }
 
 void FileCommands::OpenFile(const ChosenFile& chosen) {
-  std::unique_ptr<CSaveGame> save = CreateForExtension(chosen.Extension());
+  const FormatFamily* family = FamilyToOpen(chosen.path);
+  std::unique_ptr<CSaveGame> save = family ? family->create() : nullptr;
   if (!save) {
     Message(kUnknownFileType);
     return;
@@ -161,10 +189,23 @@ void FileCommands::OpenFile(const ChosenFile& chosen) {
   ShowNoSave();
 }
 
+bool FileCommands::ShowsPs1Save() const {
+  const CSaveGame* current = LoadedSave();
+  return current && ps1::IsPs1(*current);
+}
+
+bool FileCommands::RefusePs1Edit() {
+  if (!ShowsPs1Save()) return false;
+  Message(kPs1NoFiles);
+  return true;
+}
+
 void FileCommands::ShowLoaded() {
+  const bool ps1 = ShowsPs1Save();
   platform_.EnableControl(IDC_SAVE, true);
-  platform_.EnableControl(IDC_FOLDER_PROPERTIES, true);
+  platform_.EnableControl(IDC_FOLDER_PROPERTIES, !ps1);
   platform_.EnableMenuItem(IDM_SAVE_AS, true);
+  platform_.EnableMenuItem(IDM_ADD_FILE, !ps1);
   for (int id : kFileItems) platform_.EnableMenuItem(id, false);
   RefreshTitle();
   ShowRootFields();
@@ -216,7 +257,7 @@ bool FileCommands::SaveToCardCommand() {
   }
   if (renamed) {
     card::RemoveResult removed = card->Remove(opened);
-    if (removed != card::RemoveResult::kRemoved) Message(card::messages::RemoveMessage(removed, opened));
+    if (removed != card::RemoveResult::kRemoved) Message(card::messages::RemoveMessage(removed, opened, card->refusal()));
   }
   // The shown entries read pages of the card as it was: show the save as it is now.
   card::OpenedSave reopened = card->OpenSave(outcome.folder);
@@ -237,9 +278,11 @@ void FileCommands::ShowNoSave() {
   platform_.EnableMenuItem(IDM_EXTRACT_FILE, false);
   platform_.EnableMenuItem(IDM_DELETE_FILE, false);
   platform_.EnableMenuItem(IDM_PROPERTIES, false);
+  platform_.EnableMenuItem(IDM_ADD_FILE, true);
   platform_.SetControlText(IDC_FOLDER_NAME, "");
   platform_.SetControlText(IDC_TITLE, "");
   platform_.SetControlText(IDC_ROOT_MODE, "");
+  ShowFieldLabels(platform_, false);
   platform_.ListDeleteAllRows();
 }
 
@@ -248,18 +291,21 @@ void FileCommands::SaveCommand() {
   if (!current) return;
 
   FileDialogRequest request;
-  request.filters = ToFileFilters(SaveDialogFilters());
-  // Memory Linker is offered first.
+  // Only the families that hold the save's console are offered; Memory Linker first for a
+  // PS2 save, .mcs for a PS1 save.
+  const PlayStation console = PlayStationOf(*current);
+  const std::string offered = console == PlayStation::kPs1 ? "mcs" : "psu";
+  request.filters = ToFileFilters(SaveDialogFilters(console));
   for (std::size_t i = 0; i < request.filters.size(); ++i)
-    if (request.filters[i].pattern == "*.psu") request.selectedFilter = static_cast<int>(i) + 1;
+    if (request.filters[i].pattern == "*." + offered) request.selectedFilter = static_cast<int>(i) + 1;
   request.fileName = OfferedSaveName(*current);
   request.initialDirectory = kInitialDirectory;
-  request.defaultExtension = "psu";
+  request.defaultExtension = offered;
   request.flags = kDialogOverwritePrompt | kDialogPathMustExist;
   std::optional<ChosenFile> chosen = platform_.SaveFileDialog(request);
   if (!chosen) return;
 
-  const FormatFamily* target = TargetFamilyForExtension(chosen->Extension());
+  const FormatFamily* target = TargetFamilyFor(chosen->Extension(), *current);
   if (!target) {
     Message(kUnknownFileType);
     return;
@@ -289,6 +335,7 @@ void FileCommands::SaveCommand() {
 }
 
 void FileCommands::AddFileCommand() {
+  if (RefusePs1Edit()) return;
   std::optional<ChosenFile> chosen = platform_.OpenFileDialog(
       AnyFileRequest("", kDialogFileMustExist | kDialogPathMustExist));
   if (!chosen) return;
@@ -332,7 +379,12 @@ void FileCommands::ShowRootFields() {
   if (!current) return;
   const SaveEntry& root = *current->EntryAt(-1);
   platform_.SetControlText(IDC_FOLDER_NAME, std::string(root.Name()));
-  platform_.SetControlText(IDC_ROOT_MODE, FormatMode(root.mode));
+  const bool ps1 = ps1::IsPs1(*current);
+  ShowFieldLabels(platform_, ps1);
+  if (ps1)
+    ShowPs1Summary(platform_, *current);
+  else
+    platform_.SetControlText(IDC_ROOT_MODE, FormatMode(root.mode));
   // The caption follows a card save's folder name through Properties.
   if (cardSource_) platform_.SetWindowTitle(CardSaveCaption(root.Name(), cardSource_->card->path()));
 }
@@ -366,6 +418,11 @@ void FileCommands::ExtractFileCommand(int row) {
 void FileCommands::RefreshTitle() {
   const CSaveGame* current = LoadedSave();
   if (!current) return;
+  if (ps1::IsPs1(*current)) {
+    const std::optional<ps1::SaveHeader> header = ps1::HeaderOf(*current);
+    platform_.SetControlText(IDC_TITLE, header ? header->title : std::string());
+    return;
+  }
   std::array<char, kIconSysTitleField> raw{};
   std::array<char, kIconSysTitleField> ascii{};
   ReadIconSysTitle(*current, raw);

@@ -79,6 +79,11 @@ class FileCommands {
 
   // True when the current save is one the window shows: opened, or built from PC files.
   bool SaveLoaded() const;
+  // True when the shown save is a PS1 save: a name and its blocks, with nothing else to edit.
+  bool ShowsPs1Save() const;
+  // For a command that edits the files of a save: true, after saying why, when the shown
+  // save is a PS1 save.
+  bool RefusePs1Edit();
   // The current save when SaveLoaded(), else nullptr.
   CSaveGame* LoadedSave() const;
   // The current container object, shown or the leftover of a failed open; nullptr when

@@ -1,7 +1,11 @@
 #include "ui/main_window.h"
 
 #include <array>
+#include <filesystem>
+#include <system_error>
 
+#include "formats/ps1/ps1_save.h"
+#include "io/file.h"
 #include "io/path.h"
 #include "resource.h"
 #include "ui/texts.h"
@@ -66,12 +70,23 @@ void MainWindow::OnCommand(int id, int notifyCode) {
 }
 
 void MainWindow::Open() {
-  std::optional<ChosenFile> chosen = commands_.ChooseContainer();
-  if (!chosen) return;
-  if (OpensAsCard(*chosen))
-    cards_.OpenCard(chosen->path);
+  if (std::optional<ChosenFile> chosen = commands_.ChooseContainer()) OpenChosen(*chosen);
+}
+
+void MainWindow::OpenChosen(const ChosenFile& chosen) {
+  if (OpensAsCard(chosen))
+    cards_.OpenCard(chosen.path);
   else
-    commands_.OpenFile(*chosen);
+    commands_.OpenFile(chosen);
+}
+
+void MainWindow::OpenPath(const std::string& path) {
+  // A PCSX2 folder card is a folder; the dialogs never hand one to Open.
+  std::error_code ec;
+  if (std::filesystem::is_directory(io::ToFsPath(path), ec))
+    cards_.OpenCard(path);
+  else
+    OpenChosen(ChosenFileFromPath(path));
 }
 
 void MainWindow::Save() {
@@ -91,15 +106,18 @@ int MainWindow::SelectedFileRow() {
 
 void MainWindow::OnListItemChanged() {
   bool selected = platform_.ListSelectedRow() >= 0;
-  for (int id : {IDM_EXTRACT_FILE, IDM_DELETE_FILE, IDM_PROPERTIES})
-    platform_.EnableMenuItem(id, selected);
+  // A PS1 save's one file can be extracted (its blocks), not deleted or changed.
+  const bool edits = !commands_.ShowsPs1Save();
+  platform_.EnableMenuItem(IDM_EXTRACT_FILE, selected);
+  for (int id : {IDM_DELETE_FILE, IDM_PROPERTIES}) platform_.EnableMenuItem(id, selected && edits);
 }
 
 void MainWindow::ShowEditMenu(bool fileItems) {
-  const std::array<MenuItemState, 4> items = {{{IDM_ADD_FILE, true},
-                                               {IDM_DELETE_FILE, fileItems},
+  const bool edits = !commands_.ShowsPs1Save();
+  const std::array<MenuItemState, 4> items = {{{IDM_ADD_FILE, edits},
+                                               {IDM_DELETE_FILE, fileItems && edits},
                                                {IDM_EXTRACT_FILE, fileItems},
-                                               {IDM_PROPERTIES, fileItems}}};
+                                               {IDM_PROPERTIES, fileItems && edits}}};
   platform_.ShowEditMenu(items);
 }
 
@@ -121,7 +139,7 @@ void MainWindow::OnListDeleteKey() { DeleteSelectedFile(); }
 
 void MainWindow::DeleteSelectedFile() {
   int row = SelectedFileRow();
-  if (row < 0) return;
+  if (row < 0 || commands_.RefusePs1Edit()) return;
   commands_.LoadedSave()->RemoveEntry(row);
   commands_.RefreshTitle();
   commands_.RefreshFileList();
@@ -129,7 +147,7 @@ void MainWindow::DeleteSelectedFile() {
 
 void MainWindow::FileProperties(bool fromMenu) {
   int row = SelectedFileRow();
-  if (row < 0) return;
+  if (row < 0 || commands_.RefusePs1Edit()) return;
   if (!platform_.RunEntryProperties(*commands_.LoadedSave(), row)) return;
   // A double click refreshes only the list; the menu item also the title, which the
   // change may have touched (an icon.sys renamed).
@@ -138,7 +156,7 @@ void MainWindow::FileProperties(bool fromMenu) {
 }
 
 void MainWindow::FolderProperties() {
-  if (!commands_.SaveLoaded()) return;
+  if (!commands_.SaveLoaded() || commands_.RefusePs1Edit()) return;
   if (platform_.RunEntryProperties(*commands_.LoadedSave(), -1)) commands_.ShowRootFields();
 }
 
@@ -146,6 +164,17 @@ void MainWindow::OnListLabelEditEnd(int row, const std::optional<std::string>& t
   if (!text || text->empty()) return;
   CSaveGame* save = commands_.LoadedSave();
   if (!save || row < 0 || row >= save->FileCount()) return;
+  // A PS1 save's one row is the save: its new name is the save's, a card file name.
+  if (commands_.ShowsPs1Save()) {
+    if (!ps1::IsCardFileName(*text)) {
+      platform_.ShowMessage(std::string(kPs1NameInvalid), std::string(kErrorCaption), MessageIcon::kWarning);
+      return;
+    }
+    save->SetName(row, *text);
+    platform_.ListSetCell(row, 0, *text);
+    commands_.ShowRootFields();
+    return;
+  }
   if (text->size() > kNameChars) {
     platform_.ShowMessage(std::string(kNameTooLong), std::string(kErrorCaption),
                           MessageIcon::kWarning);
@@ -157,6 +186,7 @@ void MainWindow::OnListLabelEditEnd(int row, const std::optional<std::string>& t
 }
 
 void MainWindow::OnDropFiles(const std::vector<std::string>& paths) {
+  if (commands_.RefusePs1Edit()) return;
   bool created = false;
   for (const std::string& path : paths) {
     if (!IsReadableFile(path)) continue;

@@ -40,6 +40,9 @@ class MainWindow {
   void OnListLabelEditEnd(int row, const std::optional<std::string>& text);
   // Files dropped on the window or the list, in the order the platform gives them.
   void OnDropFiles(const std::vector<std::string>& paths);
+  // A file named outside the window's dialogs (on the command line): a folder or a card
+  // image opens in the card window, any other file as a save, as File > Open does.
+  void OpenPath(const std::string& path);
 
   FileCommands& commands() { return commands_; }
   CardWindow& cards() { return cards_; }
@@ -47,6 +50,7 @@ class MainWindow {
  private:
   // Open: a card image goes to the card window, any other file opens as a save.
   void Open();
+  void OpenChosen(const ChosenFile& chosen);
   // Save: a card save goes back into its card, any other save to a file.
   void Save();
   int SelectedFileRow();

@@ -13,4 +13,9 @@ ChosenFile ChosenFileFromPath(std::string path) {
   return chosen;
 }
 
+std::optional<ChosenFile> FirstChosenFile(std::vector<std::string> paths) {
+  if (paths.empty()) return std::nullopt;
+  return ChosenFileFromPath(std::move(paths.front()));
+}
+
 }  // namespace ui

@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "icon/picture.h"
+
 class CSaveGame;
 
 namespace ui {
@@ -56,6 +58,9 @@ struct ChosenFile {
 // Splits a path the way the file dialogs report it: the name after the last '\' or '/',
 // the extension after the name's last dot.
 ChosenFile ChosenFileFromPath(std::string path);
+// What a file dialog that returns every chosen path gives the logic: the first, or none
+// when the user cancelled.
+std::optional<ChosenFile> FirstChosenFile(std::vector<std::string> paths);
 
 // What File > New Card asks: the size of the new card and whether its pages carry ECC.
 struct NewCardChoice {
@@ -121,6 +126,9 @@ class Platform {
                                                   const NewCardChoice& offered) = 0;
   // The card window's side of the platform; the window itself exists only while open.
   virtual CardView& Cards() = 0;
+  // The picture beside the save's fields: a PS1 save's icon, nullptr for none. A platform
+  // without such a control shows nothing.
+  virtual void ShowSaveIcon(const icon::Picture* picture) { (void)picture; }
 };
 
 }  // namespace ui

@@ -6,11 +6,7 @@
 #include "formats/messages.h"
 #include "ui/texts.h"
 
-namespace {
-
-constexpr std::size_t kModeBoxes = 16;
-
-}  // namespace
+static_assert(kModeBoxes.size() == IDC_PROP_MODE_LAST - IDC_PROP_MODE_FIRST + 1);
 
 std::string SummaryLine(const SaveEntry& entry, bool isRoot) {
   if (!isRoot) return FormatSize(entry.size);
@@ -64,8 +60,10 @@ void PropertiesDialog::Init() {
   view_.SetText(IDC_PROP_CREATED, DisplayForm(record_.created));
   view_.SetText(IDC_PROP_MODIFIED, DisplayForm(record_.modified));
   view_.SetText(IDC_PROP_ATTRIBUTES, AttributesCaption(record_.mode));
-  for (std::size_t k = 0; k < kModeBoxes; ++k) {
-    if (record_.mode & (1u << k)) view_.SetChecked(IDC_PROP_MODE_FIRST + static_cast<int>(k), true);
+  for (std::size_t k = 0; k < kModeBoxes.size(); ++k) {
+    const int box = IDC_PROP_MODE_FIRST + static_cast<int>(k);
+    if (record_.mode & (1u << k)) view_.SetChecked(box, true);
+    view_.Enable(box, kModeBoxes[k].editable);
   }
   view_.LimitText(IDC_PROP_CREATED_ENTRY, kEntryMask.size());
 }

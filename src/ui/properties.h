@@ -3,14 +3,18 @@
 // commands here and carries out the view calls.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "model/save_game.h"
 #include "ui/date_time_field.h"
+#include "ui/labels.h"
 
 // The dialog's controls, by resource id.
 class PropertiesView {
@@ -28,6 +32,38 @@ class PropertiesView {
   // A warning message box owned by the dialog.
   virtual void Warn(const std::string& text, const std::string& caption) = 0;
   virtual void EndDialog(int result) = 0;
+};
+
+// The mode's check boxes, box k for bit k: its label, and whether a click may change it. The
+// File and Directory bits say what an entry is, so their boxes only show them.
+struct ModeBox {
+  std::string_view label;
+  bool editable;
+};
+inline constexpr std::array<ModeBox, 16> kModeBoxes = {{
+    {LABEL_MODE_0, true}, {LABEL_MODE_1, true}, {LABEL_MODE_2, true}, {LABEL_MODE_3, true},
+    {LABEL_MODE_4, false}, {LABEL_MODE_5, false}, {LABEL_MODE_6, true}, {LABEL_MODE_7, true},
+    {LABEL_MODE_8, true}, {LABEL_MODE_9, true}, {LABEL_MODE_10, true}, {LABEL_MODE_11, true},
+    {LABEL_MODE_12, true}, {LABEL_MODE_13, true}, {LABEL_MODE_14, true}, {LABEL_MODE_15, true},
+}};
+
+// The texts a view gave its controls, for the controls that can't show every byte (a name
+// that is not UTF-8 shows with replacement characters): a control whose text the user left
+// alone gives back the very bytes it was given, any other its text as it reads now.
+class GivenTexts {
+ public:
+  // `shown`: what the control reads as UTF-8 right after it was given `text`.
+  void Given(int id, std::string text, std::string shown) {
+    given_[id] = {std::move(text), std::move(shown)};
+  }
+  std::string Read(int id, std::string shown) const {
+    auto it = given_.find(id);
+    if (it != given_.end() && it->second.second == shown) return it->second.first;
+    return shown;
+  }
+
+ private:
+  std::map<int, std::pair<std::string, std::string>> given_;  // id: given, shown
 };
 
 // How the dialog ends: OK, Cancel, or the close box.

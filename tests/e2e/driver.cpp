@@ -1839,6 +1839,64 @@ int CaseCardEdit() {
   return 0;
 }
 
+// A PS1 save: the corpus's 10-block Japanese .mcs, or a 2-block one built here (its
+// directory frame, then blocks from "SC" with a dashed title).
+std::wstring Ps1Source(std::wstring& title, std::wstring& summary) {
+  std::wstring corpus = g_corpus + L"\\ps1save\\a.mcs";
+  std::wstring path = WorkPath(L"source.mcs");
+  if (Exists(corpus)) {
+    WriteAll(path, ReadAll(corpus));
+    title = L"ディアブロ－１Ｐ　Ｌ　１　ＷＡＲ　ＣＢＡＢＡＢＡＢＡＢ";
+    summary = L"10 blocks";
+    return path;
+  }
+  const std::string name = "BASLUS-01105DATA1";
+  Bytes file(128, 0);
+  file[0] = 0x51;
+  Put32(file, 4, 2 * 8192);
+  file[8] = file[9] = 0xFF;
+  std::copy(name.begin(), name.end(), file.begin() + 10);
+  for (std::size_t i = 0; i < 127; ++i) file[127] ^= file[i];
+  Bytes blocks = Pseudo(2 * 8192, 5);
+  const std::string header = std::string("SC\x11\x02") + "PAC\x81\x7CMAN";
+  std::fill(blocks.begin(), blocks.begin() + 0x60, 0);
+  std::copy(header.begin(), header.end(), blocks.begin());
+  file.insert(file.end(), blocks.begin(), blocks.end());
+  WriteAll(path, file);
+  title = L"PAC－MAN";
+  summary = L"2 blocks";
+  return path;
+}
+
+// A PS1 save shows its card file name, title and blocks, has no folder Properties, and is
+// saved as the other PS1 families with the command line's bytes.
+int CasePs1Save() {
+  std::wstring title, summary;
+  std::wstring source = Ps1Source(title, summary);
+  App app;
+  app.Open(source);
+  CHECK(app.NoDialogOpen());
+  CHECK_EQ(app.Text(IDC_TITLE), title);
+  CHECK_EQ(app.Text(IDC_ROOT_MODE), summary);
+  CHECK_EQ(app.Rows(), 1);
+  CHECK(!app.Enabled(IDC_FOLDER_PROPERTIES));
+  Screenshot("ps1");
+  for (const wchar_t* extension : {L"psx", L"ps1", L"psv", L"mcx"}) {
+    const std::wstring written = WorkPath(std::wstring(L"converted.") + extension);
+    SaveAs(app, written);
+    CHECK_EQ(ReadAll(written), CliConvert(source, WorkPath(std::wstring(L"cli.") + extension)));
+  }
+  // Opened from the .psx, it is the same save, and saved as .mcs the source comes back
+  // but for the frame's next index, which only a card gives.
+  app.Open(WorkPath(L"converted.psx"));
+  CHECK(app.NoDialogOpen());
+  CHECK_EQ(app.Text(IDC_TITLE), title);
+  SaveAs(app, WorkPath(L"back.mcs"));
+  CHECK_EQ(ReadAll(WorkPath(L"back.mcs")), CliConvert(WorkPath(L"converted.psx"), WorkPath(L"cli-back.mcs")));
+  CHECK_EQ(app.Exit(), 40004ul);
+  return 0;
+}
+
 const std::map<std::string, std::function<int()>> kCases = {
     {"start", CaseStart},
     {"open-psu", CaseOpenPsu},
@@ -1868,6 +1926,7 @@ const std::map<std::string, std::function<int()>> kCases = {
     {"card-delete", CaseCardDelete},
     {"card-full", CaseCardFull},
     {"card-edit", CaseCardEdit},
+    {"ps1-save", CasePs1Save},
 };
 
 }  // namespace

@@ -85,4 +85,37 @@ void CardFile::SetSuperblockWord(std::size_t offset, std::uint32_t value) {
   Reseal(0);
 }
 
+namespace {
+DirEntry Entry(std::uint32_t mode, std::uint32_t length, std::uint32_t cluster, const std::string& name) {
+  DirEntry d;
+  d.mode = mode;
+  d.length = length;
+  d.cluster = cluster;
+  d.SetName(name);
+  return d;
+}
+}  // namespace
+
+void ShareOneChain(CardFile& f, std::uint32_t saves, std::uint32_t clusters) {
+  const std::uint32_t rootClusters = (2 + saves + 1) / 2;
+  for (std::uint32_t c = 0; c < rootClusters; ++c) f.SetFat(c, c + 1 == rootClusters ? 0xFFFFFFFF : 0x80000000 | (c + 1));
+  const std::uint32_t first = rootClusters;
+  for (std::uint32_t c = first; c < first + clusters; ++c)
+    f.SetFat(c, c + 1 == first + clusters ? 0xFFFFFFFF : 0x80000000 | (c + 1));
+  DirEntry dot = f.Entry(f.ClusterPage(0));
+  dot.length = 2 + saves;
+  f.SetEntry(f.ClusterPage(0), dot);
+  for (std::uint32_t s = 0; s < saves; ++s) {
+    const std::uint32_t slot = 2 + s;
+    f.SetEntry(f.ClusterPage(slot / 2) + slot % 2,
+               Entry(0x8427, 2 * (clusters - s), first + s, "BESLES-0000" + std::to_string(s) + "X"));
+  }
+  for (std::uint32_t k = 0; k < 2 * clusters; ++k) {
+    const std::uint64_t page = f.ClusterPage(first + k / 2) + k % 2;
+    if (k == 0) f.SetEntry(page, Entry(0x8427, 0, 0, "."));
+    else if (k == 1) f.SetEntry(page, Entry(0xA426, 0, 0, ".."));
+    else f.SetEntry(page, Entry(0x8497, clusters * 1024, first, "F" + std::to_string(k)));
+  }
+}
+
 }  // namespace testutil

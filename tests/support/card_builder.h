@@ -52,4 +52,9 @@ class CardFile {
   card::Superblock superblock_;
 };
 
+// `saves` saves whose directories start along one chain of `clusters` clusters, every page
+// of which is an entry of a file that starts at the chain's first cluster: each save and
+// each file reaches the whole chain.
+void ShareOneChain(CardFile& f, std::uint32_t saves, std::uint32_t clusters);
+
 }  // namespace testutil

@@ -9,10 +9,10 @@
 
 namespace testutil {
 
-std::vector<int> WritableKinds() {
+std::vector<int> WritableKinds(PlayStation console) {
   std::vector<int> kinds;
   for (const FormatFamily& f : Families())
-    if (f.Can(kWritesConversions)) kinds.push_back(f.kind);
+    if (f.Can(kWritesConversions) && Holds(f, console)) kinds.push_back(f.kind);
   return kinds;
 }
 
@@ -28,7 +28,7 @@ bool HasPlainLayout(const CSaveGame& save) {
 
 std::vector<ConvertOutcome> ConvertToAll(const CSaveGame& save, const std::string& scratchDir) {
   std::vector<ConvertOutcome> outcomes;
-  for (int kind : WritableKinds()) {
+  for (int kind : WritableKinds(PlayStationOf(save))) {
     ConvertOutcome c;
     c.kind = kind;
     std::string target =

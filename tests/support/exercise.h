@@ -10,12 +10,14 @@
 #include <string_view>
 #include <vector>
 
+#include "formats/registry.h"
 #include "model/save_game.h"
 
 namespace testutil {
 
-// The kinds of every family that writes conversions, in the format table's order.
-std::vector<int> WritableKinds();
+// The kinds of every family that writes conversions of the console's saves (PS2 unless
+// named), in the format table's order.
+std::vector<int> WritableKinds(PlayStation console = PlayStation::kPs2);
 
 // True for the codes Load, Save and WriteConverted may return.
 bool IsDefinedResult(LoadResult result);
@@ -48,7 +50,8 @@ struct LoadOutcome {
 LoadOutcome LoadAndConvert(const std::string& path, std::string_view extension, bool answer,
                            const std::string& scratchDir, bool convert = true);
 
-// Converts an already loaded save to every writable kind inside scratchDir (as above).
+// Converts an already loaded save to every kind that writes its console's saves, inside
+// scratchDir (as above).
 std::vector<ConvertOutcome> ConvertToAll(const CSaveGame& save, const std::string& scratchDir);
 
 // Opens the file as a memory card, lists it, opens every save the listing calls readable,

@@ -10,6 +10,7 @@
 #include "formats/ascii_title.h"
 #include "formats/cbs/cbs_body.h"
 #include "formats/entry_bytes.h"
+#include "formats/messages.h"
 #include "formats/output_file.h"
 #include "io/file.h"
 #include "model/bytes.h"
@@ -18,11 +19,11 @@
 namespace {
 
 // Name and titles from a 32-byte name field (or the `length` bytes of it before its
-// NUL): the name keeps at most 31 characters, title and rawTitle all 32, as in the other
-// families.
-void SetNames(SaveEntry& e, const std::uint8_t* field, std::size_t length) {
+// NUL): the name keeps `nameChars` (kFolderNameKept or kFileNameKept), title and rawTitle
+// all 32, as in the other families.
+void SetNames(SaveEntry& e, const std::uint8_t* field, std::size_t length, std::size_t nameChars) {
   constexpr std::size_t kField = cbs::kFolderSize;
-  SetFieldFromBytes(e.name, field, length, kField - 1);
+  SetFieldFromBytes(e.name, field, length, nameChars);
   SetFieldFromBytes(e.title, field, length, kField);
   SetFieldFromBytes(e.rawTitle, field, length, kField);
 }
@@ -141,6 +142,7 @@ LoadResult CCbs::Load(const std::string& path) {
     file.Close();
     std::vector<std::uint8_t> records;
     const InflateResult inflate = cbs::DecodeBody(body, inflated, records);
+    if (inflate == InflateResult::kRefused) refusal = messages::TooManyFilesRefusal("CodeBreaker file");
     if (inflate != InflateResult::kOk) return FromInflate(inflate);
     body = {};
     const std::optional<std::vector<cbs::Record>> files = cbs::ParseRecords(records);
@@ -153,7 +155,7 @@ LoadResult CCbs::Load(const std::string& path) {
     root.size = static_cast<std::uint32_t>(files->size() + 2);
     root.created = EntryTime::FromBytes(h.data() + cbs::kCreatedOffset);
     root.modified = EntryTime::FromBytes(h.data() + cbs::kModifiedOffset);
-    SetNames(root, h.data() + cbs::kFolderOffset, cbs::kFolderSize);
+    SetNames(root, h.data() + cbs::kFolderOffset, cbs::kFolderSize, kFolderNameKept);
     for (std::size_t k = 0; k < files->size(); ++k) {
       const cbs::Record& r = (*files)[k];
       SaveEntry& e = table[k + 1];
@@ -161,7 +163,7 @@ LoadResult CCbs::Load(const std::string& path) {
       e.size = static_cast<std::uint32_t>(r.data.size());
       e.created = EntryTime::FromBytes(r.created.data());
       e.modified = EntryTime::FromBytes(r.modified.data());
-      SetNames(e, reinterpret_cast<const std::uint8_t*>(r.name.data()), r.name.size());
+      SetNames(e, reinterpret_cast<const std::uint8_t*>(r.name.data()), r.name.size(), kFileNameKept);
       e.source = InMemory{std::vector<std::uint8_t>(r.data.begin(), r.data.end())};
     }
     header = h;

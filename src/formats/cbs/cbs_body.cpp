@@ -5,6 +5,7 @@
 #include <new>
 
 #include "model/bytes.h"
+#include "model/entry.h"
 
 namespace cbs {
 
@@ -54,7 +55,18 @@ InflateResult DecodeBody(std::span<const std::uint8_t> body, std::uint32_t decom
     return InflateResult::kNoMemory;
   }
   Rc4(stream);
-  return ZlibInflate(stream, decompressedSize, records);
+  // The records' heads are counted as they arrive: a short body of empty records that would
+  // make more files than a save folder holds is refused within its first piece.
+  std::uint64_t next = 0;  // where the next record's head starts
+  std::uint32_t count = 0;
+  const InflateWatch watch = [&next, &count](std::span<const std::uint8_t> soFar) {
+    for (; next + kRecordHeadSize <= soFar.size(); ++count) {
+      if (count == kMaxSaveFiles) return false;
+      next += kRecordHeadSize + bytes::GetU32LE(soFar.data() + next + kRecordSizeOffset);
+    }
+    return true;
+  };
+  return ZlibInflate(stream, decompressedSize, records, watch);
 }
 
 std::optional<std::vector<std::uint8_t>> EncodeBody(std::span<const std::uint8_t> records) {

@@ -55,7 +55,8 @@ struct Record {
 void Rc4(std::span<std::uint8_t> bytes);
 
 // Decrypts and inflates a body into the records' bytes, which must come to exactly
-// `decompressedSize` (the header's word at 0x0C; see ZlibInflate for the refusals).
+// `decompressedSize` (the header's word at 0x0C; see ZlibInflate for the refusals) and
+// hold at most kMaxSaveFiles records (kRefused, found as soon as they are inflated).
 InflateResult DecodeBody(std::span<const std::uint8_t> body, std::uint32_t decompressedSize,
                          std::vector<std::uint8_t>& records);
 

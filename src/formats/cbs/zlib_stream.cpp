@@ -33,16 +33,19 @@ struct Inflater {
   }
 };
 
-// Runs the stream into out[0 .. declared), with one spare byte beyond it to notice a
-// stream that holds more.
-InflateResult Run(std::span<const std::uint8_t> stream, std::vector<std::uint8_t>& out) {
+constexpr std::size_t kPiece = std::size_t{1} << 20;
+
+// Runs the stream into `out`, which grows a piece at a time up to `declared` bytes, with one
+// spare byte beyond it to notice a stream that holds more.
+InflateResult Run(std::span<const std::uint8_t> stream, std::size_t declared, std::vector<std::uint8_t>& out,
+                  const InflateWatch& watch) {
   Inflater inf;
   const int init = inflateInit(&inf.z);
   if (init != Z_OK) return init == Z_MEM_ERROR ? InflateResult::kNoMemory : InflateResult::kDamaged;
   inf.open = true;
   z_stream& z = inf.z;
   z.next_out = out.data();
-  z.avail_out = static_cast<uInt>(out.size());
+  z.avail_out = 0;
   std::uint8_t spare = 0;
   bool spareGiven = false;
   std::size_t fed = 0;  // bytes of `stream` handed to zlib so far
@@ -53,6 +56,14 @@ InflateResult Run(std::span<const std::uint8_t> stream, std::vector<std::uint8_t
       z.next_in = const_cast<Bytef*>(stream.data() + fed);
       z.avail_in = static_cast<uInt>(n);
       fed += n;
+    }
+    if (z.avail_out == 0 && out.size() < declared) {
+      if (watch && !out.empty() && !watch(std::span<const std::uint8_t>(out.data(), out.size())))
+        return InflateResult::kRefused;
+      const std::size_t had = out.size();
+      out.resize(had + std::min(kPiece, declared - had));
+      z.next_out = out.data() + had;
+      z.avail_out = static_cast<uInt>(out.size() - had);
     }
     if (z.avail_out == 0) {
       if (spareGiven) return InflateResult::kTooLong;
@@ -72,24 +83,25 @@ InflateResult Run(std::span<const std::uint8_t> stream, std::vector<std::uint8_t
     return InflateResult::kDamaged;
   }
   if (spareGiven && z.avail_out == 0) return InflateResult::kTooLong;
-  if (z.total_out < out.size()) return InflateResult::kTooShort;
+  if (z.total_out < declared) return InflateResult::kTooShort;
   if (z.avail_in != 0 || fed != stream.size()) return InflateResult::kTrailingData;
+  if (watch && !watch(std::span<const std::uint8_t>(out.data(), out.size()))) return InflateResult::kRefused;
   return InflateResult::kOk;
 }
 
 }  // namespace
 
 InflateResult ZlibInflate(std::span<const std::uint8_t> stream, std::uint32_t declaredSize,
-                          std::vector<std::uint8_t>& out) {
+                          std::vector<std::uint8_t>& out, const InflateWatch& watch) {
   out.clear();
   if (declaredSize > zstream::kMaxInflated) return InflateResult::kOverCap;
   if (declaredSize > zstream::kMaxExpansion * stream.size()) return InflateResult::kImplausible;
+  InflateResult result = InflateResult::kNoMemory;
   try {
-    out.resize(declaredSize);
+    result = Run(stream, declaredSize, out, watch);
   } catch (const std::bad_alloc&) {
-    return InflateResult::kNoMemory;
+    result = InflateResult::kNoMemory;
   }
-  const InflateResult result = Run(stream, out);
   if (result != InflateResult::kOk) {
     out.clear();
     out.shrink_to_fit();

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <vector>
@@ -32,13 +33,21 @@ enum class InflateResult {
   kBadCheck,      // the data inflated in full but its Adler-32 differs
   kTrailingData,  // bytes follow the end of the stream
   kNoMemory,
+  kRefused,       // the caller's watch refused the bytes inflated so far
 };
+
+// Sees the bytes inflated so far (all of them, from the first) after each piece of about
+// 1 MiB; false stops inflating. It lets a reader refuse a stream by what it holds without
+// inflating the rest of it.
+using InflateWatch = std::function<bool(std::span<const std::uint8_t> soFar)>;
 
 // The zlib stream of `data` at level 9, byte for byte what compress2 makes. None when
 // `data` is longer than zstream::kMaxInflated (no reader would take it back) or zlib fails.
 std::optional<std::vector<std::uint8_t>> ZlibDeflate(std::span<const std::uint8_t> data);
 
 // Inflates the whole of `stream`, which must decompress to exactly `declaredSize` bytes.
-// On kOk `out` holds them; otherwise `out` is empty.
+// On kOk `out` holds them; otherwise `out` is empty. Memory is taken as the bytes arrive,
+// so a stream refused early (by `watch`, or for ending short) costs little of what it
+// declares.
 InflateResult ZlibInflate(std::span<const std::uint8_t> stream, std::uint32_t declaredSize,
-                          std::vector<std::uint8_t>& out);
+                          std::vector<std::uint8_t>& out, const InflateWatch& watch = {});

@@ -46,8 +46,8 @@ bool FileCrc(io::File& file, std::uint64_t length, std::uint32_t& crc) {
 
 // Name and titles from a 32-byte name field: the name keeps at most 31 characters,
 // title and rawTitle all 32.
-void SetNames(SaveEntry& e, const std::uint8_t* field) {
-  SetFieldFromBytes(e.name, field, armax::kFolderSize, armax::kFolderSize - 1);
+void SetNames(SaveEntry& e, const std::uint8_t* field, std::size_t nameChars) {
+  SetFieldFromBytes(e.name, field, armax::kFolderSize, nameChars);
   SetFieldFromBytes(e.title, field, armax::kFolderSize, armax::kFolderSize);
   SetFieldFromBytes(e.rawTitle, field, armax::kFolderSize, armax::kFolderSize);
 }
@@ -117,7 +117,7 @@ LoadResult CMax::Load(const std::string& path) {
     root.size = count + 2;
     root.created = now;
     root.modified = now;
-    SetNames(root, header.data() + armax::kFolderOffset);
+    SetNames(root, header.data() + armax::kFolderOffset, kFolderNameKept);
 
     std::uint64_t start = 0;
     for (std::uint32_t k = 1; k <= count; ++k) {
@@ -131,7 +131,7 @@ LoadResult CMax::Load(const std::string& path) {
       e.size = size;
       e.created = now;
       e.modified = now;
-      SetNames(e, head + armax::kRecordNameOffset);
+      SetNames(e, head + armax::kRecordNameOffset, kFileNameKept);
       e.source = InMemory{shared, static_cast<std::size_t>(dataStart)};
       start = armax::NextRecord(start, size);
     }

@@ -18,16 +18,16 @@ using psu::Header;
 std::uint32_t ModeOf(const Header& h) { return bytes::GetU32LE(h.data() + psu::kModeOffset); }
 std::uint32_t SizeOf(const Header& h) { return bytes::GetU32LE(h.data() + psu::kSizeOffset); }
 
-// An entry record from a header: the name keeps at most 31 characters, title and rawTitle
-// the whole 32-byte field.
-void FillFromHeader(SaveEntry& e, const Header& h) {
+// An entry record from a header: the name keeps what kFolderNameKept or kFileNameKept
+// says, title and rawTitle the whole 32-byte field.
+void FillFromHeader(SaveEntry& e, const Header& h, std::size_t nameChars) {
   const DirEntry d = DirEntry::Read(h.data());
   e.mode = d.mode;
   e.size = d.length;
   e.created = d.created;
   e.modified = d.modified;
   const auto* name = reinterpret_cast<const std::uint8_t*>(d.name.data());
-  SetFieldFromBytes(e.name, name, psu::kNameSize, psu::kNameSize - 1);
+  SetFieldFromBytes(e.name, name, psu::kNameSize, nameChars);
   SetFieldFromBytes(e.title, name, psu::kNameSize, psu::kNameSize);
   SetFieldFromBytes(e.rawTitle, name, psu::kNameSize, psu::kNameSize);
 }
@@ -107,7 +107,7 @@ LoadResult CPsu::Load(const std::string& path) {
     std::vector<Header> newHeaders(count + 1);
     EntryTable table(count - 1);
     newHeaders[0] = first;
-    FillFromHeader(table[0], first);
+    FillFromHeader(table[0], first, kFolderNameKept);
 
     std::uint64_t position = psu::kHeaderSize;
     for (std::uint64_t k = 1; k <= count; ++k) {
@@ -122,7 +122,7 @@ LoadResult CPsu::Load(const std::string& path) {
         continue;
       }
       SaveEntry& e = table[k - 2];
-      FillFromHeader(e, h);
+      FillFromHeader(e, h, kFileNameKept);
       if (position > 0xFFFFFFFFu || position + e.size > *length) return LoadResult::kReadFailed;
       e.source = InContainer{position};
       position += e.size + psu::PaddingFor(e.size);

@@ -7,7 +7,9 @@
 #include <utility>
 
 #include "formats/entry_bytes.h"
+#include "formats/messages.h"
 #include "formats/output_file.h"
+#include "formats/psv/psv_ps1.h"
 #include "io/file.h"
 #include "model/bytes.h"
 #include "model/icon_sys.h"
@@ -32,14 +34,15 @@ std::uint32_t ModeOf(const std::uint8_t* word) {
   return (w & 0xFFFF) == 0 ? w >> 16 : w;
 }
 
-void FillFromRecord(SaveEntry& e, const std::uint8_t* record, psv::NameField& field) {
+void FillFromRecord(SaveEntry& e, const std::uint8_t* record, psv::NameField& field, std::size_t nameChars) {
   e.created = EntryTime::FromBytes(record + psv::kRecordCreatedOffset);
   e.modified = EntryTime::FromBytes(record + psv::kRecordModifiedOffset);
   e.mode = ModeOf(record + psv::kRecordModeOffset);
   const std::uint8_t* name = record + psv::kRecordNameOffset;
   std::memcpy(field.data(), name, field.size());
-  // The name keeps at most 31 characters, title and rawTitle all 32, as in the other families.
-  SetFieldFromBytes(e.name, name, psv::kRecordNameSize, psv::kRecordNameSize - 1);
+  // The name keeps what kFolderNameKept or kFileNameKept says, title and rawTitle all 32,
+  // as in the other families.
+  SetFieldFromBytes(e.name, name, psv::kRecordNameSize, nameChars);
   SetFieldFromBytes(e.title, name, psv::kRecordNameSize, psv::kRecordNameSize);
   SetFieldFromBytes(e.rawTitle, name, psv::kRecordNameSize, psv::kRecordNameSize);
 }
@@ -167,23 +170,26 @@ LoadResult WritePsv(const CSaveGame& source, const std::vector<psv::NameField>* 
     reader.Close();
     PutIconPositions(file, table, offsets);
 
-    const std::optional<psv::Seed> seed = psv::ContentSeed(file);
-    if (!seed) return LoadResult::kInvalid;
-    std::copy(seed->begin(), seed->end(), file.begin() + psv::kSeedOffset);
-    const std::optional<psv::Signature> signature = psv::Sign(file);
-    if (!signature) return LoadResult::kInvalid;
-    std::copy(signature->begin(), signature->end(), file.begin() + psv::kSignatureOffset);
-
-    OutputFile out(path, inPlace);
-    if (!out.ok()) return LoadResult::kOpenFailed;
-    out.Write(file);
-    return out.Commit();
+    return psv::SealAndWrite(file, path, inPlace);
   } catch (const std::bad_alloc&) {
     return LoadResult::kNoMemory;
   }
 }
 
 }  // namespace
+
+LoadResult psv::SealAndWrite(std::vector<std::uint8_t>& file, const std::string& path, bool inPlace) {
+  const std::optional<psv::Seed> seed = psv::ContentSeed(file);
+  if (!seed) return LoadResult::kInvalid;
+  std::copy(seed->begin(), seed->end(), file.begin() + psv::kSeedOffset);
+  const std::optional<psv::Signature> signature = psv::Sign(file);
+  if (!signature) return LoadResult::kInvalid;
+  std::copy(signature->begin(), signature->end(), file.begin() + psv::kSignatureOffset);
+  OutputFile out(path, inPlace);
+  if (!out.ok()) return LoadResult::kOpenFailed;
+  out.Write(file);
+  return out.Commit();
+}
 
 std::uint64_t psv::DisplaySize(std::span<const std::uint32_t> fileSizes) {
   std::uint64_t total = RoundUp((fileSizes.size() + 2) * kCardEntrySize, kCardBlock);
@@ -202,14 +208,19 @@ LoadResult CPsv::Load(const std::string& path) {
   if (!file) return LoadResult::kOpenFailed;
   const std::optional<std::uint64_t> length = file.Length();
   if (!length) return LoadResult::kReadFailed;
+  // As large as the writer makes one, and no larger: the whole file is read for its signature.
+  if (*length > psv::kMaxFileSize) {
+    refusal = psv::kTooLargeRefusal;
+    return LoadResult::kInvalid;
+  }
   std::array<std::uint8_t, psv::kFileRecordsOffset> fixed;
   if (!file.ReadExact(fixed.data(), psv::kHeaderSize)) return LoadResult::kReadFailed;
   if (std::memcmp(fixed.data(), psv::kMagic.data(), psv::kMagic.size()) != 0)
     return LoadResult::kInvalid;
   const std::optional<psv::SaveKind> kind = psv::KindOf(std::span(fixed).first(psv::kHeaderSize));
   if (kind == psv::SaveKind::kPs1) {
-    refusal = psv::kPs1Refusal;
-    return LoadResult::kInvalid;
+    file.Close();
+    return LoadPs1(path);
   }
   if (kind != psv::SaveKind::kPs2) return LoadResult::kInvalid;
   if (!file.ReadExact(fixed.data() + psv::kHeaderSize, fixed.size() - psv::kHeaderSize))
@@ -219,6 +230,10 @@ LoadResult CPsv::Load(const std::string& path) {
   const std::uint32_t count = bytes::GetU32LE(fixed.data() + psv::kFileCountOffset);
   if (count > (*length - psv::kFileRecordsOffset) / psv::kFileRecordSize)
     return LoadResult::kReadFailed;
+  if (count > kMaxSaveFiles) {
+    refusal = messages::TooManyFilesRefusal("PS3 export");
+    return LoadResult::kInvalid;
+  }
 
   std::optional<bool> valid;
   try {
@@ -228,12 +243,12 @@ LoadResult CPsv::Load(const std::string& path) {
     EntryTable table(std::size_t{count} + 1);
     std::vector<psv::NameField> fields(table.size());
     SaveEntry& root = table[0];
-    FillFromRecord(root, fixed.data() + psv::kFolderRecordOffset, fields[0]);
+    FillFromRecord(root, fixed.data() + psv::kFolderRecordOffset, fields[0], kFolderNameKept);
     root.size = count + 2;
     for (std::uint32_t k = 0; k < count; ++k) {
       const std::uint8_t* record = records.data() + std::size_t{k} * psv::kFileRecordSize;
       SaveEntry& e = table[k + 1];
-      FillFromRecord(e, record, fields[k + 1]);
+      FillFromRecord(e, record, fields[k + 1], kFileNameKept);
       e.size = bytes::GetU32LE(record + psv::kRecordSizeOffset);
       const std::uint64_t offset = bytes::GetU32LE(record + psv::kRecordDataOffset);
       if (offset + e.size > *length) return LoadResult::kReadFailed;
@@ -256,6 +271,7 @@ LoadResult CPsv::Load(const std::string& path) {
   }
   signatureValid = valid;
   sourcePath = path;
+  ps1Part_.reset();
 
   SaveEntry& root = (*entries)[0];
   ReadIconSysTitle(*this, root.rawTitle);
@@ -263,17 +279,43 @@ LoadResult CPsv::Load(const std::string& path) {
   return LoadResult::kOk;
 }
 
+LoadResult CPsv::LoadPs1(const std::string& path) {
+  std::vector<std::uint8_t> file;
+  const LoadResult read = psv::ReadPs1File(path, file, refusal);
+  if (read != LoadResult::kOk) return read;
+  const psv::SignatureCheck check = psv::Verify(file);
+  const std::optional<bool> valid =
+      check == psv::SignatureCheck::kUnreadable ? std::nullopt
+                                                : std::optional<bool>(check == psv::SignatureCheck::kValid);
+  if (valid == false && !Ask(psv::kSignatureQuestion, psv::kSignatureCaption)) return LoadResult::kInvalid;
+  entries = ps1::MakeTable(psv::Ps1Name(file), static_cast<std::uint32_t>(file.size() - psv::kPs1HeaderSize),
+                           InContainer{psv::kPs1HeaderSize});
+  nameFields.clear();
+  signatureValid = valid;
+  sourcePath = path;
+  ps1Part_.emplace();
+  ps1::FillTitle(*this);
+  return LoadResult::kOk;
+}
+
 LoadResult CPsv::Save(const std::string& path) {
   refusal.clear();
-  return WritePsv(*this, &nameFields, path, IsSameContainer(path, sourcePath), refusal);
+  const bool inPlace = IsSameContainer(path, sourcePath);
+  if (ps1Part_) return psv::WritePs1Export(*this, path, inPlace, refusal);
+  return WritePsv(*this, &nameFields, path, inPlace, refusal);
 }
 
 LoadResult CPsv::WriteConvertedFrom(const CSaveGame& source, const std::string& path) {
   refusal.clear();
+  if (ps1::IsPs1(source)) return psv::WritePs1Export(source, path, /*inPlace=*/false, refusal);
   return WritePsv(source, nullptr, path, /*inPlace=*/false, refusal);
 }
 
 void CPsv::SetName(int entryIndex, std::string_view text) {
+  if (ps1Part_) {
+    if (entryIndex == -1 || entryIndex == 0) ps1::Rename(*this, text);
+    return;
+  }
   CSaveGame::SetName(entryIndex, text);
   // A changed name leaves no bytes of the old one behind.
   const SaveEntry* e = EntryAt(entryIndex);
@@ -283,14 +325,30 @@ void CPsv::SetName(int entryIndex, std::string_view text) {
 }
 
 void CPsv::RemoveEntry(int fileIndex) {
-  if (!ValidFileIndex(fileIndex)) return;
+  if (ps1Part_ || !ValidFileIndex(fileIndex)) return;
   EraseFile(fileIndex);
   const std::size_t pos = static_cast<std::size_t>(fileIndex) + 1;
   if (pos < nameFields.size()) nameFields.erase(nameFields.begin() + static_cast<std::ptrdiff_t>(pos));
 }
 
 bool CPsv::AddEntryFromDisk(const std::string& pcPath, std::string_view entryName) {
-  if (!CSaveGame::AddEntryFromDisk(pcPath, entryName)) return false;
+  if (ps1Part_ || !CSaveGame::AddEntryFromDisk(pcPath, entryName)) return false;
   if (nameFields.size() + 1 == entries->size()) nameFields.push_back(psv::NameField{});
   return true;
+}
+
+void CPsv::SetMode(int entryIndex, std::uint32_t mode) {
+  if (!ps1Part_) CSaveGame::SetMode(entryIndex, mode);
+}
+
+bool CPsv::ReplaceEntryFromDisk(const std::string& pcPath, int tablePosition) {
+  return !ps1Part_ && CSaveGame::ReplaceEntryFromDisk(pcPath, tablePosition);
+}
+
+void CPsv::SetCreated(int entryIndex, const EntryTime& time) {
+  if (!ps1Part_) CSaveGame::SetCreated(entryIndex, time);
+}
+
+void CPsv::SetModified(int entryIndex, const EntryTime& time) {
+  if (!ps1Part_) CSaveGame::SetModified(entryIndex, time);
 }

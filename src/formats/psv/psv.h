@@ -1,5 +1,7 @@
-// PS3 exports (.psv) of PlayStation 2 saves: a signed header, the save's folder record,
-// one record per file, then the files' data. Little-endian throughout.
+// PS3 exports (.psv): a signed header, then a PlayStation 2 or a PlayStation 1 save, as
+// the word at 0x3C says. For a PS2 save, the save's folder record, one record per file,
+// then the files' data; a PS1 save is laid out as psv_ps1.h describes. Little-endian
+// throughout.
 //
 //   offset  width  field
 //   0x00    4      00 56 53 50 ("\0VSP")
@@ -8,7 +10,7 @@
 //   0x1C    20     signature: HMAC-SHA1 of the whole file with 0x1C..0x2F as zero
 //   0x30    8      zero
 //   0x38    4      0x2C for a PS2 save (0x14 for a PS1 save)
-//   0x3C    4      2 = PS2 save, 1 = PS1 save (not read here: refused)
+//   0x3C    4      2 = PS2 save, 1 = PS1 save (the rest as psv_ps1.h has it)
 //   0x40    4      displaySize: the card space the save takes, in bytes: the sum of each
 //                  file's size rounded up to 1 KiB, and the folder's entries (files + 2,
 //                  512 bytes each) rounded up to 1 KiB
@@ -38,6 +40,7 @@
 #include <string_view>
 #include <vector>
 
+#include "formats/ps1/ps1_save.h"
 #include "formats/psv/psv_sign.h"
 #include "model/save_game.h"
 
@@ -64,9 +67,14 @@ inline constexpr std::size_t kRecordNameSize = 32;
 inline constexpr std::size_t kRecordDataOffset = 56;  // files only
 inline constexpr std::size_t kDataAlignment = 4;
 
-// The largest file written: a PS2 memory card holds 8 MiB, so no save comes near it, and
-// the whole file is put together in memory.
+// The largest file written, and read: a PS2 memory card holds 8 MiB, so no save comes
+// near it, and the whole file is put together in memory (and read whole to check it).
 inline constexpr std::uint64_t kMaxFileSize = 64u << 20;
+
+// Gives a whole file put together in memory its content seed and its signature (the kind
+// its header names decides the key), and writes it. Results as for every writer: 1 or -5;
+// 0 the target can't be written; -4; -6 the crypto library failed.
+LoadResult SealAndWrite(std::vector<std::uint8_t>& file, const std::string& path, bool inPlace);
 
 // The card's space for a save (displaySize).
 std::uint64_t DisplaySize(std::span<const std::uint32_t> fileSizes);
@@ -76,33 +84,44 @@ using NameField = std::array<std::uint8_t, kRecordNameSize>;
 inline constexpr const char* kSignatureQuestion =
     "PS3 signature computed doesn't match stored.\nDo you want to load it anyway?";
 inline constexpr const char* kSignatureCaption = "Invalid format";
-inline constexpr const char* kPs1Refusal =
-    "This is a PlayStation 1 save: only PlayStation 2 saves can be opened.";
+inline constexpr const char* kTooLargeRefusal =
+    "This file is larger than a PS3 export of a PS2 save can be (64 MiB).";
 }  // namespace psv
 
 // The content check: "\0VSP" and room for the header.
 bool LooksLikePsv(std::span<const std::uint8_t> head, std::uint64_t fileSize);
 
-// The save of a PS3 export; each file's data stays in the file (InContainer).
-class CPsv : public CSaveGame {
+// The save of a PS3 export; each file's data stays in the file (InContainer). It holds a
+// save of either console: a PS1 save has the table every PS1 save has (ps1_save.h), and
+// then only its name can be edited.
+class CPsv : public CSaveGame, public ps1::Ps1Holder {
  public:
   CPsv() : CSaveGame(kKindPsv) {}
   ~CPsv() override = default;
 
+  const ps1::Ps1Part* Ps1() const override { return ps1Part_ ? &*ps1Part_ : nullptr; }
+
   // Results: 1; 0 the file can't be opened; -1 it is shorter than its header, records or
-  // data announce, or can't be read; -6 not "\0VSP", not a PS2 save (a PS1 save sets
-  // `refusal`), or the signature differs and the question is answered No. On any failure
-  // the object keeps its previous state.
+  // data announce, or can't be read; -6 not "\0VSP", a kind word other than 1 or 2, a PS1
+  // export whose sizes disagree or whose blocks are no save (`refusal` says why), or the
+  // signature differs and the question is answered No. On any failure the object keeps
+  // its previous state.
   LoadResult Load(const std::string& path) override;
   // Results: 1; 0 the target or an entry's data can't be opened or read whole, or a write
   // failed; -4 and -5 as for every in-place save; -6 nothing to write, a file over 64 MiB
-  // (`refusal` says so) or the crypto library failed; -7 no memory.
+  // (`refusal` says so) or the crypto library failed; -7 no memory. A PS1 save is written
+  // as a PS1 export, any other as a PS2 export.
   LoadResult Save(const std::string& path) override;
   LoadResult WriteConvertedFrom(const CSaveGame& source, const std::string& path) override;
 
   void SetName(int entryIndex, std::string_view text) override;
   void RemoveEntry(int fileIndex) override;
   bool AddEntryFromDisk(const std::string& pcPath, std::string_view entryName) override;
+  // These four change nothing in a PS1 save.
+  void SetMode(int entryIndex, std::uint32_t mode) override;
+  bool ReplaceEntryFromDisk(const std::string& pcPath, int tablePosition) override;
+  void SetCreated(int entryIndex, const EntryTime& time) override;
+  void SetModified(int entryIndex, const EntryTime& time) override;
 
   // Whether the loaded file's signature matched; none before a Load or when it couldn't
   // be computed (the crypto library failed).
@@ -110,4 +129,9 @@ class CPsv : public CSaveGame {
   // The name fields of the loaded file as stored, bytes after the NUL included, one per
   // table position; Save writes them back for names that weren't changed.
   std::vector<psv::NameField> nameFields;
+
+ private:
+  LoadResult LoadPs1(const std::string& path);
+
+  std::optional<ps1::Ps1Part> ps1Part_;  // set while the object holds a PS1 save
 };

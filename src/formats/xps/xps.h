@@ -64,8 +64,8 @@ inline constexpr std::size_t kTitleOffset = 0x72;
 inline constexpr std::size_t kRawTitleOffset = 0xB2;
 inline constexpr std::size_t kTitleSize = 64;
 
-// Names a loaded entry keeps: the root's is cut to 31 characters, a file's to 33.
-inline constexpr std::size_t kRootNameChars = 31;
+// Names a loaded entry keeps: the root's whole (32 characters), a file's up to 33.
+inline constexpr std::size_t kRootNameChars = kFolderNameKept;
 inline constexpr std::size_t kFileNameChars = 33;
 
 inline constexpr std::string_view kMagic = "SharkPortSave";

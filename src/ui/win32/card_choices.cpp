@@ -40,7 +40,7 @@ struct ExportRun {
 
 // OK needs a folder.
 void EnableExportOk(HWND dialog) {
-  EnableWindow(GetDlgItem(dialog, IDOK), GetWindowTextLengthW(GetDlgItem(dialog, IDC_EXPORT_FOLDER)) > 0);
+  EnableWindow(GetDlgItem(dialog, IDOK), ui::ExportReady(io::Narrow(ItemText(dialog, IDC_EXPORT_FOLDER))));
 }
 
 INT_PTR CALLBACK ExportProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -90,7 +90,7 @@ INT_PTR CALLBACK NewCardProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
     auto* run = reinterpret_cast<NewCardRun*>(lParam);
     SetWindowData(dialog, run);
     for (std::size_t i = 0; i < run->sizes.size(); ++i) {
-      std::wstring label = std::to_wstring(run->sizes[i]) + L" MB";
+      std::wstring label = io::Widen(ui::CardSizeLabel(run->sizes[i]));
       SendDlgItemMessageW(dialog, IDC_NEW_CARD_SIZE, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label.c_str()));
       if (run->sizes[i] == run->choice.megabytes)
         SendDlgItemMessageW(dialog, IDC_NEW_CARD_SIZE, CB_SETCURSEL, i, 0);

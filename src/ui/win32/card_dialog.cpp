@@ -18,32 +18,6 @@ namespace {
 
 constexpr int kPlacementGap = 8;  // pixels between the main window and the card window
 
-// A picture as a top-down 32-bit DIB section; nullptr when its pixels don't add up.
-HBITMAP BitmapOf(const icon::Picture& picture) {
-  if (picture.width <= 0 || picture.height <= 0 ||
-      picture.rgba.size() != static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height) * 4)
-    return nullptr;
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = picture.width;
-  info.bmiHeader.biHeight = -picture.height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  if (!bitmap || !bits) return bitmap;
-  // GDI keeps blue, green, red, alpha.
-  auto* out = static_cast<std::uint8_t*>(bits);
-  for (std::size_t i = 0; i < picture.rgba.size(); i += 4) {
-    out[i] = picture.rgba[i + 2];
-    out[i + 1] = picture.rgba[i + 1];
-    out[i + 2] = picture.rgba[i];
-    out[i + 3] = picture.rgba[i + 3];
-  }
-  return bitmap;
-}
-
 void SetCell(HWND list, int row, int column, const std::string& text) {
   std::wstring wide = io::Widen(text);
   LVITEMW item{};
@@ -138,19 +112,7 @@ INT_PTR Win32CardView::OnListNotify(NMHDR& header) {
   }
 }
 
-void Win32CardView::DrawPreview(const DRAWITEMSTRUCT& item) const {
-  FillRect(item.hDC, &item.rcItem, GetSysColorBrush(COLOR_BTNFACE));
-  if (!preview_) return;
-  BITMAP bitmap{};
-  GetObjectW(preview_, sizeof bitmap, &bitmap);
-  HDC source = CreateCompatibleDC(item.hDC);
-  HGDIOBJ old = SelectObject(source, preview_);
-  const int x = item.rcItem.left + (item.rcItem.right - item.rcItem.left - bitmap.bmWidth) / 2;
-  const int y = item.rcItem.top + (item.rcItem.bottom - item.rcItem.top - bitmap.bmHeight) / 2;
-  BitBlt(item.hDC, x, y, bitmap.bmWidth, bitmap.bmHeight, source, 0, 0, SRCCOPY);
-  SelectObject(source, old);
-  DeleteDC(source);
-}
+void Win32CardView::DrawPreview(const DRAWITEMSTRUCT& item) const { DrawCentred(item, preview_); }
 
 void Win32CardView::Place() const {
   HWND main = GetAppState().mainWindow;

@@ -111,6 +111,10 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
       if (header->idFrom == IDC_FILE_LIST) return OnListNotify(dialog, *d, *header);
       return FALSE;
     }
+    case WM_DRAWITEM:
+      if (wParam != IDC_SAVE_ICON) return FALSE;
+      d->platform.DrawSaveIcon(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+      return TRUE;
     case WM_DROPFILES: {
       auto drop = reinterpret_cast<HDROP>(wParam);
       d->window.OnDropFiles(win32::DroppedPaths(drop));

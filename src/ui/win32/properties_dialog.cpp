@@ -6,10 +6,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include <map>
 #include <string>
 #include <string_view>
-#include <utility>
 
 #include "app_state.h"
 #include "properties_ids.h"
@@ -37,15 +35,10 @@ class Win32PropertiesView : public PropertiesView {
   void SetText(int id, const std::string& text) override {
     std::wstring wide = io::Widen(text);
     SetDlgItemTextW(dialog_, id, wide.c_str());
-    written_[id] = {text, std::move(wide)};
+    given_.Given(id, text, io::Narrow(wide));
   }
-  // A control whose text the user left alone gives back the very bytes it was given, even
-  // where they were not UTF-8 and could not be shown exactly.
   std::string GetText(int id) override {
-    std::wstring wide = WindowText(GetDlgItem(dialog_, id));
-    auto it = written_.find(id);
-    if (it != written_.end() && it->second.second == wide) return it->second.first;
-    return io::Narrow(wide);
+    return given_.Read(id, io::Narrow(WindowText(GetDlgItem(dialog_, id))));
   }
   void SetChecked(int id, bool checked) override {
     CheckDlgButton(dialog_, id, checked ? BST_CHECKED : BST_UNCHECKED);
@@ -69,7 +62,7 @@ class Win32PropertiesView : public PropertiesView {
 
  private:
   HWND dialog_ = nullptr;
-  std::map<int, std::pair<std::string, std::wstring>> written_;
+  GivenTexts given_;
 };
 
 // One run of the dialog.

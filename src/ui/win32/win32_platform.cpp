@@ -138,15 +138,11 @@ std::vector<std::string> DroppedPaths(HDROP drop) {
 std::optional<ui::ChosenFile> Win32Platform::OpenFileDialog(const ui::FileDialogRequest& request) {
   // The offsets are recomputed on the UTF-8 text; they mean what nFileOffset and
   // nFileExtension mean on the wide one.
-  std::vector<std::string> paths = RunFileDialog(window_, false, request);
-  if (paths.empty()) return std::nullopt;
-  return ui::ChosenFileFromPath(std::move(paths.front()));
+  return ui::FirstChosenFile(RunFileDialog(window_, false, request));
 }
 
 std::optional<ui::ChosenFile> Win32Platform::SaveFileDialog(const ui::FileDialogRequest& request) {
-  std::vector<std::string> paths = RunFileDialog(window_, true, request);
-  if (paths.empty()) return std::nullopt;
-  return ui::ChosenFileFromPath(std::move(paths.front()));
+  return ui::FirstChosenFile(RunFileDialog(window_, true, request));
 }
 
 namespace {
@@ -180,6 +176,56 @@ void Win32Platform::ShowMessage(const std::string& text, const std::string& capt
 bool Win32Platform::AskYesNo(const std::string& text, const std::string& caption,
                              ui::MessageIcon icon) {
   return AskYesNoBox(window_, text, caption, icon);
+}
+
+// A picture as a top-down 32-bit DIB section; nullptr when its pixels don't add up.
+HBITMAP BitmapOf(const icon::Picture& picture) {
+  if (picture.width <= 0 || picture.height <= 0 ||
+      picture.rgba.size() != static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height) * 4)
+    return nullptr;
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = picture.width;
+  info.bmiHeader.biHeight = -picture.height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (!bitmap || !bits) return bitmap;
+  // GDI keeps blue, green, red, alpha.
+  auto* out = static_cast<std::uint8_t*>(bits);
+  for (std::size_t i = 0; i < picture.rgba.size(); i += 4) {
+    out[i] = picture.rgba[i + 2];
+    out[i + 1] = picture.rgba[i + 1];
+    out[i + 2] = picture.rgba[i];
+    out[i + 3] = picture.rgba[i + 3];
+  }
+  return bitmap;
+}
+
+void DrawCentred(const DRAWITEMSTRUCT& item, HBITMAP bitmap) {
+  FillRect(item.hDC, &item.rcItem, GetSysColorBrush(COLOR_BTNFACE));
+  if (!bitmap) return;
+  BITMAP size{};
+  GetObjectW(bitmap, sizeof size, &size);
+  HDC source = CreateCompatibleDC(item.hDC);
+  HGDIOBJ old = SelectObject(source, bitmap);
+  const int x = item.rcItem.left + (item.rcItem.right - item.rcItem.left - size.bmWidth) / 2;
+  const int y = item.rcItem.top + (item.rcItem.bottom - item.rcItem.top - size.bmHeight) / 2;
+  BitBlt(item.hDC, x, y, size.bmWidth, size.bmHeight, source, 0, 0, SRCCOPY);
+  SelectObject(source, old);
+  DeleteDC(source);
+}
+
+Win32Platform::~Win32Platform() {
+  if (saveIcon_) DeleteObject(saveIcon_);
+}
+
+void Win32Platform::ShowSaveIcon(const icon::Picture* picture) {
+  if (saveIcon_) DeleteObject(saveIcon_);
+  saveIcon_ = picture ? BitmapOf(*picture) : nullptr;
+  InvalidateRect(GetDlgItem(window_, IDC_SAVE_ICON), nullptr, TRUE);
 }
 
 void Win32Platform::SetControlText(int id, const std::string& text) {

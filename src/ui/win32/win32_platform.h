@@ -12,6 +12,12 @@
 
 namespace win32 {
 
+// A picture as a top-down 32-bit DIB section; nullptr when its pixels don't add up.
+HBITMAP BitmapOf(const icon::Picture& picture);
+// An owner-drawn control's face: the bitmap centred on the dialog's colour (nothing on it
+// without a bitmap).
+void DrawCentred(const DRAWITEMSTRUCT& item, HBITMAP bitmap);
+
 class Win32Platform : public ui::Platform {
  public:
   // The main dialog, owner of every dialog and message box, and its file list.
@@ -45,10 +51,16 @@ class Win32Platform : public ui::Platform {
   std::optional<ui::NewCardChoice> AskNewCard(std::span<const unsigned> sizes,
                                               const ui::NewCardChoice& offered) override;
   Win32CardView& Cards() override { return cards_; }
+  void ShowSaveIcon(const icon::Picture* picture) override;
+  // The save's icon into its owner-drawn control.
+  void DrawSaveIcon(const DRAWITEMSTRUCT& item) const { DrawCentred(item, saveIcon_); }
+
+  ~Win32Platform() override;
 
  private:
   HWND window_ = nullptr;
   HWND list_ = nullptr;
+  HBITMAP saveIcon_ = nullptr;
   Win32CardView cards_;
 };
 

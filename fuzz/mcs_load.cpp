@@ -1,0 +1,8 @@
+// CMcs::Load over arbitrary bytes (a directory frame and a PS1 save's blocks), then every
+// PS1 writer over what it loaded.
+#include "fuzz_support.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz::LoadAndConvertBytes({data, size}, "mcs");
+  return 0;
+}

@@ -1,0 +1,243 @@
+#include "ui/qt/qt_card_view.h"
+
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QGridLayout>
+#include <QHeaderView>
+#include <QImage>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <map>
+
+#include "card_ids.h"
+#include "ui/card_window.h"
+#include "ui/commands.h"
+#include "ui/qt/qt_dialogs.h"
+#include "ui/qt/qt_text.h"
+
+namespace qtui {
+
+namespace {
+
+constexpr int kPlacementGap = 8;  // between the main window and the card window
+
+}  // namespace
+
+QImage ImageOf(const icon::Picture& picture) {
+  if (picture.width <= 0 || picture.height <= 0 ||
+      picture.rgba.size() != static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height) * 4)
+    return {};
+  return QImage(picture.rgba.data(), picture.width, picture.height, picture.width * 4, QImage::Format_RGBA8888).copy();
+}
+
+// The window: the list of saves, the picture, the free space and the note beneath, and the
+// buttons of ui::kCardCommands beside them.
+class CardWidget : public QWidget {
+ public:
+  CardWidget(QWidget* owner, ui::CardWindow* logic);
+  ~CardWidget() override {
+    // What the list reports while it goes finds no logic.
+    list_->blockSignals(true);
+  }
+
+  QTreeWidget* list_;
+  QLabel* preview_;
+  std::map<int, QWidget*> controls_;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override {
+    event->accept();
+    logic_->OnClose();
+  }
+  void keyPressEvent(QKeyEvent* event) override {
+    if (event->key() == Qt::Key_Escape) logic_->OnClose();
+    else QWidget::keyPressEvent(event);
+  }
+  void dragEnterEvent(QDragEnterEvent* event) override {
+    if (!DroppedPaths(event->mimeData()).empty()) event->acceptProposedAction();
+  }
+  void dropEvent(QDropEvent* event) override {
+    std::vector<std::string> paths = DroppedPaths(event->mimeData());
+    event->acceptProposedAction();
+    logic_->OnDropFiles(paths);
+  }
+
+ private:
+  QVBoxLayout* BuildButtons();
+
+  ui::CardWindow* logic_;
+};
+
+CardWidget::CardWidget(QWidget* owner, ui::CardWindow* logic) : QWidget(owner, Qt::Window), logic_(logic) {
+  setAttribute(Qt::WA_DeleteOnClose, false);
+  setAcceptDrops(true);
+  setWindowTitle(ToQt(LABEL_CARD_CAPTION));
+  list_ = new QTreeWidget;
+  list_->setAccessibleName(QStringLiteral("Saves"));
+  list_->setRootIsDecorated(false);
+  list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  list_->setIconSize(QSize(ui::kListIconSize, ui::kListIconSize));
+  list_->setColumnCount(static_cast<int>(ui::kCardColumns.size()));
+  QStringList titles;
+  for (const ui::CardColumn& c : ui::kCardColumns) titles << ToQt(c.title);
+  list_->setHeaderLabels(titles);
+  int width = 0;
+  for (int i = 0; i < static_cast<int>(ui::kCardColumns.size()); ++i) {
+    list_->setColumnWidth(i, ui::kCardColumns[static_cast<std::size_t>(i)].width);
+    width += ui::kCardColumns[static_cast<std::size_t>(i)].width;
+  }
+  controls_[IDC_CARD_LIST] = list_;
+  connect(list_, &QTreeWidget::itemSelectionChanged, this, [this] { logic_->OnSelectionChanged(); });
+  connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] { logic_->OnDoubleClick(); });
+  auto* del = new QShortcut(QKeySequence::Delete, list_);
+  del->setContext(Qt::WidgetShortcut);
+  connect(del, &QShortcut::activated, this, [this] { logic_->OnDeleteKey(); });
+
+  preview_ = new QLabel;
+  preview_->setMinimumSize(ui::kPreviewSize, ui::kPreviewSize);
+  preview_->setAlignment(Qt::AlignCenter);
+  auto* free = new QLabel;
+  auto* note = new QLabel;
+  note->setWordWrap(true);
+  controls_[IDC_CARD_FREE] = free;
+  controls_[IDC_CARD_NOTE] = note;
+
+  auto* grid = new QGridLayout(this);
+  grid->addWidget(list_, 0, 0);
+  grid->addLayout(BuildButtons(), 0, 1);
+  grid->addWidget(free, 1, 0, 1, 2);
+  grid->addWidget(note, 2, 0, 1, 2);
+  grid->setColumnStretch(0, 1);
+  grid->setRowStretch(0, 1);
+  // Room for every column at the start; the layout takes it from there.
+  resize(std::max(sizeHint().width(), width + ui::kPreviewSize + 3 * grid->spacing() + 40), sizeHint().height());
+}
+
+QVBoxLayout* CardWidget::BuildButtons() {
+  auto* column = new QVBoxLayout;
+  column->addWidget(preview_);
+  for (const ui::Command& command : ui::kCardCommands) {
+    if (command.id == 0) {
+      column->addStretch(1);
+      continue;
+    }
+    auto* button = new QPushButton(ToQt(command.label));
+    button->setAccessibleName(AccessibleLabel(command.label));
+    button->setAutoDefault(false);
+    controls_[command.id] = button;
+    connect(button, &QPushButton::clicked, this, [this, id = command.id] { logic_->OnCommand(id, 0); });
+    column->addWidget(button);
+  }
+  return column;
+}
+
+QtCardView::~QtCardView() { delete window_.data(); }
+
+QWidget* QtCardView::Window() const { return window_.data(); }
+
+void QtCardView::Place() const {
+  QWidget* main = owner_->window();
+  QScreen* screen = main->screen();
+  if (!screen || !main->isVisible()) return;
+  const QRect work = screen->availableGeometry();
+  const QRect m = main->frameGeometry();
+  const QSize size = window_->frameGeometry().size();
+  int x = m.right() + kPlacementGap;
+  if (x + size.width() > work.right()) x = std::max(work.left(), work.right() - size.width());
+  const int y = std::max(work.top(), std::min(m.top(), work.bottom() - size.height()));
+  window_->move(x, y);
+}
+
+void QtCardView::Open() {
+  if (!window_) {
+    window_ = new CardWidget(owner_, logic_);
+    Place();
+  }
+  window_->show();
+  window_->raise();
+  window_->activateWindow();
+}
+
+void QtCardView::Close() {
+  if (!window_) return;
+  CardWidget* window = window_.data();
+  window_ = nullptr;
+  window->hide();
+  window->deleteLater();
+}
+
+void QtCardView::SetCaption(const std::string& text) {
+  if (window_) window_->setWindowTitle(ToQt(text));
+}
+
+void QtCardView::SetControlText(int id, const std::string& text) {
+  if (!window_) return;
+  auto it = window_->controls_.find(id);
+  if (it == window_->controls_.end()) return;
+  if (auto* label = qobject_cast<QLabel*>(it->second)) label->setText(ToQt(text));
+  else if (auto* button = qobject_cast<QPushButton*>(it->second)) button->setText(ToQt(text));
+}
+
+void QtCardView::EnableControl(int id, bool enabled) {
+  if (!window_) return;
+  if (auto it = window_->controls_.find(id); it != window_->controls_.end()) it->second->setEnabled(enabled);
+}
+
+void QtCardView::SetRows(const std::vector<ui::CardRow>& rows) {
+  if (!window_) return;
+  // The logic asks for the selection itself once the rows are in.
+  QTreeWidget* list = window_->list_;
+  const bool blocked = list->blockSignals(true);
+  list->clear();
+  for (const ui::CardRow& row : rows) {
+    auto* item = new QTreeWidgetItem(QStringList{ToQt(row.folder), ToQt(row.title), ToQt(row.size), ToQt(row.modified)});
+    if (QImage image = ImageOf(row.icon); !image.isNull()) item->setIcon(0, QIcon(QPixmap::fromImage(image)));
+    list->addTopLevelItem(item);
+  }
+  // The folder column takes the width of its longest name and icon, never less than given.
+  list->resizeColumnToContents(0);
+  if (list->columnWidth(0) < ui::kCardColumns[0].width) list->setColumnWidth(0, ui::kCardColumns[0].width);
+  list->blockSignals(blocked);
+}
+
+std::vector<int> QtCardView::SelectedRows() {
+  std::vector<int> rows;
+  if (!window_) return rows;
+  for (QTreeWidgetItem* item : window_->list_->selectedItems())
+    rows.push_back(window_->list_->indexOfTopLevelItem(item));
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+void QtCardView::SetPreview(const icon::Picture* picture) {
+  if (!window_) return;
+  QImage image = picture ? ImageOf(*picture) : QImage();
+  window_->preview_->setPixmap(image.isNull() ? QPixmap() : QPixmap::fromImage(image));
+}
+
+std::vector<std::string> QtCardView::OpenFilesDialog(const ui::FileDialogRequest& request) {
+  return RunFileDialog(window_ ? window_.data() : owner_, false, request);
+}
+
+std::optional<ui::ExportChoice> QtCardView::AskExport(const ui::ExportRequest& request) {
+  return RunExportDialog(window_ ? window_.data() : owner_, request);
+}
+
+void QtCardView::ShowMessage(const std::string& text, const std::string& caption, ui::MessageIcon icon) {
+  ShowMessageBox(window_ ? window_.data() : owner_, text, caption, icon);
+}
+
+bool QtCardView::AskYesNo(const std::string& text, const std::string& caption, ui::MessageIcon icon) {
+  return AskYesNoBox(window_ ? window_.data() : owner_, text, caption, icon);
+}
+
+}  // namespace qtui
