@@ -33,14 +33,19 @@ std::unique_ptr<CSaveGame> LoadPsu(const std::string& path, const std::string& f
   return save;
 }
 
+// A newly formatted 8 MiB card with ECC in the scratch folder, opened; null if that fails.
+std::unique_ptr<card::Card> NewCard(const std::string& path) {
+  card::FormatOptions options;
+  options.overwrite = true;
+  if (card::FormatImage(path, options) != card::FormatResult::kFormatted) return nullptr;
+  return card::OpenCard(path).card;
+}
+
 // An 8 MiB card with ECC holding a large save and eight small ones; made on first use.
 const std::string& CardPath() {
   static const std::string path = [] {
     const std::string p = bench::Scratch().File("card.ps2");
-    card::FormatOptions options;
-    options.overwrite = true;
-    if (card::FormatImage(p, options) != card::FormatResult::kFormatted) return std::string();
-    auto c = card::OpenCard(p).card;
+    auto c = NewCard(p);
     auto big = LoadPsu(bench::SavePath("psu", kExportBytes), "BENCH-EXPORT");
     if (!c || !big || c->Import(*big).result != card::ImportResult::kImported) return std::string();
     for (int i = 0; i < 8; ++i) {
@@ -58,10 +63,7 @@ constexpr int kFullCardSaves = 50;
 const std::string& FullCardPath() {
   static const std::string path = [] {
     const std::string p = bench::Scratch().File("full.ps2");
-    card::FormatOptions options;
-    options.overwrite = true;
-    if (card::FormatImage(p, options) != card::FormatResult::kFormatted) return std::string();
-    auto c = card::OpenCard(p).card;
+    auto c = NewCard(p);
     if (!c) return std::string();
     testutil::IconImage icon;
     for (int k = 0; k < 146; ++k) {
