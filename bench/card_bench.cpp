@@ -2,6 +2,8 @@
 //   listing an 8 MiB card        vs reading the whole card file
 //   importing one save into it   vs a durable copy of the card file (the rewrite is one)
 //   exporting a save to .psu     vs a durable copy of the exported file's bytes
+//   the card window opening a full card (50 saves with icons), through the portable
+//   window logic and the recording fake platform, vs reading that card file
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -11,6 +13,13 @@
 #include "fixtures.h"
 #include "formats/psu/psu.h"
 #include "io/file.h"
+#include "support/icon_builder.h"
+#include "support/psu_builder.h"
+#ifdef MORAVELT_BENCH_UI
+#include "resource.h"
+#include "ui/main_window.h"
+#include "ui_fake_platform.h"
+#endif
 
 namespace {
 
@@ -24,14 +33,19 @@ std::unique_ptr<CSaveGame> LoadPsu(const std::string& path, const std::string& f
   return save;
 }
 
+// A newly formatted 8 MiB card with ECC in the scratch folder, opened; null if that fails.
+std::unique_ptr<card::Card> NewCard(const std::string& path) {
+  card::FormatOptions options;
+  options.overwrite = true;
+  if (card::FormatImage(path, options) != card::FormatResult::kFormatted) return nullptr;
+  return card::OpenCard(path).card;
+}
+
 // An 8 MiB card with ECC holding a large save and eight small ones; made on first use.
 const std::string& CardPath() {
   static const std::string path = [] {
     const std::string p = bench::Scratch().File("card.ps2");
-    card::FormatOptions options;
-    options.overwrite = true;
-    if (card::FormatImage(p, options) != card::FormatResult::kFormatted) return std::string();
-    auto c = card::OpenCard(p).card;
+    auto c = NewCard(p);
     auto big = LoadPsu(bench::SavePath("psu", kExportBytes), "BENCH-EXPORT");
     if (!c || !big || c->Import(*big).result != card::ImportResult::kImported) return std::string();
     for (int i = 0; i < 8; ++i) {
@@ -43,12 +57,44 @@ const std::string& CardPath() {
   return path;
 }
 
+// An 8 MiB card full of saves with icons: 50 of them, each icon.sys, a 438-vertex
+// textured icon and 100 KiB of data; made on first use.
+constexpr int kFullCardSaves = 50;
+const std::string& FullCardPath() {
+  static const std::string path = [] {
+    const std::string p = bench::Scratch().File("full.ps2");
+    auto c = NewCard(p);
+    if (!c) return std::string();
+    testutil::IconImage icon;
+    for (int k = 0; k < 146; ++k) {
+      const auto x = static_cast<std::int16_t>(k * 50 - 3600);
+      for (const auto& v : testutil::Triangle({x, -3000, static_cast<std::int16_t>(x + 400), 3000, x, 3000}, 0))
+        icon.vertices.push_back(v);
+    }
+    icon.texture = bench::MixedData(32768, 31);
+    for (int i = 0; i < kFullCardSaves; ++i) {
+      testutil::PsuImage image;
+      image.folder = "BESLES-" + std::to_string(20000 + i) + "FULL";
+      image.files = {{"icon.sys", testutil::MakeIconSys("Full card " + std::to_string(i))},
+                     {"icon.ico", icon.Build()},
+                     {"DATA", bench::MixedData(100 * bench::kKiB, 40 + static_cast<std::uint64_t>(i))}};
+      const std::string psu = bench::Scratch().File("full-" + std::to_string(i) + ".psu");
+      testutil::WriteFile(psu, image.Build());
+      auto loaded = LoadPsu(psu, image.folder);
+      if (!loaded || c->Import(*loaded).result != card::ImportResult::kImported) return std::string();
+    }
+    return p;
+  }();
+  return path;
+}
+
 std::int64_t CardBytes() { return static_cast<std::int64_t>(io::FileSize(CardPath()).value_or(0)); }
 
-void BM_ReadCardFile(benchmark::State& state) {
+void BM_ReadCardFile(benchmark::State& state, const std::string& (*path)()) {
   std::vector<std::uint8_t> buffer(bench::kMiB);
+  if (path().empty()) return state.SkipWithError("no card");
   for (auto _ : state) {
-    io::File f = io::File::OpenRead(CardPath());
+    io::File f = io::File::OpenRead(path());
     std::size_t total = 0, n = 0;
     while ((n = f.Read(buffer.data(), buffer.size())) > 0) total += n;
     if (total == 0) {
@@ -147,9 +193,29 @@ void BM_CopyExportBytes(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(io::FileSize(source).value_or(0)));
 }
 
+#ifdef MORAVELT_BENCH_UI
+// File > Open of the full card in the main window: the card window lists every save
+// with its icon drawn, as the dialog program would show it.
+void BM_CardWindowFullCard(benchmark::State& state) {
+  if (FullCardPath().empty()) return state.SkipWithError("no card");
+  for (auto _ : state) {
+    testutil::FakePlatform fake;
+    ui::MainWindow window{fake};
+    fake.ResetWindow();
+    window.OnInit();
+    fake.dialogAnswers.push_back(FullCardPath());
+    window.OnCommand(IDC_OPEN, 0);
+    if (fake.cards.rows.size() != kFullCardSaves) return state.SkipWithError("the card window lists other saves");
+    benchmark::DoNotOptimize(fake.cards.rows.data());
+  }
+}
+BENCHMARK(BM_CardWindowFullCard)->Name("card_window_full/8MiB")->Unit(benchmark::kMillisecond)->UseRealTime();
+#endif
+
 }  // namespace
 
-BENCHMARK(BM_ReadCardFile)->Name("card_read_file/8MiB")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_ReadCardFile, full, &FullCardPath)->Name("card_read_full_file/8MiB")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_ReadCardFile, card, &CardPath)->Name("card_read_file/8MiB")->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ListCard)->Name("card_list/8MiB")->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_CopyCard)->Name("card_copy/8MiB")->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ImportSave)->Name("card_import/8MiB")->Unit(benchmark::kMillisecond)->UseRealTime();

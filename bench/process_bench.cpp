@@ -30,8 +30,9 @@ struct ChildResult {
 
 // Runs the command line with its output thrown away and waits for it. With
 // measureMemory it runs under moravelt-peak-rss, which reports the peak.
-ChildResult RunCli(const std::vector<std::string>& args, bool measureMemory = false) {
-  std::vector<std::string> all{MORAVELT_CLI_PATH};
+ChildResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                       bool measureMemory = false) {
+  std::vector<std::string> all{program};
   if (measureMemory) all.insert(all.begin(), MORAVELT_PEAK_RSS_PATH);
   all.insert(all.end(), args.begin(), args.end());
   int pipeFds[2] = {-1, -1};
@@ -73,6 +74,10 @@ ChildResult RunCli(const std::vector<std::string>& args, bool measureMemory = fa
   }
   posix_spawn_file_actions_destroy(&actions);
   return r;
+}
+
+ChildResult RunCli(const std::vector<std::string>& args, bool measureMemory = false) {
+  return RunProgram(MORAVELT_CLI_PATH, args, measureMemory);
 }
 
 // A new, empty folder for each repetition; the earlier ones stay until the scratch
@@ -142,8 +147,77 @@ void BM_PeakMemory(benchmark::State& state, std::string from, std::string to) {
   state.counters["peak_vs_data"] = static_cast<double>(peak) * 1024.0 / static_cast<double>(8 * bench::kMiB);
 }
 
+// What the published program's commands work on for the 8 MiB ARMAX save: its classic
+// file (the payload's length, then the save's own stream) and the payload itself, which
+// `d` makes of the first.
+struct PublishedFiles {
+  std::string classic, payload;
+};
+const PublishedFiles* Published() {
+  static const PublishedFiles files = [] {
+    PublishedFiles f;
+    const bench::Bytes image = testutil::ReadFile(bench::SavePath("max", 8 * bench::kMiB));
+    if (image.size() < 92) return f;
+    const bench::Bytes classic(image.begin() + 88, image.end());  // the length at 88, the stream from 92
+    f.classic = bench::Scratch().File("published.lzari");
+    f.payload = bench::Scratch().File("published.payload");
+    testutil::WriteFile(f.classic, classic);
+    if (RunProgram(MORAVELT_LZARI_PUBLISHED_PATH, {"d", f.classic, f.payload}).status != 0) f = {};
+    return f;
+  }();
+  return files.classic.empty() ? nullptr : &files;
+}
+
+// One process per iteration, timed as a whole; the output goes to a fresh folder.
+void TimeProcesses(benchmark::State& state, const std::string& program, std::vector<std::string> args) {
+  for (auto _ : state) {
+    std::vector<std::string> run = args;
+    if (!run.empty() && run.back() == "OUT") run.back() = FreshFolder("process-out") + "/out";
+    auto start = std::chrono::steady_clock::now();
+    const int status = RunProgram(program, run).status;
+    auto end = std::chrono::steady_clock::now();
+    if (status != 0) {
+      state.SkipWithError("the process failed");
+      return;
+    }
+    state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(8 * bench::kMiB));
+}
+
+// `info` on the 8 MiB ARMAX save (reading, the CRC and decompressing it all), beside the
+// published program's `d` on the same stream.
+void BM_InfoMaxProcess(benchmark::State& state) {
+  TimeProcesses(state, MORAVELT_CLI_PATH, {"info", bench::SavePath("max", 8 * bench::kMiB)});
+}
+void BM_PublishedDecodeProcess(benchmark::State& state) {
+  const PublishedFiles* f = Published();
+  if (!f) return state.SkipWithError("no published files");
+  TimeProcesses(state, MORAVELT_LZARI_PUBLISHED_PATH, {"d", f->classic, "OUT"});
+}
+
+// `convert X.psu X.max` on the 8 MiB save beside the published program's `e` on the
+// payload that .max holds; the published program's output must be the classic file the
+// save's stream came from, byte for byte.
+void BM_ConvertPsuMaxProcess(benchmark::State& state) {
+  TimeProcesses(state, MORAVELT_CLI_PATH, {"convert", bench::SavePath("psu", 8 * bench::kMiB), "OUT.max"});
+}
+void BM_PublishedEncodeProcess(benchmark::State& state) {
+  const PublishedFiles* f = Published();
+  if (!f) return state.SkipWithError("no published files");
+  const std::string out = bench::Scratch().File("published.check");
+  if (RunProgram(MORAVELT_LZARI_PUBLISHED_PATH, {"e", f->payload, out}).status != 0 ||
+      testutil::ReadFile(out) != testutil::ReadFile(f->classic))
+    return state.SkipWithError("the published encoder's stream differs from the save's");
+  TimeProcesses(state, MORAVELT_LZARI_PUBLISHED_PATH, {"e", f->payload, "OUT"});
+}
+
 }  // namespace
 
+BENCHMARK(BM_InfoMaxProcess)->Name("process_info_max")->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK(BM_PublishedDecodeProcess)->Name("process_published_d")->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK(BM_ConvertPsuMaxProcess)->Name("process_convert_psu_max")->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK(BM_PublishedEncodeProcess)->Name("process_published_e")->Unit(benchmark::kMillisecond)->UseManualTime();
 BENCHMARK(BM_Batch)->Name("batch_1000/batch")->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1)->Repetitions(3);
 BENCHMARK(BM_ProcessPerSave)->Name("batch_1000/process_per_save")->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1)->Repetitions(3);
 BENCHMARK_CAPTURE(BM_PeakMemory, psu_xps, std::string("psu"), std::string("xps"))

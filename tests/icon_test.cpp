@@ -367,6 +367,53 @@ TEST(IconRender, ALitTexturedTriangleHasTheExpectedColourAtItsCentre) {
   }
 }
 
+// A triangle thinner than a pixel, lying between pixel centres, still shows along its
+// length, each pixel it crosses mixed from its colour and the background. A zero-area
+// triangle sets the view: -4096..4096 spans pixels 4..60 of 64, 146.3 units a pixel.
+TEST(IconRender, ThinTrianglesShowAlongTheirLength) {
+  struct Case {
+    const char* why;
+    std::array<std::int16_t, 6> xy;
+    int atLeast;  // pixels that must show the triangle
+  };
+  // Pixel rows (and columns) 32.60..32.90: no pixel centre, a quarter-pixel sample row.
+  const Case cases[] = {
+      {"flat", {-3000, 88, 3000, 88, 3000, 131}, 20},
+      {"upright", {88, -3000, 88, 3000, 131, 3000}, 20},
+      {"flat, the other winding", {-3000, 131, 3000, 131, 3000, 88}, 20},
+      {"sloping", {-3000, -3000, 3000, 3000, 3000, 2900}, 20},
+  };
+  const icon::IconSysFields lighting = Ok(icon::ParseIconSys(IconSysImage{}.Build()));
+  const auto frame = testutil::Triangle({-4096, -4096, 4096, 4096, 4096, 4096}, 0);
+  auto draw = [&](std::vector<testutil::IconVertex> vertices) {
+    IconImage image;
+    image.attributes = 0x03;
+    image.vertices = frame;
+    image.vertices.insert(image.vertices.end(), vertices.begin(), vertices.end());
+    return Ok(icon::RenderIcon(Ok(icon::ParseIcon(image.Build())), lighting, 64));
+  };
+  const icon::Picture background = draw({});
+  const std::array<std::uint8_t, 4> red = {0x80, 0, 0, 0x80};
+  const icon::Picture solid = draw(testutil::Triangle({-4096, -4096, 4096, -4096, 0, 4096}, 0, red));
+  const Rgb full = At(solid, 32, 32);
+  ASSERT_NE(full, At(background, 32, 32));
+  for (const Case& c : cases) {
+    const icon::Picture p = draw(testutil::Triangle(c.xy, 0, red));
+    int shown = 0;
+    for (int y = 0; y < 64; ++y) {
+      for (int x = 0; x < 64; ++x) {
+        const Rgb was = At(background, x, y), now = At(p, x, y);
+        if (now == was) continue;
+        ++shown;
+        for (int k = 0; k < 3; ++k)  // a mix: between the background and the full colour
+          EXPECT_TRUE(std::min(was[k], full[k]) <= now[k] && now[k] <= std::max(was[k], full[k]))
+              << c.why << ": pixel " << x << "," << y;
+      }
+    }
+    EXPECT_GE(shown, c.atLeast) << c.why;
+  }
+}
+
 TEST(IconRender, TheNearerTriangleWinsInEitherOrderAndSizesAreChecked) {
   // Red at z 100 and green at z -100 (nearer) over the same place; untextured.
   auto red = testutil::Triangle({-4096, -4096, 4096, -4096, 0, 4096}, 100, {0x80, 0, 0, 0x80});

@@ -131,7 +131,7 @@ TEST(LzariDecode, ZeroExpectedLengthReadsAndWritesNothing) {
 
   auto state = std::make_unique<LzariState>();
   EXPECT_EQ(LzariDecode(stream, nullptr, 3, *state), -1) << "no output buffer";
-  EXPECT_EQ(state->inputCount, 0u);
+  EXPECT_EQ(state->bitsRead, 0u);
 }
 
 // Streams made symbol by symbol, each with the exact bytes it must give.
@@ -271,7 +271,7 @@ TEST(LzariDecode, EachDecodeStartsFresh) {
   Bytes other = LzariCompress(testutil::FromString("abcabcabcabc"));
   Bytes small(5);
   ASSERT_EQ(LzariDecode(other, small.data(), 5, *state), 1);
-  ASSERT_NE(state->bitCount, 0u);
+  ASSERT_NE(state->bitsRead % 8, 0u);
   Bytes third(data.size());
   ASSERT_EQ(LzariDecode(stream, third.data(), static_cast<std::uint32_t>(data.size()), *state), 1);
   EXPECT_TRUE(third == data);
@@ -501,4 +501,67 @@ TEST(LzariEncode, ThreadsWithTheirOwnStatesDoNotMeet) {
   other.join();
   EXPECT_TRUE(together[0] == alone[0]);
   EXPECT_TRUE(together[1] == alone[1]);
+}
+
+namespace {
+
+// A stream handed out as asked, until `failAt` bytes have gone: from there a read gives
+// fewer bytes than asked, as a failing disk would.
+class VectorSource final : public LzariSource {
+ public:
+  VectorSource(const Bytes& bytes, std::size_t failAt) : bytes_(bytes), failAt_(failAt) {}
+  std::size_t Read(std::uint8_t* buffer, std::size_t n) override {
+    const std::size_t end = std::min({at_ + n, bytes_.size(), failAt_});
+    const std::size_t got = end > at_ ? end - at_ : 0;
+    std::memcpy(buffer, bytes_.data() + at_, got);
+    at_ += got;
+    return got;
+  }
+
+ private:
+  const Bytes& bytes_;
+  std::size_t failAt_, at_ = 0;
+};
+
+}  // namespace
+
+// Read piece by piece, a stream decodes to what it decodes to held whole: the same
+// result, bytes, count and bits read, across piece boundaries and at its end; a source
+// that fails says so.
+TEST(LzariDecodeFrom, ReadsTheStreamInPiecesAndMatchesTheWholeDecode) {
+  const Bytes mixed = MixedData(900000), random = testutil::MakeBytes(200000, 61);
+  const Bytes mixedStream = LzariCompress(mixed), randomStream = LzariCompress(random);
+  ASSERT_GT(mixedStream.size(), lzari::kPieceBytes);
+  ASSERT_GT(randomStream.size(), 3 * lzari::kPieceBytes);
+  constexpr std::size_t kNever = ~std::size_t{0};
+  struct Case {
+    const char* why;
+    Bytes stream;
+    std::uint32_t expectedLength;
+    std::size_t failAt;
+    int result;
+  };
+  const Case cases[] = {
+      {"within one piece", LzariCompress(Head(mixed, 20000)), 20000, kNever, 1},
+      {"mixed data over several pieces", mixedStream, 900000, kNever, 1},
+      {"random data over several pieces", randomStream, 200000, kNever, 1},
+      {"exactly one piece", Head(randomStream, lzari::kPieceBytes), 200000, kNever, -1},
+      {"cut a byte past a piece", Head(randomStream, 2 * lzari::kPieceBytes + 1), 200000, kNever, -1},
+      {"cut inside the third piece", Head(randomStream, 2 * lzari::kPieceBytes + 5000), 200000, kNever, -1},
+      {"a shorter output than the stream holds", mixedStream, 500000, kNever, 1},
+      {"the source fails in the second piece", randomStream, 200000, lzari::kPieceBytes + 100, -2},
+      {"the source fails at once", randomStream, 200000, 0, -2},
+  };
+  for (const Case& c : cases) {
+    const Decoded whole = Decode(c.stream, c.expectedLength);
+    auto state = std::make_unique<LzariState>();
+    Bytes out(c.expectedLength + 64, kGuard);
+    VectorSource source(c.stream, c.failAt);
+    const int result = LzariDecodeFrom(source, c.stream.size(), out.data(), c.expectedLength, *state);
+    EXPECT_EQ(result, c.result) << c.why;
+    if (c.failAt != kNever) continue;
+    EXPECT_EQ(whole.result, c.result) << c.why;
+    EXPECT_TRUE(out == whole.out) << c.why;
+    EXPECT_EQ(state->outputCount, whole.count) << c.why;
+  }
 }

@@ -128,7 +128,7 @@ TEST(MaxLoad, BuildsRootAndFilesWithOneLoadTime) {
     EXPECT_EQ(e.RawTitle(), f.name);
     EXPECT_EQ(e.size, f.data.size());
     ASSERT_TRUE(e.Data());
-    EXPECT_TRUE(*e.Data() == f.data) << f.name;
+    EXPECT_TRUE(std::ranges::equal(*e.Data(), f.data)) << f.name;
   }
 }
 
@@ -191,7 +191,7 @@ TEST(MaxLoad, CrcMismatchAsksAndFollowsTheAnswer) {
             "CRC32 value computed doesn't match stored.\nDo you want to load it anyway?");
   EXPECT_EQ(qy.asked[0].second, "Invalid format");
   EXPECT_EQ(yes.FileCount(), 3);
-  EXPECT_TRUE(*(*yes.entries)[2].Data() == img.files[1].data);
+  EXPECT_TRUE(std::ranges::equal(*(*yes.entries)[2].Data(), img.files[1].data));
 
   // No keeps what was loaded before; so does having no handler at all.
   CMax no;
@@ -248,7 +248,7 @@ TEST(MaxLoad, RecordsStartWherePlusEightIsAMultipleOfSixteen) {
     ASSERT_EQ(LoadImage(save, dir, img.Build()), LoadResult::kOk) << c.firstSize;
     EXPECT_EQ((*save.entries)[1].size, c.firstSize);
     EXPECT_EQ((*save.entries)[2].Name(), "second");
-    EXPECT_EQ(*(*save.entries)[2].Data(), testutil::FromString("xyz"));
+    EXPECT_TRUE(std::ranges::equal(*(*save.entries)[2].Data(), testutil::FromString("xyz")));
   }
 }
 
@@ -492,8 +492,8 @@ TEST(MaxEdit, RemoveAddReplace) {
   ASSERT_EQ(save.entries->size(), 3u);
   EXPECT_EQ((*save.entries)[0].size, 4u);
   EXPECT_EQ((*save.entries)[1].Name(), "view.ico");
-  EXPECT_TRUE(*(*save.entries)[1].Data() == img.files[1].data);
-  EXPECT_TRUE(*(*save.entries)[2].Data() == img.files[2].data);
+  EXPECT_TRUE(std::ranges::equal(*(*save.entries)[1].Data(), img.files[1].data));
+  EXPECT_TRUE(std::ranges::equal(*(*save.entries)[2].Data(), img.files[2].data));
 
   Bytes pc = testutil::MakeBytes(777, 8);
   testutil::WriteFile(dir.File("pc.bin"), pc);

@@ -124,7 +124,7 @@ SaveSnapshot Snapshot(const CSaveGame* save) {
     for (const SaveEntry& e : *save->entries)
       s.entries.push_back({std::string(e.Name()), e.mode, e.size, e.DiskPath() != nullptr,
                            e.DiskPath() ? *e.DiskPath() : std::string(),
-                           e.DataOffset().value_or(0), e.Data() != nullptr});
+                           e.DataOffset().value_or(0), e.Data().has_value()});
   }
   return s;
 }
@@ -470,7 +470,7 @@ TEST_F(UiFailingDisk, SourceGoneOrShrunkAfterOpen) {
     for (bool shrink : {false, true}) {
       SCOPED_TRACE(sample.name + (shrink ? ", shrunk" : ", deleted"));
       if (!OpenSample(sample, "source." + sample.extension)) continue;
-      const bool inMemory = Loaded()->EntryAt(0)->Data() != nullptr;
+      const bool inMemory = Loaded()->EntryAt(0)->Data().has_value();
       if (shrink) fs::resize_file(source, sample.bytes.size() / 2);
       else fs::remove(source);
       Bytes left = shrink ? testutil::ReadFile(source) : Bytes{};
@@ -545,7 +545,7 @@ TEST_F(UiFailingDisk, PropertiesEditsOnAVanishedSourceLoseNothingOnSave) {
   for (const Sample& sample : Samples()) {
     SCOPED_TRACE(sample.name);
     if (!OpenSample(sample, "source." + sample.extension)) continue;
-    const bool inMemory = Loaded()->EntryAt(0)->Data() != nullptr;
+    const bool inMemory = Loaded()->EntryAt(0)->Data().has_value();
     fs::remove(source);
 
     fake.onProperties = [this](int index) {

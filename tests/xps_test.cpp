@@ -56,7 +56,7 @@ XpsState StateOf(const CXps& x) {
       s.entries.push_back({e.mode, e.size, e.created, e.modified, std::string(e.Name()),
                            std::string(e.Title()), std::string(e.RawTitle()), e.DataOffset().value_or(0),
                            e.aux1, e.aux2, e.DiskPath() != nullptr,
-                           e.DiskPath() ? *e.DiskPath() : std::string(), e.Data() != nullptr});
+                           e.DiskPath() ? *e.DiskPath() : std::string(), e.Data().has_value()});
   return s;
 }
 

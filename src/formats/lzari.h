@@ -94,20 +94,18 @@ struct LzariCharModel {
 // Everything one decode uses. LzariDecode initialises every field itself, so a state
 // can be reused; nothing carries over from one decode to the next.
 struct LzariState {
-  std::uint8_t ring[lzari::kRingSize];         // the sliding window
-  std::uint32_t low;                           // coder interval, lower end
-  std::uint32_t high;                          // coder interval, upper end (exclusive)
-  std::uint32_t value;                         // the code bits read so far
+  // The coder, kept as the interval's lower end and its width, and the code bits read
+  // so far less the lower end (the published coder's value - low): every shift doubles
+  // the width and the offset and takes one bit into the offset, whichever kind it is.
+  std::uint32_t low;
+  std::uint32_t range;
+  std::uint32_t offset;
   LzariCharModel model;
-  // The position model never changes: it is constant data beside the coder.
+  // The position model never changes: it is constant data beside the coder. The window
+  // is the output itself: a match reaches back into what was written, or, in the first
+  // 4096 bytes, into the window's initial spaces and zeros.
 
-  // The bit reader: bits are consumed from the top of `bits`.
-  const std::uint8_t* input;   // the coded bytes
-  std::size_t inputLength;     // how many there are
-  std::size_t inputCount;      // bytes fetched so far, counting the zeros past the end
-  std::uint64_t bits;          // fetched bits not yet consumed, most significant first
-  std::uint32_t bitCount;      // how many of them are valid
-
+  std::uint64_t bitsRead;      // bits taken from the input, the zeros past its end included
   std::uint32_t outputCount;   // bytes written so far
 };
 
@@ -117,3 +115,24 @@ struct LzariState {
 // then are in output, the rest is untouched).
 int LzariDecode(std::span<const std::uint8_t> input, std::uint8_t* output,
                 std::uint32_t expectedLength, LzariState& state);
+
+// Where a decode may take its stream from piece by piece, so that a stream on disk need
+// not be held whole: Read fills buffer with up to n of the stream's next bytes and
+// returns how many it gave; fewer than asked (before the stream's end) is a failure.
+class LzariSource {
+ public:
+  virtual std::size_t Read(std::uint8_t* buffer, std::size_t n) = 0;
+
+ protected:
+  ~LzariSource() = default;
+};
+
+// As LzariDecode, the inputLength bytes of the stream read from `source` as they are
+// needed, at most lzari::kPieceBytes held at a time; the output is the same byte for
+// byte. Returns -2 when the source fails to give them.
+int LzariDecodeFrom(LzariSource& source, std::uint64_t inputLength, std::uint8_t* output,
+                    std::uint32_t expectedLength, LzariState& state);
+
+namespace lzari {
+inline constexpr std::size_t kPieceBytes = 64 * 1024;
+}  // namespace lzari

@@ -3,6 +3,7 @@
 #include <bit>
 #include <cstring>
 
+#include "formats/lzari_match.h"
 #include "formats/lzari_model.h"
 
 using namespace lzari;
@@ -10,30 +11,27 @@ using namespace lzari::detail;
 
 namespace {
 
-// Writes bits most significant first into output[0 .. length), 32 at a time. It goes
-// on counting past the end of the output without writing there, so that the caller
-// learns at the end whether everything fitted.
+// Writes bits most significant first into output[0 .. length). The bits gather in a
+// word and go, whole bytes at a time, into a staging buffer, eight bytes stored on every
+// write whether or not all are complete (the next write stores them again): no branch
+// on how many bits are held. The buffer is handed to the output when it fills and at the
+// end; the writer goes on counting past the end of the output without writing there, so
+// that the caller learns at the end whether everything fitted.
 class BitWriter {
  public:
   explicit BitWriter(std::span<std::uint8_t> output) : out_(output.data()), length_(output.size()) {}
 
   // The low n bits of v (n <= 32, v below 2^n).
   void Put(std::uint64_t v, std::uint32_t n) {
-    bits_ = (bits_ << n) | v;
+    bits_ |= (v << (63 - n) << 1) >> count_;
     count_ += n;
-    if (count_ >= 32) {
-      count_ -= 32;
-      const auto word = static_cast<std::uint32_t>(bits_ >> count_);
-      if (written_ + 4 <= length_) {
-        out_[written_] = static_cast<std::uint8_t>(word >> 24);
-        out_[written_ + 1] = static_cast<std::uint8_t>(word >> 16);
-        out_[written_ + 2] = static_cast<std::uint8_t>(word >> 8);
-        out_[written_ + 3] = static_cast<std::uint8_t>(word);
-        written_ += 4;
-      } else {
-        for (int k = 3; k >= 0; --k) Byte(static_cast<std::uint8_t>(word >> (8 * k)));
-      }
-    }
+    std::uint64_t word = bits_;
+    if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+    std::memcpy(stage_ + staged_, &word, sizeof word);
+    staged_ += count_ / 8;
+    bits_ <<= count_ & ~7u;
+    count_ &= 7;
+    if (staged_ >= kStage) Drain();
   }
   // n copies of one bit, n as large as it comes.
   void Run(std::uint32_t bit, std::uint32_t n) {
@@ -42,27 +40,33 @@ class BitWriter {
     if (n != 0) Put(ones >> (64 - n), n);
   }
   // A byte, where the output is byte aligned.
-  void Byte(std::uint8_t b) {
-    if (written_ < length_) out_[written_] = b;
-    ++written_;
-  }
+  void Byte(std::uint8_t b) { Put(b, 8); }
   // Writes the whole bytes still held; the bits of a last partial byte are dropped.
   void Close() {
-    while (count_ >= 8) {
-      count_ -= 8;
-      Byte(static_cast<std::uint8_t>(bits_ >> count_));
-    }
     count_ = 0;
+    Drain();
   }
-  std::uint64_t written() const { return written_; }
-  bool fitted() const { return written_ <= length_; }
+  std::uint64_t written() const { return drained_ + staged_; }
+  bool fitted() const { return written() <= length_; }
 
  private:
+  void Drain() {
+    if (drained_ < length_) {
+      const std::uint64_t room = length_ - drained_;
+      std::memcpy(out_ + drained_, stage_, static_cast<std::size_t>(room < staged_ ? room : staged_));
+    }
+    drained_ += staged_;
+    staged_ = 0;  // the bits of a byte not yet complete are still in bits_
+  }
+
+  static constexpr std::uint32_t kStage = 4096;
   std::uint8_t* out_;
   std::uint64_t length_;
-  std::uint64_t written_ = 0;  // bytes written, or that would have been
-  std::uint64_t bits_ = 0;     // bits not yet written, the last one lowest
-  std::uint32_t count_ = 0;    // how many of them (below 32 between calls)
+  std::uint64_t drained_ = 0;  // bytes handed to the output, or that would have been
+  std::uint64_t bits_ = 0;     // bits not yet in whole bytes, the first one highest
+  std::uint32_t count_ = 0;    // how many of them (below 8 between calls)
+  std::uint32_t staged_ = 0;   // complete bytes in the stage
+  std::uint8_t stage_[kStage + sizeof(std::uint64_t)];
 };
 
 // The arithmetic coder with its two models, the mirror of the decoder's: each code
@@ -80,10 +84,12 @@ class Coder {
     const std::uint32_t sym = model_.charToSymbol[code];
     const std::uint32_t cumBelow = CumulativeFrequency(model_, sym);
     const std::uint32_t cumAbove = cumBelow + model_.symbolFreq[sym];
-    const std::uint32_t total = model_.charTotal;
+    // The total is known long before the bounds are: its reciprocal is worked out
+    // meanwhile, and they take a multiplication each.
+    const Reciprocal byTotal(model_.charTotal);
     const std::uint32_t range = high_ - low_;
-    high_ = low_ + range * cumAbove / total;
-    low_ = low_ + range * cumBelow / total;
+    high_ = low_ + byTotal.Divide(range * cumAbove);
+    low_ = low_ + byTotal.Divide(range * cumBelow);
     Shift();
     UpdateCharModel(model_, sym);
   }
@@ -119,28 +125,35 @@ class Coder {
     constexpr std::uint32_t kMask = kFull - 1;
     std::uint32_t low = low_;
     std::uint32_t top = high_ - 1;  // the interval's last value
-    std::uint32_t n = static_cast<std::uint32_t>(std::countl_zero((low ^ top) << (32 - kCodeBits)));
-    if (n > kCodeBits) n = kCodeBits;
-    if (n != 0) {
-      const std::uint32_t given = low >> (kCodeBits - n);  // the n bits they agree in
-      if (pending_ == 0) {
-        out_.Put(given, n);
-      } else {
-        Bit(given >> (n - 1));
-        out_.Put(given & ((1u << (n - 1)) - 1), n - 1);
-      }
-      low = (low << n) & kMask;
-      top = ((top << n) | ((1u << n) - 1)) & kMask;
+    // How many top bits they agree in, at most all 17 (the bit below them stops the count).
+    const std::uint32_t n = static_cast<std::uint32_t>(
+        std::countl_zero(((low ^ top) << (32 - kCodeBits)) | (1u << (31 - kCodeBits))));
+    // The n bits they agree in, the first of them followed by the bits owed (its
+    // opposite): n + owed bits in all, none when n is 0. Written without a branch on n,
+    // which may be 0 as often as not.
+    const std::uint32_t some = n != 0;
+    const std::uint32_t rest = n - some;  // n - 1, or 0 when n is 0
+    const std::uint32_t owedCount = some ? pending_ : 0;
+    const std::uint64_t given = low >> (kCodeBits - n);
+    const std::uint64_t first = given >> rest;
+    if (owedCount + n <= 32) {
+      const std::uint64_t owed = ((std::uint64_t{1} << owedCount) - 1) & (first - 1);
+      out_.Put(first << (owedCount + rest) | owed << rest | (given & ((std::uint64_t{1} << rest) - 1)),
+               owedCount + n);
+    } else {
+      Bit(static_cast<std::uint32_t>(first));
+      out_.Put(given & ((std::uint64_t{1} << rest) - 1), rest);
     }
+    pending_ = some ? 0 : pending_;
+    low = (low << n) & kMask;
+    top = ((top << n) | ((1u << n) - 1)) & kMask;
     // Runs of the second kind: low's bits after the top one are 1 where top's are 0.
     const std::uint32_t m = static_cast<std::uint32_t>(
         std::countl_one(((low & ~top) & (kHalf - 1)) << (32 - kCodeBits + 1)));
-    if (m != 0) {
-      const std::uint32_t keep = (1u << (kCodeBits - 1 - m)) - 1;  // bits below the dropped ones
-      low = (low & kHalf) | ((low & keep) << m);
-      top = (top & kHalf) | ((top & keep) << m) | ((1u << m) - 1);
-      pending_ += m;
-    }
+    const std::uint32_t keep = (1u << (kCodeBits - 1 - m)) - 1;  // bits below the dropped ones
+    low = (low & kHalf) | ((low & keep) << m);
+    top = (top & kHalf) | ((top & keep) << m) | ((1u << m) - 1);
+    pending_ += m;
     low_ = low;
     high_ = top + 1;
   }
@@ -150,138 +163,6 @@ class Coder {
   std::uint32_t low_ = 0;
   std::uint32_t high_ = kFull;
   std::uint32_t pending_ = 0;  // bits owed: the opposite of the next bit given
-};
-
-// 8 bytes from p as a number whose order is theirs byte by byte: the first one most
-// significant.
-constexpr std::uint32_t kWordBytes = 8;
-// The words compared start at bytes 1, 9, ..., 57 of a string; the last ends at 64.
-static_assert(kRingSize - 1 + 57 + kWordBytes <= kTextSize);
-inline std::uint64_t LoadOrdered(const std::uint8_t* p) {
-  std::uint64_t v;
-  std::memcpy(&v, p, kWordBytes);
-  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
-  return v;
-}
-
-// The tree operations of the published encoder, link for link.
-class Trees {
- public:
-  explicit Trees(LzariEncodeState& s) : s_(s) {
-    for (std::uint32_t i = kTreeRoots; i < kTreeRoots + 256; ++i) s_.child[i][0] = s_.child[i][1] = kNoNode;
-    for (std::uint32_t i = 0; i < kRingSize; ++i) s_.parent[i] = kNoNode;
-  }
-
-  // Inserts the string at r. With kFindMatch, leaves the match in s.matchLength and
-  // s.matchPosition; the parse only asks for it at the start of a code, so the inserts
-  // for the rest of a match skip that bookkeeping.
-  template <bool kFindMatch>
-  void Insert(std::uint32_t r) {
-    auto* const child = s_.child;
-    std::uint16_t* const parent = s_.parent;
-    const std::uint8_t* const text = s_.text;
-    const std::uint8_t* const key = text + r;
-    std::uint32_t p = kTreeRoots + key[0];
-    std::uint32_t length = 0;
-    std::uint32_t position = s_.matchPosition;
-    std::uint32_t larger = 1;  // the key sorts after p (from a root: go right)
-    child[r][0] = child[r][1] = static_cast<std::uint16_t>(kNoNode);
-    for (;;) {
-      // Both links are read at once and the comparison picks one: measured faster
-      // than reading only the one it picks.
-      std::uint32_t links;
-      std::memcpy(&links, child[p], sizeof links);
-      if constexpr (std::endian::native == std::endian::big) links = links >> 16 | links << 16;
-      const std::uint32_t next = (links >> (16 * larger)) & 0xFFFF;
-      if (next == kNoNode) {
-        child[p][larger] = static_cast<std::uint16_t>(r);
-        parent[r] = static_cast<std::uint16_t>(p);
-        if constexpr (kFindMatch) {
-          s_.matchLength = length;
-          s_.matchPosition = position;
-        }
-        return;
-      }
-      p = next;
-      // The first byte where the strings differ (reading up to 5 bytes past the 60th),
-      // or 60; the first bytes agree, being the tree's. (Starting past the bytes
-      // the key is known to share with the nodes passed would compare less, but would
-      // make each step wait for the last one's comparison; as it is, the walk runs
-      // ahead on the predicted side while the comparison finishes.)
-      std::uint32_t i = 1;
-      for (;;) {
-        const std::uint64_t x = LoadOrdered(key + i);
-        const std::uint64_t y = LoadOrdered(text + p + i);
-        if (x != y) {
-          i += static_cast<std::uint32_t>(std::countl_zero(x ^ y)) / 8;  // bits to bytes
-          larger = x > y;
-          break;
-        }
-        i += kWordBytes;
-        if (i >= kMaxMatch) break;
-      }
-      if (i >= kMaxMatch) {
-        position = (r - p) & kRingMask;
-        length = kMaxMatch;
-        break;
-      }
-      if (kFindMatch && i > kThreshold) {
-        const std::uint32_t distance = (r - p) & kRingMask;
-        if (i > length) {
-          position = distance;
-          length = i;
-        } else if (i == length && distance < position) {
-          position = distance;
-        }
-      }
-    }
-    // p holds the same 60 bytes: r takes its place.
-    const std::uint32_t up = parent[p];
-    parent[r] = static_cast<std::uint16_t>(up);
-    child[r][0] = child[p][0];
-    child[r][1] = child[p][1];
-    parent[child[p][0]] = static_cast<std::uint16_t>(r);
-    parent[child[p][1]] = static_cast<std::uint16_t>(r);
-    child[up][child[up][1] == p ? 1 : 0] = static_cast<std::uint16_t>(r);
-    parent[p] = static_cast<std::uint16_t>(kNoNode);
-    if constexpr (kFindMatch) {
-      s_.matchLength = length;
-      s_.matchPosition = position;
-    }
-  }
-
-  void Delete(std::uint32_t p) {
-    auto* const child = s_.child;
-    std::uint16_t* const parent = s_.parent;
-    if (parent[p] == kNoNode) return;
-    std::uint32_t q;
-    if (child[p][1] == kNoNode) {
-      q = child[p][0];
-    } else if (child[p][0] == kNoNode) {
-      q = child[p][1];
-    } else {
-      // Both children: the last node of the smaller side takes p's place.
-      q = child[p][0];
-      if (child[q][1] != kNoNode) {
-        do {
-          q = child[q][1];
-        } while (child[q][1] != kNoNode);
-        child[parent[q]][1] = child[q][0];
-        parent[child[q][0]] = parent[q];
-        child[q][0] = child[p][0];
-        parent[child[p][0]] = static_cast<std::uint16_t>(q);
-      }
-      child[q][1] = child[p][1];
-      parent[child[p][1]] = static_cast<std::uint16_t>(q);
-    }
-    const std::uint32_t up = parent[p];
-    parent[q] = static_cast<std::uint16_t>(up);
-    child[up][child[up][1] == p ? 1 : 0] = static_cast<std::uint16_t>(q);
-    parent[p] = static_cast<std::uint16_t>(kNoNode);
-  }
-
- private:
-  LzariEncodeState& s_;
 };
 
 }  // namespace
@@ -297,7 +178,7 @@ std::int64_t LzariEncode(std::span<const std::uint8_t> input, std::span<std::uin
   LzariEncodeState& s = state;
   std::uint8_t* const text = s.text;
   Coder coder(s.model, out);
-  Trees trees(s);
+  MatchFinder trees(s);
   s.matchLength = 0;
   s.matchPosition = 0;
 

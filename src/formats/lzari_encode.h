@@ -73,11 +73,19 @@ struct LzariToken {
 // its own state.
 struct LzariEncodeState {
   std::uint8_t text[lzari::kTextSize];            // the window, as described above
-  // The trees, by window position: child[p][0] sorts before p, child[p][1] after it;
-  // kNoNode for none. child[kTreeRoots + c][1] is the root of the tree of strings
-  // starting with byte c (child[kTreeRoots + c][0] is not used).
-  std::uint16_t child[lzari::kTreeRoots + 256][2];
-  std::uint16_t parent[lzari::kRingSize + 1];
+  // The strings of the window's positions, one tree per first byte, kept as each tree's
+  // strings in sorted order with their ranks (see lzari_match.h): the string before
+  // and after each (a ring through the tree's root, kTreeRoots + first byte: the root's
+  // are the last and the first), and each one's rank.
+  std::uint16_t lower[lzari::kTreeRoots + 256];
+  std::uint16_t higher[lzari::kTreeRoots + 256];
+  std::uint64_t rank[lzari::kTreeRoots + 256];
+  // The bytes each string shares with the one before it in its list (0 after a root).
+  std::uint8_t shared[lzari::kTreeRoots + 256];
+  // The strings by their first two bytes: a bit for each pair some string begins with,
+  // and the lowest such string.
+  std::uint64_t pairsUsed[65536 / 64];
+  std::uint16_t pairFirst[65536];
   std::uint32_t matchLength;                      // the last insertion's match, 0..60
   std::uint32_t matchPosition;                    // and its distance, when longer than 2
   LzariCharModel model;

@@ -20,6 +20,21 @@
 
 namespace lzari::detail {
 
+// Exact division of any 32-bit n by a fixed d (2 <= d < 2^32) as a multiplication:
+// with m = ceil(2^64 / d), floor(n / d) is the top 64 bits of n * m, because n * m /
+// 2^64 exceeds n / d by less than n / 2^64 < 1 / d, too little to reach the next whole
+// number.
+class Reciprocal {
+ public:
+  explicit Reciprocal(std::uint32_t d) : m_(~std::uint64_t{0} / d + 1) {}
+  std::uint32_t Divide(std::uint32_t n) const {
+    return static_cast<std::uint32_t>((static_cast<unsigned __int128>(n) * m_) >> 64);
+  }
+
+ private:
+  std::uint64_t m_;
+};
+
 // The fixed position model. Position p weighs floor(10000 / (p + 201)); cum[i] is the
 // weight of positions i..4095, so cum[0] is the total and cum[4096] is 0. positionOf[x]
 // is the p with cum[p] > x >= cum[p + 1], looked up instead of searched for.
@@ -114,7 +129,9 @@ inline void CountUpTo(LzariCharModel& m, std::uint32_t n) {
 
 // Counts symbol `sym` once. The symbols stay sorted by falling frequency: before the
 // increment, `sym` trades places with the lowest symbol of its run of equal
-// frequencies, so only that one symbol's frequency changes.
+// frequencies, so only that one symbol's frequency changes. Written without branches
+// (a trade of a symbol with itself changes nothing): which way each test goes depends on
+// the data, and a mispredicted branch costs more than the stores.
 inline void UpdateCharModel(LzariCharModel& m, std::uint32_t sym) {
   std::uint32_t* freq = m.symbolFreq;
   if (m.charTotal >= kMaxCharTotal) {
@@ -124,19 +141,20 @@ inline void UpdateCharModel(LzariCharModel& m, std::uint32_t sym) {
   }
   const std::uint32_t f = freq[sym];
   const std::uint32_t i = m.runStart[f];
-  if (i < sym) {
-    std::uint32_t chI = m.symbolToChar[i];
-    std::uint32_t chSym = m.symbolToChar[sym];
-    m.symbolToChar[i] = chSym;
-    m.symbolToChar[sym] = chI;
-    m.charToSymbol[chI] = sym;
-    m.charToSymbol[chSym] = i;
-  }
+  const std::uint32_t chI = m.symbolToChar[i];
+  const std::uint32_t chSym = m.symbolToChar[sym];
+  m.symbolToChar[i] = chSym;
+  m.symbolToChar[sym] = chI;
+  m.charToSymbol[chI] = sym;
+  m.charToSymbol[chSym] = i;
   ++freq[i];
   ++m.charTotal;
-  // i left the front of the run of f and became the back of the run of f + 1.
-  if (freq[i + 1] == f) m.runStart[f] = static_cast<std::uint16_t>(i + 1);
-  if (freq[i - 1] != f + 1) m.runStart[f + 1] = static_cast<std::uint16_t>(i);
+  // i left the front of the run of f (when it was the run's only symbol, the run is gone
+  // and its entry is no longer read) and became the back of the run of f + 1, or its
+  // front when the symbol before it has another frequency.
+  m.runStart[f] = static_cast<std::uint16_t>(i + 1);
+  const std::uint16_t front = m.runStart[f + 1];
+  m.runStart[f + 1] = freq[i - 1] == f + 1 ? front : static_cast<std::uint16_t>(i);
   CountUpTo(m, i);
 }
 

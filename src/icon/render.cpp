@@ -17,9 +17,6 @@ constexpr float kColourScale = 255.0f / 128.0f;  // 0..0x80 to 0..255
 constexpr float kFullVertexColour = 128.0f;
 
 float Finite(float v) { return std::isfinite(v) ? v : 0.0f; }
-// v within 0..high, NaN as 0: interpolated values may stray a little past a triangle's
-// corners (and far, in a sliver), and a float out of range must never reach an int cast.
-float Within(float v, float high) { return v > 0 ? (v < high ? v : high) : 0.0f; }
 float Unit(float v) { return std::clamp(Finite(v), 0.0f, 1.0f); }
 
 struct Light {
@@ -134,6 +131,37 @@ std::uint32_t Pack(std::uint32_t r, std::uint32_t g, std::uint32_t b) {
     return r << 24 | g << 16 | b << 8 | 0xFFu;
 }
 
+// Four lanes at once (four pixels, or a pixel's four samples) in the compiler's portable
+// vectors (SSE2 on the PC): comparisons give all-ones lanes where they hold.
+using F4 = float __attribute__((vector_size(16)));
+using I4 = std::int32_t __attribute__((vector_size(16)));
+F4 Load4(const float* p) {
+  F4 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+void Store4(float* p, F4 v) { std::memcpy(p, &v, sizeof v); }
+F4 Splat(float v) { return F4{v, v, v, v}; }
+I4 Splat(std::uint32_t v) {
+  const auto i = static_cast<std::int32_t>(v);
+  return I4{i, i, i, i};
+}
+bool Any(I4 m) {
+  std::uint64_t w[2];
+  std::memcpy(w, &m, sizeof w);
+  return (w[0] | w[1]) != 0;
+}
+I4 Bits(F4 v) {
+  I4 i;
+  std::memcpy(&i, &v, sizeof i);
+  return i;
+}
+F4 Blend(I4 mask, F4 yes, F4 no) {
+  const I4 bits = (mask & Bits(yes)) | (~mask & Bits(no));
+  F4 v;
+  std::memcpy(&v, &bits, sizeof v);
+  return v;
+}
 void FillBackground(const IconSysFields& f, int size, std::vector<std::uint8_t>& rgba) {
   std::array<std::array<float, 3>, 4> corner;
   for (std::size_t i = 0; i < 4; ++i) {
@@ -158,35 +186,26 @@ void FillBackground(const IconSysFields& f, int size, std::vector<std::uint8_t>&
       l[k] = corner[0][k] * (1 - fy) + corner[2][k] * fy;
       r[k] = corner[1][k] * (1 - fy) + corner[3][k] * fy;
     }
-    for (std::size_t x = 0; x < static_cast<std::size_t>(size); ++x, out += 4) {
-      const std::uint32_t red = static_cast<std::uint32_t>(l[0] * left[x] + r[0] * right[x] + 0.5f);
-      const std::uint32_t green = static_cast<std::uint32_t>(l[1] * left[x] + r[1] * right[x] + 0.5f);
-      const std::uint32_t blue = static_cast<std::uint32_t>(l[2] * left[x] + r[2] * right[x] + 0.5f);
+    std::size_t x = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+      // Four pixels at a time.
+      for (; x + 4 <= static_cast<std::size_t>(size); x += 4, out += 16) {
+        const F4 lw = Load4(&left[x]), rw = Load4(&right[x]);
+        const I4 red = __builtin_convertvector(Splat(l[0]) * lw + Splat(r[0]) * rw + Splat(0.5f), I4);
+        const I4 green = __builtin_convertvector(Splat(l[1]) * lw + Splat(r[1]) * rw + Splat(0.5f), I4);
+        const I4 blue = __builtin_convertvector(Splat(l[2]) * lw + Splat(r[2]) * rw + Splat(0.5f), I4);
+        const I4 pixels = red | green << 8 | blue << 16 | Splat(0xFF000000u);
+        std::memcpy(out, &pixels, sizeof pixels);
+      }
+    }
+    for (; x < static_cast<std::size_t>(size); ++x, out += 4) {
+      const auto red = static_cast<std::uint32_t>(l[0] * left[x] + r[0] * right[x] + 0.5f);
+      const auto green = static_cast<std::uint32_t>(l[1] * left[x] + r[1] * right[x] + 0.5f);
+      const auto blue = static_cast<std::uint32_t>(l[2] * left[x] + r[2] * right[x] + 0.5f);
       const std::uint32_t pixel = Pack(red, green, blue);
       std::memcpy(out, &pixel, 4);
     }
   }
-}
-
-// The texels under the picture: the texture's 16-bit pixels, expanded as they are read,
-// or white for an icon without a texture.
-class Texels {
- public:
-  explicit Texels(const Icon& icon) : pixels_(icon.HasTexture() ? icon.texture.data() : nullptr) {}
-  Rgba8 At(float u, float v) const {
-    if (!pixels_) return {255, 255, 255, 255};
-    const float last = static_cast<float>(file::kTextureSide - 1);
-    const int x = static_cast<int>(Within(u, last));
-    const int y = static_cast<int>(Within(v, last));
-    return ExpandPixel(pixels_[y * file::kTextureSide + x]);
-  }
-
- private:
-  const std::uint16_t* pixels_;
-};
-
-std::uint8_t Channel(float light, std::uint8_t texel) {
-  return static_cast<std::uint8_t>(Within(light * static_cast<float>(texel) + 0.5f, 255.0f));
 }
 
 // Where a barycentric weight w = c0 + cy * y + k * x is >= 0 along a row: from (k > 0)
@@ -198,41 +217,72 @@ struct Edge {
 
   Edge(float c0, float cy, float k)
       : e0(k != 0 ? -c0 / k : c0), ey(k != 0 ? -cy / k : cy), kind(k > 0 ? 1 : k < 0 ? -1 : 0) {}
-
-  // Narrows [lo, hi] at row y; false when the weight is negative all along the row.
-  bool Narrow(float y, float& lo, float& hi) const {
-    const float v = e0 + ey * y;
-    if (kind > 0) lo = std::max(lo, v);
-    else if (kind < 0) hi = std::min(hi, v);
-    else if (v < 0) return false;
-    return true;
-  }
 };
+
+// Four samples per pixel, on a rotated grid: each in its own quarter of the pixel's
+// rows and of its columns, so that an edge close to horizontal or vertical is stepped in
+// quarters of a pixel, and a triangle thinner than a pixel still covers the samples it
+// passes over. Sample k lies at (x + kSampleX[k], y + kSampleY[k]).
+constexpr int kSamples = 4;
+constexpr std::array<float, kSamples> kSampleX = {0.375f, 0.875f, 0.125f, 0.625f};
+constexpr std::array<float, kSamples> kSampleY = {0.125f, 0.375f, 0.625f, 0.875f};
+constexpr float kFirstSampleX = 0.125f, kLastSampleX = 0.875f;
+
+// What a pixel's samples hold: each sample's depth and colour; a sample no triangle has
+// covered has an infinite depth and shows the background.
+struct PixelSamples {
+  std::array<float, kSamples> depth;
+  std::array<std::uint32_t, kSamples> colour;
+};
+
+// Each lane within 0..high, NaN as 0: interpolated values may stray a little past a
+// triangle's corners (and far, in a sliver), and a float out of range must never reach an
+// int conversion.
+F4 Within(F4 v, float high) {
+  v = Blend(v > Splat(0.0f), v, Splat(0.0f));
+  return Blend(v < Splat(high), v, Splat(high));
+}
+
+// The texel under (u, v) (lanes 0 and 1, in texels) as R, G, B and 0: each 5-bit
+// channel c expanded to 8 bits, (c << 3) | (c >> 2), which is c * 8.25 rounded down (its
+// bits are masked in place and scaled there, exactly). White without a texture.
+F4 TexelAt(const std::uint16_t* texture, F4 uv) {
+  if (!texture) return F4{255.0f, 255.0f, 255.0f, 0.0f};
+  const I4 at = __builtin_convertvector(Within(uv, static_cast<float>(file::kTextureSide - 1)), I4);
+  const auto pixel = static_cast<std::int32_t>(texture[at[1] * static_cast<std::int32_t>(file::kTextureSide) + at[0]]);
+  const F4 fields = __builtin_convertvector(I4{pixel, pixel, pixel, pixel} & I4{0x1F, 0x3E0, 0x7C00, 0}, F4);
+  return __builtin_convertvector(__builtin_convertvector(fields * F4{8.25f, 8.25f / 32, 8.25f / 1024, 0.0f}, I4), F4);
+}
+
+// Light times texel, rounded and within 0..255 (NaN as 0), packed as a pixel.
+std::uint32_t Colour(F4 light, F4 texel) {
+  const I4 c = __builtin_convertvector(Within(light * texel + Splat(0.5f), 255.0f), I4);
+  return Pack(static_cast<std::uint32_t>(c[0]), static_cast<std::uint32_t>(c[1]), static_cast<std::uint32_t>(c[2]));
+}
 
 class Rasteriser {
  public:
-  Rasteriser(int size, std::vector<std::uint8_t>& rgba, const Texels& texels)
-      : size_(size),
-        rgba_(rgba),
-        texels_(texels),
-        depth_(DepthBuffer()) {
-    depth_.assign(static_cast<std::size_t>(size) * static_cast<std::size_t>(size),
-                  std::numeric_limits<float>::infinity());
+  // texture: the icon's 16-bit texels, or nullptr for white ones.
+  Rasteriser(int size, std::vector<std::uint8_t>& rgba, const std::uint16_t* texture)
+      : size_(size), rgba_(rgba), texture_(texture), samples_(SampleBuffer()), ready_(ReadyBuffer()) {
+    const std::size_t pixels = static_cast<std::size_t>(size) * static_cast<std::size_t>(size);
+    if (samples_.size() < pixels) samples_.resize(pixels);
+    ready_.assign(static_cast<std::size_t>(size), Span{size, -1});
   }
 
-  // Every pixel whose centre lies in the triangle (edges included) and in front of what
-  // is there already.
+  // Every sample that lies in the triangle (edges included) and in front of what is
+  // there already takes the triangle's colour at the sample's pixel.
   void Draw(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c) {
     const float area = (b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x);
-    if (!(std::fabs(area) > 1e-6f)) return;  // no pixels; NaN lands here too
+    if (!(std::fabs(area) > 1e-6f)) return;  // no samples; NaN lands here too
     const float inverse = 1.0f / area;
+    // The pixels with a sample that may lie in the triangle.
     const float last = static_cast<float>(size_ - 1);
-    const float left = std::max(0.0f, std::ceil(std::min({a.x, b.x, c.x}) - 0.5f));
-    const float right = std::min(last, std::floor(std::max({a.x, b.x, c.x}) - 0.5f));
-    const float top = std::max(0.0f, std::ceil(std::min({a.y, b.y, c.y}) - 0.5f));
-    const float bottom = std::min(last, std::floor(std::max({a.y, b.y, c.y}) - 0.5f));
+    const float left = std::max(0.0f, std::ceil(std::min({a.x, b.x, c.x}) - kLastSampleX));
+    const float right = std::min(last, std::floor(std::max({a.x, b.x, c.x}) - kFirstSampleX));
+    const float top = std::max(0.0f, std::ceil(std::min({a.y, b.y, c.y}) - kSampleY[kSamples - 1]));
+    const float bottom = std::min(last, std::floor(std::max({a.y, b.y, c.y}) - kSampleY[0]));
     if (!(left <= right && top <= bottom)) return;
-    // From here on left and right are pixel indices; the spans below clamp to them.
     const int x0 = static_cast<int>(left), x1 = static_cast<int>(right);
     const int y0 = static_cast<int>(top), y1 = static_cast<int>(bottom);
 
@@ -242,53 +292,163 @@ class Rasteriser {
     const float bx = (c.y - a.y) * inverse, by = (a.x - c.x) * inverse;
     const float b0 = (c.x * a.y - a.x * c.y) * inverse;
     // Every attribute as a plane too: q = qc + wa (qa - qc) + wb (qb - qc).
-    std::array<float, kAttributes> q0, qx, qy;
+    Planes planes;
     for (std::size_t k = 0; k < kAttributes; ++k) {
       const float da = a.q[k] - c.q[k], db = b.q[k] - c.q[k];
-      q0[k] = c.q[k] + a0 * da + b0 * db;
-      qx[k] = ax * da + bx * db;
-      qy[k] = ay * da + by * db;
+      planes.q0[k] = c.q[k] + a0 * da + b0 * db;
+      planes.qx[k] = ax * da + bx * db;
+      planes.qy[k] = ay * da + by * db;
     }
 
-    // Each weight is c + k * px along a row: where all three are >= 0 is the row's span.
+    // Each weight is c + k * x along a sample row: where all three are >= 0 is the row's
+    // span, for each of a pixel row's four sample rows at once. Row by row, every value
+    // that depends on y alone moves on by its step.
     const Edge edges[3] = {{a0, ay, ax}, {b0, by, bx}, {1.0f - a0 - b0, -ay - by, -ax - bx}};
+    const F4 sampleX = Load4(kSampleX.data());
+    const F4 sy0 = Splat(static_cast<float>(y0)) + Load4(kSampleY.data());
+    F4 bound[3];  // each edge's crossing, on the four sample rows of row y
+    for (int e = 0; e < 3; ++e) bound[e] = Splat(edges[e].e0) + Splat(edges[e].ey) * sy0;
+    RowStart row;
+    row.depth = Splat(planes.q0[kZ]) + Splat(planes.qx[kZ]) * sampleX + Splat(planes.qy[kZ]) * sy0;
+    const float py0 = static_cast<float>(y0) + 0.5f;
+    row.shade = Load4(&planes.q0[kR]) + Load4(&planes.qy[kR]) * Splat(py0);
+    row.v = planes.q0[kV] + planes.qy[kV] * py0;
     for (int y = y0; y <= y1; ++y) {
-      const float py = static_cast<float>(y) + 0.5f;
-      float lo = left, hi = right + 1.0f;  // in pixel-centre coordinates
-      if (!edges[0].Narrow(py, lo, hi) || !edges[1].Narrow(py, lo, hi) ||
-          !edges[2].Narrow(py, lo, hi) || !(lo <= hi))
-        continue;
-      const int from = std::max(x0, static_cast<int>(std::ceil(lo - 0.5f)));
-      const int to = std::min(x1, static_cast<int>(std::floor(hi - 0.5f)));
-      std::array<float, kAttributes> row;
-      for (std::size_t k = 0; k < kAttributes; ++k) row[k] = q0[k] + qy[k] * py;
-      std::size_t at = static_cast<std::size_t>(y) * static_cast<std::size_t>(size_) +
-                       static_cast<std::size_t>(from);
-      for (int x = from; x <= to; ++x, ++at) {
-        // Each pixel's values afresh: stepping them along the row would let error build up.
-        const float px = static_cast<float>(x) + 0.5f;
-        const float z = row[kZ] + qx[kZ] * px;
-        if (!(z < depth_[at])) continue;
-        depth_[at] = z;
-        const Rgba8 t = texels_.At(row[kU] + qx[kU] * px, row[kV] + qx[kV] * px);
+      F4 lo = Splat(left), hi = Splat(right + 1.0f);
+      I4 empty = {0, 0, 0, 0};
+      for (int e = 0; e < 3; ++e) {
+        const F4 v = bound[e];
+        if (edges[e].kind > 0) lo = Blend(v > lo, v, lo);
+        else if (edges[e].kind < 0) hi = Blend(v < hi, v, hi);
+        else empty |= v < Splat(0.0f);
+        bound[e] += Splat(edges[e].ey);
+      }
+      empty |= ~(lo <= hi);  // NaN too
+      // Pixels x with lo <= x + offset <= hi; none for an empty row.
+      row.lo = Blend(empty, Splat(kNoPixel), lo - sampleX);
+      row.hi = Blend(empty, Splat(-kNoPixel), hi - sampleX);
+      // The pixels between the lowest and highest bound, cut to the box (whole pixels
+      // by truncation: a pixel too many at either end is tested and left).
+      const float lowest = std::min(std::min(row.lo[0], row.lo[1]), std::min(row.lo[2], row.lo[3]));
+      const float highest = std::max(std::max(row.hi[0], row.hi[1]), std::max(row.hi[2], row.hi[3]));
+      if (lowest <= highest) {
+        const int from = std::max(x0, static_cast<int>(std::max(lowest, left)));
+        const int to = std::min(x1, static_cast<int>(std::min(highest, right)));
+        DrawRow(y, from, to, row, planes);
+      }
+      row.depth += Splat(planes.qy[kZ]);
+      row.shade += Load4(&planes.qy[kR]);
+      row.v += planes.qy[kV];
+    }
+  }
+
+  // Each pixel a triangle reached takes the mean of its samples.
+  void Resolve() {
+    for (int y = 0; y < size_; ++y) {
+      const Span ready = ready_[static_cast<std::size_t>(y)];
+      const std::size_t rowStart = static_cast<std::size_t>(y) * static_cast<std::size_t>(size_);
+      for (int x = ready.from; x <= ready.to; ++x) {
+        const std::size_t at = rowStart + static_cast<std::size_t>(x);
+        const PixelSamples& p = samples_[at];
         std::uint8_t* out = rgba_.data() + at * 4;
-        out[0] = Channel(row[kR] + qx[kR] * px, t.r);
-        out[1] = Channel(row[kG] + qx[kG] * px, t.g);
-        out[2] = Channel(row[kB] + qx[kB] * px, t.b);
+        std::uint32_t background;
+        std::memcpy(&background, out, sizeof background);
+        const I4 covered = Load4(p.depth.data()) < Splat(std::numeric_limits<float>::infinity());
+        I4 colours;
+        std::memcpy(&colours, p.colour.data(), sizeof colours);
+        if (!Any(covered)) continue;
+        colours = (covered & colours) | (~covered & Splat(background));
+        // Each byte's four values added, at once for R and B and for G and A.
+        const I4 evens = colours & Splat(0x00FF00FFu), odds = (colours >> 8) & Splat(0x00FF00FFu);
+        const std::uint32_t sumEvens = static_cast<std::uint32_t>(evens[0] + evens[1] + evens[2] + evens[3]);
+        const std::uint32_t sumOdds = static_cast<std::uint32_t>(odds[0] + odds[1] + odds[2] + odds[3]);
+        const std::uint32_t mean = (((sumEvens + 0x00020002u) >> 2) & 0x00FF00FFu) |
+                                   ((((sumOdds + 0x00020002u) >> 2) & 0x00FF00FFu) << 8);
+        std::memcpy(out, &mean, sizeof mean);
       }
     }
   }
 
  private:
+  // The attributes' planes: q = q0 + qx * x + qy * y.
+  struct Planes {
+    std::array<float, kAttributes> q0, qx, qy;
+  };
+  // One pixel row of a triangle: for each sample, the pixels x whose sample lies in it
+  // (lo <= x <= hi) and its depth at x = 0; red, green, blue and u, and v, at x = 0 of
+  // the row's pixel centres.
+  struct RowStart {
+    F4 lo, hi, depth, shade;
+    float v;
+  };
+  static constexpr float kNoPixel = 1e9f;  // a bound no pixel reaches
+
+  void DrawRow(int y, int from, int to, const RowStart& row, const Planes& planes) {
+    if (from > to) return;
+    Ready(y, from, to);
+    const F4 depthStep = Splat(planes.qx[kZ]);
+    // Red, green, blue and u at the pixels' centres: shade + step * (x + 0.5).
+    const F4 shadeStep = Load4(&planes.qx[kR]);
+    PixelSamples* const pixels = samples_.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(size_);
+    F4 fx = Splat(static_cast<float>(from));
+    for (int x = from; x <= to; ++x, fx += Splat(1.0f)) {
+      PixelSamples& p = pixels[x];
+      const F4 old = Load4(p.depth.data());
+      const F4 z = row.depth + depthStep * fx;
+      // The samples in the triangle and in front.
+      const I4 front = (fx >= row.lo) & (fx <= row.hi) & (z < old);
+      if (!Any(front)) continue;
+      // One colour for the pixel, at its centre; each value within its range, as the
+      // centre may lie outside a triangle that only some samples are in.
+      const float px = static_cast<float>(x) + 0.5f;
+      const F4 shade = row.shade + shadeStep * Splat(px);
+      const std::uint32_t colour = Colour(shade, TexelAt(texture_, F4{shade[3], row.v + planes.qx[kV] * px, 0.0f, 0.0f}));
+      Store4(p.depth.data(), Blend(front, z, old));
+      I4 colours;
+      std::memcpy(&colours, p.colour.data(), sizeof colours);
+      const I4 mixed = (front & Splat(colour)) | (~front & colours);
+      std::memcpy(p.colour.data(), &mixed, sizeof mixed);
+    }
+  }
+
+  // Makes the samples of pixels from..to of row y ready: a row's ready pixels are one
+  // run, widened as triangles reach past it, its new pixels' samples set to nothing yet.
+  void Ready(int y, int from, int to) {
+    Span& ready = ready_[static_cast<std::size_t>(y)];
+    if (from >= ready.from && to <= ready.to) return;
+    PixelSamples* const pixels = samples_.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(size_);
+    auto clear = [&](int a, int b) {
+      for (int x = a; x <= b; ++x) pixels[x].depth.fill(std::numeric_limits<float>::infinity());
+    };
+    if (ready.from > ready.to) {
+      clear(from, to);
+      ready = {from, to};
+      return;
+    }
+    if (from < ready.from) clear(from, ready.from - 1), ready.from = from;
+    if (to > ready.to) clear(ready.to + 1, to), ready.to = to;
+  }
+
   int size_;
   std::vector<std::uint8_t>& rgba_;
-  const Texels& texels_;
-  std::vector<float>& depth_;
+  const std::uint16_t* texture_;
+  std::vector<PixelSamples>& samples_;
+  // For each row, the pixels whose samples are ready (none: from > to).
+  struct Span {
+    int from, to;
+  };
+  std::vector<Span>& ready_;
 
-  // One per thread, kept between pictures: a fresh one of this size comes from new pages
-  // each time, and the page faults cost more than filling it.
-  static std::vector<float>& DepthBuffer() {
-    thread_local std::vector<float> buffer;
+  // One of each per thread, kept between pictures: fresh ones of this size come from new
+  // pages each time, and the page faults cost more than the work. Only the rows' spans
+  // are cleared for each picture; a pixel's samples are set when a triangle first
+  // reaches its row that far.
+  static std::vector<PixelSamples>& SampleBuffer() {
+    thread_local std::vector<PixelSamples> buffer;
+    return buffer;
+  }
+  static std::vector<Span>& ReadyBuffer() {
+    thread_local std::vector<Span> buffer;
     return buffer;
   }
 };
@@ -310,8 +470,7 @@ Result<Picture> RenderIcon(const Icon& icon, const IconSysFields& lighting, int 
     return Error{Fault::kVertexCount, "the icon's arrays differ in length"};
 
   const std::vector<ScreenVertex> vertices = Project(icon, lighting, size);
-  const Texels texels(icon);
-  Rasteriser raster(size, picture.rgba, texels);
+  Rasteriser raster(size, picture.rgba, icon.HasTexture() ? icon.texture.data() : nullptr);
   // Nearest first: a hidden pixel then costs one depth comparison. The depth buffer
   // decides what shows either way; triangles at equal depth keep the file's order.
   std::vector<std::pair<float, std::size_t>> order;
@@ -320,6 +479,7 @@ Result<Picture> RenderIcon(const Icon& icon, const IconSysFields& lighting, int 
     order.emplace_back(std::min({vertices[i].q[kZ], vertices[i + 1].q[kZ], vertices[i + 2].q[kZ]}), i);
   std::sort(order.begin(), order.end());
   for (const auto& [depth, i] : order) raster.Draw(vertices[i], vertices[i + 1], vertices[i + 2]);
+  raster.Resolve();
   return picture;
 }
 

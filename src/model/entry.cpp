@@ -67,9 +67,10 @@ const std::string* SaveEntry::DiskPath() const {
   return pc ? &pc->diskPath : nullptr;
 }
 
-const std::vector<std::uint8_t>* SaveEntry::Data() const {
+std::optional<std::span<const std::uint8_t>> SaveEntry::Data() const {
   const InMemory* memory = std::get_if<InMemory>(&source);
-  return memory ? &memory->data : nullptr;
+  if (!memory) return std::nullopt;
+  return memory->Bytes().first(std::min<std::size_t>(size, memory->Bytes().size()));
 }
 
 std::optional<std::uint64_t> SaveEntry::DataOffset() const {

@@ -1,13 +1,16 @@
 // The in-memory save: one directory entry per record, the root first.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -73,7 +76,8 @@ inline constexpr std::size_t kTitleField = 68;   // title and rawTitle buffers
 //  - ContainerExtents: several ranges of the container, read one after another (a file
 //    stored as a chain of clusters in a memory-card image);
 //  - FromDisk: the whole PC file diskPath (added or replaced by the user);
-//  - InMemory: bytes decompressed at load time.
+//  - InMemory: bytes decompressed at load time, the entry's own or a slice of a buffer
+//    that the save's entries share (a payload decoded once is not copied apart).
 // Paths keep every character; offsets are 64-bit.
 struct InContainer {
   std::uint64_t dataOffset = 0;
@@ -90,7 +94,21 @@ struct FromDisk {
   std::string diskPath;
 };
 struct InMemory {
-  std::vector<std::uint8_t> data;
+  InMemory() = default;
+  InMemory(std::vector<std::uint8_t> bytes) : data(std::move(bytes)) {}  // NOLINT: implicit on purpose
+  InMemory(std::shared_ptr<const std::vector<std::uint8_t>> buffer, std::size_t from)
+      : shared(std::move(buffer)), offset(from) {}
+
+  std::vector<std::uint8_t> data;  // the entry's own bytes, unless `shared` is set
+  std::shared_ptr<const std::vector<std::uint8_t>> shared;
+  std::size_t offset = 0;  // where the entry's bytes begin in `shared`
+
+  // The bytes from the entry's start to the end of what is held.
+  std::span<const std::uint8_t> Bytes() const {
+    if (!shared) return data;
+    const std::size_t from = std::min(offset, shared->size());
+    return std::span<const std::uint8_t>(shared->data() + from, shared->size() - from);
+  }
 };
 using EntrySource = std::variant<InContainer, ContainerExtents, FromDisk, InMemory>;
 
@@ -113,7 +131,7 @@ struct SaveEntry {
   // The PC file the bytes are, or nullptr.
   const std::string* DiskPath() const;
   // The bytes held in memory, or nullptr.
-  const std::vector<std::uint8_t>* Data() const;
+  std::optional<std::span<const std::uint8_t>> Data() const;
   // Where the bytes start in the save's container, when they are one range of it.
   std::optional<std::uint64_t> DataOffset() const;
 

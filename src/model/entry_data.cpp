@@ -19,8 +19,9 @@ DataResult EntryDataReader::Copy(const SaveEntry& entry, const std::string& cont
                                  const DataSink& sink) {
   const std::uint64_t size = entry.size;
   if (const InMemory* memory = std::get_if<InMemory>(&entry.source)) {
-    if (memory->data.size() < size) return DataResult::kShort;
-    return sink(std::span<const std::uint8_t>(memory->data.data(), entry.size))
+    const std::span<const std::uint8_t> bytes = memory->Bytes();
+    if (bytes.size() < size) return DataResult::kShort;
+    return sink(bytes.first(entry.size))
                ? DataResult::kOk
                : DataResult::kSinkFailed;
   }

@@ -52,6 +52,16 @@ void SetNames(SaveEntry& e, const std::uint8_t* field, std::size_t nameChars) {
   SetFieldFromBytes(e.rawTitle, field, armax::kFolderSize, armax::kFolderSize);
 }
 
+// The stream, straight from the file.
+class FileSource final : public LzariSource {
+ public:
+  explicit FileSource(io::File& file) : file_(file) {}
+  std::size_t Read(std::uint8_t* buffer, std::size_t n) override { return file_.ReadExact(buffer, n) ? n : 0; }
+
+ private:
+  io::File& file_;
+};
+
 }  // namespace
 
 bool LooksLikeMax(std::span<const std::uint8_t> head, std::uint64_t fileSize) {
@@ -85,14 +95,18 @@ LoadResult CMax::Load(const std::string& path) {
       return LoadResult::kInvalid;
     if (count > payloadLength / armax::kRecordHeadSize) return LoadResult::kInvalid;
 
-    std::vector<std::uint8_t> payload(payloadLength);
+    // One buffer for the whole payload, which the entries share; the stream is read
+    // from the file as the decoder goes, never held whole beside it.
+    auto shared = std::make_shared<std::vector<std::uint8_t>>(payloadLength);
+    const std::vector<std::uint8_t>& payload = *shared;
     if (payloadLength > 0) {
-      std::vector<std::uint8_t> stream(static_cast<std::size_t>(
-          std::min(streamLength, armax::InputNeededFor(payloadLength))));
-      if (!file.Seek(armax::kHeaderSize) || !file.ReadExact(stream.data(), stream.size()))
-        return LoadResult::kReadFailed;
+      if (!file.Seek(armax::kHeaderSize)) return LoadResult::kReadFailed;
+      FileSource source(file);
       auto state = std::make_unique<LzariState>();
-      if (LzariDecode(stream, payload.data(), payloadLength, *state) != 1) return LoadResult::kInvalid;
+      const int decoded = LzariDecodeFrom(source, std::min(streamLength, armax::InputNeededFor(payloadLength)),
+                                          shared->data(), payloadLength, *state);
+      if (decoded == -2) return LoadResult::kReadFailed;
+      if (decoded != 1) return LoadResult::kInvalid;
     }
     file.Close();
 
@@ -118,8 +132,7 @@ LoadResult CMax::Load(const std::string& path) {
       e.created = now;
       e.modified = now;
       SetNames(e, head + armax::kRecordNameOffset, kFileNameKept);
-      const std::uint8_t* data = payload.data() + dataStart;
-      e.source = InMemory{std::vector<std::uint8_t>(data, data + size)};
+      e.source = InMemory{shared, static_cast<std::size_t>(dataStart)};
       start = armax::NextRecord(start, size);
     }
 
