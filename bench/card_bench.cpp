@@ -75,7 +75,9 @@ const std::string& FullCardPath() {
     for (int i = 0; i < kFullCardSaves; ++i) {
       testutil::PsuImage image;
       image.folder = "BESLES-" + std::to_string(20000 + i) + "FULL";
-      image.files = {{"icon.sys", testutil::MakeIconSys("Full card " + std::to_string(i))},
+      testutil::IconSysImage sys;  // names icon.ico, so the window draws it
+      sys.title = "Full card " + std::to_string(i);
+      image.files = {{"icon.sys", sys.Build()},
                      {"icon.ico", icon.Build()},
                      {"DATA", bench::MixedData(100 * bench::kKiB, 40 + static_cast<std::uint64_t>(i))}};
       const std::string psu = bench::Scratch().File("full-" + std::to_string(i) + ".psu");
