@@ -276,3 +276,31 @@ TEST(CliPs1Card, ExportWritesEachPs1FamilyUnderItsName) {
   EXPECT_EQ(ps2.code, 1);
   EXPECT_NE(ps2.err.find("This is a PlayStation 1 save"), std::string::npos) << ps2.err;
 }
+
+TEST(CliPs1Card, AnUnverifiedCardSaysWhyItIsOnlyRead) {
+  testutil::TempDir dir;
+  testutil::Ps1Card source;
+  source.PutSave("BASLUS-00001ONE", {1}, testutil::MakePs1Blocks(1, 1));
+  testutil::WriteFile(dir.File("source.mcd"), source.bytes);
+  const std::string vmp = dir.File("card.vmp");
+  ASSERT_EQ(RunCli({"card", "format", "--ps1", vmp}).code, 0);
+  ASSERT_EQ(RunCli({"card", "import", vmp, dir.File("source.mcd") + ":BASLUS-00001ONE"}).code, 0);
+  Bytes bytes = testutil::ReadFile(vmp);
+  bytes[0x20] ^= 1;  // the signature
+  testutil::WriteFile(vmp, bytes);
+  const struct {
+    std::vector<std::string> args;
+    int code;
+  } rows[] = {
+      {{"card", "ls", vmp}, 0},
+      {{"card", "rm", vmp, "BASLUS-00001ONE"}, 1},
+      {{"card", "restore", vmp, "BASLUS-00001ONE"}, 1},
+      {{"card", "import", vmp, dir.File("source.mcd") + ":BASLUS-00001ONE"}, 1},
+  };
+  for (const auto& r : rows) {
+    const auto run = RunCli(r.args);
+    EXPECT_EQ(run.code, r.code) << r.args[1];
+    EXPECT_NE(run.err.find("signature: does not verify"), std::string::npos) << r.args[1] << ": " << run.err;
+    EXPECT_EQ(testutil::ReadFile(vmp), bytes) << r.args[1];
+  }
+}

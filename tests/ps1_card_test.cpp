@@ -274,6 +274,7 @@ TEST(Ps1Image, RestoreRefusesUnlessEveryBlockIsStillFree) {
     const char* why;
     std::function<void(Ps1Card&)> build;
     card::Ps1Change expected;
+    std::size_t stored = card::kPs1CardBytes;  // the card's bytes the file holds
   } rows[] = {
       {"restorable", [](Ps1Card&) {}, card::Ps1Change::kDone},
       {"no such deleted save", [](Ps1Card& c) { c.SetEntry(12, 0xA0, 0, 0xFFFF); }, card::Ps1Change::kNotFound},
@@ -289,6 +290,10 @@ TEST(Ps1Image, RestoreRefusesUnlessEveryBlockIsStillFree) {
        card::Ps1Change::kBlocksTaken},
       {"a size of no whole blocks", [](Ps1Card& c) { c.SetEntry(12, 0xA1, 100, 12, "BESLES-00004D"); },
        card::Ps1Change::kDamaged},
+      // A DexDrive file that ends before block 13: restored, the save would be zeros there.
+      {"the file ends before its last block", [](Ps1Card&) {}, card::Ps1Change::kDamaged, 13 * 8192},
+      {"the file ends inside its last block", [](Ps1Card&) {}, card::Ps1Change::kDamaged, 14 * 8192 - 1},
+      {"the file ends after its last block", [](Ps1Card&) {}, card::Ps1Change::kDone, 14 * 8192},
   };
   for (const auto& r : rows) {
     Ps1Card built;
@@ -296,10 +301,12 @@ TEST(Ps1Image, RestoreRefusesUnlessEveryBlockIsStillFree) {
     built.SetEntry(12, 0xA1, 2 * 8192, 12, "BESLES-00004D");
     built.SetEntry(13, 0xA3, 0, 0xFFFF);
     r.build(built);
-    card::Ps1Image image(built.bytes);
+    Bytes stored = built.bytes;
+    std::fill(stored.begin() + static_cast<std::ptrdiff_t>(r.stored), stored.end(), 0);
+    card::Ps1Image image(stored, r.stored);
     EXPECT_EQ(image.Restore("BESLES-00004D"), r.expected) << r.why;
     if (r.expected != card::Ps1Change::kDone) {
-      EXPECT_EQ(image.bytes(), built.bytes) << r.why;
+      EXPECT_EQ(image.bytes(), stored) << r.why;
     }
   }
 }

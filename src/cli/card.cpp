@@ -188,6 +188,7 @@ int RunList(const ListOptions& o, Console& console) {
   for (const card::SaveInfo& s : listing.saves)
     if (!s.readable && !s.deleted) console.Note(DisplayText(card::messages::DamagedSaveNote(s)));
   if (c->Damaged()) console.Note("note: the card has damage and is not written to; card check says what");
+  NoteWhyOnlyRead(*c, console);
   return kExitOk;
 }
 
@@ -347,6 +348,11 @@ std::unique_ptr<card::Card> OpenCardOrReport(const std::string& path, Console& c
   card::OpenedCard opened = card::OpenCard(path);
   if (!opened.card) console.Error(DisplayText(card::messages::OpenFailure(opened)));
   return std::move(opened.card);
+}
+
+void NoteWhyOnlyRead(const card::Card& c, Console& console) {
+  for (const card::Issue& issue : c.issues())
+    if (issue.kind == card::IssueKind::kNotSigned) console.Note("warning: " + DisplayText(issue.where + ": " + issue.message));
 }
 
 std::string ChangesCardNote() { return std::string(card::messages::kCloseInEmulator) + "\n"; }

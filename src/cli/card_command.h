@@ -14,6 +14,10 @@ namespace cli {
 // The card at path, or nullptr after its first fatal issue has been reported on err.
 std::unique_ptr<card::Card> OpenCardOrReport(const std::string& path, Console& console);
 
+// After a refusal or a listing of a card that is only read: the issues that make it so
+// (a signature or hash that does not verify), one "warning:" line each.
+void NoteWhyOnlyRead(const card::Card& c, Console& console);
+
 // Help text for a command that writes to a card: close it in the emulator first.
 std::string ChangesCardNote();
 

@@ -146,7 +146,10 @@ int RunImport(const ImportOptions& o, Console& console) {
     console.Error(message);
     ++failures;
     // The card refuses every write from here on.
-    if (outcome.result == card::ImportResult::kCardDamaged) break;
+    if (outcome.result == card::ImportResult::kCardDamaged) {
+      NoteWhyOnlyRead(*c, console);
+      break;
+    }
   }
   console.out << card::messages::FreeText(c->List()) << '\n';
   return failures == 0 ? kExitOk : kExitFailed;
@@ -165,7 +168,10 @@ int RunRestore(const RemoveOptions& o, Console& console) {
     }
     console.Error(message);
     ++failures;
-    if (result == card::RestoreResult::kCardDamaged) break;
+    if (result == card::RestoreResult::kCardDamaged) {
+      NoteWhyOnlyRead(*c, console);
+      break;
+    }
   }
   console.out << card::messages::FreeText(c->List()) << '\n';
   return failures == 0 ? kExitOk : kExitFailed;
@@ -184,7 +190,10 @@ int RunRemove(const RemoveOptions& o, Console& console) {
     }
     console.Error(message);
     ++failures;
-    if (result == card::RemoveResult::kCardDamaged) break;
+    if (result == card::RemoveResult::kCardDamaged) {
+      NoteWhyOnlyRead(*c, console);
+      break;
+    }
   }
   console.out << card::messages::FreeText(c->List()) << '\n';
   return failures == 0 ? kExitOk : kExitFailed;

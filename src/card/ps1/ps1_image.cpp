@@ -58,6 +58,13 @@ void Fail(Ps1SaveState& save, IssueKind kind, std::string problem) {
   save.problems.emplace_back(kind, std::move(problem));
 }
 
+// A save reaching a block the file doesn't hold whole is damaged.
+void FailPastStored(Ps1SaveState& save, std::size_t storedBlocks) {
+  const auto past = std::find_if(save.blocks.begin(), save.blocks.end(),
+                                 [&](int b) { return static_cast<std::size_t>(b) >= storedBlocks; });
+  if (past != save.blocks.end()) Fail(save, IssueKind::kChainShort, "the file ends before its block " + std::to_string(*past));
+}
+
 // Follows a live save's chain from its first block, taking each block it reaches that no
 // other live save holds.
 void FollowLive(const Frames& f, int first, int index, std::size_t storedBlocks, Ps1Directory& dir) {
@@ -96,9 +103,7 @@ void FollowLive(const Frames& f, int first, int index, std::size_t storedBlocks,
     }
     block = next;
   }
-  const auto past = std::find_if(save.blocks.begin(), save.blocks.end(),
-                                 [&](int b) { return static_cast<std::size_t>(b) >= storedBlocks; });
-  if (past != save.blocks.end()) Fail(save, IssueKind::kChainShort, "the file ends before its block " + std::to_string(*past));
+  FailPastStored(save, storedBlocks);
   if (expected != 0 && save.intact && static_cast<int>(save.blocks.size()) != expected)
     Fail(save, IssueKind::kChainShort,
          "its size gives " + std::to_string(expected) + " blocks, its chain has " + std::to_string(save.blocks.size()));
@@ -110,8 +115,9 @@ void FollowLive(const Frames& f, int first, int index, std::size_t storedBlocks,
 }
 
 // Follows a deleted save's chain through deleted entries. A save whose next indices were
-// all cleared is rebuilt from its size and the deleted entries after its first.
-void FollowDeleted(const Frames& f, int first, Ps1SaveState& save) {
+// all cleared is rebuilt from its size and the deleted entries after its first. A block
+// past the bytes the file held makes it one that can't come back: its data there is lost.
+void FollowDeleted(const Frames& f, int first, std::size_t storedBlocks, Ps1SaveState& save) {
   save.intact = true;
   const int expected = BlocksOfSize(save.size);
   if (expected == 0) return Fail(save, IssueKind::kLengthBeyondCard, "its size " + Hex(save.size) + " is not 1 to 15 whole blocks");
@@ -130,7 +136,8 @@ void FollowDeleted(const Frames& f, int first, Ps1SaveState& save) {
   }
   const int last = save.blocks.back();
   if (expected > 1 && f.State(last) != ::ps1::kStateDeletedLast)
-    Fail(save, IssueKind::kChainShort, "its chain doesn't end where its size says");
+    return Fail(save, IssueKind::kChainShort, "its chain doesn't end where its size says");
+  FailPastStored(save, storedBlocks);
 }
 
 void CheckFrames(const Frames& f, Ps1Directory& dir) {
@@ -158,7 +165,7 @@ void ReadSaves(const Frames& f, std::size_t storedBlocks, Ps1Directory& dir) {
         dir.issues.push_back({IssueKind::kBadBlockState, s.name,
                               BlockWhere(block) + " is marked " + Hex(f.State(block)) + " where its place in the chain gives " + Hex(want)});
     } else {
-      FollowDeleted(f, b, dir.saves.back());
+      FollowDeleted(f, b, storedBlocks, dir.saves.back());
     }
   }
 }
