@@ -75,7 +75,7 @@ class Splitter {
 
 SplitReport Splitter::Run() {
   if (console_ == Console::kPs1 && layout_ == Layout::kOpl) {
-    report_.failure = "Open PS2 Loader takes no PS1 cards: split a PS1 card with --layout sd2psx or mcp2";
+    report_.failure = "Open PS2 Loader takes no PS1 cards: split a PS1 card for sd2psx or MemCard PRO";
     return std::move(report_);
   }
   std::vector<Group> groups;
