@@ -9,6 +9,8 @@
 #include "io/file.h"
 #include "support/card_builder.h"
 #include "support/cli_runner.h"
+#include "support/ps1_builder.h"
+#include "support/ps1_card_builder.h"
 #include "support/sd_tree.h"
 
 namespace {
@@ -42,15 +44,19 @@ TEST(CliSd, ListFindAndCheckASampleSdCard) {
   testutil::PutCard(dir, root, "VMC/SLUS_210.05_0.bin", {{"BASLUS-21005KH", 1000, 2}});
   const std::string ps1 = io::JoinPath(root, "MemoryCards/PS1/SCUS-94163/SCUS-94163-1.mcd");
   fs::create_directories(io::ToFsPath(ps1).parent_path());
-  testutil::WriteFile(ps1, testutil::Bytes(131072, 0));
+  testutil::Ps1Card ps1Card;
+  ps1Card.PutSave("BASCUS-94163FF7", {1}, testutil::MakePs1Blocks(1, 5));
+  testutil::WriteFile(ps1, ps1Card.bytes);
 
   auto ls = RunCli({"sd", "ls", "--json", root});
   ASSERT_EQ(ls.code, 0) << ls.err;
   const nlohmann::json all = nlohmann::json::parse(ls.out);
   ASSERT_EQ(all["cards"].size(), 4u);
-  // The PS1 card is listed by where it is; its saves are not read.
+  // The PS1 card: its saves and its free blocks.
   EXPECT_EQ(all["cards"][0]["console"], "PS1");
-  EXPECT_EQ(all["cards"][0]["readable"], false);
+  EXPECT_EQ(all["cards"][0]["readable"], true);
+  EXPECT_EQ(all["cards"][0]["saves"], 1);
+  EXPECT_EQ(all["cards"][0]["free_blocks"], 14);
   EXPECT_EQ(all["cards"][0]["refused"], "");
   nlohmann::json j = all;
   j["cards"].erase(0);
@@ -71,11 +77,15 @@ TEST(CliSd, ListFindAndCheckASampleSdCard) {
   const auto text = RunCli({"sd", "ls", root}).out;
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 5) << text;
   EXPECT_NE(text.find("refused: it has ECC"), std::string::npos) << text;
+  const std::string ps1Row = text.substr(text.find("MemoryCards/PS1/"), text.find("MemoryCards/PS2/") - text.find("MemoryCards/PS1/"));
+  EXPECT_NE(ps1Row.find("128 KB PS1 card"), std::string::npos) << text;
+  EXPECT_NE(ps1Row.find("14 blocks"), std::string::npos) << text;
 
   struct Search {
     std::string text;
     int code;
     std::string out;
+    bool prefix = false;
   };
   const Search searches[] = {
       {"siren", 0, "MemoryCards/PS2/SLUS-20946/SLUS-20946-1.mcd: BASLUS-20946SIREN  \xEF\xBC\xB3\xEF\xBD\x89\xEF\xBD\x92\xEF\xBD\x85\xEF\xBD\x8E\n"},
@@ -83,11 +93,16 @@ TEST(CliSd, ListFindAndCheckASampleSdCard) {
       {"slus-2", 0, "MemoryCards/PS2/SLUS-20946/SLUS-20946-1.mcd: BASLUS-20946SIREN  \xEF\xBC\xB3\xEF\xBD\x89\xEF\xBD\x92\xEF\xBD\x85\xEF\xBD\x8E\n"
                     "VMC/SLUS_210.05_0.bin: BASLUS-21005KH\n"},
       {"sirens", 1, ""},
+      {"94163ff", 0, "MemoryCards/PS1/SCUS-94163/SCUS-94163-1.mcd: BASCUS-94163FF7", true},
   };
   for (const Search& s : searches) {
     auto run = RunCli({"sd", "find", root, s.text});
     EXPECT_EQ(run.code, s.code) << s.text;
-    EXPECT_EQ(run.out, s.out) << s.text;
+    // A PS1 save's title follows its name: the row gives the line up to it.
+    EXPECT_EQ(s.prefix ? run.out.substr(0, s.out.size()) : run.out, s.out) << s.text;
+    if (s.prefix) {
+      EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1) << run.out;
+    }
   }
 
   // The card with ECC is one sd2psx refuses; without it, and with a loop in a chain, the
@@ -100,7 +115,7 @@ TEST(CliSd, ListFindAndCheckASampleSdCard) {
   fs::remove(io::ToFsPath(io::JoinPath(root, "MemoryCards/PS2/SLUS-20946/SLUS-20946-2.mcd")));
   check = RunCli({"sd", "check", root});
   EXPECT_EQ(check.code, 0) << check.out;
-  EXPECT_EQ(check.out, "MemoryCards/PS1/SCUS-94163/SCUS-94163-1.mcd: not checked: a PS1 card: its saves are not read here\n"
+  EXPECT_EQ(check.out, "MemoryCards/PS1/SCUS-94163/SCUS-94163-1.mcd: No problems found\n"
                        "MemoryCards/PS2/SLUS-20946/SLUS-20946-1.mcd: No problems found\n"
                        "VMC/SLUS_210.05_0.bin: No problems found\n3 cards checked, 0 with problems\n");
   testutil::CardFile vmc = testutil::CardFile::Read(io::JoinPath(root, "VMC/SLUS_210.05_0.bin"));
@@ -146,6 +161,12 @@ TEST(CliSd, SplitAndMergeSayWhenASaveWentNowhere) {
   auto missing = RunCli({"sd", "split", dir.File("missing.ps2"), root});
   EXPECT_EQ(missing.code, 1);
   EXPECT_EQ(missing.err, "the file can't be opened\n");
+  testutil::Ps1Card ps1;
+  ps1.PutSave("BASLUS-00958GS", {1}, testutil::MakePs1Blocks(1, 1));
+  testutil::WriteFile(dir.File("ps1.mcd"), ps1.bytes);
+  auto opl = RunCli({"sd", "split", "--layout", "opl", dir.File("ps1.mcd"), root});
+  EXPECT_EQ(opl.code, 1);
+  EXPECT_NE(opl.err.find("Open PS2 Loader takes no PS1 cards"), std::string::npos) << opl.err;
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "card/ps1/ps1_card.h"
 #include "card_ids.h"
 #include "formats/ps1/ps1_header.h"
+#include "io/file.h"
 #include "resource.h"
 #include "support/ps1_builder.h"
 #include "support/ps1_card_builder.h"
@@ -269,3 +270,42 @@ TEST(NewCardList, EachEntryIsTheCardItsLabelNames) {
   EXPECT_FALSE(none.ps1);
   EXPECT_TRUE(none.ecc);
 }
+
+namespace {
+
+// Split onto an SD card: sd2psx puts the saves on PS1 cards by game; Open PS2 Loader takes
+// no PS1 card, and the window says so with nothing written.
+TEST_F(Ps1CardWindowTest, SplitOntoAnSdCardByGameOrRefused) {
+  const struct {
+    int device;  // in the window's list: sd2psx, MemCard PRO 2, Open PS2 Loader
+    const char* firstLine;
+    const char* card;  // made by the split; empty when nothing is
+  } rows[] = {
+      {0, "BASLUS-00001LIVE -> MemoryCards/PS1/SLUS-00001/SLUS-00001-1.mcd (new card)",
+       "MemoryCards/PS1/SLUS-00001/SLUS-00001-1.mcd"},
+      {1, "BASLUS-00001LIVE -> SLUS-00001/SLUS-00001-1.mcd (new card)", "SLUS-00001/SLUS-00001-1.mcd"},
+      {2, "Open PS2 Loader takes no PS1 cards", ""},
+  };
+  const std::string path = MakeCard();
+  OpenCard(path);
+  const Bytes before = testutil::ReadFile(path);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.device);
+    const std::string sd = dir.File("sd" + std::to_string(row.device));
+    std::filesystem::create_directories(sd);
+    view.exportAnswers = {ui::ExportChoice{sd, row.device}};
+    Click(IDC_CARD_SPLIT);
+    ASSERT_FALSE(view.messages.empty());
+    const std::string text = view.messages.back().text;
+    EXPECT_EQ(text.substr(0, std::string(row.firstLine).size()), row.firstLine) << text;
+    EXPECT_EQ(view.messages.back().icon, ui::MessageIcon::kWarning);  // the damaged save went nowhere
+    if (*row.card) {
+      EXPECT_EQ(testutil::ReadFile(io::JoinPath(sd, row.card)).size(), 131072u);
+    } else {
+      EXPECT_TRUE(std::filesystem::is_empty(sd));
+    }
+  }
+  EXPECT_EQ(testutil::ReadFile(path), before);
+}
+
+}  // namespace

@@ -34,11 +34,16 @@ struct SdMergeOptions {
   std::string root;
   std::string card;
   std::string game;
+  bool ps1 = false;
 };
 
 std::string ChannelText(const sd::FoundCard& c) {
   if (c.channel == 0) return "";
   return c.channelName.empty() ? std::to_string(c.channel) : std::to_string(c.channel) + " (" + c.channelName + ")";
+}
+
+std::string FreeText(const sd::CardSurvey& s) {
+  return s.ps1 ? card::messages::BlocksText(s.freeBlocks) : card::messages::KilobytesText(s.freeKB);
 }
 
 // What is wrong with a card, or empty.
@@ -66,6 +71,7 @@ void PrintSurveyJson(const std::string& root, const sd::Survey& survey, Console&
     one["ecc"] = s.ecc;
     one["saves"] = s.saves;
     one["free_kb"] = s.freeKB;
+    if (s.ps1) one["free_blocks"] = s.freeBlocks;
     one["damaged"] = s.damaged;
     one["problem"] = DisplayText(s.failure);
     one["refused"] = DisplayText(s.refusal);
@@ -86,8 +92,8 @@ void PrintSurveyText(const sd::Survey& survey, Console& console) {
     const bool open = s.opened;
     rows.push_back({DisplayText(s.place.relative), std::string(sd::ConsoleName(s.place.console)),
                     std::string(sd::LayoutName(s.place.layout)), DisplayText(s.place.folder), ChannelText(s.place),
-                    open ? sd::SizeText({s.megabytes, s.ecc, s.fileBytes == 0}) : "",
-                    open ? std::to_string(s.saves) : "", open ? card::messages::KilobytesText(s.freeKB) : "",
+                    open ? sd::SizeText({s.megabytes, s.ecc, s.fileBytes == 0, s.ps1}) : "",
+                    open ? std::to_string(s.saves) : "", open ? FreeText(s) : "",
                     StateText(s)});
   }
   std::vector<std::size_t> widths(rows[0].size(), 0);
@@ -124,8 +130,7 @@ int RunSdCheck(const std::string& root, Console& console) {
   int troubled = 0;
   for (const sd::CardFindings& f : all) {
     const std::string card = DisplayText(f.place.relative);
-    if (!f.notChecked.empty()) console.out << card << ": not checked: " << f.notChecked << '\n';
-    else if (f.issues.empty() && f.refusal.empty()) console.out << card << ": No problems found\n";
+    if (f.issues.empty() && f.refusal.empty()) console.out << card << ": No problems found\n";
     for (const card::Issue& i : f.issues) console.out << card << ": " << card::messages::IssueLine(i) << '\n';
     if (!f.refusal.empty()) console.out << card << ": " << sd::LayoutName(f.place.layout) << " refuses it: " << f.refusal << '\n';
     if (!f.Clean()) ++troubled;
@@ -158,6 +163,7 @@ int RunSdSplit(const SdSplitOptions& o, Console& console) {
 int RunSdMerge(const SdMergeOptions& o, Console& console) {
   sd::MergeOptions options;
   options.game = o.game;
+  options.ps1 = o.ps1;
   return PrintReport(sd::MergeIntoFile(o.root, o.card, options), sd::messages::MergeLineText,
                      sd::messages::MergeSummary, console);
 }
@@ -212,6 +218,8 @@ void AddSdCommands(CLI::App& app, Commands& commands) {
       "already, is full, or is a file its device refuses, to the next channel, up to 8 (Open PS2\n"
       "Loader: 2 slots). Missing cards are made at 8 MB without ECC. Saves of no game go to\n"
       "UNSORTED. Game2Folder.ini is honoured; Open PS2 Loader's CFG files get their $VMC_ line.\n"
+      "A PS1 card's saves go to 128 KB cards under MemoryCards/PS1 (sd2psx) or MemCard PRO's\n"
+      "folders (mcp2); Open PS2 Loader takes no PS1 cards.\n"
       "Exit status 1 when any save was skipped.\n"
       "Examples:\n"
       "  moravelt-cli sd split Mcd001.ps2 /media/sd\n"
@@ -223,12 +231,15 @@ void AddSdCommands(CLI::App& app, Commands& commands) {
   AddRoot(mergeCmd, merge->root, "The SD card's folder; its cards are only read");
   mergeCmd->add_option("CARD", merge->card, "The card to gather them on; made (8 MB) when missing")->required();
   mergeCmd->add_option("--game", merge->game, "Only this game's cards (SLUS-20946 or SLUS_209.46)");
+  mergeCmd->add_flag("--ps1", merge->ps1, "Make a missing CARD a PS1 card (its kind from its extension)");
   mergeCmd->footer(
       "Of two saves with one folder name the later modified is kept, and the report names the\n"
-      "other. A save that does not fit is reported; exit status 1 then.\n"
+      "other. A save that does not fit is reported; exit status 1 then. A PS2 card gathers the PS2\n"
+      "cards and a PS1 card the PS1 cards.\n"
       "Examples:\n"
       "  moravelt-cli sd merge /media/sd all.ps2\n"
-      "  moravelt-cli sd merge --game SLUS-20946 /media/sd kh2.ps2");
+      "  moravelt-cli sd merge --game SLUS-20946 /media/sd kh2.ps2\n"
+      "  moravelt-cli sd merge --ps1 --game SCUS-94163 /media/sd ff7.mcd");
   commands.push_back({mergeCmd, [merge](Console& console) { return RunSdMerge(*merge, console); }});
 
   auto check = std::make_shared<std::string>();

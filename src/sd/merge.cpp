@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "card/card_messages.h"
+#include "card/ps1/ps1_card.h"
 #include "io/file.h"
 #include "io/path.h"
 #include "model/entry_time_text.h"
@@ -27,7 +28,8 @@ struct Candidate {
 class Merger {
  public:
   Merger(std::string root, card::Card& target, const MergeOptions& options)
-      : root_(std::move(root)), target_(target), options_(options) {}
+      : root_(std::move(root)), target_(target), options_(options),
+        console_(card::IsPs1(target.type()) ? Console::kPs1 : Console::kPs2) {}
   MergeReport Run();
 
  private:
@@ -49,6 +51,7 @@ class Merger {
   std::string root_;
   card::Card& target_;
   MergeOptions options_;
+  Console console_;
   std::vector<Source> sources_;
   std::vector<std::string> order_;  // folder names, as first met
   std::map<std::string, std::vector<Candidate>> copies_;
@@ -56,11 +59,12 @@ class Merger {
 };
 
 MergeReport Merger::Run() {
-  for (const card::SaveInfo& s : target_.List().saves) Offer(s.folder, {kTarget, s.modified});
+  for (const card::SaveInfo& s : target_.List().saves)
+    if (!s.deleted) Offer(s.folder, {kTarget, s.modified});
   const GameFolders folders = GameFolders::Read(root_);
   for (FoundCard& c : FindCards(root_).cards) {
     if (io::SameFile(c.path, target_.path()) || !OfGame(c, folders)) continue;
-    if (c.console != Console::kPs2) {
+    if (c.console != console_) {
       Add(MergeEvent::kOtherConsole, "", c.relative);
       continue;
     }
@@ -106,6 +110,7 @@ void Merger::Read(FoundCard c) {
   const int index = static_cast<int>(sources_.size());
   sources_.push_back({c.relative, std::move(opened.card)});
   for (const card::SaveInfo& s : sources_.back().card->List().saves) {
+    if (s.deleted) continue;  // a PS1 card's deleted save: not a save to gather
     if (!s.readable)
       Add(MergeEvent::kSkipped, s.folder, c.relative, card::messages::OpenSaveMessage(card::OpenSaveResult::kDamaged, s.folder));
     else
@@ -176,20 +181,33 @@ MergeReport Merge(const std::string& root, card::Card& target, const MergeOption
   return Merger(root, target, options).Run();
 }
 
+namespace {
+
+// Formats the missing target; what it is made as ("8 MB, with ECC"), or the failure.
+card::FormatResult MakeTarget(const std::string& target, const MergeOptions& options, std::string& made) {
+  if (options.ps1) {
+    made = "a PS1 card";
+    return card::FormatPs1Card(target, card::Ps1KindForExtension(io::ExtensionOf(target)), /*overwrite=*/false);
+  }
+  card::FormatOptions format;
+  format.megabytes = 8;
+  format.ecc = card::EccForExtension(target).value_or(true);
+  format.time = options.now;
+  made = format.ecc ? "8 MB, with ECC" : "8 MB, without ECC";
+  return card::FormatImage(target, format);
+}
+
+}  // namespace
+
 MergeReport MergeIntoFile(const std::string& root, const std::string& target, const MergeOptions& options) {
   MergeReport report;
   std::string made;
   if (!io::Exists(target)) {
-    card::FormatOptions format;
-    format.megabytes = 8;
-    format.ecc = card::EccForExtension(target).value_or(true);
-    format.time = options.now;
-    const card::FormatResult result = card::FormatImage(target, format);
+    const card::FormatResult result = MakeTarget(target, options, made);
     if (result != card::FormatResult::kFormatted) {
       report.failure = std::string(card::messages::FormatMessage(result));
       return report;
     }
-    made = format.ecc ? "8 MB, with ECC" : "8 MB, without ECC";
   }
   card::OpenedCard opened = card::OpenCard(target);
   if (!opened.card) {

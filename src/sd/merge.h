@@ -19,6 +19,7 @@ namespace sd {
 
 struct MergeOptions {
   std::string game;               // only this game's cards (any spelling of its ID); empty: all
+  bool ps1 = false;               // a missing target is made a PS1 card (its kind by its extension)
   std::optional<EntryTime> now;   // the target's clock; default now in Japan time
 };
 
@@ -52,7 +53,8 @@ struct MergeReport {
 MergeReport Merge(const std::string& root, card::Card& target, const MergeOptions& options);
 
 // Merge into the card at `target`, formatted first when there is no file there (8 MB;
-// with ECC unless its extension names a raw image).
+// with ECC unless its extension names a raw image; or a PS1 card when asked). A PS2 target
+// gathers the PS2 cards, a PS1 target the PS1 cards; the other console's are left out.
 MergeReport MergeIntoFile(const std::string& root, const std::string& target, const MergeOptions& options);
 
 }  // namespace sd

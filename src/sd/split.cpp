@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "card/card_messages.h"
+#include "card/ps1/ps1_card.h"
 #include "formats/output_file.h"
 #include "io/file.h"
 #include "sd/game_id.h"
@@ -41,6 +42,7 @@ class Splitter {
  public:
   Splitter(const card::Card& source, std::string root, const SplitOptions& options)
       : source_(source), root_(std::move(root)), options_(options),
+        console_(card::IsPs1(source.type()) ? Console::kPs1 : Console::kPs2),
         layout_(LayoutFor(options.device, console_)), folders_(GameFolders::Read(root_)) {}
   SplitReport Run();
 
@@ -62,7 +64,7 @@ class Splitter {
   const card::Card& source_;
   std::string root_;
   SplitOptions options_;
-  Console console_ = Console::kPs2;
+  Console console_;
   Layout layout_;
   GameFolders folders_;
   std::map<std::string, Channel> channels_;
@@ -72,9 +74,14 @@ class Splitter {
 };
 
 SplitReport Splitter::Run() {
+  if (console_ == Console::kPs1 && layout_ == Layout::kOpl) {
+    report_.failure = "Open PS2 Loader takes no PS1 cards: split a PS1 card for sd2psx or MemCard PRO";
+    return std::move(report_);
+  }
   std::vector<Group> groups;
   std::vector<std::string> system;
   for (const card::SaveInfo& s : source_.List().saves) {
+    if (s.deleted) continue;  // a PS1 card keeps deleted saves' data: they are not saves
     const SaveKind kind = KindOf(s.folder);
     if (kind == SaveKind::kSystem) {
       if (options_.system == SystemFolders::kSkip)
@@ -161,12 +168,17 @@ bool Splitter::Usable(Channel& c) {
 bool Splitter::Make(Channel& c) {
   std::error_code ec;
   fs::create_directories(io::ToFsPath(c.path).parent_path(), ec);
-  card::FormatOptions format;
-  format.megabytes = kNewCardMegabytes;
-  format.ecc = false;
-  format.overwrite = false;
-  format.time = options_.now;
-  const card::FormatResult made = card::FormatImage(c.path, format);
+  card::FormatResult made = card::FormatResult::kFormatted;
+  if (console_ == Console::kPs1) {
+    made = card::FormatPs1Card(c.path, card::Ps1FileKind::kRaw, /*overwrite=*/false);
+  } else {
+    card::FormatOptions format;
+    format.megabytes = kNewCardMegabytes;
+    format.ecc = false;
+    format.overwrite = false;
+    format.time = options_.now;
+    made = card::FormatImage(c.path, format);
+  }
   card::OpenedCard opened;
   if (made == card::FormatResult::kFormatted) opened = card::OpenCard(c.path);
   if (opened.card) {

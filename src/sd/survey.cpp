@@ -14,7 +14,6 @@ namespace sd {
 namespace {
 
 constexpr std::uint64_t kMiB = 1048576;
-constexpr std::uint64_t kPs1CardBytes = 131072;
 
 // The image file's size; 0 for a folder card.
 std::uint64_t FileBytes(const FoundCard& place) {
@@ -23,14 +22,19 @@ std::uint64_t FileBytes(const FoundCard& place) {
   return io::FileSize(place.path).value_or(0);
 }
 
-bool IsPs1(const FoundCard& place, std::uint64_t bytes) {
-  return place.console == Console::kPs1 || bytes == kPs1CardBytes;
+bool HasDamage(const std::vector<card::Issue>& issues) {
+  return std::any_of(issues.begin(), issues.end(),
+                     [](const card::Issue& i) { return i.severity() != card::Severity::kNotice; });
 }
 
 }  // namespace
 
 CardSize SizeOf(const card::Card& c) {
   CardSize size;
+  if (card::IsPs1(c.type())) {
+    size.ps1 = true;
+    return size;
+  }
   if (c.type() == card::CardType::kFolder) {
     size.folder = true;
     size.megabytes = 8;
@@ -43,6 +47,7 @@ CardSize SizeOf(const card::Card& c) {
 }
 
 std::string SizeText(const CardSize& size) {
+  if (size.ps1) return "128 KB PS1 card";
   std::string text = std::to_string(size.megabytes) + " MB";
   if (size.folder) return text + " folder card";
   return text + (size.ecc ? " with ECC" : " without ECC");
@@ -56,11 +61,6 @@ Survey SurveyCards(const std::string& root) {
     CardSurvey& s = survey.cards.emplace_back();
     s.fileBytes = FileBytes(place);
     if (s.fileBytes > 0) s.refusal = Refusal(place.layout, place.console, s.fileBytes);
-    if (IsPs1(place, s.fileBytes)) {
-      s.place = std::move(place);
-      s.failure = std::string(kPs1NotRead);
-      continue;
-    }
     card::OpenedCard opened = card::OpenCard(place.path);
     s.place = std::move(place);
     if (!opened.card) {
@@ -71,10 +71,14 @@ Survey SurveyCards(const std::string& root) {
     const CardSize size = SizeOf(*opened.card);
     s.megabytes = size.megabytes;
     s.ecc = size.ecc;
+    s.ps1 = size.ps1;
     const card::Listing listing = opened.card->List();
-    s.saves = static_cast<int>(listing.saves.size());
+    s.saves = static_cast<int>(std::count_if(listing.saves.begin(), listing.saves.end(),
+                                             [](const card::SaveInfo& i) { return !i.deleted; }));
     s.freeKB = listing.freeKB;
-    s.damaged = opened.card->Damaged();
+    s.freeBlocks = listing.freeBlocks;
+    // A PS1 card is written around a damaged save, but the card still has damage.
+    s.damaged = opened.card->Damaged() || (s.ps1 && HasDamage(opened.card->Check()));
   }
   return survey;
 }
@@ -82,16 +86,13 @@ Survey SurveyCards(const std::string& root) {
 SearchResult FindSaves(const std::string& root, std::string_view text) {
   SearchResult result;
   for (const FoundCard& place : FindCards(root).cards) {
-    if (IsPs1(place, FileBytes(place))) {
-      result.unreadable.push_back(place.relative + ": " + std::string(kPs1NotRead));
-      continue;
-    }
     card::OpenedCard opened = card::OpenCard(place.path);
     if (!opened.card) {
       result.unreadable.push_back(place.relative + ": " + card::messages::OpenFailure(opened));
       continue;
     }
     for (const card::SaveInfo& s : opened.card->List().saves) {
+      if (s.deleted) continue;
       const std::string title = io::ShiftJisToUtf8(s.rawTitle);
       if (SearchMatches(s.folder, text) || SearchMatches(title, text) || SearchMatches(s.title, text))
         result.saves.push_back({place.relative, s.folder, title});
@@ -101,9 +102,7 @@ SearchResult FindSaves(const std::string& root, std::string_view text) {
 }
 
 bool CardFindings::Clean() const {
-  return refusal.empty() && std::none_of(issues.begin(), issues.end(), [](const card::Issue& i) {
-           return i.severity() != card::Severity::kNotice;
-         });
+  return refusal.empty() && !HasDamage(issues);
 }
 
 std::vector<CardFindings> CheckCards(const std::string& root) {
@@ -112,12 +111,8 @@ std::vector<CardFindings> CheckCards(const std::string& root) {
     CardFindings& f = all.emplace_back();
     const std::uint64_t bytes = FileBytes(place);
     if (bytes > 0) f.refusal = Refusal(place.layout, place.console, bytes);
-    if (IsPs1(place, bytes)) {
-      f.notChecked = std::string(kPs1NotRead);
-    } else {
-      card::OpenedCard opened = card::OpenCard(place.path);
-      f.issues = opened.card ? opened.card->Check() : opened.issues;
-    }
+    card::OpenedCard opened = card::OpenCard(place.path);
+    f.issues = opened.card ? opened.card->Check() : opened.issues;
     f.place = std::move(place);
   }
   return all;

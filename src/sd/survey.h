@@ -19,8 +19,10 @@ struct CardSurvey {
   std::uint64_t fileBytes = 0;  // the image file's size; 0 for a folder card
   unsigned megabytes = 0;
   bool ecc = false;
-  int saves = 0;
+  bool ps1 = false;           // a PS1 card: 128 KB, its space counted in blocks
+  int saves = 0;              // live saves (a PS1 card's deleted ones are not counted)
   std::uint32_t freeKB = 0;
+  int freeBlocks = 0;         // PS1
   bool damaged = false;       // issues worse than a notice
   std::string refusal;        // why its device would refuse it; empty when it takes it
 };
@@ -35,9 +37,10 @@ struct CardSize {
   unsigned megabytes = 0;
   bool ecc = false;
   bool folder = false;
+  bool ps1 = false;
 };
 CardSize SizeOf(const card::Card& c);
-// "8 MB with ECC", "8 MB without ECC", "8 MB folder card".
+// "8 MB with ECC", "8 MB without ECC", "8 MB folder card", "128 KB PS1 card".
 std::string SizeText(const CardSize& size);
 
 Survey SurveyCards(const std::string& root);
@@ -59,12 +62,9 @@ struct CardFindings {
   FoundCard place;
   std::vector<card::Issue> issues;
   std::string refusal;
-  std::string notChecked;  // why the card was not checked (a PS1 card)
   bool Clean() const;  // nothing worse than a notice, and no refusal
 };
 
-// PS1 cards are found and their size is checked; their saves are not read here yet.
-inline constexpr std::string_view kPs1NotRead = "a PS1 card: its saves are not read here";
 std::vector<CardFindings> CheckCards(const std::string& root);
 
 }  // namespace sd

@@ -517,6 +517,10 @@ void CardWindow::SplitCommand() {
   sd::SplitOptions options;
   options.device = targets[static_cast<std::size_t>(choice->target)].device;
   const sd::SplitReport report = sd::Split(*card_, choice->folder, options);
+  if (!report.failure.empty()) {
+    Report({report.failure});
+    return;
+  }
   std::vector<std::string> lines;
   for (const sd::SplitLine& l : report.lines) lines.push_back(sd::messages::SplitLineText(l));
   ShowReport(kSplitCaption, lines, sd::messages::SplitSummary(report), report.Complete());
