@@ -122,7 +122,7 @@ icon::Picture SavePicture(const CSaveGame& save, int size) {
 }
 
 std::vector<SplitTarget> SplitTargets() {
-  return {{"sd2psx / sd2psXtd (MemoryCards/PS2)", sd::Layout::kSd2psx},
+  return {{"sd2psx / sd2psXtd (MemoryCards)", sd::Layout::kSd2psx},
           {"MemCard PRO 2", sd::Layout::kMemcardPro2},
           {"Open PS2 Loader (VMC and CFG)", sd::Layout::kOpl}};
 }

@@ -37,7 +37,7 @@ icon::Picture PlaceholderPicture(int size);
 
 // What Split onto SD card... offers: the devices whose SD cards it writes.
 struct SplitTarget {
-  std::string label;  // "sd2psx / sd2psXtd (MemoryCards/PS2)"
+  std::string label;  // "sd2psx / sd2psXtd (MemoryCards)"
   sd::Layout device;
 };
 std::vector<SplitTarget> SplitTargets();

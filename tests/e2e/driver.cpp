@@ -1890,7 +1890,7 @@ int CaseCardSplit() {
   App app;
   app.Open(path);
   CardWin card(app, L"source.ps2");
-  card.FolderAndTarget(IDC_CARD_SPLIT, L"Split onto SD card", root, L"sd2psx / sd2psXtd (MemoryCards/PS2)");
+  card.FolderAndTarget(IDC_CARD_SPLIT, L"Split onto SD card", root, L"sd2psx / sd2psXtd (MemoryCards)");
   std::wstring report = app.AnswerMessageBox(L"Split onto SD card", IDOK, card.hwnd());
   const std::string code = reference.folder.substr(2, 10);
   const std::wstring target = L"MemoryCards/PS2/" + Wide(code) + L"/" + Wide(code) + L"-1.mcd";
