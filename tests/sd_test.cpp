@@ -31,7 +31,7 @@ namespace fs = std::filesystem;
 using testutil::Bytes;
 using testutil::MakeTime;
 using testutil::PutCard;
-using testutil::SaveSpec;
+using testutil::SaveRecipe;
 
 constexpr std::uint64_t kMiB = 1048576;
 constexpr std::uint64_t kEccMiB = 1081344;

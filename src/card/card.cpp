@@ -102,6 +102,14 @@ bool Card::Damaged() const {
   return false;
 }
 
+OpenedCard Card::FirstRead(std::unique_ptr<Card> card) {
+  OpenedCard opened;
+  const bool usable = card->Rescan();
+  opened.issues = card->issues_;
+  if (usable) opened.card = std::move(card);
+  return opened;
+}
+
 OpenedCard OpenCard(const std::string& path) {
   std::error_code ec;
   if (std::filesystem::is_directory(io::ToFsPath(path), ec)) return FolderCard::Open(path);

@@ -192,6 +192,8 @@ struct PreparedSave;
 // have had new damage, or not written at all. The card is unchanged unless it was made.
 enum class WriteResult { kWritten, kRefused, kFailed };
 
+struct OpenedCard;
+
 class Card {
  public:
   virtual ~Card() = default;
@@ -233,6 +235,9 @@ class Card {
   // Reads the card again from the disk, with what another program wrote meanwhile; false
   // when it can't be read.
   virtual bool Rescan() = 0;
+  // A card just made, read for the first time: with what was found, and the card itself
+  // when it can be read.
+  static OpenedCard FirstRead(std::unique_ptr<Card> card);
   // The steps every import starts with: `save` prepared as the card will hold it, then the
   // card read again from the disk and found undamaged. The result is kImported when the
   // import may go on.

@@ -91,12 +91,7 @@ std::string HostName(std::string_view cardName) {
 }
 
 OpenedCard FolderCard::Open(const std::string& path) {
-  OpenedCard opened;
-  std::unique_ptr<FolderCard> card(new FolderCard(path));
-  const bool usable = card->Rescan();
-  opened.issues = card->issues_;
-  if (usable) opened.card = std::move(card);
-  return opened;
+  return FirstRead(std::unique_ptr<Card>(new FolderCard(path)));
 }
 
 bool FolderCard::Rescan() {

@@ -35,12 +35,7 @@ using text::Num;
 }  // namespace
 
 OpenedCard ImageCard::Open(const std::string& path) {
-  OpenedCard opened;
-  std::unique_ptr<ImageCard> card(new ImageCard(path));
-  const bool usable = card->Rescan();
-  opened.issues = card->issues_;
-  if (usable) opened.card = std::move(card);
-  return opened;
+  return FirstRead(std::unique_ptr<Card>(new ImageCard(path)));
 }
 
 bool ImageCard::Rescan() {

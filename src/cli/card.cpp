@@ -106,20 +106,29 @@ const char* IssueKindName(card::IssueKind kind) {
   return "unknown";
 }
 
-std::string Pad(std::string text, std::size_t width, bool right = false) {
+}  // namespace
+
+std::string Pad(std::string text, std::size_t width, bool right) {
   if (text.size() >= width) return text;
   return right ? std::string(width - text.size(), ' ') + text : text + std::string(width - text.size(), ' ');
 }
+
+nlohmann::ordered_json ListingJsonHead(const card::Card& c) {
+  nlohmann::ordered_json j;
+  j["card"] = ExactText(c.path());
+  j["type"] = CardTypeName(c.type());
+  j["damaged"] = c.Damaged();
+  return j;
+}
+
+namespace {
 
 std::string FullTitleOf(const card::SaveInfo& save) {
   return save.rawTitle.empty() ? std::string() : io::ShiftJisToUtf8(save.rawTitle);
 }
 
 void PrintListingJson(const card::Card& c, const card::Listing& listing, Console& console) {
-  nlohmann::ordered_json j;
-  j["card"] = ExactText(c.path());
-  j["type"] = CardTypeName(c.type());
-  j["damaged"] = c.Damaged();
+  nlohmann::ordered_json j = ListingJsonHead(c);
   nlohmann::ordered_json saves = nlohmann::ordered_json::array();
   for (const card::SaveInfo& s : listing.saves) {
     nlohmann::ordered_json one;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 
@@ -26,6 +27,12 @@ void AddCardSaveCommands(CLI::App& cardCmd, Commands& commands);
 
 // "raw image", "PS1 DexDrive", ...: a card's type as ls names it.
 const char* CardTypeName(card::CardType type);
+
+// `text` padded with spaces to `width`, on the left when `right`.
+std::string Pad(std::string text, std::size_t width, bool right = false);
+
+// What every card listing in JSON begins with: the card's path, type and whether it is damaged.
+nlohmann::ordered_json ListingJsonHead(const card::Card& c);
 
 // A PS1 card's listing (card_ps1.cpp); deleted saves only when `deleted`.
 void PrintPs1ListingJson(const card::Card& c, const card::Listing& listing, bool deleted, Console& console);

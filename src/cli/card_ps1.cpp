@@ -18,21 +18,10 @@ std::string SlotsText(const std::vector<int>& slots) {
   return text;
 }
 
-std::string Pad(std::string text, std::size_t width) {
-  if (text.size() < width) text += std::string(width - text.size(), ' ');
-  return text;
-}
-
-// A name's width as printed: the columns line up for ASCII names, which card file names are.
-std::size_t Width(const std::string& text) { return text.size(); }
-
 }  // namespace
 
 void PrintPs1ListingJson(const card::Card& c, const card::Listing& listing, bool deleted, Console& console) {
-  nlohmann::ordered_json j;
-  j["card"] = ExactText(c.path());
-  j["type"] = CardTypeName(c.type());
-  j["damaged"] = c.Damaged();
+  nlohmann::ordered_json j = ListingJsonHead(c);
   nlohmann::ordered_json saves = nlohmann::ordered_json::array();
   for (const card::SaveInfo& s : listing.saves) {
     if (s.deleted && !deleted) continue;
@@ -72,11 +61,12 @@ void PrintPs1ListingText(const card::Listing& listing, bool deleted, Console& co
     return;
   }
   const Row head{"Name", "Blocks", "Slots", "Region", "Title"};
-  std::size_t nameWidth = Width(head.name), slotsWidth = Width(head.slots), regionWidth = Width(head.region);
+  // The columns line up for ASCII names, which card file names are.
+  std::size_t nameWidth = head.name.size(), slotsWidth = head.slots.size(), regionWidth = head.region.size();
   for (const Row& r : rows) {
-    nameWidth = std::max(nameWidth, Width(r.name));
-    slotsWidth = std::max(slotsWidth, Width(r.slots));
-    regionWidth = std::max(regionWidth, Width(r.region));
+    nameWidth = std::max(nameWidth, r.name.size());
+    slotsWidth = std::max(slotsWidth, r.slots.size());
+    regionWidth = std::max(regionWidth, r.region.size());
   }
   auto print = [&](const Row& r) {
     std::string line = Pad(r.name, nameWidth) + "  " + Pad(r.blocks, head.blocks.size()) + "  " +

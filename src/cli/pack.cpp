@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "card/folder_card.h"
+#include "card/prepare.h"
 #include "cli/command.h"
 #include "formats/messages.h"
 #include "formats/registry.h"
@@ -24,12 +25,8 @@ struct PackOptions {
 
 // An 8 MiB memory card: 8192 clusters of 1 KiB. A directory entry takes 512 bytes (two
 // per cluster), a file's data whole clusters.
-constexpr std::uint64_t kClusterSize = 1024;
 constexpr std::uint64_t kCardClusters = 8192;
-constexpr std::uint64_t kCardBytes = kClusterSize * kCardClusters;
-constexpr std::uint64_t kMaxFiles = kMaxSaveFiles;
-
-std::uint64_t Clusters(std::uint64_t bytes) { return (bytes + kClusterSize - 1) / kClusterSize; }
+constexpr std::uint64_t kCardBytes = card::kClusterSize * kCardClusters;
 
 std::string FolderNameOf(const std::string& dir) {
   fs::path p = io::ToFsPath(dir).lexically_normal();
@@ -71,7 +68,7 @@ int RunPack(const PackOptions& o, Console& console) {
   }
   CSaveGame& save = *read.save;
   const std::uint64_t files = static_cast<std::uint64_t>(save.FileCount());
-  std::uint64_t clusters = Clusters((files + 2) * 512);
+  std::uint64_t clusters = card::ClustersFor((files + 2) * 512);
   for (int i = 0; i < save.FileCount(); ++i) {
     const SaveEntry& e = *save.EntryAt(i);
     if (e.size > kCardBytes) {
@@ -79,7 +76,7 @@ int RunPack(const PackOptions& o, Console& console) {
                     " bytes) is larger than a memory card can hold (8 MiB)");
       return kExitFailed;
     }
-    clusters += Clusters(e.size);
+    clusters += card::ClustersFor(e.size);
   }
   if (clusters > kCardClusters) {
     console.Error("The files need " + std::to_string(clusters) +
@@ -150,9 +147,9 @@ Opened ReadSaveFolder(const std::string& dir, const std::string& name) {
     return opened;
   }
   // Counted before any file is measured or added, each of which costs a pass over the table.
-  if (files.size() > kMaxFiles) {
+  if (files.size() > kMaxSaveFiles) {
     opened.error = "The folder holds " + std::to_string(files.size()) +
-                   " files; a memory card directory holds at most " + std::to_string(kMaxFiles);
+                   " files; a memory card directory holds at most " + std::to_string(kMaxSaveFiles);
     return opened;
   }
   std::sort(files.begin(), files.end(), [](const PcFile& a, const PcFile& b) { return a.name < b.name; });

@@ -11,27 +11,27 @@
 
 namespace testutil {
 
-std::unique_ptr<CSaveGame> MakeSave(const TempDir& dir, const SaveSpec& spec) {
+std::unique_ptr<CSaveGame> MakeSave(const TempDir& dir, const SaveRecipe& recipe) {
   auto save = std::make_unique<CGeneric>();
-  const std::string file = dir.File("data-" + std::to_string(spec.seed) + "-" + std::to_string(spec.bytes));
-  WriteFile(file, MakeBytes(spec.bytes, spec.seed));
+  const std::string file = dir.File("data-" + std::to_string(recipe.seed) + "-" + std::to_string(recipe.bytes));
+  WriteFile(file, MakeBytes(recipe.bytes, recipe.seed));
   save->AddEntryFromDisk(file, "DATA");
-  save->SetName(-1, spec.folder);
-  save->SetCreated(-1, spec.modified);
-  save->SetModified(-1, spec.modified);
+  save->SetName(-1, recipe.folder);
+  save->SetCreated(-1, recipe.modified);
+  save->SetModified(-1, recipe.modified);
   return save;
 }
 
 std::string PutCard(const TempDir& dir, const std::string& root, const std::string& relative,
-                    const std::vector<SaveSpec>& saves, bool ecc) {
+                    const std::vector<SaveRecipe>& saves, bool ecc) {
   const std::string path = io::JoinPath(root, relative);
   std::filesystem::create_directories(io::ToFsPath(path).parent_path());
   CardFile::Format(path, ecc);
   card::OpenedCard opened = card::OpenCard(path);
   EXPECT_TRUE(opened.card) << path;
   if (!opened.card) return path;
-  for (const SaveSpec& spec : saves) {
-    const card::ImportOutcome out = opened.card->Import(*MakeSave(dir, spec));
+  for (const SaveRecipe& recipe : saves) {
+    const card::ImportOutcome out = opened.card->Import(*MakeSave(dir, recipe));
     EXPECT_EQ(out.result, card::ImportResult::kImported) << card::messages::ImportMessage(out);
   }
   return path;

@@ -13,7 +13,7 @@
 
 namespace testutil {
 
-struct SaveSpec {
+struct SaveRecipe {
   std::string folder;
   std::size_t bytes = 1000;
   std::uint32_t seed = 1;
@@ -21,12 +21,12 @@ struct SaveSpec {
 };
 
 // A save of one file, DATA, whose bytes live in `dir`.
-std::unique_ptr<CSaveGame> MakeSave(const TempDir& dir, const SaveSpec& spec);
+std::unique_ptr<CSaveGame> MakeSave(const TempDir& dir, const SaveRecipe& recipe);
 
 // An 8 MiB card (raw unless `ecc`) at root/relative, folders made, with the saves on it;
 // returns its path.
 std::string PutCard(const TempDir& dir, const std::string& root, const std::string& relative,
-                    const std::vector<SaveSpec>& saves, bool ecc = false);
+                    const std::vector<SaveRecipe>& saves, bool ecc = false);
 
 // Folder names on a card, in card order.
 std::vector<std::string> FoldersOn(const std::string& card);

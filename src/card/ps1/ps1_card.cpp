@@ -99,12 +99,7 @@ bool LooksLikePs1CardFile(const std::string& path) {
 }
 
 OpenedCard Ps1Card::Open(const std::string& path) {
-  OpenedCard opened;
-  std::unique_ptr<Ps1Card> card(new Ps1Card(path));
-  const bool usable = card->Rescan();
-  opened.issues = card->issues_;
-  if (usable) opened.card = std::move(card);
-  return opened;
+  return FirstRead(std::unique_ptr<Card>(new Ps1Card(path)));
 }
 
 bool Ps1Card::Rescan() {
