@@ -39,7 +39,7 @@ TEST(CliSd, ListFindAndCheckASampleSdCard) {
   const std::string root = dir.File("sd");
   PutTitledSave(dir, root, "MemoryCards/PS2/SLUS-20946/SLUS-20946-1.mcd", "BASLUS-20946SIREN", kSirenSjis);
   testutil::WriteFile(io::JoinPath(root, "MemoryCards/PS2/SLUS-20946/SLUS-20946.ini"),
-                      testutil::FromString("[ChannelName]\n1=Main\n"));
+                      testutil::FromString("[ChannelName]\n1=Ma\x1b" "in\n"));
   testutil::PutCard(dir, root, "MemoryCards/PS2/SLUS-20946/SLUS-20946-2.mcd", {}, /*ecc=*/true);
   testutil::PutCard(dir, root, "VMC/SLUS_210.05_0.bin", {{"BASLUS-21005KH", 1000, 2}});
   const std::string ps1 = io::JoinPath(root, "MemoryCards/PS1/SCUS-94163/SCUS-94163-1.mcd");
@@ -66,7 +66,7 @@ TEST(CliSd, ListFindAndCheckASampleSdCard) {
   EXPECT_EQ(first["layout"], "sd2psx");
   EXPECT_EQ(first["folder"], "SLUS-20946");
   EXPECT_EQ(first["channel"], 1);
-  EXPECT_EQ(first["channel_name"], "Main");
+  EXPECT_EQ(first["channel_name"], "Ma\x1b" "in");  // exact in JSON, escaped on the terminal
   EXPECT_EQ(first["size_mb"], 8);
   EXPECT_EQ(first["saves"], 1);
   EXPECT_EQ(first["refused"], "");
@@ -77,6 +77,7 @@ TEST(CliSd, ListFindAndCheckASampleSdCard) {
   const auto text = RunCli({"sd", "ls", root}).out;
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 5) << text;
   EXPECT_NE(text.find("refused: it has ECC"), std::string::npos) << text;
+  EXPECT_EQ(text.find('\x1b'), std::string::npos) << text;
   const std::string ps1Row = text.substr(text.find("MemoryCards/PS1/"), text.find("MemoryCards/PS2/") - text.find("MemoryCards/PS1/"));
   EXPECT_NE(ps1Row.find("128 KB PS1 card"), std::string::npos) << text;
   EXPECT_NE(ps1Row.find("14 blocks"), std::string::npos) << text;

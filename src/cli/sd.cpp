@@ -39,7 +39,7 @@ struct SdMergeOptions {
 
 std::string ChannelText(const sd::FoundCard& c) {
   if (c.channel == 0) return "";
-  return c.channelName.empty() ? std::to_string(c.channel) : std::to_string(c.channel) + " (" + c.channelName + ")";
+  return c.channelName.empty() ? std::to_string(c.channel) : std::to_string(c.channel) + " (" + DisplayText(c.channelName) + ")";
 }
 
 std::string FreeText(const sd::CardSurvey& s) {
@@ -48,23 +48,23 @@ std::string FreeText(const sd::CardSurvey& s) {
 
 // What is wrong with a card, or empty.
 std::string StateText(const sd::CardSurvey& s) {
-  if (!s.opened) return "not read: " + s.failure;
-  if (!s.refusal.empty()) return "refused: " + s.refusal;
+  if (!s.opened) return "not read: " + DisplayText(s.failure);
+  if (!s.refusal.empty()) return "refused: " + DisplayText(s.refusal);
   return s.damaged ? "damaged (sd check says what)" : "";
 }
 
 void PrintSurveyJson(const std::string& root, const sd::Survey& survey, Console& console) {
   nlohmann::ordered_json j;
-  j["root"] = DisplayText(root);
+  j["root"] = ExactText(root);
   nlohmann::ordered_json cards = nlohmann::ordered_json::array();
   for (const sd::CardSurvey& s : survey.cards) {
     nlohmann::ordered_json one;
-    one["card"] = DisplayText(s.place.relative);
+    one["card"] = ExactText(s.place.relative);
     one["console"] = std::string(sd::ConsoleName(s.place.console));
     one["layout"] = std::string(sd::LayoutName(s.place.layout));
-    one["folder"] = DisplayText(s.place.folder);
+    one["folder"] = ExactText(s.place.folder);
     one["channel"] = s.place.channel;
-    one["channel_name"] = DisplayText(s.place.channelName);
+    one["channel_name"] = ExactText(s.place.channelName);
     one["bytes"] = s.fileBytes;
     one["readable"] = s.opened;
     one["size_mb"] = s.megabytes;
@@ -73,8 +73,8 @@ void PrintSurveyJson(const std::string& root, const sd::Survey& survey, Console&
     one["free_kb"] = s.freeKB;
     if (s.ps1) one["free_blocks"] = s.freeBlocks;
     one["damaged"] = s.damaged;
-    one["problem"] = DisplayText(s.failure);
-    one["refused"] = DisplayText(s.refusal);
+    one["problem"] = ExactText(s.failure);
+    one["refused"] = ExactText(s.refusal);
     cards.push_back(std::move(one));
   }
   j["cards"] = std::move(cards);
@@ -120,7 +120,7 @@ int RunSdList(const SdListOptions& o, Console& console) {
 int RunSdFind(const SdFindOptions& o, Console& console) {
   const sd::SearchResult result = sd::FindSaves(o.root, o.text);
   for (const sd::FoundSave& s : result.saves)
-    console.out << DisplayText(s.card) << ": " << DisplayText(s.folder) << (s.title.empty() ? "" : "  " + s.title) << '\n';
+    console.out << DisplayText(s.card) << ": " << DisplayText(s.folder) << (s.title.empty() ? "" : "  " + DisplayText(s.title)) << '\n';
   for (const std::string& card : result.unreadable) console.Note("not searched: " + DisplayText(card));
   return result.saves.empty() ? kExitFailed : kExitOk;
 }
@@ -131,8 +131,8 @@ int RunSdCheck(const std::string& root, Console& console) {
   for (const sd::CardFindings& f : all) {
     const std::string card = DisplayText(f.place.relative);
     if (f.issues.empty() && f.refusal.empty()) console.out << card << ": No problems found\n";
-    for (const card::Issue& i : f.issues) console.out << card << ": " << card::messages::IssueLine(i) << '\n';
-    if (!f.refusal.empty()) console.out << card << ": " << sd::LayoutName(f.place.layout) << " refuses it: " << f.refusal << '\n';
+    for (const card::Issue& i : f.issues) console.out << card << ": " << DisplayText(card::messages::IssueLine(i)) << '\n';
+    if (!f.refusal.empty()) console.out << card << ": " << sd::LayoutName(f.place.layout) << " refuses it: " << DisplayText(f.refusal) << '\n';
     if (!f.Clean()) ++troubled;
   }
   console.out << all.size() << (all.size() == 1 ? " card" : " cards") << " checked, " << troubled
