@@ -118,3 +118,25 @@ TEST(CbsCorpus, DeviceFilesWrittenAgainByteForByte) {
     EXPECT_EQ(converted, original) << c.file;
   }
 }
+
+// A file cut short is refused and leaves the object as it was; within the header, saying so.
+TEST(CbsLoad, CutShortFilesAreRefused) {
+  const Bytes whole = TwoFiles().Build();
+  const struct {
+    const char* why;
+    std::size_t length;
+    LoadResult want;
+    std::string refusal;
+  } cases[] = {
+      {"within the header", 100, LoadResult::kReadFailed, "The file is shorter than a CodeBreaker save's header."},
+      {"within the body", whole.size() - 10, LoadResult::kInvalid, ""},
+  };
+  testutil::TempDir dir;
+  for (const auto& c : cases) {
+    testutil::WriteFile(dir.File("cut.cbs"), Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(c.length)));
+    CCbs save;
+    EXPECT_EQ(save.Load(dir.File("cut.cbs")), c.want) << c.why;
+    EXPECT_EQ(save.refusal, c.refusal) << c.why;
+    EXPECT_FALSE(save.entries) << c.why;
+  }
+}

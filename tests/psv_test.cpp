@@ -71,6 +71,28 @@ TEST(PsvLoad, SignatureQuestionAndPlayStation1Refusal) {
   }
 }
 
+// A file cut short anywhere after its magic is refused, saying so, and leaves the object
+// as it was: in the header, the records, a file's data.
+TEST(PsvLoad, CutShortFilesSaySo) {
+  const Bytes ps2 = ThreeFiles().Build();
+  testutil::TempDir dir;
+  const struct {
+    const char* why;
+    std::size_t length;
+  } cases[] = {
+      {"within the header", 0x20},
+      {"within the records", 0xA0 + 30},
+      {"within a file's data", ps2.size() - 4},
+  };
+  for (const auto& c : cases) {
+    testutil::WriteFile(dir.File("cut.psv"), Bytes(ps2.begin(), ps2.begin() + static_cast<std::ptrdiff_t>(c.length)));
+    CPsv save;
+    EXPECT_EQ(save.Load(dir.File("cut.psv")), LoadResult::kReadFailed) << c.why;
+    EXPECT_EQ(save.refusal, psv::kCutShortRefusal) << c.why;
+    EXPECT_FALSE(save.entries) << c.why;
+  }
+}
+
 // Each file's data comes from the offset its record gives, names end at their NUL, and a
 // mode word of the homebrew form (the mode in the upper 16 bits) is taken down.
 TEST(PsvLoad, DataFromEachRecordsOffset) {

@@ -122,7 +122,10 @@ LoadResult CCbs::Load(const std::string& path) {
   io::File file = io::File::OpenRead(path);
   if (!file) return LoadResult::kOpenFailed;
   cbs::Header h;
-  if (!file.ReadExact(h.data(), h.size())) return LoadResult::kReadFailed;
+  if (!file.ReadExact(h.data(), h.size())) {
+    refusal = "The file is shorter than a CodeBreaker save's header.";
+    return LoadResult::kReadFailed;
+  }
   const std::optional<std::uint64_t> length = file.Length();
   if (!length) return LoadResult::kReadFailed;
   if (std::memcmp(h.data(), cbs::kMagic.data(), cbs::kMagic.size()) != 0) return LoadResult::kInvalid;

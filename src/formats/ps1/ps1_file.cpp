@@ -13,9 +13,10 @@ LoadResult ReadSaveFile(const std::string& path, std::size_t headerSize, SaveFil
   io::File in = io::File::OpenRead(path);
   if (!in) return LoadResult::kOpenFailed;
   const std::optional<std::uint64_t> length = in.Length();
-  if (!length || *length < headerSize + kBlockSize) return LoadResult::kReadFailed;
-  const std::uint64_t blocks = *length - headerSize;
-  if (blocks % kBlockSize != 0 || blocks > kMaxSaveSize) {
+  if (!length) return LoadResult::kReadFailed;
+  // Cut short before its first block ends, or longer than 15 blocks: no save of this layout.
+  const std::uint64_t blocks = *length > headerSize ? *length - headerSize : 0;
+  if (blocks < kBlockSize || blocks % kBlockSize != 0 || blocks > kMaxSaveSize) {
     refusal = "The file's " + std::to_string(*length) +
               " bytes are not its header and 1 to 15 whole blocks of 8,192 bytes.";
     return LoadResult::kInvalid;

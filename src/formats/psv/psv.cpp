@@ -204,6 +204,12 @@ bool LooksLikePsv(std::span<const std::uint8_t> head, std::uint64_t fileSize) {
 
 LoadResult CPsv::Load(const std::string& path) {
   refusal.clear();
+  const LoadResult result = LoadFile(path);
+  if (result == LoadResult::kReadFailed && refusal.empty()) refusal = psv::kCutShortRefusal;
+  return result;
+}
+
+LoadResult CPsv::LoadFile(const std::string& path) {
   io::File file = io::File::OpenRead(path);
   if (!file) return LoadResult::kOpenFailed;
   const std::optional<std::uint64_t> length = file.Length();

@@ -86,6 +86,8 @@ inline constexpr const char* kSignatureQuestion =
 inline constexpr const char* kSignatureCaption = "Invalid format";
 inline constexpr const char* kTooLargeRefusal =
     "This file is larger than a PS3 export of a PS2 save can be (64 MiB).";
+inline constexpr const char* kCutShortRefusal =
+    "The file ends before the save it describes does, or can't be read to its end.";
 }  // namespace psv
 
 // The content check: "\0VSP" and room for the header.
@@ -102,7 +104,7 @@ class CPsv : public CSaveGame, public ps1::Ps1Holder {
   const ps1::Ps1Part* Ps1() const override { return ps1Part_ ? &*ps1Part_ : nullptr; }
 
   // Results: 1; 0 the file can't be opened; -1 it is shorter than its header, records or
-  // data announce, or can't be read; -6 not "\0VSP", a kind word other than 1 or 2, a PS1
+  // data announce, or can't be read (`refusal` says so); -6 not "\0VSP", a kind word other than 1 or 2, a PS1
   // export whose sizes disagree or whose blocks are no save (`refusal` says why), or the
   // signature differs and the question is answered No. On any failure the object keeps
   // its previous state.
@@ -131,6 +133,7 @@ class CPsv : public CSaveGame, public ps1::Ps1Holder {
   std::vector<psv::NameField> nameFields;
 
  private:
+  LoadResult LoadFile(const std::string& path);
   LoadResult LoadPs1(const std::string& path);
 
   std::optional<ps1::Ps1Part> ps1Part_;  // set while the object holds a PS1 save
