@@ -170,39 +170,38 @@ void FillBackground(const IconSysFields& f, int size, std::vector<std::uint8_t>&
                  std::min(255.0f, static_cast<float>(c.g) * kColourScale),
                  std::min(255.0f, static_cast<float>(c.b) * kColourScale)};
   }
-  // Each row mixes its left and right colours by the column's share, written so that
-  // the last column takes the right colour exactly.
+  // Each row mixes its left and right colours by the column's share t: l + (r - l) t,
+  // which the last column (t = 1) takes as r to within a rounding.
   const float last = static_cast<float>(size - 1);
-  std::vector<float> right(static_cast<std::size_t>(size)), left(static_cast<std::size_t>(size));
-  for (int x = 0; x < size; ++x) {
-    right[static_cast<std::size_t>(x)] = static_cast<float>(x) / last;
-    left[static_cast<std::size_t>(x)] = 1.0f - right[static_cast<std::size_t>(x)];
-  }
+  std::vector<float> share(static_cast<std::size_t>(size));
+  for (int x = 0; x < size; ++x) share[static_cast<std::size_t>(x)] = static_cast<float>(x) / last;
   std::uint8_t* out = rgba.data();
   for (int y = 0; y < size; ++y) {
     const float fy = static_cast<float>(y) / last;
-    std::array<float, 3> l, r;
+    F4 base = Splat(0.5f), slope = Splat(0.0f);  // red, green, blue, nothing; rounded
     for (std::size_t k = 0; k < 3; ++k) {
-      l[k] = corner[0][k] * (1 - fy) + corner[2][k] * fy;
-      r[k] = corner[1][k] * (1 - fy) + corner[3][k] * fy;
+      const float l = corner[0][k] * (1 - fy) + corner[2][k] * fy;
+      const float r = corner[1][k] * (1 - fy) + corner[3][k] * fy;
+      base[k] += l;
+      slope[k] = r - l;
     }
     std::size_t x = 0;
     if constexpr (std::endian::native == std::endian::little) {
       // Four pixels at a time.
+      const F4 baseR = Splat(base[0]), baseG = Splat(base[1]), baseB = Splat(base[2]);
+      const F4 slopeR = Splat(slope[0]), slopeG = Splat(slope[1]), slopeB = Splat(slope[2]);
       for (; x + 4 <= static_cast<std::size_t>(size); x += 4, out += 16) {
-        const F4 lw = Load4(&left[x]), rw = Load4(&right[x]);
-        const I4 red = __builtin_convertvector(Splat(l[0]) * lw + Splat(r[0]) * rw + Splat(0.5f), I4);
-        const I4 green = __builtin_convertvector(Splat(l[1]) * lw + Splat(r[1]) * rw + Splat(0.5f), I4);
-        const I4 blue = __builtin_convertvector(Splat(l[2]) * lw + Splat(r[2]) * rw + Splat(0.5f), I4);
+        const F4 t = Load4(&share[x]);
+        const I4 red = __builtin_convertvector(baseR + slopeR * t, I4);
+        const I4 green = __builtin_convertvector(baseG + slopeG * t, I4);
+        const I4 blue = __builtin_convertvector(baseB + slopeB * t, I4);
         const I4 pixels = red | green << 8 | blue << 16 | Splat(0xFF000000u);
         std::memcpy(out, &pixels, sizeof pixels);
       }
     }
     for (; x < static_cast<std::size_t>(size); ++x, out += 4) {
-      const auto red = static_cast<std::uint32_t>(l[0] * left[x] + r[0] * right[x] + 0.5f);
-      const auto green = static_cast<std::uint32_t>(l[1] * left[x] + r[1] * right[x] + 0.5f);
-      const auto blue = static_cast<std::uint32_t>(l[2] * left[x] + r[2] * right[x] + 0.5f);
-      const std::uint32_t pixel = Pack(red, green, blue);
+      const I4 c = __builtin_convertvector(base + slope * Splat(share[x]), I4);
+      const std::uint32_t pixel = Pack(static_cast<std::uint32_t>(c[0]), static_cast<std::uint32_t>(c[1]), static_cast<std::uint32_t>(c[2]));
       std::memcpy(out, &pixel, 4);
     }
   }
@@ -264,10 +263,11 @@ class Rasteriser {
  public:
   // texture: the icon's 16-bit texels, or nullptr for white ones.
   Rasteriser(int size, std::vector<std::uint8_t>& rgba, const std::uint16_t* texture)
-      : size_(size), rgba_(rgba), texture_(texture), samples_(SampleBuffer()), ready_(ReadyBuffer()) {
-    const std::size_t pixels = static_cast<std::size_t>(size) * static_cast<std::size_t>(size);
+      : size_(size), stride_((size + kRun - 1) / kRun * kRun), rgba_(rgba), texture_(texture),
+        samples_(SampleBuffer()), ready_(ReadyBuffer()) {
+    const std::size_t pixels = static_cast<std::size_t>(stride_) * static_cast<std::size_t>(size);
     if (samples_.size() < pixels) samples_.resize(pixels);
-    ready_.assign(static_cast<std::size_t>(size), Span{size, -1});
+    ready_.assign(static_cast<std::size_t>(size), 0);
   }
 
   // Every sample that lies in the triangle (edges included) and in front of what is
@@ -342,29 +342,13 @@ class Rasteriser {
     }
   }
 
-  // Each pixel a triangle reached takes the mean of its samples.
+  // Each pixel a triangle reached takes the mean of its samples: only the runs that
+  // some triangle made ready, the rest of the picture keeping its background.
   void Resolve() {
     for (int y = 0; y < size_; ++y) {
-      const Span ready = ready_[static_cast<std::size_t>(y)];
-      const std::size_t rowStart = static_cast<std::size_t>(y) * static_cast<std::size_t>(size_);
-      for (int x = ready.from; x <= ready.to; ++x) {
-        const std::size_t at = rowStart + static_cast<std::size_t>(x);
-        const PixelSamples& p = samples_[at];
-        std::uint8_t* out = rgba_.data() + at * 4;
-        std::uint32_t background;
-        std::memcpy(&background, out, sizeof background);
-        const I4 covered = Load4(p.depth.data()) < Splat(std::numeric_limits<float>::infinity());
-        I4 colours;
-        std::memcpy(&colours, p.colour.data(), sizeof colours);
-        if (!Any(covered)) continue;
-        colours = (covered & colours) | (~covered & Splat(background));
-        // Each byte's four values added, at once for R and B and for G and A.
-        const I4 evens = colours & Splat(0x00FF00FFu), odds = (colours >> 8) & Splat(0x00FF00FFu);
-        const std::uint32_t sumEvens = static_cast<std::uint32_t>(evens[0] + evens[1] + evens[2] + evens[3]);
-        const std::uint32_t sumOdds = static_cast<std::uint32_t>(odds[0] + odds[1] + odds[2] + odds[3]);
-        const std::uint32_t mean = (((sumEvens + 0x00020002u) >> 2) & 0x00FF00FFu) |
-                                   ((((sumOdds + 0x00020002u) >> 2) & 0x00FF00FFu) << 8);
-        std::memcpy(out, &mean, sizeof mean);
+      for (std::uint64_t runs = ready_[static_cast<std::size_t>(y)]; runs != 0; runs &= runs - 1) {
+        const int from = std::countr_zero(runs) * kRun;
+        for (int x = from; x < std::min(from + kRun, size_); ++x) ResolvePixel(x, y);
       }
     }
   }
@@ -382,6 +366,9 @@ class Rasteriser {
     float v;
   };
   static constexpr float kNoPixel = 1e9f;  // a bound no pixel reaches
+  // Pixels are made ready in runs of this many; a row of the largest picture has 64.
+  static constexpr int kRun = 8;
+  static_assert(kMaxPictureSize % kRun == 0 && kMaxPictureSize / kRun <= 64);
 
   void DrawRow(int y, int from, int to, const RowStart& row, const Planes& planes) {
     if (from > to) return;
@@ -389,7 +376,7 @@ class Rasteriser {
     const F4 depthStep = Splat(planes.qx[kZ]);
     // Red, green, blue and u at the pixels' centres: shade + step * (x + 0.5).
     const F4 shadeStep = Load4(&planes.qx[kR]);
-    PixelSamples* const pixels = samples_.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(size_);
+    PixelSamples* const pixels = RowSamples(y);
     F4 fx = Splat(static_cast<float>(from));
     for (int x = from; x <= to; ++x, fx += Splat(1.0f)) {
       PixelSamples& p = pixels[x];
@@ -411,44 +398,67 @@ class Rasteriser {
     }
   }
 
-  // Makes the samples of pixels from..to of row y ready: a row's ready pixels are one
-  // run, widened as triangles reach past it, its new pixels' samples set to nothing yet.
-  void Ready(int y, int from, int to) {
-    Span& ready = ready_[static_cast<std::size_t>(y)];
-    if (from >= ready.from && to <= ready.to) return;
-    PixelSamples* const pixels = samples_.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(size_);
-    auto clear = [&](int a, int b) {
-      for (int x = a; x <= b; ++x) pixels[x].depth.fill(std::numeric_limits<float>::infinity());
-    };
-    if (ready.from > ready.to) {
-      clear(from, to);
-      ready = {from, to};
-      return;
-    }
-    if (from < ready.from) clear(from, ready.from - 1), ready.from = from;
-    if (to > ready.to) clear(ready.to + 1, to), ready.to = to;
+  // The mean of a pixel's samples, a sample no triangle covered taking the background.
+  void ResolvePixel(int x, int y) {
+    const PixelSamples& p = RowSamples(y)[x];
+    const I4 covered = Load4(p.depth.data()) < Splat(std::numeric_limits<float>::infinity());
+    if (!Any(covered)) return;
+    std::uint8_t* out = rgba_.data() + (static_cast<std::size_t>(y) * static_cast<std::size_t>(size_) + static_cast<std::size_t>(x)) * 4;
+    std::uint32_t background;
+    std::memcpy(&background, out, sizeof background);
+    I4 colours;
+    std::memcpy(&colours, p.colour.data(), sizeof colours);
+    colours = (covered & colours) | (~covered & Splat(background));
+    // Each byte's four values added, at once for R and B and for G and A.
+    const I4 evens = colours & Splat(0x00FF00FFu), odds = (colours >> 8) & Splat(0x00FF00FFu);
+    const std::uint32_t sumEvens = static_cast<std::uint32_t>(evens[0] + evens[1] + evens[2] + evens[3]);
+    const std::uint32_t sumOdds = static_cast<std::uint32_t>(odds[0] + odds[1] + odds[2] + odds[3]);
+    const std::uint32_t mean = (((sumEvens + 0x00020002u) >> 2) & 0x00FF00FFu) |
+                               ((((sumOdds + 0x00020002u) >> 2) & 0x00FF00FFu) << 8);
+    std::memcpy(out, &mean, sizeof mean);
   }
 
-  int size_;
+  // Makes the samples of pixels from..to of row y ready: each run of kRun pixels that a
+  // triangle first reaches has its samples set to nothing yet.
+  void Ready(int y, int from, int to) {
+    const std::uint64_t wanted = RunsBetween(from / kRun, to / kRun);
+    std::uint64_t& ready = ready_[static_cast<std::size_t>(y)];
+    std::uint64_t fresh = wanted & ~ready;
+    if (fresh == 0) return;
+    ready |= fresh;
+    PixelSamples* const pixels = RowSamples(y);
+    for (; fresh != 0; fresh &= fresh - 1) {
+      PixelSamples* const run = pixels + std::countr_zero(fresh) * kRun;
+      for (int x = 0; x < kRun; ++x) Store4(run[x].depth.data(), Splat(std::numeric_limits<float>::infinity()));
+    }
+  }
+
+  // Row y's samples: rows are kept a whole number of runs long.
+  PixelSamples* RowSamples(int y) { return samples_.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(stride_); }
+
+  // The bits first..last (0 <= first <= last < 64).
+  static std::uint64_t RunsBetween(int first, int last) {
+    const std::uint64_t upTo = last == 63 ? ~std::uint64_t{0} : (std::uint64_t{1} << (last + 1)) - 1;
+    return upTo & ~((std::uint64_t{1} << first) - 1);
+  }
+
+  int size_, stride_;
   std::vector<std::uint8_t>& rgba_;
   const std::uint16_t* texture_;
   std::vector<PixelSamples>& samples_;
-  // For each row, the pixels whose samples are ready (none: from > to).
-  struct Span {
-    int from, to;
-  };
-  std::vector<Span>& ready_;
+  // For each row, a bit for each run of kRun pixels whose samples are ready. Only the
+  // runs a triangle reaches are cleared and resolved: in an icon that leaves most of the
+  // picture to the background, most are never touched.
+  std::vector<std::uint64_t>& ready_;
 
   // One of each per thread, kept between pictures: fresh ones of this size come from new
-  // pages each time, and the page faults cost more than the work. Only the rows' spans
-  // are cleared for each picture; a pixel's samples are set when a triangle first
-  // reaches its row that far.
+  // pages each time, and the page faults cost more than the work.
   static std::vector<PixelSamples>& SampleBuffer() {
     thread_local std::vector<PixelSamples> buffer;
     return buffer;
   }
-  static std::vector<Span>& ReadyBuffer() {
-    thread_local std::vector<Span> buffer;
+  static std::vector<std::uint64_t>& ReadyBuffer() {
+    thread_local std::vector<std::uint64_t> buffer;
     return buffer;
   }
 };
