@@ -22,8 +22,7 @@ float Unit(float v) { return std::clamp(Finite(v), 0.0f, 1.0f); }
 
 struct Light {
   float x = 0, y = 0, z = 0;  // towards the light, in the icon's axes, length 1
-  float r = 0, g = 0, b = 0;
-  bool on = false;
+  float r = 0, g = 0, b = 0;  // all 0 for a light that is off
 };
 
 std::array<Light, 3> Lights(const IconSysFields& f) {
@@ -33,12 +32,10 @@ std::array<Light, 3> Lights(const IconSysFields& f) {
     float x = Finite(d.x), y = -Finite(d.y), z = -Finite(d.z);
     float length = std::sqrt(x * x + y * y + z * z);
     Light& l = lights[i];
-    l.on = std::isfinite(length) && length > 1e-6f;
-    if (l.on) {
-      l.x = x / length;
-      l.y = y / length;
-      l.z = z / length;
-    }
+    if (!(std::isfinite(length) && length > 1e-6f)) continue;  // off
+    l.x = x / length;
+    l.y = y / length;
+    l.z = z / length;
     l.r = Unit(f.lightColours[i].r);
     l.g = Unit(f.lightColours[i].g);
     l.b = Unit(f.lightColours[i].b);
@@ -98,18 +95,17 @@ std::vector<ScreenVertex> Project(const Icon& icon, const IconSysFields& lightin
     s.y = static_cast<float>(p.y) * view.scale + view.offsetY;
     s.q[kZ] = static_cast<float>(p.z);
 
-    float nx = n.x, ny = n.y, nz = n.z;
-    float length = std::sqrt(nx * nx + ny * ny + nz * nz);
+    // Lights that are off, and a normal of length 0, face nothing: every factor is 0,
+    // and adding max(0, facing) keeps the sum free of branches.
+    const float nx = n.x, ny = n.y, nz = n.z;
+    const float length = std::sqrt(nx * nx + ny * ny + nz * nz);
+    const float inverse = length > 0 ? 1.0f / length : 0.0f;
     float r = ambientR, g = ambientG, b = ambientB;
-    if (length > 0) {
-      for (const Light& l : lights) {
-        if (!l.on) continue;
-        float facing = (nx * l.x + ny * l.y + nz * l.z) / length;
-        if (facing <= 0) continue;
-        r += facing * l.r;
-        g += facing * l.g;
-        b += facing * l.b;
-      }
+    for (const Light& l : lights) {
+      const float facing = std::max(0.0f, (nx * l.x + ny * l.y + nz * l.z) * inverse);
+      r += facing * l.r;
+      g += facing * l.g;
+      b += facing * l.b;
     }
     const Rgba8& c = icon.colours[i];
     s.q[kR] = r * std::min<float>(c.r, kFullVertexColour) / kFullVertexColour;
@@ -209,8 +205,9 @@ void FillBackground(const IconSysFields& f, int size, std::vector<std::uint8_t>&
     const float fy = static_cast<float>(y) / last;
     F4 left = Splat(0.5f), difference = Splat(0.0f);  // red, green, blue, nothing
     for (std::size_t k = 0; k < 3; ++k) {
-      const float l = corner[0][k] * (1 - fy) + corner[2][k] * fy;
-      const float r = corner[1][k] * (1 - fy) + corner[3][k] * fy;
+      // Top plus a share of the difference: exactly the top where the bottom is alike.
+      const float l = corner[0][k] + (corner[2][k] - corner[0][k]) * fy;
+      const float r = corner[1][k] + (corner[3][k] - corner[1][k]) * fy;
       left[k] += l;  // rounded: + 0.5
       difference[k] = r - l;
     }
@@ -501,13 +498,21 @@ Result<Picture> RenderIcon(const Icon& icon, const IconSysFields& lighting, int 
   const std::vector<ScreenVertex> vertices = Project(icon, lighting, size);
   Rasteriser raster(size, picture.rgba, icon.HasTexture() ? icon.texture.data() : nullptr);
   // Nearest first: a hidden pixel then costs one depth comparison. The depth buffer
-  // decides what shows either way; triangles at equal depth keep the file's order.
-  std::vector<std::pair<float, std::size_t>> order;
-  order.reserve(vertices.size() / 3);
-  for (std::size_t i = 0; i + 2 < vertices.size(); i += 3)
-    order.emplace_back(std::min({vertices[i].q[kZ], vertices[i + 1].q[kZ], vertices[i + 2].q[kZ]}), i);
+  // decides what shows either way; triangles at equal depth keep the file's order. Each
+  // key is the nearest corner's z (a 16-bit integer, made unsigned) above the first
+  // vertex's place.
+  const std::vector<Fixed4>& shape = icon.shapes.front();
+  std::vector<std::uint64_t> order;
+  order.reserve(count / 3);
+  for (std::size_t i = 0; i + 2 < count; i += 3) {
+    const auto nearest = static_cast<std::uint64_t>(std::min({shape[i].z, shape[i + 1].z, shape[i + 2].z}) + 32768);
+    order.push_back(nearest << 32 | i);
+  }
   std::sort(order.begin(), order.end());
-  for (const auto& [depth, i] : order) raster.Draw(vertices[i], vertices[i + 1], vertices[i + 2]);
+  for (const std::uint64_t key : order) {
+    const std::size_t i = key & 0xFFFFFFFFu;
+    raster.Draw(vertices[i], vertices[i + 1], vertices[i + 2]);
+  }
   raster.Resolve();
   return picture;
 }
