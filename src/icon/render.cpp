@@ -186,42 +186,45 @@ void FillRow(I4 start, I4 step, int size, std::uint8_t* out) {
   }
 }
 
-void FillBackground(const IconSysFields& f, int size, std::vector<std::uint8_t>& rgba) {
-  std::array<std::array<float, 3>, 4> corner;
-  for (std::size_t i = 0; i < 4; ++i) {
-    const Colour8& c = f.corners[i];
-    corner[i] = {std::min(255.0f, static_cast<float>(c.r) * kColourScale),
-                 std::min(255.0f, static_cast<float>(c.g) * kColourScale),
-                 std::min(255.0f, static_cast<float>(c.b) * kColourScale)};
+// The background, a row at a time: each row mixes its left and right colours by the
+// column's share x / (size - 1), l + (r - l) x / (size - 1), rounded, stepped from pixel
+// to pixel in fixed point with 16 fraction bits (off by less than 1/100 of a level at the
+// far end). A row mixed like the one before (top and bottom corners alike, as in many
+// icon.sys) is left as it was.
+class Background {
+ public:
+  Background(const IconSysFields& f, int size) : size_(size), last_(static_cast<float>(size - 1)) {
+    for (std::size_t i = 0; i < 4; ++i) {
+      const Colour8& c = f.corners[i];
+      corner_[i] = {std::min(255.0f, static_cast<float>(c.r) * kColourScale),
+                    std::min(255.0f, static_cast<float>(c.g) * kColourScale),
+                    std::min(255.0f, static_cast<float>(c.b) * kColourScale)};
+    }
   }
-  // Each row mixes its left and right colours by the column's share x / (size - 1):
-  // l + (r - l) x / (size - 1), rounded, stepped from pixel to pixel in fixed point with
-  // 16 fraction bits (off by less than 1/100 of a level at the far end).
-  const float last = static_cast<float>(size - 1);
-  const std::size_t rowBytes = static_cast<std::size_t>(size) * 4;
-  std::uint8_t* out = rgba.data();
-  I4 previousStart{}, previousStep{};
-  for (int y = 0; y < size; ++y) {
-    const float fy = static_cast<float>(y) / last;
+
+  // Row y's pixels in `row` (size * 4 bytes), which holds row y - 1's (y > 0).
+  void Row(int y, std::uint8_t* row) {
+    const float fy = static_cast<float>(y) / last_;
     F4 left = Splat(0.5f), difference = Splat(0.0f);  // red, green, blue, nothing
     for (std::size_t k = 0; k < 3; ++k) {
       // Top plus a share of the difference: exactly the top where the bottom is alike.
-      const float l = corner[0][k] + (corner[2][k] - corner[0][k]) * fy;
-      const float r = corner[1][k] + (corner[3][k] - corner[1][k]) * fy;
+      const float l = corner_[0][k] + (corner_[2][k] - corner_[0][k]) * fy;
+      const float r = corner_[1][k] + (corner_[3][k] - corner_[1][k]) * fy;
       left[k] += l;  // rounded: + 0.5
       difference[k] = r - l;
     }
     const I4 start = __builtin_convertvector(left * Splat(kFixedOne), I4);
-    const I4 step = __builtin_convertvector(difference * Splat(kFixedOne / last), I4);
-    // Rows mixed alike (top and bottom corners alike, as in many icon.sys) are copied.
-    if (y > 0 && !Any((start != previousStart) | (step != previousStep)))
-      std::memcpy(out, out - rowBytes, rowBytes);
-    else
-      FillRow(start, step, size, out);
-    previousStart = start, previousStep = step;
-    out += rowBytes;
+    const I4 step = __builtin_convertvector(difference * Splat(kFixedOne / last_), I4);
+    if (y == 0 || Any((start != start_) | (step != step_))) FillRow(start, step, size_, row);
+    start_ = start, step_ = step;
   }
-}
+
+ private:
+  int size_;
+  float last_;
+  std::array<std::array<float, 3>, 4> corner_;
+  I4 start_{}, step_{};
+};
 
 // Where a barycentric weight w = c0 + cy * y + k * x is >= 0 along a row: from (k > 0)
 // or up to (k < 0) the x where it crosses zero, e0 + ey * y; everywhere or nowhere when
@@ -278,8 +281,8 @@ std::uint32_t Colour(F4 light, F4 texel) {
 class Rasteriser {
  public:
   // texture: the icon's 16-bit texels, or nullptr for white ones.
-  Rasteriser(int size, std::vector<std::uint8_t>& rgba, const std::uint16_t* texture)
-      : size_(size), stride_((size + kRun - 1) / kRun * kRun), rgba_(rgba), texture_(texture),
+  Rasteriser(int size, const std::uint16_t* texture)
+      : size_(size), stride_((size + kRun - 1) / kRun * kRun), texture_(texture),
         samples_(SampleBuffer()), ready_(ReadyBuffer()) {
     const std::size_t pixels = static_cast<std::size_t>(stride_) * static_cast<std::size_t>(size);
     if (samples_.size() < pixels) samples_.resize(pixels);
@@ -358,14 +361,12 @@ class Rasteriser {
     }
   }
 
-  // Each pixel a triangle reached takes the mean of its samples: only the runs that
-  // some triangle made ready, the rest of the picture keeping its background.
-  void Resolve() {
-    for (int y = 0; y < size_; ++y) {
-      for (std::uint64_t runs = ready_[static_cast<std::size_t>(y)]; runs != 0; runs &= runs - 1) {
-        const int from = std::countr_zero(runs) * kRun;
-        for (int x = from; x < std::min(from + kRun, size_); ++x) ResolvePixel(x, y);
-      }
+  // Each pixel of row y (its background in `row`) that a triangle reached takes the
+  // mean of its samples: only the runs that some triangle made ready.
+  void Resolve(int y, std::uint8_t* row) {
+    for (std::uint64_t runs = ready_[static_cast<std::size_t>(y)]; runs != 0; runs &= runs - 1) {
+      const int from = std::countr_zero(runs) * kRun;
+      for (int x = from; x < std::min(from + kRun, size_); ++x) ResolvePixel(RowSamples(y)[x], row + x * 4);
     }
   }
 
@@ -415,11 +416,9 @@ class Rasteriser {
   }
 
   // The mean of a pixel's samples, a sample no triangle covered taking the background.
-  void ResolvePixel(int x, int y) {
-    const PixelSamples& p = RowSamples(y)[x];
+  static void ResolvePixel(const PixelSamples& p, std::uint8_t* out) {
     const I4 covered = Load4(p.depth.data()) < Splat(std::numeric_limits<float>::infinity());
     if (!Any(covered)) return;
-    std::uint8_t* out = rgba_.data() + (static_cast<std::size_t>(y) * static_cast<std::size_t>(size_) + static_cast<std::size_t>(x)) * 4;
     std::uint32_t background;
     std::memcpy(&background, out, sizeof background);
     I4 colours;
@@ -459,7 +458,6 @@ class Rasteriser {
   }
 
   int size_, stride_;
-  std::vector<std::uint8_t>& rgba_;
   const std::uint16_t* texture_;
   std::vector<PixelSamples>& samples_;
   // For each row, a bit for each run of kRun pixels whose samples are ready. Only the
@@ -479,32 +477,16 @@ class Rasteriser {
   }
 };
 
-}  // namespace
-
-Result<Picture> RenderIcon(const Icon& icon, const IconSysFields& lighting, int size) {
-  if (size < kMinPictureSize || size > kMaxPictureSize)
-    return Error{Fault::kPictureSize, "a picture of " + std::to_string(size) +
-                                          " pixels: the size must be 32 to 512"};
-  Picture picture;
-  picture.width = picture.height = size;
-  picture.rgba.resize(static_cast<std::size_t>(size) * static_cast<std::size_t>(size) * 4);
-  FillBackground(lighting, size, picture.rgba);
-  if (icon.shapes.empty()) return picture;
-  const std::size_t count = icon.shapes.front().size();
-  if (icon.normals.size() != count || icon.colours.size() != count || icon.texCoords.size() != count ||
-      (icon.HasTexture() && icon.texture.size() != file::kTexturePixels))
-    return Error{Fault::kVertexCount, "the icon's arrays differ in length"};
-
+// Shape 0's triangles into the samples, nearest first: a hidden pixel then costs one
+// depth comparison. The depth buffer decides what shows either way; triangles at equal
+// depth keep the file's order. Each key is the nearest corner's z (a 16-bit integer,
+// made unsigned) above the first vertex's place.
+void DrawTriangles(const Icon& icon, const IconSysFields& lighting, int size, Rasteriser& raster) {
   const std::vector<ScreenVertex> vertices = Project(icon, lighting, size);
-  Rasteriser raster(size, picture.rgba, icon.HasTexture() ? icon.texture.data() : nullptr);
-  // Nearest first: a hidden pixel then costs one depth comparison. The depth buffer
-  // decides what shows either way; triangles at equal depth keep the file's order. Each
-  // key is the nearest corner's z (a 16-bit integer, made unsigned) above the first
-  // vertex's place.
   const std::vector<Fixed4>& shape = icon.shapes.front();
   std::vector<std::uint64_t> order;
-  order.reserve(count / 3);
-  for (std::size_t i = 0; i + 2 < count; i += 3) {
+  order.reserve(shape.size() / 3);
+  for (std::size_t i = 0; i + 2 < shape.size(); i += 3) {
     const auto nearest = static_cast<std::uint64_t>(std::min({shape[i].z, shape[i + 1].z, shape[i + 2].z}) + 32768);
     order.push_back(nearest << 32 | i);
   }
@@ -513,7 +495,37 @@ Result<Picture> RenderIcon(const Icon& icon, const IconSysFields& lighting, int 
     const std::size_t i = key & 0xFFFFFFFFu;
     raster.Draw(vertices[i], vertices[i + 1], vertices[i + 2]);
   }
-  raster.Resolve();
+}
+
+}  // namespace
+
+Result<Picture> RenderIcon(const Icon& icon, const IconSysFields& lighting, int size) {
+  if (size < kMinPictureSize || size > kMaxPictureSize)
+    return Error{Fault::kPictureSize, "a picture of " + std::to_string(size) +
+                                          " pixels: the size must be 32 to 512"};
+  Rasteriser raster(size, icon.HasTexture() ? icon.texture.data() : nullptr);
+  if (!icon.shapes.empty()) {
+    const std::size_t count = icon.shapes.front().size();
+    if (icon.normals.size() != count || icon.colours.size() != count || icon.texCoords.size() != count ||
+        (icon.HasTexture() && icon.texture.size() != file::kTexturePixels))
+      return Error{Fault::kVertexCount, "the icon's arrays differ in length"};
+    DrawTriangles(icon, lighting, size, raster);
+  }
+
+  // The picture a row at a time, each row its background and then the pixels the
+  // triangles reached: the picture's memory is written once.
+  Picture picture;
+  picture.width = picture.height = size;
+  const std::size_t rowBytes = static_cast<std::size_t>(size) * 4;
+  picture.rgba.reserve(rowBytes * static_cast<std::size_t>(size));
+  std::array<std::uint8_t, kMaxPictureSize * 4> row;
+  Background background(lighting, size);
+  for (int y = 0; y < size; ++y) {
+    background.Row(y, row.data());
+    const std::size_t at = picture.rgba.size();
+    picture.rgba.insert(picture.rgba.end(), row.begin(), row.begin() + static_cast<std::ptrdiff_t>(rowBytes));
+    raster.Resolve(y, picture.rgba.data() + at);
+  }
   return picture;
 }
 
