@@ -213,8 +213,11 @@ class Background {
       left[k] += l;  // rounded: + 0.5
       difference[k] = r - l;
     }
-    const I4 start = __builtin_convertvector(left * Splat(kFixedOne), I4);
-    const I4 step = __builtin_convertvector(difference * Splat(kFixedOne / last_), I4);
+    // The step rounded to the nearest unit, and the start raised by as many units as the
+    // steps may lose (half a unit each), so that an exact level is never missed by a hair.
+    const F4 exactStep = difference * Splat(kFixedOne / last_);
+    const I4 step = __builtin_convertvector(exactStep + Blend(exactStep < Splat(0.0f), Splat(-0.5f), Splat(0.5f)), I4);
+    const I4 start = __builtin_convertvector(left * Splat(kFixedOne) + Splat(last_ / 2 + 1), I4);
     if (y == 0 || Any((start != start_) | (step != step_))) FillRow(start, step, size_, row);
     start_ = start, step_ = step;
   }
