@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace icon {
 
 namespace {
@@ -144,9 +148,13 @@ I4 Splat(std::uint32_t v) {
   return I4{i, i, i, i};
 }
 bool Any(I4 m) {
+#if defined(__SSE2__)
+  return _mm_movemask_ps(reinterpret_cast<__m128>(m)) != 0;  // lanes are all ones or zero
+#else
   std::uint64_t w[2];
   std::memcpy(w, &m, sizeof w);
   return (w[0] | w[1]) != 0;
+#endif
 }
 I4 Bits(F4 v) {
   I4 i;
@@ -260,8 +268,13 @@ struct PixelSamples {
 // triangle's corners (and far, in a sliver), and a float out of range must never reach an
 // int conversion.
 F4 Within(F4 v, float high) {
+#if defined(__SSE2__)
+  // maxps gives its second operand where the first is NaN.
+  return _mm_min_ps(_mm_max_ps(v, _mm_setzero_ps()), _mm_set1_ps(high));
+#else
   v = Blend(v > Splat(0.0f), v, Splat(0.0f));
   return Blend(v < Splat(high), v, Splat(high));
+#endif
 }
 
 // The texel under (u, v) (lanes 0 and 1, in texels) as R, G, B and 0: each 5-bit
@@ -278,7 +291,13 @@ F4 TexelAt(const std::uint16_t* texture, F4 uv) {
 // Light times texel, rounded and within 0..255 (NaN as 0), packed as a pixel.
 std::uint32_t Colour(F4 light, F4 texel) {
   const I4 c = __builtin_convertvector(Within(light * texel + Splat(0.5f), 255.0f), I4);
+#if defined(__SSE2__)
+  // The four lanes narrowed to bytes in memory order (lane 3, which holds 0, then opaque).
+  const __m128i words = _mm_packs_epi32(reinterpret_cast<__m128i>(c), reinterpret_cast<__m128i>(c));
+  return static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(words, words))) | 0xFF000000u;
+#else
   return Pack(static_cast<std::uint32_t>(c[0]), static_cast<std::uint32_t>(c[1]), static_cast<std::uint32_t>(c[2]));
+#endif
 }
 
 class Rasteriser {
