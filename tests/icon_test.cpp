@@ -495,7 +495,7 @@ std::vector<Rgb> ReferencePicture(const icon::Icon& model, const icon::IconSysFi
   std::vector<std::size_t> order;
   for (std::size_t i = 0; i + 2 < p.size(); i += 3) order.push_back(i);
   auto nearest = [&](std::size_t i) { return std::min({p[i].z, p[i + 1].z, p[i + 2].z}); };
-  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return nearest(a) < nearest(b); });
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return std::pair{nearest(a), a} < std::pair{nearest(b), b}; });
   const double sampleX[4] = {0.375, 0.875, 0.125, 0.625}, sampleY[4] = {0.125, 0.375, 0.625, 0.875};
   for (int y = 0; y < size; ++y) {
     for (int x = 0; x < size; ++x) {
