@@ -447,13 +447,10 @@ double Channel(const C& c, int k) {
   return k == 0 ? c.r : k == 1 ? c.g : c.b;
 }
 
-std::vector<Rgb> ReferencePicture(const icon::Icon& model, const icon::IconSysFields& f, int size) {
-  using V = std::array<double, 3>;
-  const auto finite = [](double v) { return std::isfinite(v) ? v : 0.0; };
-  const auto unit = [&](double v) { return std::clamp(finite(v), 0.0, 1.0); };
+// The corners' colours mixed over the picture, rounded, row by row.
+std::vector<std::array<double, 3>> ReferenceBackground(const icon::IconSysFields& f, int size) {
   const double last = size - 1;
-  std::vector<Rgb> out(static_cast<std::size_t>(size * size));
-  std::vector<std::array<double, 3>> background(out.size());
+  std::vector<std::array<double, 3>> background(static_cast<std::size_t>(size * size));
   for (int y = 0; y < size; ++y)
     for (int x = 0; x < size; ++x)
       for (int k = 0; k < 3; ++k) {
@@ -462,6 +459,15 @@ std::vector<Rgb> ReferencePicture(const icon::Icon& model, const icon::IconSysFi
                          (c(2) * (1 - x / last) + c(3) * x / last) * y / last;
         background[static_cast<std::size_t>(y * size + x)][k] = std::floor(v + 0.5);
       }
+  return background;
+}
+
+std::vector<Rgb> ReferencePicture(const icon::Icon& model, const icon::IconSysFields& f, int size) {
+  using V = std::array<double, 3>;
+  const auto finite = [](double v) { return std::isfinite(v) ? v : 0.0; };
+  const auto unit = [&](double v) { return std::clamp(finite(v), 0.0, 1.0); };
+  std::vector<Rgb> out(static_cast<std::size_t>(size * size));
+  const std::vector<std::array<double, 3>> background = ReferenceBackground(f, size);
   const std::vector<icon::Fixed4>& p = model.shapes.at(0);
   double minX = 1e9, maxX = -1e9, minY = 1e9, maxY = -1e9;
   for (const icon::Fixed4& v : p) minX = std::min<double>(minX, v.x), maxX = std::max<double>(maxX, v.x),
