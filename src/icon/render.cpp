@@ -9,20 +9,24 @@
 #include <string>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace icon {
 
 namespace {
 
 constexpr float kColourScale = 255.0f / 128.0f;  // 0..0x80 to 0..255
 constexpr float kFullVertexColour = 128.0f;
+constexpr float kFixedOne = 65536.0f;  // 1 in 16.16 fixed point
 
 float Finite(float v) { return std::isfinite(v) ? v : 0.0f; }
 float Unit(float v) { return std::clamp(Finite(v), 0.0f, 1.0f); }
 
 struct Light {
   float x = 0, y = 0, z = 0;  // towards the light, in the icon's axes, length 1
-  float r = 0, g = 0, b = 0;
-  bool on = false;
+  float r = 0, g = 0, b = 0;  // all 0 for a light that is off
 };
 
 std::array<Light, 3> Lights(const IconSysFields& f) {
@@ -32,12 +36,10 @@ std::array<Light, 3> Lights(const IconSysFields& f) {
     float x = Finite(d.x), y = -Finite(d.y), z = -Finite(d.z);
     float length = std::sqrt(x * x + y * y + z * z);
     Light& l = lights[i];
-    l.on = std::isfinite(length) && length > 1e-6f;
-    if (l.on) {
-      l.x = x / length;
-      l.y = y / length;
-      l.z = z / length;
-    }
+    if (!(std::isfinite(length) && length > 1e-6f)) continue;  // off
+    l.x = x / length;
+    l.y = y / length;
+    l.z = z / length;
     l.r = Unit(f.lightColours[i].r);
     l.g = Unit(f.lightColours[i].g);
     l.b = Unit(f.lightColours[i].b);
@@ -97,18 +99,17 @@ std::vector<ScreenVertex> Project(const Icon& icon, const IconSysFields& lightin
     s.y = static_cast<float>(p.y) * view.scale + view.offsetY;
     s.q[kZ] = static_cast<float>(p.z);
 
-    float nx = n.x, ny = n.y, nz = n.z;
-    float length = std::sqrt(nx * nx + ny * ny + nz * nz);
+    // Lights that are off, and a normal of length 0, face nothing: every factor is 0,
+    // and adding max(0, facing) keeps the sum free of branches.
+    const float nx = n.x, ny = n.y, nz = n.z;
+    const float length = std::sqrt(nx * nx + ny * ny + nz * nz);
+    const float inverse = length > 0 ? 1.0f / length : 0.0f;
     float r = ambientR, g = ambientG, b = ambientB;
-    if (length > 0) {
-      for (const Light& l : lights) {
-        if (!l.on) continue;
-        float facing = (nx * l.x + ny * l.y + nz * l.z) / length;
-        if (facing <= 0) continue;
-        r += facing * l.r;
-        g += facing * l.g;
-        b += facing * l.b;
-      }
+    for (const Light& l : lights) {
+      const float facing = std::max(0.0f, (nx * l.x + ny * l.y + nz * l.z) * inverse);
+      r += facing * l.r;
+      g += facing * l.g;
+      b += facing * l.b;
     }
     const Rgba8& c = icon.colours[i];
     s.q[kR] = r * std::min<float>(c.r, kFullVertexColour) / kFullVertexColour;
@@ -147,9 +148,13 @@ I4 Splat(std::uint32_t v) {
   return I4{i, i, i, i};
 }
 bool Any(I4 m) {
+#if defined(__SSE2__)
+  return _mm_movemask_ps(reinterpret_cast<__m128>(m)) != 0;  // lanes are all ones or zero
+#else
   std::uint64_t w[2];
   std::memcpy(w, &m, sizeof w);
   return (w[0] | w[1]) != 0;
+#endif
 }
 I4 Bits(F4 v) {
   I4 i;
@@ -162,51 +167,75 @@ F4 Blend(I4 mask, F4 yes, F4 no) {
   std::memcpy(&v, &bits, sizeof v);
   return v;
 }
-void FillBackground(const IconSysFields& f, int size, std::vector<std::uint8_t>& rgba) {
-  std::array<std::array<float, 3>, 4> corner;
-  for (std::size_t i = 0; i < 4; ++i) {
-    const Colour8& c = f.corners[i];
-    corner[i] = {std::min(255.0f, static_cast<float>(c.r) * kColourScale),
-                 std::min(255.0f, static_cast<float>(c.g) * kColourScale),
-                 std::min(255.0f, static_cast<float>(c.b) * kColourScale)};
+// Pixels of one row of the background, channel k at (start[k] + step[k] x) >> 16: values
+// within 0..255, as 0.5..255.5 give.
+void FillRow(I4 start, I4 step, int size, std::uint8_t* out) {
+  int x = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    // Four pixels at a time: R, G and B each in its own four lanes, kept in fixed point
+    // and moved into their bytes by one shift and a mask.
+    const I4 lanes = {0, 1, 2, 3};
+    I4 red = Splat(static_cast<std::uint32_t>(start[0])) + Splat(static_cast<std::uint32_t>(step[0])) * lanes;
+    I4 green = Splat(static_cast<std::uint32_t>(start[1])) + Splat(static_cast<std::uint32_t>(step[1])) * lanes;
+    I4 blue = Splat(static_cast<std::uint32_t>(start[2])) + Splat(static_cast<std::uint32_t>(step[2])) * lanes;
+    const I4 by4 = step * 4;
+    for (; x + 4 <= size; x += 4, out += 16) {
+      const I4 pixels = (red >> 16) | ((green >> 8) & Splat(0xFF00u)) | (blue & Splat(0xFF0000u)) | Splat(0xFF000000u);
+      std::memcpy(out, &pixels, sizeof pixels);
+      red += Splat(static_cast<std::uint32_t>(by4[0]));
+      green += Splat(static_cast<std::uint32_t>(by4[1]));
+      blue += Splat(static_cast<std::uint32_t>(by4[2]));
+    }
   }
-  // Each row mixes its left and right colours by the column's share, written so that
-  // the last column takes the right colour exactly.
-  const float last = static_cast<float>(size - 1);
-  std::vector<float> right(static_cast<std::size_t>(size)), left(static_cast<std::size_t>(size));
-  for (int x = 0; x < size; ++x) {
-    right[static_cast<std::size_t>(x)] = static_cast<float>(x) / last;
-    left[static_cast<std::size_t>(x)] = 1.0f - right[static_cast<std::size_t>(x)];
-  }
-  std::uint8_t* out = rgba.data();
-  for (int y = 0; y < size; ++y) {
-    const float fy = static_cast<float>(y) / last;
-    std::array<float, 3> l, r;
-    for (std::size_t k = 0; k < 3; ++k) {
-      l[k] = corner[0][k] * (1 - fy) + corner[2][k] * fy;
-      r[k] = corner[1][k] * (1 - fy) + corner[3][k] * fy;
-    }
-    std::size_t x = 0;
-    if constexpr (std::endian::native == std::endian::little) {
-      // Four pixels at a time.
-      for (; x + 4 <= static_cast<std::size_t>(size); x += 4, out += 16) {
-        const F4 lw = Load4(&left[x]), rw = Load4(&right[x]);
-        const I4 red = __builtin_convertvector(Splat(l[0]) * lw + Splat(r[0]) * rw + Splat(0.5f), I4);
-        const I4 green = __builtin_convertvector(Splat(l[1]) * lw + Splat(r[1]) * rw + Splat(0.5f), I4);
-        const I4 blue = __builtin_convertvector(Splat(l[2]) * lw + Splat(r[2]) * rw + Splat(0.5f), I4);
-        const I4 pixels = red | green << 8 | blue << 16 | Splat(0xFF000000u);
-        std::memcpy(out, &pixels, sizeof pixels);
-      }
-    }
-    for (; x < static_cast<std::size_t>(size); ++x, out += 4) {
-      const auto red = static_cast<std::uint32_t>(l[0] * left[x] + r[0] * right[x] + 0.5f);
-      const auto green = static_cast<std::uint32_t>(l[1] * left[x] + r[1] * right[x] + 0.5f);
-      const auto blue = static_cast<std::uint32_t>(l[2] * left[x] + r[2] * right[x] + 0.5f);
-      const std::uint32_t pixel = Pack(red, green, blue);
-      std::memcpy(out, &pixel, 4);
-    }
+  for (; x < size; ++x, out += 4) {
+    const I4 c = (start + step * x) >> 16;
+    const std::uint32_t pixel = Pack(static_cast<std::uint32_t>(c[0]), static_cast<std::uint32_t>(c[1]), static_cast<std::uint32_t>(c[2]));
+    std::memcpy(out, &pixel, 4);
   }
 }
+
+// The background, a row at a time: each row mixes its left and right colours by the
+// column's share x / (size - 1), l + (r - l) x / (size - 1), rounded, stepped from pixel
+// to pixel in fixed point with 16 fraction bits (off by less than 1/100 of a level at the
+// far end). A row mixed like the one before (top and bottom corners alike, as in many
+// icon.sys) is left as it was.
+class Background {
+ public:
+  Background(const IconSysFields& f, int size) : size_(size), last_(static_cast<float>(size - 1)) {
+    for (std::size_t i = 0; i < 4; ++i) {
+      const Colour8& c = f.corners[i];
+      corner_[i] = {std::min(255.0f, static_cast<float>(c.r) * kColourScale),
+                    std::min(255.0f, static_cast<float>(c.g) * kColourScale),
+                    std::min(255.0f, static_cast<float>(c.b) * kColourScale)};
+    }
+  }
+
+  // Row y's pixels in `row` (size * 4 bytes), which holds row y - 1's (y > 0).
+  void Row(int y, std::uint8_t* row) {
+    const float fy = static_cast<float>(y) / last_;
+    F4 left = Splat(0.5f), difference = Splat(0.0f);  // red, green, blue, nothing
+    for (std::size_t k = 0; k < 3; ++k) {
+      // Top plus a share of the difference: exactly the top where the bottom is alike.
+      const float l = corner_[0][k] + (corner_[2][k] - corner_[0][k]) * fy;
+      const float r = corner_[1][k] + (corner_[3][k] - corner_[1][k]) * fy;
+      left[k] += l;  // rounded: + 0.5
+      difference[k] = r - l;
+    }
+    // The step rounded to the nearest unit, and the start raised by as many units as the
+    // steps may lose (half a unit each), so that an exact level is never missed by a hair.
+    const F4 exactStep = difference * Splat(kFixedOne / last_);
+    const I4 step = __builtin_convertvector(exactStep + Blend(exactStep < Splat(0.0f), Splat(-0.5f), Splat(0.5f)), I4);
+    const I4 start = __builtin_convertvector(left * Splat(kFixedOne) + Splat(last_ / 2 + 1), I4);
+    if (y == 0 || Any((start != start_) | (step != step_))) FillRow(start, step, size_, row);
+    start_ = start, step_ = step;
+  }
+
+ private:
+  int size_;
+  float last_;
+  std::array<std::array<float, 3>, 4> corner_;
+  I4 start_{}, step_{};
+};
 
 // Where a barycentric weight w = c0 + cy * y + k * x is >= 0 along a row: from (k > 0)
 // or up to (k < 0) the x where it crosses zero, e0 + ey * y; everywhere or nowhere when
@@ -239,8 +268,13 @@ struct PixelSamples {
 // triangle's corners (and far, in a sliver), and a float out of range must never reach an
 // int conversion.
 F4 Within(F4 v, float high) {
+#if defined(__SSE2__)
+  // maxps gives its second operand where the first is NaN.
+  return _mm_min_ps(_mm_max_ps(v, _mm_setzero_ps()), _mm_set1_ps(high));
+#else
   v = Blend(v > Splat(0.0f), v, Splat(0.0f));
   return Blend(v < Splat(high), v, Splat(high));
+#endif
 }
 
 // The texel under (u, v) (lanes 0 and 1, in texels) as R, G, B and 0: each 5-bit
@@ -257,17 +291,24 @@ F4 TexelAt(const std::uint16_t* texture, F4 uv) {
 // Light times texel, rounded and within 0..255 (NaN as 0), packed as a pixel.
 std::uint32_t Colour(F4 light, F4 texel) {
   const I4 c = __builtin_convertvector(Within(light * texel + Splat(0.5f), 255.0f), I4);
+#if defined(__SSE2__)
+  // The four lanes narrowed to bytes in memory order (lane 3, which holds 0, then opaque).
+  const __m128i words = _mm_packs_epi32(reinterpret_cast<__m128i>(c), reinterpret_cast<__m128i>(c));
+  return static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(words, words))) | 0xFF000000u;
+#else
   return Pack(static_cast<std::uint32_t>(c[0]), static_cast<std::uint32_t>(c[1]), static_cast<std::uint32_t>(c[2]));
+#endif
 }
 
 class Rasteriser {
  public:
   // texture: the icon's 16-bit texels, or nullptr for white ones.
-  Rasteriser(int size, std::vector<std::uint8_t>& rgba, const std::uint16_t* texture)
-      : size_(size), rgba_(rgba), texture_(texture), samples_(SampleBuffer()), ready_(ReadyBuffer()) {
-    const std::size_t pixels = static_cast<std::size_t>(size) * static_cast<std::size_t>(size);
+  Rasteriser(int size, const std::uint16_t* texture)
+      : size_(size), stride_((size + kRun - 1) / kRun * kRun), texture_(texture),
+        samples_(SampleBuffer()), ready_(ReadyBuffer()) {
+    const std::size_t pixels = static_cast<std::size_t>(stride_) * static_cast<std::size_t>(size);
     if (samples_.size() < pixels) samples_.resize(pixels);
-    ready_.assign(static_cast<std::size_t>(size), Span{size, -1});
+    ready_.assign(static_cast<std::size_t>(size), 0);
   }
 
   // Every sample that lies in the triangle (edges included) and in front of what is
@@ -342,30 +383,12 @@ class Rasteriser {
     }
   }
 
-  // Each pixel a triangle reached takes the mean of its samples.
-  void Resolve() {
-    for (int y = 0; y < size_; ++y) {
-      const Span ready = ready_[static_cast<std::size_t>(y)];
-      const std::size_t rowStart = static_cast<std::size_t>(y) * static_cast<std::size_t>(size_);
-      for (int x = ready.from; x <= ready.to; ++x) {
-        const std::size_t at = rowStart + static_cast<std::size_t>(x);
-        const PixelSamples& p = samples_[at];
-        std::uint8_t* out = rgba_.data() + at * 4;
-        std::uint32_t background;
-        std::memcpy(&background, out, sizeof background);
-        const I4 covered = Load4(p.depth.data()) < Splat(std::numeric_limits<float>::infinity());
-        I4 colours;
-        std::memcpy(&colours, p.colour.data(), sizeof colours);
-        if (!Any(covered)) continue;
-        colours = (covered & colours) | (~covered & Splat(background));
-        // Each byte's four values added, at once for R and B and for G and A.
-        const I4 evens = colours & Splat(0x00FF00FFu), odds = (colours >> 8) & Splat(0x00FF00FFu);
-        const std::uint32_t sumEvens = static_cast<std::uint32_t>(evens[0] + evens[1] + evens[2] + evens[3]);
-        const std::uint32_t sumOdds = static_cast<std::uint32_t>(odds[0] + odds[1] + odds[2] + odds[3]);
-        const std::uint32_t mean = (((sumEvens + 0x00020002u) >> 2) & 0x00FF00FFu) |
-                                   ((((sumOdds + 0x00020002u) >> 2) & 0x00FF00FFu) << 8);
-        std::memcpy(out, &mean, sizeof mean);
-      }
+  // Each pixel of row y (its background in `row`) that a triangle reached takes the
+  // mean of its samples: only the runs that some triangle made ready.
+  void Resolve(int y, std::uint8_t* row) {
+    for (std::uint64_t runs = ready_[static_cast<std::size_t>(y)]; runs != 0; runs &= runs - 1) {
+      const int from = std::countr_zero(runs) * kRun;
+      for (int x = from; x < std::min(from + kRun, size_); ++x) ResolvePixel(RowSamples(y)[x], row + x * 4);
     }
   }
 
@@ -382,6 +405,9 @@ class Rasteriser {
     float v;
   };
   static constexpr float kNoPixel = 1e9f;  // a bound no pixel reaches
+  // Pixels are made ready in runs of this many; a row of the largest picture has 64.
+  static constexpr int kRun = 8;
+  static_assert(kMaxPictureSize % kRun == 0 && kMaxPictureSize / kRun <= 64);
 
   void DrawRow(int y, int from, int to, const RowStart& row, const Planes& planes) {
     if (from > to) return;
@@ -389,7 +415,7 @@ class Rasteriser {
     const F4 depthStep = Splat(planes.qx[kZ]);
     // Red, green, blue and u at the pixels' centres: shade + step * (x + 0.5).
     const F4 shadeStep = Load4(&planes.qx[kR]);
-    PixelSamples* const pixels = samples_.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(size_);
+    PixelSamples* const pixels = RowSamples(y);
     F4 fx = Splat(static_cast<float>(from));
     for (int x = from; x <= to; ++x, fx += Splat(1.0f)) {
       PixelSamples& p = pixels[x];
@@ -411,47 +437,87 @@ class Rasteriser {
     }
   }
 
-  // Makes the samples of pixels from..to of row y ready: a row's ready pixels are one
-  // run, widened as triangles reach past it, its new pixels' samples set to nothing yet.
-  void Ready(int y, int from, int to) {
-    Span& ready = ready_[static_cast<std::size_t>(y)];
-    if (from >= ready.from && to <= ready.to) return;
-    PixelSamples* const pixels = samples_.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(size_);
-    auto clear = [&](int a, int b) {
-      for (int x = a; x <= b; ++x) pixels[x].depth.fill(std::numeric_limits<float>::infinity());
-    };
-    if (ready.from > ready.to) {
-      clear(from, to);
-      ready = {from, to};
-      return;
-    }
-    if (from < ready.from) clear(from, ready.from - 1), ready.from = from;
-    if (to > ready.to) clear(ready.to + 1, to), ready.to = to;
+  // The mean of a pixel's samples, a sample no triangle covered taking the background.
+  static void ResolvePixel(const PixelSamples& p, std::uint8_t* out) {
+    const I4 covered = Load4(p.depth.data()) < Splat(std::numeric_limits<float>::infinity());
+    if (!Any(covered)) return;
+    std::uint32_t background;
+    std::memcpy(&background, out, sizeof background);
+    I4 colours;
+    std::memcpy(&colours, p.colour.data(), sizeof colours);
+    colours = (covered & colours) | (~covered & Splat(background));
+    // Each byte's four values added, at once for R and B and for G and A.
+    const I4 evens = colours & Splat(0x00FF00FFu), odds = (colours >> 8) & Splat(0x00FF00FFu);
+    const std::uint32_t sumEvens = static_cast<std::uint32_t>(evens[0] + evens[1] + evens[2] + evens[3]);
+    const std::uint32_t sumOdds = static_cast<std::uint32_t>(odds[0] + odds[1] + odds[2] + odds[3]);
+    const std::uint32_t mean = (((sumEvens + 0x00020002u) >> 2) & 0x00FF00FFu) |
+                               ((((sumOdds + 0x00020002u) >> 2) & 0x00FF00FFu) << 8);
+    std::memcpy(out, &mean, sizeof mean);
   }
 
-  int size_;
-  std::vector<std::uint8_t>& rgba_;
+  // Makes the samples of pixels from..to of row y ready: each run of kRun pixels that a
+  // triangle first reaches has its samples set to nothing yet.
+  void Ready(int y, int from, int to) {
+    const std::uint64_t wanted = RunsBetween(from / kRun, to / kRun);
+    std::uint64_t& ready = ready_[static_cast<std::size_t>(y)];
+    std::uint64_t fresh = wanted & ~ready;
+    if (fresh == 0) return;
+    ready |= fresh;
+    PixelSamples* const pixels = RowSamples(y);
+    for (; fresh != 0; fresh &= fresh - 1) {
+      PixelSamples* const run = pixels + std::countr_zero(fresh) * kRun;
+      for (int x = 0; x < kRun; ++x) Store4(run[x].depth.data(), Splat(std::numeric_limits<float>::infinity()));
+    }
+  }
+
+  // Row y's samples: rows are kept a whole number of runs long.
+  PixelSamples* RowSamples(int y) { return samples_.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(stride_); }
+
+  // The bits first..last (0 <= first <= last < 64).
+  static std::uint64_t RunsBetween(int first, int last) {
+    const std::uint64_t upTo = last == 63 ? ~std::uint64_t{0} : (std::uint64_t{1} << (last + 1)) - 1;
+    return upTo & ~((std::uint64_t{1} << first) - 1);
+  }
+
+  int size_, stride_;
   const std::uint16_t* texture_;
   std::vector<PixelSamples>& samples_;
-  // For each row, the pixels whose samples are ready (none: from > to).
-  struct Span {
-    int from, to;
-  };
-  std::vector<Span>& ready_;
+  // For each row, a bit for each run of kRun pixels whose samples are ready. Only the
+  // runs a triangle reaches are cleared and resolved: in an icon that leaves most of the
+  // picture to the background, most are never touched.
+  std::vector<std::uint64_t>& ready_;
 
   // One of each per thread, kept between pictures: fresh ones of this size come from new
-  // pages each time, and the page faults cost more than the work. Only the rows' spans
-  // are cleared for each picture; a pixel's samples are set when a triangle first
-  // reaches its row that far.
+  // pages each time, and the page faults cost more than the work.
   static std::vector<PixelSamples>& SampleBuffer() {
     thread_local std::vector<PixelSamples> buffer;
     return buffer;
   }
-  static std::vector<Span>& ReadyBuffer() {
-    thread_local std::vector<Span> buffer;
+  static std::vector<std::uint64_t>& ReadyBuffer() {
+    thread_local std::vector<std::uint64_t> buffer;
     return buffer;
   }
 };
+
+// Shape 0's triangles into the samples, nearest first: a hidden pixel then costs one
+// depth comparison. The depth buffer decides what shows either way; triangles at equal
+// depth keep the file's order. Each key is the nearest corner's z (a 16-bit integer,
+// made unsigned) above the first vertex's place.
+void DrawTriangles(const Icon& icon, const IconSysFields& lighting, int size, Rasteriser& raster) {
+  const std::vector<ScreenVertex> vertices = Project(icon, lighting, size);
+  const std::vector<Fixed4>& shape = icon.shapes.front();
+  std::vector<std::uint64_t> order;
+  order.reserve(shape.size() / 3);
+  for (std::size_t i = 0; i + 2 < shape.size(); i += 3) {
+    const auto nearest = static_cast<std::uint64_t>(std::min({shape[i].z, shape[i + 1].z, shape[i + 2].z}) + 32768);
+    order.push_back(nearest << 32 | i);
+  }
+  std::sort(order.begin(), order.end());
+  for (const std::uint64_t key : order) {
+    const std::size_t i = key & 0xFFFFFFFFu;
+    raster.Draw(vertices[i], vertices[i + 1], vertices[i + 2]);
+  }
+}
 
 }  // namespace
 
@@ -459,27 +525,29 @@ Result<Picture> RenderIcon(const Icon& icon, const IconSysFields& lighting, int 
   if (size < kMinPictureSize || size > kMaxPictureSize)
     return Error{Fault::kPictureSize, "a picture of " + std::to_string(size) +
                                           " pixels: the size must be 32 to 512"};
+  Rasteriser raster(size, icon.HasTexture() ? icon.texture.data() : nullptr);
+  if (!icon.shapes.empty()) {
+    const std::size_t count = icon.shapes.front().size();
+    if (icon.normals.size() != count || icon.colours.size() != count || icon.texCoords.size() != count ||
+        (icon.HasTexture() && icon.texture.size() != file::kTexturePixels))
+      return Error{Fault::kVertexCount, "the icon's arrays differ in length"};
+    DrawTriangles(icon, lighting, size, raster);
+  }
+
+  // The picture a row at a time, each row its background and then the pixels the
+  // triangles reached: the picture's memory is written once.
   Picture picture;
   picture.width = picture.height = size;
-  picture.rgba.resize(static_cast<std::size_t>(size) * static_cast<std::size_t>(size) * 4);
-  FillBackground(lighting, size, picture.rgba);
-  if (icon.shapes.empty()) return picture;
-  const std::size_t count = icon.shapes.front().size();
-  if (icon.normals.size() != count || icon.colours.size() != count || icon.texCoords.size() != count ||
-      (icon.HasTexture() && icon.texture.size() != file::kTexturePixels))
-    return Error{Fault::kVertexCount, "the icon's arrays differ in length"};
-
-  const std::vector<ScreenVertex> vertices = Project(icon, lighting, size);
-  Rasteriser raster(size, picture.rgba, icon.HasTexture() ? icon.texture.data() : nullptr);
-  // Nearest first: a hidden pixel then costs one depth comparison. The depth buffer
-  // decides what shows either way; triangles at equal depth keep the file's order.
-  std::vector<std::pair<float, std::size_t>> order;
-  order.reserve(vertices.size() / 3);
-  for (std::size_t i = 0; i + 2 < vertices.size(); i += 3)
-    order.emplace_back(std::min({vertices[i].q[kZ], vertices[i + 1].q[kZ], vertices[i + 2].q[kZ]}), i);
-  std::sort(order.begin(), order.end());
-  for (const auto& [depth, i] : order) raster.Draw(vertices[i], vertices[i + 1], vertices[i + 2]);
-  raster.Resolve();
+  const std::size_t rowBytes = static_cast<std::size_t>(size) * 4;
+  picture.rgba.reserve(rowBytes * static_cast<std::size_t>(size));
+  std::array<std::uint8_t, kMaxPictureSize * 4> row;
+  Background background(lighting, size);
+  for (int y = 0; y < size; ++y) {
+    background.Row(y, row.data());
+    const std::size_t at = picture.rgba.size();
+    picture.rgba.insert(picture.rgba.end(), row.begin(), row.begin() + static_cast<std::ptrdiff_t>(rowBytes));
+    raster.Resolve(y, picture.rgba.data() + at);
+  }
   return picture;
 }
 
