@@ -127,7 +127,11 @@ class MatchFinder {
     const std::uint64_t rank = s_.rank[p];
     if (rank == kAbsent) return;
     const std::uint32_t lower = s_.lower[p], higher = s_.higher[p];
-    if (s_.rank[lower] > rank && s_.rank[higher] > rank) s_.rank[lower] = rank;
+    // Without a branch: lower takes p's rank exactly when both rank after p (a root ranks
+    // before every node, so it never does).
+    const std::uint64_t lowerRank = s_.rank[lower];
+    const std::uint64_t taken = s_.rank[higher] > rank ? rank : lowerRank;
+    s_.rank[lower] = taken < lowerRank ? taken : lowerRank;
     Unlist(p);
     s_.rank[p] = kAbsent;
   }
