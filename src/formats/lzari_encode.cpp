@@ -172,7 +172,10 @@ class Coder {
   BitWriter out(output);
   const auto size = static_cast<std::uint32_t>(input.size());
   for (std::uint32_t k = 0; k < kLengthFieldSize; ++k) out.Byte(static_cast<std::uint8_t>(size >> (8 * k)));
-  if (size == 0) return out.fitted() ? static_cast<std::int64_t>(out.written()) : kEncodeOutputFull;
+  if (size == 0) {
+    out.Close();  // the length field alone, handed to the output
+    return out.fitted() ? static_cast<std::int64_t>(out.written()) : kEncodeOutputFull;
+  }
 
   LzariEncodeState& s = state;
   std::uint8_t* const text = s.text;
