@@ -165,11 +165,11 @@ TEST(Ps1Families, ExportSizesAreChecked) {
     std::string refusal;
   } cases[] = {
       {"a byte after the blocks", longer, LoadResult::kInvalid, "The file holds 1 bytes after the save's blocks."},
-      {"a byte short", shorter, LoadResult::kReadFailed, ""},
+      {"a byte short", shorter, LoadResult::kReadFailed, psv::kCutShortRefusal},
       {"a size beyond any card", huge, LoadResult::kInvalid,
        "The save's 4294959104 bytes are not 1 to 15 whole blocks of 8,192 bytes."},
-      {"more blocks than the file", twoBlocks, LoadResult::kReadFailed, ""},
-      {"a header only", Bytes(original.begin(), original.begin() + 0x84), LoadResult::kReadFailed, ""},
+      {"more blocks than the file", twoBlocks, LoadResult::kReadFailed, psv::kCutShortRefusal},
+      {"a header only", Bytes(original.begin(), original.begin() + 0x84), LoadResult::kReadFailed, psv::kCutShortRefusal},
   };
   testutil::TempDir dir;
   for (const auto& c : cases) {

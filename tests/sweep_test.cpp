@@ -401,8 +401,9 @@ std::function<std::vector<Source>()> Ps1Sources(std::string family, std::initial
 }
 
 // Before its first block a file is short (-1); after, its size or its blocks disagree (-6).
-std::function<LoadResult(std::size_t)> Ps1Truncated(std::size_t headerSize) {
-  return [headerSize](std::size_t n) { return n < headerSize + 8192 ? LoadResult::kReadFailed : LoadResult::kInvalid; };
+// Short of its header and one whole block, or within a block: no save of the layout.
+std::function<LoadResult(std::size_t)> Ps1Truncated() {
+  return [](std::size_t) { return LoadResult::kInvalid; };
 }
 
 // A frame's size, or a block count, that is no save's.
@@ -434,7 +435,7 @@ std::vector<Absurd> Ps1ExportAbsurd() {
 
 Family Ps1Family(std::string extension, std::string family, std::size_t headerSize,
                  std::initializer_list<const char*> corpus) {
-  Family f = Registered(extension, Ps1Sources(family, corpus), Ps1Truncated(headerSize),
+  Family f = Registered(extension, Ps1Sources(family, corpus), Ps1Truncated(),
                         headerSize + 8192, Ps1Absurd(family));
   f.label = family;
   // Whole files are small: every change is within reach.
