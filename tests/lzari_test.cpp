@@ -69,8 +69,9 @@ Bytes MixedData(std::size_t n) {
 }
 
 // What LzariEncode makes of data: the length field and the stream, or empty on failure.
+// The output starts as guard bytes, so every byte counted as written must have been.
 Bytes Encode(const Bytes& data, LzariEncodeState& state) {
-  Bytes out(lzari::EncodeBound(data.size()));
+  Bytes out(lzari::EncodeBound(data.size()), kGuard);
   const std::int64_t n = LzariEncode(data, out, state);
   if (n < 0) return {};
   out.resize(static_cast<std::size_t>(n));

@@ -7,10 +7,6 @@
 
 #include "formats/lzari_model.h"
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#include <cpuid.h>
-#endif
-
 using namespace lzari;
 using namespace lzari::detail;
 
@@ -302,25 +298,11 @@ class Feed {
   }
 }
 
-#if defined(MORAVELT_LZARI_SSE2) && defined(__x86_64__) && defined(__GNUC__)
-// With AVX2, BMI1 and BMI2 the loop is the same but shorter: three-operand forms, shifts
-// by a register without the flags, and leading zeros counted in one instruction (LZCNT,
-// which every such processor has and cpuid reports apart).
-[[gnu::target("avx2,bmi,bmi2,lzcnt")]] int DecodeWide(std::span<const std::uint8_t> input, std::uint8_t* output,
+#ifdef MORAVELT_LZARI_WIDE
+[[MORAVELT_LZARI_WIDE_TARGET]] int DecodeWide(std::span<const std::uint8_t> input, std::uint8_t* output,
                                                      std::uint32_t expectedLength, LzariState& state, Feed* feed) {
   return Decode(input, output, expectedLength, state, feed);
 }
-
-bool HasWide() {
-  static const bool has = [] {
-    unsigned a = 0, b = 0, c = 0, d = 0;
-    const bool lzcnt = __get_cpuid(0x80000001, &a, &b, &c, &d) && (c & bit_LZCNT) != 0;
-    return lzcnt && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
-           __builtin_cpu_supports("bmi2");
-  }();
-  return has;
-}
-#define MORAVELT_LZARI_WIDE 1
 #endif
 
 }  // namespace

@@ -80,7 +80,7 @@ class Coder {
     StartCharModel(model_);
   }
 
-  void Char(std::uint32_t code) {
+  [[gnu::always_inline]] void Char(std::uint32_t code) {
     const std::uint32_t sym = model_.charToSymbol[code];
     const std::uint32_t cumBelow = CumulativeFrequency(model_, sym);
     const std::uint32_t cumAbove = cumBelow + model_.symbolFreq[sym];
@@ -94,7 +94,7 @@ class Coder {
     UpdateCharModel(model_, sym);
   }
 
-  void Position(std::uint32_t p) {
+  [[gnu::always_inline]] void Position(std::uint32_t p) {
     const std::uint32_t range = high_ - low_;
     high_ = low_ + range * kPositions.cum[p] / kPositionTotal;
     low_ = low_ + range * kPositions.cum[p + 1] / kPositionTotal;
@@ -121,7 +121,7 @@ class Coder {
   // is 01... and high - 1 is 10..., it owes a bit, subtracts a quarter and doubles.
   // Once the top bits differ they stay different, so all shifts of the first kind come
   // before all of the second, and each run is taken at once (as the decoder does).
-  void Shift() {
+  [[gnu::always_inline]] void Shift() {
     constexpr std::uint32_t kMask = kFull - 1;
     std::uint32_t low = low_;
     std::uint32_t top = high_ - 1;  // the interval's last value
@@ -165,15 +165,17 @@ class Coder {
   std::uint32_t pending_ = 0;  // bits owed: the opposite of the next bit given
 };
 
-}  // namespace
-
-std::int64_t LzariEncode(std::span<const std::uint8_t> input, std::span<std::uint8_t> output,
-                         LzariEncodeState& state) {
-  if (input.size() > 0xFFFFFFFFu) return kEncodeInputTooLong;
+// The encoding loop, compiled twice where the processor may offer more than SSE2 (see
+// LzariEncode).
+[[gnu::always_inline]] inline std::int64_t Encode(std::span<const std::uint8_t> input, std::span<std::uint8_t> output,
+                                                  LzariEncodeState& state) {
   BitWriter out(output);
   const auto size = static_cast<std::uint32_t>(input.size());
   for (std::uint32_t k = 0; k < kLengthFieldSize; ++k) out.Byte(static_cast<std::uint8_t>(size >> (8 * k)));
-  if (size == 0) return out.fitted() ? static_cast<std::int64_t>(out.written()) : kEncodeOutputFull;
+  if (size == 0) {
+    out.Close();  // the length field alone, handed to the output
+    return out.fitted() ? static_cast<std::int64_t>(out.written()) : kEncodeOutputFull;
+  }
 
   LzariEncodeState& s = state;
   std::uint8_t* const text = s.text;
@@ -221,6 +223,24 @@ std::int64_t LzariEncode(std::span<const std::uint8_t> input, std::span<std::uin
   } while (len > 0);
   coder.End();
   return out.fitted() ? static_cast<std::int64_t>(out.written()) : kEncodeOutputFull;
+}
+
+#ifdef MORAVELT_LZARI_WIDE
+[[MORAVELT_LZARI_WIDE_TARGET]] std::int64_t EncodeWide(std::span<const std::uint8_t> input,
+                                                       std::span<std::uint8_t> output, LzariEncodeState& state) {
+  return Encode(input, output, state);
+}
+#endif
+
+}  // namespace
+
+std::int64_t LzariEncode(std::span<const std::uint8_t> input, std::span<std::uint8_t> output,
+                         LzariEncodeState& state) {
+  if (input.size() > 0xFFFFFFFFu) return kEncodeInputTooLong;
+#ifdef MORAVELT_LZARI_WIDE
+  if (HasWide()) return EncodeWide(input, output, state);
+#endif
+  return Encode(input, output, state);
 }
 
 std::int64_t LzariEncodeTokens(std::span<const LzariToken> tokens, std::span<std::uint8_t> output,

@@ -91,7 +91,7 @@ class MatchFinder {
   // s.matchPosition (the position only when the length is above 2); the parse only asks
   // for it at the start of a code.
   template <bool kFindMatch>
-  void Insert(std::uint32_t r) {
+  [[gnu::always_inline]] void Insert(std::uint32_t r) {
     const std::uint8_t* const key = s_.text + r;
     Gap gap;
     if (hintFor_ != r || !InTree(hint_) || s_.text[hint_] != key[0] || !GapFrom(hint_, key, hintSame_, gap))
@@ -123,11 +123,15 @@ class MatchFinder {
 
   // Deletes the string at p from its tree (nothing when it is in none). With both
   // children, the string below it takes its place and so its rank.
-  void Delete(std::uint32_t p) {
+  [[gnu::always_inline]] void Delete(std::uint32_t p) {
     const std::uint64_t rank = s_.rank[p];
     if (rank == kAbsent) return;
     const std::uint32_t lower = s_.lower[p], higher = s_.higher[p];
-    if (s_.rank[lower] > rank && s_.rank[higher] > rank) s_.rank[lower] = rank;
+    // Without a branch: lower takes p's rank exactly when both rank after p (a root ranks
+    // before every node, so it never does).
+    const std::uint64_t lowerRank = s_.rank[lower];
+    const std::uint64_t taken = s_.rank[higher] > rank ? rank : lowerRank;
+    s_.rank[lower] = taken < lowerRank ? taken : lowerRank;
     Unlist(p);
     s_.rank[p] = kAbsent;
   }

@@ -18,6 +18,15 @@
 #define MORAVELT_LZARI_SSE2 1
 #endif
 
+// The decoding and encoding loops are compiled a second time for processors with AVX2,
+// BMI1, BMI2 and LZCNT (three-operand forms, shifts by a register without the flags,
+// leading zeros counted in one instruction), chosen at run time.
+#if defined(MORAVELT_LZARI_SSE2) && defined(__x86_64__) && defined(__GNUC__)
+#include <cpuid.h>
+#define MORAVELT_LZARI_WIDE 1
+#define MORAVELT_LZARI_WIDE_TARGET gnu::target("avx2,bmi,bmi2,lzcnt")
+#endif
+
 namespace lzari::detail {
 
 // Exact division of any 32-bit n by a fixed d (2 <= d < 2^32) as a multiplication:
@@ -34,6 +43,19 @@ class Reciprocal {
  private:
   std::uint64_t m_;
 };
+
+#ifdef MORAVELT_LZARI_WIDE
+// Whether this processor runs the wide loops. LZCNT is reported apart from the others.
+inline bool HasWide() {
+  static const bool has = [] {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    const bool lzcnt = __get_cpuid(0x80000001, &a, &b, &c, &d) && (c & bit_LZCNT) != 0;
+    return lzcnt && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+           __builtin_cpu_supports("bmi2");
+  }();
+  return has;
+}
+#endif
 
 // The fixed position model. Position p weighs floor(10000 / (p + 201)); cum[i] is the
 // weight of positions i..4095, so cum[0] is the total and cum[4096] is 0. positionOf[x]

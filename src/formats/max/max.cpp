@@ -207,11 +207,14 @@ LoadResult WriteArmax(const CSaveGame& source, const std::string& path, bool inP
     LoadResult built = BuildPayload(table, source.sourcePath, payload, refusal);
     if (built != LoadResult::kOk) return built;
 
-    std::vector<std::uint8_t> coded(static_cast<std::size_t>(lzari::EncodeBound(payload.size())));
+    // Room for the longest stream, left uncleared: the stream takes about a third of it,
+    // and the pages it never reaches are never touched.
+    const auto bound = static_cast<std::size_t>(lzari::EncodeBound(payload.size()));
+    auto room = std::make_unique_for_overwrite<std::uint8_t[]>(bound);
     auto state = std::make_unique<LzariEncodeState>();
-    const std::int64_t n = LzariEncode(payload, coded, *state);
+    const std::int64_t n = LzariEncode(payload, {room.get(), bound}, *state);
     if (n < 0) return LoadResult::kInvalid;  // the bound above always suffices
-    coded.resize(static_cast<std::size_t>(n));
+    const std::span<const std::uint8_t> coded(room.get(), static_cast<std::size_t>(n));
 
     std::array<std::uint8_t, kFixedHeaderSize> header{};
     std::memcpy(header.data(), armax::kSignature.data(), armax::kSignature.size());
