@@ -510,6 +510,55 @@ TEST(CardRemove, ClearsTheExistsBitsAndTheFatBitsOnly) {
   EXPECT_EQ(f.Entry(f.EntryPage(0, 0)).length, 3u);  // the root keeps its length
 }
 
+// A card image is read once: the listing, its titles and every save's files come from
+// what was read, the same as the files imported, even once the image is gone from the
+// disk. A file of several MiB still reaches a reader in pieces of at most 1 MiB.
+TEST(CardRead, AnOpenedImageServesEverySaveFromOneRead) {
+  testutil::TempDir dir;
+  struct Row {
+    const char* name;
+    bool ecc;
+    std::size_t bigFile;
+  };
+  const Row rows[] = {{"with ECC", true, 300000}, {"raw, a file over 1 MiB", false, 2500000}};
+  for (const Row& r : rows) {
+    CardFile f = CardFile::Format(dir.File(std::string("once-") + (r.ecc ? "ecc" : "raw")), r.ecc);
+    testutil::WriteFile(dir.File("icon.sys"), testutil::MakeIconSys("READ ONCE"));
+    testutil::WriteFile(dir.File("BIG"), testutil::MakeBytes(r.bigFile, 2));
+    testutil::WriteFile(dir.File("SMALL"), testutil::MakeBytes(700, 3));
+    std::vector<std::unique_ptr<CGeneric>> originals;
+    {
+      auto writer = OpenOrFail(f.path());
+      for (const char* folder : {"BESLES-00001ONE", "BESLES-00002TWO"}) {
+        auto& s = originals.emplace_back(std::make_unique<CGeneric>());
+        for (const char* file : {"icon.sys", "BIG", "SMALL"}) ASSERT_TRUE(s->AddEntryFromDisk(dir.File(file), file));
+        s->SetName(-1, folder);
+        ASSERT_EQ(writer->Import(*s).result, card::ImportResult::kImported) << r.name;
+      }
+    }
+    auto c = OpenOrFail(f.path());
+    ASSERT_TRUE(c);
+    std::filesystem::remove(f.path());
+    const card::Listing listing = c->List();
+    ASSERT_EQ(listing.saves.size(), 2u) << r.name;
+    for (std::size_t i = 0; i < originals.size(); ++i) {
+      EXPECT_EQ(listing.saves[i].title, "READ ONCE") << r.name;
+      card::OpenedSave opened = c->OpenSave(listing.saves[i].folder);
+      ASSERT_TRUE(opened.save) << r.name;
+      ExpectSameFiles(*originals[i], *opened.save, r.name);
+      std::size_t largest = 0;
+      EXPECT_EQ(CopyEntryData((*opened.save->entries)[2], opened.save->sourcePath,
+                              [&](std::span<const std::uint8_t> piece) {
+                                largest = std::max(largest, piece.size());
+                                return true;
+                              }),
+                DataResult::kOk)
+          << r.name;
+      EXPECT_LE(largest, std::size_t{1} << 20) << r.name;
+    }
+  }
+}
+
 // --- Damaged cards ------------------------------------------------------------------------
 
 TEST(CardHostile, EachDamageEndsInItsIssue) {

@@ -195,6 +195,53 @@ TEST_F(CardWindowTest, SelectionDecidesTheButtonsAndThePicture) {
   }
 }
 
+// The window works from the card as it read it, and reads it again after each change it
+// makes: what another program changed meanwhile then shows (a save replaced with a new
+// title and icon, a save added), beside the window's own change.
+TEST_F(CardWindowTest, AChangeReadsTheCardAgainWithWhatChangedOutsideTheWindow) {
+  struct Row {
+    const char* change;
+    std::function<void()> act;
+    std::vector<std::string> folders;
+  };
+  const std::string inPsu = Psu("in.psu", SaveImage("BESLES-44444DDD"));
+  const Row rows[] = {
+      {"import", [&] { view.filesAnswers.push_back({inPsu}); Click(IDC_CARD_IMPORT); },
+       {"BESLES-11111AAA", "BESLES-22222BBB", "BESLES-33333CCC", "BESLES-44444DDD"}},
+      {"delete", [&] { Select({1}); view.questionAnswers = {true}; Click(IDC_CARD_DELETE); },
+       {"BESLES-11111AAA", "BESLES-33333CCC"}},
+  };
+  for (const Row& r : rows) {
+    const std::string path = MakeCard({"BESLES-11111AAA", "BESLES-22222BBB"}, std::string(r.change) + ".bin");
+    OpenCard(path);
+    ASSERT_EQ(view.rows.size(), 2u) << r.change;
+    const icon::Picture before = view.rows[0].icon;
+    {
+      testutil::PsuImage changed = SaveImage("BESLES-11111AAA");
+      testutil::IconSysImage sys;
+      sys.title = "OUTSIDE";
+      testutil::IconImage icon;
+      icon.vertices = testutil::Triangle({-4096, -4096, 4096, -4096, 0, 4096}, 0);
+      icon.texture = testutil::RawTexture(0x03E0);
+      changed.files[0] = {"icon.sys", sys.Build()};
+      changed.files[1] = {"icon.ico", icon.Build()};
+      std::unique_ptr<card::Card> other = card::OpenCard(path).card;
+      card::ImportOptions replace;
+      replace.replace = true;
+      ASSERT_EQ(other->Import(*Load(Psu("changed.psu", changed)), replace).result, card::ImportResult::kReplaced);
+      ASSERT_EQ(other->Import(*Load(Psu("added.psu", SaveImage("BESLES-33333CCC")))).result,
+                card::ImportResult::kImported);
+    }
+    r.act();
+    EXPECT_EQ(view.Folders(), r.folders) << r.change;
+    ASSERT_FALSE(view.rows.empty()) << r.change;
+    EXPECT_EQ(view.rows[0].title, "OUTSIDE") << r.change;
+    EXPECT_NE(view.rows[0].icon.rgba, before.rgba) << r.change;
+    EXPECT_NE(view.rows[0].icon.rgba, ui::PlaceholderPicture(32).rgba) << r.change;
+    Click(IDC_CARD_CLOSE);
+  }
+}
+
 TEST_F(CardWindowTest, ImportTakesEveryFileAndReportsEachRefusalInTheCardLayersWords) {
   std::string path = MakeCard({"BESLES-11111AAA"});
   OpenCard(path);

@@ -118,6 +118,7 @@ std::unique_ptr<CCardSave> ImageCard::MakeSave(const SaveState& s, bool readable
       FillEntry(e, files[i]->entry.d, true);
       save->attributes[i + 1] = files[i]->entry.d.attr;
       ContainerExtents extents;
+      extents.held = state_.bytes;
       if (!FileExtents(*files[i], extents)) return nullptr;
       e.source = std::move(extents);
     }

@@ -60,12 +60,19 @@ struct ImageState {
   std::vector<std::string> ownerName;      // per owner id: what the chain is, for messages
   std::vector<Issue> issues;
   bool usable = false;                     // no fatal issue
+  // The image's bytes as the scan read them, when it was read whole (every card image up
+  // to kHeldImageLimit): the saves' files are then read from here, with no file opened.
+  std::shared_ptr<const std::vector<std::uint8_t>> bytes;
 
   std::uint64_t PageOfCluster(std::uint32_t relative) const {
     return (std::uint64_t{superblock.allocOffset} + relative) * kPagesPerCluster;
   }
   std::uint32_t FreeClusters() const;  // below the console's limit
 };
+
+// The largest image read whole into memory: a 64 MiB card with ECC. A larger one is read
+// from its file, page by page.
+inline constexpr std::uint64_t kHeldImageLimit = (std::uint64_t{64} << 20) / kPageData * (kPageData + kPageSpare);
 
 // The free clusters of a FAT below the console's limit.
 std::uint32_t CountFree(const Superblock& superblock, const std::vector<std::uint32_t>& fat);

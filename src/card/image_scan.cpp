@@ -45,6 +45,10 @@ class Scanner {
     return false;
   }
   bool Start();
+  // The whole image into memory when it is a card of at most kHeldImageLimit bytes.
+  bool Hold();
+  // n bytes from offset, from the held image or else the file.
+  bool ReadAt(std::uint64_t offset, std::uint8_t* out, std::size_t n);
   // A file of a card's size with no superblock: unformatted when it holds nothing but 0xFF
   // or nothing but zeros, a damaged card when a superblock can be found for it, else no card.
   bool NoSuperblock(const Geometry& likely);
@@ -102,7 +106,7 @@ class Scanner {
 
 ImageState Scanner::Run() {
   try {
-    st_.usable = Start() && CheckSuperblock() && ReadFat() && ReadRoot();
+    st_.usable = Start() && Hold() && CheckSuperblock() && ReadFat() && ReadRoot();
     if (!st_.usable) return std::move(st_);
     const std::vector<EntryRef> root = st_.root;
     for (std::uint32_t i = 2; i < root.size(); ++i) {
@@ -155,6 +159,24 @@ bool Scanner::Start() {
                                  " clusters, which is not what a file of " + Num(size_) + " bytes holds",
                              Rebuildable());
   return Fatal(IssueKind::kNotACard, "", "not a PS2 memory card image");
+}
+
+bool Scanner::Hold() {
+  if (size_ > kHeldImageLimit) return true;
+  auto bytes = std::make_shared<std::vector<std::uint8_t>>(static_cast<std::size_t>(size_));
+  if (!file_.Seek(0) || !file_.ReadExact(bytes->data(), bytes->size()))
+    return Fatal(IssueKind::kReadFailed, "", "the file can't be read");
+  st_.bytes = std::move(bytes);
+  file_.Close();
+  return true;
+}
+
+bool Scanner::ReadAt(std::uint64_t offset, std::uint8_t* out, std::size_t n) {
+  if (!st_.bytes) return file_.Seek(offset) && file_.ReadExact(out, n);
+  const std::vector<std::uint8_t>& held = *st_.bytes;
+  if (offset > held.size() || n > held.size() - offset) return false;
+  std::memcpy(out, held.data() + offset, n);
+  return true;
 }
 
 bool Scanner::NoSuperblock(const Geometry& likely) {
@@ -286,7 +308,7 @@ bool Scanner::ReadPage(std::uint64_t page, std::span<std::uint8_t, kPageData> da
   if (page >= g.Pages()) return false;
   std::array<std::uint8_t, kPageData + kPageSpare> raw;
   const std::size_t n = static_cast<std::size_t>(g.PageStride());
-  if (!file_.Seek(g.PageOffset(page)) || !file_.ReadExact(raw.data(), n)) return false;
+  if (!ReadAt(g.PageOffset(page), raw.data(), n)) return false;
   std::memcpy(data.data(), raw.data(), kPageData);
   if (!g.ecc) return true;
   int chunk = 0;
@@ -533,7 +555,7 @@ void Scanner::CheckBackupBlock() {
   // first word; it stays erased (0xFFFFFFFF) unless such a write was cut off.
   const std::uint64_t page = std::uint64_t{st_.superblock.backupBlock2} * kPagesPerBlock;
   std::array<std::uint8_t, 4> word{};
-  if (!file_.Seek(st_.geometry.PageOffset(page)) || !file_.ReadExact(word.data(), word.size())) {
+  if (!ReadAt(st_.geometry.PageOffset(page), word.data(), word.size())) {
     Add(IssueKind::kReadFailed, "backup block 2", "backup block 2 can't be read");
     return;
   }

@@ -74,7 +74,8 @@ inline constexpr std::size_t kTitleField = 68;   // title and rawTitle buffers
 // Where a file entry's bytes are: exactly `size` of them are taken from there.
 //  - InContainer: one range of the save's own container file, from dataOffset;
 //  - ContainerExtents: several ranges of the container, read one after another (a file
-//    stored as a chain of clusters in a memory-card image);
+//    stored as a chain of clusters in a memory-card image), from the container's bytes
+//    when the card holds them in memory;
 //  - FromDisk: the whole PC file diskPath (added or replaced by the user);
 //  - InMemory: bytes decompressed at load time, the entry's own or a slice of a buffer
 //    that the save's entries share (a payload decoded once is not copied apart).
@@ -89,6 +90,8 @@ struct Extent {
 };
 struct ContainerExtents {
   std::vector<Extent> extents;
+  // The whole container as read once (offsets index into it); null: read from the file.
+  std::shared_ptr<const std::vector<std::uint8_t>> held = nullptr;
 };
 struct FromDisk {
   std::string diskPath;

@@ -29,6 +29,8 @@ DataResult EntryDataReader::Copy(const SaveEntry& entry, const std::string& cont
     if (!OpenFile(pc->diskPath)) return DataResult::kOpenFailed;
     return CopyRange(0, size, sink);
   }
+  if (const ContainerExtents* inMemory = std::get_if<ContainerExtents>(&entry.source); inMemory && inMemory->held)
+    return CopyHeld(*inMemory, size, sink);
   if (!OpenFile(containerPath)) return DataResult::kOpenFailed;
   if (const InContainer* range = std::get_if<InContainer>(&entry.source))
     return CopyRange(range->dataOffset, size, sink);
@@ -69,6 +71,23 @@ DataResult EntryDataReader::Copy(const SaveEntry& entry, const std::string& cont
     }
     left -= wanted;
     i = last;
+  }
+  return left == 0 ? DataResult::kOk : DataResult::kShort;
+}
+
+DataResult EntryDataReader::CopyHeld(const ContainerExtents& source, std::uint64_t size, const DataSink& sink) {
+  const std::vector<std::uint8_t>& bytes = *source.held;
+  std::uint64_t left = size;
+  for (std::size_t i = 0; i < source.extents.size() && left > 0; ++i) {
+    const Extent& x = source.extents[i];
+    const std::uint64_t n = std::min(left, x.length);
+    if (x.offset > bytes.size() || n > bytes.size() - x.offset) return DataResult::kShort;
+    for (std::uint64_t done = 0; done < n;) {
+      const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(n - done, kChunk));
+      if (!sink(std::span<const std::uint8_t>(bytes.data() + x.offset + done, piece))) return DataResult::kSinkFailed;
+      done += piece;
+    }
+    left -= n;
   }
   return left == 0 ? DataResult::kOk : DataResult::kShort;
 }

@@ -40,6 +40,8 @@ class EntryDataReader {
 
  private:
   bool OpenFile(const std::string& path);
+  // Extents of a container held in memory: no file is opened.
+  static DataResult CopyHeld(const ContainerExtents& source, std::uint64_t size, const DataSink& sink);
   // Streams `length` bytes of the open file from `offset` to the sink.
   DataResult CopyRange(std::uint64_t offset, std::uint64_t length, const DataSink& sink);
 

@@ -8,6 +8,7 @@
 
 #include "card/card_messages.h"
 #include "card/folder_card.h"
+#include "card/image_card.h"
 #include "card/layout.h"
 #include "card/ps1/ps1_card.h"
 #include "card_ids.h"
@@ -69,6 +70,10 @@ std::uint32_t CapacityKB(const card::Card& c, std::uint32_t inUse) {
   std::uint32_t capacity = 0;
   if (c.type() == card::CardType::kFolder) {
     capacity = card::kFolderCardClusters;
+  } else if (const auto* image = dynamic_cast<const card::ImageCard*>(&c)) {
+    // The superblock as the card was read, without opening the file again.
+    const std::uint32_t limit = image->state().superblock.ConsoleLimit();
+    capacity = limit > 0 ? limit - 1 : 0;
   } else {
     io::File file = io::File::OpenRead(c.path());
     std::array<std::uint8_t, card::kPageData> page{};
