@@ -85,6 +85,12 @@ bool OutputFile::Write(std::span<const std::uint8_t> bytes) {
   return true;
 }
 
+bool OutputFile::Rewrite(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+  if (!ok_ || offset + bytes.size() > written_) return ok_ = false;
+  if (!file_.Seek(offset) || !file_.Write(bytes.data(), bytes.size()) || !file_.SeekEnd()) ok_ = false;
+  return ok_;
+}
+
 bool OutputFile::FlushForReading() {
   if (ok_ && !file_.Flush(false)) ok_ = false;
   return ok_;

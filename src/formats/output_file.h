@@ -53,6 +53,9 @@ class OutputFile {
     return Write(std::span<const std::uint8_t>(static_cast<const std::uint8_t*>(p), n));
   }
   bool WriteFill(std::uint8_t value, std::size_t n);
+  // Writes over bytes already written, from `offset` (a header whose sizes are known only
+  // once the rest is down); the writes after it go on at the end. Sticky like Write.
+  bool Rewrite(std::uint64_t offset, std::span<const std::uint8_t> bytes);
   std::uint64_t written() const { return written_; }
   // Sends what has been written so far on its way to the disk without waiting for it,
   // so that work done before Commit overlaps the disk's (done by itself every 1 MiB).
