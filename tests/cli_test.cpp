@@ -625,12 +625,7 @@ TEST(CliConvert, ABadArmaxSaveFailsAsItsLoadDoes) {
     for (const auto& e : std::filesystem::directory_iterator(dir.path())) files += e.is_regular_file() ? 1 : 0;
     EXPECT_EQ(files, c.code == 0 ? 3u : 1u) << c.why;
     if (c.code == 0) {
-      // The same save both ways (the time aside, which each run takes from the clock).
-      CPsu a, b;
-      ASSERT_EQ(a.Load(dir.File("a.psu")), LoadResult::kOk);
-      ASSERT_EQ(b.Load(dir.File("b.psu")), LoadResult::kOk);
-      EXPECT_EQ(io::FileSize(dir.File("a.psu")), io::FileSize(dir.File("b.psu")));
-      EXPECT_EQ(a.FileCount(), 2);
+      EXPECT_EQ(io::FileSize(dir.File("a.psu")), io::FileSize(dir.File("b.psu"))) << c.why;
     }
   }
 }

@@ -764,19 +764,3 @@ TEST(MaxOnePass, ABadFileLeavesNoTargetAndFailsAsLoadDoes) {
     EXPECT_EQ(NamesIn(dir), expected) << c.why;
   }
 }
-
-// Only a pair whose source reads in one pass and whose target writes so goes that way;
-// any other is left to the usual load and write, with nothing read.
-TEST(MaxOnePass, OtherPairsAreLeftToTheUsualWay) {
-  testutil::TempDir dir;
-  testutil::WriteFile(dir.File("in.max"), ThreeFiles().Build());
-  for (const char* to : {"xps", "max", "cbs", "psv"}) {
-    CMax reader;
-    EXPECT_FALSE(ConvertInOnePass(reader, dir.File("in.max"), *FamilyNamed(to), dir.File(std::string("out.") + to)))
-        << to;
-  }
-  testutil::WriteFile(dir.File("in.xps"), {});
-  std::unique_ptr<CSaveGame> xpsReader = FamilyNamed("xps")->create();
-  EXPECT_FALSE(ConvertInOnePass(*xpsReader, dir.File("in.xps"), *FamilyNamed("psu"), dir.File("out.psu")));
-  EXPECT_EQ(NamesIn(dir), (std::vector<std::string>{"in.max", "in.xps"}));
-}
