@@ -67,7 +67,10 @@ ChildResult RunProgram(const std::string& program, const std::vector<std::string
     int status = 0;
     if (waitpid(pid, &status, 0) == pid) {
       r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      if (measureMemory && r.status == 0 && std::sscanf(report.c_str(), "%d %ld", &r.status, &r.maxRssKiB) != 2)
+      // The helper's line comes last, after whatever the command printed.
+      const std::size_t last = report.rfind('\n', report.empty() ? 0 : report.size() - 2);
+      const char* line = report.c_str() + (last == std::string::npos ? 0 : last + 1);
+      if (measureMemory && r.status == 0 && std::sscanf(line, "%d %ld", &r.status, &r.maxRssKiB) != 2)
         r.status = -1;
     }
   } else if (measureMemory) {

@@ -80,7 +80,7 @@ bool OutputFile::Write(std::span<const std::uint8_t> bytes) {
   written_ += bytes.size();
   // Large outputs go to the disk while the rest is still being made, so that the flush
   // in Commit waits only for the tail.
-  if (written_ - writeBackMark_ >= kWriteBackStep) StartWriteBack();
+  if (written_ - writeBackMark_ >= kWriteBackStep && !rewrites_) StartWriteBack();
   Step(OutputStage::kWritten, written_);
   return true;
 }

@@ -110,6 +110,7 @@ LoadResult WriteCbs(const CSaveGame& source, const cbs::Header* kept, const std:
 
     OutputFile out(path, inPlace);
     if (!out.ok()) return LoadResult::kOpenFailed;
+    out.WillRewrite();
     out.Write(h.data(), h.size());
     BodyWriter body(out);
     const LoadResult written = WriteRecords(table, source.sourcePath, body);
