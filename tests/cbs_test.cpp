@@ -7,6 +7,7 @@
 #include <string>
 
 #include "formats/cbs/cbs.h"
+#include "formats/cbs/zlib_stream.h"
 #include "formats/psu/psu.h"
 #include "model/bytes.h"
 #include "model/entry_data.h"
@@ -138,5 +139,77 @@ TEST(CbsLoad, CutShortFilesAreRefused) {
     EXPECT_EQ(save.Load(dir.File("cut.cbs")), c.want) << c.why;
     EXPECT_EQ(save.refusal, c.refusal) << c.why;
     EXPECT_FALSE(save.entries) << c.why;
+  }
+}
+
+// Deflated piece by piece, the stream is byte for byte zlib's one-call stream of the same
+// bytes, however they are cut: one piece, many small ones, pieces larger than the
+// deflater's output buffer, incompressible data that comes out longer than it went in.
+TEST(CbsDeflater, PiecesGiveTheOneCallStream) {
+  const Bytes text = [] {
+    Bytes b;
+    while (b.size() < 300000) {
+      const std::string line = "BESLES-12345SAVE icon.sys " + std::to_string(b.size() % 977) + "\n";
+      b.insert(b.end(), line.begin(), line.end());
+    }
+    return b;
+  }();
+  const Bytes random = testutil::MakeBytes(400000, 7);
+  struct Case {
+    const char* why;
+    const Bytes* data;
+    std::size_t piece;
+  };
+  const Bytes empty;
+  const Case cases[] = {
+      {"nothing", &empty, 1},       {"text in one piece", &text, text.size()},
+      {"text a byte at a time", &text, 1}, {"text in odd pieces", &text, 4099},
+      {"random in one piece", &random, random.size()}, {"random in 70000-byte pieces", &random, 70000},
+  };
+  for (const Case& c : cases) {
+    Bytes stream;
+    ZlibDeflater deflater([&stream](std::span<std::uint8_t> out) {
+      stream.insert(stream.end(), out.begin(), out.end());
+      return true;
+    });
+    for (std::size_t at = 0; at < c.data->size(); at += c.piece)
+      ASSERT_TRUE(deflater.Add(std::span(*c.data).subspan(at, std::min(c.piece, c.data->size() - at)))) << c.why;
+    ASSERT_TRUE(deflater.Finish()) << c.why;
+    EXPECT_TRUE(stream == *ZlibDeflate(*c.data)) << c.why;
+  }
+  // A sink that refuses stops it for good.
+  ZlibDeflater refused([](std::span<std::uint8_t>) { return false; });
+  EXPECT_TRUE(refused.Add(random) == false || refused.Finish() == false);
+  EXPECT_FALSE(refused.Add(text));
+}
+
+// Written with its body deflated file by file, a CodeBreaker file is the one its records
+// deflated at once make, whatever the save holds.
+TEST(CbsSave, BodyWrittenFileByFileIsTheWholeRecordsStream) {
+  struct Case {
+    const char* why;
+    std::vector<testutil::CbsFile> files;
+  };
+  const Case cases[] = {
+      {"no files", {}},
+      {"one file", {{"DATA.BIN", testutil::MakeBytes(5000, 1)}}},
+      {"empty files", {{"a", {}}, {"b", testutil::MakeBytes(3, 2)}, {"c", {}}}},
+      {"a large random file", {{"big", testutil::MakeBytes(700000, 3)}, {"icon.sys", testutil::MakeIconSys("T")}}},
+      {"many files", [] {
+         std::vector<testutil::CbsFile> files;
+         for (int k = 0; k < 30; ++k) files.push_back({"f" + std::to_string(k), testutil::MakeBytes(9000 + k, 10u + k)});
+         return files;
+       }()},
+  };
+  testutil::TempDir dir;
+  for (const Case& c : cases) {
+    CbsImage img;
+    img.files = c.files;
+    const Bytes image = img.Build();
+    testutil::WriteFile(dir.File("in.cbs"), image);
+    CCbs save;
+    ASSERT_EQ(save.Load(dir.File("in.cbs")), LoadResult::kOk) << c.why;
+    ASSERT_EQ(save.Save(dir.File("again.cbs")), LoadResult::kOk) << c.why;
+    EXPECT_TRUE(testutil::ReadFile(dir.File("again.cbs")) == image) << c.why;
   }
 }

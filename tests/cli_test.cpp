@@ -14,6 +14,8 @@
 #include "io/file.h"
 #include "support/cli_runner.h"
 #include "support/icon_builder.h"
+#include "support/lzari_encoder.h"
+#include "support/max_builder.h"
 #include "support/psu_builder.h"
 #include "support/psv_builder.h"
 #include "support/test_util.h"
@@ -584,3 +586,46 @@ TEST(CliProcess, ExitCodesAndNonAsciiPaths) {
   EXPECT_EQ(shell("--no-such-option"), 2);
 }
 #endif
+
+// convert from .max to .psu writes as it decodes; a bad file still says what a load of
+// it says (the same words as with --as, which loads it first), answers the CRC's question
+// the same way, and leaves no file behind.
+TEST(CliConvert, ABadArmaxSaveFailsAsItsLoadDoes) {
+  testutil::MaxImage good;
+  good.files = {{"icon.sys", testutil::MakeIconSys("T")}, {"data", testutil::MakeBytes(300000, 5)}};
+  testutil::MaxImage dry = good, badCrc = good;
+  Bytes stream = testutil::LzariCompress(good.Payload());
+  stream.resize(stream.size() * 3 / 4);
+  dry.stream = stream;
+  badCrc.validCrc = false;
+  struct Case {
+    const char* why;
+    testutil::MaxImage image;
+    std::vector<std::string> options;
+    int code;
+  };
+  const Case cases[] = {
+      {"a good save", good, {}, 0},
+      {"a stream that runs dry", dry, {}, 1},
+      {"a CRC answered No", badCrc, {}, 1},
+      {"a CRC answered Yes", badCrc, {"--yes"}, 0},
+  };
+  for (const Case& c : cases) {
+    testutil::TempDir dir;
+    testutil::WriteFile(dir.File("in.max"), c.image.Build());
+    std::vector<std::string> onePass{"convert", dir.File("in.max"), dir.File("a.psu")};
+    std::vector<std::string> loaded{"convert", "--as", "max", dir.File("in.max"), dir.File("b.psu")};
+    onePass.insert(onePass.end(), c.options.begin(), c.options.end());
+    loaded.insert(loaded.end(), c.options.begin(), c.options.end());
+    const auto first = RunCli(onePass), second = RunCli(loaded);
+    EXPECT_EQ(first.code, c.code) << c.why;
+    EXPECT_EQ(first.err, second.err) << c.why;
+    EXPECT_EQ(first.code, second.code) << c.why;
+    std::size_t files = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path())) files += e.is_regular_file() ? 1 : 0;
+    EXPECT_EQ(files, c.code == 0 ? 3u : 1u) << c.why;
+    if (c.code == 0) {
+      EXPECT_EQ(io::FileSize(dir.File("a.psu")), io::FileSize(dir.File("b.psu"))) << c.why;
+    }
+  }
+}

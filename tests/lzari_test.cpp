@@ -566,3 +566,72 @@ TEST(LzariDecodeFrom, ReadsTheStreamInPiecesAndMatchesTheWholeDecode) {
     EXPECT_EQ(state->outputCount, whole.count) << c.why;
   }
 }
+
+namespace {
+
+// Gathers what a windowed decode hands over, refusing once `refuseAfter` pieces came.
+class Gather final : public LzariSink {
+ public:
+  explicit Gather(std::size_t refuseAfter) : refuseAfter_(refuseAfter) {}
+  bool Take(std::span<const std::uint8_t> bytes) override {
+    if (pieces == refuseAfter_) return false;
+    ++pieces;
+    got.insert(got.end(), bytes.begin(), bytes.end());
+    return true;
+  }
+  Bytes got;
+  std::size_t pieces = 0;
+
+ private:
+  std::size_t refuseAfter_;
+};
+
+}  // namespace
+
+// Decoded through a window, a stream gives what it gives decoded whole, in order and
+// across every slide of the window (matches reaching back over it, a match cut at the
+// end); a sink that refuses, a source that fails and a stream cut short each stop it.
+TEST(LzariDecodeTo, HandsOverWhatTheWholeDecodeWrites) {
+  const std::uint32_t w = lzari::kWindowBytes;
+  const Bytes mixed = MixedData(3 * w + 12345), random = testutil::MakeBytes(w + 5000, 62);
+  const Bytes mixedStream = LzariCompress(mixed), randomStream = LzariCompress(random);
+  const Bytes zeros(2 * w + 7, 0);  // long matches across every slide
+  constexpr std::size_t kNever = ~std::size_t{0};
+  struct Case {
+    const char* why;
+    Bytes stream;
+    std::uint32_t expectedLength;
+    std::size_t failAt;       // the source fails there
+    std::size_t refuseAfter;  // the sink refuses the piece after this many
+    int result;
+  };
+  const Case cases[] = {
+      {"within one window", LzariCompress(Head(mixed, 20000)), 20000, kNever, kNever, 1},
+      {"exactly one window", LzariCompress(Head(mixed, w)), w, kNever, kNever, 1},
+      {"one byte past a window", LzariCompress(Head(mixed, w + 1)), w + 1, kNever, kNever, 1},
+      {"mixed data over several windows", mixedStream, static_cast<std::uint32_t>(mixed.size()), kNever, kNever, 1},
+      {"random data over two windows", randomStream, static_cast<std::uint32_t>(random.size()), kNever, kNever, 1},
+      {"zeros: matches over every slide", LzariCompress(zeros), static_cast<std::uint32_t>(zeros.size()), kNever, kNever, 1},
+      {"a shorter output than the stream holds", mixedStream, 2 * w + 3, kNever, kNever, 1},
+      {"a stream cut short", Head(randomStream, randomStream.size() / 2), static_cast<std::uint32_t>(random.size()), kNever, kNever, -1},
+      {"the source fails", mixedStream, static_cast<std::uint32_t>(mixed.size()), lzari::kPieceBytes + 9, kNever, -2},
+      {"the sink refuses the first piece", mixedStream, static_cast<std::uint32_t>(mixed.size()), kNever, 0, -3},
+      {"the sink refuses the third piece", mixedStream, static_cast<std::uint32_t>(mixed.size()), kNever, 2, -3},
+      {"the sink refuses the last piece", LzariCompress(Head(mixed, 1000)), 1000, kNever, 0, -3},
+  };
+  for (const Case& c : cases) {
+    const Decoded whole = Decode(c.stream, c.expectedLength);
+    auto state = std::make_unique<LzariState>();
+    VectorSource source(c.stream, c.failAt);
+    Gather sink(c.refuseAfter);
+    const int result = LzariDecodeTo(source, c.stream.size(), sink, c.expectedLength, *state);
+    EXPECT_EQ(result, c.result) << c.why;
+    // What was handed over is always the start of what the whole decode wrote.
+    ASSERT_LE(sink.got.size(), whole.count) << c.why;
+    EXPECT_TRUE(std::equal(sink.got.begin(), sink.got.end(), whole.out.begin())) << c.why;
+    if (c.result != 1) continue;
+    EXPECT_EQ(whole.result, 1) << c.why;
+    EXPECT_EQ(sink.got.size(), c.expectedLength) << c.why;
+    EXPECT_EQ(state->outputCount, whole.count) << c.why;
+  }
+}

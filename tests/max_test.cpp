@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <optional>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -9,6 +12,7 @@
 #include "formats/max/max.h"
 #include "formats/psu/psu.h"
 #include "formats/registry.h"
+#include "formats/write_save.h"
 #include "model/bytes.h"
 #include "model/entry_data.h"
 #include "support/lzari_encoder.h"
@@ -600,4 +604,163 @@ TEST(MaxCorpus, SameFileNamesAsTheSharkPortSave) {
     hasLargeFile |= (*max.entries)[pos].size == 143640;
   }
   EXPECT_TRUE(hasLargeFile);
+}
+
+namespace {
+
+// The names in a folder, to see that a failed conversion left nothing behind.
+std::vector<std::string> NamesIn(const testutil::TempDir& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path())) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+struct BothWays {
+  LoadResult loaded = LoadResult::kInvalid;  // Load, then the .psu converted from it
+  LoadResult streamed = LoadResult::kInvalid;  // the .psu written as the stream decodes
+  Bytes viaLoad, viaStream;
+};
+
+// An ARMAX file converted to .psu both ways, within one second of the clock so that both
+// carry the same load time.
+BothWays ConvertBothWays(const std::string& path, const testutil::TempDir& out) {
+  BothWays r;
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    const EntryTime before = EntryTime::Now();
+    CMax loaded;
+    r.loaded = loaded.Load(path);
+    if (r.loaded == LoadResult::kOk) CPsu().WriteConvertedFrom(loaded, out.File("load.psu"));
+    CMax reader;
+    std::unique_ptr<SaveStreamWriter> writer = CPsu().StreamWriter(out.File("stream.psu"));
+    r.streamed = reader.LoadInto(path, *writer).value_or(LoadResult::kInvalid);
+    if (r.streamed == LoadResult::kOk) r.streamed = writer->Finish();
+    EXPECT_FALSE(reader.entries) << "the reader keeps nothing";
+    if (EntryTime::Now() == before) break;
+  }
+  if (r.loaded == LoadResult::kOk) r.viaLoad = testutil::ReadFile(out.File("load.psu"));
+  if (r.streamed == LoadResult::kOk) r.viaStream = testutil::ReadFile(out.File("stream.psu"));
+  return r;
+}
+
+MaxImage WithFiles(std::vector<MaxFile> files, std::uint8_t gapByte = 0, bool padLast = false) {
+  MaxImage img;
+  img.files = std::move(files);
+  img.gapByte = gapByte;
+  img.padLast = padLast;
+  return img;
+}
+
+}  // namespace
+
+// Written as the stream is decoded, a .psu is byte for byte the one a loaded save
+// converts to, whatever the save holds: records within one window of the decoder and
+// across several, empty files anywhere, names of all 32 bytes, any gap bytes.
+TEST(MaxOnePass, WritesThePsuALoadedSaveConvertsTo) {
+  const std::size_t w = lzari::kWindowBytes;
+  struct Case {
+    const char* why;
+    MaxImage image;
+  };
+  const Case cases[] = {
+      {"one file", WithFiles({{"BESLES-12345SAVE", testutil::MakeBytes(5000, 1)}})},
+      {"three files with icon.sys", ThreeFiles()},
+      {"no files", WithFiles({})},
+      {"only empty files", WithFiles({{"a", {}}, {"b", {}}, {"c", {}}})},
+      {"empty files between and after others",
+       WithFiles({{"a", {}}, {"b", testutil::MakeBytes(3, 2)}, {"c", {}}, {"d", testutil::MakeBytes(77, 3)}, {"e", {}}})},
+      {"names of 32 bytes", WithFiles({{std::string(32, 'N'), testutil::MakeBytes(40, 4)},
+                                       {std::string(31, 'M') + "7", testutil::MakeBytes(9, 5)}})},
+      {"gap bytes and the last record padded", WithFiles({{"x", testutil::MakeBytes(21, 6)}, {"y", testutil::MakeBytes(1, 7)}}, 0xEE, true)},
+      {"a file over several windows", WithFiles({{"big", testutil::MakeBytes(3 * w + 17, 8)}, {"after", testutil::MakeBytes(100, 9)}})},
+      {"many files, heads across window edges",
+       [w] {
+         std::vector<MaxFile> files;
+         for (int k = 0; k < 40; ++k)
+           files.push_back({"file" + std::to_string(k), testutil::MakeBytes(w / 7 + static_cast<std::size_t>(k) * 13, 10u + static_cast<std::uint32_t>(k))});
+         return WithFiles(std::move(files));
+       }()},
+  };
+  testutil::TempDir dir;
+  for (const Case& c : cases) {
+    testutil::WriteFile(dir.File("in.max"), c.image.Build());
+    const BothWays r = ConvertBothWays(dir.File("in.max"), dir);
+    EXPECT_EQ(r.loaded, LoadResult::kOk) << c.why;
+    EXPECT_EQ(r.streamed, LoadResult::kOk) << c.why;
+    EXPECT_FALSE(r.viaStream.empty()) << c.why;
+    EXPECT_TRUE(r.viaStream == r.viaLoad) << c.why;
+  }
+}
+
+TEST(MaxOnePass, CorpusFilesWriteThePsuALoadedSaveConvertsTo) {
+  testutil::TempDir dir;
+  for (const char* file : {"max/a.max", "max/b.max", "max/c.max"}) {
+    const std::string path = testutil::CorpusPath(file);
+    if (path.empty()) GTEST_SKIP() << file << " absent";
+    const BothWays r = ConvertBothWays(path, dir);
+    EXPECT_EQ(r.streamed, LoadResult::kOk) << file;
+    EXPECT_GT(r.viaStream.size(), 3 * psu::kHeaderSize) << file;
+    EXPECT_TRUE(r.viaStream == r.viaLoad) << file;
+  }
+}
+
+// A file found bad on the way, however far the .psu has got by then, fails as Load
+// fails on it, and neither the target nor the temporary file stays; a CRC answered No
+// writes nothing at all; a target that can't be written is a failed write.
+TEST(MaxOnePass, ABadFileLeavesNoTargetAndFailsAsLoadDoes) {
+  const std::size_t w = lzari::kWindowBytes;
+  const MaxImage big = WithFiles({{"big", testutil::MakeBytes(2 * w, 1)}, {"icon.sys", testutil::MakeIconSys("T")}});
+  struct Case {
+    const char* why;
+    MaxImage image;
+    bool answer;         // to the CRC's question
+    const char* target;  // within the test's folder
+    LoadResult loaded;
+    LoadResult written;
+  };
+  std::vector<Case> cases = {
+      {"a CRC answered No", big, false, "out.psu", LoadResult::kInvalid, LoadResult::kInvalid},
+      {"a CRC answered Yes", big, true, "out.psu", LoadResult::kOk, LoadResult::kOk},
+      {"a target in no folder", big, false, "none/out.psu", LoadResult::kOk, LoadResult::kOpenFailed},
+  };
+  cases[0].image.validCrc = false;
+  cases[1].image.validCrc = false;
+  auto damaged = [&](const char* why, void (*damage)(MaxImage&)) {
+    Case c{why, big, false, "out.psu", LoadResult::kInvalid, LoadResult::kInvalid};
+    damage(c.image);
+    cases.push_back(c);
+  };
+  damaged("a stream that runs dry after two windows", [](MaxImage& m) {
+    Bytes s = testutil::LzariCompress(m.Payload());
+    s.resize(s.size() * 9 / 10);
+    m.stream = s;
+  });
+  damaged("the last record's data past the payload", [](MaxImage& m) {
+    m.payloadLength = static_cast<std::uint32_t>(m.Payload().size() - 1);
+  });
+  damaged("a record more than the payload holds", [](MaxImage& m) { m.fileCount = 3; });
+  damaged("a payload length over the cap", [](MaxImage& m) { m.payloadLength = armax::kMaxPayload + 1; });
+  const FormatFamily& psuFamily = *FamilyNamed("psu");
+  for (const Case& c : cases) {
+    testutil::TempDir dir;
+    testutil::WriteFile(dir.File("in.max"), c.image.Build());
+    Questions q{c.answer, {}};
+    CMax loaded;
+    loaded.SetQuestionHandler(q.Handler());
+    EXPECT_EQ(loaded.Load(dir.File("in.max")), c.loaded) << c.why;
+
+    CMax reader;
+    reader.SetQuestionHandler(q.Handler());
+    const std::optional<OnePassConversion> done =
+        ConvertInOnePass(reader, dir.File("in.max"), psuFamily, dir.File(c.target));
+    ASSERT_TRUE(done) << c.why;
+    EXPECT_EQ(done->loaded, c.loaded) << c.why;
+    const bool written = c.loaded == LoadResult::kOk;
+    if (written) {
+      EXPECT_EQ(done->write.written, c.written) << c.why;
+    }
+    const std::vector<std::string> expected =
+        c.written == LoadResult::kOk ? std::vector<std::string>{"in.max", "out.psu"} : std::vector<std::string>{"in.max"};
+    EXPECT_EQ(NamesIn(dir), expected) << c.why;
+  }
 }

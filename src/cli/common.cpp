@@ -130,14 +130,19 @@ Opened OpenSave(const std::string& path, Console& console, const OpenOptions& ho
   opened.save->SetQuestionHandler(MakeQuestionHandler(console, how.yes));
   LoadResult result = opened.save->Load(path);
   if (result != LoadResult::kOk) {
-    opened.error = DisplayText(messages::LoadFailureMessage(*opened.save, result));
-    if (how.as.empty()) opened.error += ContentHint(path, family);
+    opened.error = LoadFailure(*opened.save, result, path, family, !how.as.empty());
     opened.save.reset();
     return opened;
   }
   std::string_view ext = ExtensionOf(path);
   opened.save->extensionOffset = static_cast<int>(path.size() - ext.size());
   return opened;
+}
+
+std::string LoadFailure(const CSaveGame& save, LoadResult result, const std::string& path,
+                        const FormatFamily* family, bool byAs) {
+  const std::string message = DisplayText(messages::LoadFailureMessage(save, result));
+  return byAs ? message : message + ContentHint(path, family);
 }
 
 std::unique_ptr<CSaveGame> OpenSaveOrReport(const std::string& path, Console& console, const OpenOptions& how) {

@@ -75,6 +75,10 @@ std::optional<CardSaveName> SplitCardSaveName(std::string_view text);
 // or that it is a memory card. A path that names no file but has the CARD:FOLDER shape
 // of an existing card opens that save on the card.
 Opened OpenSave(const std::string& path, Console& console, const OpenOptions& how);
+// The message OpenSave gives when `save`, of `family` (chosen by the extension unless
+// byAs), fails to load from path with `result`.
+std::string LoadFailure(const CSaveGame& save, LoadResult result, const std::string& path,
+                        const FormatFamily* family, bool byAs);
 // OpenSave for a command that stops when the save doesn't open: the error is printed, and
 // the result is empty.
 std::unique_ptr<CSaveGame> OpenSaveOrReport(const std::string& path, Console& console, const OpenOptions& how);

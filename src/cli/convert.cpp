@@ -36,6 +36,32 @@ struct BatchOptions {
   std::vector<std::string> inputs;
 };
 
+// A save file converted to `family` in one pass where its family and the target's allow
+// it (see ConvertInOnePass): the message of its failed load or write, empty on success;
+// none for the usual load and write.
+std::optional<std::string> WriteInOnePass(const std::string& source, const std::string& target,
+                                          const FormatFamily& family, Console& console, bool yes) {
+  const FormatFamily* from = FamilyToOpen(source);
+  if (!from || !io::Exists(source)) return std::nullopt;
+  std::unique_ptr<CSaveGame> reader = from->create();
+  reader->SetQuestionHandler(MakeQuestionHandler(console, yes));
+  const std::optional<OnePassConversion> done = ConvertInOnePass(*reader, source, family, target);
+  if (!done) return std::nullopt;
+  if (done->loaded != LoadResult::kOk) return LoadFailure(*reader, done->loaded, source, from, /*byAs=*/false);
+  return WriteFailure(done->write);
+}
+
+std::optional<int> RunOnePass(const ConvertOptions& o, Console& console) {
+  if (!o.open.as.empty() || !FamilyToOpen(o.source)) return std::nullopt;
+  const FormatFamily* to = TargetFamilyFor(ExtensionOf(o.target), *FamilyToOpen(o.source)->create());
+  const std::optional<std::string> error = to ? WriteInOnePass(o.source, o.target, *to, console, o.open.yes)
+                                              : std::nullopt;
+  if (!error) return std::nullopt;
+  if (error->empty()) return kExitOk;
+  console.Error(*error);
+  return kExitFailed;
+}
+
 int RunConvert(const ConvertOptions& o, Console& console) {
   // Refuse an unknown target before the source is even read.
   if (!TargetFamilyForExtension(ExtensionOf(o.target)) &&
@@ -43,6 +69,7 @@ int RunConvert(const ConvertOptions& o, Console& console) {
     console.Error(messages::kUnknownFileType);
     return kExitFailed;
   }
+  if (std::optional<int> done = RunOnePass(o, console)) return *done;
   std::unique_ptr<CSaveGame> opened = OpenSaveOrReport(o.source, console, o.open);
   if (!opened) return kExitFailed;
   std::string error = WriteSave(*opened, o.target, console);
@@ -189,6 +216,11 @@ void AssignOutputs(std::vector<Job>& jobs, const BatchOptions& o, const FormatFa
 }
 
 void Convert(Job& job, const FormatFamily& family, Console& console, bool yes) {
+  if (std::optional<std::string> error = WriteInOnePass(job.input, job.output, family, console, yes)) {
+    job.status = error->empty() ? Status::kConverted : Status::kFailed;
+    job.reason = *error;
+    return;
+  }
   Opened opened = OpenSave(job.input, console, {yes, {}});
   if (!opened.save) {
     job.status = Status::kFailed;

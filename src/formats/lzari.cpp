@@ -223,11 +223,48 @@ class Feed {
   bool failed_ = false;
 };
 
+// The output of a windowed decode: kWindowBytes and room for one more match past them.
+// Once the place passes kWindowBytes the bytes not yet handed on go to the sink and the
+// last kRingSize move to the front, where the next matches reach back into them.
+class Slider {
+ public:
+  static constexpr std::uint32_t kStop = kWindowBytes;
+  static_assert(kStop > kRingSize);
+
+  explicit Slider(LzariSink& sink) : sink_(sink), buffer_(kWindowBytes + kMaxMatch) {}
+  std::uint8_t* data() { return buffer_.data(); }
+  std::uint64_t slid() const { return slid_; }
+
+  // Hands on buffer[.. count) and slides; how far the bytes moved, 0 when the sink refused.
+  std::uint32_t Slide(std::uint32_t count) {
+    if (!Hand(count)) return 0;
+    const std::uint32_t moved = count - kRingSize;
+    std::memmove(buffer_.data(), buffer_.data() + moved, kRingSize);
+    handed_ = kRingSize;
+    slid_ += moved;
+    return moved;
+  }
+  // Hands on the bytes up to buffer[count] that have not gone yet.
+  bool Hand(std::uint32_t count) {
+    const bool ok = count <= handed_ || sink_.Take({buffer_.data() + handed_, count - handed_});
+    handed_ = count;
+    return ok;
+  }
+
+ private:
+  LzariSink& sink_;
+  std::vector<std::uint8_t> buffer_;
+  std::uint32_t handed_ = 0;
+  std::uint64_t slid_ = 0;
+};
+
 // The decoding loop, compiled twice where the processor may offer more than SSE2 (see
 // LzariDecode).
-// With a feed, input is its first piece and more is read as the loop goes.
+// With a feed, input is its first piece and more is read as the loop goes; with a slider,
+// output is its buffer, and the place and the length left move back at each slide.
 [[gnu::always_inline]] inline int Decode(std::span<const std::uint8_t> input, std::uint8_t* output,
-                                         std::uint32_t expectedLength, LzariState& state, Feed* feed) {
+                                         std::uint32_t expectedLength, LzariState& state, Feed* feed,
+                                         Slider* slider) {
   LzariState& s = state;
   std::memset(&s.model, 0, sizeof s.model);
   s.low = 0;
@@ -248,6 +285,7 @@ class Feed {
   LzariCharModel& model = s.model;
   const std::uint32_t* positionCum = kPositions.cum.data();
   std::uint32_t count = 0;
+  std::uint32_t stop = slider ? std::min(expectedLength, Slider::kStop) : expectedLength;
 
   auto finish = [&](int result) {
     s.low = coder.low;
@@ -290,7 +328,14 @@ class Feed {
       count += length;
     }
 
-    if (count >= expectedLength) return finish(1);
+    if (count >= stop) [[unlikely]] {
+      if (count >= expectedLength) return finish(1);
+      const std::uint32_t moved = slider->Slide(count);  // only a windowed decode stops short
+      if (moved == 0) return finish(-3);
+      count -= moved;
+      expectedLength -= moved;
+      stop = std::min(expectedLength, Slider::kStop);
+    }
     while (reader.bitsRead() > bitLimit) [[unlikely]] {
       if (!feed || !feed->More(reader)) return finish(-1);
       bitLimit = feed->Limit();
@@ -300,8 +345,9 @@ class Feed {
 
 #ifdef MORAVELT_LZARI_WIDE
 [[MORAVELT_LZARI_WIDE_TARGET]] int DecodeWide(std::span<const std::uint8_t> input, std::uint8_t* output,
-                                                     std::uint32_t expectedLength, LzariState& state, Feed* feed) {
-  return Decode(input, output, expectedLength, state, feed);
+                                                     std::uint32_t expectedLength, LzariState& state, Feed* feed,
+                                                     Slider* slider) {
+  return Decode(input, output, expectedLength, state, feed, slider);
 }
 #endif
 
@@ -310,11 +356,11 @@ class Feed {
 namespace {
 
 int DecodeWith(std::span<const std::uint8_t> input, std::uint8_t* output, std::uint32_t expectedLength,
-               LzariState& state, Feed* feed) {
+               LzariState& state, Feed* feed, Slider* slider = nullptr) {
 #ifdef MORAVELT_LZARI_WIDE
-  if (HasWide()) return DecodeWide(input, output, expectedLength, state, feed);
+  if (HasWide()) return DecodeWide(input, output, expectedLength, state, feed, slider);
 #endif
-  return Decode(input, output, expectedLength, state, feed);
+  return Decode(input, output, expectedLength, state, feed, slider);
 }
 
 }  // namespace
@@ -330,4 +376,17 @@ int LzariDecodeFrom(LzariSource& source, std::uint64_t inputLength, std::uint8_t
   const std::span<const std::uint8_t> first = feed.First();
   const int result = DecodeWith(first, output, expectedLength, state, &feed);
   return feed.failed() ? -2 : result;
+}
+
+int LzariDecodeTo(LzariSource& source, std::uint64_t inputLength, LzariSink& sink,
+                  std::uint32_t expectedLength, LzariState& state) {
+  Feed feed(source, inputLength);
+  Slider slider(sink);
+  const std::span<const std::uint8_t> first = feed.First();
+  int result = DecodeWith(first, slider.data(), expectedLength, state, &feed, &slider);
+  const std::uint32_t held = state.outputCount;  // the place in the window
+  state.outputCount = static_cast<std::uint32_t>(slider.slid() + held);
+  if (feed.failed()) return -2;
+  if (result == 1 && !slider.Hand(held)) return -3;
+  return result;
 }

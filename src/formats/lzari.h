@@ -133,6 +133,25 @@ class LzariSource {
 int LzariDecodeFrom(LzariSource& source, std::uint64_t inputLength, std::uint8_t* output,
                     std::uint32_t expectedLength, LzariState& state);
 
+// Where a windowed decode hands its output, in order, piece by piece: Take returns false
+// to stop the decode.
+class LzariSink {
+ public:
+  virtual bool Take(std::span<const std::uint8_t> bytes) = 0;
+
+ protected:
+  ~LzariSink() = default;
+};
+
+// As LzariDecodeFrom, with no buffer for the whole output: the bytes are decoded into a
+// window of lzari::kWindowBytes (the last 4096 kept in front for the matches that reach
+// back) and handed to `sink` each time it fills, the rest once the decode succeeds. The
+// same bytes, result and counts as LzariDecodeFrom; -3 when the sink refused a piece. On a
+// failure the pieces handed before it are all that went.
+int LzariDecodeTo(LzariSource& source, std::uint64_t inputLength, LzariSink& sink,
+                  std::uint32_t expectedLength, LzariState& state);
+
 namespace lzari {
 inline constexpr std::size_t kPieceBytes = 64 * 1024;
+inline constexpr std::uint32_t kWindowBytes = 256 * 1024;
 }  // namespace lzari

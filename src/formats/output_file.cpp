@@ -80,9 +80,15 @@ bool OutputFile::Write(std::span<const std::uint8_t> bytes) {
   written_ += bytes.size();
   // Large outputs go to the disk while the rest is still being made, so that the flush
   // in Commit waits only for the tail.
-  if (written_ - writeBackMark_ >= kWriteBackStep) StartWriteBack();
+  if (written_ - writeBackMark_ >= kWriteBackStep && !rewrites_) StartWriteBack();
   Step(OutputStage::kWritten, written_);
   return true;
+}
+
+bool OutputFile::Rewrite(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+  if (!ok_ || offset + bytes.size() > written_) return ok_ = false;
+  if (!file_.Seek(offset) || !file_.Write(bytes.data(), bytes.size()) || !file_.SeekEnd()) ok_ = false;
+  return ok_;
 }
 
 bool OutputFile::FlushForReading() {

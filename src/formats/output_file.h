@@ -53,6 +53,12 @@ class OutputFile {
     return Write(std::span<const std::uint8_t>(static_cast<const std::uint8_t*>(p), n));
   }
   bool WriteFill(std::uint8_t value, std::size_t n);
+  // Writes over bytes already written, from `offset` (a header whose sizes are known only
+  // once the rest is down); the writes after it go on at the end. Sticky like Write. A
+  // writer that will do so says so first (WillRewrite): no write-back is then started
+  // before Commit, which would send those bytes to the disk twice.
+  void WillRewrite() { rewrites_ = true; }
+  bool Rewrite(std::uint64_t offset, std::span<const std::uint8_t> bytes);
   std::uint64_t written() const { return written_; }
   // Sends what has been written so far on its way to the disk without waiting for it,
   // so that work done before Commit overlaps the disk's (done by itself every 1 MiB).
@@ -81,5 +87,6 @@ class OutputFile {
   bool keepTemp_ = false;
   std::uint64_t written_ = 0;
   std::uint64_t writeBackMark_ = 0;  // written_ when write-back was last started
+  bool rewrites_ = false;
   static constexpr std::uint64_t kWriteBackStep = std::uint64_t{1} << 20;
 };

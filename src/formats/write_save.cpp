@@ -1,5 +1,6 @@
 #include "formats/write_save.h"
 
+#include "formats/output_file.h"
 #include "formats/ps1/ps1_save.h"
 
 std::string ConsoleRefusal(const CSaveGame& save, const FormatFamily& family) {
@@ -26,4 +27,24 @@ SaveWrite WriteSaveAs(CSaveGame& save, const FormatFamily& family, const std::st
   outcome.written = writer->WriteConvertedFrom(save, path);
   outcome.refusal = writer->refusal;
   return outcome;
+}
+
+std::optional<OnePassConversion> ConvertInOnePass(CSaveGame& reader, const std::string& sourcePath,
+                                                  const FormatFamily& family, const std::string& target) {
+  if (family.kind == reader.kind || family.conversionLoss || family.requiredName ||
+      !ConsoleRefusal(reader, family).empty() || IsSameContainer(target, sourcePath))
+    return std::nullopt;
+  std::unique_ptr<CSaveGame> format = family.create();
+  std::unique_ptr<SaveStreamWriter> writer = format->StreamWriter(target);
+  if (!writer) return std::nullopt;
+  const std::optional<LoadResult> loaded = reader.LoadInto(sourcePath, *writer);
+  if (!loaded) return std::nullopt;
+  OnePassConversion done;
+  if (writer->Failed())  // the write stopped the read
+    done.write.written = LoadResult::kOpenFailed;
+  else if (*loaded == LoadResult::kOk)
+    done.write.written = writer->Finish();
+  else
+    done.loaded = *loaded;
+  return done;
 }

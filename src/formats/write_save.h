@@ -30,3 +30,20 @@ std::string ConsoleRefusal(const CSaveGame& save, const FormatFamily& family);
 // again from there so that its entries point into the new file); any other save is
 // converted by a short-lived object of the family.
 SaveWrite WriteSaveAs(CSaveGame& save, const FormatFamily& family, const std::string& path);
+
+// A conversion done in one pass, the source file read and the target written together.
+struct OnePassConversion {
+  // The source's load: anything but 1 means it failed as Load would have, and nothing
+  // was written; when the write failed first it stays 1 and `write` says so.
+  LoadResult loaded = LoadResult::kOk;
+  SaveWrite write;
+};
+
+// Converts the file at `sourcePath`, which `reader` (an empty object of its family) reads,
+// to `family` at `target` without holding the save's file data whole: for a pair where
+// the source family hands its entries over as it reads them and the target's writer takes
+// them so. None, with nothing read or written, for any other pair, a target that is the
+// source, or a family whose writes come with a note or a refusal that needs the whole
+// save: the caller loads the save and writes it as usual.
+std::optional<OnePassConversion> ConvertInOnePass(CSaveGame& reader, const std::string& sourcePath,
+                                                  const FormatFamily& family, const std::string& target);

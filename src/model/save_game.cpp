@@ -12,6 +12,9 @@ LoadResult CSaveGame::Save(const std::string&) { return LoadResult::kInvalid; }
 
 LoadResult CSaveGame::WriteConvertedFrom(const CSaveGame&, const std::string&) { return LoadResult::kInvalid; }
 
+std::unique_ptr<SaveStreamWriter> CSaveGame::StreamWriter(const std::string&) { return nullptr; }
+std::optional<LoadResult> CSaveGame::LoadInto(const std::string&, SaveStreamWriter&) { return std::nullopt; }
+
 int CSaveGame::FileCount() const {
   if (!entries || entries->empty()) return 0;
   return static_cast<int>(entries->size()) - 1;

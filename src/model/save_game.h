@@ -3,7 +3,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -32,6 +34,24 @@ constexpr int ResultCode(LoadResult r) { return static_cast<int>(r); }
 
 // A yes/no question a loader puts to the user: true means Yes.
 using QuestionHandler = std::function<bool(const std::string& text, const std::string& caption)>;
+
+// A writer fed a save in table order as it is read, so that a conversion need not hold
+// the save's file data: the root first (its size the files + 2; its title not yet read
+// from icon.sys), then each file's record followed by exactly its `size` bytes in pieces.
+// Each call returns false once the write has failed, and nothing more is written then.
+// Only Finish puts the file in place: a writer dropped before it leaves nothing behind.
+class SaveStreamWriter {
+ public:
+  virtual ~SaveStreamWriter() = default;
+  virtual bool Root(const SaveEntry& root) = 0;
+  virtual bool File(const SaveEntry& file) = 0;
+  virtual bool Data(std::span<const std::uint8_t> piece) = 0;
+  // The write failed (the target couldn't be opened or written, or bytes came that no
+  // record announced).
+  virtual bool Failed() const = 0;
+  // 1 written; 0 when a write failed or a file's bytes fell short (nothing replaced).
+  virtual LoadResult Finish() = 0;
+};
 
 // The kinds of container object.
 enum SaveKind : int { kKindPsu = 1, kKindXps = 2, kKindGeneric = 3, kKindMax = 4, kKindCard = 7 };
@@ -63,6 +83,15 @@ class CSaveGame {
   // Writes `source` (a save of any class) in this object's format: the conversion. The
   // object itself only lends its format; a converter with no save of its own keeps none.
   virtual LoadResult WriteConvertedFrom(const CSaveGame& source, const std::string& path);
+
+  // The one-pass conversions. StreamWriter: a writer of this object's format to `path`,
+  // nothing opened before its Root; nullptr for a format written from a whole save.
+  // LoadInto: reads the file at `path` as Load does and hands its entries to `writer` as
+  // they are read instead of keeping them (the object keeps its state): the result of the
+  // load, with -6 or a failed writer ending it early; none, with nothing read, when the
+  // family can't be read so.
+  virtual std::unique_ptr<SaveStreamWriter> StreamWriter(const std::string& path);
+  virtual std::optional<LoadResult> LoadInto(const std::string& path, SaveStreamWriter& writer);
 
   // How a loader asks the user; without a handler every question is answered No.
   void SetQuestionHandler(QuestionHandler handler) { question_ = std::move(handler); }

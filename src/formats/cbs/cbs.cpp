@@ -9,7 +9,7 @@
 
 #include "formats/ascii_title.h"
 #include "formats/cbs/cbs_body.h"
-#include "formats/entry_bytes.h"
+#include "model/entry_data.h"
 #include "formats/messages.h"
 #include "formats/output_file.h"
 #include "io/file.h"
@@ -37,50 +37,60 @@ LoadResult FromInflate(InflateResult r) {
   return r == InflateResult::kNoMemory ? LoadResult::kNoMemory : LoadResult::kInvalid;
 }
 
-// The records of a save's files, back to back.
-LoadResult BuildRecords(const EntryTable& table, const std::string& containerPath,
-                        std::vector<std::uint8_t>& records, std::string& refusal) {
-  std::uint64_t total = 0;
-  for (std::size_t pos = 1; pos < table.size(); ++pos)
-    total += cbs::kRecordHeadSize + table[pos].size;
-  if (total > zstream::kMaxInflated) {
-    refusal = "This save is too large for a CodeBreaker file: its files come to more than 64 MiB.";
-    return LoadResult::kInvalid;
-  }
-  records.assign(static_cast<std::size_t>(total), 0);
+// The body as it is made: the records' zlib stream, under RC4, straight into the file.
+class BodyWriter {
+ public:
+  explicit BodyWriter(OutputFile& out)
+      : deflater_([this, &out](std::span<std::uint8_t> piece) {
+          rc4_.Apply(piece);
+          return out.Write(piece);
+        }) {}
+  bool Add(std::span<const std::uint8_t> bytes) { return deflater_.Add(bytes); }
+  bool Finish() { return deflater_.Finish(); }
+
+ private:
+  cbs::Rc4Stream rc4_;
+  ZlibDeflater deflater_;
+};
+
+// The records of a save's files, back to back, each file's bytes deflated as they are
+// read: the save is never held whole. kOpenFailed when an entry's bytes can't all be
+// read, or a write fails.
+LoadResult WriteRecords(const EntryTable& table, const std::string& containerPath, BodyWriter& body) {
   EntryDataReader reader;
-  std::uint8_t* p = records.data();
   for (std::size_t pos = 1; pos < table.size(); ++pos) {
     const SaveEntry& e = table[pos];
-    e.created.ToBytes(p + cbs::kRecordCreatedOffset);
-    e.modified.ToBytes(p + cbs::kRecordModifiedOffset);
-    bytes::PutU32LE(p + cbs::kRecordSizeOffset, e.size);
-    bytes::PutU32LE(p + cbs::kRecordModeOffset, e.mode);
-    PutText(p + cbs::kRecordNameOffset, cbs::kRecordNameSize, e.FullName());
-    p += cbs::kRecordHeadSize;
-    if (CopyEntryInto(reader, e, containerPath, std::span<std::uint8_t>(p, e.size)) !=
-        DataResult::kOk)
-      return LoadResult::kOpenFailed;
-    p += e.size;
+    std::array<std::uint8_t, cbs::kRecordHeadSize> head{};
+    e.created.ToBytes(head.data() + cbs::kRecordCreatedOffset);
+    e.modified.ToBytes(head.data() + cbs::kRecordModifiedOffset);
+    bytes::PutU32LE(head.data() + cbs::kRecordSizeOffset, e.size);
+    bytes::PutU32LE(head.data() + cbs::kRecordModeOffset, e.mode);
+    PutText(head.data() + cbs::kRecordNameOffset, cbs::kRecordNameSize, e.FullName());
+    if (!body.Add(head)) return LoadResult::kOpenFailed;
+    const DataResult r = reader.Copy(e, containerPath, [&body](std::span<const std::uint8_t> piece) {
+      return body.Add(piece);
+    });
+    if (r != DataResult::kOk) return LoadResult::kOpenFailed;
   }
-  return LoadResult::kOk;
+  return body.Finish() ? LoadResult::kOk : LoadResult::kOpenFailed;
 }
 
 // Writes `source` as a CodeBreaker file. The header starts from `kept` (a loaded file's,
 // which keeps its title and every byte this program doesn't know) or from what devices
-// write, and gets the folder's fields and the sizes.
+// write, and gets the folder's fields and the sizes; the body's length is filled in once
+// it is written.
 LoadResult WriteCbs(const CSaveGame& source, const cbs::Header* kept, const std::string& path,
                     bool inPlace, std::string& refusal) {
   if (!source.entries || source.entries->empty()) return LoadResult::kInvalid;
   const EntryTable& table = *source.entries;
   const SaveEntry& root = table[0];
+  std::uint64_t total = 0;
+  for (std::size_t pos = 1; pos < table.size(); ++pos) total += cbs::kRecordHeadSize + table[pos].size;
+  if (total > zstream::kMaxInflated) {
+    refusal = "This save is too large for a CodeBreaker file: its files come to more than 64 MiB.";
+    return LoadResult::kInvalid;
+  }
   try {
-    std::vector<std::uint8_t> records;
-    const LoadResult built = BuildRecords(table, source.sourcePath, records, refusal);
-    if (built != LoadResult::kOk) return built;
-    std::optional<std::vector<std::uint8_t>> body = cbs::EncodeBody(records);
-    if (!body) return LoadResult::kNoMemory;
-
     cbs::Header h{};
     if (kept) {
       h = *kept;
@@ -92,9 +102,7 @@ LoadResult WriteCbs(const CSaveGame& source, const cbs::Header* kept, const std:
               HeaderTitle(source, cbs::kTitleSize - 1));
     }
     bytes::PutU32LE(h.data() + cbs::kBodyOffsetOffset, static_cast<std::uint32_t>(cbs::kHeaderSize));
-    bytes::PutU32LE(h.data() + cbs::kInflatedSizeOffset, static_cast<std::uint32_t>(records.size()));
-    bytes::PutU32LE(h.data() + cbs::kFileLengthOffset,
-                    static_cast<std::uint32_t>(cbs::kHeaderSize + body->size()));
+    bytes::PutU32LE(h.data() + cbs::kInflatedSizeOffset, static_cast<std::uint32_t>(total));
     PutText(h.data() + cbs::kFolderOffset, cbs::kFolderSize, root.Name());
     root.created.ToBytes(h.data() + cbs::kCreatedOffset);
     root.modified.ToBytes(h.data() + cbs::kModifiedOffset);
@@ -102,8 +110,16 @@ LoadResult WriteCbs(const CSaveGame& source, const cbs::Header* kept, const std:
 
     OutputFile out(path, inPlace);
     if (!out.ok()) return LoadResult::kOpenFailed;
+    out.WillRewrite();
     out.Write(h.data(), h.size());
-    out.Write(body->data(), body->size());
+    BodyWriter body(out);
+    const LoadResult written = WriteRecords(table, source.sourcePath, body);
+    if (written != LoadResult::kOk) {
+      out.Fail();
+      return written;
+    }
+    bytes::PutU32LE(h.data() + cbs::kFileLengthOffset, static_cast<std::uint32_t>(out.written()));
+    out.Rewrite(0, h);
     return out.Commit();
   } catch (const std::bad_alloc&) {
     return LoadResult::kNoMemory;

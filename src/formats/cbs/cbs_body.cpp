@@ -33,17 +33,23 @@ constexpr std::array<std::uint8_t, 256> kRc4State = {
 
 }  // namespace
 
-void Rc4(std::span<std::uint8_t> bytes) {
-  std::array<std::uint8_t, 256> s = kRc4State;
-  std::uint8_t i = 0;
-  std::uint8_t j = 0;
+Rc4Stream::Rc4Stream() : s_(kRc4State) {}
+
+void Rc4Stream::Apply(std::span<std::uint8_t> bytes) {
+  std::array<std::uint8_t, 256>& s = s_;
+  std::uint8_t i = i_;
+  std::uint8_t j = j_;
   for (std::uint8_t& b : bytes) {
     i = static_cast<std::uint8_t>(i + 1);
     j = static_cast<std::uint8_t>(j + s[i]);
     std::swap(s[i], s[j]);
     b ^= s[static_cast<std::uint8_t>(s[i] + s[j])];
   }
+  i_ = i;
+  j_ = j;
 }
+
+void Rc4(std::span<std::uint8_t> bytes) { Rc4Stream().Apply(bytes); }
 
 InflateResult DecodeBody(std::span<const std::uint8_t> body, std::uint32_t decompressedSize,
                          std::vector<std::uint8_t>& records) {

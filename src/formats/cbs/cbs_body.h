@@ -54,6 +54,18 @@ struct Record {
 // RC4 from the fixed initial state, in place; applying it twice gives the bytes back.
 void Rc4(std::span<std::uint8_t> bytes);
 
+// The same over a body that comes in pieces: each piece goes on from where the last ended.
+class Rc4Stream {
+ public:
+  Rc4Stream();
+  void Apply(std::span<std::uint8_t> bytes);
+
+ private:
+  std::array<std::uint8_t, 256> s_;
+  std::uint8_t i_ = 0;
+  std::uint8_t j_ = 0;
+};
+
 // Decrypts and inflates a body into the records' bytes, which must come to exactly
 // `decompressedSize` (the header's word at 0x0C; see ZlibInflate for the refusals) and
 // hold at most kMaxSaveFiles records (kRefused, found as soon as they are inflated).

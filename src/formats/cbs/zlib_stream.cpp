@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstring>
 #include <new>
+#include <utility>
 
 std::optional<std::vector<std::uint8_t>> ZlibDeflate(std::span<const std::uint8_t> data) {
   if (data.size() > zstream::kMaxInflated) return std::nullopt;
@@ -20,6 +21,51 @@ std::optional<std::vector<std::uint8_t>> ZlibDeflate(std::span<const std::uint8_
   } catch (const std::bad_alloc&) {
     return std::nullopt;
   }
+}
+
+struct ZlibDeflater::State {
+  z_stream z{};
+  bool open = false;
+  std::vector<std::uint8_t> out;
+};
+
+ZlibDeflater::ZlibDeflater(Sink sink) : state_(std::make_unique<State>()), sink_(std::move(sink)) {
+  // compress2's settings: level 9, a 32 KiB window, the default memory level and strategy.
+  state_->out.resize(std::size_t{1} << 16);
+  ok_ = state_->open = deflateInit(&state_->z, Z_BEST_COMPRESSION) == Z_OK;
+}
+
+ZlibDeflater::~ZlibDeflater() {
+  if (state_->open) deflateEnd(&state_->z);
+}
+
+bool ZlibDeflater::Add(std::span<const std::uint8_t> bytes) { return Run(bytes, Z_NO_FLUSH); }
+
+bool ZlibDeflater::Finish() { return Run({}, Z_FINISH); }
+
+bool ZlibDeflater::Run(std::span<const std::uint8_t> bytes, int flush) {
+  z_stream& z = state_->z;
+  std::vector<std::uint8_t>& out = state_->out;
+  while (ok_) {
+    // zlib counts input in uInt: a long piece goes in parts.
+    if (z.avail_in == 0 && !bytes.empty()) {
+      const std::size_t n = std::min<std::size_t>(UINT_MAX, bytes.size());
+      z.next_in = const_cast<Bytef*>(bytes.data());
+      z.avail_in = static_cast<uInt>(n);
+      bytes = bytes.subspan(n);
+    }
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    const int ret = deflate(&z, bytes.empty() ? flush : Z_NO_FLUSH);
+    const std::size_t made = out.size() - z.avail_out;
+    if ((ret != Z_OK && ret != Z_STREAM_END && ret != Z_BUF_ERROR) ||
+        (made > 0 && !sink_(std::span<std::uint8_t>(out.data(), made))))
+      ok_ = false;
+    if (ret == Z_STREAM_END) break;
+    // Without Z_FINISH, done once the input is taken and the output had room to spare.
+    if (flush == Z_NO_FLUSH && bytes.empty() && z.avail_in == 0 && z.avail_out != 0) break;
+  }
+  return ok_;
 }
 
 namespace {

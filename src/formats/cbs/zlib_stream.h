@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -44,6 +45,31 @@ using InflateWatch = std::function<bool(std::span<const std::uint8_t> soFar)>;
 // The zlib stream of `data` at level 9, byte for byte what compress2 makes. None when
 // `data` is longer than zstream::kMaxInflated (no reader would take it back) or zlib fails.
 std::optional<std::vector<std::uint8_t>> ZlibDeflate(std::span<const std::uint8_t> data);
+
+// A zlib stream at level 9 made piece by piece: the output of all the pieces together is
+// byte for byte what ZlibDeflate makes of their bytes at once, and only zlib's own state
+// and one output buffer are held, never the whole input or output.
+class ZlibDeflater {
+ public:
+  // Receives the stream's bytes in order; false stops the deflater.
+  using Sink = std::function<bool(std::span<std::uint8_t>)>;
+  explicit ZlibDeflater(Sink sink);
+  ~ZlibDeflater();
+  ZlibDeflater(const ZlibDeflater&) = delete;
+  ZlibDeflater& operator=(const ZlibDeflater&) = delete;
+
+  // Each false once zlib or the sink failed (sticky); Finish ends the stream.
+  bool Add(std::span<const std::uint8_t> bytes);
+  bool Finish();
+
+ private:
+  bool Run(std::span<const std::uint8_t> bytes, int flush);
+
+  struct State;
+  std::unique_ptr<State> state_;
+  Sink sink_;
+  bool ok_ = false;
+};
 
 // Inflates the whole of `stream`, which must decompress to exactly `declaredSize` bytes.
 // On kOk `out` holds them; otherwise `out` is empty. Memory is taken as the bytes arrive,

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <span>
 #include <utility>
 #include <vector>
@@ -62,6 +63,93 @@ class FileSource final : public LzariSource {
   io::File& file_;
 };
 
+// The root of an ARMAX save: the header's folder name, the load's time, the fixed mode.
+SaveEntry RootEntry(const Header& header, std::uint32_t count, const EntryTime& now) {
+  SaveEntry root;
+  root.mode = EntryMode::kNewDirectory;
+  root.size = count + 2;
+  root.created = now;
+  root.modified = now;
+  SetNames(root, header.data() + armax::kFolderOffset, kFolderNameKept);
+  return root;
+}
+
+// A file's entry from its record head; its bytes are the caller's to place.
+SaveEntry FileEntry(const std::uint8_t* head, const EntryTime& now) {
+  SaveEntry e;
+  e.mode = EntryMode::kNewFile;
+  e.size = bytes::GetU32LE(head + armax::kRecordSizeOffset);
+  e.created = now;
+  e.modified = now;
+  SetNames(e, head + armax::kRecordNameOffset, kFileNameKept);
+  return e;
+}
+
+// Splits a payload handed over in order, piece by piece, into its records, checked as
+// Load checks them: each file's entry goes to the writer once its head is in, then its
+// bytes; the gaps between records, and whatever follows the last, are passed over.
+class RecordSplitter final : public LzariSink {
+ public:
+  RecordSplitter(std::uint32_t count, std::uint32_t payloadLength, const EntryTime& now,
+                 SaveStreamWriter& writer)
+      : count_(count), payloadLength_(payloadLength), now_(now), writer_(writer) {}
+
+  bool Take(std::span<const std::uint8_t> bytes) override {
+    while (!bytes.empty() && done_ < count_) {
+      std::size_t n = 0;
+      if (at_ < next_) {  // a gap
+        n = static_cast<std::size_t>(std::min<std::uint64_t>(next_ - at_, bytes.size()));
+      } else if (headHeld_ < armax::kRecordHeadSize) {
+        n = std::min(armax::kRecordHeadSize - headHeld_, bytes.size());
+        std::memcpy(head_.data() + headHeld_, bytes.data(), n);
+        headHeld_ += n;
+      } else {
+        n = static_cast<std::size_t>(std::min<std::uint64_t>(left_, bytes.size()));
+        if (!writer_.Data(bytes.first(n))) return false;
+        left_ -= n;
+      }
+      at_ += n;
+      bytes = bytes.subspan(n);
+      if (!Advance()) return false;
+    }
+    return true;
+  }
+  // Every record the header counts came whole.
+  bool Complete() const { return done_ == count_; }
+
+ private:
+  // Moves on from a head just completed or a file's last byte; false on a record that
+  // doesn't fit the payload or a failed write.
+  bool Advance() {
+    if (at_ < next_ || headHeld_ < armax::kRecordHeadSize) return true;
+    if (!headTaken_) {
+      headTaken_ = true;
+      const SaveEntry e = FileEntry(head_.data(), now_);
+      if (e.size > payloadLength_ - std::min<std::uint64_t>(at_, payloadLength_)) return false;
+      left_ = e.size;
+      if (!writer_.File(e)) return false;
+    }
+    if (left_ > 0) return true;
+    ++done_;
+    next_ = armax::NextRecord(next_, at_ - next_ - armax::kRecordHeadSize);
+    headHeld_ = 0;
+    headTaken_ = false;
+    return true;
+  }
+
+  std::uint32_t count_;
+  std::uint32_t payloadLength_;
+  EntryTime now_;
+  SaveStreamWriter& writer_;
+  std::uint64_t at_ = 0;    // the payload's bytes taken so far
+  std::uint64_t next_ = 0;  // where the current record starts
+  std::array<std::uint8_t, armax::kRecordHeadSize> head_{};
+  std::size_t headHeld_ = 0;
+  bool headTaken_ = false;
+  std::uint64_t left_ = 0;  // of the current file's bytes
+  std::uint32_t done_ = 0;  // records complete
+};
+
 }  // namespace
 
 bool LooksLikeMax(std::span<const std::uint8_t> head, std::uint64_t fileSize) {
@@ -69,55 +157,72 @@ bool LooksLikeMax(std::span<const std::uint8_t> head, std::uint64_t fileSize) {
          std::memcmp(head.data(), armax::kSignature.data(), armax::kSignature.size()) == 0;
 }
 
-LoadResult CMax::Load(const std::string& path) {
-  refusal.clear();
-  io::File file = io::File::OpenRead(path);
-  if (!file) return LoadResult::kOpenFailed;
+// The file opened, its header read and its CRC and lengths checked (or the CRC's
+// question answered Yes); the stream is next.
+struct CMax::Opened {
+  io::File file;
   Header header;
-  if (!file.ReadExact(header.data(), header.size())) return LoadResult::kReadFailed;
-  auto length = file.Length();
+  std::uint32_t count = 0;
+  std::uint32_t payloadLength = 0;
+  std::uint64_t streamLength = 0;
+
+  // The decoder's input: the stream, no more of it than the payload can need.
+  std::uint64_t InputLength() const {
+    return std::min(streamLength, armax::InputNeededFor(payloadLength));
+  }
+};
+
+LoadResult CMax::Open(const std::string& path, Opened& f) {
+  f.file = io::File::OpenRead(path);
+  if (!f.file) return LoadResult::kOpenFailed;
+  if (!f.file.ReadExact(f.header.data(), f.header.size())) return LoadResult::kReadFailed;
+  auto length = f.file.Length();
   if (!length || *length < armax::kHeaderSize) return LoadResult::kReadFailed;
 
-  try {
-    std::uint32_t computed = 0;
-    if (!FileCrc(file, *length, computed)) return LoadResult::kReadFailed;
-    if (computed != bytes::GetU32LE(header.data() + armax::kCrcOffset) &&
-        !Ask(armax::kCrcQuestion, armax::kCrcCaption))
-      return LoadResult::kInvalid;
+  std::uint32_t computed = 0;
+  if (!FileCrc(f.file, *length, computed)) return LoadResult::kReadFailed;
+  if (computed != bytes::GetU32LE(f.header.data() + armax::kCrcOffset) &&
+      !Ask(armax::kCrcQuestion, armax::kCrcCaption))
+    return LoadResult::kInvalid;
 
-    // Every length is checked against what the file can hold before anything is sized
-    // from it: each record needs at least its 36-byte head.
-    const std::uint32_t count = bytes::GetU32LE(header.data() + armax::kFileCountOffset);
-    const std::uint32_t payloadLength = bytes::GetU32LE(header.data() + armax::kLengthOffset);
-    const std::uint64_t streamLength = *length - armax::kHeaderSize;
-    if (payloadLength > armax::kMaxPayload) return LoadResult::kInvalid;
-    if (payloadLength > (streamLength + lzari::kInputSlackBytes) * armax::kMaxExpansion)
-      return LoadResult::kInvalid;
-    if (count > payloadLength / armax::kRecordHeadSize) return LoadResult::kInvalid;
+  // Every length is checked against what the file can hold before anything is sized
+  // from it: each record needs at least its 36-byte head.
+  f.count = bytes::GetU32LE(f.header.data() + armax::kFileCountOffset);
+  f.payloadLength = bytes::GetU32LE(f.header.data() + armax::kLengthOffset);
+  f.streamLength = *length - armax::kHeaderSize;
+  if (f.payloadLength > armax::kMaxPayload) return LoadResult::kInvalid;
+  if (f.payloadLength > (f.streamLength + lzari::kInputSlackBytes) * armax::kMaxExpansion)
+    return LoadResult::kInvalid;
+  if (f.count > f.payloadLength / armax::kRecordHeadSize) return LoadResult::kInvalid;
+  if (f.payloadLength > 0 && !f.file.Seek(armax::kHeaderSize)) return LoadResult::kReadFailed;
+  return LoadResult::kOk;
+}
+
+LoadResult CMax::Load(const std::string& path) {
+  refusal.clear();
+  try {
+    Opened f;
+    const LoadResult opened = Open(path, f);
+    if (opened != LoadResult::kOk) return opened;
+    const std::uint32_t count = f.count;
+    const std::uint32_t payloadLength = f.payloadLength;
 
     // One buffer for the whole payload, which the entries share; the stream is read
     // from the file as the decoder goes, never held whole beside it.
     auto shared = std::make_shared<std::vector<std::uint8_t>>(payloadLength);
     const std::vector<std::uint8_t>& payload = *shared;
     if (payloadLength > 0) {
-      if (!file.Seek(armax::kHeaderSize)) return LoadResult::kReadFailed;
-      FileSource source(file);
+      FileSource source(f.file);
       auto state = std::make_unique<LzariState>();
-      const int decoded = LzariDecodeFrom(source, std::min(streamLength, armax::InputNeededFor(payloadLength)),
-                                          shared->data(), payloadLength, *state);
+      const int decoded = LzariDecodeFrom(source, f.InputLength(), shared->data(), payloadLength, *state);
       if (decoded == -2) return LoadResult::kReadFailed;
       if (decoded != 1) return LoadResult::kInvalid;
     }
-    file.Close();
+    f.file.Close();
 
     const EntryTime now = EntryTime::Now();
     EntryTable table(std::size_t{count} + 1);
-    SaveEntry& root = table[0];
-    root.mode = EntryMode::kNewDirectory;
-    root.size = count + 2;
-    root.created = now;
-    root.modified = now;
-    SetNames(root, header.data() + armax::kFolderOffset, kFolderNameKept);
+    table[0] = RootEntry(f.header, count, now);
 
     std::uint64_t start = 0;
     for (std::uint32_t k = 1; k <= count; ++k) {
@@ -126,13 +231,8 @@ LoadResult CMax::Load(const std::string& path) {
       const std::uint32_t size = bytes::GetU32LE(head + armax::kRecordSizeOffset);
       const std::uint64_t dataStart = start + armax::kRecordHeadSize;
       if (size > payloadLength - dataStart) return LoadResult::kInvalid;
-      SaveEntry& e = table[k];
-      e.mode = EntryMode::kNewFile;
-      e.size = size;
-      e.created = now;
-      e.modified = now;
-      SetNames(e, head + armax::kRecordNameOffset, kFileNameKept);
-      e.source = InMemory{shared, static_cast<std::size_t>(dataStart)};
+      table[k] = FileEntry(head, now);
+      table[k].source = InMemory{shared, static_cast<std::size_t>(dataStart)};
       start = armax::NextRecord(start, size);
     }
 
@@ -145,6 +245,30 @@ LoadResult CMax::Load(const std::string& path) {
   SaveEntry& root = (*entries)[0];
   ReadIconSysTitle(*this, root.rawTitle);
   TitleToAscii(root.rawTitle, root.title);
+  return LoadResult::kOk;
+}
+
+std::optional<LoadResult> CMax::LoadInto(const std::string& path, SaveStreamWriter& writer) {
+  refusal.clear();
+  try {
+    Opened f;
+    const LoadResult opened = Open(path, f);
+    if (opened != LoadResult::kOk) return opened;
+    const EntryTime now = EntryTime::Now();
+    if (!writer.Root(RootEntry(f.header, f.count, now))) return LoadResult::kOpenFailed;
+    RecordSplitter records(f.count, f.payloadLength, now, writer);
+    if (f.payloadLength > 0) {
+      FileSource source(f.file);
+      auto state = std::make_unique<LzariState>();
+      const int decoded = LzariDecodeTo(source, f.InputLength(), records, f.payloadLength, *state);
+      if (decoded == -2) return LoadResult::kReadFailed;
+      if (decoded == -3 && writer.Failed()) return LoadResult::kOpenFailed;
+      if (decoded != 1) return LoadResult::kInvalid;
+    }
+    if (!records.Complete()) return LoadResult::kInvalid;
+  } catch (const std::bad_alloc&) {
+    return LoadResult::kNoMemory;
+  }
   return LoadResult::kOk;
 }
 

@@ -110,4 +110,12 @@ class CMax : public CSaveGame {
   // memory. The title comes from icon.sys (its two lines joined), else the folder name.
   LoadResult Save(const std::string& path) override;
   LoadResult WriteConvertedFrom(const CSaveGame& source, const std::string& path) override;
+  // As Load, each file handed to the writer as the stream is decoded: only a window of
+  // the payload is held. A bad CRC is found (and asked about) before the writer is
+  // given anything; a stream or record found bad later stops the writer unfinished.
+  std::optional<LoadResult> LoadInto(const std::string& path, SaveStreamWriter& writer) override;
+
+ private:
+  struct Opened;
+  LoadResult Open(const std::string& path, Opened& f);
 };

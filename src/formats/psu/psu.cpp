@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <utility>
 
 #include "formats/output_file.h"
@@ -72,6 +73,55 @@ bool WriteData(OutputFile& out, EntryDataReader& reader, const SaveEntry& e,
   }
   return out.WriteFill(0xFF, psu::PaddingFor(e.size));
 }
+
+// A .psu written as the entries come: the directory's three headers, then each file's
+// header, its bytes and their padding.
+class PsuStreamWriter final : public SaveStreamWriter {
+ public:
+  explicit PsuStreamWriter(std::string path) : path_(std::move(path)) {}
+
+  bool Root(const SaveEntry& root) override {
+    out_.emplace(path_, /*inPlace=*/false);
+    const Header dir = BuildHeader(root, root.Name());
+    out_->Write(dir.data(), dir.size());
+    for (std::string_view dots : {".", ".."}) {
+      const Header h = BuildHeader(root.mode, 0, root.created, root.modified, 0, 0, dots);
+      out_->Write(h.data(), h.size());
+    }
+    return out_->ok();
+  }
+  bool File(const SaveEntry& e) override {
+    if (!out_ || left_ != 0) return Fail();
+    const Header h = BuildHeader(e, e.FullName());
+    size_ = left_ = e.size;
+    return out_->Write(h.data(), h.size()) && (left_ != 0 || Pad());
+  }
+  bool Data(std::span<const std::uint8_t> piece) override {
+    if (!out_ || piece.size() > left_) return Fail();
+    left_ -= static_cast<std::uint32_t>(piece.size());
+    return out_->Write(piece) && (left_ != 0 || Pad());
+  }
+  bool Failed() const override { return failed_ || (out_ && !out_->ok()); }
+  LoadResult Finish() override {
+    if (!out_ || left_ != 0) return Fail(), LoadResult::kOpenFailed;
+    return out_->Commit();
+  }
+  // A file's source could not give all its bytes.
+  bool Fail() {
+    failed_ = true;
+    if (out_) out_->Fail();
+    return false;
+  }
+
+ private:
+  bool Pad() { return out_->WriteFill(0xFF, psu::PaddingFor(size_)); }
+
+  std::string path_;
+  std::optional<OutputFile> out_;
+  std::uint32_t size_ = 0;  // the current file's
+  std::uint32_t left_ = 0;  // of its bytes still to come
+  bool failed_ = false;
+};
 
 }  // namespace
 
@@ -162,25 +212,23 @@ LoadResult CPsu::Save(const std::string& path) {
 LoadResult CPsu::WriteConvertedFrom(const CSaveGame& source, const std::string& path) {
   if (!source.entries || source.entries->empty()) return LoadResult::kInvalid;
   const EntryTable& table = *source.entries;
-  const SaveEntry& root = table[0];
-  OutputFile out(path, /*inPlace=*/false);
-  if (!out.ok()) return LoadResult::kOpenFailed;
-
-  Header dir = BuildHeader(root, root.Name());
-  out.Write(dir.data(), dir.size());
-  for (std::string_view dots : {".", ".."}) {
-    Header h = BuildHeader(root.mode, 0, root.created, root.modified, 0, 0, dots);
-    out.Write(h.data(), h.size());
-  }
+  PsuStreamWriter writer(path);
+  if (!writer.Root(table[0])) return LoadResult::kOpenFailed;
   EntryDataReader reader;
   for (std::size_t pos = 1; pos < table.size(); ++pos) {
     const SaveEntry& e = table[pos];
-    Header h = BuildHeader(e, e.FullName());
-    out.Write(h.data(), h.size());
-    if (!WriteData(out, reader, e, source.sourcePath)) return LoadResult::kOpenFailed;
+    if (!writer.File(e)) return LoadResult::kOpenFailed;
+    const DataResult r = reader.Copy(e, source.sourcePath, [&writer](std::span<const std::uint8_t> piece) {
+      return writer.Data(piece);
+    });
+    if (r != DataResult::kOk) return writer.Fail(), LoadResult::kOpenFailed;
   }
   reader.Close();
-  return out.Commit();
+  return writer.Finish();
+}
+
+std::unique_ptr<SaveStreamWriter> CPsu::StreamWriter(const std::string& path) {
+  return std::make_unique<PsuStreamWriter>(path);
 }
 
 psu::Header* CPsu::HeaderOf(int entryIndex) {

@@ -67,6 +67,7 @@ class CPsu : public CSaveGame {
   // failed; -4 and -5 as for every in-place save.
   LoadResult Save(const std::string& path) override;
   LoadResult WriteConvertedFrom(const CSaveGame& source, const std::string& path) override;
+  std::unique_ptr<SaveStreamWriter> StreamWriter(const std::string& path) override;
 
   void SetName(int entryIndex, std::string_view text) override;
   void SetMode(int entryIndex, std::uint32_t mode) override;
