@@ -18,6 +18,7 @@
 #include "formats/xps/xps.h"
 #include "model/entry_data.h"
 #include "model/entry_time_text.h"
+#include "support/alloc_probe.h"
 #include "support/card_builder.h"
 #include "support/test_util.h"
 
@@ -536,7 +537,14 @@ TEST(CardRead, AnOpenedImageServesEverySaveFromOneRead) {
         ASSERT_EQ(writer->Import(*s).result, card::ImportResult::kImported) << r.name;
       }
     }
-    auto c = OpenOrFail(f.path());
+    // Opened for reading from the file, the card takes no buffer near its size; held, it
+    // takes one, and then serves every save with the file gone.
+    {
+      testutil::AllocationProbe probe;
+      ASSERT_TRUE(card::OpenCard(f.path()).card) << r.name;
+      EXPECT_LT(probe.largest(), std::size_t{1} << 20) << r.name;
+    }
+    std::unique_ptr<card::Card> c = card::OpenCard(f.path(), card::CardReading::kHeld).card;
     ASSERT_TRUE(c);
     std::filesystem::remove(f.path());
     const card::Listing listing = c->List();

@@ -522,9 +522,8 @@ Family CardFamily() {
   // changes where the superblock, the FAT and the directories are.
   f.corruptions = 240;
   f.headerSpan = 64 * 1024;
-  // The image is read once and held, one allocation of the file's own size (16,384 pages
-  // of 528 bytes); beside it the FAT and the walks' bookkeeping are 32 KiB each.
-  f.allocationCap = 16384 * 528;
+  // The FAT and the walks' bookkeeping of an 8 MiB card are 32 KiB each.
+  f.allocationCap = 64 * 1024;
   return f;
 }
 

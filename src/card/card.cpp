@@ -110,11 +110,11 @@ OpenedCard Card::FirstRead(std::unique_ptr<Card> card) {
   return opened;
 }
 
-OpenedCard OpenCard(const std::string& path) {
+OpenedCard OpenCard(const std::string& path, CardReading reading) {
   std::error_code ec;
   if (std::filesystem::is_directory(io::ToFsPath(path), ec)) return FolderCard::Open(path);
   if (LooksLikePs1CardFile(path)) return Ps1Card::Open(path);
-  return ImageCard::Open(path);
+  return ImageCard::Open(path, reading);
 }
 
 std::span<const ImageExtension> CardImageExtensions() {

@@ -264,7 +264,11 @@ RepairOutcome RepairSuperblock(const std::string& path);
 // Opens a card image (any name: the layout comes from the size and the superblock), a
 // PCSX2 folder card (a folder holding _pcsx2_superblock), or a PS1 card file of any kind
 // (by its content).
-OpenedCard OpenCard(const std::string& path);
+// How a card image's pages are read: from the file as they are needed, so that memory
+// stays small (an export, a listing), or from the whole image read into memory once, so
+// that a window drawing every save's icon opens the file once (kHeld).
+enum class CardReading { kFromFile, kHeld };
+OpenedCard OpenCard(const std::string& path, CardReading reading = CardReading::kFromFile);
 
 // The usual extensions of card images, for the front ends' file filters and help.
 struct ImageExtension {

@@ -34,12 +34,12 @@ using text::Num;
 
 }  // namespace
 
-OpenedCard ImageCard::Open(const std::string& path) {
-  return FirstRead(std::unique_ptr<Card>(new ImageCard(path)));
+OpenedCard ImageCard::Open(const std::string& path, CardReading reading) {
+  return FirstRead(std::unique_ptr<Card>(new ImageCard(path, reading)));
 }
 
 bool ImageCard::Rescan() {
-  state_ = ScanImage(path_);
+  state_ = ScanImage(path_, std::nullopt, reading_ == CardReading::kHeld);
   issues_ = state_.issues;
   return state_.usable;
 }

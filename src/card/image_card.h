@@ -80,7 +80,10 @@ std::uint32_t CountFree(const Superblock& superblock, const std::vector<std::uin
 using SuperblockPage = std::array<std::uint8_t, kPageData>;
 
 // Reads the card's structure; with `superblock`, as if page 0 held it.
-ImageState ScanImage(const std::string& path, const std::optional<SuperblockPage>& superblock = std::nullopt);
+// hold: read the whole image into memory first (ImageState::bytes) when it is at most
+// kHeldImageLimit bytes.
+ImageState ScanImage(const std::string& path, const std::optional<SuperblockPage>& superblock = std::nullopt,
+                     bool hold = false);
 
 // True when the first `size` bytes of the file are all 0xFF or all zero; none when it
 // can't be read.
@@ -99,7 +102,7 @@ using PagePatches = std::map<std::uint64_t, std::array<std::uint8_t, kPageData>>
 
 class ImageCard final : public Card {
  public:
-  static OpenedCard Open(const std::string& path);
+  static OpenedCard Open(const std::string& path, CardReading reading = CardReading::kFromFile);
 
   CardType type() const override;
   Listing List() const override;
@@ -113,7 +116,7 @@ class ImageCard final : public Card {
   const ImageState& state() const { return state_; }
 
  private:
-  explicit ImageCard(std::string path) : Card(std::move(path)) {}
+  ImageCard(std::string path, CardReading reading) : Card(std::move(path)), reading_(reading) {}
   bool Rescan() override;
   const SaveState* FindSave(std::string_view folder) const;
   // The save object; with readableOnly, of the files that can be read (else none when one can't).
@@ -151,6 +154,7 @@ class ImageCard final : public Card {
   // The full ECC pass: findings, and the corrected pages when `fixes` is given.
   void CheckEveryPage(std::vector<Issue>& findings, PagePatches* fixes) const;
 
+  CardReading reading_;
   ImageState state_;
 };
 

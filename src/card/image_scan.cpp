@@ -27,8 +27,8 @@ std::string PageWhere(std::uint64_t page) { return "page " + Num(page); }
 
 class Scanner {
  public:
-  Scanner(const std::string& path, const std::optional<SuperblockPage>& superblock)
-      : path_(path), superblock_(superblock) {}
+  Scanner(const std::string& path, const std::optional<SuperblockPage>& superblock, bool hold)
+      : path_(path), superblock_(superblock), hold_(hold) {}
   ImageState Run();
 
  private:
@@ -96,6 +96,7 @@ class Scanner {
 
   std::string path_;
   std::optional<SuperblockPage> superblock_;  // read in place of page 0
+  bool hold_;                                 // the whole image into memory first
   io::File file_;
   std::uint64_t size_ = 0;
   ImageState st_;
@@ -162,7 +163,7 @@ bool Scanner::Start() {
 }
 
 bool Scanner::Hold() {
-  if (size_ > kHeldImageLimit) return true;
+  if (!hold_ || size_ > kHeldImageLimit) return true;
   auto bytes = std::make_shared<std::vector<std::uint8_t>>(static_cast<std::size_t>(size_));
   if (!file_.Seek(0) || !file_.ReadExact(bytes->data(), bytes->size()))
     return Fatal(IssueKind::kReadFailed, "", "the file can't be read");
@@ -577,8 +578,8 @@ std::uint32_t CountFree(const Superblock& superblock, const std::vector<std::uin
   return n;
 }
 
-ImageState ScanImage(const std::string& path, const std::optional<SuperblockPage>& superblock) {
-  return Scanner(path, superblock).Run();
+ImageState ScanImage(const std::string& path, const std::optional<SuperblockPage>& superblock, bool hold) {
+  return Scanner(path, superblock, hold).Run();
 }
 
 std::optional<bool> HoldsOneByteValue(io::File& file, std::uint64_t size) {

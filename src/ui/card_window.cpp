@@ -148,7 +148,7 @@ std::vector<ExportTarget> ExportTargets(PlayStation console) {
 // ---- opening and showing ------------------------------------------------------------------
 
 void CardWindow::OpenCard(const std::string& path) {
-  card::OpenedCard opened = card::OpenCard(path);
+  card::OpenedCard opened = card::OpenCard(path, card::CardReading::kHeld);
   if (!opened.card) {
     platform_.ShowMessage(card::messages::OpenFailure(opened), std::string(kErrorCaption),
                           MessageIcon::kWarning);
