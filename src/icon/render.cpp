@@ -472,7 +472,8 @@ class Rasteriser {
   // Makes the samples of pixels from..to of row y ready: each run of kRun pixels that a
   // triangle first reaches has its samples set to nothing yet.
   void Ready(int y, int from, int to) {
-    const std::uint64_t wanted = RunsBetween(from / kRun, to / kRun);
+    const std::uint64_t wanted = RunsBetween(static_cast<int>(static_cast<unsigned>(from) / kRun),
+                                             static_cast<int>(static_cast<unsigned>(to) / kRun));
     std::uint64_t& ready = ready_[static_cast<std::size_t>(y)];
     std::uint64_t fresh = wanted & ~ready;
     if (fresh == 0) return;
@@ -489,8 +490,7 @@ class Rasteriser {
 
   // The bits first..last (0 <= first <= last < 64).
   static std::uint64_t RunsBetween(int first, int last) {
-    const std::uint64_t upTo = last == 63 ? ~std::uint64_t{0} : (std::uint64_t{1} << (last + 1)) - 1;
-    return upTo & ~((std::uint64_t{1} << first) - 1);
+    return (~std::uint64_t{0} >> (63 - last)) & (~std::uint64_t{0} << first);
   }
 
   int size_, stride_;
