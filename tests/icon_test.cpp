@@ -437,6 +437,30 @@ TEST(IconRender, TheNearerTriangleWinsInEitherOrderAndSizesAreChecked) {
     EXPECT_EQ(Ok(icon::RenderIcon(model, lighting, size)).rgba.size(), static_cast<std::size_t>(size * size * 4));
 }
 
+// A triangle with the same three vertices as one drawn just before it is drawn once; any
+// other triangle at the same depth still shows, even one holding every corner of the one
+// before (which, having no area, drew nothing).
+TEST(IconRender, ATriangleLikeTheOneBeforeStillShowsWhereItDiffers) {
+  struct Case {
+    const char* why;
+    std::array<std::int16_t, 6> before, after;
+  };
+  const Case cases[] = {
+      {"two corners shared", {-4096, -4096, 4096, -4096, 0, 0}, {-4096, -4096, 4096, -4096, 0, 4096}},
+      {"every corner of one with no area", {-4096, -4096, -4096, -4096, 4096, -4096}, {-4096, -4096, 4096, -4096, 0, 4096}},
+  };
+  const icon::IconSysFields lighting = Ok(icon::ParseIconSys(IconSysImage{}.Build()));
+  for (const Case& c : cases) {
+    IconImage image;
+    image.attributes = 0x03;
+    image.vertices = testutil::Triangle(c.before, 0, {0, 0x80, 0, 0x80});  // corners alike but for place
+    const auto after = testutil::Triangle(c.after, 0, {0, 0x80, 0, 0x80});
+    image.vertices.insert(image.vertices.end(), after.begin(), after.end());
+    const icon::Picture p = Ok(icon::RenderIcon(Ok(icon::ParseIcon(image.Build())), lighting, 64));
+    EXPECT_EQ(At(p, 32, 50), (Rgb{0, 255, 0})) << c.why;  // inside the second triangle only
+  }
+}
+
 // The drawing done the slow, plain way: every sample of every pixel tested against every
 // triangle in double precision, the nearest kept (triangles in order of their nearest
 // corner, then the file's), each covered sample taking its triangle's colour at the

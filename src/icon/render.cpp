@@ -513,12 +513,31 @@ class Rasteriser {
   }
 };
 
+// Whether the triangles whose first vertices are at i and j have the same three vertices
+// (place, light and texel coordinates), in any order.
+bool SameTriangle(const std::vector<ScreenVertex>& v, std::size_t i, std::size_t j) {
+  const auto among = [&v](std::size_t a, std::size_t t) {
+    for (std::size_t k = 0; k < 3; ++k)
+      if (std::memcmp(&v[a], &v[t + k], sizeof(ScreenVertex)) == 0) return true;
+    return false;
+  };
+  for (std::size_t k = 0; k < 3; ++k)
+    if (!among(i + k, j) || !among(j + k, i)) return false;
+  return true;
+}
+
 // Shape 0's triangles into the samples, nearest first: a hidden pixel then costs one
 // depth comparison. The depth buffer decides what shows either way; triangles at equal
 // depth keep the file's order. Each key is the nearest corner's z (a 16-bit integer,
 // made unsigned) above the first vertex's place.
+//
+// A triangle the same as one of the few drawn just before it at the same nearest depth
+// is left out: icons store a face that shows from both sides twice, once in each
+// winding, and the second copy could only take samples from the first where rounding
+// puts it a hair nearer, in the same colour.
 [[gnu::always_inline]] inline void DrawTriangles(const Icon& icon, const IconSysFields& lighting, int size,
                                                  Rasteriser& raster) {
+  constexpr std::size_t kLookBack = 4;
   const std::vector<ScreenVertex> vertices = Project(icon, lighting, size);
   const std::vector<Fixed4>& shape = icon.shapes.front();
   std::vector<std::uint64_t> order;
@@ -528,9 +547,12 @@ class Rasteriser {
     order.push_back(nearest << 32 | i);
   }
   std::sort(order.begin(), order.end());
-  for (const std::uint64_t key : order) {
-    const std::size_t i = key & 0xFFFFFFFFu;
-    raster.Draw(vertices[i], vertices[i + 1], vertices[i + 2]);
+  for (std::size_t n = 0; n < order.size(); ++n) {
+    const std::size_t i = order[n] & 0xFFFFFFFFu;
+    bool twice = false;
+    for (std::size_t back = 1; back <= std::min(n, kLookBack) && !twice; ++back)
+      twice = (order[n - back] >> 32) == (order[n] >> 32) && SameTriangle(vertices, order[n - back] & 0xFFFFFFFFu, i);
+    if (!twice) raster.Draw(vertices[i], vertices[i + 1], vertices[i + 2]);
   }
 }
 
