@@ -373,12 +373,15 @@ class Rasteriser {
       // Pixels x with lo <= x + offset <= hi; none for an empty row.
       row.lo = Blend(empty, Splat(kNoPixel), lo - sampleX);
       row.hi = Blend(empty, Splat(-kNoPixel), hi - sampleX);
-      // The pixels between the lowest and highest bound, cut to the box (whole pixels
-      // by truncation: a pixel too many at either end is tested and left).
+      // The pixels between the lowest and highest bound, cut to the box: the first
+      // rounded up, the last down (by truncation, as it is never below -1: at worst
+      // pixel 0 is tested and left).
       const float lowest = std::min(std::min(row.lo[0], row.lo[1]), std::min(row.lo[2], row.lo[3]));
       const float highest = std::max(std::max(row.hi[0], row.hi[1]), std::max(row.hi[2], row.hi[3]));
       if (lowest <= highest) {
-        const int from = std::max(x0, static_cast<int>(std::max(lowest, left)));
+        const float first = std::max(lowest, left);  // 0 or more
+        const int up = static_cast<int>(first) + (static_cast<float>(static_cast<int>(first)) < first);
+        const int from = std::max(x0, up);
         const int to = std::min(x1, static_cast<int>(std::min(highest, right)));
         DrawRow(y, from, to, row, planes);
       }
