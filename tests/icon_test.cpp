@@ -437,6 +437,30 @@ TEST(IconRender, TheNearerTriangleWinsInEitherOrderAndSizesAreChecked) {
     EXPECT_EQ(Ok(icon::RenderIcon(model, lighting, size)).rgba.size(), static_cast<std::size_t>(size * size * 4));
 }
 
+// A triangle with the same three vertices as one drawn just before it is drawn once; any
+// other triangle at the same depth still shows, even one holding every corner of the one
+// before (which, having no area, drew nothing).
+TEST(IconRender, ATriangleLikeTheOneBeforeStillShowsWhereItDiffers) {
+  struct Case {
+    const char* why;
+    std::array<std::int16_t, 6> before, after;
+  };
+  const Case cases[] = {
+      {"two corners shared", {-4096, -4096, 4096, -4096, 0, 0}, {-4096, -4096, 4096, -4096, 0, 4096}},
+      {"every corner of one with no area", {-4096, -4096, -4096, -4096, 4096, -4096}, {-4096, -4096, 4096, -4096, 0, 4096}},
+  };
+  const icon::IconSysFields lighting = Ok(icon::ParseIconSys(IconSysImage{}.Build()));
+  for (const Case& c : cases) {
+    IconImage image;
+    image.attributes = 0x03;
+    image.vertices = testutil::Triangle(c.before, 0, {0, 0x80, 0, 0x80});  // corners alike but for place
+    const auto after = testutil::Triangle(c.after, 0, {0, 0x80, 0, 0x80});
+    image.vertices.insert(image.vertices.end(), after.begin(), after.end());
+    const icon::Picture p = Ok(icon::RenderIcon(Ok(icon::ParseIcon(image.Build())), lighting, 64));
+    EXPECT_EQ(At(p, 32, 50), (Rgb{0, 255, 0})) << c.why;  // inside the second triangle only
+  }
+}
+
 // The drawing done the slow, plain way: every sample of every pixel tested against every
 // triangle in double precision, the nearest kept (triangles in order of their nearest
 // corner, then the file's), each covered sample taking its triangle's colour at the
@@ -614,6 +638,45 @@ TEST(IconRender, PicturesMatchThePlainWayOfDrawingThem) {
     EXPECT_LE(off, c.offShare * pixels) << why << ": pixels more than 1 level off";
     EXPECT_LE(static_cast<double>(total) / (3 * pixels), c.meanLevels) << why << ": the mean difference";
   }
+}
+
+// Processors with AVX2 draw with a second build of the drawer: it must give every
+// picture byte for byte as the baseline build does (no fused multiply-adds, no other
+// order of operations), at every size, textured or not.
+TEST(IconRender, BothBuildsOfTheDrawerGiveTheSamePicture) {
+  if (!icon::DrawsWide()) GTEST_SKIP() << "this processor has only the baseline build";
+  IconImage plain;
+  plain.attributes = 0x03;  // untextured, vertex colours only
+  plain.vertices = testutil::Triangle({-4096, -4096, 4096, -3000, -1000, 4096}, 200, {0x80, 0x20, 0x60, 0x80});
+  for (const auto& t : {testutil::Triangle({-3000, 3000, 3500, 2900, 3000, 3100}, -50, {0x10, 0x80, 0x40, 0x80}),
+                        testutil::Triangle({4000, -4000, -4000, 4000, -3900, 4000}, 100)})
+    plain.vertices.insert(plain.vertices.end(), t.begin(), t.end());
+  for (std::size_t i = 0; i < plain.vertices.size(); ++i)
+    plain.vertices[i].normal = {std::int16_t(1500 * (i % 3)), std::int16_t(-2000), std::int16_t(-3000)};
+  IconSysImage lit;
+  lit.corners = {{{0x80, 0, 0}, {0, 0x80, 0x20}, {0, 0, 0x80}, {0x40, 0x40, 0x40}}};
+  lit.lightDirections = {{{0.5f, 0.5f, 0.5f}, {0, -0.4f, -0.1f}, {0, 0, 0}}};
+  lit.lightColours = {{{0.5f, 0.5f, 0.5f}, {0.3f, 0.6f, 0.3f}, {1, 1, 1}}};
+  struct Case {
+    std::string what;
+    icon::Icon model;
+    icon::IconSysFields lighting;
+  };
+  std::vector<Case> cases = {{"built, untextured", Ok(icon::ParseIcon(plain.Build())), Ok(icon::ParseIconSys(lit.Build()))}};
+  for (const char* file : {"max/a.max", "max/b.max", "max/c.max", "psu/d.psu", "psu/f.psu"})
+    if (auto save = LoadCorpusSave(file)) {
+      icon::SaveIcon found = Ok(icon::LoadSaveIcon(*save, kNormal));
+      cases.push_back({file, std::move(found.icon), found.iconSys});
+    }
+  for (const Case& c : cases)
+    for (int size : {32, 77, 256, 512}) {
+      const icon::Picture best = Ok(icon::RenderIcon(c.model, c.lighting, size, icon::Instructions::kBest));
+      const icon::Picture baseline = Ok(icon::RenderIcon(c.model, c.lighting, size, icon::Instructions::kBaseline));
+      ASSERT_EQ(best.rgba.size(), baseline.rgba.size()) << c.what << " at " << size;
+      std::size_t differ = 0;
+      for (std::size_t i = 0; i < best.rgba.size(); ++i) differ += best.rgba[i] != baseline.rgba[i];
+      EXPECT_EQ(differ, 0u) << c.what << " at " << size << ": bytes that differ";
+    }
 }
 
 TEST(IconExport, ObjAndMtlTexts) {

@@ -37,4 +37,11 @@ inline constexpr int kMaxPictureSize = 512;
 // Threads may draw at once: each keeps its own depth buffer from one picture to the next.
 Result<Picture> RenderIcon(const Icon& icon, const IconSysFields& lighting, int size);
 
+// The instructions a picture is drawn with: the widest this processor has (what
+// RenderIcon uses), or the x86-64 baseline. Both give the same picture.
+enum class Instructions { kBest, kBaseline };
+Result<Picture> RenderIcon(const Icon& icon, const IconSysFields& lighting, int size, Instructions instructions);
+// Whether kBest draws with wider instructions than the baseline (AVX2) here.
+bool DrawsWide();
+
 }  // namespace icon
