@@ -83,9 +83,9 @@ struct LzariEncodeState {
   // The bytes each string shares with the one before it in its list (0 after a root).
   std::uint8_t shared[lzari::kTreeRoots + 256];
   // The strings by their first two bytes: a bit for each pair some string begins with,
-  // and the lowest such string.
+  // and the lowest such string (the slot behind them takes stores that go nowhere).
   std::uint64_t pairsUsed[65536 / 64];
-  std::uint16_t pairFirst[65536];
+  std::uint16_t pairFirst[65536 + 1];
   std::uint32_t matchLength;                      // the last insertion's match, 0..60
   std::uint32_t matchPosition;                    // and its distance, when longer than 2
   LzariCharModel model;
