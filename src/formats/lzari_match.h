@@ -117,8 +117,10 @@ class MatchFinder {
     }
     s_.rank[r] = ++clock_;
     List(r, gap);
-    Hint(gap.lower, gap.lowerSame);
-    Hint(gap.higher, gap.higherSame);
+    // The string after the neighbour that shares more with r sorts the nearer to where
+    // the next string goes.
+    if (gap.higherSame > gap.lowerSame) Hint(gap.higher, gap.higherSame);
+    else Hint(gap.lower, gap.lowerSame);
   }
 
   // Deletes the string at p from its tree (nothing when it is in none). With both
