@@ -1,4 +1,4 @@
-// LZARI encoding, memory to memory, with the output of the classic encoder to the bit:
+// LZARI encoding, memory to memory or from input handed over in pieces, with the output of the classic encoder to the bit:
 // the input's length as 4 bytes, little-endian, then the bit stream that LzariDecode
 // reads (see lzari.h for the models and the coder). ARMAX files hold exactly this from
 // offset 88, and devices made them with this encoder, so a save written again comes out
