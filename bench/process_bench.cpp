@@ -264,6 +264,8 @@ BENCHMARK_CAPTURE(BM_PeakMemory, xps_psu, std::string("xps"), std::string("psu")
     ->Name("peak_rss/convert_xps_to_psu")->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK_CAPTURE(BM_PeakMemory, max_psu, std::string("max"), std::string("psu"))
     ->Name("peak_rss/convert_max_to_psu")->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(BM_PeakMemory, psu_max, std::string("psu"), std::string("max"))
+    ->Name("peak_rss/convert_psu_to_max")->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK_CAPTURE(BM_PeakMemory, psu_cbs, std::string("psu"), std::string("cbs"))
     ->Name("peak_rss/convert_psu_to_cbs")->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK_CAPTURE(BM_PeakMemoryCardExport, cbs, std::string("cbs"))

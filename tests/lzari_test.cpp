@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -633,5 +634,81 @@ TEST(LzariDecodeTo, HandsOverWhatTheWholeDecodeWrites) {
     EXPECT_EQ(whole.result, 1) << c.why;
     EXPECT_EQ(sink.got.size(), c.expectedLength) << c.why;
     EXPECT_EQ(state->outputCount, whole.count) << c.why;
+  }
+}
+
+namespace {
+
+// Keeps what a stream encoder hands over; refuses from the `refuseAt`-th piece on.
+struct Collect final : LzariSink {
+  Bytes bytes;
+  std::size_t pieces = 0;
+  std::size_t refuseAt = SIZE_MAX;
+  bool Take(std::span<const std::uint8_t> piece) override {
+    if (pieces++ >= refuseAt) return false;
+    bytes.insert(bytes.end(), piece.begin(), piece.end());
+    return true;
+  }
+};
+
+}  // namespace
+
+// Fed in pieces of any size, across the edges of what the encoder holds, the stream
+// encoder hands over the very bytes LzariEncode makes of the whole.
+TEST(LzariStreamEncoder, SameBytesAsTheWholeInPiecesOfAnySize) {
+  struct Case {
+    const char* why;
+    Bytes data;
+    std::size_t piece;
+  };
+  const std::size_t held = lzari::kFeedBytes;
+  const Case cases[] = {
+      {"empty", Bytes{}, 1},
+      {"shorter than the look-ahead, a byte at a time", testutil::FromString("abcabcabc"), 1},
+      {"just past the look-ahead", testutil::MakeBytes(61, 3), 7},
+      {"mixed, a byte at a time", MixedData(3 * held + 123), 1},
+      {"mixed, pieces a little short of what is held", MixedData(3 * held + 123), held - 59},
+      {"mixed, pieces just over what is held", MixedData(3 * held + 123), held + 1},
+      {"mixed, in one piece", MixedData(3 * held + 123), 3 * held + 123},
+      {"a long run of zeros in pieces of 60", Bytes(2 * held + 5, 0), 60},
+      {"random bytes ending inside a match", EndsInsideAMatch(held + 100, 30), 4096},
+  };
+  auto state = std::make_unique<LzariEncodeState>();
+  for (const Case& c : cases) {
+    const Bytes whole = Encode(c.data, *state);
+    std::memset(state.get(), 0xCD, sizeof(LzariEncodeState));
+    Collect sink;
+    LzariStreamEncoder encoder(static_cast<std::uint32_t>(c.data.size()), sink, *state);
+    for (std::size_t at = 0; at < c.data.size(); at += c.piece)
+      ASSERT_TRUE(encoder.Feed(std::span(c.data).subspan(at, std::min(c.piece, c.data.size() - at)))) << c.why;
+    EXPECT_EQ(encoder.Finish(), static_cast<std::int64_t>(whole.size())) << c.why;
+    EXPECT_TRUE(sink.bytes == whole) << c.why;
+  }
+}
+
+// Fewer or more bytes than announced, or a sink that refuses a piece, end in a failure,
+// never in a stream that looks complete.
+TEST(LzariStreamEncoder, WrongInputOrARefusingSinkFails) {
+  const Bytes data = MixedData(lzari::kFeedBytes + 5000);
+  auto state = std::make_unique<LzariEncodeState>();
+  struct Case {
+    const char* why;
+    std::size_t announced;
+    std::size_t refuseAt;
+    std::int64_t result;
+  };
+  const Case cases[] = {
+      {"one byte fewer fed than announced", data.size() + 1, SIZE_MAX, lzari::kEncodeInputMismatch},
+      {"one byte more fed than announced", data.size() - 1, SIZE_MAX, lzari::kEncodeInputMismatch},
+      {"the sink refuses its first piece", data.size(), 0, lzari::kEncodeOutputFull},
+      {"the sink refuses a later piece", data.size(), 1, lzari::kEncodeOutputFull},
+  };
+  for (const Case& c : cases) {
+    Collect sink;
+    sink.refuseAt = c.refuseAt;
+    LzariStreamEncoder encoder(static_cast<std::uint32_t>(c.announced), sink, *state);
+    for (std::size_t at = 0; at < data.size(); at += 1000)
+      encoder.Feed(std::span(data).subspan(at, std::min<std::size_t>(1000, data.size() - at)));
+    EXPECT_EQ(encoder.Finish(), c.result) << c.why;
   }
 }

@@ -764,3 +764,41 @@ TEST(MaxOnePass, ABadFileLeavesNoTargetAndFailsAsLoadDoes) {
     EXPECT_EQ(NamesIn(dir), expected) << c.why;
   }
 }
+
+// The payload is coded and written as it is read: a file that can't be read whole, after
+// much of the stream has gone to the temporary file, fails the write and leaves neither
+// the target nor a temporary file (a target there before stays as it was).
+TEST(MaxSave, AFileUnreadablePartwayLeavesNoTargetAndNoTemporaryFile) {
+  struct Case {
+    const char* why;
+    void (*spoil)(const std::string& pcFile);
+    bool targetBefore;
+  };
+  const Case cases[] = {
+      {"the PC file is gone", [](const std::string& f) { std::filesystem::remove(f); }, false},
+      {"the PC file is shorter than its entry", [](const std::string& f) { std::filesystem::resize_file(f, 100); },
+       false},
+      {"the PC file is gone, over an older target",
+       [](const std::string& f) { std::filesystem::remove(f); }, true},
+  };
+  for (const Case& c : cases) {
+    testutil::TempDir dir;
+    MaxImage img;
+    img.files = {{"BIG", testutil::MakeBytes(600000, 4)}};
+    CMax save;
+    ASSERT_EQ(LoadImage(save, dir, img.Build(), "in.max"), LoadResult::kOk) << c.why;
+    testutil::WriteFile(dir.File("pc.bin"), testutil::MakeBytes(5000, 5));
+    save.AddEntryFromDisk(dir.File("pc.bin"), "late.bin");
+    const Bytes before = testutil::FromString("an older file");
+    if (c.targetBefore) testutil::WriteFile(dir.File("out.max"), before);
+    c.spoil(dir.File("pc.bin"));
+    const std::vector<std::string> names = NamesIn(dir);
+
+    CMax writer;
+    EXPECT_EQ(writer.WriteConvertedFrom(save, dir.File("out.max")), LoadResult::kOpenFailed) << c.why;
+    EXPECT_EQ(NamesIn(dir), names) << c.why;
+    if (c.targetBefore) {
+      EXPECT_TRUE(testutil::ReadFile(dir.File("out.max")) == before) << c.why;
+    }
+  }
+}

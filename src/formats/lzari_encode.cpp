@@ -1,5 +1,6 @@
 #include "formats/lzari_encode.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -20,6 +21,8 @@ namespace {
 class BitWriter {
  public:
   explicit BitWriter(std::span<std::uint8_t> output) : out_(output.data()), length_(output.size()) {}
+  // The bytes go to `sink` piece by piece instead; fitted() is then false once it refused one.
+  explicit BitWriter(LzariSink& sink) : out_(nullptr), length_(~std::uint64_t{0}), sink_(&sink) {}
 
   // The low n bits of v (n <= 32, v below 2^n).
   void Put(std::uint64_t v, std::uint32_t n) {
@@ -51,7 +54,9 @@ class BitWriter {
 
  private:
   void Drain() {
-    if (drained_ < length_) {
+    if (sink_ != nullptr) {
+      if (staged_ != 0 && length_ != 0 && !sink_->Take({stage_, staged_})) length_ = 0;
+    } else if (drained_ < length_) {
       const std::uint64_t room = length_ - drained_;
       std::memcpy(out_ + drained_, stage_, static_cast<std::size_t>(room < staged_ ? room : staged_));
     }
@@ -61,7 +66,8 @@ class BitWriter {
 
   static constexpr std::uint32_t kStage = 4096;
   std::uint8_t* out_;
-  std::uint64_t length_;
+  std::uint64_t length_;  // with a sink: 0 once it refused a piece
+  LzariSink* sink_ = nullptr;
   std::uint64_t drained_ = 0;  // bytes handed to the output, or that would have been
   std::uint64_t bits_ = 0;     // bits not yet in whole bytes, the first one highest
   std::uint32_t count_ = 0;    // how many of them (below 8 between calls)
@@ -165,37 +171,37 @@ class Coder {
   std::uint32_t pending_ = 0;  // bits owed: the opposite of the next bit given
 };
 
-// The encoding loop, compiled twice where the processor may offer more than SSE2 (see
-// LzariEncode).
-[[gnu::always_inline]] inline std::int64_t Encode(std::span<const std::uint8_t> input, std::span<std::uint8_t> output,
-                                                  LzariEncodeState& state) {
-  BitWriter out(output);
-  const auto size = static_cast<std::uint32_t>(input.size());
-  for (std::uint32_t k = 0; k < kLengthFieldSize; ++k) out.Byte(static_cast<std::uint8_t>(size >> (8 * k)));
-  if (size == 0) {
-    out.Close();  // the length field alone, handed to the output
-    return out.fitted() ? static_cast<std::int64_t>(out.written()) : kEncodeOutputFull;
-  }
+// Where the encoding loop stands between pieces of input.
+struct Progress {
+  std::uint32_t len = 0;           // bytes in the look-ahead
+  std::uint32_t r = kRingStart;    // the look-ahead's start
+  std::uint32_t oldest = 0;        // the oldest window position, overwritten next
+};
 
-  LzariEncodeState& s = state;
+// The window: spaces, then the look-ahead (`first`: the input's first kMaxMatch bytes, or
+// all of a shorter one), then zeros, the repeated bytes included; then the first strings.
+void Start(std::span<const std::uint8_t> first, Progress& g, MatchFinder& trees, LzariEncodeState& s) {
   std::uint8_t* const text = s.text;
-  Coder coder(s.model, out);
-  MatchFinder trees(s);
   s.matchLength = 0;
   s.matchPosition = 0;
-
-  // The window: spaces, then the look-ahead, then zeros, the repeated bytes included.
   std::memset(text, kRingFill, kRingStart);
   std::memset(text + kRingStart, 0, kTextSize - kRingStart);
-  std::uint32_t len = size < kMaxMatch ? size : kMaxMatch;  // bytes in the look-ahead
-  std::memcpy(text + kRingStart, input.data(), len);
-  std::size_t next = len;  // the next input byte to take
-  std::uint32_t r = kRingStart;  // the look-ahead's start
-  std::uint32_t oldest = 0;      // the oldest window position, overwritten next
-  for (std::uint32_t i = 1; i <= kMaxMatch; ++i) trees.Insert<false>(r - i);
-  trees.Insert<true>(r);
+  g.len = static_cast<std::uint32_t>(first.size());
+  std::memcpy(text + kRingStart, first.data(), g.len);
+  for (std::uint32_t i = 1; i <= kMaxMatch; ++i) trees.Insert<false>(g.r - i);
+  trees.Insert<true>(g.r);
+}
 
-  do {
+// Codes from p, the next input byte, until the look-ahead is empty; or, with the input
+// not yet all at hand (kAll false), until fewer than kMaxMatch bytes are left before
+// stop, as many as one code may take in. Returns where it stopped reading.
+template <bool kAll>
+[[gnu::always_inline]] inline const std::uint8_t* Codes(const std::uint8_t* p, const std::uint8_t* const stop,
+                                                        Progress& g, MatchFinder& trees, Coder& coder,
+                                                        LzariEncodeState& s) {
+  std::uint8_t* const text = s.text;
+  std::uint32_t len = g.len, r = g.r, oldest = g.oldest;
+  while (len > 0 && (kAll || stop - p >= kMaxMatch)) {
     std::uint32_t length = s.matchLength < len ? s.matchLength : len;
     if (length <= kThreshold) {
       length = 1;
@@ -207,8 +213,8 @@ class Coder {
     // Take in as many bytes; past the end of the input the look-ahead shrinks instead.
     for (std::uint32_t k = 1; k <= length; ++k) {
       trees.Delete(oldest);
-      if (next < input.size()) {
-        const std::uint8_t c = input[next++];
+      if (p < stop) {
+        const std::uint8_t c = *p++;
         text[oldest] = c;
         if (oldest < kMaxMatch - 1) text[oldest + kRingSize] = c;
       } else {
@@ -220,9 +226,37 @@ class Coder {
       if (k == length) trees.Insert<true>(r);
       else trees.Insert<false>(r);
     }
-  } while (len > 0);
-  coder.End();
+  }
+  g = {len, r, oldest};
+  return p;
+}
+
+// The length field, and no stream at all for an empty input.
+void PutLength(BitWriter& out, std::uint32_t size) {
+  for (std::uint32_t k = 0; k < kLengthFieldSize; ++k) out.Byte(static_cast<std::uint8_t>(size >> (8 * k)));
+  if (size == 0) out.Close();
+}
+
+std::int64_t Result(const BitWriter& out) {
   return out.fitted() ? static_cast<std::int64_t>(out.written()) : kEncodeOutputFull;
+}
+
+// The whole input at once, compiled twice where the processor may offer more than SSE2
+// (see LzariEncode).
+[[gnu::always_inline]] inline std::int64_t Encode(std::span<const std::uint8_t> input, std::span<std::uint8_t> output,
+                                                  LzariEncodeState& s) {
+  BitWriter out(output);
+  const auto size = static_cast<std::uint32_t>(input.size());
+  PutLength(out, size);
+  if (size == 0) return Result(out);
+  Coder coder(s.model, out);
+  MatchFinder trees(s);
+  Progress g;
+  const std::uint32_t first = size < kMaxMatch ? size : kMaxMatch;
+  Start(input.first(first), g, trees, s);
+  Codes<true>(input.data() + first, input.data() + size, g, trees, coder, s);
+  coder.End();
+  return Result(out);
 }
 
 #ifdef MORAVELT_LZARI_WIDE
@@ -259,4 +293,87 @@ std::int64_t LzariEncodeTokens(std::span<const LzariToken> tokens, std::span<std
   }
   coder.End();
   return out.fitted() ? static_cast<std::int64_t>(out.written()) : kEncodeOutputFull;
+}
+
+// What the coding of a stream keeps from one piece of input to the next.
+struct LzariStreamEncoder::Run {
+  Run(LzariSink& sink, LzariEncodeState& state) : out(sink), coder(state.model, out), trees(state), s(state) {}
+  BitWriter out;
+  Coder coder;
+  MatchFinder trees;
+  LzariEncodeState& s;
+  Progress g;
+};
+
+namespace {
+
+template <bool kAll>
+const std::uint8_t* CodesOf(const std::uint8_t* p, const std::uint8_t* stop, Progress& g, MatchFinder& trees,
+                            Coder& coder, LzariEncodeState& s) {
+  return Codes<kAll>(p, stop, g, trees, coder, s);
+}
+#ifdef MORAVELT_LZARI_WIDE
+template <bool kAll>
+[[MORAVELT_LZARI_WIDE_TARGET]] const std::uint8_t* CodesWide(const std::uint8_t* p, const std::uint8_t* stop,
+                                                             Progress& g, MatchFinder& trees, Coder& coder,
+                                                             LzariEncodeState& s) {
+  return Codes<kAll>(p, stop, g, trees, coder, s);
+}
+#endif
+
+}  // namespace
+
+LzariStreamEncoder::LzariStreamEncoder(std::uint32_t size, LzariSink& sink, LzariEncodeState& state)
+    : run_(std::make_unique<Run>(sink, state)), held_(kFeedBytes), size_(size) {
+  PutLength(run_->out, size);
+}
+
+LzariStreamEncoder::~LzariStreamEncoder() = default;
+
+bool LzariStreamEncoder::Feed(std::span<const std::uint8_t> piece) {
+  if (!ok_) return false;
+  if (piece.size() > size_ - fed_) {
+    overfed_ = true;
+    return ok_ = false;
+  }
+  fed_ += piece.size();
+  while (!piece.empty()) {
+    const std::size_t n = std::min(piece.size(), held_.size() - heldBytes_);
+    std::memcpy(held_.data() + heldBytes_, piece.data(), n);
+    heldBytes_ += n;
+    piece = piece.subspan(n);
+    if (heldBytes_ == held_.size()) Code(false);
+  }
+  return ok_ = ok_ && run_->out.fitted();
+}
+
+// Codes what is held (all of it when the input is complete), and keeps what is left,
+// fewer than kMaxMatch bytes, at the front.
+void LzariStreamEncoder::Code(bool all) {
+  Run& run = *run_;
+  const std::uint8_t* p = held_.data();
+  if (!started_) {
+    const std::uint32_t first = size_ < kMaxMatch ? size_ : kMaxMatch;
+    Start({p, first}, run.g, run.trees, run.s);
+    p += first;
+    started_ = true;
+  }
+  const std::uint8_t* const stop = held_.data() + heldBytes_;
+  auto codes = all ? CodesOf<true> : CodesOf<false>;
+#ifdef MORAVELT_LZARI_WIDE
+  if (HasWide()) codes = all ? CodesWide<true> : CodesWide<false>;
+#endif
+  p = codes(p, stop, run.g, run.trees, run.coder, run.s);
+  heldBytes_ = static_cast<std::size_t>(stop - p);
+  std::memmove(held_.data(), p, heldBytes_);
+}
+
+std::int64_t LzariStreamEncoder::Finish() {
+  if (!run_->out.fitted()) return kEncodeOutputFull;  // the sink refused a piece
+  if (fed_ != size_ || overfed_) return kEncodeInputMismatch;
+  if (ok_ && size_ != 0) {
+    Code(true);
+    run_->coder.End();
+  }
+  return Result(run_->out);
 }

@@ -1,4 +1,4 @@
-// LZARI encoding, memory to memory, with the output of the classic encoder to the bit:
+// LZARI encoding, memory to memory or from input handed over in pieces, with the output of the classic encoder to the bit:
 // the input's length as 4 bytes, little-endian, then the bit stream that LzariDecode
 // reads (see lzari.h for the models and the coder). ARMAX files hold exactly this from
 // offset 88, and devices made them with this encoder, so a save written again comes out
@@ -33,7 +33,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
+#include <vector>
 
 #include "formats/lzari.h"
 
@@ -51,6 +53,10 @@ inline constexpr std::size_t kLengthFieldSize = 4;
 inline constexpr std::int64_t kEncodeOutputFull = -1;    // output too small for the result
 inline constexpr std::int64_t kEncodeInputTooLong = -2;  // more bytes than the length field can say
 inline constexpr std::int64_t kEncodeBadToken = -3;      // a token outside the ranges below
+inline constexpr std::int64_t kEncodeInputMismatch = -4;  // not the bytes announced (LzariStreamEncoder)
+
+// The input LzariStreamEncoder holds at most.
+inline constexpr std::size_t kFeedBytes = 64 * 1024;
 
 // The most bytes LzariEncode writes for an input of n bytes: no code needs more than 17
 // bits (a literal at the least likely costs at most that, a match at most twice it for
@@ -83,9 +89,9 @@ struct LzariEncodeState {
   // The bytes each string shares with the one before it in its list (0 after a root).
   std::uint8_t shared[lzari::kTreeRoots + 256];
   // The strings by their first two bytes: a bit for each pair some string begins with,
-  // and the lowest such string.
+  // and the lowest such string (the slot behind them takes stores that go nowhere).
   std::uint64_t pairsUsed[65536 / 64];
-  std::uint16_t pairFirst[65536];
+  std::uint16_t pairFirst[65536 + 1];
   std::uint32_t matchLength;                      // the last insertion's match, 0..60
   std::uint32_t matchPosition;                    // and its distance, when longer than 2
   LzariCharModel model;
@@ -105,3 +111,35 @@ std::int64_t LzariEncode(std::span<const std::uint8_t> input, std::span<std::uin
 // or kEncodeBadToken when a token is out of range (nothing is written from it on).
 std::int64_t LzariEncodeTokens(std::span<const LzariToken> tokens, std::span<std::uint8_t> output,
                                LzariEncodeState& state);
+
+// Encodes an input handed over in pieces, as LzariEncode encodes it whole: the same bytes,
+// the 4-byte length first, handed to `sink` in pieces as they are made. It holds at most
+// lzari::kFeedBytes of the input and a few KiB of the output.
+class LzariStreamEncoder {
+ public:
+  // `size`: the input's length; Feed must be given exactly that many bytes before Finish.
+  LzariStreamEncoder(std::uint32_t size, LzariSink& sink, LzariEncodeState& state);
+  ~LzariStreamEncoder();
+  LzariStreamEncoder(const LzariStreamEncoder&) = delete;
+  LzariStreamEncoder& operator=(const LzariStreamEncoder&) = delete;
+
+  // Takes the input's next bytes; false, and of no more use, when they go past `size` or
+  // the sink refused a piece.
+  bool Feed(std::span<const std::uint8_t> piece);
+  // Codes the rest and closes the stream. Returns the bytes handed to the sink in all;
+  // kEncodeInputMismatch when fewer or more than `size` bytes were fed (the stream is
+  // not closed), kEncodeOutputFull when the sink refused a piece.
+  std::int64_t Finish();
+
+ private:
+  struct Run;
+  void Code(bool all);
+  std::unique_ptr<Run> run_;
+  std::vector<std::uint8_t> held_;  // input not yet taken in, from its start
+  std::size_t heldBytes_ = 0;
+  std::uint64_t fed_ = 0;
+  std::uint32_t size_;
+  bool started_ = false;
+  bool ok_ = true;        // false once Feed failed
+  bool overfed_ = false;  // more than size_ bytes were offered
+};

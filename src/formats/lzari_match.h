@@ -117,8 +117,10 @@ class MatchFinder {
     }
     s_.rank[r] = ++clock_;
     List(r, gap);
-    Hint(gap.lower, gap.lowerSame);
-    Hint(gap.higher, gap.higherSame);
+    // The string after the neighbour that shares more with r sorts the nearer to where
+    // the next string goes.
+    if (gap.higherSame > gap.lowerSame) Hint(gap.higher, gap.higherSame);
+    else Hint(gap.lower, gap.lowerSame);
   }
 
   // Deletes the string at p from its tree (nothing when it is in none). With both
@@ -146,6 +148,7 @@ class MatchFinder {
     std::uint32_t equal = kNoNode;
   };
   static constexpr std::uint64_t kAbsent = ~std::uint64_t{0};  // the rank of a position in no tree
+  static constexpr std::uint32_t kPairSpare = 65536;  // pairFirst's slot for stores that go nowhere
 
   static bool IsNode(std::uint32_t n) { return n < kRingSize; }
   bool InTree(std::uint32_t n) const { return IsNode(n) && s_.rank[n] != kAbsent; }
@@ -279,8 +282,10 @@ class MatchFinder {
     s_.lower[r] = static_cast<std::uint16_t>(lower);
     s_.higher[r] = static_cast<std::uint16_t>(higher);
     s_.lower[higher] = static_cast<std::uint16_t>(r);
-    const std::uint32_t b = Pair(r);
-    if (!IsNode(lower) || Pair(lower) != b) {
+    // r is the first of its pair when the string before it shares fewer than two bytes
+    // (none after the root).
+    if (gap.lowerSame < 2) {
+      const std::uint32_t b = Pair(r);
       s_.pairFirst[b] = static_cast<std::uint16_t>(r);
       s_.pairsUsed[b / 64] |= std::uint64_t{1} << (b % 64);
     }
@@ -289,17 +294,20 @@ class MatchFinder {
   // Takes p out of its list and the pair index.
   void Unlist(std::uint32_t p) {
     const std::uint32_t lower = s_.lower[p], higher = s_.higher[p];
+    const std::uint32_t pSame = s_.shared[p], higherSame = s_.shared[higher];
     const std::uint32_t b = Pair(p);
-    // Without branches: whether p is first of its pair and whether the next string
-    // shares the pair depend on the data.
-    const bool first = s_.pairFirst[b] == p;
-    const bool shared = IsNode(higher) && Pair(IsNode(higher) ? higher : 0) == b;
-    s_.pairFirst[b] = static_cast<std::uint16_t>(first && shared ? higher : s_.pairFirst[b]);
-    s_.pairsUsed[b / 64] &= ~(std::uint64_t{first && !shared} << (b % 64));
+    // Without branches (both tests depend on the data): p is the first of its pair when
+    // the string before it shares fewer than two bytes, and then the string after it
+    // becomes the first, or the pair is gone when that one does not share it. Any other
+    // p stores into the spare slot behind the index.
+    const bool first = pSame < 2;
+    const bool next = IsNode(higher) && higherSame >= 2;
+    s_.pairFirst[first ? b : kPairSpare] = static_cast<std::uint16_t>(higher);
+    s_.pairsUsed[b / 64] &= ~(std::uint64_t{first && !next} << (b % 64));
     s_.higher[lower] = static_cast<std::uint16_t>(higher);
     s_.lower[higher] = static_cast<std::uint16_t>(lower);
     // What higher shares with its new lower neighbour: the less of the two shares.
-    s_.shared[higher] = s_.shared[p] < s_.shared[higher] ? s_.shared[p] : s_.shared[higher];
+    s_.shared[higher] = static_cast<std::uint8_t>(pSame < higherSame ? pSame : higherSame);
   }
 
   // r holds the same 60 bytes as p: it takes p's place in the list, and its rank.
@@ -312,8 +320,7 @@ class MatchFinder {
     s_.rank[r] = s_.rank[p];
     s_.rank[p] = kAbsent;
     s_.shared[r] = s_.shared[p];
-    const std::uint32_t b = Pair(r);
-    if (s_.pairFirst[b] == p) s_.pairFirst[b] = static_cast<std::uint16_t>(r);
+    if (s_.shared[p] < 2) s_.pairFirst[Pair(r)] = static_cast<std::uint16_t>(r);
   }
 
   LzariEncodeState& s_;

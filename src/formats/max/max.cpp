@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include <zlib.h>
+
 #include "formats/ascii_title.h"
 #include "formats/crc32.h"
 #include "formats/entry_bytes.h"
@@ -285,12 +287,10 @@ void PutText(std::uint8_t* field, std::size_t fieldSize, std::string_view text) 
   std::memcpy(field, text.data(), std::min(text.size(), fieldSize));
 }
 
-// The payload of a save's files: each record at its aligned place, zeros in the gaps and
-// after the last one. `refusal` says why a save can't be stored; kOpenFailed when an
-// entry's bytes can't all be read.
-LoadResult BuildPayload(const EntryTable& table, const std::string& containerPath,
-                        std::vector<std::uint8_t>& payload, std::string& refusal) {
-  std::uint64_t length = 0;
+// The payload's length: each file's record at its aligned place, zeros in the gaps and
+// after the last one. `refusal` says why a save can't be stored.
+LoadResult PayloadLength(const EntryTable& table, std::uint32_t& length, std::string& refusal) {
+  std::uint64_t end = 0;
   for (std::size_t pos = 1; pos < table.size(); ++pos) {
     const SaveEntry& e = table[pos];
     if (EntryMode::IsDirectory(e.mode)) {
@@ -298,64 +298,104 @@ LoadResult BuildPayload(const EntryTable& table, const std::string& containerPat
                 "\" is a folder, so this save can't be written as ARMAX.";
       return LoadResult::kInvalid;
     }
-    length = armax::NextRecord(length, e.size);
-    if (length > armax::kMaxPayload) {
+    end = armax::NextRecord(end, e.size);
+    if (end > armax::kMaxPayload) {
       refusal = "This save is too large for an ARMAX file: its files come to more than 64 MiB.";
       return LoadResult::kInvalid;
     }
   }
-  payload.assign(static_cast<std::size_t>(length), 0);
-  EntryDataReader reader;
+  length = static_cast<std::uint32_t>(end);
+  return LoadResult::kOk;
+}
+
+// Hands the payload to the encoder record by record, each file's bytes as they are read;
+// kOpenFailed when an entry's bytes can't all be read, kInvalid when the encoder stopped.
+LoadResult FeedPayload(const EntryTable& table, const std::string& containerPath, EntryDataReader& reader,
+                       LzariStreamEncoder& encoder) {
+  static constexpr std::uint8_t kZeros[16] = {};  // a gap after a record is below 16 bytes
   std::uint64_t start = 0;
   for (std::size_t pos = 1; pos < table.size(); ++pos) {
     const SaveEntry& e = table[pos];
-    std::uint8_t* head = payload.data() + start;
-    bytes::PutU32LE(head + armax::kRecordSizeOffset, e.size);
-    PutText(head + armax::kRecordNameOffset, armax::kRecordNameSize, e.FullName());
-    std::span<std::uint8_t> data(head + armax::kRecordHeadSize, e.size);
-    if (CopyEntryInto(reader, e, containerPath, data) != DataResult::kOk)
-      return LoadResult::kOpenFailed;
-    start = armax::NextRecord(start, e.size);
+    std::array<std::uint8_t, armax::kRecordHeadSize> head{};
+    bytes::PutU32LE(head.data() + armax::kRecordSizeOffset, e.size);
+    PutText(head.data() + armax::kRecordNameOffset, armax::kRecordNameSize, e.FullName());
+    if (!encoder.Feed(head)) return LoadResult::kInvalid;
+    std::uint64_t left = e.size;
+    bool fed = true;
+    const DataResult r = reader.Copy(e, containerPath, [&](std::span<const std::uint8_t> piece) {
+      if (piece.size() > left) return false;
+      left -= piece.size();
+      return fed = encoder.Feed(piece);
+    });
+    if (!fed) return LoadResult::kInvalid;
+    if (r != DataResult::kOk || left != 0) return LoadResult::kOpenFailed;
+    const std::uint64_t next = armax::NextRecord(start, e.size);
+    if (!encoder.Feed({kZeros, static_cast<std::size_t>(next - start - armax::kRecordHeadSize - e.size)}))
+      return LoadResult::kInvalid;
+    start = next;
   }
   return LoadResult::kOk;
 }
 
-// Writes `source` as an ARMAX file: the payload compressed with the encoder the devices
-// use, the header, and last the CRC over both.
+// The coded stream, written to the file as it comes, with its CRC counted on the way.
+class StreamToFile final : public LzariSink {
+ public:
+  explicit StreamToFile(OutputFile& out) : out_(out) {}
+  bool Take(std::span<const std::uint8_t> bytes) override {
+    crc_ = Crc32Update(crc_, bytes);
+    return out_.Write(bytes);
+  }
+  std::uint32_t crc() const { return crc_; }
+
+ private:
+  OutputFile& out_;
+  std::uint32_t crc_ = 0;
+};
+
+// The header in front of the stream of `streamSize` bytes whose CRC is `streamCrc`, its
+// own CRC field filled in: the CRC over the header and the stream.
+std::array<std::uint8_t, kFixedHeaderSize> ArmaxHeader(const CSaveGame& source, std::uint32_t streamSize,
+                                                       std::uint32_t streamCrc) {
+  const EntryTable& table = *source.entries;
+  std::array<std::uint8_t, kFixedHeaderSize> header{};
+  std::memcpy(header.data(), armax::kSignature.data(), armax::kSignature.size());
+  PutText(header.data() + armax::kFolderOffset, armax::kFolderSize, table[0].Name());
+  // Always NUL-terminated, for readers that take it as a C string.
+  PutText(header.data() + armax::kTitleOffset, armax::kTitleSize, HeaderTitle(source, armax::kTitleSize - 1));
+  bytes::PutU32LE(header.data() + armax::kStreamSizeOffset, streamSize);
+  bytes::PutU32LE(header.data() + armax::kFileCountOffset, static_cast<std::uint32_t>(table.size() - 1));
+  const uLong crc = crc32_combine(Crc32(header), streamCrc, static_cast<z_off_t>(streamSize));
+  bytes::PutU32LE(header.data() + armax::kCrcOffset, static_cast<std::uint32_t>(crc));
+  return header;
+}
+
+// Writes `source` as an ARMAX file: room for the header, then the payload compressed with
+// the encoder the devices use, written as it is made, and last the header with the CRC
+// over both. The payload is never held whole; a failure partway leaves no file behind.
 LoadResult WriteArmax(const CSaveGame& source, const std::string& path, bool inPlace,
                       std::string& refusal) {
   if (!source.entries || source.entries->empty()) return LoadResult::kInvalid;
   const EntryTable& table = *source.entries;
   try {
-    std::vector<std::uint8_t> payload;
-    LoadResult built = BuildPayload(table, source.sourcePath, payload, refusal);
-    if (built != LoadResult::kOk) return built;
-
-    // Room for the longest stream, left uncleared: the stream takes about a third of it,
-    // and the pages it never reaches are never touched.
-    const auto bound = static_cast<std::size_t>(lzari::EncodeBound(payload.size()));
-    auto room = std::make_unique_for_overwrite<std::uint8_t[]>(bound);
-    auto state = std::make_unique<LzariEncodeState>();
-    const std::int64_t n = LzariEncode(payload, {room.get(), bound}, *state);
-    if (n < 0) return LoadResult::kInvalid;  // the bound above always suffices
-    const std::span<const std::uint8_t> coded(room.get(), static_cast<std::size_t>(n));
-
-    std::array<std::uint8_t, kFixedHeaderSize> header{};
-    std::memcpy(header.data(), armax::kSignature.data(), armax::kSignature.size());
-    PutText(header.data() + armax::kFolderOffset, armax::kFolderSize, table[0].Name());
-    // Always NUL-terminated, for readers that take it as a C string.
-    PutText(header.data() + armax::kTitleOffset, armax::kTitleSize,
-            HeaderTitle(source, armax::kTitleSize - 1));
-    bytes::PutU32LE(header.data() + armax::kStreamSizeOffset, static_cast<std::uint32_t>(n));
-    bytes::PutU32LE(header.data() + armax::kFileCountOffset,
-                    static_cast<std::uint32_t>(table.size() - 1));
-    const std::uint32_t crc = Crc32Update(Crc32(header), coded);
-    bytes::PutU32LE(header.data() + armax::kCrcOffset, crc);
+    std::uint32_t length = 0;
+    const LoadResult sized = PayloadLength(table, length, refusal);
+    if (sized != LoadResult::kOk) return sized;
 
     OutputFile out(path, inPlace);
     if (!out.ok()) return LoadResult::kOpenFailed;
-    out.Write(header.data(), header.size());
-    out.Write(coded.data(), coded.size());
+    out.WillRewrite();
+    const std::array<std::uint8_t, kFixedHeaderSize> blank{};
+    out.Write(blank);
+    StreamToFile sink(out);
+    auto state = std::make_unique<LzariEncodeState>();
+    LzariStreamEncoder encoder(length, sink, *state);
+    EntryDataReader reader;
+    const LoadResult fed = FeedPayload(table, source.sourcePath, reader, encoder);
+    reader.Close();  // before the target, which may be the file read, is replaced
+    const std::int64_t n = encoder.Finish();
+    if (fed == LoadResult::kOpenFailed) return fed;
+    if (n < 0) return out.ok() ? LoadResult::kInvalid : out.Commit();  // Commit reports the failed write
+    out.Rewrite(0, ArmaxHeader(source, static_cast<std::uint32_t>(n), sink.crc()));
     return out.Commit();
   } catch (const std::bad_alloc&) {
     return LoadResult::kNoMemory;
