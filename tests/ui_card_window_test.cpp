@@ -29,13 +29,15 @@ using testutil::Bytes;
 // "ＡＢ" in Shift-JIS.
 const std::string kFullWidthAB = "\x82\x60\x82\x61";
 
-// A save with a drawable icon, a Shift-JIS title and a data file of `dataSize` bytes.
-testutil::PsuImage SaveImage(const std::string& folder, std::size_t dataSize = 3000) {
+// A save with a drawable icon of one colour, a Shift-JIS title and a data file of
+// `dataSize` bytes.
+testutil::PsuImage SaveImage(const std::string& folder, std::size_t dataSize = 3000,
+                             std::uint16_t colour = 0x7C1F) {
   testutil::IconSysImage sys;
   sys.title = kFullWidthAB;
   testutil::IconImage icon;
   icon.vertices = testutil::Triangle({-4096, -4096, 4096, -4096, 0, 4096}, 0);
-  icon.texture = testutil::RawTexture(0x7C1F);
+  icon.texture = testutil::RawTexture(colour);
   testutil::PsuImage image;
   image.folder = folder;
   image.files = {{"icon.sys", sys.Build()}, {"icon.ico", icon.Build()},
@@ -66,6 +68,7 @@ class CardWindowTest : public ::testing::Test {
   void SetUp() override {
     fake.ResetWindow();
     window.OnInit();
+    view.logic = &window.cards();
   }
 
   std::string Psu(const std::string& name, const testutil::PsuImage& image) {
@@ -83,6 +86,27 @@ class CardWindowTest : public ::testing::Test {
       EXPECT_EQ(c->Import(*save).result, card::ImportResult::kImported);
     }
     return path;
+  }
+  // A raw card holding three saves whose icons differ in colour, opened with the list
+  // showing its first row only.
+  std::string OpenThreeColourCard(const std::string& name) {
+    std::string path = MakeCard({}, name);
+    std::unique_ptr<card::Card> c = card::OpenCard(path).card;
+    const std::uint16_t colours[] = {0x7C1F, 0x03E0, 0x001F};
+    for (int i = 0; i < 3; ++i) {
+      const std::string folder = "BESLES-1000" + std::to_string(i) + "ICON";
+      EXPECT_EQ(c->Import(*Load(Psu(folder + ".psu", SaveImage(folder, 3000, colours[i])))).result,
+                card::ImportResult::kImported);
+    }
+    view.shownRows = 1;
+    OpenCard(path);
+    EXPECT_EQ(view.rows.size(), 3u);
+    return path;
+  }
+  // The icon of a row's save drawn straight from the card, as the list once drew every row's.
+  std::vector<std::uint8_t> IconFromCard(const std::string& path, std::size_t row) {
+    std::unique_ptr<CSaveGame> save = card::OpenCard(path).card->OpenSave(view.rows.at(row).folder).save;
+    return save ? ui::SavePicture(*save, ui::kListIconSize).rgba : std::vector<std::uint8_t>{};
   }
   void OpenCard(const std::string& path) {
     fake.dialogAnswers.push_back(path);
@@ -171,8 +195,9 @@ TEST_F(CardWindowTest, ListShowsEachSaveWithItsTitleSizeIconAndTheFreeSpace) {
   for (std::size_t i = 0; i < 2; ++i) {
     EXPECT_EQ(view.rows[i].title, "\xEF\xBC\xA1\xEF\xBC\xA2");  // ＡＢ
     EXPECT_EQ(view.rows[i].size, "40 KB");
-    EXPECT_EQ(view.rows[i].icon.width, 32);
-    EXPECT_NE(view.rows[i].icon.rgba, ui::PlaceholderPicture(32).rgba);
+    ASSERT_EQ(view.icons.size(), 2u);
+    EXPECT_EQ(view.icons[i].width, 32);
+    EXPECT_NE(view.icons[i].rgba, ui::PlaceholderPicture(32).rgba);
   }
   EXPECT_EQ(view.texts[IDC_CARD_FREE], "7,919 KB free of 8,000 KB (8 MB without ECC)");
   // The main window is left as it was.
@@ -215,7 +240,8 @@ TEST_F(CardWindowTest, AChangeReadsTheCardAgainWithWhatChangedOutsideTheWindow) 
     const std::string path = MakeCard({"BESLES-11111AAA", "BESLES-22222BBB"}, std::string(r.change) + ".bin");
     OpenCard(path);
     ASSERT_EQ(view.rows.size(), 2u) << r.change;
-    const icon::Picture before = view.rows[0].icon;
+    ASSERT_EQ(view.icons.size(), 2u) << r.change;
+    const icon::Picture before = view.icons[0];
     {
       testutil::PsuImage changed = SaveImage("BESLES-11111AAA");
       testutil::IconSysImage sys;
@@ -236,9 +262,61 @@ TEST_F(CardWindowTest, AChangeReadsTheCardAgainWithWhatChangedOutsideTheWindow) 
     EXPECT_EQ(view.Folders(), r.folders) << r.change;
     ASSERT_FALSE(view.rows.empty()) << r.change;
     EXPECT_EQ(view.rows[0].title, "OUTSIDE") << r.change;
-    EXPECT_NE(view.rows[0].icon.rgba, before.rgba) << r.change;
-    EXPECT_NE(view.rows[0].icon.rgba, ui::PlaceholderPicture(32).rgba) << r.change;
+    ASSERT_EQ(view.icons.size(), view.rows.size()) << r.change;
+    EXPECT_NE(view.icons[0].rgba, before.rgba) << r.change;
+    EXPECT_NE(view.icons[0].rgba, ui::PlaceholderPicture(32).rgba) << r.change;
     Click(IDC_CARD_CLOSE);
+  }
+}
+
+// The list's icons are drawn as the list asks for them, each once, and are what drawing
+// every save's icon when the card opens gave. A row the list doesn't have gets none.
+TEST_F(CardWindowTest, ListIconsAreDrawnWhenTheListAsksForThem) {
+  const std::string path = OpenThreeColourCard("card.bin");
+  ui::CardWindow& logic = window.cards();
+  EXPECT_EQ(logic.DrawnIcons(), 1u);
+  ASSERT_EQ(view.icons.size(), 1u);
+  EXPECT_EQ(view.icons[0].rgba, IconFromCard(path, 0));
+  ASSERT_NE(IconFromCard(path, 1), IconFromCard(path, 2));
+  for (int row : {2, 0, 1}) {
+    const icon::Picture* drawn = logic.RowIcon(row);
+    ASSERT_NE(drawn, nullptr) << row;
+    EXPECT_EQ(drawn->rgba, IconFromCard(path, static_cast<std::size_t>(row))) << row;
+    EXPECT_EQ(logic.RowIcon(row), drawn) << row;  // kept
+  }
+  EXPECT_EQ(logic.DrawnIcons(), 3u);
+  for (int row : {-1, 3, 1 << 30, -(1 << 30)}) EXPECT_EQ(logic.RowIcon(row), nullptr) << row;
+  EXPECT_EQ(logic.DrawnIcons(), 3u);
+}
+
+// Once the card changes, the icons drawn for the old rows are forgotten: each row shows its
+// own save's icon, and only the rows the list shows again are drawn.
+TEST_F(CardWindowTest, AChangeToTheCardForgetsTheIconsDrawn) {
+  struct Row {
+    const char* change;
+    std::function<void()> act;
+    std::size_t rows;
+  };
+  const std::string inPsu = Psu("in.psu", SaveImage("BESLES-44444DDD", 3000, 0x7FE0));
+  const Row rows[] = {
+      {"import", [&] { view.filesAnswers.push_back({inPsu}); Click(IDC_CARD_IMPORT); }, 4},
+      {"delete", [&] { Select({0}); view.questionAnswers = {true}; Click(IDC_CARD_DELETE); }, 2},
+      {"close", [&] { Click(IDC_CARD_CLOSE); }, 0},
+  };
+  ui::CardWindow& logic = window.cards();
+  for (const Row& r : rows) {
+    const std::string path = OpenThreeColourCard(std::string(r.change) + ".bin");
+    for (int row = 0; row < 3; ++row) ASSERT_NE(logic.RowIcon(row), nullptr) << r.change;
+    r.act();
+    EXPECT_EQ(logic.DrawnIcons(), std::min<std::size_t>(r.rows, 1)) << r.change;
+    for (std::size_t row = 0; row < r.rows; ++row) {
+      ASSERT_EQ(view.rows.size(), r.rows) << r.change;
+      const icon::Picture* drawn = logic.RowIcon(static_cast<int>(row));
+      ASSERT_NE(drawn, nullptr) << r.change << " " << row;
+      EXPECT_EQ(drawn->rgba, IconFromCard(path, row)) << r.change << " " << row;
+    }
+    EXPECT_EQ(logic.RowIcon(static_cast<int>(r.rows)), nullptr) << r.change;
+    if (view.open) Click(IDC_CARD_CLOSE);
   }
 }
 
@@ -490,9 +568,11 @@ TEST_F(CardWindowTest, CorpusCardShowsBothSavesWithTheirIcons) {
   const std::vector<std::string> names = view.Folders();
   std::set<std::string> folders(names.begin(), names.end());
   EXPECT_TRUE(folders.count("BESCES-50501REZ") && folders.count("BEDATA-SYSTEM"));
-  for (const ui::CardRow& row : view.rows) {
+  ASSERT_EQ(view.icons.size(), 2u);
+  for (std::size_t i = 0; i < view.rows.size(); ++i) {
+    const ui::CardRow& row = view.rows[i];
     if (row.folder != "BESCES-50501REZ") continue;
-    EXPECT_NE(row.icon.rgba, ui::PlaceholderPicture(32).rgba);
+    EXPECT_NE(view.icons[i].rgba, ui::PlaceholderPicture(32).rgba);
     EXPECT_FALSE(row.title.empty());
   }
   EXPECT_TRUE(view.messages.empty());

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "ui/card_view.h"
+#include "ui/card_window.h"
 #include "ui/platform.h"
 
 namespace testutil {
@@ -67,6 +68,12 @@ class FakeCardView : public ui::CardView, public RecordedMessages {
   std::map<int, bool> enabled;
   std::vector<std::string> columns;
   std::vector<ui::CardRow> rows;
+  // The list shows its first `shownRows` rows and asks `logic` for their icons as they are
+  // set, as a list asks for the rows that come into view; `icons` keeps what it got (an
+  // empty picture where the logic gave none). Without a logic it asks for none.
+  ui::CardWindow* logic = nullptr;
+  std::size_t shownRows = static_cast<std::size_t>(-1);
+  std::vector<icon::Picture> icons;
   std::vector<int> selected;
   std::optional<icon::Picture> preview;
 
@@ -88,6 +95,11 @@ class FakeCardView : public ui::CardView, public RecordedMessages {
   void SetRows(const std::vector<ui::CardRow>& newRows) override {
     rows = newRows;
     selected.clear();
+    icons.clear();
+    for (std::size_t i = 0; logic && i < rows.size() && i < shownRows; ++i) {
+      const icon::Picture* drawn = logic->RowIcon(static_cast<int>(i));
+      icons.push_back(drawn ? *drawn : icon::Picture{});
+    }
   }
   std::vector<int> SelectedRows() override { return selected; }
   void SetPreview(const icon::Picture* picture) override {

@@ -29,6 +29,7 @@ class Ps1CardWindowTest : public ::testing::Test {
   void SetUp() override {
     fake.ResetWindow();
     window.OnInit();
+    view.logic = &window.cards();
   }
   // A card with a save on blocks 1 and 3, a deleted one on 2, and a damaged one on 5.
   std::string MakeCard(const std::string& name = "card.mcd") {
@@ -69,7 +70,9 @@ TEST_F(Ps1CardWindowTest, ListShowsBlocksTheirNumbersDeletedAndDamagedSavesAndIc
   ASSERT_TRUE(view.open);
   EXPECT_EQ(view.columns, (std::vector<std::string>{"Name", "Title", "Blocks", "Slots"}));
   ASSERT_EQ(view.rows.size(), 3u);
+  ASSERT_EQ(view.icons.size(), 3u);
   const ui::CardRow& live = view.rows[static_cast<std::size_t>(RowOf("BASLUS-00001LIVE"))];
+  const icon::Picture& liveIcon = view.icons[static_cast<std::size_t>(RowOf("BASLUS-00001LIVE"))];
   EXPECT_EQ(live.size, "2 blocks");
   EXPECT_EQ(live.modified, "1, 3");
   EXPECT_EQ(live.title, "\xEF\xBC\xA1\xEF\xBC\xA2 TEST");  // ＡＢ TEST
@@ -77,15 +80,15 @@ TEST_F(Ps1CardWindowTest, ListShowsBlocksTheirNumbersDeletedAndDamagedSavesAndIc
   const auto header = ps1::ReadHeader(testutil::MakePs1Blocks(2, 1));
   ASSERT_TRUE(header);
   const icon::Picture frame = ps1::IconPicture(*header, 0);
-  ASSERT_EQ(live.icon.width, ui::kListIconSize);
+  ASSERT_EQ(liveIcon.width, ui::kListIconSize);
   for (int y = 0; y < 32; ++y)
     for (int x = 0; x < 32; ++x)
-      ASSERT_TRUE(std::equal(live.icon.rgba.begin() + (y * 32 + x) * 4, live.icon.rgba.begin() + (y * 32 + x) * 4 + 4,
+      ASSERT_TRUE(std::equal(liveIcon.rgba.begin() + (y * 32 + x) * 4, liveIcon.rgba.begin() + (y * 32 + x) * 4 + 4,
                              frame.rgba.begin() + ((y / 2) * 16 + x / 2) * 4)) << x << "," << y;
   EXPECT_EQ(view.rows[static_cast<std::size_t>(RowOf("BESLES-00002GONE", true))].modified, "deleted: 2");
   const ui::CardRow& broken = view.rows[static_cast<std::size_t>(RowOf("BISLPS-00003BROKEN"))];
   EXPECT_TRUE(broken.title.starts_with("damaged: ")) << broken.title;
-  EXPECT_EQ(broken.icon.rgba, ui::PlaceholderPicture(32).rgba);
+  EXPECT_EQ(view.icons[static_cast<std::size_t>(RowOf("BISLPS-00003BROKEN"))].rgba, ui::PlaceholderPicture(32).rgba);
   // Blocks 2 (deleted), 4 and 6-15 are free; 5 belongs to the damaged save.
   EXPECT_EQ(view.texts[IDC_CARD_FREE], "12 blocks free of 15 blocks");
   EXPECT_TRUE(fake.messages.empty());

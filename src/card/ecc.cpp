@@ -8,7 +8,8 @@ namespace {
 
 constexpr bool OddParity(unsigned v) { return (std::popcount(v) & 1) != 0; }
 
-// The six column-parity bits of each byte value, in their ECC[0] positions.
+// The six column-parity bits of each byte value, in their ECC[0] positions, and in bit 7
+// the byte's own parity.
 constexpr std::array<std::uint8_t, 256> MakeColumnTable() {
   std::array<std::uint8_t, 256> t{};
   for (unsigned b = 0; b < 256; ++b) {
@@ -19,6 +20,7 @@ constexpr std::array<std::uint8_t, 256> MakeColumnTable() {
     if (OddParity(b & 0xAA)) bits |= 0x10;
     if (OddParity(b & 0xCC)) bits |= 0x20;
     if (OddParity(b & 0xF0)) bits |= 0x40;
+    if (OddParity(b)) bits |= 0x80;
     t[b] = static_cast<std::uint8_t>(bits);
   }
   return t;
@@ -29,15 +31,17 @@ constexpr auto kColumn = MakeColumnTable();
 }  // namespace
 
 ChunkEcc ComputeChunkEcc(std::span<const std::uint8_t, kEccChunk> chunk) {
-  unsigned column = 0, line0 = 0, line1 = 0;
+  // The line parities: the indices of the bytes of odd parity, XORed, once as they are
+  // and once inverted. Without a branch, as such bytes come in no pattern.
+  unsigned column = 0, line1 = 0, odd = 0;
   for (unsigned i = 0; i < kEccChunk; ++i) {
-    const unsigned b = chunk[i];
-    column ^= kColumn[b];
-    if (OddParity(b)) {
-      line0 ^= ~i & 0x7F;
-      line1 ^= i;
-    }
+    const unsigned bits = kColumn[chunk[i]];
+    const unsigned mask = 0u - (bits >> 7);  // all ones for a byte of odd parity
+    column ^= bits;
+    line1 ^= i & mask;
+    odd ^= mask;
   }
+  const unsigned line0 = line1 ^ (odd & 0x7F);  // ~i & 0x7F is i ^ 0x7F
   return {static_cast<std::uint8_t>(~column & 0x77), static_cast<std::uint8_t>(~line0 & 0x7F),
           static_cast<std::uint8_t>(~line1 & 0x7F)};
 }

@@ -62,7 +62,7 @@ struct ImageState {
   bool usable = false;                     // no fatal issue
   // The image's bytes as the scan read them, when it was read whole (every card image up
   // to kHeldImageLimit): the saves' files are then read from here, with no file opened.
-  std::shared_ptr<const std::vector<std::uint8_t>> bytes;
+  std::shared_ptr<const HeldBytes> bytes;
 
   std::uint64_t PageOfCluster(std::uint32_t relative) const {
     return (std::uint64_t{superblock.allocOffset} + relative) * kPagesPerCluster;

@@ -164,7 +164,8 @@ bool Scanner::Start() {
 
 bool Scanner::Hold() {
   if (!hold_ || size_ > kHeldImageLimit) return true;
-  auto bytes = std::make_shared<std::vector<std::uint8_t>>(static_cast<std::size_t>(size_));
+  // Not cleared first: the read fills every byte, or the image isn't held.
+  auto bytes = std::make_shared<HeldBytes>(static_cast<std::size_t>(size_));
   if (!file_.Seek(0) || !file_.ReadExact(bytes->data(), bytes->size()))
     return Fatal(IssueKind::kReadFailed, "", "the file can't be read");
   st_.bytes = std::move(bytes);
@@ -174,7 +175,7 @@ bool Scanner::Hold() {
 
 bool Scanner::ReadAt(std::uint64_t offset, std::uint8_t* out, std::size_t n) {
   if (!st_.bytes) return file_.Seek(offset) && file_.ReadExact(out, n);
-  const std::vector<std::uint8_t>& held = *st_.bytes;
+  const HeldBytes& held = *st_.bytes;
   if (offset > held.size() || n > held.size() - offset) return false;
   std::memcpy(out, held.data() + offset, n);
   return true;

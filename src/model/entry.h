@@ -88,10 +88,33 @@ struct Extent {
   std::uint64_t length = 0;
   friend bool operator==(const Extent&, const Extent&) = default;
 };
+// Leaves a default-constructed element as it is: a buffer of bytes about to be read into
+// is not cleared first.
+template <class T>
+struct UncheckedFillAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = UncheckedFillAllocator<U>;
+  };
+  UncheckedFillAllocator() = default;
+  template <class U>
+  UncheckedFillAllocator(const UncheckedFillAllocator<U>&) noexcept {}  // NOLINT: as std::allocator
+  template <class U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+// A whole container read into memory at once: its room is not cleared before the read.
+using HeldBytes = std::vector<std::uint8_t, UncheckedFillAllocator<std::uint8_t>>;
+
 struct ContainerExtents {
   std::vector<Extent> extents;
   // The whole container as read once (offsets index into it); null: read from the file.
-  std::shared_ptr<const std::vector<std::uint8_t>> held = nullptr;
+  std::shared_ptr<const HeldBytes> held = nullptr;
 };
 struct FromDisk {
   std::string diskPath;

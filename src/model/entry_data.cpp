@@ -76,7 +76,7 @@ DataResult EntryDataReader::Copy(const SaveEntry& entry, const std::string& cont
 }
 
 DataResult EntryDataReader::CopyHeld(const ContainerExtents& source, std::uint64_t size, const DataSink& sink) {
-  const std::vector<std::uint8_t>& bytes = *source.held;
+  const HeldBytes& bytes = *source.held;
   std::uint64_t left = size;
   for (std::size_t i = 0; i < source.extents.size() && left > 0; ++i) {
     const Extent& x = source.extents[i];

@@ -22,13 +22,14 @@ inline constexpr int kListIconSize = 32;
 inline constexpr int kPreviewSize = 128;
 
 // One save as the list shows it. On a PS1 card the size is its blocks ("2 blocks") and the
-// last column gives their numbers in chain order, or says that the save is deleted.
+// last column gives their numbers in chain order, or says that the save is deleted. Its
+// icon (kListIconSize pixels a side) the list asks the logic for as the row comes into view:
+// CardWindow::RowIcon.
 struct CardRow {
   std::string folder;
   std::string title;     // the full title, both lines
   std::string size;      // "53 KB"
   std::string modified;  // "2007-03-05 14:03"; on a PS1 card "7, 8, 10" or "deleted: 3, 5"
-  icon::Picture icon;    // kListIconSize pixels a side
 };
 
 struct CardColumn {
@@ -93,7 +94,8 @@ class CardView {
   // Names the list's columns (kCardColumns or kPs1CardColumns), before its rows are set.
   // A view whose headings can't change keeps its own.
   virtual void SetColumns(std::span<const CardColumn> columns) { (void)columns; }
-  // Replaces every row of the list; none stays selected.
+  // Replaces every row of the list; none stays selected. The rows' icons are asked for
+  // when the list shows them, not before.
   virtual void SetRows(const std::vector<CardRow>& rows) = 0;
   // The selected rows, in list order.
   virtual std::vector<int> SelectedRows() = 0;

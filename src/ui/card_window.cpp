@@ -229,23 +229,48 @@ void CardWindow::ShowCard() {
     row.folder = s.folder;
     row.size = card::messages::KilobytesText(s.sizeKB);
     row.modified = ListTime(s.modified);
-    // A damaged save shows what of it can be read: its title, and its icon if that file is whole.
+    // A damaged save shows what of it can be read: its title, and later its icon.
     std::unique_ptr<CSaveGame> save = ReadableSave(s);
     FullTitle title = save ? ReadFullTitle(*save) : FullTitle{};
     row.title = !title.found        ? io::ShiftJisToUtf8(s.rawTitle)
                 : title.line2.empty() ? title.line1
                                       : title.line1 + " " + title.line2;
-    row.icon = save ? SavePicture(*save, kListIconSize) : PlaceholderPicture(kListIconSize);
     used += s.sizeKB;
     rows.push_back(std::move(row));
   }
-  view_.SetRows(rows);
+  SetRows(rows);
   const auto inUse = static_cast<std::uint32_t>(std::min<std::uint64_t>(used + listing.freeKB, 0xFFFFFFFFu));
   view_.SetControlText(IDC_CARD_FREE, card::messages::FreeText(listing) + " of " +
                                           card::messages::KilobytesText(CapacityKB(*card_, inUse)) + " (" +
                                           sd::SizeText(sd::SizeOf(*card_)) + ")");
   previewFolder_.clear();
   OnSelectionChanged();
+}
+
+void CardWindow::SetRows(const std::vector<CardRow>& rows) {
+  // Sized before the list gets its rows: a list may ask for icons as it takes them.
+  icons_.assign(saves_.size(), icon::Picture{});
+  view_.SetRows(rows);
+}
+
+const icon::Picture* CardWindow::RowIcon(int row) {
+  if (!card_ || row < 0 || static_cast<std::size_t>(row) >= icons_.size()) return nullptr;
+  icon::Picture& kept = icons_[static_cast<std::size_t>(row)];
+  if (kept.width > 0) return &kept;
+  const card::SaveInfo& s = saves_[static_cast<std::size_t>(row)];
+  if (Ps1()) {
+    kept = Ps1Picture(s.icon, kListIconSize);
+  } else {
+    // A damaged save shows its icon if that file is whole.
+    std::unique_ptr<CSaveGame> save = ReadableSave(s);
+    kept = save ? SavePicture(*save, kListIconSize) : PlaceholderPicture(kListIconSize);
+  }
+  return &kept;
+}
+
+std::size_t CardWindow::DrawnIcons() const {
+  return static_cast<std::size_t>(
+      std::count_if(icons_.begin(), icons_.end(), [](const icon::Picture& p) { return p.width > 0; }));
 }
 
 void CardWindow::OnSelectionChanged() {
@@ -342,6 +367,7 @@ void CardWindow::OnClose() {
   // Released first, so that what the closing list still reports finds no card.
   card_.reset();
   saves_.clear();
+  icons_.clear();
   previewFolder_.clear();
   view_.Close();
 }

@@ -73,6 +73,12 @@ class CardWindow {
   void Refresh();
   bool IsOpen() const { return card_ != nullptr; }
 
+  // The list's icon of a row, drawn when the list first asks for it (as the row comes into
+  // view) and kept until the rows change; nullptr for a row the list doesn't have.
+  const icon::Picture* RowIcon(int row);
+  // How many of the rows' icons are drawn and kept.
+  std::size_t DrawnIcons() const;
+
   // A button click; other notifications (code != 0) are ignored.
   void OnCommand(int id, int notifyCode);
   // The list's selection changed.
@@ -86,6 +92,8 @@ class CardWindow {
 
  private:
   void ShowCard();
+  // Hands the rows to the list, the icons of the rows shown before forgotten.
+  void SetRows(const std::vector<CardRow>& rows);
   void OpenSelected();
   void ImportCommand();
   void ImportFiles(const std::vector<std::string>& paths);
@@ -125,6 +133,7 @@ class CardWindow {
   FileCommands& commands_;
   std::shared_ptr<card::Card> card_;
   std::vector<card::SaveInfo> saves_;  // one per row, in list order
+  std::vector<icon::Picture> icons_;   // one per row; width 0 until drawn
   std::string previewFolder_;          // the save whose picture is beside the list
   std::string exportFolder_;           // offered by the next Export...
   std::string sdFolder_;               // offered by the next Split onto SD card...

@@ -40,10 +40,9 @@ void CardWindow::ShowPs1Card(const card::Listing& listing) {
     if (!s.deleted && !s.readable) row.title = std::string(kDamagedTitle) + s.damage;
     row.size = card::messages::BlocksText(s.blocks);
     row.modified = SlotsText(s);
-    row.icon = Ps1Picture(s.icon, kListIconSize);
     rows.push_back(std::move(row));
   }
-  view_.SetRows(rows);
+  SetRows(rows);
   view_.SetControlText(IDC_CARD_FREE, card::messages::FreeText(listing) + " of " + card::messages::BlocksText(15));
   previewFolder_.clear();
   OnSelectionChanged();

@@ -5,6 +5,7 @@
 #include <QDropEvent>
 #include <QGridLayout>
 #include <QHeaderView>
+#include <QIcon>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
@@ -52,6 +53,12 @@ class CardWidget : public QWidget {
   QTreeWidget* list_;
   QLabel* preview_;
   std::map<int, QWidget*> controls_;
+  // While the list measures its rows, each row shows `blank_` (of an icon's size) in place
+  // of its icon, so that measuring draws none.
+  bool sizing_ = false;
+  QIcon blank_;
+
+  ui::CardWindow* Logic() const { return logic_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override {
@@ -81,6 +88,9 @@ CardWidget::CardWidget(QWidget* owner, ui::CardWindow* logic) : QWidget(owner, Q
   setAttribute(Qt::WA_DeleteOnClose, false);
   setAcceptDrops(true);
   setWindowTitle(ToQt(LABEL_CARD_CAPTION));
+  QPixmap blank(ui::kListIconSize, ui::kListIconSize);
+  blank.fill(Qt::transparent);
+  blank_ = QIcon(blank);
   list_ = new QTreeWidget;
   list_->setAccessibleName(QStringLiteral("Saves"));
   list_->setRootIsDecorated(false);
@@ -139,6 +149,35 @@ QVBoxLayout* CardWidget::BuildButtons() {
   }
   return column;
 }
+
+namespace {
+
+// A row of the list, whose icon the logic draws when the list first asks for it: as the
+// row comes into view.
+class CardItem : public QTreeWidgetItem {
+ public:
+  CardItem(const QStringList& texts, const CardWidget* window, int row)
+      : QTreeWidgetItem(texts), window_(window), row_(row) {}
+
+  QVariant data(int column, int role) const override {
+    if (column != 0 || role != Qt::DecorationRole) return QTreeWidgetItem::data(column, role);
+    if (window_->sizing_) return window_->blank_;
+    if (!asked_) {
+      asked_ = true;
+      if (const icon::Picture* picture = window_->Logic()->RowIcon(row_))
+        if (QImage image = ImageOf(*picture); !image.isNull()) icon_ = QIcon(QPixmap::fromImage(image));
+    }
+    return icon_;
+  }
+
+ private:
+  const CardWidget* window_;
+  int row_;
+  mutable bool asked_ = false;
+  mutable QIcon icon_;
+};
+
+}  // namespace
 
 QtCardView::~QtCardView() { delete window_.data(); }
 
@@ -205,13 +244,15 @@ void QtCardView::SetRows(const std::vector<ui::CardRow>& rows) {
   QTreeWidget* list = window_->list_;
   const bool blocked = list->blockSignals(true);
   list->clear();
-  for (const ui::CardRow& row : rows) {
-    auto* item = new QTreeWidgetItem(QStringList{ToQt(row.folder), ToQt(row.title), ToQt(row.size), ToQt(row.modified)});
-    if (QImage image = ImageOf(row.icon); !image.isNull()) item->setIcon(0, QIcon(QPixmap::fromImage(image)));
-    list->addTopLevelItem(item);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const ui::CardRow& row = rows[i];
+    list->addTopLevelItem(new CardItem(QStringList{ToQt(row.folder), ToQt(row.title), ToQt(row.size), ToQt(row.modified)},
+                                       window_.data(), static_cast<int>(i)));
   }
   // The folder column takes the width of its longest name and icon, never less than given.
+  window_->sizing_ = true;
   list->resizeColumnToContents(0);
+  window_->sizing_ = false;
   if (list->columnWidth(0) < ui::kCardColumns[0].width) list->setColumnWidth(0, ui::kCardColumns[0].width);
   list->blockSignals(blocked);
 }

@@ -107,9 +107,27 @@ INT_PTR Win32CardView::OnListNotify(NMHDR& header) {
     case LVN_KEYDOWN:
       if (reinterpret_cast<NMLVKEYDOWN&>(header).wVKey == VK_DELETE) logic_->OnDeleteKey();
       return TRUE;
+    case LVN_GETDISPINFOW:
+      OnGetIcon(reinterpret_cast<NMLVDISPINFOW&>(header).item);
+      return TRUE;
     default:
       return FALSE;
   }
+}
+
+void Win32CardView::OnGetIcon(LVITEMW& item) const {
+  if (!(item.mask & LVIF_IMAGE) || item.iSubItem != 0) return;
+  item.iImage = I_IMAGENONE;
+  const icon::Picture* picture = logic_->RowIcon(item.iItem);
+  if (!picture || picture->width != ui::kListIconSize || picture->height != ui::kListIconSize) return;
+  HBITMAP bitmap = BitmapOf(*picture);
+  if (!bitmap) return;
+  const int image = ImageList_Add(icons_, bitmap, nullptr);
+  DeleteObject(bitmap);
+  if (image < 0) return;
+  // The list keeps the image's index and doesn't ask for this row again.
+  item.iImage = image;
+  item.mask |= LVIF_DI_SETITEM;
 }
 
 void Win32CardView::DrawPreview(const DRAWITEMSTRUCT& item) const { DrawCentred(item, preview_); }
@@ -190,18 +208,11 @@ void Win32CardView::SetRows(const std::vector<ui::CardRow>& rows) {
   ImageList_RemoveAll(icons_);
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const ui::CardRow& row = rows[i];
-    int image = -1;
-    if (row.icon.width == ui::kListIconSize && row.icon.height == ui::kListIconSize) {
-      if (HBITMAP bitmap = BitmapOf(row.icon)) {
-        image = ImageList_Add(icons_, bitmap, nullptr);
-        DeleteObject(bitmap);
-      }
-    }
     std::wstring folder = io::Widen(row.folder);
     LVITEMW item{};
     item.mask = LVIF_TEXT | LVIF_IMAGE;
     item.iItem = static_cast<int>(i);
-    item.iImage = image;
+    item.iImage = I_IMAGECALLBACK;  // drawn when the row comes into view: OnGetIcon
     item.pszText = folder.data();
     int at = static_cast<int>(SendMessageW(list_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
     SetCell(list_, at, 1, row.title);

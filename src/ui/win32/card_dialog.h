@@ -44,6 +44,9 @@ class Win32CardView : public ui::CardView {
   static INT_PTR CALLBACK Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
   void OnInit(HWND dialog);
   INT_PTR OnListNotify(NMHDR& header);
+  // The list asks for a row's icon as the row comes into view: the logic draws it once,
+  // and the list keeps it in its image list until the rows change.
+  void OnGetIcon(LVITEMW& item) const;
   void DrawPreview(const DRAWITEMSTRUCT& item) const;
   // Beside the main window when both fit on its screen.
   void Place() const;
