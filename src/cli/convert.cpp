@@ -52,8 +52,8 @@ std::optional<std::string> WriteInOnePass(const std::string& source, const std::
 }
 
 std::optional<int> RunOnePass(const ConvertOptions& o, Console& console) {
-  if (!o.open.as.empty() || !FamilyToOpen(o.source)) return std::nullopt;
-  const FormatFamily* to = TargetFamilyFor(ExtensionOf(o.target), *FamilyToOpen(o.source)->create());
+  const FormatFamily* from = o.open.as.empty() ? FamilyToOpen(o.source) : nullptr;
+  const FormatFamily* to = from ? TargetFamilyFor(ExtensionOf(o.target), *from->create()) : nullptr;
   const std::optional<std::string> error = to ? WriteInOnePass(o.source, o.target, *to, console, o.open.yes)
                                               : std::nullopt;
   if (!error) return std::nullopt;

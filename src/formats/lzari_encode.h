@@ -1,8 +1,8 @@
-// LZARI encoding, memory to memory or from input handed over in pieces, with the output of the classic encoder to the bit:
-// the input's length as 4 bytes, little-endian, then the bit stream that LzariDecode
-// reads (see lzari.h for the models and the coder). ARMAX files hold exactly this from
-// offset 88, and devices made them with this encoder, so a save written again comes out
-// byte for byte as the device wrote it.
+// LZARI encoding, memory to memory or from input handed over in pieces, with the output
+// of the classic encoder to the bit: the input's length as 4 bytes, little-endian, then
+// the bit stream that LzariDecode reads (see lzari.h for the models and the coder). ARMAX
+// files hold exactly this from offset 88, and devices made them with this encoder, so a
+// save written again comes out byte for byte as the device wrote it.
 //
 // How the classic encoder parses, which this one follows step by step:
 //
