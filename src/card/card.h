@@ -23,6 +23,7 @@
 #include "card/layout.h"  // LooksLikeCardImage, the content check
 #include "icon/picture.h"
 #include "model/entry.h"
+#include "model/icon_sys.h"
 #include "model/save_game.h"
 
 namespace card {
@@ -97,6 +98,7 @@ struct SaveInfo {
   std::string folder;       // the directory's name on the card
   std::string title;        // from icon.sys, as ASCII; empty without a usable icon.sys
   std::string rawTitle;     // the title bytes as icon.sys stores them (Shift-JIS)
+  FullTitle fullTitle;      // both lines of the title, decoded; not found without a usable icon.sys
   std::uint32_t sizeKB = 0; // clusters of its files plus those of its directory
   EntryTime created;
   EntryTime modified;
