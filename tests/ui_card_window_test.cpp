@@ -12,6 +12,7 @@
 #include "card/card_messages.h"
 #include "card_ids.h"
 #include "formats/registry.h"
+#include "model/bytes.h"
 #include "model/entry_data.h"
 #include "resource.h"
 #include "support/card_builder.h"
@@ -218,6 +219,43 @@ TEST_F(CardWindowTest, SelectionDecidesTheButtonsAndThePicture) {
       EXPECT_EQ(view.preview->width, 128);
     }
   }
+}
+
+// A row's title is the one icon.sys gives, its two lines joined by a space; a save
+// without a usable icon.sys shows the title its directory entry holds, if any.
+TEST_F(CardWindowTest, ARowShowsTheTitleOfItsIconSys) {
+  struct Row {
+    const char* why;
+    std::string title;     // Shift-JIS
+    std::uint16_t split;   // where the second line starts, in bytes; 0: one line
+    bool iconSys;
+    std::string shown;
+  };
+  const Row rows[] = {
+      {"one line", kFullWidthAB, 0, true, "\xEF\xBC\xA1\xEF\xBC\xA2"},
+      {"two lines", kFullWidthAB + "CD", 4, true, "\xEF\xBC\xA1\xEF\xBC\xA2 CD"},
+      {"a break past the end: one line", "EF", 9, true, "EF"},
+      {"no icon.sys", "", 0, false, ""},
+  };
+  const std::string path = MakeCard({});
+  {
+    std::unique_ptr<card::Card> c = card::OpenCard(path).card;
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+      testutil::PsuImage image = SaveImage("BESLES-1000" + std::to_string(i) + "TITLE");
+      testutil::IconSysImage sys;
+      sys.title = rows[i].title;
+      Bytes bytes = sys.Build();
+      bytes::PutU16LE(bytes.data() + 6, rows[i].split);
+      if (rows[i].iconSys)
+        image.files[0] = {"icon.sys", bytes};
+      else
+        image.files.erase(image.files.begin());
+      ASSERT_EQ(c->Import(*Load(Psu("title.psu", image))).result, card::ImportResult::kImported);
+    }
+  }
+  OpenCard(path);
+  ASSERT_EQ(view.rows.size(), std::size(rows));
+  for (std::size_t i = 0; i < std::size(rows); ++i) EXPECT_EQ(view.rows[i].title, rows[i].shown) << rows[i].why;
 }
 
 // The window works from the card as it read it, and reads it again after each change it

@@ -23,6 +23,7 @@
 #include "card/layout.h"  // LooksLikeCardImage, the content check
 #include "icon/picture.h"
 #include "model/entry.h"
+#include "model/icon_sys.h"
 #include "model/save_game.h"
 
 namespace card {
@@ -97,6 +98,7 @@ struct SaveInfo {
   std::string folder;       // the directory's name on the card
   std::string title;        // from icon.sys, as ASCII; empty without a usable icon.sys
   std::string rawTitle;     // the title bytes as icon.sys stores them (Shift-JIS)
+  FullTitle fullTitle;      // both lines of the title, decoded; not found without a usable icon.sys
   std::uint32_t sizeKB = 0; // clusters of its files plus those of its directory
   EntryTime created;
   EntryTime modified;
@@ -264,9 +266,9 @@ RepairOutcome RepairSuperblock(const std::string& path);
 // Opens a card image (any name: the layout comes from the size and the superblock), a
 // PCSX2 folder card (a folder holding _pcsx2_superblock), or a PS1 card file of any kind
 // (by its content).
-// How a card image's pages are read: from the file as they are needed, so that memory
-// stays small (an export, a listing), or from the whole image read into memory once, so
-// that a window drawing every save's icon opens the file once (kHeld).
+// How a card image's pages are read: from the file each time they are needed, so that
+// memory stays small (an export, a listing), or held in memory as they are first read, so
+// that a window drawing its saves' icons reads each page once (kHeld).
 enum class CardReading { kFromFile, kHeld };
 OpenedCard OpenCard(const std::string& path, CardReading reading = CardReading::kFromFile);
 

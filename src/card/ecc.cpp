@@ -2,14 +2,15 @@
 
 #include <bit>
 
+#include "model/bytes.h"
+
 namespace card {
 
 namespace {
 
 constexpr bool OddParity(unsigned v) { return (std::popcount(v) & 1) != 0; }
 
-// The six column-parity bits of each byte value, in their ECC[0] positions, and in bit 7
-// the byte's own parity.
+// The six column-parity bits of each byte value, in their ECC[0] positions.
 constexpr std::array<std::uint8_t, 256> MakeColumnTable() {
   std::array<std::uint8_t, 256> t{};
   for (unsigned b = 0; b < 256; ++b) {
@@ -20,7 +21,6 @@ constexpr std::array<std::uint8_t, 256> MakeColumnTable() {
     if (OddParity(b & 0xAA)) bits |= 0x10;
     if (OddParity(b & 0xCC)) bits |= 0x20;
     if (OddParity(b & 0xF0)) bits |= 0x40;
-    if (OddParity(b)) bits |= 0x80;
     t[b] = static_cast<std::uint8_t>(bits);
   }
   return t;
@@ -28,20 +28,40 @@ constexpr std::array<std::uint8_t, 256> MakeColumnTable() {
 
 constexpr auto kColumn = MakeColumnTable();
 
+// The parity of the bits of v: 1 when odd.
+constexpr unsigned Parity(std::uint64_t v) {
+  v ^= v >> 32;
+  v ^= v >> 16;
+  v ^= v >> 8;
+  v ^= v >> 4;
+  return (0x6996u >> (v & 0xF)) & 1u;
+}
+
 }  // namespace
 
 ChunkEcc ComputeChunkEcc(std::span<const std::uint8_t, kEccChunk> chunk) {
-  // The line parities: the indices of the bytes of odd parity, XORed, once as they are
-  // and once inverted. Without a branch, as such bytes come in no pattern.
-  unsigned column = 0, line1 = 0, odd = 0;
-  for (unsigned i = 0; i < kEccChunk; ++i) {
-    const unsigned bits = kColumn[chunk[i]];
-    const unsigned mask = 0u - (bits >> 7);  // all ones for a byte of odd parity
-    column ^= bits;
-    line1 ^= i & mask;
-    odd ^= mask;
+  // Parity is linear: the parity of bytes XORed together is the XOR of their parities. So
+  // bit k of the line parity (the parity of the odd bytes whose index has bit k set) is the
+  // parity of those bytes XORed together, and the column bits are those of all 128 bytes
+  // XORed together. The bytes are taken eight at a time: bits 3-6 of an index choose the
+  // word, bits 0-2 the byte within it.
+  std::uint64_t all = 0;
+  std::array<std::uint64_t, 4> words{};  // [k]: the words whose number has bit k set
+  for (unsigned j = 0; j < kEccChunk / 8; ++j) {
+    const std::uint8_t* p = chunk.data() + 8 * j;
+    const std::uint64_t w = bytes::GetU32LE(p) | std::uint64_t{bytes::GetU32LE(p + 4)} << 32;
+    all ^= w;
+    for (unsigned k = 0; k < words.size(); ++k)
+      if ((j >> k) & 1) words[k] ^= w;
   }
-  const unsigned line0 = line1 ^ (odd & 0x7F);  // ~i & 0x7F is i ^ 0x7F
+  unsigned line1 = Parity(all & 0xFF00FF00FF00FF00u) | Parity(all & 0xFFFF0000FFFF0000u) << 1 |
+                   Parity(all & 0xFFFFFFFF00000000u) << 2;
+  for (unsigned k = 0; k < words.size(); ++k) line1 |= Parity(words[k]) << (3 + k);
+  const unsigned line0 = line1 ^ (Parity(all) ? 0x7Fu : 0u);  // ~i & 0x7F is i ^ 0x7F
+  std::uint64_t folded = all ^ (all >> 32);
+  folded ^= folded >> 16;
+  folded ^= folded >> 8;
+  const unsigned column = kColumn[folded & 0xFF];
   return {static_cast<std::uint8_t>(~column & 0x77), static_cast<std::uint8_t>(~line0 & 0x7F),
           static_cast<std::uint8_t>(~line1 & 0x7F)};
 }

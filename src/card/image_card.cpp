@@ -39,6 +39,9 @@ OpenedCard ImageCard::Open(const std::string& path, CardReading reading) {
 }
 
 bool ImageCard::Rescan() {
+  // Saves opened from the image go on reading it as it was: what they have not read yet
+  // is read now, before the card reads (and perhaps rewrites) its file again.
+  if (state_.bytes && state_.bytes.use_count() > 1) state_.bytes->Complete();
   state_ = ScanImage(path_, std::nullopt, reading_ == CardReading::kHeld);
   issues_ = state_.issues;
   return state_.usable;
@@ -55,6 +58,7 @@ const SaveState* ImageCard::FindSave(std::string_view folder) const {
 }
 
 Listing ImageCard::List() const {
+  const HeldRun titles(state_.bytes.get());  // the titles read with the file opened once
   Listing listing;
   for (const SaveState& s : state_.saves) {
     const bool readable = s.readable && !s.subfolder;

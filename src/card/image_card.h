@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "card/card.h"
+#include "card/held_image.h"
 #include "card/layout.h"
 #include "io/file.h"
 #include "model/dir_entry.h"
@@ -60,9 +61,9 @@ struct ImageState {
   std::vector<std::string> ownerName;      // per owner id: what the chain is, for messages
   std::vector<Issue> issues;
   bool usable = false;                     // no fatal issue
-  // The image's bytes as the scan read them, when it was read whole (every card image up
-  // to kHeldImageLimit): the saves' files are then read from here, with no file opened.
-  std::shared_ptr<const HeldBytes> bytes;
+  // The image held in memory as the scan began reading it, when it is held (every card
+  // image up to kHeldImageLimit): the saves' files are then read from here.
+  std::shared_ptr<const HeldImage> bytes;
 
   std::uint64_t PageOfCluster(std::uint32_t relative) const {
     return (std::uint64_t{superblock.allocOffset} + relative) * kPagesPerCluster;
@@ -70,8 +71,8 @@ struct ImageState {
   std::uint32_t FreeClusters() const;  // below the console's limit
 };
 
-// The largest image read whole into memory: a 64 MiB card with ECC. A larger one is read
-// from its file, page by page.
+// The largest image held in memory: a 64 MiB card with ECC. A larger one is read from its
+// file, page by page.
 inline constexpr std::uint64_t kHeldImageLimit = (std::uint64_t{64} << 20) / kPageData * (kPageData + kPageSpare);
 
 // The free clusters of a FAT below the console's limit.
@@ -80,8 +81,8 @@ std::uint32_t CountFree(const Superblock& superblock, const std::vector<std::uin
 using SuperblockPage = std::array<std::uint8_t, kPageData>;
 
 // Reads the card's structure; with `superblock`, as if page 0 held it.
-// hold: read the whole image into memory first (ImageState::bytes) when it is at most
-// kHeldImageLimit bytes.
+// hold: hold the image in memory (ImageState::bytes) when it is at most kHeldImageLimit
+// bytes.
 ImageState ScanImage(const std::string& path, const std::optional<SuperblockPage>& superblock = std::nullopt,
                      bool hold = false);
 

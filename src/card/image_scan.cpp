@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "card/held_image.h"
 #include "card/image_card.h"
 #include "card/image_write.h"
 #include "card/prepare.h"
@@ -45,7 +46,7 @@ class Scanner {
     return false;
   }
   bool Start();
-  // The whole image into memory when it is a card of at most kHeldImageLimit bytes.
+  // The image held in memory when it is a card of at most kHeldImageLimit bytes.
   bool Hold();
   // n bytes from offset, from the held image or else the file.
   bool ReadAt(std::uint64_t offset, std::uint8_t* out, std::size_t n);
@@ -96,7 +97,7 @@ class Scanner {
 
   std::string path_;
   std::optional<SuperblockPage> superblock_;  // read in place of page 0
-  bool hold_;                                 // the whole image into memory first
+  bool hold_;                                 // the image held in memory
   io::File file_;
   std::uint64_t size_ = 0;
   ImageState st_;
@@ -128,6 +129,8 @@ ImageState Scanner::Run() {
     Add(IssueKind::kReadFailed, "", "not enough memory to read the card");
     st_.usable = false;
   }
+  // The file isn't kept open: where it is, it couldn't be replaced.
+  if (st_.bytes) st_.bytes->Release();
   return std::move(st_);
 }
 
@@ -164,20 +167,17 @@ bool Scanner::Start() {
 
 bool Scanner::Hold() {
   if (!hold_ || size_ > kHeldImageLimit) return true;
-  // Not cleared first: the read fills every byte, or the image isn't held.
-  auto bytes = std::make_shared<HeldBytes>(static_cast<std::size_t>(size_));
-  if (!file_.Seek(0) || !file_.ReadExact(bytes->data(), bytes->size()))
-    return Fatal(IssueKind::kReadFailed, "", "the file can't be read");
-  st_.bytes = std::move(bytes);
-  file_.Close();
+  const std::optional<io::FileStamp> stamp = io::StampOf(path_);
+  if (!stamp || stamp->size != size_) return Fatal(IssueKind::kReadFailed, "", "the file can't be read");
+  st_.bytes = std::make_shared<const HeldImage>(path_, std::move(file_), size_, *stamp);
   return true;
 }
 
 bool Scanner::ReadAt(std::uint64_t offset, std::uint8_t* out, std::size_t n) {
   if (!st_.bytes) return file_.Seek(offset) && file_.ReadExact(out, n);
-  const HeldBytes& held = *st_.bytes;
-  if (offset > held.size() || n > held.size() - offset) return false;
-  std::memcpy(out, held.data() + offset, n);
+  const std::uint8_t* held = st_.bytes->Bytes(offset, n);
+  if (!held) return false;
+  std::memcpy(out, held, n);
   return true;
 }
 

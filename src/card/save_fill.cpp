@@ -46,6 +46,7 @@ SaveInfo InfoFor(const DirEntry& directory, int files, std::uint32_t sizeCluster
     const SaveEntry& root = (*parts->entries)[0];
     info.title = std::string(root.Title());
     info.rawTitle = std::string(root.RawTitle());
+    info.fullTitle = ReadFullTitle(*parts);
   }
   return info;
 }

@@ -1,5 +1,6 @@
 #include "io/file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <string>
@@ -113,6 +114,30 @@ File File::OpenWrite(const std::string& path) {
 std::size_t File::Read(void* buffer, std::size_t n) {
   if (!f_ || n == 0) return 0;
   return std::fread(buffer, 1, n, f_);
+}
+
+bool File::ReadExactAt(std::uint64_t offset, void* buffer, std::size_t n) {
+  if (!f_) return false;
+  auto* p = static_cast<unsigned char*>(buffer);
+  while (n > 0) {
+#ifdef _WIN32
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0;
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f_)));
+    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(n, 1u << 30));
+    if (!ReadFile(handle, p, want, &got, &at) || got == 0) return false;
+#else
+    const ssize_t got = pread(fileno(f_), p, n, static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+#endif
+    p += got;
+    n -= static_cast<std::size_t>(got);
+    offset += static_cast<std::uint64_t>(got);
+  }
+  return true;
 }
 
 bool File::Write(const void* buffer, std::size_t n) {
@@ -307,6 +332,21 @@ std::optional<std::int64_t> ModifiedTime(const std::string& path) {
   if (ec) return std::nullopt;
   const auto system = std::chrono::file_clock::to_sys(time);
   return std::chrono::floor<std::chrono::seconds>(system).time_since_epoch().count();
+}
+
+std::optional<FileStamp> StampOf(const std::string& path) {
+#ifdef _WIN32
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(NativePath(path).c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+  return FileStamp{(std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow,
+                   static_cast<std::int64_t>((std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
+                                             data.ftLastWriteTime.dwLowDateTime)};
+#else
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return std::nullopt;
+  return FileStamp{static_cast<std::uint64_t>(st.st_size),
+                   static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+#endif
 }
 
 bool SetModifiedTime(const std::string& path, std::int64_t secondsSince1970) {

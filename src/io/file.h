@@ -38,6 +38,9 @@ class File {
   std::size_t Read(void* buffer, std::size_t n);
   // True when exactly n bytes arrived.
   bool ReadExact(void* buffer, std::size_t n) { return Read(buffer, n) == n; }
+  // Exactly n bytes from offset, in one call to the system where it can, leaving the
+  // position where it was on POSIX systems (not on Windows): not to be mixed with Read.
+  bool ReadExactAt(std::uint64_t offset, void* buffer, std::size_t n);
   bool Write(const void* buffer, std::size_t n);
   bool Seek(std::uint64_t offset);
   bool SeekEnd();
@@ -85,6 +88,14 @@ bool CopyPermissions(const std::string& from, const std::string& to);
 // when it can't be read.
 std::optional<std::int64_t> ModifiedTime(const std::string& path);
 bool SetModifiedTime(const std::string& path, std::int64_t secondsSince1970);
+// What a write to a file changes: its size and its last write time, to the file system's
+// resolution. A file whose stamp is the same has most likely not been written.
+struct FileStamp {
+  std::uint64_t size = 0;
+  std::int64_t written = 0;  // in the file system's own units
+  friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+std::optional<FileStamp> StampOf(const std::string& path);
 // The system's words for why the last failed write, flush, close, open for writing or
 // rename of this thread failed ("No space left on device"); empty when none failed since
 // ClearFailureReason or the system gave no reason.

@@ -88,28 +88,16 @@ struct Extent {
   std::uint64_t length = 0;
   friend bool operator==(const Extent&, const Extent&) = default;
 };
-// Leaves a default-constructed element as it is: a buffer of bytes about to be read into
-// is not cleared first.
-template <class T>
-struct UncheckedFillAllocator : std::allocator<T> {
-  template <class U>
-  struct rebind {
-    using other = UncheckedFillAllocator<U>;
-  };
-  UncheckedFillAllocator() = default;
-  template <class U>
-  UncheckedFillAllocator(const UncheckedFillAllocator<U>&) noexcept {}  // NOLINT: as std::allocator
-  template <class U>
-  void construct(U* p) noexcept {
-    ::new (static_cast<void*>(p)) U;
-  }
-  template <class U, class... Args>
-  void construct(U* p, Args&&... args) {
-    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
-  }
+// A whole container held in memory, each piece read from its file the first time it is
+// asked for. It is not for use from two threads at once.
+class HeldBytes {
+ public:
+  virtual ~HeldBytes() = default;
+  virtual std::uint64_t size() const = 0;
+  // The n bytes at offset, read first if they were not yet; null when they lie past the
+  // end or can't be read.
+  virtual const std::uint8_t* Bytes(std::uint64_t offset, std::size_t n) const = 0;
 };
-// A whole container read into memory at once: its room is not cleared before the read.
-using HeldBytes = std::vector<std::uint8_t, UncheckedFillAllocator<std::uint8_t>>;
 
 struct ContainerExtents {
   std::vector<Extent> extents;

@@ -84,7 +84,9 @@ DataResult EntryDataReader::CopyHeld(const ContainerExtents& source, std::uint64
     if (x.offset > bytes.size() || n > bytes.size() - x.offset) return DataResult::kShort;
     for (std::uint64_t done = 0; done < n;) {
       const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(n - done, kChunk));
-      if (!sink(std::span<const std::uint8_t>(bytes.data() + x.offset + done, piece))) return DataResult::kSinkFailed;
+      const std::uint8_t* p = bytes.Bytes(x.offset + done, piece);
+      if (!p) return DataResult::kShort;
+      if (!sink(std::span<const std::uint8_t>(p, piece))) return DataResult::kSinkFailed;
       done += piece;
     }
     left -= n;

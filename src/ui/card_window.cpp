@@ -230,8 +230,7 @@ void CardWindow::ShowCard() {
     row.size = card::messages::KilobytesText(s.sizeKB);
     row.modified = ListTime(s.modified);
     // A damaged save shows what of it can be read: its title, and later its icon.
-    std::unique_ptr<CSaveGame> save = ReadableSave(s);
-    FullTitle title = save ? ReadFullTitle(*save) : FullTitle{};
+    const FullTitle& title = s.fullTitle;
     row.title = !title.found        ? io::ShiftJisToUtf8(s.rawTitle)
                 : title.line2.empty() ? title.line1
                                       : title.line1 + " " + title.line2;
