@@ -649,6 +649,12 @@ TEST(CardHostile, EachDamageEndsInItsIssue) {
     EXPECT_NE(std::find(kinds.begin(), kinds.end(), r.expected), kinds.end())
         << r.why << ": " << (opened.issues.empty() ? "no issue" : card::messages::IssueLine(opened.issues[0]));
     EXPECT_EQ(opened.card != nullptr, r.opens) << r.why;
+    // Held in memory as a window holds it, the card reads the same.
+    const card::OpenedCard held = card::OpenCard(f.path(), card::CardReading::kHeld);
+    std::vector<std::string> lines, heldLines;
+    for (const card::Issue& i : opened.issues) lines.push_back(card::messages::IssueLine(i));
+    for (const card::Issue& i : held.issues) heldLines.push_back(card::messages::IssueLine(i));
+    EXPECT_EQ(heldLines, lines) << r.why;
     if (!opened.card) continue;
     // A damaged card is read but never written.
     EXPECT_TRUE(opened.card->Damaged()) << r.why;
