@@ -346,6 +346,12 @@ class Rasteriser {
       planes.qy[k] = ay * da + by * db;
     }
 
+    // Light and texel coordinates alike at the three corners (one normal, one colour, one
+    // texel): the colour is the same at every pixel, as each step is 0.
+    flat_ = true;
+    for (std::size_t k = kR; k <= kV; ++k) flat_ = flat_ && a.q[k] == c.q[k] && b.q[k] == c.q[k];
+    flatColour_ = 0;  // not yet known: every colour is opaque
+
     // Each weight is c + k * x along a sample row: where all three are >= 0 is the row's
     // span, for each of a pixel row's four sample rows at once. Row by row, every value
     // that depends on y alone moves on by its step.
@@ -419,6 +425,7 @@ class Rasteriser {
 
   void DrawRow(int y, int from, int to, const RowStart& row, const Planes& planes) {
     if (from > to) return;
+    std::uint32_t& colour = flatColour_;
     Ready(y, from, to);
     const F4 depthStep = Splat(planes.qx[kZ]);
     // Red, green, blue and u at the pixels' centres: shade + step * (x + 0.5).
@@ -434,9 +441,12 @@ class Rasteriser {
       if (!Any(front)) continue;
       // One colour for the pixel, at its centre; each value within its range, as the
       // centre may lie outside a triangle that only some samples are in.
-      const float px = static_cast<float>(x) + 0.5f;
-      const F4 shade = row.shade + shadeStep * Splat(px);
-      const std::uint32_t colour = Colour(shade, TexelAt(texture_, F4{shade[3], row.v + planes.qx[kV] * px, 0.0f, 0.0f}));
+      // A flat triangle's is the same everywhere: worked out at the first pixel it shows in.
+      if (colour == 0 || !flat_) {
+        const float px = static_cast<float>(x) + 0.5f;
+        const F4 shade = row.shade + shadeStep * Splat(px);
+        colour = Colour(shade, TexelAt(texture_, F4{shade[3], row.v + planes.qx[kV] * px, 0.0f, 0.0f}));
+      }
       Store4(p.depth.data(), Blend(front, z, old));
       I4 colours;
       std::memcpy(&colours, p.colour.data(), sizeof colours);
@@ -498,6 +508,8 @@ class Rasteriser {
 
   int size_, stride_;
   const std::uint16_t* texture_;
+  bool flat_ = false;             // whether the triangle being drawn is one colour
+  std::uint32_t flatColour_ = 0;  // that colour once worked out, else 0
   std::vector<PixelSamples>& samples_;
   // For each row, a bit for each run of kRun pixels whose samples are ready. Only the
   // runs a triangle reaches are cleared and resolved: in an icon that leaves most of the
