@@ -172,6 +172,22 @@ F4 Blend(I4 mask, F4 yes, F4 no) {
   std::memcpy(&v, &bits, sizeof v);
   return v;
 }
+// Lane by lane a where a > b (a < b), else b (so b where either is NaN), as maxps and
+// minps give.
+F4 Greater(F4 a, F4 b) {
+#if defined(__SSE2__)
+  return _mm_max_ps(a, b);
+#else
+  return Blend(a > b, a, b);
+#endif
+}
+F4 Less(F4 a, F4 b) {
+#if defined(__SSE2__)
+  return _mm_min_ps(a, b);
+#else
+  return Blend(a < b, a, b);
+#endif
+}
 // Pixels of one row of the background, channel k at (start[k] + step[k] x) >> 16: values
 // within 0..255, as 0.5..255.5 give.
 [[gnu::always_inline]] inline void FillRow(I4 start, I4 step, int size, std::uint8_t* out) {
@@ -370,8 +386,8 @@ class Rasteriser {
       I4 empty = {0, 0, 0, 0};
       for (int e = 0; e < 3; ++e) {
         const F4 v = bound[e];
-        if (edges[e].kind > 0) lo = Blend(v > lo, v, lo);
-        else if (edges[e].kind < 0) hi = Blend(v < hi, v, hi);
+        if (edges[e].kind > 0) lo = Greater(v, lo);
+        else if (edges[e].kind < 0) hi = Less(v, hi);
         else empty |= v < Splat(0.0f);
         bound[e] += Splat(edges[e].ey);
       }
@@ -531,6 +547,13 @@ class Rasteriser {
 // Whether the triangles whose first vertices are at i and j have the same three vertices
 // (place, light and texel coordinates), in any order.
 bool SameTriangle(const std::vector<ScreenVertex>& v, std::size_t i, std::size_t j) {
+  // First the sum of the corners' x bits, the same in any order: most differ there.
+  const auto xBits = [&v](std::size_t t) {
+    std::uint32_t sum = 0;
+    for (std::size_t k = 0; k < 3; ++k) sum += std::bit_cast<std::uint32_t>(v[t + k].x);
+    return sum;
+  };
+  if (xBits(i) != xBits(j)) return false;
   const auto among = [&v](std::size_t a, std::size_t t) {
     for (std::size_t k = 0; k < 3; ++k)
       if (std::memcmp(&v[a], &v[t + k], sizeof(ScreenVertex)) == 0) return true;
