@@ -188,6 +188,12 @@ F4 Less(F4 a, F4 b) {
   return Blend(a < b, a, b);
 #endif
 }
+// The least of four lanes, none NaN.
+float Lowest(F4 v) {
+  v = Less(v, __builtin_shuffle(v, I4{1, 0, 3, 2}));
+  return Less(v, __builtin_shuffle(v, I4{2, 3, 0, 1}))[0];
+}
+
 // Pixels of one row of the background, channel k at (start[k] + step[k] x) >> 16: values
 // within 0..255, as 0.5..255.5 give.
 [[gnu::always_inline]] inline void FillRow(I4 start, I4 step, int size, std::uint8_t* out) {
@@ -398,8 +404,7 @@ class Rasteriser {
       // The pixels between the lowest and highest bound, cut to the box: the first
       // rounded up, the last down (by truncation, as it is never below -1: at worst
       // pixel 0 is tested and left).
-      const float lowest = std::min(std::min(row.lo[0], row.lo[1]), std::min(row.lo[2], row.lo[3]));
-      const float highest = std::max(std::max(row.hi[0], row.hi[1]), std::max(row.hi[2], row.hi[3]));
+      const float lowest = Lowest(row.lo), highest = -Lowest(-row.hi);
       if (lowest <= highest) {
         const float first = std::max(lowest, left);  // 0 or more
         const int up = static_cast<int>(first) + (static_cast<float>(static_cast<int>(first)) < first);
@@ -459,7 +464,7 @@ class Rasteriser {
       // centre may lie outside a triangle that only some samples are in.
       // A flat triangle's is the same everywhere: worked out at the first pixel it shows in.
       if (colour == 0 || !flat_) {
-        const float px = static_cast<float>(x) + 0.5f;
+        const float px = fx[0] + 0.5f;  // fx holds x exactly
         const F4 shade = row.shade + shadeStep * Splat(px);
         colour = Colour(shade, TexelAt(texture_, F4{shade[3], row.v + planes.qx[kV] * px, 0.0f, 0.0f}));
       }
