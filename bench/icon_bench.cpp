@@ -150,14 +150,7 @@ void BM_Render(benchmark::State& state, PathOf path) {
 // triangles, long and thin, each spanning the whole height of the picture, so that the
 // cost of each triangle and of each of its rows outweighs that of its few pixels.
 void BM_RenderThin(benchmark::State& state) {
-  testutil::IconImage image;
-  for (int k = 0; k < 146; ++k) {
-    const auto x = static_cast<std::int16_t>(k * 50 - 3600);
-    for (const auto& v : testutil::Triangle({x, -3000, static_cast<std::int16_t>(x + 400), 3000, x, 3000}, 0))
-      image.vertices.push_back(v);
-  }
-  image.texture = bench::MixedData(32768, 31);
-  const auto model = icon::ParseIcon(image.Build());
+  const auto model = icon::ParseIcon(bench::ThinTrianglesIcon());
   const auto lighting = icon::ParseIconSys(testutil::IconSysImage{}.Build());
   if (!model.ok() || !lighting.ok()) return state.SkipWithError("the icon does not parse");
   const int size = static_cast<int>(state.range(0));
