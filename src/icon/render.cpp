@@ -190,8 +190,12 @@ F4 Less(F4 a, F4 b) {
 }
 // The least of four lanes, none NaN.
 float Lowest(F4 v) {
-  v = Less(v, __builtin_shuffle(v, I4{1, 0, 3, 2}));
-  return Less(v, __builtin_shuffle(v, I4{2, 3, 0, 1}))[0];
+#if defined(__SSE2__)
+  v = _mm_min_ps(v, _mm_shuffle_ps(v, v, _MM_SHUFFLE(2, 3, 0, 1)));
+  return _mm_min_ps(v, _mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 0, 3, 2)))[0];
+#else
+  return std::min(std::min(v[0], v[1]), std::min(v[2], v[3]));
+#endif
 }
 
 // Pixels of one row of the background, channel k at (start[k] + step[k] x) >> 16: values
@@ -369,7 +373,8 @@ class Rasteriser {
     }
 
     // Light and texel coordinates alike at the three corners (one normal, one colour, one
-    // texel): the colour is the same at every pixel, as each step is 0.
+    // texel): the colour is the same at every pixel, as each step is 0 (adding a zero
+    // step leaves a value as it was but for the sign of a zero, which no colour shows).
     flat_ = true;
     for (std::size_t k = kR; k <= kV; ++k) flat_ = flat_ && a.q[k] == c.q[k] && b.q[k] == c.q[k];
     flatColour_ = 0;  // not yet known: every colour is opaque
@@ -530,7 +535,7 @@ class Rasteriser {
   int size_, stride_;
   const std::uint16_t* texture_;
   bool flat_ = false;             // whether the triangle being drawn is one colour
-  std::uint32_t flatColour_ = 0;  // that colour once worked out, else 0
+  std::uint32_t flatColour_ = 0;  // its colour once worked out, else 0 (any other: the last pixel's)
   std::vector<PixelSamples>& samples_;
   // For each row, a bit for each run of kRun pixels whose samples are ready. Only the
   // runs a triangle reaches are cleared and resolved: in an icon that leaves most of the
