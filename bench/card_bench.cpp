@@ -66,20 +66,14 @@ const std::string& FullCardPath() {
     const std::string p = bench::Scratch().File("full.ps2");
     auto c = NewCard(p);
     if (!c) return std::string();
-    testutil::IconImage icon;
-    for (int k = 0; k < 146; ++k) {
-      const auto x = static_cast<std::int16_t>(k * 50 - 3600);
-      for (const auto& v : testutil::Triangle({x, -3000, static_cast<std::int16_t>(x + 400), 3000, x, 3000}, 0))
-        icon.vertices.push_back(v);
-    }
-    icon.texture = bench::MixedData(32768, 31);
+    const bench::Bytes icon = bench::ThinTrianglesIcon();
     for (int i = 0; i < kFullCardSaves; ++i) {
       testutil::PsuImage image;
       image.folder = "BESLES-" + std::to_string(20000 + i) + "FULL";
       testutil::IconSysImage sys;  // names icon.ico, so the window draws it
       sys.title = "Full card " + std::to_string(i);
       image.files = {{"icon.sys", sys.Build()},
-                     {"icon.ico", icon.Build()},
+                     {"icon.ico", icon},
                      {"DATA", bench::MixedData(100 * bench::kKiB, 40 + static_cast<std::uint64_t>(i))}};
       const std::string psu = bench::Scratch().File("full-" + std::to_string(i) + ".psu");
       testutil::WriteFile(psu, image.Build());

@@ -8,6 +8,7 @@
 #include <map>
 #include <string_view>
 
+#include "support/icon_builder.h"
 #include "support/lzari_encoder.h"
 #include "support/max_builder.h"
 #include "support/psu_builder.h"
@@ -254,5 +255,16 @@ bool DurableCopy(const std::string& from, const std::string& to) {
   return ok;
 }
 
+
+Bytes ThinTrianglesIcon() {
+  testutil::IconImage icon;
+  for (int k = 0; k < 146; ++k) {
+    const auto x = static_cast<std::int16_t>(k * 50 - 3600);
+    for (const auto& v : testutil::Triangle({x, -3000, static_cast<std::int16_t>(x + 400), 3000, x, 3000}, 0))
+      icon.vertices.push_back(v);
+  }
+  icon.texture = MixedData(32768, 31);
+  return icon.Build();
+}
 
 }  // namespace bench

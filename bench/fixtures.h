@@ -48,4 +48,8 @@ bool DurableCopy(const std::string& from, const std::string& to);
 // The list of paths in a folder, sorted.
 std::vector<std::string> FilesIn(const std::string& folder);
 
+// The icon file of the card window's benchmark: 146 textured triangles, long and thin,
+// each spanning the whole height of the picture.
+Bytes ThinTrianglesIcon();
+
 }  // namespace bench

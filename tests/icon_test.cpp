@@ -603,6 +603,14 @@ TEST(IconRender, PicturesMatchThePlainWayOfDrawingThem) {
   std::vector<Case> cases;
   const icon::IconSysFields litFields = Ok(icon::ParseIconSys(lit.Build()));
   for (int size : {33, 64, 100}) cases.push_back({"built", Ok(icon::ParseIcon(built.Build())), litFields, size, 0.01, 0.1});
+  // One normal throughout: the second and fourth triangles take one texel at every corner
+  // and are one colour all over; the first and third still vary with their texels.
+  IconImage faces = built;
+  for (std::size_t i = 0; i < faces.vertices.size(); ++i) {
+    faces.vertices[i].normal = {0, -2000, -3000};
+    if (i / 3 % 2 == 1) faces.vertices[i].u = faces.vertices[i / 3 * 3].u, faces.vertices[i].v = faces.vertices[i / 3 * 3].v;
+  }
+  for (int size : {33, 64}) cases.push_back({"built, one normal", Ok(icon::ParseIcon(faces.Build())), litFields, size, 0.01, 0.1});
   struct CorpusRow {
     const char* file;
     int size;

@@ -172,6 +172,32 @@ F4 Blend(I4 mask, F4 yes, F4 no) {
   std::memcpy(&v, &bits, sizeof v);
   return v;
 }
+// Lane by lane a where a > b (a < b), else b (so b where either is NaN), as maxps and
+// minps give.
+F4 Greater(F4 a, F4 b) {
+#if defined(__SSE2__)
+  return _mm_max_ps(a, b);
+#else
+  return Blend(a > b, a, b);
+#endif
+}
+F4 Less(F4 a, F4 b) {
+#if defined(__SSE2__)
+  return _mm_min_ps(a, b);
+#else
+  return Blend(a < b, a, b);
+#endif
+}
+// The least of four lanes, none NaN.
+float Lowest(F4 v) {
+#if defined(__SSE2__)
+  v = _mm_min_ps(v, _mm_shuffle_ps(v, v, _MM_SHUFFLE(2, 3, 0, 1)));
+  return _mm_min_ps(v, _mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 0, 3, 2)))[0];
+#else
+  return std::min(std::min(v[0], v[1]), std::min(v[2], v[3]));
+#endif
+}
+
 // Pixels of one row of the background, channel k at (start[k] + step[k] x) >> 16: values
 // within 0..255, as 0.5..255.5 give.
 [[gnu::always_inline]] inline void FillRow(I4 start, I4 step, int size, std::uint8_t* out) {
@@ -346,6 +372,13 @@ class Rasteriser {
       planes.qy[k] = ay * da + by * db;
     }
 
+    // Light and texel coordinates alike at the three corners (one normal, one colour, one
+    // texel): the colour is the same at every pixel, as each step is 0 (adding a zero
+    // step leaves a value as it was but for the sign of a zero, which no colour shows).
+    flat_ = true;
+    for (std::size_t k = kR; k <= kV; ++k) flat_ = flat_ && a.q[k] == c.q[k] && b.q[k] == c.q[k];
+    flatColour_ = 0;  // not yet known: every colour is opaque
+
     // Each weight is c + k * x along a sample row: where all three are >= 0 is the row's
     // span, for each of a pixel row's four sample rows at once. Row by row, every value
     // that depends on y alone moves on by its step.
@@ -364,8 +397,8 @@ class Rasteriser {
       I4 empty = {0, 0, 0, 0};
       for (int e = 0; e < 3; ++e) {
         const F4 v = bound[e];
-        if (edges[e].kind > 0) lo = Blend(v > lo, v, lo);
-        else if (edges[e].kind < 0) hi = Blend(v < hi, v, hi);
+        if (edges[e].kind > 0) lo = Greater(v, lo);
+        else if (edges[e].kind < 0) hi = Less(v, hi);
         else empty |= v < Splat(0.0f);
         bound[e] += Splat(edges[e].ey);
       }
@@ -376,8 +409,7 @@ class Rasteriser {
       // The pixels between the lowest and highest bound, cut to the box: the first
       // rounded up, the last down (by truncation, as it is never below -1: at worst
       // pixel 0 is tested and left).
-      const float lowest = std::min(std::min(row.lo[0], row.lo[1]), std::min(row.lo[2], row.lo[3]));
-      const float highest = std::max(std::max(row.hi[0], row.hi[1]), std::max(row.hi[2], row.hi[3]));
+      const float lowest = Lowest(row.lo), highest = -Lowest(-row.hi);
       if (lowest <= highest) {
         const float first = std::max(lowest, left);  // 0 or more
         const int up = static_cast<int>(first) + (static_cast<float>(static_cast<int>(first)) < first);
@@ -419,6 +451,7 @@ class Rasteriser {
 
   void DrawRow(int y, int from, int to, const RowStart& row, const Planes& planes) {
     if (from > to) return;
+    std::uint32_t& colour = flatColour_;
     Ready(y, from, to);
     const F4 depthStep = Splat(planes.qx[kZ]);
     // Red, green, blue and u at the pixels' centres: shade + step * (x + 0.5).
@@ -434,9 +467,12 @@ class Rasteriser {
       if (!Any(front)) continue;
       // One colour for the pixel, at its centre; each value within its range, as the
       // centre may lie outside a triangle that only some samples are in.
-      const float px = static_cast<float>(x) + 0.5f;
-      const F4 shade = row.shade + shadeStep * Splat(px);
-      const std::uint32_t colour = Colour(shade, TexelAt(texture_, F4{shade[3], row.v + planes.qx[kV] * px, 0.0f, 0.0f}));
+      // A flat triangle's is the same everywhere: worked out at the first pixel it shows in.
+      if (colour == 0 || !flat_) {
+        const float px = fx[0] + 0.5f;  // fx holds x exactly
+        const F4 shade = row.shade + shadeStep * Splat(px);
+        colour = Colour(shade, TexelAt(texture_, F4{shade[3], row.v + planes.qx[kV] * px, 0.0f, 0.0f}));
+      }
       Store4(p.depth.data(), Blend(front, z, old));
       I4 colours;
       std::memcpy(&colours, p.colour.data(), sizeof colours);
@@ -498,6 +534,8 @@ class Rasteriser {
 
   int size_, stride_;
   const std::uint16_t* texture_;
+  bool flat_ = false;             // whether the triangle being drawn is one colour
+  std::uint32_t flatColour_ = 0;  // its colour once worked out, else 0 (any other: the last pixel's)
   std::vector<PixelSamples>& samples_;
   // For each row, a bit for each run of kRun pixels whose samples are ready. Only the
   // runs a triangle reaches are cleared and resolved: in an icon that leaves most of the
@@ -519,6 +557,13 @@ class Rasteriser {
 // Whether the triangles whose first vertices are at i and j have the same three vertices
 // (place, light and texel coordinates), in any order.
 bool SameTriangle(const std::vector<ScreenVertex>& v, std::size_t i, std::size_t j) {
+  // First the sum of the corners' x bits, the same in any order: most differ there.
+  const auto xBits = [&v](std::size_t t) {
+    std::uint32_t sum = 0;
+    for (std::size_t k = 0; k < 3; ++k) sum += std::bit_cast<std::uint32_t>(v[t + k].x);
+    return sum;
+  };
+  if (xBits(i) != xBits(j)) return false;
   const auto among = [&v](std::size_t a, std::size_t t) {
     for (std::size_t k = 0; k < 3; ++k)
       if (std::memcmp(&v[a], &v[t + k], sizeof(ScreenVertex)) == 0) return true;
