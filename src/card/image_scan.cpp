@@ -71,6 +71,11 @@ class Scanner {
   void MarkCrossLinked(int owner);
   // What is wrong with each save that can't be read, from the issues found.
   void NameSaveDamage();
+  // A directory whose clusters lie within kReadAhead bytes of the held image is read in
+  // one go, with what lies between them: on a card the console wrote, the save's first
+  // files (icon.sys, the icons), which a window reads next.
+  void ReadAhead(const std::vector<std::uint32_t>& chain, std::uint32_t n);
+  static constexpr std::uint64_t kReadAhead = 64 * 1024;
   // Reads n entries of a directory through its chain.
   bool ReadEntries(const std::vector<std::uint32_t>& chain, std::uint32_t n, std::vector<EntryRef>& out);
   // The entry count of a directory that can be read, reporting lengths that can't.
@@ -424,8 +429,18 @@ std::uint32_t Scanner::UsableLength(std::uint32_t length, std::size_t chainClust
   return static_cast<std::uint32_t>(std::min<std::uint64_t>(length, room));
 }
 
+void Scanner::ReadAhead(const std::vector<std::uint32_t>& chain, std::uint32_t n) {
+  const std::size_t used = std::min<std::size_t>(chain.size(), (std::size_t{n} + kEntriesPerCluster - 1) / kEntriesPerCluster);
+  if (!st_.bytes || used == 0) return;
+  const auto [lo, hi] = std::minmax_element(chain.begin(), chain.begin() + static_cast<std::ptrdiff_t>(used));
+  const std::uint64_t from = st_.geometry.PageOffset(st_.PageOfCluster(*lo));
+  const std::uint64_t to = st_.geometry.PageOffset(st_.PageOfCluster(*hi) + kPagesPerCluster);
+  if (to > from && to - from <= kReadAhead) st_.bytes->Bytes(from, static_cast<std::size_t>(to - from));
+}
+
 bool Scanner::ReadEntries(const std::vector<std::uint32_t>& chain, std::uint32_t n, std::vector<EntryRef>& out) {
   out.clear();
+  ReadAhead(chain, n);
   std::array<std::uint8_t, kPageData> page;
   for (std::uint32_t i = 0; i < n; ++i) {
     const std::size_t k = i / kEntriesPerCluster;
