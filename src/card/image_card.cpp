@@ -62,7 +62,7 @@ Listing ImageCard::List() const {
   Listing listing;
   for (const SaveState& s : state_.saves) {
     const bool readable = s.readable && !s.subfolder;
-    const std::unique_ptr<CCardSave> parts = MakeSave(s, !readable);
+    const std::unique_ptr<CCardSave> parts = MakeSave(s, !readable, /*titleOnly=*/true);
     SaveInfo& info = listing.saves.emplace_back(
         InfoFor(s.entry.d, static_cast<int>(s.files.size()), s.sizeClusters, readable, parts.get()));
     info.damage = s.damage;
@@ -110,12 +110,12 @@ bool ImageCard::FileExtents(const FileState& f, ContainerExtents& extents) const
   return left == 0;
 }
 
-std::unique_ptr<CCardSave> ImageCard::MakeSave(const SaveState& s, bool readableOnly) const {
+std::unique_ptr<CCardSave> ImageCard::MakeSave(const SaveState& s, bool readableOnly, bool titleOnly) const {
   auto save = std::make_unique<CCardSave>();
   try {
     std::vector<const FileState*> files;
     for (const FileState& f : s.files)
-      if (f.readable || !readableOnly) files.push_back(&f);
+      if ((f.readable || !readableOnly) && (!titleOnly || f.entry.d.Name() == kIconSysName)) files.push_back(&f);
     StartCardSave(*save, s.entry.d, files.size());
     for (std::size_t i = 0; i < files.size(); ++i) {
       SaveEntry& e = (*save->entries)[i + 1];

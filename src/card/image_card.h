@@ -120,8 +120,9 @@ class ImageCard final : public Card {
   ImageCard(std::string path, CardReading reading) : Card(std::move(path)), reading_(reading) {}
   bool Rescan() override;
   const SaveState* FindSave(std::string_view folder) const;
-  // The save object; with readableOnly, of the files that can be read (else none when one can't).
-  std::unique_ptr<CCardSave> MakeSave(const SaveState& s, bool readableOnly) const;
+  // The save object; with readableOnly, of the files that can be read (else none when one can't);
+  // with titleOnly, of its icon.sys files alone, which is all a listing reads.
+  std::unique_ptr<CCardSave> MakeSave(const SaveState& s, bool readableOnly, bool titleOnly = false) const;
   bool FileExtents(const FileState& f, ContainerExtents& extents) const;
   // The page's data as it will be written: from the patches, else read from the image.
   std::array<std::uint8_t, kPageData>& EditPage(PagePatches& patches, std::uint64_t page) const;

@@ -4,13 +4,13 @@
 #include <vector>
 
 #include "model/entry_data.h"
+#include "model/icon_sys.h"
 #include "model/save_game.h"
 
 namespace icon {
 
 namespace {
 
-constexpr std::string_view kIconSysName = "icon.sys";
 constexpr const char* kSlotNames[] = {"normal", "copy", "delete"};
 constexpr std::uint32_t kMaxIconSysRead = 64 * 1024;
 

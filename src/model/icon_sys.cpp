@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr std::string_view kIconSysName = "icon.sys";
 constexpr std::string_view kMagic = "PS2D";
 constexpr std::size_t kLineBreakOffset = 6;
 

@@ -10,10 +10,13 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class CSaveGame;
 
+// The file a PS2 save's icons and title come from, named so to the byte.
+inline constexpr std::string_view kIconSysName = "icon.sys";
 inline constexpr std::size_t kIconSysSize = 964;
 inline constexpr std::size_t kIconSysTitleOffset = 192;
 inline constexpr std::size_t kIconSysTitleField = 64;

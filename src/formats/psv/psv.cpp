@@ -21,7 +21,6 @@ constexpr std::uint64_t kCardEntrySize = 512;  // one directory entry on the car
 // Where icon.sys names its three icon files, 64 bytes each.
 constexpr std::size_t kIconNamesOffset = 0x104;
 constexpr std::size_t kIconNameSize = 64;
-constexpr std::string_view kIconSysName = "icon.sys";
 constexpr std::size_t kHashChunk = std::size_t{1} << 20;
 
 constexpr std::uint64_t RoundUp(std::uint64_t n, std::uint64_t unit) {
