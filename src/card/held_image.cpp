@@ -33,16 +33,7 @@ void HeldImage::Release() const {
   file_ = io::File();
 }
 
-bool HeldImage::Complete() const {
-  for (std::size_t k = 0; k < loaded_.size(); ++k) {
-    if (loaded_[k]) continue;
-    std::size_t end = k + 1;
-    while (end < loaded_.size() && !loaded_[end]) ++end;
-    if (!Load(k, end)) return false;
-    k = end - 1;
-  }
-  return true;
-}
+bool HeldImage::Complete() const { return Bytes(0, static_cast<std::size_t>(size_)) != nullptr; }
 
 bool HeldImage::Reopen() const {
   if (file_) return true;
