@@ -1,6 +1,7 @@
 #include "card/held_image.h"
 
 #include <algorithm>
+#include <mutex>
 
 namespace card {
 
@@ -10,25 +11,57 @@ HeldImage::HeldImage(std::string path, io::File file, std::uint64_t size, io::Fi
       stamp_(stamp),
       file_(std::move(file)),
       bytes_(new std::uint8_t[static_cast<std::size_t>(size)]),
-      loaded_(static_cast<std::size_t>((size + kPiece - 1) / kPiece), false) {}
+      pieces_((size + kPiece - 1) / kPiece) {
+  state_.reset(new std::atomic<std::uint8_t>[static_cast<std::size_t>(pieces_)]);
+  for (std::uint64_t k = 0; k < pieces_; ++k) state_[k].store(kUnread, std::memory_order_relaxed);
+}
+
+HeldImage::~HeldImage() { StopReadingAhead(); }
 
 const std::uint8_t* HeldImage::Bytes(std::uint64_t offset, std::size_t n) const {
   if (offset > size_ || n > size_ - offset) return nullptr;
   if (n > 0) {
-    // Each run of pieces not read yet is read in one go.
+    // Each run of pieces not read yet is read in one go, by the thread that claims it.
     const std::uint64_t last = (offset + n - 1) / kPiece;
-    for (std::uint64_t k = offset / kPiece; k <= last; ++k) {
-      if (loaded_[static_cast<std::size_t>(k)]) continue;
-      std::uint64_t end = k + 1;
-      while (end <= last && !loaded_[static_cast<std::size_t>(end)]) ++end;
-      if (!Load(k, end)) return nullptr;
-      k = end - 1;
+    for (std::uint64_t k = offset / kPiece; k <= last;) {
+      const std::uint8_t state = state_[k].load(std::memory_order_acquire);
+      if (state == kRead) {
+        ++k;
+      } else if (state == kReading) {
+        // Another thread is reading it: watched, then waited for, then looked at again.
+        if (!io::WatchBriefly([this, k] { return state_[k].load(std::memory_order_acquire) != kReading; })) {
+          ++waiters_;
+          state_[k].wait(kReading);
+          --waiters_;
+        }
+      } else if (const std::uint64_t end = Claim(k, last); end > k) {
+        const bool ok = Load(k, end);
+        Settle(k, end, ok ? kRead : kUnread);
+        if (!ok) return nullptr;
+        k = end;
+      }
     }
   }
   return bytes_.get() + offset;
 }
 
+std::uint64_t HeldImage::Claim(std::uint64_t first, std::uint64_t last) const {
+  std::uint64_t end = first;
+  for (std::uint8_t unread = kUnread; end <= last && state_[end].compare_exchange_strong(unread, kReading); ++end)
+    unread = kUnread;
+  return end;
+}
+
+void HeldImage::Settle(std::uint64_t first, std::uint64_t end, PieceState state) const {
+  for (std::uint64_t k = first; k < end; ++k) state_[k].store(state);
+  // Waking costs a call to the system: only made when a reader may be waiting.
+  if (waiters_.load() > 0)
+    for (std::uint64_t k = first; k < end; ++k) state_[k].notify_all();
+}
+
 void HeldImage::Release() const {
+  StopReadingAhead();
+  std::unique_lock lock(fileMutex_);
   if (file_) file_.Close();
   file_ = io::File();
 }
@@ -36,6 +69,7 @@ void HeldImage::Release() const {
 bool HeldImage::Complete() const { return Bytes(0, static_cast<std::size_t>(size_)) != nullptr; }
 
 bool HeldImage::Reopen() const {
+  std::unique_lock lock(fileMutex_);
   if (file_) return true;
   if (io::StampOf(path_) != stamp_) return false;
   file_ = io::File::OpenRead(path_);
@@ -43,19 +77,44 @@ bool HeldImage::Reopen() const {
 }
 
 bool HeldImage::Load(std::uint64_t first, std::uint64_t end) const {
-  if (file_) return Read(first, end);
-  const bool ok = Reopen() && Read(first, end);
-  Release();
-  return ok;
+  {
+    std::shared_lock lock(fileMutex_);
+    if (file_) return Read(file_, first, end);
+  }
+  if (io::StampOf(path_) != stamp_) return false;
+  io::File own = io::File::OpenRead(path_);
+  return own.ok() && Read(own, first, end);
 }
 
-bool HeldImage::Read(std::uint64_t first, std::uint64_t end) const {
+bool HeldImage::Read(io::File& file, std::uint64_t first, std::uint64_t end) const {
   const std::uint64_t from = first * kPiece;
   const std::uint64_t to = std::min(end * kPiece, size_);
-  if (!file_.ReadExactAt(from, bytes_.get() + from, static_cast<std::size_t>(to - from))) return false;
-  std::fill(loaded_.begin() + static_cast<std::ptrdiff_t>(first), loaded_.begin() + static_cast<std::ptrdiff_t>(end), true);
+  if (!file.ReadExactAt(from, bytes_.get() + from, static_cast<std::size_t>(to - from))) return false;
   read_ += to - from;
   return true;
+}
+
+void HeldImage::ReadAhead(Ranges ranges) const {
+  StopReadingAhead();
+  stop_ = false;
+  ahead_ = std::make_unique<io::Beside>([this, ranges = std::move(ranges)] {
+    // A piece that fails to read here is read again, and its failure reported, by the
+    // reader that needs it.
+    try {
+      for (const auto& [offset, n] : ranges) {
+        if (stop_.load(std::memory_order_relaxed)) return;
+        if (offset <= size_ && n <= size_ - offset) Bytes(offset, static_cast<std::size_t>(n));
+      }
+    } catch (const std::exception&) {
+    }
+  });
+}
+
+void HeldImage::StopReadingAhead() const {
+  if (!ahead_) return;
+  stop_ = true;
+  ahead_->Wait();
+  ahead_.reset();
 }
 
 }  // namespace card

@@ -7,13 +7,21 @@
 // ever put together from two versions of the card. Before the card reads its file again
 // (to change it), the rest of an image that saves were opened from is read (Complete), so
 // that they still read as they were.
+//
+// Threads may read a held image at once: each piece is read by the one thread that claims
+// it, and a thread that needs a piece another is reading waits for it. The pieces a scan
+// is about to need can be read on a second core while it goes on (ReadAhead).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <shared_mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "io/beside.h"
 #include "io/file.h"
 #include "model/entry.h"
 
@@ -23,33 +31,54 @@ class HeldImage final : public HeldBytes {
  public:
   // Pieces are read through `file`, open on `path`, until Release.
   HeldImage(std::string path, io::File file, std::uint64_t size, io::FileStamp stamp);
+  ~HeldImage() override;
 
   std::uint64_t size() const override { return size_; }
   const std::uint8_t* Bytes(std::uint64_t offset, std::size_t n) const override;
   // Opens the file again for a run of reads, when it is still the version held; false
   // otherwise. Release ends the run.
   bool Reopen() const;
-  // Closes the file: a piece read later opens it again, only for as long as it reads.
+  // Stops reading ahead and closes the file: a piece read later opens it again, only for
+  // as long as it reads.
   void Release() const;
   // Reads every piece not read yet; false when one can't be.
   bool Complete() const;
   // How many bytes have been read from the file.
   std::uint64_t BytesRead() const { return read_; }
 
+  // Byte ranges (offset, length) about to be asked for, in that order.
+  using Ranges = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
+  // Reads the ranges beside the caller, on a second core when one is free (else at once),
+  // in place of any read ahead not yet done.
+  void ReadAhead(Ranges ranges) const;
+
   // The bytes read at a time: an erase block of an image with ECC is 8,448.
   static constexpr std::uint64_t kPiece = 16 * 1024;
 
  private:
-  bool Load(std::uint64_t first, std::uint64_t end) const;  // pieces [first, end)
-  bool Read(std::uint64_t first, std::uint64_t end) const;  // from the open file
+  enum PieceState : std::uint8_t { kUnread, kReading, kRead };
+
+  bool Load(std::uint64_t first, std::uint64_t end) const;                   // pieces [first, end)
+  bool Read(io::File& file, std::uint64_t first, std::uint64_t end) const;  // from an open file
+  // Claims pieces from `first` on while they are unread, up to `last`; gives the end of
+  // those claimed (first when none).
+  std::uint64_t Claim(std::uint64_t first, std::uint64_t last) const;
+  void Settle(std::uint64_t first, std::uint64_t end, PieceState state) const;
+  void StopReadingAhead() const;
 
   std::string path_;
   std::uint64_t size_;
   io::FileStamp stamp_;
+  // Held shared while a piece is read through file_, alone to open or close it.
+  mutable std::shared_mutex fileMutex_;
   mutable io::File file_;
   std::unique_ptr<std::uint8_t[]> bytes_;  // not cleared: each piece is read before use
-  mutable std::vector<bool> loaded_;
-  mutable std::uint64_t read_ = 0;
+  std::unique_ptr<std::atomic<std::uint8_t>[]> state_;  // a PieceState per piece
+  std::uint64_t pieces_;
+  mutable std::atomic<std::uint64_t> read_{0};
+  mutable std::atomic<int> waiters_{0};  // readers waiting for a piece another is reading
+  mutable std::unique_ptr<io::Beside> ahead_;  // the read ahead, while it may run
+  mutable std::atomic<bool> stop_{false};      // tells it to stop
 };
 
 // Keeps a held image's file open for a run of reads, when it is still the version held;

@@ -76,6 +76,13 @@ class Scanner {
   // files (icon.sys, the icons), which a window reads next.
   void ReadAhead(const std::vector<std::uint32_t>& chain, std::uint32_t n);
   static constexpr std::uint64_t kReadAhead = 64 * 1024;
+  // The bytes that reading n entries of a directory through its chain reads: one range
+  // when its clusters lie within kReadAhead bytes, else one per cluster.
+  void AddDirectoryRanges(const std::vector<std::uint32_t>& chain, std::uint32_t n, HeldImage::Ranges& out) const;
+  // The saves' directories, read on a second core while the scan goes through them: each
+  // chain followed through the FAT as far as its entries need, without judging it (the
+  // scan does that).
+  void ReadSavesAhead() const;
   // Reads n entries of a directory through its chain.
   bool ReadEntries(const std::vector<std::uint32_t>& chain, std::uint32_t n, std::vector<EntryRef>& out);
   // The entry count of a directory that can be read, reporting lengths that can't.
@@ -116,6 +123,7 @@ ImageState Scanner::Run() {
     st_.usable = Start() && Hold() && CheckSuperblock() && ReadFat() && ReadRoot();
     if (!st_.usable) return std::move(st_);
     const std::vector<EntryRef> root = st_.root;
+    ReadSavesAhead();
     for (std::uint32_t i = 2; i < root.size(); ++i) {
       const DirEntry& d = root[i].d;
       if (!(d.mode & EntryMode::kPs2)) continue;
@@ -430,12 +438,51 @@ std::uint32_t Scanner::UsableLength(std::uint32_t length, std::size_t chainClust
 }
 
 void Scanner::ReadAhead(const std::vector<std::uint32_t>& chain, std::uint32_t n) {
+  if (!st_.bytes) return;
+  HeldImage::Ranges ranges;
+  AddDirectoryRanges(chain, n, ranges);
+  if (ranges.size() == 1) st_.bytes->Bytes(ranges[0].first, static_cast<std::size_t>(ranges[0].second));
+}
+
+void Scanner::AddDirectoryRanges(const std::vector<std::uint32_t>& chain, std::uint32_t n,
+                                 HeldImage::Ranges& out) const {
   const std::size_t used = std::min<std::size_t>(chain.size(), (std::size_t{n} + kEntriesPerCluster - 1) / kEntriesPerCluster);
-  if (!st_.bytes || used == 0) return;
+  if (used == 0) return;
+  const Geometry& g = st_.geometry;
   const auto [lo, hi] = std::minmax_element(chain.begin(), chain.begin() + static_cast<std::ptrdiff_t>(used));
-  const std::uint64_t from = st_.geometry.PageOffset(st_.PageOfCluster(*lo));
-  const std::uint64_t to = st_.geometry.PageOffset(st_.PageOfCluster(*hi) + kPagesPerCluster);
-  if (to > from && to - from <= kReadAhead) st_.bytes->Bytes(from, static_cast<std::size_t>(to - from));
+  const std::uint64_t from = g.PageOffset(st_.PageOfCluster(*lo));
+  const std::uint64_t to = g.PageOffset(st_.PageOfCluster(*hi) + kPagesPerCluster);
+  if (to > from && to - from <= kReadAhead) {
+    out.emplace_back(from, to - from);
+    return;
+  }
+  for (std::size_t k = 0; k < used; ++k) {
+    const std::uint64_t page = st_.PageOfCluster(chain[k]);
+    out.emplace_back(g.PageOffset(page), g.PageOffset(page + kPagesPerCluster) - g.PageOffset(page));
+  }
+}
+
+void Scanner::ReadSavesAhead() const {
+  if (!st_.bytes) return;
+  const std::uint32_t end = std::min(st_.superblock.allocEnd, st_.superblock.clusters - st_.superblock.allocOffset);
+  HeldImage::Ranges ranges;
+  std::vector<std::uint32_t> chain;
+  // At most as many steps as the card has clusters, however the FAT links them.
+  std::uint64_t steps = 0;
+  for (std::size_t i = 2; i < st_.root.size(); ++i) {
+    const DirEntry& d = st_.root[i].d;
+    if (!(d.mode & EntryMode::kPs2) || !EntryMode::IsDirectory(d.mode)) continue;
+    const std::uint64_t need = (std::uint64_t{d.length} + kEntriesPerCluster - 1) / kEntriesPerCluster;
+    chain.clear();
+    for (std::uint32_t c = d.cluster; c < end && chain.size() < need && steps < end; ++steps) {
+      chain.push_back(c);
+      const std::uint32_t next = st_.fat[c];
+      if (!(next & kFatInUse) || next == kFatEnd || next == kFatBad) break;
+      c = next & ~kFatInUse;
+    }
+    AddDirectoryRanges(chain, static_cast<std::uint32_t>(chain.size() * kEntriesPerCluster), ranges);
+  }
+  st_.bytes->ReadAhead(std::move(ranges));
 }
 
 bool Scanner::ReadEntries(const std::vector<std::uint32_t>& chain, std::uint32_t n, std::vector<EntryRef>& out) {

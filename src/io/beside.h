@@ -36,4 +36,9 @@ class Beside {
   bool waited_ = false;
 };
 
+// Watches `ready` for a short while (a few hundred microseconds) without sleeping;
+// whether it became true. Waiting this way costs a core for that while, but not the wake
+// of a sleeping thread, which takes longer than many of the waits on a second core.
+bool WatchBriefly(const std::function<bool()>& ready);
+
 }  // namespace io
