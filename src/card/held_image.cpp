@@ -28,8 +28,10 @@ const std::uint8_t* HeldImage::Bytes(std::uint64_t offset, std::size_t n) const 
       if (state == kRead) {
         ++k;
       } else if (state == kReading) {
-        // Another thread is reading it: watched, then waited for, then looked at again.
-        if (!io::WatchBriefly([this, k] { return state_[k].load(std::memory_order_acquire) != kReading; })) {
+        // Another thread is reading it: meanwhile this one reads the next range of the
+        // read ahead, else watches, then waits; then it looks again.
+        if (!ReadNextAhead() &&
+            !io::WatchBriefly([this, k] { return state_[k].load(std::memory_order_acquire) != kReading; })) {
           ++waiters_;
           state_[k].wait(kReading);
           --waiters_;
@@ -43,6 +45,29 @@ const std::uint8_t* HeldImage::Bytes(std::uint64_t offset, std::size_t n) const 
     }
   }
   return bytes_.get() + offset;
+}
+
+bool HeldImage::ReadUnclaimed(std::uint64_t offset, std::uint64_t n) const {
+  if (offset > size_ || n > size_ - offset || n == 0) return true;
+  const std::uint64_t last = (offset + n - 1) / kPiece;
+  for (std::uint64_t k = offset / kPiece; k <= last; ++k) {
+    const std::uint64_t end = Claim(k, last);
+    if (end == k) continue;  // read, or being read
+    const bool ok = Load(k, end);
+    Settle(k, end, ok ? kRead : kUnread);
+    if (!ok) return false;
+    k = end - 1;
+  }
+  return true;
+}
+
+bool HeldImage::ReadNextAhead() const {
+  if (stop_.load(std::memory_order_relaxed)) return false;
+  const std::size_t i = nextAhead_++;
+  if (i >= ahead_.size()) return false;
+  // A range that fails to read is read again, and its failure reported, by a reader that needs it.
+  ReadUnclaimed(ahead_[i].first, ahead_[i].second);
+  return true;
 }
 
 std::uint64_t HeldImage::Claim(std::uint64_t first, std::uint64_t last) const {
@@ -96,14 +121,12 @@ bool HeldImage::Read(io::File& file, std::uint64_t first, std::uint64_t end) con
 
 void HeldImage::ReadAhead(Ranges ranges) const {
   StopReadingAhead();
+  ahead_ = std::move(ranges);
+  nextAhead_ = 0;
   stop_ = false;
-  ahead_ = std::make_unique<io::Beside>([this, ranges = std::move(ranges)] {
-    // A piece that fails to read here is read again, and its failure reported, by the
-    // reader that needs it.
+  aheadTask_ = std::make_unique<io::Beside>([this] {
     try {
-      for (const auto& [offset, n] : ranges) {
-        if (stop_.load(std::memory_order_relaxed)) return;
-        if (offset <= size_ && n <= size_ - offset) Bytes(offset, static_cast<std::size_t>(n));
+      while (ReadNextAhead()) {
       }
     } catch (const std::exception&) {
     }
@@ -111,10 +134,11 @@ void HeldImage::ReadAhead(Ranges ranges) const {
 }
 
 void HeldImage::StopReadingAhead() const {
-  if (!ahead_) return;
+  if (!aheadTask_) return;
   stop_ = true;
-  ahead_->Wait();
-  ahead_.reset();
+  aheadTask_->Wait();
+  aheadTask_.reset();
+  ahead_.clear();
 }
 
 }  // namespace card

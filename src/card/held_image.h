@@ -49,7 +49,9 @@ class HeldImage final : public HeldBytes {
   // Byte ranges (offset, length) about to be asked for, in that order.
   using Ranges = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
   // Reads the ranges beside the caller, on a second core when one is free (else at once),
-  // in place of any read ahead not yet done.
+  // in place of any read ahead not yet done. A reader that finds a piece it needs being
+  // read by another reads the next of these ranges meanwhile. Called, as Release is, only
+  // by the one thread that reads the card's structure.
   void ReadAhead(Ranges ranges) const;
 
   // The bytes read at a time: an erase block of an image with ECC is 8,448.
@@ -65,6 +67,10 @@ class HeldImage final : public HeldBytes {
   std::uint64_t Claim(std::uint64_t first, std::uint64_t last) const;
   void Settle(std::uint64_t first, std::uint64_t end, PieceState state) const;
   void StopReadingAhead() const;
+  // Reads the pieces of a range that no thread has claimed; false when one fails.
+  bool ReadUnclaimed(std::uint64_t offset, std::uint64_t n) const;
+  // Reads the next range of the read ahead not yet taken; false when none is left.
+  bool ReadNextAhead() const;
 
   std::string path_;
   std::uint64_t size_;
@@ -77,8 +83,12 @@ class HeldImage final : public HeldBytes {
   std::uint64_t pieces_;
   mutable std::atomic<std::uint64_t> read_{0};
   mutable std::atomic<int> waiters_{0};  // readers waiting for a piece another is reading
-  mutable std::unique_ptr<io::Beside> ahead_;  // the read ahead, while it may run
-  mutable std::atomic<bool> stop_{false};      // tells it to stop
+  // The read ahead: its ranges, the next not yet taken, its task while it may run, and
+  // whether it is to stop.
+  mutable Ranges ahead_;
+  mutable std::atomic<std::size_t> nextAhead_{0};
+  mutable std::unique_ptr<io::Beside> aheadTask_;
+  mutable std::atomic<bool> stop_{true};
 };
 
 // Keeps a held image's file open for a run of reads, when it is still the version held;

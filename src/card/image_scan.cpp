@@ -305,6 +305,12 @@ bool Scanner::ReadRoot() {
   Walk w = WalkChain(s.rootCluster, owner, "root directory");
   st_.rootChain = w.clusters;
   if (w.clusters.empty()) return Fatal(IssueKind::kBadRoot, "root directory", "the root directory's chain can't be followed");
+  if (st_.bytes) {
+    // Its clusters, read on two cores: the scan reads the first while the other reads on.
+    HeldImage::Ranges ranges;
+    AddDirectoryRanges(w.clusters, static_cast<std::uint32_t>(w.clusters.size() * kEntriesPerCluster), ranges);
+    st_.bytes->ReadAhead(std::move(ranges));
+  }
   std::vector<EntryRef> first;
   if (!ReadEntries(w.clusters, 1, first))
     return Fatal(IssueKind::kBadRoot, "root directory", "the root directory can't be read");

@@ -275,13 +275,13 @@ void CardWindow::IconsWanted(int first, int last) {
   for (std::size_t r = static_cast<std::size_t>(std::max(first, 0));
        static_cast<std::ptrdiff_t>(r) <= last && r < icons_.size(); ++r)
     if (icons_[r].width == 0) rows.push_back(r);
-  if (rows.size() < 2) return;  // RowIcon draws it when asked
   // Each thread takes the next row not taken: each row's picture is its own, and the card
   // reads on two threads at once.
   std::atomic<std::size_t> next{0};
   const auto draw = [&] {
     for (std::size_t i; (i = next++) < rows.size();) icons_[rows[i]] = DrawRowIcon(rows[i]);
   };
+  if (rows.size() < 2) return draw();
   io::Beside other(draw);
   draw();
   other.Wait();
