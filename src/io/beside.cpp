@@ -63,6 +63,17 @@ class Worker {
     return true;
   }
 
+  // The task handed over with `done`, when the thread has not taken it yet (it may not
+  // get a core for a while): then it is the caller's to run. Else null.
+  std::function<void()> TakeBack(const Beside::Done& done) {
+    std::lock_guard lock(mutex_);
+    if (!posted_.load(std::memory_order_relaxed) || done_.get() != &done) return nullptr;
+    posted_.store(false, std::memory_order_relaxed);
+    done_ = nullptr;
+    busy_.store(false, std::memory_order_release);
+    return std::move(task_);
+  }
+
   void Wait(const Beside::Done& done) {
     const auto finished = [&done] { return done.finished.load(std::memory_order_acquire); };
     if (Watch(finished)) return;
@@ -123,27 +134,40 @@ class Worker {
 
 bool WatchBriefly(const std::function<bool()>& ready) { return Watch(ready); }
 
-Beside::Beside(std::function<void()> task) : done_(std::make_shared<Done>()) {
-  Worker* worker = Worker::Get();
-  handed_ = worker && worker->TryHand(task, done_);
-  if (handed_) return;
+namespace {
+
+void RunHere(const std::function<void()>& task, Beside::Done& done) {
   try {
     task();
   } catch (...) {
-    done_->thrown = std::current_exception();
+    done.thrown = std::current_exception();
   }
-  done_->finished = true;
+  done.finished = true;
+}
+
+}  // namespace
+
+Beside::Beside(std::function<void()> task) : done_(std::make_shared<Done>()) {
+  Worker* worker = Worker::Get();
+  handed_ = worker && worker->TryHand(task, done_);
+  if (!handed_) RunHere(task, *done_);
 }
 
 Beside::~Beside() {
-  if (!handed_ || waited_) return;
-  Worker::Get()->Wait(*done_);
+  if (!waited_) Finish();
 }
 
 void Beside::Wait() {
-  if (handed_ && !waited_) Worker::Get()->Wait(*done_);
-  waited_ = true;
+  if (!waited_) Finish();
   if (done_->thrown) std::rethrow_exception(std::exchange(done_->thrown, nullptr));
+}
+
+void Beside::Finish() {
+  waited_ = true;
+  if (!handed_) return;
+  // A task the thread has not started is run here rather than waited for.
+  if (std::function<void()> task = Worker::Get()->TakeBack(*done_)) return RunHere(task, *done_);
+  Worker::Get()->Wait(*done_);
 }
 
 }  // namespace io
