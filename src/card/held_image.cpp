@@ -1,6 +1,7 @@
 #include "card/held_image.h"
 
 #include <algorithm>
+#include <cstring>
 #include <mutex>
 
 namespace card {
@@ -37,7 +38,9 @@ const std::uint8_t* HeldImage::Bytes(std::uint64_t offset, std::size_t n) const 
           --waiters_;
         }
       } else if (const std::uint64_t end = Claim(k, last); end > k) {
-        const bool ok = Load(k, end);
+        const std::uint64_t from = k * kPiece, to = std::min(end * kPiece, size_);
+        const bool ok = Load(from, to, bytes_.get() + from);
+        if (ok) read_ += to - from;
         Settle(k, end, ok ? kRead : kUnread);
         if (!ok) return nullptr;
         k = end;
@@ -49,13 +52,25 @@ const std::uint8_t* HeldImage::Bytes(std::uint64_t offset, std::size_t n) const 
 
 bool HeldImage::ReadUnclaimed(std::uint64_t offset, std::uint64_t n) const {
   if (offset > size_ || n > size_ - offset || n == 0) return true;
+  // Read into this thread's own buffer before any piece is claimed: a reader that needs
+  // one of them meanwhile reads it itself rather than wait for this thread, which may
+  // lose its core while it reads.
+  thread_local std::vector<std::uint8_t> own;
   const std::uint64_t last = (offset + n - 1) / kPiece;
   for (std::uint64_t k = offset / kPiece; k <= last; ++k) {
-    const std::uint64_t end = Claim(k, last);
-    if (end == k) continue;  // read, or being read
-    const bool ok = Load(k, end);
-    Settle(k, end, ok ? kRead : kUnread);
-    if (!ok) return false;
+    if (state_[k].load(std::memory_order_acquire) != kUnread) continue;
+    std::uint64_t end = k + 1;
+    while (end <= last && end - k < kRunAhead && state_[end].load(std::memory_order_relaxed) == kUnread) ++end;
+    const std::uint64_t from = k * kPiece, to = std::min(end * kPiece, size_);
+    own.resize(static_cast<std::size_t>(to - from));
+    if (!Load(from, to, own.data())) return false;
+    for (std::uint64_t p = k; p < end; ++p) {
+      if (Claim(p, p) == p) continue;  // read or being read by another meanwhile
+      const std::uint64_t a = p * kPiece, b = std::min(a + kPiece, size_);
+      std::memcpy(bytes_.get() + a, own.data() + (a - from), static_cast<std::size_t>(b - a));
+      read_ += b - a;
+      Settle(p, p + 1, kRead);
+    }
     k = end - 1;
   }
   return true;
@@ -101,22 +116,14 @@ bool HeldImage::Reopen() const {
   return file_.ok();
 }
 
-bool HeldImage::Load(std::uint64_t first, std::uint64_t end) const {
+bool HeldImage::Load(std::uint64_t from, std::uint64_t to, std::uint8_t* out) const {
   {
     std::shared_lock lock(fileMutex_);
-    if (file_) return Read(file_, first, end);
+    if (file_) return file_.ReadExactAt(from, out, static_cast<std::size_t>(to - from));
   }
   if (io::StampOf(path_) != stamp_) return false;
   io::File own = io::File::OpenRead(path_);
-  return own.ok() && Read(own, first, end);
-}
-
-bool HeldImage::Read(io::File& file, std::uint64_t first, std::uint64_t end) const {
-  const std::uint64_t from = first * kPiece;
-  const std::uint64_t to = std::min(end * kPiece, size_);
-  if (!file.ReadExactAt(from, bytes_.get() + from, static_cast<std::size_t>(to - from))) return false;
-  read_ += to - from;
-  return true;
+  return own.ok() && own.ReadExactAt(from, out, static_cast<std::size_t>(to - from));
 }
 
 void HeldImage::ReadAhead(Ranges ranges) const {

@@ -56,12 +56,14 @@ class HeldImage final : public HeldBytes {
 
   // The bytes read at a time: an erase block of an image with ECC is 8,448.
   static constexpr std::uint64_t kPiece = 16 * 1024;
+  // The most pieces a read ahead reads at a time.
+  static constexpr std::uint64_t kRunAhead = 8;
 
  private:
   enum PieceState : std::uint8_t { kUnread, kReading, kRead };
 
-  bool Load(std::uint64_t first, std::uint64_t end) const;                   // pieces [first, end)
-  bool Read(io::File& file, std::uint64_t first, std::uint64_t end) const;  // from an open file
+  // The file's bytes [from, to) into `out`, through the open file or else opened for it.
+  bool Load(std::uint64_t from, std::uint64_t to, std::uint8_t* out) const;
   // Claims pieces from `first` on while they are unread, up to `last`; gives the end of
   // those claimed (first when none).
   std::uint64_t Claim(std::uint64_t first, std::uint64_t last) const;
