@@ -44,15 +44,15 @@ ChunkEcc ComputeChunkEcc(std::span<const std::uint8_t, kEccChunk> chunk) {
   // bit k of the line parity (the parity of the odd bytes whose index has bit k set) is the
   // parity of those bytes XORed together, and the column bits are those of all 128 bytes
   // XORed together. The bytes are taken eight at a time: bits 3-6 of an index choose the
-  // word, bits 0-2 the byte within it.
+  // word, bits 0-2 the byte within it. Masks rather than branches pick the words, so that
+  // the loop unrolls into straight XORs.
   std::uint64_t all = 0;
   std::array<std::uint64_t, 4> words{};  // [k]: the words whose number has bit k set
   for (unsigned j = 0; j < kEccChunk / 8; ++j) {
     const std::uint8_t* p = chunk.data() + 8 * j;
     const std::uint64_t w = bytes::GetU32LE(p) | std::uint64_t{bytes::GetU32LE(p + 4)} << 32;
     all ^= w;
-    for (unsigned k = 0; k < words.size(); ++k)
-      if ((j >> k) & 1) words[k] ^= w;
+    for (unsigned k = 0; k < words.size(); ++k) words[k] ^= w & (0 - std::uint64_t{(j >> k) & 1u});
   }
   unsigned line1 = Parity(all & 0xFF00FF00FF00FF00u) | Parity(all & 0xFFFF0000FFFF0000u) << 1 |
                    Parity(all & 0xFFFFFFFF00000000u) << 2;
