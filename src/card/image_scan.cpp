@@ -57,8 +57,15 @@ class Scanner {
   bool Start();
   // The image held in memory when it is a card of at most kHeldImageLimit bytes.
   bool Hold();
-  // n bytes from offset, from the held image or else the file.
-  bool ReadAt(std::uint64_t offset, std::uint8_t* out, std::size_t n);
+  // n bytes from offset: where they lie in the held image or in block_, else read into
+  // `out`; null when they can't be read.
+  const std::uint8_t* Bytes(std::uint64_t offset, std::size_t n, std::uint8_t* out);
+  // n bytes from offset copied into out.
+  bool ReadAt(std::uint64_t offset, std::uint8_t* out, std::size_t n) {
+    const std::uint8_t* p = Bytes(offset, n, out);
+    if (p && p != out) std::memcpy(out, p, n);
+    return p != nullptr;
+  }
   // A file of a card's size with no superblock: unformatted when it holds nothing but 0xFF
   // or nothing but zeros, a damaged card when a superblock can be found for it, else no card.
   bool NoSuperblock(const Geometry& likely);
@@ -129,6 +136,8 @@ class Scanner {
   std::vector<OwnerPlace> owners_;  // per owner
   std::vector<std::uint32_t> walked_;  // the clusters of the last chain walked
   std::array<std::uint8_t, kPageData + kPageSpare> page_{};
+  std::vector<std::uint8_t> block_;  // not held: the block of the file read last
+  std::uint64_t blockAt_ = 0;
 };
 
 ImageState Scanner::Run() {
@@ -198,12 +207,22 @@ bool Scanner::Hold() {
   return true;
 }
 
-bool Scanner::ReadAt(std::uint64_t offset, std::uint8_t* out, std::size_t n) {
-  if (!st_.bytes) return file_.Seek(offset) && file_.ReadExact(out, n);
-  const std::uint8_t* held = st_.bytes->Bytes(offset, n);
-  if (!held) return false;
-  std::memcpy(out, held, n);
-  return true;
+const std::uint8_t* Scanner::Bytes(std::uint64_t offset, std::size_t n, std::uint8_t* out) {
+  if (st_.bytes) return st_.bytes->Bytes(offset, n);
+  // The file is read an erase block at a time, at offsets (every other read of it here
+  // seeks first). What a block can't give is read alone, as if no block had been read.
+  if (offset < blockAt_ || offset - blockAt_ + n > block_.size()) {
+    const std::uint64_t blockBytes = kPagesPerBlock * st_.geometry.PageStride();
+    const std::uint64_t from = offset / blockBytes * blockBytes;
+    const std::uint64_t length = from < size_ ? std::min(blockBytes, size_ - from) : 0;
+    block_.resize(static_cast<std::size_t>(length));
+    if (offset + n > from + length || !file_.ReadExactAt(from, block_.data(), block_.size())) {
+      block_.clear();
+      return file_.ReadExactAt(offset, out, n) ? out : nullptr;
+    }
+    blockAt_ = from;
+  }
+  return block_.data() + (offset - blockAt_);
 }
 
 bool Scanner::NoSuperblock(const Geometry& likely) {
@@ -335,16 +354,12 @@ const std::uint8_t* Scanner::ReadPage(std::uint64_t page) {
   const Geometry& g = st_.geometry;
   if (page >= g.Pages()) return nullptr;
   const std::size_t n = static_cast<std::size_t>(g.PageStride());
-  const std::uint8_t* raw = page_.data();
-  if (st_.bytes)
-    raw = st_.bytes->Bytes(g.PageOffset(page), n);
-  else if (!ReadAt(g.PageOffset(page), page_.data(), n))
-    return nullptr;
+  const std::uint8_t* raw = Bytes(g.PageOffset(page), n, page_.data());
   if (!raw) return nullptr;
   if (!g.ecc || PageIsGood(std::span<const std::uint8_t, kPageData>(raw, kPageData),
                            std::span<const std::uint8_t, kPageSpare>(raw + kPageData, kPageSpare)))
     return raw;
-  // Corrected in a copy: the held image stays as the file is.
+  // Corrected in a copy: what was read stays as the file is.
   if (raw != page_.data()) std::memcpy(page_.data(), raw, n);
   int chunk = 0;
   switch (CheckPage(std::span(page_).first<kPageData>(), std::span(page_).subspan<kPageData, kPageSpare>(), &chunk)) {
