@@ -336,7 +336,8 @@ bool Scanner::ReadRoot() {
   WalkChain(s.rootCluster, owner);
   st_.rootChain = walked_;
   const std::vector<std::uint32_t>& chain = st_.rootChain;
-  if (chain.empty()) return Fatal(IssueKind::kBadRoot, "root directory", "the root directory's chain can't be followed");
+  if (chain.empty())
+    return Fatal(IssueKind::kBadRoot, "root directory", "the root directory's chain can't be followed");
   std::vector<EntryRef> first;
   if (!ReadEntries(chain, 1, first))
     return Fatal(IssueKind::kBadRoot, "root directory", "the root directory can't be read");
@@ -416,7 +417,8 @@ bool Scanner::WalkChain(std::uint32_t first, int owner) {
   // take at most alloc_end steps.
   for (std::uint32_t c = first;;) {
     if (c >= end) {
-      Add(IssueKind::kChainBeyondCard, Where(owner), "the chain leads to cluster " + Num(c) + ", past the card's " + Num(end));
+      Add(IssueKind::kChainBeyondCard, Where(owner),
+          "the chain leads to cluster " + Num(c) + ", past the card's " + Num(end));
       return false;
     }
     if (st_.owner[c] == owner) {
@@ -477,7 +479,8 @@ void Scanner::NameSaveDamage() {
 std::uint32_t Scanner::UsableLength(std::uint32_t length, std::size_t chainClusters, int owner) {
   const std::uint64_t room = std::uint64_t{chainClusters} * kEntriesPerCluster;
   if (std::uint64_t{length} > std::uint64_t{st_.superblock.allocEnd} * kEntriesPerCluster) {
-    Add(IssueKind::kLengthBeyondCard, Where(owner), "the directory counts " + Num(length) + " entries, more than the card holds");
+    Add(IssueKind::kLengthBeyondCard, Where(owner),
+        "the directory counts " + Num(length) + " entries, more than the card holds");
   } else if (length > room) {
     Add(IssueKind::kBadDirectory, Where(owner),
         "the directory counts " + Num(length) + " entries but its clusters hold " + Num(room));
@@ -521,7 +524,8 @@ bool Scanner::DirectoryStartIsFree(std::uint32_t first, const Place& place) {
   for (int d = place.parent; d != kNoOwner && !holder; d = owners_[static_cast<std::size_t>(d)].parent)
     holder = d == owner;
   if (holder)
-    Add(IssueKind::kContainsItself, Where(place), "the directory's clusters are those of " + NameOf(owner) + ", which holds it");
+    Add(IssueKind::kContainsItself, Where(place),
+        "the directory's clusters are those of " + NameOf(owner) + ", which holds it");
   else
     CrossLink(kNoOwner, first, Where(place));
   return false;
@@ -584,7 +588,8 @@ void Scanner::CheckDotEntries(const SaveState& save, int owner) {
         "\".\" names cluster " + Num(dot.cluster) + " and entry " + Num(dot.dirEntry) + " instead of " +
             Num(st_.superblock.rootCluster) + " and " + Num(save.rootIndex));
   if (dotdot.Name() != ".." || dotdot.cluster != rootDot.cluster || dotdot.dirEntry != rootDot.dirEntry)
-    Add(IssueKind::kDotEntry, Where(owner) + "/..", "\"..\" does not link to the root directory as the root's \".\" does");
+    Add(IssueKind::kDotEntry, Where(owner) + "/..",
+        "\"..\" does not link to the root directory as the root's \".\" does");
 }
 
 std::uint64_t Scanner::ScanFile(SaveState& save, int index, const EntryRef& e, const Place& place) {
@@ -596,7 +601,8 @@ std::uint64_t Scanner::ScanFile(SaveState& save, int index, const EntryRef& e, c
   f.chain = walked_;
   const std::uint64_t need = ClustersFor(e.d.length);
   if (e.d.length > std::uint64_t{st_.superblock.allocEnd} * kClusterSize) {
-    Add(IssueKind::kLengthBeyondCard, Where(owner), "a file of " + Num(e.d.length) + " bytes, more than the card holds");
+    Add(IssueKind::kLengthBeyondCard, Where(owner),
+        "a file of " + Num(e.d.length) + " bytes, more than the card holds");
   } else if (f.chain.size() < need) {
     if (complete)
       Add(IssueKind::kChainShort, Where(owner),
