@@ -165,6 +165,42 @@ TEST(CardEcc, EverySingleBitErrorIsCorrectedAndEveryDoubleOneRefused) {
   EXPECT_EQ(refused, pairs);
 }
 
+// A page read where it lies is taken as good only where CheckPage would find nothing to
+// say: any bit under the masks of any chunk's code makes it not good.
+TEST(CardEcc, PageIsGoodOnlyWhereCheckingFindsNothing) {
+  struct Row {
+    const char* why;
+    bool erased;
+    std::size_t at;  // a byte of the 528 flipped by `bits`
+    std::uint8_t bits;
+    bool good;
+  };
+  const Row rows[] = {
+      {"a page as written", false, 0, 0, true},
+      {"an erased page", true, 0, 0, true},
+      {"a data bit of the last chunk", false, 3 * 128 + 5, 0x20, false},
+      {"a data bit of an erased page", true, 200, 0x01, false},
+      {"a code bit of chunk 1", false, 512 + 3 + 2, 0x01, false},
+      {"two data bits of chunk 0", false, 7, 0x03, false},
+      {"bit 3 of a column code, outside its mask", false, 512 + 6, 0x08, true},
+      {"bit 7 of a line code, outside its mask", false, 512 + 1, 0x80, true},
+      {"the padding after the codes", false, 512 + 13, 0xFF, true},
+  };
+  for (const Row& r : rows) {
+    std::array<std::uint8_t, card::kPageData + card::kPageSpare> page;
+    const Bytes data = testutil::MakeBytes(card::kPageData, 5);
+    std::copy(data.begin(), data.end(), page.begin());
+    card::ComputePageSpare(std::span(page).first<card::kPageData>(),
+                           std::span(page).subspan<card::kPageData, card::kPageSpare>());
+    if (r.erased) page.fill(0xFF);
+    page[r.at] ^= r.bits;
+    const auto bytes = std::span(page).first<card::kPageData>();
+    const auto spare = std::span(page).subspan<card::kPageData, card::kPageSpare>();
+    EXPECT_EQ(card::PageIsGood(bytes, spare), r.good) << r.why;
+    EXPECT_EQ(card::CheckPage(bytes, spare) == card::EccStatus::kGood, r.good) << r.why;
+  }
+}
+
 // --- The real cards ---------------------------------------------------------------------
 
 TEST(CardCorpus, ExportingASaveGivesThePsuFilesByteForByte) {
