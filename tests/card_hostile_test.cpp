@@ -441,3 +441,142 @@ TEST(CardHostile, ImportReportsTheSizeTheListingShows) {
 }
 
 }  // namespace
+
+namespace {
+
+// A card with two saves, each an icon.sys and 3,000 bytes of DATA: the root at clusters
+// 0-1, A's directory at 2-3, its files at 4 and 5-7; B's directory at 8-9, its files at 10
+// and 11-13.
+CardFile CardWithTwoSaves(const testutil::TempDir& dir) {
+  CardFile f = CardFile::Format(dir.File("two.ps2"), true);
+  {
+    auto c = card::OpenCard(f.path()).card;
+    EXPECT_EQ(c->Import(*TitledSave(dir, "BESLES-00010A", 3000)).result, card::ImportResult::kImported);
+    EXPECT_EQ(c->Import(*TitledSave(dir, "BESLES-00011B", 3000)).result, card::ImportResult::kImported);
+  }
+  return CardFile::Read(f.path());
+}
+
+// Replaces the entry at `page` with a directory of `length` entries at cluster `first`,
+// named `name`.
+void MakeDirectory(CardFile& f, std::uint64_t page, const char* name, std::uint32_t first, std::uint32_t length) {
+  DirEntry e = f.Entry(page);
+  e.mode = EntryMode::kNewDirectory;
+  e.cluster = first;
+  e.length = length;
+  e.SetName(name);
+  f.SetEntry(page, e);
+}
+
+// Folders nested inside A's DATA, each of two clusters from cluster 100 holding one more:
+// DATA/D/D/... nine deep, the first also holding a file F whose chain runs into a free
+// cluster.
+void NestFolders(CardFile& f) {
+  constexpr std::uint32_t kLevels = 8;
+  MakeDirectory(f, f.EntryPage(2, 3), "DATA", 100, 4);
+  for (std::uint32_t level = 0; level < kLevels; ++level) {
+    const std::uint32_t c = 100 + 2 * level;
+    f.SetFat(c, 0x80000000 | (c + 1));
+    f.SetFat(c + 1, 0xFFFFFFFF);
+    MakeDirectory(f, f.ClusterPage(c + 1), "D", c + 2, 3);
+  }
+  DirEntry file = f.Entry(f.ClusterPage(101));
+  file.mode = EntryMode::kNewFile;
+  file.cluster = 300;  // free
+  file.length = 10;
+  file.SetName("F");
+  f.SetEntry(f.ClusterPage(101) + 1, file);
+}
+
+}  // namespace
+
+// Each finding names where it is as the console's browser would ("save/file", the root
+// directory, a page) and the saves it makes unreadable say why: the same text whether the
+// card is read from its file or held in memory.
+TEST(CardHostile, EachFindingNamesItsPlace) {
+  testutil::TempDir dir{testutil::FastTempBase()};
+  const CardFile base = CardWithTwoSaves(dir);
+  struct Row {
+    const char* why;
+    std::function<void(CardFile&)> change;
+    std::vector<std::string> lines;   // every issue, as a report shows it
+    std::vector<std::string> damage;  // each save's
+  };
+  auto setEntry = [](std::uint32_t dirCluster, std::uint32_t index, std::function<void(DirEntry&)> change) {
+    return [=](CardFile& f) {
+      DirEntry e = f.Entry(f.EntryPage(dirCluster, index));
+      change(e);
+      f.SetEntry(f.EntryPage(dirCluster, index), e);
+    };
+  };
+  auto flip = [](std::uint32_t dirCluster, std::uint32_t index, std::size_t byte, std::uint8_t bits) {
+    return [=](CardFile& f) { f.Page(f.EntryPage(dirCluster, index))[byte] ^= bits; };
+  };
+  const std::string a = "BESLES-00010A";
+  const std::string crossIntoIcon = "the chain runs into cluster 4, which belongs to " + a + "/icon.sys";
+  const std::string intoRoot = "the chain runs into cluster 0, which belongs to the root directory";
+  const std::string overRoot = "the directory's clusters are those of the root directory, which holds it";
+  const std::string subfolder = ": a folder inside the save, which a save file can't carry";
+  const std::string slash = ": a name with \"/\", which no card entry can have";
+  const Row rows[] = {
+      {"a file running into its neighbour", setEntry(2, 3, [](DirEntry& e) { e.cluster = 4; }),
+       {"damage: " + a + "/DATA: " + crossIntoIcon,
+        "damage: " + a + "/icon.sys: its cluster 4 is also reached by " + a + "/DATA"},
+       {crossIntoIcon, ""}},
+      {"a file running into another save's", setEntry(8, 3, [](DirEntry& e) { e.cluster = 5; }),
+       {"damage: BESLES-00011B/DATA: the chain runs into cluster 5, which belongs to " + a + "/DATA",
+        "damage: " + a + "/DATA: its cluster 5 is also reached by BESLES-00011B/DATA"},
+       {"its cluster 5 is also reached by BESLES-00011B/DATA",
+        "the chain runs into cluster 5, which belongs to " + a + "/DATA"}},
+      {"a file running into the root", setEntry(2, 3, [](DirEntry& e) { e.cluster = 0; }),
+       {"damage: " + a + "/DATA: " + intoRoot,
+        "damage: the root directory: its cluster 0 is also reached by " + a + "/DATA"},
+       {intoRoot, ""}},
+      {"a save over the root", setEntry(0, 2, [](DirEntry& e) { e.cluster = 0; }),
+       {"damage: " + a + ": " + overRoot}, {overRoot, ""}},
+      {"a subfolder over its own save", [](CardFile& f) { MakeDirectory(f, f.EntryPage(2, 3), "SUB", 2, 4); },
+       {"notice: " + a + "/SUB" + subfolder,
+        "damage: " + a + "/SUB: the directory's clusters are those of " + a + ", which holds it"},
+       {"", ""}},
+      {"a subfolder over a file", [](CardFile& f) { MakeDirectory(f, f.EntryPage(2, 3), "SUB", 4, 2); },
+       {"notice: " + a + "/SUB" + subfolder, "damage: " + a + "/SUB: " + crossIntoIcon,
+        "damage: " + a + "/icon.sys: its cluster 4 is also reached by " + a + "/SUB"},
+       {crossIntoIcon, ""}},
+      {"folders nested too deep", NestFolders,
+       {"notice: " + a + "/DATA" + subfolder, "damage: " + a + "/DATA/D/D/D/D/D/D/D: folders nested more than 8 deep",
+        "damage: " + a + "/DATA/F: the chain runs into cluster 300, marked free"},
+       {"", ""}},
+      {"a file named with a slash", setEntry(2, 3, [](DirEntry& e) { e.SetName("DA/TA"); }),
+       {"damage: " + a + "/DA/TA" + slash}, {"", ""}},
+      {"a save named with a slash", setEntry(0, 2, [](DirEntry& e) { e.SetName("BESLES/00010A"); }),
+       {"damage: BESLES/00010A" + slash}, {"", ""}},
+      {"a wrong \".\"", setEntry(2, 0, [](DirEntry& e) { e.cluster = 9; }),
+       {"notice: " + a + "/.: \".\" names cluster 9 and entry 2 instead of 0 and 2"}, {"", ""}},
+      {"a loop in a file at the root",
+       [&](CardFile& f) {
+         setEntry(0, 2, [](DirEntry& e) { e.mode = EntryMode::kNewFile; })(f);
+         f.SetFat(3, 0x80000002);
+       },
+       {"damage: " + a + ": the chain comes back to cluster 2"}, {""}},
+      {"a data bit of a directory page", flip(2, 3, 300, 0x04),
+       {"notice: page 89: one wrong bit in chunk 2, corrected when read"}, {"", ""}},
+      {"a code bit of a directory page", flip(2, 3, 512 + 7, 0x01),
+       {"notice: page 89: one wrong bit in the ECC of chunk 2"}, {"", ""}},
+      {"two data bits of a directory page", flip(2, 3, 300, 0x06),
+       {"damage: page 89: more than one wrong bit in chunk 2: the data can't be corrected"}, {"", ""}},
+  };
+  for (const Row& r : rows) {
+    CardFile f = base;
+    r.change(f);
+    f.Store();
+    for (const card::CardReading reading : {card::CardReading::kFromFile, card::CardReading::kHeld}) {
+      const card::OpenedCard opened = card::OpenCard(f.path(), reading);
+      ASSERT_TRUE(opened.card) << r.why;
+      std::vector<std::string> lines, damage;
+      for (const card::Issue& i : opened.issues) lines.push_back(card::messages::IssueLine(i));
+      for (const card::SaveInfo& s : opened.card->List().saves) damage.push_back(s.damage);
+      EXPECT_EQ(lines, r.lines) << r.why;
+      EXPECT_EQ(damage, r.damage) << r.why;
+    }
+  }
+}

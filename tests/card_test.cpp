@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <thread>
 
 #include "card/card.h"
 #include "card/card_messages.h"
 #include "card/card_time.h"
 #include "card/ecc.h"
 #include "card/folder_card.h"
+#include "card/held_image.h"
 #include "card/image_card.h"
 #include "card/layout.h"
 #include "card/pcsx2_index.h"
@@ -161,6 +163,42 @@ TEST(CardEcc, EverySingleBitErrorIsCorrectedAndEveryDoubleOneRefused) {
       if (card::CheckChunk(data, ecc) == card::EccStatus::kUncorrectable) ++refused;
     }
   EXPECT_EQ(refused, pairs);
+}
+
+// A page read where it lies is taken as good only where CheckPage would find nothing to
+// say: any bit under the masks of any chunk's code makes it not good.
+TEST(CardEcc, PageIsGoodOnlyWhereCheckingFindsNothing) {
+  struct Row {
+    const char* why;
+    bool erased;
+    std::size_t at;  // a byte of the 528 flipped by `bits`
+    std::uint8_t bits;
+    bool good;
+  };
+  const Row rows[] = {
+      {"a page as written", false, 0, 0, true},
+      {"an erased page", true, 0, 0, true},
+      {"a data bit of the last chunk", false, 3 * 128 + 5, 0x20, false},
+      {"a data bit of an erased page", true, 200, 0x01, false},
+      {"a code bit of chunk 1", false, 512 + 3 + 2, 0x01, false},
+      {"two data bits of chunk 0", false, 7, 0x03, false},
+      {"bit 3 of a column code, outside its mask", false, 512 + 6, 0x08, true},
+      {"bit 7 of a line code, outside its mask", false, 512 + 1, 0x80, true},
+      {"the padding after the codes", false, 512 + 13, 0xFF, true},
+  };
+  for (const Row& r : rows) {
+    std::array<std::uint8_t, card::kPageData + card::kPageSpare> page;
+    const Bytes data = testutil::MakeBytes(card::kPageData, 5);
+    std::copy(data.begin(), data.end(), page.begin());
+    card::ComputePageSpare(std::span(page).first<card::kPageData>(),
+                           std::span(page).subspan<card::kPageData, card::kPageSpare>());
+    if (r.erased) page.fill(0xFF);
+    page[r.at] ^= r.bits;
+    const auto bytes = std::span(page).first<card::kPageData>();
+    const auto spare = std::span(page).subspan<card::kPageData, card::kPageSpare>();
+    EXPECT_EQ(card::PageIsGood(bytes, spare), r.good) << r.why;
+    EXPECT_EQ(card::CheckPage(bytes, spare) == card::EccStatus::kGood, r.good) << r.why;
+  }
 }
 
 // --- The real cards ---------------------------------------------------------------------
@@ -579,6 +617,48 @@ TEST(CardRead, AHeldImageReadsWhatIsAskedOfItFromOneVersionOfTheFile) {
     std::filesystem::remove(f.path());
     EXPECT_EQ(ReadEntryData((*later.save->entries)[1], later.save->sourcePath, bytes), DataResult::kOk) << r.name;
     EXPECT_EQ(ReadEntryData((*later.save->entries)[2], later.save->sourcePath, bytes), DataResult::kShort) << r.name;
+  }
+}
+
+// Threads reading one held image at once, beside its read ahead or not, each get the
+// file's bytes, and each piece is read from the file once, by one of them.
+TEST(CardRead, AHeldImageReadOnSeveralThreadsGivesEachTheFileAndReadsEachPieceOnce) {
+  testutil::TempDir dir;
+  constexpr std::uint64_t kPiece = card::HeldImage::kPiece;
+  const std::vector<std::uint8_t> content = testutil::MakeBytes(80 * kPiece + 1234, 9);
+  const std::string path = dir.File("image.bin");
+  testutil::WriteFile(path, content);
+  struct Row {
+    const char* name;
+    bool readAhead;
+  };
+  for (const Row& r : {Row{"no read ahead", false}, Row{"beside a read ahead", true}}) {
+    const card::HeldImage held(path, io::File::OpenRead(path), content.size(), *io::StampOf(path));
+    if (r.readAhead) {
+      // Every third piece, and a range over the end that is left alone.
+      card::HeldImage::Ranges ahead;
+      for (std::uint64_t k = 0; k < 81; k += 3) ahead.emplace_back(k * kPiece + 100, 2 * kPiece);
+      ahead.emplace_back(content.size() - 10, 20);
+      held.ReadAhead(ahead);
+    }
+    const auto reader = [&](std::uint64_t seed, int& wrong) {
+      for (std::uint64_t i = 0; i < 300; ++i) {
+        const std::uint64_t offset = (seed * 7919 + i * 104729) % content.size();
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(1 + (i * 5003) % (3 * kPiece), content.size() - offset));
+        const std::uint8_t* got = held.Bytes(offset, n);
+        if (!got || !std::equal(got, got + n, content.begin() + static_cast<std::ptrdiff_t>(offset))) ++wrong;
+      }
+    };
+    int wrong[3] = {0, 0, 0};
+    std::thread a(reader, 1, std::ref(wrong[0])), b(reader, 2, std::ref(wrong[1]));
+    reader(3, wrong[2]);
+    a.join();
+    b.join();
+    held.Release();
+    EXPECT_EQ(wrong[0] + wrong[1] + wrong[2], 0) << r.name;
+    // Everything read since: the whole file, read once, is its size.
+    ASSERT_TRUE(held.Complete()) << r.name;
+    EXPECT_EQ(held.BytesRead(), content.size()) << r.name << ": a piece was read twice";
   }
 }
 

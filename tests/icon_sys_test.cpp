@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "io/text.h"
 #include "model/icon_sys.h"
 #include "model/save_game.h"
 #include "support/test_util.h"
@@ -81,6 +82,38 @@ TEST(ReadIconSys, TakesTheTitleFromMemory) {
   int r = 0;
   EXPECT_EQ(ReadTitle(*save, &r), "\x82\x60 title");
   EXPECT_EQ(r, 1);
+}
+
+// Both lines of the title in UTF-8, split where icon.sys says. `utf8` empty: what the
+// system's Shift-JIS converter gives, for bytes whose reading differs between tables.
+TEST(ReadFullTitle, DecodesEachLine) {
+  struct Case {
+    const char* why;
+    std::string raw;
+    std::uint16_t split;
+    std::string line1, line2;  // empty: as the converter reads the raw line
+  };
+  const Case cases[] = {
+      {"plain ASCII", "Full card 7", 0, "Full card 7", ""},
+      {"two ASCII lines", "HelloWorld", 5, "Hello", "World"},
+      {"full-width letters", "\x82\x60\x82\x61", 0, "\xEF\xBC\xA1\xEF\xBC\xA2", ""},
+      {"ASCII, then full-width on the second line", "Save\x82\x60", 4, "Save", "\xEF\xBC\xA1"},
+      {"a control byte", "A\x01", 0, "A\x01", ""},
+      {"a lone lead byte at the end", "AB\x82", 0, "", ""},
+      {"a backslash", "C:\\", 0, "", ""},
+      {"a tilde", "~A", 0, "", ""},
+      {"a split past the title: one line", "Short", 40, "Short", ""},
+  };
+  for (const Case& c : cases) {
+    Bytes sys = testutil::MakeIconSys(c.raw);
+    sys[6] = static_cast<std::uint8_t>(c.split);
+    sys[7] = static_cast<std::uint8_t>(c.split >> 8);
+    const FullTitle title = ReadFullTitle(*MemorySave("icon.sys", sys));
+    EXPECT_TRUE(title.found) << c.why;
+    const std::string first = c.split > 0 && c.split < c.raw.size() ? c.raw.substr(0, c.split) : c.raw;
+    EXPECT_EQ(title.line1, c.line1.empty() ? io::ShiftJisToUtf8(first) : c.line1) << c.why;
+    EXPECT_EQ(title.line2, c.line2) << c.why;
+  }
 }
 
 TEST(ReadIconSys, RefusesWrongSizeMarkAndName) {

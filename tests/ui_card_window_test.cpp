@@ -327,6 +327,23 @@ TEST_F(CardWindowTest, ListIconsAreDrawnWhenTheListAsksForThem) {
   EXPECT_EQ(logic.DrawnIcons(), 3u);
 }
 
+// Rows about to come into view are drawn together, on two threads: each row gets its own
+// save's icon, and rows past either end of the list are passed over.
+TEST_F(CardWindowTest, IconsWantedTogetherAreEachTheirOwnRows) {
+  struct Row {
+    int first, last;
+    std::size_t drawn;  // row 0 is drawn as the card opens
+  };
+  for (const Row& r : {Row{1, 2, 3}, Row{-5, 10, 3}, Row{0, 1, 2}, Row{2, 1, 1}, Row{3, 9, 1}}) {
+    const std::string path = OpenThreeColourCard("card-" + std::to_string(r.first) + "-" + std::to_string(r.last) + ".bin");
+    ui::CardWindow& logic = window.cards();
+    logic.IconsWanted(r.first, r.last);
+    EXPECT_EQ(logic.DrawnIcons(), r.drawn) << r.first << ".." << r.last;
+    for (int row = 0; row < 3; ++row)
+      EXPECT_EQ(logic.RowIcon(row)->rgba, IconFromCard(path, static_cast<std::size_t>(row))) << r.first << ".." << r.last << " row " << row;
+  }
+}
+
 // Once the card changes, the icons drawn for the old rows are forgotten: each row shows its
 // own save's icon, and only the rows the list shows again are drawn.
 TEST_F(CardWindowTest, AChangeToTheCardForgetsTheIconsDrawn) {

@@ -96,6 +96,8 @@ class FakeCardView : public ui::CardView, public RecordedMessages {
     rows = newRows;
     selected.clear();
     icons.clear();
+    if (logic && !rows.empty() && shownRows > 0)
+      logic->IconsWanted(0, static_cast<int>(std::min(rows.size(), shownRows) - 1));
     for (std::size_t i = 0; logic && i < rows.size() && i < shownRows; ++i) {
       const icon::Picture* drawn = logic->RowIcon(static_cast<int>(i));
       icons.push_back(drawn ? *drawn : icon::Picture{});

@@ -44,15 +44,15 @@ ChunkEcc ComputeChunkEcc(std::span<const std::uint8_t, kEccChunk> chunk) {
   // bit k of the line parity (the parity of the odd bytes whose index has bit k set) is the
   // parity of those bytes XORed together, and the column bits are those of all 128 bytes
   // XORed together. The bytes are taken eight at a time: bits 3-6 of an index choose the
-  // word, bits 0-2 the byte within it.
+  // word, bits 0-2 the byte within it. Masks rather than branches pick the words, so that
+  // the loop unrolls into straight XORs.
   std::uint64_t all = 0;
   std::array<std::uint64_t, 4> words{};  // [k]: the words whose number has bit k set
   for (unsigned j = 0; j < kEccChunk / 8; ++j) {
     const std::uint8_t* p = chunk.data() + 8 * j;
     const std::uint64_t w = bytes::GetU32LE(p) | std::uint64_t{bytes::GetU32LE(p + 4)} << 32;
     all ^= w;
-    for (unsigned k = 0; k < words.size(); ++k)
-      if ((j >> k) & 1) words[k] ^= w;
+    for (unsigned k = 0; k < words.size(); ++k) words[k] ^= w & (0 - std::uint64_t{(j >> k) & 1u});
   }
   unsigned line1 = Parity(all & 0xFF00FF00FF00FF00u) | Parity(all & 0xFFFF0000FFFF0000u) << 1 |
                    Parity(all & 0xFFFFFFFF00000000u) << 2;
@@ -75,11 +75,19 @@ void ComputePageSpare(std::span<const std::uint8_t, kPageData> data,
   for (std::size_t k = kEccChunks * 3; k < kPageSpare; ++k) spare[k] = 0;
 }
 
-EccStatus CheckChunk(std::span<std::uint8_t, kEccChunk> chunk, const ChunkEcc& stored) {
+namespace {
+// Where a chunk's code and the stored one differ, within the bits the code uses.
+ChunkEcc Syndrome(std::span<const std::uint8_t, kEccChunk> chunk, const std::uint8_t* stored) {
   const ChunkEcc computed = ComputeChunkEcc(chunk);
-  const unsigned e0 = (computed[0] ^ stored[0]) & 0x77u;
-  const unsigned e1 = (computed[1] ^ stored[1]) & 0x7Fu;
-  const unsigned e2 = (computed[2] ^ stored[2]) & 0x7Fu;
+  return {static_cast<std::uint8_t>((computed[0] ^ stored[0]) & 0x77u),
+          static_cast<std::uint8_t>((computed[1] ^ stored[1]) & 0x7Fu),
+          static_cast<std::uint8_t>((computed[2] ^ stored[2]) & 0x7Fu)};
+}
+}  // namespace
+
+EccStatus CheckChunk(std::span<std::uint8_t, kEccChunk> chunk, const ChunkEcc& stored) {
+  const ChunkEcc s = Syndrome(chunk, stored.data());
+  const unsigned e0 = s[0], e1 = s[1], e2 = s[2];
   if (e0 == 0 && e1 == 0 && e2 == 0) return EccStatus::kGood;
   const unsigned column = (e0 & 7u) ^ (e0 >> 4);
   if ((e1 ^ e2) == 0x7F && column == 7) {
@@ -102,6 +110,12 @@ int Rank(EccStatus s) {
   return 3;
 }
 }  // namespace
+
+bool PageIsGood(std::span<const std::uint8_t, kPageData> data, std::span<const std::uint8_t, kPageSpare> spare) {
+  for (std::size_t c = 0; c < kEccChunks; ++c)
+    if (Syndrome(data.subspan(c * kEccChunk).first<kEccChunk>(), spare.data() + c * 3) != ChunkEcc{}) return false;
+  return true;
+}
 
 EccStatus CheckPage(std::span<std::uint8_t, kPageData> data,
                     std::span<const std::uint8_t, kPageSpare> spare, int* badChunk) {

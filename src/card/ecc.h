@@ -49,6 +49,10 @@ enum class EccStatus {
 // Checks one chunk against its stored code and corrects one flipped data bit in place.
 EccStatus CheckChunk(std::span<std::uint8_t, kEccChunk> chunk, const ChunkEcc& stored);
 
+// True when every chunk of the page agrees with its stored code: CheckPage would find it
+// kGood. Nothing is changed, so the page may be read where it lies.
+bool PageIsGood(std::span<const std::uint8_t, kPageData> data, std::span<const std::uint8_t, kPageSpare> spare);
+
 // Checks a whole page (data and spare) and corrects what can be corrected in the data; the
 // worst status of its four chunks (kUncorrectable over kDataCorrected over kEccWrong).
 // `badChunk` receives the first chunk with that status.

@@ -1,6 +1,8 @@
 #include "card/held_image.h"
 
 #include <algorithm>
+#include <cstring>
+#include <mutex>
 
 namespace card {
 
@@ -10,25 +12,96 @@ HeldImage::HeldImage(std::string path, io::File file, std::uint64_t size, io::Fi
       stamp_(stamp),
       file_(std::move(file)),
       bytes_(new std::uint8_t[static_cast<std::size_t>(size)]),
-      loaded_(static_cast<std::size_t>((size + kPiece - 1) / kPiece), false) {}
+      pieces_((size + kPiece - 1) / kPiece) {
+  state_.reset(new std::atomic<std::uint8_t>[static_cast<std::size_t>(pieces_)]);
+  for (std::uint64_t k = 0; k < pieces_; ++k) state_[k].store(kUnread, std::memory_order_relaxed);
+}
+
+HeldImage::~HeldImage() { StopReadingAhead(); }
 
 const std::uint8_t* HeldImage::Bytes(std::uint64_t offset, std::size_t n) const {
   if (offset > size_ || n > size_ - offset) return nullptr;
   if (n > 0) {
-    // Each run of pieces not read yet is read in one go.
+    // Each run of pieces not read yet is read in one go, by the thread that claims it.
     const std::uint64_t last = (offset + n - 1) / kPiece;
-    for (std::uint64_t k = offset / kPiece; k <= last; ++k) {
-      if (loaded_[static_cast<std::size_t>(k)]) continue;
-      std::uint64_t end = k + 1;
-      while (end <= last && !loaded_[static_cast<std::size_t>(end)]) ++end;
-      if (!Load(k, end)) return nullptr;
-      k = end - 1;
+    for (std::uint64_t k = offset / kPiece; k <= last;) {
+      const std::uint8_t state = state_[k].load(std::memory_order_acquire);
+      if (state == kRead) {
+        ++k;
+      } else if (state == kReading) {
+        // Another thread is reading it: meanwhile this one reads the next range of the
+        // read ahead, else watches, then waits; then it looks again.
+        if (!ReadNextAhead() &&
+            !io::WatchBriefly([this, k] { return state_[k].load(std::memory_order_acquire) != kReading; })) {
+          ++waiters_;
+          state_[k].wait(kReading);
+          --waiters_;
+        }
+      } else if (const std::uint64_t end = Claim(k, last); end > k) {
+        const std::uint64_t from = k * kPiece, to = std::min(end * kPiece, size_);
+        const bool ok = Load(from, to, bytes_.get() + from);
+        if (ok) read_ += to - from;
+        Settle(k, end, ok ? kRead : kUnread);
+        if (!ok) return nullptr;
+        k = end;
+      }
     }
   }
   return bytes_.get() + offset;
 }
 
+bool HeldImage::ReadUnclaimed(std::uint64_t offset, std::uint64_t n) const {
+  if (offset > size_ || n > size_ - offset || n == 0) return true;
+  // Read into this thread's own buffer before any piece is claimed: a reader that needs
+  // one of them meanwhile reads it itself rather than wait for this thread, which may
+  // lose its core while it reads.
+  thread_local std::vector<std::uint8_t> own;
+  const std::uint64_t last = (offset + n - 1) / kPiece;
+  for (std::uint64_t k = offset / kPiece; k <= last; ++k) {
+    if (state_[k].load(std::memory_order_acquire) != kUnread) continue;
+    std::uint64_t end = k + 1;
+    while (end <= last && end - k < kRunAhead && state_[end].load(std::memory_order_relaxed) == kUnread) ++end;
+    const std::uint64_t from = k * kPiece, to = std::min(end * kPiece, size_);
+    own.resize(static_cast<std::size_t>(to - from));
+    if (!Load(from, to, own.data())) return false;
+    for (std::uint64_t p = k; p < end; ++p) {
+      if (Claim(p, p) == p) continue;  // read or being read by another meanwhile
+      const std::uint64_t a = p * kPiece, b = std::min(a + kPiece, size_);
+      std::memcpy(bytes_.get() + a, own.data() + (a - from), static_cast<std::size_t>(b - a));
+      read_ += b - a;
+      Settle(p, p + 1, kRead);
+    }
+    k = end - 1;
+  }
+  return true;
+}
+
+bool HeldImage::ReadNextAhead() const {
+  if (stop_.load(std::memory_order_relaxed)) return false;
+  const std::size_t i = nextAhead_++;
+  if (i >= ahead_.size()) return false;
+  // A range that fails to read is read again, and its failure reported, by a reader that needs it.
+  ReadUnclaimed(ahead_[i].first, ahead_[i].second);
+  return true;
+}
+
+std::uint64_t HeldImage::Claim(std::uint64_t first, std::uint64_t last) const {
+  std::uint64_t end = first;
+  for (std::uint8_t unread = kUnread; end <= last && state_[end].compare_exchange_strong(unread, kReading); ++end)
+    unread = kUnread;
+  return end;
+}
+
+void HeldImage::Settle(std::uint64_t first, std::uint64_t end, PieceState state) const {
+  for (std::uint64_t k = first; k < end; ++k) state_[k].store(state);
+  // Waking costs a call to the system: only made when a reader may be waiting.
+  if (waiters_.load() > 0)
+    for (std::uint64_t k = first; k < end; ++k) state_[k].notify_all();
+}
+
 void HeldImage::Release() const {
+  StopReadingAhead();
+  std::unique_lock lock(fileMutex_);
   if (file_) file_.Close();
   file_ = io::File();
 }
@@ -36,26 +109,43 @@ void HeldImage::Release() const {
 bool HeldImage::Complete() const { return Bytes(0, static_cast<std::size_t>(size_)) != nullptr; }
 
 bool HeldImage::Reopen() const {
+  std::unique_lock lock(fileMutex_);
   if (file_) return true;
   if (io::StampOf(path_) != stamp_) return false;
   file_ = io::File::OpenRead(path_);
   return file_.ok();
 }
 
-bool HeldImage::Load(std::uint64_t first, std::uint64_t end) const {
-  if (file_) return Read(first, end);
-  const bool ok = Reopen() && Read(first, end);
-  Release();
-  return ok;
+bool HeldImage::Load(std::uint64_t from, std::uint64_t to, std::uint8_t* out) const {
+  {
+    std::shared_lock lock(fileMutex_);
+    if (file_) return file_.ReadExactAt(from, out, static_cast<std::size_t>(to - from));
+  }
+  if (io::StampOf(path_) != stamp_) return false;
+  io::File own = io::File::OpenRead(path_);
+  return own.ok() && own.ReadExactAt(from, out, static_cast<std::size_t>(to - from));
 }
 
-bool HeldImage::Read(std::uint64_t first, std::uint64_t end) const {
-  const std::uint64_t from = first * kPiece;
-  const std::uint64_t to = std::min(end * kPiece, size_);
-  if (!file_.ReadExactAt(from, bytes_.get() + from, static_cast<std::size_t>(to - from))) return false;
-  std::fill(loaded_.begin() + static_cast<std::ptrdiff_t>(first), loaded_.begin() + static_cast<std::ptrdiff_t>(end), true);
-  read_ += to - from;
-  return true;
+void HeldImage::ReadAhead(Ranges ranges) const {
+  StopReadingAhead();
+  ahead_ = std::move(ranges);
+  nextAhead_ = 0;
+  stop_ = false;
+  aheadTask_ = std::make_unique<io::Beside>([this] {
+    try {
+      while (ReadNextAhead()) {
+      }
+    } catch (const std::exception&) {
+    }
+  });
+}
+
+void HeldImage::StopReadingAhead() const {
+  if (!aheadTask_) return;
+  stop_ = true;
+  aheadTask_->Wait();
+  aheadTask_.reset();
+  ahead_.clear();
 }
 
 }  // namespace card

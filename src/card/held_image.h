@@ -7,13 +7,21 @@
 // ever put together from two versions of the card. Before the card reads its file again
 // (to change it), the rest of an image that saves were opened from is read (Complete), so
 // that they still read as they were.
+//
+// Threads may read a held image at once: each piece is read by the one thread that claims
+// it, and a thread that needs a piece another is reading waits for it. The pieces a scan
+// is about to need can be read on a second core while it goes on (ReadAhead).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <shared_mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "io/beside.h"
 #include "io/file.h"
 #include "model/entry.h"
 
@@ -23,33 +31,66 @@ class HeldImage final : public HeldBytes {
  public:
   // Pieces are read through `file`, open on `path`, until Release.
   HeldImage(std::string path, io::File file, std::uint64_t size, io::FileStamp stamp);
+  ~HeldImage() override;
 
   std::uint64_t size() const override { return size_; }
   const std::uint8_t* Bytes(std::uint64_t offset, std::size_t n) const override;
   // Opens the file again for a run of reads, when it is still the version held; false
   // otherwise. Release ends the run.
   bool Reopen() const;
-  // Closes the file: a piece read later opens it again, only for as long as it reads.
+  // Stops reading ahead and closes the file: a piece read later opens it again, only for
+  // as long as it reads.
   void Release() const;
   // Reads every piece not read yet; false when one can't be.
   bool Complete() const;
   // How many bytes have been read from the file.
   std::uint64_t BytesRead() const { return read_; }
 
+  // Byte ranges (offset, length) about to be asked for, in that order.
+  using Ranges = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
+  // Reads the ranges beside the caller, on a second core when one is free (else at once),
+  // in place of any read ahead not yet done. A reader that finds a piece it needs being
+  // read by another reads the next of these ranges meanwhile. Called, as Release is, only
+  // by the one thread that reads the card's structure.
+  void ReadAhead(Ranges ranges) const;
+
   // The bytes read at a time: an erase block of an image with ECC is 8,448.
   static constexpr std::uint64_t kPiece = 16 * 1024;
+  // The most pieces a read ahead reads at a time.
+  static constexpr std::uint64_t kRunAhead = 8;
 
  private:
-  bool Load(std::uint64_t first, std::uint64_t end) const;  // pieces [first, end)
-  bool Read(std::uint64_t first, std::uint64_t end) const;  // from the open file
+  enum PieceState : std::uint8_t { kUnread, kReading, kRead };
+
+  // The file's bytes [from, to) into `out`, through the open file or else opened for it.
+  bool Load(std::uint64_t from, std::uint64_t to, std::uint8_t* out) const;
+  // Claims pieces from `first` on while they are unread, up to `last`; gives the end of
+  // those claimed (first when none).
+  std::uint64_t Claim(std::uint64_t first, std::uint64_t last) const;
+  void Settle(std::uint64_t first, std::uint64_t end, PieceState state) const;
+  void StopReadingAhead() const;
+  // Reads the pieces of a range that no thread has claimed; false when one fails.
+  bool ReadUnclaimed(std::uint64_t offset, std::uint64_t n) const;
+  // Reads the next range of the read ahead not yet taken; false when none is left.
+  bool ReadNextAhead() const;
 
   std::string path_;
   std::uint64_t size_;
   io::FileStamp stamp_;
+  // Held shared while a piece is read through file_, alone to open or close it.
+  mutable std::shared_mutex fileMutex_;
   mutable io::File file_;
   std::unique_ptr<std::uint8_t[]> bytes_;  // not cleared: each piece is read before use
-  mutable std::vector<bool> loaded_;
-  mutable std::uint64_t read_ = 0;
+  std::unique_ptr<std::atomic<std::uint8_t>[]> state_;  // a PieceState per piece
+  std::uint64_t pieces_;
+  mutable std::atomic<std::uint64_t> read_{0};
+  mutable std::atomic<int> waiters_{0};  // readers waiting for a piece another is reading
+  // The read ahead: its ranges, the next not yet taken, its task while it may run, and
+  // whether it is to stop.
+  mutable Ranges ahead_;
+  mutable std::atomic<std::size_t> nextAhead_{0};
+  mutable std::unique_ptr<io::Beside> aheadTask_;
+  mutable std::atomic<bool> stop_{true};
 };
 
 // Keeps a held image's file open for a run of reads, when it is still the version held;

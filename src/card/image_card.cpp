@@ -60,6 +60,7 @@ const SaveState* ImageCard::FindSave(std::string_view folder) const {
 Listing ImageCard::List() const {
   const HeldRun titles(state_.bytes.get());  // the titles read with the file opened once
   Listing listing;
+  listing.saves.reserve(state_.saves.size());
   for (const SaveState& s : state_.saves) {
     const bool readable = s.readable && !s.subfolder;
     const std::unique_ptr<CCardSave> parts = MakeSave(s, !readable, /*titleOnly=*/true);

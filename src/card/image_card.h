@@ -58,7 +58,6 @@ struct ImageState {
   std::vector<SaveState> saves;
   std::vector<int> owner;                  // per relative cluster: an owner id, or -1
   std::vector<int> ownerSave;              // per owner id: the save it belongs to, or -1
-  std::vector<std::string> ownerName;      // per owner id: what the chain is, for messages
   std::vector<Issue> issues;
   bool usable = false;                     // no fatal issue
   // The image held in memory as the scan began reading it, when it is held (every card

@@ -19,6 +19,7 @@ namespace card {
 namespace {
 
 constexpr int kNoOwner = -1;
+constexpr int kRootOwner = 0;  // the root directory's chain is the first one walked
 // Deeper than any save needs; a deeper tree is damage, not a reason to recurse further.
 constexpr int kMaxDepth = 8;
 
@@ -33,9 +34,17 @@ class Scanner {
   ImageState Run();
 
  private:
-  struct Walk {
-    std::vector<std::uint32_t> clusters;
-    bool complete = false;  // it ended where a chain should
+  // An entry by its directory's owner (kRootOwner for the root's entries) and its name:
+  // made into text ("save/file") only when an issue names it.
+  struct Place {
+    int parent = kNoOwner;
+    std::string_view name;
+  };
+  // An owner's place, with its name kept.
+  struct OwnerPlace {
+    int parent = kNoOwner;
+    std::uint8_t length = 0;
+    std::array<char, dirent::kNameSize> name{};
   };
 
   void Add(IssueKind kind, std::string where, std::string message) {
@@ -48,8 +57,15 @@ class Scanner {
   bool Start();
   // The image held in memory when it is a card of at most kHeldImageLimit bytes.
   bool Hold();
-  // n bytes from offset, from the held image or else the file.
-  bool ReadAt(std::uint64_t offset, std::uint8_t* out, std::size_t n);
+  // n bytes from offset: where they lie in the held image or in block_, else read into
+  // `out`; null when they can't be read.
+  const std::uint8_t* Bytes(std::uint64_t offset, std::size_t n, std::uint8_t* out);
+  // n bytes from offset copied into out.
+  bool ReadAt(std::uint64_t offset, std::uint8_t* out, std::size_t n) {
+    const std::uint8_t* p = Bytes(offset, n, out);
+    if (p && p != out) std::memcpy(out, p, n);
+    return p != nullptr;
+  }
   // A file of a card's size with no superblock: unformatted when it holds nothing but 0xFF
   // or nothing but zeros, a damaged card when a superblock can be found for it, else no card.
   bool NoSuperblock(const Geometry& likely);
@@ -61,10 +77,21 @@ class Scanner {
   bool Rebuildable() const;
   bool ReadFat();
   bool ReadRoot();
-  // Reads a page's data (checked and corrected with its ECC); false when it can't be read.
-  bool ReadPage(std::uint64_t page, std::span<std::uint8_t, kPageData> data);
-  int NewOwner(std::string name, int save);
-  Walk WalkChain(std::uint32_t first, int owner, const std::string& where);
+  // A page's data, checked and corrected with its ECC: where it lies in the held image when
+  // it needs no correction, else in page_; null when it can't be read. Valid until the
+  // next ReadPage.
+  const std::uint8_t* ReadPage(std::uint64_t page);
+  // The page's data copied out; false when it can't be read.
+  bool CopyPage(std::uint64_t page, std::span<std::uint8_t, kPageData> data);
+  int NewOwner(const Place& place, int save);
+  // What issues call a place: its directories' names and its own, joined by "/".
+  std::string Where(const Place& place) const;
+  // An owner as a place ("root directory" for the root) and by name ("the root directory").
+  std::string Where(int owner) const;
+  std::string NameOf(int owner) const;
+  // Walks a chain into walked_, marking its clusters; true when it ended where a chain
+  // should.
+  bool WalkChain(std::uint32_t first, int owner);
   // A chain that runs into cluster c of another: both chains' saves are damaged (`owner`
   // is kNoOwner for a directory not yet given one, whose save is left unread anyway).
   void CrossLink(int owner, std::uint32_t c, const std::string& where);
@@ -76,28 +103,33 @@ class Scanner {
   // files (icon.sys, the icons), which a window reads next.
   void ReadAhead(const std::vector<std::uint32_t>& chain, std::uint32_t n);
   static constexpr std::uint64_t kReadAhead = 64 * 1024;
+  // The bytes that reading n entries of a directory through its chain reads: one range
+  // when its clusters lie within kReadAhead bytes, else one per cluster.
+  void AddDirectoryRanges(const std::vector<std::uint32_t>& chain, std::uint32_t n, HeldImage::Ranges& out) const;
+  // The saves' directories, read on a second core while the scan goes through them: each
+  // chain followed through the FAT as far as its entries need, without judging it (the
+  // scan does that).
+  void ReadSavesAhead() const;
   // Reads n entries of a directory through its chain.
   bool ReadEntries(const std::vector<std::uint32_t>& chain, std::uint32_t n, std::vector<EntryRef>& out);
   // The entry count of a directory that can be read, reporting lengths that can't.
-  std::uint32_t UsableLength(std::uint32_t length, std::size_t chainClusters, const std::string& where);
+  std::uint32_t UsableLength(std::uint32_t length, std::size_t chainClusters, int owner);
   void ScanSave(const EntryRef& entry, std::uint32_t rootIndex);
   // Reports "." and ".." of a save's directory where they don't link as the console links them.
-  void CheckDotEntries(const SaveState& save, const std::string& folder);
+  void CheckDotEntries(const SaveState& save, int owner);
   // One file of save `index`: its chain walked and held against its length. Gives the
   // clusters its length needs.
-  std::uint64_t ScanFile(SaveState& save, int index, const EntryRef& e, const std::string& where);
+  std::uint64_t ScanFile(SaveState& save, int index, const EntryRef& e, const Place& place);
   // A directory below a save: its clusters are marked, nothing else is kept.
-  void MarkTree(const EntryRef& entry, int save, int depth, const std::vector<int>& ancestors,
-                const std::string& where);
+  void MarkTree(const EntryRef& entry, int save, int depth, const Place& place);
   // False (and the issue) when a directory's first cluster already belongs to a chain.
-  bool DirectoryStartIsFree(std::uint32_t first, const std::vector<int>& ancestors,
-                            const std::string& where);
+  bool DirectoryStartIsFree(std::uint32_t first, const Place& place);
   void CheckBackupBlock();
   // A name with "/", which no entry of a card can have: the console makes none, and it
   // would name another place on a PC.
-  void ReportSlash(std::string_view name, const std::string& where) {
+  void ReportSlash(std::string_view name, int owner) {
     if (name.find('/') != std::string_view::npos)
-      Add(IssueKind::kBadDirectory, where, "a name with \"/\", which no card entry can have");
+      Add(IssueKind::kBadDirectory, Where(owner), "a name with \"/\", which no card entry can have");
   }
 
   std::string path_;
@@ -108,23 +140,28 @@ class Scanner {
   ImageState st_;
   std::vector<bool> crossLinked_;   // per save: one of its chains meets another chain
   std::vector<bool> toldCrossed_;   // per owner: told that another chain runs into it
-  std::vector<std::uint8_t> buffer_;
+  std::vector<OwnerPlace> owners_;  // per owner
+  std::vector<std::uint32_t> walked_;  // the clusters of the last chain walked
+  std::array<std::uint8_t, kPageData + kPageSpare> page_{};
+  std::vector<std::uint8_t> block_;  // not held: the block of the file read last
+  std::uint64_t blockAt_ = 0;
 };
 
 ImageState Scanner::Run() {
   try {
     st_.usable = Start() && Hold() && CheckSuperblock() && ReadFat() && ReadRoot();
     if (!st_.usable) return std::move(st_);
-    const std::vector<EntryRef> root = st_.root;
+    // The root's entries stay as they are while the saves are read.
+    const std::vector<EntryRef>& root = st_.root;
+    st_.saves.reserve(root.size());
+    ReadSavesAhead();
     for (std::uint32_t i = 2; i < root.size(); ++i) {
       const DirEntry& d = root[i].d;
       if (!(d.mode & EntryMode::kPs2)) continue;
-      if (EntryMode::IsDirectory(d.mode)) {
+      if (EntryMode::IsDirectory(d.mode))
         ScanSave(root[i], i);
-      } else if (d.cluster != dirent::kNoCluster) {
-        const std::string name(d.Name());
-        WalkChain(d.cluster, NewOwner(name, -1), name);
-      }
+      else if (d.cluster != dirent::kNoCluster)
+        WalkChain(d.cluster, NewOwner({kRootOwner, d.Name()}, -1));
     }
     CheckBackupBlock();
     for (std::size_t i = 0; i < crossLinked_.size(); ++i)
@@ -178,12 +215,22 @@ bool Scanner::Hold() {
   return true;
 }
 
-bool Scanner::ReadAt(std::uint64_t offset, std::uint8_t* out, std::size_t n) {
-  if (!st_.bytes) return file_.Seek(offset) && file_.ReadExact(out, n);
-  const std::uint8_t* held = st_.bytes->Bytes(offset, n);
-  if (!held) return false;
-  std::memcpy(out, held, n);
-  return true;
+const std::uint8_t* Scanner::Bytes(std::uint64_t offset, std::size_t n, std::uint8_t* out) {
+  if (st_.bytes) return st_.bytes->Bytes(offset, n);
+  // The file is read an erase block at a time, at offsets (every other read of it here
+  // seeks first). What a block can't give is read alone, as if no block had been read.
+  if (offset < blockAt_ || offset - blockAt_ + n > block_.size()) {
+    const std::uint64_t blockBytes = kPagesPerBlock * st_.geometry.PageStride();
+    const std::uint64_t from = offset / blockBytes * blockBytes;
+    const std::uint64_t length = from < size_ ? std::min(blockBytes, size_ - from) : 0;
+    block_.resize(static_cast<std::size_t>(length));
+    if (offset + n > from + length || !file_.ReadExactAt(from, block_.data(), block_.size())) {
+      block_.clear();
+      return file_.ReadExactAt(offset, out, n) ? out : nullptr;
+    }
+    blockAt_ = from;
+  }
+  return block_.data() + (offset - blockAt_);
 }
 
 bool Scanner::NoSuperblock(const Geometry& likely) {
@@ -220,7 +267,7 @@ bool Scanner::CheckSuperblock() {
   std::array<std::uint8_t, kPageData> page;
   if (superblock_) {
     std::copy(superblock_->begin(), superblock_->end(), page.begin());
-  } else if (!ReadPage(0, page)) return Fatal(IssueKind::kReadFailed, "superblock", "the superblock can't be read");
+  } else if (!CopyPage(0, page)) return Fatal(IssueKind::kReadFailed, "superblock", "the superblock can't be read");
   const Superblock s = Superblock::Read(page);
   st_.superblock = s;
   std::string wrong;
@@ -253,8 +300,8 @@ bool Scanner::ReadFat() {
   std::array<std::uint8_t, kClusterSize> cluster;
   auto readCluster = [&](std::uint32_t absolute) {
     const std::uint64_t page = std::uint64_t{absolute} * kPagesPerCluster;
-    return ReadPage(page, std::span(cluster).first<kPageData>()) &&
-           ReadPage(page + 1, std::span(cluster).subspan<kPageData, kPageData>());
+    return CopyPage(page, std::span(cluster).first<kPageData>()) &&
+           CopyPage(page + 1, std::span(cluster).subspan<kPageData, kPageData>());
   };
   // Each indirect and FAT cluster is a cluster of its own: two pointers naming one would
   // make a write to one part of the FAT change another.
@@ -293,33 +340,44 @@ bool Scanner::ReadFat() {
 
 bool Scanner::ReadRoot() {
   const Superblock& s = st_.superblock;
-  const int owner = NewOwner("the root directory", -1);
-  Walk w = WalkChain(s.rootCluster, owner, "root directory");
-  st_.rootChain = w.clusters;
-  if (w.clusters.empty()) return Fatal(IssueKind::kBadRoot, "root directory", "the root directory's chain can't be followed");
+  const int owner = NewOwner({}, -1);
+  WalkChain(s.rootCluster, owner);
+  st_.rootChain = walked_;
+  const std::vector<std::uint32_t>& chain = st_.rootChain;
+  if (chain.empty())
+    return Fatal(IssueKind::kBadRoot, "root directory", "the root directory's chain can't be followed");
+  if (st_.bytes) {
+    // Its clusters, read on two cores: the scan reads the first while the other reads on.
+    HeldImage::Ranges ranges;
+    AddDirectoryRanges(chain, static_cast<std::uint32_t>(chain.size() * kEntriesPerCluster), ranges);
+    st_.bytes->ReadAhead(std::move(ranges));
+  }
   std::vector<EntryRef> first;
-  if (!ReadEntries(w.clusters, 1, first))
+  if (!ReadEntries(chain, 1, first))
     return Fatal(IssueKind::kBadRoot, "root directory", "the root directory can't be read");
   const std::uint32_t length = first[0].d.length;
   if (length < 2)
     return Fatal(IssueKind::kBadRoot, "root directory",
                  "the root directory counts " + Num(length) + " entries; it has at least \".\" and \"..\"");
-  const std::uint32_t n = UsableLength(length, w.clusters.size(), "root directory");
-  if (!ReadEntries(w.clusters, n, st_.root))
+  const std::uint32_t n = UsableLength(length, chain.size(), owner);
+  if (!ReadEntries(chain, n, st_.root))
     return Fatal(IssueKind::kBadRoot, "root directory", "the root directory can't be read");
   return true;
 }
 
-bool Scanner::ReadPage(std::uint64_t page, std::span<std::uint8_t, kPageData> data) {
+const std::uint8_t* Scanner::ReadPage(std::uint64_t page) {
   const Geometry& g = st_.geometry;
-  if (page >= g.Pages()) return false;
-  std::array<std::uint8_t, kPageData + kPageSpare> raw;
+  if (page >= g.Pages()) return nullptr;
   const std::size_t n = static_cast<std::size_t>(g.PageStride());
-  if (!ReadAt(g.PageOffset(page), raw.data(), n)) return false;
-  std::memcpy(data.data(), raw.data(), kPageData);
-  if (!g.ecc) return true;
+  const std::uint8_t* raw = Bytes(g.PageOffset(page), n, page_.data());
+  if (!raw) return nullptr;
+  if (!g.ecc || PageIsGood(std::span<const std::uint8_t, kPageData>(raw, kPageData),
+                           std::span<const std::uint8_t, kPageSpare>(raw + kPageData, kPageSpare)))
+    return raw;
+  // Corrected in a copy: what was read stays as the file is.
+  if (raw != page_.data()) std::memcpy(page_.data(), raw, n);
   int chunk = 0;
-  switch (CheckPage(data, std::span(raw).subspan<kPageData, kPageSpare>(), &chunk)) {
+  switch (CheckPage(std::span(page_).first<kPageData>(), std::span(page_).subspan<kPageData, kPageSpare>(), &chunk)) {
     case EccStatus::kGood:
       break;
     case EccStatus::kDataCorrected:
@@ -333,57 +391,73 @@ bool Scanner::ReadPage(std::uint64_t page, std::span<std::uint8_t, kPageData> da
           "more than one wrong bit in chunk " + Num(chunk) + ": the data can't be corrected");
       break;
   }
-  return true;
+  return page_.data();
 }
 
-int Scanner::NewOwner(std::string name, int save) {
-  st_.ownerName.push_back(std::move(name));
+bool Scanner::CopyPage(std::uint64_t page, std::span<std::uint8_t, kPageData> data) {
+  const std::uint8_t* p = ReadPage(page);
+  if (p) std::memcpy(data.data(), p, kPageData);
+  return p != nullptr;
+}
+
+int Scanner::NewOwner(const Place& place, int save) {
+  OwnerPlace& o = owners_.emplace_back();
+  o.parent = place.parent;
+  o.length = static_cast<std::uint8_t>(std::min(place.name.size(), o.name.size()));
+  std::copy_n(place.name.begin(), o.length, o.name.begin());
   st_.ownerSave.push_back(save);
-  return static_cast<int>(st_.ownerName.size()) - 1;
+  return static_cast<int>(owners_.size()) - 1;
 }
 
-Scanner::Walk Scanner::WalkChain(std::uint32_t first, int owner, const std::string& where) {
-  Walk w;
-  if (first == dirent::kNoCluster) {
-    w.complete = true;
-    return w;
-  }
+std::string Scanner::Where(const Place& place) const {
+  if (place.parent <= kRootOwner) return std::string(place.name);
+  return Where(place.parent) + "/" + std::string(place.name);
+}
+
+std::string Scanner::Where(int owner) const {
+  if (owner == kRootOwner) return "root directory";
+  const OwnerPlace& o = owners_[static_cast<std::size_t>(owner)];
+  return Where(Place{o.parent, std::string_view(o.name.data(), o.length)});
+}
+
+std::string Scanner::NameOf(int owner) const { return owner == kRootOwner ? "the root directory" : Where(owner); }
+
+bool Scanner::WalkChain(std::uint32_t first, int owner) {
+  walked_.clear();
+  if (first == dirent::kNoCluster) return true;
   const Superblock& sb = st_.superblock;
   const std::uint32_t end = std::min(sb.allocEnd, sb.clusters - sb.allocOffset);
   // Each step takes a cluster no chain has taken, so all the walks of a scan together
   // take at most alloc_end steps.
   for (std::uint32_t c = first;;) {
     if (c >= end) {
-      Add(IssueKind::kChainBeyondCard, where, "the chain leads to cluster " + Num(c) + ", past the card's " + Num(end));
-      break;
+      Add(IssueKind::kChainBeyondCard, Where(owner),
+          "the chain leads to cluster " + Num(c) + ", past the card's " + Num(end));
+      return false;
     }
     if (st_.owner[c] == owner) {
-      Add(IssueKind::kChainLoop, where, "the chain comes back to cluster " + Num(c));
-      break;
+      Add(IssueKind::kChainLoop, Where(owner), "the chain comes back to cluster " + Num(c));
+      return false;
     }
     if (st_.owner[c] != kNoOwner) {
       // Another chain's cluster: this chain ends here, so no cluster is ever walked twice.
-      CrossLink(owner, c, where);
-      break;
+      CrossLink(owner, c, Where(owner));
+      return false;
     }
     const std::uint32_t next = st_.fat[c];
     if (next == kFatBad) {
-      Add(IssueKind::kChainIntoBad, where, "the chain runs into cluster " + Num(c) + ", marked bad");
-      break;
+      Add(IssueKind::kChainIntoBad, Where(owner), "the chain runs into cluster " + Num(c) + ", marked bad");
+      return false;
     }
     if (!(next & kFatInUse)) {
-      Add(IssueKind::kChainIntoFree, where, "the chain runs into cluster " + Num(c) + ", marked free");
-      break;
+      Add(IssueKind::kChainIntoFree, Where(owner), "the chain runs into cluster " + Num(c) + ", marked free");
+      return false;
     }
     st_.owner[c] = owner;
-    w.clusters.push_back(c);
-    if (next == kFatEnd) {
-      w.complete = true;
-      break;
-    }
+    walked_.push_back(c);
+    if (next == kFatEnd) return true;
     c = next & ~kFatInUse;
   }
-  return w;
 }
 
 void Scanner::MarkCrossLinked(int owner) {
@@ -395,18 +469,18 @@ void Scanner::MarkCrossLinked(int owner) {
 
 void Scanner::CrossLink(int owner, std::uint32_t c, const std::string& where) {
   const int other = st_.owner[c];
-  Add(IssueKind::kCrossLinked, where,
-      "the chain runs into cluster " + Num(c) + ", which belongs to " + st_.ownerName[other]);
+  Add(IssueKind::kCrossLinked, where, "the chain runs into cluster " + Num(c) + ", which belongs to " + NameOf(other));
   if (toldCrossed_.size() <= static_cast<std::size_t>(other)) toldCrossed_.resize(other + 1, false);
   if (!toldCrossed_[other]) {
     toldCrossed_[other] = true;
-    Add(IssueKind::kCrossLinked, st_.ownerName[other], "its cluster " + Num(c) + " is also reached by " + where);
+    Add(IssueKind::kCrossLinked, NameOf(other), "its cluster " + Num(c) + " is also reached by " + where);
   }
   if (owner != kNoOwner) MarkCrossLinked(owner);
   MarkCrossLinked(other);
 }
 
 void Scanner::NameSaveDamage() {
+  if (std::all_of(st_.saves.begin(), st_.saves.end(), [](const SaveState& s) { return s.readable; })) return;
   std::map<std::string_view, SaveState*> byName;
   for (SaveState& s : st_.saves) byName.emplace(s.entry.d.Name(), &s);
   for (const Issue& i : st_.issues) {
@@ -416,12 +490,13 @@ void Scanner::NameSaveDamage() {
   }
 }
 
-std::uint32_t Scanner::UsableLength(std::uint32_t length, std::size_t chainClusters, const std::string& where) {
+std::uint32_t Scanner::UsableLength(std::uint32_t length, std::size_t chainClusters, int owner) {
   const std::uint64_t room = std::uint64_t{chainClusters} * kEntriesPerCluster;
   if (std::uint64_t{length} > std::uint64_t{st_.superblock.allocEnd} * kEntriesPerCluster) {
-    Add(IssueKind::kLengthBeyondCard, where, "the directory counts " + Num(length) + " entries, more than the card holds");
+    Add(IssueKind::kLengthBeyondCard, Where(owner),
+        "the directory counts " + Num(length) + " entries, more than the card holds");
   } else if (length > room) {
-    Add(IssueKind::kBadDirectory, where,
+    Add(IssueKind::kBadDirectory, Where(owner),
         "the directory counts " + Num(length) + " entries but its clusters hold " + Num(room));
   } else {
     return length;
@@ -430,37 +505,82 @@ std::uint32_t Scanner::UsableLength(std::uint32_t length, std::size_t chainClust
 }
 
 void Scanner::ReadAhead(const std::vector<std::uint32_t>& chain, std::uint32_t n) {
+  if (!st_.bytes) return;
+  HeldImage::Ranges ranges;
+  AddDirectoryRanges(chain, n, ranges);
+  if (ranges.size() == 1) st_.bytes->Bytes(ranges[0].first, static_cast<std::size_t>(ranges[0].second));
+}
+
+void Scanner::AddDirectoryRanges(const std::vector<std::uint32_t>& chain, std::uint32_t n,
+                                 HeldImage::Ranges& out) const {
   const std::size_t used = std::min<std::size_t>(chain.size(), (std::size_t{n} + kEntriesPerCluster - 1) / kEntriesPerCluster);
-  if (!st_.bytes || used == 0) return;
+  if (used == 0) return;
+  const Geometry& g = st_.geometry;
   const auto [lo, hi] = std::minmax_element(chain.begin(), chain.begin() + static_cast<std::ptrdiff_t>(used));
-  const std::uint64_t from = st_.geometry.PageOffset(st_.PageOfCluster(*lo));
-  const std::uint64_t to = st_.geometry.PageOffset(st_.PageOfCluster(*hi) + kPagesPerCluster);
-  if (to > from && to - from <= kReadAhead) st_.bytes->Bytes(from, static_cast<std::size_t>(to - from));
+  const std::uint64_t from = g.PageOffset(st_.PageOfCluster(*lo));
+  const std::uint64_t to = g.PageOffset(st_.PageOfCluster(*hi) + kPagesPerCluster);
+  if (to > from && to - from <= kReadAhead) {
+    out.emplace_back(from, to - from);
+    return;
+  }
+  for (std::size_t k = 0; k < used; ++k) {
+    const std::uint64_t page = st_.PageOfCluster(chain[k]);
+    out.emplace_back(g.PageOffset(page), g.PageOffset(page + kPagesPerCluster) - g.PageOffset(page));
+  }
+}
+
+void Scanner::ReadSavesAhead() const {
+  if (!st_.bytes) return;
+  const std::uint32_t end = std::min(st_.superblock.allocEnd, st_.superblock.clusters - st_.superblock.allocOffset);
+  HeldImage::Ranges ranges;
+  std::vector<std::uint32_t> chain;
+  // At most as many steps as the card has clusters, however the FAT links them.
+  std::uint64_t steps = 0;
+  for (std::size_t i = 2; i < st_.root.size(); ++i) {
+    const DirEntry& d = st_.root[i].d;
+    if (!(d.mode & EntryMode::kPs2) || !EntryMode::IsDirectory(d.mode)) continue;
+    const std::uint64_t need = (std::uint64_t{d.length} + kEntriesPerCluster - 1) / kEntriesPerCluster;
+    chain.clear();
+    for (std::uint32_t c = d.cluster; c < end && chain.size() < need && steps < end; ++steps) {
+      chain.push_back(c);
+      const std::uint32_t next = st_.fat[c];
+      if (!(next & kFatInUse) || next == kFatEnd || next == kFatBad) break;
+      c = next & ~kFatInUse;
+    }
+    AddDirectoryRanges(chain, static_cast<std::uint32_t>(chain.size() * kEntriesPerCluster), ranges);
+  }
+  st_.bytes->ReadAhead(std::move(ranges));
 }
 
 bool Scanner::ReadEntries(const std::vector<std::uint32_t>& chain, std::uint32_t n, std::vector<EntryRef>& out) {
   out.clear();
+  // n is never more than the chain's clusters hold (UsableLength).
+  out.reserve(std::min<std::size_t>(n, chain.size() * kEntriesPerCluster));
   ReadAhead(chain, n);
-  std::array<std::uint8_t, kPageData> page;
   for (std::uint32_t i = 0; i < n; ++i) {
     const std::size_t k = i / kEntriesPerCluster;
     if (k >= chain.size()) return false;
     const std::uint64_t at = st_.PageOfCluster(chain[k]) + i % kEntriesPerCluster;
-    if (!ReadPage(at, page)) return false;
-    out.push_back({DirEntry::Read(page.data()), at});
+    const std::uint8_t* page = ReadPage(at);
+    if (!page) return false;
+    out.push_back({DirEntry::Read(page), at});
   }
   return true;
 }
 
-bool Scanner::DirectoryStartIsFree(std::uint32_t first, const std::vector<int>& ancestors,
-                                   const std::string& where) {
+bool Scanner::DirectoryStartIsFree(std::uint32_t first, const Place& place) {
   if (first >= st_.superblock.allocEnd) return true;  // the walk reports it
   const int owner = st_.owner[first];
   if (owner == kNoOwner) return true;
-  if (std::find(ancestors.begin(), ancestors.end(), owner) != ancestors.end())
-    Add(IssueKind::kContainsItself, where, "the directory's clusters are those of " + st_.ownerName[owner] + ", which holds it");
+  // The directories holding it, up to the root.
+  bool holder = false;
+  for (int d = place.parent; d != kNoOwner && !holder; d = owners_[static_cast<std::size_t>(d)].parent)
+    holder = d == owner;
+  if (holder)
+    Add(IssueKind::kContainsItself, Where(place),
+        "the directory's clusters are those of " + NameOf(owner) + ", which holds it");
   else
-    CrossLink(kNoOwner, first, where);
+    CrossLink(kNoOwner, first, Where(place));
   return false;
 }
 
@@ -469,39 +589,40 @@ void Scanner::ScanSave(const EntryRef& entry, std::uint32_t rootIndex) {
   SaveState& save = st_.saves.emplace_back();
   save.entry = entry;
   save.rootIndex = rootIndex;
-  const std::string folder(entry.d.Name());
-  const int owner = NewOwner(folder, index);
-  const std::vector<int> ancestors = {0, owner};  // owner 0 is the root directory
+  const Place place{kRootOwner, entry.d.Name()};
+  const int owner = NewOwner(place, index);
 
-  ReportSlash(folder, folder);
-  if (!DirectoryStartIsFree(entry.d.cluster, {0}, folder)) return;
-  Walk w = WalkChain(entry.d.cluster, owner, folder);
-  save.chain = w.clusters;
+  ReportSlash(place.name, owner);
+  if (!DirectoryStartIsFree(entry.d.cluster, place)) return;
+  const bool complete = WalkChain(entry.d.cluster, owner);
+  save.chain = walked_;
   const std::uint32_t length = entry.d.length;
   if (length < 2) {
-    Add(IssueKind::kBadDirectory, folder, "the directory counts " + Num(length) + " entries; it has at least \".\" and \"..\"");
+    Add(IssueKind::kBadDirectory, Where(owner),
+        "the directory counts " + Num(length) + " entries; it has at least \".\" and \"..\"");
     return;
   }
-  const std::uint32_t n = UsableLength(length, w.clusters.size(), folder);
-  if (!ReadEntries(w.clusters, n, save.entries)) {
-    Add(IssueKind::kReadFailed, folder, "the directory's pages can't be read");
+  const std::uint32_t n = UsableLength(length, save.chain.size(), owner);
+  if (!ReadEntries(save.chain, n, save.entries)) {
+    Add(IssueKind::kReadFailed, Where(owner), "the directory's pages can't be read");
     return;
   }
-  bool ok = w.complete && n == length;
-  if (n >= 2) CheckDotEntries(save, folder);
+  bool ok = complete && n == length;
+  if (n >= 2) CheckDotEntries(save, owner);
 
   std::uint64_t clusters = (std::uint64_t{length} + 1) / 2;
+  if (n > 2) save.files.reserve(n - 2);
   for (std::uint32_t j = 2; j < n; ++j) {
-    const EntryRef e = save.entries[j];
+    const EntryRef& e = save.entries[j];
     if (!(e.d.mode & EntryMode::kPs2)) continue;
-    const std::string where = folder + "/" + std::string(e.d.Name());
+    const Place inside{owner, e.d.Name()};
     if (EntryMode::IsDirectory(e.d.mode)) {
       save.subfolder = true;
-      Add(IssueKind::kSubfolder, where, "a folder inside the save, which a save file can't carry");
-      MarkTree(e, index, 2, ancestors, where);
+      Add(IssueKind::kSubfolder, Where(inside), "a folder inside the save, which a save file can't carry");
+      MarkTree(e, index, 2, inside);
       continue;
     }
-    clusters += ScanFile(save, index, e, where);
+    clusters += ScanFile(save, index, e, inside);
     ok = ok && save.files.back().readable;
   }
   // Lengths of a damaged save can add up to more than the card: it is shown no larger.
@@ -509,61 +630,61 @@ void Scanner::ScanSave(const EntryRef& entry, std::uint32_t rootIndex) {
   save.readable = ok;
 }
 
-void Scanner::CheckDotEntries(const SaveState& save, const std::string& folder) {
+void Scanner::CheckDotEntries(const SaveState& save, int owner) {
   // "." links to the parent (cluster and this directory's index there), ".." to the
   // parent's own parent, as the root's "." says.
   const DirEntry& rootDot = st_.root[0].d;
   const DirEntry& dot = save.entries[0].d;
   const DirEntry& dotdot = save.entries[1].d;
   if (dot.Name() != "." || dot.cluster != st_.superblock.rootCluster || dot.dirEntry != save.rootIndex)
-    Add(IssueKind::kDotEntry, folder + "/.",
+    Add(IssueKind::kDotEntry, Where(owner) + "/.",
         "\".\" names cluster " + Num(dot.cluster) + " and entry " + Num(dot.dirEntry) + " instead of " +
             Num(st_.superblock.rootCluster) + " and " + Num(save.rootIndex));
   if (dotdot.Name() != ".." || dotdot.cluster != rootDot.cluster || dotdot.dirEntry != rootDot.dirEntry)
-    Add(IssueKind::kDotEntry, folder + "/..", "\"..\" does not link to the root directory as the root's \".\" does");
+    Add(IssueKind::kDotEntry, Where(owner) + "/..",
+        "\"..\" does not link to the root directory as the root's \".\" does");
 }
 
-std::uint64_t Scanner::ScanFile(SaveState& save, int index, const EntryRef& e, const std::string& where) {
-  ReportSlash(e.d.Name(), where);
+std::uint64_t Scanner::ScanFile(SaveState& save, int index, const EntryRef& e, const Place& place) {
+  const int owner = NewOwner(place, index);
+  ReportSlash(place.name, owner);
   FileState& f = save.files.emplace_back();
   f.entry = e;
-  Walk fw = WalkChain(e.d.cluster, NewOwner(where, index), where);
-  f.chain = std::move(fw.clusters);
+  const bool complete = WalkChain(e.d.cluster, owner);
+  f.chain = walked_;
   const std::uint64_t need = ClustersFor(e.d.length);
   if (e.d.length > std::uint64_t{st_.superblock.allocEnd} * kClusterSize) {
-    Add(IssueKind::kLengthBeyondCard, where, "a file of " + Num(e.d.length) + " bytes, more than the card holds");
+    Add(IssueKind::kLengthBeyondCard, Where(owner),
+        "a file of " + Num(e.d.length) + " bytes, more than the card holds");
   } else if (f.chain.size() < need) {
-    if (fw.complete)
-      Add(IssueKind::kChainShort, where,
+    if (complete)
+      Add(IssueKind::kChainShort, Where(owner),
           "the file has " + Num(e.d.length) + " bytes but its chain only " + Num(f.chain.size()) + " clusters");
   } else {
-    f.readable = fw.complete;
+    f.readable = complete;
   }
   return need;
 }
 
-void Scanner::MarkTree(const EntryRef& entry, int save, int depth, const std::vector<int>& ancestors,
-                       const std::string& where) {
+void Scanner::MarkTree(const EntryRef& entry, int save, int depth, const Place& place) {
   if (depth > kMaxDepth) {
-    Add(IssueKind::kBadDirectory, where, "folders nested more than " + Num(kMaxDepth) + " deep");
+    Add(IssueKind::kBadDirectory, Where(place), "folders nested more than " + Num(kMaxDepth) + " deep");
     return;
   }
-  if (!DirectoryStartIsFree(entry.d.cluster, ancestors, where)) return;
-  const int owner = NewOwner(where, save);
-  Walk w = WalkChain(entry.d.cluster, owner, where);
+  if (!DirectoryStartIsFree(entry.d.cluster, place)) return;
+  const int owner = NewOwner(place, save);
+  WalkChain(entry.d.cluster, owner);
+  const std::uint32_t n = UsableLength(entry.d.length, walked_.size(), owner);
   std::vector<EntryRef> entries;
-  const std::uint32_t n = UsableLength(entry.d.length, w.clusters.size(), where);
-  if (!ReadEntries(w.clusters, n, entries)) return;
-  std::vector<int> inner = ancestors;
-  inner.push_back(owner);
+  if (!ReadEntries(walked_, n, entries)) return;
   for (std::uint32_t j = 2; j < entries.size(); ++j) {
     const DirEntry& d = entries[j].d;
     if (!(d.mode & EntryMode::kPs2)) continue;
-    const std::string path = where + "/" + std::string(d.Name());
+    const Place inside{owner, d.Name()};
     if (EntryMode::IsDirectory(d.mode))
-      MarkTree(entries[j], save, depth + 1, inner, path);
+      MarkTree(entries[j], save, depth + 1, inside);
     else
-      WalkChain(d.cluster, NewOwner(path, save), path);
+      WalkChain(d.cluster, NewOwner(inside, save));
   }
 }
 

@@ -17,13 +17,14 @@ class Beside {
  public:
   // Runs `task` beside the caller, or at once when no thread is free for it.
   explicit Beside(std::function<void()> task);
-  // Waits for the task.
+  // Waits for the task (or runs it here, when the thread has not started it yet).
   ~Beside();
 
   Beside(const Beside&) = delete;
   Beside& operator=(const Beside&) = delete;
 
-  // Returns once the task has run; what it threw is thrown here.
+  // Returns once the task has run; what it threw is thrown here. A task the other thread
+  // has not started yet (it may not get a core for a while) is run here instead.
   void Wait();
   // Whether the task went to the other thread.
   bool Handed() const { return handed_; }
@@ -32,8 +33,15 @@ class Beside {
 
  private:
   std::shared_ptr<Done> done_;
+  void Finish();
+
   bool handed_ = false;
   bool waited_ = false;
 };
+
+// Watches `ready` for a short while (a few hundred microseconds) without sleeping;
+// whether it became true. Waiting this way costs a core for that while, but not the wake
+// of a sleeping thread, which takes longer than many of the waits on a second core.
+bool WatchBriefly(const std::function<bool()>& ready);
 
 }  // namespace io

@@ -1,5 +1,6 @@
 #include "model/icon_sys.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -44,6 +45,14 @@ constexpr std::array<std::uint8_t, 256> MakeTable82() {
 constexpr auto kTable81 = MakeTable81();
 constexpr auto kTable82 = MakeTable82();
 
+// A title line in UTF-8. Printable ASCII other than 0x5C and 0x7E (a yen sign and an
+// overline in some Shift-JIS tables) reads the same in all of them, so most titles need
+// no converter.
+std::string DecodeLine(std::string_view raw) {
+  const bool plain = std::all_of(raw.begin(), raw.end(), [](char c) { return c >= 0x20 && c < 0x7E && c != 0x5C; });
+  return plain ? std::string(raw) : io::ShiftJisToUtf8(raw);
+}
+
 // The title field up to its first NUL; a field without one loses its last byte.
 void CopyTitle(const std::uint8_t* field, std::span<char> destination) {
   std::size_t n = 0;
@@ -63,6 +72,7 @@ std::optional<std::vector<std::uint8_t>> ReadIconSys(const CSaveGame& save) {
     if (std::memcmp(entry.name.data(), kIconSysName.data(), kIconSysName.size() + 1) != 0) continue;
     if (entry.size != kIconSysSize) return std::nullopt;
     bytes.clear();
+    bytes.reserve(kIconSysSize);
     DataResult r = reader.Copy(entry, save.sourcePath, [&bytes](std::span<const std::uint8_t> piece) {
       bytes.insert(bytes.end(), piece.begin(), piece.end());
       return true;
@@ -125,10 +135,10 @@ FullTitle ReadFullTitle(const CSaveGame& save) {
   std::size_t split = bytes::GetU16LE(bytes->data() + kLineBreakOffset);
   title.found = true;
   if (split > 0 && split < raw.size()) {
-    title.line1 = io::ShiftJisToUtf8(raw.substr(0, split));
-    title.line2 = io::ShiftJisToUtf8(raw.substr(split));
+    title.line1 = DecodeLine(raw.substr(0, split));
+    title.line2 = DecodeLine(raw.substr(split));
   } else {
-    title.line1 = io::ShiftJisToUtf8(raw);
+    title.line1 = DecodeLine(raw);
   }
   return title;
 }

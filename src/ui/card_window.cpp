@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -18,6 +19,7 @@
 #include "formats/write_save.h"
 #include "icon/render.h"
 #include "icon/save_icon.h"
+#include "io/beside.h"
 #include "io/file.h"
 #include "io/path.h"
 #include "io/safe_name.h"
@@ -255,16 +257,34 @@ void CardWindow::SetRows(const std::vector<CardRow>& rows) {
 const icon::Picture* CardWindow::RowIcon(int row) {
   if (!card_ || row < 0 || static_cast<std::size_t>(row) >= icons_.size()) return nullptr;
   icon::Picture& kept = icons_[static_cast<std::size_t>(row)];
-  if (kept.width > 0) return &kept;
-  const card::SaveInfo& s = saves_[static_cast<std::size_t>(row)];
-  if (Ps1()) {
-    kept = Ps1Picture(s.icon, kListIconSize);
-  } else {
-    // A damaged save shows its icon if that file is whole.
-    std::unique_ptr<CSaveGame> save = ReadableSave(s);
-    kept = save ? SavePicture(*save, kListIconSize) : PlaceholderPicture(kListIconSize);
-  }
+  if (kept.width == 0) kept = DrawRowIcon(static_cast<std::size_t>(row));
   return &kept;
+}
+
+icon::Picture CardWindow::DrawRowIcon(std::size_t row) const {
+  const card::SaveInfo& s = saves_[row];
+  if (Ps1()) return Ps1Picture(s.icon, kListIconSize);
+  // A damaged save shows its icon if that file is whole.
+  std::unique_ptr<CSaveGame> save = ReadableSave(s);
+  return save ? SavePicture(*save, kListIconSize) : PlaceholderPicture(kListIconSize);
+}
+
+void CardWindow::IconsWanted(int first, int last) {
+  if (!card_) return;
+  std::vector<std::size_t> rows;
+  for (std::size_t r = static_cast<std::size_t>(std::max(first, 0));
+       static_cast<std::ptrdiff_t>(r) <= last && r < icons_.size(); ++r)
+    if (icons_[r].width == 0) rows.push_back(r);
+  // Each thread takes the next row not taken: each row's picture is its own, and the card
+  // reads on two threads at once.
+  std::atomic<std::size_t> next{0};
+  const auto draw = [&] {
+    for (std::size_t i; (i = next++) < rows.size();) icons_[rows[i]] = DrawRowIcon(rows[i]);
+  };
+  if (rows.size() < 2) return draw();
+  io::Beside other(draw);
+  draw();
+  other.Wait();
 }
 
 std::size_t CardWindow::DrawnIcons() const {

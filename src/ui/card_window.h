@@ -76,6 +76,9 @@ class CardWindow {
   // The list's icon of a row, drawn when the list first asks for it (as the row comes into
   // view) and kept until the rows change; nullptr for a row the list doesn't have.
   const icon::Picture* RowIcon(int row);
+  // The list is about to ask for the icons of rows first..last (as they come into view):
+  // those not drawn yet are drawn at once, on two cores where the machine has them.
+  void IconsWanted(int first, int last);
   // How many of the rows' icons are drawn and kept.
   std::size_t DrawnIcons() const;
 
@@ -110,6 +113,8 @@ class CardWindow {
   // A save of the list as far as it can be read: whole, or for a damaged save on a PS2 card
   // the files that can be, for its title and icon.
   std::unique_ptr<CSaveGame> ReadableSave(const card::SaveInfo& s) const;
+  // A row's list icon, drawn; any thread may draw one while another draws another.
+  icon::Picture DrawRowIcon(std::size_t row) const;
   // The saves of the selected rows: the live ones, or with `deleted` the deleted ones.
   std::vector<const card::SaveInfo*> SelectedSaves(bool deleted = false);
   // The card's saves onto the cards of their games on an SD card: a folder and a device,

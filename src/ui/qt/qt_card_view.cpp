@@ -59,6 +59,13 @@ class CardWidget : public QWidget {
   QIcon blank_;
 
   ui::CardWindow* Logic() const { return logic_; }
+  // The list asks row by row as rows come into view: the rows shown from `row` on are
+  // drawn together, on two cores where there are two.
+  void WantIconsFrom(int row) const {
+    QTreeWidgetItem* bottom = list_->itemAt(QPoint(0, list_->viewport()->height() - 1));
+    const int last = bottom ? list_->indexOfTopLevelItem(bottom) : row;
+    logic_->IconsWanted(row, std::max(row, last));
+  }
 
  protected:
   void closeEvent(QCloseEvent* event) override {
@@ -164,6 +171,7 @@ class CardItem : public QTreeWidgetItem {
     if (window_->sizing_) return window_->blank_;
     if (!asked_) {
       asked_ = true;
+      window_->WantIconsFrom(row_);
       if (const icon::Picture* picture = window_->Logic()->RowIcon(row_))
         if (QImage image = ImageOf(*picture); !image.isNull()) icon_ = QIcon(QPixmap::fromImage(image));
     }

@@ -118,6 +118,11 @@ INT_PTR Win32CardView::OnListNotify(NMHDR& header) {
 void Win32CardView::OnGetIcon(LVITEMW& item) const {
   if (!(item.mask & LVIF_IMAGE) || item.iSubItem != 0) return;
   item.iImage = I_IMAGENONE;
+  // The list asks row by row as rows come into view: the rows of the page from this one
+  // on are drawn together, on two cores where there are two.
+  const auto top = static_cast<int>(SendMessageW(list_, LVM_GETTOPINDEX, 0, 0));
+  const auto page = static_cast<int>(SendMessageW(list_, LVM_GETCOUNTPERPAGE, 0, 0));
+  logic_->IconsWanted(item.iItem, std::max(item.iItem, top + page));
   const icon::Picture* picture = logic_->RowIcon(item.iItem);
   if (!picture || picture->width != ui::kListIconSize || picture->height != ui::kListIconSize) return;
   HBITMAP bitmap = BitmapOf(*picture);
