@@ -41,13 +41,13 @@ Result<Picture> RenderIcon(const Icon& icon, const IconSysFields& lighting, int 
 // The instructions a picture is drawn with: the widest this processor has (what
 // RenderIcon uses), or the x86-64 baseline. Both give the same picture.
 enum class Instructions { kBest, kBaseline };
-// How a picture's rows are shared out: pictures of kTwoBandPictureSize pixels or more in
-// two bands drawn at once, the lower one on a second core when one is free (what
-// RenderIcon does), or every picture in one band. Both give the same picture.
-enum class Bands { kBySize, kOne };
-inline constexpr int kTwoBandPictureSize = 96;
+// How a picture's rows are shared out: in two bands drawn at once, the lower one on a
+// second core when one is free, where the picture is worth it (large, with many
+// triangles: what RenderIcon does), in one band, or in two bands always. All give the
+// same picture.
+enum class Bands { kByWork, kOne, kTwo };
 Result<Picture> RenderIcon(const Icon& icon, const IconSysFields& lighting, int size, Instructions instructions,
-                           Bands bands = Bands::kBySize);
+                           Bands bands = Bands::kByWork);
 // Whether kBest draws with wider instructions than the baseline (AVX2) here.
 bool DrawsWide();
 
