@@ -126,7 +126,7 @@ void BM_ReadIcon(benchmark::State& state) {
   }
 }
 
-void BM_Render(benchmark::State& state, PathOf path) {
+void BM_Render(benchmark::State& state, PathOf path, icon::Bands bands = icon::Bands::kByWork) {
   if (!Choose(state, path)) return;
   CMax save;
   if (save.Load(path()) != LoadResult::kOk) {
@@ -140,7 +140,7 @@ void BM_Render(benchmark::State& state, PathOf path) {
   }
   const int size = static_cast<int>(state.range(0));
   for (auto _ : state) {
-    auto picture = icon::RenderIcon(found.value().icon, found.value().iconSys, size);
+    auto picture = icon::RenderIcon(found.value().icon, found.value().iconSys, size, icon::Instructions::kBest, bands);
     benchmark::DoNotOptimize(picture.value().rgba.data());
   }
   state.counters["vertices"] = static_cast<double>(found.value().icon.VertexCount());
@@ -165,8 +165,12 @@ void BM_RenderThin(benchmark::State& state) {
 BENCHMARK_CAPTURE(BM_LoadSave, figure, &BenchSavePath)->Name("icon_load_save")->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_ReadIcon)->Name("icon_read")->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_Render, figure, &BenchSavePath)
-    ->Name("icon_render")->Arg(256)->Arg(32)->Unit(benchmark::kMicrosecond)->UseRealTime();
+    ->Name("icon_render")->Arg(256)->Arg(128)->Arg(32)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_LoadSave, rez, &RezSavePath)->Name("icon_load_save_rez")->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_Render, rez, &RezSavePath)
     ->Name("icon_render_rez")->Arg(256)->Arg(128)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_RenderThin)->Name("icon_render_thin")->Arg(32)->Arg(256)->Unit(benchmark::kMicrosecond)->UseRealTime();
+// The figure drawn in one band on one thread, against which two bands at once are
+// measured (and the work from which a picture is split chosen).
+BENCHMARK_CAPTURE(BM_Render, figure_one_band, &BenchSavePath, icon::Bands::kOne)
+    ->Name("icon_render_one_band")->Arg(256)->Arg(128)->Unit(benchmark::kMicrosecond)->UseRealTime();

@@ -6,14 +6,17 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <future>
 #include <limits>
 #include <optional>
+#include <thread>
 
 #include "formats/registry.h"
 #include "icon/obj_export.h"
 #include "icon/png.h"
 #include "icon/render.h"
 #include "icon/save_icon.h"
+#include "io/beside.h"
 #include "support/icon_builder.h"
 
 #define STB_IMAGE_IMPLEMENTATION
@@ -58,6 +61,13 @@ Rgb At(const icon::Picture& p, int x, int y) {
   if (x >= p.width || y >= p.height) return {-1, -1, -1};  // no picture: already reported
   const std::uint8_t* c = p.PixelAt(x, y);
   return {c[0], c[1], c[2]};
+}
+
+std::size_t BytesThatDiffer(const icon::Picture& a, const icon::Picture& b) {
+  if (a.rgba.size() != b.rgba.size()) return std::max(a.rgba.size(), b.rgba.size());
+  std::size_t differ = 0;
+  for (std::size_t i = 0; i < a.rgba.size(); ++i) differ += a.rgba[i] != b.rgba[i];
+  return differ;
 }
 
 // Two shapes, three vertices, two animation frames and an RLE texture of two literal
@@ -680,10 +690,7 @@ TEST(IconRender, BothBuildsOfTheDrawerGiveTheSamePicture) {
     for (int size : {32, 77, 256, 512}) {
       const icon::Picture best = Ok(icon::RenderIcon(c.model, c.lighting, size, icon::Instructions::kBest));
       const icon::Picture baseline = Ok(icon::RenderIcon(c.model, c.lighting, size, icon::Instructions::kBaseline));
-      ASSERT_EQ(best.rgba.size(), baseline.rgba.size()) << c.what << " at " << size;
-      std::size_t differ = 0;
-      for (std::size_t i = 0; i < best.rgba.size(); ++i) differ += best.rgba[i] != baseline.rgba[i];
-      EXPECT_EQ(differ, 0u) << c.what << " at " << size << ": bytes that differ";
+      EXPECT_EQ(BytesThatDiffer(best, baseline), 0u) << c.what << " at " << size << ": bytes that differ";
     }
 }
 
@@ -831,4 +838,93 @@ TEST(SaveIcon, EveryCorpusSaveIconLoadsAndDraws) {
       for (int size : {32, 128}) Ok(icon::EncodePng(Ok(icon::RenderIcon(found.icon, found.iconSys, size))));
     }
   }
+}
+
+namespace {
+
+// Long, thin, textured triangles from near the top of the picture to near its bottom,
+// each starting and ending a little lower than the one before and shaded from corner to
+// corner: every one crosses the middle rows, from its own first row.
+IconImage ThinFan() {
+  IconImage image;
+  image.texture = testutil::RawTexture(0);
+  for (std::size_t i = 0; i < image.texture.size(); ++i) image.texture[i] = std::uint8_t(i * 2654435761u >> 13);
+  for (int k = 0; k < 70; ++k) {
+    const auto x = std::int16_t(k * 110 - 3900), top = std::int16_t(k * 23 - 4096), bottom = std::int16_t(4000 - k * 17);
+    auto t = testutil::Triangle({x, top, std::int16_t(x + 150 + k), bottom, std::int16_t(x - 60), bottom}, std::int16_t(-k));
+    for (std::size_t i = 0; i < 3; ++i) {
+      t[i].normal = {std::int16_t(900 * i), std::int16_t(-1500 - 40 * k), -3000};
+      t[i].u = std::int16_t(i * 1300 + k * 31), t[i].v = std::int16_t(i * 700 + k * 57);
+    }
+    image.vertices.insert(image.vertices.end(), t.begin(), t.end());
+  }
+  return image;
+}
+
+// A rolling surface of 24 x 24 squares (two triangles each) filling the picture behind
+// a thin fan: smooth shading, shared edges on every row, and a depth test where they meet.
+IconImage HillBehindAFan() {
+  IconImage image = ThinFan();
+  constexpr int kSquares = 24;
+  const auto corner = [](int i, int j) {
+    testutil::IconVertex v;
+    const double s = i * 0.5, t = j * 0.4;
+    v.positions = {{std::int16_t(i * 340 - 4080), std::int16_t(j * 340 - 4080), std::int16_t(400 + 300 * std::sin(s) * std::cos(t))}};
+    v.normal = {std::int16_t(-1200 * std::cos(s)), std::int16_t(1000 * std::sin(t)), -4000};
+    v.u = std::int16_t(i * 4096 / kSquares), v.v = std::int16_t(j * 4096 / kSquares);
+    return v;
+  };
+  for (int i = 0; i < kSquares; ++i)
+    for (int j = 0; j < kSquares; ++j)
+      for (auto [di, dj] : {std::pair{0, 0}, {1, 0}, {0, 1}, {1, 0}, {1, 1}, {0, 1}})
+        image.vertices.push_back(corner(i + di, j + dj));
+  return image;
+}
+
+}  // namespace
+
+// A picture may be drawn in two bands of rows at once, each with its own samples, a
+// triangle's values stepped from its own first row whichever band draws it: the picture
+// must be the one-band picture byte for byte, at even and odd sizes, for built icons
+// and every corpus icon, whether the lower band goes to the kept thread or (that thread
+// busy) is drawn on this one first.
+TEST(IconRender, TwoBandsGiveTheOneBandPicture) {
+  IconSysImage lit;
+  lit.corners = {{{0x80, 0, 0}, {0, 0x80, 0x20}, {0, 0, 0x80}, {0x40, 0x40, 0x40}}};
+  lit.lightDirections = {{{0.5f, 0.5f, 0.5f}, {0, -0.4f, -0.1f}, {0, 0, 0}}};
+  lit.lightColours = {{{0.5f, 0.5f, 0.5f}, {0.3f, 0.6f, 0.3f}, {1, 1, 1}}};
+  const icon::IconSysFields litFields = Ok(icon::ParseIconSys(lit.Build()));
+  struct Case {
+    std::string what;
+    icon::Icon model;
+    icon::IconSysFields lighting;
+  };
+  std::vector<Case> cases = {{"a thin fan", Ok(icon::ParseIcon(ThinFan().Build())), litFields},
+                             {"a hill behind a fan", Ok(icon::ParseIcon(HillBehindAFan().Build())), litFields}};
+  for (const char* file : {"psu/a.psu", "max/a.max", "xps/a.xps", "sps/a.sps", "max/b.max", "sps/b.sps", "max/c.max",
+                           "psu/d.psu", "psu/e.PSU", "psu/f.psu", "psu/g.psu"})
+    if (auto save = LoadCorpusSave(file))
+      for (icon::IconSlot slot : kAllSlots) {
+        icon::SaveIcon found = Ok(icon::LoadSaveIcon(*save, slot));
+        cases.push_back({file + std::string(" slot ") + std::to_string(static_cast<int>(slot)), std::move(found.icon),
+                         found.iconSys});
+      }
+  for (const Case& c : cases)
+    for (int size : {32, 33, 131, 256, 389, 512})
+      for (bool keptThreadBusy : {false, true}) {
+        const std::string why = c.what + " at " + std::to_string(size) + (keptThreadBusy ? ", kept thread busy" : "");
+        const icon::Picture one = Ok(icon::RenderIcon(c.model, c.lighting, size, icon::Instructions::kBest, icon::Bands::kOne));
+        // The kept thread held until the picture is drawn (a task that runs here at once,
+        // on a machine without a second core, holds nothing).
+        std::promise<void> release;
+        std::optional<io::Beside> hold;
+        if (keptThreadBusy)
+          hold.emplace([done = release.get_future().share(), here = std::this_thread::get_id()] {
+            if (std::this_thread::get_id() != here) done.wait();
+          });
+        const icon::Picture two = Ok(icon::RenderIcon(c.model, c.lighting, size, icon::Instructions::kBest, icon::Bands::kTwo));
+        release.set_value();
+        if (hold) hold->Wait();
+        EXPECT_EQ(BytesThatDiffer(one, two), 0u) << why << ": bytes that differ";
+      }
 }

@@ -35,12 +35,19 @@ inline constexpr int kMaxPictureSize = 512;
 
 // RGBA pixels, top row first, all opaque; kPictureSize for a size outside 32..512.
 // Threads may draw at once: each keeps its own depth buffer from one picture to the next.
+// A large picture is drawn in part on the thread io::Beside keeps.
 Result<Picture> RenderIcon(const Icon& icon, const IconSysFields& lighting, int size);
 
 // The instructions a picture is drawn with: the widest this processor has (what
 // RenderIcon uses), or the x86-64 baseline. Both give the same picture.
 enum class Instructions { kBest, kBaseline };
-Result<Picture> RenderIcon(const Icon& icon, const IconSysFields& lighting, int size, Instructions instructions);
+// How a picture's rows are shared out: in two bands drawn at once, the lower one on a
+// second core when one is free, where the picture is worth it (large, with many
+// triangles: what RenderIcon does), in one band, or in two bands always. All give the
+// same picture.
+enum class Bands { kByWork, kOne, kTwo };
+Result<Picture> RenderIcon(const Icon& icon, const IconSysFields& lighting, int size, Instructions instructions,
+                           Bands bands = Bands::kByWork);
 // Whether kBest draws with wider instructions than the baseline (AVX2) here.
 bool DrawsWide();
 
