@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <bit>
-#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -699,26 +697,6 @@ void DrawBandPlain(const Scene& scene, const Icon& icon, const IconSysFields& li
 }
 #endif
 
-// Waits for a task handed to the kept thread that sets `ran` as it ends: by watching
-// `ran` for up to a fifth of a millisecond, then a few microseconds more (while the kept
-// thread marks the task done), and only then in `wait`, which may sleep. A thread put to
-// sleep for the microseconds a band takes may take tens of them to wake.
-template <class Wait>
-void AwaitTask(const std::atomic<bool>& ran, Wait wait) {
-  using Clock = std::chrono::steady_clock;
-  auto until = Clock::now() + std::chrono::microseconds(200);
-  bool seen = false;
-  for (;;) {
-    const Clock::time_point now = Clock::now();
-    if (!seen && ran.load(std::memory_order_acquire)) seen = true, until = now + std::chrono::microseconds(3);
-    if (now >= until) break;
-#if defined(__SSE2__)
-    _mm_pause();
-#endif
-  }
-  wait();
-}
-
 // The work from which a picture is drawn in two bands. Handing a band to the kept thread
 // and waiting for it costs some tens of microseconds (on a virtual machine, where waking
 // a thread may take 60, more): a 128-pixel picture of a 1,362-vertex figure (work about
@@ -741,17 +719,9 @@ void DrawPicture(BandDrawer draw, const Icon& icon, const IconSysFields& lightin
   if (bands == Bands::kOne || (bands == Bands::kByWork && !(scene.work >= kTwoBandWork)))
     return draw(scene, icon, lighting, 0, size, picture);
   const int split = size / 2;
-  std::atomic<bool> lowerTaken = false, handedRan = false;
-  const auto drawLower = [&] {
-    if (!lowerTaken.exchange(true)) draw(scene, icon, lighting, split, size, picture);
-  };
-  io::Beside lower([&] {
-    drawLower();
-    handedRan.store(true, std::memory_order_release);
-  });
+  io::Beside lower([&] { draw(scene, icon, lighting, split, size, picture); });
   draw(scene, icon, lighting, 0, split, picture);
-  drawLower();
-  AwaitTask(handedRan, [&lower] { lower.Wait(); });
+  lower.Wait();  // drawn here if the kept thread has not started it
 }
 
 }  // namespace
