@@ -50,8 +50,8 @@ const std::uint8_t* HeldImage::Bytes(std::uint64_t offset, std::size_t n) const 
   return bytes_.get() + offset;
 }
 
-bool HeldImage::ReadUnclaimed(std::uint64_t offset, std::uint64_t n) const {
-  if (offset > size_ || n > size_ - offset || n == 0) return true;
+void HeldImage::ReadUnclaimed(std::uint64_t offset, std::uint64_t n) const {
+  if (offset > size_ || n > size_ - offset || n == 0) return;
   // Read into this thread's own buffer before any piece is claimed: a reader that needs
   // one of them meanwhile reads it itself rather than wait for this thread, which may
   // lose its core while it reads.
@@ -63,7 +63,7 @@ bool HeldImage::ReadUnclaimed(std::uint64_t offset, std::uint64_t n) const {
     while (end <= last && end - k < kRunAhead && state_[end].load(std::memory_order_relaxed) == kUnread) ++end;
     const std::uint64_t from = k * kPiece, to = std::min(end * kPiece, size_);
     own.resize(static_cast<std::size_t>(to - from));
-    if (!Load(from, to, own.data())) return false;
+    if (!Load(from, to, own.data())) return;
     for (std::uint64_t p = k; p < end; ++p) {
       if (Claim(p, p) == p) continue;  // read or being read by another meanwhile
       const std::uint64_t a = p * kPiece, b = std::min(a + kPiece, size_);
@@ -73,14 +73,12 @@ bool HeldImage::ReadUnclaimed(std::uint64_t offset, std::uint64_t n) const {
     }
     k = end - 1;
   }
-  return true;
 }
 
 bool HeldImage::ReadNextAhead() const {
   if (stop_.load(std::memory_order_relaxed)) return false;
   const std::size_t i = nextAhead_++;
   if (i >= ahead_.size()) return false;
-  // A range that fails to read is read again, and its failure reported, by a reader that needs it.
   ReadUnclaimed(ahead_[i].first, ahead_[i].second);
   return true;
 }

@@ -69,8 +69,9 @@ class HeldImage final : public HeldBytes {
   std::uint64_t Claim(std::uint64_t first, std::uint64_t last) const;
   void Settle(std::uint64_t first, std::uint64_t end, PieceState state) const;
   void StopReadingAhead() const;
-  // Reads the pieces of a range that no thread has claimed; false when one fails.
-  bool ReadUnclaimed(std::uint64_t offset, std::uint64_t n) const;
+  // Reads the pieces of a range that no thread has claimed, until one fails to read (a
+  // reader that needs it reads it again, and reports its failure).
+  void ReadUnclaimed(std::uint64_t offset, std::uint64_t n) const;
   // Reads the next range of the read ahead not yet taken; false when none is left.
   bool ReadNextAhead() const;
 
