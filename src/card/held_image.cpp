@@ -38,11 +38,7 @@ const std::uint8_t* HeldImage::Bytes(std::uint64_t offset, std::size_t n) const 
           --waiters_;
         }
       } else if (const std::uint64_t end = Claim(k, last); end > k) {
-        const std::uint64_t from = k * kPiece, to = std::min(end * kPiece, size_);
-        const bool ok = Load(from, to, bytes_.get() + from);
-        if (ok) read_ += to - from;
-        Settle(k, end, ok ? kRead : kUnread);
-        if (!ok) return nullptr;
+        if (!ReadClaimed(k, end)) return nullptr;
         k = end;
       }
     }
@@ -50,27 +46,21 @@ const std::uint8_t* HeldImage::Bytes(std::uint64_t offset, std::size_t n) const 
   return bytes_.get() + offset;
 }
 
+bool HeldImage::ReadClaimed(std::uint64_t first, std::uint64_t end) const {
+  const std::uint64_t from = first * kPiece, to = std::min(end * kPiece, size_);
+  const bool ok = Load(from, to, bytes_.get() + from);
+  if (ok) read_ += to - from;
+  Settle(first, end, ok ? kRead : kUnread);
+  return ok;
+}
+
 void HeldImage::ReadUnclaimed(std::uint64_t offset, std::uint64_t n) const {
   if (offset > size_ || n > size_ - offset || n == 0) return;
-  // Read into this thread's own buffer before any piece is claimed: a reader that needs
-  // one of them meanwhile reads it itself rather than wait for this thread, which may
-  // lose its core while it reads.
-  thread_local std::vector<std::uint8_t> own;
   const std::uint64_t last = (offset + n - 1) / kPiece;
   for (std::uint64_t k = offset / kPiece; k <= last; ++k) {
-    if (state_[k].load(std::memory_order_acquire) != kUnread) continue;
-    std::uint64_t end = k + 1;
-    while (end <= last && end - k < kRunAhead && state_[end].load(std::memory_order_relaxed) == kUnread) ++end;
-    const std::uint64_t from = k * kPiece, to = std::min(end * kPiece, size_);
-    own.resize(static_cast<std::size_t>(to - from));
-    if (!Load(from, to, own.data())) return;
-    for (std::uint64_t p = k; p < end; ++p) {
-      if (Claim(p, p) == p) continue;  // read or being read by another meanwhile
-      const std::uint64_t a = p * kPiece, b = std::min(a + kPiece, size_);
-      std::memcpy(bytes_.get() + a, own.data() + (a - from), static_cast<std::size_t>(b - a));
-      read_ += b - a;
-      Settle(p, p + 1, kRead);
-    }
+    const std::uint64_t end = Claim(k, std::min(last, k + kRunAhead - 1));
+    if (end == k) continue;  // read, or being read by another
+    if (!ReadClaimed(k, end)) return;
     k = end - 1;
   }
 }
@@ -79,7 +69,9 @@ bool HeldImage::ReadNextAhead() const {
   if (stop_.load(std::memory_order_relaxed)) return false;
   const std::size_t i = nextAhead_++;
   if (i >= ahead_.size()) return false;
-  ReadUnclaimed(ahead_[i].first, ahead_[i].second);
+  // From the last range back: the thread that handed them over reads from the first on.
+  const auto& [offset, n] = ahead_[ahead_.size() - 1 - i];
+  ReadUnclaimed(offset, n);
   return true;
 }
 

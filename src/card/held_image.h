@@ -49,9 +49,12 @@ class HeldImage final : public HeldBytes {
   // Byte ranges (offset, length) about to be asked for, in that order.
   using Ranges = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
   // Reads the ranges beside the caller, on a second core when one is free (else at once),
-  // in place of any read ahead not yet done. A reader that finds a piece it needs being
-  // read by another reads the next of these ranges meanwhile. Called, as Release is, only
-  // by the one thread that reads the card's structure.
+  // in place of any read ahead not yet done. They are read from the last back to the
+  // first: the caller goes on from the first, reading what it needs itself, so the two
+  // threads meet once, in the middle, and neither reads what the other has. A reader that
+  // finds a piece it needs being read by another reads the next of these ranges
+  // meanwhile. Called, as Release is, only by the one thread that reads the card's
+  // structure.
   void ReadAhead(Ranges ranges) const;
 
   // The bytes read at a time: an erase block of an image with ECC is 8,448.
@@ -69,8 +72,12 @@ class HeldImage final : public HeldBytes {
   std::uint64_t Claim(std::uint64_t first, std::uint64_t last) const;
   void Settle(std::uint64_t first, std::uint64_t end, PieceState state) const;
   void StopReadingAhead() const;
-  // Reads the pieces of a range that no thread has claimed, until one fails to read (a
-  // reader that needs it reads it again, and reports its failure).
+  // Reads pieces first..end - 1, claimed by this thread, and settles them: read, or
+  // unread again when they can't be (false).
+  bool ReadClaimed(std::uint64_t first, std::uint64_t end) const;
+  // Claims and reads the pieces of a range that no thread has claimed, at most kRunAhead
+  // at a time, until one fails to read (a reader that needs it reads it again, and
+  // reports its failure).
   void ReadUnclaimed(std::uint64_t offset, std::uint64_t n) const;
   // Reads the next range of the read ahead not yet taken; false when none is left.
   bool ReadNextAhead() const;

@@ -89,7 +89,7 @@ struct Extent {
   friend bool operator==(const Extent&, const Extent&) = default;
 };
 // A whole container held in memory, each piece read from its file the first time it is
-// asked for. It is not for use from two threads at once.
+// asked for. Each implementation says whether threads may read it at once.
 class HeldBytes {
  public:
   virtual ~HeldBytes() = default;
