@@ -705,6 +705,36 @@ void DrawBandPlain(const Scene& scene, const Icon& icon, const IconSysFields& li
 // picture of it (1,900) would take twice as long.
 constexpr float kTwoBandWork = 30000;
 
+// The row at which a picture splits into two bands of about equal work: each triangle's
+// work spread evenly over the rows it spans, with each row's background and resolving
+// counted as an eighth of its width. The triangles of a figure often lie more in one half
+// of the picture than in the other.
+int BalancedSplit(const Scene& scene, int size) {
+  std::vector<float> change(static_cast<std::size_t>(size) + 1, 0.0f);  // per row, from the row above
+  const std::vector<ScreenVertex>& v = scene.vertices;
+  const float last = static_cast<float>(size - 1);
+  for (const std::size_t i : scene.triangles) {
+    const float top = std::min({v[i].y, v[i + 1].y, v[i + 2].y});
+    const float bottom = std::max({v[i].y, v[i + 1].y, v[i + 2].y});
+    if (!(bottom >= 0 && top <= last)) continue;  // outside the picture, or NaN
+    const auto y0 = static_cast<std::size_t>(std::max(0.0f, top));
+    const auto y1 = static_cast<std::size_t>(std::min(last, bottom));
+    const float perRow = Work(v[i], v[i + 1], v[i + 2]) / static_cast<float>(y1 - y0 + 1);
+    change[y0] += perRow;
+    change[y1 + 1] -= perRow;
+  }
+  const float rowOwn = static_cast<float>(size) / 8;
+  std::vector<float> upTo(static_cast<std::size_t>(size) + 1, 0.0f);  // the work of rows 0..y - 1
+  float row = 0;
+  for (std::size_t y = 0; y < static_cast<std::size_t>(size); ++y) {
+    row += change[y];
+    upTo[y + 1] = upTo[y] + std::max(0.0f, row) + rowOwn;
+  }
+  const float half = upTo.back() / 2;
+  const auto split = static_cast<int>(std::lower_bound(upTo.begin(), upTo.end(), half) - upTo.begin());
+  return std::clamp(split, 1, size - 1);
+}
+
 // The picture in one band, or in two at once for a large one: the lower band on the
 // thread kept beside this one, the upper one here, each with its own samples and writing
 // only its own rows of the picture, sized first. The triangles are arranged once, here,
@@ -718,7 +748,7 @@ void DrawPicture(BandDrawer draw, const Icon& icon, const IconSysFields& lightin
   const Scene scene = Arrange(icon, lighting, size);
   if (bands == Bands::kOne || (bands == Bands::kByWork && !(scene.work >= kTwoBandWork)))
     return draw(scene, icon, lighting, 0, size, picture);
-  const int split = size / 2;
+  const int split = BalancedSplit(scene, size);
   io::Beside lower([&] { draw(scene, icon, lighting, split, size, picture); });
   draw(scene, icon, lighting, 0, split, picture);
   lower.Wait();  // drawn here if the kept thread has not started it
