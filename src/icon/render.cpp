@@ -660,9 +660,10 @@ Scene Arrange(const Icon& icon, const IconSysFields& lighting, int size) {
   return scene;
 }
 
-// Rows first..end - 1 of the picture (sized already), a row at a time, each row its
-// background and then the pixels the triangles reached: the picture's memory is written
-// once. The icon's arrays are known to agree. Inlined into each of the two builds below.
+// Rows first..end - 1 of the picture, a row at a time, each row its background and then
+// the pixels the triangles reached: the picture's memory is written once. A picture drawn
+// in one band has its rows added as they are drawn; one drawn in bands is sized already.
+// The icon's arrays are known to agree. Inlined into each of the two builds below.
 [[gnu::always_inline]] inline void DrawBand(const Scene& scene, const Icon& icon, const IconSysFields& lighting,
                                             int first, int end, Picture& picture) {
   const int size = picture.width;
@@ -674,9 +675,12 @@ Scene Arrange(const Icon& icon, const IconSysFields& lighting, int size) {
   Background background(lighting, size);
   for (int y = first; y < end; ++y) {
     background.Row(y, row.data());
-    std::uint8_t* const out = picture.rgba.data() + static_cast<std::size_t>(y) * rowBytes;
-    std::memcpy(out, row.data(), rowBytes);
-    raster.Resolve(y, out);
+    const std::size_t at = static_cast<std::size_t>(y) * rowBytes;
+    if (picture.rgba.size() == at)
+      picture.rgba.insert(picture.rgba.end(), row.data(), row.data() + rowBytes);
+    else
+      std::memcpy(picture.rgba.data() + at, row.data(), rowBytes);
+    raster.Resolve(y, picture.rgba.data() + at);
   }
 }
 
@@ -744,10 +748,13 @@ int BalancedSplit(const Scene& scene, int size) {
 // hold the other core), so that a picture never waits long for a second core.
 void DrawPicture(BandDrawer draw, const Icon& icon, const IconSysFields& lighting, Bands bands, Picture& picture) {
   const int size = picture.width;
-  picture.rgba.resize(static_cast<std::size_t>(size) * static_cast<std::size_t>(size) * 4);
+  const std::size_t bytes = static_cast<std::size_t>(size) * static_cast<std::size_t>(size) * 4;
   const Scene scene = Arrange(icon, lighting, size);
-  if (bands == Bands::kOne || (bands == Bands::kByWork && !(scene.work >= kTwoBandWork)))
+  if (bands == Bands::kOne || (bands == Bands::kByWork && !(scene.work >= kTwoBandWork))) {
+    picture.rgba.reserve(bytes);  // not filled first: each row is added as it is drawn
     return draw(scene, icon, lighting, 0, size, picture);
+  }
+  picture.rgba.resize(bytes);
   const int split = BalancedSplit(scene, size);
   io::Beside lower([&] { draw(scene, icon, lighting, split, size, picture); });
   draw(scene, icon, lighting, 0, split, picture);
