@@ -662,6 +662,55 @@ TEST(CardRead, AHeldImageReadOnSeveralThreadsGivesEachTheFileAndReadsEachPieceOn
   }
 }
 
+// Reads asked for at once each arrive whole, or are marked not done: past the end of the
+// file, partly past it, or from a file that is not open. More than the system takes in one
+// call go in several.
+TEST(CardRead, ReadsAskedForAtOnceEachArriveWholeOrNotAtAll) {
+  testutil::TempDir dir;
+  const std::vector<std::uint8_t> content = testutil::MakeBytes(100000, 4);
+  const std::string path = dir.File("file.bin");
+  testutil::WriteFile(path, content);
+  struct Read {
+    std::uint64_t offset;
+    std::size_t n;
+    bool whole;
+  };
+  std::vector<Read> many;
+  for (std::uint64_t i = 0; i < 70; ++i) many.push_back({i * 1409 % 90000, static_cast<std::size_t>(1 + i * 97 % 9000), true});
+  struct Row {
+    const char* name;
+    std::vector<Read> reads;
+    bool open = true;
+  };
+  const Row rows[] = {
+      {"one read", {{5, 1000, true}}},
+      {"seventy reads, more than one call takes", many},
+      {"up to the last byte", {{99000, 1000, true}, {0, 100000, true}}},
+      {"past the end, among whole ones",
+       {{10, 100, true}, {99995, 10, false}, {200000, 1, false}, {100000, 1, false}, {300, 50, true}}},
+      {"nothing asked for, at the end and past it", {{100000, 0, true}, {500, 0, true}, {7, 3, true}}},
+      {"a file that is not open", {{0, 10, false}, {10, 10, false}}, false},
+  };
+  for (const Row& r : rows) {
+    io::File file = r.open ? io::File::OpenRead(path) : io::File();
+    std::vector<std::vector<std::uint8_t>> buffers;
+    std::vector<io::File::ReadAt> reads;
+    for (const Read& x : r.reads) buffers.emplace_back(std::max<std::size_t>(x.n, 1), 0xEE);
+    for (std::size_t i = 0; i < r.reads.size(); ++i)
+      reads.push_back({r.reads[i].offset, buffers[i].data(), r.reads[i].n, !r.reads[i].whole});
+    file.ReadManyAt(reads);
+    for (std::size_t i = 0; i < r.reads.size(); ++i) {
+      const Read& x = r.reads[i];
+      EXPECT_EQ(reads[i].done, x.whole) << r.name << ", read " << i;
+      if (x.whole && reads[i].done) {
+        EXPECT_TRUE(std::equal(buffers[i].begin(), buffers[i].begin() + static_cast<std::ptrdiff_t>(x.n),
+                               content.begin() + static_cast<std::ptrdiff_t>(x.offset)))
+            << r.name << ", read " << i;
+      }
+    }
+  }
+}
+
 // --- Damaged cards ------------------------------------------------------------------------
 
 TEST(CardHostile, EachDamageEndsInItsIssue) {

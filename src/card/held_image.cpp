@@ -48,30 +48,36 @@ const std::uint8_t* HeldImage::Bytes(std::uint64_t offset, std::size_t n) const 
 
 bool HeldImage::ReadClaimed(std::uint64_t first, std::uint64_t end) const {
   const std::uint64_t from = first * kPiece, to = std::min(end * kPiece, size_);
-  const bool ok = Load(from, to, bytes_.get() + from);
-  if (ok) read_ += to - from;
-  Settle(first, end, ok ? kRead : kUnread);
-  return ok;
+  io::File::ReadAt read{from, bytes_.get() + from, static_cast<std::size_t>(to - from)};
+  Settle(Load({&read, 1}));
+  return read.done;
 }
 
-void HeldImage::ReadUnclaimed(std::uint64_t offset, std::uint64_t n) const {
+void HeldImage::ClaimUnclaimed(std::uint64_t offset, std::uint64_t n, std::vector<io::File::ReadAt>& reads) const {
   if (offset > size_ || n > size_ - offset || n == 0) return;
   const std::uint64_t last = (offset + n - 1) / kPiece;
   for (std::uint64_t k = offset / kPiece; k <= last; ++k) {
     const std::uint64_t end = Claim(k, std::min(last, k + kRunAhead - 1));
     if (end == k) continue;  // read, or being read by another
-    if (!ReadClaimed(k, end)) return;
+    const std::uint64_t from = k * kPiece, to = std::min(end * kPiece, size_);
+    reads.push_back({from, bytes_.get() + from, static_cast<std::size_t>(to - from)});
     k = end - 1;
   }
 }
 
 bool HeldImage::ReadNextAhead() const {
   if (stop_.load(std::memory_order_relaxed)) return false;
-  const std::size_t i = nextAhead_++;
-  if (i >= ahead_.size()) return false;
-  // From the last range back: the thread that handed them over reads from the first on.
-  const auto& [offset, n] = ahead_[ahead_.size() - 1 - i];
-  ReadUnclaimed(offset, n);
+  const std::size_t first = nextAhead_.fetch_add(kRangesAtOnce);
+  if (first >= ahead_.size()) return false;
+  // From the last range back (the thread that handed them over reads from the first on),
+  // several ranges' pieces claimed, then read in one call to the system where it can.
+  thread_local std::vector<io::File::ReadAt> reads;
+  reads.clear();
+  for (std::size_t i = first; i < std::min(first + kRangesAtOnce, ahead_.size()); ++i) {
+    const auto& [offset, n] = ahead_[ahead_.size() - 1 - i];
+    ClaimUnclaimed(offset, n, reads);
+  }
+  Settle(Load(reads));
   return true;
 }
 
@@ -82,11 +88,18 @@ std::uint64_t HeldImage::Claim(std::uint64_t first, std::uint64_t last) const {
   return end;
 }
 
-void HeldImage::Settle(std::uint64_t first, std::uint64_t end, PieceState state) const {
-  for (std::uint64_t k = first; k < end; ++k) state_[k].store(state);
+void HeldImage::Settle(std::span<const io::File::ReadAt> reads) const {
+  // Pieces that could not be read are unread again: a reader that needs one reads it
+  // itself, and reports its failure.
+  for (const io::File::ReadAt& r : reads) {
+    if (r.done) read_ += r.n;
+    for (std::uint64_t k = r.offset / kPiece; k * kPiece < r.offset + r.n; ++k)
+      state_[k].store(r.done ? kRead : kUnread);
+  }
   // Waking costs a call to the system: only made when a reader may be waiting.
   if (waiters_.load() > 0)
-    for (std::uint64_t k = first; k < end; ++k) state_[k].notify_all();
+    for (const io::File::ReadAt& r : reads)
+      for (std::uint64_t k = r.offset / kPiece; k * kPiece < r.offset + r.n; ++k) state_[k].notify_all();
 }
 
 void HeldImage::Release() const {
@@ -106,14 +119,19 @@ bool HeldImage::Reopen() const {
   return file_.ok();
 }
 
-bool HeldImage::Load(std::uint64_t from, std::uint64_t to, std::uint8_t* out) const {
+std::span<io::File::ReadAt> HeldImage::Load(std::span<io::File::ReadAt> reads) const {
   {
     std::shared_lock lock(fileMutex_);
-    if (file_) return file_.ReadExactAt(from, out, static_cast<std::size_t>(to - from));
+    if (file_) {
+      file_.ReadManyAt(reads);
+      return reads;
+    }
   }
-  if (io::StampOf(path_) != stamp_) return false;
-  io::File own = io::File::OpenRead(path_);
-  return own.ok() && own.ReadExactAt(from, out, static_cast<std::size_t>(to - from));
+  if (io::StampOf(path_) == stamp_) {
+    io::File own = io::File::OpenRead(path_);
+    own.ReadManyAt(reads);
+  }
+  return reads;
 }
 
 void HeldImage::ReadAhead(Ranges ranges) const {

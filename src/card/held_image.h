@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <memory>
 #include <shared_mutex>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -59,27 +60,32 @@ class HeldImage final : public HeldBytes {
 
   // The bytes read at a time: an erase block of an image with ECC is 8,448.
   static constexpr std::uint64_t kPiece = 16 * 1024;
-  // The most pieces a read ahead reads at a time.
+  // The most pieces a read ahead reads in one run, and the ranges whose runs it reads in
+  // one call to the system.
   static constexpr std::uint64_t kRunAhead = 8;
+  static constexpr std::size_t kRangesAtOnce = 8;
 
  private:
   enum PieceState : std::uint8_t { kUnread, kReading, kRead };
 
-  // The file's bytes [from, to) into `out`, through the open file or else opened for it.
-  bool Load(std::uint64_t from, std::uint64_t to, std::uint8_t* out) const;
+  // Reads each of `reads` through the open file, or else through the file opened for them
+  // while it is the version held; gives them back, each marked done or not.
+  std::span<io::File::ReadAt> Load(std::span<io::File::ReadAt> reads) const;
   // Claims pieces from `first` on while they are unread, up to `last`; gives the end of
   // those claimed (first when none).
   std::uint64_t Claim(std::uint64_t first, std::uint64_t last) const;
-  void Settle(std::uint64_t first, std::uint64_t end, PieceState state) const;
+  // Marks the pieces of claimed reads read, or unread where a read failed, and wakes any
+  // reader waiting for them.
+  void Settle(std::span<const io::File::ReadAt> reads) const;
   void StopReadingAhead() const;
   // Reads pieces first..end - 1, claimed by this thread, and settles them: read, or
   // unread again when they can't be (false).
   bool ReadClaimed(std::uint64_t first, std::uint64_t end) const;
-  // Claims and reads the pieces of a range that no thread has claimed, at most kRunAhead
-  // at a time, until one fails to read (a reader that needs it reads it again, and
-  // reports its failure).
-  void ReadUnclaimed(std::uint64_t offset, std::uint64_t n) const;
-  // Reads the next range of the read ahead not yet taken; false when none is left.
+  // Claims the pieces of a range that no thread has claimed, in runs of at most kRunAhead,
+  // adding a read of each run to `reads`.
+  void ClaimUnclaimed(std::uint64_t offset, std::uint64_t n, std::vector<io::File::ReadAt>& reads) const;
+  // Reads the next kRangesAtOnce ranges of the read ahead not yet taken; false when none
+  // is left.
   bool ReadNextAhead() const;
 
   std::string path_;

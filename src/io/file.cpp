@@ -17,6 +17,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
+#ifdef MORAVELT_IO_URING
+#include <liburing.h>
+#endif
 
 namespace io {
 
@@ -138,6 +141,86 @@ bool File::ReadExactAt(std::uint64_t offset, void* buffer, std::size_t n) {
     offset += static_cast<std::uint64_t>(got);
   }
   return true;
+}
+
+#ifdef MORAVELT_IO_URING
+namespace {
+
+constexpr unsigned kRingEntries = 32;
+
+// This thread's ring, made on first use; none when the system refuses one, or after one
+// went wrong (it is then closed, with anything still queued in it).
+class Ring {
+ public:
+  Ring() { ok_ = io_uring_queue_init(kRingEntries, &ring_, 0) == 0; }
+  ~Ring() { Close(); }
+  Ring(const Ring&) = delete;
+  Ring& operator=(const Ring&) = delete;
+  io_uring* get() { return ok_ ? &ring_ : nullptr; }
+  void Close() {
+    if (ok_) io_uring_queue_exit(&ring_);
+    ok_ = false;
+  }
+
+ private:
+  io_uring ring_{};
+  bool ok_ = false;
+};
+
+Ring& ThreadRing() {
+  thread_local Ring ring;
+  return ring;
+}
+
+}  // namespace
+#endif
+
+void File::ReadManyAt(std::span<ReadAt> reads) {
+  for (ReadAt& r : reads) r.done = false;
+  if (!f_) return;
+  std::size_t next = 0;  // the first read not yet asked for
+#ifdef MORAVELT_IO_URING
+  Ring& ring = ThreadRing();
+  while (reads.size() - next > 1 && ring.get()) {
+    io_uring* const u = ring.get();
+    const std::size_t count = std::min<std::size_t>(reads.size() - next, kRingEntries);
+    std::size_t queued = 0;
+    for (; queued < count; ++queued) {
+      const ReadAt& r = reads[next + queued];
+      if (r.n > (1u << 30)) break;  // one call reads at most this; ReadExactAt reads it below
+      io_uring_sqe* sqe = io_uring_get_sqe(u);
+      io_uring_prep_read(sqe, fileno(f_), r.out, static_cast<unsigned>(r.n), r.offset);
+      io_uring_sqe_set_data64(sqe, next + queued);
+    }
+    if (queued == 0) break;
+    int submitted;
+    do submitted = io_uring_submit(u);
+    while (submitted == -EINTR);
+    std::size_t seen = 0;
+    while (seen < static_cast<std::size_t>(std::max(submitted, 0))) {
+      io_uring_cqe* cqe = nullptr;
+      const int waited = io_uring_wait_cqe(u, &cqe);
+      if (waited == -EINTR) continue;
+      if (waited < 0) break;
+      ReadAt& r = reads[static_cast<std::size_t>(io_uring_cqe_get_data64(cqe))];
+      const int got = cqe->res;
+      io_uring_cqe_seen(u, cqe);
+      ++seen;
+      // A short read (as at the end of the file) is followed up one call at a time.
+      const auto n = static_cast<std::size_t>(std::max(got, 0));
+      r.done = got >= 0 && (n == r.n || (n > 0 && ReadExactAt(r.offset + n, static_cast<unsigned char*>(r.out) + n, r.n - n)));
+    }
+    if (submitted != static_cast<int>(queued) || seen != queued) {
+      // Whatever went wrong, the ring is not used again: the reads it did not finish are
+      // read one by one below.
+      ring.Close();
+      for (std::size_t i = next; i < next + queued; ++i)
+        if (!reads[i].done) reads[i].done = ReadExactAt(reads[i].offset, reads[i].out, reads[i].n);
+    }
+    next += queued;
+  }
+#endif
+  for (; next < reads.size(); ++next) reads[next].done = ReadExactAt(reads[next].offset, reads[next].out, reads[next].n);
 }
 
 bool File::Write(const void* buffer, std::size_t n) {

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -41,6 +42,19 @@ class File {
   // Exactly n bytes from offset, in one call to the system where it can, leaving the
   // position where it was on POSIX systems (not on Windows): not to be mixed with Read.
   bool ReadExactAt(std::uint64_t offset, void* buffer, std::size_t n);
+  // One of several reads asked for at once: n bytes from offset into `out`; `done` once
+  // they all arrived.
+  struct ReadAt {
+    std::uint64_t offset = 0;
+    void* out = nullptr;
+    std::size_t n = 0;
+    bool done = false;
+  };
+  // Reads each of `reads` whole, as ReadExactAt does, and sets its `done`. Where the system
+  // takes several reads in one call (io_uring on Linux) they go to it together: on a
+  // virtual machine a call to the system can cost as much as copying 16 KiB. Elsewhere,
+  // or when the system refuses, they are read one by one.
+  void ReadManyAt(std::span<ReadAt> reads);
   bool Write(const void* buffer, std::size_t n);
   bool Seek(std::uint64_t offset);
   bool SeekEnd();
