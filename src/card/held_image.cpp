@@ -37,6 +37,8 @@ const std::uint8_t* HeldImage::Bytes(std::uint64_t offset, std::size_t n) const 
           state_[k].wait(kReading);
           --waiters_;
         }
+      } else if (ReadFrontAhead(k)) {
+        // Read with the ranges of the read ahead that follow it: look again.
       } else if (const std::uint64_t end = Claim(k, last); end > k) {
         if (!ReadClaimed(k, end)) return nullptr;
         k = end;
@@ -63,6 +65,29 @@ void HeldImage::ClaimUnclaimed(std::uint64_t offset, std::uint64_t n, std::vecto
     reads.push_back({from, bytes_.get() + from, static_cast<std::size_t>(to - from)});
     k = end - 1;
   }
+}
+
+bool HeldImage::ReadFrontAhead(std::uint64_t k) const {
+  if (stop_.load(std::memory_order_relaxed)) return false;
+  // The ranges not taken yet from either end, and among the first few the one piece k
+  // lies in, if any.
+  std::size_t front = frontAhead_.load();
+  const std::size_t end = ahead_.size() - std::min(ahead_.size(), nextAhead_.load());
+  std::size_t i = front;
+  const auto holds = [&](std::size_t r) {
+    const auto& [offset, n] = ahead_[r];
+    return k * kPiece < offset + n && offset < (k + 1) * kPiece;
+  };
+  while (i < std::min(end, front + kRangesAtOnce) && !holds(i)) ++i;
+  if (i >= std::min(end, front + kRangesAtOnce)) return false;
+  const std::size_t last = std::min(end, i + kRangesAtOnce);
+  if (!frontAhead_.compare_exchange_strong(front, last)) return false;
+  thread_local std::vector<io::File::ReadAt> reads;
+  reads.clear();
+  for (; i < last; ++i) ClaimUnclaimed(ahead_[i].first, ahead_[i].second, reads);
+  if (reads.empty()) return false;  // the other end took them meanwhile
+  Settle(Load(reads));
+  return true;
 }
 
 bool HeldImage::ReadNextAhead() const {
@@ -138,6 +163,7 @@ void HeldImage::ReadAhead(Ranges ranges) const {
   StopReadingAhead();
   ahead_ = std::move(ranges);
   nextAhead_ = 0;
+  frontAhead_ = 0;
   stop_ = false;
   aheadTask_ = std::make_unique<io::Beside>([this] {
     try {

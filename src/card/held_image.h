@@ -51,8 +51,9 @@ class HeldImage final : public HeldBytes {
   using Ranges = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
   // Reads the ranges beside the caller, on a second core when one is free (else at once),
   // in place of any read ahead not yet done. They are read from the last back to the
-  // first: the caller goes on from the first, reading what it needs itself, so the two
-  // threads meet once, in the middle, and neither reads what the other has. A reader that
+  // first: the caller goes on from the first, reading a piece it needs that is not read
+  // yet together with the ranges that follow it (ReadFrontAhead), so the two threads meet
+  // once, in the middle, and neither reads what the other has. A reader that
   // finds a piece it needs being read by another reads the next of these ranges
   // meanwhile. Called, as Release is, only by the one thread that reads the card's
   // structure.
@@ -84,9 +85,13 @@ class HeldImage final : public HeldBytes {
   // Claims the pieces of a range that no thread has claimed, in runs of at most kRunAhead,
   // adding a read of each run to `reads`.
   void ClaimUnclaimed(std::uint64_t offset, std::uint64_t n, std::vector<io::File::ReadAt>& reads) const;
-  // Reads the next kRangesAtOnce ranges of the read ahead not yet taken; false when none
-  // is left.
+  // Reads the next kRangesAtOnce ranges of the read ahead not yet taken, from the last on
+  // back; false when none is left.
   bool ReadNextAhead() const;
+  // For a reader that needs piece k, unread: when it lies in one of the first ranges of
+  // the read ahead not yet taken, reads that range and those after it, kRangesAtOnce in
+  // all, in one call to the system. False when it does not (then it is read alone).
+  bool ReadFrontAhead(std::uint64_t k) const;
 
   std::string path_;
   std::uint64_t size_;
@@ -102,7 +107,8 @@ class HeldImage final : public HeldBytes {
   // The read ahead: its ranges, the next not yet taken, its task while it may run, and
   // whether it is to stop.
   mutable Ranges ahead_;
-  mutable std::atomic<std::size_t> nextAhead_{0};
+  mutable std::atomic<std::size_t> nextAhead_{0};   // taken from the last range back
+  mutable std::atomic<std::size_t> frontAhead_{0};  // the first not taken from the front
   mutable std::unique_ptr<io::Beside> aheadTask_;
   mutable std::atomic<bool> stop_{true};
 };
