@@ -87,49 +87,6 @@ View FitView(const std::vector<Fixed4>& positions, int size) {
   return view;
 }
 
-// Each vertex's place in the picture, its light and its texel coordinates.
-std::vector<ScreenVertex> Project(const Icon& icon, const IconSysFields& lighting, int size) {
-  const std::vector<Fixed4>& positions = icon.shapes.front();
-  const View view = FitView(positions, size);
-  const std::array<Light, 3> lights = Lights(lighting);
-  const float ambientR = Unit(lighting.ambient.r);
-  const float ambientG = Unit(lighting.ambient.g);
-  const float ambientB = Unit(lighting.ambient.b);
-  const float texels = static_cast<float>(file::kTextureSide);
-
-  std::vector<ScreenVertex> out(positions.size());
-  for (std::size_t i = 0; i < positions.size(); ++i) {
-    const Fixed4& p = positions[i];
-    const Fixed4& n = icon.normals[i];
-    ScreenVertex& s = out[i];
-    s.x = static_cast<float>(p.x) * view.scale + view.offsetX;
-    s.y = static_cast<float>(p.y) * view.scale + view.offsetY;
-    s.q[kZ] = static_cast<float>(p.z);
-
-    // Lights that are off, and a normal of length 0, face nothing: every factor is 0,
-    // and adding max(0, facing) keeps the sum free of branches.
-    const float nx = n.x, ny = n.y, nz = n.z;
-    const float length = std::sqrt(nx * nx + ny * ny + nz * nz);
-    const float inverse = length > 0 ? 1.0f / length : 0.0f;
-    float r = ambientR, g = ambientG, b = ambientB;
-    for (const Light& l : lights) {
-      const float facing = std::max(0.0f, (nx * l.x + ny * l.y + nz * l.z) * inverse);
-      r += facing * l.r;
-      g += facing * l.g;
-      b += facing * l.b;
-    }
-    const Rgba8& c = icon.colours[i];
-    s.q[kR] = r * std::min<float>(c.r, kFullVertexColour) / kFullVertexColour;
-    s.q[kG] = g * std::min<float>(c.g, kFullVertexColour) / kFullVertexColour;
-    s.q[kB] = b * std::min<float>(c.b, kFullVertexColour) / kFullVertexColour;
-
-    const TexCoord& t = icon.texCoords[i];
-    s.q[kU] = std::clamp<float>(t.u, 0, file::kFixedOne) / file::kFixedOne * texels;
-    s.q[kV] = std::clamp<float>(t.v, 0, file::kFixedOne) / file::kFixedOne * texels;
-  }
-  return out;
-}
-
 // R, G, B and an opaque alpha in memory order, as one word: the background is written a
 // pixel at a time, a third quicker than byte by byte.
 std::uint32_t Pack(std::uint32_t r, std::uint32_t g, std::uint32_t b) {
@@ -198,6 +155,74 @@ float Lowest(F4 v) {
 #else
   return std::min(std::min(v[0], v[1]), std::min(v[2], v[3]));
 #endif
+}
+
+// Each lane's square root, rounded as one alone is.
+F4 SquareRoot(F4 v) {
+#if defined(__SSE2__)
+  return _mm_sqrt_ps(v);
+#else
+  return F4{std::sqrt(v[0]), std::sqrt(v[1]), std::sqrt(v[2]), std::sqrt(v[3])};
+#endif
+}
+
+// Each vertex's place in the picture, its light and its texel coordinates, four vertices
+// at a time. Each lane takes the operations one vertex alone would, in the same order, so
+// its values are the same as that vertex's alone.
+std::vector<ScreenVertex> Project(const Icon& icon, const IconSysFields& lighting, int size) {
+  const std::vector<Fixed4>& positions = icon.shapes.front();
+  const View view = FitView(positions, size);
+  const std::array<Light, 3> lights = Lights(lighting);
+  const F4 ambientR = Splat(Unit(lighting.ambient.r));
+  const F4 ambientG = Splat(Unit(lighting.ambient.g));
+  const F4 ambientB = Splat(Unit(lighting.ambient.b));
+  const F4 zero = Splat(0.0f), full = Splat(kFullVertexColour), fixedOne = Splat(file::kFixedOne);
+  const F4 texels = Splat(static_cast<float>(file::kTextureSide));
+  // min(c, 128) and clamp(t, 0, 1 in fixed point), each as std::min and std::clamp pick.
+  const auto vertexShare = [&](F4 c) { return Blend(full < c, full, c); };
+  const auto texelShare = [&](F4 t) { return Blend(t < zero, zero, Blend(fixedOne < t, fixedOne, t)); };
+
+  const std::size_t count = positions.size();
+  std::vector<ScreenVertex> out(count);
+  for (std::size_t i = 0; i < count; i += 4) {
+    // Lanes past the last vertex repeat it, and are not kept.
+    F4 px, py, pz, nx, ny, nz, cr, cg, cb, tu, tv;
+    for (std::size_t k = 0; k < 4; ++k) {
+      const std::size_t j = std::min(i + k, count - 1);
+      const Fixed4& p = positions[j];
+      const Fixed4& n = icon.normals[j];
+      const Rgba8& c = icon.colours[j];
+      const TexCoord& t = icon.texCoords[j];
+      px[k] = p.x, py[k] = p.y, pz[k] = p.z;
+      nx[k] = n.x, ny[k] = n.y, nz[k] = n.z;
+      cr[k] = c.r, cg[k] = c.g, cb[k] = c.b;
+      tu[k] = t.u, tv[k] = t.v;
+    }
+    const F4 x = px * Splat(view.scale) + Splat(view.offsetX);
+    const F4 y = py * Splat(view.scale) + Splat(view.offsetY);
+
+    // Lights that are off, and a normal of length 0, face nothing: every factor is 0,
+    // and adding max(0, facing) keeps the sum free of branches.
+    const F4 length = SquareRoot(nx * nx + ny * ny + nz * nz);
+    const F4 inverse = Blend(length > zero, Splat(1.0f) / length, zero);
+    F4 r = ambientR, g = ambientG, b = ambientB;
+    for (const Light& l : lights) {
+      const F4 dot = (nx * Splat(l.x) + ny * Splat(l.y) + nz * Splat(l.z)) * inverse;
+      const F4 facing = Blend(zero < dot, dot, zero);
+      r += facing * Splat(l.r);
+      g += facing * Splat(l.g);
+      b += facing * Splat(l.b);
+    }
+    const F4 qr = r * vertexShare(cr) / full, qg = g * vertexShare(cg) / full, qb = b * vertexShare(cb) / full;
+    const F4 qu = texelShare(tu) / fixedOne * texels, qv = texelShare(tv) / fixedOne * texels;
+    for (std::size_t k = 0; k < 4 && i + k < count; ++k) {
+      ScreenVertex& s = out[i + k];
+      s.x = x[k];
+      s.y = y[k];
+      s.q = {pz[k], qr[k], qg[k], qb[k], qu[k], qv[k]};
+    }
+  }
+  return out;
 }
 
 // Pixels of one row of the background, channel k at (start[k] + step[k] x) >> 16: values
