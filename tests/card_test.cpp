@@ -628,19 +628,26 @@ TEST(CardRead, AHeldImageReadOnSeveralThreadsGivesEachTheFileAndReadsEachPieceOn
   const std::vector<std::uint8_t> content = testutil::MakeBytes(80 * kPiece + 1234, 9);
   const std::string path = dir.File("image.bin");
   testutil::WriteFile(path, content);
+  // Every third piece, and a range over the end that is left alone.
+  card::HeldImage::Ranges everyThird;
+  for (std::uint64_t k = 0; k < 81; k += 3) everyThird.emplace_back(k * kPiece + 100, 2 * kPiece);
+  everyThird.emplace_back(content.size() - 10, 20);
+  // Ranges of every size that overlap, in no order, some within one piece.
+  card::HeldImage::Ranges tangled;
+  for (std::uint64_t i = 0; i < 60; ++i) tangled.emplace_back(i * 7919 * 131 % content.size() / 2, 1 + i * 6007 % (5 * kPiece));
+  // The ranges the readers ask for first, each a piece: both ends of the read ahead meet
+  // the readers at once.
+  card::HeldImage::Ranges first;
+  for (std::uint64_t i = 0; i < 30; ++i) first.emplace_back((i * 104729) % content.size() / kPiece * kPiece, kPiece);
   struct Row {
     const char* name;
-    bool readAhead;
+    const card::HeldImage::Ranges* ahead;
   };
-  for (const Row& r : {Row{"no read ahead", false}, Row{"beside a read ahead", true}}) {
+  for (const Row& r : {Row{"no read ahead", nullptr}, Row{"beside a read ahead", &everyThird},
+                       Row{"beside a read ahead of tangled ranges", &tangled},
+                       Row{"beside a read ahead of the pieces asked for first", &first}}) {
     const card::HeldImage held(path, io::File::OpenRead(path), content.size(), *io::StampOf(path));
-    if (r.readAhead) {
-      // Every third piece, and a range over the end that is left alone.
-      card::HeldImage::Ranges ahead;
-      for (std::uint64_t k = 0; k < 81; k += 3) ahead.emplace_back(k * kPiece + 100, 2 * kPiece);
-      ahead.emplace_back(content.size() - 10, 20);
-      held.ReadAhead(ahead);
-    }
+    if (r.ahead) held.ReadAhead(*r.ahead);
     const auto reader = [&](std::uint64_t seed, int& wrong) {
       for (std::uint64_t i = 0; i < 300; ++i) {
         const std::uint64_t offset = (seed * 7919 + i * 104729) % content.size();
@@ -660,6 +667,34 @@ TEST(CardRead, AHeldImageReadOnSeveralThreadsGivesEachTheFileAndReadsEachPieceOn
     ASSERT_TRUE(held.Complete()) << r.name;
     EXPECT_EQ(held.BytesRead(), content.size()) << r.name << ": a piece was read twice";
   }
+}
+
+// A read ahead handed over once the card's file was changed reads nothing of the new
+// file: its pieces stay unread and can't be read; those read before the change still are.
+TEST(CardRead, AHeldImageReadsNothingAheadFromAChangedFile) {
+  testutil::TempDir dir;
+  constexpr std::uint64_t kPiece = card::HeldImage::kPiece;
+  const std::vector<std::uint8_t> content = testutil::MakeBytes(40 * kPiece, 5);
+  const std::string path = dir.File("image.bin");
+  testutil::WriteFile(path, content);
+  const card::HeldImage held(path, io::File::OpenRead(path), content.size(), *io::StampOf(path));
+  ASSERT_TRUE(held.Bytes(0, 2 * kPiece));
+  held.Release();
+  std::vector<std::uint8_t> changed = testutil::MakeBytes(40 * kPiece + 512, 6);
+  testutil::WriteFile(path, changed);
+  card::HeldImage::Ranges ahead;
+  for (std::uint64_t k = 4; k < 40; k += 2) ahead.emplace_back(k * kPiece, kPiece);
+  held.ReadAhead(ahead);
+  // Asked for while the read ahead may still run: read with the ranges after them, or by
+  // the other thread, or alone, each refused.
+  EXPECT_EQ(held.Bytes(4 * kPiece, 10), nullptr);
+  EXPECT_EQ(held.Bytes(20 * kPiece, kPiece), nullptr);
+  EXPECT_EQ(held.Bytes(38 * kPiece, kPiece), nullptr);
+  held.Release();
+  EXPECT_EQ(held.BytesRead(), 2 * kPiece);
+  const std::uint8_t* kept = held.Bytes(100, 1000);
+  ASSERT_TRUE(kept);
+  EXPECT_TRUE(std::equal(kept, kept + 1000, content.begin() + 100));
 }
 
 // Reads asked for at once each arrive whole, or are marked not done: past the end of the
