@@ -1,7 +1,6 @@
 #include "card/held_image.h"
 
 #include <algorithm>
-#include <cstring>
 #include <mutex>
 
 namespace card {
@@ -29,8 +28,8 @@ const std::uint8_t* HeldImage::Bytes(std::uint64_t offset, std::size_t n) const 
       if (state == kRead) {
         ++k;
       } else if (state == kReading) {
-        // Another thread is reading it: meanwhile this one reads the next range of the
-        // read ahead, else watches, then waits; then it looks again.
+        // Another thread is reading it: meanwhile this one reads the next ranges of the
+        // read ahead from the back, else watches, then waits; then it looks again.
         if (!ReadNextAhead() &&
             !io::WatchBriefly([this, k] { return state_[k].load(std::memory_order_acquire) != kReading; })) {
           ++waiters_;

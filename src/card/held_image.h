@@ -53,8 +53,8 @@ class HeldImage final : public HeldBytes {
   // in place of any read ahead not yet done. They are read from the last back to the
   // first: the caller goes on from the first, reading a piece it needs that is not read
   // yet together with the ranges that follow it (ReadFrontAhead), so the two threads meet
-  // once, in the middle, and neither reads what the other has. A reader that
-  // finds a piece it needs being read by another reads the next of these ranges
+  // once, in the middle, and neither reads what the other has. A reader that finds a
+  // piece it needs being read by another reads the next of these ranges from the back
   // meanwhile. Called, as Release is, only by the one thread that reads the card's
   // structure.
   void ReadAhead(Ranges ranges) const;

@@ -7,7 +7,6 @@
 // another, and tasks may hand on tasks of their own without waiting for one another.
 #pragma once
 
-#include <exception>
 #include <functional>
 #include <memory>
 
