@@ -621,7 +621,8 @@ TEST(CardRead, AHeldImageReadsWhatIsAskedOfItFromOneVersionOfTheFile) {
 }
 
 // Threads reading one held image at once, beside its read ahead or not, each get the
-// file's bytes, and each piece is read from the file once, by one of them.
+// file's bytes, and each piece is read from the file once, by one of them: also when they
+// first ask for what they read next, a file's pages at a time with gaps between them.
 TEST(CardRead, AHeldImageReadOnSeveralThreadsGivesEachTheFileAndReadsEachPieceOnce) {
   testutil::TempDir dir;
   constexpr std::uint64_t kPiece = card::HeldImage::kPiece;
@@ -642,16 +643,25 @@ TEST(CardRead, AHeldImageReadOnSeveralThreadsGivesEachTheFileAndReadsEachPieceOn
   struct Row {
     const char* name;
     const card::HeldImage::Ranges* ahead;
+    bool prefetch;  // each reader first asks for what it reads, as pages of 512 bytes every 528
   };
-  for (const Row& r : {Row{"no read ahead", nullptr}, Row{"beside a read ahead", &everyThird},
-                       Row{"beside a read ahead of tangled ranges", &tangled},
-                       Row{"beside a read ahead of the pieces asked for first", &first}}) {
+  for (const Row& r : {Row{"no read ahead", nullptr, false}, Row{"beside a read ahead", &everyThird, false},
+                       Row{"beside a read ahead of tangled ranges", &tangled, false},
+                       Row{"beside a read ahead of the pieces asked for first", &first, false},
+                       Row{"asking first", nullptr, true}, Row{"asking first, beside a read ahead", &everyThird, true}}) {
     const card::HeldImage held(path, io::File::OpenRead(path), content.size(), *io::StampOf(path));
     if (r.ahead) held.ReadAhead(*r.ahead);
     const auto reader = [&](std::uint64_t seed, int& wrong) {
       for (std::uint64_t i = 0; i < 300; ++i) {
         const std::uint64_t offset = (seed * 7919 + i * 104729) % content.size();
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(1 + (i * 5003) % (3 * kPiece), content.size() - offset));
+        if (r.prefetch) {
+          std::vector<Extent> pages;
+          for (std::uint64_t at = offset; at < offset + n; at += 528) pages.push_back({at, std::min<std::uint64_t>(512, offset + n - at)});
+          held.Prefetch(pages, n);
+          // The bytes between the pages are not asked for: the next readers' pieces may
+          // hold them.
+        }
         const std::uint8_t* got = held.Bytes(offset, n);
         if (!got || !std::equal(got, got + n, content.begin() + static_cast<std::ptrdiff_t>(offset))) ++wrong;
       }
@@ -667,6 +677,58 @@ TEST(CardRead, AHeldImageReadOnSeveralThreadsGivesEachTheFileAndReadsEachPieceOn
     ASSERT_TRUE(held.Complete()) << r.name;
     EXPECT_EQ(held.BytesRead(), content.size()) << r.name << ": a piece was read twice";
   }
+}
+
+// Listing a held card reads the saves' directories and titles, not the files that lie
+// between a directory's clusters on a card the console wrote: a card whose icons are 25
+// times larger reads at most a piece more for each save (where a cluster now straddles
+// two). Icons drawn in a run with the file kept open read it as it was when the run
+// began, even if it is removed meanwhile; read alone, a large icon's unread pieces then
+// can't be read.
+TEST(CardRead, AListingReadsTheDirectoriesAndTitlesAndARunReadsTheFileOpenedOnce) {
+  testutil::TempDir dir;
+  struct Row {
+    const char* name;
+    std::size_t icon;
+    bool keepOpen;
+  };
+  const Row rows[] = {{"small icons", 2000, false}, {"large icons", 50000, false}, {"a run", 50000, true}};
+  std::uint64_t listed[3] = {0, 0, 0};
+  for (std::size_t i = 0; i < std::size(rows); ++i) {
+    const Row& r = rows[i];
+    CardFile f = CardFile::Format(dir.File("listing-" + std::to_string(i)), true);
+    testutil::WriteFile(dir.File("icon.sys"), testutil::MakeIconSys("TITLE"));
+    testutil::WriteFile(dir.File("icon.ico"), testutil::MakeBytes(r.icon, 7));
+    testutil::WriteFile(dir.File("DATA"), testutil::MakeBytes(3000, 8));
+    {
+      auto writer = OpenOrFail(f.path());
+      for (int k = 0; k < 6; ++k) {
+        CGeneric s;
+        for (const char* file : {"icon.sys", "icon.ico", "DATA"}) ASSERT_TRUE(s.AddEntryFromDisk(dir.File(file), file));
+        s.SetName(-1, "BESLES-0000" + std::to_string(k) + "SAVE");
+        ASSERT_EQ(writer->Import(s).result, card::ImportResult::kImported) << r.name;
+      }
+    }
+    std::unique_ptr<card::Card> c = card::OpenCard(f.path(), card::CardReading::kHeld).card;
+    ASSERT_TRUE(c);
+    const card::Listing listing = c->List();
+    ASSERT_EQ(listing.saves.size(), 6u) << r.name;
+    EXPECT_EQ(listing.saves[5].title, "TITLE") << r.name;
+    listed[i] = dynamic_cast<const card::ImageCard&>(*c).state().bytes->BytesRead();
+    const std::shared_ptr<const void> open = r.keepOpen ? c->KeepFileOpen() : nullptr;
+    card::OpenedSave s = c->OpenSave(listing.saves[2].folder);
+    ASSERT_TRUE(s.save) << r.name;
+    std::filesystem::remove(f.path());
+    std::vector<std::uint8_t> bytes;
+    const DataResult read = ReadEntryData((*s.save->entries)[2], s.save->sourcePath, bytes);
+    if (r.keepOpen) {
+      EXPECT_EQ(read, DataResult::kOk) << r.name;
+      EXPECT_EQ(bytes, testutil::MakeBytes(r.icon, 7)) << r.name;
+    } else if (r.icon > 4 * card::HeldImage::kPiece) {
+      EXPECT_EQ(read, DataResult::kShort) << r.name;
+    }
+  }
+  EXPECT_LE(listed[1], listed[0] + 6 * card::HeldImage::kPiece) << "the listing read the larger icons";
 }
 
 // A read ahead handed over once the card's file was changed reads nothing of the new
@@ -691,6 +753,9 @@ TEST(CardRead, AHeldImageReadsNothingAheadFromAChangedFile) {
   EXPECT_EQ(held.Bytes(20 * kPiece, kPiece), nullptr);
   EXPECT_EQ(held.Bytes(38 * kPiece, kPiece), nullptr);
   held.Release();
+  // Nor does a file's bytes asked for at once.
+  held.Prefetch({{3 * kPiece, 3 * kPiece}, {30 * kPiece + 7, 100}}, 3 * kPiece + 100);
+  EXPECT_EQ(held.Bytes(3 * kPiece, 10), nullptr);
   EXPECT_EQ(held.BytesRead(), 2 * kPiece);
   const std::uint8_t* kept = held.Bytes(100, 1000);
   ASSERT_TRUE(kept);

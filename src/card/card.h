@@ -220,6 +220,10 @@ class Card {
   // The files of a save that can be read, even when others can't: for showing a damaged
   // save's title and icon, never for copying it. None when the save is not on the card.
   virtual std::unique_ptr<CCardSave> ReadableParts(std::string_view folder) const = 0;
+  // Keeps the card's file open while the result lives, for a run of reads (the icons a
+  // window draws at once): a card that reads its file a piece at a time otherwise opens
+  // it for each read. Null when the card keeps nothing open.
+  virtual std::shared_ptr<const void> KeepFileOpen() const { return nullptr; }
   virtual ImportOutcome Import(const CSaveGame& save, const ImportOptions& options) = 0;
   ImportOutcome Import(const CSaveGame& save) { return Import(save, ImportOptions{}); }
   virtual RemoveResult Remove(std::string_view folder) = 0;

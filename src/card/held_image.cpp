@@ -29,15 +29,13 @@ const std::uint8_t* HeldImage::Bytes(std::uint64_t offset, std::size_t n) const 
         ++k;
       } else if (state == kReading) {
         // Another thread is reading it: meanwhile this one reads the next ranges of the
-        // read ahead from the back, else watches, then waits; then it looks again.
+        // read ahead, else watches, then waits; then it looks again.
         if (!ReadNextAhead() &&
             !io::WatchBriefly([this, k] { return state_[k].load(std::memory_order_acquire) != kReading; })) {
           ++waiters_;
           state_[k].wait(kReading);
           --waiters_;
         }
-      } else if (ReadFrontAhead(k)) {
-        // Read with the ranges of the read ahead that follow it: look again.
       } else if (const std::uint64_t end = Claim(k, last); end > k) {
         if (!ReadClaimed(k, end)) return nullptr;
         k = end;
@@ -58,50 +56,39 @@ void HeldImage::ClaimUnclaimed(std::uint64_t offset, std::uint64_t n, std::vecto
   if (offset > size_ || n > size_ - offset || n == 0) return;
   const std::uint64_t last = (offset + n - 1) / kPiece;
   for (std::uint64_t k = offset / kPiece; k <= last; ++k) {
-    const std::uint64_t end = Claim(k, std::min(last, k + kRunAhead - 1));
+    const std::uint64_t end = Claim(k, last);
     if (end == k) continue;  // read, or being read by another
     const std::uint64_t from = k * kPiece, to = std::min(end * kPiece, size_);
-    reads.push_back({from, bytes_.get() + from, static_cast<std::size_t>(to - from)});
+    if (!reads.empty() && reads.back().offset + reads.back().n == from)
+      reads.back().n += static_cast<std::size_t>(to - from);
+    else
+      reads.push_back({from, bytes_.get() + from, static_cast<std::size_t>(to - from)});
     k = end - 1;
   }
 }
 
-bool HeldImage::ReadFrontAhead(std::uint64_t k) const {
-  if (stop_.load(std::memory_order_relaxed)) return false;
-  // The ranges not taken yet from either end, and among the first few the one piece k
-  // lies in, if any.
-  std::size_t front = frontAhead_.load();
-  const std::size_t end = ahead_.size() - std::min(ahead_.size(), nextAhead_.load());
-  std::size_t i = front;
-  const auto holds = [&](std::size_t r) {
-    const auto& [offset, n] = ahead_[r];
-    return k * kPiece < offset + n && offset < (k + 1) * kPiece;
-  };
-  while (i < std::min(end, front + kRangesAtOnce) && !holds(i)) ++i;
-  if (i >= std::min(end, front + kRangesAtOnce)) return false;
-  const std::size_t last = std::min(end, i + kRangesAtOnce);
-  if (!frontAhead_.compare_exchange_strong(front, last)) return false;
+void HeldImage::Prefetch(const std::vector<Extent>& extents, std::uint64_t size) const {
   thread_local std::vector<io::File::ReadAt> reads;
   reads.clear();
-  for (; i < last; ++i) ClaimUnclaimed(ahead_[i].first, ahead_[i].second, reads);
-  if (reads.empty()) return false;  // the other end took them meanwhile
-  Settle(Load(reads));
-  return true;
+  std::uint64_t left = size;
+  for (std::size_t i = 0; i < extents.size() && left > 0; ++i) {
+    const std::uint64_t n = std::min(left, extents[i].length);
+    ClaimUnclaimed(extents[i].offset, n, reads);
+    left -= n;
+  }
+  if (!reads.empty()) Settle(Load(reads));
 }
 
 bool HeldImage::ReadNextAhead() const {
   if (stop_.load(std::memory_order_relaxed)) return false;
   const std::size_t first = nextAhead_.fetch_add(kRangesAtOnce);
   if (first >= ahead_.size()) return false;
-  // From the last range back (the thread that handed them over reads from the first on),
-  // several ranges' pieces claimed, then read in one call to the system where it can.
+  // Several ranges' pieces claimed, then read in one call to the system where it can.
   thread_local std::vector<io::File::ReadAt> reads;
   reads.clear();
-  for (std::size_t i = first; i < std::min(first + kRangesAtOnce, ahead_.size()); ++i) {
-    const auto& [offset, n] = ahead_[ahead_.size() - 1 - i];
-    ClaimUnclaimed(offset, n, reads);
-  }
-  Settle(Load(reads));
+  for (std::size_t i = first; i < std::min(first + kRangesAtOnce, ahead_.size()); ++i)
+    ClaimUnclaimed(ahead_[i].first, ahead_[i].second, reads);
+  if (!reads.empty()) Settle(Load(reads));
   return true;
 }
 
@@ -162,7 +149,6 @@ void HeldImage::ReadAhead(Ranges ranges) const {
   StopReadingAhead();
   ahead_ = std::move(ranges);
   nextAhead_ = 0;
-  frontAhead_ = 0;
   stop_ = false;
   aheadTask_ = std::make_unique<io::Beside>([this] {
     try {

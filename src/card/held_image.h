@@ -10,7 +10,8 @@
 //
 // Threads may read a held image at once: each piece is read by the one thread that claims
 // it, and a thread that needs a piece another is reading waits for it. The pieces a scan
-// is about to need can be read on a second core while it goes on (ReadAhead).
+// is about to need can be read on a second core while it goes on (ReadAhead), and the
+// pieces of a file about to be read, all in one call to the system (Prefetch).
 #pragma once
 
 #include <atomic>
@@ -36,6 +37,9 @@ class HeldImage final : public HeldBytes {
 
   std::uint64_t size() const override { return size_; }
   const std::uint8_t* Bytes(std::uint64_t offset, std::size_t n) const override;
+  // Reads the pieces of the extents' first `size` bytes that no thread has claimed, in one
+  // call to the system; those it can't read stay unread, for Bytes to report.
+  void Prefetch(const std::vector<Extent>& extents, std::uint64_t size) const override;
   // Opens the file again for a run of reads, when it is still the version held; false
   // otherwise. Release ends the run.
   bool Reopen() const;
@@ -49,21 +53,18 @@ class HeldImage final : public HeldBytes {
 
   // Byte ranges (offset, length) about to be asked for, in that order.
   using Ranges = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
-  // Reads the ranges beside the caller, on a second core when one is free (else at once),
-  // in place of any read ahead not yet done. They are read from the last back to the
-  // first: the caller goes on from the first, reading a piece it needs that is not read
-  // yet together with the ranges that follow it (ReadFrontAhead), so the two threads meet
-  // once, in the middle, and neither reads what the other has. A reader that finds a
-  // piece it needs being read by another reads the next of these ranges from the back
-  // meanwhile. Called, as Release is, only by the one thread that reads the card's
+  // Reads the ranges beside the caller, in order, on a second core when one is free (else
+  // at once), in place of any read ahead not yet done. The caller goes on through them
+  // behind it, reading alone only a piece it needs that no thread has claimed yet; a
+  // reader that finds a piece it needs being read by another reads the next of these
+  // ranges meanwhile. Called, as Release is, only by the one thread that reads the card's
   // structure.
   void ReadAhead(Ranges ranges) const;
 
-  // The bytes read at a time: an erase block of an image with ECC is 8,448.
-  static constexpr std::uint64_t kPiece = 16 * 1024;
-  // The most pieces a read ahead reads in one run, and the ranges whose runs it reads in
-  // one call to the system.
-  static constexpr std::uint64_t kRunAhead = 8;
+  // The bytes read at a time: a page of an image with ECC is 528, a cluster 1,056. Small
+  // pieces read a directory's clusters without the files between them.
+  static constexpr std::uint64_t kPiece = 4 * 1024;
+  // The ranges a read ahead reads in one call to the system.
   static constexpr std::size_t kRangesAtOnce = 8;
 
  private:
@@ -82,16 +83,12 @@ class HeldImage final : public HeldBytes {
   // Reads pieces first..end - 1, claimed by this thread, and settles them: read, or
   // unread again when they can't be (false).
   bool ReadClaimed(std::uint64_t first, std::uint64_t end) const;
-  // Claims the pieces of a range that no thread has claimed, in runs of at most kRunAhead,
-  // adding a read of each run to `reads`.
+  // Claims the pieces of a range that no thread has claimed, adding a read of each run of
+  // them to `reads` (or lengthening the last read, where the run follows it).
   void ClaimUnclaimed(std::uint64_t offset, std::uint64_t n, std::vector<io::File::ReadAt>& reads) const;
-  // Reads the next kRangesAtOnce ranges of the read ahead not yet taken, from the last on
-  // back; false when none is left.
+  // Reads the next kRangesAtOnce ranges of the read ahead not yet taken; false when none
+  // is left.
   bool ReadNextAhead() const;
-  // For a reader that needs piece k, unread: when it lies in one of the first ranges of
-  // the read ahead not yet taken, reads that range and those after it, kRangesAtOnce in
-  // all, in one call to the system. False when it does not (then it is read alone).
-  bool ReadFrontAhead(std::uint64_t k) const;
 
   std::string path_;
   std::uint64_t size_;
@@ -107,8 +104,7 @@ class HeldImage final : public HeldBytes {
   // The read ahead: its ranges, the next not yet taken, its task while it may run, and
   // whether it is to stop.
   mutable Ranges ahead_;
-  mutable std::atomic<std::size_t> nextAhead_{0};   // taken from the last range back
-  mutable std::atomic<std::size_t> frontAhead_{0};  // the first not taken from the front
+  mutable std::atomic<std::size_t> nextAhead_{0};
   mutable std::unique_ptr<io::Beside> aheadTask_;
   mutable std::atomic<bool> stop_{true};
 };

@@ -59,6 +59,21 @@ const SaveState* ImageCard::FindSave(std::string_view folder) const {
 
 Listing ImageCard::List() const {
   const HeldRun titles(state_.bytes.get());  // the titles read with the file opened once
+  if (state_.bytes) {
+    // Every icon.sys read beside the listing, on a second core when one is free.
+    ContainerExtents titleFiles;
+    for (const SaveState& s : state_.saves)
+      for (const FileState& f : s.files)
+        if (f.entry.d.Name() == kIconSysName) FileExtents(f, titleFiles);
+    HeldImage::Ranges ranges;
+    for (const Extent& x : titleFiles.extents) {
+      if (!ranges.empty() && ranges.back().first + ranges.back().second == x.offset)
+        ranges.back().second += x.length;
+      else
+        ranges.emplace_back(x.offset, x.length);
+    }
+    state_.bytes->ReadAhead(std::move(ranges));
+  }
   Listing listing;
   listing.saves.reserve(state_.saves.size());
   for (const SaveState& s : state_.saves) {
@@ -70,6 +85,14 @@ Listing ImageCard::List() const {
   }
   listing.freeKB = state_.FreeClusters();
   return listing;
+}
+
+std::shared_ptr<const void> ImageCard::KeepFileOpen() const {
+  if (!state_.bytes) return nullptr;
+  // The image itself is kept too: a rescan meanwhile may hold another.
+  std::shared_ptr<const HeldImage> image = state_.bytes;
+  image->Reopen();
+  return std::shared_ptr<const void>(image.get(), [image](const void*) { image->Release(); });
 }
 
 OpenedSave ImageCard::OpenSave(std::string_view folder) const {

@@ -106,6 +106,7 @@ class ImageCard final : public Card {
 
   CardType type() const override;
   Listing List() const override;
+  std::shared_ptr<const void> KeepFileOpen() const override;
   OpenedSave OpenSave(std::string_view folder) const override;
   std::unique_ptr<CCardSave> ReadableParts(std::string_view folder) const override;
   ImportOutcome Import(const CSaveGame& save, const ImportOptions& options) override;

@@ -98,13 +98,12 @@ class Scanner {
   void MarkCrossLinked(int owner);
   // What is wrong with each save that can't be read, from the issues found.
   void NameSaveDamage();
-  // A directory whose clusters lie within kReadAhead bytes of the held image is read in
-  // one go, with what lies between them: on a card the console wrote, the save's first
-  // files (icon.sys, the icons), which a window reads next.
+  // The clusters of a directory not read yet are read in one call to the system. Only
+  // they are: on a card the console wrote, its clusters lie on either side of the save's
+  // first files, which most windows never read.
   void ReadAhead(const std::vector<std::uint32_t>& chain, std::uint32_t n);
-  static constexpr std::uint64_t kReadAhead = 64 * 1024;
-  // The bytes that reading n entries of a directory through its chain reads: one range
-  // when its clusters lie within kReadAhead bytes, else one per cluster.
+  // The bytes that reading n entries of a directory through its chain reads: its clusters,
+  // those that follow one another as one range.
   void AddDirectoryRanges(const std::vector<std::uint32_t>& chain, std::uint32_t n, HeldImage::Ranges& out) const;
   // The saves' directories, read on a second core while the scan goes through them: each
   // chain followed through the FAT as far as its entries need, without judging it (the
@@ -142,6 +141,8 @@ class Scanner {
   std::vector<bool> toldCrossed_;   // per owner: told that another chain runs into it
   std::vector<OwnerPlace> owners_;  // per owner
   std::vector<std::uint32_t> walked_;  // the clusters of the last chain walked
+  HeldImage::Ranges directoryRanges_;    // the last directory read ahead, as ranges
+  std::vector<Extent> directoryExtents_;  // and as extents
   std::array<std::uint8_t, kPageData + kPageSpare> page_{};
   std::vector<std::uint8_t> block_;  // not held: the block of the file read last
   std::uint64_t blockAt_ = 0;
@@ -506,26 +507,28 @@ std::uint32_t Scanner::UsableLength(std::uint32_t length, std::size_t chainClust
 
 void Scanner::ReadAhead(const std::vector<std::uint32_t>& chain, std::uint32_t n) {
   if (!st_.bytes) return;
-  HeldImage::Ranges ranges;
-  AddDirectoryRanges(chain, n, ranges);
-  if (ranges.size() == 1) st_.bytes->Bytes(ranges[0].first, static_cast<std::size_t>(ranges[0].second));
+  directoryRanges_.clear();
+  AddDirectoryRanges(chain, n, directoryRanges_);
+  directoryExtents_.clear();
+  std::uint64_t size = 0;
+  for (const auto& [offset, length] : directoryRanges_) {
+    directoryExtents_.push_back({offset, length});
+    size += length;
+  }
+  st_.bytes->Prefetch(directoryExtents_, size);
 }
 
 void Scanner::AddDirectoryRanges(const std::vector<std::uint32_t>& chain, std::uint32_t n,
                                  HeldImage::Ranges& out) const {
   const std::size_t used = std::min<std::size_t>(chain.size(), (std::size_t{n} + kEntriesPerCluster - 1) / kEntriesPerCluster);
-  if (used == 0) return;
   const Geometry& g = st_.geometry;
-  const auto [lo, hi] = std::minmax_element(chain.begin(), chain.begin() + static_cast<std::ptrdiff_t>(used));
-  const std::uint64_t from = g.PageOffset(st_.PageOfCluster(*lo));
-  const std::uint64_t to = g.PageOffset(st_.PageOfCluster(*hi) + kPagesPerCluster);
-  if (to > from && to - from <= kReadAhead) {
-    out.emplace_back(from, to - from);
-    return;
-  }
   for (std::size_t k = 0; k < used; ++k) {
     const std::uint64_t page = st_.PageOfCluster(chain[k]);
-    out.emplace_back(g.PageOffset(page), g.PageOffset(page + kPagesPerCluster) - g.PageOffset(page));
+    const std::uint64_t from = g.PageOffset(page), length = g.PageOffset(page + kPagesPerCluster) - from;
+    if (!out.empty() && out.back().first + out.back().second == from)
+      out.back().second += length;
+    else
+      out.emplace_back(from, length);
   }
 }
 

@@ -97,6 +97,12 @@ class HeldBytes {
   // The n bytes at offset, read first if they were not yet; null when they lie past the
   // end or can't be read.
   virtual const std::uint8_t* Bytes(std::uint64_t offset, std::size_t n) const = 0;
+  // The first `size` bytes of `extents` are about to be asked for: what of them is not read
+  // yet may be read now, at once.
+  virtual void Prefetch(const std::vector<Extent>& extents, std::uint64_t size) const {
+    (void)extents;
+    (void)size;
+  }
 };
 
 struct ContainerExtents {

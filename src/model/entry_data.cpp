@@ -77,6 +77,7 @@ DataResult EntryDataReader::Copy(const SaveEntry& entry, const std::string& cont
 
 DataResult EntryDataReader::CopyHeld(const ContainerExtents& source, std::uint64_t size, const DataSink& sink) {
   const HeldBytes& bytes = *source.held;
+  bytes.Prefetch(source.extents, size);
   std::uint64_t left = size;
   for (std::size_t i = 0; i < source.extents.size() && left > 0; ++i) {
     const Extent& x = source.extents[i];

@@ -281,6 +281,8 @@ void CardWindow::IconsWanted(int first, int last) {
   const auto draw = [&] {
     for (std::size_t i; (i = next++) < rows.size();) icons_[rows[i]] = DrawRowIcon(rows[i]);
   };
+  if (rows.empty()) return;
+  const std::shared_ptr<const void> open = card_->KeepFileOpen();  // for all the icons, once
   if (rows.size() < 2) return draw();
   io::Beside other(draw);
   draw();
