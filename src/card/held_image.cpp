@@ -28,10 +28,9 @@ const std::uint8_t* HeldImage::Bytes(std::uint64_t offset, std::size_t n) const 
       if (state == kRead) {
         ++k;
       } else if (state == kReading) {
-        // Another thread is reading it: meanwhile this one reads the next ranges of the
-        // read ahead, else watches, then waits; then it looks again.
-        if (!ReadNextAhead() &&
-            !io::WatchBriefly([this, k] { return state_[k].load(std::memory_order_acquire) != kReading; })) {
+        // Another thread is reading it (the read ahead, most often, a batch that takes a
+        // few microseconds): this one watches, then waits; then it looks again.
+        if (!io::WatchBriefly([this, k] { return state_[k].load(std::memory_order_acquire) != kReading; })) {
           ++waiters_;
           state_[k].wait(kReading);
           --waiters_;

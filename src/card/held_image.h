@@ -55,10 +55,9 @@ class HeldImage final : public HeldBytes {
   using Ranges = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
   // Reads the ranges beside the caller, in order, on a second core when one is free (else
   // at once), in place of any read ahead not yet done. The caller goes on through them
-  // behind it, reading alone only a piece it needs that no thread has claimed yet; a
-  // reader that finds a piece it needs being read by another reads the next of these
-  // ranges meanwhile. Called, as Release is, only by the one thread that reads the card's
-  // structure.
+  // behind it, reading only a piece it needs that no thread has claimed yet, and waiting
+  // for one being read. Called, as Release is, only by the one thread that reads the
+  // card's structure.
   void ReadAhead(Ranges ranges) const;
 
   // The bytes read at a time: a page of an image with ECC is 528, a cluster 1,056. Small

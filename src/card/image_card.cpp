@@ -62,6 +62,7 @@ Listing ImageCard::List() const {
   if (state_.bytes) {
     // Every icon.sys read beside the listing, on a second core when one is free.
     ContainerExtents titleFiles;
+    titleFiles.extents.reserve(state_.saves.size() * kPagesPerCluster);  // one cluster each, mostly
     for (const SaveState& s : state_.saves)
       for (const FileState& f : s.files)
         if (f.entry.d.Name() == kIconSysName) FileExtents(f, titleFiles);

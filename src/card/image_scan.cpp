@@ -105,6 +105,8 @@ class Scanner {
   // The bytes that reading n entries of a directory through its chain reads: its clusters,
   // those that follow one another as one range.
   void AddDirectoryRanges(const std::vector<std::uint32_t>& chain, std::uint32_t n, HeldImage::Ranges& out) const;
+  // Reads the ranges' pieces not read yet in one call to the system (a held image only).
+  void Prefetch(const HeldImage::Ranges& ranges);
   // The saves' directories, read on a second core while the scan goes through them: each
   // chain followed through the FAT as far as its entries need, without judging it (the
   // scan does that).
@@ -141,8 +143,8 @@ class Scanner {
   std::vector<bool> toldCrossed_;   // per owner: told that another chain runs into it
   std::vector<OwnerPlace> owners_;  // per owner
   std::vector<std::uint32_t> walked_;  // the clusters of the last chain walked
-  HeldImage::Ranges directoryRanges_;    // the last directory read ahead, as ranges
-  std::vector<Extent> directoryExtents_;  // and as extents
+  HeldImage::Ranges prefetch_;   // the last bytes read at once, as ranges
+  std::vector<Extent> extents_;  // and as extents
   std::array<std::uint8_t, kPageData + kPageSpare> page_{};
   std::vector<std::uint8_t> block_;  // not held: the block of the file read last
   std::uint64_t blockAt_ = 0;
@@ -328,6 +330,20 @@ bool Scanner::ReadFat() {
     }
   }
   for (std::uint32_t k = 0; k < fatClusters; ++k) claim(st_.fatClusters[k], "FAT cluster " + Num(k));
+  if (st_.bytes) {
+    // The FAT's clusters, read in one call to the system.
+    const Geometry& g = st_.geometry;
+    prefetch_.clear();
+    for (const std::uint32_t fc : st_.fatClusters) {
+      const std::uint64_t from = g.PageOffset(std::uint64_t{fc} * kPagesPerCluster);
+      const std::uint64_t length = g.PageOffset(kPagesPerCluster);
+      if (!prefetch_.empty() && prefetch_.back().first + prefetch_.back().second == from)
+        prefetch_.back().second += length;
+      else
+        prefetch_.emplace_back(from, length);
+    }
+    Prefetch(prefetch_);
+  }
   for (std::uint32_t k = 0; k < fatClusters; ++k) {
     if (!readCluster(st_.fatClusters[k])) return Fatal(IssueKind::kReadFailed, "FAT", "the FAT can't be read");
     for (std::uint32_t j = 0; j < kFatPerCluster; ++j) {
@@ -347,12 +363,8 @@ bool Scanner::ReadRoot() {
   const std::vector<std::uint32_t>& chain = st_.rootChain;
   if (chain.empty())
     return Fatal(IssueKind::kBadRoot, "root directory", "the root directory's chain can't be followed");
-  if (st_.bytes) {
-    // Its clusters, read on two cores: the scan reads the first while the other reads on.
-    HeldImage::Ranges ranges;
-    AddDirectoryRanges(chain, static_cast<std::uint32_t>(chain.size() * kEntriesPerCluster), ranges);
-    st_.bytes->ReadAhead(std::move(ranges));
-  }
+  // Its clusters, read in one call to the system: the scan needs them all before it goes on.
+  ReadAhead(chain, static_cast<std::uint32_t>(chain.size() * kEntriesPerCluster));
   std::vector<EntryRef> first;
   if (!ReadEntries(chain, 1, first))
     return Fatal(IssueKind::kBadRoot, "root directory", "the root directory can't be read");
@@ -507,15 +519,19 @@ std::uint32_t Scanner::UsableLength(std::uint32_t length, std::size_t chainClust
 
 void Scanner::ReadAhead(const std::vector<std::uint32_t>& chain, std::uint32_t n) {
   if (!st_.bytes) return;
-  directoryRanges_.clear();
-  AddDirectoryRanges(chain, n, directoryRanges_);
-  directoryExtents_.clear();
+  prefetch_.clear();
+  AddDirectoryRanges(chain, n, prefetch_);
+  Prefetch(prefetch_);
+}
+
+void Scanner::Prefetch(const HeldImage::Ranges& ranges) {
+  extents_.clear();
   std::uint64_t size = 0;
-  for (const auto& [offset, length] : directoryRanges_) {
-    directoryExtents_.push_back({offset, length});
+  for (const auto& [offset, length] : ranges) {
+    extents_.push_back({offset, length});
     size += length;
   }
-  st_.bytes->Prefetch(directoryExtents_, size);
+  st_.bytes->Prefetch(extents_, size);
 }
 
 void Scanner::AddDirectoryRanges(const std::vector<std::uint32_t>& chain, std::uint32_t n,

@@ -42,7 +42,9 @@ CardSize SizeOf(const card::Card& c) {
   }
   size.ecc = c.type() == card::CardType::kImageWithEcc;
   const std::uint64_t perMiB = size.ecc ? card::Geometry{1024, true}.ImageSize() : kMiB;
-  size.megabytes = static_cast<unsigned>(io::FileSize(c.path()).value_or(0) / perMiB);
+  // The size the file system keeps, without opening the file.
+  const std::optional<io::FileStamp> stamp = io::StampOf(c.path());
+  size.megabytes = static_cast<unsigned>((stamp ? stamp->size : 0) / perMiB);
   return size;
 }
 
