@@ -683,17 +683,18 @@ TEST(CardRead, AHeldImageReadOnSeveralThreadsGivesEachTheFileAndReadsEachPieceOn
 // between a directory's clusters on a card the console wrote: a card whose icons are 25
 // times larger reads at most a piece more for each save (where a cluster now straddles
 // two). Icons drawn in a run with the file kept open read it as it was when the run
-// began, even if it is removed meanwhile; read alone, a large icon's unread pieces then
-// can't be read.
+// began, even if it is removed meanwhile, also once a run begun within it has ended;
+// read alone, a large icon's unread pieces then can't be read.
 TEST(CardRead, AListingReadsTheDirectoriesAndTitlesAndARunReadsTheFileOpenedOnce) {
   testutil::TempDir dir;
   struct Row {
     const char* name;
     std::size_t icon;
-    bool keepOpen;
+    int runs;  // 0: none; 1: one; 2: one begun and ended within another
   };
-  const Row rows[] = {{"small icons", 2000, false}, {"large icons", 50000, false}, {"a run", 50000, true}};
-  std::uint64_t listed[3] = {0, 0, 0};
+  const Row rows[] = {{"small icons", 2000, 0}, {"large icons", 50000, 0}, {"a run", 50000, 1},
+                      {"a run with one ended within it", 50000, 2}};
+  std::uint64_t listed[std::size(rows)] = {};
   for (std::size_t i = 0; i < std::size(rows); ++i) {
     const Row& r = rows[i];
     CardFile f = CardFile::Format(dir.File("listing-" + std::to_string(i)), true);
@@ -715,13 +716,14 @@ TEST(CardRead, AListingReadsTheDirectoriesAndTitlesAndARunReadsTheFileOpenedOnce
     ASSERT_EQ(listing.saves.size(), 6u) << r.name;
     EXPECT_EQ(listing.saves[5].title, "TITLE") << r.name;
     listed[i] = dynamic_cast<const card::ImageCard&>(*c).state().bytes->BytesRead();
-    const std::shared_ptr<const void> open = r.keepOpen ? c->KeepFileOpen() : nullptr;
+    const std::shared_ptr<const void> open = r.runs > 0 ? c->KeepFileOpen() : nullptr;
+    if (r.runs > 1) c->KeepFileOpen();  // begun and ended at once
     card::OpenedSave s = c->OpenSave(listing.saves[2].folder);
     ASSERT_TRUE(s.save) << r.name;
     std::filesystem::remove(f.path());
     std::vector<std::uint8_t> bytes;
     const DataResult read = ReadEntryData((*s.save->entries)[2], s.save->sourcePath, bytes);
-    if (r.keepOpen) {
+    if (r.runs > 0) {
       EXPECT_EQ(read, DataResult::kOk) << r.name;
       EXPECT_EQ(bytes, testutil::MakeBytes(r.icon, 7)) << r.name;
     } else if (r.icon > 4 * card::HeldImage::kPiece) {

@@ -115,6 +115,7 @@ void HeldImage::Settle(std::span<const io::File::ReadAt> reads) const {
 void HeldImage::Release() const {
   StopReadingAhead();
   std::unique_lock lock(fileMutex_);
+  if (runs_ > 0 && --runs_ > 0) return;  // a run that began before this one goes on
   if (file_) file_.Close();
   file_ = io::File();
 }
@@ -123,10 +124,13 @@ bool HeldImage::Complete() const { return Bytes(0, static_cast<std::size_t>(size
 
 bool HeldImage::Reopen() const {
   std::unique_lock lock(fileMutex_);
-  if (file_) return true;
-  if (io::StampOf(path_) != stamp_) return false;
-  file_ = io::File::OpenRead(path_);
-  return file_.ok();
+  if (!file_) {
+    if (io::StampOf(path_) != stamp_) return false;
+    file_ = io::File::OpenRead(path_);
+    if (!file_.ok()) return false;
+  }
+  ++runs_;
+  return true;
 }
 
 std::span<io::File::ReadAt> HeldImage::Load(std::span<io::File::ReadAt> reads) const {

@@ -40,11 +40,11 @@ class HeldImage final : public HeldBytes {
   // Reads the pieces of the extents' first `size` bytes that no thread has claimed, in one
   // call to the system; those it can't read stay unread, for Bytes to report.
   void Prefetch(const std::vector<Extent>& extents, std::uint64_t size) const override;
-  // Opens the file again for a run of reads, when it is still the version held; false
-  // otherwise. Release ends the run.
+  // Opens the file again for a run of reads, when it is still the version held (or keeps
+  // it open, in a run already going); false otherwise. Release ends the run.
   bool Reopen() const;
-  // Stops reading ahead and closes the file: a piece read later opens it again, only for
-  // as long as it reads.
+  // Stops reading ahead and ends a run: the file closes unless a run that began before it
+  // goes on. A piece read later opens it again, only for as long as it reads.
   void Release() const;
   // Reads every piece not read yet; false when one can't be.
   bool Complete() const;
@@ -92,9 +92,11 @@ class HeldImage final : public HeldBytes {
   std::string path_;
   std::uint64_t size_;
   io::FileStamp stamp_;
-  // Held shared while a piece is read through file_, alone to open or close it.
+  // Held shared while a piece is read through file_, alone to open or close it or to
+  // count the runs.
   mutable std::shared_mutex fileMutex_;
   mutable io::File file_;
+  mutable int runs_ = 0;  // the runs going (Reopen)
   std::unique_ptr<std::uint8_t[]> bytes_;  // not cleared: each piece is read before use
   std::unique_ptr<std::atomic<std::uint8_t>[]> state_;  // a PieceState per piece
   std::uint64_t pieces_;
@@ -109,12 +111,10 @@ class HeldImage final : public HeldBytes {
 };
 
 // Keeps a held image's file open for a run of reads, when it is still the version held;
-// nothing without an image.
+// nothing without an image, or when the file has changed.
 class HeldRun {
  public:
-  explicit HeldRun(const HeldImage* image) : image_(image) {
-    if (image_) image_->Reopen();
-  }
+  explicit HeldRun(const HeldImage* image) : image_(image && image->Reopen() ? image : nullptr) {}
   ~HeldRun() {
     if (image_) image_->Release();
   }

@@ -92,7 +92,7 @@ std::shared_ptr<const void> ImageCard::KeepFileOpen() const {
   if (!state_.bytes) return nullptr;
   // The image itself is kept too: a rescan meanwhile may hold another.
   std::shared_ptr<const HeldImage> image = state_.bytes;
-  image->Reopen();
+  if (!image->Reopen()) return nullptr;  // the file has changed: nothing of it is read
   return std::shared_ptr<const void>(image.get(), [image](const void*) { image->Release(); });
 }
 

@@ -221,6 +221,9 @@ std::unique_ptr<CSaveGame> CardWindow::ReadableSave(const card::SaveInfo& s) con
 }
 
 void CardWindow::ShowCard() {
+  // The titles, then the icons the list asks for as it takes its rows, with the file
+  // opened once.
+  const std::shared_ptr<const void> open = card_->KeepFileOpen();
   card::Listing listing = card_->List();
   if (listing.ps1) return ShowPs1Card(listing);
   saves_ = std::move(listing.saves);
