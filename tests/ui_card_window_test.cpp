@@ -89,8 +89,8 @@ class CardWindowTest : public ::testing::Test {
     return path;
   }
   // A raw card holding three saves whose icons differ in colour, opened with the list
-  // showing its first row only.
-  std::string OpenThreeColourCard(const std::string& name) {
+  // showing its first row only (or `shown` rows).
+  std::string OpenThreeColourCard(const std::string& name, int shown = 1) {
     std::string path = MakeCard({}, name);
     std::unique_ptr<card::Card> c = card::OpenCard(path).card;
     const std::uint16_t colours[] = {0x7C1F, 0x03E0, 0x001F};
@@ -99,7 +99,7 @@ class CardWindowTest : public ::testing::Test {
       EXPECT_EQ(c->Import(*Load(Psu(folder + ".psu", SaveImage(folder, 3000, colours[i])))).result,
                 card::ImportResult::kImported);
     }
-    view.shownRows = 1;
+    view.shownRows = static_cast<std::size_t>(shown);
     OpenCard(path);
     EXPECT_EQ(view.rows.size(), 3u);
     return path;
@@ -328,14 +328,18 @@ TEST_F(CardWindowTest, ListIconsAreDrawnWhenTheListAsksForThem) {
 }
 
 // Rows about to come into view are drawn together, on two threads: each row gets its own
-// save's icon, and rows past either end of the list are passed over.
+// save's icon, and rows past either end of the list are passed over. An odd row out (one
+// row alone, or the third of three) is drawn in two bands, the same picture.
 TEST_F(CardWindowTest, IconsWantedTogetherAreEachTheirOwnRows) {
   struct Row {
     int first, last;
-    std::size_t drawn;  // row 0 is drawn as the card opens
+    std::size_t drawn;  // row 0 is drawn as the card opens, unless `shown` is 0
+    int shown = 1;
   };
-  for (const Row& r : {Row{1, 2, 3}, Row{-5, 10, 3}, Row{0, 1, 2}, Row{2, 1, 1}, Row{3, 9, 1}}) {
-    const std::string path = OpenThreeColourCard("card-" + std::to_string(r.first) + "-" + std::to_string(r.last) + ".bin");
+  for (const Row& r : {Row{1, 2, 3}, Row{-5, 10, 3}, Row{0, 1, 2}, Row{2, 1, 1}, Row{3, 9, 1}, Row{0, 2, 3, 0},
+                       Row{1, 1, 1, 0}}) {
+    const std::string path = OpenThreeColourCard(
+        "card-" + std::to_string(r.first) + "-" + std::to_string(r.last) + "-" + std::to_string(r.shown) + ".bin", r.shown);
     ui::CardWindow& logic = window.cards();
     logic.IconsWanted(r.first, r.last);
     EXPECT_EQ(logic.DrawnIcons(), r.drawn) << r.first << ".." << r.last;

@@ -119,10 +119,11 @@ icon::Picture PlaceholderPicture(int size) {
   return picture;
 }
 
-icon::Picture SavePicture(const CSaveGame& save, int size) {
+icon::Picture SavePicture(const CSaveGame& save, int size, icon::Bands bands) {
   icon::Result<icon::SaveIcon> loaded = icon::LoadSaveIcon(save, icon::IconSlot::kNormal);
   if (loaded) {
-    icon::Result<icon::Picture> drawn = icon::RenderIcon(loaded.value().icon, loaded.value().iconSys, size);
+    icon::Result<icon::Picture> drawn =
+        icon::RenderIcon(loaded.value().icon, loaded.value().iconSys, size, icon::Instructions::kBest, bands);
     if (drawn) return std::move(drawn.value());
   }
   return PlaceholderPicture(size);
@@ -264,12 +265,12 @@ const icon::Picture* CardWindow::RowIcon(int row) {
   return &kept;
 }
 
-icon::Picture CardWindow::DrawRowIcon(std::size_t row) const {
+icon::Picture CardWindow::DrawRowIcon(std::size_t row, icon::Bands bands) const {
   const card::SaveInfo& s = saves_[row];
   if (Ps1()) return Ps1Picture(s.icon, kListIconSize);
   // A damaged save shows its icon if that file is whole.
   std::unique_ptr<CSaveGame> save = ReadableSave(s);
-  return save ? SavePicture(*save, kListIconSize) : PlaceholderPicture(kListIconSize);
+  return save ? SavePicture(*save, kListIconSize, bands) : PlaceholderPicture(kListIconSize);
 }
 
 void CardWindow::IconsWanted(int first, int last) {
@@ -278,18 +279,22 @@ void CardWindow::IconsWanted(int first, int last) {
   for (std::size_t r = static_cast<std::size_t>(std::max(first, 0));
        static_cast<std::ptrdiff_t>(r) <= last && r < icons_.size(); ++r)
     if (icons_[r].width == 0) rows.push_back(r);
-  // Each thread takes the next row not taken: each row's picture is its own, and the card
-  // reads on two threads at once.
-  std::atomic<std::size_t> next{0};
-  const auto draw = [&] {
-    for (std::size_t i; (i = next++) < rows.size();) icons_[rows[i]] = DrawRowIcon(rows[i]);
-  };
   if (rows.empty()) return;
   const std::shared_ptr<const void> open = card_->KeepFileOpen();  // for all the icons, once
-  if (rows.size() < 2) return draw();
-  io::Beside other(draw);
-  draw();
-  other.Wait();
+  // Each thread takes the next row not taken: each row's picture is its own, and the card
+  // reads on two threads at once. An odd row out is left to the end and drawn in two
+  // bands, one on each thread, rather than by one thread while the other waits.
+  const std::size_t paired = rows.size() / 2 * 2;
+  std::atomic<std::size_t> next{0};
+  const auto draw = [&] {
+    for (std::size_t i; (i = next++) < paired;) icons_[rows[i]] = DrawRowIcon(rows[i]);
+  };
+  if (paired > 0) {
+    io::Beside other(draw);
+    draw();
+    other.Wait();
+  }
+  if (paired < rows.size()) icons_[rows.back()] = DrawRowIcon(rows.back(), icon::Bands::kTwo);
 }
 
 std::size_t CardWindow::DrawnIcons() const {

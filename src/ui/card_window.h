@@ -18,6 +18,7 @@
 #include "card/card.h"
 #include "formats/registry.h"
 #include "icon/picture.h"
+#include "icon/render.h"
 #include "sd/places.h"
 #include "ui/card_view.h"
 #include "ui/file_commands.h"
@@ -30,8 +31,9 @@ namespace ui {
 bool OpensAsCard(const ChosenFile& chosen);
 
 // The save's normal icon drawn `size` pixels a side, or the plain placeholder when the
-// save has no usable icon.
-icon::Picture SavePicture(const CSaveGame& save, int size);
+// save has no usable icon; in two bands at once, on two threads where one is free, with
+// `bands` kTwo.
+icon::Picture SavePicture(const CSaveGame& save, int size, icon::Bands bands = icon::Bands::kByWork);
 // A flat grey square with a darker frame.
 icon::Picture PlaceholderPicture(int size);
 
@@ -114,7 +116,7 @@ class CardWindow {
   // the files that can be, for its title and icon.
   std::unique_ptr<CSaveGame> ReadableSave(const card::SaveInfo& s) const;
   // A row's list icon, drawn; any thread may draw one while another draws another.
-  icon::Picture DrawRowIcon(std::size_t row) const;
+  icon::Picture DrawRowIcon(std::size_t row, icon::Bands bands = icon::Bands::kByWork) const;
   // The saves of the selected rows: the live ones, or with `deleted` the deleted ones.
   std::vector<const card::SaveInfo*> SelectedSaves(bool deleted = false);
   // The card's saves onto the cards of their games on an SD card: a folder and a device,
