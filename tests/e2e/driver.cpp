@@ -425,9 +425,11 @@ class App {
   }
 
   // Waits for a message box with this caption, returns its text and presses a button.
-  std::wstring AnswerMessageBox(const wchar_t* caption, int button, HWND owner = nullptr) {
+  // `ms`: how long the box may take to come, for work that may take a while on a busy
+  // machine.
+  std::wstring AnswerMessageBox(const wchar_t* caption, int button, HWND owner = nullptr, int ms = 10000) {
     HWND box = nullptr;
-    if (!WaitUntil([&] { return (box = Find(caption, owner ? owner : main_)) != nullptr; }))
+    if (!WaitUntil([&] { return (box = Find(caption, owner ? owner : main_)) != nullptr; }, ms))
       Abort("message box did not appear");
     std::wstring text;
     for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
@@ -1915,7 +1917,9 @@ int CaseCardMerge() {
   CardWin card(app, L"merged.ps2");
   card.Press(IDC_CARD_MERGE);
   app.AnswerFolderPicker(root);
-  std::wstring report = app.AnswerMessageBox(L"Merge from SD card", IDOK, card.hwnd());
+  // The merge reads the SD card's folders and writes the card: on a machine busy with
+  // other builds it has taken more than ten seconds.
+  std::wstring report = app.AnswerMessageBox(L"Merge from SD card", IDOK, card.hwnd(), 60000);
   CHECK(report.find(Wide(reference.folder) + L" <- MemoryCards/PS2/") != std::wstring::npos);
   app.Settle();
   CheckHoldsOnly(card, path, reference);
