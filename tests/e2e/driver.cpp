@@ -409,6 +409,11 @@ class App {
         }))
       Abort("the folder picker did not appear");
     WriteProcessMemory(pi_.hProcess, remote_, folder.c_str(), (folder.size() + 1) * sizeof(wchar_t), nullptr);
+    // The picker fills its tree after it shows: on a busy machine a selection made at once
+    // was undone by that, and the picker answered the folder it started in. So the folder
+    // is chosen again once it has had time to settle.
+    SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(remote_));
+    Sleep(500);
     SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(remote_));
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
     WaitUntil([&] { return !IsWindow(dialog); });
