@@ -210,7 +210,9 @@ const PublishedFiles* Published() {
 void TimeProcesses(benchmark::State& state, const std::string& program, std::vector<std::string> args) {
   for (auto _ : state) {
     std::vector<std::string> run = args;
-    if (!run.empty() && run.back() == "OUT") run.back() = FreshFolder("process-out") + "/out";
+    // "OUT" or "OUT.ext": a file of that extension in a fresh folder, never the working one.
+    if (!run.empty() && run.back().rfind("OUT", 0) == 0)
+      run.back() = FreshFolder("process-out") + "/out" + run.back().substr(3);
     auto start = std::chrono::steady_clock::now();
     const int status = RunProgram(program, run).status;
     auto end = std::chrono::steady_clock::now();
