@@ -733,6 +733,23 @@ TEST(CardRead, AListingReadsTheDirectoriesAndTitlesAndARunReadsTheFileOpenedOnce
   EXPECT_LE(listed[1], listed[0] + 6 * card::HeldImage::kPiece) << "the listing read the larger icons";
 }
 
+// An open file's stamp is that of the file it opened, whatever its path names later: a held
+// image judges the file it reads by it, not by a look at the path made before opening.
+TEST(CardRead, AnOpenFilesStampIsThatOfTheFileItOpened) {
+  testutil::TempDir dir;
+  const std::string path = dir.File("card.ps2"), other = dir.File("other.ps2");
+  testutil::WriteFile(path, testutil::MakeBytes(1000, 1));
+  testutil::WriteFile(other, testutil::MakeBytes(2000, 2));
+  const io::File opened = io::File::OpenRead(path);
+  const std::optional<io::FileStamp> before = io::StampOf(path);
+  ASSERT_TRUE(before);
+  EXPECT_EQ(opened.Stamp(), before);
+  ASSERT_TRUE(io::RenameReplace(other, path));
+  EXPECT_EQ(opened.Stamp(), before);
+  EXPECT_EQ(io::StampOf(path)->size, 2000u);
+  EXPECT_FALSE(io::File().Stamp());
+}
+
 // A read ahead handed over once the card's file was changed reads nothing of the new
 // file: its pieces stay unread and can't be read; those read before the change still are.
 TEST(CardRead, AHeldImageReadsNothingAheadFromAChangedFile) {

@@ -122,12 +122,19 @@ void HeldImage::Release() const {
 
 bool HeldImage::Complete() const { return Bytes(0, static_cast<std::size_t>(size_)) != nullptr; }
 
+io::File HeldImage::OpenHeld() const {
+  // The file opened is the one judged: a file put in the path's place between a look at
+  // the path and the opening is never read.
+  io::File file = io::File::OpenRead(path_);
+  return file && file.Stamp() == stamp_ ? std::move(file) : io::File();
+}
+
 bool HeldImage::Reopen() const {
   std::unique_lock lock(fileMutex_);
   if (!file_) {
-    if (io::StampOf(path_) != stamp_) return false;
-    file_ = io::File::OpenRead(path_);
-    if (!file_.ok()) return false;
+    io::File opened = OpenHeld();
+    if (!opened) return false;
+    file_ = std::move(opened);
   }
   ++runs_;
   return true;
@@ -141,10 +148,7 @@ std::span<io::File::ReadAt> HeldImage::Load(std::span<io::File::ReadAt> reads) c
       return reads;
     }
   }
-  if (io::StampOf(path_) == stamp_) {
-    io::File own = io::File::OpenRead(path_);
-    own.ReadManyAt(reads);
-  }
+  if (io::File own = OpenHeld()) own.ReadManyAt(reads);
   return reads;
 }
 

@@ -69,6 +69,8 @@ class HeldImage final : public HeldBytes {
  private:
   enum PieceState : std::uint8_t { kUnread, kReading, kRead };
 
+  // The file at the path opened, when it is still the version held; else none.
+  io::File OpenHeld() const;
   // Reads each of `reads` through the open file, or else through the file opened for them
   // while it is the version held; gives them back, each marked done or not.
   std::span<io::File::ReadAt> Load(std::span<io::File::ReadAt> reads) const;

@@ -137,6 +137,7 @@ class Scanner {
   std::optional<SuperblockPage> superblock_;  // read in place of page 0
   bool hold_;                                 // the image held in memory
   io::File file_;
+  std::optional<io::FileStamp> stamp_;  // of the file opened
   std::uint64_t size_ = 0;
   ImageState st_;
   std::vector<bool> crossLinked_;   // per save: one of its chains meets another chain
@@ -182,9 +183,9 @@ ImageState Scanner::Run() {
 bool Scanner::Start() {
   file_ = io::File::OpenRead(path_);
   if (!file_) return Fatal(IssueKind::kOpenFailed, "", "the file can't be opened");
-  auto length = file_.Length();
-  if (!length) return Fatal(IssueKind::kReadFailed, "", "the file's size can't be read");
-  size_ = *length;
+  stamp_ = file_.Stamp();
+  if (!stamp_) return Fatal(IssueKind::kReadFailed, "", "the file's size can't be read");
+  size_ = stamp_->size;
   std::array<std::uint8_t, sb::kClustersOffset + 4> head{};
   std::size_t got = file_.Read(head.data(), std::min<std::uint64_t>(head.size(), size_));
   if (superblock_) got = std::copy_n(superblock_->begin(), head.size(), head.begin()) - head.begin();
@@ -212,9 +213,8 @@ bool Scanner::Start() {
 
 bool Scanner::Hold() {
   if (!hold_ || size_ > kHeldImageLimit) return true;
-  const std::optional<io::FileStamp> stamp = io::StampOf(path_);
-  if (!stamp || stamp->size != size_) return Fatal(IssueKind::kReadFailed, "", "the file can't be read");
-  st_.bytes = std::make_shared<const HeldImage>(path_, std::move(file_), size_, *stamp);
+  // The stamp of the file opened: every piece read later must come from that version.
+  st_.bytes = std::make_shared<const HeldImage>(path_, std::move(file_), size_, *stamp_);
   return true;
 }
 

@@ -417,6 +417,23 @@ std::optional<std::int64_t> ModifiedTime(const std::string& path) {
   return std::chrono::floor<std::chrono::seconds>(system).time_since_epoch().count();
 }
 
+std::optional<FileStamp> File::Stamp() const {
+  if (!f_) return std::nullopt;
+#ifdef _WIN32
+  BY_HANDLE_FILE_INFORMATION info;
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f_)));
+  if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info)) return std::nullopt;
+  return FileStamp{(std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow,
+                   static_cast<std::int64_t>((std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
+                                             info.ftLastWriteTime.dwLowDateTime)};
+#else
+  struct stat st;
+  if (fstat(fileno(f_), &st) != 0) return std::nullopt;
+  return FileStamp{static_cast<std::uint64_t>(st.st_size),
+                   static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+#endif
+}
+
 std::optional<FileStamp> StampOf(const std::string& path) {
 #ifdef _WIN32
   WIN32_FILE_ATTRIBUTE_DATA data;

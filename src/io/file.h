@@ -17,6 +17,14 @@
 
 namespace io {
 
+// What a write to a file changes: its size and its last write time, to the file system's
+// resolution. A file whose stamp is the same has most likely not been written.
+struct FileStamp {
+  std::uint64_t size = 0;
+  std::int64_t written = 0;  // in the file system's own units
+  friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+
 // A move-only owner of one open file. Every operation reports failure through its
 // result; a File that failed to open is simply !ok().
 class File {
@@ -61,6 +69,9 @@ class File {
   std::optional<std::uint64_t> Tell();
   // Length of the file, leaving the position where it was.
   std::optional<std::uint64_t> Length();
+  // The stamp (size and last write time) of the file this one opened, whatever its path
+  // names now; for a file opened for reading, whose size buffered writes can't change.
+  std::optional<FileStamp> Stamp() const;
   bool AtEnd() const;
   bool HasError() const;
   // Pushes buffered bytes to the operating system and, when durable, to the disk.
@@ -102,13 +113,6 @@ bool CopyPermissions(const std::string& from, const std::string& to);
 // when it can't be read.
 std::optional<std::int64_t> ModifiedTime(const std::string& path);
 bool SetModifiedTime(const std::string& path, std::int64_t secondsSince1970);
-// What a write to a file changes: its size and its last write time, to the file system's
-// resolution. A file whose stamp is the same has most likely not been written.
-struct FileStamp {
-  std::uint64_t size = 0;
-  std::int64_t written = 0;  // in the file system's own units
-  friend bool operator==(const FileStamp&, const FileStamp&) = default;
-};
 std::optional<FileStamp> StampOf(const std::string& path);
 // The system's words for why the last failed write, flush, close, open for writing or
 // rename of this thread failed ("No space left on device"); empty when none failed since
