@@ -630,19 +630,19 @@ TEST(CardRead, AHeldImageReadOnSeveralThreadsGivesEachTheFileAndReadsEachPieceOn
   const std::string path = dir.File("image.bin");
   testutil::WriteFile(path, content);
   // Every third piece, and a range over the end that is left alone.
-  card::HeldImage::Ranges everyThird;
-  for (std::uint64_t k = 0; k < 81; k += 3) everyThird.emplace_back(k * kPiece + 100, 2 * kPiece);
-  everyThird.emplace_back(content.size() - 10, 20);
+  std::vector<Extent> everyThird;
+  for (std::uint64_t k = 0; k < 81; k += 3) everyThird.push_back({k * kPiece + 100, 2 * kPiece});
+  everyThird.push_back({content.size() - 10, 20});
   // Ranges of every size that overlap, in no order, some within one piece.
-  card::HeldImage::Ranges tangled;
-  for (std::uint64_t i = 0; i < 60; ++i) tangled.emplace_back(i * 7919 * 131 % content.size() / 2, 1 + i * 6007 % (5 * kPiece));
+  std::vector<Extent> tangled;
+  for (std::uint64_t i = 0; i < 60; ++i) tangled.push_back({i * 7919 * 131 % content.size() / 2, 1 + i * 6007 % (5 * kPiece)});
   // The ranges the readers ask for first, each a piece: both ends of the read ahead meet
   // the readers at once.
-  card::HeldImage::Ranges first;
-  for (std::uint64_t i = 0; i < 30; ++i) first.emplace_back((i * 104729) % content.size() / kPiece * kPiece, kPiece);
+  std::vector<Extent> first;
+  for (std::uint64_t i = 0; i < 30; ++i) first.push_back({(i * 104729) % content.size() / kPiece * kPiece, kPiece});
   struct Row {
     const char* name;
-    const card::HeldImage::Ranges* ahead;
+    const std::vector<Extent>* ahead;
     bool prefetch;  // each reader first asks for what it reads, as pages of 512 bytes every 528
   };
   for (const Row& r : {Row{"no read ahead", nullptr, false}, Row{"beside a read ahead", &everyThird, false},
@@ -763,8 +763,8 @@ TEST(CardRead, AHeldImageReadsNothingAheadFromAChangedFile) {
   held.Release();
   std::vector<std::uint8_t> changed = testutil::MakeBytes(40 * kPiece + 512, 6);
   testutil::WriteFile(path, changed);
-  card::HeldImage::Ranges ahead;
-  for (std::uint64_t k = 4; k < 40; k += 2) ahead.emplace_back(k * kPiece, kPiece);
+  std::vector<Extent> ahead;
+  for (std::uint64_t k = 4; k < 40; k += 2) ahead.push_back({k * kPiece, kPiece});
   held.ReadAhead(ahead);
   // Asked for while the read ahead may still run: read with the ranges after them, or by
   // the other thread, or alone, each refused.

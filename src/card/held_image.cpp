@@ -86,7 +86,7 @@ bool HeldImage::ReadNextAhead() const {
   thread_local std::vector<io::File::ReadAt> reads;
   reads.clear();
   for (std::size_t i = first; i < std::min(first + kRangesAtOnce, ahead_.size()); ++i)
-    ClaimUnclaimed(ahead_[i].first, ahead_[i].second, reads);
+    ClaimUnclaimed(ahead_[i].offset, ahead_[i].length, reads);
   if (!reads.empty()) Settle(Load(reads));
   return true;
 }
@@ -152,7 +152,7 @@ std::span<io::File::ReadAt> HeldImage::Load(std::span<io::File::ReadAt> reads) c
   return reads;
 }
 
-void HeldImage::ReadAhead(Ranges ranges) const {
+void HeldImage::ReadAhead(std::vector<Extent> ranges) const {
   StopReadingAhead();
   ahead_ = std::move(ranges);
   nextAhead_ = 0;

@@ -51,14 +51,12 @@ class HeldImage final : public HeldBytes {
   // How many bytes have been read from the file.
   std::uint64_t BytesRead() const { return read_; }
 
-  // Byte ranges (offset, length) about to be asked for, in that order.
-  using Ranges = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
-  // Reads the ranges beside the caller, in order, on a second core when one is free (else
+  // Reads the byte ranges beside the caller, in order, on a second core when one is free (else
   // at once), in place of any read ahead not yet done. The caller goes on through them
   // behind it, reading only a piece it needs that no thread has claimed yet, and waiting
   // for one being read. Called, as Release is, only by the one thread that reads the
   // card's structure.
-  void ReadAhead(Ranges ranges) const;
+  void ReadAhead(std::vector<Extent> ranges) const;
 
   // The bytes read at a time: a page of an image with ECC is 528, a cluster 1,056. Small
   // pieces read a directory's clusters without the files between them.
@@ -106,7 +104,7 @@ class HeldImage final : public HeldBytes {
   mutable std::atomic<int> waiters_{0};  // readers waiting for a piece another is reading
   // The read ahead: its ranges, the next not yet taken, its task while it may run, and
   // whether it is to stop.
-  mutable Ranges ahead_;
+  mutable std::vector<Extent> ahead_;
   mutable std::atomic<std::size_t> nextAhead_{0};
   mutable std::unique_ptr<io::Beside> aheadTask_;
   mutable std::atomic<bool> stop_{true};

@@ -66,14 +66,7 @@ Listing ImageCard::List() const {
     for (const SaveState& s : state_.saves)
       for (const FileState& f : s.files)
         if (f.entry.d.Name() == kIconSysName) FileExtents(f, titleFiles);
-    HeldImage::Ranges ranges;
-    for (const Extent& x : titleFiles.extents) {
-      if (!ranges.empty() && ranges.back().first + ranges.back().second == x.offset)
-        ranges.back().second += x.length;
-      else
-        ranges.emplace_back(x.offset, x.length);
-    }
-    state_.bytes->ReadAhead(std::move(ranges));
+    state_.bytes->ReadAhead(std::move(titleFiles.extents));
   }
   Listing listing;
   listing.saves.reserve(state_.saves.size());
@@ -123,12 +116,8 @@ bool ImageCard::FileExtents(const FileState& f, ContainerExtents& extents) const
   for (std::size_t k = 0; k < f.chain.size() && left > 0; ++k) {
     const std::uint64_t first = state_.PageOfCluster(f.chain[k]);
     for (std::uint32_t h = 0; h < kPagesPerCluster && left > 0; ++h) {
-      const std::uint64_t offset = state_.geometry.PageOffset(first + h);
       const std::uint64_t n = std::min<std::uint64_t>(left, kPageData);
-      if (!extents.extents.empty() && extents.extents.back().offset + extents.extents.back().length == offset)
-        extents.extents.back().length += n;
-      else
-        extents.extents.push_back({offset, n});
+      AppendExtent(extents.extents, state_.geometry.PageOffset(first + h), n);
       left -= n;
     }
   }

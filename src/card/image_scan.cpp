@@ -104,9 +104,9 @@ class Scanner {
   void ReadAhead(const std::vector<std::uint32_t>& chain, std::uint32_t n);
   // The bytes that reading n entries of a directory through its chain reads: its clusters,
   // those that follow one another as one range.
-  void AddDirectoryRanges(const std::vector<std::uint32_t>& chain, std::uint32_t n, HeldImage::Ranges& out) const;
+  void AddDirectoryRanges(const std::vector<std::uint32_t>& chain, std::uint32_t n, std::vector<Extent>& out) const;
   // Reads the ranges' pieces not read yet in one call to the system (a held image only).
-  void Prefetch(const HeldImage::Ranges& ranges);
+  void Prefetch(const std::vector<Extent>& ranges);
   // The saves' directories, read on a second core while the scan goes through them: each
   // chain followed through the FAT as far as its entries need, without judging it (the
   // scan does that).
@@ -144,8 +144,7 @@ class Scanner {
   std::vector<bool> toldCrossed_;   // per owner: told that another chain runs into it
   std::vector<OwnerPlace> owners_;  // per owner
   std::vector<std::uint32_t> walked_;  // the clusters of the last chain walked
-  HeldImage::Ranges prefetch_;   // the last bytes read at once, as ranges
-  std::vector<Extent> extents_;  // and as extents
+  std::vector<Extent> prefetch_;  // the last bytes read at once
   std::array<std::uint8_t, kPageData + kPageSpare> page_{};
   std::vector<std::uint8_t> block_;  // not held: the block of the file read last
   std::uint64_t blockAt_ = 0;
@@ -309,8 +308,12 @@ bool Scanner::ReadFat() {
   // Each indirect and FAT cluster is a cluster of its own: two pointers naming one would
   // make a write to one part of the FAT change another.
   std::vector<bool> taken(s.allocOffset, false);
-  auto claim = [&](std::uint32_t c, const std::string& what) {
-    if (taken[c]) Add(IssueKind::kFatAliased, "FAT", what + " is at cluster " + Num(c) + ", which another FAT cluster uses");
+  // `what` and n name the cluster claimed ("FAT cluster" 3): put into words only when
+  // another has it.
+  auto claim = [&](std::uint32_t c, std::string_view what, std::uint32_t n) {
+    if (taken[c])
+      Add(IssueKind::kFatAliased, "FAT",
+          std::string(what) + " " + Num(n) + " is at cluster " + Num(c) + ", which another FAT cluster uses");
     taken[c] = true;
   };
   for (std::uint32_t i = 0; i < indirect; ++i) {
@@ -318,7 +321,7 @@ bool Scanner::ReadFat() {
     if (outside(ifc))
       return Fatal(IssueKind::kBadFat, "superblock",
                    "indirect FAT cluster " + Num(i) + " is at cluster " + Num(ifc) + ", outside the FAT's area");
-    claim(ifc, "indirect FAT cluster " + Num(i));
+    claim(ifc, "indirect FAT cluster", i);
     if (!readCluster(ifc)) return Fatal(IssueKind::kReadFailed, "FAT", "the indirect FAT can't be read");
     for (std::uint32_t j = 0; j < kFatPerCluster && i * kFatPerCluster + j < fatClusters; ++j) {
       const std::uint32_t fc = bytes::GetU32LE(cluster.data() + 4 * j);
@@ -329,19 +332,13 @@ bool Scanner::ReadFat() {
       st_.fatClusters[i * kFatPerCluster + j] = fc;
     }
   }
-  for (std::uint32_t k = 0; k < fatClusters; ++k) claim(st_.fatClusters[k], "FAT cluster " + Num(k));
+  for (std::uint32_t k = 0; k < fatClusters; ++k) claim(st_.fatClusters[k], "FAT cluster", k);
   if (st_.bytes) {
     // The FAT's clusters, read in one call to the system.
     const Geometry& g = st_.geometry;
     prefetch_.clear();
-    for (const std::uint32_t fc : st_.fatClusters) {
-      const std::uint64_t from = g.PageOffset(std::uint64_t{fc} * kPagesPerCluster);
-      const std::uint64_t length = g.PageOffset(kPagesPerCluster);
-      if (!prefetch_.empty() && prefetch_.back().first + prefetch_.back().second == from)
-        prefetch_.back().second += length;
-      else
-        prefetch_.emplace_back(from, length);
-    }
+    for (const std::uint32_t fc : st_.fatClusters)
+      AppendExtent(prefetch_, g.PageOffset(std::uint64_t{fc} * kPagesPerCluster), g.PageOffset(kPagesPerCluster));
     Prefetch(prefetch_);
   }
   for (std::uint32_t k = 0; k < fatClusters; ++k) {
@@ -524,34 +521,27 @@ void Scanner::ReadAhead(const std::vector<std::uint32_t>& chain, std::uint32_t n
   Prefetch(prefetch_);
 }
 
-void Scanner::Prefetch(const HeldImage::Ranges& ranges) {
-  extents_.clear();
+void Scanner::Prefetch(const std::vector<Extent>& ranges) {
   std::uint64_t size = 0;
-  for (const auto& [offset, length] : ranges) {
-    extents_.push_back({offset, length});
-    size += length;
-  }
-  st_.bytes->Prefetch(extents_, size);
+  for (const Extent& x : ranges) size += x.length;
+  st_.bytes->Prefetch(ranges, size);
 }
 
 void Scanner::AddDirectoryRanges(const std::vector<std::uint32_t>& chain, std::uint32_t n,
-                                 HeldImage::Ranges& out) const {
+                                 std::vector<Extent>& out) const {
   const std::size_t used = std::min<std::size_t>(chain.size(), (std::size_t{n} + kEntriesPerCluster - 1) / kEntriesPerCluster);
   const Geometry& g = st_.geometry;
   for (std::size_t k = 0; k < used; ++k) {
     const std::uint64_t page = st_.PageOfCluster(chain[k]);
-    const std::uint64_t from = g.PageOffset(page), length = g.PageOffset(page + kPagesPerCluster) - from;
-    if (!out.empty() && out.back().first + out.back().second == from)
-      out.back().second += length;
-    else
-      out.emplace_back(from, length);
+    const std::uint64_t from = g.PageOffset(page);
+    AppendExtent(out, from, g.PageOffset(page + kPagesPerCluster) - from);
   }
 }
 
 void Scanner::ReadSavesAhead() const {
   if (!st_.bytes) return;
   const std::uint32_t end = std::min(st_.superblock.allocEnd, st_.superblock.clusters - st_.superblock.allocOffset);
-  HeldImage::Ranges ranges;
+  std::vector<Extent> ranges;
   std::vector<std::uint32_t> chain;
   // At most as many steps as the card has clusters, however the FAT links them.
   std::uint64_t steps = 0;

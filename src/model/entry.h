@@ -88,6 +88,13 @@ struct Extent {
   std::uint64_t length = 0;
   friend bool operator==(const Extent&, const Extent&) = default;
 };
+// Adds `length` bytes from offset to `extents`: to its last extent, where they follow it.
+inline void AppendExtent(std::vector<Extent>& extents, std::uint64_t offset, std::uint64_t length) {
+  if (!extents.empty() && extents.back().offset + extents.back().length == offset)
+    extents.back().length += length;
+  else
+    extents.push_back({offset, length});
+}
 // A whole container held in memory, each piece read from its file the first time it is
 // asked for. Each implementation says whether threads may read it at once.
 class HeldBytes {

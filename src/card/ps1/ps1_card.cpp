@@ -149,11 +149,7 @@ std::unique_ptr<CSaveGame> Ps1Card::MakeSave(const Ps1SaveState& s) const {
   if (const std::optional<std::uint64_t> offset = file_.CardOffset()) {
     ContainerExtents extents;
     for (int b : s.blocks) {
-      const std::uint64_t at = *offset + static_cast<std::uint64_t>(b) * kPs1BlockBytes;
-      if (!extents.extents.empty() && extents.extents.back().offset + extents.extents.back().length == at)
-        extents.extents.back().length += kPs1BlockBytes;
-      else
-        extents.extents.push_back({at, kPs1BlockBytes});
+      AppendExtent(extents.extents, *offset + static_cast<std::uint64_t>(b) * kPs1BlockBytes, kPs1BlockBytes);
     }
     source = std::move(extents);
   } else {
