@@ -410,11 +410,18 @@ class App {
       Abort("the folder picker did not appear");
     WriteProcessMemory(pi_.hProcess, remote_, folder.c_str(), (folder.size() + 1) * sizeof(wchar_t), nullptr);
     // The picker fills its tree after it shows: on a busy machine a selection made at once
-    // was undone by that, and the picker answered the folder it started in. So the folder
-    // is chosen again once it has had time to settle.
-    SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(remote_));
-    Sleep(500);
-    SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(remote_));
+    // was undone by that (even one made again half a second later), and the picker
+    // answered the folder it started in. So the folder is chosen until the tree has shown
+    // it selected twice in a row, 200 ms apart, and only then is OK pressed.
+    const std::wstring name = folder.substr(folder.find_last_of(L"\\/") + 1);
+    HWND tree = FindWindowExW(dialog, nullptr, L"SysTreeView32", nullptr);
+    int seen = 0;
+    for (int tries = 0; tries < 100 && seen < 2; ++tries) {
+      if (seen == 0) SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(remote_));
+      Sleep(200);
+      seen = tree && SelectedTreeText(tree) == name ? seen + 1 : 0;
+    }
+    if (seen < 2) Abort("the folder picker did not keep the folder selected");
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
     WaitUntil([&] { return !IsWindow(dialog); });
   }
@@ -453,6 +460,27 @@ class App {
     FoundWindow f{pi_.dwProcessId, nullptr, main_, nullptr, true};
     EnumWindows(FindProc, reinterpret_cast<LPARAM>(&f));
     return f.found == nullptr;
+  }
+
+  // The text of a tree view's selected item, read through memory in the program's process
+  // (past the first 4 KiB there, which may hold a path handed to a dialog).
+  std::wstring SelectedTreeText(HWND tree) {
+    const auto selected = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    if (!selected) return {};
+    auto* itemAt = static_cast<char*>(remote_) + 4096;
+    auto* textAt = itemAt + 1024;
+    TVITEMW item{};
+    item.mask = TVIF_TEXT | TVIF_HANDLE;
+    item.hItem = selected;
+    item.pszText = reinterpret_cast<wchar_t*>(textAt);
+    item.cchTextMax = 512;
+    WriteProcessMemory(pi_.hProcess, itemAt, &item, sizeof item, nullptr);
+    wchar_t zero = 0;
+    WriteProcessMemory(pi_.hProcess, textAt, &zero, sizeof zero, nullptr);
+    if (!SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(itemAt))) return {};
+    wchar_t text[512] = {};
+    ReadProcessMemory(pi_.hProcess, textAt, text, sizeof text - sizeof(wchar_t), nullptr);
+    return text;
   }
 
   // The file list, read through memory in the program's process.
@@ -1926,6 +1954,7 @@ int CaseCardMerge() {
   // other builds it has taken more than ten seconds.
   std::wstring report = app.AnswerMessageBox(L"Merge from SD card", IDOK, card.hwnd(), 60000);
   CHECK(report.find(Wide(reference.folder) + L" <- MemoryCards/PS2/") != std::wstring::npos);
+  if (report.find(Wide(reference.folder)) == std::wstring::npos) Log("  the merge's report: %s", Utf8(report).c_str());
   app.Settle();
   CheckHoldsOnly(card, path, reference);
   CHECK_EQ(app.Exit(), 40004ul);
