@@ -51,11 +51,11 @@ class HeldImage final : public HeldBytes {
   // How many bytes have been read from the file.
   std::uint64_t BytesRead() const { return read_; }
 
-  // Reads the byte ranges beside the caller, in order, on a second core when one is free (else
-  // at once), in place of any read ahead not yet done. The caller goes on through them
-  // behind it, reading only a piece it needs that no thread has claimed yet, and waiting
-  // for one being read. Called, as Release is, only by the one thread that reads the
-  // card's structure.
+  // Reads the byte ranges beside the caller, in order, on a second core when one is free
+  // (else at once), in place of any read ahead not yet done. The caller goes on through
+  // them behind it, reading only a piece it needs that no thread has claimed yet, and
+  // waiting for one being read. Called, as Release is, only by the one thread that reads
+  // the card's structure.
   void ReadAhead(std::vector<Extent> ranges) const;
 
   // The bytes read at a time: a page of an image with ECC is 528, a cluster 1,056. Small
