@@ -370,6 +370,17 @@ class Rasteriser {
     const std::size_t pixels = static_cast<std::size_t>(stride_) * rows;
     if (samples_.size() < pixels) samples_.resize(pixels);
     ready_.assign(rows, 0);
+    // A small picture has its samples made ready all at once: a triangle there spans few
+    // pixels in each row, and marking runs row by row would cost more than the clearing.
+    whole_ = size <= kWholeSize;
+    if (whole_) {
+      const std::uint64_t runs = RunsBetween(0, (size - 1) / kRun);
+      for (int y = first; y < end; ++y) {
+        ready_[static_cast<std::size_t>(y - first)] = runs;
+        PixelSamples* const row = RowSamples(y);
+        for (int x = 0; x < stride_; ++x) Store4(row[x].depth.data(), Splat(std::numeric_limits<float>::infinity()));
+      }
+    }
   }
 
   // Every sample of the rows drawn that lies in the triangle (edges included) and in
@@ -504,11 +515,13 @@ class Rasteriser {
   // Pixels are made ready in runs of this many; a row of the largest picture has 64.
   static constexpr int kRun = 8;
   static_assert(kMaxPictureSize % kRun == 0 && kMaxPictureSize / kRun <= 64);
+  // Pictures up to this size have all their samples made ready at the start.
+  static constexpr int kWholeSize = 64;
 
   void DrawRow(int y, int from, int to, const RowStart& row, const Planes& planes) {
     if (from > to) return;
     std::uint32_t& colour = flatColour_;
-    Ready(y, from, to);
+    if (!whole_) Ready(y, from, to);
     const F4 depthStep = Splat(planes.qx[kZ]);
     // Red, green, blue and u at the pixels' centres: shade + step * (x + 0.5).
     const F4 shadeStep = Load4(&planes.qx[kR]);
@@ -592,6 +605,7 @@ class Rasteriser {
 
   int size_, stride_;
   int first_, end_;  // the rows drawn
+  bool whole_ = false;  // every sample made ready at the start
   const std::uint16_t* texture_;
   bool flat_ = false;             // whether the triangle being drawn is one colour
   std::uint32_t flatColour_ = 0;  // its colour once worked out, else 0 (any other: the last pixel's)
