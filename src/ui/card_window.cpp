@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 #include "card/card_messages.h"
@@ -120,7 +121,10 @@ icon::Picture PlaceholderPicture(int size) {
 }
 
 icon::Picture SavePicture(const CSaveGame& save, int size, icon::Bands bands) {
-  icon::Result<icon::SaveIcon> loaded = icon::LoadSaveIcon(save, icon::IconSlot::kNormal);
+  return IconPicture(icon::LoadSaveIcon(save, icon::IconSlot::kNormal), size, bands);
+}
+
+icon::Picture IconPicture(const icon::Result<icon::SaveIcon>& loaded, int size, icon::Bands bands) {
   if (loaded) {
     icon::Result<icon::Picture> drawn =
         icon::RenderIcon(loaded.value().icon, loaded.value().iconSys, size, icon::Instructions::kBest, bands);
@@ -265,12 +269,16 @@ const icon::Picture* CardWindow::RowIcon(int row) {
   return &kept;
 }
 
-icon::Picture CardWindow::DrawRowIcon(std::size_t row, icon::Bands bands) const {
-  const card::SaveInfo& s = saves_[row];
-  if (Ps1()) return Ps1Picture(s.icon, kListIconSize);
+icon::Picture CardWindow::DrawRowIcon(std::size_t row) const {
+  if (Ps1()) return Ps1Picture(saves_[row].icon, kListIconSize);
+  return IconPicture(LoadRowIcon(row), kListIconSize);
+}
+
+icon::Result<icon::SaveIcon> CardWindow::LoadRowIcon(std::size_t row) const {
   // A damaged save shows its icon if that file is whole.
-  std::unique_ptr<CSaveGame> save = ReadableSave(s);
-  return save ? SavePicture(*save, kListIconSize, bands) : PlaceholderPicture(kListIconSize);
+  std::unique_ptr<CSaveGame> save = ReadableSave(saves_[row]);
+  if (!save) return icon::Error{icon::Fault::kReadFailed, "the save can't be read"};
+  return icon::LoadSaveIcon(*save, icon::IconSlot::kNormal);
 }
 
 void CardWindow::IconsWanted(int first, int last) {
@@ -282,9 +290,12 @@ void CardWindow::IconsWanted(int first, int last) {
   if (rows.empty()) return;
   const std::shared_ptr<const void> open = card_->KeepFileOpen();  // for all the icons, once
   // Each thread takes the next row not taken: each row's picture is its own, and the card
-  // reads on two threads at once. An odd row out is left to the end and drawn in two
-  // bands, one on each thread, rather than by one thread while the other waits.
+  // reads on two threads at once. An odd row out of a PS2 card is left to the end and
+  // drawn in two bands, one on each thread, rather than by one thread while the other
+  // waits; its icon is loaded here while the other thread draws its last row.
   const std::size_t paired = rows.size() / 2 * 2;
+  const bool oddOut = paired < rows.size() && !Ps1();
+  std::optional<icon::Result<icon::SaveIcon>> odd;
   std::atomic<std::size_t> next{0};
   const auto draw = [&] {
     for (std::size_t i; (i = next++) < paired;) icons_[rows[i]] = DrawRowIcon(rows[i]);
@@ -292,9 +303,16 @@ void CardWindow::IconsWanted(int first, int last) {
   if (paired > 0) {
     io::Beside other(draw);
     draw();
+    if (oddOut) odd = LoadRowIcon(rows.back());
     other.Wait();
   }
-  if (paired < rows.size()) icons_[rows.back()] = DrawRowIcon(rows.back(), icon::Bands::kTwo);
+  if (paired == rows.size()) return;
+  if (!oddOut) {
+    icons_[rows.back()] = DrawRowIcon(rows.back());
+    return;
+  }
+  if (!odd) odd = LoadRowIcon(rows.back());
+  icons_[rows.back()] = IconPicture(*odd, kListIconSize, icon::Bands::kTwo);
 }
 
 std::size_t CardWindow::DrawnIcons() const {

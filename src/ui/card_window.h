@@ -19,6 +19,7 @@
 #include "formats/registry.h"
 #include "icon/picture.h"
 #include "icon/render.h"
+#include "icon/save_icon.h"
 #include "sd/places.h"
 #include "ui/card_view.h"
 #include "ui/file_commands.h"
@@ -34,6 +35,8 @@ bool OpensAsCard(const ChosenFile& chosen);
 // save has no usable icon; in two bands at once, on two threads where one is free, with
 // `bands` kTwo.
 icon::Picture SavePicture(const CSaveGame& save, int size, icon::Bands bands = icon::Bands::kByWork);
+// The same from an icon loaded already (or its fault).
+icon::Picture IconPicture(const icon::Result<icon::SaveIcon>& loaded, int size, icon::Bands bands = icon::Bands::kByWork);
 // A flat grey square with a darker frame.
 icon::Picture PlaceholderPicture(int size);
 
@@ -116,7 +119,9 @@ class CardWindow {
   // the files that can be, for its title and icon.
   std::unique_ptr<CSaveGame> ReadableSave(const card::SaveInfo& s) const;
   // A row's list icon, drawn; any thread may draw one while another draws another.
-  icon::Picture DrawRowIcon(std::size_t row, icon::Bands bands = icon::Bands::kByWork) const;
+  icon::Picture DrawRowIcon(std::size_t row) const;
+  // The icon of a PS2 card's row, loaded to be drawn.
+  icon::Result<icon::SaveIcon> LoadRowIcon(std::size_t row) const;
   // The saves of the selected rows: the live ones, or with `deleted` the deleted ones.
   std::vector<const card::SaveInfo*> SelectedSaves(bool deleted = false);
   // The card's saves onto the cards of their games on an SD card: a folder and a device,
