@@ -348,6 +348,39 @@ TEST_F(CardWindowTest, IconsWantedTogetherAreEachTheirOwnRows) {
   }
 }
 
+// Rows drawn together whose save has no icon to draw (its icon.sys names a file the save
+// lacks) take the placeholder wherever they fall, the odd row out among them; the others
+// their own icons.
+TEST_F(CardWindowTest, RowsWithoutAnIconTakeThePlaceholderWhereverTheyFall) {
+  std::set<int> lackingRows;
+  for (int missing = 0; missing < 3; ++missing) {
+    const std::string path = MakeCard({}, "lacking-" + std::to_string(missing) + ".bin");
+    {
+      std::unique_ptr<card::Card> c = card::OpenCard(path).card;
+      for (int i = 0; i < 3; ++i) {
+        const std::string folder = "BESLES-2000" + std::to_string(i) + "ICON";
+        testutil::PsuImage image = SaveImage(folder, 3000, 0x03E0);
+        if (i == missing) image.files.erase(image.files.begin() + 1);  // icon.ico
+        ASSERT_EQ(c->Import(*Load(Psu(folder + ".psu", image))).result, card::ImportResult::kImported);
+      }
+    }
+    view.shownRows = 0;
+    OpenCard(path);
+    ASSERT_EQ(view.rows.size(), 3u);
+    ui::CardWindow& logic = window.cards();
+    logic.IconsWanted(0, 2);
+    EXPECT_EQ(logic.DrawnIcons(), 3u) << missing;
+    for (int row = 0; row < 3; ++row) {
+      const std::size_t at = static_cast<std::size_t>(row);
+      const bool lacking = view.rows[at].folder == "BESLES-2000" + std::to_string(missing) + "ICON";
+      if (lacking) lackingRows.insert(row);
+      const std::vector<std::uint8_t> want = lacking ? ui::PlaceholderPicture(32).rgba : IconFromCard(path, at);
+      EXPECT_EQ(logic.RowIcon(row)->rgba, want) << "missing " << missing << ", row " << row;
+    }
+  }
+  EXPECT_EQ(lackingRows, (std::set<int>{0, 1, 2}));
+}
+
 // Once the card changes, the icons drawn for the old rows are forgotten: each row shows its
 // own save's icon, and only the rows the list shows again are drawn.
 TEST_F(CardWindowTest, AChangeToTheCardForgetsTheIconsDrawn) {
