@@ -307,6 +307,26 @@ TEST_F(CardWindowTest, AChangeReadsTheCardAgainWithWhatChangedOutsideTheWindow) 
   }
 }
 
+// A list time has each field padded with zeros to its width, and a value past the width
+// (a damaged entry's) in full.
+TEST(CardListTime, FieldsArePaddedToTheirWidthAndNeverCut) {
+  struct Row {
+    std::uint16_t year;
+    std::uint8_t month, day, hour, minute;
+    const char* text;
+  };
+  const Row rows[] = {
+      {2007, 3, 5, 14, 3, "2007-03-05 14:03"},  {1999, 12, 31, 23, 59, "1999-12-31 23:59"},
+      {0, 0, 0, 0, 0, "0000-00-00 00:00"},      {999, 1, 10, 9, 7, "0999-01-10 09:07"},
+      {10000, 1, 1, 0, 0, "10000-01-01 00:00"}, {65535, 255, 255, 255, 255, "65535-255-255 255:255"},
+  };
+  for (const Row& r : rows) {
+    EntryTime t;
+    t.year = r.year, t.month = r.month, t.day = r.day, t.hour = r.hour, t.minute = r.minute, t.second = 59;
+    EXPECT_EQ(ui::ListTime(t), r.text);
+  }
+}
+
 // The list's icons are drawn as the list asks for them, each once, and are what drawing
 // every save's icon when the card opens gave. A row the list doesn't have gets none.
 TEST_F(CardWindowTest, ListIconsAreDrawnWhenTheListAsksForThem) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -43,14 +42,6 @@ constexpr std::size_t kIssueLines = 12;
 constexpr std::size_t kReportLines = 30;
 constexpr std::uint8_t kPlaceholderFill = 0xC8;
 constexpr std::uint8_t kPlaceholderFrame = 0x80;
-
-// "2007-03-05 14:03", short enough for its column.
-std::string ListTime(const EntryTime& t) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u", unsigned{t.year}, unsigned{t.month},
-                unsigned{t.day}, unsigned{t.hour}, unsigned{t.minute});
-  return text;
-}
 
 bool LooksLikeCardFile(const std::string& path) {
   io::File file = io::File::OpenRead(path);
@@ -118,6 +109,30 @@ icon::Picture PlaceholderPicture(int size) {
     }
   }
   return picture;
+}
+
+std::string ListTime(const EntryTime& t) {
+  // Put together digit by digit: a card's list shows one for every save, and a formatted
+  // print costs several times as much.
+  std::string text;
+  text.reserve(16);
+  const auto put = [&text](unsigned value, std::size_t width, char after) {
+    char digits[8];
+    std::size_t n = 0;
+    do {
+      digits[n++] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    } while (value > 0);
+    text.append(width > n ? width - n : 0, '0');
+    while (n > 0) text.push_back(digits[--n]);
+    if (after) text.push_back(after);
+  };
+  put(t.year, 4, '-');
+  put(t.month, 2, '-');
+  put(t.day, 2, ' ');
+  put(t.hour, 2, ':');
+  put(t.minute, 2, 0);
+  return text;
 }
 
 icon::Picture SavePicture(const CSaveGame& save, int size, icon::Bands bands) {
