@@ -14,6 +14,7 @@
 #include "formats/registry.h"
 #include "model/bytes.h"
 #include "model/entry_data.h"
+#include "model/entry_time_text.h"
 #include "resource.h"
 #include "support/card_builder.h"
 #include "support/icon_builder.h"
@@ -323,7 +324,7 @@ TEST(CardListTime, FieldsArePaddedToTheirWidthAndNeverCut) {
   for (const Row& r : rows) {
     EntryTime t;
     t.year = r.year, t.month = r.month, t.day = r.day, t.hour = r.hour, t.minute = r.minute, t.second = 59;
-    EXPECT_EQ(ui::ListTime(t), r.text);
+    EXPECT_EQ(ListingForm(t, /*seconds=*/false), r.text);
   }
 }
 

@@ -50,10 +50,28 @@ std::string DisplayForm(const EntryTime& time) {
   return text;
 }
 
-std::string ListingForm(const EntryTime& t) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", unsigned{t.year}, unsigned{t.month},
-                unsigned{t.day}, unsigned{t.hour}, unsigned{t.minute}, unsigned{t.second});
+std::string ListingForm(const EntryTime& t, bool seconds) {
+  // Put together digit by digit: a listing shows one for every save, and a formatted
+  // print costs several times as much.
+  std::string text;
+  text.reserve(20);
+  const auto put = [&text](unsigned value, std::size_t width, char after) {
+    char digits[8];
+    std::size_t n = 0;
+    do {
+      digits[n++] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    } while (value > 0);
+    text.append(width > n ? width - n : 0, '0');
+    while (n > 0) text.push_back(digits[--n]);
+    if (after) text.push_back(after);
+  };
+  put(t.year, 4, '-');
+  put(t.month, 2, '-');
+  put(t.day, 2, ' ');
+  put(t.hour, 2, ':');
+  put(t.minute, 2, seconds ? ':' : 0);
+  if (seconds) put(t.second, 2, 0);
   return text;
 }
 

@@ -16,8 +16,9 @@ inline constexpr char kEntryBlank = '_';
 
 // "5 March 2007 14:03:09". A month outside 1..12 shows as "(month 13)".
 std::string DisplayForm(const EntryTime& time);
-// "2007-03-05 14:03:09": the stored fields zero-padded and unchecked, as listings show them.
-std::string ListingForm(const EntryTime& time);
+// "2007-03-05 14:03:09": the stored fields zero-padded and unchecked, as listings show them
+// (each at least two digits, the year four); "2007-03-05 14:03" without the seconds.
+std::string ListingForm(const EntryTime& time, bool seconds = true);
 // "05-03-2007 14:03:09", always as long as the mask: a value too wide for its digit
 // positions (a day of 100, a year of 10000) is shown as blanks, so that it has to be typed
 // before the time can be confirmed.

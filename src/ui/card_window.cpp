@@ -24,6 +24,7 @@
 #include "io/path.h"
 #include "io/safe_name.h"
 #include "io/text.h"
+#include "model/entry_time_text.h"
 #include "model/icon_sys.h"
 #include "sd/merge.h"
 #include "sd/messages.h"
@@ -109,30 +110,6 @@ icon::Picture PlaceholderPicture(int size) {
     }
   }
   return picture;
-}
-
-std::string ListTime(const EntryTime& t) {
-  // Put together digit by digit: a card's list shows one for every save, and a formatted
-  // print costs several times as much.
-  std::string text;
-  text.reserve(16);
-  const auto put = [&text](unsigned value, std::size_t width, char after) {
-    char digits[8];
-    std::size_t n = 0;
-    do {
-      digits[n++] = static_cast<char>('0' + value % 10);
-      value /= 10;
-    } while (value > 0);
-    text.append(width > n ? width - n : 0, '0');
-    while (n > 0) text.push_back(digits[--n]);
-    if (after) text.push_back(after);
-  };
-  put(t.year, 4, '-');
-  put(t.month, 2, '-');
-  put(t.day, 2, ' ');
-  put(t.hour, 2, ':');
-  put(t.minute, 2, 0);
-  return text;
 }
 
 icon::Picture SavePicture(const CSaveGame& save, int size, icon::Bands bands) {
@@ -253,7 +230,7 @@ void CardWindow::ShowCard() {
     CardRow row;
     row.folder = s.folder;
     row.size = card::messages::KilobytesText(s.sizeKB);
-    row.modified = ListTime(s.modified);
+    row.modified = ListingForm(s.modified, /*seconds=*/false);  // short enough for its column
     // A damaged save shows what of it can be read: its title, and later its icon.
     const FullTitle& title = s.fullTitle;
     row.title = !title.found        ? io::ShiftJisToUtf8(s.rawTitle)

@@ -31,10 +31,6 @@ namespace ui {
 // of a save family, and either a card image extension or a card image's contents.
 bool OpensAsCard(const ChosenFile& chosen);
 
-// A save's time as the card list shows it, "2007-03-05 14:03": each field at least two
-// digits (the year four), more for the larger values a damaged entry may hold.
-std::string ListTime(const EntryTime& t);
-
 // The save's normal icon drawn `size` pixels a side, or the plain placeholder when the
 // save has no usable icon; in two bands at once, on two threads where one is free, with
 // `bands` kTwo.
