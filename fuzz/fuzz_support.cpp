@@ -6,6 +6,7 @@
 #include <random>
 
 #include "io/file.h"
+#include "io/fs_path.h"
 #include "support/exercise.h"
 
 namespace fuzz {

@@ -7,6 +7,7 @@
 
 #include "card/card.h"
 #include "io/file.h"
+#include "io/fs_path.h"
 #include "support/card_builder.h"
 #include "support/cli_runner.h"
 #include "support/ps1_builder.h"

@@ -8,6 +8,7 @@
 #include "card/card.h"
 #include "card/ps1/ps1_card.h"
 #include "io/file.h"
+#include "io/fs_path.h"
 #include "io/path.h"
 #include "sd/merge.h"
 #include "sd/messages.h"

@@ -11,6 +11,7 @@
 #include "card/card_messages.h"
 #include "formats/registry.h"
 #include "io/file.h"
+#include "io/fs_path.h"
 #include "model/entry_data.h"
 #include "sd/find_cards.h"
 #include "sd/game_id.h"

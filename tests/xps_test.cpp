@@ -10,6 +10,7 @@
 #include "formats/psu/psu.h"
 #include "formats/registry.h"
 #include "io/file.h"
+#include "io/fs_path.h"
 #include "model/bytes.h"
 #include "model/entry_data.h"
 #include "support/test_util.h"

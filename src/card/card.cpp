@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <filesystem>
 
 #include "card/card_time.h"
 #include "card/folder_card.h"
@@ -10,6 +9,7 @@
 #include "card/image_card.h"
 #include "card/ps1/ps1_card.h"
 #include "io/file.h"
+#include "io/folder.h"
 #include "io/path.h"
 
 namespace card {
@@ -111,8 +111,7 @@ OpenedCard Card::FirstRead(std::unique_ptr<Card> card) {
 }
 
 OpenedCard OpenCard(const std::string& path, CardReading reading) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(io::ToFsPath(path), ec)) return FolderCard::Open(path);
+  if (io::IsFolder(path)) return FolderCard::Open(path);
   if (LooksLikePs1CardFile(path)) return Ps1Card::Open(path);
   return ImageCard::Open(path, reading);
 }

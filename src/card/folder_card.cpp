@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <random>
 #include <map>
 #include <set>
@@ -16,13 +15,13 @@
 #include "formats/output_file.h"
 #include "formats/write_folder.h"
 #include "io/file.h"
+#include "io/folder.h"
 #include "io/path.h"
 #include "model/count_text.h"
 #include "model/entry_data.h"
 
 namespace card {
 
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -44,14 +43,14 @@ std::optional<std::vector<std::uint8_t>> ReadSmallFile(const std::string& path, 
 }
 
 // A host file's time as the card's clock would show it.
-EntryTime HostTime(const fs::path& path) {
-  const std::optional<std::int64_t> instant = io::ModifiedTime(io::FromFsPath(path));
+EntryTime HostTime(const std::string& path) {
+  const std::optional<std::int64_t> instant = io::ModifiedTime(path);
   return instant ? ConsoleTimeAt(*instant) : JapanNow();
 }
 
 // A card entry's times: from its meta file when it has one, else from the host file; the
 // index's over either.
-void SetTimes(DirEntry& d, const IndexRecord* r, const fs::path& host, bool haveMeta) {
+void SetTimes(DirEntry& d, const IndexRecord* r, const std::string& host, bool haveMeta) {
   if (!haveMeta) d.created = d.modified = HostTime(host);
   if (r && r->created) d.created = SecondsToCardTime(*r->created);
   if (r && r->modified) d.modified = SecondsToCardTime(*r->modified);
@@ -113,24 +112,23 @@ bool FolderCard::Rescan() {
     return false;
   }
 
-  std::error_code ec;
-  std::vector<fs::path> folders;
-  for (fs::directory_iterator it(io::ToFsPath(path_), ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = io::FromFsPath(it->path().filename());
-    if (name.starts_with(kFolderPrefix) || !it->is_directory(ec)) continue;
+  std::vector<std::pair<std::string, std::string>> folders;  // name, path
+  const bool listed = io::ForEachInFolder(path_, [&](const io::FolderItem& item) {
+    if (item.name.starts_with(kFolderPrefix) || item.kind != io::PathKind::kFolder) return true;
     if (folders.size() >= kMaxEntries) {
       Add(IssueKind::kOverCapacity, "", "more save folders than a card holds; the rest are not read");
-      break;
+      return false;
     }
-    folders.push_back(it->path());
-  }
-  if (ec) {
+    folders.emplace_back(item.name, item.path);
+    return true;
+  });
+  if (!listed) {
     Add(IssueKind::kReadFailed, "", "the card's folder can't be listed");
     return false;
   }
   std::sort(folders.begin(), folders.end());
 
-  for (const fs::path& folder : folders) ReadSaveFolder(folder);
+  for (const auto& [name, folder] : folders) ReadSaveFolder(name, folder);
   if (UsedClusters() > kFolderCardClusters)
     Add(IssueKind::kOverCapacity, "",
         "the saves take " + Num(UsedClusters()) + " KB; the emulator loads no more than " + Num(kFolderCardClusters));
@@ -162,15 +160,14 @@ std::optional<DirEntry> FolderCard::ReadMeta(const std::string& metaPath, const 
   return DirEntry::Read(bytes->data());
 }
 
-std::uint64_t FolderCard::ReadSaveFile(const fs::directory_entry& item, const std::string& dir,
+std::uint64_t FolderCard::ReadSaveFile(const io::FolderItem& item, const std::string& dir,
                                        const std::optional<FolderIndex>& index, FolderSave& save) {
-  const std::string name = io::FromFsPath(item.path().filename());
+  const std::string& name = item.name;
   const std::string where = save.hostName + "/" + name;
   FolderFile& file = save.files.emplace_back();
-  file.hostPath = io::FromFsPath(item.path());
-  std::error_code ec;
-  const std::uint64_t size = item.file_size(ec);
-  if (ec || size > std::uint64_t{kFolderCardClusters} * kClusterSize) {
+  file.hostPath = item.path;
+  const std::uint64_t size = item.size;
+  if (item.kind != io::PathKind::kFile || size > std::uint64_t{kFolderCardClusters} * kClusterSize) {
     Add(IssueKind::kBadHostFile, where, "a file larger than the card");
     save.readable = false;
   }
@@ -184,15 +181,14 @@ std::uint64_t FolderCard::ReadSaveFile(const fs::directory_entry& item, const st
   }
   d.length = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0xFFFFFFFFu));
   const IndexRecord* r = index ? index->Find(name) : nullptr;
-  SetTimes(d, r, item.path(), meta.has_value());
+  SetTimes(d, r, item.path, meta.has_value());
   file.order = r && r->order ? *r->order : INT64_MAX;
   return ClustersFor(size);
 }
 
-void FolderCard::ReadSaveFolder(const fs::path& folder) {
+void FolderCard::ReadSaveFolder(const std::string& name, const std::string& dir) {
   FolderSave& save = saves_.emplace_back();
-  save.hostName = io::FromFsPath(folder.filename());
-  const std::string dir = io::FromFsPath(folder);
+  save.hostName = name;
   const std::string& where = save.hostName;
   const std::optional<FolderIndex> index = ReadIndex(dir, where);
   const std::optional<DirEntry> meta = ReadMeta(io::JoinPath(dir, kFolderMetaDirectory), where, save);
@@ -201,26 +197,25 @@ void FolderCard::ReadSaveFolder(const fs::path& folder) {
     save.entry.mode = EntryMode::kNewDirectory;
     save.entry.SetName(save.hostName);
   }
-  SetTimes(save.entry, index ? index->Find(kIndexRootKey) : nullptr, folder, meta.has_value());
+  SetTimes(save.entry, index ? index->Find(kIndexRootKey) : nullptr, dir, meta.has_value());
 
   std::uint64_t clusters = 0;
-  std::error_code ec;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = io::FromFsPath(it->path().filename());
-    if (name.starts_with(kFolderPrefix)) continue;
-    if (it->is_directory(ec)) {
+  const bool listed = io::ForEachInFolder(dir, [&](const io::FolderItem& item) {
+    if (item.name.starts_with(kFolderPrefix)) return true;
+    if (item.kind == io::PathKind::kFolder) {
       save.subfolder = true;
-      Add(IssueKind::kSubfolder, where + "/" + name, "a folder inside the save, which a save file can't carry");
-      continue;
+      Add(IssueKind::kSubfolder, where + "/" + item.name, "a folder inside the save, which a save file can't carry");
+      return true;
     }
     if (save.files.size() >= kMaxEntries) {
       Add(IssueKind::kOverCapacity, where, "more files than a card directory holds");
       save.readable = false;
-      break;
+      return false;
     }
-    clusters += ReadSaveFile(*it, dir, index, save);
-  }
-  if (ec) {
+    clusters += ReadSaveFile(item, dir, index, save);
+    return true;
+  });
+  if (!listed) {
     Add(IssueKind::kReadFailed, where, "the save's folder can't be listed");
     save.readable = false;
   }
@@ -315,7 +310,6 @@ bool FolderCard::WriteSaveFolder(const std::string& temp, const CSaveGame& save,
                            CardTimeToSeconds(prepared.directory.modified)});
   const std::string metaDir = io::JoinPath(temp, kFolderMeta);
   bool metaFolder = false;
-  std::error_code ec;
   for (std::size_t i = 0; i < prepared.files.size(); ++i) {
     const DirEntry& f = prepared.files[i];
     io::File file = io::File::OpenWrite(io::JoinPath(temp, hostFiles[i]));
@@ -337,7 +331,7 @@ bool FolderCard::WriteSaveFolder(const std::string& temp, const CSaveGame& save,
     // A meta file only where the emulator would otherwise give the file another mode,
     // attr or name.
     if (f.mode == EntryMode::kNewFile && f.attr == 0 && hostFiles[i] == f.Name()) continue;
-    if ((!metaFolder && !fs::create_directory(io::ToFsPath(metaDir), ec)) ||
+    if ((!metaFolder && !io::MakeFolder(metaDir)) ||
         !WriteWhole(io::JoinPath(metaDir, hostFiles[i]), EntryBytes(f)))
       return false;
     metaFolder = true;
@@ -361,12 +355,11 @@ bool FolderCard::ReadsBack(const std::string& temp, const PreparedSave& prepared
                            const std::vector<std::string>& hostFiles) {
   // The folder as the card will read it: each file once, with its length, and nothing else.
   std::map<std::string, std::uint64_t> found;
-  std::error_code ec;
-  for (fs::directory_iterator it(io::ToFsPath(temp), ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = io::FromFsPath(it->path().filename());
-    if (!name.starts_with(kFolderPrefix)) found[name] = it->is_directory(ec) ? UINT64_MAX : it->file_size(ec);
-  }
-  std::string wrong = ec ? "can't be listed" : "";
+  const bool listed = io::ForEachInFolder(temp, [&found](const io::FolderItem& item) {
+    if (!item.name.starts_with(kFolderPrefix)) found[item.name] = item.kind == io::PathKind::kFile ? item.size : UINT64_MAX;
+    return true;
+  });
+  std::string wrong = listed ? "" : "can't be listed";
   for (std::size_t i = 0; wrong.empty() && i < hostFiles.size(); ++i) {
     auto it = found.find(hostFiles[i]);
     if (it == found.end())
@@ -378,7 +371,7 @@ bool FolderCard::ReadsBack(const std::string& temp, const PreparedSave& prepared
   }
   if (wrong.empty() && !found.empty()) wrong = "has \"" + found.begin()->first + "\", which was not written";
   if (!wrong.empty())
-    refusal_ = "read back, the new save folder in " + io::FromFsPath(io::ToFsPath(path_).filename()) + " " + wrong;
+    refusal_ = "read back, the new save folder in " + std::string(io::FileNameOf(path_)) + " " + wrong;
   return wrong.empty();
 }
 
@@ -398,8 +391,7 @@ WriteResult FolderCard::PutInPlace(const std::string& temp, const std::string& h
   }
   io::SyncDirectoryOf(io::JoinPath(path_, host));
   if (!retired.empty()) {
-    std::error_code ignored;
-    fs::remove_all(io::ToFsPath(io::JoinPath(path_, retired)), ignored);
+    io::RemoveTree(io::JoinPath(path_, retired));
     io::SyncDirectoryOf(io::JoinPath(path_, host));
   }
   return WriteResult::kWritten;
@@ -433,16 +425,14 @@ ImportOutcome FolderCard::Import(const CSaveGame& save, const ImportOptions& opt
   // The save is written whole under a name the emulator passes over, read back, then
   // renamed into place.
   auto tempName = FreeName(path_, std::string(kFolderPrefix) + "tmp_" + host);
-  std::error_code ec;
-  if (!tempName || !fs::create_directory(io::ToFsPath(io::JoinPath(path_, *tempName)), ec))
+  if (!tempName || !io::MakeFolder(io::JoinPath(path_, *tempName)))
     return Outcome(ImportResult::kWriteFailed, out.folder);
   const std::string temp = io::JoinPath(path_, *tempName);
   bool sourceFailed = false;
   WriteResult written = WriteResult::kFailed;
   if (WriteSaveFolder(temp, save, prepared, hostFiles, sourceFailed))
     written = ReadsBack(temp, prepared, hostFiles) ? PutInPlace(temp, host, old) : WriteResult::kRefused;
-  std::error_code ignored;
-  if (written != WriteResult::kWritten) fs::remove_all(io::ToFsPath(temp), ignored);
+  if (written != WriteResult::kWritten) io::RemoveTree(temp);
   Rescan();
   if (sourceFailed) return Outcome(ImportResult::kSourceUnreadable, out.folder);
   return Finish(out, written, old ? ImportResult::kReplaced : ImportResult::kImported, prepared);
@@ -472,18 +462,18 @@ RepairOutcome FolderCard::Repair() {
 }
 
 FormatResult FormatFolderCard(const std::string& path, const FormatOptions& options) {
-  const fs::path dir = io::ToFsPath(path);
-  std::error_code ec;
-  if (fs::exists(dir, ec)) {
+  if (io::Exists(path)) {
     // Only an empty folder, or one holding nothing but an unformatted superblock, is
     // formatted over: never one with saves.
-    if (!fs::is_directory(dir, ec)) return FormatResult::kTargetExists;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-      const bool emptySuperblock = it->path().filename() == io::ToFsPath(std::string(kFolderSuperblock)) &&
-                                   it->file_size(ec) < kSuperblockBytes;
-      if (!emptySuperblock || !options.overwrite) return FormatResult::kTargetExists;
-    }
-  } else if (!fs::create_directories(dir, ec)) {
+    if (!io::IsFolder(path)) return FormatResult::kTargetExists;
+    bool taken = false;
+    io::ForEachInFolder(path, [&](const io::FolderItem& item) {
+      const bool emptySuperblock = item.name == kFolderSuperblock && item.size < kSuperblockBytes;
+      taken = !emptySuperblock || !options.overwrite;
+      return !taken;
+    });
+    if (taken) return FormatResult::kTargetExists;
+  } else if (!io::MakeFolders(path)) {
     return FormatResult::kWriteFailed;
   }
   // Pages 0-15 of a fresh 8 MiB card, without their ECC.

@@ -17,13 +17,13 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "card/card.h"
+#include "io/folder.h"
 #include "card/pcsx2_index.h"
 #include "model/dir_entry.h"
 
@@ -76,14 +76,14 @@ class FolderCard final : public Card {
   bool Rescan() override;
   void Add(IssueKind kind, std::string where, std::string message);
   // One save's folder: its files, index and meta files, with what is wrong with them.
-  void ReadSaveFolder(const std::filesystem::path& folder);
+  void ReadSaveFolder(const std::string& name, const std::string& dir);
   // The save's _pcsx2_index; none (and the issue when it is there) when it can't be read.
   std::optional<FolderIndex> ReadIndex(const std::string& dir, const std::string& where);
   // A meta file's directory entry; none when there is none, or (the issue, and the save
   // made unreadable) when it is not one entry.
   std::optional<DirEntry> ReadMeta(const std::string& metaPath, const std::string& where, FolderSave& save);
   // One host file of a save, added to its files; gives the clusters it takes.
-  std::uint64_t ReadSaveFile(const std::filesystem::directory_entry& item, const std::string& dir,
+  std::uint64_t ReadSaveFile(const io::FolderItem& item, const std::string& dir,
                              const std::optional<FolderIndex>& index, FolderSave& save);
   const FolderSave* FindSave(std::string_view folder) const;
   std::uint32_t UsedClusters() const;

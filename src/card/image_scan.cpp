@@ -11,6 +11,7 @@
 #include "card/image_write.h"
 #include "card/prepare.h"
 #include "io/file.h"
+#include "io/path.h"
 #include "model/bytes.h"
 #include "model/count_text.h"
 
@@ -254,7 +255,7 @@ bool Scanner::NoSuperblock(const Geometry& likely) {
 
 bool Scanner::DamagedSuperblock(IssueKind kind, const std::string& what, bool rebuildable) {
   return Fatal(kind, "superblock",
-               io::FromFsPath(io::ToFsPath(path_).filename()) + " is a damaged memory card: " + what +
+               std::string(io::FileNameOf(path_)) + " is a damaged memory card: " + what +
                    (rebuildable ? "; moravelt-cli card check --repair can rebuild the superblock" : ""));
 }
 

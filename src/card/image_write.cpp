@@ -9,6 +9,7 @@
 #include "card/folder_card.h"
 #include "formats/output_file.h"
 #include "io/file.h"
+#include "io/path.h"
 #include "model/bytes.h"
 
 namespace card {
@@ -71,7 +72,7 @@ bool AcceptWithoutNewDamage(const std::string& newImage, const std::vector<Issue
   const ImageState after = ScanImage(newImage);
   const std::optional<Issue> damage = NewDamage(before, after.issues);
   if (!damage) return true;
-  why = "the new " + io::FromFsPath(io::ToFsPath(cardPath).filename()) + " read back with damage the old one does not have (" +
+  why = "the new " + std::string(io::FileNameOf(cardPath)) + " read back with damage the old one does not have (" +
         (damage->where.empty() ? "" : damage->where + ": ") + damage->message + ")";
   return false;
 }

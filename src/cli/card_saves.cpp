@@ -1,10 +1,10 @@
 // card export, import and rm: saves taken off a card, put on one, removed from one.
-#include <filesystem>
 #include <system_error>
 
 #include "card/card_messages.h"
 #include "cli/card_command.h"
 #include "io/file.h"
+#include "io/folder.h"
 #include "io/safe_name.h"
 #include "formats/messages.h"
 #include "formats/registry.h"
@@ -15,7 +15,6 @@ namespace cli {
 
 namespace {
 
-namespace fs = std::filesystem;
 
 struct ExportOptions {
   std::string card;
@@ -72,9 +71,7 @@ int RunExport(const ExportOptions& o, Console& console) {
     console.Note("The card holds no saves");
     return kExitOk;
   }
-  std::error_code ec;
-  fs::create_directories(io::ToFsPath(o.dir), ec);
-  if (!fs::is_directory(io::ToFsPath(o.dir), ec)) {
+  if (!io::MakeFolders(o.dir)) {
     console.Error(std::string(messages::kCannotWriteFile) + ": " + Quoted(o.dir));
     return kExitFailed;
   }
@@ -115,8 +112,7 @@ int RunExport(const ExportOptions& o, Console& console) {
 
 // A save to put on a card: a save file, a save on a card (CARD:FOLDER), or a PC folder.
 Opened OpenImportSource(const std::string& path, Console& console, const OpenOptions& how) {
-  std::error_code ec;
-  if (fs::is_directory(io::ToFsPath(path), ec)) return ReadSaveFolder(path, {});
+  if (io::IsFolder(path)) return ReadSaveFolder(path, {});
   return OpenSave(path, console, how);
 }
 

@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cstdio>
-#include <filesystem>
 #include <system_error>
 
 #include "card/card.h"
@@ -14,6 +13,7 @@
 #include "formats/registry.h"
 #include "formats/write_save.h"
 #include "io/file.h"
+#include "io/folder.h"
 #include "io/path.h"
 #include "model/entry_time_text.h"
 
@@ -48,11 +48,8 @@ namespace {
 // The second line of a failed open when the path holds a memory card rather than a save:
 // a card image under any name, or a PCSX2 folder card.
 std::string CardHint(const std::string& path) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  const fs::path p = io::ToFsPath(path);
-  if (fs::is_directory(p, ec)) {
-    const bool folderCard = fs::exists(p / io::ToFsPath(std::string(card::kFolderSuperblock)), ec);
+  if (io::IsFolder(path)) {
+    const bool folderCard = io::Exists(io::JoinPath(path, card::kFolderSuperblock));
     return folderCard ? "\nthis looks like a PCSX2 folder card: see moravelt-cli card ls" : "";
   }
   io::File file = io::File::OpenRead(path);

@@ -1,7 +1,6 @@
 // convert and batch: a save written in another (or its own) format.
 #include <algorithm>
 #include <atomic>
-#include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -14,6 +13,7 @@
 #include "formats/registry.h"
 #include "formats/write_save.h"
 #include "io/file.h"
+#include "io/folder.h"
 #include "io/path.h"
 
 namespace cli {
@@ -80,8 +80,6 @@ int RunConvert(const ConvertOptions& o, Console& console) {
   return kExitOk;
 }
 
-namespace fs = std::filesystem;
-
 enum class Status { kPending, kConverted, kSkipped, kFailed };
 
 struct Job {
@@ -103,17 +101,14 @@ const char* StatusName(Status s) {
 
 // A file under a named folder is an input when a family opens it: by its extension, or,
 // for a family without one (raw PS1 saves), by its contents.
-bool Readable(const fs::path& p) {
-  const std::string path = io::FromFsPath(p);
+bool Readable(const std::string& path) {
   const FormatFamily* family = FamilyToOpen(path);
   return family && (!family->Can(kNoExtension) || FamilyOfFile(path) == family);
 }
 
 // How two spellings of one path compare: absolute, normalised, in any letter case.
 std::string PathKey(const std::string& path) {
-  std::error_code ec;
-  fs::path p = fs::absolute(io::ToFsPath(path), ec).lexically_normal();
-  return io::FoldAscii(io::FromFsPath(p));
+  return io::FoldAscii(io::AbsolutePath(path));
 }
 
 // The inputs: files as named, and the readable files under named folders (sorted, so that
@@ -125,19 +120,15 @@ std::vector<Job> CollectInputs(const std::vector<std::string>& inputs) {
     if (seen.insert(PathKey(path)).second) jobs.push_back(Job{path, {}, Status::kPending, {}, {}});
   };
   for (const std::string& input : inputs) {
-    std::error_code ec;
-    fs::path root = io::ToFsPath(input);
-    if (!fs::is_directory(root, ec)) {
+    if (!io::IsFolder(input)) {
       add(input);
       continue;
     }
     std::vector<std::string> found;
-    fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec);
-    for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-      std::error_code fileEc;
-      if (it->is_regular_file(fileEc) && Readable(it->path()))
-        found.push_back(io::FromFsPath(it->path()));
-    }
+    io::WalkTree(input, [&found](const io::TreeItem& tree) {
+      if (tree.item.kind == io::PathKind::kFile && Readable(tree.item.path)) found.push_back(tree.item.path);
+      return io::Walk::kGo;
+    });
     std::sort(found.begin(), found.end());
     for (const std::string& f : found) add(f);
   }
@@ -168,14 +159,13 @@ void AssignOutputs(std::vector<Job>& jobs, const BatchOptions& o, const FormatFa
                    Console& console) {
   std::map<std::string, std::string> claimedBy;  // output key -> the input writing it
   for (Job& job : jobs) {
-    fs::path in = io::ToFsPath(job.input);
     if (!FamilyToOpen(job.input)) {
       job.status = Status::kFailed;
       job.reason = messages::kUnknownFileType;
       continue;
     }
-    fs::path dir = o.outDir.empty() ? in.parent_path() : io::ToFsPath(o.outDir);
-    std::string stem = io::FromFsPath(in.stem());
+    const std::string dir = o.outDir.empty() ? io::ParentOf(job.input) : o.outDir;
+    std::string stem(io::StemOf(io::FileNameOf(job.input)));
     // --to names an extension, or a family (raw has no extension).
     std::string extension = TargetFamilyForExtension(o.to) ? o.to : std::string(family.OwnExtension());
     if (family.requiredName) {
@@ -186,7 +176,7 @@ void AssignOutputs(std::vector<Job>& jobs, const BatchOptions& o, const FormatFa
       }
     }
     auto outputFor = [&](const std::string& s) {
-      return io::FromFsPath(dir / io::ToFsPath(extension.empty() ? s : s + "." + extension));
+      return io::JoinPath(dir, extension.empty() ? s : s + "." + extension);
     };
     std::string output = outputFor(stem);
     if (PathKey(output) == PathKey(job.input) || io::SameFile(output, job.input)) {
@@ -288,9 +278,7 @@ int RunBatch(const BatchOptions& o, Console& console) {
   }
   std::vector<Job> jobs = CollectInputs(o.inputs);
   if (!o.outDir.empty()) {
-    std::error_code ec;
-    fs::create_directories(io::ToFsPath(o.outDir), ec);
-    if (!fs::is_directory(io::ToFsPath(o.outDir), ec)) {
+    if (!io::MakeFolders(o.outDir)) {
       console.Error(std::string(messages::kCannotWriteFile) + ": " + Quoted(o.outDir));
       return kExitFailed;
     }
@@ -332,7 +320,7 @@ int RunBatch(const BatchOptions& o, Console& console) {
     std::set<std::string> folders;
     for (const Job& job : jobs)
       if (job.status == Status::kConverted)
-        folders.insert(io::FromFsPath(io::ToFsPath(job.output).parent_path() / "."));
+        folders.insert(io::JoinPath(io::ParentOf(job.output), "."));
     for (const std::string& folder : folders) {
       if (io::SyncFileSystemOf(folder)) continue;
       for (Job& job : jobs) {

@@ -1,6 +1,5 @@
 // rename, add, remove, set-mode, set-time: one change through the container operations,
 // then the save written back over its source or to -o.
-#include <filesystem>
 #include <system_error>
 
 #include "cli/command.h"
@@ -9,6 +8,7 @@
 #include "formats/ps1/ps1_save.h"
 #include "formats/registry.h"
 #include "io/file.h"
+#include "io/folder.h"
 #include "io/path.h"
 
 namespace cli {
@@ -99,8 +99,7 @@ bool Ps1EditAllowed(const CSaveGame& save, const EditOptions& o, Failure& failur
 
 bool Add(CSaveGame& save, const EditOptions& o, Console& console, Failure& failure) {
   for (const std::string& pcFile : o.pcFiles) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(io::ToFsPath(pcFile), ec) || !io::FileSize(pcFile)) {
+    if (!io::IsFile(pcFile) || !io::FileSize(pcFile)) {
       failure.message = std::string(messages::kCannotReadFile) + ": " + Quoted(pcFile);
       return false;
     }

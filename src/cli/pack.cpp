@@ -1,6 +1,5 @@
 // pack: a new save from the files of a PC folder.
 #include <algorithm>
-#include <filesystem>
 #include <system_error>
 
 #include "card/folder_card.h"
@@ -10,12 +9,12 @@
 #include "formats/registry.h"
 #include "formats/write_save.h"
 #include "io/file.h"
+#include "io/folder.h"
 
 namespace cli {
 
 namespace {
 
-namespace fs = std::filesystem;
 
 struct PackOptions {
   std::string dir;
@@ -29,13 +28,7 @@ constexpr std::uint64_t kCardClusters = 8192;
 constexpr std::uint64_t kCardBytes = card::kClusterSize * kCardClusters;
 
 std::string FolderNameOf(const std::string& dir) {
-  fs::path p = io::ToFsPath(dir).lexically_normal();
-  if (p.filename().empty()) p = p.parent_path();
-  std::string name = io::FromFsPath(p.filename());
-  if (name.empty() || name == "." || name == "..") {
-    std::error_code ec;
-    name = io::FromFsPath(fs::absolute(p, ec).lexically_normal().filename());
-  }
+  std::string name(io::FileNameOf(io::AbsolutePath(dir)));
   return name;
 }
 
@@ -46,8 +39,7 @@ std::string FolderNameMessage(const std::string& name) {
 }
 
 int RunPack(const PackOptions& o, Console& console) {
-  std::error_code ec;
-  if (!fs::is_directory(io::ToFsPath(o.dir), ec)) {
+  if (!io::IsFolder(o.dir)) {
     console.Error("Not a folder: " + Quoted(o.dir));
     return kExitFailed;
   }
@@ -99,9 +91,7 @@ int RunPack(const PackOptions& o, Console& console) {
 
 Opened ReadSaveFolder(const std::string& dir, const std::string& name) {
   Opened opened;
-  std::error_code ec;
-  const fs::path path = io::ToFsPath(dir);
-  if (!fs::is_directory(path, ec)) {
+  if (!io::IsFolder(dir)) {
     opened.error = "Not a folder: " + Quoted(dir);
     return opened;
   }
@@ -110,12 +100,12 @@ Opened ReadSaveFolder(const std::string& dir, const std::string& name) {
     opened.error = FolderNameMessage(folder);
     return opened;
   }
-  if (fs::exists(path / io::ToFsPath(std::string(card::kFolderSuperblock)), ec)) {
+  if (io::Exists(io::JoinPath(dir, card::kFolderSuperblock))) {
     opened.error = "The folder is a PCSX2 folder card: name a save on it as CARD:FOLDER";
     return opened;
   }
   // A save folder of a PCSX2 folder card holds the emulator's own files beside the save's.
-  if (fs::exists(path / io::ToFsPath(std::string(card::kFolderIndex)), ec)) {
+  if (io::Exists(io::JoinPath(dir, card::kFolderIndex))) {
     opened.error = "The folder is a save on a PCSX2 folder card: name it as CARD:FOLDER";
     return opened;
   }
@@ -125,20 +115,17 @@ Opened ReadSaveFolder(const std::string& dir, const std::string& name) {
     std::string path;
   };
   std::vector<PcFile> files;
-  for (fs::directory_iterator it(path, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
-    std::string fileName = io::FromFsPath(it->path().filename());
-    std::error_code typeEc;
-    if (it->is_directory(typeEc)) {
-      opened.error = "The folder holds a subfolder, " + Quoted(fileName) + ": a save holds files only";
-      return opened;
-    }
-    if (!it->is_regular_file(typeEc)) {
-      opened.error = Quoted(fileName) + " is not a regular file";
-      return opened;
-    }
-    files.push_back(PcFile{fileName, io::FromFsPath(it->path())});
-  }
-  if (ec) {
+  const bool listed = io::ForEachInFolder(dir, [&](const io::FolderItem& item) {
+    if (item.kind == io::PathKind::kFolder)
+      opened.error = "The folder holds a subfolder, " + Quoted(item.name) + ": a save holds files only";
+    else if (item.kind != io::PathKind::kFile)
+      opened.error = Quoted(item.name) + " is not a regular file";
+    else
+      files.push_back(PcFile{item.name, item.path});
+    return opened.error.empty();
+  });
+  if (!opened.error.empty()) return opened;
+  if (!listed) {
     opened.error = std::string(messages::kCannotReadFile) + ": " + Quoted(dir);
     return opened;
   }

@@ -3,9 +3,10 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <random>
 #include <vector>
+
+#include "io/folder.h"
 
 bool IsSameContainer(const std::string& target, const std::string& sourcePath) {
   return !sourcePath.empty() && (target == sourcePath || io::SameFile(target, sourcePath));
@@ -46,17 +47,7 @@ OutputFile::OutputFile(const std::string& target, bool inPlace)
   // (renaming over /dev/full would swap the device for a regular file). A folder there
   // needs no check: the final move fails on it. A status that can't be taken (a long
   // path on Windows) decides nothing.
-  using std::filesystem::file_type;
-  std::error_code ec;
-  switch (std::filesystem::status(io::ToFsPath(target_), ec).type()) {
-    case file_type::character:
-    case file_type::block:
-    case file_type::fifo:
-    case file_type::socket:
-      return;
-    default:
-      break;
-  }
+  if (io::KindOf(target_) == io::PathKind::kOther) return;
   file_ = io::File::OpenWrite(tempPath_);
   ok_ = file_.ok();
   // A target that can't be opened is reported as that alone; from here on, the system's

@@ -1,11 +1,11 @@
 #include "formats/write_folder.h"
 
-#include <filesystem>
 #include <system_error>
 
 #include "formats/messages.h"
 #include "formats/output_file.h"
 #include "io/file.h"
+#include "io/folder.h"
 #include "io/safe_name.h"
 #include "model/console_clock.h"
 #include "model/entry_data.h"
@@ -34,9 +34,7 @@ FolderFileOutcome WriteEntryFile(const CSaveGame& save, const SaveEntry& entry, 
 
 FolderWrite WriteSaveFiles(const CSaveGame& save, const std::string& dir, bool overwrite, bool applyTimes) {
   FolderWrite result;
-  std::error_code ec;
-  std::filesystem::create_directories(io::ToFsPath(dir), ec);
-  result.folderMade = std::filesystem::is_directory(io::ToFsPath(dir), ec);
+  result.folderMade = io::MakeFolders(dir);
   if (!result.folderMade) return result;
   io::SafeNamer namer;
   for (int i = 0; i < save.FileCount(); ++i) {

@@ -7,6 +7,7 @@
 #include <system_error>
 #include <utility>
 
+#include "io/fs_path.h"
 #include "io/utf16.h"
 
 #ifdef _WIN32

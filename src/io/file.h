@@ -9,7 +9,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <optional>
 #include <span>
 #include <string>
@@ -88,9 +87,6 @@ class File {
   std::FILE* f_ = nullptr;
 };
 
-// The path as the standard library's filesystem wants it (UTF-8 understood on every platform).
-std::filesystem::path ToFsPath(const std::string& utf8);
-std::string FromFsPath(const std::filesystem::path& path);
 // `name` inside the folder `dir`.
 std::string JoinPath(const std::string& dir, std::string_view name);
 

@@ -1,18 +1,16 @@
 #include "sd/find_cards.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <map>
 #include <system_error>
 
 #include "card/folder_card.h"
 #include "io/file.h"
+#include "io/folder.h"
 #include "io/path.h"
 #include "sd/ini.h"
 
 namespace sd {
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -40,10 +38,10 @@ class Walker {
   FoundCards Run();
 
  private:
-  void Visit(const fs::directory_entry& entry, const std::vector<std::string>& parts);
-  void AddSd2psx(const fs::path& path, const std::vector<std::string>& parts, std::size_t memoryCards);
-  void Add(const fs::path& path, Layout layout, Console console, std::string folder, int channel);
-  const ChannelSettings& SettingsOf(const fs::path& folderPath, const std::string& folder);
+  void Visit(const io::FolderItem& item, const std::vector<std::string>& parts);
+  void AddSd2psx(const std::string& path, const std::vector<std::string>& parts, std::size_t memoryCards);
+  void Add(const std::string& path, Layout layout, Console console, std::string folder, int channel);
+  const ChannelSettings& SettingsOf(const std::string& folderPath, const std::string& folder);
 
   std::string root_;
   FoundCards found_;
@@ -51,36 +49,31 @@ class Walker {
 };
 
 FoundCards Walker::Run() {
-  std::error_code ec;
-  const fs::path root = io::ToFsPath(root_);
-  fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec);
   std::size_t seen = 0;
-  for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+  io::WalkTree(root_, [&](const io::TreeItem& tree) {
     if (++seen > kMaxEntries) {
       found_.truncated = true;
-      break;
+      return io::Walk::kStop;
     }
-    const fs::directory_entry& entry = *it;
-    std::vector<std::string> parts;
-    for (const fs::path& part : entry.path().lexically_relative(root)) parts.push_back(io::FromFsPath(part));
-    std::error_code e;
-    const bool dir = entry.is_directory(e) && !entry.is_symlink(e);
-    if (dir) {
+    const io::FolderItem& item = tree.item;
+    const std::vector<std::string>& parts = tree.parts;
+    if (item.kind == io::PathKind::kFolder) {
       // A folder card is a card, not a tree; the devices' settings hold no cards.
-      const bool folderCard = fs::exists(entry.path() / std::string(card::kFolderSuperblock), e);
-      if (folderCard) Add(entry.path(), Layout::kPcsx2, Console::kPs2, parts.back(), 0);
-      if (folderCard || parts.back() == ".sd2psx" || it.depth() >= kMaxDepth) it.disable_recursion_pending();
-      continue;
+      const bool folderCard = io::Exists(io::JoinPath(item.path, card::kFolderSuperblock));
+      if (folderCard) Add(item.path, Layout::kPcsx2, Console::kPs2, parts.back(), 0);
+      const bool deep = parts.size() > static_cast<std::size_t>(kMaxDepth);
+      return folderCard || parts.back() == ".sd2psx" || deep ? io::Walk::kSkip : io::Walk::kGo;
     }
-    if (entry.is_regular_file(e)) Visit(entry, parts);
-  }
+    if (item.kind == io::PathKind::kFile) Visit(item, parts);
+    return io::Walk::kGo;
+  });
   std::sort(found_.cards.begin(), found_.cards.end(),
             [](const FoundCard& a, const FoundCard& b) { return a.relative < b.relative; });
   return std::move(found_);
 }
 
-void Walker::Visit(const fs::directory_entry& entry, const std::vector<std::string>& parts) {
-  const fs::path& path = entry.path();
+void Walker::Visit(const io::FolderItem& item, const std::vector<std::string>& parts) {
+  const std::string& path = item.path;
   const std::string name = parts.back();
   const std::string ext = io::FoldAscii(io::ExtensionOf(name));
   const std::string stem(io::StemOf(name));
@@ -92,11 +85,10 @@ void Walker::Visit(const fs::directory_entry& entry, const std::vector<std::stri
     AddSd2psx(path, parts, static_cast<std::size_t>(memoryCards - parts.begin()));
     return;
   }
-  std::error_code e;
   if (ext == "mc2") {
     Add(path, Layout::kMemcardPro2, Console::kPs2, parent, ChannelOf(stem, parent));
   } else if (ext == "mcd") {
-    const Console console = entry.file_size(e) == kPs1CardBytes ? Console::kPs1 : Console::kPs2;
+    const Console console = item.size == kPs1CardBytes ? Console::kPs1 : Console::kPs2;
     Add(path, Layout::kMemcardPro, console, parent, ChannelOf(stem, parent));
   } else if (ext == "bin" && io::EqualsIgnoringCase(parent, "VMC")) {
     Add(path, Layout::kOpl, Console::kPs2, stem, 0);
@@ -105,7 +97,7 @@ void Walker::Visit(const fs::directory_entry& entry, const std::vector<std::stri
   }
 }
 
-void Walker::AddSd2psx(const fs::path& path, const std::vector<std::string>& parts, std::size_t memoryCards) {
+void Walker::AddSd2psx(const std::string& path, const std::vector<std::string>& parts, std::size_t memoryCards) {
   // MemoryCards/<home>/<folder>/<card>.mcd; a .bin there is a screen image.
   const std::string& name = parts.back();
   if (!io::EqualsIgnoringCase(io::ExtensionOf(name), "mcd")) return;
@@ -118,13 +110,13 @@ void Walker::AddSd2psx(const fs::path& path, const std::vector<std::string>& par
   }
   Add(path, Layout::kSd2psx, console, folder, channel);
   FoundCard& added = found_.cards.back();
-  const auto& names = SettingsOf(path.parent_path(), folder).names;
+  const auto& names = SettingsOf(io::ParentOf(path), folder).names;
   if (auto it = names.find(channel); it != names.end()) added.channelName = it->second;
 }
 
-void Walker::Add(const fs::path& path, Layout layout, Console console, std::string folder, int channel) {
+void Walker::Add(const std::string& path, Layout layout, Console console, std::string folder, int channel) {
   FoundCard card;
-  card.path = io::FromFsPath(path);
+  card.path = path;
   card.relative = RelativePath(root_, card.path);
   card.layout = layout;
   card.console = console;
@@ -133,8 +125,8 @@ void Walker::Add(const fs::path& path, Layout layout, Console console, std::stri
   found_.cards.push_back(std::move(card));
 }
 
-const ChannelSettings& Walker::SettingsOf(const fs::path& folderPath, const std::string& folder) {
-  const std::string key = io::FromFsPath(folderPath);
+const ChannelSettings& Walker::SettingsOf(const std::string& folderPath, const std::string& folder) {
+  const std::string& key = folderPath;
   auto it = settings_.find(key);
   if (it == settings_.end()) {
     const auto text = ReadTextFile(io::JoinPath(key, folder + ".ini"));
@@ -146,7 +138,7 @@ const ChannelSettings& Walker::SettingsOf(const fs::path& folderPath, const std:
 }  // namespace
 
 std::string RelativePath(const std::string& root, const std::string& path) {
-  std::string relative = io::FromFsPath(io::ToFsPath(path).lexically_relative(io::ToFsPath(root)));
+  std::string relative = io::RelativePath(path, root);
   if (relative.empty() || relative == ".") relative = path;
   std::replace(relative.begin(), relative.end(), '\\', '/');
   return relative;

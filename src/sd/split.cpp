@@ -1,7 +1,6 @@
 #include "sd/split.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <set>
@@ -11,13 +10,13 @@
 #include "card/ps1/ps1_card.h"
 #include "formats/output_file.h"
 #include "io/file.h"
+#include "io/folder.h"
 #include "sd/game_id.h"
 #include "sd/ini.h"
 #include "sd/saves.h"
 
 namespace sd {
 
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -122,8 +121,8 @@ int Splitter::ChannelsOf(const Group& g) const {
   int channels = ChannelCount(layout_);
   if (layout_ == Layout::kSd2psx) {
     // The card folder's own settings may allow fewer channels.
-    const fs::path card = io::ToFsPath(io::JoinPath(root_, ChannelCardPath(layout_, console_, g.folder, 1)));
-    const auto text = ReadTextFile(io::JoinPath(io::FromFsPath(card.parent_path()), g.folder + ".ini"));
+    const std::string card = io::JoinPath(root_, ChannelCardPath(layout_, console_, g.folder, 1));
+    const auto text = ReadTextFile(io::JoinPath(io::ParentOf(card), g.folder + ".ini"));
     channels = std::min(channels, ParseChannelSettings(text.value_or(std::string())).maxChannels);
   }
   return channels;
@@ -142,12 +141,10 @@ Channel& Splitter::ChannelAt(const Group& g, int channel) {
 bool Splitter::Usable(Channel& c) {
   if (c.looked) return c.blocked.empty();
   c.looked = true;
-  std::error_code ec;
-  const fs::file_status status = fs::symlink_status(io::ToFsPath(c.path), ec);
-  if (!fs::exists(status)) return true;  // made when a save goes there
+  if (io::OwnKindOf(c.path) == io::PathKind::kMissing) return true;  // made when a save goes there
   if (io::SameFile(c.path, source_.path())) {
     c.blocked = "it is the card being split";
-  } else if (!fs::is_regular_file(fs::status(io::ToFsPath(c.path), ec))) {
+  } else if (!io::IsFile(c.path)) {
     c.blocked = "not a card image file";
   } else {
     c.blocked = Refusal(layout_, console_, io::FileSize(c.path).value_or(0));
@@ -166,8 +163,7 @@ bool Splitter::Usable(Channel& c) {
 }
 
 bool Splitter::Make(Channel& c) {
-  std::error_code ec;
-  fs::create_directories(io::ToFsPath(c.path).parent_path(), ec);
+  io::MakeFolders(io::ParentOf(c.path));
   card::FormatResult made = card::FormatResult::kFormatted;
   if (console_ == Console::kPs1) {
     made = card::FormatPs1Card(c.path, card::Ps1FileKind::kRaw, /*overwrite=*/false);
@@ -260,8 +256,7 @@ void Splitter::WriteCfg(const std::string& startup, int slot) {
     Add(SplitEvent::kCfgNamesOther, "", relative, "$VMC_" + std::to_string(slot) + "=" + edit.existing);
     return;
   }
-  std::error_code ec;
-  fs::create_directories(io::ToFsPath(path).parent_path(), ec);
+  io::MakeFolders(io::ParentOf(path));
   OutputFile out(path, /*inPlace=*/false);
   out.Write(edit.text.data(), edit.text.size());
   if (out.Commit() == LoadResult::kOk)

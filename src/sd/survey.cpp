@@ -1,11 +1,11 @@
 #include "sd/survey.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <system_error>
 
 #include "card/card_messages.h"
 #include "io/file.h"
+#include "io/folder.h"
 #include "io/text.h"
 #include "sd/search.h"
 
@@ -17,8 +17,7 @@ constexpr std::uint64_t kMiB = 1048576;
 
 // The image file's size; 0 for a folder card.
 std::uint64_t FileBytes(const FoundCard& place) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(io::ToFsPath(place.path), ec)) return 0;
+  if (!io::IsFile(place.path)) return 0;
   return io::FileSize(place.path).value_or(0);
 }
 

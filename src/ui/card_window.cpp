@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <filesystem>
 #include <optional>
 #include <system_error>
 
@@ -21,6 +20,7 @@
 #include "icon/save_icon.h"
 #include "io/beside.h"
 #include "io/file.h"
+#include "io/folder.h"
 #include "io/path.h"
 #include "io/safe_name.h"
 #include "io/text.h"
@@ -494,9 +494,7 @@ void CardWindow::ExportCommand() {
   const ExportTarget& target = targets[static_cast<std::size_t>(choice->target)];
 
   std::vector<std::string> problems;
-  std::error_code ec;
-  std::filesystem::create_directories(io::ToFsPath(choice->folder), ec);
-  if (!std::filesystem::is_directory(io::ToFsPath(choice->folder), ec)) {
+  if (!io::MakeFolders(choice->folder)) {
     Report({std::string(messages::kCannotWriteFile) + ": " + choice->folder});
     return;
   }
@@ -579,8 +577,7 @@ void CardWindow::SplitCommand() {
   std::optional<ExportChoice> choice = AskFolderAndTarget(request);
   if (!choice) return;
   sdFolder_ = choice->folder;
-  std::error_code ec;
-  if (!std::filesystem::is_directory(io::ToFsPath(choice->folder), ec)) {
+  if (!io::IsFolder(choice->folder)) {
     Report({std::string(messages::kCannotWriteFile) + ": " + choice->folder});
     return;
   }

@@ -1,7 +1,6 @@
 #include "ui/file_commands.h"
 
 #include <array>
-#include <filesystem>
 #include <memory>
 #include <system_error>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "formats/write_save.h"
 #include "icon/ps1_icon.h"
 #include "io/file.h"
+#include "io/folder.h"
 #include "io/path.h"
 #include "model/entry_data.h"
 #include "model/icon_sys.h"
@@ -126,8 +126,7 @@ FileFilter Ps1CardFilter() {
 }
 
 bool IsReadableFile(const std::string& path) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(io::ToFsPath(path), ec)) return false;
+  if (!io::IsFile(path)) return false;
   return io::File::OpenRead(path).ok();
 }
 

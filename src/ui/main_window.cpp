@@ -1,11 +1,11 @@
 #include "ui/main_window.h"
 
 #include <array>
-#include <filesystem>
 #include <system_error>
 
 #include "formats/ps1/ps1_save.h"
 #include "io/file.h"
+#include "io/folder.h"
 #include "io/path.h"
 #include "resource.h"
 #include "ui/texts.h"
@@ -82,8 +82,7 @@ void MainWindow::OpenChosen(const ChosenFile& chosen) {
 
 void MainWindow::OpenPath(const std::string& path) {
   // A PCSX2 folder card is a folder; the dialogs never hand one to Open.
-  std::error_code ec;
-  if (std::filesystem::is_directory(io::ToFsPath(path), ec))
+  if (io::IsFolder(path))
     cards_.OpenCard(path);
   else
     OpenChosen(ChosenFileFromPath(path));

@@ -6,6 +6,7 @@
 #include "card/card.h"
 #include "formats/registry.h"
 #include "io/file.h"
+#include "io/fs_path.h"
 
 namespace testutil {
 

@@ -7,6 +7,7 @@
 #include "card/card.h"
 #include "card/card_messages.h"
 #include "io/file.h"
+#include "io/fs_path.h"
 #include "support/card_builder.h"
 
 namespace testutil {

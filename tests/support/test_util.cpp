@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "io/file.h"
+#include "io/fs_path.h"
 #include "model/icon_sys.h"
 
 namespace testutil {

@@ -4,12 +4,12 @@
 #include <QIcon>
 
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <string_view>
 #include <system_error>
 #include <vector>
 
+#include "io/folder.h"
 #include "ui/qt/qt_main_window.h"
 
 namespace {
@@ -22,11 +22,7 @@ constexpr const char* kUsage =
     "  --help     print this text and exit\n";
 
 // Paths as named; relative ones are taken from the folder the program started in.
-std::string Absolute(const std::string& path) {
-  std::error_code ec;
-  std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-  return ec ? path : absolute.string();
-}
+std::string Absolute(const std::string& path) { return io::AbsolutePath(path); }
 
 }  // namespace
 
