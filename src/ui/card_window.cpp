@@ -26,9 +26,6 @@
 #include "io/text.h"
 #include "model/entry_time_text.h"
 #include "model/icon_sys.h"
-#include "sd/merge.h"
-#include "sd/messages.h"
-#include "sd/split.h"
 #include "sd/survey.h"
 #include "ui/texts.h"
 
@@ -39,8 +36,6 @@ namespace {
 constexpr int kEscapeCommand = 2;  // what Escape sends a dialog
 // Damage is listed when a card opens, up to this many lines.
 constexpr std::size_t kIssueLines = 12;
-// A split or merge report shows this many lines, then how many more there are.
-constexpr std::size_t kReportLines = 30;
 constexpr std::uint8_t kPlaceholderFill = 0xC8;
 constexpr std::uint8_t kPlaceholderFrame = 0x80;
 
@@ -123,12 +118,6 @@ icon::Picture IconPicture(const icon::Result<icon::SaveIcon>& loaded, int size, 
     if (drawn) return std::move(drawn.value());
   }
   return PlaceholderPicture(size);
-}
-
-std::vector<SplitTarget> SplitTargets() {
-  return {{"sd2psx / sd2psXtd (MemoryCards)", sd::Layout::kSd2psx},
-          {"MemCard PRO 2", sd::Layout::kMemcardPro2},
-          {"Open PS2 Loader (VMC and CFG)", sd::Layout::kOpl}};
 }
 
 std::vector<ExportTarget> ExportTargets(PlayStation console) {
@@ -555,59 +544,6 @@ void CardWindow::ReleaseShownSave(const std::string& folder) {
   // The main window must not keep a save whose pages the card may now give to another.
   const CardSource* shown = commands_.ShownCardSource();
   if (shown && shown->folder == folder && SameCard(*shown->card, *card_)) commands_.CloseSave();
-}
-
-void CardWindow::ShowReport(std::string_view caption, const std::vector<std::string>& lines,
-                            const std::string& summary, bool complete) {
-  std::string text;
-  for (std::size_t i = 0; i < lines.size() && i < kReportLines; ++i) text += lines[i] + "\n";
-  if (lines.size() > kReportLines) text += "... and " + std::to_string(lines.size() - kReportLines) + " more\n";
-  text += summary;
-  view_.ShowMessage(text, std::string(caption), complete ? MessageIcon::kInformation : MessageIcon::kWarning);
-}
-
-void CardWindow::SplitCommand() {
-  const std::vector<SplitTarget> targets = SplitTargets();
-  ExportRequest request;
-  for (const SplitTarget& t : targets) request.targets.push_back(t.label);
-  request.folder = sdFolder_;
-  request.caption = kSplitCaption;
-  request.targetLabel = kSplitDeviceLabel;
-  request.folderTitle = kSdFolderTitle;
-  std::optional<ExportChoice> choice = AskFolderAndTarget(request);
-  if (!choice) return;
-  sdFolder_ = choice->folder;
-  if (!io::IsFolder(choice->folder)) {
-    Report({std::string(messages::kCannotWriteFile) + ": " + choice->folder});
-    return;
-  }
-  sd::SplitOptions options;
-  options.device = targets[static_cast<std::size_t>(choice->target)].device;
-  const sd::SplitReport report = sd::Split(*card_, choice->folder, options);
-  if (!report.failure.empty()) {
-    Report({report.failure});
-    return;
-  }
-  std::vector<std::string> lines;
-  for (const sd::SplitLine& l : report.lines) lines.push_back(sd::messages::SplitLineText(l));
-  ShowReport(kSplitCaption, lines, sd::messages::SplitSummary(report), report.Complete());
-}
-
-void CardWindow::MergeCommand() {
-  std::optional<std::string> folder = platform_.ChooseFolder(std::string(kMergeFolderTitle));
-  if (!folder) return;
-  const sd::MergeReport report = sd::Merge(*folder, *card_, {});
-  if (!report.failure.empty()) {
-    Report({report.failure});
-    return;
-  }
-  std::vector<std::string> lines;
-  for (const sd::MergeLine& l : report.lines) {
-    lines.push_back(sd::messages::MergeLineText(l));
-    if (l.event == sd::MergeEvent::kReplaced) ReleaseShownSave(l.save);
-  }
-  ShowCard();
-  ShowReport(kMergeCaption, lines, sd::messages::MergeSummary(report), report.Complete());
 }
 
 }  // namespace ui

@@ -7,6 +7,9 @@
 // Every change goes through the card layer, which rewrites the card in one step or not
 // at all, so a failed command leaves the card as it was. Its outcomes are shown in its
 // own words (card_messages.h), several at once in one message box.
+//
+// card_window.cpp holds what every card has; card_window_ps1.cpp what a PS1 card shows and
+// Restore; card_window_sd.cpp the SD card commands.
 #pragma once
 
 #include <memory>
