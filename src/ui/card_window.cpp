@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <optional>
 #include <system_error>
 
@@ -16,9 +15,9 @@
 #include "formats/registry.h"
 #include "formats/write_folder.h"
 #include "formats/write_save.h"
+#include "icon/draw_icons.h"
 #include "icon/render.h"
 #include "icon/save_icon.h"
-#include "io/beside.h"
 #include "io/file.h"
 #include "io/folder.h"
 #include "io/path.h"
@@ -107,14 +106,13 @@ icon::Picture PlaceholderPicture(int size) {
   return picture;
 }
 
-icon::Picture SavePicture(const CSaveGame& save, int size, icon::Bands bands) {
-  return IconPicture(icon::LoadSaveIcon(save, icon::IconSlot::kNormal), size, bands);
+icon::Picture SavePicture(const CSaveGame& save, int size) {
+  return IconPicture(icon::LoadSaveIcon(save, icon::IconSlot::kNormal), size);
 }
 
-icon::Picture IconPicture(const icon::Result<icon::SaveIcon>& loaded, int size, icon::Bands bands) {
+icon::Picture IconPicture(const icon::Result<icon::SaveIcon>& loaded, int size) {
   if (loaded) {
-    icon::Result<icon::Picture> drawn =
-        icon::RenderIcon(loaded.value().icon, loaded.value().iconSys, size, icon::Instructions::kBest, bands);
+    icon::Result<icon::Picture> drawn = icon::RenderIcon(loaded.value().icon, loaded.value().iconSys, size);
     if (drawn) return std::move(drawn.value());
   }
   return PlaceholderPicture(size);
@@ -269,31 +267,18 @@ void CardWindow::IconsWanted(int first, int last) {
        static_cast<std::ptrdiff_t>(r) <= last && r < icons_.size(); ++r)
     if (icons_[r].width == 0) rows.push_back(r);
   if (rows.empty()) return;
-  const std::shared_ptr<const void> open = card_->KeepFileOpen();  // for all the icons, once
-  // Each thread takes the next row not taken: each row's picture is its own, and the card
-  // reads on two threads at once. An odd row out of a PS2 card is left to the end and
-  // drawn in two bands, one on each thread, rather than by one thread while the other
-  // waits; its icon is loaded here while the other thread draws its last row.
-  const std::size_t paired = rows.size() / 2 * 2;
-  const bool oddOut = paired < rows.size() && !Ps1();
-  std::optional<icon::Result<icon::SaveIcon>> odd;
-  std::atomic<std::size_t> next{0};
-  const auto draw = [&] {
-    for (std::size_t i; (i = next++) < paired;) icons_[rows[i]] = DrawRowIcon(rows[i]);
-  };
-  if (paired > 0) {
-    io::Beside other(draw);
-    draw();
-    if (oddOut) odd = LoadRowIcon(rows.back());
-    other.Wait();
-  }
-  if (paired == rows.size()) return;
-  if (!oddOut) {
-    icons_[rows.back()] = DrawRowIcon(rows.back());
+  // A PS1 save's icon is a frame the listing holds already, only scaled.
+  if (Ps1()) {
+    for (std::size_t r : rows) icons_[r] = DrawRowIcon(r);
     return;
   }
-  if (!odd) odd = LoadRowIcon(rows.back());
-  icons_[rows.back()] = IconPicture(*odd, kListIconSize, icon::Bands::kTwo);
+  const std::shared_ptr<const void> open = card_->KeepFileOpen();  // for all the icons, once
+  // The card reads on two threads at once.
+  std::vector<icon::IconLoader> loaders;
+  for (std::size_t r : rows) loaders.push_back([this, r] { return LoadRowIcon(r); });
+  std::vector<icon::Result<icon::Picture>> drawn = icon::DrawIcons(loaders, kListIconSize);
+  for (std::size_t i = 0; i < rows.size(); ++i)
+    icons_[rows[i]] = drawn[i] ? std::move(drawn[i].value()) : PlaceholderPicture(kListIconSize);
 }
 
 std::size_t CardWindow::DrawnIcons() const {

@@ -21,7 +21,6 @@
 #include "card/card.h"
 #include "formats/registry.h"
 #include "icon/picture.h"
-#include "icon/render.h"
 #include "icon/save_icon.h"
 #include "sd/places.h"
 #include "ui/card_view.h"
@@ -35,11 +34,10 @@ namespace ui {
 bool OpensAsCard(const ChosenFile& chosen);
 
 // The save's normal icon drawn `size` pixels a side, or the plain placeholder when the
-// save has no usable icon; in two bands at once, on two threads where one is free, with
-// `bands` kTwo.
-icon::Picture SavePicture(const CSaveGame& save, int size, icon::Bands bands = icon::Bands::kByWork);
+// save has no usable icon.
+icon::Picture SavePicture(const CSaveGame& save, int size);
 // The same from an icon loaded already (or its fault).
-icon::Picture IconPicture(const icon::Result<icon::SaveIcon>& loaded, int size, icon::Bands bands = icon::Bands::kByWork);
+icon::Picture IconPicture(const icon::Result<icon::SaveIcon>& loaded, int size);
 // A flat grey square with a darker frame.
 icon::Picture PlaceholderPicture(int size);
 
@@ -85,7 +83,8 @@ class CardWindow {
   // view) and kept until the rows change; nullptr for a row the list doesn't have.
   const icon::Picture* RowIcon(int row);
   // The list is about to ask for the icons of rows first..last (as they come into view):
-  // those not drawn yet are drawn at once, on two cores where the machine has them.
+  // those not drawn yet are drawn at once (icon::DrawIcons), on two cores where the
+  // machine has them.
   void IconsWanted(int first, int last);
   // How many of the rows' icons are drawn and kept.
   std::size_t DrawnIcons() const;
@@ -121,9 +120,9 @@ class CardWindow {
   // A save of the list as far as it can be read: whole, or for a damaged save on a PS2 card
   // the files that can be, for its title and icon.
   std::unique_ptr<CSaveGame> ReadableSave(const card::SaveInfo& s) const;
-  // A row's list icon, drawn; any thread may draw one while another draws another.
+  // A row's list icon, drawn.
   icon::Picture DrawRowIcon(std::size_t row) const;
-  // The icon of a PS2 card's row, loaded to be drawn.
+  // The icon of a PS2 card's row, loaded to be drawn; two threads may each load one at once.
   icon::Result<icon::SaveIcon> LoadRowIcon(std::size_t row) const;
   // The saves of the selected rows: the live ones, or with `deleted` the deleted ones.
   std::vector<const card::SaveInfo*> SelectedSaves(bool deleted = false);
