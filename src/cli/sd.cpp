@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "card/card_messages.h"
+#include "card/card_size.h"
 #include "cli/card_command.h"
 #include "sd/messages.h"
 #include "sd/split.h"
@@ -92,7 +93,7 @@ void PrintSurveyText(const sd::Survey& survey, Console& console) {
     const bool open = s.opened;
     rows.push_back({DisplayText(s.place.relative), std::string(sd::ConsoleName(s.place.console)),
                     std::string(sd::LayoutName(s.place.layout)), DisplayText(s.place.folder), ChannelText(s.place),
-                    open ? sd::SizeText({s.megabytes, s.ecc, s.fileBytes == 0, s.ps1}) : "",
+                    open ? card::SizeText({s.megabytes, s.ecc, s.fileBytes == 0, s.ps1}) : "",
                     open ? std::to_string(s.saves) : "", open ? FreeText(s) : "",
                     StateText(s)});
   }

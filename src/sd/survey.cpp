@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "card/card_messages.h"
+#include "card/card_size.h"
 #include "io/file.h"
 #include "io/folder.h"
 #include "io/text.h"
@@ -12,8 +13,6 @@
 namespace sd {
 
 namespace {
-
-constexpr std::uint64_t kMiB = 1048576;
 
 // The image file's size; 0 for a folder card.
 std::uint64_t FileBytes(const FoundCard& place) {
@@ -27,32 +26,6 @@ bool HasDamage(const std::vector<card::Issue>& issues) {
 }
 
 }  // namespace
-
-CardSize SizeOf(const card::Card& c) {
-  CardSize size;
-  if (card::IsPs1(c.type())) {
-    size.ps1 = true;
-    return size;
-  }
-  if (c.type() == card::CardType::kFolder) {
-    size.folder = true;
-    size.megabytes = 8;
-    return size;
-  }
-  size.ecc = c.type() == card::CardType::kImageWithEcc;
-  const std::uint64_t perMiB = size.ecc ? card::Geometry{1024, true}.ImageSize() : kMiB;
-  // The size the file system keeps, without opening the file.
-  const std::optional<io::FileStamp> stamp = io::StampOf(c.path());
-  size.megabytes = static_cast<unsigned>((stamp ? stamp->size : 0) / perMiB);
-  return size;
-}
-
-std::string SizeText(const CardSize& size) {
-  if (size.ps1) return "128 KB PS1 card";
-  std::string text = std::to_string(size.megabytes) + " MB";
-  if (size.folder) return text + " folder card";
-  return text + (size.ecc ? " with ECC" : " without ECC");
-}
 
 Survey SurveyCards(const std::string& root) {
   Survey survey;
@@ -69,7 +42,7 @@ Survey SurveyCards(const std::string& root) {
       continue;
     }
     s.opened = true;
-    const CardSize size = SizeOf(*opened.card);
+    const card::CardSize size = card::SizeOf(*opened.card);
     s.megabytes = size.megabytes;
     s.ecc = size.ecc;
     s.ps1 = size.ps1;

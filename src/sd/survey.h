@@ -32,17 +32,6 @@ struct Survey {
   bool truncated = false;  // the SD card holds more than the walk looks at
 };
 
-// The card's size in MB and whether its pages carry ECC; 8 MB for a folder card.
-struct CardSize {
-  unsigned megabytes = 0;
-  bool ecc = false;
-  bool folder = false;
-  bool ps1 = false;
-};
-CardSize SizeOf(const card::Card& c);
-// "8 MB with ECC", "8 MB without ECC", "8 MB folder card", "128 KB PS1 card".
-std::string SizeText(const CardSize& size);
-
 Survey SurveyCards(const std::string& root);
 
 // A save whose folder name or title holds the text searched for.

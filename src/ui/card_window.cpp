@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "card/card_messages.h"
+#include "card/card_size.h"
 #include "card/folder_card.h"
 #include "card/image_card.h"
 #include "card/layout.h"
@@ -25,7 +26,6 @@
 #include "io/text.h"
 #include "model/entry_time_text.h"
 #include "model/icon_sys.h"
-#include "sd/survey.h"
 #include "ui/texts.h"
 
 namespace ui {
@@ -230,7 +230,7 @@ void CardWindow::ShowCard() {
   const auto inUse = static_cast<std::uint32_t>(std::min<std::uint64_t>(used + listing.freeKB, 0xFFFFFFFFu));
   view_.SetControlText(IDC_CARD_FREE, card::messages::FreeText(listing) + " of " +
                                           card::messages::KilobytesText(CapacityKB(*card_, inUse)) + " (" +
-                                          sd::SizeText(sd::SizeOf(*card_)) + ")");
+                                          card::SizeText(card::SizeOf(*card_)) + ")");
   previewFolder_.clear();
   OnSelectionChanged();
 }

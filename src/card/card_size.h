@@ -1,0 +1,22 @@
+// A card's size as its user knows it: megabytes and whether its pages carry ECC, a folder
+// card, or a PS1 card.
+#pragma once
+
+#include <string>
+
+#include "card/card.h"
+
+namespace card {
+
+// The card's size in MB and whether its pages carry ECC; 8 MB for a folder card.
+struct CardSize {
+  unsigned megabytes = 0;
+  bool ecc = false;
+  bool folder = false;
+  bool ps1 = false;
+};
+CardSize SizeOf(const Card& c);
+// "8 MB with ECC", "8 MB without ECC", "8 MB folder card", "128 KB PS1 card".
+std::string SizeText(const CardSize& size);
+
+}  // namespace card
