@@ -2,6 +2,7 @@
 // dialogs and message boxes, typing, drops. The decisions behind them are the portable
 // logic's and are tested with its recording fake; these cases check that the widgets carry
 // them out: what the lists show, what reaches the save and the files written.
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -177,6 +178,8 @@ class WindowsTest : public QObject {
   void splitOntoSdCard();
   void mergeFromSdCard();
   void commandLineOpensEachFileInAWindow();
+  void assistiveTechnologyReadsAndActs_data();
+  void assistiveTechnologyReadsAndActs();
   void everyControlIsNamedAndFitsItsText_data();
   void everyControlIsNamedAndFitsItsText();
   void tabReachesEveryControl_data();
@@ -200,6 +203,14 @@ class WindowsTest : public QObject {
   QPushButton* CardButton(const char* label) {
     return Named<QPushButton>(Window().CardWindowWidget(), qtui::AccessibleLabel(label));
   }
+  // What the main window shows beside a caption (the mode word, a PS1 save's blocks): the
+  // caption's buddy.
+  QLabel* Shown(const QString& caption) {
+    for (QLabel* label : Window().findChildren<QLabel*>())
+      if (label->text() == caption) return qobject_cast<QLabel*>(label->buddy());
+    return nullptr;
+  }
+  QLabel* ModeWord() { return Shown(QStringLiteral(LABEL_ROOT_ATTRIBUTES)); }
   // A new formatted card image, open in the card window.
   QString NewCard();
   // File > Open of a card; true once its window lists the saves.
@@ -248,7 +259,7 @@ void WindowsTest::openedSaveListsItsFiles() {
   QCOMPARE(Column(Files(), 1), sizes);
   QCOMPARE(Column(Files(), 2), modes);
   QCOMPARE(Named<QLineEdit>(&Window(), QStringLiteral("Save folder:"))->text(), ToQt(save->EntryAt(-1)->Name()));
-  QCOMPARE(Named<QLabel>(&Window(), QStringLiteral("Main directory attributes:"))->text(), ToQt(FormatMode(save->EntryAt(-1)->mode)));
+  QCOMPARE(ModeWord()->text(), ToQt(FormatMode(save->EntryAt(-1)->mode)));
 }
 
 void WindowsTest::ps1SaveShowsItsIconRegionAndBlocks_data() {
@@ -275,8 +286,8 @@ void WindowsTest::ps1SaveShowsItsIconRegionAndBlocks() {
   MenuCommand(&Window(), QStringLiteral("Open"))->trigger();
   QVERIFY(script.Finished());
   QCOMPARE(Named<QLineEdit>(&Window(), QStringLiteral("Card name:"))->text(), name);
-  QVERIFY(Named<QLabel>(&Window(), caption) != nullptr);
-  QCOMPARE(Named<QLabel>(&Window(), caption)->text(), blocks);
+  QVERIFY(Shown(caption) != nullptr);
+  QCOMPARE(Shown(caption)->text(), blocks);
   QLabel* icon = Named<QLabel>(&Window(), QStringLiteral("Icon"));
   QVERIFY(!icon->pixmap().isNull());
   QCOMPARE(icon->pixmap().width(), 32);
@@ -588,6 +599,59 @@ void WindowsTest::commandLineOpensEachFileInAWindow() {
   QVERIFY(withSave->CardWindowWidget() == nullptr);
   QVERIFY(withCard->CardWindowWidget() && withCard->CardWindowWidget()->isVisible());
   for (QtMainWindow* w : {withSave, withCard}) w->close();
+}
+
+void WindowsTest::assistiveTechnologyReadsAndActs_data() {
+  QTest::addColumn<QString>("what");
+  QTest::newRow("the mode word is read") << QStringLiteral("mode word");
+  QTest::newRow("a mode box toggled reaches the save") << QStringLiteral("mode box");
+  QTest::newRow("the card window is a window") << QStringLiteral("card window");
+}
+
+// What a screen reader reads and does, through Qt's accessibility interfaces: the mode
+// word by its text, a mode box's Toggle action saved by OK as a click is, and the card
+// window among the program's windows under its title.
+void WindowsTest::assistiveTechnologyReadsAndActs() {
+  QFETCH(QString, what);
+  Window().logic().OpenPath(FromQt(kDemo));
+  const std::uint32_t mode = Window().logic().commands().LoadedSave()->EntryAt(-1)->mode;
+  if (what == u"mode word") {
+    QLabel* word = ModeWord();
+    QVERIFY(word);
+    QAccessibleInterface* read = QAccessible::queryAccessibleInterface(word);
+    QVERIFY(read);
+    QCOMPARE(read->text(QAccessible::Name), ToQt(FormatMode(mode)));
+  } else if (what == u"mode box") {
+    // Toggled by the screen reader; beside it, boxes changed by a click and by the space
+    // bar, one of them set before, each flip counted once.
+    QCOMPARE(mode & 0xC9u, 0x01u);
+    ModalScript script;
+    script.Then<QDialog>([](QDialog* dialog) {
+      auto* box = Named<QCheckBox>(dialog, QStringLiteral(LABEL_MODE_3));
+      QAccessibleInterface* control = box ? QAccessible::queryAccessibleInterface(box) : nullptr;
+      if (control && control->actionInterface())
+        control->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+      QTest::mouseClick(Named<QCheckBox>(dialog, QStringLiteral(LABEL_MODE_6)), Qt::LeftButton);
+      QTest::mouseClick(Named<QCheckBox>(dialog, QStringLiteral(LABEL_MODE_0)), Qt::LeftButton);
+      QTest::keyClick(Named<QCheckBox>(dialog, QStringLiteral(LABEL_MODE_7)), Qt::Key_Space);
+      Named<QPushButton>(dialog, QStringLiteral("OK"))->click();
+    });
+    Window().logic().OnCommand(IDC_FOLDER_PROPERTIES, 0);
+    QVERIFY(script.Finished());
+    QCOMPARE(ToQt(FormatMode(Window().logic().commands().LoadedSave()->EntryAt(-1)->mode)), ToQt(FormatMode(mode ^ 0xC9u)));
+  } else {
+    QVERIFY(!NewCard().isEmpty());
+    QWidget* cards = Window().CardWindowWidget();
+    QAccessibleInterface* window = QAccessible::queryAccessibleInterface(cards);
+    QVERIFY(window);
+    QVERIFY2(window->role() == QAccessible::Dialog || window->role() == QAccessible::Window,
+             qPrintable(QString::number(window->role(), 16)));
+    QCOMPARE(window->text(QAccessible::Name), ToQt(std::string(ui::kCardCaption) + "new.ps2"));
+    QAccessibleInterface* program = QAccessible::queryAccessibleInterface(qApp);
+    bool listed = false;
+    for (int i = 0; i < program->childCount(); ++i) listed = listed || program->child(i)->object() == cards;
+    QVERIFY(listed);
+  }
 }
 
 void WindowsTest::everyControlIsNamedAndFitsItsText_data() {

@@ -1,13 +1,13 @@
 #include "ui/qt/qt_card_view.h"
 
 #include <QCloseEvent>
+#include <QDialog>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QIcon>
 #include <QImage>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
@@ -41,8 +41,10 @@ QImage ImageOf(const icon::Picture& picture) {
 }
 
 // The window: the list of saves, the picture, the free space and the note beneath, and the
-// buttons of ui::kCardCommands beside them.
-class CardWidget : public QWidget {
+// buttons of ui::kCardCommands beside them. A dialog that never blocks the main window: as
+// a plain widget, a screen reader would take it for a pane ("filler") and not announce it
+// or list it among the windows.
+class CardWidget : public QDialog {
  public:
   CardWidget(QWidget* owner, ui::CardWindow* logic);
   ~CardWidget() override {
@@ -72,10 +74,8 @@ class CardWidget : public QWidget {
     event->accept();
     logic_->OnClose();
   }
-  void keyPressEvent(QKeyEvent* event) override {
-    if (event->key() == Qt::Key_Escape) logic_->OnClose();
-    else QWidget::keyPressEvent(event);
-  }
+  // Escape.
+  void reject() override { logic_->OnClose(); }
   void dragEnterEvent(QDragEnterEvent* event) override {
     if (!DroppedPaths(event->mimeData()).empty()) event->acceptProposedAction();
   }
@@ -91,7 +91,7 @@ class CardWidget : public QWidget {
   ui::CardWindow* logic_;
 };
 
-CardWidget::CardWidget(QWidget* owner, ui::CardWindow* logic) : QWidget(owner, Qt::Window), logic_(logic) {
+CardWidget::CardWidget(QWidget* owner, ui::CardWindow* logic) : QDialog(owner), logic_(logic) {
   setAttribute(Qt::WA_DeleteOnClose, false);
   setAcceptDrops(true);
   setWindowTitle(ToQt(LABEL_CARD_CAPTION));

@@ -115,7 +115,7 @@ QWidget* QtMainWindow::BuildControls() {
   controls_[IDC_TITLE_LABEL] = caption;
   auto* mode = new QLabel;
   mode->setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
-  mode->setAccessibleName(AccessibleLabel(LABEL_ROOT_ATTRIBUTES));
+  modeWord_ = mode;
   auto* modeCaption = new QLabel(ToQt(LABEL_ROOT_ATTRIBUTES));
   modeCaption->setBuddy(mode);
   controls_[IDC_ROOT_MODE] = mode;
@@ -218,8 +218,11 @@ void QtMainWindow::SetControlText(int id, const std::string& text) {
   if (auto* edit = qobject_cast<QLineEdit*>(it->second)) edit->setText(ToQt(text));
   else if (auto* label = qobject_cast<QLabel*>(it->second)) {
     label->setText(ToQt(text));
-    // The field a caption names is known by the caption's text.
-    if (QWidget* buddy = label->buddy()) buddy->setAccessibleName(AccessibleLabel(text));
+    // A label in Qt 6.4 gives a screen reader its name and no text: the mode word is
+    // known by the word itself, which its caption names (as its buddy). Any other field a
+    // caption names is known by the caption's text.
+    if (label == modeWord_) label->setAccessibleName(ToQt(text));
+    else if (QWidget* buddy = label->buddy(); buddy && buddy != modeWord_) buddy->setAccessibleName(AccessibleLabel(text));
   }
   else if (auto* button = qobject_cast<QPushButton*>(it->second)) button->setText(ToQt(text));
 }

@@ -70,6 +70,7 @@ class QtMainWindow : public QMainWindow, public ui::Platform {
   std::map<int, QAction*> actions_;
   QTreeWidget* list_ = nullptr;
   QLabel* saveIcon_ = nullptr;
+  QLabel* modeWord_ = nullptr;  // IDC_ROOT_MODE: a save's mode word, a PS1 save's blocks
   QtCardView cards_{this};
   ui::MainWindow logic_{*this};
 };

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 
 #include <map>
@@ -98,7 +99,11 @@ class PropertiesWindow : public QDialog, public PropertiesView {
   void SetText(int id, const std::string& text) override;
   std::string GetText(int id) override;
   void SetChecked(int id, bool checked) override {
-    if (auto* box = qobject_cast<QCheckBox*>(controls_.at(id))) box->setChecked(checked);
+    // The logic knows what it sets: only the user's changes go back to it.
+    if (auto* box = qobject_cast<QCheckBox*>(controls_.at(id))) {
+      const QSignalBlocker quiet(box);
+      box->setChecked(checked);
+    }
   }
   void Show(int id, bool visible) override { controls_.at(id)->setVisible(visible); }
   void Enable(int id, bool enabled) override { controls_.at(id)->setEnabled(enabled); }
@@ -213,7 +218,9 @@ QGroupBox* PropertiesWindow::BuildModes() {
     auto* box = new QCheckBox(ToQt(label));
     box->setAccessibleName(AccessibleLabel(label));
     controls_[id] = box;
-    connect(box, &QCheckBox::clicked, this, [this, id] { Command(id); });
+    // Every change of the box's state, by mouse, key or a screen reader's Toggle (which
+    // changes it without a click), flips the logic's bit.
+    connect(box, &QCheckBox::toggled, this, [this, id] { Command(id); });
     grid->addWidget(box, k % rows, k / rows);
   }
   return modes;
