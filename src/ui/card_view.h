@@ -1,7 +1,8 @@
 // Everything the card window's logic asks of its window: the list of saves with their
 // icons, the larger picture beside it, the free-space line, its buttons, and the dialogs
-// and message boxes it owns. The Win32 shell implements it as a modeless dialog owned by
-// the main window; the tests implement it with a recorder. Texts are UTF-8.
+// and message boxes it owns. The Win32 shell and the Qt shell each implement it as a
+// modeless dialog owned by the main window; the tests implement it with a recorder. Texts
+// are UTF-8.
 #pragma once
 
 #include <array>

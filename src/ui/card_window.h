@@ -1,8 +1,8 @@
 // The card window's rules: opening a card (an image, a PCSX2 folder card, or a new image),
 // what the list shows, what is enabled when, and what Open, Import..., Export..., Delete,
 // Split onto SD card..., Merge from SD card..., Close and a drop of files do. The Win32
-// shell turns the window's messages into these calls; the main window hands over File >
-// Open of a card image and the card commands of its File menu.
+// and Qt shells turn the window's messages and events into these calls; the main window
+// hands over File > Open of a card image and the card commands of its File menu.
 //
 // Every change goes through the card layer, which rewrites the card in one step or not
 // at all, so a failed command leaves the card as it was. Its outcomes are shown in its

@@ -1,7 +1,7 @@
 // The main window's rules: which command each control and menu item runs, what is
 // enabled when, renaming and deleting in the file list, its right-click menu, and files
-// dropped on the window. The Win32 shell turns messages into these calls. It owns the
-// card window, which opens from its File menu.
+// dropped on the window. The Win32 shell turns its messages, and the Qt shell its signals
+// and events, into these calls. It owns the card window, which opens from its File menu.
 #pragma once
 
 #include <optional>

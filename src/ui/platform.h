@@ -1,7 +1,8 @@
 // Everything the dialog program's logic asks of the windowing system.
 //
 // The file commands and the main window's rules are written against this interface
-// only; the Win32 shell implements it, and the tests implement it with a recorder.
+// only; the Win32 shell (src/ui/win32/) and the Qt shell (src/ui/qt/) implement it, and
+// the tests implement it with a recorder.
 // Texts are UTF-8 in both directions; the implementation converts at its own edge.
 // Message boxes, file dialogs and the pop-up menu are owned by the main window; the card
 // window has an interface of its own (card_view.h).

@@ -64,7 +64,7 @@ class Win32Platform : public ui::Platform {
   Win32CardView cards_;
 };
 
-// Sets icon 104 as a dialog's icon, large and small.
+// Sets the program's icon (IDI_MORAVELT) as a dialog's icon, large and small.
 void SetProgramIcon(HWND dialog);
 
 // The open or save dialog, owned by `owner`: the chosen path, or with kDialogMultiSelect
