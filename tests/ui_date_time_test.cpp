@@ -174,6 +174,57 @@ TEST(DateTimeField, PasteTypesDigitsAndKeepsTheLength) {
   }
 }
 
+// The field's key rules as both shells follow them: what each input does to the text, the
+// caret and the clipboard. A character a Win32 edit control receives for a command is that
+// command.
+TEST(DateTimeField, EachInputAsTheShellsNameIt) {
+  struct Case {
+    const char* what;
+    FieldInput input;
+    std::size_t caret;
+    const char* typed;
+    FieldAction action;
+    const char* expectedText;  // nullptr: the text stays
+    std::size_t expectedCaret;  // kNoCaret: no caret position is set
+  } cases[] = {
+      {"a move is the control's", FieldInput::kMove, 4, "", FieldAction::kPassOn, nullptr, 0},
+      {"select all", FieldInput::kSelectAll, 4, "", FieldAction::kSelectAll, nullptr, 0},
+      {"copy", FieldInput::kCopy, 0, "", FieldAction::kCopy, nullptr, 0},
+      {"cut copies only", FieldInput::kCut, 0, "", FieldAction::kCopy, nullptr, 0},
+      {"undo does nothing", FieldInput::kUndo, 0, "", FieldAction::kEdit, nullptr, 0},
+      {"the context menu does nothing", FieldInput::kMenu, 0, "", FieldAction::kEdit, nullptr, 0},
+      {"delete", FieldInput::kDelete, 3, "", FieldAction::kEdit, "05-_3-2007 14:03:09", 3},
+      {"backspace", FieldInput::kBackspace, 3, "", FieldAction::kEdit, "0_-03-2007 14:03:09", 1},
+      {"paste", FieldInput::kPaste, 6, "2024", FieldAction::kEdit, "05-03-2024 14:03:09", 11},
+      {"two digits, each from the caret the last left", FieldInput::kText, 0, "12", FieldAction::kEdit,
+       "12-03-2007 14:03:09", 3},
+      {"characters between digits are passed over", FieldInput::kText, 0, "1x-\xC3\xA9" "2", FieldAction::kEdit,
+       "12-03-2007 14:03:09", 3},
+      {"the last digit sets no caret", FieldInput::kText, 18, "8", FieldAction::kEdit, "05-03-2007 14:03:08", kNoCaret},
+      {"a caret set before the last digit stays", FieldInput::kText, 17, "12", FieldAction::kEdit,
+       "05-03-2007 14:03:12", 18},
+      {"a full-width digit", FieldInput::kText, 0, "\xEF\xBC\x91", FieldAction::kEdit, nullptr, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const FieldResponse r = RespondToInput(c.input, kStart, c.caret, c.typed);
+    EXPECT_EQ(r.action, c.action);
+    if (!c.expectedText) {
+      EXPECT_FALSE(r.edit.applied);
+      continue;
+    }
+    ASSERT_TRUE(r.edit.applied);
+    EXPECT_EQ(r.edit.text, c.expectedText);
+    EXPECT_EQ(r.edit.caret, c.expectedCaret == kNoCaret ? std::nullopt : std::optional<std::size_t>(c.expectedCaret));
+  }
+  const std::pair<char32_t, FieldInput> chars[] = {
+      {U'\x01', FieldInput::kSelectAll}, {U'\x03', FieldInput::kCopy}, {U'\x16', FieldInput::kPaste},
+      {U'\x18', FieldInput::kCut},       {U'\x1A', FieldInput::kUndo}, {U'\x19', FieldInput::kUndo},
+      {U'\b', FieldInput::kBackspace},   {U'7', FieldInput::kText},     {U'\r', FieldInput::kText},
+  };
+  for (auto [ch, input] : chars) EXPECT_EQ(InputOfChar(ch), input) << static_cast<int>(ch);
+}
+
 TEST(DateTimeField, DisplayForm) {
   EXPECT_EQ(DisplayForm(MakeTime(2007, 3, 5, 14, 3, 9)), "5 March 2007 14:03:09");
   EXPECT_EQ(DisplayForm(MakeTime(7, 1, 31, 0, 0, 0)), "31 January 0007 00:00:00");

@@ -95,3 +95,65 @@ FieldEdit PasteDigits(std::string_view text, std::size_t p, std::string_view pas
   result.caret = std::min(at, result.text.size());
   return result;
 }
+
+FieldResponse RespondToInput(FieldInput input, std::string_view text, std::size_t p, std::string_view typed,
+                             std::string_view mask, char blank) {
+  FieldResponse response;
+  switch (input) {
+    case FieldInput::kMove:
+      response.action = FieldAction::kPassOn;
+      break;
+    case FieldInput::kSelectAll:
+      response.action = FieldAction::kSelectAll;
+      break;
+    case FieldInput::kCopy:
+    case FieldInput::kCut:
+      response.action = FieldAction::kCopy;
+      break;
+    case FieldInput::kPaste:
+      response.edit = PasteDigits(text, p, typed, mask, blank);
+      break;
+    case FieldInput::kDelete:
+      response.edit = DeleteDigit(text, p, mask, blank);
+      break;
+    case FieldInput::kBackspace:
+      response.edit = BackspaceDigit(text, p, mask, blank);
+      break;
+    case FieldInput::kUndo:
+    case FieldInput::kMenu:
+      break;
+    case FieldInput::kText: {
+      // A character outside ASCII is never a digit, '.' or a backspace: only ASCII bytes
+      // can change the field.
+      FieldEdit& edit = response.edit;
+      std::string current(text);
+      for (unsigned char c : typed) {
+        if (c >= 0x80) continue;
+        FieldEdit step = TypeChar(current, p, c, mask, blank);
+        if (!step.applied) continue;
+        current = std::move(step.text);
+        edit.applied = true;
+        if (step.caret) {
+          edit.caret = step.caret;
+          p = *step.caret;
+        }
+      }
+      if (edit.applied) edit.text = std::move(current);
+      break;
+    }
+  }
+  return response;
+}
+
+FieldInput InputOfChar(char32_t ch) {
+  switch (ch) {
+    case U'\x01': return FieldInput::kSelectAll;
+    case U'\x03': return FieldInput::kCopy;
+    case U'\x16': return FieldInput::kPaste;
+    case U'\x18': return FieldInput::kCut;
+    case U'\x19':
+    case U'\x1A': return FieldInput::kUndo;
+    case U'\b': return FieldInput::kBackspace;
+    default: return FieldInput::kText;
+  }
+}

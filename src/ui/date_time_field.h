@@ -62,3 +62,37 @@ FieldEdit TypeChar(std::string_view text, std::size_t p, char32_t ch,
 // text therefore keeps its length; the caret ends after the last digit written.
 FieldEdit PasteDigits(std::string_view text, std::size_t p, std::string_view pasted,
                       std::string_view mask = kEntryMask, char blank = kEntryBlank);
+
+// What reaches the field, as each shell names it, and what the shell then does: the key
+// rules of the field, the same on every platform.
+enum class FieldInput {
+  kMove,       // a key that moves the caret or the focus, or ends the dialog
+  kSelectAll,
+  kCopy,
+  kCut,
+  kPaste,      // `typed`: the clipboard's text
+  kDelete,     // the Delete key, and the edit control's Clear command
+  kBackspace,
+  kUndo,       // undo and redo
+  kMenu,       // the control's context menu (a right click, the menu key)
+  kText,       // characters typed or composed, as UTF-8 in `typed`
+};
+enum class FieldAction {
+  kPassOn,     // the control's own handling, which moves only
+  kSelectAll,  // the whole text selected
+  kCopy,       // the selection copied, the text left as it is
+  kEdit,       // `edit` applied (which may change nothing)
+};
+struct FieldResponse {
+  FieldAction action = FieldAction::kEdit;
+  FieldEdit edit;
+};
+// Cutting copies only, since it would shorten the text; undo, redo and the context menu
+// (whose Undo would bring back a text the rules never made) do nothing; a paste fills digit
+// places; text is typed one character at a time, each from where the last one left the
+// caret. p is the start of the selection.
+FieldResponse RespondToInput(FieldInput input, std::string_view text, std::size_t p, std::string_view typed = {},
+                             std::string_view mask = kEntryMask, char blank = kEntryBlank);
+// A character as a Win32 edit control receives it: the control characters of Ctrl+A, C, V,
+// X, Z and Y are those commands, backspace is kBackspace, anything else is text.
+FieldInput InputOfChar(char32_t ch);

@@ -1481,6 +1481,11 @@ int CaseProperties() {
     CHECK_EQ(d.Caret(created), 3);
     d.Type(created, "0");
     CHECK_EQ(d.Text(created), L"12-03-2007 14:03:09");
+    // Ctrl+V comes to the edit control as a character, and pastes as WM_PASTE does.
+    PutOnClipboard(L"2024");
+    d.SetCaret(created, 6);
+    d.Type(created, "\x16");
+    CHECK_EQ(d.Text(created), L"12-03-2024 14:03:09");
     d.Paste(created, 6, L"2024 09:30:00 and then 12345678901234567890");
     CHECK_EQ(d.Text(created), L"12-03-2024 09:30:00");
     Send(d.Item(created), EM_SETSEL, 0, 5);

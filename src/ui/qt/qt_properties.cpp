@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -27,12 +28,12 @@ namespace qtui {
 
 namespace {
 
-// A time being edited, "dd-mm-yyyy hh:mm:ss": every key that would change the text goes
-// through the masked field functions, so the text keeps its length and its separators.
+// A time being edited, "dd-mm-yyyy hh:mm:ss": every input that could change the text goes
+// through the field's rules (RespondToInput), so the text keeps its length and its
+// separators.
 class TimeEntry : public QLineEdit {
  public:
   TimeEntry() {
-    setContextMenuPolicy(Qt::NoContextMenu);
     setAcceptDrops(false);
     setDragEnabled(false);
     setAttribute(Qt::WA_InputMethodEnabled, true);
@@ -40,54 +41,64 @@ class TimeEntry : public QLineEdit {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override {
-    if (!HaveEntryProperties() || Moves(*event)) {
-      QLineEdit::keyPressEvent(event);
-      return;
-    }
-    const EntryProperties& record = GetEntryProperties();
-    if (event->matches(QKeySequence::Paste)) {
-      Apply(PasteDigits(Text(), Position(), FromQt(QGuiApplication::clipboard()->text()), record.mask, record.blank));
-    } else if (event->matches(QKeySequence::Cut) || event->matches(QKeySequence::Copy)) {
-      copy();  // cutting would shorten the text: it copies only
-    } else if (event->key() == Qt::Key_Delete) {
-      Apply(DeleteDigit(Text(), Position(), record.mask, record.blank));
-    } else if (event->key() == Qt::Key_Backspace) {
-      Apply(TypeChar(Text(), Position(), U'\b', record.mask, record.blank));
-    } else {
-      TypeText(event->text());
-    }
+    if (!HaveEntryProperties()) return QLineEdit::keyPressEvent(event);
+    const FieldInput input = InputOf(*event);
+    const QString typed = input == FieldInput::kPaste ? QGuiApplication::clipboard()->text() : event->text();
+    if (!Respond(input, typed)) QLineEdit::keyPressEvent(event);
   }
-  // A composed string is typed one character at a time, through the mask.
+  // A composed string is typed one character at a time.
   void inputMethodEvent(QInputMethodEvent* event) override {
-    if (HaveEntryProperties()) TypeText(event->commitString());
+    if (HaveEntryProperties()) Respond(FieldInput::kText, event->commitString());
     event->accept();
+  }
+  void contextMenuEvent(QContextMenuEvent* event) override {
+    if (!HaveEntryProperties() || !Respond(FieldInput::kMenu, {})) QLineEdit::contextMenuEvent(event);
+    else event->accept();
   }
 
  private:
-  // Keys that only move the caret or the focus, or end the dialog.
-  static bool Moves(const QKeyEvent& event) {
+  static FieldInput InputOf(const QKeyEvent& event) {
+    if (event.matches(QKeySequence::SelectAll)) return FieldInput::kSelectAll;
+    if (event.matches(QKeySequence::Copy)) return FieldInput::kCopy;
+    if (event.matches(QKeySequence::Cut)) return FieldInput::kCut;
+    if (event.matches(QKeySequence::Paste)) return FieldInput::kPaste;
+    if (event.matches(QKeySequence::Undo) || event.matches(QKeySequence::Redo)) return FieldInput::kUndo;
     switch (event.key()) {
       case Qt::Key_Left: case Qt::Key_Right: case Qt::Key_Home: case Qt::Key_End:
       case Qt::Key_Tab: case Qt::Key_Backtab: case Qt::Key_Return: case Qt::Key_Enter:
       case Qt::Key_Escape: case Qt::Key_Up: case Qt::Key_Down:
-        return true;
+        return FieldInput::kMove;
+      case Qt::Key_Delete:
+        return FieldInput::kDelete;
+      case Qt::Key_Backspace:
+        return FieldInput::kBackspace;
       default:
-        return event.matches(QKeySequence::SelectAll);
+        return FieldInput::kText;
     }
   }
-  std::string Text() const { return FromQt(text()); }
-  std::size_t Position() const {
-    return static_cast<std::size_t>(hasSelectedText() ? selectionStart() : cursorPosition());
-  }
-  void TypeText(const QString& typed) {
+  // Carries out the rules' response; false when the input is the line edit's own to handle.
+  bool Respond(FieldInput input, const QString& typed) {
     const EntryProperties& record = GetEntryProperties();
-    for (char32_t ch : typed.toUcs4()) Apply(TypeChar(Text(), Position(), ch, record.mask, record.blank));
-  }
-  void Apply(const FieldEdit& edit) {
-    if (!edit.applied) return;
-    const int at = cursorPosition();
-    setText(ToQt(edit.text));
-    setCursorPosition(edit.caret ? static_cast<int>(*edit.caret) : at);
+    const std::size_t at = static_cast<std::size_t>(hasSelectedText() ? selectionStart() : cursorPosition());
+    const FieldResponse response = RespondToInput(input, FromQt(text()), at, FromQt(typed), record.mask, record.blank);
+    switch (response.action) {
+      case FieldAction::kPassOn:
+        return false;
+      case FieldAction::kSelectAll:
+        selectAll();
+        break;
+      case FieldAction::kCopy:
+        copy();
+        break;
+      case FieldAction::kEdit:
+        if (response.edit.applied) {
+          const int caret = cursorPosition();
+          setText(ToQt(response.edit.text));
+          setCursorPosition(response.edit.caret ? static_cast<int>(*response.edit.caret) : caret);
+        }
+        break;
+    }
+    return true;
   }
 };
 

@@ -99,6 +99,27 @@ std::string ClipboardText(HWND owner) {
   return text;
 }
 
+// Carries out what the field's rules make of an input; `message` is the control's own
+// handling of it.
+LRESULT Respond(HWND field, FieldInput input, std::string_view typed, UINT message, WPARAM wParam, LPARAM lParam) {
+  const EntryProperties& record = GetEntryProperties();
+  const FieldResponse response = RespondToInput(input, io::Narrow(WindowText(field)), SelectionStart(field), typed,
+                                                record.mask, record.blank);
+  switch (response.action) {
+    case FieldAction::kPassOn:
+      return DefSubclassProc(field, message, wParam, lParam);
+    case FieldAction::kSelectAll:
+      SendMessageW(field, EM_SETSEL, 0, -1);
+      return 0;
+    case FieldAction::kCopy:
+      return DefSubclassProc(field, WM_COPY, 0, 0);
+    case FieldAction::kEdit:
+      ApplyFieldEdit(field, response.edit);
+      return 0;
+  }
+  return 0;
+}
+
 LRESULT CALLBACK EntryFieldProc(HWND field, UINT message, WPARAM wParam, LPARAM lParam,
                                 UINT_PTR subclassId, DWORD_PTR) {
   if (message == WM_NCDESTROY) {
@@ -106,32 +127,35 @@ LRESULT CALLBACK EntryFieldProc(HWND field, UINT message, WPARAM wParam, LPARAM 
     return DefSubclassProc(field, message, wParam, lParam);
   }
   if (!HaveEntryProperties()) return DefSubclassProc(field, message, wParam, lParam);
-  const EntryProperties& record = GetEntryProperties();
-  auto text = [&] { return io::Narrow(WindowText(field)); };
   switch (message) {
     case WM_KEYDOWN:
+      // The other keys move; what they type comes as WM_CHAR.
       if (wParam != VK_DELETE) break;
-      [[fallthrough]];
+      return Respond(field, FieldInput::kDelete, {}, message, wParam, lParam);
     case WM_CLEAR:
-      ApplyFieldEdit(field, DeleteDigit(text(), SelectionStart(field), record.mask, record.blank));
-      return 0;
+      return Respond(field, FieldInput::kDelete, {}, message, wParam, lParam);
     case WM_CHAR:
-    case WM_IME_CHAR:
-      ApplyFieldEdit(field, TypeChar(text(), SelectionStart(field), static_cast<char32_t>(wParam),
-                                     record.mask, record.blank));
-      return 0;
-    case WM_RBUTTONDOWN:
-      return 0;
+    case WM_IME_CHAR: {
+      // The edit control takes Ctrl+C, V, X, A and Z as characters.
+      const FieldInput input = InputOfChar(static_cast<char32_t>(wParam));
+      const std::string typed = input == FieldInput::kPaste
+                                    ? ClipboardText(field)
+                                    : io::Narrow(std::wstring(1, static_cast<wchar_t>(wParam)));
+      return Respond(field, input, typed, message, wParam, lParam);
+    }
     case WM_PASTE:
-      ApplyFieldEdit(field, PasteDigits(text(), SelectionStart(field), ClipboardText(field),
-                                        record.mask, record.blank));
-      return 0;
+      return Respond(field, FieldInput::kPaste, ClipboardText(field), message, wParam, lParam);
     case WM_CUT:
-      // Cutting would shorten the text: it copies only.
-      return DefSubclassProc(field, WM_COPY, 0, 0);
+      return Respond(field, FieldInput::kCut, {}, message, wParam, lParam);
+    case WM_UNDO:
+    case EM_UNDO:
+      return Respond(field, FieldInput::kUndo, {}, message, wParam, lParam);
+    case WM_RBUTTONDOWN:
+    case WM_CONTEXTMENU:
+      return Respond(field, FieldInput::kMenu, {}, message, wParam, lParam);
     case WM_IME_COMPOSITION:
       // The edit control would insert a composed string as a whole; the default handling
-      // hands it over as WM_IME_CHAR, one character at a time, through the mask above.
+      // hands it over as WM_IME_CHAR, one character at a time, through the rules above.
       return DefWindowProcW(field, message, wParam, lParam);
     default:
       break;
