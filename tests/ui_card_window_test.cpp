@@ -22,6 +22,7 @@
 #include "support/sd_tree.h"
 #include "support/test_util.h"
 #include "ui/main_window.h"
+#include "ui/placement.h"
 #include "ui_fake_platform.h"
 
 namespace {
@@ -325,6 +326,43 @@ TEST(CardListTime, FieldsArePaddedToTheirWidthAndNeverCut) {
     EntryTime t;
     t.year = r.year, t.month = r.month, t.day = r.day, t.hour = r.hour, t.minute = r.minute, t.second = 59;
     EXPECT_EQ(ListingForm(t, /*seconds=*/false), r.text);
+  }
+}
+
+// Where both shells open the card window: to the right of the main window, else to its
+// left, else beside it with the main window moved so that the pair is centred, else against
+// the screen's right edge; its top the main window's, kept on the screen.
+TEST(CardWindowPlacement, BesideTheMainWindowWhichMovesOnlyWhenNeitherSideHasRoom) {
+  struct Row {
+    const char* what;
+    ui::ScreenRect work, main;
+    int width, height;
+    ui::ScreenPoint card;
+    std::optional<ui::ScreenPoint> mainMoved;
+  };
+  const ui::ScreenRect screen{0, 0, 1000, 700};
+  const Row rows[] = {
+      {"room on the right", screen, {50, 40, 400, 300}, 300, 200, {458, 40}, {}},
+      {"exactly room on the right", screen, {0, 40, 492, 300}, 500, 200, {500, 40}, {}},
+      {"room on the left only", screen, {600, 40, 300, 300}, 250, 200, {342, 40}, {}},
+      {"room for both once the main window moves", screen, {300, 40, 400, 300}, 350, 200, {529, 40},
+       ui::ScreenPoint{121, 40}},
+      {"no room for both", screen, {100, 40, 600, 300}, 500, 200, {500, 40}, {}},
+      {"wider than the screen", screen, {100, 40, 600, 300}, 1200, 200, {0, 40}, {}},
+      {"low on the screen", screen, {50, 600, 400, 90}, 300, 200, {458, 500}, {}},
+      {"above the screen's top", screen, {50, -30, 400, 300}, 300, 200, {458, 0}, {}},
+      {"taller than the screen", screen, {50, 40, 400, 300}, 300, 800, {458, 0}, {}},
+      {"a second screen below a task bar", {1000, 30, 800, 570}, {1100, 30, 300, 200}, 300, 200, {1408, 30}, {}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    const ui::CardPlacement placed = ui::PlaceCardWindow(r.work, r.main, r.width, r.height);
+    EXPECT_EQ(placed.card.x, r.card.x);
+    EXPECT_EQ(placed.card.y, r.card.y);
+    ASSERT_EQ(placed.main.has_value(), r.mainMoved.has_value());
+    if (!r.mainMoved) continue;
+    EXPECT_EQ(placed.main->x, r.mainMoved->x);
+    EXPECT_EQ(placed.main->y, r.mainMoved->y);
   }
 }
 

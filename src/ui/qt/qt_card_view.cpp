@@ -22,16 +22,11 @@
 #include "card_ids.h"
 #include "ui/card_window.h"
 #include "ui/commands.h"
+#include "ui/placement.h"
 #include "ui/qt/qt_dialogs.h"
 #include "ui/qt/qt_text.h"
 
 namespace qtui {
-
-namespace {
-
-constexpr int kPlacementGap = 8;  // between the main window and the card window
-
-}  // namespace
 
 QImage ImageOf(const icon::Picture& picture) {
   if (picture.width <= 0 || picture.height <= 0 ||
@@ -195,13 +190,14 @@ void QtCardView::Place() const {
   QWidget* main = owner_->window();
   QScreen* screen = main->screen();
   if (!screen || !main->isVisible()) return;
-  const QRect work = screen->availableGeometry();
+  const QRect w = screen->availableGeometry();
   const QRect m = main->frameGeometry();
   const QSize size = window_->frameGeometry().size();
-  int x = m.right() + kPlacementGap;
-  if (x + size.width() > work.right()) x = std::max(work.left(), work.right() - size.width());
-  const int y = std::max(work.top(), std::min(m.top(), work.bottom() - size.height()));
-  window_->move(x, y);
+  const ui::CardPlacement placed = ui::PlaceCardWindow({w.x(), w.y(), w.width(), w.height()},
+                                                       {m.x(), m.y(), m.width(), m.height()}, size.width(), size.height());
+  // A top-level widget's position is its frame's.
+  if (placed.main) main->move(placed.main->x, placed.main->y);
+  window_->move(placed.card.x, placed.card.y);
 }
 
 void QtCardView::Open() {

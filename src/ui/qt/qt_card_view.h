@@ -51,7 +51,7 @@ class QtCardView : public ui::CardView {
                 ui::MessageIcon icon) override;
 
  private:
-  // Beside the main window when both fit on its screen.
+  // Beside the main window, as ui::PlaceCardWindow says.
   void Place() const;
 
   QWidget* owner_;

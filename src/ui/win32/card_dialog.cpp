@@ -9,14 +9,13 @@
 #include "card_ids.h"
 #include "io/utf16.h"
 #include "ui/card_window.h"
+#include "ui/placement.h"
 #include "win32_platform.h"
 #include "window_data.h"
 
 namespace win32 {
 
 namespace {
-
-constexpr int kPlacementGap = 8;  // pixels between the main window and the card window
 
 void SetCell(HWND list, int row, int column, const std::string& text) {
   std::wstring wide = io::Widen(text);
@@ -144,23 +143,13 @@ void Win32CardView::Place() const {
   MONITORINFO monitor{};
   monitor.cbSize = sizeof monitor;
   if (!GetMonitorInfoW(MonitorFromWindow(main, MONITOR_DEFAULTTONEAREST), &monitor)) return;
-  const RECT& work = monitor.rcWork;
-  const int mainWidth = m.right - m.left;
-  const int width = c.right - c.left;
-  const int height = c.bottom - c.top;
-  int x = m.right + kPlacementGap;
-  if (x + width > work.right) {
-    if (mainWidth + kPlacementGap + width <= work.right - work.left) {
-      // Both fit side by side once the main window moves over.
-      const int left = work.left + (work.right - work.left - mainWidth - kPlacementGap - width) / 2;
-      SetWindowPos(main, nullptr, left, m.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-      x = left + mainWidth + kPlacementGap;
-    } else {
-      x = std::max<int>(work.left, work.right - width);
-    }
-  }
-  const int y = std::max<int>(work.top, std::min<int>(m.top, work.bottom - height));
-  SetWindowPos(dialog_, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  const RECT& w = monitor.rcWork;
+  const ui::CardPlacement placed =
+      ui::PlaceCardWindow({w.left, w.top, w.right - w.left, w.bottom - w.top},
+                          {m.left, m.top, m.right - m.left, m.bottom - m.top}, c.right - c.left, c.bottom - c.top);
+  if (placed.main)
+    SetWindowPos(main, nullptr, placed.main->x, placed.main->y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  SetWindowPos(dialog_, nullptr, placed.card.x, placed.card.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void Win32CardView::Open() {

@@ -48,7 +48,7 @@ class Win32CardView : public ui::CardView {
   // and the list keeps it in its image list until the rows change.
   void OnGetIcon(LVITEMW& item) const;
   void DrawPreview(const DRAWITEMSTRUCT& item) const;
-  // Beside the main window when both fit on its screen.
+  // Beside the main window, as ui::PlaceCardWindow says.
   void Place() const;
 
   ui::CardWindow* logic_ = nullptr;
