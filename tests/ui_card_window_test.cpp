@@ -522,6 +522,30 @@ TEST_F(CardWindowTest, DeleteAsksNamingTheSavesAndLetsTheMainWindowDropOneOfThem
   EXPECT_EQ(fake.windowTitle, "Converter");
 }
 
+// Both shells open the export dialog from the request: its own texts where the request
+// leaves them empty, the first target, and OK only with a folder offered.
+TEST(ExportDialog, OpensWithTheRequestsTextsOrItsOwn) {
+  struct Row {
+    ui::ExportRequest request;
+    const char *caption, *targetLabel, *folderTitle;
+    bool ok;
+  };
+  const Row rows[] = {
+      {{{"a", "b"}, "", "", "", ""}, LABEL_EXPORT_CAPTION, LABEL_EXPORT_FORMAT, "Export to this folder", false},
+      {{{"a"}, "/media/sd", std::string(ui::kSplitCaption), std::string(ui::kSplitDeviceLabel), std::string(ui::kSdFolderTitle)},
+       "Split onto SD card", "Device:", "The SD card's folder", true},
+  };
+  for (const Row& r : rows) {
+    const ui::ExportDialogStart start = ui::ExportDialogStartOf(r.request);
+    EXPECT_EQ(start.caption, r.caption);
+    EXPECT_EQ(start.targetLabel, r.targetLabel);
+    EXPECT_EQ(start.folderTitle, r.folderTitle);
+    EXPECT_EQ(start.folder, r.request.folder);
+    EXPECT_EQ(start.target, 0);
+    EXPECT_EQ(start.okEnabled, r.ok);
+  }
+}
+
 TEST_F(CardWindowTest, ExportWritesEachSelectedSaveAsTheChosenTarget) {
   std::string path = MakeCard({"BESLES-11111AAA", "BESLES-22222BBB"});
   OpenCard(path);

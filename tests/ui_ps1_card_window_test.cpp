@@ -272,6 +272,26 @@ TEST(NewCardList, EachEntryIsTheCardItsLabelNames) {
   EXPECT_EQ(none.megabytes, 16u);
   EXPECT_FALSE(none.ps1);
   EXPECT_TRUE(none.ecc);
+
+  // The dialog opens on the card offered, which OK then gives back as it was, whatever it
+  // is: a listed size with or without ECC, a size the list lacks, either PS1 card.
+  struct Offer {
+    unsigned megabytes;
+    bool ecc, ps1, pocketStation;
+    int row;
+  };
+  for (const Offer& o : {Offer{16, true, false, false, 1}, Offer{64, false, false, false, 2}, Offer{2, true, false, false, -1},
+                         Offer{8, true, true, false, 3}, Offer{8, true, true, true, 4}}) {
+    ui::NewCardChoice c;
+    c.megabytes = o.megabytes, c.ecc = o.ecc, c.ps1 = o.ps1, c.pocketStation = o.pocketStation;
+    const ui::NewCardStart start = ui::NewCardStartOf(sizes, c);
+    EXPECT_EQ(start.row, o.row) << o.megabytes << o.ps1 << o.pocketStation;
+    const ui::NewCardChoice back = ui::NewCardChoiceAt(sizes, start.row, start.ecc, c);
+    EXPECT_EQ(back.megabytes, c.megabytes) << start.row;
+    EXPECT_EQ(back.ecc, c.ecc) << start.row;
+    EXPECT_EQ(back.ps1, c.ps1) << start.row;
+    EXPECT_EQ(back.pocketStation, c.pocketStation) << start.row;
+  }
 }
 
 namespace {

@@ -58,6 +58,25 @@ struct ExportChoice {
 };
 // The Export dialog's OK takes a folder only once one is named.
 inline bool ExportReady(std::string_view folder) { return !folder.empty(); }
+// What the Export dialog shows as it opens, in both shells: the request's texts, or the
+// dialog's own where the request leaves them empty, the folder offered, the first target.
+struct ExportDialogStart {
+  std::string caption;
+  std::string targetLabel;
+  std::string folderTitle;
+  std::string folder;
+  int target = 0;
+  bool okEnabled = false;
+};
+inline ExportDialogStart ExportDialogStartOf(const ExportRequest& request) {
+  ExportDialogStart start;
+  start.caption = request.caption.empty() ? std::string(LABEL_EXPORT_CAPTION) : request.caption;
+  start.targetLabel = request.targetLabel.empty() ? std::string(LABEL_EXPORT_FORMAT) : request.targetLabel;
+  start.folderTitle = request.folderTitle.empty() ? std::string(kExportFolderTitle) : request.folderTitle;
+  start.folder = request.folder;
+  start.okEnabled = ExportReady(request.folder);
+  return start;
+}
 // How the New Card dialog offers a size: "8 MB".
 inline std::string CardSizeLabel(unsigned megabytes) { return std::to_string(megabytes) + " MB"; }
 // The New Card dialog's list, top to bottom: the PS2 card sizes, then the PS1 cards.
@@ -77,6 +96,24 @@ inline NewCardChoice NewCardChoiceAt(std::span<const unsigned> sizes, int index,
   offered.pocketStation = index >= 0 && at == sizes.size() + 1;
   offered.ecc = ecc;
   return offered;
+}
+// What the New Card dialog shows as it opens, in both shells: the entry of NewCardLabels
+// that is the card offered (-1, none, for a size the list lacks) and the ECC box, so that
+// OK at once gives the card offered.
+struct NewCardStart {
+  int row = -1;
+  bool ecc = true;
+};
+inline NewCardStart NewCardStartOf(std::span<const unsigned> sizes, const NewCardChoice& offered) {
+  NewCardStart start;
+  start.ecc = offered.ecc;
+  if (offered.ps1) {
+    start.row = static_cast<int>(sizes.size()) + (offered.pocketStation ? 1 : 0);
+    return start;
+  }
+  for (std::size_t i = 0; i < sizes.size(); ++i)
+    if (sizes[i] == offered.megabytes) start.row = static_cast<int>(i);
+  return start;
 }
 
 class CardView {

@@ -133,20 +133,21 @@ bool AskYesNoBox(QWidget* owner, const std::string& text, const std::string& cap
 }
 
 std::optional<ui::ExportChoice> RunExportDialog(QWidget* owner, const ui::ExportRequest& request) {
+  const ui::ExportDialogStart start = ui::ExportDialogStartOf(request);
   QDialog dialog(owner);
-  dialog.setWindowTitle(ToQt(request.caption.empty() ? std::string(LABEL_EXPORT_CAPTION) : request.caption));
-  auto* folder = new QLineEdit(ToQt(request.folder));
+  dialog.setWindowTitle(ToQt(start.caption));
+  auto* folder = new QLineEdit(ToQt(start.folder));
   auto* browse = new QPushButton(ToQt(LABEL_BROWSE));
   browse->setAccessibleName(AccessibleLabel(LABEL_BROWSE));
   auto* target = new QComboBox;
   for (const std::string& t : request.targets) target->addItem(ToQt(t));
+  target->setCurrentIndex(start.target);
   auto* folderRow = new QHBoxLayout;
   folderRow->addWidget(folder, 1);
   folderRow->addWidget(browse);
   auto* form = new QFormLayout;
   form->addRow(LabelFor(folder, LABEL_EXPORT_FOLDER), folderRow);
-  const std::string targetLabel = request.targetLabel.empty() ? std::string(LABEL_EXPORT_FORMAT) : request.targetLabel;
-  form->addRow(LabelFor(target, targetLabel.c_str()), target);
+  form->addRow(LabelFor(target, start.targetLabel.c_str()), target);
   QDialogButtonBox* buttons = OkCancel(&dialog);
   auto* layout = new QVBoxLayout(&dialog);
   layout->addLayout(form);
@@ -155,11 +156,10 @@ std::optional<ui::ExportChoice> RunExportDialog(QWidget* owner, const ui::Export
   auto enableOk = [&] { buttons->button(QDialogButtonBox::Ok)->setEnabled(ui::ExportReady(FromQt(folder->text()))); };
   QObject::connect(folder, &QLineEdit::textChanged, &dialog, enableOk);
   QObject::connect(browse, &QPushButton::clicked, &dialog, [&] {
-    const std::string title = request.folderTitle.empty() ? std::string(ui::kExportFolderTitle) : request.folderTitle;
-    if (std::optional<std::string> chosen = ChooseFolder(&dialog, title))
+    if (std::optional<std::string> chosen = ChooseFolder(&dialog, start.folderTitle))
       folder->setText(PathToQt(*chosen));
   });
-  enableOk();
+  buttons->button(QDialogButtonBox::Ok)->setEnabled(start.okEnabled);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return ui::ExportChoice{PathFromQt(folder->text()), target->currentIndex()};
 }
@@ -169,12 +169,12 @@ std::optional<ui::NewCardChoice> RunNewCardDialog(QWidget* owner, std::span<cons
   QDialog dialog(owner);
   dialog.setWindowTitle(ToQt(LABEL_NEW_CARD_CAPTION));
   auto* size = new QComboBox;
+  const ui::NewCardStart start = ui::NewCardStartOf(sizes, offered);
   for (const std::string& label : ui::NewCardLabels(sizes)) size->addItem(ToQt(label));
-  for (std::size_t i = 0; i < sizes.size(); ++i)
-    if (sizes[i] == offered.megabytes) size->setCurrentIndex(static_cast<int>(i));
+  size->setCurrentIndex(start.row);
   auto* ecc = new QCheckBox(ToQt(LABEL_NEW_CARD_ECC));
   ecc->setAccessibleName(AccessibleLabel(LABEL_NEW_CARD_ECC));
-  ecc->setChecked(offered.ecc);
+  ecc->setChecked(start.ecc);
   auto* form = new QFormLayout;
   form->addRow(LabelFor(size, LABEL_SIZE), size);
   auto* layout = new QVBoxLayout(&dialog);

@@ -35,6 +35,7 @@ int ComboSelection(HWND dialog, int id) {
 
 struct ExportRun {
   const ui::ExportRequest* request;
+  ui::ExportDialogStart start;
   ui::ExportChoice choice;
 };
 
@@ -47,15 +48,15 @@ INT_PTR CALLBACK ExportProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
   if (message == WM_INITDIALOG) {
     auto* run = reinterpret_cast<ExportRun*>(lParam);
     SetWindowData(dialog, run);
-    if (!run->request->caption.empty()) SetWindowTextW(dialog, io::Widen(run->request->caption).c_str());
-    if (!run->request->targetLabel.empty())
-      SetDlgItemTextW(dialog, IDC_EXPORT_TARGET_LABEL, io::Widen(run->request->targetLabel).c_str());
-    SetDlgItemTextW(dialog, IDC_EXPORT_FOLDER, io::Widen(run->request->folder).c_str());
+    run->start = ui::ExportDialogStartOf(*run->request);
+    SetWindowTextW(dialog, io::Widen(run->start.caption).c_str());
+    SetDlgItemTextW(dialog, IDC_EXPORT_TARGET_LABEL, io::Widen(run->start.targetLabel).c_str());
+    SetDlgItemTextW(dialog, IDC_EXPORT_FOLDER, io::Widen(run->start.folder).c_str());
     for (const std::string& target : run->request->targets)
       SendDlgItemMessageW(dialog, IDC_EXPORT_TARGET, CB_ADDSTRING, 0,
                           reinterpret_cast<LPARAM>(io::Widen(target).c_str()));
-    SendDlgItemMessageW(dialog, IDC_EXPORT_TARGET, CB_SETCURSEL, 0, 0);
-    EnableExportOk(dialog);
+    SendDlgItemMessageW(dialog, IDC_EXPORT_TARGET, CB_SETCURSEL, static_cast<WPARAM>(run->start.target), 0);
+    EnableWindow(GetDlgItem(dialog, IDOK), run->start.okEnabled);
     return TRUE;
   }
   auto* run = WindowData<ExportRun>(dialog);
@@ -65,8 +66,7 @@ INT_PTR CALLBACK ExportProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
       if (HIWORD(wParam) == EN_CHANGE) EnableExportOk(dialog);
       return TRUE;
     case IDC_EXPORT_BROWSE:
-      if (std::optional<std::string> folder = ChooseFolder(
-              dialog, run->request->folderTitle.empty() ? std::string(ui::kExportFolderTitle) : run->request->folderTitle))
+      if (std::optional<std::string> folder = ChooseFolder(dialog, run->start.folderTitle))
         SetDlgItemTextW(dialog, IDC_EXPORT_FOLDER, io::Widen(*folder).c_str());
       return TRUE;
     case IDOK:
@@ -95,9 +95,9 @@ INT_PTR CALLBACK NewCardProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
     SetWindowData(dialog, run);
     for (const std::string& label : ui::NewCardLabels(run->sizes))
       SendDlgItemMessageW(dialog, IDC_NEW_CARD_SIZE, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(io::Widen(label).c_str()));
-    for (std::size_t i = 0; i < run->sizes.size(); ++i)
-      if (run->sizes[i] == run->choice.megabytes) SendDlgItemMessageW(dialog, IDC_NEW_CARD_SIZE, CB_SETCURSEL, i, 0);
-    CheckDlgButton(dialog, IDC_NEW_CARD_ECC, run->choice.ecc ? BST_CHECKED : BST_UNCHECKED);
+    const ui::NewCardStart start = ui::NewCardStartOf(run->sizes, run->choice);
+    SendDlgItemMessageW(dialog, IDC_NEW_CARD_SIZE, CB_SETCURSEL, static_cast<WPARAM>(start.row), 0);
+    CheckDlgButton(dialog, IDC_NEW_CARD_ECC, start.ecc ? BST_CHECKED : BST_UNCHECKED);
     return TRUE;
   }
   auto* run = WindowData<NewCardRun>(dialog);
@@ -139,7 +139,7 @@ std::optional<std::string> ChooseFolder(HWND owner, const std::string& title) {
 }
 
 std::optional<ui::ExportChoice> RunExportDialog(HWND owner, const ui::ExportRequest& request) {
-  ExportRun run{&request, {}};
+  ExportRun run{&request, {}, {}};
   INT_PTR result = DialogBoxParamW(GetAppState().instance, MAKEINTRESOURCEW(IDD_CARD_EXPORT), owner,
                                    ExportProc, reinterpret_cast<LPARAM>(&run));
   if (result != IDOK) return std::nullopt;
