@@ -4,7 +4,9 @@
 
 #include "support/psu_builder.h"
 #include "support/test_util.h"
+#include "io/folder.h"
 #include "ui/main_window.h"
+#include "ui/start.h"
 #include "ui_fake_platform.h"
 
 namespace {
@@ -304,6 +306,47 @@ TEST_F(MainWindowTest, DropAfterAFailedOpenStartsANewSave) {
   EXPECT_EQ(Current()->kind, kKindGeneric);
   EXPECT_EQ(Names(), std::vector<std::string>{"x.bin"});
   EXPECT_TRUE(fake.controlEnabled[1002]);
+}
+
+// Both programs read their command line so: the files to open, made absolute, or what
+// else was asked for.
+TEST(CommandLine, FilesToOpenOrWhatElseWasAsked) {
+  using Action = ui::CommandLine::Action;
+  const std::string here = io::AbsolutePath(".");
+  struct Row {
+    std::vector<std::string> args;
+    Action action;
+    std::vector<std::string> paths;
+    std::string option;
+  };
+  const Row rows[] = {
+      {{}, Action::kOpen, {}, ""},
+      {{"game.psu", here + "/Mcd001.ps2"}, Action::kOpen, {here + "/game.psu", here + "/Mcd001.ps2"}, ""},
+      {{"a.psu", "--version"}, Action::kVersion, {}, ""},
+      {{"-x", "--help"}, Action::kHelp, {}, ""},
+      {{"-h"}, Action::kHelp, {}, ""},
+      {{"a.psu", "--geometry"}, Action::kUnknownOption, {}, "--geometry"},
+      {{"--", "--version", "-x"}, Action::kOpen, {here + "/--version", here + "/-x"}, ""},
+      {{"-"}, Action::kOpen, {here + "/-"}, ""},
+  };
+  for (const Row& r : rows) {
+    const ui::CommandLine line = ui::ReadCommandLine(r.args);
+    EXPECT_EQ(line.action, r.action) << testing::PrintToString(r.args);
+    EXPECT_EQ(line.paths, r.paths) << testing::PrintToString(r.args);
+    EXPECT_EQ(line.option, r.option) << testing::PrintToString(r.args);
+  }
+}
+
+// A file the Windows program hands to another copy of itself comes back as it was named.
+TEST(CommandLine, QuotedArgumentsSurviveTheWindowsRules) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"C:\\saves\\game.psu", "\"C:\\saves\\game.psu\""},
+      {"C:\\My Cards\\", "\"C:\\My Cards\\\\\""},
+      {"a\"b", "\"a\\\"b\""},
+      {"a\\\"b", "\"a\\\\\\\"b\""},
+      {"", "\"\""},
+  };
+  for (auto [arg, quoted] : rows) EXPECT_EQ(ui::QuotedArgument(arg), quoted) << arg;
 }
 
 TEST(DroppedFileName, TakesTheTextAfterTheLastSeparator) {

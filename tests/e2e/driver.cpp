@@ -321,10 +321,11 @@ std::wstring WindowText(HWND hwnd) {
 
 class App {
  public:
-  App() {
+  // `arguments`: the command line after the program's name.
+  explicit App(const std::wstring& arguments = {}) {
     STARTUPINFOW si{};
     si.cb = sizeof si;
-    std::wstring command = L"\"" + g_exe + L"\"";
+    std::wstring command = L"\"" + g_exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
     if (!CreateProcessW(g_exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         g_work.c_str(), &si, &pi_))
       Abort("cannot start moravelt.exe");
@@ -342,6 +343,7 @@ class App {
   }
 
   HWND main() const { return main_; }
+  DWORD Pid() const { return pi_.dwProcessId; }
   HWND Find(const wchar_t* title, HWND owner) const {
     FoundWindow f{pi_.dwProcessId, title, owner, nullptr};
     EnumWindows(FindProc, reinterpret_cast<LPARAM>(&f));
@@ -2083,6 +2085,63 @@ int CasePs1Card() {
   return 0;
 }
 
+// A main window of another copy of the program, showing the save of that folder name.
+HWND OtherMainWindowShowing(DWORD pid, const std::wstring& folder) {
+  struct Search {
+    DWORD pid;
+    const std::wstring& folder;
+    HWND found;
+  } search{pid, folder, nullptr};
+  EnumWindows([](HWND hwnd, LPARAM lParam) -> BOOL {
+    auto* s = reinterpret_cast<Search*>(lParam);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(hwnd, &owner);
+    if (owner == s->pid || !IsWindowVisible(hwnd) || WindowText(hwnd) != L"Converter") return TRUE;
+    HWND field = GetDlgItem(hwnd, IDC_FOLDER_NAME);
+    if (!field || WindowText(field) != s->folder) return TRUE;
+    s->found = hwnd;
+    return FALSE;
+  }, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// Files named on the command line open as File > Open opens them: a save whose Japanese
+// name is relative to the folder the program starts in, in the main window; a card in the
+// card window; each file after the first in a copy of the program of its own.
+int CaseCommandLine() {
+  const std::wstring folder = WorkPath(L"セーブ");
+  CreateDirectoryW(folder.c_str(), nullptr);
+  WriteAll(folder + L"\\データ.psu", BuildPsu("BESLES-12345SAVE", SampleFiles()));
+  const std::wstring card = WorkPath(L"named card.ps2");
+  CHECK_EQ(RunCli(L"card format " + Quote(card)), 0ul);
+  {
+    App app(Quote(L"セーブ\\データ.psu"));
+    WaitUntil([&] { return app.Text(IDC_FOLDER_NAME) == L"BESLES-12345SAVE"; });
+    CHECK_EQ(app.Text(IDC_FOLDER_NAME), L"BESLES-12345SAVE");
+    CHECK_EQ(app.Rows(), 3);
+    CHECK_EQ(app.Exit(), 40004ul);
+  }
+  App app(Quote(card) + L" " + Quote(L"セーブ\\データ.psu"));
+  CardWin cards(app, L"named card.ps2");
+  CHECK_EQ(cards.Rows(), 0);
+  CHECK_EQ(app.Rows(), 0);
+  HWND other = nullptr;
+  WaitUntil([&] { return (other = OtherMainWindowShowing(app.Pid(), L"BESLES-12345SAVE")) != nullptr; }, 20000);
+  CHECK(other != nullptr);
+  if (other) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(other, &pid);
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
+    PostMessageW(other, WM_CLOSE, 0, 0);
+    if (process) {
+      if (WaitForSingleObject(process, 10000) != WAIT_OBJECT_0) TerminateProcess(process, 1);
+      CloseHandle(process);
+    }
+  }
+  CHECK_EQ(app.Exit(), 40004ul);
+  return 0;
+}
+
 const std::map<std::string, std::function<int()>> kCases = {
     {"start", CaseStart},
     {"open-psu", CaseOpenPsu},
@@ -2099,6 +2158,7 @@ const std::map<std::string, std::function<int()>> kCases = {
     {"about", CaseAbout},
     {"close-box", CaseCloseBox},
     {"japanese", CaseJapanese},
+    {"command-line", CaseCommandLine},
     {"open-xps", CaseOpenXps},
     {"open-max", CaseOpenMax},
     {"convert-psu", CaseConvertPsu},

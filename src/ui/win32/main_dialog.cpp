@@ -1,5 +1,6 @@
-// The main dialog: start-up, the dialog procedure, and the file list's filter. Every
-// decision is MainWindow's; this file turns window messages into its calls. The card
+// The main dialog: start-up with the files named on the command line (ui/start.h), the
+// dialog procedure, and the file list's filter. Every decision is MainWindow's; this file
+// turns window messages into its calls. The card
 // window, modeless beside it, gets its keyboard handling from the filter on the main
 // dialog's message loop.
 #include <windows.h>
@@ -14,6 +15,7 @@
 #include "app_state.h"
 #include "resource.h"
 #include "ui/main_window.h"
+#include "ui/start.h"
 #include "io/utf16.h"
 #include "win32_platform.h"
 #include "window_data.h"
@@ -25,11 +27,16 @@ AppState& GetAppState() {
 
 namespace {
 
+// Posted once the dialog is up: the file named on the command line opens, as File > Open
+// would, over a window the user can see.
+constexpr UINT kOpenNamedFile = WM_APP + 1;
+
 struct MainDialog {
   win32::Win32Platform platform;
   ui::MainWindow window{platform};
   HWND list = nullptr;
   WNDPROC listProc = nullptr;  // the list's own procedure, for what the filter passes on
+  std::string namedFile;       // from the command line; empty: none
 };
 
 LRESULT CALLBACK ListFilterProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -93,6 +100,7 @@ void OnInitDialog(HWND dialog, MainDialog& d) {
   SendMessageW(d.list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT,
                LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
   d.window.OnInit();
+  if (!d.namedFile.empty()) PostMessageW(dialog, kOpenNamedFile, 0, 0);
 }
 
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -121,6 +129,9 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
       DragFinish(drop);
       return TRUE;
     }
+    case kOpenNamedFile:
+      d->window.OpenPath(d->namedFile);
+      return TRUE;
     case WM_CLOSE:
       EndDialog(dialog, MAIN_DIALOG_RESULT);
       return TRUE;
@@ -141,9 +152,60 @@ LRESULT CALLBACK CardWindowKeys(int code, WPARAM wParam, LPARAM lParam) {
   return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
+// The arguments after the program's name, from the command line as Windows keeps it
+// (UTF-16), in UTF-8.
+std::vector<std::string> Arguments() {
+  std::vector<std::string> args;
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (!wide) return args;
+  for (int i = 1; i < count; ++i) args.push_back(io::Narrow(wide[i]));
+  LocalFree(wide);
+  return args;
+}
+
+// This program once more, for one file: each file named has a window of its own.
+void StartAnother(const std::string& path) {
+  std::wstring exe(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, exe.data(), static_cast<DWORD>(exe.size()));
+    if (n == 0) return;
+    if (n < exe.size()) {
+      exe.resize(n);
+      break;
+    }
+    exe.resize(exe.size() * 2);
+  }
+  std::wstring command = io::Widen(ui::QuotedArgument(io::Narrow(exe)) + " " + ui::QuotedArgument(path));
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started))
+    return;
+  CloseHandle(started.hThread);
+  CloseHandle(started.hProcess);
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  // A program without a console answers --version, --help and a wrong option in a box.
+  const ui::CommandLine line = ui::ReadCommandLine(Arguments());
+  switch (line.action) {
+    case ui::CommandLine::Action::kVersion:
+      win32::ShowMessageBox(nullptr, "moravelt " MORAVELT_VERSION, "moravelt", ui::MessageIcon::kInformation);
+      return 0;
+    case ui::CommandLine::Action::kHelp:
+      win32::ShowMessageBox(nullptr, std::string(ui::kUsage), "moravelt", ui::MessageIcon::kInformation);
+      return 0;
+    case ui::CommandLine::Action::kUnknownOption:
+      win32::ShowMessageBox(nullptr, "Unknown option " + line.option + "\n\n" + std::string(ui::kUsage), "moravelt",
+                            ui::MessageIcon::kWarning);
+      return 2;
+    case ui::CommandLine::Action::kOpen:
+      break;
+  }
+  for (std::size_t i = 1; i < line.paths.size(); ++i) StartAnother(line.paths[i]);
   GetAppState().instance = instance;
   INITCOMMONCONTROLSEX controls{};
   controls.dwSize = sizeof controls;
@@ -151,6 +213,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   InitCommonControlsEx(&controls);
   HHOOK keys = SetWindowsHookExW(WH_MSGFILTER, CardWindowKeys, nullptr, GetCurrentThreadId());
   MainDialog dialog;
+  if (!line.paths.empty()) dialog.namedFile = line.paths.front();
   INT_PTR result = DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc,
                                    reinterpret_cast<LPARAM>(&dialog));
   if (keys) UnhookWindowsHookEx(keys);
