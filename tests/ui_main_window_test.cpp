@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
 
 #include "support/psu_builder.h"
 #include "support/test_util.h"
 #include "io/folder.h"
+#include "ui/commands.h"
 #include "ui/main_window.h"
 #include "ui/start.h"
 #include "ui_fake_platform.h"
@@ -347,6 +352,86 @@ TEST(CommandLine, QuotedArgumentsSurviveTheWindowsRules) {
       {"", "\"\""},
   };
   for (auto [arg, quoted] : rows) EXPECT_EQ(ui::QuotedArgument(arg), quoted) << arg;
+}
+
+std::string SourceText(const std::string& relative) {
+  std::ifstream in(std::string(MORAVELT_SOURCE_DIR) + "/" + relative);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A resource script's line after its keyword: its fields, split at the commas outside quotes.
+std::vector<std::string> RcFields(std::string_view rest) {
+  std::vector<std::string> fields(1);
+  bool quoted = false;
+  for (char c : rest) {
+    if (c == '"') quoted = !quoted;
+    if (c == ',' && !quoted) {
+      fields.emplace_back();
+    } else {
+      fields.back() += c;
+    }
+  }
+  for (std::string& f : fields) {
+    f.erase(0, f.find_first_not_of(" \t\r"));
+    f.erase(f.find_last_not_of(" \t\r") + 1);
+  }
+  return fields;
+}
+
+// The main menu as res/moravelt.rc writes it, one line per item ("&File: 40001 &Open", a
+// separator "&File: -"), its macros read from the headers it includes.
+std::vector<std::string> MenuOfTheResourceScript() {
+  std::map<std::string, std::string> defines;
+  for (const char* header : {"res/resource.h", "res/card_ids.h", "src/ui/labels.h"}) {
+    std::istringstream lines(SourceText(header));
+    for (std::string line; std::getline(lines, line);) {
+      std::istringstream words(line);
+      std::string directive, name, value;
+      words >> directive >> name;
+      std::getline(words >> std::ws, value);
+      if (directive == "#define" && !value.empty()) defines[name] = value;
+    }
+  }
+  std::function<std::string(const std::string&)> resolve = [&](const std::string& token) -> std::string {
+    if (token.size() >= 2 && token.front() == '"') return token.substr(1, token.size() - 2);
+    auto it = defines.find(token);
+    return it == defines.end() ? token : resolve(it->second);
+  };
+  const std::string rc = SourceText("res/moravelt.rc");
+  std::istringstream lines(rc.substr(std::min(rc.find("IDR_MAIN_MENU MENU"), rc.size())));
+  std::vector<std::string> items;
+  std::string title;
+  int depth = 0;
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream words(line);
+    std::string keyword, rest;
+    words >> keyword;
+    std::getline(words >> std::ws, rest);
+    const std::vector<std::string> fields = RcFields(rest);
+    if (keyword == "BEGIN") ++depth;
+    if (keyword == "END" && --depth == 0) break;
+    if (keyword == "POPUP") {
+      if (depth != 1) ADD_FAILURE() << "a submenu the menu tables can't hold: " << line;
+      title = resolve(fields[0]);
+    }
+    if (keyword == "MENUITEM")
+      items.push_back(title + ": " + (fields[0] == "SEPARATOR" ? "-" : resolve(fields.at(1)) + " " + resolve(fields[0])));
+  }
+  return items;
+}
+
+// The Win32 program's menu is the resource script's, the Qt program's is built from the
+// menu tables: every item's id, caption and place must be the same in both.
+TEST(MainMenu, TheResourceScriptHasTheMenuTablesItems) {
+  std::vector<std::string> tables;
+  for (const ui::Menu& menu : ui::kMainMenus)
+    for (const ui::Command& c : menu.commands)
+      tables.push_back(std::string(menu.title) + ": " + (c.id == 0 ? "-" : std::to_string(c.id) + " " + std::string(c.label)));
+  EXPECT_EQ(MenuOfTheResourceScript(), tables);
+  // Both shells take the right-click menu from this place.
+  EXPECT_EQ(ui::kMainMenus[EDIT_SUBMENU_INDEX].title, LABEL_MENU_EDIT);
 }
 
 TEST(DroppedFileName, TakesTheTextAfterTheLastSeparator) {
