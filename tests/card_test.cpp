@@ -50,7 +50,7 @@ std::unique_ptr<CSaveGame> LoadSave(const std::string& path) {
 
 Bytes DataOf(const CSaveGame& save, std::size_t pos) {
   Bytes out;
-  EXPECT_EQ(ReadEntryData((*save.entries)[pos], save.sourcePath, out), DataResult::kOk);
+  EXPECT_EQ(ReadEntryData((*save.entries)[pos], save.container.get(), out), DataResult::kOk);
   return out;
 }
 
@@ -599,7 +599,7 @@ TEST(CardRead, AHeldImageReadsWhatIsAskedOfItFromOneVersionOfTheFile) {
     ASSERT_EQ(c->Remove(listing.saves[0].folder), card::RemoveResult::kRemoved) << r.name;
     ExpectSameFiles(*originals[1], *kept.save, r.name);
     std::size_t largest = 0;
-    EXPECT_EQ(CopyEntryData((*kept.save->entries)[2], kept.save->sourcePath,
+    EXPECT_EQ(CopyEntryData((*kept.save->entries)[2], kept.save->container.get(),
                             [&](std::span<const std::uint8_t> piece) {
                               largest = std::max(largest, piece.size());
                               return true;
@@ -613,10 +613,10 @@ TEST(CardRead, AHeldImageReadsWhatIsAskedOfItFromOneVersionOfTheFile) {
     card::OpenedSave later = c->OpenSave(listing.saves[1].folder);
     ASSERT_TRUE(later.save) << r.name;
     std::vector<std::uint8_t> bytes;
-    EXPECT_EQ(ReadEntryData((*later.save->entries)[1], later.save->sourcePath, bytes), DataResult::kOk) << r.name;
+    EXPECT_EQ(ReadEntryData((*later.save->entries)[1], later.save->container.get(), bytes), DataResult::kOk) << r.name;
     std::filesystem::remove(f.path());
-    EXPECT_EQ(ReadEntryData((*later.save->entries)[1], later.save->sourcePath, bytes), DataResult::kOk) << r.name;
-    EXPECT_EQ(ReadEntryData((*later.save->entries)[2], later.save->sourcePath, bytes), DataResult::kShort) << r.name;
+    EXPECT_EQ(ReadEntryData((*later.save->entries)[1], later.save->container.get(), bytes), DataResult::kOk) << r.name;
+    EXPECT_EQ(ReadEntryData((*later.save->entries)[2], later.save->container.get(), bytes), DataResult::kShort) << r.name;
   }
 }
 
@@ -649,7 +649,7 @@ TEST(CardRead, AHeldImageReadOnSeveralThreadsGivesEachTheFileAndReadsEachPieceOn
                        Row{"beside a read ahead of tangled ranges", &tangled, false},
                        Row{"beside a read ahead of the pieces asked for first", &first, false},
                        Row{"asking first", nullptr, true}, Row{"asking first, beside a read ahead", &everyThird, true}}) {
-    const card::HeldImage held(path, io::File::OpenRead(path), content.size(), *io::StampOf(path));
+    const card::HeldImage held(io::OpenSource(path));
     if (r.ahead) held.ReadAhead(*r.ahead);
     const auto reader = [&](std::uint64_t seed, int& wrong) {
       for (std::uint64_t i = 0; i < 300; ++i) {
@@ -722,7 +722,7 @@ TEST(CardRead, AListingReadsTheDirectoriesAndTitlesAndARunReadsTheFileOpenedOnce
     ASSERT_TRUE(s.save) << r.name;
     std::filesystem::remove(f.path());
     std::vector<std::uint8_t> bytes;
-    const DataResult read = ReadEntryData((*s.save->entries)[2], s.save->sourcePath, bytes);
+    const DataResult read = ReadEntryData((*s.save->entries)[2], s.save->container.get(), bytes);
     if (r.runs > 0) {
       EXPECT_EQ(read, DataResult::kOk) << r.name;
       EXPECT_EQ(bytes, testutil::MakeBytes(r.icon, 7)) << r.name;
@@ -758,7 +758,7 @@ TEST(CardRead, AHeldImageReadsNothingAheadFromAChangedFile) {
   const std::vector<std::uint8_t> content = testutil::MakeBytes(40 * kPiece, 5);
   const std::string path = dir.File("image.bin");
   testutil::WriteFile(path, content);
-  const card::HeldImage held(path, io::File::OpenRead(path), content.size(), *io::StampOf(path));
+  const card::HeldImage held(io::OpenSource(path));
   ASSERT_TRUE(held.Bytes(0, 2 * kPiece));
   held.Release();
   std::vector<std::uint8_t> changed = testutil::MakeBytes(40 * kPiece + 512, 6);

@@ -65,7 +65,7 @@ std::map<std::string, std::map<std::string, Bytes>> SavesOn(const std::string& p
     std::unique_ptr<CSaveGame> save = opened.card->OpenSave(s.folder).save;
     auto& files = saves[s.folder];
     for (int i = 0; save && i < save->FileCount(); ++i)
-      EXPECT_EQ(ReadEntryData(*save->EntryAt(i), save->sourcePath, files[std::string(save->EntryAt(i)->Name())]), DataResult::kOk);
+      EXPECT_EQ(ReadEntryData(*save->EntryAt(i), save->container.get(), files[std::string(save->EntryAt(i)->Name())]), DataResult::kOk);
   }
   return saves;
 }
