@@ -216,9 +216,9 @@ LoadResult CMax::Load(const std::string& path) {
     if (payloadLength > 0) {
       FileSource source(f.file);
       auto state = std::make_unique<LzariState>();
-      const int decoded = LzariDecodeFrom(source, f.InputLength(), shared->data(), payloadLength, *state);
-      if (decoded == -2) return LoadResult::kReadFailed;
-      if (decoded != 1) return LoadResult::kInvalid;
+      const LzariResult decoded = LzariDecodeFrom(source, f.InputLength(), shared->data(), payloadLength, *state);
+      if (decoded == LzariResult::kSourceFailed) return LoadResult::kReadFailed;
+      if (decoded != LzariResult::kDecoded) return LoadResult::kInvalid;
     }
     f.file.Close();
 
@@ -262,10 +262,10 @@ std::optional<LoadResult> CMax::LoadInto(const std::string& path, SaveStreamWrit
     if (f.payloadLength > 0) {
       FileSource source(f.file);
       auto state = std::make_unique<LzariState>();
-      const int decoded = LzariDecodeTo(source, f.InputLength(), records, f.payloadLength, *state);
-      if (decoded == -2) return LoadResult::kReadFailed;
-      if (decoded == -3 && writer.Failed()) return LoadResult::kOpenFailed;
-      if (decoded != 1) return LoadResult::kInvalid;
+      const LzariResult decoded = LzariDecodeTo(source, f.InputLength(), records, f.payloadLength, *state);
+      if (decoded == LzariResult::kSourceFailed) return LoadResult::kReadFailed;
+      if (decoded == LzariResult::kSinkRefused && writer.Failed()) return LoadResult::kOpenFailed;
+      if (decoded != LzariResult::kDecoded) return LoadResult::kInvalid;
     }
     if (!records.Complete()) return LoadResult::kInvalid;
   } catch (const std::bad_alloc&) {
