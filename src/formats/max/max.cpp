@@ -212,9 +212,9 @@ LoadResult CMax::Read(const io::ByteSource& source) {
   if (payloadLength > 0) {
     StreamSource stream(f.file);
     auto state = std::make_unique<LzariState>();
-    const int decoded = LzariDecodeFrom(stream, f.InputLength(), shared->data(), payloadLength, *state);
-    if (decoded == -2) return LoadResult::kReadFailed;
-    if (decoded != 1) return LoadResult::kInvalid;
+    const LzariResult decoded = LzariDecodeFrom(stream, f.InputLength(), shared->data(), payloadLength, *state);
+    if (decoded == LzariResult::kSourceFailed) return LoadResult::kReadFailed;
+    if (decoded != LzariResult::kDecoded) return LoadResult::kInvalid;
   }
 
   const EntryTime now = EntryTime::Now();
@@ -253,10 +253,10 @@ std::optional<LoadResult> CMax::LoadInto(const io::ByteSource& source, SaveStrea
     if (f.payloadLength > 0) {
       StreamSource stream(f.file);
       auto state = std::make_unique<LzariState>();
-      const int decoded = LzariDecodeTo(stream, f.InputLength(), records, f.payloadLength, *state);
-      if (decoded == -2) return LoadResult::kReadFailed;
-      if (decoded == -3 && writer.Failed()) return LoadResult::kOpenFailed;
-      if (decoded != 1) return LoadResult::kInvalid;
+      const LzariResult decoded = LzariDecodeTo(stream, f.InputLength(), records, f.payloadLength, *state);
+      if (decoded == LzariResult::kSourceFailed) return LoadResult::kReadFailed;
+      if (decoded == LzariResult::kSinkRefused && writer.Failed()) return LoadResult::kOpenFailed;
+      if (decoded != LzariResult::kDecoded) return LoadResult::kInvalid;
     }
     if (!records.Complete()) return LoadResult::kInvalid;
   } catch (const std::bad_alloc&) {
