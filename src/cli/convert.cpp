@@ -317,9 +317,6 @@ int RunBatch(const BatchOptions& o, Console& console) {
   // written, and more conversions run than there are processors so the waits overlap.
   const bool deferFlush = io::CanSyncFileSystem();
   io::SetDeferredFlush(deferFlush);
-  const unsigned cpus = std::max(1u, std::thread::hardware_concurrency());
-  unsigned workers = o.jobs ? o.jobs : deferFlush ? cpus : std::max(8u, 2 * cpus);
-  workers = static_cast<unsigned>(std::min<std::size_t>(workers, pending.size()));
   std::atomic<std::size_t> next{0};
   auto work = [&] {
     for (std::size_t i = next++; i < pending.size(); i = next++) {
@@ -327,10 +324,17 @@ int RunBatch(const BatchOptions& o, Console& console) {
       progress.Done(*pending[i]);
     }
   };
+#ifdef MORAVELT_PORTABLE
+  work();  // the portable build starts no thread: one conversion at a time, whatever --jobs says
+#else
+  const unsigned cpus = std::max(1u, std::thread::hardware_concurrency());
+  unsigned workers = o.jobs ? o.jobs : deferFlush ? cpus : std::max(8u, 2 * cpus);
+  workers = static_cast<unsigned>(std::min<std::size_t>(workers, pending.size()));
   std::vector<std::thread> threads;
   for (unsigned t = 1; t < workers; ++t) threads.emplace_back(work);
   if (workers > 0) work();
   for (std::thread& t : threads) t.join();
+#endif
   io::SetDeferredFlush(false);
   if (deferFlush) {
     std::set<std::string> folders;
