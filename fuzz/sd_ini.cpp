@@ -13,6 +13,7 @@
 
 #include "fuzz_support.h"
 #include "io/file.h"
+#include "io/fs_path.h"
 #include "io/path.h"
 #include "sd/ini.h"
 #include "sd/places.h"
