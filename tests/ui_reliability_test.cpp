@@ -177,7 +177,7 @@ class UiReliability : public ::testing::Test {
       std::vector<std::vector<std::string>> rows;
       for (int i = 0; i < save->FileCount(); ++i) {
         const SaveEntry& e = *save->EntryAt(i);
-        rows.push_back({std::string(e.Name()), FormatSize(e.size), FormatMode(e.mode)});
+        rows.push_back({std::string(e.FullName()), FormatSize(e.size), FormatMode(e.mode)});
       }
       if (fake.rows != rows) return "list rows differ from the table";
       if (!fake.controlEnabled[IDC_SAVE] || !fake.controlEnabled[IDC_FOLDER_PROPERTIES] ||

@@ -29,7 +29,8 @@ enum class LoadResult : int {
   kNeedsAnswer = -8,    // the load stopped at a question for the user (CSaveGame::question)
 };
 
-// A save was written: to a new file (1), or over its own container through "~0" (-5).
+// A save was written: to a new file (kOk), or over its own container through "~0"
+// (kSavedInPlace).
 constexpr bool Succeeded(LoadResult r) {
   return r == LoadResult::kOk || r == LoadResult::kSavedInPlace;
 }
@@ -67,7 +68,8 @@ class SaveStreamWriter {
   // The write failed (the target couldn't be opened or written, or bytes came that no
   // record announced).
   virtual bool Failed() const = 0;
-  // 1 written; 0 when a write failed or a file's bytes fell short (nothing replaced).
+  // kOk written; kOpenFailed when a write failed or a file's bytes fell short (nothing
+  // replaced).
   virtual LoadResult Finish() = 0;
 };
 
@@ -95,7 +97,7 @@ class CSaveGame {
   virtual ~CSaveGame() = 0;
 
   // The container operations. Each family reads and writes its own format (Read, Write,
-  // WriteConverted below); a class without a format refuses them (-6, nothing changes).
+  // WriteConverted below); a class without a format refuses them (kInvalid, nothing changes).
   //
   // Loads the save from `source`, which it keeps: its entries' data is read from there.
   // On any failure the object keeps its previous state. A load that needs the user's
@@ -106,7 +108,7 @@ class CSaveGame {
   // read of an entry opens it again while it is still the version loaded).
   LoadResult Load(const std::string& path, const LoadAnswers& answers = {});
   // Writes the save in its own format: to `out`, or to `path` (over its own container
-  // through the "~0" file when path is the source: -5, to be loaded again).
+  // through the "~0" file when path is the source: kSavedInPlace, to be loaded again).
   LoadResult Save(io::ByteSink& out);
   LoadResult Save(const std::string& path);
   // Entry index -1 is the root, 0..n-1 the files.
@@ -131,7 +133,7 @@ class CSaveGame {
   // nothing opened before its Root; nullptr for a format written from a whole save.
   // LoadInto: reads the file at `path` as Load does and hands its entries to `writer` as
   // they are read instead of keeping them (the object keeps its state): the result of the
-  // load, with -6 or a failed writer ending it early; none, with nothing read, when the
+  // load, with kInvalid or a failed writer ending it early; none, with nothing read, when the
   // family can't be read so.
   virtual std::unique_ptr<SaveStreamWriter> StreamWriter(const std::string& path);
   virtual std::optional<LoadResult> LoadInto(const io::ByteSource& source, SaveStreamWriter& writer,
@@ -164,7 +166,7 @@ class CSaveGame {
  protected:
   // The family's own reading and writing, behind Load, Save and WriteConvertedFrom: Read
   // fills the table (and the family's copies of its headers) from the source's bytes and
-  // changes nothing on a failure; a failure to allocate may be thrown, and is -7. Write
+  // changes nothing on a failure; a failure to allocate may be thrown, and is kNoMemory. Write
   // and WriteConverted fill the sink and commit it.
   virtual LoadResult Read(const io::ByteSource& source);
   virtual LoadResult Write(io::ByteSink& out);

@@ -360,7 +360,7 @@ void FileCommands::AddFileCommand() {
 bool FileCommands::AddPcFile(const std::string& path, std::string_view name) {
   if (CSaveGame* current = LoadedSave()) {
     for (int i = 0; i < current->FileCount(); ++i) {
-      if (current->EntryAt(i)->Name() != name) continue;
+      if (current->EntryAt(i)->FullName() != name) continue;
       if (platform_.AskYesNo(messages::FileExistsQuestion(name), std::string(kFileExistsCaption),
                              MessageIcon::kInformation))
         current->ReplaceEntryFromDisk(path, i + 1);
@@ -408,7 +408,7 @@ void FileCommands::ExtractFileCommand(int row) {
   const SaveEntry& entry = *current->EntryAt(row);
 
   std::optional<ChosenFile> chosen = platform_.SaveFileDialog(AnyFileRequest(
-      std::string(entry.Name()), kDialogOverwritePrompt | kDialogPathMustExist));
+      std::string(entry.FullName()), kDialogOverwritePrompt | kDialogPathMustExist));
   if (!chosen) return;
 
   // The entry's bytes come first, whole, so that a short or missing source writes nothing.
@@ -455,7 +455,7 @@ void FileCommands::RefreshFileList() {
                                       : kNameColumnWidth);
   for (int row = 0; row < files; ++row) {
     const SaveEntry& e = *current->EntryAt(row);
-    platform_.ListInsertRow(row, std::string(e.Name()));
+    platform_.ListInsertRow(row, std::string(e.FullName()));
     platform_.ListSetCell(row, 1, FormatSize(e.size));
     platform_.ListSetCell(row, 2, FormatMode(e.mode));
   }
