@@ -80,7 +80,7 @@ void BM_LzariPayload(benchmark::State& state) {
   bench::Bytes payload(bytes::GetU32LE(&file[armax::kLengthOffset]));
   auto decoder = std::make_unique<LzariState>();
   if (LzariDecode(std::span(file).subspan(armax::kHeaderSize), payload.data(),
-                  static_cast<std::uint32_t>(payload.size()), *decoder) != 1) {
+                  static_cast<std::uint32_t>(payload.size()), *decoder) != LzariResult::kDecoded) {
     state.SkipWithError("the ARMAX file doesn't decode");
     return;
   }

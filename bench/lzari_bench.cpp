@@ -18,7 +18,7 @@ namespace {
 using bench::LzariSample;
 
 bool Ours(const LzariSample& s, bench::Bytes& out, LzariState& state) {
-  return LzariDecode(s.coded, out.data(), static_cast<std::uint32_t>(out.size()), state) == 1;
+  return LzariDecode(s.coded, out.data(), static_cast<std::uint32_t>(out.size()), state) == LzariResult::kDecoded;
 }
 bool Baseline(const LzariSample& s, bench::Bytes& out) {
   return bench::BaselineLzariDecode(s.coded, out.data(), static_cast<std::uint32_t>(out.size())) == 1;

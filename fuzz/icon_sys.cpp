@@ -73,8 +73,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The bytes at the start of the save's container file.
   CGeneric inContainer;
   AddIconSys(inContainer, size);
-  inContainer.sourcePath = path;
+  inContainer.container = io::OpenSource(path);
   CheckTitle(inContainer, bytes, "container");
+
+  // The same bytes as a container in memory.
+  CGeneric inMemoryContainer;
+  AddIconSys(inMemoryContainer, size);
+  inMemoryContainer.container = io::MemorySource(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+  CheckTitle(inMemoryContainer, bytes, "container in memory");
 
   // TitleToAscii over the raw bytes, into a destination as large as they are and into a
   // tiny one: the output never outgrows either.

@@ -63,7 +63,7 @@ void ChangeCard(card::Card& c, const std::string& path) {
     return b;
   }();
   CPs1Save save;
-  save.Assign("BESLES-FUZZ", static_cast<std::uint32_t>(blocks.size()), InMemory{blocks}, "", std::nullopt);
+  save.Assign("BESLES-FUZZ", static_cast<std::uint32_t>(blocks.size()), InMemory{blocks}, nullptr, std::nullopt);
   const card::ImportOutcome o = c.Import(save);
   if (o.result != card::ImportResult::kImported) {
     if (o.result != card::ImportResult::kNoSpace && o.result != card::ImportResult::kAlreadyOnCard)

@@ -18,16 +18,20 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/fanotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 #include "card/card.h"
 #include "card/card_messages.h"
 #include "card/layout.h"
+#include "card/ps1/ps1_card.h"
+#include "formats/ps1/ps1_save.h"
 #include "formats/psu/psu.h"
 #include "model/entry_data.h"
 #include "support/alloc_probe.h"
 #include "support/card_builder.h"
+#include "support/ps1_builder.h"
 #include "support/psu_builder.h"
 #include "support/test_util.h"
 
@@ -341,14 +345,19 @@ TEST(CardHostile, ReplacingOnAFolderCardLeavesNoCopyAndARefusalTellsTheRealSpace
 }
 
 #ifdef __linux__
-// Stops every open of one file until `onOpen` has run (it is called at each open until it
-// returns true), then lets the open go on: a change made on the disk while a writer waits
-// at exactly that point. Needs the right to watch file opens (root on Linux).
+// Stops every open of one file (or of every file in a folder) until `onOpen` has run (it
+// is called at each open, with the file opened for reading and writing, until it returns
+// true), then lets the open go on: a change made on the disk while a writer waits at
+// exactly that point. `onOpen` must open nothing in a folder watched so, or it would wait
+// for itself. Needs the right to watch file opens (root on Linux).
 class OpenHold {
  public:
-  OpenHold(const std::string& path, std::function<bool()> onOpen) : onOpen_(std::move(onOpen)) {
-    fd_ = fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY);
-    if (fd_ >= 0 && fanotify_mark(fd_, FAN_MARK_ADD, FAN_OPEN_PERM, AT_FDCWD, path.c_str()) != 0) {
+  OpenHold(const std::string& path, std::function<bool()> onOpen)
+      : OpenHold(path, [onOpen = std::move(onOpen)](int) { return onOpen(); }, false) {}
+  OpenHold(const std::string& path, std::function<bool(int fd)> onOpen, bool inFolder) : onOpen_(std::move(onOpen)) {
+    fd_ = fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDWR);
+    const std::uint64_t events = FAN_OPEN_PERM | (inFolder ? FAN_EVENT_ON_CHILD : 0);
+    if (fd_ >= 0 && fanotify_mark(fd_, FAN_MARK_ADD, events, AT_FDCWD, path.c_str()) != 0) {
       close(fd_);
       fd_ = -1;
     }
@@ -371,14 +380,14 @@ class OpenHold {
       const ssize_t n = read(fd_, buffer, sizeof buffer);
       auto* e = reinterpret_cast<fanotify_event_metadata*>(buffer);
       for (ssize_t left = n; FAN_EVENT_OK(e, left); e = FAN_EVENT_NEXT(e, left)) {
-        if (!done_) done_ = onOpen_();
+        if (!done_) done_ = onOpen_(e->fd);
         fanotify_response answer{e->fd, FAN_ALLOW};
         (void)!write(fd_, &answer, sizeof answer);
         close(e->fd);
       }
     }
   }
-  std::function<bool()> onOpen_;
+  std::function<bool(int)> onOpen_;
   int fd_ = -1;
   std::thread thread_;
   std::atomic<bool> stop_{false}, done_{false};
@@ -426,6 +435,38 @@ TEST(CardHostile, AFolderCardSaveThatReadsBackWrongIsNotPutInPlace) {
                                     "which was not written; the card is unchanged");
     EXPECT_TRUE(Tree(cardPath) == before) << folder;
   }
+}
+
+// A changed PS1 card is read back before it replaces the old one, as a PS2 card is: when
+// what reads back is no card (its bytes changed on the disk once written), the change is
+// refused and the card's file is left as it was.
+TEST(CardHostile, APs1CardThatReadsBackWrongIsNotPutInPlace) {
+  testutil::TempDir dir;
+  const std::string cardPath = dir.File("epsxe.mcr");
+  ASSERT_EQ(card::FormatPs1Card(cardPath, card::Ps1FileKind::kRaw, false), card::FormatResult::kFormatted);
+  const Bytes before = testutil::ReadFile(cardPath);
+  auto c = card::OpenCard(cardPath).card;
+  ASSERT_TRUE(c);
+  CPs1Save save;
+  save.Assign("BESLES-00001A", 8192, InMemory{testutil::MakePs1Blocks(1)}, nullptr, std::nullopt);
+  // The new card, complete in its temporary file, loses its "MC" as it is opened to be read back.
+  OpenHold hold(dir.path().string(), std::function<bool(int)>([](int fd) {
+    char path[64], name[4096] = {};
+    std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+    struct stat st {};
+    if (readlink(path, name, sizeof name - 1) <= 0 || fstat(fd, &st) != 0) return false;
+    if (!std::string_view(name).ends_with(".part") || st.st_size != static_cast<off_t>(card::kPs1CardBytes)) return false;
+    const std::uint8_t zeros[2] = {};
+    return pwrite(fd, zeros, sizeof zeros, 0) == 2;
+  }), /*inFolder=*/true);
+  if (!hold.ok()) GTEST_SKIP() << "file opens can't be watched here (fanotify needs root)";
+  const card::ImportOutcome o = c->Import(save);
+  EXPECT_TRUE(hold.done());
+  EXPECT_EQ(o.result, card::ImportResult::kWouldDamage);
+  EXPECT_EQ(card::messages::ImportMessage(o),
+            "BESLES-00001A was not written: the new epsxe.mcr read back with damage the old one does not have "
+            "(Not a PlayStation 1 memory card); the card is unchanged");
+  EXPECT_EQ(testutil::ReadFile(cardPath), before);
 }
 #endif
 

@@ -56,7 +56,7 @@ TEST(CbsLoad, BothHeaderFormsGiveTheTable) {
     EXPECT_EQ(data.mode, 0x8417u);
     EXPECT_EQ(data.created, img.files[1].created);
     Bytes bytes;
-    ASSERT_EQ(ReadEntryData(data, save.sourcePath, bytes), DataResult::kOk);
+    ASSERT_EQ(ReadEntryData(data, save.container.get(), bytes), DataResult::kOk);
     EXPECT_EQ(bytes, img.files[1].data);
   }
 }

@@ -40,7 +40,7 @@ std::map<std::string, Bytes> FilesOf(const CSaveGame& save) {
   std::map<std::string, Bytes> files;
   for (int i = 0; i < save.FileCount(); ++i) {
     Bytes data;
-    EXPECT_EQ(ReadEntryData(*save.EntryAt(i), save.sourcePath, data), DataResult::kOk);
+    EXPECT_EQ(ReadEntryData(*save.EntryAt(i), save.container.get(), data), DataResult::kOk);
     files[std::string(save.EntryAt(i)->Name())] = data;
   }
   return files;

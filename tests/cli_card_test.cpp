@@ -34,7 +34,7 @@ std::map<std::string, Bytes> FilesOf(const std::string& path) {
   if (!save || !save->entries) return files;
   files[" "] = testutil::FromString(std::string(save->EntryAt(-1)->Name()));
   for (int i = 0; i < save->FileCount(); ++i)
-    EXPECT_EQ(ReadEntryData(*save->EntryAt(i), save->sourcePath, files[std::string(save->EntryAt(i)->Name())]), DataResult::kOk);
+    EXPECT_EQ(ReadEntryData(*save->EntryAt(i), save->container.get(), files[std::string(save->EntryAt(i)->Name())]), DataResult::kOk);
   return files;
 }
 
@@ -215,7 +215,7 @@ TEST(CliCard, ConvertBetweenEccAndRaw) {
   const struct { const char* from; const char* to; int code; std::string err; } rows[] = {
       {"card.ps2", "same.ps2", 1, "The image already has that layout\n"},
       {"card.ps2", "x.img", 2,
-       "Name the layout: OUT ending in .ps2 (with ECC) or .bin, .mc2, .mcd or .vmc (raw), or --ecc or --raw\n"},
+       "Name the layout: OUT ending in .ps2 or .vm2 (with ECC) or .mc2, .mcd, .bin or .vmc (raw), or --ecc or --raw\n"},
       {"card.ps2", "a.bin", 1, "exists, not overwritten (use --force): \"" + dir.File("a.bin") + "\"\n"},
       {"Mcd001.ps2", "m.bin", 1,
        "A PCSX2 folder card has no layout to convert: only card images have ECC or not\n"},

@@ -38,7 +38,7 @@ class CliEdit : public ::testing::Test {
 
   Bytes DataOf(const CPsu& psu, int index) {
     Bytes data;
-    EXPECT_EQ(ReadEntryData(*psu.EntryAt(index), psu.sourcePath, data), DataResult::kOk);
+    EXPECT_EQ(ReadEntryData(*psu.EntryAt(index), psu.container.get(), data), DataResult::kOk);
     return data;
   }
 
@@ -222,7 +222,7 @@ TEST_F(CliEdit, EveryFamilyThroughOutputAndInPlace) {
     const bool keepsModes = std::string_view(ext) != "max" && std::string_view(ext) != "pws";
     EXPECT_EQ(save->EntryAt(2)->mode, keepsModes ? 0x8417u : 0x8497u) << ext;
     Bytes data;
-    ASSERT_EQ(ReadEntryData(*save->EntryAt(1), save->sourcePath, data), DataResult::kOk);
+    ASSERT_EQ(ReadEntryData(*save->EntryAt(1), save->container.get(), data), DataResult::kOk);
     EXPECT_EQ(data, image_.files[1].data) << ext;
   }
 }

@@ -123,7 +123,9 @@ TEST(CliInfo, JsonHasEveryFieldAndIsAscii) {
   image.folder = "SAVE\xE9\x81";  // bytes that are no UTF-8
   image.files[1].name = "d\xFF";
   image.files[1].mode = 0x1234D497;
+  image.files[2].name = std::string(31, 'L') + "M";  // a name of all 32 characters is shown whole
   std::string path = WriteImage(dir, "game.psu", image);
+  EXPECT_NE(RunCli({"info", path}).out.find("  " + image.files[2].name + "  "), std::string::npos);
   auto run = RunCli({"info", "--json", path});
   ASSERT_EQ(run.code, 0) << run.err;
   EXPECT_TRUE(AllAscii(run.out));
@@ -143,6 +145,7 @@ TEST(CliInfo, JsonHasEveryFieldAndIsAscii) {
   EXPECT_EQ(j["files"][1]["mode"], 0x1234D497);
   EXPECT_EQ(j["files"][1]["created"], "2007-03-04 05:06:07");
   EXPECT_EQ(j["files"][2]["size"], 0);
+  EXPECT_EQ(j["files"][2]["name"], image.files[2].name);
 }
 
 // A PS3 export's signature: shown by info, and a bad one is read anyway with a warning

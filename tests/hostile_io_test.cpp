@@ -14,7 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "card/folder_card.h"
-#include "formats/output_file.h"
+#include "io/output_file.h"
 #include "formats/registry.h"
 #include "support/alloc_probe.h"
 #include "support/cbs_builder.h"
@@ -129,7 +129,7 @@ TEST(CardHostile, AnInPlaceSaveThroughALinkWritesItsTildeFileBesideTheRealFile) 
   const std::string real = WritePsu(dir.File("sync/game.psu"));
   fs::create_symlink(fs::path("sync") / "game.psu", dir.path() / "game.psu");
   {
-    OutputFile out(dir.File("game.psu"), /*inPlace=*/true);
+    io::OutputFile out(dir.File("game.psu"), /*inPlace=*/true);
     EXPECT_EQ(fs::path(out.temporaryPath()).parent_path(), dir.path() / "sync");
   }
   auto save = CreateForExtension("psu");

@@ -176,7 +176,7 @@ TEST(ReadIconSys, ReadsFromTheContainerAtTheDataOffset) {
   container.insert(container.end(), icon.begin(), icon.end());
   testutil::WriteFile(dir.File("c"), container);
   CGeneric save;
-  save.sourcePath = dir.File("c");
+  save.container = io::OpenSource(dir.File("c"));
   save.entries.emplace(2);
   SaveEntry& e = (*save.entries)[1];
   SetField(e.name, "icon.sys", 32);

@@ -378,7 +378,8 @@ TEST(IconRender, ALitTexturedTriangleHasTheExpectedColourAtItsCentre) {
 }
 
 // A triangle thinner than a pixel, lying between pixel centres, still shows along its
-// length, each pixel it crosses mixed from its colour and the background. A zero-area
+// length, each pixel it crosses mixed from its colour and the background: the rounded mean
+// of the one to three samples it covers and the background's at the others. A zero-area
 // triangle sets the view: -4096..4096 spans pixels 4..60 of 64, 146.3 units a pixel.
 TEST(IconRender, ThinTrianglesShowAlongTheirLength) {
   struct Case {
@@ -393,7 +394,11 @@ TEST(IconRender, ThinTrianglesShowAlongTheirLength) {
       {"flat, the other winding", {-3000, 131, 3000, 131, 3000, 88}, 20},
       {"sloping", {-3000, -3000, 3000, 3000, 3000, 2900}, 20},
   };
-  const icon::IconSysFields lighting = Ok(icon::ParseIconSys(IconSysImage{}.Build()));
+  // A background of many shades and a triangle with some of every channel, so that the
+  // rounding of each channel shows somewhere.
+  IconSysImage sys;
+  sys.corners = {{{0x80, 0x10, 0x30}, {0x05, 0x80, 0x41}, {0x33, 0x07, 0x80}, {0x40, 0x61, 0x12}}};
+  const icon::IconSysFields lighting = Ok(icon::ParseIconSys(sys.Build()));
   const auto frame = testutil::Triangle({-4096, -4096, 4096, 4096, 4096, 4096}, 0);
   auto draw = [&](std::vector<testutil::IconVertex> vertices) {
     IconImage image;
@@ -403,12 +408,12 @@ TEST(IconRender, ThinTrianglesShowAlongTheirLength) {
     return Ok(icon::RenderIcon(Ok(icon::ParseIcon(image.Build())), lighting, 64));
   };
   const icon::Picture background = draw({});
-  const std::array<std::uint8_t, 4> red = {0x80, 0, 0, 0x80};
-  const icon::Picture solid = draw(testutil::Triangle({-4096, -4096, 4096, -4096, 0, 4096}, 0, red));
+  const std::array<std::uint8_t, 4> colour = {0x80, 0x2B, 0x13, 0x80};
+  const icon::Picture solid = draw(testutil::Triangle({-4096, -4096, 4096, -4096, 0, 4096}, 0, colour));
   const Rgb full = At(solid, 32, 32);
   ASSERT_NE(full, At(background, 32, 32));
   for (const Case& c : cases) {
-    const icon::Picture p = draw(testutil::Triangle(c.xy, 0, red));
+    const icon::Picture p = draw(testutil::Triangle(c.xy, 0, colour));
     int shown = 0;
     for (int y = 0; y < 64; ++y) {
       for (int x = 0; x < 64; ++x) {
@@ -418,6 +423,13 @@ TEST(IconRender, ThinTrianglesShowAlongTheirLength) {
         for (int k = 0; k < 3; ++k)  // a mix: between the background and the full colour
           EXPECT_TRUE(std::min(was[k], full[k]) <= now[k] && now[k] <= std::max(was[k], full[k]))
               << c.why << ": pixel " << x << "," << y;
+        bool mean = false;
+        for (int covered = 1; covered <= 3; ++covered) {
+          Rgb want;
+          for (int k = 0; k < 3; ++k) want[k] = (covered * full[k] + (4 - covered) * was[k] + 2) / 4;
+          mean = mean || now == want;
+        }
+        EXPECT_TRUE(mean) << c.why << ": pixel " << x << "," << y << " is no rounded mean of its samples";
       }
     }
     EXPECT_GE(shown, c.atLeast) << c.why;

@@ -19,7 +19,7 @@
 #include <thread>
 
 #include "card/card.h"
-#include "formats/output_file.h"
+#include "io/output_file.h"
 #include "formats/psu/psu.h"
 #include "support/card_builder.h"
 #include "support/psu_builder.h"
@@ -27,6 +27,8 @@
 
 namespace {
 
+using io::OutputStage;
+using io::SetOutputProbe;
 using testutil::Bytes;
 
 // Where the child stops itself: at a step, once at least `bytes` have been written.

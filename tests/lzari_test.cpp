@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <thread>
 
@@ -19,12 +20,15 @@ using testutil::Bytes;
 using testutil::LzariCompress;
 using testutil::LzariEncoder;
 
+// A result that differs prints as its number in lzari.h's table.
+static void PrintTo(LzariResult result, std::ostream* os) { *os << static_cast<int>(result); }
+
 namespace {
 
 constexpr std::uint8_t kGuard = 0xA5;
 
 struct Decoded {
-  int result;
+  LzariResult result;
   Bytes out;            // expectedLength bytes, then the guard bytes
   std::uint32_t count;  // what the state says was written
 };
@@ -128,11 +132,11 @@ Bytes EqualLengthMatches() {
 TEST(LzariDecode, ZeroExpectedLengthReadsAndWritesNothing) {
   Bytes stream = LzariCompress(testutil::FromString("abc"));
   Decoded d = Decode(stream, 0);
-  EXPECT_EQ(d.result, -1);
+  EXPECT_EQ(d.result, LzariResult::kNoOutput);
   EXPECT_TRUE(GuardIntact(d, 0));
 
   auto state = std::make_unique<LzariState>();
-  EXPECT_EQ(LzariDecode(stream, nullptr, 3, *state), -1) << "no output buffer";
+  EXPECT_EQ(LzariDecode(stream, nullptr, 3, *state), LzariResult::kNoOutput) << "no output buffer";
   EXPECT_EQ(state->bitsRead, 0u);
 }
 
@@ -178,7 +182,7 @@ TEST(LzariDecode, ExactStreams) {
     }
     Bytes stream = enc.Finish();
     Decoded d = Decode(stream, static_cast<std::uint32_t>(c.expected.size()));
-    EXPECT_EQ(d.result, 1) << c.why;
+    EXPECT_EQ(d.result, LzariResult::kDecoded) << c.why;
     EXPECT_EQ(Head(d.out, c.expected.size()), testutil::FromString(c.expected)) << c.why;
     EXPECT_TRUE(GuardIntact(d, c.expected.size())) << c.why;
   }
@@ -199,7 +203,7 @@ TEST(LzariDecode, RoundTripsCompressedData) {
   for (const Case& c : cases) {
     Bytes stream = LzariCompress(c.data);
     Decoded d = Decode(stream, static_cast<std::uint32_t>(c.data.size()));
-    EXPECT_EQ(d.result, 1) << c.why;
+    EXPECT_EQ(d.result, LzariResult::kDecoded) << c.why;
     EXPECT_EQ(d.count, c.data.size()) << c.why;
     EXPECT_TRUE(Head(d.out, c.data.size()) == c.data) << c.why;
     EXPECT_TRUE(GuardIntact(d, c.data.size())) << c.why;
@@ -221,7 +225,7 @@ TEST(LzariDecode, LongStreamHalvesTheCharacterModel) {
   ASSERT_GT(enc.codes(), 2u * (32767 - 314));
   Bytes stream = enc.Finish();
   Decoded d = Decode(stream, static_cast<std::uint32_t>(data.size()));
-  EXPECT_EQ(d.result, 1);
+  EXPECT_EQ(d.result, LzariResult::kDecoded);
   EXPECT_TRUE(Head(d.out, data.size()) == data);
 }
 
@@ -249,9 +253,9 @@ TEST(LzariDecode, EveryCodeAtEveryRankAgreesWithThePlainDecoder) {
   Bytes stream = enc.Finish();
   Bytes expected(bytes);
   testutil::ReferenceResult ref = testutil::ReferenceLzariDecode(stream, expected.data(), bytes);
-  ASSERT_EQ(ref.result, 1);
+  ASSERT_EQ(ref.result, LzariResult::kDecoded);
   Decoded d = Decode(stream, bytes);
-  EXPECT_EQ(d.result, 1);
+  EXPECT_EQ(d.result, LzariResult::kDecoded);
   EXPECT_TRUE(Head(d.out, bytes) == expected);
   EXPECT_TRUE(GuardIntact(d, bytes));
 }
@@ -264,18 +268,18 @@ TEST(LzariDecode, EachDecodeStartsFresh) {
   auto state = std::make_unique<LzariState>();
   std::memset(state.get(), 0xCD, sizeof(LzariState));
   Bytes first(data.size()), second(data.size());
-  ASSERT_EQ(LzariDecode(stream, first.data(), static_cast<std::uint32_t>(data.size()), *state), 1);
-  ASSERT_EQ(LzariDecode(stream, second.data(), static_cast<std::uint32_t>(data.size()), *state), 1);
+  ASSERT_EQ(LzariDecode(stream, first.data(), static_cast<std::uint32_t>(data.size()), *state), LzariResult::kDecoded);
+  ASSERT_EQ(LzariDecode(stream, second.data(), static_cast<std::uint32_t>(data.size()), *state), LzariResult::kDecoded);
   EXPECT_TRUE(first == data);
   EXPECT_TRUE(second == data);
 
   // A decode that stopped mid-byte leaves bits behind; the next one ignores them.
   Bytes other = LzariCompress(testutil::FromString("abcabcabcabc"));
   Bytes small(5);
-  ASSERT_EQ(LzariDecode(other, small.data(), 5, *state), 1);
+  ASSERT_EQ(LzariDecode(other, small.data(), 5, *state), LzariResult::kDecoded);
   ASSERT_NE(state->bitsRead % 8, 0u);
   Bytes third(data.size());
-  ASSERT_EQ(LzariDecode(stream, third.data(), static_cast<std::uint32_t>(data.size()), *state), 1);
+  ASSERT_EQ(LzariDecode(stream, third.data(), static_cast<std::uint32_t>(data.size()), *state), LzariResult::kDecoded);
   EXPECT_TRUE(third == data);
 }
 
@@ -284,7 +288,7 @@ TEST(LzariDecode, StopsExactlyAtExpectedLength) {
   Bytes stream = LzariCompress(data);
   for (std::uint32_t n : {1u, 2u, 17u, 1000u, 3999u}) {
     Decoded d = Decode(stream, n);
-    EXPECT_EQ(d.result, 1) << n;
+    EXPECT_EQ(d.result, LzariResult::kDecoded) << n;
     EXPECT_EQ(d.count, n);
     EXPECT_TRUE(Head(d.out, n) == Head(data, n)) << n;
     EXPECT_TRUE(GuardIntact(d, n)) << "nothing written past " << n;
@@ -298,7 +302,7 @@ TEST(LzariDecode, FinalMatchPastTheEndIsCutOff) {
   Bytes stream = enc.Finish();
   for (std::uint32_t n : {2u, 5u, 60u}) {
     Decoded d = Decode(stream, n, 100);
-    EXPECT_EQ(d.result, 1);
+    EXPECT_EQ(d.result, LzariResult::kDecoded);
     EXPECT_EQ(d.count, n);
     EXPECT_EQ(Head(d.out, n), Bytes(n, 'q'));
     EXPECT_TRUE(GuardIntact(d, n)) << n;
@@ -308,26 +312,26 @@ TEST(LzariDecode, FinalMatchPastTheEndIsCutOff) {
 TEST(LzariDecode, TruncatedStreamsFailOnceTheyRunDry) {
   Bytes data = testutil::MakeBytes(3000, 5);  // nearly all literals: every coded bit counts
   Bytes stream = LzariCompress(data);
-  ASSERT_EQ(Decode(stream, 3000).result, 1);
+  ASSERT_EQ(Decode(stream, 3000).result, LzariResult::kDecoded);
   // Zero bits within the slack decode to a few rare codes (long matches at most), so
   // only a stream that lost more than that much output is sure to be caught.
   constexpr std::size_t kUndetectable = 256;
   for (std::size_t len = 0; len <= stream.size(); ++len) {
     Decoded d = Decode(Head(stream, len), 3000);
     ASSERT_TRUE(GuardIntact(d, 3000)) << len;
-    ASSERT_TRUE(d.result == 1 || d.result == -1) << len;
+    ASSERT_TRUE(d.result == LzariResult::kDecoded || d.result == LzariResult::kInputEnded) << len;
     if (len + kUndetectable <= stream.size()) {
-      EXPECT_EQ(d.result, -1) << "prefix of " << len << " bytes";
+      EXPECT_EQ(d.result, LzariResult::kInputEnded) << "prefix of " << len << " bytes";
       EXPECT_LT(d.count, 3000u);
     }
-    if (d.result == 1) {
+    if (d.result == LzariResult::kDecoded) {
       EXPECT_EQ(d.count, 3000u);
     }
   }
   // The closing bits reach into the last byte at most: without it the start of the data
   // still decodes, but not every byte of it.
   Decoded shortByOne = Decode(Head(stream, stream.size() - 1), 3000);
-  EXPECT_EQ(shortByOne.result, 1);
+  EXPECT_EQ(shortByOne.result, LzariResult::kDecoded);
   EXPECT_TRUE(Head(shortByOne.out, 2900) == Head(data, 2900));
 }
 
@@ -336,16 +340,16 @@ TEST(LzariDecode, GarbageTerminatesInsideItsBuffers) {
     Bytes junk = testutil::MakeBytes(seed * 7 % 600, seed);
     std::uint32_t expected = 1 + seed * 131 % 5000;
     Decoded d = Decode(junk, expected);
-    ASSERT_TRUE(d.result == 1 || d.result == -1) << seed;
+    ASSERT_TRUE(d.result == LzariResult::kDecoded || d.result == LzariResult::kInputEnded) << seed;
     ASSERT_TRUE(GuardIntact(d, expected)) << seed;
-    if (d.result == 1) {
+    if (d.result == LzariResult::kDecoded) {
       EXPECT_EQ(d.count, expected);
     }
     EXPECT_LE(d.count, expected);
   }
   // An empty input is zero bits: it gets no further than the slack allows.
   Decoded empty = Decode(Bytes{}, 1u << 20);
-  EXPECT_EQ(empty.result, -1);
+  EXPECT_EQ(empty.result, LzariResult::kInputEnded);
   EXPECT_TRUE(GuardIntact(empty, 1u << 20));
 }
 
@@ -373,7 +377,7 @@ TEST(LzariDecode, AgreesWithThePlainDecoderOnAnyInput) {
     EXPECT_EQ(fast.result, ref.result) << c.why;
     EXPECT_EQ(fast.count, ref.outputCount) << c.why;
     EXPECT_TRUE(fast.out == plain) << c.why;
-    (fast.result == 1 ? finished : ranDry) += 1;
+    (fast.result == LzariResult::kDecoded ? finished : ranDry) += 1;
   }
   // Junk both runs dry and, when long enough for its length, finishes.
   EXPECT_GT(finished, 10);
@@ -396,7 +400,7 @@ TEST(LzariEncode, ReproducesDeviceFilesByteForByte) {
     const std::uint32_t length = bytes::GetU32LE(&file[kLengthOffset]);
     const Bytes stream(file.begin() + kStreamOffset, file.end());
     Decoded records = Decode(stream, length, 0);
-    ASSERT_EQ(records.result, 1) << name;
+    ASSERT_EQ(records.result, LzariResult::kDecoded) << name;
     const Bytes expected(file.begin() + kLengthOffset, file.end());
     EXPECT_TRUE(Encode(records.out, *state) == expected) << name;
   }
@@ -446,7 +450,7 @@ TEST(LzariEncode, RoundTripsAndAgreesWithThePublishedEncoder) {
     }
     const Bytes stream(coded.begin() + lzari::kLengthFieldSize, coded.end());
     Decoded d = Decode(stream, static_cast<std::uint32_t>(c.data.size()));
-    EXPECT_EQ(d.result, 1) << c.why;
+    EXPECT_EQ(d.result, LzariResult::kDecoded) << c.why;
     EXPECT_TRUE(Head(d.out, c.data.size()) == c.data) << c.why;
   }
 }
@@ -536,30 +540,33 @@ TEST(LzariDecodeFrom, ReadsTheStreamInPiecesAndMatchesTheWholeDecode) {
   ASSERT_GT(mixedStream.size(), lzari::kPieceBytes);
   ASSERT_GT(randomStream.size(), 3 * lzari::kPieceBytes);
   constexpr std::size_t kNever = ~std::size_t{0};
+  using enum LzariResult;
   struct Case {
     const char* why;
     Bytes stream;
     std::uint32_t expectedLength;
     std::size_t failAt;
-    int result;
+    LzariResult result;
   };
   const Case cases[] = {
-      {"within one piece", LzariCompress(Head(mixed, 20000)), 20000, kNever, 1},
-      {"mixed data over several pieces", mixedStream, 900000, kNever, 1},
-      {"random data over several pieces", randomStream, 200000, kNever, 1},
-      {"exactly one piece", Head(randomStream, lzari::kPieceBytes), 200000, kNever, -1},
-      {"cut a byte past a piece", Head(randomStream, 2 * lzari::kPieceBytes + 1), 200000, kNever, -1},
-      {"cut inside the third piece", Head(randomStream, 2 * lzari::kPieceBytes + 5000), 200000, kNever, -1},
-      {"a shorter output than the stream holds", mixedStream, 500000, kNever, 1},
-      {"the source fails in the second piece", randomStream, 200000, lzari::kPieceBytes + 100, -2},
-      {"the source fails at once", randomStream, 200000, 0, -2},
+      {"within one piece", LzariCompress(Head(mixed, 20000)), 20000, kNever, kDecoded},
+      {"mixed data over several pieces", mixedStream, 900000, kNever, kDecoded},
+      {"random data over several pieces", randomStream, 200000, kNever, kDecoded},
+      {"exactly one piece", Head(randomStream, lzari::kPieceBytes), 200000, kNever, kInputEnded},
+      {"cut a byte past a piece", Head(randomStream, 2 * lzari::kPieceBytes + 1), 200000, kNever, kInputEnded},
+      {"cut inside the third piece", Head(randomStream, 2 * lzari::kPieceBytes + 5000), 200000, kNever, kInputEnded},
+      {"an empty stream", Bytes{}, 200000, kNever, kInputEnded},
+      {"a shorter output than the stream holds", mixedStream, 500000, kNever, kDecoded},
+      {"no output to decode to", mixedStream, 0, kNever, kNoOutput},
+      {"the source fails in the second piece", randomStream, 200000, lzari::kPieceBytes + 100, kSourceFailed},
+      {"the source fails at once", randomStream, 200000, 0, kSourceFailed},
   };
   for (const Case& c : cases) {
     const Decoded whole = Decode(c.stream, c.expectedLength);
     auto state = std::make_unique<LzariState>();
     Bytes out(c.expectedLength + 64, kGuard);
     VectorSource source(c.stream, c.failAt);
-    const int result = LzariDecodeFrom(source, c.stream.size(), out.data(), c.expectedLength, *state);
+    const LzariResult result = LzariDecodeFrom(source, c.stream.size(), out.data(), c.expectedLength, *state);
     EXPECT_EQ(result, c.result) << c.why;
     if (c.failAt != kNever) continue;
     EXPECT_EQ(whole.result, c.result) << c.why;
@@ -598,40 +605,42 @@ TEST(LzariDecodeTo, HandsOverWhatTheWholeDecodeWrites) {
   const Bytes mixedStream = LzariCompress(mixed), randomStream = LzariCompress(random);
   const Bytes zeros(2 * w + 7, 0);  // long matches across every slide
   constexpr std::size_t kNever = ~std::size_t{0};
+  using enum LzariResult;
   struct Case {
     const char* why;
     Bytes stream;
     std::uint32_t expectedLength;
     std::size_t failAt;       // the source fails there
     std::size_t refuseAfter;  // the sink refuses the piece after this many
-    int result;
+    LzariResult result;
   };
   const Case cases[] = {
-      {"within one window", LzariCompress(Head(mixed, 20000)), 20000, kNever, kNever, 1},
-      {"exactly one window", LzariCompress(Head(mixed, w)), w, kNever, kNever, 1},
-      {"one byte past a window", LzariCompress(Head(mixed, w + 1)), w + 1, kNever, kNever, 1},
-      {"mixed data over several windows", mixedStream, static_cast<std::uint32_t>(mixed.size()), kNever, kNever, 1},
-      {"random data over two windows", randomStream, static_cast<std::uint32_t>(random.size()), kNever, kNever, 1},
-      {"zeros: matches over every slide", LzariCompress(zeros), static_cast<std::uint32_t>(zeros.size()), kNever, kNever, 1},
-      {"a shorter output than the stream holds", mixedStream, 2 * w + 3, kNever, kNever, 1},
-      {"a stream cut short", Head(randomStream, randomStream.size() / 2), static_cast<std::uint32_t>(random.size()), kNever, kNever, -1},
-      {"the source fails", mixedStream, static_cast<std::uint32_t>(mixed.size()), lzari::kPieceBytes + 9, kNever, -2},
-      {"the sink refuses the first piece", mixedStream, static_cast<std::uint32_t>(mixed.size()), kNever, 0, -3},
-      {"the sink refuses the third piece", mixedStream, static_cast<std::uint32_t>(mixed.size()), kNever, 2, -3},
-      {"the sink refuses the last piece", LzariCompress(Head(mixed, 1000)), 1000, kNever, 0, -3},
+      {"within one window", LzariCompress(Head(mixed, 20000)), 20000, kNever, kNever, kDecoded},
+      {"exactly one window", LzariCompress(Head(mixed, w)), w, kNever, kNever, kDecoded},
+      {"one byte past a window", LzariCompress(Head(mixed, w + 1)), w + 1, kNever, kNever, kDecoded},
+      {"mixed data over several windows", mixedStream, static_cast<std::uint32_t>(mixed.size()), kNever, kNever, kDecoded},
+      {"random data over two windows", randomStream, static_cast<std::uint32_t>(random.size()), kNever, kNever, kDecoded},
+      {"zeros: matches over every slide", LzariCompress(zeros), static_cast<std::uint32_t>(zeros.size()), kNever, kNever, kDecoded},
+      {"a shorter output than the stream holds", mixedStream, 2 * w + 3, kNever, kNever, kDecoded},
+      {"a stream cut short", Head(randomStream, randomStream.size() / 2), static_cast<std::uint32_t>(random.size()), kNever, kNever, kInputEnded},
+      {"no output to decode to", mixedStream, 0, kNever, kNever, kNoOutput},
+      {"the source fails", mixedStream, static_cast<std::uint32_t>(mixed.size()), lzari::kPieceBytes + 9, kNever, kSourceFailed},
+      {"the sink refuses the first piece", mixedStream, static_cast<std::uint32_t>(mixed.size()), kNever, 0, kSinkRefused},
+      {"the sink refuses the third piece", mixedStream, static_cast<std::uint32_t>(mixed.size()), kNever, 2, kSinkRefused},
+      {"the sink refuses the last piece", LzariCompress(Head(mixed, 1000)), 1000, kNever, 0, kSinkRefused},
   };
   for (const Case& c : cases) {
     const Decoded whole = Decode(c.stream, c.expectedLength);
     auto state = std::make_unique<LzariState>();
     VectorSource source(c.stream, c.failAt);
     Gather sink(c.refuseAfter);
-    const int result = LzariDecodeTo(source, c.stream.size(), sink, c.expectedLength, *state);
+    const LzariResult result = LzariDecodeTo(source, c.stream.size(), sink, c.expectedLength, *state);
     EXPECT_EQ(result, c.result) << c.why;
     // What was handed over is always the start of what the whole decode wrote.
     ASSERT_LE(sink.got.size(), whole.count) << c.why;
     EXPECT_TRUE(std::equal(sink.got.begin(), sink.got.end(), whole.out.begin())) << c.why;
-    if (c.result != 1) continue;
-    EXPECT_EQ(whole.result, 1) << c.why;
+    if (c.result != kDecoded) continue;
+    EXPECT_EQ(whole.result, kDecoded) << c.why;
     EXPECT_EQ(sink.got.size(), c.expectedLength) << c.why;
     EXPECT_EQ(state->outputCount, whole.count) << c.why;
   }

@@ -30,15 +30,17 @@ using testutil::MaxImage;
 
 namespace {
 
-// Records the questions a load asks and answers them all the same way.
+// Records the questions a load asks and answers them all the same way, as a front end
+// that asks the user loads again with the answer.
 struct Questions {
   bool answer = false;
   std::vector<std::pair<std::string, std::string>> asked;
-  QuestionHandler Handler() {
-    return [this](const std::string& text, const std::string& caption) {
-      asked.emplace_back(text, caption);
-      return answer;
-    };
+  bool Answer(const LoadQuestion& q) {
+    asked.emplace_back(q.text, q.caption);
+    return answer;
+  }
+  LoadResult Load(CSaveGame& save, const std::string& path) {
+    return LoadWithAnswers(save, io::OpenSource(path), [this](const LoadQuestion& q) { return Answer(q); });
   }
 };
 
@@ -51,9 +53,9 @@ MaxImage ThreeFiles() {
 }
 
 LoadResult LoadImage(CMax& save, const testutil::TempDir& dir, const Bytes& image,
-                     const std::string& name = "save.max") {
+                     const std::string& name = "save.max", Questions* q = nullptr) {
   testutil::WriteFile(dir.File(name), image);
-  return save.Load(dir.File(name));
+  return q ? q->Load(save, dir.File(name)) : save.Load(dir.File(name));
 }
 
 // The file names, sizes and bytes of a loaded save, for comparing saves.
@@ -69,7 +71,7 @@ std::vector<FileView> FilesOf(const CSaveGame& save) {
   for (std::size_t pos = 1; pos < save.entries->size(); ++pos) {
     const SaveEntry& e = (*save.entries)[pos];
     FileView f{std::string(e.Name()), {}};
-    EXPECT_EQ(ReadEntryData(e, save.sourcePath, f.data), DataResult::kOk) << f.name;
+    EXPECT_EQ(ReadEntryData(e, save.container.get(), f.data), DataResult::kOk) << f.name;
     EXPECT_EQ(f.data.size(), e.size) << f.name;
     out.push_back(std::move(f));
   }
@@ -99,9 +101,8 @@ TEST(MaxLoad, BuildsRootAndFilesWithOneLoadTime) {
   MaxImage img = ThreeFiles();
   CMax save;
   Questions q;
-  save.SetQuestionHandler(q.Handler());
   EntryTime before = EntryTime::Now();
-  ASSERT_EQ(LoadImage(save, dir, img.Build()), LoadResult::kOk);
+  ASSERT_EQ(LoadImage(save, dir, img.Build(), "save.max", &q), LoadResult::kOk);
   EXPECT_TRUE(q.asked.empty()) << "a matching CRC asks nothing";
   EXPECT_EQ(save.kind, 4);
   EXPECT_EQ(save.sourcePath, dir.File("save.max"));
@@ -162,8 +163,7 @@ TEST(MaxLoad, CrcCoversEveryByteButItsOwnField) {
     changed[i] ^= 0x40;
     CMax save;
     Questions q;  // answers No
-    save.SetQuestionHandler(q.Handler());
-    LoadResult r = LoadImage(save, dir, changed);
+    LoadResult r = LoadImage(save, dir, changed, "save.max", &q);
     EXPECT_EQ(q.asked.size(), 1u) << "byte " << i << " changed without the CRC noticing";
     EXPECT_EQ(r, LoadResult::kInvalid) << i;
   }
@@ -188,8 +188,7 @@ TEST(MaxLoad, CrcMismatchAsksAndFollowsTheAnswer) {
   CMax yes;
   Questions qy;
   qy.answer = true;
-  yes.SetQuestionHandler(qy.Handler());
-  ASSERT_EQ(LoadImage(yes, dir, image), LoadResult::kOk);
+  ASSERT_EQ(LoadImage(yes, dir, image, "save.max", &qy), LoadResult::kOk);
   ASSERT_EQ(qy.asked.size(), 1u);
   EXPECT_EQ(qy.asked[0].first,
             "CRC32 value computed doesn't match stored.\nDo you want to load it anyway?");
@@ -197,20 +196,22 @@ TEST(MaxLoad, CrcMismatchAsksAndFollowsTheAnswer) {
   EXPECT_EQ(yes.FileCount(), 3);
   EXPECT_TRUE(std::ranges::equal(*(*yes.entries)[2].Data(), img.files[1].data));
 
-  // No keeps what was loaded before; so does having no handler at all.
+  // No keeps what was loaded before.
   CMax no;
   ASSERT_EQ(LoadImage(no, dir, ThreeFiles().Build(), "good.max"), LoadResult::kOk);
   Snapshot before(no);
   Questions qn;
-  no.SetQuestionHandler(qn.Handler());
-  EXPECT_EQ(LoadImage(no, dir, image), LoadResult::kInvalid);
+  EXPECT_EQ(LoadImage(no, dir, image, "save.max", &qn), LoadResult::kInvalid);
   EXPECT_EQ(qn.asked.size(), 1u);
   EXPECT_TRUE(Snapshot(no) == before);
 
+  // A load given no answer stops at the question, with nothing changed, and names it.
   CMax silent;
-  EXPECT_EQ(LoadImage(silent, dir, image), LoadResult::kInvalid);
+  EXPECT_EQ(LoadImage(silent, dir, image), LoadResult::kNeedsAnswer);
   EXPECT_FALSE(silent.entries);
   EXPECT_TRUE(silent.sourcePath.empty());
+  ASSERT_TRUE(silent.question);
+  EXPECT_EQ(silent.question->text, qy.asked[0].first);
 }
 
 TEST(MaxLoad, ShortFilesAndMissingFiles) {
@@ -357,8 +358,7 @@ TEST(MaxLoad, TruncationSweep) {
     CMax save;
     Questions q;
     q.answer = true;
-    save.SetQuestionHandler(q.Handler());
-    LoadResult r = LoadImage(save, dir, Bytes(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(len)));
+    LoadResult r = LoadImage(save, dir, Bytes(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(len)), "save.max", &q);
     if (len < 92) {
       EXPECT_EQ(r, LoadResult::kReadFailed) << len;
       EXPECT_TRUE(q.asked.empty());
@@ -390,8 +390,7 @@ TEST(MaxLoad, CorruptionSweep) {
     CMax save;
     Questions q;
     q.answer = true;
-    save.SetQuestionHandler(q.Handler());
-    LoadResult r = LoadImage(save, dir, changed);
+    LoadResult r = LoadImage(save, dir, changed, "save.max", &q);
     ASSERT_TRUE(r == LoadResult::kOk || r == LoadResult::kInvalid) << round << " gave " << r;
     if (r == LoadResult::kOk) {
       ASSERT_TRUE(save.entries);
@@ -511,7 +510,7 @@ TEST(MaxEdit, RemoveAddReplace) {
   EXPECT_EQ(replaced.mode, 0x8497u);
   EXPECT_EQ(replaced.created, created);
   Bytes extracted;
-  ASSERT_EQ(ReadEntryData(replaced, save.sourcePath, extracted), DataResult::kOk);
+  ASSERT_EQ(ReadEntryData(replaced, save.container.get(), extracted), DataResult::kOk);
   EXPECT_TRUE(extracted == pc);
 
   save.AddEntryFromDisk(dir.File("pc.bin"), "added.bin");
@@ -550,8 +549,7 @@ TEST(MaxCorpus, RealFilesLoad) {
     if (path.empty()) GTEST_SKIP() << c.file << " absent";
     CMax save;
     Questions q;
-    save.SetQuestionHandler(q.Handler());
-    ASSERT_EQ(save.Load(path), LoadResult::kOk) << c.file;
+    ASSERT_EQ(q.Load(save, path), LoadResult::kOk) << c.file;
     EXPECT_TRUE(q.asked.empty()) << c.file << ": its CRC matches";
     if (c.files >= 0) {
       EXPECT_EQ(save.FileCount(), c.files) << c.file;
@@ -633,7 +631,7 @@ BothWays ConvertBothWays(const std::string& path, const testutil::TempDir& out) 
     if (r.loaded == LoadResult::kOk) CPsu().WriteConvertedFrom(loaded, out.File("load.psu"));
     CMax reader;
     std::unique_ptr<SaveStreamWriter> writer = CPsu().StreamWriter(out.File("stream.psu"));
-    r.streamed = reader.LoadInto(path, *writer).value_or(LoadResult::kInvalid);
+    r.streamed = reader.LoadInto(*io::OpenSource(path), *writer).value_or(LoadResult::kInvalid);
     if (r.streamed == LoadResult::kOk) r.streamed = writer->Finish();
     EXPECT_FALSE(reader.entries) << "the reader keeps nothing";
     if (EntryTime::Now() == before) break;
@@ -746,13 +744,12 @@ TEST(MaxOnePass, ABadFileLeavesNoTargetAndFailsAsLoadDoes) {
     testutil::WriteFile(dir.File("in.max"), c.image.Build());
     Questions q{c.answer, {}};
     CMax loaded;
-    loaded.SetQuestionHandler(q.Handler());
-    EXPECT_EQ(loaded.Load(dir.File("in.max")), c.loaded) << c.why;
+    EXPECT_EQ(q.Load(loaded, dir.File("in.max")), c.loaded) << c.why;
 
     CMax reader;
-    reader.SetQuestionHandler(q.Handler());
+    const LoadAnswers answers{{std::string(armax::kCrcQuestion), c.answer}};
     const std::optional<OnePassConversion> done =
-        ConvertInOnePass(reader, dir.File("in.max"), psuFamily, dir.File(c.target));
+        ConvertInOnePass(reader, *io::OpenSource(dir.File("in.max")), psuFamily, dir.File(c.target), answers);
     ASSERT_TRUE(done) << c.why;
     EXPECT_EQ(done->loaded, c.loaded) << c.why;
     const bool written = c.loaded == LoadResult::kOk;

@@ -2,6 +2,8 @@
 // shares, and the rules of where an entry's bytes come from.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include <algorithm>
 #include <cstring>
 
@@ -87,7 +89,7 @@ TEST(GenericSave, PathsAreNeverCut) {
   ASSERT_TRUE(save.entries);
   EXPECT_EQ(*(*save.entries)[1].DiskPath(), file);
   Bytes got;
-  ASSERT_EQ(ReadEntryData((*save.entries)[1], "", got), DataResult::kOk);
+  ASSERT_EQ(ReadEntryData((*save.entries)[1], nullptr, got), DataResult::kOk);
   EXPECT_EQ(got, testutil::MakeBytes(10, 3));
 }
 
@@ -115,7 +117,7 @@ TEST(SaveTable, RemovingTheFirstOfThreeMovesTheOthersDown) {
   EXPECT_EQ(t[1].Name(), "f1");
   EXPECT_EQ(t[2].Name(), "f2");
   Bytes got;
-  ASSERT_EQ(ReadEntryData(t[2], "", got), DataResult::kOk);
+  ASSERT_EQ(ReadEntryData(t[2], nullptr, got), DataResult::kOk);
   EXPECT_EQ(got, f.contents[2]);
 }
 
@@ -136,7 +138,7 @@ TEST(SaveTable, ReplacingAnEntryThatHeldDataFreesItAndKeepsNameModeTimes) {
   EXPECT_EQ(r.mode, 0x1234u);
   EXPECT_EQ(r.created, created);
   Bytes got;
-  ASSERT_EQ(ReadEntryData(r, "", got), DataResult::kOk);
+  ASSERT_EQ(ReadEntryData(r, nullptr, got), DataResult::kOk);
   EXPECT_EQ(got, f.contents[0]);
 }
 
@@ -211,15 +213,15 @@ TEST(EntryDataSource, MemoryThenPcFileThenContainer) {
   e.size = 8;
   e.source = InContainer{16};
   Bytes got;
-  ASSERT_EQ(ReadEntryData(e, dir.File("container"), got), DataResult::kOk);
+  ASSERT_EQ(ReadEntryData(e, io::OpenSource(dir.File("container")).get(), got), DataResult::kOk);
   EXPECT_EQ(got, Bytes(container.begin() + 16, container.begin() + 24));
 
   e.source = FromDisk{dir.File("pc")};
-  ASSERT_EQ(ReadEntryData(e, dir.File("container"), got), DataResult::kOk);
+  ASSERT_EQ(ReadEntryData(e, io::OpenSource(dir.File("container")).get(), got), DataResult::kOk);
   EXPECT_EQ(got, testutil::FromString("pc-file-"));
 
   e.source = InMemory{Bytes{9, 8, 7, 6, 5, 4, 3, 2, 1}};
-  ASSERT_EQ(ReadEntryData(e, dir.File("container"), got), DataResult::kOk);
+  ASSERT_EQ(ReadEntryData(e, io::OpenSource(dir.File("container")).get(), got), DataResult::kOk);
   EXPECT_EQ(got, (Bytes{9, 8, 7, 6, 5, 4, 3, 2}));
 }
 
@@ -230,10 +232,10 @@ TEST(EntryDataSource, ShortAndMissingSourcesAreReported) {
   e.size = 8;
   e.source = InContainer{16};
   Bytes got;
-  EXPECT_EQ(ReadEntryData(e, dir.File("container"), got), DataResult::kShort);
-  EXPECT_EQ(ReadEntryData(e, dir.File("absent"), got), DataResult::kOpenFailed);
+  EXPECT_EQ(ReadEntryData(e, io::OpenSource(dir.File("container")).get(), got), DataResult::kShort);
+  EXPECT_EQ(ReadEntryData(e, io::OpenSource(dir.File("absent")).get(), got), DataResult::kOpenFailed);
   e.source = InMemory{Bytes(4)};
-  EXPECT_EQ(ReadEntryData(e, dir.File("container"), got), DataResult::kShort);
+  EXPECT_EQ(ReadEntryData(e, io::OpenSource(dir.File("container")).get(), got), DataResult::kShort);
 }
 
 // One reader for a save's entries in a row keeps the container open between them: each
@@ -292,7 +294,9 @@ TEST(EntryDataSource, OneReaderForManyEntriesInAnyOrder) {
        {{0, 50}, {90, 100}}},
   };
   EntryDataReader reader;
+  std::map<std::string, io::SourcePtr> sources;  // each container opened once, as a save keeps it
   for (const Step& step : steps) {
+    if (!sources.count(step.path)) sources[step.path] = io::OpenSource(step.path);
     SaveEntry e;
     e.size = step.size;
     if (step.fromDisk)
@@ -303,7 +307,7 @@ TEST(EntryDataSource, OneReaderForManyEntriesInAnyOrder) {
       e.source = InContainer{step.offset};
     Bytes got;
     std::size_t largestPiece = 0;
-    DataResult r = reader.Copy(e, step.path, [&](std::span<const std::uint8_t> piece) {
+    DataResult r = reader.Copy(e, sources[step.path].get(), [&](std::span<const std::uint8_t> piece) {
       got.insert(got.end(), piece.begin(), piece.end());
       largestPiece = std::max(largestPiece, piece.size());
       return true;

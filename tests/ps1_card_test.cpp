@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "card/card_messages.h"
+#include "card/kinds.h"
 #include "card/ps1/ps1_card.h"
 #include "formats/ps1/ps1_save.h"
 #include "formats/registry.h"
@@ -25,7 +26,7 @@ namespace {
 
 std::unique_ptr<CPs1Save> InMemorySave(const std::string& name, const Bytes& blocks) {
   auto save = std::make_unique<CPs1Save>();
-  save->Assign(name, static_cast<std::uint32_t>(blocks.size()), InMemory{blocks}, "", std::nullopt);
+  save->Assign(name, static_cast<std::uint32_t>(blocks.size()), InMemory{blocks}, nullptr, std::nullopt);
   return save;
 }
 
@@ -489,7 +490,7 @@ TEST(Ps1CardCorpus, EveryCardOpensWithTheSavesItHolds) {
       auto opened = c->OpenSave(s.folder);
       ASSERT_TRUE(opened.save) << r.file << " " << s.folder;
       EXPECT_EQ(ReadBlocksOf(*opened.save).size(), static_cast<std::size_t>(s.blocks) * 8192) << s.folder;
-      EXPECT_EQ(s.icon.width, 16) << s.folder;
+      EXPECT_TRUE(s.ps1Header) << s.folder;
     }
   }
 }

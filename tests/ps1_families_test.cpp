@@ -175,8 +175,7 @@ TEST(Ps1Families, ExportSizesAreChecked) {
   for (const auto& c : cases) {
     testutil::WriteFile(dir.File("x.psv"), c.file);
     CPsv save;
-    save.SetQuestionHandler([](const std::string&, const std::string&) { return true; });
-    EXPECT_EQ(save.Load(dir.File("x.psv")), c.want) << c.why;
+    EXPECT_EQ(testutil::LoadAsking(save, dir.File("x.psv"), [](const LoadQuestion&) { return true; }), c.want) << c.why;
     EXPECT_EQ(save.refusal, c.refusal) << c.why;
   }
 }
@@ -217,8 +216,8 @@ TEST(Ps1Families, TamperedExportAsks) {
   for (bool answer : {false, true}) {
     CPsv save;
     int asked = 0;
-    save.SetQuestionHandler([&](const std::string&, const std::string&) { return ++asked, answer; });
-    EXPECT_EQ(save.Load(dir.File("x.psv")), answer ? LoadResult::kOk : LoadResult::kInvalid);
+    EXPECT_EQ(testutil::LoadAsking(save, dir.File("x.psv"), [&](const LoadQuestion&) { return ++asked, answer; }),
+              answer ? LoadResult::kOk : LoadResult::kInvalid);
     EXPECT_EQ(asked, 1);
     EXPECT_EQ(save.signatureValid, answer ? std::optional<bool>(false) : std::nullopt);
   }

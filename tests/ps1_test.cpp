@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "icon/ps1_icon.h"
 #include "card/card_save.h"
 #include "formats/ps1/ps1_frame.h"
 #include "formats/ps1/ps1_header.h"
@@ -26,7 +27,7 @@ ps1::DirFrame FrameFrom(const Bytes& bytes, std::size_t at) {
 
 std::unique_ptr<CPs1Save> InMemorySave(const std::string& name, const Bytes& blocks) {
   auto save = std::make_unique<CPs1Save>();
-  save->Assign(name, static_cast<std::uint32_t>(blocks.size()), InMemory{blocks}, "", std::nullopt);
+  save->Assign(name, static_cast<std::uint32_t>(blocks.size()), InMemory{blocks}, nullptr, std::nullopt);
   return save;
 }
 
@@ -151,7 +152,7 @@ TEST(Ps1Header, IconPixelsFromThePalette) {
   blocks[0x88] = 0x06;
   const std::optional<ps1::SaveHeader> h = ps1::ReadHeader(blocks);
   ASSERT_TRUE(h);
-  const icon::Picture picture = ps1::IconPicture(*h, 0);
+  const icon::Picture picture = icon::Ps1Frame(*h, 0);
   ASSERT_EQ(picture.width, 16);
   ASSERT_EQ(picture.height, 16);
   for (int k = 0; k < 7; ++k) {
@@ -162,8 +163,8 @@ TEST(Ps1Header, IconPixelsFromThePalette) {
   EXPECT_EQ(picture.PixelAt(0, 1)[0], 8);
   EXPECT_EQ(picture.PixelAt(1, 1)[3], 0);
   // Only the frames the header gives are drawn.
-  EXPECT_TRUE(ps1::IconPicture(*h, 1).rgba.empty());
-  EXPECT_TRUE(ps1::IconPicture(*h, -1).rgba.empty());
+  EXPECT_TRUE(icon::Ps1Frame(*h, 1).rgba.empty());
+  EXPECT_TRUE(icon::Ps1Frame(*h, -1).rgba.empty());
 }
 
 TEST(Ps1Header, RegionFromTheName) {
@@ -268,7 +269,7 @@ TEST(Ps1Save, FrameForACopyKeepsUnknownBytes) {
   stored.Seal();
   CPs1Save save;
   const Bytes blocks = testutil::MakePs1Blocks(1);
-  save.Assign("BESCES-00984RT", 8192, InMemory{blocks}, "", stored);
+  save.Assign("BESCES-00984RT", 8192, InMemory{blocks}, nullptr, stored);
   const ps1::DirFrame frame = ps1::FrameFor(save);
   EXPECT_EQ(frame.Name(), "BESCES-00984RT");
   EXPECT_EQ(frame.Size(), 8192u);
@@ -291,7 +292,7 @@ TEST(Ps1Save, CardSaveThroughExtentsIsTheMcsFile) {
   ContainerExtents extents;
   extents.extents = {{8192, 3 * 8192}, {4 * 8192, 7 * 8192}};
   CPs1Save save;
-  save.Assign(frame.Name(), frame.Size(), extents, card, frame);
+  save.Assign(frame.Name(), frame.Size(), extents, io::OpenSource(card), frame);
   std::vector<std::uint8_t> blocks;
   ASSERT_EQ(ps1::ReadBlocks(save, blocks), DataResult::kOk);
   EXPECT_EQ(ps1::BlocksProblem(blocks), "");

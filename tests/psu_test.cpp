@@ -42,7 +42,7 @@ struct Loaded {
 
 Bytes EntryBytes(const CSaveGame& save, int position) {
   Bytes out;
-  EXPECT_EQ(ReadEntryData((*save.entries)[static_cast<std::size_t>(position)], save.sourcePath, out),
+  EXPECT_EQ(ReadEntryData((*save.entries)[static_cast<std::size_t>(position)], save.container.get(), out),
             DataResult::kOk);
   return out;
 }

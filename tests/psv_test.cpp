@@ -56,11 +56,13 @@ TEST(PsvLoad, SignatureQuestionAndPlayStation1Refusal) {
     testutil::WriteFile(dir.File("save.psv"), c.file);
     CPsv save;
     std::vector<std::string> asked;
-    save.SetQuestionHandler([&](const std::string& text, const std::string& caption) {
-      asked.push_back(caption + ": " + text);
-      return c.answer;
-    });
-    EXPECT_EQ(save.Load(dir.File("save.psv")), c.want) << c.why;
+    EXPECT_EQ(testutil::LoadAsking(save, dir.File("save.psv"),
+                                   [&](const LoadQuestion& q) {
+                                     asked.push_back(q.caption + ": " + q.text);
+                                     return c.answer;
+                                   }),
+              c.want)
+        << c.why;
     ASSERT_EQ(asked.size(), static_cast<std::size_t>(c.questions)) << c.why;
     if (c.questions > 0) {
       EXPECT_EQ(asked[0], "Invalid format: PS3 signature computed doesn't match stored.\n"
@@ -111,7 +113,7 @@ TEST(PsvLoad, DataFromEachRecordsOffset) {
   EXPECT_EQ(save.EntryAt(1)->mode, 0x8497u);
   for (int i : {0, 2}) {
     Bytes data;
-    ASSERT_EQ(ReadEntryData(*save.EntryAt(i), save.sourcePath, data), DataResult::kOk);
+    ASSERT_EQ(ReadEntryData(*save.EntryAt(i), save.container.get(), data), DataResult::kOk);
     EXPECT_EQ(data, img.files[static_cast<std::size_t>(i)].data) << i;
   }
 }

@@ -134,7 +134,7 @@ void ExpectEntries(const CSaveGame& save, const Carried& carried, const std::str
     }
     if (i == 0) continue;
     Bytes data;
-    ASSERT_EQ(ReadEntryData(e, save.sourcePath, data), DataResult::kOk) << at;
+    ASSERT_EQ(ReadEntryData(e, save.container.get(), data), DataResult::kOk) << at;
     EXPECT_EQ(data, x.data) << at;
   }
 }
@@ -232,7 +232,7 @@ TEST_F(RoundTrip, CorpusSavesThroughEveryWritableFormat) {
         const bool root = &e == &original->entries->front();
         Expected x{std::string(root ? e.Name() : e.FullName()), e.mode, e.created, e.modified, {}, e.size};
         if (!root) {
-          EXPECT_EQ(ReadEntryData(e, original->sourcePath, x.data), DataResult::kOk) << name;
+          EXPECT_EQ(ReadEntryData(e, original->container.get(), x.data), DataResult::kOk) << name;
         }
         out.push_back(std::move(x));
       }

@@ -65,7 +65,7 @@ std::map<std::string, std::map<std::string, Bytes>> SavesOn(const std::string& p
     std::unique_ptr<CSaveGame> save = opened.card->OpenSave(s.folder).save;
     auto& files = saves[s.folder];
     for (int i = 0; save && i < save->FileCount(); ++i)
-      EXPECT_EQ(ReadEntryData(*save->EntryAt(i), save->sourcePath, files[std::string(save->EntryAt(i)->Name())]), DataResult::kOk);
+      EXPECT_EQ(ReadEntryData(*save->EntryAt(i), save->container.get(), files[std::string(save->EntryAt(i)->Name())]), DataResult::kOk);
   }
   return saves;
 }
@@ -144,8 +144,8 @@ TEST(SdSearch, CaseAndWidthDoNotMatter) {
 TEST(SdIni, GameFoldersAndChannelSettings) {
   const sd::GameFolders folders = sd::GameFolders::Parse(
       "; shared cards\r\n[PS2]\r\nSLUS-20946 = Kingdom Hearts \xC3\xBC\r\nslus-21005=KH\r\n"
-      "SLES-82036=../escape\r\nSLES-82037=" + std::string(32, 'x') + "\r\nSLES-82038=a/b\r\n"
-      "[PS1]\nSCUS-94163=FF7\n");
+      "SLES-82036=../escape\r\nSLES-82037=" + std::string(32, 'x') + "\r\nSLES-82038=a/b\r\n" +
+      std::string("SLES-82039=..\0\r\nSLES-82040=Tab\tin\r\n", 35) + "[PS1]\nSCUS-94163=FF7\n");
   struct Row {
     bool ps1;
     std::string id, folder;
@@ -156,6 +156,8 @@ TEST(SdIni, GameFoldersAndChannelSettings) {
       {false, "SLES-82036", "SLES-82036"},  // a value leaving the folder is not taken
       {false, "SLES-82037", "SLES-82037"},  // nor one of more than 31 characters
       {false, "SLES-82038", "SLES-82038"},
+      {false, "SLES-82039", "SLES-82039"},  // nor one the system would end at its NUL: ".."
+      {false, "SLES-82040", "SLES-82040"},  // nor one with a control character, which FAT refuses
       {false, "SCUS-94163", "SCUS-94163"},  // the PS1 section is the PS1 cards'
       {true, "SCUS-94163", "FF7"},
       {true, "SLUS-20946", "SLUS-20946"},

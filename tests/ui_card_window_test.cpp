@@ -60,7 +60,7 @@ std::vector<std::pair<std::string, Bytes>> Files(const CSaveGame& save) {
   std::vector<std::pair<std::string, Bytes>> files;
   for (int i = 0; i < save.FileCount(); ++i) {
     Bytes bytes;
-    EXPECT_EQ(ReadEntryData(*save.EntryAt(i), save.sourcePath, bytes), DataResult::kOk);
+    EXPECT_EQ(ReadEntryData(*save.EntryAt(i), save.container.get(), bytes), DataResult::kOk);
     files.emplace_back(std::string(save.EntryAt(i)->FullName()), bytes);
   }
   return files;

@@ -101,8 +101,8 @@ TEST_F(FileCommandsTest, OpenAsksWithTheContainerFilters) {
                          {"PS1 Xploder (*.pda)", "*.pda"},
                          {"PS1 Datel (*.mcx)", "*.mcx"},
                          {"PS1 raw save (*.)", "*."},
-                         {"Memory card images (*.ps2;*.mc2;*.mcd;*.bin;*.vmc;*.vm2)",
-                          "*.ps2;*.mc2;*.mcd;*.bin;*.vmc;*.vm2"},
+                         {"Memory card images (*.ps2;*.vm2;*.mc2;*.mcd;*.bin;*.vmc)",
+                          "*.ps2;*.vm2;*.mc2;*.mcd;*.bin;*.vmc"},
                          {"PS1 memory cards (*.mcd;*.mcr;*.srm;*.bin;*.mc;*.vm1;*.vmc;*.gme;*.vgs;*.mem;*.vmp)",
                           "*.mcd;*.mcr;*.srm;*.bin;*.mc;*.vm1;*.vmc;*.gme;*.vgs;*.mem;*.vmp"}}));
   EXPECT_EQ(r.selectedFilter, 1);
@@ -305,7 +305,7 @@ TEST_F(FileCommandsTest, SaveInPlaceWorksForEveryFamilyThatSavesInPlace) {
     EXPECT_EQ(Current()->kind, family.kind) << name;
     EXPECT_FALSE(Current()->EntryAt(3)->DiskPath()) << name << ": read again from the file";
     Bytes added;
-    ASSERT_EQ(ReadEntryData(*Current()->EntryAt(3), Current()->sourcePath, added), DataResult::kOk);
+    ASSERT_EQ(ReadEntryData(*Current()->EntryAt(3), Current()->container.get(), added), DataResult::kOk);
     EXPECT_EQ(added, testutil::ReadFile(pc)) << name;
   }
   EXPECT_EQ(families, 5);

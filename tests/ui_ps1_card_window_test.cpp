@@ -6,6 +6,7 @@
 #include <array>
 #include <filesystem>
 
+#include "icon/ps1_icon.h"
 #include "card/card.h"
 #include "card/ps1/ps1_card.h"
 #include "card_ids.h"
@@ -79,7 +80,7 @@ TEST_F(Ps1CardWindowTest, ListShowsBlocksTheirNumbersDeletedAndDamagedSavesAndIc
   // The icon: the first frame, each pixel a 2 x 2 square.
   const auto header = ps1::ReadHeader(testutil::MakePs1Blocks(2, 1));
   ASSERT_TRUE(header);
-  const icon::Picture frame = ps1::IconPicture(*header, 0);
+  const icon::Picture frame = icon::Ps1Frame(*header, 0);
   ASSERT_EQ(liveIcon.width, ui::kListIconSize);
   for (int y = 0; y < 32; ++y)
     for (int x = 0; x < 32; ++x)

@@ -177,7 +177,7 @@ class UiReliability : public ::testing::Test {
       std::vector<std::vector<std::string>> rows;
       for (int i = 0; i < save->FileCount(); ++i) {
         const SaveEntry& e = *save->EntryAt(i);
-        rows.push_back({std::string(e.Name()), FormatSize(e.size), FormatMode(e.mode)});
+        rows.push_back({std::string(e.FullName()), FormatSize(e.size), FormatMode(e.mode)});
       }
       if (fake.rows != rows) return "list rows differ from the table";
       if (!fake.controlEnabled[IDC_SAVE] || !fake.controlEnabled[IDC_FOLDER_PROPERTIES] ||
@@ -221,8 +221,7 @@ class UiReliability : public ::testing::Test {
     before.insert(name);
     if (after != before) return name + ": the folder holds other files than the target";
     std::unique_ptr<CSaveGame> check = CreateForExtension(fs::path(name).extension().string().substr(1));
-    check->SetQuestionHandler([](const std::string&, const std::string&) { return true; });
-    LoadResult loaded = check->Load(target);
+    LoadResult loaded = testutil::LoadAsking(*check, target, [](const LoadQuestion&) { return true; });
     if (testutil::HasPlainLayout(*Loaded())) {
       if (loaded != LoadResult::kOk) return name + ": the written file loads with " + std::to_string(ResultCode(loaded));
       if (check->FileCount() != Loaded()->FileCount()) return name + ": file count differs";
@@ -254,7 +253,7 @@ class UiReliability : public ::testing::Test {
     }
     const CSaveGame& save = *Loaded();
     Bytes expected;
-    if (ReadEntryData(*save.EntryAt(row), save.sourcePath, expected) != DataResult::kOk)
+    if (ReadEntryData(*save.EntryAt(row), save.container.get(), expected) != DataResult::kOk)
       return name + ": extracted an entry whose bytes can't be read";
     if (testutil::ReadFile(target) != expected) return name + ": extracted other bytes";
     fs::remove(target);
@@ -302,13 +301,12 @@ class UiReliability : public ::testing::Test {
     if (Listing() != before) return "in place: files left beside the container";
     if (Loaded() != &save) return "in place: the save is no longer shown";
     std::unique_ptr<CSaveGame> fresh = CreateForExtension(ext);
-    fresh->SetQuestionHandler([](const std::string&, const std::string&) { return true; });
-    if (fresh->Load(path) != LoadResult::kOk) return "in place: the written container doesn't load";
+    if (testutil::LoadAsking(*fresh, path, [](const LoadQuestion&) { return true; }) != LoadResult::kOk) return "in place: the written container doesn't load";
     if (fresh->FileCount() != save.FileCount()) return "in place: file count differs";
     for (int i = -1; i < save.FileCount(); ++i) {
       Bytes shown, written;
-      if (ReadEntryData(*save.EntryAt(i), save.sourcePath, shown) != DataResult::kOk ||
-          ReadEntryData(*fresh->EntryAt(i), fresh->sourcePath, written) != DataResult::kOk ||
+      if (ReadEntryData(*save.EntryAt(i), save.container.get(), shown) != DataResult::kOk ||
+          ReadEntryData(*fresh->EntryAt(i), fresh->container.get(), written) != DataResult::kOk ||
           shown != written || save.EntryAt(i)->Name() != fresh->EntryAt(i)->Name())
         return "in place: entry " + std::to_string(i) + " no longer matches its container";
     }
@@ -623,7 +621,7 @@ TEST_F(UiFailingDisk, SaveOverAnAddedPcFileIsRefused) {
   EXPECT_FALSE(save.EntryAt(self)->DiskPath());
   for (int row = firstAdded; row <= self; ++row) {
     Bytes now;
-    ASSERT_EQ(ReadEntryData(*save.EntryAt(row), save.sourcePath, now), DataResult::kOk);
+    ASSERT_EQ(ReadEntryData(*save.EntryAt(row), save.container.get(), now), DataResult::kOk);
     EXPECT_EQ(now, row == self ? container : added[static_cast<std::size_t>(row - firstAdded)].second)
         << row;
   }

@@ -84,7 +84,7 @@ std::vector<std::pair<std::string, Bytes>> FilesOf(const CSaveGame& save) {
   for (std::size_t p = 1; p < save.entries->size(); ++p) {
     const SaveEntry& e = (*save.entries)[p];
     Bytes data;
-    EXPECT_EQ(ReadEntryData(e, save.sourcePath, data), DataResult::kOk) << e.Name();
+    EXPECT_EQ(ReadEntryData(e, save.container.get(), data), DataResult::kOk) << e.Name();
     out.emplace_back(std::string(e.Name()), data);
   }
   return out;
@@ -105,11 +105,11 @@ struct Question {
   std::string text, caption;
 };
 
-void AnswerWith(CXps& x, Question& q, bool answer) {
-  x.SetQuestionHandler([&q, answer](const std::string& text, const std::string& caption) {
+LoadResult LoadAnswering(CXps& x, Question& q, bool answer, const std::string& path) {
+  return testutil::LoadAsking(x, path, [&q, answer](const LoadQuestion& asked) {
     ++q.asked;
-    q.text = text;
-    q.caption = caption;
+    q.text = asked.text;
+    q.caption = asked.caption;
     return answer;
   });
 }
@@ -314,18 +314,20 @@ TEST(XpsLoad, RootQuestion) {
 
   CXps x;
   Question q;
-  AnswerWith(x, q, false);
-  EXPECT_EQ(x.Load(path), LoadResult::kNotDirectory);
+  EXPECT_EQ(LoadAnswering(x, q, false, path), LoadResult::kNotDirectory);
   EXPECT_EQ(q.asked, 1);
   EXPECT_EQ(q.text, "First entry is not a directory.\nDo you want to load it anyway?");
   EXPECT_EQ(q.caption, "Invalid format");
   EXPECT_EQ(StateOf(x), StateOf(CXps()));
 
-  CXps unasked;  // no handler: No
-  EXPECT_EQ(unasked.Load(path), LoadResult::kNotDirectory);
+  // Loaded without an answer, the load stops at the question and keeps it for the caller.
+  CXps unasked;
+  EXPECT_EQ(unasked.Load(path), LoadResult::kNeedsAnswer);
+  ASSERT_TRUE(unasked.question);
+  EXPECT_EQ(unasked.question->text, q.text);
+  EXPECT_EQ(StateOf(unasked), StateOf(CXps()));
 
-  AnswerWith(x, q, true);
-  EXPECT_EQ(x.Load(path), LoadResult::kOk);
+  EXPECT_EQ(LoadAnswering(x, q, true, path), LoadResult::kOk);
   EXPECT_EQ(q.asked, 2);
   EXPECT_EQ((*x.entries)[0].mode, 0x8427u);
   EXPECT_EQ(ModeWord(x.headers[0]), (Bytes{0x84, 0x27, 0, 0}));
@@ -333,8 +335,7 @@ TEST(XpsLoad, RootQuestion) {
   // A directory root asks nothing.
   CXps y;
   Question none;
-  AnswerWith(y, none, false);
-  EXPECT_EQ(y.Load(Put(dir, "d.xps", ThreeFiles().Build())), LoadResult::kOk);
+  EXPECT_EQ(LoadAnswering(y, none, false, Put(dir, "d.xps", ThreeFiles().Build())), LoadResult::kOk);
   EXPECT_EQ(none.asked, 0);
 }
 
@@ -431,8 +432,7 @@ TEST(XpsLoad, DamagedLengthsAreRefusedWithoutChange) {
     ASSERT_EQ(x.Load(good), LoadResult::kOk);
     XpsState before = StateOf(x);
     Question q;
-    AnswerWith(x, q, true);
-    EXPECT_EQ(x.Load(Put(dir, "bad.xps", file)), LoadResult::kInvalid) << c.why;
+    EXPECT_EQ(LoadAnswering(x, q, true, Put(dir, "bad.xps", file)), LoadResult::kInvalid) << c.why;
     EXPECT_EQ(StateOf(x), before) << c.why;
   }
 }
@@ -457,8 +457,7 @@ TEST(XpsLoad, RootWithoutDirectoryFlagAndDamageIsRefusedUnasked) {
   file.resize(file.size() - 30);
   CXps x;
   Question q;
-  AnswerWith(x, q, true);
-  EXPECT_EQ(x.Load(Put(dir, "c.xps", file)), LoadResult::kInvalid);
+  EXPECT_EQ(LoadAnswering(x, q, true, Put(dir, "c.xps", file)), LoadResult::kInvalid);
   EXPECT_EQ(q.asked, 0);
 }
 
@@ -511,8 +510,7 @@ TEST(XpsLoad, CorruptionSweep) {
     std::string path = Put(dir, "r" + std::to_string(round) + ".xps", file);
     CXps x;
     Question q;
-    AnswerWith(x, q, true);
-    LoadResult r = x.Load(path);
+    LoadResult r = LoadAnswering(x, q, true, path);
     ASSERT_TRUE(r == LoadResult::kOk || r == LoadResult::kInvalid) << "round " << round << " gave " << r;
     if (r == LoadResult::kOk) {
       ASSERT_EQ(x.headers.size(), x.entries->size());

@@ -7,10 +7,14 @@
 #include <filesystem>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "card/card.h"
+#include "card/folder_card.h"
 #include "formats/psu/psu.h"
+#include "io/file.h"
+#include "model/save_game.h"
 #include "support/card_builder.h"
 #include "support/card_patches.h"
 #include "support/cbs_builder.h"
@@ -359,6 +363,30 @@ std::vector<Seed> Ps1CardSeeds() {
   return seeds;
 }
 
+// The _pcsx2_index this program writes when it imports the save fuzz/pcsx2_index.cpp keeps
+// on its folder card: one line in flow style, a name quoted, every time set.
+std::vector<Seed> FolderIndexSeeds() {
+  testutil::TempDir dir;
+  const std::string path = dir.File("Mcd001.ps2");
+  card::FormatFolderCard(path, {});
+  CGeneric save;
+  int k = 0;
+  for (const auto& [name, size] : {std::pair{"icon.sys", 964}, std::pair{"DATA.BIN", 3000}, std::pair{"it's a:b", 10}}) {
+    testutil::WriteFile(dir.File("f" + std::to_string(k)), testutil::MakeBytes(static_cast<std::size_t>(size), 7));
+    save.AddEntryFromDisk(dir.File("f" + std::to_string(k)), name);
+    save.SetCreated(k, testutil::MakeTime(2004, 2, 29, 23, 59, 58));
+    save.SetModified(k, testutil::MakeTime(2030 + k, 12, 31, 0, 0, 1));
+    ++k;
+  }
+  save.SetMode(2, 0x8417);
+  save.SetName(-1, "BESLES-FUZZ");
+  save.SetCreated(-1, testutil::MakeTime(1999, 1, 2, 3, 4, 5));
+  save.SetModified(-1, testutil::MakeTime(2005, 6, 7, 8, 9, 10));
+  card::OpenCard(path).card->Import(save);
+  const std::string index = io::JoinPath(io::JoinPath(path, "BESLES-FUZZ"), card::kFolderIndex);
+  return {{"pcsx2_index", "written.yaml", testutil::ReadFile(index)}};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -378,6 +406,7 @@ int main(int argc, char** argv) {
   for (Seed& s : IconFileSeeds()) seeds.push_back(std::move(s));
   for (Seed& s : CardSeeds()) seeds.push_back(std::move(s));
   for (Seed& s : Ps1CardSeeds()) seeds.push_back(std::move(s));
+  for (Seed& s : FolderIndexSeeds()) seeds.push_back(std::move(s));
   for (const Seed& s : seeds) {
     std::filesystem::create_directories(root / s.target);
     std::string path = (root / s.target / s.name).string();

@@ -5,8 +5,10 @@
 
 #include "card/card_time.h"
 #include "card/folder_card.h"
-#include "card/prepare.h"
+#include "card/identify.h"
 #include "card/image_card.h"
+#include "card/kinds.h"
+#include "card/prepare.h"
 #include "card/ps1/ps1_card.h"
 #include "io/file.h"
 #include "io/folder.h"
@@ -40,6 +42,45 @@ Severity SeverityOf(IssueKind kind) {
   }
 }
 
+Card::Card(io::SourcePtr source, std::string path)
+    : path_(path.empty() && source ? source->name() : std::move(path)),
+      source_(std::move(source)),
+      inMemory_(source_ && source_->path().empty()) {}
+
+void Card::ReadAgain() {
+  if (inMemory_ || (source_ && source_->Current())) return;
+  // Opened anew: an older source goes on reading the version it read, for the saves
+  // opened from it, as long as that can be read.
+  source_ = io::OpenSource(path_);
+}
+
+std::unique_ptr<io::ByteSink> Card::WriteBackSink() const {
+  if (inMemory_) return std::make_unique<io::MemorySink>(path_);
+  auto file = std::make_unique<io::OutputFile>(path_, /*inPlace=*/false);
+  if (source_) file->ReleaseBeforeReplacing(source_);
+  return file;
+}
+
+OpenedSave Card::OpenSave(std::string_view folder) const {
+  OpenedSave opened;
+  switch (FindForOpen(folder)) {
+    case SaveFound::kAbsent:
+      opened.result = OpenSaveResult::kNotFound;
+      break;
+    case SaveFound::kSubfolder:
+      opened.result = OpenSaveResult::kHasSubfolder;
+      break;
+    case SaveFound::kDamaged:
+      opened.result = OpenSaveResult::kDamaged;
+      break;
+    case SaveFound::kReadable:
+      opened.save = SaveObject(folder);
+      opened.result = opened.save ? OpenSaveResult::kOpened : OpenSaveResult::kDamaged;
+      break;
+  }
+  return opened;
+}
+
 ImportOutcome Card::BeginImport(const CSaveGame& save, const ImportOptions& options, PreparedSave& prepared) {
   ImportOutcome out;
   out.result = PrepareSave(save, options.now.value_or(JapanNow()), prepared, out.detail);
@@ -47,29 +88,18 @@ ImportOutcome Card::BeginImport(const CSaveGame& save, const ImportOptions& opti
   if (out.result == ImportResult::kOtherConsole && save.entries && !save.entries->empty())
     out.folder = std::string(save.entries->front().Name());
   if (out.result != ImportResult::kImported) return out;
+  return ReadyToImport(std::move(out));
+}
+
+ImportOutcome Card::ReadyToImport(ImportOutcome out) {
   // Work from the card as it is on the disk now.
   if (!Rescan()) return Outcome(ImportResult::kWriteFailed, out.folder);
   if (Damaged()) return Outcome(ImportResult::kCardDamaged, out.folder);
+  out.result = ImportResult::kImported;
   return out;
 }
 
 RestoreResult Card::Restore(std::string_view) { return RestoreResult::kNotFound; }
-
-bool IsPs1(CardType type) {
-  switch (type) {
-    case CardType::kImageWithEcc:
-    case CardType::kRawImage:
-    case CardType::kFolder:
-      return false;
-    case CardType::kPs1Raw:
-    case CardType::kPs1DexDrive:
-    case CardType::kPs1Vgs:
-    case CardType::kPs1Vmp:
-    case CardType::kPs1PocketStation:
-      break;
-  }
-  return true;
-}
 
 ImportOutcome Card::NoSpace(ImportOutcome out, std::uint64_t needed, std::uint32_t freeNow, std::uint32_t available) {
   out.result = ImportResult::kNoSpace;
@@ -110,29 +140,26 @@ OpenedCard Card::FirstRead(std::unique_ptr<Card> card) {
   return opened;
 }
 
-OpenedCard OpenCard(const std::string& path, CardReading reading) {
-  if (io::IsFolder(path)) return FolderCard::Open(path);
-  if (LooksLikePs1CardFile(path)) return Ps1Card::Open(path);
-  return ImageCard::Open(path, reading);
+OpenedCard OpenCard(const CardKind& kind, io::SourcePtr source, const std::string& path, CardReading reading) {
+  return kind.open(std::move(source), path, reading);
 }
 
-std::span<const ImageExtension> CardImageExtensions() {
-  static constexpr std::array<ImageExtension, 6> kExtensions = {{
-      {"ps2", "PCSX2 card image (with ECC)"},
-      {"mc2", "MemCard PRO card image"},
-      {"mcd", "SD2PSX card image"},
-      {"bin", "PCSX2 raw card image"},
-      {"vmc", "Open PS2 Loader virtual card"},
-      {"vm2", "virtual card image"},
-  }};
-  return kExtensions;
+namespace {
+
+// What is not known as a card of any kind is opened as a card image: its open says why
+// it is none ("not a PS2 memory card image", "unformatted", ...).
+OpenedCard OpenIdentified(Identified what, CardReading reading) {
+  if (what.folder) return FolderCard::Open(what.path);
+  const CardKind& kind = what.card ? *what.card : what.seenCard ? *what.seenCard : KindOf(CardType::kRawImage);
+  return OpenCard(kind, std::move(what.source), what.path, reading);
 }
 
-std::optional<bool> EccForExtension(std::string_view path) {
-  const std::string ext = io::FoldAscii(io::ExtensionOf(path));
-  if (ext == "ps2") return true;
-  if (ext == "bin" || ext == "mc2" || ext == "mcd" || ext == "vmc") return false;
-  return std::nullopt;
+}  // namespace
+
+OpenedCard OpenCard(const std::string& path, CardReading reading) { return OpenIdentified(Identify(path), reading); }
+
+OpenedCard OpenCard(io::SourcePtr source, CardReading reading) {
+  return OpenIdentified(Identify(std::move(source)), reading);
 }
 
 }  // namespace card

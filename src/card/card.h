@@ -1,14 +1,17 @@
 // Memory cards behind one interface: PS2 image files (with or without ECC) and PCSX2 folder
-// cards, and PS1 cards in each of their files (card/ps1/ps1_card.h). A card holds many
-// saves; a save on a card opens as an ordinary save object (CCardSave on a PS2 card, a PS1
-// save on a PS1 card) that every writer converts, and any save object of the card's
-// console can be imported.
+// cards, and PS1 cards in each of their files (card/ps1/ps1_card.h). Each kind is one row
+// of the table in card/kinds.h. A card holds many saves; a save on a card opens as an
+// ordinary save object (CCardSave on a PS2 card, a PS1 save on a PS1 card) that every
+// writer converts, and any save object of the card's console can be imported.
 //
-// OpenCard returns every issue it found and the card itself whenever it can be read;
-// each operation returns its own small result, worded for the user in card_messages.h.
-// Writes to an image rewrite the whole file through a temporary file and a rename, so a
-// failure or a kill leaves the old card or the new one. A card with damage (anything
-// worse than a notice) can be read but is never written: check says what is wrong.
+// A card reads its bytes from a byte source: its file, or bytes in memory (a browser's,
+// or a card decrypted in memory). OpenCard returns every issue it found and the card
+// itself whenever it can be read; each operation returns its own small result, worded for
+// the user in card_messages.h. A change is written whole, read back and only then put in
+// place: a file through a temporary file and a rename, so a failure or a kill leaves the
+// old card or the new one; a card in memory as new bytes in memory. A card with damage
+// (anything worse than a notice) can be read but is never written: check says what is
+// wrong.
 #pragma once
 
 #include <cstdint>
@@ -21,13 +24,16 @@
 
 #include "card/card_save.h"
 #include "card/layout.h"  // LooksLikeCardImage, the content check
-#include "icon/picture.h"
+#include "formats/ps1/ps1_header.h"
+#include "io/byte_source.h"
+#include "io/output_file.h"
 #include "model/entry.h"
 #include "model/icon_sys.h"
 #include "model/save_game.h"
 
 namespace card {
 
+// The kinds of card, one per row of the table of card kinds (card/kinds.h).
 enum class CardType {
   kImageWithEcc,
   kRawImage,
@@ -39,6 +45,7 @@ enum class CardType {
   kPs1Vmp,
   kPs1PocketStation,
 };
+// Whether cards of the kind hold PS1 saves (the kind's row says).
 bool IsPs1(CardType type);
 
 // Everything open, check and repair can find. The comment says how bad each is.
@@ -108,14 +115,15 @@ struct SaveInfo {
   bool readable = false;    // OpenSave gives it (its issues say why not)
   std::string damage;       // when it can't be read: the first thing wrong with it
   // PS1 cards: the save's blocks (1..15) in chain order, whether it is deleted (it is then
-  // not readable, and Restore may bring it back), the region its name gives, and the first
-  // frame of its icon (16 x 16; empty when it has none). A damaged PS1 save's `damage` names
+  // not readable, and Restore may bring it back), the region its name gives, and the
+  // header of its first block, which holds its icon's palette and frames (none when it
+  // has none: icon/ps1_icon.h makes pictures of it). A damaged PS1 save's `damage` names
   // everything wrong with it.
   int blocks = 0;
   std::vector<int> chain;
   bool deleted = false;
   std::string region;
-  icon::Picture icon;
+  std::optional<ps1::SaveHeader> ps1Header;
 };
 
 struct Listing {
@@ -173,6 +181,7 @@ enum class RestoreResult {
   kSaveDamaged,    // its chain can't be followed to the end
   kCardDamaged,
   kWriteFailed,
+  kWouldDamage,    // read back, the card had damage it has not now (Card::refusal says which)
 };
 
 enum class RepairResult { kRepaired, kNothingToRepair, kWriteFailed, kWouldDamage };
@@ -203,7 +212,11 @@ class Card {
   Card& operator=(const Card&) = delete;
 
   virtual CardType type() const = 0;
+  // The card's file or folder; for bytes in memory, the name they were given.
   const std::string& path() const { return path_; }
+  // The card's bytes as they are now: its file, or the bytes in memory it was opened from
+  // (after a change, the changed card's). Null for a folder card.
+  const io::SourcePtr& source() const { return source_; }
 
   // What was found when the card was last read (when opened, and after each write).
   const std::vector<Issue>& issues() const { return issues_; }
@@ -215,8 +228,9 @@ class Card {
   const std::string& refusal() const { return refusal_; }
 
   virtual Listing List() const = 0;
-  // The save in that folder (the name compares byte for byte).
-  virtual OpenedSave OpenSave(std::string_view folder) const = 0;
+  // The save in that folder (the name compares byte for byte): its object whenever the
+  // save can be read whole.
+  OpenedSave OpenSave(std::string_view folder) const;
   // The files of a save that can be read, even when others can't: for showing a damaged
   // save's title and icon, never for copying it. None when the save is not on the card.
   virtual std::unique_ptr<CCardSave> ReadableParts(std::string_view folder) const = 0;
@@ -237,22 +251,42 @@ class Card {
   virtual RepairOutcome Repair() = 0;
 
  protected:
+  // A card kept in a folder, read by path.
   explicit Card(std::string path) : path_(std::move(path)) {}
-  // Reads the card again from the disk, with what another program wrote meanwhile; false
-  // when it can't be read.
+  // A card read from its bytes, found at `path` (empty for bytes in memory: the source's
+  // name is then its name).
+  Card(io::SourcePtr source, std::string path);
+  // Reads the card again from the disk, with what another program wrote meanwhile (nothing
+  // is read while its file is still the version read); false when it can't be read.
   virtual bool Rescan() = 0;
+  // The card's file opened again, when it is no longer the version read: the source the
+  // card reads next. Nothing for bytes in memory.
+  void ReadAgain();
+  // Where a changed card's bytes go: a temporary file beside the card's file, which Commit
+  // renames over it (the card's file let go first where it must be), or memory again for a
+  // card in memory.
+  std::unique_ptr<io::ByteSink> WriteBackSink() const;
+  // How a save on the card stands, for OpenSave.
+  enum class SaveFound { kAbsent, kSubfolder, kDamaged, kReadable };
+  virtual SaveFound FindForOpen(std::string_view folder) const = 0;
+  // The object of a readable save; null when it can't be made after all (damage).
+  virtual std::unique_ptr<CSaveGame> SaveObject(std::string_view folder) const = 0;
   // A card just made, read for the first time: with what was found, and the card itself
   // when it can be read.
   static OpenedCard FirstRead(std::unique_ptr<Card> card);
-  // The steps every import starts with: `save` prepared as the card will hold it, then the
-  // card read again from the disk and found undamaged. The result is kImported when the
-  // import may go on.
+  // The steps every import to a PS2 card starts with: `save` prepared as the card will hold
+  // it, then ReadyToImport. The result is kImported when the import may go on.
   ImportOutcome BeginImport(const CSaveGame& save, const ImportOptions& options, PreparedSave& prepared);
+  // The steps every import takes once its save is prepared: the card read again from the
+  // disk and found undamaged. kImported when the import may go on.
+  ImportOutcome ReadyToImport(ImportOutcome out);
   // How every import ends. A refusal (no room) tells what the card has free now and what
   // it would have with the replaced save gone.
   static ImportOutcome NoSpace(ImportOutcome out, std::uint64_t needed, std::uint32_t freeNow, std::uint32_t available);
   ImportOutcome Finish(ImportOutcome out, WriteResult written, ImportResult success, const PreparedSave& prepared) const;
   std::string path_;
+  io::SourcePtr source_;
+  bool inMemory_ = false;  // read from bytes in memory, written back to memory
   std::vector<Issue> issues_;
   std::string refusal_;
 };
@@ -267,24 +301,26 @@ struct OpenedCard {
 // written otherwise (kNothingToRepair, or kWouldDamage naming the damage).
 RepairOutcome RepairSuperblock(const std::string& path);
 
-// Opens a card image (any name: the layout comes from the size and the superblock), a
-// PCSX2 folder card (a folder holding _pcsx2_superblock), or a PS1 card file of any kind
-// (by its content).
-// How a card image's pages are read: from the file each time they are needed, so that
-// memory stays small (an export, a listing), or held in memory as they are first read, so
-// that a window drawing its saves' icons reads each page once (kHeld).
+// How a card image's pages are read: from the file as they are needed, so that memory
+// stays small (an export, a listing; the file stays open while the card lives), or held
+// in memory as they are first read, so that a window drawing its saves' icons reads each
+// page once and the file is not kept open between reads (kHeld).
 enum class CardReading { kFromFile, kHeld };
+
+struct CardKind;
+// Opens a card of the kind from its bytes (a folder card from its folder, `path`); the
+// bytes' path (or, in memory, their name) names it. card/identify.h tells the kind.
+OpenedCard OpenCard(const CardKind& kind, io::SourcePtr source, const std::string& path,
+                    CardReading reading = CardReading::kFromFile);
+// Opens what is at `path` as a card of the kind its contents give: a PCSX2 folder card (a
+// folder holding _pcsx2_superblock), a PS1 card file of any kind, or else a card image
+// (any name: the layout comes from the size and the superblock).
 OpenedCard OpenCard(const std::string& path, CardReading reading = CardReading::kFromFile);
+// The same for bytes in memory, named as their file.
+OpenedCard OpenCard(io::SourcePtr source, CardReading reading = CardReading::kFromFile);
 
-// The usual extensions of card images, for the front ends' file filters and help.
-struct ImageExtension {
-  std::string_view extension;  // lower case, without the dot
-  std::string_view description;
-};
-std::span<const ImageExtension> CardImageExtensions();
-
-// The layout an image's extension names: true for .ps2 (with ECC), false for .bin, .mc2,
-// .mcd and .vmc (raw), none for any other.
+// The layout an image's extension names: true for an extension of the image with ECC,
+// false for one of a raw image, none for any other (from the table of card kinds).
 std::optional<bool> EccForExtension(std::string_view path);
 
 enum class FormatResult { kFormatted, kBadSize, kTargetExists, kWriteFailed };
@@ -296,6 +332,7 @@ struct FormatOptions {
 };
 // A new card image, as the console formats one.
 FormatResult FormatImage(const std::string& path, const FormatOptions& options);
+FormatResult FormatImage(io::ByteSink& out, const FormatOptions& options);
 // A new, empty PCSX2 folder card (8 MiB; megabytes and ecc are not used).
 FormatResult FormatFolderCard(const std::string& path, const FormatOptions& options);
 
@@ -308,6 +345,9 @@ enum class ConvertResult {
 // Writes the image at source to target with ECC (ecc) or raw; target may be source. A
 // conversion to raw of an image with pages that can't be corrected is made only with `force`.
 ConvertResult ConvertImage(const std::string& source, const std::string& target, bool ecc, bool force = false,
+                           std::string* detail = nullptr);
+// The same from an image's bytes to a sink (committed when converted).
+ConvertResult ConvertImage(const io::SourcePtr& source, io::ByteSink& out, bool ecc, bool force = false,
                            std::string* detail = nullptr);
 
 }  // namespace card

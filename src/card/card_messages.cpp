@@ -90,9 +90,11 @@ std::string OpenSaveMessage(OpenSaveResult result, std::string_view folder) {
   return name + " can't be read";
 }
 
-std::string RestoreMessage(RestoreResult result, std::string_view folder) {
+std::string RestoreMessage(RestoreResult result, std::string_view folder, std::string_view detail) {
   const std::string name(folder);
   switch (result) {
+    case RestoreResult::kWouldDamage:
+      return name + " was not restored: " + std::string(detail) + "; the card is unchanged";
     case RestoreResult::kRestored: return name + " restored on the card";
     case RestoreResult::kNotFound: return name + " is not among the card's deleted saves";
     case RestoreResult::kAlreadyOnCard:

@@ -45,7 +45,7 @@ std::string ImportMessage(const ImportOutcome& outcome);
 // `detail`: for kWouldDamage, the card's refusal().
 std::string RemoveMessage(RemoveResult result, std::string_view folder, std::string_view detail = {});
 std::string OpenSaveMessage(OpenSaveResult result, std::string_view folder);
-std::string RestoreMessage(RestoreResult result, std::string_view folder);
+std::string RestoreMessage(RestoreResult result, std::string_view folder, std::string_view detail = {});
 // "BESCES-50501REZ is damaged on the card (the chain comes back to cluster 12); check the card".
 std::string DamagedSaveNote(const SaveInfo& save);
 std::string RepairMessage(const RepairOutcome& outcome);

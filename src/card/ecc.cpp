@@ -2,7 +2,7 @@
 
 #include <bit>
 
-#if defined(__SSE2__) && defined(__x86_64__)
+#if defined(__SSE2__) && defined(__x86_64__) && !defined(MORAVELT_PORTABLE)
 #include <emmintrin.h>
 #endif
 
@@ -55,7 +55,7 @@ ChunkEcc ComputeChunkEcc(std::span<const std::uint8_t, kEccChunk> chunk) {
   // the loop unrolls into straight XORs.
   std::uint64_t all = 0;
   std::array<std::uint64_t, 4> words{};  // [k]: the words whose number has bit k set
-#if defined(__SSE2__) && defined(__x86_64__)
+#if defined(__SSE2__) && defined(__x86_64__) && !defined(MORAVELT_PORTABLE)
   // Sixteen bytes at a time: row r holds words 2r and 2r + 1, so the odd words are the
   // rows' high halves, and bits 1-3 of a word's number are bits 0-2 of its row's.
   __m128i row[8];

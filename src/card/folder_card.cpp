@@ -12,7 +12,7 @@
 #include "card/pcsx2_index.h"
 #include "card/prepare.h"
 #include "card/save_fill.h"
-#include "formats/output_file.h"
+#include "io/output_file.h"
 #include "formats/write_folder.h"
 #include "io/file.h"
 #include "io/folder.h"
@@ -252,19 +252,16 @@ Listing FolderCard::List() const {
   return listing;
 }
 
-OpenedSave FolderCard::OpenSave(std::string_view folder) const {
-  OpenedSave opened;
+Card::SaveFound FolderCard::FindForOpen(std::string_view folder) const {
   const FolderSave* s = FindSave(folder);
-  if (!s) return opened;
-  if (s->subfolder) {
-    opened.result = OpenSaveResult::kHasSubfolder;
-  } else if (!s->readable) {
-    opened.result = OpenSaveResult::kDamaged;
-  } else {
-    opened.result = OpenSaveResult::kOpened;
-    opened.save = MakeSave(*s);
-  }
-  return opened;
+  if (!s) return SaveFound::kAbsent;
+  if (s->subfolder) return SaveFound::kSubfolder;
+  return s->readable ? SaveFound::kReadable : SaveFound::kDamaged;
+}
+
+std::unique_ptr<CSaveGame> FolderCard::SaveObject(std::string_view folder) const {
+  const FolderSave* s = FindSave(folder);
+  return s ? MakeSave(*s) : nullptr;
 }
 
 std::unique_ptr<CCardSave> FolderCard::ReadableParts(std::string_view folder) const {
@@ -281,7 +278,8 @@ std::unique_ptr<CCardSave> FolderCard::MakeSave(const FolderSave& s) const {
     e.source = FromDisk{s.files[i].hostPath};
     save->attributes[i + 1] = s.files[i].entry.attr;
   }
-  FinishCardSave(*save, path_);
+  FinishCardSave(*save, nullptr);
+  save->sourcePath = path_;
   return save;
 }
 
@@ -316,7 +314,7 @@ bool FolderCard::WriteSaveFolder(const std::string& temp, const CSaveGame& save,
     if (!file) return false;
     std::uint64_t copied = 0;
     bool writeFailed = false;
-    const DataResult r = reader.Copy(*prepared.sources[i], save.sourcePath, [&](std::span<const std::uint8_t> piece) {
+    const DataResult r = reader.Copy(*prepared.sources[i], save.container.get(), [&](std::span<const std::uint8_t> piece) {
       copied += piece.size();
       writeFailed = !file.Write(piece.data(), piece.size());
       return !writeFailed;
@@ -486,9 +484,9 @@ FormatResult FormatFolderCard(const std::string& path, const FormatOptions& opti
                                      });
   (void)built;  // the sink stops it once the block is complete
   if (block.size() != kSuperblockBytes) return FormatResult::kWriteFailed;
-  OutputFile out(io::JoinPath(path, kFolderSuperblock), /*inPlace=*/false);
+  io::OutputFile out(io::JoinPath(path, kFolderSuperblock), /*inPlace=*/false);
   out.Write(block);
-  return out.Commit() == LoadResult::kOk ? FormatResult::kFormatted : FormatResult::kWriteFailed;
+  return out.Commit() == io::Committed::kWritten ? FormatResult::kFormatted : FormatResult::kWriteFailed;
 }
 
 }  // namespace card

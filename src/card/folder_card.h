@@ -63,7 +63,6 @@ class FolderCard final : public Card {
 
   CardType type() const override { return CardType::kFolder; }
   Listing List() const override;
-  OpenedSave OpenSave(std::string_view folder) const override;
   std::unique_ptr<CCardSave> ReadableParts(std::string_view folder) const override;
   ImportOutcome Import(const CSaveGame& save, const ImportOptions& options) override;
   RemoveResult Remove(std::string_view folder) override;
@@ -74,6 +73,8 @@ class FolderCard final : public Card {
  private:
   explicit FolderCard(std::string path) : Card(std::move(path)) {}
   bool Rescan() override;
+  SaveFound FindForOpen(std::string_view folder) const override;
+  std::unique_ptr<CSaveGame> SaveObject(std::string_view folder) const override;
   void Add(IssueKind kind, std::string where, std::string message);
   // One save's folder: its files, index and meta files, with what is wrong with them.
   void ReadSaveFolder(const std::string& name, const std::string& dir);

@@ -5,15 +5,16 @@
 
 namespace card {
 
-HeldImage::HeldImage(std::string path, io::File file, std::uint64_t size, io::FileStamp stamp)
-    : path_(std::move(path)),
-      size_(size),
-      stamp_(stamp),
-      file_(std::move(file)),
-      bytes_(new std::uint8_t[static_cast<std::size_t>(size)]),
-      pieces_((size + kPiece - 1) / kPiece) {
+HeldImage::HeldImage(io::SourcePtr source)
+    : source_(std::move(source)), size_(source_->size()), pieces_((size_ + kPiece - 1) / kPiece) {
+  data_ = source_->data();
+  if (!data_) {
+    own_.reset(new std::uint8_t[static_cast<std::size_t>(size_)]);
+    data_ = own_.get();
+  }
+  const std::uint8_t first = source_->data() ? kRead : kUnread;
   state_.reset(new std::atomic<std::uint8_t>[static_cast<std::size_t>(pieces_)]);
-  for (std::uint64_t k = 0; k < pieces_; ++k) state_[k].store(kUnread, std::memory_order_relaxed);
+  for (std::uint64_t k = 0; k < pieces_; ++k) state_[k].store(first, std::memory_order_relaxed);
 }
 
 HeldImage::~HeldImage() { StopReadingAhead(); }
@@ -41,12 +42,12 @@ const std::uint8_t* HeldImage::Bytes(std::uint64_t offset, std::size_t n) const 
       }
     }
   }
-  return bytes_.get() + offset;
+  return data_ + offset;
 }
 
 bool HeldImage::ReadClaimed(std::uint64_t first, std::uint64_t end) const {
   const std::uint64_t from = first * kPiece, to = std::min(end * kPiece, size_);
-  io::File::ReadAt read{from, bytes_.get() + from, static_cast<std::size_t>(to - from)};
+  io::File::ReadAt read{from, own_.get() + from, static_cast<std::size_t>(to - from)};
   Settle(Load({&read, 1}));
   return read.done;
 }
@@ -61,7 +62,7 @@ void HeldImage::ClaimUnclaimed(std::uint64_t offset, std::uint64_t n, std::vecto
     if (!reads.empty() && reads.back().offset + reads.back().n == from)
       reads.back().n += static_cast<std::size_t>(to - from);
     else
-      reads.push_back({from, bytes_.get() + from, static_cast<std::size_t>(to - from)});
+      reads.push_back({from, own_.get() + from, static_cast<std::size_t>(to - from)});
     k = end - 1;
   }
 }
@@ -116,39 +117,25 @@ void HeldImage::Release() const {
   StopReadingAhead();
   std::unique_lock lock(fileMutex_);
   if (runs_ > 0 && --runs_ > 0) return;  // a run that began before this one goes on
-  if (file_) file_.Close();
-  file_ = io::File();
+  open_ = false;
+  source_->Release();
 }
 
 bool HeldImage::Complete() const { return Bytes(0, static_cast<std::size_t>(size_)) != nullptr; }
 
-io::File HeldImage::OpenHeld() const {
-  // The file opened is the one judged: a file put in the path's place between a look at
-  // the path and the opening is never read.
-  io::File file = io::File::OpenRead(path_);
-  return file && file.Stamp() == stamp_ ? std::move(file) : io::File();
-}
-
 bool HeldImage::Reopen() const {
   std::unique_lock lock(fileMutex_);
-  if (!file_) {
-    io::File opened = OpenHeld();
-    if (!opened) return false;
-    file_ = std::move(opened);
-  }
+  if (!open_ && !source_->Hold()) return false;
+  open_ = true;
   ++runs_;
   return true;
 }
 
 std::span<io::File::ReadAt> HeldImage::Load(std::span<io::File::ReadAt> reads) const {
-  {
-    std::shared_lock lock(fileMutex_);
-    if (file_) {
-      file_.ReadManyAt(reads);
-      return reads;
-    }
-  }
-  if (io::File own = OpenHeld()) own.ReadManyAt(reads);
+  std::shared_lock lock(fileMutex_);
+  source_->ReadManyAt(reads);
+  // Outside a run the file is opened only for as long as it reads.
+  if (!open_) source_->Release();
   return reads;
 }
 

@@ -1,12 +1,12 @@
 // A card image held in memory and read from its file a piece at a time, as its bytes are
 // first asked for: a window opening a card reads its structure and the icons it shows,
-// not every save's data.
+// not every save's data. An image whose bytes are in memory already is simply those.
 //
 // A piece read after the card was opened comes from the file only while the file still
-// has the size and write time it had then; otherwise it can't be read, so that no save is
-// ever put together from two versions of the card. Before the card reads its file again
-// (to change it), the rest of an image that saves were opened from is read (Complete), so
-// that they still read as they were.
+// has the size and write time it had then (the byte source sees to that); otherwise it
+// can't be read, so that no save is ever put together from two versions of the card.
+// Before the card reads its file again (to change it), the rest of an image that saves
+// were opened from is read (Complete), so that they still read as they were.
 //
 // Threads may read a held image at once: each piece is read by the one thread that claims
 // it, and a thread that needs a piece another is reading waits for it. The pieces a scan
@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "io/beside.h"
+#include "io/byte_source.h"
 #include "io/file.h"
 #include "model/entry.h"
 
@@ -31,8 +32,8 @@ namespace card {
 
 class HeldImage final : public HeldBytes {
  public:
-  // Pieces are read through `file`, open on `path`, until Release.
-  HeldImage(std::string path, io::File file, std::uint64_t size, io::FileStamp stamp);
+  // Pieces are read through `source`, kept open until Release.
+  explicit HeldImage(io::SourcePtr source);
   ~HeldImage() override;
 
   std::uint64_t size() const override { return size_; }
@@ -40,8 +41,8 @@ class HeldImage final : public HeldBytes {
   // Reads the pieces of the extents' first `size` bytes that no thread has claimed, in one
   // call to the system; those it can't read stay unread, for Bytes to report.
   void Prefetch(const std::vector<Extent>& extents, std::uint64_t size) const override;
-  // Opens the file again for a run of reads, when it is still the version held (or keeps
-  // it open, in a run already going); false otherwise. Release ends the run.
+  // Keeps the file open for a run of reads, when it is still the version held; false
+  // otherwise. Release ends the run.
   bool Reopen() const;
   // Stops reading ahead and ends a run: the file closes unless a run that began before it
   // goes on. A piece read later opens it again, only for as long as it reads.
@@ -67,10 +68,8 @@ class HeldImage final : public HeldBytes {
  private:
   enum PieceState : std::uint8_t { kUnread, kReading, kRead };
 
-  // The file at the path opened, when it is still the version held; else none.
-  io::File OpenHeld() const;
-  // Reads each of `reads` through the open file, or else through the file opened for them
-  // while it is the version held; gives them back, each marked done or not.
+  // Reads each of `reads` through the source (outside a run, the file is let go again);
+  // gives them back, each marked done or not.
   std::span<io::File::ReadAt> Load(std::span<io::File::ReadAt> reads) const;
   // Claims pieces from `first` on while they are unread, up to `last`; gives the end of
   // those claimed (first when none).
@@ -89,15 +88,15 @@ class HeldImage final : public HeldBytes {
   // is left.
   bool ReadNextAhead() const;
 
-  std::string path_;
+  io::SourcePtr source_;
   std::uint64_t size_;
-  io::FileStamp stamp_;
-  // Held shared while a piece is read through file_, alone to open or close it or to
-  // count the runs.
+  // Held shared while a piece is read, alone to end a run or count the runs.
   mutable std::shared_mutex fileMutex_;
-  mutable io::File file_;
-  mutable int runs_ = 0;  // the runs going (Reopen)
-  std::unique_ptr<std::uint8_t[]> bytes_;  // not cleared: each piece is read before use
+  mutable bool open_ = true;  // the file stays open between reads: first for the scan, then in runs
+  mutable int runs_ = 0;      // the runs going (Reopen)
+  // The image's bytes: the source's own when it is in memory, else read into own_.
+  const std::uint8_t* data_ = nullptr;
+  std::unique_ptr<std::uint8_t[]> own_;  // not cleared: each piece is read before use
   std::unique_ptr<std::atomic<std::uint8_t>[]> state_;  // a PieceState per piece
   std::uint64_t pieces_;
   mutable std::atomic<std::uint64_t> read_{0};

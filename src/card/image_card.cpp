@@ -34,16 +34,20 @@ using text::Num;
 
 }  // namespace
 
-OpenedCard ImageCard::Open(const std::string& path, CardReading reading) {
-  return FirstRead(std::unique_ptr<Card>(new ImageCard(path, reading)));
+OpenedCard ImageCard::Open(io::SourcePtr source, std::string path, CardReading reading) {
+  return FirstRead(std::unique_ptr<Card>(new ImageCard(std::move(source), std::move(path), reading)));
 }
 
 bool ImageCard::Rescan() {
+  // Nothing to read again while the file is the version read (a look at it, not an open).
+  if (scanned_ && state_.usable && source_ && source_->Current()) return true;
   // Saves opened from the image go on reading it as it was: what they have not read yet
   // is read now, before the card reads (and perhaps rewrites) its file again.
   if (state_.bytes && state_.bytes.use_count() > 1) state_.bytes->Complete();
-  state_ = ScanImage(path_, std::nullopt, reading_ == CardReading::kHeld);
+  if (scanned_) ReadAgain();
+  state_ = ScanImage(source_, std::nullopt, reading_ == CardReading::kHeld);
   issues_ = state_.issues;
+  scanned_ = true;
   return state_.usable;
 }
 
@@ -89,20 +93,16 @@ std::shared_ptr<const void> ImageCard::KeepFileOpen() const {
   return std::shared_ptr<const void>(image.get(), [image](const void*) { image->Release(); });
 }
 
-OpenedSave ImageCard::OpenSave(std::string_view folder) const {
-  OpenedSave opened;
+Card::SaveFound ImageCard::FindForOpen(std::string_view folder) const {
   const SaveState* s = FindSave(folder);
-  if (!s) return opened;
-  if (s->subfolder) {
-    opened.result = OpenSaveResult::kHasSubfolder;
-  } else if (!s->readable) {
-    opened.result = OpenSaveResult::kDamaged;
-  } else if ((opened.save = MakeSave(*s, false))) {
-    opened.result = OpenSaveResult::kOpened;
-  } else {
-    opened.result = OpenSaveResult::kDamaged;
-  }
-  return opened;
+  if (!s) return SaveFound::kAbsent;
+  if (s->subfolder) return SaveFound::kSubfolder;
+  return s->readable ? SaveFound::kReadable : SaveFound::kDamaged;
+}
+
+std::unique_ptr<CSaveGame> ImageCard::SaveObject(std::string_view folder) const {
+  const SaveState* s = FindSave(folder);
+  return s ? MakeSave(*s, false) : nullptr;
 }
 
 std::unique_ptr<CCardSave> ImageCard::ReadableParts(std::string_view folder) const {
@@ -143,7 +143,7 @@ std::unique_ptr<CCardSave> ImageCard::MakeSave(const SaveState& s, bool readable
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
-  FinishCardSave(*save, path_);
+  FinishCardSave(*save, source_);
   return save;
 }
 
@@ -151,7 +151,7 @@ Page& ImageCard::EditPage(PagePatches& patches, std::uint64_t page) const {
   auto it = patches.find(page);
   if (it != patches.end()) return it->second;
   Page data{};
-  ReadImagePage(path_, state_.geometry, page, data);
+  ReadImagePage(*source_, state_.geometry, page, data);
   return patches.emplace(page, data).first->second;
 }
 
@@ -168,11 +168,34 @@ void ImageCard::PatchFat(PagePatches& patches, const std::vector<std::uint32_t>&
 WriteResult ImageCard::Write(const PagePatches& patches) {
   refusal_.clear();
   const std::vector<Issue> before = state_.issues;
-  const WriteResult written = RewriteImage(path_, state_.geometry, patches, [&](const std::string& image) {
-    return AcceptWithoutNewDamage(image, before, path_, refusal_);
-  });
-  Rescan();
-  return written;
+  // Saves opened from a held image go on reading it as it was, after the file is replaced.
+  if (state_.bytes && state_.bytes.use_count() > 1 && !state_.bytes->Complete()) return WriteResult::kFailed;
+  ImageState after;
+  io::SourcePtr written;
+  WriteResult result;
+  {
+    const std::unique_ptr<io::ByteSink> out = WriteBackSink();
+    result = RewriteImage(*source_, state_.geometry, patches, *out, [&](const io::SourcePtr& image) {
+      written = image;
+      return AcceptWithoutNewDamage(image, before, path_, refusal_, &after, reading_ == CardReading::kHeld);
+    });
+    if (result != WriteResult::kWritten) {
+      // Let go of the bytes read back before the temporary file goes.
+      after = ImageState{};
+      written.reset();
+    }
+  }
+  if (result != WriteResult::kWritten) {
+    // A window's card keeps no file open between its reads.
+    if (reading_ == CardReading::kHeld && source_) source_->Release();
+    return result;
+  }
+  // The card is now what was read back: nothing is read again.
+  if (after.bytes) after.bytes->Release();
+  source_ = std::move(written);
+  state_ = std::move(after);
+  issues_ = state_.issues;
+  return result;
 }
 
 void ImageCard::PlanRemoval(const SaveState& s, Plan& plan) const {
@@ -343,7 +366,7 @@ RemoveResult ImageCard::Remove(std::string_view folder) {
 void ImageCard::CheckEveryPage(std::vector<Issue>& findings, PagePatches* fixes) const {
   const Geometry& g = state_.geometry;
   if (!g.ecc) return;
-  bool readable = ForEachImagePage(path_, g, [&](std::uint64_t page, std::span<const std::uint8_t> raw) {
+  bool readable = ForEachImagePage(*source_, g, [&](std::uint64_t page, std::span<const std::uint8_t> raw) {
     // Page 1 of a PCSX2 image holds the emulator's checksum with the code of an erased page.
     if (page == 1) return;
     Page data;
@@ -447,29 +470,37 @@ namespace card {
 
 RepairOutcome RepairSuperblock(const std::string& path) {
   RepairOutcome out;
-  const ImageState now = ScanImage(path);
+  const io::SourcePtr image = io::OpenSource(path);
+  const ImageState now = ScanImage(image);
   out.remaining = now.issues;
   const bool superblockIssue = std::any_of(now.issues.begin(), now.issues.end(), [](const Issue& i) {
     return i.kind == IssueKind::kDamagedSuperblock || i.kind == IssueKind::kBadSuperblock ||
            i.kind == IssueKind::kSizeMismatch;
   });
-  const std::optional<std::uint64_t> size = io::FileSize(path);
-  if (now.usable || !superblockIssue || !size) return out;
-  const ImageClass likely = ClassifyImage({}, *size);
+  if (now.usable || !superblockIssue || !image) return out;
+  const ImageClass likely = ClassifyImage({}, image->size());
   if (likely.kind != ImageKind::kUnformatted) return out;
-  const std::optional<SuperblockPage> rebuilt = RebuiltSuperblock(path, likely.geometry);
+  const std::optional<SuperblockPage> rebuilt = RebuiltSuperblock(image, likely.geometry);
   if (!rebuilt) return out;
   PagePatches patches;
   patches[0] = *rebuilt;
   // The card had no usable superblock: any damage it shows under the new one is new.
-  const WriteResult written = RewriteImage(path, likely.geometry, patches, [&out, &path](const std::string& image) {
-    return AcceptWithoutNewDamage(image, {}, path, out.detail);
-  });
-  out.result = written == WriteResult::kWritten   ? RepairResult::kRepaired
-               : written == WriteResult::kRefused ? RepairResult::kWouldDamage
-                                                  : RepairResult::kWriteFailed;
-  out.superblockRebuilt = written == WriteResult::kWritten;
-  OpenedCard opened = ImageCard::Open(path);
+  io::SourcePtr written;
+  WriteResult result;
+  {
+    io::OutputFile file(path, /*inPlace=*/false);
+    file.ReleaseBeforeReplacing(image);
+    result = RewriteImage(*image, likely.geometry, patches, file, [&](const io::SourcePtr& newImage) {
+      written = newImage;
+      return AcceptWithoutNewDamage(newImage, {}, path, out.detail);
+    });
+    if (result != WriteResult::kWritten) written.reset();
+  }
+  out.result = result == WriteResult::kWritten   ? RepairResult::kRepaired
+               : result == WriteResult::kRefused ? RepairResult::kWouldDamage
+                                                 : RepairResult::kWriteFailed;
+  out.superblockRebuilt = result == WriteResult::kWritten;
+  OpenedCard opened = ImageCard::Open(written ? written : io::OpenSource(path), path);
   out.remaining = opened.card ? opened.card->Check() : opened.issues;
   return out;
 }

@@ -79,35 +79,34 @@ std::uint32_t CountFree(const Superblock& superblock, const std::vector<std::uin
 
 using SuperblockPage = std::array<std::uint8_t, kPageData>;
 
-// Reads the card's structure; with `superblock`, as if page 0 held it.
-// hold: hold the image in memory (ImageState::bytes) when it is at most kHeldImageLimit
-// bytes.
-ImageState ScanImage(const std::string& path, const std::optional<SuperblockPage>& superblock = std::nullopt,
+// Reads the card's structure from the image's bytes (a file, or memory); with
+// `superblock`, as if page 0 held it. hold: hold the image in memory (ImageState::bytes)
+// when it is at most kHeldImageLimit bytes.
+ImageState ScanImage(io::SourcePtr image, const std::optional<SuperblockPage>& superblock = std::nullopt,
                      bool hold = false);
 
-// True when the first `size` bytes of the file are all 0xFF or all zero; none when it
-// can't be read.
-std::optional<bool> HoldsOneByteValue(io::File& file, std::uint64_t size);
+// True when the bytes are all 0xFF or all zero; none when they can't be read.
+std::optional<bool> HoldsOneByteValue(const io::ByteSource& file);
 
 // Page 0 of the image with the card signature put back, when the rest of it then describes
 // a card of the file's size and layout; none otherwise.
-std::optional<SuperblockPage> SignedPageZero(const std::string& path, const Geometry& likely);
+std::optional<SuperblockPage> SignedPageZero(const io::ByteSource& image, const Geometry& likely);
 
-// A superblock under which the image at `path` (of the geometry `likely`) reads as a card
-// with nothing worse than a notice; none when no superblock makes sense of it.
-std::optional<SuperblockPage> RebuiltSuperblock(const std::string& path, const Geometry& likely);
+// A superblock under which the image (of the geometry `likely`) reads as a card with
+// nothing worse than a notice; none when no superblock makes sense of it.
+std::optional<SuperblockPage> RebuiltSuperblock(const io::SourcePtr& image, const Geometry& likely);
 
 // New contents for whole pages (data only: the spare is computed when written).
 using PagePatches = std::map<std::uint64_t, std::array<std::uint8_t, kPageData>>;
 
 class ImageCard final : public Card {
  public:
-  static OpenedCard Open(const std::string& path, CardReading reading = CardReading::kFromFile);
+  // The image's bytes, found at `path` (empty for bytes in memory).
+  static OpenedCard Open(io::SourcePtr image, std::string path, CardReading reading = CardReading::kFromFile);
 
   CardType type() const override;
   Listing List() const override;
   std::shared_ptr<const void> KeepFileOpen() const override;
-  OpenedSave OpenSave(std::string_view folder) const override;
   std::unique_ptr<CCardSave> ReadableParts(std::string_view folder) const override;
   ImportOutcome Import(const CSaveGame& save, const ImportOptions& options) override;
   RemoveResult Remove(std::string_view folder) override;
@@ -117,8 +116,11 @@ class ImageCard final : public Card {
   const ImageState& state() const { return state_; }
 
  private:
-  ImageCard(std::string path, CardReading reading) : Card(std::move(path)), reading_(reading) {}
+  ImageCard(io::SourcePtr image, std::string path, CardReading reading)
+      : Card(std::move(image), std::move(path)), reading_(reading) {}
   bool Rescan() override;
+  SaveFound FindForOpen(std::string_view folder) const override;
+  std::unique_ptr<CSaveGame> SaveObject(std::string_view folder) const override;
   const SaveState* FindSave(std::string_view folder) const;
   // The save object; with readableOnly, of the files that can be read (else none when one can't);
   // with titleOnly, of its icon.sys files alone, which is all a listing reads.
@@ -158,6 +160,7 @@ class ImageCard final : public Card {
 
   CardReading reading_;
   ImageState state_;
+  bool scanned_ = false;  // state_ has been read once
 };
 
 }  // namespace card

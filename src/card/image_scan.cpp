@@ -30,8 +30,8 @@ std::string PageWhere(std::uint64_t page) { return "page " + Num(page); }
 
 class Scanner {
  public:
-  Scanner(const std::string& path, const std::optional<SuperblockPage>& superblock, bool hold)
-      : path_(path), superblock_(superblock), hold_(hold) {}
+  Scanner(io::SourcePtr source, const std::optional<SuperblockPage>& superblock, bool hold)
+      : source_(std::move(source)), superblock_(superblock), hold_(hold) {}
   ImageState Run();
 
  private:
@@ -134,11 +134,9 @@ class Scanner {
       Add(IssueKind::kBadDirectory, Where(owner), "a name with \"/\", which no card entry can have");
   }
 
-  std::string path_;
+  io::SourcePtr source_;
   std::optional<SuperblockPage> superblock_;  // read in place of page 0
   bool hold_;                                 // the image held in memory
-  io::File file_;
-  std::optional<io::FileStamp> stamp_;  // of the file opened
   std::uint64_t size_ = 0;
   ImageState st_;
   std::vector<bool> crossLinked_;   // per save: one of its chains meets another chain
@@ -175,19 +173,18 @@ ImageState Scanner::Run() {
     Add(IssueKind::kReadFailed, "", "not enough memory to read the card");
     st_.usable = false;
   }
-  // The file isn't kept open: where it is, it couldn't be replaced.
+  // A held image's file isn't kept open: where it is, it couldn't be replaced (a window
+  // keeps its card a long while). A card read once keeps it while it lives.
   if (st_.bytes) st_.bytes->Release();
   return std::move(st_);
 }
 
 bool Scanner::Start() {
-  file_ = io::File::OpenRead(path_);
-  if (!file_) return Fatal(IssueKind::kOpenFailed, "", "the file can't be opened");
-  stamp_ = file_.Stamp();
-  if (!stamp_) return Fatal(IssueKind::kReadFailed, "", "the file's size can't be read");
-  size_ = stamp_->size;
+  if (!source_) return Fatal(IssueKind::kOpenFailed, "", "the file can't be opened");
+  size_ = source_->size();
   std::array<std::uint8_t, sb::kClustersOffset + 4> head{};
-  std::size_t got = file_.Read(head.data(), std::min<std::uint64_t>(head.size(), size_));
+  std::size_t got = static_cast<std::size_t>(std::min<std::uint64_t>(head.size(), size_));
+  if (!source_->ReadAt(0, std::span(head.data(), got))) return Fatal(IssueKind::kReadFailed, "", "the file can't be read");
   if (superblock_) got = std::copy_n(superblock_->begin(), head.size(), head.begin()) - head.begin();
   const ImageClass c = ClassifyImage(std::span(head.data(), got), size_);
   switch (c.kind) {
@@ -213,23 +210,24 @@ bool Scanner::Start() {
 
 bool Scanner::Hold() {
   if (!hold_ || size_ > kHeldImageLimit) return true;
-  // The stamp of the file opened: every piece read later must come from that version.
-  st_.bytes = std::make_shared<const HeldImage>(path_, std::move(file_), size_, *stamp_);
+  // Every piece read later comes from the version opened (the source sees to that).
+  st_.bytes = std::make_shared<const HeldImage>(source_);
   return true;
 }
 
 const std::uint8_t* Scanner::Bytes(std::uint64_t offset, std::size_t n, std::uint8_t* out) {
   if (st_.bytes) return st_.bytes->Bytes(offset, n);
-  // The file is read an erase block at a time, at offsets (every other read of it here
-  // seeks first). What a block can't give is read alone, as if no block had been read.
+  if (const std::uint8_t* all = source_->data()) return offset <= size_ && n <= size_ - offset ? all + offset : nullptr;
+  // The file is read an erase block at a time. What a block can't give is read alone, as
+  // if no block had been read.
   if (offset < blockAt_ || offset - blockAt_ + n > block_.size()) {
     const std::uint64_t blockBytes = kPagesPerBlock * st_.geometry.PageStride();
     const std::uint64_t from = offset / blockBytes * blockBytes;
     const std::uint64_t length = from < size_ ? std::min(blockBytes, size_ - from) : 0;
     block_.resize(static_cast<std::size_t>(length));
-    if (offset + n > from + length || !file_.ReadExactAt(from, block_.data(), block_.size())) {
+    if (offset + n > from + length || !source_->ReadAt(from, block_)) {
       block_.clear();
-      return file_.ReadExactAt(offset, out, n) ? out : nullptr;
+      return source_->ReadAt(offset, std::span(out, n)) ? out : nullptr;
     }
     blockAt_ = from;
   }
@@ -237,13 +235,13 @@ const std::uint8_t* Scanner::Bytes(std::uint64_t offset, std::size_t n, std::uin
 }
 
 bool Scanner::NoSuperblock(const Geometry& likely) {
-  const std::optional<bool> blank = HoldsOneByteValue(file_, size_);
+  const std::optional<bool> blank = HoldsOneByteValue(*source_);
   if (!blank) return Fatal(IssueKind::kReadFailed, "", "the file can't be read");
   if (*blank)
     return Fatal(IssueKind::kUnformatted, "",
                  "an unformatted card image of " + Num(likely.clusters / 1024) + " MiB: format it first");
   const bool rebuildable = Rebuildable();
-  if (superblock_ || (!rebuildable && !SignedPageZero(path_, likely)))
+  if (superblock_ || (!rebuildable && !SignedPageZero(*source_, likely)))
     return Fatal(IssueKind::kNotACard, "", "not a PS2 memory card image");
   return DamagedSuperblock(IssueKind::kDamagedSuperblock,
                            rebuildable ? "its superblock (page 0) has lost the card signature, while its FAT and "
@@ -255,7 +253,7 @@ bool Scanner::NoSuperblock(const Geometry& likely) {
 
 bool Scanner::DamagedSuperblock(IssueKind kind, const std::string& what, bool rebuildable) {
   return Fatal(kind, "superblock",
-               std::string(io::FileNameOf(path_)) + " is a damaged memory card: " + what +
+               std::string(io::FileNameOf(source_->name())) + " is a damaged memory card: " + what +
                    (rebuildable ? "; moravelt-cli card check --repair can rebuild the superblock" : ""));
 }
 
@@ -263,7 +261,7 @@ bool Scanner::Rebuildable() const {
   // Only the image's own superblock is judged: a scan under a candidate superblock is one
   // step of that judgement.
   const ImageClass likely = ClassifyImage({}, size_);
-  return !superblock_ && likely.kind == ImageKind::kUnformatted && RebuiltSuperblock(path_, likely.geometry);
+  return !superblock_ && likely.kind == ImageKind::kUnformatted && RebuiltSuperblock(source_, likely.geometry);
 }
 
 bool Scanner::CheckSuperblock() {
@@ -725,17 +723,17 @@ std::uint32_t CountFree(const Superblock& superblock, const std::vector<std::uin
   return n;
 }
 
-ImageState ScanImage(const std::string& path, const std::optional<SuperblockPage>& superblock, bool hold) {
-  return Scanner(path, superblock, hold).Run();
+ImageState ScanImage(io::SourcePtr source, const std::optional<SuperblockPage>& superblock, bool hold) {
+  return Scanner(std::move(source), superblock, hold).Run();
 }
 
-std::optional<bool> HoldsOneByteValue(io::File& file, std::uint64_t size) {
+std::optional<bool> HoldsOneByteValue(const io::ByteSource& file) {
   std::vector<std::uint8_t> buffer(std::size_t{16} << 10);
-  if (!file.Seek(0)) return std::nullopt;
+  const std::uint64_t size = file.size();
   std::optional<std::uint8_t> value;
   for (std::uint64_t done = 0; done < size;) {
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), size - done));
-    if (!file.ReadExact(buffer.data(), n)) return std::nullopt;
+    if (!file.ReadAt(done, std::span(buffer.data(), n))) return std::nullopt;
     if (!value) value = buffer[0];
     if (*value != 0 && *value != 0xFF) return false;
     if (std::any_of(buffer.begin(), buffer.begin() + n, [&](std::uint8_t b) { return b != *value; })) return false;
@@ -744,27 +742,27 @@ std::optional<bool> HoldsOneByteValue(io::File& file, std::uint64_t size) {
   return true;
 }
 
-std::optional<SuperblockPage> SignedPageZero(const std::string& path, const Geometry& likely) {
+std::optional<SuperblockPage> SignedPageZero(const io::ByteSource& image, const Geometry& likely) {
   SuperblockPage page{};
-  if (!ReadImagePage(path, likely, 0, page)) return std::nullopt;
+  if (!ReadImagePage(image, likely, 0, page)) return std::nullopt;
   std::copy(sb::kMagic.begin(), sb::kMagic.end(), page.begin() + sb::kMagicOffset);
   const ImageClass c = ClassifyImage(page, likely.ImageSize());
   if (c.kind != ImageKind::kCard || c.geometry.ecc != likely.ecc) return std::nullopt;
   return page;
 }
 
-std::optional<SuperblockPage> RebuiltSuperblock(const std::string& path, const Geometry& likely) {
+std::optional<SuperblockPage> RebuiltSuperblock(const io::SourcePtr& image, const Geometry& likely) {
   // The card's own fields with the signature put back keep a layout another formatter
   // chose; failing that, the layout the console gives a card of that size.
   std::vector<SuperblockPage> candidates;
-  if (std::optional<SuperblockPage> own = SignedPageZero(path, likely)) candidates.push_back(*own);
+  if (std::optional<SuperblockPage> own = SignedPageZero(*image, likely)) candidates.push_back(*own);
   candidates.push_back(FreshSuperblock(LayoutFor(likely.clusters)));
   for (const SuperblockPage& candidate : candidates) {
     const ImageClass c = ClassifyImage(candidate, likely.ImageSize());
     if (c.kind != ImageKind::kCard || c.geometry.ecc != likely.ecc) continue;
     // Only where the FAT and directories read without damage under it: then the card's
     // structure agrees with the superblock on every point that was checked.
-    const ImageState st = ScanImage(path, candidate);
+    const ImageState st = ScanImage(image, candidate);
     if (st.usable && std::none_of(st.issues.begin(), st.issues.end(),
                                   [](const Issue& i) { return i.severity() != Severity::kNotice; }))
       return candidate;

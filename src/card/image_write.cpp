@@ -7,7 +7,7 @@
 
 #include "card/card_time.h"
 #include "card/folder_card.h"
-#include "formats/output_file.h"
+#include "io/output_file.h"
 #include "io/file.h"
 #include "io/path.h"
 #include "model/bytes.h"
@@ -32,29 +32,32 @@ bool AllErased(const std::uint8_t* p, std::size_t n) {
 
 }  // namespace
 
-bool ReadImagePage(const std::string& path, const Geometry& g, std::uint64_t page,
+bool ReadImagePage(const io::ByteSource& image, const Geometry& g, std::uint64_t page,
                    std::span<std::uint8_t, kPageData> data) {
   std::array<std::uint8_t, kPageData + kPageSpare> raw;
-  io::File f = io::File::OpenRead(path);
-  if (!f || page >= g.Pages() || !f.Seek(g.PageOffset(page)) ||
-      !f.ReadExact(raw.data(), static_cast<std::size_t>(g.PageStride())))
+  if (page >= g.Pages() ||
+      !image.ReadAt(g.PageOffset(page), std::span(raw.data(), static_cast<std::size_t>(g.PageStride()))))
     return false;
   std::memcpy(data.data(), raw.data(), kPageData);
   if (g.ecc) CheckPage(data, std::span(raw).subspan<kPageData, kPageSpare>());
   return true;
 }
 
-bool ForEachImagePage(const std::string& path, const Geometry& g,
+bool ForEachImagePage(const io::ByteSource& image, const Geometry& g,
                       const std::function<void(std::uint64_t, std::span<const std::uint8_t>)>& visit) {
-  io::File in = io::File::OpenRead(path);
-  if (!in) return false;
   const std::size_t stride = static_cast<std::size_t>(g.PageStride());
-  std::vector<std::uint8_t> buffer(kPagesPerPiece * stride);
+  std::vector<std::uint8_t> buffer(image.data() ? 0 : kPagesPerPiece * stride);
   for (std::uint64_t first = 0; first < g.Pages(); first += kPagesPerPiece) {
     const std::uint64_t count = std::min(kPagesPerPiece, g.Pages() - first);
-    if (!in.ReadExact(buffer.data(), static_cast<std::size_t>(count) * stride)) return false;
+    const std::size_t n = static_cast<std::size_t>(count) * stride;
+    const std::uint64_t at = first * stride;
+    const std::uint8_t* pages = buffer.data();
+    if (image.data() && at <= image.size() && n <= image.size() - at)
+      pages = image.data() + at;
+    else if (image.data() || !image.ReadAt(at, std::span(buffer.data(), n)))
+      return false;
     for (std::uint64_t k = 0; k < count; ++k)
-      visit(first + k, std::span<const std::uint8_t>(buffer.data() + k * stride, stride));
+      visit(first + k, std::span<const std::uint8_t>(pages + k * stride, stride));
   }
   return true;
 }
@@ -67,25 +70,22 @@ std::optional<Issue> NewDamage(const std::vector<Issue>& before, const std::vect
   return std::nullopt;
 }
 
-bool AcceptWithoutNewDamage(const std::string& newImage, const std::vector<Issue>& before, const std::string& cardPath,
-                            std::string& why) {
-  const ImageState after = ScanImage(newImage);
-  const std::optional<Issue> damage = NewDamage(before, after.issues);
+bool AcceptWithoutNewDamage(const io::SourcePtr& newImage, const std::vector<Issue>& before,
+                            std::string_view cardName, std::string& why, ImageState* after, bool hold) {
+  ImageState scanned = ScanImage(newImage, std::nullopt, hold);
+  const std::optional<Issue> damage = NewDamage(before, scanned.issues);
+  if (after) *after = std::move(scanned);
   if (!damage) return true;
-  why = "the new " + std::string(io::FileNameOf(cardPath)) + " read back with damage the old one does not have (" +
+  why = "the new " + std::string(io::FileNameOf(cardName)) + " read back with damage the old one does not have (" +
         (damage->where.empty() ? "" : damage->where + ": ") + damage->message + ")";
   return false;
 }
 
-WriteResult RewriteImage(const std::string& path, const Geometry& g, const PagePatches& patches,
-                           const AcceptImage& accept) {
-  io::File in = io::File::OpenRead(path);
-  if (!in) return WriteResult::kFailed;
-  auto length = in.Length();
-  if (!length || *length != g.ImageSize()) return WriteResult::kFailed;
-  // A new name beside the card, renamed over it at the end: on any failure the card is
-  // left as it was.
-  OutputFile out(path, /*inPlace=*/false);
+WriteResult RewriteImage(const io::ByteSource& image, const Geometry& g, const PagePatches& patches,
+                         io::ByteSink& out, const AcceptImage& accept) {
+  if (image.size() != g.ImageSize()) return WriteResult::kFailed;
+  // A file is written under a new name beside the card, renamed over it at the end: on any
+  // failure the card is left as it was.
   if (!out.ok()) return WriteResult::kFailed;
   const std::size_t stride = static_cast<std::size_t>(g.PageStride());
   std::vector<std::uint8_t> buffer(kPagesPerPiece * stride);
@@ -98,7 +98,7 @@ WriteResult RewriteImage(const std::string& path, const Geometry& g, const PageP
   for (std::uint64_t first = 0; first < g.Pages(); first += kPagesPerPiece) {
     const std::uint64_t count = std::min(kPagesPerPiece, g.Pages() - first);
     const std::size_t n = static_cast<std::size_t>(count) * stride;
-    if (!in.ReadExact(buffer.data(), n)) {
+    if (!image.ReadAt(first * stride, std::span(buffer.data(), n))) {
       out.Fail();
       return WriteResult::kFailed;
     }
@@ -113,12 +113,15 @@ WriteResult RewriteImage(const std::string& path, const Geometry& g, const PageP
     }
     if (!out.Write(buffer.data(), n)) return WriteResult::kFailed;
   }
-  in.Close();  // the file being replaced can't be open everywhere
   if (accept) {
-    if (!out.FlushForReading()) return WriteResult::kFailed;
-    if (!accept(out.temporaryPath())) return WriteResult::kRefused;
+    const io::SourcePtr written = out.WrittenBytes();
+    if (!written) return WriteResult::kFailed;
+    if (!accept(written)) {
+      out.Fail();
+      return WriteResult::kRefused;
+    }
   }
-  return out.Commit() == LoadResult::kOk ? WriteResult::kWritten : WriteResult::kFailed;
+  return out.Commit() == io::Committed::kWritten ? WriteResult::kWritten : WriteResult::kFailed;
 }
 
 bool BuildFreshImage(const FreshLayout& l, bool ecc, const EntryTime& time,
@@ -192,13 +195,19 @@ FormatResult FormatImage(const std::string& path, const FormatOptions& options) 
   if (std::find(kFormatSizes.begin(), kFormatSizes.end(), options.megabytes) == kFormatSizes.end())
     return FormatResult::kBadSize;
   if (!options.overwrite && io::Exists(path)) return FormatResult::kTargetExists;
-  OutputFile out(path, /*inPlace=*/false);
+  io::OutputFile out(path, /*inPlace=*/false);
+  return FormatImage(out, options);
+}
+
+FormatResult FormatImage(io::ByteSink& out, const FormatOptions& options) {
+  if (std::find(kFormatSizes.begin(), kFormatSizes.end(), options.megabytes) == kFormatSizes.end())
+    return FormatResult::kBadSize;
   if (!out.ok()) return FormatResult::kWriteFailed;
   const FreshLayout layout = LayoutFor(options.megabytes * 1024);
   const bool built = BuildFreshImage(layout, options.ecc, options.time.value_or(JapanNow()),
                                      [&out](std::span<const std::uint8_t> piece) { return out.Write(piece); });
   if (!built) return FormatResult::kWriteFailed;
-  return out.Commit() == LoadResult::kOk ? FormatResult::kFormatted : FormatResult::kWriteFailed;
+  return out.Commit() == io::Committed::kWritten ? FormatResult::kFormatted : FormatResult::kWriteFailed;
 }
 
 namespace {
@@ -218,24 +227,26 @@ std::string PageList(const std::vector<std::uint64_t>& pages) {
 ConvertResult ConvertImage(const std::string& source, const std::string& target, bool ecc, bool force,
                            std::string* detail) {
   if (io::Exists(io::JoinPath(source, kFolderSuperblock))) return ConvertResult::kFolderCard;
+  const io::SourcePtr image = io::OpenSource(source);
+  if (!image) return ConvertResult::kNotAnImage;
+  io::OutputFile out(target, /*inPlace=*/false);
+  out.ReleaseBeforeReplacing(image);
+  return ConvertImage(image, out, ecc, force, detail);
+}
+
+ConvertResult ConvertImage(const io::SourcePtr& source, io::ByteSink& out, bool ecc, bool force, std::string* detail) {
   std::array<std::uint8_t, sb::kClustersOffset + 4> head{};
-  Geometry from;
-  {
-    io::File in = io::File::OpenRead(source);
-    auto length = in ? in.Length() : std::nullopt;
-    if (!length) return ConvertResult::kNotAnImage;
-    const std::size_t got = in.Read(head.data(), head.size());
-    const ImageClass c = ClassifyImage(std::span(head.data(), got), *length);
-    if (c.kind != ImageKind::kCard) return ConvertResult::kNotAnImage;
-    from = c.geometry;
-  }
+  const std::size_t got = static_cast<std::size_t>(std::min<std::uint64_t>(head.size(), source->size()));
+  if (!source->ReadAt(0, std::span(head.data(), got))) return ConvertResult::kNotAnImage;
+  const ImageClass c = ClassifyImage(std::span(head.data(), got), source->size());
+  if (c.kind != ImageKind::kCard) return ConvertResult::kNotAnImage;
+  const Geometry from = c.geometry;
   if (from.ecc == ecc) return ConvertResult::kAlreadyThatLayout;
   const std::vector<Issue> before = ScanImage(source).issues;
-  OutputFile out(target, /*inPlace=*/false);
   if (!out.ok()) return ConvertResult::kWriteFailed;
   std::array<std::uint8_t, kPageData + kPageSpare> page;
   std::vector<std::uint64_t> uncorrectable;
-  const bool read = ForEachImagePage(source, from, [&](std::uint64_t index, std::span<const std::uint8_t> raw) {
+  const bool read = ForEachImagePage(*source, from, [&](std::uint64_t index, std::span<const std::uint8_t> raw) {
     std::memcpy(page.data(), raw.data(), kPageData);
     if (from.ecc) {
       // To raw: the data as the console reads it, one wrong bit corrected; page 1 of a
@@ -262,14 +273,14 @@ ConvertResult ConvertImage(const std::string& source, const std::string& target,
   if (!uncorrectable.empty() && !force) {
     why = PageList(uncorrectable);
     out.Fail();
-  } else if (!out.FlushForReading()) {
+  } else if (const io::SourcePtr written = out.WrittenBytes(); !written) {
     return ConvertResult::kWriteFailed;
-  } else if (!AcceptWithoutNewDamage(out.temporaryPath(), before, target, why)) {
+  } else if (!AcceptWithoutNewDamage(written, before, source->name(), why)) {
     out.Fail();
   }
   if (detail) *detail = why;
   if (!why.empty()) return uncorrectable.empty() || force ? ConvertResult::kWouldDamage : ConvertResult::kUncorrectable;
-  return out.Commit() == LoadResult::kOk ? ConvertResult::kConverted : ConvertResult::kWriteFailed;
+  return out.Commit() == io::Committed::kWritten ? ConvertResult::kConverted : ConvertResult::kWriteFailed;
 }
 
 }  // namespace card

@@ -97,7 +97,7 @@ bool ReadSaveData(const CSaveGame& save, const PreparedSave& prepared,
       const SaveEntry& e = *prepared.sources[i];
       std::vector<std::uint8_t>& out = data[i];
       out.reserve(e.size);
-      DataResult r = reader.Copy(e, save.sourcePath, [&out](std::span<const std::uint8_t> piece) {
+      DataResult r = reader.Copy(e, save.container.get(), [&out](std::span<const std::uint8_t> piece) {
         out.insert(out.end(), piece.begin(), piece.end());
         return true;
       });

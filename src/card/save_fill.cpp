@@ -24,11 +24,10 @@ void StartCardSave(CCardSave& save, const DirEntry& directory, std::size_t files
   save.attributes[0] = directory.attr;
 }
 
-void FinishCardSave(CCardSave& save, const std::string& sourcePath) {
-  save.sourcePath = sourcePath;
-  SaveEntry& root = (*save.entries)[0];
-  ReadIconSysTitle(save, root.rawTitle);
-  TitleToAscii(root.rawTitle, root.title);
+void FinishCardSave(CCardSave& save, io::SourcePtr container) {
+  save.container = std::move(container);
+  save.sourcePath = save.container ? save.container->path() : std::string();
+  save.TakeTitle();
 }
 
 SaveInfo InfoFor(const DirEntry& directory, int files, std::uint32_t sizeClusters, bool readable,

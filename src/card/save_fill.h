@@ -17,8 +17,9 @@ void FillEntry(SaveEntry& e, const DirEntry& d, bool file);
 // The directory's own entry as table position 0, and its attr word.
 void StartCardSave(CCardSave& save, const DirEntry& directory, std::size_t files);
 
-// Done once every file is in the table: the save's source and its title from icon.sys.
-void FinishCardSave(CCardSave& save, const std::string& sourcePath);
+// Done once every file is in the table: the bytes its files lie in (the card's; none for a
+// folder card, whose files are host files) and its title from icon.sys.
+void FinishCardSave(CCardSave& save, io::SourcePtr container);
 
 // The listing line of a save. `parts` holds the files that can be read (all of them for a
 // readable save, none when there are none): the title comes from its icon.sys, so a save

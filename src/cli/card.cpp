@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "card/card_messages.h"
+#include "card/kinds.h"
 #include "card/ps1/ps1_card.h"
 #include "cli/card_command.h"
 #include "io/text.h"
@@ -48,19 +49,7 @@ struct ConvertCardOptions {
 
 }  // namespace
 
-const char* CardTypeName(card::CardType type) {
-  switch (type) {
-    case card::CardType::kImageWithEcc: return "image with ECC";
-    case card::CardType::kRawImage: return "raw image";
-    case card::CardType::kFolder: return "PCSX2 folder card";
-    case card::CardType::kPs1Raw: return "PS1 raw";
-    case card::CardType::kPs1DexDrive: return "PS1 DexDrive";
-    case card::CardType::kPs1Vgs: return "PS1 VGS";
-    case card::CardType::kPs1Vmp: return "PS1 PSP/Vita";
-    case card::CardType::kPs1PocketStation: return "PS1 PocketStation";
-  }
-  return "card";
-}
+std::string CardTypeName(card::CardType type) { return std::string(card::KindOf(type).name); }
 
 namespace {
 
@@ -121,11 +110,9 @@ nlohmann::ordered_json ListingJsonHead(const card::Card& c) {
   return j;
 }
 
-namespace {
+std::string TitleUtf8(const card::SaveInfo& save) { return io::ShiftJisToUtf8(save.rawTitle); }
 
-std::string FullTitleOf(const card::SaveInfo& save) {
-  return save.rawTitle.empty() ? std::string() : io::ShiftJisToUtf8(save.rawTitle);
-}
+namespace {
 
 void PrintListingJson(const card::Card& c, const card::Listing& listing, Console& console) {
   nlohmann::ordered_json j = ListingJsonHead(c);
@@ -134,7 +121,7 @@ void PrintListingJson(const card::Card& c, const card::Listing& listing, Console
     nlohmann::ordered_json one;
     one["folder"] = BytesToUtf8(s.folder);
     one["title"] = BytesToUtf8(s.title);
-    one["title_utf8"] = FullTitleOf(s);
+    one["title_utf8"] = TitleUtf8(s);
     one["size_kb"] = s.sizeKB;
     one["created"] = TimeText(s.created);
     one["modified"] = TimeText(s.modified);
@@ -161,7 +148,7 @@ void PrintListingText(const card::Listing& listing, Console& console) {
     Row widths{"Folder", "Size", "Modified", "Mode", "Title", "Full title"};
     for (const card::SaveInfo& s : listing.saves)
       rows.push_back({DisplayText(s.folder), card::messages::KilobytesText(s.sizeKB), TimeText(s.modified),
-                      FormatMode(s.mode), DisplayText(s.title), Printable(FullTitleOf(s))});
+                      FormatMode(s.mode), DisplayText(s.title), Printable(TitleUtf8(s))});
     std::size_t folderWidth = widths.folder.size(), sizeWidth = widths.size.size(),
                 titleWidth = widths.title.size();
     for (const Row& r : rows) {
@@ -319,12 +306,13 @@ int RunFormat(const FormatCardOptions& o, Console& console) {
 }
 
 int RunConvertCard(const ConvertCardOptions& o, Console& console) {
-  if (card::LooksLikePs1CardFile(o.source)) {
+  const card::Identified source = card::Identify(o.source);
+  if (source.card && source.card->ps1) {
     if (!o.force && io::Exists(o.target) && !io::SameFile(o.source, o.target)) {
       console.Error("exists, not overwritten (use --force): " + Quoted(o.target));
       return kExitFailed;
     }
-    return ConvertPs1(o.source, o.target, o.as, console);
+    return ConvertPs1(source, o.target, o.as, console);
   }
   if (!o.as.empty()) {
     console.Error("--as names a PS1 card's kind; " + Quoted(o.source) + " is no PS1 card");
@@ -332,8 +320,8 @@ int RunConvertCard(const ConvertCardOptions& o, Console& console) {
   }
   std::optional<bool> ecc = o.raw ? false : o.ecc ? std::optional<bool>(true) : card::EccForExtension(o.target);
   if (!ecc) {
-    console.Error("Name the layout: OUT ending in .ps2 (with ECC) or .bin, .mc2, .mcd or .vmc (raw), or "
-                  "--ecc or --raw");
+    console.Error("Name the layout: OUT ending in " + card::CardExtensions(false, true, ", ", " or ") +
+                  " (with ECC) or " + card::CardExtensions(false, false, ", ", " or ") + " (raw), or --ecc or --raw");
     return kExitUsage;
   }
   if (!o.force && io::Exists(o.target) && !io::SameFile(o.source, o.target)) {
@@ -341,7 +329,14 @@ int RunConvertCard(const ConvertCardOptions& o, Console& console) {
     return kExitFailed;
   }
   std::string detail;
-  const card::ConvertResult result = card::ConvertImage(o.source, o.target, *ecc, o.force, &detail);
+  card::ConvertResult result = card::ConvertResult::kNotAnImage;
+  if (source.folder && source.card) {
+    result = card::ConvertResult::kFolderCard;
+  } else if (source.source) {
+    io::OutputFile out(o.target, /*inPlace=*/false);
+    out.ReleaseBeforeReplacing(source.source);
+    result = card::ConvertImage(source.source, out, *ecc, o.force, &detail);
+  }
   const std::string message(card::messages::ConvertMessage(result));
   if (result != card::ConvertResult::kConverted) {
     console.Error(message + (detail.empty() ? "" : ": " + DisplayText(detail)));
@@ -366,17 +361,70 @@ void NoteWhyOnlyRead(const card::Card& c, Console& console) {
 
 std::string ChangesCardNote() { return std::string(card::messages::kCloseInEmulator) + "\n"; }
 
+namespace {
+
+// Text broken into lines of at most `width` characters at its spaces, each ended by a line
+// break.
+std::string Wrapped(const std::string& text, std::size_t width = 88) {
+  std::string out, line;
+  std::size_t from = 0;
+  while (from <= text.size()) {
+    const std::size_t space = std::min(text.find(' ', from), text.size());
+    const std::string word = text.substr(from, space - from);
+    if (!line.empty() && line.size() + 1 + word.size() > width) {
+      out += line + "\n";
+      line.clear();
+    }
+    line += (line.empty() ? "" : " ") + word;
+    from = space + 1;
+  }
+  return out + line + "\n";
+}
+
+// The kinds of card, from their table, as the help texts name them: ".ps2 .vm2 with ECC;
+// .mc2 .mcd .bin .vmc raw" and "raw (.mcd .mcr ...), DexDrive .gme, VGS .vgs/.mem, ...".
+std::string ImageKindsText() {
+  return card::CardExtensions(false, true, " ") + " with ECC; " + card::CardExtensions(false, false, " ") + " raw";
+}
+
+std::string Ps1KindsText() {
+  std::vector<std::string> parts;
+  for (const card::CardKind& k : card::CardKinds()) {
+    if (!k.ps1) continue;
+    std::string extensions;
+    for (const card::CardExtension& e : k.extensions) extensions += (extensions.empty() ? "." : " .") + std::string(e.extension);
+    const std::string_view name = k.name.substr(k.name.find(' ') + 1);  // without "PS1 "
+    parts.push_back(k.ps1File == card::Ps1FileKind::kRaw ? "raw (" + extensions + ")" : std::string(name) + " " + extensions);
+  }
+  std::string text;
+  for (std::size_t i = 0; i < parts.size(); ++i) text += (i == 0 ? "" : i + 1 == parts.size() ? " or " : ", ") + parts[i];
+  return text;
+}
+
+// The PS1 kinds a new card file is made as by its name: "a DexDrive card for .gme, ...".
+std::string Ps1KindsByExtensionText() {
+  std::string text;
+  for (const card::CardKind& k : card::CardKinds()) {
+    if (!k.ps1File || k.ps1File == card::Ps1FileKind::kRaw || k.ps1File == card::Ps1FileKind::kPocketStation) continue;
+    std::string extensions;
+    for (std::size_t i = 0; i < k.extensions.size(); ++i)
+      extensions += (i == 0 ? "." : i + 1 == k.extensions.size() ? " and ." : ", .") + std::string(k.extensions[i].extension);
+    text += std::string(k.noun) + " for " + extensions + ", ";
+  }
+  return text;
+}
+
+}  // namespace
+
 void AddCardCommands(CLI::App& app, Commands& commands) {
   CLI::App* cardCmd = app.add_subcommand(
       "card", "Memory cards: list, export, import, remove, format, check and convert");
   cardCmd->require_subcommand(1);
   cardCmd->footer(
-      "CARD is a card image (.ps2 with ECC; .bin, .mc2, .mcd, .vmc raw; any name works)\n"
-      "or a PCSX2 folder card (a folder holding _pcsx2_superblock), or a PS1 card: raw\n"
-      "(.mcr .mcd .srm .bin .mc .vm1 .vmc), DexDrive .gme, VGS .vgs/.mem, PSP/Vita .vmp or a\n"
-      "Vita PocketStation .bin, known by its contents. A save on a card is\n"
-      "named CARD:FOLDER wherever a save file is taken (info, convert, extract, icon,\n"
-      "card import): moravelt-cli info Mcd001.ps2:BESCES-50501REZ\n" +
+      Wrapped("CARD is a card image (" + ImageKindsText() + "; any name works) or a PCSX2 folder card (a folder "
+              "holding _pcsx2_superblock), or a PS1 card: " + Ps1KindsText() + ", known by its contents. A save on "
+              "a card is named CARD:FOLDER wherever a save file is taken (info, convert, extract, icon, card "
+              "import): moravelt-cli info Mcd001.ps2:BESCES-50501REZ") +
       ChangesCardNote() +
       "Examples:\n"
       "  moravelt-cli card ls Mcd001.ps2\n"
@@ -410,15 +458,16 @@ void AddCardCommands(CLI::App& app, Commands& commands) {
   CLI::Option* folderOpt = formatCmd->add_flag("--folder", format->folder, "A PCSX2 folder card (8 MB)");
   formatCmd->add_flag("-f,--force", format->force, "Format over an existing image file");
   CLI::Option* ps1Opt = formatCmd->add_flag("--ps1", format->ps1, "A PS1 card (128 KB), its kind from NEW's extension");
-  CLI::Option* asOpt = formatCmd->add_option("--as", format->as, "A PS1 card of this kind: raw, gme, vgs, vmp or pocketstation");
+  CLI::Option* asOpt =
+      formatCmd->add_option("--as", format->as, "A PS1 card of this kind: " + card::Ps1KindNames(", ", " or "));
   rawOpt->excludes(eccOpt);
   folderOpt->excludes(rawOpt)->excludes(eccOpt)->excludes(sizeOpt);
   for (CLI::Option* ps1Only : {ps1Opt, asOpt}) ps1Only->excludes(rawOpt)->excludes(eccOpt)->excludes(sizeOpt)->excludes(folderOpt);
   formatCmd->footer(
-      "Without --raw or --ecc the extension decides: .bin, .mc2, .mcd and .vmc are raw,\n"
-      "anything else has ECC. A folder card is made in an empty or new folder only.\n"
-      "A PS1 card (--ps1) is a DexDrive file for .gme, a VGS file for .vgs and .mem, a PSP/Vita\n"
-      "file for .vmp, and raw for any other name; --as names the kind (pocketstation only so).\n"
+      Wrapped("Without --raw or --ecc the extension decides: " + card::CardExtensions(false, false, ", ", " and ") +
+              " are raw, anything else has ECC. A folder card is made in an empty or new folder only. A PS1 card "
+              "(--ps1) is " + Ps1KindsByExtensionText() +
+              "and raw for any other name; --as names the kind (pocketstation only so).") +
       "Examples:\n"
       "  moravelt-cli card format Mcd002.ps2\n"
       "  moravelt-cli card format --ps1 epsxe.mcr\n"
@@ -449,14 +498,15 @@ void AddCardCommands(CLI::App& app, Commands& commands) {
   CLI::Option* toEcc = convertCmd->add_flag("--ecc", convert->ecc, "Write an image with ECC, whatever OUT's name");
   convertCmd->add_flag("-f,--force", convert->force,
                        "Overwrite OUT when it exists; convert to raw even with pages whose damage can't be corrected");
-  CLI::Option* asKind = convertCmd->add_option("--as", convert->as, "PS1 cards: raw, gme, vgs, vmp or pocketstation");
+  CLI::Option* asKind =
+      convertCmd->add_option("--as", convert->as, "PS1 cards: " + card::Ps1KindNames(", ", " or "));
   toRaw->excludes(toEcc);
   asKind->excludes(toRaw)->excludes(toEcc);
   convertCmd->footer(
-      "OUT's extension names the layout: .ps2 with ECC; .bin, .mc2, .mcd, .vmc raw.\n"
-      "Only card images convert; a folder card's saves go to an image with card import.\n"
-      "A PS1 card is written as the kind OUT's extension names (.gme, .vgs, .mem, .vmp; any\n"
-      "other raw) or --as names: a .vmp is signed, a PocketStation file encrypted.\n" +
+      Wrapped("OUT's extension names the layout: " + ImageKindsText() +
+              ". Only card images convert; a folder card's saves go to an image with card import. A PS1 card is "
+              "written as the kind OUT's extension names (" + Ps1KindsByExtensionText() +
+              "raw for any other) or --as names: a .vmp is signed, a PocketStation file encrypted.") +
       ChangesCardNote() +
       "Examples:\n"
       "  moravelt-cli card convert Mcd001.ps2 opl.bin\n"

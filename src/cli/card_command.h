@@ -25,8 +25,11 @@ std::string ChangesCardNote();
 // card export, card import, card rm and card restore, added under the card command.
 void AddCardSaveCommands(CLI::App& cardCmd, Commands& commands);
 
+// A save's full title as UTF-8, as the listings give it ("title_utf8").
+std::string TitleUtf8(const card::SaveInfo& save);
+
 // "raw image", "PS1 DexDrive", ...: a card's type as ls names it.
-const char* CardTypeName(card::CardType type);
+std::string CardTypeName(card::CardType type);
 
 // `text` padded with spaces to `width`, on the left when `right`.
 std::string Pad(std::string text, std::size_t width, bool right = false);
@@ -39,6 +42,6 @@ void PrintPs1ListingJson(const card::Card& c, const card::Listing& listing, bool
 void PrintPs1ListingText(const card::Listing& listing, bool deleted, Console& console);
 // card format and card convert of a PS1 card: the kind from `as`, else from the extension.
 int FormatPs1(const std::string& path, const std::string& as, bool force, Console& console);
-int ConvertPs1(const std::string& source, const std::string& target, const std::string& as, Console& console);
+int ConvertPs1(const card::Identified& source, const std::string& target, const std::string& as, Console& console);
 
 }  // namespace cli

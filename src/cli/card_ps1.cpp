@@ -4,8 +4,10 @@
 #include <nlohmann/json.hpp>
 
 #include "card/card_messages.h"
+#include "card/kinds.h"
 #include "card/ps1/ps1_card.h"
 #include "cli/card_command.h"
+#include "io/output_file.h"
 #include "io/path.h"
 
 namespace cli {
@@ -28,7 +30,7 @@ void PrintPs1ListingJson(const card::Card& c, const card::Listing& listing, bool
     nlohmann::ordered_json one;
     one["folder"] = BytesToUtf8(s.folder);
     one["title"] = BytesToUtf8(s.title);
-    one["title_utf8"] = io::ShiftJisToUtf8(s.rawTitle);
+    one["title_utf8"] = TitleUtf8(s);
     one["blocks"] = s.blocks;
     one["slots"] = s.chain;
     one["region"] = s.region;
@@ -53,7 +55,7 @@ void PrintPs1ListingText(const card::Listing& listing, bool deleted, Console& co
     if (s.deleted && !deleted) continue;
     std::string name = DisplayText(s.folder);
     if (s.deleted) name += " (deleted)";
-    rows.push_back({name, std::to_string(s.blocks), SlotsText(s.chain), s.region, io::ShiftJisToUtf8(s.rawTitle)});
+    rows.push_back({name, std::to_string(s.blocks), SlotsText(s.chain), s.region, Printable(TitleUtf8(s))});
   }
   std::ostream& out = console.out;
   if (rows.empty()) {
@@ -82,7 +84,7 @@ void PrintPs1ListingText(const card::Listing& listing, bool deleted, Console& co
 std::optional<card::Ps1FileKind> Ps1KindFor(const std::string& as, const std::string& path, Console& console) {
   if (as.empty()) return card::Ps1KindForExtension(io::ExtensionOf(path));
   std::optional<card::Ps1FileKind> kind = card::Ps1KindNamed(as);
-  if (!kind) console.Error("No PS1 card kind " + Quoted(as) + ": --as takes raw, gme, vgs, vmp or pocketstation");
+  if (!kind) console.Error("No PS1 card kind " + Quoted(as) + ": --as takes " + card::Ps1KindNames(", ", " or "));
   return kind;
 }
 
@@ -99,10 +101,15 @@ int FormatPs1(const std::string& path, const std::string& as, bool force, Consol
   return kExitOk;
 }
 
-int ConvertPs1(const std::string& source, const std::string& target, const std::string& as, Console& console) {
+int ConvertPs1(const card::Identified& source, const std::string& target, const std::string& as, Console& console) {
   const std::optional<card::Ps1FileKind> kind = Ps1KindFor(as, target, console);
   if (!kind) return kExitUsage;
-  const card::ConvertResult result = card::ConvertPs1Card(source, target, *kind);
+  card::ConvertResult result = card::ConvertResult::kAlreadyThatLayout;
+  if (source.card->ps1File != kind || !io::SameFile(source.path, target)) {
+    io::OutputFile out(target, /*inPlace=*/false);
+    out.ReleaseBeforeReplacing(source.source);
+    result = card::ConvertPs1Card(*source.source, out, *kind);
+  }
   if (result != card::ConvertResult::kConverted) {
     console.Error(result == card::ConvertResult::kNotAnImage ? std::string("Not a PlayStation 1 memory card")
                                                               : std::string(card::messages::ConvertMessage(result)));

@@ -157,7 +157,7 @@ int RunRestore(const RemoveOptions& o, Console& console) {
   int failures = 0;
   for (const std::string& folder : o.saves) {
     const card::RestoreResult result = c->Restore(folder);
-    const std::string message = card::messages::RestoreMessage(result, folder);
+    const std::string message = DisplayText(card::messages::RestoreMessage(result, folder, c->refusal()));
     if (result == card::RestoreResult::kRestored) {
       console.out << message << '\n';
       continue;

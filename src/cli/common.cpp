@@ -31,45 +31,33 @@ void Console::Note(std::string_view text) { Error(text); }
 
 bool IsWarningOnlyQuestion(std::string_view text) { return text == psv::kSignatureQuestion; }
 
-QuestionHandler MakeQuestionHandler(Console& console, bool yes) {
-  return [&console, yes](const std::string& text, const std::string& caption) {
-    if (IsWarningOnlyQuestion(text)) {
+bool AnswerQuestion(const LoadQuestion& question, Console& console, bool yes, bool report) {
+  if (IsWarningOnlyQuestion(question.text)) {
+    if (report)
       console.Note("warning: the PS3 signature doesn't match the file's contents; it is read "
                    "anyway (a PS3 refuses the file as it is; written as .psv it is signed again)");
-      return true;
-    }
-    console.Note(caption + ": " + text + (yes ? " -> Yes" : " -> No (--yes answers Yes)"));
-    return yes;
-  };
+    return true;
+  }
+  if (report) console.Note(question.caption + ": " + question.text + (yes ? " -> Yes" : " -> No (--yes answers Yes)"));
+  return yes;
 }
 
-namespace {
+LoadResult LoadAnswering(CSaveGame& save, const io::SourcePtr& source, Console& console, bool yes, bool report) {
+  return LoadWithAnswers(save, source, [&](const LoadQuestion& q) { return AnswerQuestion(q, console, yes, report); });
+}
 
-// The second line of a failed open when the path holds a memory card rather than a save:
-// a card image under any name, or a PCSX2 folder card.
-std::string CardHint(const std::string& path) {
-  if (io::IsFolder(path)) {
-    const bool folderCard = io::Exists(io::JoinPath(path, card::kFolderSuperblock));
-    return folderCard ? "\nthis looks like a PCSX2 folder card: see moravelt-cli card ls" : "";
+std::string ContentHint(const card::Identified& what, const FormatFamily* tried) {
+  if (const FormatFamily* seen = what.seenFamily) {
+    if (seen == tried) return {};
+    return "\nthis looks like " + std::string(seen->noun) + ": rename it to ." +
+           std::string(seen->OwnExtension()) + " or pass --as " + std::string(seen->name);
   }
-  io::File file = io::File::OpenRead(path);
-  std::optional<std::uint64_t> length = file ? file.Length() : std::nullopt;
-  if (!length) return {};
-  std::array<std::uint8_t, 64> head{};
-  const std::size_t got = file.Read(head.data(), head.size());
-  if (!card::LooksLikeCardImage(std::span<const std::uint8_t>(head.data(), got), *length)) return {};
+  if (!what.seenCard) return {};
+  if (what.folder) return "\nthis looks like a PCSX2 folder card: see moravelt-cli card ls";
   return "\nthis looks like a memory card image: see moravelt-cli card ls";
 }
 
-// The second line of a failed open when the contents look like a family other than the
-// one tried: what the file seems to be, and how to open it as that.
-std::string ContentHint(const std::string& path, const FormatFamily* tried) {
-  const FormatFamily* seen = FamilyOfFile(path);
-  if (!seen) return CardHint(path);
-  if (seen == tried) return {};
-  return "\nthis looks like " + std::string(seen->noun) + ": rename it to ." +
-         std::string(seen->OwnExtension()) + " or pass --as " + std::string(seen->name);
-}
+namespace {
 
 Opened OpenCardSave(const CardSaveName& name) {
   Opened opened;
@@ -107,39 +95,41 @@ Opened OpenSave(const std::string& path, Console& console, const OpenOptions& ho
     std::optional<CardSaveName> onCard = SplitCardSaveName(path);
     if (onCard && io::Exists(onCard->card)) return OpenCardSave(*onCard);
   }
-  Opened opened;
-  const FormatFamily* family = nullptr;
+  return OpenSave(card::Identify(path), console, how);
+}
+
+const FormatFamily* FamilyToLoad(const card::Identified& what, const OpenOptions& how, std::string& error) {
   if (!how.as.empty()) {
-    family = FamilyNamed(how.as);
-    if (!family || !family->Can(kOpens)) {
-      opened.error = "No family " + Quoted(how.as) + " to open a file as: --as takes " +
-                     OpenableFamilyNames(", ", " or ");
-      return opened;
-    }
-  } else {
-    family = FamilyToOpen(path);
+    const FormatFamily* family = FamilyNamed(how.as);
+    if (!family || !family->Can(kOpens))
+      error = "No family " + Quoted(how.as) + " to open a file as: --as takes " + OpenableFamilyNames(", ", " or ");
+    return error.empty() ? family : nullptr;
   }
-  if (!family) {
-    opened.error = std::string(messages::kUnknownFileType) + ContentHint(path, nullptr);
-    return opened;
-  }
+  if (!what.family) error = std::string(messages::kUnknownFileType) + ContentHint(what, nullptr);
+  return what.family;
+}
+
+Opened OpenSave(card::Identified what, Console& console, const OpenOptions& how) {
+  Opened opened;
+  const FormatFamily* family = FamilyToLoad(what, how, opened.error);
+  if (!family) return opened;
   opened.save = family->create();
-  opened.save->SetQuestionHandler(MakeQuestionHandler(console, how.yes));
-  LoadResult result = opened.save->Load(path);
+  const LoadResult result =
+      what.source ? LoadAnswering(*opened.save, what.source, console, how.yes) : LoadResult::kOpenFailed;
   if (result != LoadResult::kOk) {
-    opened.error = LoadFailure(*opened.save, result, path, family, !how.as.empty());
+    opened.error = LoadFailure(*opened.save, result, what, family, !how.as.empty());
     opened.save.reset();
     return opened;
   }
-  std::string_view ext = ExtensionOf(path);
-  opened.save->extensionOffset = static_cast<int>(path.size() - ext.size());
+  std::string_view ext = ExtensionOf(what.path);
+  opened.save->extensionOffset = static_cast<int>(what.path.size() - ext.size());
   return opened;
 }
 
-std::string LoadFailure(const CSaveGame& save, LoadResult result, const std::string& path,
+std::string LoadFailure(const CSaveGame& save, LoadResult result, const card::Identified& what,
                         const FormatFamily* family, bool byAs) {
   const std::string message = DisplayText(messages::LoadFailureMessage(save, result));
-  return byAs ? message : message + ContentHint(path, family);
+  return byAs ? message : message + ContentHint(what, family);
 }
 
 std::unique_ptr<CSaveGame> OpenSaveOrReport(const std::string& path, Console& console, const OpenOptions& how) {

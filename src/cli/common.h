@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "card/identify.h"
 #include "formats/registry.h"
 #include "formats/write_save.h"
 #include "io/text.h"
@@ -33,10 +34,16 @@ struct Console {
 // a PS3 signature that doesn't match (the file is signed again whenever it is written).
 bool IsWarningOnlyQuestion(std::string_view text);
 
-// How a loader's question is answered: --yes answers Yes, else No; either way the question
-// and the answer are reported on err. A PS3 export whose signature doesn't match is read
-// all the same, with a warning: its contents are whole, and writing it signs it again.
-QuestionHandler MakeQuestionHandler(Console& console, bool yes);
+// The command line's answer to a loader's question: --yes answers Yes, else No; either way
+// the question and the answer are reported on err (when `report`). A PS3 export whose
+// signature doesn't match is read all the same, with a warning: its contents are whole,
+// and writing it signs it again.
+bool AnswerQuestion(const LoadQuestion& question, Console& console, bool yes, bool report = true);
+
+// Loads `save` from `source`, each question it stops at answered so and the load made
+// again with the answers.
+LoadResult LoadAnswering(CSaveGame& save, const io::SourcePtr& source, Console& console, bool yes,
+                         bool report = true);
 
 // A loaded save, or the message that explains why there is none.
 struct Opened {
@@ -73,12 +80,20 @@ std::optional<CardSaveName> SplitCardSaveName(std::string_view text);
 // or no class takes the extension, and the contents look like another family's, the
 // message says so ("this looks like an ARMAX save: rename it to .max or pass --as max"),
 // or that it is a memory card. A path that names no file but has the CARD:FOLDER shape
-// of an existing card opens that save on the card.
+// of an existing card opens that save on the card. The file is opened once.
 Opened OpenSave(const std::string& path, Console& console, const OpenOptions& how);
+// The same for a file identified already.
+Opened OpenSave(card::Identified what, Console& console, const OpenOptions& how);
+// The family a file is opened as: --as's, else the one Identify found; nullptr, and the
+// message in `error`, when there is none.
+const FormatFamily* FamilyToLoad(const card::Identified& what, const OpenOptions& how, std::string& error);
 // The message OpenSave gives when `save`, of `family` (chosen by the extension unless
-// byAs), fails to load from path with `result`.
-std::string LoadFailure(const CSaveGame& save, LoadResult result, const std::string& path,
+// byAs), fails to load the file `what` with `result`.
+std::string LoadFailure(const CSaveGame& save, LoadResult result, const card::Identified& what,
                         const FormatFamily* family, bool byAs);
+// The second line of a failed open: what the file's contents look like instead of
+// `tried` (a family, or nullptr), or empty.
+std::string ContentHint(const card::Identified& what, const FormatFamily* tried);
 // OpenSave for a command that stops when the save doesn't open: the error is printed, and
 // the result is empty.
 std::unique_ptr<CSaveGame> OpenSaveOrReport(const std::string& path, Console& console, const OpenOptions& how);

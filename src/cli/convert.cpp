@@ -9,7 +9,7 @@
 
 #include "cli/command.h"
 #include "formats/messages.h"
-#include "formats/output_file.h"
+#include "io/output_file.h"
 #include "formats/registry.h"
 #include "formats/write_save.h"
 #include "io/file.h"
@@ -39,22 +39,28 @@ struct BatchOptions {
 // A save file converted to `family` in one pass where its family and the target's allow
 // it (see ConvertInOnePass): the message of its failed load or write, empty on success;
 // none for the usual load and write.
-std::optional<std::string> WriteInOnePass(const std::string& source, const std::string& target,
+std::optional<std::string> WriteInOnePass(const card::Identified& source, const std::string& target,
                                           const FormatFamily& family, Console& console, bool yes) {
-  const FormatFamily* from = FamilyToOpen(source);
-  if (!from || !io::Exists(source)) return std::nullopt;
+  const FormatFamily* from = source.family;
+  if (!from || !source.source) return std::nullopt;
   std::unique_ptr<CSaveGame> reader = from->create();
-  reader->SetQuestionHandler(MakeQuestionHandler(console, yes));
-  const std::optional<OnePassConversion> done = ConvertInOnePass(*reader, source, family, target);
+  LoadAnswers answers;
+  std::optional<OnePassConversion> done = ConvertInOnePass(*reader, *source.source, family, target, answers);
+  // A question is asked before anything is written: answered, the conversion starts again.
+  while (done && done->loaded == LoadResult::kNeedsAnswer && reader->question &&
+         !answers.count(reader->question->text)) {
+    answers[reader->question->text] = AnswerQuestion(*reader->question, console, yes);
+    done = ConvertInOnePass(*reader, *source.source, family, target, answers);
+  }
   if (!done) return std::nullopt;
   if (done->loaded != LoadResult::kOk) return LoadFailure(*reader, done->loaded, source, from, /*byAs=*/false);
   return WriteFailure(done->write);
 }
 
-std::optional<int> RunOnePass(const ConvertOptions& o, Console& console) {
-  const FormatFamily* from = o.open.as.empty() ? FamilyToOpen(o.source) : nullptr;
+std::optional<int> RunOnePass(const card::Identified& source, const ConvertOptions& o, Console& console) {
+  const FormatFamily* from = o.open.as.empty() ? source.family : nullptr;
   const FormatFamily* to = from ? TargetFamilyFor(ExtensionOf(o.target), *from->create()) : nullptr;
-  const std::optional<std::string> error = to ? WriteInOnePass(o.source, o.target, *to, console, o.open.yes)
+  const std::optional<std::string> error = to ? WriteInOnePass(source, o.target, *to, console, o.open.yes)
                                               : std::nullopt;
   if (!error) return std::nullopt;
   if (error->empty()) return kExitOk;
@@ -69,8 +75,18 @@ int RunConvert(const ConvertOptions& o, Console& console) {
     console.Error(messages::kUnknownFileType);
     return kExitFailed;
   }
-  if (std::optional<int> done = RunOnePass(o, console)) return *done;
-  std::unique_ptr<CSaveGame> opened = OpenSaveOrReport(o.source, console, o.open);
+  // A save on a card (CARD:FOLDER) is opened the usual way; a file is opened once.
+  const std::optional<CardSaveName> onCard = io::Exists(o.source) ? std::nullopt : SplitCardSaveName(o.source);
+  std::unique_ptr<CSaveGame> opened;
+  if (onCard && io::Exists(onCard->card)) {
+    opened = OpenSaveOrReport(o.source, console, o.open);
+  } else {
+    card::Identified source = card::Identify(o.source);
+    if (std::optional<int> done = RunOnePass(source, o, console)) return *done;
+    Opened loaded = OpenSave(std::move(source), console, o.open);
+    if (!loaded.save) console.Error(loaded.error);
+    opened = std::move(loaded.save);
+  }
   if (!opened) return kExitFailed;
   std::string error = WriteSave(*opened, o.target, console);
   if (!error.empty()) {
@@ -102,8 +118,10 @@ const char* StatusName(Status s) {
 // A file under a named folder is an input when a family opens it: by its extension, or,
 // for a family without one (raw PS1 saves), by its contents.
 bool Readable(const std::string& path) {
-  const FormatFamily* family = FamilyToOpen(path);
-  return family && (!family->Can(kNoExtension) || FamilyOfFile(path) == family);
+  if (const FormatFamily* named = FamilyForExtension(ExtensionOf(path)); named && !named->Can(kNoExtension))
+    return true;
+  const card::Identified what = card::Identify(path);
+  return what.seenFamily && what.seenFamily->Can(kNoExtension);
 }
 
 // How two spellings of one path compare: absolute, normalised, in any letter case.
@@ -139,15 +157,12 @@ std::vector<Job> CollectInputs(const std::vector<std::string>& inputs) {
 // from the save itself; none when it doesn't load (its conversion then says why) or its
 // folder can't give a name (the write warns).
 std::optional<std::string> RequiredName(const std::string& input, const FormatFamily& family,
-                                        bool yes) {
-  const FormatFamily* own = FamilyToOpen(input);
-  std::unique_ptr<CSaveGame> save = own ? own->create() : nullptr;
-  if (!save) return std::nullopt;
+                                        Console& console, bool yes) {
+  const card::Identified what = card::Identify(input);
+  std::unique_ptr<CSaveGame> save = what.family ? what.family->create() : nullptr;
+  if (!save || !what.source) return std::nullopt;
   // Answered as the conversion answers them, without the notes: it gives those.
-  save->SetQuestionHandler([yes](const std::string& text, const std::string&) {
-    return yes || IsWarningOnlyQuestion(text);
-  });
-  if (save->Load(input) != LoadResult::kOk) return std::nullopt;
+  if (LoadAnswering(*save, what.source, console, yes, /*report=*/false) != LoadResult::kOk) return std::nullopt;
   return family.requiredName(save->EntryAt(-1)->Name());
 }
 
@@ -169,7 +184,7 @@ void AssignOutputs(std::vector<Job>& jobs, const BatchOptions& o, const FormatFa
     // --to names an extension, or a family (raw has no extension).
     std::string extension = TargetFamilyForExtension(o.to) ? o.to : std::string(family.OwnExtension());
     if (family.requiredName) {
-      if (std::optional<std::string> name = RequiredName(job.input, family, o.yes)) {
+      if (std::optional<std::string> name = RequiredName(job.input, family, console, o.yes)) {
         const std::size_t dot = name->rfind('.');
         stem = name->substr(0, dot);
         extension = dot == std::string::npos ? std::string() : name->substr(dot + 1);
@@ -206,12 +221,13 @@ void AssignOutputs(std::vector<Job>& jobs, const BatchOptions& o, const FormatFa
 }
 
 void Convert(Job& job, const FormatFamily& family, Console& console, bool yes) {
-  if (std::optional<std::string> error = WriteInOnePass(job.input, job.output, family, console, yes)) {
+  card::Identified source = card::Identify(job.input);
+  if (std::optional<std::string> error = WriteInOnePass(source, job.output, family, console, yes)) {
     job.status = error->empty() ? Status::kConverted : Status::kFailed;
     job.reason = *error;
     return;
   }
-  Opened opened = OpenSave(job.input, console, {yes, {}});
+  Opened opened = OpenSave(std::move(source), console, {yes, {}});
   if (!opened.save) {
     job.status = Status::kFailed;
     job.reason = opened.error;
@@ -300,10 +316,7 @@ int RunBatch(const BatchOptions& o, Console& console) {
   // on two processors). Where that isn't possible each output is flushed as it is
   // written, and more conversions run than there are processors so the waits overlap.
   const bool deferFlush = io::CanSyncFileSystem();
-  SetDeferredFlush(deferFlush);
-  const unsigned cpus = std::max(1u, std::thread::hardware_concurrency());
-  unsigned workers = o.jobs ? o.jobs : deferFlush ? cpus : std::max(8u, 2 * cpus);
-  workers = static_cast<unsigned>(std::min<std::size_t>(workers, pending.size()));
+  io::SetDeferredFlush(deferFlush);
   std::atomic<std::size_t> next{0};
   auto work = [&] {
     for (std::size_t i = next++; i < pending.size(); i = next++) {
@@ -311,11 +324,18 @@ int RunBatch(const BatchOptions& o, Console& console) {
       progress.Done(*pending[i]);
     }
   };
+#ifdef MORAVELT_PORTABLE
+  work();  // the portable build starts no thread: one conversion at a time, whatever --jobs says
+#else
+  const unsigned cpus = std::max(1u, std::thread::hardware_concurrency());
+  unsigned workers = o.jobs ? o.jobs : deferFlush ? cpus : std::max(8u, 2 * cpus);
+  workers = static_cast<unsigned>(std::min<std::size_t>(workers, pending.size()));
   std::vector<std::thread> threads;
   for (unsigned t = 1; t < workers; ++t) threads.emplace_back(work);
   if (workers > 0) work();
   for (std::thread& t : threads) t.join();
-  SetDeferredFlush(false);
+#endif
+  io::SetDeferredFlush(false);
   if (deferFlush) {
     std::set<std::string> folders;
     for (const Job& job : jobs)

@@ -2,7 +2,7 @@
 #include <array>
 
 #include "cli/command.h"
-#include "formats/output_file.h"
+#include "io/output_file.h"
 #include "formats/ps1/ps1_save.h"
 #include "icon/obj_export.h"
 #include "icon/png.h"
@@ -37,9 +37,9 @@ constexpr std::array<std::pair<const char*, icon::IconSlot>, 3> kSlots = {{
 
 // Text through a temporary file and a rename, like every other write.
 bool WriteText(const std::string& path, const std::string& text) {
-  OutputFile out(path, /*inPlace=*/false);
+  io::OutputFile out(path, /*inPlace=*/false);
   out.Write(text.data(), text.size());
-  return out.Commit() == LoadResult::kOk;
+  return out.Commit() == io::Committed::kWritten;
 }
 
 // The model's companions, named after it: MODEL.mtl and MODEL.png beside MODEL.obj.

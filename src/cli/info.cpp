@@ -114,7 +114,7 @@ void PrintJson(const CSaveGame& save, Console& console) {
   for (int i = 0; i < save.FileCount(); ++i) {
     const SaveEntry& e = *save.EntryAt(i);
     nlohmann::ordered_json f;
-    f["name"] = BytesToUtf8(e.Name());
+    f["name"] = BytesToUtf8(e.FullName());
     f["size"] = e.size;
     f["mode"] = e.mode;
     f["created"] = TimeText(e.created);
@@ -158,7 +158,7 @@ void PrintText(const CSaveGame& save, Console& console) {
   out << "Files:      " << save.FileCount() << '\n';
   std::size_t width = 9;
   for (int i = 0; i < save.FileCount(); ++i)
-    width = std::max(width, DisplayText(save.EntryAt(i)->Name()).size());
+    width = std::max(width, DisplayText(save.EntryAt(i)->FullName()).size());
   auto pad = [](std::string s, std::size_t n) {
     if (s.size() < n) s.append(n - s.size(), ' ');
     return s;
@@ -167,7 +167,7 @@ void PrintText(const CSaveGame& save, Console& console) {
       << "  " << pad("Created", 19) << "  Modified\n";
   for (int i = 0; i < save.FileCount(); ++i) {
     const SaveEntry& e = *save.EntryAt(i);
-    out << "  " << pad(DisplayText(e.Name()), width) << "  " << pad(FormatSize(e.size), 10)
+    out << "  " << pad(DisplayText(e.FullName()), width) << "  " << pad(FormatSize(e.size), 10)
         << "  " << FormatMode(e.mode) << "  " << TimeText(e.created) << "  "
         << TimeText(e.modified) << '\n';
   }

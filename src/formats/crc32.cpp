@@ -2,7 +2,7 @@
 
 #include <array>
 
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && !defined(MORAVELT_PORTABLE)
 #include <immintrin.h>
 #define MORAVELT_CRC32_CLMUL 1
 #endif

@@ -3,11 +3,11 @@
 #include <cstring>
 
 DataResult CopyEntryInto(EntryDataReader& reader, const SaveEntry& entry,
-                         const std::string& containerPath, std::span<std::uint8_t> destination) {
+                         const io::ByteSource* container, std::span<std::uint8_t> destination) {
   if (destination.size() != entry.size) return DataResult::kSinkFailed;
   std::size_t filled = 0;
   const DataResult r =
-      reader.Copy(entry, containerPath, [&](std::span<const std::uint8_t> piece) {
+      reader.Copy(entry, container, [&](std::span<const std::uint8_t> piece) {
         if (piece.size() > destination.size() - filled) return false;
         if (!piece.empty()) std::memcpy(destination.data() + filled, piece.data(), piece.size());
         filled += piece.size();

@@ -11,4 +11,4 @@
 // Copies the entry's bytes into `destination`, which has room for exactly `entry.size`
 // of them. kOk only when every byte arrived.
 DataResult CopyEntryInto(EntryDataReader& reader, const SaveEntry& entry,
-                         const std::string& containerPath, std::span<std::uint8_t> destination);
+                         const io::ByteSource* container, std::span<std::uint8_t> destination);

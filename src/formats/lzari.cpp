@@ -262,9 +262,9 @@ class Slider {
 // LzariDecode).
 // With a feed, input is its first piece and more is read as the loop goes; with a slider,
 // output is its buffer, and the place and the length left move back at each slide.
-[[gnu::always_inline]] inline int Decode(std::span<const std::uint8_t> input, std::uint8_t* output,
-                                         std::uint32_t expectedLength, LzariState& state, Feed* feed,
-                                         Slider* slider) {
+[[gnu::always_inline]] inline LzariResult Decode(std::span<const std::uint8_t> input, std::uint8_t* output,
+                                                 std::uint32_t expectedLength, LzariState& state, Feed* feed,
+                                                 Slider* slider) {
   LzariState& s = state;
   std::memset(&s.model, 0, sizeof s.model);
   s.low = 0;
@@ -272,7 +272,7 @@ class Slider {
   s.offset = 0;
   s.bitsRead = 0;
   s.outputCount = 0;
-  if (expectedLength == 0 || output == nullptr) return -1;
+  if (expectedLength == 0 || output == nullptr) return LzariResult::kNoOutput;
 
   // The coder and the bit reader live in locals while decoding (the output writes could
   // otherwise alias them) and go back into the state on the way out.
@@ -287,7 +287,7 @@ class Slider {
   std::uint32_t count = 0;
   std::uint32_t stop = slider ? std::min(expectedLength, Slider::kStop) : expectedLength;
 
-  auto finish = [&](int result) {
+  auto finish = [&](LzariResult result) {
     s.low = coder.low;
     s.range = coder.range;
     s.offset = coder.offset;
@@ -329,24 +329,24 @@ class Slider {
     }
 
     if (count >= stop) [[unlikely]] {
-      if (count >= expectedLength) return finish(1);
+      if (count >= expectedLength) return finish(LzariResult::kDecoded);
       const std::uint32_t moved = slider->Slide(count);  // only a windowed decode stops short
-      if (moved == 0) return finish(-3);
+      if (moved == 0) return finish(LzariResult::kSinkRefused);
       count -= moved;
       expectedLength -= moved;
       stop = std::min(expectedLength, Slider::kStop);
     }
     while (reader.bitsRead() > bitLimit) [[unlikely]] {
-      if (!feed || !feed->More(reader)) return finish(-1);
+      if (!feed || !feed->More(reader)) return finish(LzariResult::kInputEnded);
       bitLimit = feed->Limit();
     }
   }
 }
 
 #ifdef MORAVELT_LZARI_WIDE
-[[MORAVELT_LZARI_WIDE_TARGET]] int DecodeWide(std::span<const std::uint8_t> input, std::uint8_t* output,
-                                                     std::uint32_t expectedLength, LzariState& state, Feed* feed,
-                                                     Slider* slider) {
+[[MORAVELT_LZARI_WIDE_TARGET]] LzariResult DecodeWide(std::span<const std::uint8_t> input, std::uint8_t* output,
+                                                      std::uint32_t expectedLength, LzariState& state, Feed* feed,
+                                                      Slider* slider) {
   return Decode(input, output, expectedLength, state, feed, slider);
 }
 #endif
@@ -355,8 +355,8 @@ class Slider {
 
 namespace {
 
-int DecodeWith(std::span<const std::uint8_t> input, std::uint8_t* output, std::uint32_t expectedLength,
-               LzariState& state, Feed* feed, Slider* slider = nullptr) {
+LzariResult DecodeWith(std::span<const std::uint8_t> input, std::uint8_t* output, std::uint32_t expectedLength,
+                       LzariState& state, Feed* feed, Slider* slider = nullptr) {
 #ifdef MORAVELT_LZARI_WIDE
   if (HasWide()) return DecodeWide(input, output, expectedLength, state, feed, slider);
 #endif
@@ -365,28 +365,28 @@ int DecodeWith(std::span<const std::uint8_t> input, std::uint8_t* output, std::u
 
 }  // namespace
 
-int LzariDecode(std::span<const std::uint8_t> input, std::uint8_t* output,
-                std::uint32_t expectedLength, LzariState& state) {
+LzariResult LzariDecode(std::span<const std::uint8_t> input, std::uint8_t* output,
+                        std::uint32_t expectedLength, LzariState& state) {
   return DecodeWith(input, output, expectedLength, state, nullptr);
 }
 
-int LzariDecodeFrom(LzariSource& source, std::uint64_t inputLength, std::uint8_t* output,
-                    std::uint32_t expectedLength, LzariState& state) {
+LzariResult LzariDecodeFrom(LzariSource& source, std::uint64_t inputLength, std::uint8_t* output,
+                            std::uint32_t expectedLength, LzariState& state) {
   Feed feed(source, inputLength);
   const std::span<const std::uint8_t> first = feed.First();
-  const int result = DecodeWith(first, output, expectedLength, state, &feed);
-  return feed.failed() ? -2 : result;
+  const LzariResult result = DecodeWith(first, output, expectedLength, state, &feed);
+  return feed.failed() ? LzariResult::kSourceFailed : result;
 }
 
-int LzariDecodeTo(LzariSource& source, std::uint64_t inputLength, LzariSink& sink,
-                  std::uint32_t expectedLength, LzariState& state) {
+LzariResult LzariDecodeTo(LzariSource& source, std::uint64_t inputLength, LzariSink& sink,
+                          std::uint32_t expectedLength, LzariState& state) {
   Feed feed(source, inputLength);
   Slider slider(sink);
   const std::span<const std::uint8_t> first = feed.First();
-  int result = DecodeWith(first, slider.data(), expectedLength, state, &feed, &slider);
+  const LzariResult result = DecodeWith(first, slider.data(), expectedLength, state, &feed, &slider);
   const std::uint32_t held = state.outputCount;  // the place in the window
   state.outputCount = static_cast<std::uint32_t>(slider.slid() + held);
-  if (feed.failed()) return -2;
-  if (result == 1 && !slider.Hand(held)) return -3;
+  if (feed.failed()) return LzariResult::kSourceFailed;
+  if (result == LzariResult::kDecoded && !slider.Hand(held)) return LzariResult::kSinkRefused;
   return result;
 }

@@ -27,10 +27,11 @@
 //     look-ahead runs ahead of the last symbol, so a complete stream is read up to 17
 //     bits beyond its end (15 at most when the encoder closed it the published way;
 //     real ARMAX files need 9 to 15). A decode that would consume more than
-//     kInputSlackBytes bytes past the end is abandoned with -1: its input is truncated
-//     or is not LZARI at all. Bytes are only ever read inside the input. There is no
-//     end mark, so a stream that lost no more than its last few bytes can still decode
-//     in full with its last symbols wrong; a check sum over the data has to catch that.
+//     kInputSlackBytes bytes past the end is abandoned with kInputEnded: its input is
+//     truncated or is not LZARI at all. Bytes are only ever read inside the input.
+//     There is no end mark, so a stream that lost no more than its last few bytes can
+//     still decode in full with its last symbols wrong; a check sum over the data has
+//     to catch that.
 //   - Output overrun. The output holds exactly expectedLength bytes. A final match
 //     that reaches past it is cut off at expectedLength and the decode succeeds (the
 //     count has reached its target); no byte is written past the buffer.
@@ -109,12 +110,23 @@ struct LzariState {
   std::uint32_t outputCount;   // bytes written so far
 };
 
-// Decodes `input` into output[0 .. expectedLength). Returns 1 when expectedLength bytes
-// have been produced; -1 when expectedLength is 0 or output is null (nothing is read or
-// written), or when the stream ran out of input (see above; the bytes decoded until
-// then are in output, the rest is untouched).
-int LzariDecode(std::span<const std::uint8_t> input, std::uint8_t* output,
-                std::uint32_t expectedLength, LzariState& state);
+// What a decode ends with, one result per cause:
+//
+//   kDecoded        1  expectedLength bytes have been produced
+//   kInputEnded    -1  the stream ran out of input (see above): the bytes decoded until
+//                      then are in output, the rest is untouched
+//   kSourceFailed  -2  (LzariDecodeFrom, LzariDecodeTo) the source gave fewer bytes than
+//                      asked before the stream's end
+//   kSinkRefused   -3  (LzariDecodeTo) the sink refused a piece
+//   kNoOutput      -4  expectedLength is 0 or output is null: nothing is decoded or
+//                      written (and LzariDecode reads nothing)
+//
+// The numbers are only for printing; nothing stores them.
+enum class LzariResult { kDecoded = 1, kInputEnded = -1, kSourceFailed = -2, kSinkRefused = -3, kNoOutput = -4 };
+
+// Decodes `input` into output[0 .. expectedLength): kDecoded, kInputEnded or kNoOutput.
+LzariResult LzariDecode(std::span<const std::uint8_t> input, std::uint8_t* output,
+                        std::uint32_t expectedLength, LzariState& state);
 
 // Where a decode may take its stream from piece by piece, so that a stream on disk need
 // not be held whole: Read fills buffer with up to n of the stream's next bytes and
@@ -129,9 +141,10 @@ class LzariSource {
 
 // As LzariDecode, the inputLength bytes of the stream read from `source` as they are
 // needed, at most lzari::kPieceBytes held at a time; the output is the same byte for
-// byte. Returns -2 when the source fails to give them.
-int LzariDecodeFrom(LzariSource& source, std::uint64_t inputLength, std::uint8_t* output,
-                    std::uint32_t expectedLength, LzariState& state);
+// byte. Returns kSourceFailed when the source fails to give them, whatever the decode
+// made of the bytes it had.
+LzariResult LzariDecodeFrom(LzariSource& source, std::uint64_t inputLength, std::uint8_t* output,
+                            std::uint32_t expectedLength, LzariState& state);
 
 // Where a windowed decode hands its output, in order, piece by piece: Take returns false
 // to stop the decode.
@@ -146,10 +159,10 @@ class LzariSink {
 // As LzariDecodeFrom, with no buffer for the whole output: the bytes are decoded into a
 // window of lzari::kWindowBytes (the last 4096 kept in front for the matches that reach
 // back) and handed to `sink` each time it fills, the rest once the decode succeeds. The
-// same bytes, result and counts as LzariDecodeFrom; -3 when the sink refused a piece. On a
-// failure the pieces handed before it are all that went.
-int LzariDecodeTo(LzariSource& source, std::uint64_t inputLength, LzariSink& sink,
-                  std::uint32_t expectedLength, LzariState& state);
+// same bytes, result and counts as LzariDecodeFrom; kSinkRefused when the sink refused a
+// piece. On a failure the pieces handed before it are all that went.
+LzariResult LzariDecodeTo(LzariSource& source, std::uint64_t inputLength, LzariSink& sink,
+                          std::uint32_t expectedLength, LzariState& state);
 
 namespace lzari {
 inline constexpr std::size_t kPieceBytes = 64 * 1024;

@@ -12,8 +12,9 @@
 
 // The block sums are searched and counted eight at a time with SSE2 where the compiler has
 // it; the plain loops beside that code do the same one at a time. MORAVELT_LZARI_SCALAR
-// builds the plain loops everywhere (the asan preset does, so both are built and tested).
-#if defined(__SSE2__) && !defined(MORAVELT_LZARI_SCALAR)
+// builds the plain loops everywhere (the asan preset does, so both are built and tested),
+// as the portable build does.
+#if defined(__SSE2__) && !defined(MORAVELT_LZARI_SCALAR) && !defined(MORAVELT_PORTABLE)
 #include <emmintrin.h>
 #define MORAVELT_LZARI_SSE2 1
 #endif

@@ -21,6 +21,8 @@ std::string_view LoadResultMessage(int result) {
 
 std::string LoadFailureMessage(const CSaveGame& save, LoadResult result) {
   if (!save.refusal.empty()) return save.refusal;
+  // A load left unanswered: what it needs to know.
+  if (result == LoadResult::kNeedsAnswer && save.question) return save.question->text;
   return std::string(LoadResultMessage(result));
 }
 

@@ -26,9 +26,10 @@ inline std::string_view LoadResultMessage(LoadResult r) { return LoadResultMessa
 // result's message.
 std::string LoadFailureMessage(const CSaveGame& save, LoadResult result);
 
-// The message after Save or WriteConverted: empty for success (1, and -5 written in
-// place), "Error opening file" for 0, the replace failure for -4, and for anything else
-// the memory message (-7) or "Unexpected error", so that no failure passes as success.
+// The message after Save or WriteConverted: empty for success (kOk, and kSavedInPlace),
+// "Error opening file" for kOpenFailed, the replace failure for kReplaceFailed, and for
+// anything else the memory message (kNoMemory) or "Unexpected error", so that no failure
+// passes as success.
 std::string_view SaveResultMessage(int result);
 inline std::string_view SaveResultMessage(LoadResult r) { return SaveResultMessage(ResultCode(r)); }
 

@@ -3,7 +3,7 @@
 #include <system_error>
 
 #include "formats/messages.h"
-#include "formats/output_file.h"
+#include "io/output_file.h"
 #include "io/file.h"
 #include "io/folder.h"
 #include "io/safe_name.h"
@@ -18,9 +18,9 @@ bool FolderWrite::ok() const {
 }
 
 FolderFileOutcome WriteEntryFile(const CSaveGame& save, const SaveEntry& entry, const std::string& path) {
-  OutputFile out(path, /*inPlace=*/false);
+  io::OutputFile out(path, /*inPlace=*/false);
   if (!out.ok()) return FolderFileOutcome::kCannotWrite;
-  DataResult r = CopyEntryData(entry, save.sourcePath, [&out](std::span<const std::uint8_t> piece) {
+  DataResult r = CopyEntryData(entry, save.container.get(), [&out](std::span<const std::uint8_t> piece) {
     return out.Write(piece);
   });
   if (r == DataResult::kOpenFailed || r == DataResult::kShort) {
@@ -28,7 +28,7 @@ FolderFileOutcome WriteEntryFile(const CSaveGame& save, const SaveEntry& entry, 
     out.Commit();
     return FolderFileOutcome::kCannotRead;
   }
-  if (r != DataResult::kOk || out.Commit() != LoadResult::kOk) return FolderFileOutcome::kCannotWrite;
+  if (r != DataResult::kOk || out.Commit() != io::Committed::kWritten) return FolderFileOutcome::kCannotWrite;
   return FolderFileOutcome::kWritten;
 }
 

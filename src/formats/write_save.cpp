@@ -1,6 +1,5 @@
 #include "formats/write_save.h"
 
-#include "formats/output_file.h"
 #include "formats/ps1/ps1_save.h"
 
 std::string ConsoleRefusal(const CSaveGame& save, const FormatFamily& family) {
@@ -29,15 +28,16 @@ SaveWrite WriteSaveAs(CSaveGame& save, const FormatFamily& family, const std::st
   return outcome;
 }
 
-std::optional<OnePassConversion> ConvertInOnePass(CSaveGame& reader, const std::string& sourcePath,
-                                                  const FormatFamily& family, const std::string& target) {
+std::optional<OnePassConversion> ConvertInOnePass(CSaveGame& reader, const io::ByteSource& source,
+                                                  const FormatFamily& family, const std::string& target,
+                                                  const LoadAnswers& answers) {
   if (family.kind == reader.kind || family.conversionLoss || family.requiredName ||
-      !ConsoleRefusal(reader, family).empty() || IsSameContainer(target, sourcePath))
+      !ConsoleRefusal(reader, family).empty() || IsSameContainer(target, source.path()))
     return std::nullopt;
   std::unique_ptr<CSaveGame> format = family.create();
   std::unique_ptr<SaveStreamWriter> writer = format->StreamWriter(target);
   if (!writer) return std::nullopt;
-  const std::optional<LoadResult> loaded = reader.LoadInto(sourcePath, *writer);
+  const std::optional<LoadResult> loaded = reader.LoadInto(source, *writer, answers);
   if (!loaded) return std::nullopt;
   OnePassConversion done;
   if (writer->Failed())  // the write stopped the read

@@ -39,11 +39,13 @@ struct OnePassConversion {
   SaveWrite write;
 };
 
-// Converts the file at `sourcePath`, which `reader` (an empty object of its family) reads,
-// to `family` at `target` without holding the save's file data whole: for a pair where
-// the source family hands its entries over as it reads them and the target's writer takes
-// them so. None, with nothing read or written, for any other pair, a target that is the
-// source, or a family whose writes come with a note or a refusal that needs the whole
-// save: the caller loads the save and writes it as usual.
-std::optional<OnePassConversion> ConvertInOnePass(CSaveGame& reader, const std::string& sourcePath,
-                                                  const FormatFamily& family, const std::string& target);
+// Converts `source`, which `reader` (an empty object of its family) reads, to `family` at
+// `target` without holding the save's file data whole: for a pair where the source family
+// hands its entries over as it reads them and the target's writer takes them so. None,
+// with nothing read or written, for any other pair, a target that is the source, or a
+// family whose writes come with a note or a refusal that needs the whole save: the caller
+// loads the save and writes it as usual. A load that stops at a question gives
+// kNeedsAnswer (reader.question) before anything is written.
+std::optional<OnePassConversion> ConvertInOnePass(CSaveGame& reader, const io::ByteSource& source,
+                                                  const FormatFamily& family, const std::string& target,
+                                                  const LoadAnswers& answers = {});

@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "formats/output_file.h"
+#include "io/output_file.h"
 
 // The one copy of stb_image_write in the program. It writes through our callback only:
 // files go through OutputFile like every other write.
@@ -41,9 +41,9 @@ Result<std::vector<std::uint8_t>> EncodePng(const Picture& picture) {
 Result<Done> WritePng(const std::string& path, const Picture& picture) {
   auto png = EncodePng(picture);
   if (!png) return png.error();
-  OutputFile file(path, false);
+  io::OutputFile file(path, false);
   file.Write(png.value());
-  if (file.Commit() != LoadResult::kOk) return Error{Fault::kWriteFailed, "cannot write " + path};
+  if (file.Commit() != io::Committed::kWritten) return Error{Fault::kWriteFailed, "cannot write " + path};
   return Done{};
 }
 

@@ -11,12 +11,15 @@
 
 #include "io/beside.h"
 
-#if defined(__SSE2__)
+// SSE2 where the compiler has it, except in the portable build; the plain code beside
+// each use does the same.
+#if defined(__SSE2__) && !defined(MORAVELT_PORTABLE)
 #include <emmintrin.h>
+#define MORAVELT_ICON_SSE2 1
 #endif
 
 // The drawing is compiled a second time for processors with AVX2, chosen at run time.
-#if defined(__SSE2__) && defined(__x86_64__) && defined(__GNUC__)
+#if defined(MORAVELT_ICON_SSE2) && defined(__x86_64__) && defined(__GNUC__)
 #define MORAVELT_ICON_WIDE 1
 #endif
 
@@ -112,7 +115,7 @@ I4 Splat(std::uint32_t v) {
   return I4{i, i, i, i};
 }
 bool Any(I4 m) {
-#if defined(__SSE2__)
+#ifdef MORAVELT_ICON_SSE2
   return _mm_movemask_ps(reinterpret_cast<__m128>(m)) != 0;  // lanes are all ones or zero
 #else
   std::uint64_t w[2];
@@ -134,14 +137,14 @@ F4 Blend(I4 mask, F4 yes, F4 no) {
 // Lane by lane a where a > b (a < b), else b (so b where either is NaN), as maxps and
 // minps give.
 F4 Greater(F4 a, F4 b) {
-#if defined(__SSE2__)
+#ifdef MORAVELT_ICON_SSE2
   return _mm_max_ps(a, b);
 #else
   return Blend(a > b, a, b);
 #endif
 }
 F4 Less(F4 a, F4 b) {
-#if defined(__SSE2__)
+#ifdef MORAVELT_ICON_SSE2
   return _mm_min_ps(a, b);
 #else
   return Blend(a < b, a, b);
@@ -149,7 +152,7 @@ F4 Less(F4 a, F4 b) {
 }
 // The least of four lanes, none NaN.
 float Lowest(F4 v) {
-#if defined(__SSE2__)
+#ifdef MORAVELT_ICON_SSE2
   v = _mm_min_ps(v, _mm_shuffle_ps(v, v, _MM_SHUFFLE(2, 3, 0, 1)));
   return _mm_min_ps(v, _mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 0, 3, 2)))[0];
 #else
@@ -159,7 +162,7 @@ float Lowest(F4 v) {
 
 // Each lane's square root, rounded as one alone is.
 F4 SquareRoot(F4 v) {
-#if defined(__SSE2__)
+#ifdef MORAVELT_ICON_SSE2
   return _mm_sqrt_ps(v);
 #else
   return F4{std::sqrt(v[0]), std::sqrt(v[1]), std::sqrt(v[2]), std::sqrt(v[3])};
@@ -327,7 +330,7 @@ struct PixelSamples {
 // triangle's corners (and far, in a sliver), and a float out of range must never reach an
 // int conversion.
 F4 Within(F4 v, float high) {
-#if defined(__SSE2__)
+#ifdef MORAVELT_ICON_SSE2
   // maxps gives its second operand where the first is NaN.
   return _mm_min_ps(_mm_max_ps(v, _mm_setzero_ps()), _mm_set1_ps(high));
 #else
@@ -350,7 +353,7 @@ F4 TexelAt(const std::uint16_t* texture, F4 uv) {
 // Light times texel, rounded and within 0..255 (NaN as 0), packed as a pixel.
 std::uint32_t Colour(F4 light, F4 texel) {
   const I4 c = __builtin_convertvector(Within(light * texel + Splat(0.5f), 255.0f), I4);
-#if defined(__SSE2__)
+#ifdef MORAVELT_ICON_SSE2
   // The four lanes narrowed to bytes in memory order (lane 3, which holds 0, then opaque).
   const __m128i words = _mm_packs_epi32(reinterpret_cast<__m128i>(c), reinterpret_cast<__m128i>(c));
   return static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(words, words))) | 0xFF000000u;
@@ -559,7 +562,7 @@ class Rasteriser {
     I4 colours;
     std::memcpy(&colours, p.colour.data(), sizeof colours);
     colours = (covered & colours) | (~covered & Splat(background));
-#if defined(__SSE2__)
+#ifdef MORAVELT_ICON_SSE2
     // The four samples' bytes widened to 16 bits and added channel by channel.
     const __m128i c = reinterpret_cast<__m128i>(colours), zero = _mm_setzero_si128();
     __m128i sum = _mm_add_epi16(_mm_unpacklo_epi8(c, zero), _mm_unpackhi_epi8(c, zero));

@@ -29,7 +29,7 @@ Result<std::vector<std::uint8_t>> ReadEntry(const CSaveGame& save, const SaveEnt
     return Error{Fault::kTooLarge, name + " is " + std::to_string(entry.size) +
                                        " bytes: more than an icon file can be"};
   std::vector<std::uint8_t> bytes;
-  switch (ReadEntryData(entry, save.sourcePath, bytes)) {
+  switch (ReadEntryData(entry, save.container.get(), bytes)) {
     case DataResult::kOk:
       return bytes;
     case DataResult::kShort:

@@ -8,7 +8,7 @@
 #include <thread>
 #include <utility>
 
-#if defined(__x86_64__) || defined(__i386__)
+#if (defined(__x86_64__) || defined(__i386__)) && !defined(MORAVELT_PORTABLE)
 #include <immintrin.h>
 #endif
 
@@ -32,7 +32,7 @@ bool Watch(Ready ready) {
   for (;;) {
     for (int i = 0; i < 64; ++i) {
       if (ready()) return true;
-#if defined(__x86_64__) || defined(__i386__)
+#if (defined(__x86_64__) || defined(__i386__)) && !defined(MORAVELT_PORTABLE)
       _mm_pause();
 #else
       std::this_thread::yield();
@@ -84,6 +84,9 @@ class Worker {
 
  private:
   static Worker* Start() {
+#ifdef MORAVELT_PORTABLE
+    return nullptr;  // the portable build starts no thread: every task runs on its caller
+#else
     if (std::thread::hardware_concurrency() < 2) return nullptr;
     auto* w = new Worker;
     try {
@@ -93,6 +96,7 @@ class Worker {
       return nullptr;
     }
     return w;
+#endif
   }
 
   [[noreturn]] void Run() {

@@ -2,9 +2,10 @@
 //
 // One thread is kept for it, started on first use: starting a thread costs tens of
 // microseconds, as much as many of the tasks handed to it. A task goes to that thread
-// only when it is idle; otherwise (and on a machine with one core, or when the thread is
-// the caller) it runs at once on the caller's thread. So a task never waits behind
-// another, and tasks may hand on tasks of their own without waiting for one another.
+// only when it is idle; otherwise (and on a machine with one core, in the portable build,
+// which starts no thread, or when the thread is the caller) it runs at once on the
+// caller's thread. So a task never waits behind another, and tasks may hand on tasks of
+// their own without waiting for one another.
 #pragma once
 
 #include <functional>

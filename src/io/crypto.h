@@ -1,5 +1,6 @@
-// The few cryptographic primitives the containers need, from the platform's own library:
-// OpenSSL's libcrypto elsewhere (io/crypto_openssl.cpp), CNG on Windows (io/crypto_cng.cpp).
+// The few cryptographic primitives the containers need, from the library the build names
+// in MORAVELT_CRYPTO: OpenSSL's libcrypto (io/crypto_openssl.cpp), or CNG
+// (io/crypto_cng.cpp), the default on Windows.
 // Nothing here is implemented by hand.
 //
 //   SHA-1 and HMAC-SHA1, fed in pieces     PS3 export signatures and their seeds

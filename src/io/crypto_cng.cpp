@@ -1,6 +1,4 @@
 // The crypto interface over Windows CNG (bcrypt).
-#ifdef _WIN32
-
 #include <windows.h>
 #include <bcrypt.h>
 
@@ -213,5 +211,3 @@ std::optional<Sha256Digest> Sha256Of(std::span<const std::uint8_t> bytes) {
 }
 
 }  // namespace io
-
-#endif  // _WIN32

@@ -1,6 +1,4 @@
 // The crypto interface over OpenSSL's libcrypto (version 3 EVP interfaces only).
-#ifndef _WIN32
-
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/params.h>
@@ -143,5 +141,3 @@ std::optional<Sha256Digest> Sha256Of(std::span<const std::uint8_t> bytes) {
 }
 
 }  // namespace io
-
-#endif  // !_WIN32

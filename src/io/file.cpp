@@ -1,6 +1,7 @@
 #include "io/file.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <string>
@@ -88,7 +89,14 @@ File& File::operator=(File&& other) noexcept {
   return *this;
 }
 
+namespace {
+std::atomic<OpenProbe> openProbe{nullptr};
+}  // namespace
+
+void SetOpenProbe(OpenProbe probe) { openProbe = probe; }
+
 File File::OpenRead(const std::string& path) {
+  if (OpenProbe probe = openProbe.load(std::memory_order_relaxed)) probe(path);
 #ifdef _WIN32
   return File(OpenNative(path, L"rb"));
 #else

@@ -87,6 +87,11 @@ class File {
   std::FILE* f_ = nullptr;
 };
 
+// Test-only: a function every open of a file for reading calls with its path (nullptr, the
+// default: none), so that a test can count how often a command opens its file.
+using OpenProbe = void (*)(const std::string& path);
+void SetOpenProbe(OpenProbe probe);
+
 // `name` inside the folder `dir`.
 std::string JoinPath(const std::string& dir, std::string_view name);
 

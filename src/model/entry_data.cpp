@@ -2,28 +2,23 @@
 
 #include <algorithm>
 
-
 namespace {
 constexpr std::size_t kChunk = std::size_t{1} << 20;
 // Extents this close after one another are read together, the bytes between passed over.
 constexpr std::uint64_t kGap = 4096;
-}
+}  // namespace
 
-DataResult CopyEntryData(const SaveEntry& entry, const std::string& containerPath,
-                         const DataSink& sink) {
+DataResult CopyEntryData(const SaveEntry& entry, const io::ByteSource* container, const DataSink& sink) {
   EntryDataReader reader;
-  return reader.Copy(entry, containerPath, sink);
+  return reader.Copy(entry, container, sink);
 }
 
-DataResult EntryDataReader::Copy(const SaveEntry& entry, const std::string& containerPath,
-                                 const DataSink& sink) {
+DataResult EntryDataReader::Copy(const SaveEntry& entry, const io::ByteSource* container, const DataSink& sink) {
   const std::uint64_t size = entry.size;
   if (const InMemory* memory = std::get_if<InMemory>(&entry.source)) {
     const std::span<const std::uint8_t> bytes = memory->Bytes();
     if (bytes.size() < size) return DataResult::kShort;
-    return sink(bytes.first(entry.size))
-               ? DataResult::kOk
-               : DataResult::kSinkFailed;
+    return sink(bytes.first(entry.size)) ? DataResult::kOk : DataResult::kSinkFailed;
   }
   if (const FromDisk* pc = std::get_if<FromDisk>(&entry.source)) {
     if (!OpenFile(pc->diskPath)) return DataResult::kOpenFailed;
@@ -31,16 +26,20 @@ DataResult EntryDataReader::Copy(const SaveEntry& entry, const std::string& cont
   }
   if (const ContainerExtents* inMemory = std::get_if<ContainerExtents>(&entry.source); inMemory && inMemory->held)
     return CopyHeld(*inMemory, size, sink);
-  if (!OpenFile(containerPath)) return DataResult::kOpenFailed;
+  if (!container) return DataResult::kOpenFailed;
   if (const InContainer* range = std::get_if<InContainer>(&entry.source))
-    return CopyRange(range->dataOffset, size, sink);
-  // Extents: in order until `size` bytes have gone; extents that hold fewer leave it short.
-  const std::vector<Extent>& extents = std::get<ContainerExtents>(entry.source).extents;
+    return CopyContainerRange(*container, range->dataOffset, size, sink);
+  return CopyExtents(*container, std::get<ContainerExtents>(entry.source).extents, size, sink);
+}
+
+DataResult EntryDataReader::CopyExtents(const io::ByteSource& container, const std::vector<Extent>& extents,
+                                        std::uint64_t size, const DataSink& sink) {
+  // In order until `size` bytes have gone; extents that hold fewer leave it short.
   std::uint64_t left = size;
   for (std::size_t i = 0; i < extents.size() && left > 0;) {
     // The run of extents from i that go forward, each at most kGap bytes after the last,
     // within one piece: one read for all of them (a card image's pages lie 16 bytes apart,
-    // and a seek for each would cost a read of the file each).
+    // and a read of each would cost a call to the system each).
     const std::uint64_t start = extents[i].offset;
     std::uint64_t end = start, wanted = 0;
     std::size_t last = i;
@@ -52,19 +51,20 @@ DataResult EntryDataReader::Copy(const SaveEntry& entry, const std::string& cont
       wanted += n;
     }
     if (last == i + 1) {
-      DataResult r = CopyRange(start, wanted, sink);  // one extent, in pieces however long
+      DataResult r = CopyContainerRange(container, start, wanted, sink);  // one extent, in pieces however long
       if (r != DataResult::kOk) return r;
     } else {
       const std::size_t span = static_cast<std::size_t>(end - start);
-      if (buffer_.size() < span) buffer_.resize(span);
-      if (!file_.Seek(start) || !file_.ReadExact(buffer_.data(), span)) {
-        Close();
-        return DataResult::kShort;
+      const std::uint8_t* run = container.data() && end <= container.size() ? container.data() + start : nullptr;
+      if (!run) {
+        if (buffer_.size() < span) buffer_.resize(span);
+        if (!container.ReadAt(start, std::span(buffer_.data(), span))) return DataResult::kShort;
+        run = buffer_.data();
       }
       std::uint64_t handed = 0;
       for (std::size_t k = i; k < last; ++k) {
         const std::uint64_t n = std::min(wanted - handed, extents[k].length);
-        const std::uint8_t* p = buffer_.data() + (extents[k].offset - start);
+        const std::uint8_t* p = run + (extents[k].offset - start);
         if (!sink(std::span<const std::uint8_t>(p, static_cast<std::size_t>(n)))) return DataResult::kSinkFailed;
         handed += n;
       }
@@ -97,25 +97,52 @@ DataResult EntryDataReader::CopyHeld(const ContainerExtents& source, std::uint64
 
 bool EntryDataReader::OpenFile(const std::string& path) {
   if (file_ && openPath_ == path) return true;
-  Close();
+  if (file_) file_.Close();
   file_ = io::File::OpenRead(path);
+  openPath_.clear();
   if (!file_) return false;
   openPath_ = path;
   return true;
 }
 
-DataResult EntryDataReader::CopyRange(std::uint64_t offset, std::uint64_t length,
-                                      const DataSink& sink) {
+DataResult EntryDataReader::CopyRange(std::uint64_t offset, std::uint64_t length, const DataSink& sink) {
   if (!file_.Seek(offset)) return DataResult::kShort;
   const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(length, kChunk));
   if (buffer_.size() < want) buffer_.resize(want);
   while (length > 0) {
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(length, buffer_.size()));
     if (!file_.ReadExact(buffer_.data(), n)) {
-      Close();  // a file cut short may be reopened by the next entry: don't keep state
+      // A file cut short may be reopened by the next entry: don't keep state.
+      file_.Close();
+      file_ = io::File();
+      openPath_.clear();
       return DataResult::kShort;
     }
     if (!sink(std::span<const std::uint8_t>(buffer_.data(), n))) return DataResult::kSinkFailed;
+    length -= n;
+  }
+  return DataResult::kOk;
+}
+
+DataResult EntryDataReader::CopyContainerRange(const io::ByteSource& container, std::uint64_t offset,
+                                               std::uint64_t length, const DataSink& sink) {
+  if (offset > container.size() || length > container.size() - offset) return DataResult::kShort;
+  if (const std::uint8_t* all = container.data()) {
+    // In memory: handed over where it lies, in pieces as a file's would be.
+    for (std::uint64_t done = 0; done < length;) {
+      const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, kChunk));
+      if (!sink(std::span<const std::uint8_t>(all + offset + done, n))) return DataResult::kSinkFailed;
+      done += n;
+    }
+    return DataResult::kOk;
+  }
+  const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(length, kChunk));
+  if (buffer_.size() < want) buffer_.resize(want);
+  while (length > 0) {
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(length, buffer_.size()));
+    if (!container.ReadAt(offset, std::span(buffer_.data(), n))) return DataResult::kShort;
+    if (!sink(std::span<const std::uint8_t>(buffer_.data(), n))) return DataResult::kSinkFailed;
+    offset += n;
     length -= n;
   }
   return DataResult::kOk;
@@ -127,11 +154,10 @@ void EntryDataReader::Close() {
   openPath_.clear();
 }
 
-DataResult ReadEntryData(const SaveEntry& entry, const std::string& containerPath,
-                         std::vector<std::uint8_t>& out) {
+DataResult ReadEntryData(const SaveEntry& entry, const io::ByteSource* container, std::vector<std::uint8_t>& out) {
   out.clear();
   out.reserve(std::min<std::size_t>(entry.size, std::size_t{64} << 20));
-  return CopyEntryData(entry, containerPath, [&out](std::span<const std::uint8_t> piece) {
+  return CopyEntryData(entry, container, [&out](std::span<const std::uint8_t> piece) {
     out.insert(out.end(), piece.begin(), piece.end());
     return true;
   });

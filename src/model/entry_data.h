@@ -1,6 +1,7 @@
 // Reading an entry's bytes from the one place they are (see EntrySource): memory, a PC
 // file, one range of the save's container or a list of its extents. Exactly `size` bytes
 // are taken; every writer, the extract command and the icon readers read through here.
+// The container is the save's byte source (CSaveGame::container): a file or memory.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "io/byte_source.h"
 #include "io/file.h"
 #include "model/entry.h"
 
@@ -24,26 +26,29 @@ enum class DataResult {
 using DataSink = std::function<bool(std::span<const std::uint8_t>)>;
 
 // Streams the entry's `size` bytes to the sink in pieces of at most 1 MiB.
-DataResult CopyEntryData(const SaveEntry& entry, const std::string& containerPath,
-                         const DataSink& sink);
+DataResult CopyEntryData(const SaveEntry& entry, const io::ByteSource* container, const DataSink& sink);
 
-// The same for the entries of a save one after another: the file read last stays open
-// and the buffer is kept, since most entries lie in one container file (a writer of
-// many small saves otherwise spends much of its time opening the same file again).
+// The same for the entries of a save one after another: the PC file read last stays open
+// and the buffer is kept (a writer of many small saves otherwise spends much of its time
+// opening the same file again).
 class EntryDataReader {
  public:
-  DataResult Copy(const SaveEntry& entry, const std::string& containerPath,
-                  const DataSink& sink);
-  // Lets go of the open file: before a target that may be that file is replaced (an
+  DataResult Copy(const SaveEntry& entry, const io::ByteSource* container, const DataSink& sink);
+  // Lets go of the open PC file: before a target that may be that file is replaced (an
   // open file can't be replaced on every system).
   void Close();
 
  private:
   bool OpenFile(const std::string& path);
-  // Extents of a container held in memory: no file is opened.
+  // Extents of a container held in memory: nothing is read.
   static DataResult CopyHeld(const ContainerExtents& source, std::uint64_t size, const DataSink& sink);
-  // Streams `length` bytes of the open file from `offset` to the sink.
+  // Streams `length` bytes of the open PC file from `offset` to the sink.
   DataResult CopyRange(std::uint64_t offset, std::uint64_t length, const DataSink& sink);
+  // The same from the container.
+  DataResult CopyContainerRange(const io::ByteSource& container, std::uint64_t offset, std::uint64_t length,
+                                const DataSink& sink);
+  DataResult CopyExtents(const io::ByteSource& container, const std::vector<Extent>& extents, std::uint64_t size,
+                         const DataSink& sink);
 
   io::File file_;
   std::string openPath_;
@@ -51,5 +56,4 @@ class EntryDataReader {
 };
 
 // Reads the entry's `size` bytes into out (resized to fit).
-DataResult ReadEntryData(const SaveEntry& entry, const std::string& containerPath,
-                         std::vector<std::uint8_t>& out);
+DataResult ReadEntryData(const SaveEntry& entry, const io::ByteSource* container, std::vector<std::uint8_t>& out);

@@ -73,7 +73,7 @@ std::optional<std::vector<std::uint8_t>> ReadIconSys(const CSaveGame& save) {
     if (entry.size != kIconSysSize) return std::nullopt;
     bytes.clear();
     bytes.reserve(kIconSysSize);
-    DataResult r = reader.Copy(entry, save.sourcePath, [&bytes](std::span<const std::uint8_t> piece) {
+    DataResult r = reader.Copy(entry, save.container.get(), [&bytes](std::span<const std::uint8_t> piece) {
       bytes.insert(bytes.end(), piece.begin(), piece.end());
       return true;
     });

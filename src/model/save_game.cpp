@@ -1,19 +1,125 @@
 #include "model/save_game.h"
 
 #include <limits>
+#include <new>
 #include <utility>
 
 #include "io/file.h"
+#include "model/icon_sys.h"
+
+LoadResult Finished(io::Committed committed) {
+  switch (committed) {
+    case io::Committed::kWritten: return LoadResult::kOk;
+    case io::Committed::kWrittenInPlace: return LoadResult::kSavedInPlace;
+    case io::Committed::kReplaceFailed: return LoadResult::kReplaceFailed;
+    case io::Committed::kFailed: break;
+  }
+  return LoadResult::kOpenFailed;
+}
+
+bool IsSameContainer(const std::string& target, const std::string& sourcePath) {
+  return !sourcePath.empty() && (target == sourcePath || io::SameFile(target, sourcePath));
+}
 
 CSaveGame::~CSaveGame() = default;
 
-LoadResult CSaveGame::Load(const std::string&) { return LoadResult::kInvalid; }
-LoadResult CSaveGame::Save(const std::string&) { return LoadResult::kInvalid; }
+LoadResult CSaveGame::Load(io::SourcePtr source, const LoadAnswers& answers) {
+  refusal.clear();
+  question.reset();
+  if (!source) return LoadResult::kOpenFailed;
+  answers_ = &answers;
+  LoadResult result;
+  try {
+    result = Read(*source);
+  } catch (const std::bad_alloc&) {
+    result = LoadResult::kNoMemory;
+  }
+  answers_ = nullptr;
+  if (result != LoadResult::kOk) return result;
+  container = std::move(source);
+  sourcePath = container->path();
+  TakeTitle();
+  return result;
+}
 
-LoadResult CSaveGame::WriteConvertedFrom(const CSaveGame&, const std::string&) { return LoadResult::kInvalid; }
+LoadResult CSaveGame::Load(const std::string& path, const LoadAnswers& answers) {
+  refusal.clear();
+  question.reset();
+  io::SourcePtr source = io::OpenSource(path);
+  if (!source) return LoadResult::kOpenFailed;
+  const LoadResult result = Load(source, answers);
+  source->Release();
+  return result;
+}
+
+LoadResult CSaveGame::Save(io::ByteSink& out) {
+  refusal.clear();
+  return Write(out);
+}
+
+LoadResult CSaveGame::Save(const std::string& path) {
+  refusal.clear();
+  const bool inPlace = IsSameContainer(path, sourcePath);
+  io::OutputFile out(path, inPlace);
+  // The container read from is replaced: let it go first where an open file can't be.
+  if (inPlace && container) out.ReleaseBeforeReplacing(container);
+  if (!out.ok()) return LoadResult::kOpenFailed;
+  return Write(out);
+}
+
+LoadResult CSaveGame::WriteConvertedFrom(const CSaveGame& source, io::ByteSink& out) {
+  refusal.clear();
+  return WriteConverted(source, out);
+}
+
+LoadResult CSaveGame::WriteConvertedFrom(const CSaveGame& source, const std::string& path) {
+  refusal.clear();
+  io::OutputFile out(path, /*inPlace=*/false);
+  if (IsSameContainer(path, source.sourcePath) && source.container) out.ReleaseBeforeReplacing(source.container);
+  if (!out.ok()) return LoadResult::kOpenFailed;
+  return WriteConverted(source, out);
+}
+
+LoadResult CSaveGame::Read(const io::ByteSource&) { return LoadResult::kInvalid; }
+LoadResult CSaveGame::Write(io::ByteSink&) { return LoadResult::kInvalid; }
+LoadResult CSaveGame::WriteConverted(const CSaveGame&, io::ByteSink&) { return LoadResult::kInvalid; }
+
+void CSaveGame::TakeTitle() {
+  if (!entries || entries->empty()) return;
+  if (!ReadRawTitle()) return;
+  SaveEntry& root = entries->front();
+  TitleToAscii(root.rawTitle, root.title);
+}
+
+bool CSaveGame::ReadRawTitle() {
+  ReadIconSysTitle(*this, entries->front().rawTitle);
+  return true;
+}
+
+std::optional<bool> CSaveGame::Answer(std::string_view text, std::string_view caption) {
+  if (answers_) {
+    auto it = answers_->find(text);
+    if (it != answers_->end()) return it->second;
+  }
+  question = LoadQuestion{std::string(text), std::string(caption)};
+  return std::nullopt;
+}
+
+LoadResult LoadWithAnswers(CSaveGame& save, const io::SourcePtr& source,
+                           const std::function<bool(const LoadQuestion&)>& answer) {
+  LoadAnswers answers;
+  LoadResult result = save.Load(source, answers);
+  while (result == LoadResult::kNeedsAnswer && save.question && !answers.count(save.question->text)) {
+    answers[save.question->text] = answer(*save.question);
+    result = save.Load(source, answers);
+  }
+  return result;
+}
 
 std::unique_ptr<SaveStreamWriter> CSaveGame::StreamWriter(const std::string&) { return nullptr; }
-std::optional<LoadResult> CSaveGame::LoadInto(const std::string&, SaveStreamWriter&) { return std::nullopt; }
+std::optional<LoadResult> CSaveGame::LoadInto(const io::ByteSource&, SaveStreamWriter&, const LoadAnswers&) {
+  return std::nullopt;
+}
 
 int CSaveGame::FileCount() const {
   if (!entries || entries->empty()) return 0;
@@ -74,10 +180,6 @@ bool CSaveGame::ReplaceEntryFromDisk(const std::string& pcPath, int tablePositio
   if (!size) return false;
   PointAtDisk((*entries)[static_cast<std::size_t>(tablePosition)], pcPath, *size);
   return true;
-}
-
-bool CSaveGame::Ask(const std::string& text, const std::string& caption) const {
-  return question_ && question_(text, caption);
 }
 
 std::optional<std::uint32_t> CSaveGame::MeasurePcFile(const std::string& pcPath) {

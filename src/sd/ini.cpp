@@ -31,9 +31,12 @@ void ForEachLine(std::string_view text, Visit visit) {
   }
 }
 
+// A control character has no place in a name on the card's FAT file system, and a NUL
+// would end the name where the system reads it ("..\0" is "..").
 bool SafeFolderName(std::string_view name) {
   return !name.empty() && name.size() <= kMaxFolderName && name != "." && name != ".." &&
-         name.find_first_of("/\\:") == std::string_view::npos;
+         name.find_first_of("/\\:") == std::string_view::npos &&
+         std::none_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
 }
 
 }  // namespace

@@ -49,7 +49,7 @@ class GameFolders {
   static GameFolders Parse(std::string_view text);
   // The card folder of a game: what Game2Folder.ini maps its ID to, else the ID itself.
   // A value that could leave the card's home folder (a separator, "." or "..") or is
-  // longer than 31 characters is not taken.
+  // longer than 31 characters or holds a control character is not taken.
   std::string FolderFor(bool ps1, std::string_view deviceId) const;
 
  private:

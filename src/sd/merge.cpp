@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "card/card_messages.h"
+#include "card/kinds.h"
 #include "card/ps1/ps1_card.h"
 #include "io/file.h"
 #include "io/path.h"

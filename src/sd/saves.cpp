@@ -15,7 +15,7 @@ namespace {
 bool ReadFiles(const CSaveGame& save, std::map<std::string, std::vector<std::uint8_t>>& files) {
   for (int i = 0; i < save.FileCount(); ++i) {
     const SaveEntry* e = save.EntryAt(i);
-    if (!e || ReadEntryData(*e, save.sourcePath, files[std::string(e->Name())]) != DataResult::kOk) return false;
+    if (!e || ReadEntryData(*e, save.container.get(), files[std::string(e->Name())]) != DataResult::kOk) return false;
   }
   return true;
 }

@@ -8,7 +8,7 @@
 
 #include "card/card_messages.h"
 #include "card/ps1/ps1_card.h"
-#include "formats/output_file.h"
+#include "io/output_file.h"
 #include "io/file.h"
 #include "io/folder.h"
 #include "sd/game_id.h"
@@ -257,9 +257,9 @@ void Splitter::WriteCfg(const std::string& startup, int slot) {
     return;
   }
   io::MakeFolders(io::ParentOf(path));
-  OutputFile out(path, /*inPlace=*/false);
+  io::OutputFile out(path, /*inPlace=*/false);
   out.Write(edit.text.data(), edit.text.size());
-  if (out.Commit() == LoadResult::kOk)
+  if (out.Commit() == io::Committed::kWritten)
     Add(SplitEvent::kCfgWritten, "", relative, "$VMC_" + std::to_string(slot) + "=" + OplCardName(startup, slot));
   else
     Add(SplitEvent::kCfgFailed, "", relative, io::LastFailureReason());

@@ -7,6 +7,8 @@
 
 #include "card/card_messages.h"
 #include "card/card_size.h"
+#include "card/identify.h"
+#include "card/kinds.h"
 #include "card/folder_card.h"
 #include "card/image_card.h"
 #include "card/layout.h"
@@ -38,18 +40,6 @@ constexpr std::size_t kIssueLines = 12;
 constexpr std::uint8_t kPlaceholderFill = 0xC8;
 constexpr std::uint8_t kPlaceholderFrame = 0x80;
 
-bool LooksLikeCardFile(const std::string& path) {
-  io::File file = io::File::OpenRead(path);
-  if (!file) return false;
-  std::optional<std::uint64_t> length = file.Length();
-  if (!length) return false;
-  std::array<std::uint8_t, 512> head{};
-  std::size_t n = file.Read(head.data(), head.size());
-  // A file of a card image's size without a superblock opens as a card too, so that the
-  // card layer says whether it is blank or a damaged card.
-  const card::ImageKind kind = card::ClassifyImage(std::span<const std::uint8_t>(head.data(), n), *length).kind;
-  return kind == card::ImageKind::kCard || kind == card::ImageKind::kUnformatted;
-}
 
 // The card's size as the console counts it: what saves may use on the empty card (the
 // clusters below the console's limit less the root directory's first: 8,000 KB on an
@@ -84,11 +74,9 @@ bool OpensAsCard(const ChosenFile& chosen) {
   // A name without an extension may be a folder card as well as a raw PS1 save.
   const FormatFamily* family = FamilyForExtension(chosen.Extension());
   if (family && !family->Can(kNoExtension)) return false;
-  for (const card::ImageExtension& e : card::CardImageExtensions())
-    if (io::EqualsIgnoringCase(e.extension, chosen.Extension())) return true;
-  for (std::string_view e : card::Ps1CardExtensions())
-    if (io::EqualsIgnoringCase(e, chosen.Extension())) return true;
-  return LooksLikeCardFile(chosen.path) || card::LooksLikePs1CardFile(chosen.path);
+  for (const card::CardKind& k : card::CardKinds())
+    if (k.Has(chosen.Extension())) return true;
+  return card::Identify(chosen.path).card != nullptr;
 }
 
 icon::Picture PlaceholderPicture(int size) {
@@ -249,7 +237,7 @@ const icon::Picture* CardWindow::RowIcon(int row) {
 }
 
 icon::Picture CardWindow::DrawRowIcon(std::size_t row) const {
-  if (Ps1()) return Ps1Picture(saves_[row].icon, kListIconSize);
+  if (Ps1()) return Ps1Picture(saves_[row], kListIconSize);
   return IconPicture(LoadRowIcon(row), kListIconSize);
 }
 
@@ -306,7 +294,7 @@ void CardWindow::OnSelectionChanged() {
   previewFolder_ = key;
   icon::Picture picture;
   if (Ps1()) {
-    picture = Ps1Picture(first.icon, kPreviewSize);
+    picture = Ps1Picture(first, kPreviewSize);
   } else {
     std::unique_ptr<CSaveGame> save = ReadableSave(first);
     picture = save ? SavePicture(*save, kPreviewSize) : PlaceholderPicture(kPreviewSize);
@@ -419,19 +407,17 @@ void CardWindow::ImportFiles(const std::vector<std::string>& paths) {
   std::vector<std::string> problems;
   for (const std::string& path : paths) {
     // The family its extension names, else the one its contents look like.
-    const FormatFamily* family = FamilyToOpen(path);
-    if (!family) family = FamilyOfFile(path);
+    const card::Identified what = card::Identify(path);
+    const FormatFamily* family = what.family ? what.family : what.seenFamily;
     const std::string name(io::FileNameOf(path));
     if (!family) {
       problems.push_back(name + ": " + std::string(kUnknownFileType));
       continue;
     }
     std::unique_ptr<CSaveGame> save = family->create();
-    save->SetQuestionHandler([this](const std::string& text, const std::string& caption) {
+    LoadResult loaded = LoadAsking(*save, what.source, [this](const std::string& text, const std::string& caption) {
       return view_.AskYesNo(text, caption, MessageIcon::kQuestion);
     });
-    LoadResult loaded = save->Load(path);
-    save->SetQuestionHandler(nullptr);
     if (loaded != LoadResult::kOk || !save->entries) {
       problems.push_back(name + ": " + messages::LoadFailureMessage(
                                             *save, loaded == LoadResult::kOk ? LoadResult::kInvalid : loaded));

@@ -56,9 +56,9 @@ struct ExportTarget {
 };
 std::vector<ExportTarget> ExportTargets(PlayStation console = PlayStation::kPs2);
 
-// A PS1 save's icon frame (16 x 16) drawn `size` pixels a side without smoothing, or the
-// placeholder when the save has none.
-icon::Picture Ps1Picture(const icon::Picture& frame, int size);
+// A PS1 save's first icon frame (16 x 16) drawn `size` pixels a side without smoothing,
+// or the placeholder when the save has none.
+icon::Picture Ps1Picture(const card::SaveInfo& save, int size);
 
 class CardWindow {
  public:

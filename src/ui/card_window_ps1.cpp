@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "card/card_messages.h"
+#include "card/kinds.h"
 #include "card/ps1/ps1_card.h"
 #include "card_ids.h"
 #include "icon/ps1_icon.h"
@@ -23,7 +24,8 @@ std::string SlotsText(const card::SaveInfo& s) {
 
 }  // namespace
 
-icon::Picture Ps1Picture(const icon::Picture& frame, int size) {
+icon::Picture Ps1Picture(const card::SaveInfo& save, int size) {
+  const icon::Picture frame = save.ps1Header ? icon::Ps1Frame(*save.ps1Header, 0) : icon::Picture{};
   if (frame.width <= 0 || frame.height <= 0) return PlaceholderPicture(size);
   return icon::ScaleNearest(frame, size, size);
 }
@@ -55,7 +57,7 @@ void CardWindow::RestoreCommand() {
   std::vector<std::string> problems;
   for (const std::string& name : names) {
     const card::RestoreResult restored = card_->Restore(name);
-    if (restored != card::RestoreResult::kRestored) problems.push_back(card::messages::RestoreMessage(restored, name));
+    if (restored != card::RestoreResult::kRestored) problems.push_back(card::messages::RestoreMessage(restored, name, card_->refusal()));
   }
   ShowCard();
   Report(problems);

@@ -6,8 +6,10 @@
 #include <vector>
 
 #include "card/card_messages.h"
+#include "card/identify.h"
+#include "card/kinds.h"
 #include "card/ps1/ps1_card_file.h"
-#include "formats/output_file.h"
+#include "io/output_file.h"
 #include "formats/ps1/ps1_save.h"
 #include "formats/registry.h"
 #include "formats/write_save.h"
@@ -112,10 +114,9 @@ bool IsDataSourceOf(const CSaveGame& save, const std::string& target) {
 
 FileFilter CardImageFilter() {
   std::string pattern;
-  for (const card::ImageExtension& e : card::CardImageExtensions()) {
-    if (!pattern.empty()) pattern += ';';
-    pattern += "*." + std::string(e.extension);
-  }
+  for (const card::CardKind& k : card::CardKinds())
+    for (const card::CardExtension& e : k.extensions)
+      if (!k.ps1) pattern += (pattern.empty() ? "*." : ";*.") + std::string(e.extension);
   return {std::string(kCardImagesFilter) + " (" + pattern + ")", pattern};
 }
 
@@ -141,10 +142,7 @@ std::string CardSaveCaption(std::string_view folder, std::string_view cardPath) 
   return std::string(folder) + " on " + CardName(cardPath) + " - " + std::string(kMainCaption);
 }
 
-FileCommands::~FileCommands() {
-  // The question handler of a save refers to this object's platform.
-  if (current_) current_->SetQuestionHandler(nullptr);
-}
+FileCommands::~FileCommands() = default;
 
 bool FileCommands::SaveLoaded() const { return LoadedSave() != nullptr; }
 
@@ -167,24 +165,32 @@ std::optional<ChosenFile> FileCommands::ChooseContainer() {
   return platform_.OpenFileDialog(OpenContainerRequest());
 }
 
+LoadResult LoadAsking(CSaveGame& save, const io::SourcePtr& source,
+                      const std::function<bool(const std::string& text, const std::string& caption)>& ask) {
+  const LoadResult result =
+      source ? LoadWithAnswers(save, source, [&ask](const LoadQuestion& q) { return ask(q.text, q.caption); })
+             : LoadResult::kOpenFailed;
+  if (source) source->LetGoAfterEachRead();
+  return result;
+}
+
 void FileCommands::OpenFile(const ChosenFile& chosen) {
-  const FormatFamily* family = FamilyToOpen(chosen.path);
-  std::unique_ptr<CSaveGame> save = family ? family->create() : nullptr;
+  const card::Identified what = card::Identify(chosen.path);
+  std::unique_ptr<CSaveGame> save = what.family ? what.family->create() : nullptr;
   if (!save) {
     Message(kUnknownFileType);
     return;
   }
-  // The X-Port and ARMAX loaders may ask whether to load a doubtful file anyway.
-  save->SetQuestionHandler([this](const std::string& text, const std::string& caption) {
-    return platform_.AskYesNo(text, caption, MessageIcon::kQuestion);
-  });
 
   loaded_ = nullptr;
   current_.reset();
   current_ = std::move(save);
   CSaveGame& current = *current_;
 
-  LoadResult result = current.Load(chosen.path);
+  // The X-Port, ARMAX and PS3 loaders may ask whether to load a doubtful file anyway.
+  LoadResult result = LoadAsking(current, what.source, [this](const std::string& text, const std::string& caption) {
+    return platform_.AskYesNo(text, caption, MessageIcon::kQuestion);
+  });
   if (result == LoadResult::kOk && current.entries && !current.entries->empty()) {
     loaded_ = &current;
     current.extensionOffset = static_cast<int>(chosen.extensionOffset);
@@ -354,7 +360,7 @@ void FileCommands::AddFileCommand() {
 bool FileCommands::AddPcFile(const std::string& path, std::string_view name) {
   if (CSaveGame* current = LoadedSave()) {
     for (int i = 0; i < current->FileCount(); ++i) {
-      if (current->EntryAt(i)->Name() != name) continue;
+      if (current->EntryAt(i)->FullName() != name) continue;
       if (platform_.AskYesNo(messages::FileExistsQuestion(name), std::string(kFileExistsCaption),
                              MessageIcon::kInformation))
         current->ReplaceEntryFromDisk(path, i + 1);
@@ -402,12 +408,12 @@ void FileCommands::ExtractFileCommand(int row) {
   const SaveEntry& entry = *current->EntryAt(row);
 
   std::optional<ChosenFile> chosen = platform_.SaveFileDialog(AnyFileRequest(
-      std::string(entry.Name()), kDialogOverwritePrompt | kDialogPathMustExist));
+      std::string(entry.FullName()), kDialogOverwritePrompt | kDialogPathMustExist));
   if (!chosen) return;
 
   // The entry's bytes come first, whole, so that a short or missing source writes nothing.
   std::vector<std::uint8_t> bytes;
-  DataResult read = ReadEntryData(entry, current->sourcePath, bytes);
+  DataResult read = ReadEntryData(entry, current->container.get(), bytes);
   if (read != DataResult::kOk) {
     Message(kCannotReadFile);
     return;
@@ -417,9 +423,9 @@ void FileCommands::ExtractFileCommand(int row) {
     Message(kCannotWriteFile);
     return;
   }
-  OutputFile out(chosen->path, false);
+  io::OutputFile out(chosen->path, false);
   out.Write(bytes);
-  if (out.Commit() != LoadResult::kOk) Message(kCannotWriteFile);
+  if (out.Commit() != io::Committed::kWritten) Message(kCannotWriteFile);
 }
 
 void FileCommands::RefreshTitle() {
@@ -449,7 +455,7 @@ void FileCommands::RefreshFileList() {
                                       : kNameColumnWidth);
   for (int row = 0; row < files; ++row) {
     const SaveEntry& e = *current->EntryAt(row);
-    platform_.ListInsertRow(row, std::string(e.Name()));
+    platform_.ListInsertRow(row, std::string(e.FullName()));
     platform_.ListSetCell(row, 1, FormatSize(e.size));
     platform_.ListSetCell(row, 2, FormatMode(e.mode));
   }

@@ -10,6 +10,7 @@
 // caption then names the card and the save, and Save writes it back into that card.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,13 +30,20 @@ namespace ui {
 inline constexpr int kNameColumnWidth = 214;
 inline constexpr int kNameColumnWidthScrolled = 194;
 
-// "Memory card images (*.ps2;*.mc2;...)", from the card layer's list of extensions.
+// "Memory card images (*.ps2;*.vm2;...)", from the table of card kinds.
 FileFilter CardImageFilter();
 // "PS1 memory cards (*.mcd;*.mcr;...)".
 FileFilter Ps1CardFilter();
 
 // True when a path names a file that can be read: not a folder, not locked or gone.
 bool IsReadableFile(const std::string& path);
+
+// Loads `save` from `source`, each question it stops at put to the user through `ask` (a
+// Yes/No message box with that text and caption) and the load made again with the
+// answer; the file is then opened only while it is read, since a window keeps none open.
+// kOpenFailed without a source.
+LoadResult LoadAsking(CSaveGame& save, const io::SourcePtr& source,
+                      const std::function<bool(const std::string& text, const std::string& caption)>& ask);
 
 // Where a save shown in the main window came from, when it came from a card.
 struct CardSource {

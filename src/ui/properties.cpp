@@ -39,7 +39,8 @@ std::string CutName(std::string_view text) {
 bool FillEntryProperties(const CSaveGame& save, int index, EntryProperties& record) {
   const SaveEntry* entry = save.EntryAt(index);
   if (!entry) return false;
-  record.name = std::string(entry->Name().substr(0, kNameChars));
+  // A file's whole name: a 32-character one is kept whole in its title.
+  record.name = std::string((index < 0 ? entry->Name() : entry->FullName()).substr(0, kNameChars));
   record.summary = SummaryLine(*entry, index < 0);
   record.created = entry->created;
   record.modified = entry->modified;

@@ -1734,7 +1734,7 @@ std::vector<PsuFile> CardFiles(const card::Card& c, const std::string& folder) {
   for (int i = 0; i < opened.save->FileCount(); ++i) {
     const SaveEntry& e = *opened.save->EntryAt(i);
     PsuFile f{std::string(e.Name()), {}};
-    CHECK(ReadEntryData(e, opened.save->sourcePath, f.data) == DataResult::kOk);
+    CHECK(ReadEntryData(e, opened.save->container.get(), f.data) == DataResult::kOk);
     files.push_back(std::move(f));
   }
   return files;

@@ -53,11 +53,10 @@ LoadOutcome LoadAndConvert(const std::string& path, std::string_view extension, 
   LoadOutcome outcome;
   std::unique_ptr<CSaveGame> save = CreateForExtension(extension);
   if (!save) return outcome;
-  save->SetQuestionHandler([&outcome, answer](const std::string&, const std::string&) {
+  outcome.load = LoadWithAnswers(*save, io::OpenSource(path), [&outcome, answer](const LoadQuestion&) {
     ++outcome.questions;
     return answer;
   });
-  outcome.load = save->Load(path);
   if (outcome.load != LoadResult::kOk) return outcome;
   outcome.plainLayout = HasPlainLayout(*save);
   if (convert) outcome.conversions = ConvertToAll(*save, scratchDir);

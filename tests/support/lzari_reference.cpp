@@ -108,7 +108,7 @@ struct Plain {
 
 ReferenceResult ReferenceLzariDecode(std::span<const std::uint8_t> input, std::uint8_t* output,
                                      std::uint32_t expectedLength) {
-  if (expectedLength == 0 || output == nullptr) return {-1, 0};
+  if (expectedLength == 0 || output == nullptr) return {LzariResult::kNoOutput, 0};
   auto d = std::make_unique<Plain>();
   d->in = input;
   for (int i = 0; i < 17; ++i) d->value = 2 * d->value + static_cast<std::uint32_t>(d->GetBit());
@@ -142,8 +142,8 @@ ReferenceResult ReferenceLzariDecode(std::span<const std::uint8_t> input, std::u
         r = (r + 1) & 4095;
       }
     }
-    if (count >= expectedLength) return {1, count};
-    if (d->BitsConsumed() > limit) return {-1, count};
+    if (count >= expectedLength) return {LzariResult::kDecoded, count};
+    if (d->BitsConsumed() > limit) return {LzariResult::kInputEnded, count};
   }
 }
 

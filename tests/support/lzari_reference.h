@@ -8,10 +8,12 @@
 #include <cstdint>
 #include <span>
 
+#include "formats/lzari.h"
+
 namespace testutil {
 
 struct ReferenceResult {
-  int result;                 // 1 or -1, as LzariDecode
+  LzariResult result;         // kDecoded, kInputEnded or kNoOutput, as LzariDecode
   std::uint32_t outputCount;  // bytes written
 };
 

@@ -45,11 +45,11 @@ Bytes MakePs1File(std::string_view family, const std::string& name, const Bytes&
 
 Bytes MakePs1Export(const std::string& name, const Bytes& blocks) {
   CPs1Save save;
-  save.Assign(name, static_cast<std::uint32_t>(blocks.size()), InMemory{blocks}, "", std::nullopt);
-  TempDir dir;
+  save.Assign(name, static_cast<std::uint32_t>(blocks.size()), InMemory{blocks}, nullptr, std::nullopt);
+  io::MemorySink out;
   std::string refusal;
-  if (psv::WritePs1Export(save, dir.File("export.psv"), false, refusal) != LoadResult::kOk) return {};
-  return ReadFile(dir.File("export.psv"));
+  if (psv::WritePs1Export(save, out, refusal) != LoadResult::kOk) return {};
+  return *out.bytes();
 }
 
 }  // namespace testutil

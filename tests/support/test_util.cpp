@@ -11,6 +11,14 @@
 
 namespace testutil {
 
+LoadResult LoadAsking(CSaveGame& save, const std::string& path, const std::function<bool(const LoadQuestion&)>& answer) {
+  const io::SourcePtr source = io::OpenSource(path);
+  if (!source) return save.Load(path);
+  const LoadResult result = LoadWithAnswers(save, source, answer);
+  source->Release();
+  return result;
+}
+
 TempDir::TempDir() : TempDir(std::filesystem::temp_directory_path()) {}
 
 TempDir::TempDir(const std::filesystem::path& base) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -34,6 +35,10 @@ class TempDir {
  private:
   std::filesystem::path path_;
 };
+
+// Loads the file at path as a front end that asks the user does: `answer` answers each
+// question the load stops at, and the load is made again with the answers.
+LoadResult LoadAsking(CSaveGame& save, const std::string& path, const std::function<bool(const LoadQuestion&)>& answer);
 
 Bytes ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const Bytes& bytes);

@@ -4,12 +4,15 @@
 #include <array>
 
 #include "card/card_messages.h"
+#include "card/image_write.h"
+#include "card/kinds.h"
 #include "card/prepare.h"
-#include "formats/output_file.h"
+#include "io/output_file.h"
 #include "formats/ps1/ps1_file.h"
 #include "formats/ps1/ps1_header.h"
 #include "formats/ps1/ps1_save.h"
 #include "io/file.h"
+#include "io/path.h"
 #include "model/icon_sys.h"
 
 namespace card {
@@ -17,14 +20,6 @@ namespace card {
 namespace {
 
 constexpr std::uint32_t kBlockKB = kPs1BlockBytes / 1024;
-
-constexpr std::array<std::pair<Ps1FileKind, CardType>, 5> kTypes = {{
-    {Ps1FileKind::kRaw, CardType::kPs1Raw},
-    {Ps1FileKind::kDexDrive, CardType::kPs1DexDrive},
-    {Ps1FileKind::kVgs, CardType::kPs1Vgs},
-    {Ps1FileKind::kVmp, CardType::kPs1Vmp},
-    {Ps1FileKind::kPocketStation, CardType::kPs1PocketStation},
-}};
 
 std::span<const std::uint8_t> BlockOf(const Ps1Image& image, int block) {
   return std::span(image.bytes()).subspan(static_cast<std::size_t>(block) * kPs1BlockBytes, kPs1BlockBytes);
@@ -46,7 +41,7 @@ void DescribeSave(const Ps1Image& image, const Ps1SaveState& s, SaveInfo& info) 
     std::array<char, kTitleField> ascii{};
     TitleToAscii(info.rawTitle, ascii);
     info.title = FieldText(ascii);
-    info.icon = ::ps1::IconPicture(*header, 0);
+    info.ps1Header = header;
   }
 }
 
@@ -78,58 +73,62 @@ RestoreResult RestoreResultOf(Ps1Change change) {
   return RestoreResult::kWriteFailed;
 }
 
-// Writes a card file's bytes to path through a temporary file.
-bool WriteCardFile(const std::string& path, const Ps1CardFile& file) {
+// The card file's bytes, or none when the crypto library fails.
+bool WriteCardFile(io::ByteSink& out, const Ps1CardFile& file) {
   const std::optional<std::vector<std::uint8_t>> bytes = Ps1FileBytes(file);
   if (!bytes) return false;
-  OutputFile out(path, /*inPlace=*/false);
   if (!out.ok() || !out.Write(*bytes)) return false;
-  return out.Commit() == LoadResult::kOk;
+  return out.Commit() == io::Committed::kWritten;
 }
 
-}  // namespace
-
-bool LooksLikePs1CardFile(const std::string& path) {
-  io::File file = io::File::OpenRead(path);
-  const std::optional<std::uint64_t> length = file ? file.Length() : std::nullopt;
-  if (!length) return false;
-  std::vector<std::uint8_t> head(kPs1HeadBytes);
-  head.resize(file.Read(head.data(), head.size()));
-  return Ps1KindOf(head, *length).has_value();
-}
-
-OpenedCard Ps1Card::Open(const std::string& path) {
-  return FirstRead(std::unique_ptr<Card>(new Ps1Card(path)));
-}
-
-bool Ps1Card::Rescan() {
-  Ps1CardFile file;
-  const Ps1ReadResult read = ReadPs1CardFile(path_, file);
-  issues_.clear();
+// What a card file read whole shows: the reading's own failure, or everything the card's
+// directory reveals (a signature that fails first).
+std::vector<Issue> IssuesOf(Ps1ReadResult read, const Ps1CardFile& file, const Ps1Image* image) {
   switch (read) {
     case Ps1ReadResult::kRead:
       break;
     case Ps1ReadResult::kOpenFailed:
-      issues_.push_back({IssueKind::kOpenFailed, "", "Cannot open the card"});
-      return false;
+      return {{IssueKind::kOpenFailed, "", "Cannot open the card"}};
     case Ps1ReadResult::kReadFailed:
-      issues_.push_back({IssueKind::kReadFailed, "", "The card can't be read to its end"});
-      return false;
+      return {{IssueKind::kReadFailed, "", "The card can't be read to its end"}};
     case Ps1ReadResult::kNotPs1Card:
-      issues_.push_back({IssueKind::kNotACard, "", "Not a PlayStation 1 memory card"});
-      return false;
+      return {{IssueKind::kNotACard, "", "Not a PlayStation 1 memory card"}};
   }
+  std::vector<Issue> issues;
+  if (!file.verified)
+    issues.push_back({IssueKind::kNotSigned, file.kind == Ps1FileKind::kVmp ? "signature" : "hash",
+                      "does not verify: the card is only read; card convert writes it as another card"});
+  const std::vector<Issue>& found = image->directory().issues;
+  issues.insert(issues.end(), found.begin(), found.end());
+  return issues;
+}
+
+}  // namespace
+
+OpenedCard Ps1Card::Open(io::SourcePtr file, std::string path) {
+  return FirstRead(std::unique_ptr<Card>(new Ps1Card(std::move(file), std::move(path))));
+}
+
+bool Ps1Card::Rescan() {
+  // Nothing to read again while the file is the version read (a look at it, not an open).
+  if (read_ && image_ && source_ && source_->Current()) return true;
+  if (read_) ReadAgain();
+  Ps1CardFile file;
+  const Ps1ReadResult read = source_ ? ReadPs1CardFile(*source_, file) : Ps1ReadResult::kOpenFailed;
+  read_ = true;
+  if (read != Ps1ReadResult::kRead) {
+    issues_ = IssuesOf(read, file, nullptr);
+    return false;
+  }
+  // Read whole: the file is not kept open.
+  source_->Release();
   file_ = std::move(file);
   image_.emplace(file_.card, file_.stored);
-  if (!file_.verified)
-    issues_.push_back({IssueKind::kNotSigned, file_.kind == Ps1FileKind::kVmp ? "signature" : "hash",
-                       "does not verify: the card is only read; card convert writes it as another card"});
-  const std::vector<Issue>& found = image_->directory().issues;
-  issues_.insert(issues_.end(), found.begin(), found.end());
+  issues_ = IssuesOf(read, file_, &*image_);
   return true;
 }
 
-CardType Ps1Card::type() const { return Ps1CardType(file_.kind); }
+CardType Ps1Card::type() const { return KindOfPs1File(file_.kind).type; }
 
 bool Ps1Card::Damaged() const { return !file_.verified || image_->BlocksMissing(); }
 
@@ -155,32 +154,62 @@ std::unique_ptr<CSaveGame> Ps1Card::MakeSave(const Ps1SaveState& s) const {
   } else {
     source = InMemory{image_->SaveBytes(s)};
   }
-  save->Assign(s.name, size, std::move(source), path_, image_->Frame(s.FirstBlock()));
+  save->Assign(s.name, size, std::move(source), source_, image_->Frame(s.FirstBlock()));
   return save;
 }
 
-OpenedSave Ps1Card::OpenSave(std::string_view folder) const {
-  OpenedSave opened;
+Card::SaveFound Ps1Card::FindForOpen(std::string_view folder) const {
   const Ps1SaveState* s = image_->directory().Find(folder);
-  if (!s) return opened;
-  if (!s->intact) {
-    opened.result = OpenSaveResult::kDamaged;
-    return opened;
-  }
-  opened.save = MakeSave(*s);
-  opened.result = OpenSaveResult::kOpened;
-  return opened;
+  if (!s) return SaveFound::kAbsent;
+  return s->intact ? SaveFound::kReadable : SaveFound::kDamaged;
+}
+
+std::unique_ptr<CSaveGame> Ps1Card::SaveObject(std::string_view folder) const {
+  const Ps1SaveState* s = image_->directory().Find(folder);
+  return s ? MakeSave(*s) : nullptr;
 }
 
 std::unique_ptr<CCardSave> Ps1Card::ReadableParts(std::string_view) const { return nullptr; }
 
-bool Ps1Card::Write(const Ps1Image& changed) {
+WriteResult Ps1Card::Write(const Ps1Image& changed) {
+  refusal_.clear();
   Ps1CardFile file = file_;
   file.card = changed.bytes();
   file.stored = kPs1CardBytes;
-  const bool written = WriteCardFile(path_, file);
-  Rescan();
-  return written;
+  const std::optional<std::vector<std::uint8_t>> bytes = Ps1FileBytes(file);
+  if (!bytes) return WriteResult::kFailed;
+  Ps1CardFile back;
+  std::optional<Ps1Image> backImage;
+  io::SourcePtr written;
+  {
+    const std::unique_ptr<io::ByteSink> out = WriteBackSink();
+    if (!out->ok() || !out->Write(*bytes)) return WriteResult::kFailed;
+    written = out->WrittenBytes();
+    if (!written) return WriteResult::kFailed;
+    // Read back as the card will be read next: a file of the same kind that verifies, and
+    // no damage the card had not.
+    const Ps1ReadResult read = ReadPs1CardFile(*written, back);
+    if (read == Ps1ReadResult::kRead) backImage.emplace(back.card, back.stored);
+    const std::vector<Issue> after = IssuesOf(read, back, backImage ? &*backImage : nullptr);
+    std::optional<Issue> damage = NewDamage(issues_, after);
+    if (!damage && (back.kind != file_.kind || back.card != file.card))
+      damage = Issue{IssueKind::kBadDirectory, "", "it holds another card than the one written"};
+    if (damage) {
+      refusal_ = "the new " + std::string(io::FileNameOf(path_)) + " read back with damage the old one does not have (" +
+                 (damage->where.empty() ? "" : damage->where + ": ") + damage->message + ")";
+      out->Fail();
+      written.reset();
+      return WriteResult::kRefused;
+    }
+    if (out->Commit() != io::Committed::kWritten) return WriteResult::kFailed;
+  }
+  // The card is now what was read back: nothing is read again.
+  source_ = std::move(written);
+  source_->Release();
+  file_ = std::move(back);
+  image_ = std::move(backImage);
+  issues_ = IssuesOf(Ps1ReadResult::kRead, file_, &*image_);
+  return WriteResult::kWritten;
 }
 
 ImportOutcome Ps1Card::Import(const CSaveGame& save, const ImportOptions& options) {
@@ -200,9 +229,8 @@ ImportOutcome Ps1Card::Import(const CSaveGame& save, const ImportOptions& option
     return out;
   }
   out.neededKB = static_cast<std::uint32_t>(blocks.size() / 1024);
-  // Work from the card as it is on the disk now.
-  if (!Rescan()) return Outcome(ImportResult::kWriteFailed, out.folder);
-  if (Damaged()) return Outcome(ImportResult::kCardDamaged, out.folder);
+  out = ReadyToImport(std::move(out));
+  if (out.result != ImportResult::kImported) return out;
   Ps1Image changed = *image_;
   const bool replacing = options.replace && changed.directory().Find(out.folder);
   if (replacing && changed.Remove(out.folder) != Ps1Change::kDone) {
@@ -213,9 +241,18 @@ ImportOutcome Ps1Card::Import(const CSaveGame& save, const ImportOptions& option
   out.result = ImportResultOf(change);
   if (out.result == ImportResult::kNoSpace) out.freeKB = static_cast<std::uint32_t>(image_->directory().FreeBlocks()) * kBlockKB;
   if (change != Ps1Change::kDone) return out;
-  if (!Write(changed)) return Outcome(ImportResult::kWriteFailed, out.folder);
-  out.result = replacing ? ImportResult::kReplaced : ImportResult::kImported;
-  return out;
+  switch (Write(changed)) {
+    case WriteResult::kWritten:
+      out.result = replacing ? ImportResult::kReplaced : ImportResult::kImported;
+      return out;
+    case WriteResult::kRefused:
+      out.result = ImportResult::kWouldDamage;
+      out.detail = refusal_;
+      return out;
+    case WriteResult::kFailed:
+      break;
+  }
+  return Outcome(ImportResult::kWriteFailed, out.folder);
 }
 
 RemoveResult Ps1Card::Remove(std::string_view folder) {
@@ -227,7 +264,12 @@ RemoveResult Ps1Card::Remove(std::string_view folder) {
     case Ps1Change::kNotFound: return RemoveResult::kNotFound;
     default: return RemoveResult::kCardDamaged;
   }
-  return Write(changed) ? RemoveResult::kRemoved : RemoveResult::kWriteFailed;
+  switch (Write(changed)) {
+    case WriteResult::kWritten: return RemoveResult::kRemoved;
+    case WriteResult::kRefused: return RemoveResult::kWouldDamage;
+    case WriteResult::kFailed: break;
+  }
+  return RemoveResult::kWriteFailed;
 }
 
 RestoreResult Ps1Card::Restore(std::string_view folder) {
@@ -236,7 +278,12 @@ RestoreResult Ps1Card::Restore(std::string_view folder) {
   Ps1Image changed = *image_;
   const RestoreResult result = RestoreResultOf(changed.Restore(folder));
   if (result != RestoreResult::kRestored) return result;
-  return Write(changed) ? RestoreResult::kRestored : RestoreResult::kWriteFailed;
+  switch (Write(changed)) {
+    case WriteResult::kWritten: return RestoreResult::kRestored;
+    case WriteResult::kRefused: return RestoreResult::kWouldDamage;
+    case WriteResult::kFailed: break;
+  }
+  return RestoreResult::kWriteFailed;
 }
 
 std::vector<Issue> Ps1Card::Check() const { return issues_; }
@@ -255,7 +302,11 @@ RepairOutcome Ps1Card::Repair() {
   if (mended.checks + mended.states == 0) {
     out.result = RepairResult::kNothingToRepair;
   } else {
-    out.result = Write(changed) ? RepairResult::kRepaired : RepairResult::kWriteFailed;
+    const WriteResult written = Write(changed);
+    out.result = written == WriteResult::kWritten   ? RepairResult::kRepaired
+                 : written == WriteResult::kRefused ? RepairResult::kWouldDamage
+                                                    : RepairResult::kWriteFailed;
+    out.detail = refusal_;
   }
   out.remaining = issues_;
   return out;
@@ -263,31 +314,38 @@ RepairOutcome Ps1Card::Repair() {
 
 FormatResult FormatPs1Card(const std::string& path, Ps1FileKind kind, bool overwrite) {
   if (!overwrite && io::Exists(path)) return FormatResult::kTargetExists;
-  return WriteCardFile(path, NewPs1CardFile(kind, FreshPs1Card())) ? FormatResult::kFormatted
-                                                                     : FormatResult::kWriteFailed;
+  io::OutputFile out(path, /*inPlace=*/false);
+  return FormatPs1Card(out, kind);
+}
+
+FormatResult FormatPs1Card(io::ByteSink& out, Ps1FileKind kind) {
+  return WriteCardFile(out, NewPs1CardFile(kind, FreshPs1Card())) ? FormatResult::kFormatted
+                                                                   : FormatResult::kWriteFailed;
 }
 
 ConvertResult ConvertPs1Card(const std::string& source, const std::string& target, Ps1FileKind kind) {
+  const io::SourcePtr from = io::OpenSource(source);
+  if (!from) return ConvertResult::kNotAnImage;
+  Ps1CardFile file;
+  if (ReadPs1CardFile(*from, file) != Ps1ReadResult::kRead) return ConvertResult::kNotAnImage;
+  if (file.kind == kind && file.verified && io::SameFile(source, target)) return ConvertResult::kAlreadyThatLayout;
+  io::OutputFile out(target, /*inPlace=*/false);
+  out.ReleaseBeforeReplacing(from);
+  return ConvertPs1Card(*from, out, kind);
+}
+
+ConvertResult ConvertPs1Card(const io::ByteSource& source, io::ByteSink& out, Ps1FileKind kind) {
   Ps1CardFile from;
   if (ReadPs1CardFile(source, from) != Ps1ReadResult::kRead) return ConvertResult::kNotAnImage;
-  if (from.kind == kind && from.verified && io::SameFile(source, target)) return ConvertResult::kAlreadyThatLayout;
   if (Ps1Image(from.card, from.stored).BlocksMissing()) return ConvertResult::kBlocksMissing;
   Ps1CardFile to = from.kind == kind ? from : NewPs1CardFile(kind, from.card);
   to.card = from.card;
   to.stored = kPs1CardBytes;
-  return WriteCardFile(target, to) ? ConvertResult::kConverted : ConvertResult::kWriteFailed;
+  return WriteCardFile(out, to) ? ConvertResult::kConverted : ConvertResult::kWriteFailed;
 }
 
-Ps1FileKind Ps1FileKindOf(CardType type) {
-  for (const auto& [kind, t] : kTypes)
-    if (t == type) return kind;
-  return Ps1FileKind::kRaw;
-}
+Ps1FileKind Ps1FileKindOf(CardType type) { return KindOf(type).ps1File.value_or(Ps1FileKind::kRaw); }
 
-CardType Ps1CardType(Ps1FileKind kind) {
-  for (const auto& [k, type] : kTypes)
-    if (k == kind) return type;
-  return CardType::kPs1Raw;
-}
+CardType Ps1CardType(Ps1FileKind kind) { return KindOfPs1File(kind).type; }
 
 }  // namespace card

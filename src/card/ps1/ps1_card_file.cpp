@@ -161,14 +161,18 @@ std::optional<std::uint64_t> Ps1CardFile::CardOffset() const {
 }
 
 Ps1ReadResult ReadPs1CardFile(const std::string& path, Ps1CardFile& out) {
-  io::File in = io::File::OpenRead(path);
-  if (!in) return Ps1ReadResult::kOpenFailed;
-  const std::optional<std::uint64_t> length = in.Length();
-  if (!length) return Ps1ReadResult::kReadFailed;
+  const io::SourcePtr file = io::OpenSource(path);
+  if (!file) return Ps1ReadResult::kOpenFailed;
+  return ReadPs1CardFile(*file, out);
+}
+
+Ps1ReadResult ReadPs1CardFile(const io::ByteSource& file, Ps1CardFile& out) {
   // No card file is longer than a whole DexDrive file: anything longer is none.
-  if (*length > kDexDriveHeaderBytes + kPs1CardBytes) return Ps1ReadResult::kNotPs1Card;
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(*length));
-  if (!in.ReadExact(bytes.data(), bytes.size())) return Ps1ReadResult::kReadFailed;
+  if (file.size() > kDexDriveHeaderBytes + kPs1CardBytes) return Ps1ReadResult::kNotPs1Card;
+  if (const std::uint8_t* all = file.data())
+    return ParsePs1CardFile(std::span(all, static_cast<std::size_t>(file.size())), out);
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(file.size()));
+  if (!file.ReadAt(0, bytes)) return Ps1ReadResult::kReadFailed;
   return ParsePs1CardFile(bytes, out);
 }
 
@@ -240,41 +244,6 @@ std::vector<std::uint8_t> FreshPs1Card() {
   }
   std::copy(frame(0).begin(), frame(0).end(), frame(kLastFrame).begin());
   return card;
-}
-
-std::span<const std::string_view> Ps1CardExtensions() {
-  static constexpr std::array<std::string_view, 11> kExtensions = {
-      "mcd", "mcr", "srm", "bin", "mc", "vm1", "vmc", "gme", "vgs", "mem", "vmp"};
-  return kExtensions;
-}
-
-Ps1FileKind Ps1KindForExtension(std::string_view extension) {
-  if (io::EqualsIgnoringCase(extension, "gme")) return Ps1FileKind::kDexDrive;
-  if (io::EqualsIgnoringCase(extension, "vgs") || io::EqualsIgnoringCase(extension, "mem")) return Ps1FileKind::kVgs;
-  if (io::EqualsIgnoringCase(extension, "vmp")) return Ps1FileKind::kVmp;
-  return Ps1FileKind::kRaw;
-}
-
-namespace {
-constexpr std::array<std::pair<Ps1FileKind, std::string_view>, 5> kKindKeys = {{
-    {Ps1FileKind::kRaw, "raw"},
-    {Ps1FileKind::kDexDrive, "gme"},
-    {Ps1FileKind::kVgs, "vgs"},
-    {Ps1FileKind::kVmp, "vmp"},
-    {Ps1FileKind::kPocketStation, "pocketstation"},
-}};
-}  // namespace
-
-std::string_view Ps1KindKey(Ps1FileKind kind) {
-  for (const auto& [k, key] : kKindKeys)
-    if (k == kind) return key;
-  return "raw";
-}
-
-std::optional<Ps1FileKind> Ps1KindNamed(std::string_view key) {
-  for (const auto& [k, name] : kKindKeys)
-    if (io::EqualsIgnoringCase(name, key)) return k;
-  return std::nullopt;
 }
 
 }  // namespace card

@@ -34,6 +34,8 @@
 #include <string_view>
 #include <vector>
 
+#include "io/byte_source.h"
+
 namespace card {
 
 inline constexpr std::size_t kPs1CardBytes = 131072;
@@ -82,6 +84,7 @@ enum class Ps1ReadResult {
 
 // Reads a whole card file (never more than a whole DexDrive file's bytes).
 Ps1ReadResult ReadPs1CardFile(const std::string& path, Ps1CardFile& out);
+Ps1ReadResult ReadPs1CardFile(const io::ByteSource& file, Ps1CardFile& out);
 // The same for a file's bytes in memory.
 Ps1ReadResult ParsePs1CardFile(std::span<const std::uint8_t> file, Ps1CardFile& out);
 
@@ -99,15 +102,5 @@ Ps1CardFile NewPs1CardFile(Ps1FileKind kind, std::vector<std::uint8_t> card);
 // free directory entries, twenty empty broken-frame entries, every other byte zero.
 std::vector<std::uint8_t> FreshPs1Card();
 
-// The usual extensions of PS1 card files, for the front ends' file filters: raw first.
-std::span<const std::string_view> Ps1CardExtensions();
-
-// The kind a new file's extension names: .gme, .vgs and .mem, .vmp; anything else raw. (A
-// PocketStation file has the extension of a raw card: it is only ever asked for by name.)
-Ps1FileKind Ps1KindForExtension(std::string_view extension);
-
-// "raw", "gme", "vgs", "vmp", "pocketstation", as the command line names the kinds; and back.
-std::string_view Ps1KindKey(Ps1FileKind kind);
-std::optional<Ps1FileKind> Ps1KindNamed(std::string_view key);
 
 }  // namespace card

@@ -11,7 +11,7 @@
 #include "formats/cbs/cbs_body.h"
 #include "model/entry_data.h"
 #include "formats/messages.h"
-#include "formats/output_file.h"
+#include "io/output_file.h"
 #include "io/file.h"
 #include "model/bytes.h"
 #include "model/icon_sys.h"
@@ -40,7 +40,7 @@ LoadResult FromInflate(InflateResult r) {
 // The body as it is made: the records' zlib stream, under RC4, straight into the file.
 class BodyWriter {
  public:
-  explicit BodyWriter(OutputFile& out)
+  explicit BodyWriter(io::ByteSink& out)
       : deflater_([this, &out](std::span<std::uint8_t> piece) {
           rc4_.Apply(piece);
           return out.Write(piece);
@@ -56,7 +56,7 @@ class BodyWriter {
 // The records of a save's files, back to back, each file's bytes deflated as they are
 // read: the save is never held whole. kOpenFailed when an entry's bytes can't all be
 // read, or a write fails.
-LoadResult WriteRecords(const EntryTable& table, const std::string& containerPath, BodyWriter& body) {
+LoadResult WriteRecords(const EntryTable& table, const io::ByteSource* container, BodyWriter& body) {
   EntryDataReader reader;
   for (std::size_t pos = 1; pos < table.size(); ++pos) {
     const SaveEntry& e = table[pos];
@@ -67,7 +67,7 @@ LoadResult WriteRecords(const EntryTable& table, const std::string& containerPat
     bytes::PutU32LE(head.data() + cbs::kRecordModeOffset, e.mode);
     PutText(head.data() + cbs::kRecordNameOffset, cbs::kRecordNameSize, e.FullName());
     if (!body.Add(head)) return LoadResult::kOpenFailed;
-    const DataResult r = reader.Copy(e, containerPath, [&body](std::span<const std::uint8_t> piece) {
+    const DataResult r = reader.Copy(e, container, [&body](std::span<const std::uint8_t> piece) {
       return body.Add(piece);
     });
     if (r != DataResult::kOk) return LoadResult::kOpenFailed;
@@ -79,8 +79,7 @@ LoadResult WriteRecords(const EntryTable& table, const std::string& containerPat
 // which keeps its title and every byte this program doesn't know) or from what devices
 // write, and gets the folder's fields and the sizes; the body's length is filled in once
 // it is written.
-LoadResult WriteCbs(const CSaveGame& source, const cbs::Header* kept, const std::string& path,
-                    bool inPlace, std::string& refusal) {
+LoadResult WriteCbs(const CSaveGame& source, const cbs::Header* kept, io::ByteSink& out, std::string& refusal) {
   if (!source.entries || source.entries->empty()) return LoadResult::kInvalid;
   const EntryTable& table = *source.entries;
   const SaveEntry& root = table[0];
@@ -108,19 +107,18 @@ LoadResult WriteCbs(const CSaveGame& source, const cbs::Header* kept, const std:
     root.modified.ToBytes(h.data() + cbs::kModifiedOffset);
     bytes::PutU32LE(h.data() + cbs::kModeOffset, root.mode);
 
-    OutputFile out(path, inPlace);
     if (!out.ok()) return LoadResult::kOpenFailed;
     out.WillRewrite();
     out.Write(h.data(), h.size());
     BodyWriter body(out);
-    const LoadResult written = WriteRecords(table, source.sourcePath, body);
+    const LoadResult written = WriteRecords(table, source.container.get(), body);
     if (written != LoadResult::kOk) {
       out.Fail();
       return written;
     }
     bytes::PutU32LE(h.data() + cbs::kFileLengthOffset, static_cast<std::uint32_t>(out.written()));
     out.Rewrite(0, h);
-    return out.Commit();
+    return Finished(out.Commit());
   } catch (const std::bad_alloc&) {
     return LoadResult::kNoMemory;
   }
@@ -133,78 +131,59 @@ bool LooksLikeCbs(std::span<const std::uint8_t> head, std::uint64_t fileSize) {
          std::memcmp(head.data(), cbs::kMagic.data(), cbs::kMagic.size()) == 0;
 }
 
-LoadResult CCbs::Load(const std::string& path) {
-  refusal.clear();
-  io::File file = io::File::OpenRead(path);
-  if (!file) return LoadResult::kOpenFailed;
+LoadResult CCbs::Read(const io::ByteSource& source) {
+  io::SourceReader file(source);
   cbs::Header h;
   if (!file.ReadExact(h.data(), h.size())) {
     refusal = "The file is shorter than a CodeBreaker save's header.";
     return LoadResult::kReadFailed;
   }
-  const std::optional<std::uint64_t> length = file.Length();
-  if (!length) return LoadResult::kReadFailed;
+  const std::uint64_t length = source.size();
   if (std::memcmp(h.data(), cbs::kMagic.data(), cbs::kMagic.size()) != 0) return LoadResult::kInvalid;
 
   // Every size is checked against the cap and the file before the body is read.
   const std::uint32_t bodyStart = bytes::GetU32LE(h.data() + cbs::kBodyOffsetOffset);
   const std::uint32_t inflated = bytes::GetU32LE(h.data() + cbs::kInflatedSizeOffset);
-  if (bodyStart < cbs::kHeaderSize || bodyStart > *length) return LoadResult::kInvalid;
-  const std::uint64_t bodyLength = *length - bodyStart;
+  if (bodyStart < cbs::kHeaderSize || bodyStart > length) return LoadResult::kInvalid;
+  const std::uint64_t bodyLength = length - bodyStart;
   if (inflated > zstream::kMaxInflated || bodyLength > cbs::MaxBodyFor(inflated))
     return LoadResult::kInvalid;
 
-  try {
-    std::vector<std::uint8_t> body(static_cast<std::size_t>(bodyLength));
-    if (!file.Seek(bodyStart) || !file.ReadExact(body.data(), body.size()))
-      return LoadResult::kReadFailed;
-    file.Close();
-    std::vector<std::uint8_t> records;
-    const InflateResult inflate = cbs::DecodeBody(body, inflated, records);
-    if (inflate == InflateResult::kRefused) refusal = messages::TooManyFilesRefusal("CodeBreaker file");
-    if (inflate != InflateResult::kOk) return FromInflate(inflate);
-    body = {};
-    const std::optional<std::vector<cbs::Record>> files = cbs::ParseRecords(records);
-    if (!files) return LoadResult::kInvalid;
+  std::vector<std::uint8_t> body(static_cast<std::size_t>(bodyLength));
+  if (!file.Seek(bodyStart) || !file.ReadExact(body.data(), body.size())) return LoadResult::kReadFailed;
+  std::vector<std::uint8_t> records;
+  const InflateResult inflate = cbs::DecodeBody(body, inflated, records);
+  if (inflate == InflateResult::kRefused) refusal = messages::TooManyFilesRefusal("CodeBreaker file");
+  if (inflate != InflateResult::kOk) return FromInflate(inflate);
+  body = {};
+  const std::optional<std::vector<cbs::Record>> files = cbs::ParseRecords(records);
+  if (!files) return LoadResult::kInvalid;
 
-    EntryTable table(files->size() + 1);
-    SaveEntry& root = table[0];
-    root.mode = bytes::GetU32LE(h.data() + cbs::kModeOffset);
-    if (root.mode == 0) root.mode = EntryMode::kNewDirectory;
-    root.size = static_cast<std::uint32_t>(files->size() + 2);
-    root.created = EntryTime::FromBytes(h.data() + cbs::kCreatedOffset);
-    root.modified = EntryTime::FromBytes(h.data() + cbs::kModifiedOffset);
-    SetNames(root, h.data() + cbs::kFolderOffset, cbs::kFolderSize, kFolderNameKept);
-    for (std::size_t k = 0; k < files->size(); ++k) {
-      const cbs::Record& r = (*files)[k];
-      SaveEntry& e = table[k + 1];
-      e.mode = r.mode;
-      e.size = static_cast<std::uint32_t>(r.data.size());
-      e.created = EntryTime::FromBytes(r.created.data());
-      e.modified = EntryTime::FromBytes(r.modified.data());
-      SetNames(e, reinterpret_cast<const std::uint8_t*>(r.name.data()), r.name.size(), kFileNameKept);
-      e.source = InMemory{std::vector<std::uint8_t>(r.data.begin(), r.data.end())};
-    }
-    header = h;
-    entries = std::move(table);
-    sourcePath = path;
-  } catch (const std::bad_alloc&) {
-    return LoadResult::kNoMemory;
+  EntryTable table(files->size() + 1);
+  SaveEntry& root = table[0];
+  root.mode = bytes::GetU32LE(h.data() + cbs::kModeOffset);
+  if (root.mode == 0) root.mode = EntryMode::kNewDirectory;
+  root.size = static_cast<std::uint32_t>(files->size() + 2);
+  root.created = EntryTime::FromBytes(h.data() + cbs::kCreatedOffset);
+  root.modified = EntryTime::FromBytes(h.data() + cbs::kModifiedOffset);
+  SetNames(root, h.data() + cbs::kFolderOffset, cbs::kFolderSize, kFolderNameKept);
+  for (std::size_t k = 0; k < files->size(); ++k) {
+    const cbs::Record& r = (*files)[k];
+    SaveEntry& e = table[k + 1];
+    e.mode = r.mode;
+    e.size = static_cast<std::uint32_t>(r.data.size());
+    e.created = EntryTime::FromBytes(r.created.data());
+    e.modified = EntryTime::FromBytes(r.modified.data());
+    SetNames(e, reinterpret_cast<const std::uint8_t*>(r.name.data()), r.name.size(), kFileNameKept);
+    e.source = InMemory{std::vector<std::uint8_t>(r.data.begin(), r.data.end())};
   }
-
-  SaveEntry& root = (*entries)[0];
-  ReadIconSysTitle(*this, root.rawTitle);
-  TitleToAscii(root.rawTitle, root.title);
+  header = h;
+  entries = std::move(table);
   return LoadResult::kOk;
 }
 
-LoadResult CCbs::Save(const std::string& path) {
-  refusal.clear();
-  return WriteCbs(*this, header ? &*header : nullptr, path, IsSameContainer(path, sourcePath),
-                  refusal);
-}
+LoadResult CCbs::Write(io::ByteSink& out) { return WriteCbs(*this, header ? &*header : nullptr, out, refusal); }
 
-LoadResult CCbs::WriteConvertedFrom(const CSaveGame& source, const std::string& path) {
-  refusal.clear();
-  return WriteCbs(source, nullptr, path, /*inPlace=*/false, refusal);
+LoadResult CCbs::WriteConverted(const CSaveGame& source, io::ByteSink& out) {
+  return WriteCbs(source, nullptr, out, refusal);
 }

@@ -30,7 +30,6 @@
 
 #include "model/save_game.h"
 
-inline constexpr int kKindCbs = 5;
 
 namespace cbs {
 inline constexpr std::size_t kHeaderSize = 0x128;
@@ -69,18 +68,19 @@ class CCbs : public CSaveGame {
   CCbs() : CSaveGame(kKindCbs) {}
   ~CCbs() override = default;
 
-  // Results: 1; 0 the file can't be opened; -1 it is shorter than the header or can't be
-  // read; -6 not "CFU\0", a body that starts outside the file, an inflated size over 64 MiB
-  // or more than the body could hold, a body that doesn't inflate to exactly that size
-  // (damaged, cut short, longer, a wrong Adler-32, bytes after the stream), or records
-  // that don't fit it; -7 no memory. On any failure the object keeps its previous state.
-  LoadResult Load(const std::string& path) override;
-  // Results: 1; 0 the target or an entry's data can't be opened or read whole, or a write
-  // failed; -4 and -5 as for every in-place save; -6 nothing to write, or records over
-  // 64 MiB (`refusal` says so); -7 no memory or zlib failed.
-  LoadResult Save(const std::string& path) override;
-  LoadResult WriteConvertedFrom(const CSaveGame& source, const std::string& path) override;
-
   // The header as loaded; none until a Load.
   std::optional<cbs::Header> header;
+
+ protected:
+  // Results: kOk; kReadFailed it is shorter than the header or can't be read; kInvalid not
+  // "CFU\0", a body that starts outside the file, an inflated size over 64 MiB or more than
+  // the body could hold, a body that doesn't inflate to exactly that size (damaged, cut
+  // short, longer, a wrong Adler-32, bytes after the stream), or records that don't fit
+  // it; kNoMemory.
+  LoadResult Read(const io::ByteSource& source) override;
+  // Results: kOk; kOpenFailed an entry's data can't be read whole, or a write failed;
+  // kReplaceFailed and kSavedInPlace as for every in-place save; kInvalid nothing to
+  // write, or records over 64 MiB (`refusal` says so); kNoMemory no memory or zlib failed.
+  LoadResult Write(io::ByteSink& out) override;
+  LoadResult WriteConverted(const CSaveGame& source, io::ByteSink& out) override;
 };

@@ -17,7 +17,7 @@
 #include "formats/entry_bytes.h"
 #include "formats/lzari.h"
 #include "formats/lzari_encode.h"
-#include "formats/output_file.h"
+#include "io/output_file.h"
 #include "io/file.h"
 #include "model/bytes.h"
 #include "model/icon_sys.h"
@@ -30,14 +30,13 @@ constexpr std::size_t kCrcChunk = std::size_t{1} << 20;
 
 // The CRC of the whole file with the stored CRC field taken as zero, read in pieces.
 // False when the file can't be read to its end.
-bool FileCrc(io::File& file, std::uint64_t length, std::uint32_t& crc) {
-  if (!file.Seek(0)) return false;
+bool FileCrc(const io::ByteSource& file, std::uint64_t length, std::uint32_t& crc) {
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(length, kCrcChunk)));
   std::uint32_t c = 0;
   std::uint64_t done = 0;
   while (done < length) {
     std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, buffer.size()));
-    if (!file.ReadExact(buffer.data(), n)) return false;
+    if (!file.ReadAt(done, std::span(buffer.data(), n))) return false;
     for (std::size_t i = armax::kCrcOffset; i < armax::kCrcOffset + armax::kCrcSize; ++i)
       if (i >= done && i < done + n) buffer[i - done] = 0;
     c = Crc32Update(c, std::span<const std::uint8_t>(buffer.data(), n));
@@ -56,13 +55,13 @@ void SetNames(SaveEntry& e, const std::uint8_t* field, std::size_t nameChars) {
 }
 
 // The stream, straight from the file.
-class FileSource final : public LzariSource {
+class StreamSource final : public LzariSource {
  public:
-  explicit FileSource(io::File& file) : file_(file) {}
+  explicit StreamSource(io::SourceReader& file) : file_(file) {}
   std::size_t Read(std::uint8_t* buffer, std::size_t n) override { return file_.ReadExact(buffer, n) ? n : 0; }
 
  private:
-  io::File& file_;
+  io::SourceReader& file_;
 };
 
 // The root of an ARMAX save: the header's folder name, the load's time, the fixed mode.
@@ -162,7 +161,8 @@ bool LooksLikeMax(std::span<const std::uint8_t> head, std::uint64_t fileSize) {
 // The file opened, its header read and its CRC and lengths checked (or the CRC's
 // question answered Yes); the stream is next.
 struct CMax::Opened {
-  io::File file;
+  explicit Opened(const io::ByteSource& source) : file(source) {}
+  io::SourceReader file;
   Header header;
   std::uint32_t count = 0;
   std::uint32_t payloadLength = 0;
@@ -174,98 +174,89 @@ struct CMax::Opened {
   }
 };
 
-LoadResult CMax::Open(const std::string& path, Opened& f) {
-  f.file = io::File::OpenRead(path);
-  if (!f.file) return LoadResult::kOpenFailed;
+LoadResult CMax::Open(const io::ByteSource& source, Opened& f) {
   if (!f.file.ReadExact(f.header.data(), f.header.size())) return LoadResult::kReadFailed;
-  auto length = f.file.Length();
-  if (!length || *length < armax::kHeaderSize) return LoadResult::kReadFailed;
+  const std::uint64_t length = source.size();
 
   std::uint32_t computed = 0;
-  if (!FileCrc(f.file, *length, computed)) return LoadResult::kReadFailed;
-  if (computed != bytes::GetU32LE(f.header.data() + armax::kCrcOffset) &&
-      !Ask(armax::kCrcQuestion, armax::kCrcCaption))
-    return LoadResult::kInvalid;
+  if (!FileCrc(source, length, computed)) return LoadResult::kReadFailed;
+  if (computed != bytes::GetU32LE(f.header.data() + armax::kCrcOffset)) {
+    const std::optional<bool> yes = Answer(armax::kCrcQuestion, armax::kCrcCaption);
+    if (!yes) return LoadResult::kNeedsAnswer;
+    if (!*yes) return LoadResult::kInvalid;
+  }
 
   // Every length is checked against what the file can hold before anything is sized
   // from it: each record needs at least its 36-byte head.
   f.count = bytes::GetU32LE(f.header.data() + armax::kFileCountOffset);
   f.payloadLength = bytes::GetU32LE(f.header.data() + armax::kLengthOffset);
-  f.streamLength = *length - armax::kHeaderSize;
+  f.streamLength = length - armax::kHeaderSize;
   if (f.payloadLength > armax::kMaxPayload) return LoadResult::kInvalid;
   if (f.payloadLength > (f.streamLength + lzari::kInputSlackBytes) * armax::kMaxExpansion)
     return LoadResult::kInvalid;
   if (f.count > f.payloadLength / armax::kRecordHeadSize) return LoadResult::kInvalid;
-  if (f.payloadLength > 0 && !f.file.Seek(armax::kHeaderSize)) return LoadResult::kReadFailed;
   return LoadResult::kOk;
 }
 
-LoadResult CMax::Load(const std::string& path) {
-  refusal.clear();
-  try {
-    Opened f;
-    const LoadResult opened = Open(path, f);
-    if (opened != LoadResult::kOk) return opened;
-    const std::uint32_t count = f.count;
-    const std::uint32_t payloadLength = f.payloadLength;
+LoadResult CMax::Read(const io::ByteSource& source) {
+  Opened f(source);
+  const LoadResult opened = Open(source, f);
+  if (opened != LoadResult::kOk) return opened;
+  const std::uint32_t count = f.count;
+  const std::uint32_t payloadLength = f.payloadLength;
 
-    // One buffer for the whole payload, which the entries share; the stream is read
-    // from the file as the decoder goes, never held whole beside it.
-    auto shared = std::make_shared<std::vector<std::uint8_t>>(payloadLength);
-    const std::vector<std::uint8_t>& payload = *shared;
-    if (payloadLength > 0) {
-      FileSource source(f.file);
-      auto state = std::make_unique<LzariState>();
-      const int decoded = LzariDecodeFrom(source, f.InputLength(), shared->data(), payloadLength, *state);
-      if (decoded == -2) return LoadResult::kReadFailed;
-      if (decoded != 1) return LoadResult::kInvalid;
-    }
-    f.file.Close();
-
-    const EntryTime now = EntryTime::Now();
-    EntryTable table(std::size_t{count} + 1);
-    table[0] = RootEntry(f.header, count, now);
-
-    std::uint64_t start = 0;
-    for (std::uint32_t k = 1; k <= count; ++k) {
-      if (start + armax::kRecordHeadSize > payloadLength) return LoadResult::kInvalid;
-      const std::uint8_t* head = payload.data() + start;
-      const std::uint32_t size = bytes::GetU32LE(head + armax::kRecordSizeOffset);
-      const std::uint64_t dataStart = start + armax::kRecordHeadSize;
-      if (size > payloadLength - dataStart) return LoadResult::kInvalid;
-      table[k] = FileEntry(head, now);
-      table[k].source = InMemory{shared, static_cast<std::size_t>(dataStart)};
-      start = armax::NextRecord(start, size);
-    }
-
-    entries = std::move(table);
-    sourcePath = path;
-  } catch (const std::bad_alloc&) {
-    return LoadResult::kNoMemory;
+  // One buffer for the whole payload, which the entries share; the stream is read
+  // from the file as the decoder goes, never held whole beside it.
+  auto shared = std::make_shared<std::vector<std::uint8_t>>(payloadLength);
+  const std::vector<std::uint8_t>& payload = *shared;
+  if (payloadLength > 0) {
+    StreamSource stream(f.file);
+    auto state = std::make_unique<LzariState>();
+    const LzariResult decoded = LzariDecodeFrom(stream, f.InputLength(), shared->data(), payloadLength, *state);
+    if (decoded == LzariResult::kSourceFailed) return LoadResult::kReadFailed;
+    if (decoded != LzariResult::kDecoded) return LoadResult::kInvalid;
   }
 
-  SaveEntry& root = (*entries)[0];
-  ReadIconSysTitle(*this, root.rawTitle);
-  TitleToAscii(root.rawTitle, root.title);
+  const EntryTime now = EntryTime::Now();
+  EntryTable table(std::size_t{count} + 1);
+  table[0] = RootEntry(f.header, count, now);
+
+  std::uint64_t start = 0;
+  for (std::uint32_t k = 1; k <= count; ++k) {
+    if (start + armax::kRecordHeadSize > payloadLength) return LoadResult::kInvalid;
+    const std::uint8_t* head = payload.data() + start;
+    const std::uint32_t size = bytes::GetU32LE(head + armax::kRecordSizeOffset);
+    const std::uint64_t dataStart = start + armax::kRecordHeadSize;
+    if (size > payloadLength - dataStart) return LoadResult::kInvalid;
+    table[k] = FileEntry(head, now);
+    table[k].source = InMemory{shared, static_cast<std::size_t>(dataStart)};
+    start = armax::NextRecord(start, size);
+  }
+
+  entries = std::move(table);
   return LoadResult::kOk;
 }
 
-std::optional<LoadResult> CMax::LoadInto(const std::string& path, SaveStreamWriter& writer) {
+std::optional<LoadResult> CMax::LoadInto(const io::ByteSource& source, SaveStreamWriter& writer,
+                                         const LoadAnswers& answers) {
   refusal.clear();
+  question.reset();
   try {
-    Opened f;
-    const LoadResult opened = Open(path, f);
+    Opened f(source);
+    answers_ = &answers;
+    const LoadResult opened = Open(source, f);
+    answers_ = nullptr;
     if (opened != LoadResult::kOk) return opened;
     const EntryTime now = EntryTime::Now();
     if (!writer.Root(RootEntry(f.header, f.count, now))) return LoadResult::kOpenFailed;
     RecordSplitter records(f.count, f.payloadLength, now, writer);
     if (f.payloadLength > 0) {
-      FileSource source(f.file);
+      StreamSource stream(f.file);
       auto state = std::make_unique<LzariState>();
-      const int decoded = LzariDecodeTo(source, f.InputLength(), records, f.payloadLength, *state);
-      if (decoded == -2) return LoadResult::kReadFailed;
-      if (decoded == -3 && writer.Failed()) return LoadResult::kOpenFailed;
-      if (decoded != 1) return LoadResult::kInvalid;
+      const LzariResult decoded = LzariDecodeTo(stream, f.InputLength(), records, f.payloadLength, *state);
+      if (decoded == LzariResult::kSourceFailed) return LoadResult::kReadFailed;
+      if (decoded == LzariResult::kSinkRefused && writer.Failed()) return LoadResult::kOpenFailed;
+      if (decoded != LzariResult::kDecoded) return LoadResult::kInvalid;
     }
     if (!records.Complete()) return LoadResult::kInvalid;
   } catch (const std::bad_alloc&) {
@@ -310,7 +301,7 @@ LoadResult PayloadLength(const EntryTable& table, std::uint32_t& length, std::st
 
 // Hands the payload to the encoder record by record, each file's bytes as they are read;
 // kOpenFailed when an entry's bytes can't all be read, kInvalid when the encoder stopped.
-LoadResult FeedPayload(const EntryTable& table, const std::string& containerPath, EntryDataReader& reader,
+LoadResult FeedPayload(const EntryTable& table, const io::ByteSource* container, EntryDataReader& reader,
                        LzariStreamEncoder& encoder) {
   static constexpr std::uint8_t kZeros[16] = {};  // a gap after a record is below 16 bytes
   std::uint64_t start = 0;
@@ -322,7 +313,7 @@ LoadResult FeedPayload(const EntryTable& table, const std::string& containerPath
     if (!encoder.Feed(head)) return LoadResult::kInvalid;
     std::uint64_t left = e.size;
     bool fed = true;
-    const DataResult r = reader.Copy(e, containerPath, [&](std::span<const std::uint8_t> piece) {
+    const DataResult r = reader.Copy(e, container, [&](std::span<const std::uint8_t> piece) {
       if (piece.size() > left) return false;
       left -= piece.size();
       return fed = encoder.Feed(piece);
@@ -340,7 +331,7 @@ LoadResult FeedPayload(const EntryTable& table, const std::string& containerPath
 // The coded stream, written to the file as it comes, with its CRC counted on the way.
 class StreamToFile final : public LzariSink {
  public:
-  explicit StreamToFile(OutputFile& out) : out_(out) {}
+  explicit StreamToFile(io::ByteSink& out) : out_(out) {}
   bool Take(std::span<const std::uint8_t> bytes) override {
     crc_ = Crc32Update(crc_, bytes);
     return out_.Write(bytes);
@@ -348,7 +339,7 @@ class StreamToFile final : public LzariSink {
   std::uint32_t crc() const { return crc_; }
 
  private:
-  OutputFile& out_;
+  io::ByteSink& out_;
   std::uint32_t crc_ = 0;
 };
 
@@ -372,8 +363,7 @@ std::array<std::uint8_t, kFixedHeaderSize> ArmaxHeader(const CSaveGame& source, 
 // Writes `source` as an ARMAX file: room for the header, then the payload compressed with
 // the encoder the devices use, written as it is made, and last the header with the CRC
 // over both. The payload is never held whole; a failure partway leaves no file behind.
-LoadResult WriteArmax(const CSaveGame& source, const std::string& path, bool inPlace,
-                      std::string& refusal) {
+LoadResult WriteArmax(const CSaveGame& source, io::ByteSink& out, std::string& refusal) {
   if (!source.entries || source.entries->empty()) return LoadResult::kInvalid;
   const EntryTable& table = *source.entries;
   try {
@@ -381,7 +371,6 @@ LoadResult WriteArmax(const CSaveGame& source, const std::string& path, bool inP
     const LoadResult sized = PayloadLength(table, length, refusal);
     if (sized != LoadResult::kOk) return sized;
 
-    OutputFile out(path, inPlace);
     if (!out.ok()) return LoadResult::kOpenFailed;
     out.WillRewrite();
     const std::array<std::uint8_t, kFixedHeaderSize> blank{};
@@ -390,13 +379,13 @@ LoadResult WriteArmax(const CSaveGame& source, const std::string& path, bool inP
     auto state = std::make_unique<LzariEncodeState>();
     LzariStreamEncoder encoder(length, sink, *state);
     EntryDataReader reader;
-    const LoadResult fed = FeedPayload(table, source.sourcePath, reader, encoder);
+    const LoadResult fed = FeedPayload(table, source.container.get(), reader, encoder);
     reader.Close();  // before the target, which may be the file read, is replaced
     const std::int64_t n = encoder.Finish();
     if (fed == LoadResult::kOpenFailed) return fed;
-    if (n < 0) return out.ok() ? LoadResult::kInvalid : out.Commit();  // Commit reports the failed write
+    if (n < 0) return out.ok() ? LoadResult::kInvalid : Finished(out.Commit());  // Commit reports the failed write
     out.Rewrite(0, ArmaxHeader(source, static_cast<std::uint32_t>(n), sink.crc()));
-    return out.Commit();
+    return Finished(out.Commit());
   } catch (const std::bad_alloc&) {
     return LoadResult::kNoMemory;
   }
@@ -420,12 +409,8 @@ std::string ArmaxConversionLoss(const CSaveGame& save) {
          "and all of them the time they are restored";
 }
 
-LoadResult CMax::Save(const std::string& path) {
-  refusal.clear();
-  return WriteArmax(*this, path, IsSameContainer(path, sourcePath), refusal);
-}
+LoadResult CMax::Write(io::ByteSink& out) { return WriteArmax(*this, out, refusal); }
 
-LoadResult CMax::WriteConvertedFrom(const CSaveGame& source, const std::string& path) {
-  refusal.clear();
-  return WriteArmax(source, path, /*inPlace=*/false, refusal);
+LoadResult CMax::WriteConverted(const CSaveGame& source, io::ByteSink& out) {
+  return WriteArmax(source, out, refusal);
 }

@@ -98,24 +98,27 @@ class CMax : public CSaveGame {
   CMax() : CSaveGame(kKindMax) {}
   ~CMax() override = default;
 
-  // Results: 1; 0 the file can't be opened; -1 it is shorter than the header or can't be
-  // read; -6 the CRC differs and the question is answered No, or the payload is not what
-  // the header says (a length over the cap or beyond what the stream can hold, a stream
-  // that doesn't decode, records that don't fit); -7 no memory. On any failure the
-  // object keeps its previous state.
-  LoadResult Load(const std::string& path) override;
-  // Results: 1; 0 the target or an entry's data can't be opened or read whole, or a
-  // write failed; -4 and -5 as for every in-place save; -6 nothing to write, or a save the
-  // format can't hold (`refusal` says why: a subfolder, or records over 64 MiB); -7 no
-  // memory. The title comes from icon.sys (its two lines joined), else the folder name.
-  LoadResult Save(const std::string& path) override;
-  LoadResult WriteConvertedFrom(const CSaveGame& source, const std::string& path) override;
   // As Load, each file handed to the writer as the stream is decoded: only a window of
   // the payload is held. A bad CRC is found (and asked about) before the writer is
   // given anything; a stream or record found bad later stops the writer unfinished.
-  std::optional<LoadResult> LoadInto(const std::string& path, SaveStreamWriter& writer) override;
+  std::optional<LoadResult> LoadInto(const io::ByteSource& source, SaveStreamWriter& writer,
+                                     const LoadAnswers& answers = {}) override;
+
+ protected:
+  // Results: kOk; kReadFailed it is shorter than the header or can't be read;
+  // kNeedsAnswer, then kInvalid unless answered Yes, the CRC differs (kCrcQuestion);
+  // kInvalid the payload is not what the header says (a length over the cap or beyond
+  // what the stream can hold, a stream that doesn't decode, records that don't fit).
+  LoadResult Read(const io::ByteSource& source) override;
+  // Results: kOk; kOpenFailed an entry's data can't be read whole, or a write failed;
+  // kReplaceFailed and kSavedInPlace as for every in-place save; kInvalid nothing to
+  // write, or a save the format can't hold (`refusal` says why: a subfolder, or records
+  // over 64 MiB); kNoMemory. The title comes from icon.sys (its two lines joined), else
+  // the folder name.
+  LoadResult Write(io::ByteSink& out) override;
+  LoadResult WriteConverted(const CSaveGame& source, io::ByteSink& out) override;
 
  private:
   struct Opened;
-  LoadResult Open(const std::string& path, Opened& f);
+  LoadResult Open(const io::ByteSource& source, Opened& f);
 };

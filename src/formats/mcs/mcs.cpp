@@ -10,7 +10,7 @@ bool LooksLikeMcs(std::span<const std::uint8_t> head, std::uint64_t fileSize) {
          bytes::GetU32LE(head.data() + ps1::kSizeOffset) == fileSize - ps1::kFrameSize;
 }
 
-LoadResult CMcs::ReadNames(const ps1::SaveFile& file, const std::string& path, Named& named) {
+LoadResult CMcs::ReadNames(const ps1::SaveFile& file, const std::string& fileName, Named& named) {
   ps1::DirFrame frame;
   std::copy_n(file.Header().begin(), frame.bytes.size(), frame.bytes.begin());
   if (frame.Size() != file.Blocks().size()) {
@@ -19,7 +19,7 @@ LoadResult CMcs::ReadNames(const ps1::SaveFile& file, const std::string& path, N
     return LoadResult::kInvalid;
   }
   named.name = frame.Name();
-  if (named.name.empty()) named.name = ps1::NameFromPcFile(std::string(io::StemOf(path)));
+  if (named.name.empty()) named.name = ps1::NameFromPcFile(std::string(io::StemOf(fileName)));
   named.frame = frame;
   return LoadResult::kOk;
 }

@@ -13,7 +13,6 @@
 
 #include "formats/ps1/ps1_file.h"
 
-inline constexpr int kKindMcs = 9;
 
 bool LooksLikeMcs(std::span<const std::uint8_t> head, std::uint64_t fileSize);
 
@@ -23,6 +22,6 @@ class CMcs : public CPs1File {
 
  protected:
   // Refuses a frame whose size is not the blocks'.
-  LoadResult ReadNames(const ps1::SaveFile& file, const std::string& path, Named& named) override;
+  LoadResult ReadNames(const ps1::SaveFile& file, const std::string& fileName, Named& named) override;
   std::vector<std::uint8_t> MakeHeader(const CSaveGame& source) const override;
 };

@@ -2,31 +2,24 @@
 
 #include <new>
 
-#include "formats/output_file.h"
+#include "io/output_file.h"
 #include "io/file.h"
 #include "io/path.h"
 
 namespace ps1 {
 
-LoadResult ReadSaveFile(const std::string& path, std::size_t headerSize, SaveFile& file,
+LoadResult ReadSaveFile(const io::ByteSource& source, std::size_t headerSize, SaveFile& file,
                         std::string& refusal) {
-  io::File in = io::File::OpenRead(path);
-  if (!in) return LoadResult::kOpenFailed;
-  const std::optional<std::uint64_t> length = in.Length();
-  if (!length) return LoadResult::kReadFailed;
+  const std::uint64_t length = source.size();
   // Cut short before its first block ends, or longer than 15 blocks: no save of this layout.
-  const std::uint64_t blocks = *length > headerSize ? *length - headerSize : 0;
+  const std::uint64_t blocks = length > headerSize ? length - headerSize : 0;
   if (blocks < kBlockSize || blocks % kBlockSize != 0 || blocks > kMaxSaveSize) {
-    refusal = "The file's " + std::to_string(*length) +
+    refusal = "The file's " + std::to_string(length) +
               " bytes are not its header and 1 to 15 whole blocks of 8,192 bytes.";
     return LoadResult::kInvalid;
   }
-  try {
-    file.bytes.resize(static_cast<std::size_t>(*length));
-  } catch (const std::bad_alloc&) {
-    return LoadResult::kNoMemory;
-  }
-  if (!in.ReadExact(file.bytes.data(), file.bytes.size())) return LoadResult::kReadFailed;
+  file.bytes.resize(static_cast<std::size_t>(length));
+  if (!source.ReadAt(0, file.bytes)) return LoadResult::kReadFailed;
   file.headerSize = headerSize;
   refusal = BlocksProblem(file.Blocks());
   return refusal.empty() ? LoadResult::kOk : LoadResult::kInvalid;
@@ -50,16 +43,15 @@ LoadResult CheckedBlocks(const CSaveGame& source, std::vector<std::uint8_t>& blo
   return refusal.empty() ? LoadResult::kOk : LoadResult::kInvalid;
 }
 
-LoadResult WriteSaveFile(const CSaveGame& source, std::span<const std::uint8_t> header,
-                         const std::string& path, bool inPlace, std::string& refusal) {
+LoadResult WriteSaveFile(const CSaveGame& source, std::span<const std::uint8_t> header, io::ByteSink& out,
+                         std::string& refusal) {
   std::vector<std::uint8_t> blocks;
   const LoadResult checked = CheckedBlocks(source, blocks, refusal);
   if (checked != LoadResult::kOk) return checked;
-  OutputFile out(path, inPlace);
   if (!out.ok()) return LoadResult::kOpenFailed;
   out.Write(header);
   out.Write(blocks);
-  return out.Commit();
+  return Finished(out.Commit());
 }
 
 bool LooksLikeSaveFile(std::span<const std::uint8_t> head, std::uint64_t fileSize,
@@ -80,32 +72,26 @@ std::string NameFromPcFile(const std::string& path) {
 
 }  // namespace ps1
 
-LoadResult CPs1File::Load(const std::string& path) {
-  refusal.clear();
+LoadResult CPs1File::Read(const io::ByteSource& source) {
   ps1::SaveFile file;
-  const LoadResult read = ps1::ReadSaveFile(path, headerSize_, file, refusal);
+  const LoadResult read = ps1::ReadSaveFile(source, headerSize_, file, refusal);
   if (read != LoadResult::kOk) return read;
   Named named;
-  const LoadResult names = ReadNames(file, path, named);
+  const LoadResult names = ReadNames(file, source.name(), named);
   if (names != LoadResult::kOk) return names;
-  Assign(named.name, static_cast<std::uint32_t>(file.Blocks().size()), InContainer{headerSize_}, path,
+  Assign(named.name, static_cast<std::uint32_t>(file.Blocks().size()), InContainer{headerSize_}, nullptr,
          std::move(named.frame));
   return LoadResult::kOk;
 }
 
-LoadResult CPs1File::Save(const std::string& path) {
-  return Write(*this, path, IsSameContainer(path, sourcePath));
-}
+LoadResult CPs1File::Write(io::ByteSink& out) { return WriteAs(*this, out); }
 
-LoadResult CPs1File::WriteConvertedFrom(const CSaveGame& source, const std::string& path) {
-  return Write(source, path, /*inPlace=*/false);
-}
+LoadResult CPs1File::WriteConverted(const CSaveGame& source, io::ByteSink& out) { return WriteAs(source, out); }
 
-LoadResult CPs1File::Write(const CSaveGame& source, const std::string& path, bool inPlace) {
-  refusal.clear();
+LoadResult CPs1File::WriteAs(const CSaveGame& source, io::ByteSink& out) {
   if (!ps1::IsPs1(source)) {
     refusal = ps1::kPs2AsPs1Refusal;
     return LoadResult::kInvalid;
   }
-  return ps1::WriteSaveFile(source, MakeHeader(source), path, inPlace, refusal);
+  return ps1::WriteSaveFile(source, MakeHeader(source), out, refusal);
 }

@@ -23,18 +23,18 @@ struct SaveFile {
   std::span<const std::uint8_t> Blocks() const { return std::span(bytes).subspan(headerSize); }
 };
 
-// Reads the file at path as `headerSize` bytes and 1 to 15 blocks. Results: 1; 0 it can't
-// be opened; -1 it is shorter than the header and one block, or can't be read; -6 its size
-// is not the header and whole blocks, or its blocks are no PS1 save (BlocksProblem), with
-// the reason in `refusal`; -7 no memory.
-LoadResult ReadSaveFile(const std::string& path, std::size_t headerSize, SaveFile& file,
+// Reads the file as `headerSize` bytes and 1 to 15 blocks. Results: kOk; kReadFailed it
+// can't be read; kInvalid its size is not the header and whole blocks, or its blocks are no
+// PS1 save (BlocksProblem), with the reason in `refusal`.
+LoadResult ReadSaveFile(const io::ByteSource& source, std::size_t headerSize, SaveFile& file,
                         std::string& refusal);
 
-// Writes the PS1 save `source` as `header` followed by its blocks. Results: 1, or -5 in
-// place; 0 the blocks can't be read or the target can't be written; -4 as for every in-place
-// save; -6 `source` holds a PS2 save or blocks that are no PS1 save (`refusal` says why).
-LoadResult WriteSaveFile(const CSaveGame& source, std::span<const std::uint8_t> header,
-                         const std::string& path, bool inPlace, std::string& refusal);
+// Writes the PS1 save `source` as `header` followed by its blocks. Results: kOk, or
+// kSavedInPlace; kOpenFailed the blocks can't be read or the target can't be written;
+// kReplaceFailed as for every in-place save; kInvalid `source` holds a PS2 save or blocks
+// that are no PS1 save (`refusal` says why).
+LoadResult WriteSaveFile(const CSaveGame& source, std::span<const std::uint8_t> header, io::ByteSink& out,
+                         std::string& refusal);
 
 // The blocks of the PS1 save `source`, checked: kOk; kInvalid for a PS2 save or blocks that
 // are no PS1 save (`refusal` says why); kOpenFailed when they can't be read.
@@ -58,28 +58,28 @@ std::string NameFromPcFile(const std::string& path);
 // family stores one) from the header; Save and WriteConvertedFrom write the family's header
 // for any PS1 save and then its blocks, and refuse a PS2 save.
 class CPs1File : public CPs1Save {
- public:
-  // Results as for ps1::ReadSaveFile; on failure the object keeps its previous state.
-  LoadResult Load(const std::string& path) override;
-  // Results as for ps1::WriteSaveFile.
-  LoadResult Save(const std::string& path) override;
-  LoadResult WriteConvertedFrom(const CSaveGame& source, const std::string& path) override;
-
  protected:
+  // Results as for ps1::ReadSaveFile.
+  LoadResult Read(const io::ByteSource& source) override;
+  // Results as for ps1::WriteSaveFile.
+  LoadResult Write(io::ByteSink& out) override;
+  LoadResult WriteConverted(const CSaveGame& source, io::ByteSink& out) override;
+
   CPs1File(int kind, std::size_t headerSize) : CPs1Save(kind), headerSize_(headerSize) {}
 
   // What a loaded file's header says: the card file name and the directory frame. kOk, or
-  // kInvalid with `refusal` set.
+  // kInvalid with `refusal` set. `fileName` is the file's own name, for a family that
+  // stores none.
   struct Named {
     std::string name;
     std::optional<ps1::DirFrame> frame;
   };
-  virtual LoadResult ReadNames(const ps1::SaveFile& file, const std::string& path, Named& named) = 0;
+  virtual LoadResult ReadNames(const ps1::SaveFile& file, const std::string& fileName, Named& named) = 0;
   // The family's header for a copy of `source`, a PS1 save.
   virtual std::vector<std::uint8_t> MakeHeader(const CSaveGame& source) const = 0;
 
  private:
-  LoadResult Write(const CSaveGame& source, const std::string& path, bool inPlace);
+  LoadResult WriteAs(const CSaveGame& source, io::ByteSink& out);
 
   std::size_t headerSize_;
 };

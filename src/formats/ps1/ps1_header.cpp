@@ -11,13 +11,6 @@ namespace ps1 {
 namespace {
 
 constexpr std::uint8_t kOneFrame = 0x11;
-constexpr std::uint16_t kTransparent = 0x0000;
-
-// A 5-bit channel of a palette colour widened to 8 bits, so that 31 becomes 255.
-std::uint8_t Widen(std::uint16_t colour, int shift) {
-  const auto v = static_cast<std::uint8_t>((colour >> shift) & 0x1F);
-  return static_cast<std::uint8_t>((v << 3) | (v >> 2));
-}
 
 }  // namespace
 
@@ -45,26 +38,6 @@ std::optional<SaveHeader> ReadHeader(std::span<const std::uint8_t> firstBlock) {
   for (std::size_t f = 0; f < h.frames.size(); ++f)
     std::memcpy(h.frames[f].data(), firstBlock.data() + kIconOffset + f * kIconFrameSize, kIconFrameSize);
   return h;
-}
-
-icon::Picture IconPicture(const SaveHeader& header, int frame) {
-  icon::Picture picture;
-  if (frame < 0 || frame >= header.iconFrames) return picture;
-  picture.width = kIconSide;
-  picture.height = kIconSide;
-  picture.rgba.resize(static_cast<std::size_t>(kIconSide * kIconSide) * 4);
-  const auto& pixels = header.frames[static_cast<std::size_t>(frame)];
-  for (std::size_t i = 0; i < static_cast<std::size_t>(kIconSide * kIconSide); ++i) {
-    const std::uint8_t pair = pixels[i / 2];
-    const std::uint8_t index = (i % 2 == 0) ? (pair & 0x0F) : (pair >> 4);
-    const std::uint16_t colour = header.palette[index];
-    std::uint8_t* out = picture.rgba.data() + i * 4;
-    out[0] = Widen(colour, 0);
-    out[1] = Widen(colour, 5);
-    out[2] = Widen(colour, 10);
-    out[3] = colour == kTransparent ? 0 : 255;
-  }
-  return picture;
 }
 
 Region RegionOf(std::string_view cardFileName) {

@@ -22,8 +22,6 @@
 #include <string>
 #include <string_view>
 
-#include "icon/picture.h"
-
 namespace ps1 {
 
 inline constexpr std::size_t kMagicSize = 2;
@@ -65,11 +63,6 @@ struct SaveHeader {
 // The header at the start of a save's first block; none when the bytes are fewer than a
 // header with its frames (kHeaderBytes) or begin with no known magic.
 std::optional<SaveHeader> ReadHeader(std::span<const std::uint8_t> firstBlock);
-
-// One icon frame (0-based, below header.iconFrames) as 16 x 16 RGBA pixels: each palette
-// colour's 5-bit channels widened to 8 bits; 0x0000 fully transparent, every other colour
-// opaque. An empty picture for a frame the header doesn't have.
-icon::Picture IconPicture(const SaveHeader& header, int frame);
 
 enum class Region { kUnknown, kJapan, kAmerica, kEurope };
 // The region a card file name gives.

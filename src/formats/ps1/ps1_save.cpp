@@ -47,7 +47,7 @@ std::string_view NameOf(const CSaveGame& save) {
 DataResult ReadBlocks(const CSaveGame& save, std::vector<std::uint8_t>& out) {
   const SaveEntry* blocks = BlocksEntry(save);
   if (!blocks) return DataResult::kShort;
-  return ReadEntryData(*blocks, save.sourcePath, out);
+  return ReadEntryData(*blocks, save.container.get(), out);
 }
 
 std::optional<SaveHeader> HeaderOf(const CSaveGame& save) {
@@ -55,7 +55,7 @@ std::optional<SaveHeader> HeaderOf(const CSaveGame& save) {
   if (!blocks) return std::nullopt;
   std::vector<std::uint8_t> head;
   head.reserve(kHeaderBytes);
-  CopyEntryData(*blocks, save.sourcePath, [&](std::span<const std::uint8_t> piece) {
+  CopyEntryData(*blocks, save.container.get(), [&](std::span<const std::uint8_t> piece) {
     head.insert(head.end(), piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(
                                                               std::min(piece.size(), kHeaderBytes - head.size())));
     return head.size() < kHeaderBytes;
@@ -91,12 +91,11 @@ std::string BlocksProblem(std::span<const std::uint8_t> blocks) {
   return {};
 }
 
-void FillTitle(CSaveGame& save) {
-  if (std::optional<SaveHeader> header = HeaderOf(save)) {
-    SaveEntry& root = save.entries->front();
-    SetField(root.rawTitle, header->rawTitle, kTitleSize);
-    TitleToAscii(root.rawTitle, root.title);
-  }
+bool ReadRawTitle(CSaveGame& save) {
+  const std::optional<SaveHeader> header = HeaderOf(save);
+  if (!header) return false;
+  SetField(save.entries->front().rawTitle, header->rawTitle, kTitleSize);
+  return true;
 }
 
 bool Rename(CSaveGame& save, std::string_view name) {
@@ -110,13 +109,16 @@ bool Rename(CSaveGame& save, std::string_view name) {
 
 }  // namespace ps1
 
-void CPs1Save::Assign(std::string_view name, std::uint32_t size, EntrySource source,
-                      std::string container, std::optional<ps1::DirFrame> frame) {
+void CPs1Save::Assign(std::string_view name, std::uint32_t size, EntrySource source, io::SourcePtr from,
+                      std::optional<ps1::DirFrame> frame) {
   entries = ps1::MakeTable(name, size, std::move(source));
-  sourcePath = std::move(container);
+  container = std::move(from);
+  sourcePath = container ? container->path() : std::string();
   part.frame = std::move(frame);
-  ps1::FillTitle(*this);
+  TakeTitle();
 }
+
+bool CPs1Save::ReadRawTitle() { return ps1::ReadRawTitle(*this); }
 
 void CPs1Save::SetName(int entryIndex, std::string_view text) {
   if (entryIndex == -1 || entryIndex == 0) ps1::Rename(*this, text);

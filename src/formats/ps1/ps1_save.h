@@ -24,9 +24,6 @@
 #include "model/entry_data.h"
 #include "model/save_game.h"
 
-// A PS1 save of no file family (one on a PS1 card); the PS1 families have kinds of their own.
-inline constexpr int kKindPs1 = 8;
-
 namespace ps1 {
 
 // What a PS1 save holds beyond its entry table.
@@ -82,15 +79,15 @@ inline constexpr std::string_view kPs1AsPs2Refusal =
 
 class CPs1Save : public CSaveGame, public ps1::Ps1Holder {
  public:
-  explicit CPs1Save(int kind = kKindPs1) : CSaveGame(kind) {}
+  explicit CPs1Save(int kind = kKindPs1) : CSaveGame(kind) {}  // kKindPs1: no file family
   ~CPs1Save() override = default;
 
   const ps1::Ps1Part* Ps1() const override { return entries ? &part : nullptr; }
 
   // Makes this object the save `name` whose `size` bytes of blocks come from `source`, in
-  // the file `container` when they lie in one; `frame` is its directory frame, when known.
-  // The root's title fields get the first block's title.
-  void Assign(std::string_view name, std::uint32_t size, EntrySource source, std::string container,
+  // the bytes `from` when they lie in a container; `frame` is its directory frame, when
+  // known. The root's title fields get the first block's title.
+  void Assign(std::string_view name, std::uint32_t size, EntrySource source, io::SourcePtr from,
               std::optional<ps1::DirFrame> frame);
 
   // A PS1 save has one name and its blocks, nothing else to edit: renaming the root (or
@@ -105,12 +102,16 @@ class CPs1Save : public CSaveGame, public ps1::Ps1Holder {
   void SetModified(int entryIndex, const EntryTime& time) override;
 
   ps1::Ps1Part part;
+
+ protected:
+  // The first block's title.
+  bool ReadRawTitle() override;
 };
 
 namespace ps1 {
-// Gives the root of a PS1 save held in any object the first block's title: rawTitle as
-// stored (Shift-JIS), title as ASCII. Nothing changes when the header can't be read.
-void FillTitle(CSaveGame& save);
+// Gives the root of a PS1 save held in any object the first block's title as stored
+// (Shift-JIS) in rawTitle; false, with nothing changed, when the header can't be read.
+bool ReadRawTitle(CSaveGame& save);
 // Renames a PS1 save held in any object: both entries take `name` when it is a card file
 // name; false, with nothing changed, otherwise.
 bool Rename(CSaveGame& save, std::string_view name);

@@ -11,8 +11,8 @@ std::optional<std::string> ps1raw::FileName(std::string_view cardFileName) {
   return std::string(cardFileName);
 }
 
-LoadResult CPs1Raw::ReadNames(const ps1::SaveFile&, const std::string& path, Named& named) {
-  named.name = ps1::NameFromPcFile(path);
+LoadResult CPs1Raw::ReadNames(const ps1::SaveFile&, const std::string& fileName, Named& named) {
+  named.name = ps1::NameFromPcFile(fileName);
   return LoadResult::kOk;
 }
 

@@ -11,7 +11,6 @@
 
 #include "formats/ps1/ps1_file.h"
 
-inline constexpr int kKindPs1Raw = 10;
 
 bool LooksLikePs1Raw(std::span<const std::uint8_t> head, std::uint64_t fileSize);
 
@@ -27,6 +26,6 @@ class CPs1Raw : public CPs1File {
 
  protected:
   // The name is the PC file's (ps1::NameFromPcFile).
-  LoadResult ReadNames(const ps1::SaveFile& file, const std::string& path, Named& named) override;
+  LoadResult ReadNames(const ps1::SaveFile& file, const std::string& fileName, Named& named) override;
   std::vector<std::uint8_t> MakeHeader(const CSaveGame& source) const override;
 };

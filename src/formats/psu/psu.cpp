@@ -6,7 +6,7 @@
 #include <optional>
 #include <utility>
 
-#include "formats/output_file.h"
+#include "io/output_file.h"
 #include "io/file.h"
 #include "model/bytes.h"
 #include "model/entry_data.h"
@@ -62,9 +62,9 @@ Header BuildHeader(const SaveEntry& e, std::string_view name) {
 }
 
 // Writes an entry's data and its 0xFF padding; false when the source fails.
-bool WriteData(OutputFile& out, EntryDataReader& reader, const SaveEntry& e,
-               const std::string& containerPath) {
-  DataResult r = reader.Copy(e, containerPath, [&out](std::span<const std::uint8_t> piece) {
+bool WriteData(io::ByteSink& out, EntryDataReader& reader, const SaveEntry& e,
+               const io::ByteSource* container) {
+  DataResult r = reader.Copy(e, container, [&out](std::span<const std::uint8_t> piece) {
     return out.Write(piece);
   });
   if (r != DataResult::kOk) {
@@ -75,13 +75,17 @@ bool WriteData(OutputFile& out, EntryDataReader& reader, const SaveEntry& e,
 }
 
 // A .psu written as the entries come: the directory's three headers, then each file's
-// header, its bytes and their padding.
+// header, its bytes and their padding. To a sink, or to a file made once the root comes.
 class PsuStreamWriter final : public SaveStreamWriter {
  public:
   explicit PsuStreamWriter(std::string path) : path_(std::move(path)) {}
+  explicit PsuStreamWriter(io::ByteSink& out) : out_(&out) {}
 
   bool Root(const SaveEntry& root) override {
-    out_.emplace(path_, /*inPlace=*/false);
+    if (!out_) {
+      own_ = std::make_unique<io::OutputFile>(path_, /*inPlace=*/false);
+      out_ = own_.get();
+    }
     const Header dir = BuildHeader(root, root.Name());
     out_->Write(dir.data(), dir.size());
     for (std::string_view dots : {".", ".."}) {
@@ -104,7 +108,7 @@ class PsuStreamWriter final : public SaveStreamWriter {
   bool Failed() const override { return failed_ || (out_ && !out_->ok()); }
   LoadResult Finish() override {
     if (!out_ || left_ != 0) return Fail(), LoadResult::kOpenFailed;
-    return out_->Commit();
+    return Finished(out_->Commit());
   }
   // A file's source could not give all its bytes.
   bool Fail() {
@@ -117,7 +121,8 @@ class PsuStreamWriter final : public SaveStreamWriter {
   bool Pad() { return out_->WriteFill(0xFF, psu::PaddingFor(size_)); }
 
   std::string path_;
-  std::optional<OutputFile> out_;
+  std::unique_ptr<io::OutputFile> own_;
+  io::ByteSink* out_ = nullptr;
   std::uint32_t size_ = 0;  // the current file's
   std::uint32_t left_ = 0;  // of its bytes still to come
   bool failed_ = false;
@@ -138,12 +143,9 @@ bool LooksLikePsu(std::span<const std::uint8_t> head, std::uint64_t fileSize) {
          named(2, "..");
 }
 
-LoadResult CPsu::Load(const std::string& path) {
-  io::File file = io::File::OpenRead(path);
-  if (!file) return LoadResult::kOpenFailed;
-  auto length = file.Length();
-  if (!length) return LoadResult::kReadFailed;
-
+LoadResult CPsu::Read(const io::ByteSource& source) {
+  io::SourceReader file(source);
+  const std::uint64_t length = source.size();
   Header first;
   if (!file.ReadExact(first.data(), first.size())) return LoadResult::kReadFailed;
   if (!EntryMode::IsDirectory(ModeOf(first))) return LoadResult::kNotDirectory;
@@ -151,50 +153,39 @@ LoadResult CPsu::Load(const std::string& path) {
   // Every header that the directory announces must fit in the file before any is read.
   std::uint64_t count = SizeOf(first);
   if (count < 2) return LoadResult::kInvalid;
-  if ((count + 1) * psu::kHeaderSize > *length) return LoadResult::kReadFailed;
+  if ((count + 1) * psu::kHeaderSize > length) return LoadResult::kReadFailed;
 
-  try {
-    std::vector<Header> newHeaders(count + 1);
-    EntryTable table(count - 1);
-    newHeaders[0] = first;
-    FillFromHeader(table[0], first, kFolderNameKept);
+  std::vector<Header> newHeaders(count + 1);
+  EntryTable table(count - 1);
+  newHeaders[0] = first;
+  FillFromHeader(table[0], first, kFolderNameKept);
 
-    std::uint64_t position = psu::kHeaderSize;
-    for (std::uint64_t k = 1; k <= count; ++k) {
-      Header& h = newHeaders[k];
-      if (!file.Seek(position) || !file.ReadExact(h.data(), h.size())) return LoadResult::kReadFailed;
-      position += psu::kHeaderSize;
-      // "." and ".." come first and are directories. Every header after them is a file
-      // whose data follows, whatever its mode says: a Directory flag set on a file (the
-      // Properties dialog allows it) must not cost the file its data.
-      if (k <= 2) {
-        if (!EntryMode::IsDirectory(ModeOf(h))) return LoadResult::kInvalid;
-        continue;
-      }
-      SaveEntry& e = table[k - 2];
-      FillFromHeader(e, h, kFileNameKept);
-      if (position > 0xFFFFFFFFu || position + e.size > *length) return LoadResult::kReadFailed;
-      e.source = InContainer{position};
-      position += e.size + psu::PaddingFor(e.size);
+  std::uint64_t position = psu::kHeaderSize;
+  for (std::uint64_t k = 1; k <= count; ++k) {
+    Header& h = newHeaders[k];
+    if (!file.Seek(position) || !file.ReadExact(h.data(), h.size())) return LoadResult::kReadFailed;
+    position += psu::kHeaderSize;
+    // "." and ".." come first and are directories. Every header after them is a file
+    // whose data follows, whatever its mode says: a Directory flag set on a file (the
+    // Properties dialog allows it) must not cost the file its data.
+    if (k <= 2) {
+      if (!EntryMode::IsDirectory(ModeOf(h))) return LoadResult::kInvalid;
+      continue;
     }
-
-    headers = std::move(newHeaders);
-    entries = std::move(table);
-    sourcePath = path;
-  } catch (const std::bad_alloc&) {
-    return LoadResult::kNoMemory;
+    SaveEntry& e = table[k - 2];
+    FillFromHeader(e, h, kFileNameKept);
+    if (position > 0xFFFFFFFFu || position + e.size > length) return LoadResult::kReadFailed;
+    e.source = InContainer{position};
+    position += e.size + psu::PaddingFor(e.size);
   }
-  file.Close();
 
-  SaveEntry& root = (*entries)[0];
-  ReadIconSysTitle(*this, root.rawTitle);
-  TitleToAscii(root.rawTitle, root.title);
+  headers = std::move(newHeaders);
+  entries = std::move(table);
   return LoadResult::kOk;
 }
 
-LoadResult CPsu::Save(const std::string& path) {
+LoadResult CPsu::Write(io::ByteSink& out) {
   if (!entries || headers.size() != entries->size() + 2) return LoadResult::kInvalid;
-  OutputFile out(path, IsSameContainer(path, sourcePath));
   if (!out.ok()) return LoadResult::kOpenFailed;
   EntryDataReader reader;
   for (std::size_t k = 0; k < headers.size(); ++k) {
@@ -203,22 +194,22 @@ LoadResult CPsu::Save(const std::string& path) {
     if (k < 3) continue;
     const SaveEntry& e = (*entries)[k - 2];
     if (SizeOf(h) != e.size) return LoadResult::kOpenFailed;
-    if (!WriteData(out, reader, e, sourcePath)) return LoadResult::kOpenFailed;
+    if (!WriteData(out, reader, e, container.get())) return LoadResult::kOpenFailed;
   }
   reader.Close();
-  return out.Commit();
+  return Finished(out.Commit());
 }
 
-LoadResult CPsu::WriteConvertedFrom(const CSaveGame& source, const std::string& path) {
+LoadResult CPsu::WriteConverted(const CSaveGame& source, io::ByteSink& out) {
   if (!source.entries || source.entries->empty()) return LoadResult::kInvalid;
   const EntryTable& table = *source.entries;
-  PsuStreamWriter writer(path);
+  PsuStreamWriter writer(out);
   if (!writer.Root(table[0])) return LoadResult::kOpenFailed;
   EntryDataReader reader;
   for (std::size_t pos = 1; pos < table.size(); ++pos) {
     const SaveEntry& e = table[pos];
     if (!writer.File(e)) return LoadResult::kOpenFailed;
-    const DataResult r = reader.Copy(e, source.sourcePath, [&writer](std::span<const std::uint8_t> piece) {
+    const DataResult r = reader.Copy(e, source.container.get(), [&writer](std::span<const std::uint8_t> piece) {
       return writer.Data(piece);
     });
     if (r != DataResult::kOk) return writer.Fail(), LoadResult::kOpenFailed;

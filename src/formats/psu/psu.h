@@ -58,15 +58,6 @@ class CPsu : public CSaveGame {
   CPsu() : CSaveGame(kKindPsu) {}
   ~CPsu() override = default;
 
-  // Results: 1; 0 the file can't be opened; -1 the file is shorter than its headers and
-  // data announce; -3 the first header is not a directory; -6 "." or ".." is not marked
-  // as a directory, or the directory counts fewer than two entries; -7 no memory. On any
-  // failure the object keeps its previous state.
-  LoadResult Load(const std::string& path) override;
-  // Results: 1; 0 the target or a data source can't be opened or read whole, or a write
-  // failed; -4 and -5 as for every in-place save.
-  LoadResult Save(const std::string& path) override;
-  LoadResult WriteConvertedFrom(const CSaveGame& source, const std::string& path) override;
   std::unique_ptr<SaveStreamWriter> StreamWriter(const std::string& path) override;
 
   void SetName(int entryIndex, std::string_view text) override;
@@ -80,6 +71,16 @@ class CPsu : public CSaveGame {
   // Every header of the loaded file in file order: the directory, ".", "..", then one
   // per file (header k >= 3 belongs to table position k - 2). Empty until a Load.
   std::vector<psu::Header> headers;
+
+ protected:
+  // Results: kOk; kReadFailed the file is shorter than its headers and data announce;
+  // kNotDirectory the first header is not a directory; kInvalid "." or ".." is not marked
+  // as a directory, or the directory counts fewer than two entries.
+  LoadResult Read(const io::ByteSource& source) override;
+  // Results: kOk; kOpenFailed the target or a data source can't be opened or read whole,
+  // or a write failed; kReplaceFailed and kSavedInPlace as for every in-place save.
+  LoadResult Write(io::ByteSink& out) override;
+  LoadResult WriteConverted(const CSaveGame& source, io::ByteSink& out) override;
 
  private:
   psu::Header* HeaderOf(int entryIndex);

@@ -8,7 +8,7 @@
 
 #include "formats/entry_bytes.h"
 #include "formats/messages.h"
-#include "formats/output_file.h"
+#include "io/output_file.h"
 #include "formats/psv/psv_ps1.h"
 #include "io/file.h"
 #include "model/bytes.h"
@@ -48,16 +48,21 @@ void FillFromRecord(SaveEntry& e, const std::uint8_t* record, psv::NameField& fi
 
 // The signature the file's own seed gives it, computed over the whole file as read; none
 // when the crypto library fails.
-std::optional<psv::Signature> FileSignature(io::File& file, std::uint64_t length,
+std::optional<psv::Signature> FileSignature(const io::ByteSource& file, std::uint64_t length,
                                             const std::uint8_t* header, bool& readOk) {
   psv::Seed seed;
   std::copy_n(header + psv::kSeedOffset, seed.size(), seed.begin());
   psv::Signer signer(psv::SaveKind::kPs2, seed);
+  if (const std::uint8_t* all = file.data()) {
+    readOk = true;
+    signer.Update(std::span<const std::uint8_t>(all, static_cast<std::size_t>(length)));
+    return signer.Finish();
+  }
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(length, kHashChunk)));
-  readOk = file.Seek(0);
+  readOk = true;
   for (std::uint64_t done = 0; readOk && done < length;) {
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, buffer.size()));
-    readOk = file.ReadExact(buffer.data(), n);
+    readOk = file.ReadAt(done, std::span(buffer.data(), n));
     if (readOk) signer.Update(std::span<const std::uint8_t>(buffer.data(), n));
     done += n;
   }
@@ -114,8 +119,8 @@ void PutIconPositions(std::vector<std::uint8_t>& file, const EntryTable& table,
 
 // Writes `source` as a PS3 export, put together in memory: records, data, icon positions,
 // then the content seed and the signature.
-LoadResult WritePsv(const CSaveGame& source, const std::vector<psv::NameField>* kept,
-                    const std::string& path, bool inPlace, std::string& refusal) {
+LoadResult WritePsv(const CSaveGame& source, const std::vector<psv::NameField>* kept, io::ByteSink& out,
+                    std::string& refusal) {
   if (!source.entries || source.entries->empty()) return LoadResult::kInvalid;
   const EntryTable& table = *source.entries;
   if (kept && kept->size() != table.size()) kept = nullptr;
@@ -163,13 +168,13 @@ LoadResult WritePsv(const CSaveGame& source, const std::vector<psv::NameField>* 
       std::memcpy(record + psv::kRecordNameOffset, name.data(), name.size());
       bytes::PutU32LE(record + psv::kRecordDataOffset, static_cast<std::uint32_t>(offsets[pos]));
       const std::span<std::uint8_t> data(p + offsets[pos], e.size);
-      if (CopyEntryInto(reader, e, source.sourcePath, data) != DataResult::kOk)
+      if (CopyEntryInto(reader, e, source.container.get(), data) != DataResult::kOk)
         return LoadResult::kOpenFailed;
     }
     reader.Close();
     PutIconPositions(file, table, offsets);
 
-    return psv::SealAndWrite(file, path, inPlace);
+    return psv::SealAndWrite(file, out);
   } catch (const std::bad_alloc&) {
     return LoadResult::kNoMemory;
   }
@@ -177,17 +182,16 @@ LoadResult WritePsv(const CSaveGame& source, const std::vector<psv::NameField>* 
 
 }  // namespace
 
-LoadResult psv::SealAndWrite(std::vector<std::uint8_t>& file, const std::string& path, bool inPlace) {
+LoadResult psv::SealAndWrite(std::vector<std::uint8_t>& file, io::ByteSink& out) {
   const std::optional<psv::Seed> seed = psv::ContentSeed(file);
   if (!seed) return LoadResult::kInvalid;
   std::copy(seed->begin(), seed->end(), file.begin() + psv::kSeedOffset);
   const std::optional<psv::Signature> signature = psv::Sign(file);
   if (!signature) return LoadResult::kInvalid;
   std::copy(signature->begin(), signature->end(), file.begin() + psv::kSignatureOffset);
-  OutputFile out(path, inPlace);
   if (!out.ok()) return LoadResult::kOpenFailed;
   out.Write(file);
-  return out.Commit();
+  return Finished(out.Commit());
 }
 
 std::uint64_t psv::DisplaySize(std::span<const std::uint32_t> fileSizes) {
@@ -201,20 +205,17 @@ bool LooksLikePsv(std::span<const std::uint8_t> head, std::uint64_t fileSize) {
          std::memcmp(head.data(), psv::kMagic.data(), psv::kMagic.size()) == 0;
 }
 
-LoadResult CPsv::Load(const std::string& path) {
-  refusal.clear();
-  const LoadResult result = LoadFile(path);
+LoadResult CPsv::Read(const io::ByteSource& source) {
+  const LoadResult result = ReadPs2(source);
   if (result == LoadResult::kReadFailed && refusal.empty()) refusal = psv::kCutShortRefusal;
   return result;
 }
 
-LoadResult CPsv::LoadFile(const std::string& path) {
-  io::File file = io::File::OpenRead(path);
-  if (!file) return LoadResult::kOpenFailed;
-  const std::optional<std::uint64_t> length = file.Length();
-  if (!length) return LoadResult::kReadFailed;
+LoadResult CPsv::ReadPs2(const io::ByteSource& source) {
+  io::SourceReader file(source);
+  const std::uint64_t length = source.size();
   // As large as the writer makes one, and no larger: the whole file is read for its signature.
-  if (*length > psv::kMaxFileSize) {
+  if (length > psv::kMaxFileSize) {
     refusal = psv::kTooLargeRefusal;
     return LoadResult::kInvalid;
   }
@@ -223,97 +224,87 @@ LoadResult CPsv::LoadFile(const std::string& path) {
   if (std::memcmp(fixed.data(), psv::kMagic.data(), psv::kMagic.size()) != 0)
     return LoadResult::kInvalid;
   const std::optional<psv::SaveKind> kind = psv::KindOf(std::span(fixed).first(psv::kHeaderSize));
-  if (kind == psv::SaveKind::kPs1) {
-    file.Close();
-    return LoadPs1(path);
-  }
+  if (kind == psv::SaveKind::kPs1) return ReadPs1(source);
   if (kind != psv::SaveKind::kPs2) return LoadResult::kInvalid;
   if (!file.ReadExact(fixed.data() + psv::kHeaderSize, fixed.size() - psv::kHeaderSize))
     return LoadResult::kReadFailed;
 
   // The records the header counts must fit in the file before any is read.
   const std::uint32_t count = bytes::GetU32LE(fixed.data() + psv::kFileCountOffset);
-  if (count > (*length - psv::kFileRecordsOffset) / psv::kFileRecordSize)
+  if (count > (length - psv::kFileRecordsOffset) / psv::kFileRecordSize)
     return LoadResult::kReadFailed;
   if (count > kMaxSaveFiles) {
     refusal = messages::TooManyFilesRefusal("PS3 export");
     return LoadResult::kInvalid;
   }
 
-  std::optional<bool> valid;
-  try {
-    std::vector<std::uint8_t> records(std::size_t{count} * psv::kFileRecordSize);
-    if (!file.ReadExact(records.data(), records.size())) return LoadResult::kReadFailed;
+  std::vector<std::uint8_t> records(std::size_t{count} * psv::kFileRecordSize);
+  if (!file.ReadExact(records.data(), records.size())) return LoadResult::kReadFailed;
 
-    EntryTable table(std::size_t{count} + 1);
-    std::vector<psv::NameField> fields(table.size());
-    SaveEntry& root = table[0];
-    FillFromRecord(root, fixed.data() + psv::kFolderRecordOffset, fields[0], kFolderNameKept);
-    root.size = count + 2;
-    for (std::uint32_t k = 0; k < count; ++k) {
-      const std::uint8_t* record = records.data() + std::size_t{k} * psv::kFileRecordSize;
-      SaveEntry& e = table[k + 1];
-      FillFromRecord(e, record, fields[k + 1], kFileNameKept);
-      e.size = bytes::GetU32LE(record + psv::kRecordSizeOffset);
-      const std::uint64_t offset = bytes::GetU32LE(record + psv::kRecordDataOffset);
-      if (offset + e.size > *length) return LoadResult::kReadFailed;
-      e.source = InContainer{offset};
-    }
-
-    bool readOk = false;
-    const std::optional<psv::Signature> signature = FileSignature(file, *length, fixed.data(), readOk);
-    if (!readOk) return LoadResult::kReadFailed;
-    file.Close();
-    if (signature)
-      valid = std::equal(signature->begin(), signature->end(), fixed.begin() + psv::kSignatureOffset);
-    if (valid == false && !Ask(psv::kSignatureQuestion, psv::kSignatureCaption))
-      return LoadResult::kInvalid;
-
-    entries = std::move(table);
-    nameFields = std::move(fields);
-  } catch (const std::bad_alloc&) {
-    return LoadResult::kNoMemory;
+  EntryTable table(std::size_t{count} + 1);
+  std::vector<psv::NameField> fields(table.size());
+  SaveEntry& root = table[0];
+  FillFromRecord(root, fixed.data() + psv::kFolderRecordOffset, fields[0], kFolderNameKept);
+  root.size = count + 2;
+  for (std::uint32_t k = 0; k < count; ++k) {
+    const std::uint8_t* record = records.data() + std::size_t{k} * psv::kFileRecordSize;
+    SaveEntry& e = table[k + 1];
+    FillFromRecord(e, record, fields[k + 1], kFileNameKept);
+    e.size = bytes::GetU32LE(record + psv::kRecordSizeOffset);
+    const std::uint64_t offset = bytes::GetU32LE(record + psv::kRecordDataOffset);
+    if (offset + e.size > length) return LoadResult::kReadFailed;
+    e.source = InContainer{offset};
   }
-  signatureValid = valid;
-  sourcePath = path;
-  ps1Part_.reset();
 
-  SaveEntry& root = (*entries)[0];
-  ReadIconSysTitle(*this, root.rawTitle);
-  TitleToAscii(root.rawTitle, root.title);
+  bool readOk = false;
+  const std::optional<psv::Signature> signature = FileSignature(source, length, fixed.data(), readOk);
+  if (!readOk) return LoadResult::kReadFailed;
+  std::optional<bool> valid;
+  if (signature) valid = std::equal(signature->begin(), signature->end(), fixed.begin() + psv::kSignatureOffset);
+  if (valid == false) {
+    const std::optional<bool> yes = Answer(psv::kSignatureQuestion, psv::kSignatureCaption);
+    if (!yes) return LoadResult::kNeedsAnswer;
+    if (!*yes) return LoadResult::kInvalid;
+  }
+
+  entries = std::move(table);
+  nameFields = std::move(fields);
+  signatureValid = valid;
+  ps1Part_.reset();
   return LoadResult::kOk;
 }
 
-LoadResult CPsv::LoadPs1(const std::string& path) {
+LoadResult CPsv::ReadPs1(const io::ByteSource& source) {
   std::vector<std::uint8_t> file;
-  const LoadResult read = psv::ReadPs1File(path, file, refusal);
+  const LoadResult read = psv::ReadPs1File(source, file, refusal);
   if (read != LoadResult::kOk) return read;
   const psv::SignatureCheck check = psv::Verify(file);
   const std::optional<bool> valid =
       check == psv::SignatureCheck::kUnreadable ? std::nullopt
                                                 : std::optional<bool>(check == psv::SignatureCheck::kValid);
-  if (valid == false && !Ask(psv::kSignatureQuestion, psv::kSignatureCaption)) return LoadResult::kInvalid;
+  if (valid == false) {
+    const std::optional<bool> yes = Answer(psv::kSignatureQuestion, psv::kSignatureCaption);
+    if (!yes) return LoadResult::kNeedsAnswer;
+    if (!*yes) return LoadResult::kInvalid;
+  }
   entries = ps1::MakeTable(psv::Ps1Name(file), static_cast<std::uint32_t>(file.size() - psv::kPs1HeaderSize),
                            InContainer{psv::kPs1HeaderSize});
   nameFields.clear();
   signatureValid = valid;
-  sourcePath = path;
   ps1Part_.emplace();
-  ps1::FillTitle(*this);
   return LoadResult::kOk;
 }
 
-LoadResult CPsv::Save(const std::string& path) {
-  refusal.clear();
-  const bool inPlace = IsSameContainer(path, sourcePath);
-  if (ps1Part_) return psv::WritePs1Export(*this, path, inPlace, refusal);
-  return WritePsv(*this, &nameFields, path, inPlace, refusal);
+bool CPsv::ReadRawTitle() { return ps1Part_ ? ps1::ReadRawTitle(*this) : CSaveGame::ReadRawTitle(); }
+
+LoadResult CPsv::Write(io::ByteSink& out) {
+  if (ps1Part_) return psv::WritePs1Export(*this, out, refusal);
+  return WritePsv(*this, &nameFields, out, refusal);
 }
 
-LoadResult CPsv::WriteConvertedFrom(const CSaveGame& source, const std::string& path) {
-  refusal.clear();
-  if (ps1::IsPs1(source)) return psv::WritePs1Export(source, path, /*inPlace=*/false, refusal);
-  return WritePsv(source, nullptr, path, /*inPlace=*/false, refusal);
+LoadResult CPsv::WriteConverted(const CSaveGame& source, io::ByteSink& out) {
+  if (ps1::IsPs1(source)) return psv::WritePs1Export(source, out, refusal);
+  return WritePsv(source, nullptr, out, refusal);
 }
 
 void CPsv::SetName(int entryIndex, std::string_view text) {

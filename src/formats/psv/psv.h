@@ -44,7 +44,6 @@
 #include "formats/psv/psv_sign.h"
 #include "model/save_game.h"
 
-inline constexpr int kKindPsv = 6;
 
 namespace psv {
 inline constexpr std::string_view kMagic{"\0VSP", 4};
@@ -72,9 +71,10 @@ inline constexpr std::size_t kDataAlignment = 4;
 inline constexpr std::uint64_t kMaxFileSize = 64u << 20;
 
 // Gives a whole file put together in memory its content seed and its signature (the kind
-// its header names decides the key), and writes it. Results as for every writer: 1 or -5;
-// 0 the target can't be written; -4; -6 the crypto library failed.
-LoadResult SealAndWrite(std::vector<std::uint8_t>& file, const std::string& path, bool inPlace);
+// its header names decides the key), and writes it. Results as for every writer: kOk or
+// kSavedInPlace; kOpenFailed the target can't be written; kReplaceFailed; kInvalid the
+// crypto library failed.
+LoadResult SealAndWrite(std::vector<std::uint8_t>& file, io::ByteSink& out);
 
 // The card's space for a save (displaySize).
 std::uint64_t DisplaySize(std::span<const std::uint32_t> fileSizes);
@@ -103,18 +103,6 @@ class CPsv : public CSaveGame, public ps1::Ps1Holder {
 
   const ps1::Ps1Part* Ps1() const override { return ps1Part_ ? &*ps1Part_ : nullptr; }
 
-  // Results: 1; 0 the file can't be opened; -1 it is shorter than its header, records or
-  // data announce, or can't be read (`refusal` says so); -6 not "\0VSP", a kind word other than 1 or 2, a PS1
-  // export whose sizes disagree or whose blocks are no save (`refusal` says why), or the
-  // signature differs and the question is answered No. On any failure the object keeps
-  // its previous state.
-  LoadResult Load(const std::string& path) override;
-  // Results: 1; 0 the target or an entry's data can't be opened or read whole, or a write
-  // failed; -4 and -5 as for every in-place save; -6 nothing to write, a file over 64 MiB
-  // (`refusal` says so) or the crypto library failed; -7 no memory. A PS1 save is written
-  // as a PS1 export, any other as a PS2 export.
-  LoadResult Save(const std::string& path) override;
-  LoadResult WriteConvertedFrom(const CSaveGame& source, const std::string& path) override;
 
   void SetName(int entryIndex, std::string_view text) override;
   void RemoveEntry(int fileIndex) override;
@@ -132,9 +120,25 @@ class CPsv : public CSaveGame, public ps1::Ps1Holder {
   // table position; Save writes them back for names that weren't changed.
   std::vector<psv::NameField> nameFields;
 
+ protected:
+  // Results: kOk; kReadFailed it is shorter than its header, records or data announce, or
+  // can't be read (`refusal` says so); kNeedsAnswer, then kInvalid unless answered Yes,
+  // the signature differs (kSignatureQuestion); kInvalid not "\0VSP", a kind word other
+  // than 1 or 2, or a PS1 export whose sizes disagree or whose blocks are no save
+  // (`refusal` says why).
+  LoadResult Read(const io::ByteSource& source) override;
+  // Results: kOk; kOpenFailed an entry's data can't be read whole, or a write failed;
+  // kReplaceFailed and kSavedInPlace as for every in-place save; kInvalid nothing to
+  // write, a file over 64 MiB (`refusal` says so) or the crypto library failed; kNoMemory.
+  // A PS1 save is written as a PS1 export, any other as a PS2 export.
+  LoadResult Write(io::ByteSink& out) override;
+  LoadResult WriteConverted(const CSaveGame& source, io::ByteSink& out) override;
+  // A PS1 export's title is its first block's.
+  bool ReadRawTitle() override;
+
  private:
-  LoadResult LoadFile(const std::string& path);
-  LoadResult LoadPs1(const std::string& path);
+  LoadResult ReadPs2(const io::ByteSource& source);
+  LoadResult ReadPs1(const io::ByteSource& source);
 
   std::optional<ps1::Ps1Part> ps1Part_;  // set while the object holds a PS1 save
 };

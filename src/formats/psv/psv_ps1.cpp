@@ -30,28 +30,22 @@ void PutPs1Header(std::span<std::uint8_t> file, std::string_view name, std::uint
 
 }  // namespace
 
-LoadResult ReadPs1File(const std::string& path, std::vector<std::uint8_t>& file, std::string& refusal) {
-  io::File in = io::File::OpenRead(path);
-  if (!in) return LoadResult::kOpenFailed;
-  const std::optional<std::uint64_t> length = in.Length();
+LoadResult ReadPs1File(const io::ByteSource& source, std::vector<std::uint8_t>& file, std::string& refusal) {
+  const std::uint64_t length = source.size();
   std::uint8_t header[kPs1HeaderSize];
-  if (!length || !in.ReadExact(header, sizeof header)) return LoadResult::kReadFailed;
+  if (!source.ReadAt(0, header)) return LoadResult::kReadFailed;
   const std::uint32_t size = bytes::GetU32LE(header + kPs1DataSizeOffset);
   refusal = ps1::SizeProblem(size);
   if (!refusal.empty()) return LoadResult::kInvalid;
-  if (*length < kPs1HeaderSize + size) return LoadResult::kReadFailed;
-  if (*length > kPs1HeaderSize + size) {
-    refusal = "The file holds " + std::to_string(*length - kPs1HeaderSize - size) +
+  if (length < kPs1HeaderSize + size) return LoadResult::kReadFailed;
+  if (length > kPs1HeaderSize + size) {
+    refusal = "The file holds " + std::to_string(length - kPs1HeaderSize - size) +
               " bytes after the save's blocks.";
     return LoadResult::kInvalid;
   }
-  try {
-    file.assign(header, header + sizeof header);
-    file.resize(kPs1HeaderSize + size);
-  } catch (const std::bad_alloc&) {
-    return LoadResult::kNoMemory;
-  }
-  if (!in.ReadExact(file.data() + kPs1HeaderSize, size)) return LoadResult::kReadFailed;
+  file.assign(header, header + sizeof header);
+  file.resize(kPs1HeaderSize + size);
+  if (!source.ReadAt(kPs1HeaderSize, std::span(file).subspan(kPs1HeaderSize))) return LoadResult::kReadFailed;
   refusal = ps1::BlocksProblem(std::span(file).subspan(kPs1HeaderSize));
   return refusal.empty() ? LoadResult::kOk : LoadResult::kInvalid;
 }
@@ -61,8 +55,7 @@ std::string Ps1Name(std::span<const std::uint8_t> file) {
   return std::string(p, std::find(p, p + kPs1NameSize, '\0'));
 }
 
-LoadResult WritePs1Export(const CSaveGame& source, const std::string& path, bool inPlace,
-                          std::string& refusal) {
+LoadResult WritePs1Export(const CSaveGame& source, io::ByteSink& out, std::string& refusal) {
   try {
     std::vector<std::uint8_t> blocks;
     const LoadResult checked = ps1::CheckedBlocks(source, blocks, refusal);
@@ -70,7 +63,7 @@ LoadResult WritePs1Export(const CSaveGame& source, const std::string& path, bool
     std::vector<std::uint8_t> file(kPs1HeaderSize, 0);
     PutPs1Header(file, ps1::NameOf(source), static_cast<std::uint32_t>(blocks.size()));
     file.insert(file.end(), blocks.begin(), blocks.end());
-    return SealAndWrite(file, path, inPlace);
+    return SealAndWrite(file, out);
   } catch (const std::bad_alloc&) {
     return LoadResult::kNoMemory;
   }

@@ -36,17 +36,17 @@ inline constexpr std::size_t kPs1NameOffset = 0x64;
 inline constexpr std::size_t kPs1NameSize = 20;
 
 // The whole file of a PS1 export read into `file`: its size checked against the size at
-// 0x40 before anything is allocated, and its blocks against ps1::BlocksProblem. Results: 1;
-// -1 the file is shorter than its header and blocks, or can't be read; -6 a size that is
-// not 1 to 15 blocks, bytes after the blocks, or blocks that are no PS1 save (`refusal`
-// says why); -7 no memory.
-LoadResult ReadPs1File(const std::string& path, std::vector<std::uint8_t>& file, std::string& refusal);
+// 0x40 before anything is allocated, and its blocks against ps1::BlocksProblem. Results:
+// kOk; kReadFailed the file is shorter than its header and blocks, or can't be read;
+// kInvalid a size that is not 1 to 15 blocks, bytes after the blocks, or blocks that are no
+// PS1 save (`refusal` says why).
+LoadResult ReadPs1File(const io::ByteSource& source, std::vector<std::uint8_t>& file, std::string& refusal);
 // The card file name at 0x64 of a file ReadPs1File read.
 std::string Ps1Name(std::span<const std::uint8_t> file);
 
-// Writes the PS1 save `source` as a signed PS1 export. Results as for every writer: 1 or
-// -5 in place; 0 its blocks can't be read or the target can't be written; -4; -6 blocks
-// that are no PS1 save (`refusal` says why) or the crypto library failed.
-LoadResult WritePs1Export(const CSaveGame& source, const std::string& path, bool inPlace,
-                          std::string& refusal);
+// Writes the PS1 save `source` as a signed PS1 export. Results as for every writer: kOk
+// or kSavedInPlace; kOpenFailed its blocks can't be read or the target can't be written;
+// kReplaceFailed; kInvalid blocks that are no PS1 save (`refusal` says why) or the crypto
+// library failed.
+LoadResult WritePs1Export(const CSaveGame& source, io::ByteSink& out, std::string& refusal);
 }  // namespace psv

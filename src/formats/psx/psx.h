@@ -15,7 +15,6 @@
 
 #include "formats/ps1/ps1_file.h"
 
-inline constexpr int kKindPsx = 11;
 
 namespace psx {
 inline constexpr std::size_t kHeaderSize = 0x36;
@@ -29,10 +28,10 @@ class CPsx : public CPs1File {
  public:
   CPsx() : CPs1File(kKindPsx, psx::kHeaderSize) {}
 
-  // A Vita PocketStation card is refused with its own reason (-6).
-  LoadResult Load(const std::string& path) override;
 
  protected:
-  LoadResult ReadNames(const ps1::SaveFile& file, const std::string& path, Named& named) override;
+  // A Vita PocketStation card is refused with its own reason (kInvalid).
+  LoadResult Read(const io::ByteSource& source) override;
+  LoadResult ReadNames(const ps1::SaveFile& file, const std::string& fileName, Named& named) override;
   std::vector<std::uint8_t> MakeHeader(const CSaveGame& source) const override;
 };

@@ -5,6 +5,20 @@
 #include <new>
 #include <system_error>
 
+#ifdef MORAVELT_PORTABLE
+
+BackgroundSum::BackgroundSum() = default;
+
+std::unique_ptr<BackgroundSum> BackgroundSum::Start() { return std::unique_ptr<BackgroundSum>(new BackgroundSum()); }
+
+BackgroundSum::~BackgroundSum() = default;
+
+void BackgroundSum::Add(std::span<const std::uint8_t> bytes) { sum_.Add(bytes); }
+
+std::uint32_t BackgroundSum::Finish() { return sum_.value(); }
+
+#else
+
 BackgroundSum::BackgroundSum() : slots_(kSlots) {
   for (Slot& s : slots_) {
     s.bytes.resize(kSlotSize);
@@ -85,3 +99,5 @@ void BackgroundSum::Run() {
     changed_.notify_all();
   }
 }
+
+#endif  // MORAVELT_PORTABLE

@@ -6,6 +6,8 @@
 // one after the other, a conversion takes about twice as long as a plain copy; done side
 // by side, about as long. The writer hands each piece over as it writes it; the piece is
 // copied into one of a few fixed slots, so the caller's buffer is free again at once.
+// The portable build starts no thread: there each piece is summed as it is added, on the
+// caller's thread, and no slot is made.
 #pragma once
 
 #include <condition_variable>
@@ -15,7 +17,9 @@
 #include <memory>
 #include <mutex>
 #include <span>
+#ifndef MORAVELT_PORTABLE
 #include <thread>
+#endif
 #include <vector>
 
 #include "formats/xps/xps.h"
@@ -62,5 +66,7 @@ class BackgroundSum {
   bool stopping_ = false;   // stop at once
 
   XpsChecksum sum_;  // the thread's own until it has stopped
+#ifndef MORAVELT_PORTABLE
   std::thread thread_;
+#endif
 };

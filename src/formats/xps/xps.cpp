@@ -7,7 +7,7 @@
 #include <new>
 #include <utility>
 
-#include "formats/output_file.h"
+#include "io/output_file.h"
 #include "formats/xps/background_sum.h"
 #include "io/file.h"
 #include "model/bytes.h"
@@ -70,8 +70,8 @@ void FillFromHeader(SaveEntry& e, const XpsEntryHeader& h, std::size_t nameChars
 // are there can't be read.
 class FileCursor {
  public:
-  FileCursor(io::File& file, std::uint64_t length, std::uint64_t position)
-      : file_(file), length_(length), position_(position) {}
+  FileCursor(const io::ByteSource& file, std::uint64_t position)
+      : file_(file, position), length_(file.size()), position_(position) {}
 
   LoadResult status() const { return status_; }
   bool ok() const { return status_ == LoadResult::kOk; }
@@ -119,7 +119,7 @@ class FileCursor {
     return false;
   }
 
-  io::File& file_;
+  io::SourceReader file_;
   std::uint64_t length_;
   std::uint64_t position_;
   LoadResult status_ = LoadResult::kOk;
@@ -212,7 +212,7 @@ class DataAreaWriter {
   static constexpr std::uint32_t kSumBehindFrom = 1024 * 1024;
 
  public:
-  DataAreaWriter(OutputFile& out, std::uint32_t limit) : out_(out), left_(limit) {
+  DataAreaWriter(io::ByteSink& out, std::uint32_t limit) : out_(out), left_(limit) {
     if (limit >= kSumBehindFrom) behind_ = BackgroundSum::Start();
   }
 
@@ -232,8 +232,8 @@ class DataAreaWriter {
     Write(h);
   }
   // False (and the output marked failed) when the entry's bytes can't all be read.
-  bool WriteData(const SaveEntry& e, const std::string& containerPath) {
-    DataResult r = reader_.Copy(e, containerPath, [this](std::span<const std::uint8_t> piece) {
+  bool WriteData(const SaveEntry& e, const io::ByteSource* container) {
+    DataResult r = reader_.Copy(e, container, [this](std::span<const std::uint8_t> piece) {
       Write(piece);
       return out_.ok();
     });
@@ -254,27 +254,27 @@ class DataAreaWriter {
   }
 
  private:
-  OutputFile& out_;
+  io::ByteSink& out_;
   std::uint32_t left_;
   EntryDataReader reader_;
   XpsChecksum sum_;
   std::unique_ptr<BackgroundSum> behind_;  // sums instead of sum_ when running
 };
 
-void WriteU32(OutputFile& out, std::uint32_t v) {
+void WriteU32(io::ByteSink& out, std::uint32_t v) {
   std::uint8_t b[4];
   bytes::PutU32LE(b, v);
   out.Write(b, sizeof b);
 }
 
-void WriteText(OutputFile& out, const std::vector<std::uint8_t>& text) {
+void WriteText(io::ByteSink& out, const std::vector<std::uint8_t>& text) {
   WriteU32(out, static_cast<std::uint32_t>(text.size()));
   out.Write(text.data(), text.size());
 }
 
 // Everything in front of the data area. The length words are those of the texts held,
 // so the file always agrees with itself.
-void WriteFileHeader(OutputFile& out, const XpsFileHeader& fh) {
+void WriteFileHeader(io::ByteSink& out, const XpsFileHeader& fh) {
   WriteText(out, fh.magic);
   WriteU32(out, fh.zeroWord);
   WriteText(out, fh.titleText);
@@ -305,30 +305,22 @@ XpsEntryHeader BuildHeader(const SaveEntry& e, std::string_view name, std::uint3
 
 }  // namespace
 
-LoadResult CXps::Load(const std::string& path) {
-  io::File file = io::File::OpenRead(path);
-  if (!file) return LoadResult::kOpenFailed;
-  // Only the very first read tells a short file (-2) from an unreadable one (-1).
+LoadResult CXps::Read(const io::ByteSource& source) {
+  // Only the very first read tells a short file (kTruncated) from an unreadable one.
   std::uint8_t first[4];
-  if (!file.ReadExact(first, sizeof first))
-    return file.AtEnd() && !file.HasError() ? LoadResult::kTruncated : LoadResult::kReadFailed;
-  auto length = file.Length();
-  if (!length || !file.Seek(0)) return LoadResult::kReadFailed;
+  if (source.size() < sizeof first) return LoadResult::kTruncated;
+  if (!source.ReadAt(0, first)) return LoadResult::kReadFailed;
 
   Parsed parsed;
-  try {
-    FileCursor in(file, *length, 0);
-    LoadResult r = Parse(in, parsed);
-    if (r != LoadResult::kOk) return r;
-  } catch (const std::bad_alloc&) {
-    return LoadResult::kNoMemory;
-  }
-  file.Close();
+  FileCursor in(source, 0);
+  LoadResult r = Parse(in, parsed);
+  if (r != LoadResult::kOk) return r;
 
   XpsEntryHeader& root = parsed.headers[0];
   if (!EntryMode::IsDirectory(ModeOf(root))) {
-    if (!Ask("First entry is not a directory.\nDo you want to load it anyway?", "Invalid format"))
-      return LoadResult::kNotDirectory;
+    const std::optional<bool> yes = Answer(xps::kNotDirectoryQuestion, xps::kNotDirectoryCaption);
+    if (!yes) return LoadResult::kNeedsAnswer;
+    if (!*yes) return LoadResult::kNotDirectory;
     std::memcpy(root.data() + xps::kModeOffset, kRootModeBytes, xps::kModeWordSize);
   }
   FillFromHeader(parsed.table[0], root, xps::kRootNameChars);
@@ -336,13 +328,11 @@ LoadResult CXps::Load(const std::string& path) {
   fileHeader = std::move(parsed.fileHeader);
   headers = std::move(parsed.headers);
   entries = std::move(parsed.table);
-  sourcePath = path;
   return LoadResult::kOk;
 }
 
-LoadResult CXps::Save(const std::string& path) {
+LoadResult CXps::Write(io::ByteSink& out) {
   if (!entries || !fileHeader || headers.size() != entries->size()) return LoadResult::kInvalid;
-  OutputFile out(path, IsSameContainer(path, sourcePath));
   if (!out.ok()) return LoadResult::kOpenFailed;
   WriteFileHeader(out, *fileHeader);
   DataAreaWriter area(out, fileHeader->dataLength);
@@ -351,13 +341,13 @@ LoadResult CXps::Save(const std::string& path) {
     const SaveEntry& e = (*entries)[p];
     if (SizeOf(headers[p]) != e.size) return LoadResult::kOpenFailed;
     area.WriteHeader(headers[p]);
-    if (!area.WriteData(e, sourcePath)) return LoadResult::kOpenFailed;
+    if (!area.WriteData(e, container.get())) return LoadResult::kOpenFailed;
   }
   area.WriteChecksum();
-  return out.Commit();
+  return Finished(out.Commit());
 }
 
-LoadResult CXps::WriteConvertedFrom(const CSaveGame& source, const std::string& path) {
+LoadResult CXps::WriteConverted(const CSaveGame& source, io::ByteSink& out) {
   if (!source.entries || source.entries->empty()) return LoadResult::kInvalid;
   const EntryTable& table = *source.entries;
   const SaveEntry& root = table[0];
@@ -378,7 +368,6 @@ LoadResult CXps::WriteConvertedFrom(const CSaveGame& source, const std::string& 
   if (dataLength > kMaxOffset) return LoadResult::kInvalid;
   fh.dataLength = static_cast<std::uint32_t>(dataLength);
 
-  OutputFile out(path, /*inPlace=*/false);
   if (!out.ok()) return LoadResult::kOpenFailed;
   WriteFileHeader(out, fh);
   DataAreaWriter area(out, fh.dataLength);
@@ -386,10 +375,10 @@ LoadResult CXps::WriteConvertedFrom(const CSaveGame& source, const std::string& 
   for (std::size_t p = 1; p < table.size(); ++p) {
     const SaveEntry& e = table[p];
     area.WriteHeader(BuildHeader(e, e.FullName(), 1));
-    if (!area.WriteData(e, source.sourcePath)) return LoadResult::kOpenFailed;
+    if (!area.WriteData(e, source.container.get())) return LoadResult::kOpenFailed;
   }
   area.WriteChecksum();
-  LoadResult r = out.Commit();
+  LoadResult r = Finished(out.Commit());
   // A converter object keeps the header it wrote; one holding a save of its own keeps
   // the header its Save writes back.
   if (!entries) fileHeader = std::move(fh);

@@ -97,27 +97,16 @@ struct XpsFileHeader {
   friend bool operator==(const XpsFileHeader&, const XpsFileHeader&) = default;
 };
 
+namespace xps {
+// What a load asks when the root entry is not marked as a directory.
+inline constexpr std::string_view kNotDirectoryQuestion = "First entry is not a directory.\nDo you want to load it anyway?";
+inline constexpr std::string_view kNotDirectoryCaption = "Invalid format";
+}  // namespace xps
+
 class CXps : public CSaveGame {
  public:
   CXps() : CSaveGame(kKindXps) {}
   ~CXps() override = default;
-
-  // Results: 1; 0 the file can't be opened; -2 the file ends within its first 4 bytes;
-  // -1 those 4 bytes (or, later, bytes the file does hold) can't be read; -3 the root is
-  // not a directory and the question "First entry is not a directory. ..." was not
-  // answered Yes; -6 the magic is not "SharkPortSave", zeroWord is not 0, or the file
-  // is damaged: a text length, header length or file size reaches past the end of the
-  // file, a text is longer than kMaxTextLength, the root counts fewer than 2 entries,
-  // it counts more file headers than the file can hold, the padding of longer headers
-  // adds up to more than dataLength, or a file's data starts beyond 4 GiB; -7 no memory.
-  // The whole structure is checked before the root question is asked, and on any
-  // failure the object keeps its previous state.
-  LoadResult Load(const std::string& path) override;
-  // Results: 1; 0 the target or a data source can't be opened or read whole, or a write
-  // failed; -4 and -5 as for every in-place save; -6 nothing loaded.
-  LoadResult Save(const std::string& path) override;
-  // As Save, and -6 when the source has no table or its data area passes 4 GiB.
-  LoadResult WriteConvertedFrom(const CSaveGame& source, const std::string& path) override;
 
   void SetName(int entryIndex, std::string_view text) override;
   void SetMode(int entryIndex, std::uint32_t mode) override;
@@ -131,6 +120,25 @@ class CXps : public CSaveGame {
   std::optional<XpsFileHeader> fileHeader;
   // One entry header per table position (0 the root), as loaded and then edited.
   std::vector<XpsEntryHeader> headers;
+
+ protected:
+  // Results: kOk; kTruncated the file ends within its first 4 bytes; kReadFailed bytes
+  // the file holds can't be read; kNeedsAnswer, then kNotDirectory unless answered Yes,
+  // the root is not a directory (kNotDirectoryQuestion); kInvalid the magic is not
+  // "SharkPortSave", zeroWord is not 0, or the file is damaged: a text length, header
+  // length or file size reaches past the end of the file, a text is longer than
+  // kMaxTextLength, the root counts fewer than 2 entries, it counts more file headers than
+  // the file can hold, the padding of longer headers adds up to more than dataLength, or a
+  // file's data starts beyond 4 GiB. The whole structure is checked before the root
+  // question is asked.
+  LoadResult Read(const io::ByteSource& source) override;
+  // Results: kOk; kOpenFailed a data source can't be read whole, or a write failed;
+  // kReplaceFailed and kSavedInPlace as for every in-place save; kInvalid nothing loaded.
+  LoadResult Write(io::ByteSink& out) override;
+  // As Write, and kInvalid when the source has no table or its data area passes 4 GiB.
+  LoadResult WriteConverted(const CSaveGame& source, io::ByteSink& out) override;
+  // The root's title fields are the file's own, kept as they were loaded.
+  bool ReadRawTitle() override { return false; }
 
  private:
   XpsEntryHeader* HeaderOf(int entryIndex);
