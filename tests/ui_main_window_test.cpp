@@ -342,6 +342,13 @@ TEST(CommandLine, FilesToOpenOrWhatElseWasAsked) {
   }
 }
 
+// --help names every family and kind of card the tables hold, the PS1 ones among them.
+TEST(CommandLine, TheUsageNamesEveryFamilyAndCardKind) {
+  const std::string usage = ui::Usage();
+  for (const char* extension : {".psu", ".psv", ".mcs", ".psx", ".ps2", ".vmc", ".mcr", ".gme", ".vmp"})
+    EXPECT_NE(usage.find(extension), std::string::npos) << extension << " in\n" << usage;
+}
+
 // A file the Windows program hands to another copy of itself comes back as it was named.
 TEST(CommandLine, QuotedArgumentsSurviveTheWindowsRules) {
   const std::pair<const char*, const char*> rows[] = {

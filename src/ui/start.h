@@ -12,12 +12,8 @@
 
 namespace ui {
 
-inline constexpr std::string_view kUsage =
-    "Usage: moravelt [FILE...]\n"
-    "Opens each save (.psu .xps .sps .max .pws .cbs .psv), memory card image or PCSX2 folder\n"
-    "card named in a window of its own; with no FILE, one empty window.\n"
-    "  --version  print the version and exit\n"
-    "  --help     print this text and exit\n";
+// The text --help prints; the families and kinds of card it names come from their tables.
+std::string Usage();
 
 struct CommandLine {
   enum class Action { kOpen, kVersion, kHelp, kUnknownOption };

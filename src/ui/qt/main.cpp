@@ -26,7 +26,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (asked.action == ui::CommandLine::Action::kHelp) {
-    std::fwrite(ui::kUsage.data(), 1, ui::kUsage.size(), stdout);
+    const std::string usage = ui::Usage();
+    std::fwrite(usage.data(), 1, usage.size(), stdout);
     return 0;
   }
   QApplication app(argc, argv);
@@ -40,8 +41,7 @@ int main(int argc, char** argv) {
   // Qt has taken its own options out of argv by now.
   const ui::CommandLine line = ui::ReadCommandLine(Arguments(argc, argv));
   if (line.action != ui::CommandLine::Action::kOpen) {
-    std::fprintf(stderr, "moravelt: unknown option %s\n%.*s", line.option.c_str(), static_cast<int>(ui::kUsage.size()),
-                 ui::kUsage.data());
+    std::fprintf(stderr, "moravelt: unknown option %s\n%s", line.option.c_str(), ui::Usage().c_str());
     return 2;
   }
   qtui::OpenWindows(line.paths);

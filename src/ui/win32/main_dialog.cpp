@@ -196,10 +196,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
       win32::ShowMessageBox(nullptr, "moravelt " MORAVELT_VERSION, "moravelt", ui::MessageIcon::kInformation);
       return 0;
     case ui::CommandLine::Action::kHelp:
-      win32::ShowMessageBox(nullptr, std::string(ui::kUsage), "moravelt", ui::MessageIcon::kInformation);
+      win32::ShowMessageBox(nullptr, ui::Usage(), "moravelt", ui::MessageIcon::kInformation);
       return 0;
     case ui::CommandLine::Action::kUnknownOption:
-      win32::ShowMessageBox(nullptr, "Unknown option " + line.option + "\n\n" + std::string(ui::kUsage), "moravelt",
+      win32::ShowMessageBox(nullptr, "Unknown option " + line.option + "\n\n" + ui::Usage(), "moravelt",
                             ui::MessageIcon::kWarning);
       return 2;
     case ui::CommandLine::Action::kOpen:
