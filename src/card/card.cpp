@@ -111,10 +111,33 @@ ImportOutcome Card::NoSpace(ImportOutcome out, std::uint64_t needed, std::uint32
 
 ImportOutcome Card::Finish(ImportOutcome out, WriteResult written, ImportResult success,
                            const PreparedSave& prepared) const {
+  if (written == WriteResult::kWritten)
+    out.neededKB = static_cast<std::uint32_t>(std::min<std::uint64_t>(prepared.TotalClusters(), 0xFFFFFFFFu));
+  return Finish(std::move(out), written, success);
+}
+
+RemoveResult RemoveResultOf(WriteResult written) {
+  switch (written) {
+    case WriteResult::kWritten: return RemoveResult::kRemoved;
+    case WriteResult::kRefused: return RemoveResult::kWouldDamage;
+    case WriteResult::kFailed: break;
+  }
+  return RemoveResult::kWriteFailed;
+}
+
+RepairResult RepairResultOf(WriteResult written) {
+  switch (written) {
+    case WriteResult::kWritten: return RepairResult::kRepaired;
+    case WriteResult::kRefused: return RepairResult::kWouldDamage;
+    case WriteResult::kFailed: break;
+  }
+  return RepairResult::kWriteFailed;
+}
+
+ImportOutcome Card::Finish(ImportOutcome out, WriteResult written, ImportResult success) const {
   switch (written) {
     case WriteResult::kWritten:
       out.result = success;
-      out.neededKB = static_cast<std::uint32_t>(std::min<std::uint64_t>(prepared.TotalClusters(), 0xFFFFFFFFu));
       return out;
     case WriteResult::kRefused:
       out.result = ImportResult::kWouldDamage;

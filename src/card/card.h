@@ -205,6 +205,10 @@ enum class WriteResult { kWritten, kRefused, kFailed };
 
 struct OpenedCard;
 
+// What a removal and a repair report of their write.
+RemoveResult RemoveResultOf(WriteResult written);
+RepairResult RepairResultOf(WriteResult written);
+
 class Card {
  public:
   virtual ~Card() = default;
@@ -284,6 +288,8 @@ class Card {
   // it would have with the replaced save gone.
   static ImportOutcome NoSpace(ImportOutcome out, std::uint64_t needed, std::uint32_t freeNow, std::uint32_t available);
   ImportOutcome Finish(ImportOutcome out, WriteResult written, ImportResult success, const PreparedSave& prepared) const;
+  // The same with out.neededKB as it stands.
+  ImportOutcome Finish(ImportOutcome out, WriteResult written, ImportResult success) const;
   std::string path_;
   io::SourcePtr source_;
   bool inMemory_ = false;  // read from bytes in memory, written back to memory

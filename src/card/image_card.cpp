@@ -355,12 +355,7 @@ RemoveResult ImageCard::Remove(std::string_view folder) {
   plan.root = state_.root;
   PlanRemoval(*s, plan);
   PatchFat(plan.patches, plan.fat);
-  switch (Write(plan.patches)) {
-    case WriteResult::kWritten: return RemoveResult::kRemoved;
-    case WriteResult::kRefused: return RemoveResult::kWouldDamage;
-    case WriteResult::kFailed: break;
-  }
-  return RemoveResult::kWriteFailed;
+  return RemoveResultOf(Write(plan.patches));
 }
 
 void ImageCard::CheckEveryPage(std::vector<Issue>& findings, PagePatches* fixes) const {
@@ -455,10 +450,7 @@ RepairOutcome ImageCard::Repair() {
   }
   // A FAT page both corrected and changed: the change is made on the corrected data.
   PatchFat(patches, fat);
-  const WriteResult written = Write(patches);
-  out.result = written == WriteResult::kWritten   ? RepairResult::kRepaired
-               : written == WriteResult::kRefused ? RepairResult::kWouldDamage
-                                                    : RepairResult::kWriteFailed;
+  out.result = RepairResultOf(Write(patches));
   out.detail = refusal_;
   out.remaining = Check();
   return out;
@@ -496,9 +488,7 @@ RepairOutcome RepairSuperblock(const std::string& path) {
     });
     if (result != WriteResult::kWritten) written.reset();
   }
-  out.result = result == WriteResult::kWritten   ? RepairResult::kRepaired
-               : result == WriteResult::kRefused ? RepairResult::kWouldDamage
-                                                 : RepairResult::kWriteFailed;
+  out.result = RepairResultOf(result);
   out.superblockRebuilt = result == WriteResult::kWritten;
   OpenedCard opened = ImageCard::Open(written ? written : io::OpenSource(path), path);
   out.remaining = opened.card ? opened.card->Check() : opened.issues;

@@ -241,18 +241,7 @@ ImportOutcome Ps1Card::Import(const CSaveGame& save, const ImportOptions& option
   out.result = ImportResultOf(change);
   if (out.result == ImportResult::kNoSpace) out.freeKB = static_cast<std::uint32_t>(image_->directory().FreeBlocks()) * kBlockKB;
   if (change != Ps1Change::kDone) return out;
-  switch (Write(changed)) {
-    case WriteResult::kWritten:
-      out.result = replacing ? ImportResult::kReplaced : ImportResult::kImported;
-      return out;
-    case WriteResult::kRefused:
-      out.result = ImportResult::kWouldDamage;
-      out.detail = refusal_;
-      return out;
-    case WriteResult::kFailed:
-      break;
-  }
-  return Outcome(ImportResult::kWriteFailed, out.folder);
+  return Finish(std::move(out), Write(changed), replacing ? ImportResult::kReplaced : ImportResult::kImported);
 }
 
 RemoveResult Ps1Card::Remove(std::string_view folder) {
@@ -264,12 +253,7 @@ RemoveResult Ps1Card::Remove(std::string_view folder) {
     case Ps1Change::kNotFound: return RemoveResult::kNotFound;
     default: return RemoveResult::kCardDamaged;
   }
-  switch (Write(changed)) {
-    case WriteResult::kWritten: return RemoveResult::kRemoved;
-    case WriteResult::kRefused: return RemoveResult::kWouldDamage;
-    case WriteResult::kFailed: break;
-  }
-  return RemoveResult::kWriteFailed;
+  return RemoveResultOf(Write(changed));
 }
 
 RestoreResult Ps1Card::Restore(std::string_view folder) {
@@ -302,10 +286,7 @@ RepairOutcome Ps1Card::Repair() {
   if (mended.checks + mended.states == 0) {
     out.result = RepairResult::kNothingToRepair;
   } else {
-    const WriteResult written = Write(changed);
-    out.result = written == WriteResult::kWritten   ? RepairResult::kRepaired
-                 : written == WriteResult::kRefused ? RepairResult::kWouldDamage
-                                                    : RepairResult::kWriteFailed;
+    out.result = RepairResultOf(Write(changed));
     out.detail = refusal_;
   }
   out.remaining = issues_;
