@@ -459,6 +459,36 @@ TEST(IconRender, TheNearerTriangleWinsInEitherOrderAndSizesAreChecked) {
     EXPECT_EQ(Ok(icon::RenderIcon(model, lighting, size)).rgba.size(), static_cast<std::size_t>(size * size * 4));
 }
 
+// A turned icon turns about its vertical axis and keeps its size: its right half comes to
+// the left after half a turn, it is edge on after a quarter, and a whole turn gives the
+// picture of none.
+TEST(IconRender, ATurnedIconTurnsAboutItsUpright) {
+  IconImage image;
+  image.attributes = 0x03;
+  image.vertices = testutil::Triangle({-8000, -4096, -1000, -4096, -4500, 4096}, 0, {0x80, 0, 0, 0x80});
+  const auto green = testutil::Triangle({1000, -4096, 8000, -4096, 4500, 4096}, 0, {0, 0x80, 0, 0x80});
+  image.vertices.insert(image.vertices.end(), green.begin(), green.end());
+  const icon::Icon model = Ok(icon::ParseIcon(image.Build()));
+  const icon::IconSysFields lighting = Ok(icon::ParseIconSys(IconSysImage{}.Build()));
+  const float pi = std::acos(-1.0f);
+  const struct {
+    float yaw;
+    Rgb left, right;  // the colours at the two triangles' places unturned
+  } rows[] = {{0, {255, 0, 0}, {0, 255, 0}}, {pi, {0, 255, 0}, {255, 0, 0}}, {2 * pi, {255, 0, 0}, {0, 255, 0}}};
+  for (const auto& r : rows) {
+    const icon::Picture p = Ok(icon::RenderTurnedIcon(model, lighting, 64, r.yaw));
+    EXPECT_EQ(At(p, 16, 30), r.left) << r.yaw;
+    EXPECT_EQ(At(p, 48, 30), r.right) << r.yaw;
+  }
+  const icon::Picture edgeOn = Ok(icon::RenderTurnedIcon(model, lighting, 64, pi / 2));
+  for (int x : {16, 48}) {
+    EXPECT_NE(At(edgeOn, x, 30), (Rgb{255, 0, 0})) << x;
+    EXPECT_NE(At(edgeOn, x, 30), (Rgb{0, 255, 0})) << x;
+  }
+  ExpectFault(icon::RenderTurnedIcon(model, lighting, 20, 0), F::kPictureSize,
+              "a picture of 20 pixels: the size must be 32 to 512", "size");
+}
+
 // A triangle with the same three vertices as one drawn just before it is drawn once; any
 // other triangle at the same depth still shows, even one holding every corner of the one
 // before (which, having no area, drew nothing).

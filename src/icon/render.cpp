@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <optional>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -172,9 +173,8 @@ F4 SquareRoot(F4 v) {
 // Each vertex's place in the picture, its light and its texel coordinates, four vertices
 // at a time. Each lane takes the operations one vertex alone would, in the same order, so
 // its values are the same as that vertex's alone.
-std::vector<ScreenVertex> Project(const Icon& icon, const IconSysFields& lighting, int size) {
+std::vector<ScreenVertex> Project(const Icon& icon, const IconSysFields& lighting, const View& view) {
   const std::vector<Fixed4>& positions = icon.shapes.front();
-  const View view = FitView(positions, size);
   const std::array<Light, 3> lights = Lights(lighting);
   const F4 ambientR = Splat(Unit(lighting.ambient.r));
   const F4 ambientG = Splat(Unit(lighting.ambient.g));
@@ -676,11 +676,11 @@ float Work(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c) 
   return Finite(area) + Finite(rows);
 }
 
-Scene Arrange(const Icon& icon, const IconSysFields& lighting, int size) {
+Scene Arrange(const Icon& icon, const IconSysFields& lighting, int size, const std::optional<View>& fixedView) {
   constexpr std::size_t kLookBack = 4;
   Scene scene;
   if (icon.shapes.empty()) return scene;
-  scene.vertices = Project(icon, lighting, size);
+  scene.vertices = Project(icon, lighting, fixedView ? *fixedView : FitView(icon.shapes.front(), size));
   const std::vector<Fixed4>& shape = icon.shapes.front();
   std::vector<std::uint64_t> order;
   order.reserve(shape.size() / 3);
@@ -788,10 +788,11 @@ int BalancedSplit(const Scene& scene, int size) {
 // once here when the kept thread is busy, or here after the upper band when the kept
 // thread has not started on it yet (it may take a while to wake, or another program may
 // hold the other core), so that a picture never waits long for a second core.
-void DrawPicture(BandDrawer draw, const Icon& icon, const IconSysFields& lighting, Bands bands, Picture& picture) {
+void DrawPicture(BandDrawer draw, const Icon& icon, const IconSysFields& lighting, Bands bands, Picture& picture,
+                 const std::optional<View>& view = std::nullopt) {
   const int size = picture.width;
   const std::size_t bytes = static_cast<std::size_t>(size) * static_cast<std::size_t>(size) * 4;
-  const Scene scene = Arrange(icon, lighting, size);
+  const Scene scene = Arrange(icon, lighting, size, view);
   if (bands == Bands::kOne || (bands == Bands::kByWork && !(scene.work >= kTwoBandWork))) {
     picture.rgba.reserve(bytes);  // not filled first: each row is added as it is drawn
     return draw(scene, icon, lighting, 0, size, picture);
@@ -803,14 +804,41 @@ void DrawPicture(BandDrawer draw, const Icon& icon, const IconSysFields& lightin
   lower.Wait();  // drawn here if the kept thread has not started it
 }
 
-}  // namespace
+// A turned icon is scaled by this first, so that its turned positions still fit 16 bits.
+constexpr float kTurnScale = 0.7f;
 
-Result<Picture> RenderIcon(const Icon& icon, const IconSysFields& lighting, int size) {
-  return RenderIcon(icon, lighting, size, Instructions::kBest);
+// The view of an icon turning about its vertical axis: one scale and place for every
+// angle, the turn's circle and the shape's height fitted as FitView fits the shape.
+View TurningView(const std::vector<Fixed4>& positions, int size) {
+  View view;
+  if (positions.empty()) return view;
+  float radius = 0, minY = positions[0].y, maxY = minY;
+  for (const Fixed4& p : positions) {
+    radius = std::max(radius, std::sqrt(static_cast<float>(p.x) * p.x + static_cast<float>(p.z) * p.z));
+    minY = std::min<float>(minY, p.y);
+    maxY = std::max<float>(maxY, p.y);
+  }
+  radius *= kTurnScale, minY *= kTurnScale, maxY *= kTurnScale;
+  const float span = static_cast<float>(size - 2 * (size / 16));
+  const float extent = std::max(2 * radius, maxY - minY);
+  view.scale = extent > 0 ? span / extent : 1.0f;
+  const float half = static_cast<float>(size) / 2;
+  view.offsetX = half;
+  view.offsetY = half - (minY + maxY) / 2 * view.scale;
+  return view;
 }
 
-Result<Picture> RenderIcon(const Icon& icon, const IconSysFields& lighting, int size, Instructions instructions,
-                           Bands bands) {
+// A position or normal turned by the angle whose cosine and sine are given, and scaled.
+Fixed4 Turned(const Fixed4& p, float cosine, float sine) {
+  const auto fit = [](float v) { return static_cast<std::int16_t>(std::lround(std::clamp(v, -32768.0f, 32767.0f))); };
+  Fixed4 t = p;
+  t.x = fit((p.x * cosine + p.z * sine) * kTurnScale);
+  t.y = fit(p.y * kTurnScale);
+  t.z = fit((p.z * cosine - p.x * sine) * kTurnScale);
+  return t;
+}
+
+std::optional<Error> RefusedIcon(const Icon& icon, int size) {
   if (size < kMinPictureSize || size > kMaxPictureSize)
     return Error{Fault::kPictureSize, "a picture of " + std::to_string(size) +
                                           " pixels: the size must be 32 to 512"};
@@ -820,6 +848,41 @@ Result<Picture> RenderIcon(const Icon& icon, const IconSysFields& lighting, int 
         (icon.HasTexture() && icon.texture.size() != file::kTexturePixels))
       return Error{Fault::kVertexCount, "the icon's arrays differ in length"};
   }
+  return std::nullopt;
+}
+
+}  // namespace
+
+Result<Picture> RenderIcon(const Icon& icon, const IconSysFields& lighting, int size) {
+  return RenderIcon(icon, lighting, size, Instructions::kBest);
+}
+
+Result<Picture> RenderTurnedIcon(const Icon& icon, const IconSysFields& lighting, int size, float yaw) {
+  if (std::optional<Error> refused = RefusedIcon(icon, size)) return *refused;
+  Picture picture;
+  picture.width = picture.height = size;
+  if (icon.shapes.empty()) {
+    DrawPicture(DrawBandPlain, icon, lighting, Bands::kByWork, picture);
+    return picture;
+  }
+  const float cosine = std::cos(yaw), sine = std::sin(yaw);
+  Icon turned;
+  turned.shapes.push_back({});
+  turned.shapes.front().reserve(icon.shapes.front().size());
+  for (const Fixed4& p : icon.shapes.front()) turned.shapes.front().push_back(Turned(p, cosine, sine));
+  turned.normals.reserve(icon.normals.size());
+  for (const Fixed4& n : icon.normals) turned.normals.push_back(Turned(n, cosine, sine));
+  turned.texCoords = icon.texCoords;
+  turned.colours = icon.colours;
+  turned.texture = icon.texture;
+  turned.textureKind = icon.textureKind;
+  DrawPicture(DrawBandPlain, turned, lighting, Bands::kByWork, picture, TurningView(icon.shapes.front(), size));
+  return picture;
+}
+
+Result<Picture> RenderIcon(const Icon& icon, const IconSysFields& lighting, int size, Instructions instructions,
+                           Bands bands) {
+  if (std::optional<Error> refused = RefusedIcon(icon, size)) return *refused;
   Picture picture;
   picture.width = picture.height = size;
   BandDrawer draw = DrawBandPlain;

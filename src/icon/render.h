@@ -48,6 +48,11 @@ enum class Instructions { kBest, kBaseline };
 enum class Bands { kByWork, kOne, kTwo };
 Result<Picture> RenderIcon(const Icon& icon, const IconSysFields& lighting, int size, Instructions instructions,
                            Bands bands = Bands::kByWork);
+// The picture of the icon turned by `yaw` radians about its vertical axis, as the console's
+// browser turns the selected save's icon: scaled and placed so that it keeps one size and
+// place at every angle, its normals turned with it under the same lights.
+Result<Picture> RenderTurnedIcon(const Icon& icon, const IconSysFields& lighting, int size, float yaw);
+
 // Whether kBest draws with wider instructions than the baseline (AVX2) here.
 bool DrawsWide();
 
