@@ -129,8 +129,8 @@ std::string Tables() {
 // `degrees`: RGBA pixels, or nothing when the save has no icon that can be drawn.
 emscripten::val Icon(const std::string& path, int size, double degrees) {
   std::ostringstream out, err;
-  cli::Console console{out, err};
-  const cli::Opened opened = cli::OpenSave(path, console, {/*yes=*/true, {}});
+  cli::Console console{.out = out, .err = err};
+  const cli::Opened opened = cli::OpenSave(path, console, cli::OpenOptions{.yes = true});
   icon::Picture picture;
   if (opened.save && ps1::IsPs1(*opened.save)) {
     if (const std::optional<ps1::SaveHeader> header = ps1::HeaderOf(*opened.save))
