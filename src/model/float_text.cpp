@@ -52,7 +52,7 @@ std::string ShortestTextByPrintf(float value) {
   for (; *p != 'e'; ++p)
     if (*p != '.') mantissa.push_back(*p);
   const int exponent = std::atoi(p + 1);
-  char exponentText[8];
+  char exponentText[16];
   std::snprintf(exponentText, sizeof exponentText, "e%c%02d", exponent < 0 ? '-' : '+', std::abs(exponent));
   const std::string scientific =
       mantissa.substr(0, 1) + (mantissa.size() > 1 ? "." + mantissa.substr(1) : "") + exponentText;
@@ -60,7 +60,11 @@ std::string ShortestTextByPrintf(float value) {
   if (exponent < 0) {
     fixed = "0." + std::string(static_cast<std::size_t>(-exponent - 1), '0') + mantissa;
   } else if (mantissa.size() <= static_cast<std::size_t>(exponent) + 1) {
-    fixed = mantissa + std::string(static_cast<std::size_t>(exponent) + 1 - mantissa.size(), '0');
+    // A whole number is written with all its digits, as to_chars writes it (6528615424,
+    // not 6528615400): as long as the shortest digits padded with zeros.
+    char whole[48];
+    std::snprintf(whole, sizeof whole, "%.0f", static_cast<double>(std::fabs(value)));
+    fixed = whole;
   } else {
     fixed = mantissa.substr(0, static_cast<std::size_t>(exponent) + 1) + "." +
             mantissa.substr(static_cast<std::size_t>(exponent) + 1);
