@@ -22,8 +22,7 @@ using testutil::Bytes;
 
 Bytes FileFromInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return {};
-  Bytes patches(data + 1, data + size);
-  if (patches.empty()) patches.push_back(1);
+  Bytes patches = size > 1 ? Bytes(data + 1, data + size) : Bytes{1};
   const std::uint8_t mode = data[0] % 3;
   const card::VmeKey key = mode == 1 ? card::VmeKey::kDebug : card::VmeKey::kRetail;
   if (mode < 2) {
