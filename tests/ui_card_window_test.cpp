@@ -10,6 +10,8 @@
 
 #include "card/card.h"
 #include "card/card_messages.h"
+#include "card/card_size.h"
+#include "card/ps3_card.h"
 #include "card_ids.h"
 #include "formats/registry.h"
 #include "model/bytes.h"
@@ -632,6 +634,31 @@ TEST_F(CardWindowTest, SaveWritesAnEditedCardSaveBackAndRefusalsChangeNothing) {
   fake.dialogAnswers.push_back(std::nullopt);
   window.OnCommand(IDM_SAVE_AS, 0);
   EXPECT_EQ(fake.dialogs.back().request.fileName, "BESLES-99999ZZZ");
+}
+
+// The PS3's cards: the window names the kind and a .VME's key, and an import goes back
+// into the file as its kind holds it.
+TEST_F(CardWindowTest, Ps3CardsAreNamedAndWrittenBackAsTheirKind) {
+  const std::string plain = MakeCard({"BESLES-11111AAA"}), inPsu = Psu("in.psu", SaveImage("BESLES-44444DDD"));
+  for (const auto& [name, kind, key, free] :
+       {std::tuple{"card.VM2", card::CardType::kPs3Vm2, card::VmeKey::kRetail, "7,959 KB free of 8,000 KB (8 MB PS3 card (.VM2))"},
+        {"SCEVMC1.VME", card::CardType::kPs3Vme, card::VmeKey::kDebug,
+         "7,959 KB free of 8,000 KB (8 MB PS2 Classics card (.VME), debug key)"}}) {
+    {
+      io::OutputFile out(dir.File(name), false);
+      ASSERT_EQ(card::ConvertCardFile(io::OpenSource(plain), card::CardType::kRawImage, out, {kind, key, false}),
+                card::ConvertResult::kConverted);
+    }
+    OpenCard(dir.File(name));
+    EXPECT_EQ(view.texts[IDC_CARD_FREE], free);
+    view.filesAnswers.push_back({inPsu});
+    Click(IDC_CARD_IMPORT);
+    const card::OpenedCard back = card::OpenCard(dir.File(name));
+    ASSERT_TRUE(back.card && back.card->issues().empty()) << name;
+    EXPECT_EQ(back.card->type(), kind) << name;
+    EXPECT_NE(view.texts[IDC_CARD_FREE].find(card::SizeText(card::SizeOf(*back.card))), std::string::npos) << name;
+    EXPECT_EQ(CardFolders(dir.File(name)), (std::vector<std::string>{"BESLES-11111AAA", "BESLES-44444DDD"})) << name;
+  }
 }
 
 TEST_F(CardWindowTest, NewCardFormatsOnlyWhereNothingIsAndOpensIt) {

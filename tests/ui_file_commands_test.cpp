@@ -101,8 +101,8 @@ TEST_F(FileCommandsTest, OpenAsksWithTheContainerFilters) {
                          {"PS1 Xploder (*.pda)", "*.pda"},
                          {"PS1 Datel (*.mcx)", "*.mcx"},
                          {"PS1 raw save (*.)", "*."},
-                         {"Memory card images (*.ps2;*.vm2;*.mc2;*.mcd;*.bin;*.vmc)",
-                          "*.ps2;*.vm2;*.mc2;*.mcd;*.bin;*.vmc"},
+                         {"Memory card images (*.ps2;*.vm2;*.mc2;*.mcd;*.bin;*.vmc;*.vme)",
+                          "*.ps2;*.vm2;*.mc2;*.mcd;*.bin;*.vmc;*.vme"},
                          {"PS1 memory cards (*.mcd;*.mcr;*.srm;*.bin;*.mc;*.vm1;*.vmc;*.gme;*.vgs;*.mem;*.vmp)",
                           "*.mcd;*.mcr;*.srm;*.bin;*.mc;*.vm1;*.vmc;*.gme;*.vgs;*.mem;*.vmp"}}));
   EXPECT_EQ(r.selectedFilter, 1);

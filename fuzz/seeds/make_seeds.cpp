@@ -299,6 +299,9 @@ std::vector<Seed> CardSeeds() {
   addSave(*one, "BESLES-10000ONE", 1500);
   seeds.push_back({"card_image", "one-save.bin", testutil::PatchesFor(testutil::ReadFile(path), false)});
   seeds.push_back({"card_image", "one-save-ecc.bin", testutil::PatchesFor(testutil::ReadFile(path), true)});
+  Bytes vme = {1};  // the card as a .VME, under the debug key
+  for (std::uint8_t b : testutil::PatchesFor(testutil::ReadFile(path), true)) vme.push_back(b);
+  seeds.push_back({"vme_card", "one-save-debug.bin", vme});
 
   addSave(*one, "BESLES-20000TWO", 2600);
   one->Remove("BESLES-10000ONE");
@@ -320,6 +323,18 @@ std::vector<Seed> CardSeeds() {
 // PS1 cards, the first byte choosing the file (see fuzz/ps1_card.cpp), the card's trailing
 // zeros left off: an empty card; saves on blocks apart and a deleted one; damage of each
 // kind; a signed and an encrypted card; and a DexDrive file cut short after its used blocks.
+// PS2 Classics cards (see fuzz/vme_card.cpp; one with a save is made with the card seeds):
+// empty under each key, and the fresh card's file with a byte changed in a segment, in the hash block and in its
+// first block.
+std::vector<Seed> VmeCardSeeds() {
+  std::vector<Seed> seeds = {{"vme_card", "empty-retail.bin", {0, 1}}, {"vme_card", "empty-debug.bin", {1, 1}}};
+  for (const auto& [name, offset] : {std::pair<const char*, std::uint32_t>{"file-segment-5.bin", 5 * 16384 + 100},
+                                     {"file-hash-block.bin", 8650752 + 3}, {"file-first-block.bin", 2}})
+    seeds.push_back({"vme_card", name, {2, 1, static_cast<std::uint8_t>(offset), static_cast<std::uint8_t>(offset >> 8),
+                                        static_cast<std::uint8_t>(offset >> 16), static_cast<std::uint8_t>(offset >> 24), 1, 0, 0xA5}});
+  return seeds;
+}
+
 std::vector<Seed> Ps1CardSeeds() {
   auto seed = [](std::uint8_t kind, const Bytes& card) {
     Bytes bytes = {kind};
@@ -406,6 +421,7 @@ int main(int argc, char** argv) {
   for (Seed& s : IconFileSeeds()) seeds.push_back(std::move(s));
   for (Seed& s : CardSeeds()) seeds.push_back(std::move(s));
   for (Seed& s : Ps1CardSeeds()) seeds.push_back(std::move(s));
+  for (Seed& s : VmeCardSeeds()) seeds.push_back(std::move(s));
   for (Seed& s : FolderIndexSeeds()) seeds.push_back(std::move(s));
   for (const Seed& s : seeds) {
     std::filesystem::create_directories(root / s.target);

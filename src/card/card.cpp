@@ -28,6 +28,7 @@ Severity SeverityOf(IssueKind kind) {
     case IssueKind::kBadFat:
     case IssueKind::kDamagedSuperblock:
     case IssueKind::kBadRoot:
+    case IssueKind::kNoVmeKey:
       return Severity::kFatal;
     case IssueKind::kEccCorrected:
     case IssueKind::kEccCodeWrong:
@@ -173,7 +174,15 @@ namespace {
 // it is none ("not a PS2 memory card image", "unformatted", ...).
 OpenedCard OpenIdentified(Identified what, CardReading reading) {
   if (what.folder) return FolderCard::Open(what.path);
-  const CardKind& kind = what.card ? *what.card : what.seenCard ? *what.seenCard : KindOf(CardType::kRawImage);
+  // With nothing known, the name's PS2 kind says why (a .VME cut short is no .VME).
+  const CardKind* named = &KindOf(CardType::kRawImage);
+  const std::string_view extension = io::ExtensionOf(what.source ? what.source->name() : what.path);
+  for (const CardKind& k : CardKinds())
+    if (!k.ps1 && !k.folder && k.Has(extension)) {
+      named = &k;
+      break;
+    }
+  const CardKind& kind = what.card ? *what.card : what.seenCard ? *what.seenCard : *named;
   return OpenCard(kind, std::move(what.source), what.path, reading);
 }
 

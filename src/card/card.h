@@ -44,6 +44,9 @@ enum class CardType {
   kPs1Vgs,
   kPs1Vmp,
   kPs1PocketStation,
+  // PS3 cards of PS2 saves.
+  kPs3Vm2,  // an image with ECC made by the PS3's card utility
+  kPs3Vme,  // the encrypted card of a PS2 Classic
 };
 // Whether cards of the kind hold PS1 saves (the kind's row says).
 bool IsPs1(CardType type);
@@ -88,6 +91,10 @@ enum class IssueKind {
   kOrphanedBlock,   // damage: a block in use that no save's chain reaches
   kBadCheck,        // notice: a directory entry's check byte is wrong
   kBadBlockState,   // notice: a middle or last block of a chain marked as the other
+  // PS3 cards.
+  kNoVmeKey,        // fatal: neither PS3 key decrypts the .VME to a PS2 card
+  kVmeHash,         // damage: a .VME segment's SHA-1 is not the one its hash block holds
+  kTooLargeForPs3,  // damage: a 64 MB .VM2, which makes a PS3 loop at boot; only read
 };
 
 enum class Severity { kFatal, kDamage, kNotice };
@@ -269,7 +276,7 @@ class Card {
   // Where a changed card's bytes go: a temporary file beside the card's file, which Commit
   // renames over it (the card's file let go first where it must be), or memory again for a
   // card in memory.
-  std::unique_ptr<io::ByteSink> WriteBackSink() const;
+  virtual std::unique_ptr<io::ByteSink> WriteBackSink() const;
   // How a save on the card stands, for OpenSave.
   enum class SaveFound { kAbsent, kSubfolder, kDamaged, kReadable };
   virtual SaveFound FindForOpen(std::string_view folder) const = 0;
@@ -347,6 +354,8 @@ enum class ConvertResult {
   kUncorrectable,  // to raw: pages whose ECC can't correct them would lose that sign (detail: which)
   kWouldDamage,    // read back, the new image had damage the old one has not (detail)
   kBlocksMissing,  // a PS1 card file that ends before the blocks of one of its saves
+  kNotForPs3,      // a card of a size the PS3 file kind can't be (detail: why)
+  kSegmentsDamaged,  // from a .VME whose segments fail their hashes, without `force` (detail: which)
 };
 // Writes the image at source to target with ECC (ecc) or raw; target may be source. A
 // conversion to raw of an image with pages that can't be corrected is made only with `force`.

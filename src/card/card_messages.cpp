@@ -165,6 +165,10 @@ std::string_view ConvertMessage(ConvertResult result) {
       return "Not converted: a raw image has no ECC, so these pages would lose the only sign that their data "
              "is damaged (--force converts all the same)";
     case ConvertResult::kWouldDamage: return "Not converted";
+    case ConvertResult::kNotForPs3: return "Not converted";
+    case ConvertResult::kSegmentsDamaged:
+      return "Not converted: segments of the .VME fail their hashes, and the new card would lose that sign of "
+             "their damage (--force converts all the same)";
   }
   return "Cannot write the card image";
 }

@@ -14,9 +14,13 @@ struct CardSize {
   bool ecc = false;
   bool folder = false;
   bool ps1 = false;
+  // A PS3 card's kind, which its windows name: "PS3 card (.VM2)", "PS2 Classics card (.VME),
+  // retail key"; empty for the other kinds.
+  std::string kind = {};
 };
 CardSize SizeOf(const Card& c);
-// "8 MB with ECC", "8 MB without ECC", "8 MB folder card", "128 KB PS1 card".
+// "8 MB with ECC", "8 MB without ECC", "8 MB folder card", "128 KB PS1 card", "8 MB PS3 card
+// (.VM2)".
 std::string SizeText(const CardSize& size);
 
 }  // namespace card

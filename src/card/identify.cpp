@@ -31,7 +31,7 @@ void Judge(Identified& what, std::string_view name) {
     // A raw PS1 save's name is its card file name, which may hold a dot.
     what.family = what.seenFamily;
   } else if (what.seenCard) {
-    what.card = what.seenCard;
+    what.card = &CardKindForName(*what.seenCard, io::ExtensionOf(name));
   } else if (named) {
     // A name without an extension is a raw PS1 save's: loading it says why it is none.
     what.family = named;

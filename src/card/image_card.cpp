@@ -7,6 +7,7 @@
 #include "card/card_time.h"
 #include "card/image_write.h"
 #include "card/prepare.h"
+#include "card/ps3_card.h"
 #include "card/save_fill.h"
 #include "io/file.h"
 #include "model/bytes.h"
@@ -34,8 +35,17 @@ using text::Num;
 
 }  // namespace
 
-OpenedCard ImageCard::Open(io::SourcePtr source, std::string path, CardReading reading) {
-  return FirstRead(std::unique_ptr<Card>(new ImageCard(std::move(source), std::move(path), reading)));
+OpenedCard ImageCard::Open(io::SourcePtr source, std::string path, CardReading reading, CardType kind) {
+  return FirstRead(std::unique_ptr<Card>(new ImageCard(std::move(source), std::move(path), reading, kind)));
+}
+
+std::vector<Issue> ImageCard::FileIssues() const {
+  // The PS3's index of its cards keeps their free space in 16 bits of kilobytes.
+  if (type() == CardType::kPs3Vm2 && state_.geometry.Pages() * kPageData > (std::uint64_t{kVm2MaxMegabytes} << 20))
+    return {{IssueKind::kTooLargeForPs3, "",
+             "a PS3 takes cards up to " + Num(kVm2MaxMegabytes) +
+                 " MB: a larger .VM2 makes it loop at boot until the file is removed, so this one is only read"}};
+  return {};
 }
 
 bool ImageCard::Rescan() {
@@ -47,12 +57,15 @@ bool ImageCard::Rescan() {
   if (scanned_) ReadAgain();
   state_ = ScanImage(source_, std::nullopt, reading_ == CardReading::kHeld);
   issues_ = state_.issues;
+  if (state_.usable)
+    for (Issue& i : FileIssues()) issues_.push_back(std::move(i));
   scanned_ = true;
   return state_.usable;
 }
 
 CardType ImageCard::type() const {
-  return state_.geometry.ecc ? CardType::kImageWithEcc : CardType::kRawImage;
+  if (!state_.geometry.ecc) return CardType::kRawImage;
+  return kind_ == CardType::kPs3Vm2 ? kind_ : CardType::kImageWithEcc;
 }
 
 const SaveState* ImageCard::FindSave(std::string_view folder) const {
@@ -167,6 +180,11 @@ void ImageCard::PatchFat(PagePatches& patches, const std::vector<std::uint32_t>&
 
 WriteResult ImageCard::Write(const PagePatches& patches) {
   refusal_.clear();
+  for (const Issue& i : FileIssues())
+    if (i.severity() != Severity::kNotice) {
+      refusal_ = (i.where.empty() ? "" : i.where + ": ") + i.message;
+      return WriteResult::kRefused;
+    }
   const std::vector<Issue> before = state_.issues;
   // Saves opened from a held image go on reading it as it was, after the file is replaced.
   if (state_.bytes && state_.bytes.use_count() > 1 && !state_.bytes->Complete()) return WriteResult::kFailed;
@@ -195,6 +213,7 @@ WriteResult ImageCard::Write(const PagePatches& patches) {
   source_ = std::move(written);
   state_ = std::move(after);
   issues_ = state_.issues;
+  for (Issue& i : FileIssues()) issues_.push_back(std::move(i));
   return result;
 }
 
@@ -398,6 +417,7 @@ std::vector<Issue> ImageCard::Check() const {
     findings.push_back(i);
   }
   CheckEveryPage(findings, nullptr);
+  for (Issue& i : FileIssues()) findings.push_back(std::move(i));
   // Lost clusters: in use, not bad, and owned by nothing; reported as runs.
   const std::vector<std::uint32_t>& fat = state_.fat;
   for (std::uint32_t c = 0; c < fat.size();) {

@@ -99,10 +99,12 @@ std::optional<SuperblockPage> RebuiltSuperblock(const io::SourcePtr& image, cons
 // New contents for whole pages (data only: the spare is computed when written).
 using PagePatches = std::map<std::uint64_t, std::array<std::uint8_t, kPageData>>;
 
-class ImageCard final : public Card {
+class ImageCard : public Card {
  public:
-  // The image's bytes, found at `path` (empty for bytes in memory).
-  static OpenedCard Open(io::SourcePtr image, std::string path, CardReading reading = CardReading::kFromFile);
+  // The image's bytes, found at `path` (empty for bytes in memory); `kind` the row it was
+  // opened by, for an image with ECC that has a kind of its own (a PS3's .VM2).
+  static OpenedCard Open(io::SourcePtr image, std::string path, CardReading reading = CardReading::kFromFile,
+                         CardType kind = CardType::kImageWithEcc);
 
   CardType type() const override;
   Listing List() const override;
@@ -115,10 +117,18 @@ class ImageCard final : public Card {
 
   const ImageState& state() const { return state_; }
 
- private:
-  ImageCard(io::SourcePtr image, std::string path, CardReading reading)
-      : Card(std::move(image), std::move(path)), reading_(reading) {}
+ protected:
+  ImageCard(io::SourcePtr image, std::string path, CardReading reading, CardType kind = CardType::kImageWithEcc)
+      : Card(std::move(image), std::move(path)), reading_(reading), kind_(kind) {}
   bool Rescan() override;
+  // What the file the image is kept in has wrong beside the image (a .VME's hashes, a
+  // .VM2 too large for a PS3): added to the scan's issues. A change is never written
+  // while one of them is worse than a notice.
+  virtual std::vector<Issue> FileIssues() const;
+  // The image is to be scanned anew at the next Rescan (its bytes were replaced).
+  void ForgetScan() { scanned_ = false; }
+
+ private:
   SaveFound FindForOpen(std::string_view folder) const override;
   std::unique_ptr<CSaveGame> SaveObject(std::string_view folder) const override;
   const SaveState* FindSave(std::string_view folder) const;
@@ -159,6 +169,7 @@ class ImageCard final : public Card {
   void CheckEveryPage(std::vector<Issue>& findings, PagePatches* fixes) const;
 
   CardReading reading_;
+  CardType kind_;
   ImageState state_;
   bool scanned_ = false;  // state_ has been read once
 };

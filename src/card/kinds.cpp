@@ -7,6 +7,7 @@
 
 #include "card/folder_card.h"
 #include "card/image_card.h"
+#include "card/ps3_card.h"
 #include "card/ps1/ps1_card.h"
 #include "io/path.h"
 
@@ -33,6 +34,14 @@ bool LooksLikePs1(std::span<const std::uint8_t> head, std::uint64_t size) {
 OpenedCard OpenImage(io::SourcePtr source, const std::string& path, CardReading reading) {
   return ImageCard::Open(std::move(source), path, reading);
 }
+OpenedCard OpenVm2(io::SourcePtr source, const std::string& path, CardReading reading) {
+  return ImageCard::Open(std::move(source), path, reading, CardType::kPs3Vm2);
+}
+OpenedCard OpenVme(io::SourcePtr source, const std::string& path, CardReading reading) {
+  return VmeCard::Open(std::move(source), path, reading);
+}
+// A .VME is known by its size: only decrypting it tells more (its open says when no key does).
+bool LooksLikeVme(std::span<const std::uint8_t>, std::uint64_t size) { return IsVmeSize(size); }
 OpenedCard OpenFolder(io::SourcePtr, const std::string& path, CardReading) { return FolderCard::Open(path); }
 OpenedCard OpenPs1(io::SourcePtr source, const std::string& path, CardReading) {
   return Ps1Card::Open(std::move(source), path);
@@ -40,8 +49,9 @@ OpenedCard OpenPs1(io::SourcePtr source, const std::string& path, CardReading) {
 
 constexpr std::array kEccExtensions = {
     CardExtension{"ps2", "PCSX2 card image (with ECC)", "PCSX2"},
-    CardExtension{"vm2", "PS3 virtual card image", "a PS3"},
 };
+constexpr std::array kVm2Extensions = {CardExtension{"vm2", "PS3 card image (.VM2)", "a PS3"}};
+constexpr std::array kVmeExtensions = {CardExtension{"vme", "PS2 Classics card (.VME, encrypted)", "a PS3"}};
 constexpr std::array kRawExtensions = {
     CardExtension{"mc2", "MemCard PRO card image", "MemCard PRO 2"},
     CardExtension{"mcd", "SD2PSX card image", "sd2psx"},
@@ -68,8 +78,15 @@ constexpr std::array kPocketStationExtensions = {
 const std::array kKinds = {
     CardKind{CardType::kImageWithEcc, {}, "image with ECC", "a PS2 card image with ECC", kEccExtensions, false, false,
              true, std::nullopt, &LooksLikeImage<true>, &OpenImage, "its pages with their ECC"},
+    CardKind{CardType::kPs3Vm2, "vm2", "PS3 card (.VM2)", "a PS3 card (.VM2)", kVm2Extensions, false, false, true,
+             std::nullopt, &LooksLikeImage<true>, &OpenVm2,
+             "its pages with their ECC; one larger than 32 MB, which makes a PS3 loop at boot, is only read", true},
     CardKind{CardType::kRawImage, {}, "raw image", "a raw PS2 card image", kRawExtensions, false, false, false,
              std::nullopt, &LooksLikeImage<false>, &OpenImage, "its pages as they are"},
+    CardKind{CardType::kPs3Vme, "vme", "PS2 Classics card (.VME)", "a PS2 Classics card (.VME)", kVmeExtensions, false,
+             false, std::nullopt, std::nullopt, &LooksLikeVme, &OpenVme,
+             "encrypted again with the key it was read with, every segment hashed afresh; one whose hashes fail "
+             "opens read-only"},
     CardKind{CardType::kFolder, {}, "PCSX2 folder card", "a PCSX2 folder card", {}, false, true, std::nullopt,
              std::nullopt, nullptr, &OpenFolder, "one folder per save, as PCSX2 keeps it"},
     CardKind{CardType::kPs1Raw, "raw", "PS1 raw", "a raw PS1 card", kPs1RawExtensions, true, false, std::nullopt,
@@ -119,8 +136,14 @@ bool IsPs1(CardType type) { return KindOf(type).ps1; }
 const CardKind* CardKindByContent(std::span<const std::uint8_t> head, std::uint64_t size) {
   for (bool ps1 : {true, false})
     for (const CardKind& k : kKinds)
-      if (k.ps1 == ps1 && k.sniff && k.sniff(head, size)) return &k;
+      if (k.ps1 == ps1 && !k.byName && k.sniff && k.sniff(head, size)) return &k;
   return nullptr;
+}
+
+const CardKind& CardKindForName(const CardKind& byContent, std::string_view extension) {
+  for (const CardKind& k : kKinds)
+    if (k.byName && k.sniff == byContent.sniff && k.Has(extension)) return k;
+  return byContent;
 }
 
 std::optional<Ps1FileKind> Ps1KindNamed(std::string_view key) {

@@ -46,6 +46,9 @@ struct CardKind {
   OpenedCard (*open)(io::SourcePtr source, const std::string& path, CardReading reading) = nullptr;
   // How a changed card is written back, for help texts.
   std::string_view writtenBack = {};
+  // Known by its extension alone: its files are another row's by their bytes (a PS3's .VM2
+  // is a PCSX2 image with ECC but for its name). Content checks pass it by.
+  bool byName = false;
 
   bool Has(std::string_view extension) const;
   std::string_view OwnExtension() const { return extensions.empty() ? std::string_view{} : extensions.front().extension; }
@@ -61,6 +64,9 @@ const CardKind& KindOf(CardType type);
 // before PS2 images: a PS1 card is never the size of a PS2 one, but a PS2 image's check
 // also takes images whose superblock is damaged.
 const CardKind* CardKindByContent(std::span<const std::uint8_t> head, std::uint64_t size);
+// The kind a file of `byContent`'s bytes is under a name of that extension: a row known by
+// name that shares its content check and has the extension, else `byContent` itself.
+const CardKind& CardKindForName(const CardKind& byContent, std::string_view extension);
 const CardKind& KindOfPs1File(Ps1FileKind file);
 // The PS1 file kind of this --as name ("raw", "gme", "vgs", "vmp", "pocketstation"), and
 // back.

@@ -35,7 +35,8 @@ struct FormatCardOptions {
   bool folder = false;
   bool force = false;
   bool ps1 = false;
-  std::string as;  // a PS1 card kind
+  std::string as;  // a PS1 card kind, or a PS3 one (vm2, vme)
+  std::string key;  // a new .VME's
 };
 
 struct ConvertCardOptions {
@@ -45,6 +46,7 @@ struct ConvertCardOptions {
   bool ecc = false;
   bool force = false;
   std::string as;  // a PS1 card kind
+  std::string key;  // a new .VME's
 };
 
 }  // namespace
@@ -91,6 +93,9 @@ const char* IssueKindName(card::IssueKind kind) {
     case K::kOrphanedBlock: return "orphaned-block";
     case K::kBadCheck: return "bad-check";
     case K::kBadBlockState: return "bad-block-state";
+    case K::kNoVmeKey: return "no-vme-key";
+    case K::kVmeHash: return "vme-hash";
+    case K::kTooLargeForPs3: return "too-large-for-ps3";
   }
   return "unknown";
 }
@@ -274,7 +279,26 @@ unsigned ParseMegabytes(std::string text) {
 }
 
 int RunFormat(const FormatCardOptions& o, Console& console) {
-  if (o.ps1 || !o.as.empty()) return FormatPs1(o.path, o.as, o.force, console);
+  const std::optional<card::CardType> ps3 = o.ps1 || o.folder || o.raw ? std::nullopt : Ps3KindFor(o.as, o.path);
+  if (ps3) {
+    const unsigned megabytes = ParseMegabytes(o.size);
+    if (std::find(card::kFormatSizes.begin(), card::kFormatSizes.end(), megabytes) == card::kFormatSizes.end()) {
+      console.Error(card::messages::FormatMessage(card::FormatResult::kBadSize));
+      return kExitUsage;
+    }
+    return FormatPs3(o.path, *ps3, megabytes, o.force, o.key, console);
+  }
+  if (!o.key.empty()) {
+    console.Error("--key names the key of a new .VME");
+    return kExitUsage;
+  }
+  if (o.ps1 || !o.as.empty()) {
+    if (o.size != "8M") {
+      console.Error("--size is for PS2 cards; a PS1 card is 128 KB");
+      return kExitUsage;
+    }
+    return FormatPs1(o.path, o.as, o.force, console);
+  }
   card::FormatOptions options;
   options.overwrite = o.force;
   card::FormatResult result;
@@ -318,6 +342,8 @@ int RunConvertCard(const ConvertCardOptions& o, Console& console) {
     console.Error("--as names a PS1 card's kind; " + Quoted(o.source) + " is no PS1 card");
     return kExitUsage;
   }
+  if ((source.card && source.card->type == card::CardType::kPs3Vme) || Ps3KindFor({}, o.target) || !o.key.empty())
+    return ConvertPs3(source, {o.source, o.target, o.key, o.raw, o.ecc, o.force}, console);
   std::optional<bool> ecc = o.raw ? false : o.ecc ? std::optional<bool>(true) : card::EccForExtension(o.target);
   if (!ecc) {
     console.Error("Name the layout: OUT ending in " + card::CardExtensions(false, true, ", ", " or ") +
@@ -382,9 +408,10 @@ std::string Wrapped(const std::string& text, std::size_t width = 88) {
 }
 
 // The kinds of card, from their table, as the help texts name them: ".ps2 .vm2 with ECC;
-// .mc2 .mcd .bin .vmc raw" and "raw (.mcd .mcr ...), DexDrive .gme, VGS .vgs/.mem, ...".
+// .mc2 .mcd .bin .vmc raw; a PS2 Classics card (.VME), encrypted" and "raw (.mcd .mcr ...), DexDrive .gme, VGS .vgs/.mem, ...".
 std::string ImageKindsText() {
-  return card::CardExtensions(false, true, " ") + " with ECC; " + card::CardExtensions(false, false, " ") + " raw";
+  return card::CardExtensions(false, true, " ") + " with ECC; " + card::CardExtensions(false, false, " ") + " raw; " +
+         std::string(card::KindOf(card::CardType::kPs3Vme).noun) + ", encrypted";
 }
 
 std::string Ps1KindsText() {
@@ -458,18 +485,24 @@ void AddCardCommands(CLI::App& app, Commands& commands) {
   CLI::Option* folderOpt = formatCmd->add_flag("--folder", format->folder, "A PCSX2 folder card (8 MB)");
   formatCmd->add_flag("-f,--force", format->force, "Format over an existing image file");
   CLI::Option* ps1Opt = formatCmd->add_flag("--ps1", format->ps1, "A PS1 card (128 KB), its kind from NEW's extension");
-  CLI::Option* asOpt =
-      formatCmd->add_option("--as", format->as, "A PS1 card of this kind: " + card::Ps1KindNames(", ", " or "));
+  CLI::Option* asOpt = formatCmd->add_option(
+      "--as", format->as, "A PS1 card of this kind: " + card::Ps1KindNames(", ", " or ") + "; or vm2, a PS3 card, or vme, a PS2 Classics card");
+  CLI::Option* keyOpt = formatCmd->add_option("--key", format->key, "The key of a new .VME: retail (the default) or debug");
   rawOpt->excludes(eccOpt);
-  folderOpt->excludes(rawOpt)->excludes(eccOpt)->excludes(sizeOpt);
-  for (CLI::Option* ps1Only : {ps1Opt, asOpt}) ps1Only->excludes(rawOpt)->excludes(eccOpt)->excludes(sizeOpt)->excludes(folderOpt);
+  folderOpt->excludes(rawOpt)->excludes(eccOpt)->excludes(sizeOpt)->excludes(keyOpt);
+  ps1Opt->excludes(rawOpt)->excludes(eccOpt)->excludes(sizeOpt)->excludes(folderOpt)->excludes(keyOpt);
+  asOpt->excludes(rawOpt)->excludes(eccOpt)->excludes(folderOpt);
   formatCmd->footer(
       Wrapped("Without --raw or --ecc the extension decides: " + card::CardExtensions(false, false, ", ", " and ") +
               " are raw, anything else has ECC. A folder card is made in an empty or new folder only. A PS1 card "
               "(--ps1) is " + Ps1KindsByExtensionText() +
-              "and raw for any other name; --as names the kind (pocketstation only so).") +
+              "and raw for any other name; --as names the kind (pocketstation only so). A .vm2 (--as vm2) is a PS3 "
+              "card, with ECC and at most 32 MB; a .vme (--as vme) a PS2 Classics card, 8 MB, encrypted with the "
+              "retail key or the one --key names.") +
       "Examples:\n"
       "  moravelt-cli card format Mcd002.ps2\n"
+      "  moravelt-cli card format --as vm2 --size 16M ps3.VM2\n"
+      "  moravelt-cli card format --key debug SCEVMC0.VME\n"
       "  moravelt-cli card format --ps1 epsxe.mcr\n"
       "  moravelt-cli card format --size 64M opl.bin\n"
       "  moravelt-cli card format --folder Mcd003.ps2");
@@ -500,19 +533,26 @@ void AddCardCommands(CLI::App& app, Commands& commands) {
                        "Overwrite OUT when it exists; convert to raw even with pages whose damage can't be corrected");
   CLI::Option* asKind =
       convertCmd->add_option("--as", convert->as, "PS1 cards: " + card::Ps1KindNames(", ", " or "));
+  CLI::Option* keyKind =
+      convertCmd->add_option("--key", convert->key, "The key of a new .VME: retail (the default) or debug");
   toRaw->excludes(toEcc);
-  asKind->excludes(toRaw)->excludes(toEcc);
+  asKind->excludes(toRaw)->excludes(toEcc)->excludes(keyKind);
   convertCmd->footer(
       Wrapped("OUT's extension names the layout: " + ImageKindsText() +
               ". Only card images convert; a folder card's saves go to an image with card import. A PS1 card is "
               "written as the kind OUT's extension names (" + Ps1KindsByExtensionText() +
-              "raw for any other) or --as names: a .vmp is signed, a PocketStation file encrypted.") +
+              "raw for any other) or --as names: a .vmp is signed, a PocketStation file encrypted. A .VME (a PS2 "
+              "Classics card) is decrypted with whichever PS3 key fits; one is made only of an 8 MB card, with the "
+              "retail key or the one --key names. A .VM2 is given ECC, and never made of a 64 MB card, on which a "
+              "PS3 loops at boot.") +
       ChangesCardNote() +
       "Examples:\n"
       "  moravelt-cli card convert Mcd001.ps2 opl.bin\n"
       "  moravelt-cli card convert opl.vmc Mcd001.ps2\n"
       "  moravelt-cli card convert --raw card.img card.img\n"
-      "  moravelt-cli card convert SCES-00984.gme SCES-00984.mcd");
+      "  moravelt-cli card convert SCES-00984.gme SCES-00984.mcd\n"
+      "  moravelt-cli card convert SCEVMC0.VME Mcd001.ps2\n"
+      "  moravelt-cli card convert --key debug Mcd001.ps2 SCEVMC0.VME");
   commands.push_back({convertCmd, [convert](Console& console) { return RunConvertCard(*convert, console); }});
 }
 

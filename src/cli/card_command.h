@@ -44,4 +44,20 @@ void PrintPs1ListingText(const card::Listing& listing, bool deleted, Console& co
 int FormatPs1(const std::string& path, const std::string& as, bool force, Console& console);
 int ConvertPs1(const card::Identified& source, const std::string& target, const std::string& as, Console& console);
 
+// card format and card convert of the PS3's cards (card_ps3.cpp).
+struct Ps3ConvertRequest {
+  std::string source;
+  std::string target;
+  std::string key;  // --key: retail or debug; empty for the default, retail
+  bool raw = false;
+  bool ecc = false;
+  bool force = false;
+};
+// The PS3 kind `as` names ("vm2", "vme") or, without it, `path`'s extension names.
+std::optional<card::CardType> Ps3KindFor(const std::string& as, const std::string& path);
+int FormatPs3(const std::string& path, card::CardType kind, unsigned megabytes, bool force, const std::string& key,
+              Console& console);
+// A conversion from a .VME, or to a .VM2 or a .VME (OUT's extension says).
+int ConvertPs3(const card::Identified& source, const Ps3ConvertRequest& request, Console& console);
+
 }  // namespace cli

@@ -92,7 +92,7 @@ void Walker::Visit(const io::FolderItem& item, const std::vector<std::string>& p
     Add(path, Layout::kMemcardPro, console, parent, ChannelOf(stem, parent));
   } else if (ext == "bin" && io::EqualsIgnoringCase(parent, "VMC")) {
     Add(path, Layout::kOpl, Console::kPs2, stem, 0);
-  } else if (ext == "ps2") {
+  } else if (ext == "ps2" || ext == "vm2" || ext == "vme") {
     Add(path, Layout::kPcsx2, Console::kPs2, name, 0);
   }
 }
