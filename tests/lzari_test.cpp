@@ -569,6 +569,10 @@ TEST(LzariDecodeFrom, ReadsTheStreamInPiecesAndMatchesTheWholeDecode) {
       {"within one piece", LzariCompress(Head(mixed, 20000)), 20000, kNever, kDecoded},
       {"mixed data over several pieces", mixedStream, 900000, kNever, kDecoded},
       {"random data over several pieces", randomStream, 200000, kNever, kDecoded},
+#ifdef MORAVELT_HAVE_ZLIB
+      {"records over several pieces: short matches far back across each edge",
+       LzariCompress(bench::RecordsData(300000, 41)), 300000, kNever, kDecoded},
+#endif
       {"exactly one piece", Head(randomStream, lzari::kPieceBytes), 200000, kNever, kInputEnded},
       {"cut a byte past a piece", Head(randomStream, 2 * lzari::kPieceBytes + 1), 200000, kNever, kInputEnded},
       {"cut inside the third piece", Head(randomStream, 2 * lzari::kPieceBytes + 5000), 200000, kNever, kInputEnded},
@@ -638,6 +642,12 @@ TEST(LzariDecodeTo, HandsOverWhatTheWholeDecodeWrites) {
       {"mixed data over several windows", mixedStream, static_cast<std::uint32_t>(mixed.size()), kNever, kNever, kDecoded},
       {"random data over two windows", randomStream, static_cast<std::uint32_t>(random.size()), kNever, kNever, kDecoded},
       {"zeros: matches over every slide", LzariCompress(zeros), static_cast<std::uint32_t>(zeros.size()), kNever, kNever, kDecoded},
+#ifdef MORAVELT_HAVE_ZLIB
+      {"records over several windows: short matches reaching back across every slide",
+       LzariCompress(bench::RecordsData(2 * w + 999, 42)), 2 * w + 999, kNever, kNever, kDecoded},
+      {"text over several windows", LzariCompress(bench::TextLinesData(2 * w + 333, 43)), 2 * w + 333, kNever,
+       kNever, kDecoded},
+#endif
       {"a shorter output than the stream holds", mixedStream, 2 * w + 3, kNever, kNever, kDecoded},
       {"a stream cut short", Head(randomStream, randomStream.size() / 2), static_cast<std::uint32_t>(random.size()), kNever, kNever, kInputEnded},
       {"no output to decode to", mixedStream, 0, kNever, kNever, kNoOutput},
