@@ -4,10 +4,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <string_view>
 
+#include "data_kinds.h"
 #include "support/icon_builder.h"
 #include "support/lzari_encoder.h"
 #include "support/max_builder.h"
@@ -17,21 +19,6 @@
 namespace bench {
 
 namespace {
-
-class Rng {
- public:
-  explicit Rng(std::uint64_t seed) : x_(seed) {}
-  std::uint64_t Next() {
-    std::uint64_t z = (x_ += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  std::uint32_t Below(std::uint32_t n) { return static_cast<std::uint32_t>(Next() % n); }
-
- private:
-  std::uint64_t x_;
-};
 
 void PutWord(Bytes& out, std::uint32_t w) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(w >> (8 * i)));
@@ -153,18 +140,29 @@ const LzariSample& RandomSample() {
   return s;
 }
 
+const LzariSample& KindSample(const LzariKind& kind) {
+  static std::map<std::string, LzariSample> samples;
+  auto it = samples.find(kind.name);
+  if (it == samples.end()) {
+    LzariSample m;
+    m.plain = kind.make(kind.bytes, 3);
+    m.coded = testutil::LzariCompress(m.plain);
+    it = samples.emplace(kind.name, std::move(m)).first;
+  }
+  return it->second;
+}
+
 const testutil::TempDir& Scratch() {
   static const testutil::TempDir dir;
   return dir;
 }
 
-const std::string& SavePath(const std::string& format, std::size_t fileBytes) {
-  const std::string key = format + "-" + std::to_string(fileBytes);
-  auto& cache = SaveCache();
-  if (auto it = cache.find(key); it != cache.end()) return it->second;
+namespace {
 
+// The save of `format` holding `files`, written once under `key`.
+const std::string& SaveOf(const std::string& format, const std::string& key,
+                          const std::vector<std::pair<std::string, Bytes>>& files) {
   const std::string folder = "BESLES-99999BENCH";
-  auto files = SaveFiles(fileBytes);
   Bytes image;
   if (format == "psu") {
     testutil::PsuImage psu;
@@ -184,7 +182,23 @@ const std::string& SavePath(const std::string& format, std::size_t fileBytes) {
   }
   std::string path = Scratch().File("save-" + key + "." + format);
   testutil::WriteFile(path, image);
-  return cache.emplace(key, path).first->second;
+  return SaveCache().emplace(key, path).first->second;
+}
+
+}  // namespace
+
+const std::string& SavePath(const std::string& format, std::size_t fileBytes) {
+  const std::string key = format + "-" + std::to_string(fileBytes);
+  auto& cache = SaveCache();
+  if (auto it = cache.find(key); it != cache.end()) return it->second;
+  return SaveOf(format, key, SaveFiles(fileBytes));
+}
+
+const std::string& KindSavePath(const std::string& format, const LzariKind& kind) {
+  const std::string key = format + "-" + kind.name;
+  auto& cache = SaveCache();
+  if (auto it = cache.find(key); it != cache.end()) return it->second;
+  return SaveOf(format, key, {{"icon.sys", testutil::MakeIconSys("Benchmark save")}, {"DATA", KindSample(kind).plain}});
 }
 
 const std::string& SmallSavesFolder(std::size_t count) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "data_kinds.h"
 #include "support/test_util.h"
 
 namespace bench {
@@ -31,12 +32,28 @@ struct LzariSample {
 const LzariSample& MixedSample();   // 8 MiB
 const LzariSample& RandomSample();  // 1 MiB
 
+// The kinds of data the LZARI rows are measured on, one row each: its name in the
+// bench's figures, and its sample (made on first use).
+struct LzariKind {
+  const char* name;
+  std::size_t bytes;
+  Bytes (*make)(std::size_t n, std::uint64_t seed);
+};
+inline constexpr std::size_t kKindBytes = 2 * kMiB;
+inline constexpr LzariKind kLzariKinds[] = {
+    {"text", kKindBytes, TextLinesData},        {"records", kKindBytes, RecordsData},
+    {"runs", kKindBytes, RunsData},             {"compressed", kKindBytes, CompressedData},
+};  // the realistic mix is MixedSample and the 8 MiB save, rows of their own
+const LzariSample& KindSample(const LzariKind& kind);
+
 // The scratch folder, removed at exit.
 const testutil::TempDir& Scratch();
 
 // A save of the given format ("psu", "xps" or "max") on disk, holding icon.sys, an icon
 // and a data file with `fileBytes` bytes of file data in all; made on first use.
 const std::string& SavePath(const std::string& format, std::size_t fileBytes);
+// A save of the given format whose one data file, beside icon.sys, is the kind's sample.
+const std::string& KindSavePath(const std::string& format, const LzariKind& kind);
 
 // The folder of `count` small .psu saves (3 to 5 files of 1 to 50 KiB each).
 const std::string& SmallSavesFolder(std::size_t count);

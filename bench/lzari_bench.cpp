@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <string>
 
 #include "fixtures.h"
 #include "formats/lzari.h"
@@ -24,9 +25,8 @@ bool Baseline(const LzariSample& s, bench::Bytes& out) {
   return bench::BaselineLzariDecode(s.coded, out.data(), static_cast<std::uint32_t>(out.size())) == 1;
 }
 
-template <const LzariSample& (*Sample)(), bool kOurs>
-void BM_Lzari(benchmark::State& state) {
-  const LzariSample& s = Sample();
+template <bool kOurs>
+void DecodeRow(benchmark::State& state, const LzariSample& s) {
   bench::Bytes out(s.plain.size());
   auto lz = std::make_unique<LzariState>();
   bool ok = kOurs ? Ours(s, out, *lz) : Baseline(s, out);
@@ -49,9 +49,8 @@ bool IsSampleStream(const LzariSample& s, const bench::Bytes& out, std::size_t s
          std::equal(s.coded.begin(), s.coded.end(), out.begin() + lzari::kLengthFieldSize);
 }
 
-template <const LzariSample& (*Sample)(), bool kOurs>
-void BM_LzariEncode(benchmark::State& state) {
-  const LzariSample& s = Sample();
+template <bool kOurs>
+void EncodeRow(benchmark::State& state, const LzariSample& s) {
   auto lz = std::make_unique<LzariEncodeState>();
   bench::Bytes out(lzari::EncodeBound(s.plain.size()));
   auto encode = [&]() -> std::size_t {
@@ -72,6 +71,36 @@ void BM_LzariEncode(benchmark::State& state) {
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * s.plain.size()));
 }
+
+template <const LzariSample& (*Sample)(), bool kOurs>
+void BM_Lzari(benchmark::State& state) {
+  DecodeRow<kOurs>(state, Sample());
+}
+template <const LzariSample& (*Sample)(), bool kOurs>
+void BM_LzariEncode(benchmark::State& state) {
+  EncodeRow<kOurs>(state, Sample());
+}
+
+// One row of each direction per kind of data, ours and the baseline's.
+const bool kKindRows = [] {
+  for (const bench::LzariKind& kind : bench::kLzariKinds) {
+    const std::string name = kind.name;
+    auto sample = [&kind]() -> const LzariSample& { return bench::KindSample(kind); };
+    benchmark::RegisterBenchmark(("lzari_encode/" + name).c_str(),
+                                 [sample](benchmark::State& st) { EncodeRow<true>(st, sample()); })
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("lzari_encode_baseline/" + name).c_str(),
+                                 [sample](benchmark::State& st) { EncodeRow<false>(st, sample()); })
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("lzari_decode/" + name).c_str(),
+                                 [sample](benchmark::State& st) { DecodeRow<true>(st, sample()); })
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("lzari_decode_baseline/" + name).c_str(),
+                                 [sample](benchmark::State& st) { DecodeRow<false>(st, sample()); })
+        ->Unit(benchmark::kMillisecond);
+  }
+  return true;
+}();
 
 }  // namespace
 

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -185,29 +186,36 @@ void BM_PeakMemoryCardExport(benchmark::State& state, std::string to) {
   state.counters["peak_vs_data"] = static_cast<double>(peak) * 1024.0 / static_cast<double>(kCardSaveBytes);
 }
 
-// What the published program's commands work on for the 8 MiB ARMAX save: its classic
-// file (the payload's length, then the save's own stream) and the payload itself, which
-// `d` makes of the first.
+// What the published program's commands work on for an ARMAX save: its classic file
+// (the payload's length, then the save's own stream) and the payload itself, which `d`
+// makes of the first. Made once per save.
 struct PublishedFiles {
   std::string classic, payload;
 };
-const PublishedFiles* Published() {
-  static const PublishedFiles files = [] {
+const PublishedFiles* PublishedFor(const std::string& maxPath) {
+  static std::map<std::string, PublishedFiles> made;
+  auto it = made.find(maxPath);
+  if (it == made.end()) {
     PublishedFiles f;
-    const bench::Bytes image = testutil::ReadFile(bench::SavePath("max", 8 * bench::kMiB));
-    if (image.size() < 92) return f;
-    const bench::Bytes classic(image.begin() + 88, image.end());  // the length at 88, the stream from 92
-    f.classic = bench::Scratch().File("published.lzari");
-    f.payload = bench::Scratch().File("published.payload");
-    testutil::WriteFile(f.classic, classic);
-    if (RunProgram(MORAVELT_LZARI_PUBLISHED_PATH, {"d", f.classic, f.payload}).status != 0) f = {};
-    return f;
-  }();
-  return files.classic.empty() ? nullptr : &files;
+    const bench::Bytes image = testutil::ReadFile(maxPath);
+    if (image.size() >= 92) {
+      const bench::Bytes classic(image.begin() + 88, image.end());  // the length at 88, the stream from 92
+      const std::string stem = "published-" + std::to_string(made.size());
+      f.classic = bench::Scratch().File(stem + ".lzari");
+      f.payload = bench::Scratch().File(stem + ".payload");
+      testutil::WriteFile(f.classic, classic);
+      if (RunProgram(MORAVELT_LZARI_PUBLISHED_PATH, {"d", f.classic, f.payload}).status != 0) f = {};
+    }
+    it = made.emplace(maxPath, f).first;
+  }
+  return it->second.classic.empty() ? nullptr : &it->second;
 }
+const PublishedFiles* Published() { return PublishedFor(bench::SavePath("max", 8 * bench::kMiB)); }
 
 // One process per iteration, timed as a whole; the output goes to a fresh folder.
-void TimeProcesses(benchmark::State& state, const std::string& program, std::vector<std::string> args) {
+// `bytes`: the data the process works on, for its rate.
+void TimeProcesses(benchmark::State& state, const std::string& program, std::vector<std::string> args,
+                   std::size_t bytes = 8 * bench::kMiB) {
   for (auto _ : state) {
     std::vector<std::string> run = args;
     // "OUT" or "OUT.ext": a file of that extension in a fresh folder, never the working one.
@@ -222,7 +230,7 @@ void TimeProcesses(benchmark::State& state, const std::string& program, std::vec
     }
     state.SetIterationTime(std::chrono::duration<double>(end - start).count());
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(8 * bench::kMiB));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(bytes));
 }
 
 // `info` on the 8 MiB ARMAX save (reading, the CRC and decompressing it all), beside the
@@ -236,21 +244,46 @@ void BM_PublishedDecodeProcess(benchmark::State& state) {
   TimeProcesses(state, MORAVELT_LZARI_PUBLISHED_PATH, {"d", f->classic, "OUT"});
 }
 
-// `convert X.psu X.max` on the 8 MiB save beside the published program's `e` on the
-// payload that .max holds; the published program's output must be the classic file the
+// The published program's `e` on the payload; its output must be the classic file the
 // save's stream came from, byte for byte.
-void BM_ConvertPsuMaxProcess(benchmark::State& state) {
-  TimeProcesses(state, MORAVELT_CLI_PATH, {"convert", bench::SavePath("psu", 8 * bench::kMiB), "OUT.max"});
-}
-void BM_PublishedEncodeProcess(benchmark::State& state) {
-  const PublishedFiles* f = Published();
+void PublishedEncode(benchmark::State& state, const PublishedFiles* f, std::size_t bytes) {
   if (!f) return state.SkipWithError("no published files");
   const std::string out = bench::Scratch().File("published.check");
   if (RunProgram(MORAVELT_LZARI_PUBLISHED_PATH, {"e", f->payload, out}).status != 0 ||
       testutil::ReadFile(out) != testutil::ReadFile(f->classic))
     return state.SkipWithError("the published encoder's stream differs from the save's");
-  TimeProcesses(state, MORAVELT_LZARI_PUBLISHED_PATH, {"e", f->payload, "OUT"});
+  TimeProcesses(state, MORAVELT_LZARI_PUBLISHED_PATH, {"e", f->payload, "OUT"}, bytes);
 }
+
+// `convert X.psu X.max` on the 8 MiB save beside the published program's `e` on the
+// payload that .max holds.
+void BM_ConvertPsuMaxProcess(benchmark::State& state) {
+  TimeProcesses(state, MORAVELT_CLI_PATH, {"convert", bench::SavePath("psu", 8 * bench::kMiB), "OUT.max"});
+}
+void BM_PublishedEncodeProcess(benchmark::State& state) { PublishedEncode(state, Published(), 8 * bench::kMiB); }
+
+// The same four processes on a save of each kind of data: icon.sys and one file of it.
+const bool kKindRows = [] {
+  for (const bench::LzariKind& kind : bench::kLzariKinds) {
+    const std::string name = kind.name;
+    const bench::LzariKind* k = &kind;
+    benchmark::RegisterBenchmark(("process_info_max/" + name).c_str(), [k](benchmark::State& st) {
+      TimeProcesses(st, MORAVELT_CLI_PATH, {"info", bench::KindSavePath("max", *k)}, k->bytes);
+    })->Unit(benchmark::kMillisecond)->UseManualTime();
+    benchmark::RegisterBenchmark(("process_published_d/" + name).c_str(), [k](benchmark::State& st) {
+      const PublishedFiles* f = PublishedFor(bench::KindSavePath("max", *k));
+      if (!f) return st.SkipWithError("no published files");
+      TimeProcesses(st, MORAVELT_LZARI_PUBLISHED_PATH, {"d", f->classic, "OUT"}, k->bytes);
+    })->Unit(benchmark::kMillisecond)->UseManualTime();
+    benchmark::RegisterBenchmark(("process_convert_psu_max/" + name).c_str(), [k](benchmark::State& st) {
+      TimeProcesses(st, MORAVELT_CLI_PATH, {"convert", bench::KindSavePath("psu", *k), "OUT.max"}, k->bytes);
+    })->Unit(benchmark::kMillisecond)->UseManualTime();
+    benchmark::RegisterBenchmark(("process_published_e/" + name).c_str(), [k](benchmark::State& st) {
+      PublishedEncode(st, PublishedFor(bench::KindSavePath("max", *k)), k->bytes);
+    })->Unit(benchmark::kMillisecond)->UseManualTime();
+  }
+  return true;
+}();
 
 }  // namespace
 

@@ -10,6 +10,9 @@
 
 #include "formats/lzari.h"
 #include "formats/lzari_encode.h"
+#ifdef MORAVELT_HAVE_ZLIB
+#include "data_kinds.h"
+#endif
 #include "lzari_baseline.h"
 #include "model/bytes.h"
 #include "support/lzari_encoder.h"
@@ -365,6 +368,12 @@ TEST(LzariDecode, AgreesWithThePlainDecoderOnAnyInput) {
       {"mixed data", LzariCompress(MixedData(120000)), 120000},
       {"random data", LzariCompress(testutil::MakeBytes(60000, 12)), 60000},
       {"runs", LzariCompress(Bytes(90000, 7)), 90000},
+#ifdef MORAVELT_HAVE_ZLIB
+      {"configuration files and logs", LzariCompress(bench::TextLinesData(80000, 21)), 80000},
+      {"records of small numbers and flags", LzariCompress(bench::RecordsData(80000, 22)), 80000},
+      {"long runs and records between", LzariCompress(bench::RunsData(200000, 23)), 200000},
+      {"deflated text and records", LzariCompress(bench::CompressedData(80000, 24)), 80000},
+#endif
   };
   for (std::uint32_t seed = 1; seed <= 60; ++seed)
     cases.push_back({"junk " + std::to_string(seed), testutil::MakeBytes(seed * 97 % 9000, seed),
@@ -435,6 +444,14 @@ TEST(LzariEncode, RoundTripsAndAgreesWithThePublishedEncoder) {
       {"the input ends inside a match shorter than the look-ahead", EndsInsideAMatch(300, 20)},
       {"the old bytes behind the input's end choose the match", OldBytesPickTheMatch()},
       {"1 MiB of mixed text, runs and noise", MixedData(1 << 20)},
+#ifdef MORAVELT_HAVE_ZLIB
+      // The bench's kinds of data, smaller.
+      {"configuration files and logs: short matches among numbers", bench::TextLinesData(60000, 5)},
+      {"records of small numbers and flags: matches of 3 to 8 bytes at many distances",
+       bench::RecordsData(60000, 6)},
+      {"long runs of zeros and of one byte, records between", bench::RunsData(300000, 7)},
+      {"deflated text and records", bench::CompressedData(60000, 8)},
+#endif
   };
   auto state = std::make_unique<LzariEncodeState>();
   std::memset(state.get(), 0xCD, sizeof(LzariEncodeState));
@@ -552,6 +569,10 @@ TEST(LzariDecodeFrom, ReadsTheStreamInPiecesAndMatchesTheWholeDecode) {
       {"within one piece", LzariCompress(Head(mixed, 20000)), 20000, kNever, kDecoded},
       {"mixed data over several pieces", mixedStream, 900000, kNever, kDecoded},
       {"random data over several pieces", randomStream, 200000, kNever, kDecoded},
+#ifdef MORAVELT_HAVE_ZLIB
+      {"records over several pieces: short matches far back across each edge",
+       LzariCompress(bench::RecordsData(300000, 41)), 300000, kNever, kDecoded},
+#endif
       {"exactly one piece", Head(randomStream, lzari::kPieceBytes), 200000, kNever, kInputEnded},
       {"cut a byte past a piece", Head(randomStream, 2 * lzari::kPieceBytes + 1), 200000, kNever, kInputEnded},
       {"cut inside the third piece", Head(randomStream, 2 * lzari::kPieceBytes + 5000), 200000, kNever, kInputEnded},
@@ -621,6 +642,12 @@ TEST(LzariDecodeTo, HandsOverWhatTheWholeDecodeWrites) {
       {"mixed data over several windows", mixedStream, static_cast<std::uint32_t>(mixed.size()), kNever, kNever, kDecoded},
       {"random data over two windows", randomStream, static_cast<std::uint32_t>(random.size()), kNever, kNever, kDecoded},
       {"zeros: matches over every slide", LzariCompress(zeros), static_cast<std::uint32_t>(zeros.size()), kNever, kNever, kDecoded},
+#ifdef MORAVELT_HAVE_ZLIB
+      {"records over several windows: short matches reaching back across every slide",
+       LzariCompress(bench::RecordsData(2 * w + 999, 42)), 2 * w + 999, kNever, kNever, kDecoded},
+      {"text over several windows", LzariCompress(bench::TextLinesData(2 * w + 333, 43)), 2 * w + 333, kNever,
+       kNever, kDecoded},
+#endif
       {"a shorter output than the stream holds", mixedStream, 2 * w + 3, kNever, kNever, kDecoded},
       {"a stream cut short", Head(randomStream, randomStream.size() / 2), static_cast<std::uint32_t>(random.size()), kNever, kNever, kInputEnded},
       {"no output to decode to", mixedStream, 0, kNever, kNever, kNoOutput},
@@ -681,6 +708,10 @@ TEST(LzariStreamEncoder, SameBytesAsTheWholeInPiecesOfAnySize) {
       {"mixed, in one piece", MixedData(3 * held + 123), 3 * held + 123},
       {"a long run of zeros in pieces of 60", Bytes(2 * held + 5, 0), 60},
       {"random bytes ending inside a match", EndsInsideAMatch(held + 100, 30), 4096},
+#ifdef MORAVELT_HAVE_ZLIB
+      {"records, in pieces of a file's odd size", bench::RecordsData(2 * held + 77, 31), 7777},
+      {"text lines, pieces a little short of what is held", bench::TextLinesData(2 * held + 5, 32), held - 1},
+#endif
   };
   auto state = std::make_unique<LzariEncodeState>();
   for (const Case& c : cases) {
@@ -721,3 +752,47 @@ TEST(LzariStreamEncoder, WrongInputOrARefusingSinkFails) {
     EXPECT_EQ(encoder.Finish(), c.result) << c.why;
   }
 }
+
+#ifdef MORAVELT_HAVE_ZLIB
+// The bench's kinds of data are what their rows say: a generator that went wrong would
+// give the encoder something friendlier (zeros, one repeated record) or harder (noise)
+// and its figures would mean nothing. Each kind compresses within the band of the real
+// thing, gives exactly the bytes asked, and the same seed gives the same bytes.
+TEST(LzariBenchData, EachKindCompressesAsItsKindDoes) {
+  struct Case {
+    const char* kind;
+    std::vector<std::uint8_t> (*make)(std::size_t, std::uint64_t);
+    double leastRatio, mostRatio;  // plain bytes over coded bytes
+  };
+  const Case cases[] = {
+      {"configuration files and logs: about 3 to 1", bench::TextLinesData, 2.5, 4.5},
+      {"records of small numbers and flags: about 3 to 2", bench::RecordsData, 1.25, 2.0},
+      {"long runs: tens to one, the records between them bounding it", bench::RunsData, 15.0, 120.0},
+      {"deflated data: nothing to gain", bench::CompressedData, 0.97, 1.02},
+  };
+  constexpr std::size_t kSize = 256 * 1024;
+  for (const Case& c : cases) {
+    const Bytes data = c.make(kSize, 3);
+    ASSERT_EQ(data.size(), kSize) << c.kind;
+    EXPECT_TRUE(c.make(kSize, 3) == data) << c.kind << ": the same seed gives other bytes";
+    EXPECT_FALSE(c.make(kSize, 4) == data) << c.kind << ": another seed gives the same bytes";
+    const double ratio = static_cast<double>(kSize) / static_cast<double>(LzariCompress(data).size());
+    EXPECT_GE(ratio, c.leastRatio) << c.kind;
+    EXPECT_LE(ratio, c.mostRatio) << c.kind;
+  }
+}
+
+// The text is text: printable ASCII and line ends, in lines of a reasonable length.
+TEST(LzariBenchData, TextIsLinesOfPrintableCharacters) {
+  const Bytes text = bench::TextLinesData(128 * 1024, 9);
+  std::size_t line = 0, longest = 0, lines = 0;
+  for (std::uint8_t b : text) {
+    ASSERT_TRUE(b == '\n' || (b >= 0x20 && b < 0x7F)) << "byte " << int{b};
+    line = b == '\n' ? 0 : line + 1;
+    lines += b == '\n';
+    longest = std::max(longest, line);
+  }
+  EXPECT_LE(longest, 120u);
+  EXPECT_GE(lines, text.size() / 80);
+}
+#endif
