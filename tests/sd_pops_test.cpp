@@ -78,18 +78,15 @@ TEST(SdPops, TheGameIdComesFromTheDiscsSystemCnf) {
       {"the usual SYSTEM.CNF", usual, "SLUS-00594", "", 3},
       {"after a 150-sector pregap", testutil::MakeVcdBooting("SLUS_005.94", 150), "SLUS-00594", "", 3},
       {"lower case, in the root's second sector", longRoot, "SLES-01234", "", 4},
-      {"a PS2 disc's BOOT2 line", testutil::MakeVcdWithCnf("BOOT2 = cdrom0:\\SLUS_209.46;1\n"), "", "its SYSTEM.CNF names no game", 0},
-      {"no product code", testutil::MakeVcdWithCnf("BOOT = cdrom:\\MAIN.EXE;1\n"), "", "its SYSTEM.CNF names no game", 0},
+      {"a PS2 disc's BOOT2 line", testutil::MakeVcd(testutil::MakeIsoDisc({{"SYSTEM.CNF;1", testutil::FromString("BOOT2 = cdrom0:\\SLUS_209.46;1\n")}})), "", "its SYSTEM.CNF names no game", 0},
       {"no SYSTEM.CNF", testutil::MakeVcd(testutil::MakeIsoDisc({{"PSX.EXE;1", {}}})), "", "no SYSTEM.CNF in its root", 0},
       {"cut inside its header", Bytes(1000, 0), "", "too short for a disc image", 0},
       {"no descriptor", testutil::MakeVcd(Bytes(40 * 2048, 0)), "", "no ISO 9660 volume descriptor in its first 320", 0},
       {"the descriptor past where it is looked for", testutil::MakeVcdBooting("SLUS_005.94", 320), "", "no ISO 9660", 0},
       {"blocks of 512 bytes", patched(usual, pvd + 128, {0, 2}), "", "its volume descriptor gives blocks of 512", 0},
-      {"a root that is no directory", patched(usual, pvd + 156 + 25, {0}), "", "its volume descriptor holds no root", 0},
       {"the root past the end", patched(usual, pvd + 156 + 2, {0xFF, 0xFF, 0xFF, 0x7F}), "", "its root directory (sector 2147483647) lies past", 0},
       {"cut after the descriptor", Bytes(usual.begin(), usual.begin() + static_cast<std::ptrdiff_t>(root)), "", "its root directory (sector 18)", 0},
       {"a record under 34 bytes", patched(usual, root, {20}), "", "its root directory holds a broken record at byte 0", 0},
-      {"a name longer than its record", patched(usual, root + 32, {200}), "", "its root directory holds a broken record at byte 0", 0},
       {"a record past its sector", patched(longRoot, root + 2004, {0xFF}), "", "its root directory holds a broken record at byte 2004", 0},
       {"SYSTEM.CNF past the end", patched(usual, cnf + 2, {0, 0, 0, 1}), "", "its SYSTEM.CNF (sector 16777216) lies past", 0},
       // Sizes of 4 GiB: the reads stay within their caps.
@@ -104,30 +101,6 @@ TEST(SdPops, TheGameIdComesFromTheDiscsSystemCnf) {
     EXPECT_EQ(disc.problem.substr(0, row.problem.size()), row.problem) << row.why;
     EXPECT_EQ(disc.id.empty(), !disc.problem.empty()) << row.why;
     EXPECT_TRUE(row.sectors == 0 || disc.sectorsRead == row.sectors) << row.why << ": " << disc.sectorsRead;
-  }
-}
-
-TEST(SdPops, VmcDirIsReadAsPopStarterReadsIt) {
-  const struct {
-    std::string bytes, folder, problem;  // the problem's start
-  } rows[] = {
-      {"FF7 (Disc 1)\r\n", "FF7 (Disc 1)", ""},
-      {"\xEF\xBC\xA6\xEF\xBC\xA6\xEF\xBC\x97\n", "\xEF\xBC\xA6\xEF\xBC\xA6\xEF\xBC\x97", ""},  // ＦＦ７
-      {std::string(103, 'A'), std::string(103, 'A'), ""},
-      {std::string(102, 'A') + "\r\n", "", "a file of 104 bytes, over the 103 POPStarter reads"},
-      {"A\nB", "", "more than one line"},
-      {"A\r\n\r\n", "", "more than one line"},
-      {"..\\SAVES", "", "holds '/', '\\' or ':'"},
-      {"mass:SAVES", "", "holds '/', '\\' or ':'"},
-      {"..", "", "\"..\" leaves POPS: refused"},
-      {".\n", "", "\".\" leaves POPS: refused"},
-      {"\r\n", "", "names no folder"},
-      {std::string("A\0B", 3), "", "holds a control character"},
-  };
-  for (const auto& r : rows) {
-    const sd::VmcDir dir = sd::ParseVmcDir(r.bytes);
-    EXPECT_EQ(dir.folder, r.folder) << r.bytes;
-    EXPECT_EQ(dir.problem.substr(0, r.problem.size()), r.problem) << r.bytes;
   }
 }
 
@@ -284,6 +257,15 @@ TEST(SdPops, RedirectsNotFollowedAreReported) {
   } rows[] = {
       {"Disc 2", "disc 1", "", "POPS/Disc 1/SLOT0.VMC"},
       {"", "Disc 1\n", "", "POPS/Disc 1/SLOT0.VMC"},
+      {"Disc 2", "Disc 1\r\n", "", "POPS/Disc 1/SLOT0.VMC"},
+      {"Disc 2", "\xEF\xBC\xA4\xEF\xBD\x89\xEF\xBD\x93\xEF\xBD\x83 1", "", "POPS/\xEF\xBC\xA4\xEF\xBD\x89\xEF\xBD\x93\xEF\xBD\x83 1/SLOT0.VMC"},  // Ｄｉｓｃ 1
+      {"Disc 2", std::string(103, 'D'), "", "POPS/" + std::string(103, 'D') + "/SLOT0.VMC"},
+      {"Disc 2", std::string(102, 'D') + "\r\n", "a file of 104 bytes", "POPS/Disc 2/SLOT0.VMC"},
+      {"Disc 2", "Disc 1\r\n\r\n", "more than one line", "POPS/Disc 2/SLOT0.VMC"},
+      {"Disc 2", "mass:Disc 1", "holds '/', '\\' or ':'", "POPS/Disc 2/SLOT0.VMC"},
+      {"Disc 2", ".", "\".\" leaves POPS: refused", "POPS/Disc 2/SLOT0.VMC"},
+      {"Disc 2", "\r\n", "names no folder", "POPS/Disc 2/SLOT0.VMC"},
+      {"Disc 2", std::string("Disc 1\0x", 8), "holds a control character", "POPS/Disc 2/SLOT0.VMC"},
       {"Disc 2", "New Folder", "", "POPS/New Folder/SLOT0.VMC"},
       {"Disc 2", std::string(200, 'D'), "a file of 200 bytes, over the 103", "POPS/Disc 2/SLOT0.VMC"},
       {"", std::string(5000000, 'D'), "a file of 5000000 bytes", "POPS/Disc 2/SLOT0.VMC"},

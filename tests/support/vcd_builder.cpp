@@ -68,10 +68,6 @@ Bytes MakeVcd(const Bytes& disc, std::size_t pregap) {
   return vcd;
 }
 
-Bytes MakeVcdWithCnf(const std::string& systemCnf) {
-  return MakeVcd(MakeIsoDisc({{"PSX.EXE;1", MakeBytes(3000, 7)}, {"SYSTEM.CNF;1", FromString(systemCnf)}}));
-}
-
 Bytes MakeVcdBooting(const std::string& startup, std::size_t pregap) {
   const std::string cnf = "BOOT = cdrom:\\" + startup + ";1\r\nTCB = 4\r\nSTACK = 801FFFF0\r\n";
   return MakeVcd(MakeIsoDisc({{"PSX.EXE;1", MakeBytes(3000, 7)}, {"SYSTEM.CNF;1", FromString(cnf)}}), pregap);

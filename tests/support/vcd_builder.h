@@ -19,9 +19,7 @@ struct IsoFile {
 Bytes MakeIsoDisc(const std::vector<IsoFile>& files);
 Bytes MakeVcd(const Bytes& disc, std::size_t pregap = 0);  // after `pregap` empty sectors
 std::size_t VcdDataOffset(std::size_t sector);             // a disc sector's data in a .VCD
-// A .VCD whose root holds PSX.EXE and a SYSTEM.CNF booting that file ("SLUS_005.94"), or
-// of that text.
+// A .VCD whose root holds PSX.EXE and a SYSTEM.CNF booting that file ("SLUS_005.94").
 Bytes MakeVcdBooting(const std::string& startup, std::size_t pregap = 0);
-Bytes MakeVcdWithCnf(const std::string& systemCnf);
 
 }  // namespace testutil
