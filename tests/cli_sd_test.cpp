@@ -13,6 +13,7 @@
 #include "support/ps1_builder.h"
 #include "support/ps1_card_builder.h"
 #include "support/sd_tree.h"
+#include "support/vcd_builder.h"
 
 namespace {
 
@@ -169,6 +170,45 @@ TEST(CliSd, SplitAndMergeSayWhenASaveWentNowhere) {
   auto opl = RunCli({"sd", "split", "--layout", "opl", dir.File("ps1.mcd"), root});
   EXPECT_EQ(opl.code, 1);
   EXPECT_NE(opl.err.find("Open PS2 Loader takes no PS1 cards"), std::string::npos) << opl.err;
+}
+
+// A POPStarter drive: ls names each card's game and disc ID, split --layout pops skips the
+// save whose disc is absent (exit 1) and refuses a PS2 card, check reports a VMCDIR.TXT
+// POPStarter would ignore.
+TEST(CliSd, PopStarterFolders) {
+  testutil::TempDir dir(testutil::FastTempBase());
+  const std::string root = dir.File("usb");
+  fs::create_directories(io::ToFsPath(io::JoinPath(root, "POPS/FF7 (Disc 2)")));
+  testutil::WriteFile(io::JoinPath(root, "POPS/FF7 (Disc 1).VCD"), testutil::MakeVcdBooting("SCUS_941.63"));
+  testutil::WriteFile(io::JoinPath(root, "POPS/FF7 (Disc 2).VCD"), testutil::MakeVcdBooting("SCUS_941.64"));
+  testutil::WriteFile(io::JoinPath(root, "POPS/FF7 (Disc 2)/VMCDIR.TXT"), testutil::FromString("FF7 (Disc 1)"));
+  testutil::Ps1Card source;
+  source.PutSave("BASCUS-94164FF7", {1}, testutil::MakePs1Blocks(1, 1));
+  source.PutSave("BASLUS-00594GONE", {2}, testutil::MakePs1Blocks(1, 2));
+  testutil::WriteFile(dir.File("source.mcd"), source.bytes);
+
+  auto split = RunCli({"sd", "split", "--layout", "pops", dir.File("source.mcd"), root});
+  EXPECT_EQ(split.code, 1) << split.err;
+  EXPECT_EQ(split.out,
+            "skipped: BASLUS-00594GONE: no .VCD here is the disc of SLUS-00594 (its SYSTEM.CNF read)\n"
+            "BASCUS-94164FF7 -> POPS/FF7 (Disc 1)/SLOT0.VMC (new card), as POPS/FF7 (Disc 2)/VMCDIR.TXT says\n"
+            "1 save onto 1 card; 1 skipped\n");
+  EXPECT_NE(RunCli({"sd", "ls", root}).out.find("POPStarter  FF7 (Disc 1) (SCUS-94163); also FF7 (Disc 2)  1 "), std::string::npos);
+  const nlohmann::json j = nlohmann::json::parse(RunCli({"sd", "ls", "--json", root}).out);
+  EXPECT_EQ(j["cards"][0]["game_id"], "SCUS-94163");
+  EXPECT_EQ(j["cards"][0]["shared_by"], nlohmann::json::array({"FF7 (Disc 2)"}));
+
+  EXPECT_EQ(RunCli({"sd", "check", root}).code, 0);
+  testutil::WriteFile(io::JoinPath(root, "POPS/FF7 (Disc 2)/VMCDIR.TXT"), testutil::FromString("FF7 (Disc 1)\nFF7 (Disc 3)"));
+  auto check = RunCli({"sd", "check", root});
+  EXPECT_EQ(check.code, 1);
+  EXPECT_EQ(check.out, "POPS/FF7 (Disc 1)/SLOT0.VMC: No problems found\n"
+                       "POPS/FF7 (Disc 2)/VMCDIR.TXT: not followed: more than one line: POPStarter ignores it\n"
+                       "1 card checked, 0 with problems; 1 VMCDIR.TXT file not followed\n");
+  const std::string ps2 = testutil::PutCard(dir, dir.path().string(), "Mcd001.ps2", {{"BASCUS-94163A", 100, 1}});
+  auto refused = RunCli({"sd", "split", "--layout", "pops", ps2, root});
+  EXPECT_EQ(refused.code, 1);
+  EXPECT_EQ(refused.err, "a PS2 card: POPStarter's cards are PS1 cards, and only a PS1 card's saves go on them\n");
 }
 
 }  // namespace

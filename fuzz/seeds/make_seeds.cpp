@@ -26,6 +26,7 @@
 #include "support/psu_builder.h"
 #include "support/psv_builder.h"
 #include "support/test_util.h"
+#include "support/vcd_builder.h"
 #include "support/xps_builder.h"
 
 namespace {
@@ -402,6 +403,26 @@ std::vector<Seed> FolderIndexSeeds() {
   return {{"pcsx2_index", "written.yaml", testutil::ReadFile(index)}};
 }
 
+// POPStarter discs from sector 16 on (fuzz/vcd_dir.cpp): booting, after a pregap, with
+// SYSTEM.CNF in the root's second sector, without it; and a VMCDIR.TXT.
+std::vector<Seed> VcdSeeds() {
+  const auto seed = [](const std::string& name, const Bytes& vcd) {
+    Bytes bytes;
+    for (std::size_t s = 16; testutil::VcdDataOffset(s) < vcd.size(); ++s) {
+      const auto at = vcd.begin() + static_cast<std::ptrdiff_t>(testutil::VcdDataOffset(s));
+      bytes.insert(bytes.end(), at, at + testutil::kIsoSector);
+    }
+    return Seed{"vcd_dir", name, bytes};
+  };
+  std::vector<testutil::IsoFile> many(60, {"DATA.BIN;1", {}});
+  many.push_back({"SYSTEM.CNF;1", testutil::FromString("BOOT=cdrom:\\SLES_012.34;1\n")});
+  return {seed("booting.bin", testutil::MakeVcdBooting("SLUS_005.94")),
+          seed("pregap.bin", testutil::MakeVcdBooting("SLUS_005.94", 3)),
+          seed("long-root.bin", testutil::MakeVcd(testutil::MakeIsoDisc(many))),
+          seed("no-cnf.bin", testutil::MakeVcd(testutil::MakeIsoDisc({{"PSX.EXE;1", {}}}))),
+          {"vcd_dir", "vmcdir.txt", testutil::FromString("FINAL FANTASY VII (Disc 1)\r\n")}};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -423,6 +444,7 @@ int main(int argc, char** argv) {
   for (Seed& s : Ps1CardSeeds()) seeds.push_back(std::move(s));
   for (Seed& s : VmeCardSeeds()) seeds.push_back(std::move(s));
   for (Seed& s : FolderIndexSeeds()) seeds.push_back(std::move(s));
+  for (Seed& s : VcdSeeds()) seeds.push_back(std::move(s));
   for (const Seed& s : seeds) {
     std::filesystem::create_directories(root / s.target);
     std::string path = (root / s.target / s.name).string();

@@ -47,11 +47,22 @@ std::string FreeText(const sd::CardSurvey& s) {
   return s.ps1 ? card::messages::BlocksText(s.freeBlocks) : card::messages::KilobytesText(s.freeKB);
 }
 
+// The card's folder; for POPStarter the game's name, its disc's ID and the other games that
+// share the card.
+std::string FolderText(const sd::FoundCard& c) {
+  std::string text = DisplayText(c.folder);
+  if (!c.gameId.empty()) text += " (" + DisplayText(c.gameId) + ")";
+  for (std::size_t i = 0; i < c.sharedBy.size(); ++i) text += (i == 0 ? "; also " : ", ") + DisplayText(c.sharedBy[i]);
+  return text;
+}
+
 // What is wrong with a card, or empty.
 std::string StateText(const sd::CardSurvey& s) {
   if (!s.opened) return "not read: " + DisplayText(s.failure);
   if (!s.refusal.empty()) return "refused: " + DisplayText(s.refusal);
-  return s.damaged ? "damaged (sd check says what)" : "";
+  if (s.damaged) return "damaged (sd check says what)";
+  if (!s.place.redirectedTo.empty()) return "not used: VMCDIR.TXT sends the game to " + DisplayText(s.place.redirectedTo);
+  return "";
 }
 
 void PrintSurveyJson(const std::string& root, const sd::Survey& survey, Console& console) {
@@ -66,6 +77,13 @@ void PrintSurveyJson(const std::string& root, const sd::Survey& survey, Console&
     one["folder"] = ExactText(s.place.folder);
     one["channel"] = s.place.channel;
     one["channel_name"] = ExactText(s.place.channelName);
+    if (s.place.layout == sd::Layout::kPops) {
+      one["game_id"] = ExactText(s.place.gameId);
+      nlohmann::ordered_json shared = nlohmann::ordered_json::array();
+      for (const std::string& game : s.place.sharedBy) shared.push_back(ExactText(game));
+      one["shared_by"] = std::move(shared);
+      one["redirected_to"] = ExactText(s.place.redirectedTo);
+    }
     one["bytes"] = s.fileBytes;
     one["readable"] = s.opened;
     one["size_mb"] = s.megabytes;
@@ -92,7 +110,7 @@ void PrintSurveyText(const sd::Survey& survey, Console& console) {
   for (const sd::CardSurvey& s : survey.cards) {
     const bool open = s.opened;
     rows.push_back({DisplayText(s.place.relative), std::string(sd::ConsoleName(s.place.console)),
-                    std::string(sd::LayoutName(s.place.layout)), DisplayText(s.place.folder), ChannelText(s.place),
+                    std::string(sd::LayoutName(s.place.layout)), FolderText(s.place), ChannelText(s.place),
                     open ? card::SizeText({s.megabytes, s.ecc, s.fileBytes == 0, s.ps1}) : "",
                     open ? std::to_string(s.saves) : "", open ? FreeText(s) : "",
                     StateText(s)});
@@ -127,7 +145,8 @@ int RunSdFind(const SdFindOptions& o, Console& console) {
 }
 
 int RunSdCheck(const std::string& root, Console& console) {
-  const std::vector<sd::CardFindings> all = sd::CheckCards(root);
+  const sd::TreeFindings tree = sd::CheckTree(root);
+  const std::vector<sd::CardFindings>& all = tree.cards;
   int troubled = 0;
   for (const sd::CardFindings& f : all) {
     const std::string card = DisplayText(f.place.relative);
@@ -136,9 +155,14 @@ int RunSdCheck(const std::string& root, Console& console) {
     if (!f.refusal.empty()) console.out << card << ": " << sd::LayoutName(f.place.layout) << " refuses it: " << DisplayText(f.refusal) << '\n';
     if (!f.Clean()) ++troubled;
   }
+  for (const sd::PopsFinding& r : tree.redirects)
+    console.out << DisplayText(r.file) << ": not followed: " << DisplayText(r.problem) << '\n';
   console.out << all.size() << (all.size() == 1 ? " card" : " cards") << " checked, " << troubled
-              << " with problems\n";
-  return troubled > 0 ? kExitFailed : kExitOk;
+              << " with problems";
+  if (!tree.redirects.empty())
+    console.out << "; " << tree.redirects.size() << " VMCDIR.TXT " << (tree.redirects.size() == 1 ? "file" : "files") << " not followed";
+  console.out << '\n';
+  return tree.Clean() ? kExitOk : kExitFailed;
 }
 
 // A split or merge report: its lines, its summary, exit 1 when a save went nowhere.
@@ -155,7 +179,10 @@ int PrintReport(const Report& report, LineText lineText, Summary summary, Consol
 
 int RunSdSplit(const SdSplitOptions& o, Console& console) {
   sd::SplitOptions options;
-  options.device = o.layout == "opl" ? sd::Layout::kOpl : o.layout == "mcp2" ? sd::Layout::kMemcardPro2 : sd::Layout::kSd2psx;
+  options.device = o.layout == "opl"    ? sd::Layout::kOpl
+                   : o.layout == "mcp2" ? sd::Layout::kMemcardPro2
+                   : o.layout == "pops" ? sd::Layout::kPops
+                                        : sd::Layout::kSd2psx;
   options.system = o.system == "skip" ? sd::SystemFolders::kSkip : sd::SystemFolders::kCopy;
   return PrintReport(sd::SplitCardFile(o.card, o.root, options), sd::messages::SplitLineText,
                      sd::messages::SplitSummary, console);
@@ -182,8 +209,9 @@ void AddSdCommands(CLI::App& app, Commands& commands) {
   sdCmd->footer(
       "ROOT is the folder of an SD card, or of a copy of one. Cards are found in the layouts of\n"
       "sd2psx and sd2psXtd (MemoryCards/PS2|PS1/<Folder>/<Folder>-<ch>.mcd), MemCard PRO 2 and\n"
-      "MemCard PRO (<ID>/<ID>-<ch>.mc2|.mcd), Open PS2 Loader (VMC/*.bin) and PCSX2 (*.ps2 and\n"
-      "folder cards). A .bin beside sd2psx cards is a screen image, not a card.\n" +
+      "MemCard PRO (<ID>/<ID>-<ch>.mc2|.mcd), Open PS2 Loader (VMC/*.bin), PCSX2 (*.ps2 and\n"
+      "folder cards) and POPStarter (POPS/<game>/SLOT0.VMC and SLOT1.VMC, also POPS0..POPS9 and\n"
+      "__common/POPS; VMCDIR.TXT honoured). A .bin beside sd2psx cards is a screen image, not a card.\n" +
       ChangesCardNote() +
       "Examples:\n"
       "  moravelt-cli sd ls /media/sd\n"
@@ -195,7 +223,8 @@ void AddSdCommands(CLI::App& app, Commands& commands) {
   AddRoot(listCmd, list->root);
   listCmd->add_flag("--json", list->json, "Print one JSON object");
   listCmd->footer("Each card: its console, device, game folder, channel (and its name), size, saves, free space,\n"
-                  "and what is wrong with it: not readable, damaged, or refused by its device.");
+                  "and what is wrong with it: not readable, damaged, or refused by its device. A POPStarter\n"
+                  "card's folder is its game's, with the ID read from the game's .VCD beside it.");
   commands.push_back({listCmd, [list](Console& console) { return RunSdList(*list, console); }});
 
   auto find = std::make_shared<SdFindOptions>();
@@ -211,7 +240,8 @@ void AddSdCommands(CLI::App& app, Commands& commands) {
   CLI::App* splitCmd = sdCmd->add_subcommand("split", "Put each save of CARD on its game's card on the SD card");
   splitCmd->add_option("CARD", split->card, "The card to split; it is only read")->required();
   AddRoot(splitCmd, split->root);
-  splitCmd->add_option("--layout", split->layout, "sd2psx (default), mcp2 or opl")->check(CLI::IsMember({"sd2psx", "mcp2", "opl"}));
+  splitCmd->add_option("--layout", split->layout, "sd2psx (default), mcp2, opl or pops")
+      ->check(CLI::IsMember({"sd2psx", "mcp2", "opl", "pops"}));
   splitCmd->add_option("--system", split->system, "System folders (BADATA-SYSTEM, BWNETCNF): copy (to every game card; default) or skip")
       ->check(CLI::IsMember({"copy", "skip"}));
   splitCmd->footer(
@@ -220,11 +250,14 @@ void AddSdCommands(CLI::App& app, Commands& commands) {
       "Loader: 2 slots). Missing cards are made at 8 MB without ECC. Saves of no game go to\n"
       "UNSORTED. Game2Folder.ini is honoured; Open PS2 Loader's CFG files get their $VMC_ line.\n"
       "A PS1 card's saves go to 128 KB cards under MemoryCards/PS1 (sd2psx) or MemCard PRO's\n"
-      "folders (mcp2); Open PS2 Loader takes no PS1 cards.\n"
+      "folders (mcp2); Open PS2 Loader takes no PS1 cards. With pops each save of a PS1 card goes\n"
+      "to the SLOT0.VMC of the game whose .VCD has its ID (a VMCDIR.TXT followed, never changed);\n"
+      "saves whose disc is not there are skipped, and a PS2 card is refused.\n"
       "Exit status 1 when any save was skipped.\n"
       "Examples:\n"
       "  moravelt-cli sd split Mcd001.ps2 /media/sd\n"
-      "  moravelt-cli sd split --layout opl --system skip Mcd001.ps2 /media/usb");
+      "  moravelt-cli sd split --layout opl --system skip Mcd001.ps2 /media/usb\n"
+      "  moravelt-cli sd split --layout pops Mcd001.mcd /media/usb");
   commands.push_back({splitCmd, [split](Console& console) { return RunSdSplit(*split, console); }});
 
   auto merge = std::make_shared<SdMergeOptions>();
@@ -247,7 +280,8 @@ void AddSdCommands(CLI::App& app, Commands& commands) {
   CLI::App* checkCmd = sdCmd->add_subcommand("check", "Run card check on every card, and find cards their device refuses");
   AddRoot(checkCmd, *check);
   checkCmd->footer("Exit status 1 when any card has damage or is one its device refuses (ECC on an sd2psx\n"
-                   "card, a size it does not take).");
+                   "card, a size it does not take), or a VMCDIR.TXT is not followed: one POPStarter ignores\n"
+                   "(over 103 bytes, more than one line, holding / \\ or :) or one that leaves POPS.");
   commands.push_back({checkCmd, [check](Console& console) { return RunSdCheck(*check, console); }});
 }
 

@@ -42,10 +42,13 @@ class Walker {
   void AddSd2psx(const std::string& path, const std::vector<std::string>& parts, std::size_t memoryCards);
   void Add(const std::string& path, Layout layout, Console console, std::string folder, int channel);
   const ChannelSettings& SettingsOf(const std::string& folderPath, const std::string& folder);
+  void AddHome(const io::FolderItem& item, const std::vector<std::string>& parts);
+  void ReadPops();
 
   std::string root_;
   FoundCards found_;
   std::map<std::string, ChannelSettings> settings_;
+  std::vector<PopsHome> homes_;
 };
 
 FoundCards Walker::Run() {
@@ -61,6 +64,7 @@ FoundCards Walker::Run() {
       // A folder card is a card, not a tree; the devices' settings hold no cards.
       const bool folderCard = io::Exists(io::JoinPath(item.path, card::kFolderSuperblock));
       if (folderCard) Add(item.path, Layout::kPcsx2, Console::kPs2, parts.back(), 0);
+      AddHome(item, parts);
       const bool deep = parts.size() > static_cast<std::size_t>(kMaxDepth);
       return folderCard || parts.back() == ".sd2psx" || deep ? io::Walk::kSkip : io::Walk::kGo;
     }
@@ -69,7 +73,42 @@ FoundCards Walker::Run() {
   });
   std::sort(found_.cards.begin(), found_.cards.end(),
             [](const FoundCard& a, const FoundCard& b) { return a.relative < b.relative; });
+  ReadPops();
   return std::move(found_);
+}
+
+void Walker::AddHome(const io::FolderItem& item, const std::vector<std::string>& parts) {
+  const std::string& name = parts.back();
+  const std::string parent = io::ParentOf(item.path);
+  if (IsPopsHomeName(name)) {
+    PopsHome& home = homes_.emplace_back(PopsHome{item.path, {item.path}});
+    // __common/POPS: the games are in __.POPS beside __common.
+    const std::string discs = io::JoinPath(io::ParentOf(parent), kInternalDiscs);
+    if (parts.size() >= 2 && io::EqualsIgnoringCase(parts[parts.size() - 2], kInternalCommon) && io::IsFolder(discs))
+      home.discs.push_back(discs);
+  } else if (io::EqualsIgnoringCase(name, kInternalDiscs)) {
+    // The internal disk's games, whose folders are made in __common/POPS, there or not yet.
+    const std::string home = io::JoinPath(io::JoinPath(parent, kInternalCommon), "POPS");
+    homes_.push_back({home, {home, item.path}});
+  }
+}
+
+void Walker::ReadPops() {
+  found_.pops = ReadPopsHomes(std::move(homes_));
+  for (FoundCard& card : found_.cards) {
+    if (card.layout != Layout::kPops) continue;
+    const std::string folder = io::ParentOf(card.path);
+    const std::string home = io::ParentOf(folder);
+    for (const PopsGame& g : found_.pops.games) {
+      if (g.home != home) continue;
+      if (io::EqualsIgnoringCase(g.name, card.folder)) {
+        card.gameId = g.gameId;
+        if (g.cards != folder) card.redirectedTo = RelativePath(root_, g.cards);
+      } else if (g.cards == folder) {
+        card.sharedBy.push_back(g.name);
+      }
+    }
+  }
 }
 
 void Walker::Visit(const io::FolderItem& item, const std::vector<std::string>& parts) {
@@ -78,6 +117,10 @@ void Walker::Visit(const io::FolderItem& item, const std::vector<std::string>& p
   const std::string ext = io::FoldAscii(io::ExtensionOf(name));
   const std::string stem(io::StemOf(name));
   const std::string parent = parts.size() >= 2 ? parts[parts.size() - 2] : std::string();
+  if (const int slot = PopsSlotOf(name); slot >= 0 && parts.size() >= 3 && IsPopsHomeName(parts[parts.size() - 3])) {
+    Add(path, Layout::kPops, Console::kPs1, parent, slot + 1);
+    return;
+  }
   auto memoryCards = std::find_if(parts.begin(), parts.end(), [](const std::string& p) {
     return io::EqualsIgnoringCase(p, "MemoryCards");
   });

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sd/places.h"
+#include "sd/pops.h"
 
 namespace sd {
 
@@ -24,11 +25,18 @@ struct FoundCard {
                          // an Open PS2 Loader card's name, or a PCSX2 card's file name
   int channel = 0;       // from the card's name; 0 when it has none
   std::string channelName;  // from the card folder's <Folder>.ini
+  // POPStarter: the game ID of the .VCD the card's folder is named after (empty when that
+  // disc is not there or names none); the other games whose VMCDIR.TXT sends them to this
+  // folder; the folder (from the root) the game's VMCDIR.TXT sends it to instead of this one.
+  std::string gameId;
+  std::vector<std::string> sharedBy;
+  std::string redirectedTo;
 };
 
 struct FoundCards {
   std::vector<FoundCard> cards;  // in path order
   bool truncated = false;        // the walk stopped at kMaxEntries
+  PopsTree pops;                 // POPStarter's folders and games
 };
 
 FoundCards FindCards(const std::string& root);

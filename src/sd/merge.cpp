@@ -8,6 +8,7 @@
 #include "card/kinds.h"
 #include "card/ps1/ps1_card.h"
 #include "io/file.h"
+#include "io/folder.h"
 #include "io/path.h"
 #include "model/entry_time_text.h"
 #include "sd/find_cards.h"
@@ -42,7 +43,7 @@ class Merger {
   void Add(MergeEvent event, std::string save, std::string card, std::string detail = {}, std::string other = {}) {
     report_.lines.push_back({event, std::move(save), std::move(card), std::move(detail), std::move(other)});
   }
-  bool OfGame(const FoundCard& c, const GameFolders& folders) const;
+  bool OfGame(const FoundCard& c, const GameFolders& folders, const PopsTree& pops) const;
   void Read(FoundCard c);
   void Offer(const std::string& folder, const Candidate& candidate);
   std::string Where(int source) const { return source == kTarget ? target_.path() : sources_[source].relative; }
@@ -63,8 +64,9 @@ MergeReport Merger::Run() {
   for (const card::SaveInfo& s : target_.List().saves)
     if (!s.deleted) Offer(s.folder, {kTarget, s.modified});
   const GameFolders folders = GameFolders::Read(root_);
-  for (FoundCard& c : FindCards(root_).cards) {
-    if (io::SameFile(c.path, target_.path()) || !OfGame(c, folders)) continue;
+  FoundCards found = FindCards(root_);
+  for (FoundCard& c : found.cards) {
+    if (io::SameFile(c.path, target_.path()) || !OfGame(c, folders, found.pops)) continue;
     if (c.console != console_) {
       Add(MergeEvent::kOtherConsole, "", c.relative);
       continue;
@@ -76,7 +78,7 @@ MergeReport Merger::Run() {
   return std::move(report_);
 }
 
-bool Merger::OfGame(const FoundCard& c, const GameFolders& folders) const {
+bool Merger::OfGame(const FoundCard& c, const GameFolders& folders, const PopsTree& pops) const {
   if (options_.game.empty()) return true;
   const std::string id = DeviceId(options_.game);
   switch (c.layout) {
@@ -95,6 +97,11 @@ bool Merger::OfGame(const FoundCard& c, const GameFolders& folders) const {
       }
       return false;
     }
+    case Layout::kPops:
+      // The cards a game of that ID uses: its own folder's, or the folder a redirect names.
+      return std::any_of(pops.games.begin(), pops.games.end(), [&](const PopsGame& g) {
+        return g.gameId == id && g.cards == io::ParentOf(c.path);
+      });
     case Layout::kPcsx2:
       break;
   }

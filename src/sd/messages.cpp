@@ -14,8 +14,10 @@ std::string Count(std::size_t n, const std::string& one, const std::string& many
 
 std::string SplitLineText(const SplitLine& l) {
   switch (l.event) {
-    case SplitEvent::kPlaced: return l.save + " -> " + l.card + (l.newCard ? " (new card)" : "");
-    case SplitEvent::kAlreadyThere: return l.save + ": already on " + l.card + ", file for file";
+    case SplitEvent::kPlaced:
+      return l.save + " -> " + l.card + (l.newCard ? " (new card)" : "") + (l.detail.empty() ? "" : ", as " + l.detail + " says");
+    case SplitEvent::kAlreadyThere:
+      return l.save + ": already on " + l.card + ", file for file" + (l.detail.empty() ? "" : ", as " + l.detail + " says");
     case SplitEvent::kSystemCopied: return l.save + " -> " + l.card + " (system folder)";
     case SplitEvent::kSystemKept: return l.save + ": " + l.card + " holds another copy; left as it is";
     case SplitEvent::kSystemLeftOut: return l.save + ": a system folder, left out as asked";

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "card/layout.h"
+#include "sd/pops.h"
 
 namespace sd {
 
@@ -38,6 +39,7 @@ std::string_view LayoutName(Layout layout) {
     case Layout::kMemcardPro: return "MemCard PRO";
     case Layout::kOpl: return "Open PS2 Loader";
     case Layout::kPcsx2: return "PCSX2";
+    case Layout::kPops: return "POPStarter";
   }
   return "";
 }
@@ -49,7 +51,7 @@ Layout LayoutFor(Layout device, Console console) {
   return device;
 }
 
-int ChannelCount(Layout layout) { return layout == Layout::kOpl ? 2 : 8; }
+int ChannelCount(Layout layout) { return layout == Layout::kOpl || layout == Layout::kPops ? 2 : 8; }
 
 std::string OplCardName(std::string_view startup, int slot) { return std::string(startup) + "_" + std::to_string(slot); }
 
@@ -67,6 +69,8 @@ std::string ChannelCardPath(Layout layout, Console console, std::string_view fol
       return name + "/" + name + "-" + ch + ".mcd";
     case Layout::kOpl:
       return "VMC/" + OplCardName(folder, channel - 1) + ".bin";
+    case Layout::kPops:
+      return name + "/" + PopsSlotName(channel - 1);
     case Layout::kPcsx2:
       break;
   }

@@ -11,6 +11,7 @@
 #include "io/output_file.h"
 #include "io/file.h"
 #include "io/folder.h"
+#include "sd/find_cards.h"
 #include "sd/game_id.h"
 #include "sd/ini.h"
 #include "sd/saves.h"
@@ -35,6 +36,7 @@ struct Group {
   std::string folder;
   bool game = true;  // false for UNSORTED
   std::vector<std::string> saves;
+  std::vector<std::string> redirects;  // POPStarter: the VMCDIR.TXT that sent each save's game to `folder`
 };
 
 class Splitter {
@@ -42,7 +44,9 @@ class Splitter {
   Splitter(const card::Card& source, std::string root, const SplitOptions& options)
       : source_(source), root_(std::move(root)), options_(options),
         console_(card::IsPs1(source.type()) ? Console::kPs1 : Console::kPs2),
-        layout_(LayoutFor(options.device, console_)), folders_(GameFolders::Read(root_)) {}
+        layout_(LayoutFor(options.device, console_)), folders_(GameFolders::Read(root_)) {
+    if (layout_ == Layout::kPops) pops_ = FindCards(root_).pops.games;
+  }
   SplitReport Run();
 
  private:
@@ -50,12 +54,14 @@ class Splitter {
     report_.lines.push_back({event, std::move(save), std::move(card), std::move(detail), newCard});
   }
   std::string FolderOf(std::string_view saveFolder) const;
+  const PopsGame* PopsGameOf(std::string_view saveFolder) const;
+  bool GroupPops(const card::SaveInfo& s, std::vector<Group>& groups);
   int ChannelsOf(const Group& g) const;
   Channel& ChannelAt(const Group& g, int channel);
   bool Usable(Channel& c);
   bool Make(Channel& c);
   void Unmake(Channel& c);
-  void Place(const Group& g, int channels, const CSaveGame& save, const std::string& folder);
+  void Place(const Group& g, int channels, const CSaveGame& save, const std::string& folder, const std::string& redirect);
   void Written(const Group& g, const Channel& c, int channel);
   void WriteCfg(const std::string& startup, int slot);
   void CopySystem(const std::vector<std::string>& system);
@@ -66,6 +72,7 @@ class Splitter {
   Console console_;
   Layout layout_;
   GameFolders folders_;
+  std::vector<PopsGame> pops_;  // POPStarter's games on the tree, in path order
   std::map<std::string, Channel> channels_;
   std::vector<std::string> written_;  // cards that took a game's save, in order
   std::set<std::string> cfgDone_;
@@ -77,10 +84,18 @@ SplitReport Splitter::Run() {
     report_.failure = "Open PS2 Loader takes no PS1 cards: split a PS1 card for sd2psx or MemCard PRO";
     return std::move(report_);
   }
+  if (console_ == Console::kPs2 && layout_ == Layout::kPops) {
+    report_.failure = "a PS2 card: POPStarter's cards are PS1 cards, and only a PS1 card's saves go on them";
+    return std::move(report_);
+  }
   std::vector<Group> groups;
   std::vector<std::string> system;
   for (const card::SaveInfo& s : source_.List().saves) {
     if (s.deleted) continue;  // a PS1 card keeps deleted saves' data: they are not saves
+    if (layout_ == Layout::kPops) {
+      GroupPops(s, groups);
+      continue;
+    }
     const SaveKind kind = KindOf(s.folder);
     if (kind == SaveKind::kSystem) {
       if (options_.system == SystemFolders::kSkip)
@@ -91,21 +106,49 @@ SplitReport Splitter::Run() {
     }
     const std::string folder = kind == SaveKind::kGame ? FolderOf(s.folder) : std::string(kUnsorted);
     auto it = std::find_if(groups.begin(), groups.end(), [&](const Group& g) { return g.folder == folder; });
-    if (it == groups.end()) it = groups.insert(groups.end(), Group{folder, kind == SaveKind::kGame, {}});
+    if (it == groups.end()) it = groups.insert(groups.end(), Group{folder, kind == SaveKind::kGame, {}, {}});
     it->saves.push_back(s.folder);
   }
   for (const Group& g : groups) {
     const int channels = ChannelsOf(g);
-    for (const std::string& folder : g.saves) {
+    for (std::size_t i = 0; i < g.saves.size(); ++i) {
+      const std::string& folder = g.saves[i];
       card::OpenedSave opened = source_.OpenSave(folder);
       if (!opened.save)
         Add(SplitEvent::kSkipped, folder, "", card::messages::OpenSaveMessage(opened.result, folder));
       else
-        Place(g, channels, *opened.save, folder);
+        Place(g, channels, *opened.save, folder, i < g.redirects.size() ? g.redirects[i] : std::string());
     }
   }
   CopySystem(system);
   return std::move(report_);
+}
+
+const PopsGame* Splitter::PopsGameOf(std::string_view saveFolder) const {
+  const std::string code = ProductCodeOf(saveFolder);
+  if (code.empty()) return nullptr;
+  // The first game of that ID in path order: a second copy of a disc is not split to.
+  const auto it = std::find_if(pops_.begin(), pops_.end(), [&](const PopsGame& g) { return g.gameId == code; });
+  return it == pops_.end() ? nullptr : &*it;
+}
+
+// Each save to the SLOT0.VMC of its game's disc; a save of no game, or of a game whose disc
+// is not there, goes nowhere: POPStarter's cards are the games'.
+bool Splitter::GroupPops(const card::SaveInfo& s, std::vector<Group>& groups) {
+  const std::string code = ProductCodeOf(s.folder);
+  const PopsGame* game = PopsGameOf(s.folder);
+  if (!game) {
+    Add(SplitEvent::kSkipped, s.folder, "",
+        code.empty() ? "names no game, and POPStarter's cards are the games'"
+                     : "no .VCD here is the disc of " + code + " (its SYSTEM.CNF read)");
+    return false;
+  }
+  const std::string folder = RelativePath(root_, game->cards);
+  auto it = std::find_if(groups.begin(), groups.end(), [&](const Group& g) { return g.folder == folder; });
+  if (it == groups.end()) it = groups.insert(groups.end(), Group{folder, true, {}, {}});
+  it->saves.push_back(s.folder);
+  it->redirects.push_back(game->redirect.empty() ? std::string() : RelativePath(root_, game->redirect));
+  return true;
 }
 
 std::string Splitter::FolderOf(std::string_view saveFolder) const {
@@ -118,6 +161,7 @@ std::string Splitter::FolderOf(std::string_view saveFolder) const {
 }
 
 int Splitter::ChannelsOf(const Group& g) const {
+  if (layout_ == Layout::kPops) return 1;  // SLOT0.VMC: the card of port 1
   int channels = ChannelCount(layout_);
   if (layout_ == Layout::kSd2psx) {
     // The card folder's own settings may allow fewer channels.
@@ -192,7 +236,7 @@ void Splitter::Unmake(Channel& c) {
   c.looked = false;
 }
 
-void Splitter::Place(const Group& g, int channels, const CSaveGame& save, const std::string& folder) {
+void Splitter::Place(const Group& g, int channels, const CSaveGame& save, const std::string& folder, const std::string& redirect) {
   card::ImportOptions import;
   import.now = options_.now;
   for (int ch = 1; ch <= channels; ++ch) {
@@ -203,13 +247,13 @@ void Splitter::Place(const Group& g, int channels, const CSaveGame& save, const 
     const card::ImportOutcome out = c.card->Import(save, import);
     switch (out.result) {
       case card::ImportResult::kImported:
-        Add(SplitEvent::kPlaced, folder, c.relative, "", made);
+        Add(SplitEvent::kPlaced, folder, c.relative, redirect, made);
         Written(g, c, ch);
         return;
       case card::ImportResult::kAlreadyOnCard: {
         card::OpenedSave there = c.card->OpenSave(folder);
         if (there.save && SameFiles(save, *there.save)) {
-          Add(SplitEvent::kAlreadyThere, folder, c.relative);
+          Add(SplitEvent::kAlreadyThere, folder, c.relative, redirect);
           Written(g, c, ch);
           return;
         }
@@ -230,9 +274,13 @@ void Splitter::Place(const Group& g, int channels, const CSaveGame& save, const 
         return;
     }
   }
-  Add(SplitEvent::kSkipped, folder, "",
-      "every channel of " + g.folder + " (1-" + std::to_string(channels) +
-          ") is full, holds another save of that name, or is in the way");
+  if (layout_ == Layout::kPops)
+    Add(SplitEvent::kSkipped, folder, "",
+        "the " + PopsSlotName(0) + " of " + g.folder + " is full, holds another save of that name, or is in the way");
+  else
+    Add(SplitEvent::kSkipped, folder, "",
+        "every channel of " + g.folder + " (1-" + std::to_string(channels) +
+            ") is full, holds another save of that name, or is in the way");
 }
 
 void Splitter::Written(const Group& g, const Channel& c, int channel) {

@@ -8,6 +8,11 @@
 // named UNSORTED; the system folders (browser data, network settings) go to every game
 // card written, or nowhere, as asked. For Open PS2 Loader each game's CFG file names its
 // cards. The source card is only read; a card in the way is left untouched.
+//
+// For POPStarter each save of a PS1 card goes to the SLOT0.VMC of the game whose .VCD has
+// its ID (the folder a VMCDIR.TXT names, when one sends the game there: the redirect is
+// followed, never written); a missing SLOT0.VMC is made a raw PS1 card. A save of no game,
+// or of a game whose disc is not on the tree, is skipped. A PS2 card is refused whole.
 #pragma once
 
 #include <optional>
@@ -23,13 +28,14 @@ namespace sd {
 enum class SystemFolders { kCopy, kSkip };
 
 struct SplitOptions {
-  Layout device = Layout::kSd2psx;  // kSd2psx, kMemcardPro2 or kOpl
+  Layout device = Layout::kSd2psx;  // kSd2psx, kMemcardPro2, kOpl or kPops
   SystemFolders system = SystemFolders::kCopy;
   std::optional<EntryTime> now;     // the cards' clock; default now in Japan time
 };
 
 enum class SplitEvent {
-  kPlaced,         // the save went onto `card` (`newCard`: made for it)
+  kPlaced,         // the save went onto `card` (`newCard`: made for it; `detail`: the
+                   // VMCDIR.TXT that sent it there)
   kAlreadyThere,   // the same save, file for file, was on `card`: nothing written
   kSystemCopied,   // a system folder went onto `card`
   kSystemKept,     // `card` holds another copy of that system folder: left as it is

@@ -79,17 +79,25 @@ bool CardFindings::Clean() const {
   return refusal.empty() && !HasDamage(issues);
 }
 
-std::vector<CardFindings> CheckCards(const std::string& root) {
-  std::vector<CardFindings> all;
-  for (FoundCard& place : FindCards(root).cards) {
-    CardFindings& f = all.emplace_back();
+TreeFindings CheckTree(const std::string& root) {
+  TreeFindings all;
+  FoundCards found = FindCards(root);
+  for (FoundCard& place : found.cards) {
+    CardFindings& f = all.cards.emplace_back();
     const std::uint64_t bytes = FileBytes(place);
     if (bytes > 0) f.refusal = Refusal(place.layout, place.console, bytes);
     card::OpenedCard opened = card::OpenCard(place.path);
     f.issues = opened.card ? opened.card->Check() : opened.issues;
     f.place = std::move(place);
   }
+  for (PopsFinding& r : found.pops.findings) all.redirects.push_back({RelativePath(root, r.file), std::move(r.problem)});
   return all;
+}
+
+std::vector<CardFindings> CheckCards(const std::string& root) { return CheckTree(root).cards; }
+
+bool TreeFindings::Clean() const {
+  return redirects.empty() && std::all_of(cards.begin(), cards.end(), [](const CardFindings& f) { return f.Clean(); });
 }
 
 }  // namespace sd

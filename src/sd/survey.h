@@ -56,4 +56,13 @@ struct CardFindings {
 
 std::vector<CardFindings> CheckCards(const std::string& root);
 
+// What sd check finds: every card's findings, and the VMCDIR.TXT files of POPStarter's
+// folders that are not followed (their paths from the root).
+struct TreeFindings {
+  std::vector<CardFindings> cards;
+  std::vector<PopsFinding> redirects;
+  bool Clean() const;
+};
+TreeFindings CheckTree(const std::string& root);
+
 }  // namespace sd
