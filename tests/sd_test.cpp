@@ -357,6 +357,11 @@ TEST_P(SdSplitMerge, TheCorpusCardSplitsByGameAndMergesBackWhole) {
   for (const sd::MergeLine& l : merge.lines) EXPECT_NE(l.event, sd::MergeEvent::kNotTaken) << sd::messages::MergeLineText(l);
   EXPECT_EQ(SavesOn(merged), expected);
   EXPECT_EQ(card::OpenCard(merged).card->type(), card::CardType::kImageWithEcc);
+  // Into a new PS2 Classics card: made encrypted, as its name says.
+  const std::string vme = dir.File("merged.vme");
+  EXPECT_TRUE(sd::MergeIntoFile(root, vme, {}).Complete());
+  EXPECT_EQ(SavesOn(vme), expected);
+  EXPECT_EQ(card::OpenCard(vme).card->type(), card::CardType::kPs3Vme);
 }
 
 INSTANTIATE_TEST_SUITE_P(

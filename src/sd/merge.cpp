@@ -7,6 +7,7 @@
 #include "card/card_messages.h"
 #include "card/kinds.h"
 #include "card/ps1/ps1_card.h"
+#include "card/ps3_card.h"
 #include "io/file.h"
 #include "io/folder.h"
 #include "io/path.h"
@@ -202,6 +203,12 @@ card::FormatResult MakeTarget(const std::string& target, const MergeOptions& opt
   format.ecc = card::EccForExtension(target).value_or(true);
   format.time = options.now;
   made = format.ecc ? "8 MB, with ECC" : "8 MB, without ECC";
+  // A PS2 Classics card is encrypted: an image under its name would be no card at all.
+  const card::CardKind& vme = card::KindOf(card::CardType::kPs3Vme);
+  if (vme.Has(io::ExtensionOf(target))) {
+    made = "8 MB, " + std::string(vme.noun) + ", retail key";
+    return card::FormatPs3Card(target, card::CardType::kPs3Vme, format);
+  }
   return card::FormatImage(target, format);
 }
 
