@@ -167,6 +167,15 @@ TEST(ReadIconSys, ReadsAPcFileAndSkipsOneThatCannotBeOpened) {
   two.AddEntryFromDisk(dir.File("icon.sys"), "icon.sys");
   std::filesystem::remove(dir.path() / "gone");
   EXPECT_EQ(ReadTitle(two), "FROM PC");
+
+  // So is one cut short since, though its title is still there: only the whole file
+  // tells it is whole.
+  testutil::WriteFile(dir.File("short"), testutil::MakeIconSys("SHORT"));
+  CGeneric cut;
+  cut.AddEntryFromDisk(dir.File("short"), "icon.sys");
+  cut.AddEntryFromDisk(dir.File("icon.sys"), "icon.sys");
+  std::filesystem::resize_file(dir.path() / "short", 300);
+  EXPECT_EQ(ReadTitle(cut), "FROM PC");
 }
 
 TEST(ReadIconSys, ReadsFromTheContainerAtTheDataOffset) {

@@ -288,6 +288,75 @@ TEST(SdFind, EveryLayoutOfASampleTree) {
   }
 }
 
+// ---- reading only what a listing uses ---------------------------------------------------------
+
+// sd ls, sd find and card ls read of each card its superblock, its FAT, the pages of its
+// directories' entries and the head of each icon.sys, and nothing else: no page twice, no
+// erase block around a page, no save's data. The io layer counts the bytes asked for.
+TEST(SdListing, ReadsOnlyThePagesItUses) {
+  testutil::TempDir dir;
+  struct Row {
+    const char* why;
+    bool ecc;
+    int saves;
+    int files;       // icon.sys and files - 1 more of 2,000 bytes
+    bool within64;   // the whole listing within 64 KiB
+  };
+  const Row rows[] = {
+      {"one save, as sd split makes the cards", false, 1, 3, true},
+      {"one save, with ECC", true, 1, 3, true},
+      {"six saves of three files, with ECC", true, 6, 3, true},
+      {"ten saves of one file", false, 10, 1, true},
+      {"ten saves of three files, with ECC", true, 10, 3, false},
+  };
+  testutil::WriteFile(dir.File("icon.sys"), testutil::MakeIconSys("LISTED"));
+  testutil::WriteFile(dir.File("file"), testutil::MakeBytes(2000, 5));
+  for (const Row& r : rows) {
+    const std::string root = dir.File(std::string("sd-") + r.why);
+    const std::string path = PutCard(dir, root, "MemoryCards/PS2/SLES-50000/SLES-50000-1.mcd", {}, r.ecc);
+    {
+      std::unique_ptr<card::Card> c = card::OpenCard(path).card;
+      ASSERT_TRUE(c) << r.why;
+      for (int k = 0; k < r.saves; ++k) {
+        CGeneric s;
+        s.AddEntryFromDisk(dir.File("icon.sys"), "icon.sys");
+        for (int f = 1; f < r.files; ++f) s.AddEntryFromDisk(dir.File("file"), "FILE" + std::to_string(f));
+        s.SetName(-1, "BESLES-5000" + std::to_string(k) + "GAME");
+        ASSERT_EQ(c->Import(s).result, card::ImportResult::kImported) << r.why;
+      }
+    }
+    // What the listing needs: the 4 KiB a file is told apart by, the superblock's head and
+    // page, the first page of the indirect FAT, the FAT (32 clusters on an 8 MB card), one
+    // page per entry of the root and of each save, backup block 2's first word, and the
+    // title's 256 bytes of each icon.sys, for the short title and the full one.
+    const std::uint64_t page = r.ecc ? 528 : 512;
+    const std::uint64_t entries = 2 + static_cast<std::uint64_t>(r.saves) * (1 + 2 + r.files);
+    const std::uint64_t needed = 4096 + 52 + page * (1 + 1 + 64 + entries) + 4 + static_cast<std::uint64_t>(r.saves) * 2 * 256;
+    const auto asked = [](const auto& list) {
+      const std::uint64_t before = io::BytesAsked();
+      list();
+      return io::BytesAsked() - before;
+    };
+    const std::uint64_t ls = asked([&] {
+      const sd::Survey survey = sd::SurveyCards(root);
+      ASSERT_EQ(survey.cards.size(), 1u);
+      EXPECT_EQ(survey.cards[0].saves, r.saves) << r.why;
+    });
+    const std::uint64_t find = asked([&] { EXPECT_EQ(sd::FindSaves(root, "LISTED").saves.size(), static_cast<std::size_t>(r.saves)) << r.why; });
+    const std::uint64_t cardLs = asked([&] {
+      const card::Listing listing = card::OpenCard(path).card->List();
+      ASSERT_EQ(listing.saves.size(), static_cast<std::size_t>(r.saves));
+      EXPECT_EQ(listing.saves.back().title, "LISTED") << r.why;
+    });
+    for (const std::uint64_t n : {ls, find, cardLs}) {
+      EXPECT_LE(n, needed) << r.why;
+      if (r.within64) {
+        EXPECT_LE(n, 64u * 1024) << r.why;
+      }
+    }
+  }
+}
+
 // ---- split and merge --------------------------------------------------------------------------
 
 sd::SplitOptions Layout(sd::Layout device, sd::SystemFolders system = sd::SystemFolders::kCopy) {

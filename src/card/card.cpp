@@ -52,7 +52,7 @@ void Card::ReadAgain() {
   if (inMemory_ || (source_ && source_->Current())) return;
   // Opened anew: an older source goes on reading the version it read, for the saves
   // opened from it, as long as that can be read.
-  source_ = io::OpenSource(path_);
+  source_ = io::OpenSource(path_, io::Access::kScattered);
 }
 
 std::unique_ptr<io::ByteSink> Card::WriteBackSink() const {
@@ -188,7 +188,10 @@ OpenedCard OpenIdentified(Identified what, CardReading reading) {
 
 }  // namespace
 
-OpenedCard OpenCard(const std::string& path, CardReading reading) { return OpenIdentified(Identify(path), reading); }
+OpenedCard OpenCard(const std::string& path, CardReading reading) {
+  // A card is read where its structure and the files asked for lie, never from end to end.
+  return OpenIdentified(Identify(path, io::Access::kScattered), reading);
+}
 
 OpenedCard OpenCard(io::SourcePtr source, CardReading reading) {
   return OpenIdentified(Identify(std::move(source)), reading);

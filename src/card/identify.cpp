@@ -42,7 +42,7 @@ void Judge(Identified& what, std::string_view name) {
 
 }  // namespace
 
-Identified Identify(const std::string& path) {
+Identified Identify(const std::string& path, io::Access access) {
   Identified what;
   what.path = path;
   if (io::IsFolder(path)) {
@@ -56,7 +56,7 @@ Identified Identify(const std::string& path) {
     }
     return what;
   }
-  what.source = io::OpenSource(path);
+  what.source = io::OpenSource(path, access);
   if (!what.source) {
     // What its name says it is, for the message of the failure to open it.
     what.family = FamilyForExtension(io::ExtensionOf(path));

@@ -45,8 +45,9 @@ struct Identified {
   bool Known() const { return family || card; }
 };
 
-// What the file or folder at `path` is, opening it once.
-Identified Identify(const std::string& path);
+// What the file or folder at `path` is, opening it once; the file is read as `access`
+// says (a card about to be opened: scattered, so that nothing is read ahead).
+Identified Identify(const std::string& path, io::Access access = io::Access::kInOrder);
 // What bytes are, by their name's extension and their contents.
 Identified Identify(io::SourcePtr source);
 

@@ -58,8 +58,8 @@ class Scanner {
   bool Start();
   // The image held in memory when it is a card of at most kHeldImageLimit bytes.
   bool Hold();
-  // n bytes from offset: where they lie in the held image or in block_, else read into
-  // `out`; null when they can't be read.
+  // n bytes from offset: where they lie in the held image or in a run fetched, else read
+  // into `out` (exactly those bytes); null when they can't be read.
   const std::uint8_t* Bytes(std::uint64_t offset, std::size_t n, std::uint8_t* out);
   // n bytes from offset copied into out.
   bool ReadAt(std::uint64_t offset, std::uint8_t* out, std::size_t n) {
@@ -108,10 +108,18 @@ class Scanner {
   void AddDirectoryRanges(const std::vector<std::uint32_t>& chain, std::uint32_t n, std::vector<Extent>& out) const;
   // Reads the ranges' pieces not read yet in one call to the system (a held image only).
   void Prefetch(const std::vector<Extent>& ranges);
-  // The saves' directories, read on a second core while the scan goes through them: each
-  // chain followed through the FAT as far as its entries need, without judging it (the
-  // scan does that).
-  void ReadSavesAhead() const;
+  // Not held: the pages of a directory's first n entries that no run holds yet, added to
+  // `out`; a directory's pages are read and no page between them.
+  void AddEntryPages(const std::vector<std::uint32_t>& chain, std::uint32_t n, std::vector<Extent>& out) const;
+  // Not held: reads the ranges in one call to the system where it can, kept as runs for
+  // Bytes; a range that can't be read is left out (Bytes reads it alone, and reports it).
+  void Fetch(const std::vector<Extent>& ranges);
+  // The run holding n bytes from offset; null when none does.
+  const std::uint8_t* InRun(std::uint64_t offset, std::size_t n) const;
+  // The saves' directories, read on a second core while the scan goes through them (held),
+  // or at once (not held): each chain followed through the FAT as far as its entries
+  // need, without judging it (the scan does that).
+  void ReadSavesAhead();
   // Reads n entries of a directory through its chain.
   bool ReadEntries(const std::vector<std::uint32_t>& chain, std::uint32_t n, std::vector<EntryRef>& out);
   // The entry count of a directory that can be read, reporting lengths that can't.
@@ -145,8 +153,12 @@ class Scanner {
   std::vector<std::uint32_t> walked_;  // the clusters of the last chain walked
   std::vector<Extent> prefetch_;  // the last bytes read at once
   std::array<std::uint8_t, kPageData + kPageSpare> page_{};
-  std::vector<std::uint8_t> block_;  // not held: the block of the file read last
-  std::uint64_t blockAt_ = 0;
+  // Not held: the byte ranges fetched at once, by offset, each read at most once.
+  struct Fetched {
+    std::uint64_t at = 0;
+    std::vector<std::uint8_t> bytes;
+  };
+  std::vector<Fetched> runs_;
 };
 
 ImageState Scanner::Run() {
@@ -181,6 +193,8 @@ ImageState Scanner::Run() {
 
 bool Scanner::Start() {
   if (!source_) return Fatal(IssueKind::kOpenFailed, "", "the file can't be opened");
+  // A card is read page by page where its structure lies: nothing read ahead of that.
+  source_->Advise(io::Access::kScattered);
   size_ = source_->size();
   std::array<std::uint8_t, sb::kClustersOffset + 4> head{};
   std::size_t got = static_cast<std::size_t>(std::min<std::uint64_t>(head.size(), size_));
@@ -218,20 +232,32 @@ bool Scanner::Hold() {
 const std::uint8_t* Scanner::Bytes(std::uint64_t offset, std::size_t n, std::uint8_t* out) {
   if (st_.bytes) return st_.bytes->Bytes(offset, n);
   if (const std::uint8_t* all = source_->data()) return offset <= size_ && n <= size_ - offset ? all + offset : nullptr;
-  // The file is read an erase block at a time. What a block can't give is read alone, as
-  // if no block had been read.
-  if (offset < blockAt_ || offset - blockAt_ + n > block_.size()) {
-    const std::uint64_t blockBytes = kPagesPerBlock * st_.geometry.PageStride();
-    const std::uint64_t from = offset / blockBytes * blockBytes;
-    const std::uint64_t length = from < size_ ? std::min(blockBytes, size_ - from) : 0;
-    block_.resize(static_cast<std::size_t>(length));
-    if (offset + n > from + length || !source_->ReadAt(from, block_)) {
-      block_.clear();
-      return source_->ReadAt(offset, std::span(out, n)) ? out : nullptr;
-    }
-    blockAt_ = from;
+  if (const std::uint8_t* p = InRun(offset, n)) return p;
+  return source_->ReadAt(offset, std::span(out, n)) ? out : nullptr;
+}
+
+const std::uint8_t* Scanner::InRun(std::uint64_t offset, std::size_t n) const {
+  // The last run starting at or before offset.
+  auto it = std::upper_bound(runs_.begin(), runs_.end(), offset, [](std::uint64_t at, const Fetched& r) { return at < r.at; });
+  if (it == runs_.begin()) return nullptr;
+  const Fetched& r = *--it;
+  if (offset - r.at > r.bytes.size() || n > r.bytes.size() - (offset - r.at)) return nullptr;
+  return r.bytes.data() + (offset - r.at);
+}
+
+void Scanner::Fetch(const std::vector<Extent>& ranges) {
+  if (ranges.empty()) return;
+  std::vector<Fetched> fetched(ranges.size());
+  std::vector<io::File::ReadAt> reads(ranges.size());
+  for (std::size_t i = 0; i < ranges.size(); ++i) {
+    fetched[i].at = ranges[i].offset;
+    fetched[i].bytes.resize(static_cast<std::size_t>(ranges[i].length));
+    reads[i] = {ranges[i].offset, fetched[i].bytes.data(), fetched[i].bytes.size()};
   }
-  return block_.data() + (offset - blockAt_);
+  source_->ReadManyAt(reads);
+  for (std::size_t i = 0; i < fetched.size(); ++i)
+    if (reads[i].done) runs_.push_back(std::move(fetched[i]));
+  std::sort(runs_.begin(), runs_.end(), [](const Fetched& a, const Fetched& b) { return a.at < b.at; });
 }
 
 bool Scanner::NoSuperblock(const Geometry& likely) {
@@ -299,10 +325,11 @@ bool Scanner::ReadFat() {
   st_.fat.assign(s.allocEnd, 0);
   st_.fatClusters.assign(fatClusters, 0);
   std::array<std::uint8_t, kClusterSize> cluster;
-  auto readCluster = [&](std::uint32_t absolute) {
+  // A cluster's first `entries` entries: the pages that hold them.
+  auto readCluster = [&](std::uint32_t absolute, std::uint32_t entries) {
     const std::uint64_t page = std::uint64_t{absolute} * kPagesPerCluster;
     return CopyPage(page, std::span(cluster).first<kPageData>()) &&
-           CopyPage(page + 1, std::span(cluster).subspan<kPageData, kPageData>());
+           (entries <= kPageData / 4 || CopyPage(page + 1, std::span(cluster).subspan<kPageData, kPageData>()));
   };
   // Each indirect and FAT cluster is a cluster of its own: two pointers naming one would
   // make a write to one part of the FAT change another.
@@ -321,7 +348,8 @@ bool Scanner::ReadFat() {
       return Fatal(IssueKind::kBadFat, "superblock",
                    "indirect FAT cluster " + Num(i) + " is at cluster " + Num(ifc) + ", outside the FAT's area");
     claim(ifc, "indirect FAT cluster", i);
-    if (!readCluster(ifc)) return Fatal(IssueKind::kReadFailed, "FAT", "the indirect FAT can't be read");
+    if (!readCluster(ifc, std::min(kFatPerCluster, fatClusters - i * kFatPerCluster)))
+      return Fatal(IssueKind::kReadFailed, "FAT", "the indirect FAT can't be read");
     for (std::uint32_t j = 0; j < kFatPerCluster && i * kFatPerCluster + j < fatClusters; ++j) {
       const std::uint32_t fc = bytes::GetU32LE(cluster.data() + 4 * j);
       if (outside(fc))
@@ -332,16 +360,19 @@ bool Scanner::ReadFat() {
     }
   }
   for (std::uint32_t k = 0; k < fatClusters; ++k) claim(st_.fatClusters[k], "FAT cluster", k);
-  if (st_.bytes) {
+  if (!source_->data()) {
     // The FAT's clusters, read in one call to the system.
     const Geometry& g = st_.geometry;
     prefetch_.clear();
     for (const std::uint32_t fc : st_.fatClusters)
       AppendExtent(prefetch_, g.PageOffset(std::uint64_t{fc} * kPagesPerCluster), g.PageOffset(kPagesPerCluster));
-    Prefetch(prefetch_);
+    if (st_.bytes)
+      Prefetch(prefetch_);
+    else
+      Fetch(prefetch_);
   }
   for (std::uint32_t k = 0; k < fatClusters; ++k) {
-    if (!readCluster(st_.fatClusters[k])) return Fatal(IssueKind::kReadFailed, "FAT", "the FAT can't be read");
+    if (!readCluster(st_.fatClusters[k], kFatPerCluster)) return Fatal(IssueKind::kReadFailed, "FAT", "the FAT can't be read");
     for (std::uint32_t j = 0; j < kFatPerCluster; ++j) {
       const std::uint64_t n = std::uint64_t{k} * kFatPerCluster + j;
       if (n < s.allocEnd) st_.fat[n] = bytes::GetU32LE(cluster.data() + 4 * j);
@@ -359,8 +390,9 @@ bool Scanner::ReadRoot() {
   const std::vector<std::uint32_t>& chain = st_.rootChain;
   if (chain.empty())
     return Fatal(IssueKind::kBadRoot, "root directory", "the root directory's chain can't be followed");
-  // Its clusters, read in one call to the system: the scan needs them all before it goes on.
-  ReadAhead(chain, static_cast<std::uint32_t>(chain.size() * kEntriesPerCluster));
+  // Held, its clusters are read in one call to the system: the scan needs them all before
+  // it goes on. Otherwise its first page is read, then the pages its length counts.
+  if (st_.bytes) ReadAhead(chain, static_cast<std::uint32_t>(chain.size() * kEntriesPerCluster));
   std::vector<EntryRef> first;
   if (!ReadEntries(chain, 1, first))
     return Fatal(IssueKind::kBadRoot, "root directory", "the root directory can't be read");
@@ -514,10 +546,25 @@ std::uint32_t Scanner::UsableLength(std::uint32_t length, std::size_t chainClust
 }
 
 void Scanner::ReadAhead(const std::vector<std::uint32_t>& chain, std::uint32_t n) {
-  if (!st_.bytes) return;
+  if (source_->data()) return;
   prefetch_.clear();
-  AddDirectoryRanges(chain, n, prefetch_);
-  Prefetch(prefetch_);
+  if (st_.bytes) {
+    AddDirectoryRanges(chain, n, prefetch_);
+    Prefetch(prefetch_);
+  } else {
+    AddEntryPages(chain, n, prefetch_);
+    Fetch(prefetch_);
+  }
+}
+
+void Scanner::AddEntryPages(const std::vector<std::uint32_t>& chain, std::uint32_t n, std::vector<Extent>& out) const {
+  const Geometry& g = st_.geometry;
+  const std::uint64_t stride = g.PageStride();
+  for (std::uint32_t i = 0; i < n && i / kEntriesPerCluster < chain.size(); ++i) {
+    const std::uint64_t page = st_.PageOfCluster(chain[i / kEntriesPerCluster]) + i % kEntriesPerCluster;
+    if (page >= g.Pages() || InRun(g.PageOffset(page), static_cast<std::size_t>(stride))) continue;
+    AppendExtent(out, g.PageOffset(page), stride);
+  }
 }
 
 void Scanner::Prefetch(const std::vector<Extent>& ranges) {
@@ -537,8 +584,8 @@ void Scanner::AddDirectoryRanges(const std::vector<std::uint32_t>& chain, std::u
   }
 }
 
-void Scanner::ReadSavesAhead() const {
-  if (!st_.bytes) return;
+void Scanner::ReadSavesAhead() {
+  if (source_->data()) return;
   const std::uint32_t end = std::min(st_.superblock.allocEnd, st_.superblock.clusters - st_.superblock.allocOffset);
   std::vector<Extent> ranges;
   std::vector<std::uint32_t> chain;
@@ -555,9 +602,15 @@ void Scanner::ReadSavesAhead() const {
       if (!(next & kFatInUse) || next == kFatEnd || next == kFatBad) break;
       c = next & ~kFatInUse;
     }
-    AddDirectoryRanges(chain, static_cast<std::uint32_t>(chain.size() * kEntriesPerCluster), ranges);
+    if (st_.bytes)
+      AddDirectoryRanges(chain, static_cast<std::uint32_t>(chain.size() * kEntriesPerCluster), ranges);
+    else
+      AddEntryPages(chain, d.length, ranges);
   }
-  st_.bytes->ReadAhead(std::move(ranges));
+  if (st_.bytes)
+    st_.bytes->ReadAhead(std::move(ranges));
+  else
+    Fetch(ranges);
 }
 
 bool Scanner::ReadEntries(const std::vector<std::uint32_t>& chain, std::uint32_t n, std::vector<EntryRef>& out) {

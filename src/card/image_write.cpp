@@ -47,6 +47,7 @@ bool ForEachImagePage(const io::ByteSource& image, const Geometry& g,
                       const std::function<void(std::uint64_t, std::span<const std::uint8_t>)>& visit) {
   const std::size_t stride = static_cast<std::size_t>(g.PageStride());
   std::vector<std::uint8_t> buffer(image.data() ? 0 : kPagesPerPiece * stride);
+  image.Advise(io::Access::kInOrder);  // every page, from the first on
   for (std::uint64_t first = 0; first < g.Pages(); first += kPagesPerPiece) {
     const std::uint64_t count = std::min(kPagesPerPiece, g.Pages() - first);
     const std::size_t n = static_cast<std::size_t>(count) * stride;
@@ -87,6 +88,7 @@ WriteResult RewriteImage(const io::ByteSource& image, const Geometry& g, const P
   // A file is written under a new name beside the card, renamed over it at the end: on any
   // failure the card is left as it was.
   if (!out.ok()) return WriteResult::kFailed;
+  image.Advise(io::Access::kInOrder);  // every page, from the first on
   const std::size_t stride = static_cast<std::size_t>(g.PageStride());
   std::vector<std::uint8_t> buffer(kPagesPerPiece * stride);
   // The console erases and programs whole blocks: the erased pages of a block it writes

@@ -31,8 +31,8 @@ class MemoryBytes final : public ByteSource {
 
 std::string ByteSource::path() const { return {}; }
 
-FileSource::FileSource(std::string path, File file, FileStamp stamp)
-    : ByteSource(path, stamp.size), path_(std::move(path)), stamp_(stamp), file_(std::move(file)) {}
+FileSource::FileSource(std::string path, File file, FileStamp stamp, Access access)
+    : ByteSource(path, stamp.size), path_(std::move(path)), stamp_(stamp), file_(std::move(file)), access_(access) {}
 
 std::string FileSource::path() const {
   std::shared_lock lock(mutex_);
@@ -80,6 +80,17 @@ bool FileSource::Hold() const {
   return file_ || Reopen(lock);
 }
 
+void FileSource::Advise(Access access) const {
+  std::unique_lock lock(mutex_);
+  if (access == access_) return;
+  access_ = access;
+  if (!file_ || file_.Advise(access)) return;
+  // Where only an open can say it, the file is opened again, when it is still the version
+  // read; otherwise the one open goes on as it was.
+  File reopened = File::OpenRead(path_, access);
+  if (reopened && reopened.Stamp() == stamp_) file_ = std::move(reopened);
+}
+
 bool FileSource::Current() const { return StampOf(path()) == stamp_; }
 
 void FileSource::Renamed(std::string path) {
@@ -94,7 +105,7 @@ bool FileSource::Reopen(std::shared_lock<std::shared_mutex>& lock) const {
     if (!file_) {
       // The file opened is the one judged: a file put in the path's place between a look
       // at the path and the opening is never read.
-      File reopened = File::OpenRead(path_);
+      File reopened = File::OpenRead(path_, access_);
       if (reopened && reopened.Stamp() == stamp_) file_ = std::move(reopened);
     }
   }
@@ -106,12 +117,12 @@ void ByteSource::ReadManyAt(std::span<File::ReadAt> reads) const {
   for (File::ReadAt& r : reads) r.done = ReadAt(r.offset, std::span(static_cast<std::uint8_t*>(r.out), r.n));
 }
 
-SourcePtr OpenSource(const std::string& path) {
-  File file = File::OpenRead(path);
+SourcePtr OpenSource(const std::string& path, Access access) {
+  File file = File::OpenRead(path, access);
   if (!file) return nullptr;
   const std::optional<FileStamp> stamp = file.Stamp();
   if (!stamp) return nullptr;
-  return std::make_shared<FileSource>(path, std::move(file), *stamp);
+  return std::make_shared<FileSource>(path, std::move(file), *stamp, access);
 }
 
 SourcePtr MemorySource(std::vector<std::uint8_t> bytes, std::string name) {

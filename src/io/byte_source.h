@@ -54,6 +54,9 @@ class ByteSource {
   // True while the file at the path is still the version read (a look at the path, not an
   // open); always for bytes in memory.
   virtual bool Current() const { return true; }
+  // Tells the system how the file will be read from now on (a card image about to be
+  // scanned: at scattered places, with nothing read ahead). Nothing for bytes in memory.
+  virtual void Advise(Access) const {}
   // The size and write time of the version read; none for bytes in memory.
   virtual std::optional<FileStamp> stamp() const { return std::nullopt; }
 
@@ -67,8 +70,9 @@ class ByteSource {
 
 using SourcePtr = std::shared_ptr<const ByteSource>;
 
-// The file at `path`, opened; null when it can't be opened or measured.
-SourcePtr OpenSource(const std::string& path);
+// The file at `path`, opened to be read as `access` says (and opened so again after a
+// Release); null when it can't be opened or measured.
+SourcePtr OpenSource(const std::string& path, Access access = Access::kInOrder);
 // Bytes in memory, under a name (a file name, for messages and PS1 card file names).
 SourcePtr MemorySource(std::vector<std::uint8_t> bytes, std::string name = {});
 SourcePtr MemorySource(std::shared_ptr<const std::vector<std::uint8_t>> bytes, std::string name = {});

@@ -67,11 +67,46 @@ std::wstring NativePath(const std::string& utf8) {
 std::FILE* OpenNative(const std::string& path, const wchar_t* mode) {
   return _wfopen(NativePath(path).c_str(), mode);
 }
+
+// The C library's "R" opens the file with FILE_FLAG_RANDOM_ACCESS: the cache reads no
+// more than each read asks for.
+const wchar_t* ReadMode(Access access) { return access == Access::kScattered ? L"rbR" : L"rb"; }
 #else
 std::FILE* OpenNative(const std::string& path, const char* mode) {
   return std::fopen(path.c_str(), mode);
 }
+
+// The advice that matches the access: no reading ahead for scattered reads.
+int AdviceFor(Access access) { return access == Access::kScattered ? POSIX_FADV_RANDOM : POSIX_FADV_NORMAL; }
 #endif
+
+std::atomic<std::uint64_t> bytesAsked{0};
+
+void CountAsked(std::uint64_t n) { bytesAsked.fetch_add(n, std::memory_order_relaxed); }
+
+// Exactly n bytes from offset, as ReadExactAt reads them (not counted again).
+bool ReadWholeAt(std::FILE* f, std::uint64_t offset, void* buffer, std::size_t n) {
+  auto* p = static_cast<unsigned char*>(buffer);
+  while (n > 0) {
+#ifdef _WIN32
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0;
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
+    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(n, 1u << 30));
+    if (!ReadFile(handle, p, want, &got, &at) || got == 0) return false;
+#else
+    const ssize_t got = pread(fileno(f), p, n, static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+#endif
+    p += got;
+    n -= static_cast<std::size_t>(got);
+    offset += static_cast<std::uint64_t>(got);
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -95,10 +130,12 @@ std::atomic<OpenProbe> openProbe{nullptr};
 
 void SetOpenProbe(OpenProbe probe) { openProbe = probe; }
 
-File File::OpenRead(const std::string& path) {
+std::uint64_t BytesAsked() { return bytesAsked.load(std::memory_order_relaxed); }
+
+File File::OpenRead(const std::string& path, Access access) {
   if (OpenProbe probe = openProbe.load(std::memory_order_relaxed)) probe(path);
 #ifdef _WIN32
-  return File(OpenNative(path, L"rb"));
+  return File(OpenNative(path, ReadMode(access)));
 #else
   // A folder opens for reading here, and would read as nothing of an absurd length; it is
   // no file (as on Windows, where it does not open).
@@ -108,7 +145,19 @@ File File::OpenRead(const std::string& path) {
     std::fclose(f);
     f = nullptr;
   }
+  if (f && access != Access::kInOrder) posix_fadvise(fileno(f), 0, 0, AdviceFor(access));
   return File(f);
+#endif
+}
+
+bool File::Advise(Access access) {
+#ifdef _WIN32
+  (void)access;
+  return false;
+#else
+  // Only advice: a system that ignores it reads the same bytes.
+  if (f_) posix_fadvise(fileno(f_), 0, 0, AdviceFor(access));
+  return true;
 #endif
 }
 
@@ -125,31 +174,14 @@ File File::OpenWrite(const std::string& path) {
 
 std::size_t File::Read(void* buffer, std::size_t n) {
   if (!f_ || n == 0) return 0;
+  CountAsked(n);
   return std::fread(buffer, 1, n, f_);
 }
 
 bool File::ReadExactAt(std::uint64_t offset, void* buffer, std::size_t n) {
   if (!f_) return false;
-  auto* p = static_cast<unsigned char*>(buffer);
-  while (n > 0) {
-#ifdef _WIN32
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(offset);
-    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    DWORD got = 0;
-    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f_)));
-    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(n, 1u << 30));
-    if (!ReadFile(handle, p, want, &got, &at) || got == 0) return false;
-#else
-    const ssize_t got = pread(fileno(f_), p, n, static_cast<off_t>(offset));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-#endif
-    p += got;
-    n -= static_cast<std::size_t>(got);
-    offset += static_cast<std::uint64_t>(got);
-  }
-  return true;
+  CountAsked(n);
+  return ReadWholeAt(f_, offset, buffer, n);
 }
 
 #ifdef MORAVELT_IO_URING
@@ -187,6 +219,9 @@ Ring& ThreadRing() {
 void File::ReadManyAt(std::span<ReadAt> reads) {
   for (ReadAt& r : reads) r.done = false;
   if (!f_) return;
+  std::uint64_t asked = 0;
+  for (const ReadAt& r : reads) asked += r.n;
+  CountAsked(asked);
   std::size_t next = 0;  // the first read not yet asked for
 #ifdef MORAVELT_IO_URING
   Ring& ring = ThreadRing();
@@ -217,19 +252,20 @@ void File::ReadManyAt(std::span<ReadAt> reads) {
       ++seen;
       // A short read (as at the end of the file) is followed up one call at a time.
       const auto n = static_cast<std::size_t>(std::max(got, 0));
-      r.done = got >= 0 && (n == r.n || (n > 0 && ReadExactAt(r.offset + n, static_cast<unsigned char*>(r.out) + n, r.n - n)));
+      r.done = got >= 0 && (n == r.n || (n > 0 && ReadWholeAt(f_, r.offset + n, static_cast<unsigned char*>(r.out) + n, r.n - n)));
     }
     if (submitted != static_cast<int>(queued) || seen != queued) {
       // Whatever went wrong, the ring is not used again: the reads it did not finish are
       // read one by one below.
       ring.Close();
       for (std::size_t i = next; i < next + queued; ++i)
-        if (!reads[i].done) reads[i].done = ReadExactAt(reads[i].offset, reads[i].out, reads[i].n);
+        if (!reads[i].done) reads[i].done = ReadWholeAt(f_, reads[i].offset, reads[i].out, reads[i].n);
     }
     next += queued;
   }
 #endif
-  for (; next < reads.size(); ++next) reads[next].done = ReadExactAt(reads[next].offset, reads[next].out, reads[next].n);
+  for (; next < reads.size(); ++next)
+    reads[next].done = ReadWholeAt(f_, reads[next].offset, reads[next].out, reads[next].n);
 }
 
 bool File::Write(const void* buffer, std::size_t n) {

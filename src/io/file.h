@@ -16,6 +16,11 @@
 
 namespace io {
 
+// How a file is about to be read: from its start on, where the system reading ahead of
+// each read saves waiting, or at scattered places (a card's structure and the few files a
+// listing needs), where reading ahead only reads what nothing asked for.
+enum class Access { kInOrder, kScattered };
+
 // What a write to a file changes: its size and its last write time, to the file system's
 // resolution. A file whose stamp is the same has most likely not been written.
 struct FileStamp {
@@ -35,7 +40,7 @@ class File {
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 
-  static File OpenRead(const std::string& path);
+  static File OpenRead(const std::string& path, Access access = Access::kInOrder);
   // Creates the file, or truncates an existing one.
   static File OpenWrite(const std::string& path);
 
@@ -62,6 +67,9 @@ class File {
   // virtual machine a call to the system can cost as much as copying 16 KiB. Elsewhere,
   // or when the system refuses, they are read one by one.
   void ReadManyAt(std::span<ReadAt> reads);
+  // Tells the system how the file will be read from now on; false where it can only be
+  // told when the file is opened (Windows: open it again).
+  bool Advise(Access access);
   bool Write(const void* buffer, std::size_t n);
   bool Seek(std::uint64_t offset);
   bool SeekEnd();
@@ -86,6 +94,11 @@ class File {
   explicit File(std::FILE* f) : f_(f) {}
   std::FILE* f_ = nullptr;
 };
+
+// The bytes asked of files by every read so far (Read, ReadExactAt and ReadManyAt, in
+// every thread): what a command reads, measured by a test or a benchmark as the difference
+// across it. Bytes in memory are not counted.
+std::uint64_t BytesAsked();
 
 // Test-only: a function every open of a file for reading calls with its path (nullptr, the
 // default: none), so that a test can count how often a command opens its file.

@@ -12,7 +12,7 @@ namespace io {
 
 class FileSource final : public ByteSource {
  public:
-  FileSource(std::string path, File file, FileStamp stamp);
+  FileSource(std::string path, File file, FileStamp stamp, Access access);
 
   std::string path() const override;
   bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const override;
@@ -21,6 +21,7 @@ class FileSource final : public ByteSource {
   bool Hold() const override;
   void LetGoAfterEachRead() const override;
   bool Current() const override;
+  void Advise(Access access) const override;
   std::optional<FileStamp> stamp() const override { return stamp_; }
 
   // The file now has this name (a temporary file renamed into place): it is opened again
@@ -36,6 +37,7 @@ class FileSource final : public ByteSource {
   FileStamp stamp_;
   mutable std::shared_mutex mutex_;  // shared while reading, alone to open, close or rename
   mutable File file_;
+  mutable Access access_;
   mutable std::atomic<bool> transient_{false};  // let go after each read
 };
 

@@ -117,7 +117,7 @@ SourcePtr OutputFile::WrittenBytes() {
   File file = File::OpenRead(tempPath_);
   const std::optional<FileStamp> stamp = file ? file.Stamp() : std::nullopt;
   if (!stamp) return nullptr;
-  writtenBytes_ = std::make_shared<FileSource>(tempPath_, std::move(file), *stamp);
+  writtenBytes_ = std::make_shared<FileSource>(tempPath_, std::move(file), *stamp, Access::kInOrder);
   return writtenBytes_;
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <variant>
 
 #include "io/text.h"
 #include "model/bytes.h"
@@ -61,18 +62,35 @@ void CopyTitle(const std::uint8_t* field, std::span<char> destination) {
   destination[n] = '\0';
 }
 
-}  // namespace
+// True when every byte of the entry lies inside its container without a read: extents of a
+// card that cover it. Elsewhere (a PC file, a range of a file) only reading it all tells
+// that it is not cut short.
+bool WholeIsThere(const SaveEntry& entry, const io::ByteSource* container) {
+  const auto* extents = std::get_if<ContainerExtents>(&entry.source);
+  if (!extents) return false;
+  const std::uint64_t size = extents->held ? extents->held->size() : container ? container->size() : 0;
+  std::uint64_t covered = 0;
+  for (const Extent& x : extents->extents) {
+    if (x.offset > size || x.length > size - x.offset) return false;
+    covered += x.length;
+  }
+  return covered >= entry.size;
+}
 
-std::optional<std::vector<std::uint8_t>> ReadIconSys(const CSaveGame& save) {
+// The first n bytes of the save's icon.sys, found as ReadIconSys finds it (only those read
+// where the whole file is known to be there).
+std::optional<std::vector<std::uint8_t>> ReadIconSysHead(const CSaveGame& save, std::size_t n) {
   if (!save.entries) return std::nullopt;
   EntryDataReader reader;
   std::vector<std::uint8_t> bytes;
-  for (const SaveEntry& entry : *save.entries) {
+  for (const SaveEntry& whole : *save.entries) {
     // Byte for byte, the NUL included: case matters.
-    if (std::memcmp(entry.name.data(), kIconSysName.data(), kIconSysName.size() + 1) != 0) continue;
-    if (entry.size != kIconSysSize) return std::nullopt;
+    if (std::memcmp(whole.name.data(), kIconSysName.data(), kIconSysName.size() + 1) != 0) continue;
+    if (whole.size != kIconSysSize) return std::nullopt;
+    SaveEntry entry = whole;
+    if (WholeIsThere(whole, save.container.get())) entry.size = static_cast<std::uint32_t>(n);
     bytes.clear();
-    bytes.reserve(kIconSysSize);
+    bytes.reserve(n);
     DataResult r = reader.Copy(entry, save.container.get(), [&bytes](std::span<const std::uint8_t> piece) {
       bytes.insert(bytes.end(), piece.begin(), piece.end());
       return true;
@@ -84,9 +102,19 @@ std::optional<std::vector<std::uint8_t>> ReadIconSys(const CSaveGame& save) {
   return std::nullopt;
 }
 
+// The bytes a title is read from: up to the title field's end, what a listing reads of
+// each save.
+constexpr std::size_t kTitleEnd = kIconSysTitleOffset + kIconSysTitleField;
+
+}  // namespace
+
+std::optional<std::vector<std::uint8_t>> ReadIconSys(const CSaveGame& save) {
+  return ReadIconSysHead(save, kIconSysSize);
+}
+
 int ReadIconSysTitle(const CSaveGame& save, std::span<char> destination) {
   if (destination.size() < kIconSysTitleField) return 0;
-  std::optional<std::vector<std::uint8_t>> bytes = ReadIconSys(save);
+  std::optional<std::vector<std::uint8_t>> bytes = ReadIconSysHead(save, kTitleEnd);
   if (!bytes) return 0;
   CopyTitle(bytes->data() + kIconSysTitleOffset, destination);
   return 1;
@@ -126,7 +154,7 @@ std::string FullTitle::Joined() const { return line2.empty() ? line1 : line1 + "
 
 FullTitle ReadFullTitle(const CSaveGame& save) {
   FullTitle title;
-  std::optional<std::vector<std::uint8_t>> bytes = ReadIconSys(save);
+  std::optional<std::vector<std::uint8_t>> bytes = ReadIconSysHead(save, kTitleEnd);
   if (!bytes) return title;
   const char* field = reinterpret_cast<const char*>(bytes->data() + kIconSysTitleOffset);
   std::size_t length = 0;
