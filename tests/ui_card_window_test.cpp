@@ -569,6 +569,8 @@ TEST_F(CardWindowTest, SavesDraggedOntoAnotherCardGoThereAsImportPutsThem) {
       {"onto the window it came from", ps2("from.bin", {two, one}), nullptr, {0}, {two, one}, refused},
       {"its card closed meanwhile", ps2("from.bin", {two}), ps2("to.bin", {}), {0}, {}, refused,
        [this](std::string d) { other.cards().OnClose(); return d; }},
+      {"its card opened again", ps2("from.bin", {two}), ps2("to.bin", {}), {0}, {}, refused,
+       [this](std::string d) { other.OpenPath(dir.File("from.bin")); return d; }},
       {"another program's", ps2("from.bin", {two}), ps2("to.bin", {}), {0}, {}, refused,
        [](std::string d) { d[d.find(' ') + 1] ^= 1; return d; }},
   };
