@@ -20,6 +20,8 @@
 #include "resource.h"
 #include "support/card_builder.h"
 #include "support/icon_builder.h"
+#include "support/ps1_builder.h"
+#include "support/ps1_card_builder.h"
 #include "support/psu_builder.h"
 #include "support/sd_tree.h"
 #include "support/test_util.h"
@@ -74,6 +76,8 @@ class CardWindowTest : public ::testing::Test {
     fake.ResetWindow();
     window.OnInit();
     view.logic = &window.cards();
+    otherFake.ResetWindow();
+    other.OnInit();
   }
 
   std::string Psu(const std::string& name, const testutil::PsuImage& image) {
@@ -82,12 +86,13 @@ class CardWindowTest : public ::testing::Test {
     return path;
   }
   // A raw 8 MiB card holding one save per folder name.
-  std::string MakeCard(const std::vector<std::string>& folders, const std::string& name = "card.bin") {
+  std::string MakeCard(const std::vector<std::string>& folders, const std::string& name = "card.bin",
+                       std::size_t dataSize = 3000) {
     std::string path = dir.File(name);
     testutil::CardFile::Format(path, false);
     std::unique_ptr<card::Card> c = card::OpenCard(path).card;
     for (const std::string& folder : folders) {
-      auto save = Load(Psu(folder + ".psu", SaveImage(folder)));
+      auto save = Load(Psu(folder + ".psu", SaveImage(folder, dataSize)));
       EXPECT_EQ(c->Import(*save).result, card::ImportResult::kImported);
     }
     return path;
@@ -113,6 +118,19 @@ class CardWindowTest : public ::testing::Test {
     std::unique_ptr<CSaveGame> save = card::OpenCard(path).card->OpenSave(view.rows.at(row).folder).save;
     return save ? ui::SavePicture(*save, ui::kListIconSize).rgba : std::vector<std::uint8_t>{};
   }
+  // The first link of a chain of the card made to point at itself.
+  static std::string DamageFirstChain(const std::string& path) {
+    testutil::CardFile f = testutil::CardFile::Read(path);
+    for (std::uint32_t c = 1; c < 8000; ++c) {
+      const std::uint32_t link = f.Fat(c);
+      if ((link & card::kFatInUse) && link != card::kFatEnd) {
+        f.SetFat(c, card::kFatInUse | c);
+        break;
+      }
+    }
+    f.Store();
+    return path;
+  }
   void OpenCard(const std::string& path) {
     fake.dialogAnswers.push_back(path);
     window.OnCommand(IDC_OPEN, 0);
@@ -132,6 +150,9 @@ class CardWindowTest : public ::testing::Test {
   testutil::FakePlatform fake;
   testutil::FakeCardView& view = fake.cards;
   ui::MainWindow window{fake};
+  // A second main window with its card window, whose saves may be dragged onto the first.
+  testutil::FakePlatform otherFake;
+  ui::MainWindow other{otherFake};
 };
 
 TEST_F(CardWindowTest, OpenDecidesBetweenCardAndSaveByExtensionThenContents) {
@@ -277,6 +298,9 @@ TEST_F(CardWindowTest, AChangeReadsTheCardAgainWithWhatChangedOutsideTheWindow) 
        {"BESLES-11111AAA", "BESLES-22222BBB", "BESLES-33333CCC", "BESLES-44444DDD"}},
       {"delete", [&] { Select({1}); view.questionAnswers = {true}; Click(IDC_CARD_DELETE); },
        {"BESLES-11111AAA", "BESLES-33333CCC"}},
+      {"drop", [&] { other.OpenPath(MakeCard({"BESLES-44444DDD"}, "from.bin")); otherFake.cards.selected = {0};
+                     window.cards().OnDropSaves(other.cards().DragSelected()); },
+       {"BESLES-11111AAA", "BESLES-22222BBB", "BESLES-33333CCC", "BESLES-44444DDD"}},
   };
   for (const Row& r : rows) {
     const std::string path = MakeCard({"BESLES-11111AAA", "BESLES-22222BBB"}, std::string(r.change) + ".bin");
@@ -501,6 +525,85 @@ TEST_F(CardWindowTest, ImportTakesEveryFileAndReportsEachRefusalInTheCardLayersW
   // A drop imports the save files among the paths.
   window.cards().OnDropFiles({dir.File("folder"), Psu("dropped.psu", SaveImage("BESLES-55555EEE"))});
   EXPECT_EQ(CardFolders(path).back(), "BESLES-55555EEE");
+}
+
+// Saves dragged from the second window's card onto the first window's: copied as Import...
+// copies save files, with its refusals in its words, and the other card never changed. A
+// drag whose card has gone, or that another program made, is refused.
+TEST_F(CardWindowTest, SavesDraggedOntoAnotherCardGoThereAsImportPutsThem) {
+  const auto ps2 = [this](const char* name, std::vector<std::string> folders, std::size_t size = 3000) {
+    return [=, this] { return MakeCard(folders, name, size); };
+  };
+  const auto ps1 = [this](const char* name, bool saves) {  // a live save, and a damaged one
+    return [=, this] {
+      testutil::Ps1Card c;
+      if (saves) c.PutSave("BASLUS-00001LIVE", {1, 3}, testutil::MakePs1Blocks(2, 1));
+      if (saves) c.SetEntry(5, 0x51, 3 * 8192, 0x339, "BISLPS-00003BROKEN");
+      testutil::WriteFile(dir.File(name), c.bytes);
+      return dir.File(name);
+    };
+  };
+  const auto damaged = [&] { return DamageFirstChain(MakeCard({"BESLES-33333CCC"}, "to.bin")); };
+  const auto same = [](std::string d) { return d; };
+  const std::string two = "BESLES-11111AAA", one = "BESLES-22222BBB", refused = "<refused>";
+  struct Row {
+    const char* what;
+    std::function<std::string()> from, onto;  // no `onto`: the window it came from
+    std::vector<int> dragged;
+    std::vector<std::string> after;  // the saves on the card dropped on
+    std::string message;             // what its window says; empty: nothing; refused: not taken
+    std::function<std::string(std::string)> drag = nullptr;  // the drag as it reaches the window
+  };
+  const Row rows[] = {
+      {"a PS2 save onto a PS2 card", ps2("from.bin", {two, one}), ps2("to.bin", {}), {0}, {two}, ""},
+      {"one already there", ps2("from.bin", {two, one}), ps2("to.bin", {one}), {0, 1}, {one, two},
+       one + " is already on the card"},
+      {"onto a full card", ps2("from.bin", {"BESLES-88888MID"}, 2u << 20), ps2("to.bin", {"BESLES-99999BIG"}, 7u << 20),
+       {0}, {"BESLES-99999BIG"}, "BESLES-88888MID does not fit: needs 2,085 KB, 794 KB free"},
+      {"a PS1 save onto a PS2 card", ps1("from.mcd", true), ps2("to.bin", {}), {0}, {},
+       "BASLUS-00001LIVE is a PlayStation 1 save: a PlayStation 2 card can't hold it"},
+      {"a PS1 save and a damaged one", ps1("from.mcd", true), ps1("to.mcd", false), {0, 1}, {"BASLUS-00001LIVE"},
+       "BISLPS-00003BROKEN is damaged on the card; check the card"},
+      {"onto a damaged card", ps2("from.bin", {two}), damaged, {0}, {"BESLES-33333CCC"},
+       "The card is damaged and is not written to; check it first"},
+      {"onto its card in another window", ps2("from.bin", {two}), [this] { return dir.File("from.bin"); }, {0}, {two},
+       two + " is already on the card"},
+      {"onto the window it came from", ps2("from.bin", {two, one}), nullptr, {0}, {two, one}, refused},
+      {"its card closed meanwhile", ps2("from.bin", {two}), ps2("to.bin", {}), {0}, {}, refused,
+       [this](std::string d) { other.cards().OnClose(); return d; }},
+      {"its card opened again", ps2("from.bin", {two}), ps2("to.bin", {}), {0}, {}, refused,
+       [this](std::string d) { other.OpenPath(dir.File("from.bin")); return d; }},
+      {"another program's", ps2("from.bin", {two}), ps2("to.bin", {}), {0}, {}, refused,
+       [](std::string d) { d[d.find(' ') + 1] ^= 1; return d; }},
+  };
+  for (const Row& r : rows) {
+    const std::string from = r.from(), onto = r.onto ? r.onto() : from;
+    const Bytes fromBefore = testutil::ReadFile(from);
+    view.messages.clear();
+    OpenCard(onto);
+    ui::CardWindow& source = r.onto ? other.cards() : window.cards();
+    if (r.onto) other.OpenPath(from);
+    (r.onto ? otherFake.cards : view).selected = r.dragged;
+    const std::string dragged = (r.drag ? r.drag : same)(source.DragSelected());
+    EXPECT_EQ(window.cards().TakesDrop(dragged), r.message != refused) << r.what;
+    window.cards().OnDropSaves(dragged);
+    std::vector<std::string> after;
+    for (const card::SaveInfo& s : card::OpenCard(onto).card->List().saves) after.push_back(s.folder);
+    EXPECT_EQ(after, r.after) << r.what;
+    EXPECT_EQ(view.Folders(), r.after) << r.what;  // the list shows the card again
+    EXPECT_EQ(view.messages.empty() ? "" : view.messages.back().text, r.message == refused ? "" : r.message) << r.what;
+    EXPECT_EQ(testutil::ReadFile(from), fromBefore) << r.what;
+    for (const std::string& folder : after) {  // each save copied whole
+      std::unique_ptr<CSaveGame> copy = card::OpenCard(onto).card->OpenSave(folder).save;
+      std::unique_ptr<CSaveGame> original = card::OpenCard(from).card->OpenSave(folder).save;
+      if (copy && original) {
+        EXPECT_EQ(Files(*copy), Files(*original)) << r.what << " " << folder;
+      }
+    }
+    Click(IDC_CARD_CLOSE);
+    other.cards().OnClose();
+    for (const std::string& path : {from, onto}) std::filesystem::remove(path);
+  }
 }
 
 TEST_F(CardWindowTest, DeleteAsksNamingTheSavesAndLetsTheMainWindowDropOneOfThem) {
@@ -734,17 +837,7 @@ TEST_F(CardWindowTest, PathsNamedOutsideTheDialogsOpenAsFileOpenWouldAndFoldersA
 }
 
 TEST_F(CardWindowTest, DamagedCardIsShownWithWhatIsWrongAndNeverWritten) {
-  std::string path = MakeCard({"BESLES-11111AAA"});
-  // The first link of a chain made to point at itself.
-  testutil::CardFile f = testutil::CardFile::Read(path);
-  for (std::uint32_t c = 1; c < 8000; ++c) {
-    const std::uint32_t link = f.Fat(c);
-    if ((link & card::kFatInUse) && link != card::kFatEnd) {
-      f.SetFat(c, card::kFatInUse | c);
-      break;
-    }
-  }
-  f.Store();
+  std::string path = DamageFirstChain(MakeCard({"BESLES-11111AAA"}));
   const Bytes before = testutil::ReadFile(path);
   OpenCard(path);
   ASSERT_TRUE(view.open);

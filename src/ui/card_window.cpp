@@ -129,6 +129,7 @@ void CardWindow::OpenCard(const std::string& path) {
     return;
   }
   card_ = std::move(opened.card);
+  shown_ = NextShownCard();
   view_.Open();
   view_.SetColumns(Ps1() ? std::span<const CardColumn>(kPs1CardColumns) : std::span<const CardColumn>(kCardColumns));
   view_.SetCaption(std::string(kCardCaption) + CardName(card_->path()));
@@ -367,6 +368,7 @@ void CardWindow::OnClose() {
   if (!card_) return;
   // Released first, so that what the closing list still reports finds no card.
   card_.reset();
+  shown_ = 0;
   saves_.clear();
   icons_.clear();
   previewFolder_.clear();
@@ -423,13 +425,16 @@ void CardWindow::ImportFiles(const std::vector<std::string>& paths) {
                                             *save, loaded == LoadResult::kOk ? LoadResult::kInvalid : loaded));
       continue;
     }
-    // Never over a save already there: that is Save's work, from the main window.
-    card::ImportOutcome outcome = card_->Import(*save);
-    if (outcome.result != card::ImportResult::kImported)
-      problems.push_back(card::messages::ImportMessage(outcome));
+    ImportSave(*save, problems);
   }
   ShowCard();
   Report(problems);
+}
+
+void CardWindow::ImportSave(const CSaveGame& save, std::vector<std::string>& problems) {
+  // Never over a save already there: that is Save's work, from the main window.
+  card::ImportOutcome outcome = card_->Import(save);
+  if (outcome.result != card::ImportResult::kImported) problems.push_back(card::messages::ImportMessage(outcome));
 }
 
 std::optional<ExportChoice> CardWindow::AskFolderAndTarget(const ExportRequest& request) {

@@ -9,9 +9,11 @@
 // own words (card_messages.h), several at once in one message box.
 //
 // card_window.cpp holds what every card has; card_window_ps1.cpp what a PS1 card shows and
-// Restore; card_window_sd.cpp the SD card commands.
+// Restore; card_window_sd.cpp the SD card commands; card_window_drag.cpp saves dragged from
+// one card window onto another.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -60,10 +62,17 @@ std::vector<ExportTarget> ExportTargets(PlayStation console = PlayStation::kPs2)
 // or the placeholder when the save has none.
 icon::Picture Ps1Picture(const card::SaveInfo& save, int size);
 
+// Saves dragged out of a card window: the bytes a drag carries under this MIME type say
+// which window and which saves. A shell hands them from CardWindow::DragSelected to the
+// window they are dropped on (TakesDrop, OnDropSaves) as they are, and reads nothing in them.
+inline constexpr std::string_view kSavesDragType = "application/x-moravelt-card-saves";
+
 class CardWindow {
  public:
-  CardWindow(Platform& platform, FileCommands& commands)
-      : platform_(platform), view_(platform.Cards()), commands_(commands) {}
+  CardWindow(Platform& platform, FileCommands& commands);
+  ~CardWindow();
+  CardWindow(const CardWindow&) = delete;
+  CardWindow& operator=(const CardWindow&) = delete;
 
   // Opens the card image or PCSX2 folder card at path and shows it, in place of any card
   // shown before. A card that can't be read is reported by the main window; one with
@@ -97,6 +106,18 @@ class CardWindow {
   void OnDeleteKey();
   // Files dropped on the window: imported as the files of Import... are.
   void OnDropFiles(const std::vector<std::string>& paths);
+
+  // A drag of the list's selection begins: what it carries (kSavesDragType), naming this
+  // window, the card it shows and the live saves selected; empty when there is none.
+  std::string DragSelected() const;
+  // Whether a drag carrying `dragged` may end here: saves of another card window of this
+  // program that still shows the card they came from, over a window showing a card. A
+  // drop back on the window it came from is nothing.
+  bool TakesDrop(std::string_view dragged) const;
+  // A drag dropped on the window: each save it names copied from the other window's card
+  // onto this one as Import... copies a save file, with the same refusals in the same
+  // words; then the list shows the card again.
+  void OnDropSaves(std::string_view dragged);
   // The close box, the Close button and Escape.
   void OnClose();
 
@@ -107,6 +128,13 @@ class CardWindow {
   void OpenSelected();
   void ImportCommand();
   void ImportFiles(const std::vector<std::string>& paths);
+  // One save onto the card, as every import puts it there: never over a save already
+  // there; a refusal joins `problems`.
+  void ImportSave(const CSaveGame& save, std::vector<std::string>& problems);
+  // The window whose card `dragged` names, while it still shows that card.
+  static CardWindow* DraggedFrom(std::string_view dragged);
+  // A number no opening of a card in this program had before.
+  static std::uint64_t NextShownCard();
   void ExportCommand();
   // The folder and target the export dialog gives, when it gives a folder and one of the
   // request's targets.
@@ -151,6 +179,9 @@ class CardWindow {
   std::string previewFolder_;          // the save whose picture is beside the list
   std::string exportFolder_;           // offered by the next Export...
   std::string sdFolder_;               // offered by the next Split onto SD card...
+  // Which opening of a card the window shows, unique in the program; 0 with no card. A
+  // drag names it, so that a drop finds the card its saves came from, or none.
+  std::uint64_t shown_ = 0;
 };
 
 }  // namespace ui

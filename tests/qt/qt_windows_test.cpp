@@ -21,6 +21,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QWindow>
 
 #include <fstream>
 #include <iterator>
@@ -174,6 +175,7 @@ class WindowsTest : public QObject {
   void cardImportsExportsAndDeletes();
   void ps1CardListsAndRestoresADeletedSave();
   void dropsReachBothWindows();
+  void savesDragBetweenCardWindows();
   void splitOntoSdCard_data();
   void splitOntoSdCard();
   void mergeFromSdCard();
@@ -576,6 +578,38 @@ void WindowsTest::dropsReachBothWindows() {
   drop(Window().CardWindowWidget(), {kDemo});
   QCOMPARE(Saves()->topLevelItemCount(), 1);
   QCOMPARE(card::OpenCard(FromQt(card)).card->List().saves.size(), std::size_t{1});
+}
+
+// A save dragged with the mouse from one card window onto another's, each of its own main
+// window, is copied onto that card. A drag needs a display: qt_windows_drag runs this in Xvfb.
+void WindowsTest::savesDragBetweenCardWindows() {
+  if (QGuiApplication::platformName() != u"xcb") QSKIP("a drag needs an X server");
+  QtMainWindow windows[2];
+  QString cards[2];
+  QTreeWidget* lists[2];
+  for (int i = 0; i < 2; ++i) {
+    cards[i] = Temp(QStringLiteral("card%1.ps2").arg(i));
+    QVERIFY(card::FormatImage(FromQt(cards[i]), card::FormatOptions{}) == card::FormatResult::kFormatted);
+    windows[i].move(20 + 800 * i, 560);  // below the card windows, which the drag crosses
+    windows[i].show();
+    windows[i].logic().OpenPath(FromQt(cards[i]));
+    windows[i].CardWindowWidget()->move(20 + 800 * i, 20);
+    QVERIFY(QTest::qWaitForWindowExposed(windows[i].CardWindowWidget()));
+    lists[i] = Named<QTreeWidget>(windows[i].CardWindowWidget(), QStringLiteral("Saves"));
+  }
+  windows[0].logic().cards().OnDropFiles({FromQt(kDemo)});
+  // Once the drag has begun: over the other list, and let go there.
+  QWindow* onto = windows[1].CardWindowWidget()->windowHandle();
+  const QPoint over = lists[1]->viewport()->mapTo(windows[1].CardWindowWidget(), lists[1]->viewport()->rect().center());
+  QTimer::singleShot(200, [&] {
+    for (int step = 0; step < 3; ++step) QTest::mouseMove(onto, over + QPoint(step, step));
+    QTest::mouseRelease(onto, Qt::LeftButton, {}, over);
+  });
+  const QPoint row = lists[0]->visualItemRect(lists[0]->topLevelItem(0)).center();
+  QTest::mousePress(lists[0]->viewport(), Qt::LeftButton, {}, row);
+  for (int dx : {2, QApplication::startDragDistance() + 10}) QTest::mouseMove(lists[0]->viewport(), row + QPoint(dx, 0));
+  QTRY_COMPARE(Column(lists[1], 0), Column(lists[0], 0));
+  QCOMPARE(LibraryFolders(cards[1]), LibraryFolders(cards[0]));
 }
 
 // `moravelt SAVE CARD`: a window for each, the save shown in one, the card in the other's

@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QDialog>
+#include <QDrag>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGridLayout>
@@ -9,6 +10,7 @@
 #include <QIcon>
 #include <QImage>
 #include <QLabel>
+#include <QMimeData>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
@@ -34,6 +36,39 @@ QImage ImageOf(const icon::Picture& picture) {
     return {};
   return QImage(picture.rgba.data(), picture.width, picture.height, picture.width * 4, QImage::Format_RGBA8888).copy();
 }
+
+namespace {
+
+// What a drag of saves carries, as the logic gave it; empty for any other drag.
+std::string DraggedSaves(const QMimeData* data) {
+  const QByteArray bytes = data ? data->data(ToQt(ui::kSavesDragType)) : QByteArray();
+  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+// The list of saves, whose selection may be dragged onto another card window: the drag
+// carries what the logic gives it, and only ever copies.
+class SavesList : public QTreeWidget {
+ public:
+  explicit SavesList(ui::CardWindow* logic) : logic_(logic) { setDragDropMode(QAbstractItemView::DragOnly); }
+
+ protected:
+  void startDrag(Qt::DropActions) override {
+    const std::string dragged = logic_->DragSelected();
+    if (dragged.empty()) return;
+    auto* data = new QMimeData;
+    data->setData(ToQt(ui::kSavesDragType), QByteArray(dragged.data(), static_cast<qsizetype>(dragged.size())));
+    auto* drag = new QDrag(this);
+    drag->setMimeData(data);
+    if (QTreeWidgetItem* item = currentItem(); item && !item->icon(0).isNull())
+      drag->setPixmap(item->icon(0).pixmap(iconSize()));
+    drag->exec(Qt::CopyAction, Qt::CopyAction);
+  }
+
+ private:
+  ui::CardWindow* logic_;
+};
+
+}  // namespace
 
 // The window: the list of saves, the picture, the free space and the note beneath, and the
 // buttons of ui::kCardCommands beside them. A dialog that never blocks the main window: as
@@ -71,13 +106,29 @@ class CardWidget : public QDialog {
   }
   // Escape.
   void reject() override { logic_->OnClose(); }
+  // Files, or saves dragged from another card window, which the logic takes or not.
   void dragEnterEvent(QDragEnterEvent* event) override {
-    if (!DroppedPaths(event->mimeData()).empty()) event->acceptProposedAction();
+    const std::string saves = DraggedSaves(event->mimeData());
+    if (saves.empty()) {
+      if (!DroppedPaths(event->mimeData()).empty()) event->acceptProposedAction();
+    } else if (logic_->TakesDrop(saves)) {
+      event->setDropAction(Qt::CopyAction);
+      event->accept();
+    }
   }
   void dropEvent(QDropEvent* event) override {
-    std::vector<std::string> paths = DroppedPaths(event->mimeData());
-    event->acceptProposedAction();
-    logic_->OnDropFiles(paths);
+    const std::string saves = DraggedSaves(event->mimeData());
+    if (saves.empty()) {
+      std::vector<std::string> paths = DroppedPaths(event->mimeData());
+      event->acceptProposedAction();
+      logic_->OnDropFiles(paths);
+      return;
+    }
+    // A copy, never a move: the other window keeps its saves. The logic takes them once
+    // the drag is over, so that its messages are ordinary ones.
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    QMetaObject::invokeMethod(this, [this, saves] { logic_->OnDropSaves(saves); }, Qt::QueuedConnection);
   }
 
  private:
@@ -93,7 +144,7 @@ CardWidget::CardWidget(QWidget* owner, ui::CardWindow* logic) : QDialog(owner), 
   QPixmap blank(ui::kListIconSize, ui::kListIconSize);
   blank.fill(Qt::transparent);
   blank_ = QIcon(blank);
-  list_ = new QTreeWidget;
+  list_ = new SavesList(logic);
   list_->setAccessibleName(QStringLiteral("Saves"));
   list_->setRootIsDecorated(false);
   list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
