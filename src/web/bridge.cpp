@@ -157,7 +157,7 @@ std::string Tables() {
 // `degrees`: RGBA pixels, or nothing when the save has no icon that can be drawn.
 emscripten::val Icon(const std::string& path, int size, double degrees) {
   std::ostringstream out, err;
-  cli::Console console{out, err};
+  cli::Console console{out, err, false, {}};
   const cli::Opened opened = cli::OpenSave(path, console, {/*yes=*/true, {}});
   icon::Picture picture;
   if (opened.save && ps1::IsPs1(*opened.save)) {
@@ -179,9 +179,9 @@ emscripten::val Icon(const std::string& path, int size, double degrees) {
 // The name the save at path (a file, or CARD:FOLDER) is written under as `family`: the name
 // its device needs (a PS3 export's) or the file's own stem with the family's extension.
 // Empty when the save does not open or no family has that name.
-std::string OutputName(const std::string& path, const std::string& family) {
+std::string TargetName(const std::string& path, const std::string& family) {
   std::ostringstream out, err;
-  cli::Console console{out, err};
+  cli::Console console{out, err, false, {}};
   const cli::Opened opened = cli::OpenSave(path, console, {/*yes=*/true, {}});
   const FormatFamily* target = FamilyNamed(family);
   if (!opened.save || !target) return {};
@@ -197,5 +197,5 @@ EMSCRIPTEN_BINDINGS(moravelt) {
   emscripten::function("identify", &Identify);
   emscripten::function("tables", &Tables);
   emscripten::function("icon", &Icon);
-  emscripten::function("outputName", &OutputName);
+  emscripten::function("outputName", &TargetName);
 }
