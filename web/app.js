@@ -510,7 +510,7 @@ function renderCard(doc) {
     b('Repair', () => repairCard(doc), { 'data-act': 'repair', hidden: !doc.repairable }),
     b('Download', () => downloadCard(doc), { 'data-act': 'download' }),
     b('Download as...', () => convertCard(doc), { 'data-act': 'convert' }),
-    doc.ps1 ? null : b(L.split, () => splitCard(doc), { 'data-act': 'split' }),
+    b(L.split, () => splitCard(doc), { 'data-act': 'split' }),
     b(L.merge, () => mergeCard(doc), { 'data-act': 'merge', disabled: readOnly }),
     importInput);
   const facts = h('p', { class: 'facts' },
