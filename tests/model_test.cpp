@@ -5,9 +5,12 @@
 #include <map>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
+#include "model/bytes.h"
 #include "model/entry_data.h"
+#include "model/float_text.h"
 #include "model/save_game.h"
 #include "support/test_util.h"
 
@@ -317,5 +320,20 @@ TEST(EntryDataSource, OneReaderForManyEntriesInAnyOrder) {
       EXPECT_EQ(got, step.expected) << step.what;
     }
     EXPECT_LE(largestPiece, std::size_t{1} << 20) << step.what;
+  }
+}
+
+// The browser build writes floats with printf where it lacks to_chars: the same text
+// either way, so a model or a JSON listing made in the page is the command line's.
+TEST(FloatText, PrintfGivesWhatToCharsGives) {
+  const float rows[] = {0.3f, 1.0f, -2.5f, 100000.0f, 1e7f, 123456.0f, 1234567.0f, 0.0001f, 0.001f,
+                        1e-5f, 1e20f, 3.4028235e38f, 1.17549435e-38f, 1.4e-45f, -0.0f, 0.0f, 16777216.0f};
+  for (float v : rows) EXPECT_EQ(model::ShortestTextByPrintf(v), model::ShortestText(v)) << v;
+  std::uint32_t bits = 12345;
+  for (int i = 0; i < 20000; ++i) {
+    bits = bits * 1664525u + 1013904223u;
+    const float v = bytes::BitCast<float>(bits);
+    if (!std::isfinite(v)) continue;
+    ASSERT_EQ(model::ShortestTextByPrintf(v), model::ShortestText(v)) << std::hex << bits;
   }
 }

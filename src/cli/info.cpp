@@ -1,10 +1,10 @@
 // info: what the main window shows for a save, as text or as one JSON object, with the
 // fields of its icon.sys.
 #include <array>
-#include <charconv>
 #include <cmath>
 #include <nlohmann/json.hpp>
 
+#include "model/float_text.h"
 #include "cli/command.h"
 #include "model/icon_sys.h"
 #include "formats/messages.h"
@@ -53,11 +53,7 @@ std::optional<icon::IconSysFields> IconSysOf(const CSaveGame& save) {
 // NaN and infinities, which JSON has no numbers for, as null.
 nlohmann::ordered_json Number(float value) {
   if (!std::isfinite(value)) return nullptr;
-  char text[32];
-  auto printed = std::to_chars(text, text + sizeof text, value);
-  double shortest = 0;
-  std::from_chars(text, printed.ptr, shortest);
-  return shortest;
+  return model::ShortestValue(value);
 }
 
 nlohmann::ordered_json IconSysJson(const icon::IconSysFields& f) {

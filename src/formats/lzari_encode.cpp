@@ -201,7 +201,7 @@ template <bool kAll>
                                                         LzariEncodeState& s) {
   std::uint8_t* const text = s.text;
   std::uint32_t len = g.len, r = g.r, oldest = g.oldest;
-  while (len > 0 && (kAll || stop - p >= kMaxMatch)) {
+  while (len > 0 && (kAll || stop - p >= static_cast<std::ptrdiff_t>(kMaxMatch))) {
     std::uint32_t length = s.matchLength < len ? s.matchLength : len;
     if (length <= kThreshold) {
       length = 1;

@@ -25,7 +25,7 @@ Fixed4 Fixed4At(const std::uint8_t* p) {
           static_cast<std::int16_t>(GetU16LE(p + 4)), GetU16LE(p + 6)};
 }
 
-float F32At(const std::uint8_t* p) { return std::bit_cast<float>(GetU32LE(p)); }
+float F32At(const std::uint8_t* p) { return bytes::BitCast<float>(GetU32LE(p)); }
 
 // The vertices: positions per shape, then the normal, u and v, and the colour.
 void ReadVertices(const std::uint8_t* p, std::size_t shapeCount, std::size_t count, Icon& icon) {

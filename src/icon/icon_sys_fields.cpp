@@ -17,7 +17,7 @@ bool StartsWith(std::span<const std::uint8_t> bytes, std::string_view magic) {
   return bytes.size() >= magic.size() && std::memcmp(bytes.data(), magic.data(), magic.size()) == 0;
 }
 
-float F32At(const std::uint8_t* p) { return std::bit_cast<float>(bytes::GetU32LE(p)); }
+float F32At(const std::uint8_t* p) { return bytes::BitCast<float>(bytes::GetU32LE(p)); }
 
 Vector3 VectorAt(const std::uint8_t* p) { return {F32At(p), F32At(p + 4), F32At(p + 8)}; }
 

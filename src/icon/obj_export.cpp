@@ -1,7 +1,7 @@
 #include "icon/obj_export.h"
+#include "model/float_text.h"
 
 #include <algorithm>
-#include <charconv>
 
 namespace icon {
 
@@ -11,9 +11,7 @@ constexpr std::string_view kMaterial = "icon";
 
 // Shortest text that reads back as the same float, whatever the C locale says.
 void Append(std::string& out, float value) {
-  char text[32];
-  auto [end, ec] = std::to_chars(text, text + sizeof text, value);
-  out.append(text, ec == std::errc() ? end : text);
+  out += model::ShortestText(value);
 }
 
 void AppendLine(std::string& out, std::string_view tag, std::initializer_list<float> values) {

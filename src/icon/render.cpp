@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "io/beside.h"
+#include "model/bytes.h"
 
 // SSE2 where the compiler has it, except in the portable build; the plain code beside
 // each use does the same.
@@ -636,7 +637,7 @@ bool SameTriangle(const std::vector<ScreenVertex>& v, std::size_t i, std::size_t
   // First the sum of the corners' x bits, the same in any order: most differ there.
   const auto xBits = [&v](std::size_t t) {
     std::uint32_t sum = 0;
-    for (std::size_t k = 0; k < 3; ++k) sum += std::bit_cast<std::uint32_t>(v[t + k].x);
+    for (std::size_t k = 0; k < 3; ++k) sum += bytes::BitCast<std::uint32_t>(v[t + k].x);
     return sum;
   };
   if (xBits(i) != xBits(j)) return false;

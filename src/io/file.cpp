@@ -418,11 +418,31 @@ bool CopyPermissions(const std::string& from, const std::string& to) {
   return !ec;
 }
 
+namespace {
+
+// The file clock against the system clock. The browser build's C++ library lacks the
+// conversions; its file clock counts from 1970, as the system clock does.
+#if defined(__EMSCRIPTEN__)
+std::chrono::sys_time<std::chrono::nanoseconds> FileClockToSys(std::filesystem::file_time_type t) {
+  return std::chrono::sys_time<std::chrono::nanoseconds>(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()));
+}
+std::filesystem::file_time_type FileClockFromSys(std::chrono::sys_seconds t) {
+  return std::filesystem::file_time_type(
+      std::chrono::duration_cast<std::filesystem::file_time_type::duration>(t.time_since_epoch()));
+}
+#else
+auto FileClockToSys(std::filesystem::file_time_type t) { return std::chrono::file_clock::to_sys(t); }
+auto FileClockFromSys(std::chrono::sys_seconds t) { return std::chrono::file_clock::from_sys(t); }
+#endif
+
+}  // namespace
+
 std::optional<std::int64_t> ModifiedTime(const std::string& path) {
   std::error_code ec;
   const auto time = std::filesystem::last_write_time(ToFsPath(path), ec);
   if (ec) return std::nullopt;
-  const auto system = std::chrono::file_clock::to_sys(time);
+  const auto system = FileClockToSys(time);
   return std::chrono::floor<std::chrono::seconds>(system).time_since_epoch().count();
 }
 
@@ -461,7 +481,7 @@ std::optional<FileStamp> StampOf(const std::string& path) {
 bool SetModifiedTime(const std::string& path, std::int64_t secondsSince1970) {
   const std::chrono::sys_seconds system{std::chrono::seconds{secondsSince1970}};
   std::error_code ec;
-  std::filesystem::last_write_time(ToFsPath(path), std::chrono::file_clock::from_sys(system), ec);
+  std::filesystem::last_write_time(ToFsPath(path), FileClockFromSys(system), ec);
   return !ec;
 }
 

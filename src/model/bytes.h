@@ -9,6 +9,13 @@
 
 namespace bytes {
 
+// std::bit_cast, which the browser build's C++ library lacks.
+template <class To, class From>
+constexpr To BitCast(const From& from) noexcept {
+  static_assert(sizeof(To) == sizeof(From));
+  return __builtin_bit_cast(To, from);
+}
+
 inline std::uint16_t GetU16LE(const std::uint8_t* p) {
   return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
 }

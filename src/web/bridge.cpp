@@ -157,8 +157,8 @@ std::string Tables() {
 // `degrees`: RGBA pixels, or nothing when the save has no icon that can be drawn.
 emscripten::val Icon(const std::string& path, int size, double degrees) {
   std::ostringstream out, err;
-  cli::Console console{out, err, false, {}};
-  const cli::Opened opened = cli::OpenSave(path, console, {/*yes=*/true, {}});
+  cli::Console console{.out = out, .err = err};
+  const cli::Opened opened = cli::OpenSave(path, console, cli::OpenOptions{.yes = true});
   icon::Picture picture;
   if (opened.save && ps1::IsPs1(*opened.save)) {
     if (const std::optional<ps1::SaveHeader> header = ps1::HeaderOf(*opened.save))
@@ -181,8 +181,8 @@ emscripten::val Icon(const std::string& path, int size, double degrees) {
 // Empty when the save does not open or no family has that name.
 std::string TargetName(const std::string& path, const std::string& family) {
   std::ostringstream out, err;
-  cli::Console console{out, err, false, {}};
-  const cli::Opened opened = cli::OpenSave(path, console, {/*yes=*/true, {}});
+  cli::Console console{.out = out, .err = err};
+  const cli::Opened opened = cli::OpenSave(path, console, cli::OpenOptions{.yes = true});
   const FormatFamily* target = FamilyNamed(family);
   if (!opened.save || !target) return {};
   const std::optional<cli::CardSaveName> onCard = io::Exists(path) ? std::nullopt : cli::SplitCardSaveName(path);
