@@ -85,11 +85,23 @@ function place() {
 
 // ---------- small helpers ----------
 
+// While the page works on what was asked of it, body[data-busy] says so.
+let working = 0;
+function track(result) {
+  if (!(result instanceof Promise)) return result;
+  working++;
+  document.body.dataset.busy = 'true';
+  return result.catch((error) => showError(error.message)).finally(() => {
+    if (--working === 0) delete document.body.dataset.busy;
+  });
+}
+const tracked = (handler) => (...args) => track(handler(...args));
+
 function h(tag, props = {}, ...children) {
   const e = document.createElement(tag);
   for (const [k, v] of Object.entries(props)) {
     if (v === undefined || v === null || v === false) continue;
-    if (k.startsWith('on')) e.addEventListener(k.slice(2), v);
+    if (k.startsWith('on')) e.addEventListener(k.slice(2), tracked(v));
     else if (k === 'text') e.textContent = v;
     else if (k === 'class') e.className = v;
     else if (k in e && typeof v !== 'string') e[k] = v;
@@ -432,6 +444,7 @@ async function convertSave(doc, family, output) {
   const name = await core.call('outputName', { path: doc.path, family });
   if (!name) return showError(`${doc.name}: no name to write it as ${family}`);
   const out = `${doc.place}/out/${name}`;
+  await core.call('folder', { path: `${doc.place}/out` });
   const result = await core.run('convert', ...openArgs(doc), doc.path, out);
   if (!report(result, output)) return;
   download(await core.call('get', { path: out }), name);
@@ -534,8 +547,8 @@ function renderCard(doc) {
     section.classList.remove('drop');
     if (readOnly) return;
     const dragged = e.dataTransfer.getData('application/x-moravelt-save');
-    if (dragged) return dropSave(doc, JSON.parse(dragged));
-    if (e.dataTransfer.files.length) importFiles(doc, { files: e.dataTransfer.files });
+    if (dragged) return track(dropSave(doc, JSON.parse(dragged)));
+    if (e.dataTransfer.files.length) track(importFiles(doc, { files: e.dataTransfer.files }));
   });
   doc.preview = preview;
   show(doc, section);
@@ -666,6 +679,7 @@ async function convertCard(doc) {
   const kind = kinds.find((k) => k.key === select.value);
   const name = `${stemOf(doc.name)}.${kind.extensions[0].extension}`;
   const out = `${doc.place}/convert/${name}`;
+  await core.call('folder', { path: `${doc.place}/convert` });
   const how = doc.ps1 ? ['--as', kind.key] : [kind.ecc ? '--ecc' : '--raw'];
   const result = await core.run('card', 'convert', ...how, doc.path, out);
   if (report(result, doc.output)) download(await core.call('get', { path: out }), name);
@@ -886,24 +900,24 @@ async function start() {
   T = await core.call('tables');
   L = T.labels;
   const openInput = document.getElementById('open');
-  openInput.addEventListener('change', async () => {
+  openInput.addEventListener('change', tracked(async () => {
     await openFiles([...openInput.files]);
     openInput.value = '';
-  });
-  document.getElementById('open-folder').addEventListener('click', openFolder);
+  }));
+  document.getElementById('open-folder').addEventListener('click', tracked(openFolder));
   const folderInput = document.getElementById('open-folder-input');
-  folderInput.addEventListener('change', async () => {
+  folderInput.addEventListener('change', tracked(async () => {
     await openFolderFiles([...folderInput.files]);
     folderInput.value = '';
-  });
-  document.getElementById('new-card').addEventListener('click', newCard);
+  }));
+  document.getElementById('new-card').addEventListener('click', tracked(newCard));
   document.getElementById('new-card').textContent = L.newCard;
   document.addEventListener('dragover', (e) => {
     if (e.dataTransfer.types.includes('Files')) e.preventDefault();
   });
   document.addEventListener('drop', (e) => {
     e.preventDefault();
-    if (e.dataTransfer.files.length) openFiles([...e.dataTransfer.files]);
+    if (e.dataTransfer.files.length) track(openFiles([...e.dataTransfer.files]));
   });
   document.body.dataset.ready = 'true';
 }

@@ -2,16 +2,22 @@
 //   OUT/moravelt.html  one self-contained file: styles, script, worker and wasm inside; it
 //                      works opened from disk (file://), the worker started from a Blob;
 //   OUT/site/          the same page as separate files, for a static host.
-// Usage: node web/bundle.mjs WASM_BUILD OUT   (WASM_BUILD holds moravelt.js and moravelt.wasm)
+// Usage: node web/bundle.mjs BUILD OUT   (BUILD, or BUILD/src/web, holds moravelt.js and moravelt.wasm)
 import { createHash } from 'node:crypto';
-import { copyFileSync, mkdirSync, readFileSync, renameSync, writeFileSync } from 'node:fs';
+import { copyFileSync, existsSync, mkdirSync, readFileSync, renameSync, writeFileSync } from 'node:fs';
 import { dirname, join } from 'node:path';
 import { fileURLToPath } from 'node:url';
 
-const [wasmBuild, out] = process.argv.slice(2);
-if (!wasmBuild || !out) {
-  console.error('usage: node web/bundle.mjs WASM_BUILD OUT');
+const [build, out] = process.argv.slice(2);
+if (!build || !out) {
+  console.error('usage: node web/bundle.mjs BUILD OUT');
   process.exit(2);
+}
+// The build folder itself, or the CMake build whose src/web holds the module.
+const wasmBuild = [build, join(build, 'src', 'web')].find((d) => existsSync(join(d, 'moravelt.wasm')));
+if (!wasmBuild) {
+  console.error(`bundle: no moravelt.wasm in ${build} or ${join(build, 'src', 'web')}`);
+  process.exit(1);
 }
 const web = dirname(fileURLToPath(import.meta.url));
 const read = (path) => readFileSync(path, 'utf8');
