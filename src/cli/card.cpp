@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "card/card_messages.h"
+#include "card/card_size.h"
 #include "card/kinds.h"
 #include "card/ps1/ps1_card.h"
 #include "cli/card_command.h"
@@ -112,6 +113,7 @@ nlohmann::ordered_json ListingJsonHead(const card::Card& c) {
   j["card"] = ExactText(c.path());
   j["type"] = CardTypeName(c.type());
   j["damaged"] = c.Damaged();
+  j["size_text"] = card::SizeText(card::SizeOf(c));
   return j;
 }
 
@@ -138,6 +140,7 @@ void PrintListingJson(const card::Card& c, const card::Listing& listing, Console
   }
   j["saves"] = std::move(saves);
   j["free_kb"] = listing.freeKB;
+  j["free_text"] = card::messages::FreeText(listing);
   console.out << j.dump(2, ' ', true) << '\n';
 }
 

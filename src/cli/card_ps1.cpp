@@ -43,6 +43,7 @@ void PrintPs1ListingJson(const card::Card& c, const card::Listing& listing, bool
   j["saves"] = std::move(saves);
   j["free_blocks"] = listing.freeBlocks;
   j["free_kb"] = listing.freeKB;
+  j["free_text"] = card::messages::FreeText(listing);
   console.out << j.dump(2, ' ', true) << '\n';
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "card/identify.h"
+#include "card/layout.h"
 #include "card/kinds.h"
 #include "cli/cli.h"
 #include "cli/common.h"
@@ -24,7 +25,10 @@
 #include "icon/ps1_icon.h"
 #include "icon/render.h"
 #include "icon/save_icon.h"
+#include "io/file.h"
+#include "io/path.h"
 #include "ui/labels.h"
+#include "ui/texts.h"
 
 namespace {
 
@@ -118,10 +122,34 @@ std::string Tables() {
   labels["merge"] = LABEL_CARD_MERGE;
   labels["ok"] = LABEL_OK;
   labels["cancel"] = LABEL_CANCEL;
+  // The desktop card window's question before Delete, and its column headings.
+  ordered_json texts;
+  texts["deleteCaption"] = std::string(ui::kDeleteCaption);
+  texts["deleteQuestion"] = std::string(ui::kDeleteQuestion);
+  texts["restoreCaption"] = std::string(ui::kRestoreCaption);
+  texts["folderColumn"] = std::string(ui::kFolderColumn);
+  texts["titleColumn"] = std::string(ui::kTitleColumn);
+  texts["modifiedColumn"] = std::string(ui::kModifiedColumn);
+  texts["nameColumn"] = std::string(ui::kPs1NameColumn);
+  texts["blocksColumn"] = std::string(ui::kBlocksColumn);
+  texts["slotsColumn"] = std::string(ui::kSlotsColumn);
+  texts["fileNameColumn"] = std::string(ui::kFileNameColumn);
+  texts["sizeColumn"] = std::string(ui::kSizeColumn);
+  texts["attribColumn"] = std::string(ui::kAttribColumn);
+  texts["newPs1Card"] = std::string(ui::kNewPs1Card);
+  texts["newPocketStationCard"] = std::string(ui::kNewPocketStationCard);
+  texts["eccLabel"] = LABEL_NEW_CARD_ECC;
+  texts["splitCaption"] = std::string(ui::kSplitCaption);
+  texts["mergeCaption"] = std::string(ui::kMergeCaption);
+  texts["deviceLabel"] = std::string(ui::kSplitDeviceLabel);
+  texts["formatLabel"] = LABEL_EXPORT_FORMAT;
+  texts["plainFolder"] = std::string(ui::kPlainFolder);
   ordered_json j;
   j["families"] = families;
   j["kinds"] = kinds;
   j["labels"] = labels;
+  j["texts"] = texts;
+  j["formatSizes"] = ordered_json(std::vector<unsigned>(card::kFormatSizes.begin(), card::kFormatSizes.end()));
   return j.dump();
 }
 
@@ -148,6 +176,20 @@ emscripten::val Icon(const std::string& path, int size, double degrees) {
   return pixels;
 }
 
+// The name the save at path (a file, or CARD:FOLDER) is written under as `family`: the name
+// its device needs (a PS3 export's) or the file's own stem with the family's extension.
+// Empty when the save does not open or no family has that name.
+std::string TargetName(const std::string& path, const std::string& family) {
+  std::ostringstream out, err;
+  cli::Console console{.out = out, .err = err};
+  const cli::Opened opened = cli::OpenSave(path, console, cli::OpenOptions{.yes = true});
+  const FormatFamily* target = FamilyNamed(family);
+  if (!opened.save || !target) return {};
+  const std::optional<cli::CardSaveName> onCard = io::Exists(path) ? std::nullopt : cli::SplitCardSaveName(path);
+  const std::string stem = onCard ? onCard->folder : std::string(io::StemOf(path));
+  return ::OutputName(*target, *opened.save, stem);
+}
+
 }  // namespace
 
 EMSCRIPTEN_BINDINGS(moravelt) {
@@ -155,4 +197,5 @@ EMSCRIPTEN_BINDINGS(moravelt) {
   emscripten::function("identify", &Identify);
   emscripten::function("tables", &Tables);
   emscripten::function("icon", &Icon);
+  emscripten::function("outputName", &TargetName);
 }
