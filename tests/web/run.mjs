@@ -154,6 +154,14 @@ async function settled(page) {
 
 // ---------- opening every family and card kind ----------
 
+// card/a.ps2 converted to a PS3 card kind by the command line, or null without the corpus.
+function ps3Card(name) {
+  const card = inCorpus('card/a.ps2');
+  if (!card) return null;
+  const to = join(scratch(), name);
+  return run('card', 'convert', card, to).code === 0 ? to : null;
+}
+
 describe('opens', () => {
   // What the page lists is what info and card ls give for the same file.
   const rows = [
@@ -177,6 +185,9 @@ describe('opens', () => {
     { file: inCorpus('ps1card/f.vmp'), what: 'card' },
     { file: inCorpus('ps1card/i-mcx.bin'), what: 'card' },
     { file: inCorpus('ps1card/j.vgs'), what: 'card' },
+    // The PS3's kinds, made from the corpus card by the command line.
+    { file: ps3Card('a.vm2'), what: 'card' },
+    { file: ps3Card('a.vme'), what: 'card' },
   ];
   let page;
   before(async () => { page = await open(); });
@@ -522,10 +533,12 @@ describe('pages', () => {
     await chooser.setFiles(card);
     const panel = docPanel(page, 'b-empty.ps2');
     await panel.waitFor();
+    await settled(page);
     await tabTo(page, 'Import...');
     [chooser] = await Promise.all([page.waitForEvent('filechooser'), page.keyboard.press('Enter')]);
     await chooser.setFiles(sample('demo.psu'));
     await panel.locator('tr[data-folder]').first().waitFor();
+    await settled(page);
     run('card', 'import', mine, sample('demo.psu'));
     const folder = (await rowFolders(panel))[0];
     await page.keyboard.press('Shift+Tab');
