@@ -1,8 +1,9 @@
 #include "support/icon_builder.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
+
+#include "model/bytes.h"
 
 namespace testutil {
 
@@ -15,7 +16,7 @@ void Put16(Bytes& out, std::uint16_t v) {
 void Put32(Bytes& out, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
-void PutF32(Bytes& out, float v) { Put32(out, std::bit_cast<std::uint32_t>(v)); }
+void PutF32(Bytes& out, float v) { Put32(out, bytes::BitCast<std::uint32_t>(v)); }
 
 }  // namespace
 
