@@ -20,6 +20,13 @@
 #define MORAVELT_ICON_SSE2 1
 #endif
 
+// WebAssembly's SIMD takes the portable vectors as they are; a few of its own operations
+// stand in for what the portable code spells out lane by lane.
+#if defined(__wasm_simd128__) && !defined(MORAVELT_ICON_SSE2)
+#include <wasm_simd128.h>
+#define MORAVELT_ICON_WASM_SIMD 1
+#endif
+
 // The drawing is compiled a second time for processors with AVX2, chosen at run time.
 #if defined(MORAVELT_ICON_SSE2) && defined(__x86_64__) && defined(__GNUC__)
 #define MORAVELT_ICON_WIDE 1
@@ -119,6 +126,8 @@ I4 Splat(std::uint32_t v) {
 bool Any(I4 m) {
 #ifdef MORAVELT_ICON_SSE2
   return _mm_movemask_ps(reinterpret_cast<__m128>(m)) != 0;  // lanes are all ones or zero
+#elif defined(MORAVELT_ICON_WASM_SIMD)
+  return wasm_v128_any_true(reinterpret_cast<v128_t>(m));
 #else
   std::uint64_t w[2];
   std::memcpy(w, &m, sizeof w);
@@ -141,6 +150,8 @@ F4 Blend(I4 mask, F4 yes, F4 no) {
 F4 Greater(F4 a, F4 b) {
 #ifdef MORAVELT_ICON_SSE2
   return _mm_max_ps(a, b);
+#elif defined(MORAVELT_ICON_WASM_SIMD)
+  return reinterpret_cast<F4>(wasm_f32x4_pmax(reinterpret_cast<v128_t>(b), reinterpret_cast<v128_t>(a)));  // b < a ? a : b
 #else
   return Blend(a > b, a, b);
 #endif
@@ -148,6 +159,8 @@ F4 Greater(F4 a, F4 b) {
 F4 Less(F4 a, F4 b) {
 #ifdef MORAVELT_ICON_SSE2
   return _mm_min_ps(a, b);
+#elif defined(MORAVELT_ICON_WASM_SIMD)
+  return reinterpret_cast<F4>(wasm_f32x4_pmin(reinterpret_cast<v128_t>(b), reinterpret_cast<v128_t>(a)));  // a < b ? a : b
 #else
   return Blend(a < b, a, b);
 #endif
@@ -166,6 +179,8 @@ float Lowest(F4 v) {
 F4 SquareRoot(F4 v) {
 #ifdef MORAVELT_ICON_SSE2
   return _mm_sqrt_ps(v);
+#elif defined(MORAVELT_ICON_WASM_SIMD)
+  return reinterpret_cast<F4>(wasm_f32x4_sqrt(reinterpret_cast<v128_t>(v)));
 #else
   return F4{std::sqrt(v[0]), std::sqrt(v[1]), std::sqrt(v[2]), std::sqrt(v[3])};
 #endif
