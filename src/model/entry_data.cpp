@@ -57,9 +57,9 @@ DataResult EntryDataReader::CopyExtents(const io::ByteSource& container, const s
       const std::size_t span = static_cast<std::size_t>(end - start);
       const std::uint8_t* run = container.data() && end <= container.size() ? container.data() + start : nullptr;
       if (!run) {
-        if (buffer_.size() < span) buffer_.resize(span);
-        if (!container.ReadAt(start, std::span(buffer_.data(), span))) return DataResult::kShort;
-        run = buffer_.data();
+        const std::span<std::uint8_t> buffer = Buffer(span).first(span);
+        if (!container.ReadAt(start, buffer)) return DataResult::kShort;
+        run = buffer.data();
       }
       std::uint64_t handed = 0;
       for (std::size_t k = i; k < last; ++k) {
@@ -108,17 +108,17 @@ bool EntryDataReader::OpenFile(const std::string& path) {
 DataResult EntryDataReader::CopyRange(std::uint64_t offset, std::uint64_t length, const DataSink& sink) {
   if (!file_.Seek(offset)) return DataResult::kShort;
   const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(length, kChunk));
-  if (buffer_.size() < want) buffer_.resize(want);
+  const std::span<std::uint8_t> buffer = Buffer(want);
   while (length > 0) {
-    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(length, buffer_.size()));
-    if (!file_.ReadExact(buffer_.data(), n)) {
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(length, buffer.size()));
+    if (!file_.ReadExact(buffer.data(), n)) {
       // A file cut short may be reopened by the next entry: don't keep state.
       file_.Close();
       file_ = io::File();
       openPath_.clear();
       return DataResult::kShort;
     }
-    if (!sink(std::span<const std::uint8_t>(buffer_.data(), n))) return DataResult::kSinkFailed;
+    if (!sink(std::span<const std::uint8_t>(buffer.data(), n))) return DataResult::kSinkFailed;
     length -= n;
   }
   return DataResult::kOk;
@@ -137,15 +137,23 @@ DataResult EntryDataReader::CopyContainerRange(const io::ByteSource& container, 
     return DataResult::kOk;
   }
   const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(length, kChunk));
-  if (buffer_.size() < want) buffer_.resize(want);
+  const std::span<std::uint8_t> buffer = Buffer(want);
   while (length > 0) {
-    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(length, buffer_.size()));
-    if (!container.ReadAt(offset, std::span(buffer_.data(), n))) return DataResult::kShort;
-    if (!sink(std::span<const std::uint8_t>(buffer_.data(), n))) return DataResult::kSinkFailed;
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(length, buffer.size()));
+    if (!container.ReadAt(offset, buffer.first(n))) return DataResult::kShort;
+    if (!sink(std::span<const std::uint8_t>(buffer.data(), n))) return DataResult::kSinkFailed;
     offset += n;
     length -= n;
   }
   return DataResult::kOk;
+}
+
+std::span<std::uint8_t> EntryDataReader::Buffer(std::size_t n) {
+  if (bufferSize_ < n) {
+    buffer_.reset(new std::uint8_t[n]);
+    bufferSize_ = n;
+  }
+  return {buffer_.get(), bufferSize_};
 }
 
 void EntryDataReader::Close() {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -49,10 +50,14 @@ class EntryDataReader {
                                 const DataSink& sink);
   DataResult CopyExtents(const io::ByteSource& container, const std::vector<Extent>& extents, std::uint64_t size,
                          const DataSink& sink);
+  // The kept buffer, at least n bytes long: grown without being cleared, as every byte
+  // handed on is read into it first.
+  std::span<std::uint8_t> Buffer(std::size_t n);
 
   io::File file_;
   std::string openPath_;
-  std::vector<std::uint8_t> buffer_;
+  std::unique_ptr<std::uint8_t[]> buffer_;
+  std::size_t bufferSize_ = 0;
 };
 
 // Reads the entry's `size` bytes into out (resized to fit).
