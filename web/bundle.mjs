@@ -6,6 +6,7 @@
 import { createHash } from 'node:crypto';
 import { copyFileSync, existsSync, mkdirSync, readFileSync, renameSync, writeFileSync } from 'node:fs';
 import { dirname, join } from 'node:path';
+import { constants, gzipSync } from 'node:zlib';
 import { fileURLToPath } from 'node:url';
 
 const [build, out] = process.argv.slice(2);
@@ -58,9 +59,12 @@ write(join(out, 'site', 'moravelt.js'), coreJs);
 mkdirSync(join(out, 'site'), { recursive: true });
 copyFileSync(join(wasmBuild, 'moravelt.wasm'), join(out, 'site', 'moravelt.wasm'));
 
-// The single file: the wasm goes in as base64 and reaches the core as its wasmBinary, so
-// nothing is fetched, not even a data: URL; the worker's source is a string in the script.
-const workerSource = `self.MORAVELT_WASM = ${JSON.stringify(wasm.toString('base64'))};\n${coreJs}\n${worker}`;
+// The single file: the wasm goes in gzipped, as base64, and reaches the core as its
+// wasmBinary once the browser's DecompressionStream has unpacked it, so nothing is fetched,
+// not even a data: URL; the worker's source is a string in the script. Gzipped, the wasm
+// takes a little over half the room.
+const packed = gzipSync(wasm, { level: constants.Z_BEST_COMPRESSION });
+const workerSource = `self.MORAVELT_WASM_GZIP = ${JSON.stringify(packed.toString('base64'))};\n${coreJs}\n${worker}`;
 // In an inline script "</script" and "<!--" would end or change it: as a JSON string every
 // "<" may be written \u003c.
 const inlineScript = `globalThis.MORAVELT_WORKER_SOURCE = ${JSON.stringify(workerSource).replace(/</g, '\\u003c')};\n${app}`;

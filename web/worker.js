@@ -7,10 +7,17 @@
 
 if (typeof createMoravelt === 'undefined') importScripts('moravelt.js');
 
-// The single file hands the wasm over as base64: nothing is fetched.
+// The single file hands the wasm over gzipped, as base64: nothing is fetched.
+async function unpackedWasm(base64) {
+  const packed = Uint8Array.from(atob(base64), (c) => c.charCodeAt(0));
+  const stream = new Blob([packed]).stream().pipeThrough(new DecompressionStream('gzip'));
+  return new Uint8Array(await new Response(stream).arrayBuffer());
+}
+
 const options = { print() {}, printErr() {} };
-if (self.MORAVELT_WASM) options.wasmBinary = Uint8Array.from(atob(self.MORAVELT_WASM), (c) => c.charCodeAt(0));
-const ready = createMoravelt(options);
+const ready = self.MORAVELT_WASM_GZIP
+  ? unpackedWasm(self.MORAVELT_WASM_GZIP).then((wasmBinary) => createMoravelt({ ...options, wasmBinary }))
+  : createMoravelt(options);
 
 function parentOf(path) {
   return path.slice(0, path.lastIndexOf('/')) || '/';
