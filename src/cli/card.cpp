@@ -353,8 +353,19 @@ int RunConvertCard(const ConvertCardOptions& o, Console& console) {
                   " (with ECC) or " + card::CardExtensions(false, false, ", ", " or ") + " (raw), or --ecc or --raw");
     return kExitUsage;
   }
-  if (!o.force && io::Exists(o.target) && !io::SameFile(o.source, o.target)) {
-    console.Error("exists, not overwritten (use --force): " + Quoted(o.target));
+  return WriteConvertedCard(source, o.source, o.target, o.force, *ecc ? "with ECC" : "raw",
+                            [&](io::OutputFile& out, std::string* detail) {
+                              return card::ConvertImage(source.source, out, *ecc, o.force, detail);
+                            },
+                            console);
+}
+
+}  // namespace
+
+int WriteConvertedCard(const card::Identified& source, const std::string& sourcePath, const std::string& target,
+                       bool force, const std::string& kind, const CardConversion& convert, Console& console) {
+  if (!force && io::Exists(target) && !io::SameFile(sourcePath, target)) {
+    console.Error("exists, not overwritten (use --force): " + Quoted(target));
     return kExitFailed;
   }
   std::string detail;
@@ -362,20 +373,18 @@ int RunConvertCard(const ConvertCardOptions& o, Console& console) {
   if (source.folder && source.card) {
     result = card::ConvertResult::kFolderCard;
   } else if (source.source) {
-    io::OutputFile out(o.target, /*inPlace=*/false);
+    io::OutputFile out(target, /*inPlace=*/false);
     out.ReleaseBeforeReplacing(source.source);
-    result = card::ConvertImage(source.source, out, *ecc, o.force, &detail);
+    result = convert(out, &detail);
   }
   const std::string message(card::messages::ConvertMessage(result));
   if (result != card::ConvertResult::kConverted) {
     console.Error(message + (detail.empty() ? "" : ": " + DisplayText(detail)));
     return kExitFailed;
   }
-  console.out << message << ": " << DisplayText(o.target) << (*ecc ? " (with ECC)" : " (raw)") << '\n';
+  console.out << message << ": " << DisplayText(target) << " (" << kind << ")\n";
   return kExitOk;
 }
-
-}  // namespace
 
 std::unique_ptr<card::Card> OpenCardOrReport(const std::string& path, Console& console) {
   card::OpenedCard opened = card::OpenCard(path);

@@ -2,6 +2,7 @@
 // and the line every command that changes a card shows.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -9,6 +10,7 @@
 
 #include "card/card.h"
 #include "cli/command.h"
+#include "io/output_file.h"
 
 namespace cli {
 
@@ -57,6 +59,15 @@ struct Ps3ConvertRequest {
 std::optional<card::CardType> Ps3KindFor(const std::string& as, const std::string& path);
 int FormatPs3(const std::string& path, card::CardType kind, unsigned megabytes, bool force, const std::string& key,
               Console& console);
+// What every conversion of a PS2 card file ends with: OUT refused where it exists (unless
+// `force`, or it is the source), `convert` writing into a temporary file beside it that
+// replaces it once complete, and the result's line, "(kind)" after OUT when converted.
+// `source` is released before OUT replaces it (they may be one file). A folder card is
+// refused, as a card with no file to convert.
+using CardConversion = std::function<card::ConvertResult(io::OutputFile& out, std::string* detail)>;
+int WriteConvertedCard(const card::Identified& source, const std::string& sourcePath, const std::string& target,
+                       bool force, const std::string& kind, const CardConversion& convert, Console& console);
+
 // A conversion from a .VME, or to a .VM2 or a .VME (OUT's extension says).
 int ConvertPs3(const card::Identified& source, const Ps3ConvertRequest& request, Console& console);
 

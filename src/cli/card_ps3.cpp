@@ -90,29 +90,16 @@ int ConvertPs3(const card::Identified& source, const Ps3ConvertRequest& r, Conso
     return kExitUsage;
   }
   how.key = *key;
-  if (!r.force && io::Exists(r.target) && !io::SameFile(r.source, r.target)) {
-    console.Error("exists, not overwritten (use --force): " + Quoted(r.target));
-    return kExitFailed;
-  }
-  std::string detail;
-  card::ConvertResult result = card::ConvertResult::kNotAnImage;
-  if (source.folder && source.card) {
-    result = card::ConvertResult::kFolderCard;
-  } else if (source.source) {
-    io::OutputFile out(r.target, /*inPlace=*/false);
-    out.ReleaseBeforeReplacing(source.source);
-    result = card::ConvertCardFile(source.source, source.card ? source.card->type : card::CardType::kRawImage, out,
-                                   how, &detail);
-  }
-  const std::string message(card::messages::ConvertMessage(result));
-  if (result != card::ConvertResult::kConverted) {
-    console.Error(message + (detail.empty() ? "" : ": " + DisplayText(detail)));
-    return kExitFailed;
-  }
   const std::string kind = how.to == card::CardType::kImageWithEcc ? "with ECC"
                            : how.to == card::CardType::kRawImage   ? "raw"
                                                                    : Ps3KindText(how.to, how.key);
-  console.out << message << ": " << DisplayText(r.target) << " (" << kind << ")\n";
+  const card::CardType from = source.card ? source.card->type : card::CardType::kRawImage;
+  const int code = WriteConvertedCard(source, r.source, r.target, r.force, kind,
+                                      [&](io::OutputFile& out, std::string* detail) {
+                                        return card::ConvertCardFile(source.source, from, out, how, detail);
+                                      },
+                                      console);
+  if (code != kExitOk) return code;
   if (how.to == card::CardType::kPs3Vm2) {
     const std::optional<io::FileStamp> made = io::StampOf(r.target);
     const std::string warning = card::messages::SizeWarning(made ? card::EccImageMegabytes(made->size) : 0);
