@@ -14,8 +14,6 @@
 #include "fixtures.h"
 #include "formats/psu/psu.h"
 #include "io/file.h"
-#include "support/icon_builder.h"
-#include "support/psu_builder.h"
 #ifdef MORAVELT_BENCH_UI
 #include "resource.h"
 #include "ui/main_window.h"
@@ -27,58 +25,16 @@ namespace {
 constexpr std::size_t kImportBytes = 256 * bench::kKiB;
 constexpr std::size_t kExportBytes = 4 * bench::kMiB;
 
-std::unique_ptr<CSaveGame> LoadPsu(const std::string& path, const std::string& folder) {
-  auto save = std::make_unique<CPsu>();
-  if (save->Load(path) != LoadResult::kOk) return nullptr;
-  save->SetName(-1, folder);
-  return save;
-}
-
-// A newly formatted 8 MiB card with ECC in the scratch folder, opened; null if that fails.
-std::unique_ptr<card::Card> NewCard(const std::string& path) {
-  card::FormatOptions options;
-  options.overwrite = true;
-  if (card::FormatImage(path, options) != card::FormatResult::kFormatted) return nullptr;
-  return card::OpenCard(path).card;
-}
-
 // An 8 MiB card with ECC holding a large save and eight small ones; made on first use.
 const std::string& CardPath() {
   static const std::string path = [] {
     const std::string p = bench::Scratch().File("card.ps2");
-    auto c = NewCard(p);
-    auto big = LoadPsu(bench::SavePath("psu", kExportBytes), "BENCH-EXPORT");
+    auto c = bench::NewCard(p);
+    auto big = bench::LoadPsu(bench::SavePath("psu", kExportBytes), "BENCH-EXPORT");
     if (!c || !big || c->Import(*big).result != card::ImportResult::kImported) return std::string();
     for (int i = 0; i < 8; ++i) {
-      auto small = LoadPsu(bench::SavePath("psu", 100 * bench::kKiB), "BENCH-" + std::to_string(i));
+      auto small = bench::LoadPsu(bench::SavePath("psu", 100 * bench::kKiB), "BENCH-" + std::to_string(i));
       if (!small || c->Import(*small).result != card::ImportResult::kImported) return std::string();
-    }
-    return p;
-  }();
-  return path;
-}
-
-// An 8 MiB card full of saves with icons: 50 of them, each icon.sys, a 438-vertex
-// textured icon and 100 KiB of data; made on first use.
-constexpr int kFullCardSaves = 50;
-const std::string& FullCardPath() {
-  static const std::string path = [] {
-    const std::string p = bench::Scratch().File("full.ps2");
-    auto c = NewCard(p);
-    if (!c) return std::string();
-    const bench::Bytes icon = bench::ThinTrianglesIcon();
-    for (int i = 0; i < kFullCardSaves; ++i) {
-      testutil::PsuImage image;
-      image.folder = "BESLES-" + std::to_string(20000 + i) + "FULL";
-      testutil::IconSysImage sys;  // names icon.ico, so the window draws it
-      sys.title = "Full card " + std::to_string(i);
-      image.files = {{"icon.sys", sys.Build()},
-                     {"icon.ico", icon},
-                     {"DATA", bench::MixedData(100 * bench::kKiB, 40 + static_cast<std::uint64_t>(i))}};
-      const std::string psu = bench::Scratch().File("full-" + std::to_string(i) + ".psu");
-      testutil::WriteFile(psu, image.Build());
-      auto loaded = LoadPsu(psu, image.folder);
-      if (!loaded || c->Import(*loaded).result != card::ImportResult::kImported) return std::string();
     }
     return p;
   }();
@@ -130,7 +86,7 @@ void BM_CopyCard(benchmark::State& state) {
 // Each round opens the card and puts the same save on it again, replacing the last round's.
 void BM_ImportSave(benchmark::State& state) {
   const std::string work = bench::Scratch().File("import.ps2");
-  auto save = LoadPsu(bench::SavePath("psu", kImportBytes), "BENCH-IMPORT");
+  auto save = bench::LoadPsu(bench::SavePath("psu", kImportBytes), "BENCH-IMPORT");
   if (!save || !bench::DurableCopy(CardPath(), work)) {
     state.SkipWithError("setup failed");
     return;
@@ -202,7 +158,7 @@ constexpr std::size_t kRowsShownAtFirst = 7;
 // window is made once, as the program makes it once; each round opens the card in it
 // again, in place of the card the round before opened.
 void BM_CardWindowFullCard(benchmark::State& state) {
-  if (FullCardPath().empty()) return state.SkipWithError("no card");
+  if (bench::FullCardPath().empty()) return state.SkipWithError("no card");
   testutil::FakePlatform fake;
   ui::MainWindow window{fake};
   fake.ResetWindow();
@@ -210,9 +166,9 @@ void BM_CardWindowFullCard(benchmark::State& state) {
   fake.cards.logic = &window.cards();
   fake.cards.shownRows = kRowsShownAtFirst;
   for (auto _ : state) {
-    fake.dialogAnswers.push_back(FullCardPath());
+    fake.dialogAnswers.push_back(bench::FullCardPath());
     window.OnCommand(IDC_OPEN, 0);
-    if (fake.cards.rows.size() != kFullCardSaves) return state.SkipWithError("the card window lists other saves");
+    if (fake.cards.rows.size() != bench::kFullCardSaves) return state.SkipWithError("the card window lists other saves");
     if (window.cards().DrawnIcons() != kRowsShownAtFirst) return state.SkipWithError("other icons were drawn");
     benchmark::DoNotOptimize(fake.cards.icons.data());
   }
@@ -222,7 +178,7 @@ BENCHMARK(BM_CardWindowFullCard)->Name("card_window_full/8MiB")->Unit(benchmark:
 
 }  // namespace
 
-BENCHMARK_CAPTURE(BM_ReadCardFile, full, &FullCardPath)->Name("card_read_full_file/8MiB")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_ReadCardFile, full, &bench::FullCardPath)->Name("card_read_full_file/8MiB")->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_ReadCardFile, card, &CardPath)->Name("card_read_file/8MiB")->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ListCard)->Name("card_list/8MiB")->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_CopyCard)->Name("card_copy/8MiB")->Unit(benchmark::kMillisecond)->UseRealTime();

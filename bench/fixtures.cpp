@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "data_kinds.h"
+#include "formats/psu/psu.h"
 #include "support/icon_builder.h"
 #include "support/lzari_encoder.h"
 #include "support/max_builder.h"
@@ -279,6 +280,44 @@ Bytes ThinTrianglesIcon() {
   }
   icon.texture = MixedData(32768, 31);
   return icon.Build();
+}
+
+std::unique_ptr<CSaveGame> LoadPsu(const std::string& path, const std::string& folder) {
+  auto save = std::make_unique<CPsu>();
+  if (save->Load(path) != LoadResult::kOk) return nullptr;
+  save->SetName(-1, folder);
+  return save;
+}
+
+std::unique_ptr<card::Card> NewCard(const std::string& path) {
+  card::FormatOptions options;
+  options.overwrite = true;
+  if (card::FormatImage(path, options) != card::FormatResult::kFormatted) return nullptr;
+  return card::OpenCard(path).card;
+}
+
+const std::string& FullCardPath() {
+  static const std::string path = [] {
+    const std::string p = Scratch().File("full.ps2");
+    auto c = NewCard(p);
+    if (!c) return std::string();
+    const Bytes icon = ThinTrianglesIcon();
+    for (int i = 0; i < kFullCardSaves; ++i) {
+      testutil::PsuImage image;
+      image.folder = "BESLES-" + std::to_string(20000 + i) + "FULL";
+      testutil::IconSysImage sys;  // names icon.ico, so the card window draws it
+      sys.title = "Full card " + std::to_string(i);
+      image.files = {{"icon.sys", sys.Build()},
+                     {"icon.ico", icon},
+                     {"DATA", MixedData(100 * kKiB, 40 + static_cast<std::uint64_t>(i))}};
+      const std::string psu = Scratch().File("full-" + std::to_string(i) + ".psu");
+      testutil::WriteFile(psu, image.Build());
+      auto loaded = LoadPsu(psu, image.folder);
+      if (!loaded || c->Import(*loaded).result != card::ImportResult::kImported) return std::string();
+    }
+    return p;
+  }();
+  return path;
 }
 
 }  // namespace bench

@@ -4,9 +4,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "card/card.h"
 #include "data_kinds.h"
 #include "support/test_util.h"
 
@@ -64,6 +66,18 @@ bool DurableCopy(const std::string& from, const std::string& to);
 
 // The list of paths in a folder, sorted.
 std::vector<std::string> FilesIn(const std::string& folder);
+
+// A .psu save read from `path` and named `folder`; null if it does not load.
+std::unique_ptr<CSaveGame> LoadPsu(const std::string& path, const std::string& folder);
+
+// A newly formatted 8 MiB card with ECC at `path`, opened; null if that fails.
+std::unique_ptr<card::Card> NewCard(const std::string& path);
+
+// An 8 MiB card with ECC full of saves with icons: kFullCardSaves of them, each icon.sys,
+// ThinTrianglesIcon and 100 KiB of data; made on first use in the scratch folder, empty
+// if that fails.
+inline constexpr int kFullCardSaves = 50;
+const std::string& FullCardPath();
 
 // The icon file of the card window's benchmark: 146 textured triangles, long and thin,
 // each spanning the whole height of the picture.
