@@ -10,6 +10,7 @@ import { createServer } from 'node:http';
 import { tmpdir } from 'node:os';
 import { dirname, join, relative, resolve } from 'node:path';
 import { fileURLToPath, pathToFileURL } from 'node:url';
+import { createRequire } from 'node:module';
 import { chromium } from 'playwright-core';
 
 const root = resolve(dirname(fileURLToPath(import.meta.url)), '../..');
@@ -214,6 +215,39 @@ describe('opens', () => {
         assert.equal(frames >= 1, drawn, 'the icon is drawn where icon draws one');
       }
       await panel.locator('button.close').click();
+    });
+  }
+});
+
+// ---------- the core's own pictures, against the native build's ----------
+
+describe('icons drawn as the native build draws them', () => {
+  // The WebAssembly core draws with its own SIMD paths: the PNG its command line writes is
+  // the native one's, byte for byte (the same zlib compresses both).
+  const rows = [
+    { file: inCorpus('psu/a.psu'), size: '32' },
+    { file: inCorpus('psu/a.psu'), size: '256' },
+    { file: inCorpus('max/b.max'), size: '64' },
+    { file: inCorpus('xps/a.xps'), size: '128' },
+    { file: inCorpus('cbs/h.cbs'), size: '512' },
+    { file: inCorpus('psv/k.psv'), size: '96' },
+  ];
+  let core;
+  before(async () => {
+    const site = join(root, 'build/web/site');
+    const create = createRequire(import.meta.url)(join(site, 'moravelt.js'));
+    core = await create({ wasmBinary: readFileSync(join(site, 'moravelt.wasm')), print() {}, printErr() {} });
+    core.FS.mkdir('/in');
+  });
+  for (const row of rows) {
+    test(`${row.file ? relative(root, row.file).replace(/^\.\.\//, '') : 'corpus absent'} at ${row.size} px`, { skip: !row.file }, () => {
+      const name = `/in/${row.file.slice(row.file.lastIndexOf('/') + 1)}`;
+      core.FS.writeFile(name, readFileSync(row.file));
+      const made = JSON.parse(core.run(JSON.stringify(['icon', name, '--size', row.size, '-o', '/in/icon.png'])));
+      assert.equal(made.code, 0, made.err);
+      const native = join(scratch(), 'icon.png');
+      assert.equal(run('icon', row.file, '--size', row.size, '-o', native).code, 0);
+      assert.ok(Buffer.from(core.FS.readFile('/in/icon.png')).equals(readFileSync(native)), 'the same PNG');
     });
   }
 });
