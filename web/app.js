@@ -427,14 +427,20 @@ async function reopenSave(doc) {
   if (output && message) output.textContent = message;
 }
 
-async function addFiles(doc, input, output) {
-  const dir = `${doc.place}/add`;
+// Files chosen or dropped, put into the worker's folder dir under their own names.
+async function putFiles(dir, files) {
   const paths = [];
-  for (const f of input.files) {
+  for (const f of files) {
     const path = `${dir}/${f.name}`;
     await core.call('put', { path, bytes: await bytesOf(f), mtime: f.lastModified });
     paths.push(path);
   }
+  return paths;
+}
+
+async function addFiles(doc, input, output) {
+  const dir = `${doc.place}/add`;
+  const paths = await putFiles(dir, input.files);
   input.value = '';
   if (paths.length) await edit(doc, output, 'add', ...paths);
   core.call('remove', { path: dir });
@@ -598,12 +604,7 @@ async function cardCommand(doc, ...args) {
 
 async function importFiles(doc, input) {
   const dir = `${doc.place}/in`;
-  const paths = [];
-  for (const f of input.files) {
-    const path = `${dir}/${f.name}`;
-    await core.call('put', { path, bytes: await bytesOf(f), mtime: f.lastModified });
-    paths.push(path);
-  }
+  const paths = await putFiles(dir, input.files);
   if (input.value !== undefined) input.value = '';
   if (paths.length) await cardCommand(doc, 'import', doc.path, ...paths);
   core.call('remove', { path: dir });

@@ -11,6 +11,7 @@
 #include "io/file.h"
 #include "io/path.h"
 #include "model/bytes.h"
+#include "model/count_text.h"
 
 namespace card {
 
@@ -212,20 +213,6 @@ FormatResult FormatImage(io::ByteSink& out, const FormatOptions& options) {
   return out.Commit() == io::Committed::kWritten ? FormatResult::kFormatted : FormatResult::kWriteFailed;
 }
 
-namespace {
-
-// "pages 12, 40 and 3 more".
-std::string PageList(const std::vector<std::uint64_t>& pages) {
-  constexpr std::size_t kShown = 8;
-  std::string text = pages.size() == 1 ? "page " : "pages ";
-  for (std::size_t i = 0; i < pages.size() && i < kShown; ++i)
-    text += (i == 0 ? "" : i + 1 == pages.size() ? " and " : ", ") + std::to_string(pages[i]);
-  if (pages.size() > kShown) text += " and " + std::to_string(pages.size() - kShown) + " more";
-  return text;
-}
-
-}  // namespace
-
 ConvertResult ConvertImage(const std::string& source, const std::string& target, bool ecc, bool force,
                            std::string* detail) {
   if (io::Exists(io::JoinPath(source, kFolderSuperblock))) return ConvertResult::kFolderCard;
@@ -273,7 +260,7 @@ ConvertResult ConvertImage(const io::SourcePtr& source, io::ByteSink& out, bool 
   }
   std::string why;
   if (!uncorrectable.empty() && !force) {
-    why = PageList(uncorrectable);
+    why = text::NumberList("page", "pages", uncorrectable);
     out.Fail();
   } else if (const io::SourcePtr written = out.WrittenBytes(); !written) {
     return ConvertResult::kWriteFailed;

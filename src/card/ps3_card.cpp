@@ -10,6 +10,7 @@
 #include "io/file.h"
 #include "io/path.h"
 #include "io/text.h"
+#include "model/count_text.h"
 
 namespace card {
 
@@ -350,16 +351,6 @@ ConvertResult CopyImage(const io::ByteSource& image, io::ByteSink& out) {
   return out.Commit() == io::Committed::kWritten ? ConvertResult::kConverted : ConvertResult::kWriteFailed;
 }
 
-// "segments 3, 17 and 40".
-std::string SegmentList(const std::vector<std::size_t>& segments) {
-  constexpr std::size_t kShown = 8;
-  std::string text = segments.size() == 1 ? "segment " : "segments ";
-  for (std::size_t i = 0; i < segments.size() && i < kShown; ++i)
-    text += (i == 0 ? "" : i + 1 == segments.size() ? " and " : ", ") + std::to_string(segments[i]);
-  if (segments.size() > kShown) text += " and " + std::to_string(segments.size() - kShown) + " more";
-  return text;
-}
-
 }  // namespace
 
 std::string Ps3SizeRefusal(CardType kind, unsigned megabytes) {
@@ -384,7 +375,7 @@ ConvertResult ConvertCardFile(const io::SourcePtr& file, CardType from, io::Byte
       return read.result == VmeReadResult::kReadFailed ? ConvertResult::kWriteFailed : ConvertResult::kNotAnImage;
     }
     if (!read.badSegments.empty() && !how.force) {
-      if (detail) *detail = SegmentList(read.badSegments);
+      if (detail) *detail = text::NumberList("segment", "segments", read.badSegments);
       return ConvertResult::kSegmentsDamaged;
     }
     image = io::MemorySource(std::move(read.image), file->name());
